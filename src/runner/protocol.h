@@ -1,0 +1,159 @@
+// Byte layouts of the records exchanged with the parent scheduler, and the pipe routines that move
+// them. Shared by the runner and by the parent-side tool, so both sides use one definition.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace x5 {
+
+inline constexpr size_t kTaskRecordSize = 1085;
+inline constexpr size_t kStatusRecordSize = 28;
+inline constexpr size_t kOperatorCommandSize = 8;
+inline constexpr size_t kStepReportSize = 80;
+inline constexpr size_t kBlockRequestSize = 4096;
+inline constexpr size_t kTextWritePiece = 4096;
+
+// Still-running result of a non-waiting check on the step process (WAIT_TIMEOUT).
+inline constexpr int32_t kStillRunning = 258;
+
+// The task record, decoded. Text fields keep their raw width (blank padded); use Trimmed().
+struct TaskRecord {
+  int32_t window_left = 0;
+  int32_t window_top = 0;
+  int32_t window_width = 0;
+  int32_t window_height = 0;
+  int32_t console_columns = 0;
+  int32_t console_rows = 0;
+  int32_t job_number = 0;
+  int32_t step_number = 0;
+  int32_t priority = 0;
+  std::string user_name;  // 40
+  std::string password;   // 40, enciphered
+  std::string domain;     // 40
+  std::string job_name;   // 32
+  int32_t command_length = 0;
+  int32_t conditions_length = 0;
+  int32_t variables_length = 0;
+  std::string working_directory;   // 256
+  std::string console_file;        // 256
+  std::string job_base_directory;  // 256
+  std::string step_directory;      // 32
+  int32_t maximum_rc = 0;
+  int32_t task_rc = 0;
+  int32_t step_minimum_rc = 0;
+  int32_t step_maximum_rc = 0;
+  int32_t repeat_count = 0;
+  int32_t file_buffer_size = 0;
+  int32_t condition_line_width = 0;
+  int32_t condition_line_limit = 0;
+  int32_t picture_interval = 0;
+  uint8_t os_version = 0;
+};
+
+// Field widths of the text fields, for encoders that must pad.
+inline constexpr size_t kUserNameWidth = 40;
+inline constexpr size_t kPasswordWidth = 40;
+inline constexpr size_t kDomainWidth = 40;
+inline constexpr size_t kJobNameWidth = 32;
+inline constexpr size_t kPathWidth = 256;
+inline constexpr size_t kStepDirectoryWidth = 32;
+
+using TaskBytes = std::array<uint8_t, kTaskRecordSize>;
+
+[[nodiscard]] TaskRecord DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize> bytes);
+// Text longer than its field is cut; shorter text is padded with blanks.
+[[nodiscard]] TaskBytes EncodeTaskRecord(const TaskRecord& task);
+
+// The status record; in memory it doubles as the launch record of the step.
+struct StatusRecord {
+  uint32_t process_handle = 0;
+  uint32_t thread_handle = 0;
+  uint32_t process_id = 0;
+  uint32_t thread_id = 0;
+  std::string status_text = "        ";  // always 8 characters
+  int32_t status_code = 0;
+};
+
+[[nodiscard]] std::array<uint8_t, kStatusRecordSize> EncodeStatusRecord(const StatusRecord& r);
+[[nodiscard]] StatusRecord DecodeStatusRecord(std::span<const uint8_t, kStatusRecordSize> bytes);
+
+struct OperatorCommand {
+  std::string name;  // always 4 characters
+  int32_t argument = 0;
+};
+
+[[nodiscard]] std::array<uint8_t, kOperatorCommandSize> EncodeOperatorCommand(std::string_view name,
+                                                                              int32_t argument);
+[[nodiscard]] OperatorCommand DecodeOperatorCommand(
+    std::span<const uint8_t, kOperatorCommandSize> bytes);
+
+struct StepReport {
+  int64_t start_time = 0;  // local time as FILETIME
+  int64_t end_time = 0;
+  int64_t kernel_time = 0;  // 100 ns units
+  int64_t user_time = 0;
+  int32_t peak_memory_kb = 0;
+  int32_t memory_kb = 0;
+  int64_t io_count = 0;                  // count * 10000
+  std::string status_text = "WAIT    ";  // always 8 characters
+  int32_t status_code = 0;
+  int32_t current_rc = 0;
+  char result_flag = '+';
+  uint8_t version = 1;
+  uint8_t phase = 0;
+  int32_t report_text_length = 0;
+};
+
+[[nodiscard]] std::array<uint8_t, kStepReportSize> EncodeStepReport(const StepReport& r);
+[[nodiscard]] StepReport DecodeStepReport(std::span<const uint8_t, kStepReportSize> bytes);
+
+// Pads with blanks or cuts to exactly `width` characters.
+[[nodiscard]] std::string Padded(std::string_view text, size_t width);
+// Removes trailing blanks (a field of only blanks becomes empty).
+[[nodiscard]] std::string Trimmed(std::string_view text);
+
+// The runner's side of one pipe. Read returns the bytes read (0 at end of pipe) or a negated system
+// error code; Write returns the bytes written or a negated system error code.
+class ByteReader {
+ public:
+  virtual ~ByteReader() = default;
+  virtual int64_t Read(std::span<uint8_t> into) = 0;
+};
+
+class ByteWriter {
+ public:
+  virtual ~ByteWriter() = default;
+  virtual int64_t Write(std::span<const uint8_t> bytes) = 0;
+};
+
+// Reads until `into` is full or the pipe ends: a pipe may deliver one write of the parent in
+// pieces. Returns the bytes read, or a negated error code when a read failed before anything
+// arrived.
+int64_t ReadFull(ByteReader& in, std::span<uint8_t> into);
+
+// Writes all bytes, looping over partial writes. Returns the bytes written or a negated error code.
+int64_t WriteFull(ByteWriter& out, std::span<const uint8_t> bytes);
+
+struct BlockResult {
+  std::string text;
+  int64_t result = 0;  // characters taken, or a negated error code
+};
+
+// Reads one text block of the declared length in requests of at most 4096 bytes. For the variables
+// block a leading control character becomes the list delimiter and is not part of the text.
+// Reads until the declared length has arrived or the pipe ends, so no block byte is ever taken for
+// an operator command. Memory grows with what arrives, never with the declared length alone.
+BlockResult ReadTextBlock(ByteReader& in,
+                          int32_t declared_length,
+                          bool is_variables_block,
+                          char& list_delimiter);
+
+// Writes the text in pieces of at most 4096 bytes. Returns the sum written or a negated error.
+int64_t WriteText(ByteWriter& out, std::string_view text);
+
+}  // namespace x5

@@ -1,0 +1,2 @@
+// x5ctl: the parent side of the runner protocol, for users and tests.
+int main() { return 0; }

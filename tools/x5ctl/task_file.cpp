@@ -1,0 +1,1 @@
+// Reads a readable TOML task file into a task record and its text blocks.

@@ -70,4 +70,25 @@ class Associations {
                                                     int32_t& error) const = 0;
 };
 
+// Variable expansion over the runner variable table, the environment and the clock.
+class Expander {
+ public:
+  virtual ~Expander() = default;
+  virtual std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) = 0;
+};
+
+// The one way into the runner variable table (writes a global parameter's file as well).
+class VariableStore {
+ public:
+  virtual ~VariableStore() = default;
+  virtual int32_t AddVariable(std::string_view name, std::string_view value) = 0;
+};
+
+// Copies the console text into the task's console file, as at the end of the job.
+class ConsoleFile {
+ public:
+  virtual ~ConsoleFile() = default;
+  virtual void Save() = 0;
+};
+
 }  // namespace x5

@@ -1,0 +1,51 @@
+// Portable decisions behind the runner console: the resize plan and the saved-text line form.
+#include "console/console_layout.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace x5 {
+namespace {
+bool FitsInt16(int64_t v) {
+  return v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max();
+}
+}  // namespace
+
+ConsoleResizePlan PlanConsoleResize(int32_t current_columns,
+                                    int32_t current_rows,
+                                    int32_t columns,
+                                    int32_t rows,
+                                    int32_t largest_width,
+                                    int32_t largest_height) {
+  ConsoleResizePlan plan;
+  const int64_t current_cells = int64_t{current_columns} * current_rows;
+  const int64_t wanted_cells = int64_t{columns} * rows;
+  // A size the console API cannot carry, or a current buffer whose cell count does not fit the
+  // 16-bit arithmetic, leaves the console as it is.
+  if (!FitsInt16(columns) || !FitsInt16(rows) || columns < 1 || rows < 1 ||
+      !FitsInt16(current_cells)) {
+    plan.result = -1;
+    return plan;
+  }
+  plan.buffer_columns = static_cast<int16_t>(columns);
+  plan.buffer_rows = static_cast<int16_t>(rows);
+  plan.window_right = static_cast<int16_t>(std::min(columns, largest_width) - 1);
+  plan.window_bottom = static_cast<int16_t>(std::min(rows, largest_height) - 1);
+  if (current_cells > wanted_cells) {
+    plan.result = 1;
+  } else if (current_cells < wanted_cells) {
+    plan.result = 2;
+  } else {
+    plan.result = 0;
+  }
+  return plan;
+}
+
+void AppendConsoleRow(std::string& out, std::string_view row) {
+  size_t end = row.find_last_not_of(' ');
+  if (end != std::string_view::npos)
+    out.append(row.substr(0, end + 1));
+  out.append("\r\n");
+}
+
+}  // namespace x5

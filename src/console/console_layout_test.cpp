@@ -1,0 +1,44 @@
+// Console resize ordering and the saved-row form.
+#include "console/console_layout.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+TEST(ConsoleResize, OrderFollowsCellCount) {
+  struct {
+    int32_t cur_c, cur_r, c, r, lw, lh;
+    int32_t result;
+    int16_t right, bottom;
+  } cases[] = {
+      {80, 25, 80, 300, 160, 60, 2, 79, 59},     // grow: buffer first
+      {80, 300, 80, 25, 160, 60, 1, 79, 24},     // shrink: window first
+      {80, 300, 120, 200, 160, 60, 0, 119, 59},  // same cells, other shape: nothing changes
+      {80, 25, 400, 25, 160, 60, 2, 159, 24},    // wider than the largest window
+  };
+  for (const auto& c : cases) {
+    ConsoleResizePlan p = PlanConsoleResize(c.cur_c, c.cur_r, c.c, c.r, c.lw, c.lh);
+    EXPECT_EQ(p.result, c.result) << c.c << "x" << c.r;
+    EXPECT_EQ(p.buffer_columns, c.c);
+    EXPECT_EQ(p.window_right, c.right);
+    EXPECT_EQ(p.window_bottom, c.bottom);
+  }
+}
+
+TEST(ConsoleResize, RefusesSizesBeyond16Bits) {
+  EXPECT_EQ(PlanConsoleResize(80, 25, 40000, 25, 160, 60).result, -1);
+  EXPECT_EQ(PlanConsoleResize(80, 25, 80, -3, 160, 60).result, -1);
+  EXPECT_EQ(PlanConsoleResize(200, 300, 80, 25, 160, 60).result, -1);  // 60000 current cells
+}
+
+TEST(ConsoleRows, TrailingBlanksNeverReachTheFile) {
+  std::string out;
+  AppendConsoleRow(out, "hello   ");
+  AppendConsoleRow(out, "      ");
+  AppendConsoleRow(out, "  x");
+  EXPECT_EQ(out, "hello\r\n\r\n  x\r\n");
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,130 @@
+// The runner's own console (the job log): open, title, write lines, save text, size, close.
+#include "console/console_win.h"
+
+#include <vector>
+
+#include "console/console_layout.h"
+
+namespace x5 {
+namespace {
+
+// Keyboard breaks and close events in the job log never stop the runner.
+BOOL WINAPI IgnoreControlEvent(DWORD) {
+  return TRUE;
+}
+
+SECURITY_ATTRIBUTES InheritableAttributes() {
+  SECURITY_ATTRIBUTES sa{};
+  sa.nLength = sizeof(sa);
+  sa.lpSecurityDescriptor = nullptr;
+  sa.bInheritHandle = TRUE;
+  return sa;
+}
+
+}  // namespace
+
+clsConsole::~clsConsole() {
+  if (allocated_)
+    (void)CloseConsole();
+}
+
+int32_t clsConsole::OpenConsole(const std::string& CNaslov, uint8_t OsVer) {
+  if (OsVer >= 4)
+    FreeConsole();
+  if (!AllocConsole())
+    return 2;
+  allocated_ = true;
+  SECURITY_ATTRIBUTES sa = InheritableAttributes();
+  output_.reset(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
+  if (!output_) {
+    FreeConsole();
+    allocated_ = false;
+    return 0;
+  }
+  SetConsoleCtrlHandler(IgnoreControlEvent, TRUE);
+  SetConsoleTitleA(CNaslov.c_str());
+  input_.reset(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                           OPEN_EXISTING, 0, nullptr));
+  return 1;
+}
+
+bool clsConsole::CloseConsole() {
+  output_.reset();
+  input_.reset();
+  if (allocated_) {
+    FreeConsole();
+    allocated_ = false;
+  }
+  return false;
+}
+
+int32_t clsConsole::SendText(std::string_view sText) {
+  if (!output_)
+    return 0;
+  std::string line(sText);
+  line += "\r\n";
+  DWORD written = 0;
+  BOOL ok =
+      WriteConsoleA(output_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  return ok ? 1 : 0;
+}
+
+int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  GetConsoleScreenBufferInfo(hConsole, &info);
+  if (info.dwCursorPosition.Y < 0)
+    return 0;
+  ScopedFileHandle file(CreateFileA(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file)
+    return -1;
+  const int columns = info.dwSize.X > 0 ? info.dwSize.X : 0;
+  std::vector<char> row(static_cast<size_t>(columns) + 1, ' ');
+  std::string text;
+  for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= info.dwCursorPosition.Y; ++y) {
+    DWORD read = 0;
+    COORD at{0, static_cast<SHORT>(y)};
+    if (columns == 0 ||
+        !ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
+                                     &read) ||
+        read == 0) {
+      continue;
+    }
+    AppendConsoleRow(text, std::string_view(row.data(), read));
+  }
+  DWORD written = 0;
+  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  return 1;
+}
+
+int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(hConsole, &info) != 1)
+    return -1;
+  COORD largest = GetLargestConsoleWindowSize(hConsole);
+  ConsoleResizePlan plan =
+      PlanConsoleResize(info.dwSize.X, info.dwSize.Y, Columns, Rows, largest.X, largest.Y);
+  if (plan.result <= 0)
+    return plan.result;
+  SMALL_RECT window{0, 0, plan.window_right, plan.window_bottom};
+  COORD buffer{plan.buffer_columns, plan.buffer_rows};
+  if (plan.result == 1) {
+    SetConsoleWindowInfo(hConsole, TRUE, &window);
+    SetConsoleScreenBufferSize(hConsole, buffer);
+  } else {
+    SetConsoleScreenBufferSize(hConsole, buffer);
+    SetConsoleWindowInfo(hConsole, TRUE, &window);
+  }
+  return plan.result;
+}
+
+int32_t MinimizeConsoleWindow(const std::string& Title) {
+  HWND window = FindWindowA(nullptr, Title.c_str());
+  if (window == nullptr)
+    return 0;
+  ShowWindow(window, SW_SHOWMINIMIZED);
+  return CloseWindow(window) ? 1 : 0;
+}
+
+}  // namespace x5

@@ -1,0 +1,57 @@
+// The runner's own console (the job log): open, title, write lines, save text, size, close.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runner/interfaces.h"
+#include "win/unique_handle.h"
+
+namespace x5 {
+
+class clsConsole {
+ public:
+  clsConsole() = default;
+  clsConsole(const clsConsole&) = delete;
+  clsConsole& operator=(const clsConsole&) = delete;
+  ~clsConsole();
+
+  // 1 open, 0 output could not be opened (console freed again), 2 no console could be allocated.
+  int32_t OpenConsole(const std::string& CNaslov, uint8_t OsVer);
+  // Closes the console's handles and detaches the runner from the console. Always false.
+  bool CloseConsole();
+  // Writes the text and a line end; the write call's result (0 on failure).
+  int32_t SendText(std::string_view sText);
+
+  [[nodiscard]] HANDLE Output() const { return output_.get(); }
+  [[nodiscard]] HANDLE Input() const { return input_.get(); }
+  [[nodiscard]] bool IsOpen() const { return static_cast<bool>(output_); }
+
+ private:
+  ScopedFileHandle output_;
+  ScopedFileHandle input_;
+  bool allocated_ = false;
+};
+
+// Copies the console text from FirstRow to the cursor row into FileName.
+// 1 done, 0 cursor row negative (no file touched), -1 the file could not be created.
+int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName);
+// 1 shrunk, 2 grown, 0 same cell count, -1 refused.
+int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);
+// Minimises the top-level window titled exactly Title; 0 when there is none.
+int32_t MinimizeConsoleWindow(const std::string& Title);
+
+// Console lines for portable code.
+class ConsoleSinkWin : public ConsoleSink {
+ public:
+  explicit ConsoleSinkWin(clsConsole& console) : console_(console) {}
+  void Line(std::string_view text) override { (void)console_.SendText(text); }
+
+ private:
+  clsConsole& console_;
+};
+
+}  // namespace x5

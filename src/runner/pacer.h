@@ -1,0 +1,54 @@
+// Paces file checks: counts the bytes they read and, every few chunks, answers operator commands
+// that are waiting on the input pipe without blocking the check.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "runner/interfaces.h"
+#include "runner/protocol.h"
+
+namespace x5 {
+
+// The pacer's view of the parent's pipe and of the runner's reporting.
+class CommandLink {
+ public:
+  virtual ~CommandLink() = default;
+  // Looks at up to 8 waiting bytes without removing them. Returns the number of bytes waiting
+  // (copying what fits into `into`), or a negated system error code when the peek fails.
+  virtual int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) = 0;
+  // Reads one whole command; false when the pipe failed or ended.
+  virtual bool ReadCommand(OperatorCommand& command) = 0;
+  // Sends a step report with report text length 0 and the last wait result as status code.
+  virtual void SendReport() = 0;
+  // A PRTY that arrives before the launch becomes the task's priority.
+  virtual void StorePriority(int32_t priority) = 0;
+};
+
+class FileCheckPacer : public Pacer {
+ public:
+  // `kilobytes_read` and `io_count` are the runner's counters (the I/O count is fixed-point,
+  // x10000).
+  FileCheckPacer(CommandLink& link,
+                 int32_t check_interval,
+                 int32_t& kilobytes_read,
+                 int64_t& io_count)
+      : link_(link),
+        check_interval_(check_interval > 0 ? check_interval : 1),
+        kilobytes_read_(kilobytes_read),
+        io_count_(io_count) {}
+
+  bool Poll(int64_t chunk_bytes) override;
+
+  // -error, 0 nothing waiting, 1 KILL, or the number of bytes that were waiting.
+  int64_t LookForCommand();
+
+ private:
+  CommandLink& link_;
+  int32_t check_interval_;
+  int32_t& kilobytes_read_;
+  int64_t& io_count_;
+  int64_t chunks_ = 0;
+};
+
+}  // namespace x5

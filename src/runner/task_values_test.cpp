@@ -1,0 +1,53 @@
+// Normalisation of the task record's file-check values and the derived names.
+#include "runner/task_values.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+TEST(FileCheckLimits, BufferSizeIsRoundedOrDefaulted) {
+  struct {
+    int32_t given, size, interval;
+  } cases[] = {{1500, 2048, 64},  {65536, 65536, 2}, {65537, 4096, 32},
+               {1023, 4096, 32},  {0, 4096, 32},     {-8, 4096, 32},
+               {1024, 1024, 128}, {64513, 65536, 2}, {INT32_MIN, 4096, 32}};
+  for (auto c : cases) {
+    TaskRecord t;
+    t.file_buffer_size = c.given;
+    FileCheckLimits l = NormaliseFileCheckLimits(t);
+    EXPECT_EQ(l.file_buffer_size, c.size) << c.given;
+    EXPECT_EQ(l.check_interval, c.interval) << c.given;
+  }
+}
+
+TEST(FileCheckLimits, LineLimitAndWidth) {
+  TaskRecord t;
+  t.condition_line_limit = 79;
+  t.condition_line_width = 79;
+  EXPECT_EQ(NormaliseFileCheckLimits(t).line_limit, 256);
+  EXPECT_EQ(NormaliseFileCheckLimits(t).line_width, 0);
+  t.condition_line_limit = 80;
+  t.condition_line_width = 80;
+  EXPECT_EQ(NormaliseFileCheckLimits(t).line_limit, 80);
+  EXPECT_EQ(NormaliseFileCheckLimits(t).line_width, 80);
+}
+
+TEST(TaskValues, TitleDirectoryAndCodes) {
+  TaskRecord t;
+  t.user_name = Padded("alice", 40);
+  t.job_name = Padded("PAYROLL", 32);
+  t.job_number = 12;
+  t.step_number = -3;
+  t.job_base_directory = Padded("C:\\jobs\\", 256);
+  t.step_directory = Padded("S01", 32);
+  EXPECT_EQ(BuildConsoleTitle(t), "alice/PAYROLL.12.-3");
+  EXPECT_EQ(GlobalParameterDirectory(t), "C:\\jobs\\PAYROLL\\S01\\");
+  EXPECT_EQ(ReportCodeText(1), "1       ");
+  EXPECT_EQ(ReportCodeText(998), "998     ");
+  EXPECT_EQ(EffectiveOsVersion(6, "C:\\Program Files (x86)"), 64);
+  EXPECT_EQ(EffectiveOsVersion(6, "x"), 6);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,6 +1,8 @@
-// Entry point of x5runner.exe: builds the run and hands it to the main sequence.
+// Entry point of x5runner.exe: the runner takes no arguments; the parent speaks on its pipes.
 #include <windows.h>
 
+#include "runner/main_sequence_win.h"
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return 0;
+  return x5::DARVEKM::RunMainSequence();
 }

@@ -1,0 +1,270 @@
+// The main sequence: the whole life of one runner, from the task record to "END " and cleanup.
+#include "runner/main_sequence_win.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "launch/launch_win.h"
+#include "runner/cleanup_win.h"
+#include "runner/operator_commands_win.h"
+#include "runner/pipe_win.h"
+#include "runner/report_win.h"
+#include "runner/run_win.h"
+#include "runner/subsystems_win.h"
+
+namespace x5::DARVEKM {
+namespace {
+
+int64_t LocalFileTimeNow() {
+  FILETIME utc{};
+  FILETIME local{};
+  GetSystemTimeAsFileTime(&utc);
+  FileTimeToLocalFileTime(&utc, &local);
+  return static_cast<int64_t>(uint64_t{local.dwHighDateTime} << 32 | local.dwLowDateTime);
+}
+
+std::string EnvironmentValue(const char* name) {
+  char small[512];
+  DWORD n = GetEnvironmentVariableA(name, small, sizeof(small));
+  if (n == 0)
+    return {};
+  if (n < sizeof(small))
+    return std::string(small, n);
+  std::string value(n, '\0');
+  n = GetEnvironmentVariableA(name, value.data(), n);
+  value.resize(n);
+  return value;
+}
+
+void SetStatusText(Run& run, const char* text, int32_t code) {
+  run.report.status_text = Padded(text, 8);
+  run.report.status_code = code;
+}
+
+// The step must never hold the parent's pipes open: it inherits only the console's handles.
+void KeepPipesFromChildren(Run& run) {
+  SetHandleInformation(run.input, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(run.output.get(), HANDLE_FLAG_INHERIT, 0);
+}
+
+void ReadTask(Run& run) {
+  PipeReader in(run.input);
+  TaskBytes bytes{};
+  (void)ReadFull(in, bytes);
+  run.task = DecodeTaskRecord(bytes);
+  run.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
+  run.os_version = EffectiveOsVersion(run.task.os_version, run.program_files_x86);
+  run.task.os_version = run.os_version;
+  run.picture_interval = run.task.picture_interval;
+
+  char delimiter = ';';
+  run.command_text = ReadTextBlock(in, run.task.command_length, false, delimiter).text;
+  run.conditions_text = ReadTextBlock(in, run.task.conditions_length, false, delimiter).text;
+  run.variables_text = ReadTextBlock(in, run.task.variables_length, true, delimiter).text;
+  run.list_delimiter = delimiter;
+
+  StatusRecord started;
+  started.status_text = "Started ";
+  PipeWriter out(run.output.get());
+  (void)WriteFull(out, EncodeStatusRecord(started));
+}
+
+// Steps 8 to 22: everything before the launch. False when the step will not run.
+bool Prepare(Run& run) {
+  run.rc.maximum_rc = run.task.maximum_rc;
+  run.rc.task_rc = run.task.task_rc;
+  run.rc.step_minimum_rc = run.task.step_minimum_rc;
+  run.rc.step_maximum_rc = run.task.step_maximum_rc;
+  run.pre_messages = SetupAbendMode(run.rc);
+  run.limits = NormaliseFileCheckLimits(run.task);
+
+  if (run.rc.maximum_rc == 0) {
+    run.rc.result_flag = '-';
+    run.final_flag = true;
+    SetStatusText(run, "RC = 0", 0);
+    run.pre_messages += "** ERROR - Maximum Return Code = 0 **";
+    return false;
+  }
+  run.rc.result_flag = '+';
+
+  run.console_title = BuildConsoleTitle(run.task);
+  if (run.console.OpenConsole(run.console_title, run.os_version) != 1) {
+    run.final_flag = true;
+    SetStatusText(run, "CONSOLE?", 0);
+    run.pre_messages += "** Unable to open console **";
+    return false;
+  }
+  if (run.os_version < 4) {
+    (void)SizeConsole(run.console.Output(), run.task.console_columns, run.task.console_rows);
+    (void)MinimizeConsoleWindow(run.console_title);
+  }
+
+  SetStepVariables(run);
+  run.condition_rules = ExpandVariables(run, run.conditions_text, false, false);
+  run.report.phase = 1;
+  run.pre_messages += EvaluateConditions(run, 2);
+  run.step_command =
+      ExpandVariables(run, DispatchCommand(run, Trimmed(run.command_text), 2), false, false);
+  run.pre_messages = ApplyRcRules(run.rc, std::move(run.pre_messages));
+
+  if (run.step_command.empty()) {
+    run.final_flag = true;
+    SetStatusText(run, "Null CMD", 0);
+    if (run.rc.current_rc == 1) {
+      run.rc.current_rc = 2;
+      (void)run.console.SendText("***** No command to execute - current RC=1 new RC=2 *****\r\n");
+    } else {
+      (void)run.console.SendText("***** No command to execute current RC=" +
+                                 std::to_string(run.rc.current_rc) + " *****\r\n");
+    }
+    return false;
+  }
+  if (run.rc.result_flag != '+') {
+    run.final_flag = true;
+    SetStatusText(run, "RC <>", 0);
+    return false;
+  }
+
+  (void)AddVariable(run, "X5RC", std::to_string(run.rc.step_rc_value));
+  if (LaunchStep(run) != 1) {
+    std::string message;
+    if (run.step.status_text == "LOGON ? ") {
+      message = "***** INVALID LOGON  RC=99 *****\r\n";
+    } else {
+      message = "***** Error - Command  \"" + run.step_command + "\"  " + run.step.status_text +
+                " RC=" + std::to_string(run.step.status_code) + " *****\r\n";
+    }
+    (void)run.console.SendText(message);
+    run.pre_messages += "\r\n" + message + "\r\n";
+    if (run.rc.current_rc > 0)
+      run.rc.current_rc = 99;
+    run.final_flag = true;
+    run.report.status_text = run.step.status_text;
+    run.report.status_code = 0;
+    return false;
+  }
+  return true;
+}
+
+// Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
+void Monitor(Run& run) {
+  run.command.argument = run.task.priority;
+  SetLaunchPriority(run);
+  run.report.phase = 2;
+  for (;;) {
+    run.last_wait_result = static_cast<int32_t>(WaitForSingleObject(run.process.get(), 0));
+    if (run.last_wait_result != kStillRunning)
+      break;
+    run.report.report_text_length = 0;
+    if (!ReadOperatorCommand(run)) {
+      // The parent is gone: nobody will drive or end this step, so the conversation ends here and
+      // the step is ended rather than waited for.
+      run.parent_gone = true;
+      (void)run.console.SendText("***** Parent pipe closed - step ended by the runner *****");
+      if (run.job)
+        TerminateJobObject(run.job.get(), 1);
+      TerminateProcess(run.process.get(), 1);
+      break;
+    }
+    if (CarryOutOperatorCommand(run) == CommandOutcome::kLeaveMonitor)
+      break;
+    PictureRequest(run);
+  }
+}
+
+// Steps 25 and 26: the step has ended (or is being waited for).
+void Finish(Run& run) {
+  run.final_flag = true;
+  run.accounting_flag = true;
+  if (run.rc.result_flag != '+')
+    return;
+  DWORD wait = WaitForSingleObject(run.process.get(), INFINITE);
+  run.last_wait_result = static_cast<int32_t>(wait);
+  run.report.status_code = static_cast<int32_t>(wait);
+  if (wait == WAIT_OBJECT_0) {
+    run.report.status_text = Padded("STEP OK", 8);
+  } else {
+    DWORD exit_code = 0;
+    GetExitCodeProcess(run.process.get(), &exit_code);
+    run.report.status_code = static_cast<int32_t>(exit_code);
+    run.accounting_flag = false;
+    run.report.status_text = Padded("STEP ?", 8);
+  }
+  ReportAndAccount(run);
+  run.report.phase = 3;
+  if (run.killed) {
+    if (run.job)
+      TerminateJobObject(run.job.get(), 0);
+  } else {
+    SaveConsoleFile(run);
+    run.post_messages = EvaluateConditions(run, 3);
+  }
+  run.post_messages = ApplyRcRules(run.rc, std::move(run.post_messages));
+}
+
+// Steps 27 to 30: final reports until "END ".
+void FinalReports(Run& run) {
+  run.report_text = run.pre_messages + run.post_messages;
+  run.report.report_text_length = static_cast<int32_t>(run.report_text.size());
+  FinalRcAdjustment(run.rc);
+  run.report.end_time = LocalFileTimeNow();
+  run.report.phase = 4;
+  if (!run.parent_gone) {
+    while (ReadOperatorCommand(run) && run.command.name != "END ")
+      WriteStepReport(run);
+  }
+  run.report.phase = 5;
+  WriteStepReport(run);
+}
+
+// Steps 31 to 35.
+void CleanUp(Run& run) {
+  run.thread.reset();
+  run.process.reset();
+  run.step.process_id = 0;
+  EndOfJobPictures(run, true);
+  if (run.job) {
+    TerminateJobObject(run.job.get(), 0);
+    run.job.reset();
+  }
+  run.output.reset();
+  if (!Trimmed(run.task.console_file).empty()) {
+    if (SaveConsoleText(run.console.Output(), 0, Trimmed(run.task.console_file)) == -1) {
+      run.report.status_text = Padded("FILE ?", 8);
+    }
+  }
+  const bool had_console = run.console.IsOpen();
+  (void)run.console.CloseConsole();
+  if (had_console) {
+    if (HWND window = FindWindowA(nullptr, run.console_title.c_str())) {
+      PostMessageA(window, WM_CLOSE, 1, 1);
+      (void)IsWindow(window);
+    }
+  }
+  UnloadStepProfile(run);
+}
+
+}  // namespace
+
+int RunMainSequence() {
+  Run run;
+  run.report.start_time = LocalFileTimeNow();
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE)
+    return 0;
+  run.input = input;
+  run.output.reset(GetStdHandle(STD_OUTPUT_HANDLE));
+  KeepPipesFromChildren(run);
+
+  ReadTask(run);
+  if (Prepare(run)) {
+    Monitor(run);
+    Finish(run);
+  }
+  FinalReports(run);
+  CleanUp(run);
+  return 0;
+}
+
+}  // namespace x5::DARVEKM

@@ -1,0 +1,140 @@
+// Operator commands during the step: status, hold, resume, kill, priority, console dump.
+#include "runner/operator_commands_win.h"
+
+#include <windows.h>
+
+#include <array>
+#include <string_view>
+
+#include "runner/cleanup_win.h"
+#include "runner/diag.h"
+#include "runner/job_win.h"
+#include "runner/report_win.h"
+#include "runner/run_win.h"
+
+namespace x5 {
+namespace {
+
+struct Handled {
+  int32_t report_code;
+  const char* message;  // appended to the pre-step messages after the report; null for none
+  CommandOutcome outcome = CommandOutcome::kStayInMonitor;
+};
+
+constexpr int32_t kKeepCode = INT32_MIN;
+
+Handled Stat(Run&) {
+  return {1, nullptr};
+}
+
+Handled End(Run& run) {
+  // The runner now waits for the step without a time limit: a held step would never end.
+  run.holds.ResumeAllHeld();
+  return {998, nullptr, CommandOutcome::kLeaveMonitor};
+}
+
+Handled Hold(Run& run) {
+  mThread::ThreadControlOutcome outcome;
+  if (run.HasJob()) {
+    mThread::ThreadControlRequest request{'P', run.os_version, 0};
+    outcome = mThread::ThreadControl(run.job.get(), request, run.holds);
+  } else {
+    outcome = mThread::HoldMainThread(run.thread.get(), run.holds);
+  }
+  return {static_cast<int32_t>(outcome.last_error), " HOLDED on user request *****"};
+}
+
+Handled Resume(Run& run) {
+  mThread::ThreadControlOutcome outcome;
+  if (run.HasJob()) {
+    mThread::ThreadControlRequest request{'R', run.os_version, 0};
+    outcome = mThread::ThreadControl(run.job.get(), request, run.holds);
+  } else {
+    outcome = run.holds.Resume();
+  }
+  return {static_cast<int32_t>(outcome.last_error), " RESUMED on user request *****"};
+}
+
+Handled Kill(Run& run) {
+  EndOfJobPictures(run, true);
+  run.picture_interval = -1;
+  // A held step cannot die cleanly with suspended threads in other processes of the job.
+  run.holds.ResumeAllHeld();
+  TerminateProcess(run.process.get(), static_cast<UINT>(run.command.argument));
+  run.killed = true;
+  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor};
+}
+
+Handled Priority(Run& run) {
+  if (run.HasJob()) {
+    mThread::ThreadControlRequest request{'S', run.os_version, run.command.argument};
+    (void)mThread::ThreadControl(run.job.get(), request, run.holds);
+  } else {
+    (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), run.command.argument,
+                                 run.os_version);
+    (void)mPrty::ReadStepPriority(run.process.get(), run.thread.get());
+  }
+  return {kKeepCode, nullptr};
+}
+
+Handled GetPriority(Run& run) {
+  if (run.HasJob()) {
+    mThread::ThreadControlRequest request{'G', run.os_version, run.command.argument};
+    (void)mThread::ThreadControl(run.job.get(), request, run.holds);
+    run.command.argument = request.priority_code;
+  } else {
+    run.command.argument = mPrty::ReadStepPriority(run.process.get(), run.thread.get());
+  }
+  return {kKeepCode, nullptr};
+}
+
+Handled Diag(Run& run) {
+  run.diag_number = NextDiagNumber(run.diag_number, run.command.argument);
+  if (auto file = DiagFileName(run.task, run.diag_number)) {
+    (void)SaveConsoleText(run.console.Output(), 0, *file);
+  }
+  return {kKeepCode, nullptr};
+}
+
+struct Entry {
+  std::string_view name;
+  Handled (*handler)(Run&);
+};
+
+constexpr std::array<Entry, 8> kCommands{{
+    {"STAT", Stat},
+    {"END ", End},
+    {"STOP", Hold},
+    {"STRT", Resume},
+    {"KILL", Kill},
+    {"PRTY", Priority},
+    {"GPRT", GetPriority},
+    {"DIAG", Diag},
+}};
+
+}  // namespace
+
+CommandOutcome CarryOutOperatorCommand(Run& run) {
+  Handled handled{9, nullptr};
+  for (const Entry& entry : kCommands) {
+    if (entry.name == run.command.name) {
+      handled = entry.handler(run);
+      break;
+    }
+  }
+  if (handled.report_code != kKeepCode)
+    run.report_code = handled.report_code;
+  ReportAndAccount(run);
+  if (handled.message != nullptr) {
+    run.pre_messages +=
+        "\r\n***** Task #" + std::to_string(run.step.process_id) + handled.message + "\r\n";
+  }
+  return handled.outcome;
+}
+
+void SetLaunchPriority(Run& run) {
+  (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), run.command.argument,
+                               run.os_version);
+}
+
+}  // namespace x5

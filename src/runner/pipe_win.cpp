@@ -1,0 +1,79 @@
+// The parent's pipes as byte streams, and the pacer's link to them.
+#include "runner/pipe_win.h"
+
+#include <algorithm>
+
+#include "runner/run_win.h"
+
+namespace x5 {
+
+int64_t PipeReader::Read(std::span<uint8_t> into) {
+  DWORD got = 0;
+  const DWORD want = static_cast<DWORD>(std::min<size_t>(into.size(), 1u << 30));
+  if (!ReadFile(handle_, into.data(), want, &got, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+      return 0;
+    return -static_cast<int64_t>(error);
+  }
+  return got;
+}
+
+int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
+  DWORD put = 0;
+  const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+  if (!WriteFile(handle_, bytes.data(), want, &put, nullptr)) {
+    return -static_cast<int64_t>(GetLastError());
+  }
+  return put;
+}
+
+bool ReadOperatorCommand(Run& run) {
+  std::array<uint8_t, kOperatorCommandSize> bytes{};
+  PipeReader in(run.input);
+  if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size()))
+    return false;
+  run.command = DecodeOperatorCommand(bytes);
+  return true;
+}
+
+void WriteStepReport(Run& run) {
+  run.report.current_rc = run.rc.current_rc;
+  run.report.result_flag = run.rc.result_flag;
+  PipeWriter out(run.output.get());
+  auto bytes = EncodeStepReport(run.report);
+  (void)WriteFull(out, bytes);
+  if (run.final_flag && run.report.report_text_length > 0) {
+    (void)WriteText(out, std::string_view(run.report_text)
+                             .substr(0, static_cast<size_t>(run.report.report_text_length)));
+  }
+}
+
+int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
+  DWORD read = 0;
+  DWORD available = 0;
+  if (!PeekNamedPipe(run_.input, into.data(), static_cast<DWORD>(into.size()), &read, &available,
+                     nullptr)) {
+    return -static_cast<int64_t>(GetLastError());
+  }
+  return available;
+}
+
+bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
+  if (!ReadOperatorCommand(run_))
+    return false;
+  command = run_.command;
+  return true;
+}
+
+void PipeCommandLink::SendReport() {
+  run_.report.report_text_length = 0;
+  run_.report.status_code = run_.last_wait_result;
+  WriteStepReport(run_);
+}
+
+void PipeCommandLink::StorePriority(int32_t priority) {
+  run_.task.priority = priority;
+}
+
+}  // namespace x5

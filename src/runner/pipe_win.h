@@ -1,0 +1,47 @@
+// The parent's pipes as byte streams, and the pacer's link to them.
+#pragma once
+
+#include <windows.h>
+
+#include "runner/pacer.h"
+#include "runner/protocol.h"
+
+namespace x5 {
+
+struct Run;
+
+class PipeReader : public ByteReader {
+ public:
+  explicit PipeReader(HANDLE handle) : handle_(handle) {}
+  // The end of the parent's pipe reads as 0 bytes, not as an error.
+  int64_t Read(std::span<uint8_t> into) override;
+
+ private:
+  HANDLE handle_;
+};
+
+class PipeWriter : public ByteWriter {
+ public:
+  explicit PipeWriter(HANDLE handle) : handle_(handle) {}
+  int64_t Write(std::span<const uint8_t> bytes) override;
+
+ private:
+  HANDLE handle_;
+};
+
+// Reads one whole operator command into run.command. False when the pipe failed or ended first.
+bool ReadOperatorCommand(Run& run);
+
+class PipeCommandLink : public CommandLink {
+ public:
+  explicit PipeCommandLink(Run& run) : run_(run) {}
+  int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) override;
+  bool ReadCommand(OperatorCommand& command) override;
+  void SendReport() override;
+  void StorePriority(int32_t priority) override;
+
+ private:
+  Run& run_;
+};
+
+}  // namespace x5

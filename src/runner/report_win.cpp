@@ -1,0 +1,119 @@
+// The report and accounting routine: measures the step, sends a report during the step, writes
+// the job log block after it; and the copy of the console into the task's console file.
+#include "runner/report_win.h"
+
+#include <windows.h>
+
+#include "runner/accounting.h"
+#include "runner/job_win.h"
+#include "runner/run_win.h"
+#include "runner/subsystems_win.h"
+
+namespace x5 {
+namespace {
+
+LocalTime LocalFromFileTime(int64_t file_time) {
+  return CalendarFromFileTime(file_time);
+}
+
+LocalTime LocalNow() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  return LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                   st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+// Failed measurements are named on the console once per run, never in the report.
+void SayFailures(Run& run, const mJobInfoPart::QueryFailures& failures) {
+  if (!failures.any || !run.console.IsOpen())
+    return;
+  std::string lines = run.accounting_notices.Take(failures);
+  if (!lines.empty())
+    (void)run.console.SendText(lines);
+}
+
+}  // namespace
+
+void ReportAndAccount(Run& run) {
+  int32_t process_count = 1;
+  uint64_t measured_io = 0;
+  StepReport& report = run.report;
+  if (run.os_version == 4) {
+    mJobInfoPart::ProcessMemory memory = mJobInfoPart::QueryProcessMemory(run.process.get());
+    report.memory_kb = memory.memory.current_kb;
+    report.peak_memory_kb = memory.memory.peak_kb;
+    SayFailures(run, memory.failures);
+  }
+  const std::string separator = SeparatorLine(run.task.console_columns);
+  if (run.final_flag) {
+    (void)run.console.SendText("\r\n" + separator);
+    LocalTime creation;
+    LocalTime exit;
+    if (run.os_version >= 4) {
+      mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
+      if (times.ok) {
+        creation = times.creation;
+        exit = times.exit;
+        report.kernel_time = times.kernel_time;
+        report.user_time = times.user_time;
+      }
+      SayFailures(run, times.failures);
+    } else {
+      creation = LocalFromFileTime(report.start_time);
+      exit = LocalNow();
+    }
+    const int64_t job_value = run.HasJob() ? static_cast<int64_t>(run.JobHandleValue()) : 0;
+    (void)run.console.SendText(IdentificationLine(run.console_title, job_value));
+    const std::string shown = DispatchCommand(
+        run, ExpandVariables(run, run.command_text, false, false), run.show_resolved ? 1 : 0);
+    (void)run.console.SendText(CommandLogLine(shown));
+    (void)run.console.SendText(
+        WorkDirLogLine(ExpandVariables(run, Trimmed(run.task.working_directory), false, false)));
+    (void)run.console.SendText(separator);
+    (void)run.console.SendText(RcLine(run.step.process_id, report.status_text, report.status_code) +
+                               "\r\n");
+    if (run.accounting_flag) {
+      (void)run.console.SendText(StartedLine(creation));
+      (void)run.console.SendText(EndedLine(exit));
+    }
+  } else {
+    if (run.os_version >= 4) {
+      mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
+      if (times.ok) {
+        report.kernel_time = times.kernel_time;
+        report.user_time = times.user_time;
+      }
+    }
+    report.status_code = run.last_wait_result;
+    report.status_text = ReportStatusText(run.report_code);
+  }
+  if (run.HasJob()) {
+    mJobInfoPart::JobAccounting job = mJobInfoPart::QueryJobAccounting(run.job.get());
+    process_count = job.figures.process_count;
+    report.kernel_time = job.figures.kernel_time;
+    report.user_time = job.figures.user_time;
+    measured_io = job.figures.measured_io;
+    report.peak_memory_kb = job.figures.peak_memory_kb;
+    report.memory_kb = job.figures.memory_kb;
+    SayFailures(run, job.failures);
+  }
+  if (run.os_version >= 4 && run.accounting_flag) {
+    (void)run.console.SendText(IoLine(measured_io, report.peak_memory_kb, process_count));
+    (void)run.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
+    (void)run.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");
+  }
+  report.io_count = mJobInfoPart::IoCountField(measured_io, run.kilobytes_read);
+  if (!run.final_flag)
+    WriteStepReport(run);
+}
+
+void SaveConsoleFile(Run& run) {
+  const std::string file = Trimmed(run.task.console_file);
+  if (file.empty())
+    return;
+  if (SaveConsoleText(run.console.Output(), 0, file) == -1) {
+    run.report.status_text = Padded("FILE ?", 8);
+  }
+}
+
+}  // namespace x5

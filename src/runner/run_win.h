@@ -1,0 +1,89 @@
+// The runner-wide state of one run: task, texts, step handles, return codes, messages, console.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/console_win.h"
+#include "runner/accounting.h"
+#include "runner/protocol.h"
+#include "runner/rc_rules.h"
+#include "runner/task_values.h"
+#include "runner/thread_hold.h"
+#include "win/unique_handle.h"
+
+namespace x5 {
+
+class PipeReader;
+class PipeWriter;
+
+struct Run {
+  // Pipes to the parent. The output is closed at the end so the parent sees the end of the pipe.
+  HANDLE input = nullptr;
+  ScopedHandle output;
+
+  TaskRecord task;
+  std::string command_text;
+  std::string conditions_text;
+  std::string variables_text;
+  char list_delimiter = ';';
+
+  int32_t picture_interval = 200;
+  std::string picture_type = "JPG";
+
+  std::string step_command;
+  std::string condition_rules;
+  std::string console_title;
+
+  ScopedHandle job;  // empty when no job object was made
+  StepReport report;
+  int32_t report_code = 0;
+  int32_t last_wait_result = kStillRunning;
+
+  StatusRecord step;  // launch record: status text and code of the launch
+  ScopedHandle process;
+  ScopedHandle thread;
+  FILETIME creation_time{};  // of the step's main process, local
+  FILETIME exit_time{};
+
+  RcState rc;
+  std::string pre_messages;
+  std::string post_messages;
+  std::string report_text;
+
+  bool final_flag = false;
+  bool accounting_flag = false;
+  bool killed = false;
+  bool show_resolved = false;
+  bool parent_gone = false;  // the parent's pipe ended: no more commands will come
+
+  FileCheckLimits limits;
+  int32_t kilobytes_read = 0;
+  int32_t diag_number = 0;
+  OperatorCommand command;  // the operator command in hand
+
+  std::vector<std::string> variables;  // the runner variable table, "NAME=value"
+  std::string global_parameter_directory;
+
+  mThread::HoldLedger holds;  // every suspend applied to the step, so none outlives the run
+  mJobInfoPart::AccountingNotices accounting_notices;
+  std::string command_line_shown;  // "Command=" of the job log
+
+  clsConsole console;
+  std::string program_files_x86;
+  uint8_t os_version = 0;  // effective OS version code
+
+  [[nodiscard]] bool HasJob() const { return static_cast<bool>(job); }
+  // The job handle's value as operators see it in the job log.
+  [[nodiscard]] uint32_t JobHandleValue() const {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
+  }
+};
+
+// Writes the step report (the report text follows in the final reports).
+void WriteStepReport(Run& run);
+
+}  // namespace x5

@@ -1,0 +1,166 @@
+// Step accounting arithmetic (job and process figures) and the exact text of the job log lines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runner/interfaces.h"
+
+namespace x5::mJobInfoPart {
+
+// A 64-bit counter that arrives as two 32-bit halves, each taken as unsigned.
+[[nodiscard]] constexpr uint64_t Unsigned64(uint32_t high, uint32_t low) noexcept {
+  return (uint64_t{high} << 32) | uint64_t{low};
+}
+
+// Bytes to KB, rounded to the nearest integer with halves to the even neighbour; figures beyond
+// the 32-bit report field stay at its largest value instead of wrapping.
+[[nodiscard]] int32_t KilobytesRounded(uint64_t bytes) noexcept;
+
+// What the job object answered; an empty optional is a query that failed.
+struct JobBasicRaw {
+  uint64_t total_processes = 0;
+  int64_t total_kernel_time = 0;  // 100 ns units
+  int64_t total_user_time = 0;
+};
+
+struct JobIoRaw {
+  uint64_t read_operations = 0;
+  uint64_t write_operations = 0;
+  uint64_t other_operations = 0;
+};
+
+struct JobExtendedRaw {
+  uint64_t peak_process_memory = 0;  // bytes, the largest of any one process
+  uint64_t peak_job_memory = 0;      // bytes, the whole job
+};
+
+struct JobRaw {
+  std::optional<JobBasicRaw> basic;
+  std::optional<JobIoRaw> io;  // present only when the combined basic and I/O query answered
+  std::optional<JobExtendedRaw> extended;
+};
+
+// The figures a report carries. Every field is clamped to its report field: never negative,
+// never wrapped.
+struct JobFigures {
+  int32_t process_count = 0;
+  int64_t kernel_time = 0;  // 100 ns units
+  int64_t user_time = 0;
+  uint64_t measured_io = 0;  // plain count of I/O operations
+  int32_t peak_memory_kb = 0;
+  int32_t memory_kb = 0;
+};
+
+// Job accounting figures from the answers: a failed query leaves its fields at 0.
+[[nodiscard]] JobFigures JobFiguresFrom(const JobRaw& raw) noexcept;
+
+struct ProcessMemoryRaw {
+  uint64_t working_set = 0;
+  uint64_t pagefile_usage = 0;
+  uint64_t peak_working_set = 0;
+  uint64_t peak_pagefile_usage = 0;
+};
+
+struct ProcessMemoryKb {
+  int32_t current_kb = 0;
+  int32_t peak_kb = 0;
+};
+
+// Each part is rounded to KB before the sum (working set + page-file usage).
+[[nodiscard]] ProcessMemoryKb ProcessMemoryFrom(const ProcessMemoryRaw& raw) noexcept;
+
+// The I/O count field of the step report: (measured I/O + kilobytes read) * 10000, held at the
+// largest 64-bit value instead of wrapping; a negative kilobytes figure counts as 0.
+[[nodiscard]] int64_t IoCountField(uint64_t measured_io, int32_t kilobytes_read) noexcept;
+
+// The accounting queries whose failure the console names (once per run each).
+enum class AccountingQuery : uint8_t {
+  kJobBasicAndIo,     // I/O counters stay 0 (basic accounting may still have answered)
+  kJobBasic,          // times, process count and I/O stay 0
+  kJobExtendedLimit,  // peak memory figures stay 0
+  kProcessMemory,
+  kProcessTimes,
+};
+inline constexpr size_t kAccountingQueryCount = 5;
+
+// The system error code of every query that failed in one measurement; 0 = answered or not asked.
+struct QueryFailures {
+  std::array<uint32_t, kAccountingQueryCount> error{};
+  bool any = false;
+
+  void Set(AccountingQuery query, uint32_t code) noexcept;
+  [[nodiscard]] uint32_t Get(AccountingQuery query) const noexcept;
+};
+
+// The console line that names a failed query.
+[[nodiscard]] std::string QueryFailureLine(AccountingQuery query, uint32_t error);
+
+// Remembers which failures the console has already named, so each is said once per run.
+class AccountingNotices {
+ public:
+  // The lines not said before, each without a line end; marks them said.
+  [[nodiscard]] std::string Take(const QueryFailures& failures);
+
+ private:
+  uint32_t said_ = 0;
+};
+
+}  // namespace x5::mJobInfoPart
+
+namespace x5 {
+
+// Calendar fields of a FILETIME value (100 ns units since 1601-01-01); negative counts as 0.
+[[nodiscard]] LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
+// The FILETIME value of calendar fields (day of week ignored); fields out of range are taken as
+// they fall (month 13 is January of the next year), dates before 1601 give 0.
+[[nodiscard]] int64_t FileTimeFromCalendar(const LocalTime& time) noexcept;
+
+// Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
+// replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.
+[[nodiscard]] std::string ZeroPairBlanking(std::string text);
+
+// "Kernel " / "User   " duration line: hours within a day, minutes, seconds, milliseconds,
+// zero pairs blanked. A negative duration counts as 0.
+[[nodiscard]] std::string DurationLine(int64_t duration_100ns, std::string_view label);
+inline constexpr std::string_view kKernelLabel = "Kernel ";
+inline constexpr std::string_view kUserLabel = "User   ";
+
+// "dd/mm/yyyy hh:mm:ss".
+[[nodiscard]] std::string DateTimeText(const LocalTime& time);
+// "Started dd/mm/yyyy hh:mm:ss" and "Ended   dd/mm/yyyy hh:mm:ss".
+[[nodiscard]] std::string StartedLine(const LocalTime& creation);
+[[nodiscard]] std::string EndedLine(const LocalTime& exit);
+
+// "IO      <io> | PeakMemory <kb> | Processes <n>".
+[[nodiscard]] std::string IoLine(uint64_t measured_io,
+                                 int32_t peak_memory_kb,
+                                 int32_t process_count);
+
+// Used when the task gives no console size (negative columns).
+inline constexpr int32_t kDefaultSeparatorWidth = 80;
+// No console buffer is wider than this; larger column counts are cut to it.
+inline constexpr int32_t kMaxSeparatorWidth = 32767;
+// As many "_" as the console has columns; 0 columns give the empty line, negative columns
+// (no console size given) the default width.
+[[nodiscard]] std::string SeparatorLine(int32_t console_columns);
+
+// The console title, followed by "  JOB# <handle>" when there is a job object (handle above 0).
+[[nodiscard]] std::string IdentificationLine(std::string_view console_title, int64_t job_handle);
+
+// "Command=<text>" and "WorkDir=<text>": the caller passes the text already expanded/resolved.
+[[nodiscard]] std::string CommandLogLine(std::string_view command);
+[[nodiscard]] std::string WorkDirLogLine(std::string_view working_directory);
+
+// "RC#<pid>=<status text, 8 characters>/<status code>".
+[[nodiscard]] std::string RcLine(uint32_t process_id,
+                                 std::string_view status_text,
+                                 int32_t status_code);
+
+// The status text of a report during the step: the report code left-aligned in 8 characters.
+[[nodiscard]] std::string ReportStatusText(int32_t report_code);
+
+}  // namespace x5

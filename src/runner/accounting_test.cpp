@@ -1,0 +1,216 @@
+// Accounting arithmetic and job log line layout, with recorded figures.
+#include "runner/accounting.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace x5 {
+namespace {
+
+using namespace mJobInfoPart;
+
+constexpr int64_t kMs = 10'000;  // 100 ns ticks per millisecond
+constexpr int64_t kSecond = 1000 * kMs;
+constexpr int64_t kHour = 3600 * kSecond;
+
+TEST(Accounting, Unsigned64TakesHalvesUnsigned) {
+  EXPECT_EQ(Unsigned64(0, 0x80000000u), 2147483648u);
+  EXPECT_EQ(Unsigned64(0, static_cast<uint32_t>(std::numeric_limits<int32_t>::min())), 2147483648u);
+  EXPECT_EQ(Unsigned64(0, static_cast<uint32_t>(-1)), 4294967295u);
+  EXPECT_EQ(Unsigned64(1, 0), 4294967296u);
+  EXPECT_EQ(Unsigned64(0xFFFFFFFFu, 0xFFFFFFFFu), std::numeric_limits<uint64_t>::max());
+}
+
+TEST(Accounting, KilobytesRoundHalvesToEven) {
+  struct Case {
+    uint64_t bytes;
+    int32_t kb;
+  } cases[] = {
+      {0, 0},    {511, 0},
+      {512, 0},  // half: 0 is even
+      {513, 1},  {1024, 1},
+      {1536, 2},  // half: 2 is even
+      {2560, 2}, {2561, 3},
+      {3584, 4},  // 3.5 -> 4
+      {1023, 1}, {uint64_t{1} << 41, std::numeric_limits<int32_t>::max()},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KilobytesRounded(c.bytes), c.kb) << c.bytes;
+}
+
+TEST(Accounting, JobFiguresFromAnswers) {
+  JobRaw raw;
+  raw.basic = JobBasicRaw{3, 5 * kSecond, 7 * kSecond};
+  raw.io = JobIoRaw{120, 30, 50};
+  raw.extended = JobExtendedRaw{1536, 10 * 1024 + 512};
+  JobFigures f = JobFiguresFrom(raw);
+  EXPECT_EQ(f.process_count, 3);
+  EXPECT_EQ(f.kernel_time, 5 * kSecond);
+  EXPECT_EQ(f.user_time, 7 * kSecond);
+  EXPECT_EQ(f.measured_io, 200u);
+  EXPECT_EQ(f.peak_memory_kb, 2);
+  EXPECT_EQ(f.memory_kb, 10);
+  // 200 operations and 40 KB read by file conditions: 240, sent times ten thousand.
+  EXPECT_EQ(IoCountField(f.measured_io, 40), 2'400'000);
+  EXPECT_EQ(IoLine(f.measured_io, f.peak_memory_kb, f.process_count),
+            "IO      200 | PeakMemory 2 | Processes 3");
+}
+
+TEST(Accounting, FailedQueriesLeaveZeroNeverNegativeOrWrapped) {
+  JobRaw none;
+  JobFigures f = JobFiguresFrom(none);
+  EXPECT_EQ(f.process_count, 0);
+  EXPECT_EQ(f.kernel_time, 0);
+  EXPECT_EQ(f.measured_io, 0u);
+  EXPECT_EQ(f.peak_memory_kb, 0);
+
+  // Basic alone (the combined query failed): times and count, no I/O.
+  JobRaw basic_only;
+  basic_only.basic = JobBasicRaw{uint64_t{1} << 33, -5, -1};
+  f = JobFiguresFrom(basic_only);
+  EXPECT_EQ(f.process_count, std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(f.kernel_time, 0);
+  EXPECT_EQ(f.user_time, 0);
+  EXPECT_EQ(f.measured_io, 0u);
+
+  JobRaw huge;
+  huge.basic = JobBasicRaw{1, 0, 0};
+  huge.io = JobIoRaw{std::numeric_limits<uint64_t>::max(), 5, 5};
+  f = JobFiguresFrom(huge);
+  EXPECT_EQ(f.measured_io, std::numeric_limits<uint64_t>::max());
+  EXPECT_EQ(IoCountField(f.measured_io, 10), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(IoCountField(0, -40), 0);
+  EXPECT_EQ(IoCountField(922'337'203'685'477, 0), 9'223'372'036'854'770'000);
+  EXPECT_EQ(IoCountField(922'337'203'685'478, 0), std::numeric_limits<int64_t>::max());
+}
+
+TEST(Accounting, ProcessMemoryRoundsEachPartBeforeTheSum) {
+  // 1.5 KB + 1.5 KB: each part rounds to 2, so 4 (a rounded sum would give 3).
+  ProcessMemoryKb m = ProcessMemoryFrom({1536, 1536, 2560, 2560});
+  EXPECT_EQ(m.current_kb, 4);
+  EXPECT_EQ(m.peak_kb, 4);  // 2.5 rounds to 2 twice
+  m = ProcessMemoryFrom({uint64_t{1} << 42, uint64_t{1} << 42, 0, 0});
+  EXPECT_EQ(m.current_kb, std::numeric_limits<int32_t>::max());
+}
+
+TEST(Accounting, FailureNoticesAreSaidOncePerQuery) {
+  AccountingNotices notices;
+  QueryFailures failures;
+  EXPECT_EQ(notices.Take(failures), "");
+  failures.Set(AccountingQuery::kJobBasicAndIo, 1);
+  EXPECT_EQ(notices.Take(failures),
+            "Accounting: job I/O accounting not available (error 1), IO shown as 0");
+  EXPECT_EQ(notices.Take(failures), "");
+  failures.Set(AccountingQuery::kJobExtendedLimit, 0);  // no code given still counts
+  EXPECT_EQ(failures.Get(AccountingQuery::kJobExtendedLimit), 0xFFFFFFFFu);
+  failures.Set(AccountingQuery::kProcessTimes, 6);
+  EXPECT_EQ(notices.Take(failures),
+            "Accounting: job memory accounting not available (error 4294967295), PeakMemory "
+            "shown as 0\r\n"
+            "Accounting: process times not available (error 6), Kernel, User, Started and Ended "
+            "shown as 0");
+  EXPECT_EQ(notices.Take(failures), "");
+}
+
+struct DurationCase {
+  const char* name;
+  int64_t ticks;
+  const char* label;
+  const char* line;
+};
+
+class DurationLines : public testing::TestWithParam<DurationCase> {};
+
+TEST_P(DurationLines, Layout) {
+  const DurationCase& c = GetParam();
+  EXPECT_EQ(DurationLine(c.ticks, c.label), c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table,
+    DurationLines,
+    testing::Values(
+        DurationCase{"h1m2s3ms4", kHour + 2 * 60 * kSecond + 3 * kSecond + 4 * kMs, "Kernel ",
+                     "Kernel  01h 02m 03s  04ms"},
+        DurationCase{"zero", 0, "Kernel ", "Kernel   0h  0m  0s   0ms"},
+        DurationCase{"days_not_shown", 25 * kHour, "User   ", "User    01h  0m  0s   0ms"},
+        DurationCase{"negative_is_zero", -kHour, "User   ", "User     0h  0m  0s   0ms"},
+        DurationCase{"full", 23 * kHour + 59 * 60 * kSecond + 59 * kSecond + 999 * kMs, "User   ",
+                     "User   023h 59m 59s 999ms"},
+        DurationCase{"ten_ms", 10 * kMs + 9999, "Kernel ", "Kernel   0h  0m  0s 010ms"},
+        DurationCase{"hundred_ms", 100 * kMs, "Kernel ", "Kernel   0h  0m  0s 100ms"},
+        DurationCase{"ten_hours", 10 * kHour + 10 * kSecond, "Kernel ",
+                     "Kernel 010h  0m 10s   0ms"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Accounting, ZeroPairBlanking) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"x000h", "x  0h"},   {"x00m", "x 0m"}, {"x05s", "x05s"},
+      {"x007ms", "x 07ms"}, {"0000", "0000"},  // the first character is never blanked
+      {"a00", "a 0"},       {"a0", "a0"},     {"", ""},
+      {"00", "00"},         {"1000", "1000"}, {"a0000", "a   0"},
+      {"a00b00", "a 0b 0"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ZeroPairBlanking(c.in), c.out) << c.in;
+}
+
+TEST(Accounting, DateTimeLines) {
+  LocalTime t{2024, 3, 7, 4, 9, 5, 1, 250};
+  EXPECT_EQ(DateTimeText(t), "07/03/2024 09:05:01");
+  EXPECT_EQ(StartedLine(t), "Started 07/03/2024 09:05:01");
+  EXPECT_EQ(EndedLine(LocalTime{1999, 12, 31, 5, 23, 59, 59, 0}), "Ended   31/12/1999 23:59:59");
+}
+
+TEST(Accounting, CalendarAndFileTimeAgree) {
+  // 2024-02-29 13:45:30.123 as a FILETIME count.
+  constexpr int64_t kLeapDay = 133'536'879'301'230'000;
+  LocalTime t = CalendarFromFileTime(kLeapDay);
+  EXPECT_EQ(DateTimeText(t), "29/02/2024 13:45:30");
+  EXPECT_EQ(t.millisecond, 123);
+  EXPECT_EQ(t.day_of_week, 4);  // Thursday
+  EXPECT_EQ(FileTimeFromCalendar(t), kLeapDay);
+
+  EXPECT_EQ(DateTimeText(CalendarFromFileTime(0)), "01/01/1601 00:00:00");
+  EXPECT_EQ(CalendarFromFileTime(0).day_of_week, 1);  // Monday
+  EXPECT_EQ(CalendarFromFileTime(-5).year, 1601);
+  // 1970-01-01, the Unix epoch.
+  EXPECT_EQ(FileTimeFromCalendar({1970, 1, 1, 0, 0, 0, 0, 0}), 116'444'736'000'000'000);
+  // Month 13 falls into January of the next year; dates before 1601 and absurd fields clamp.
+  EXPECT_EQ(FileTimeFromCalendar({2023, 13, 1, 0, 0, 0, 0, 0}),
+            FileTimeFromCalendar({2024, 1, 1, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(FileTimeFromCalendar({1600, 12, 31, 0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(FileTimeFromCalendar({std::numeric_limits<int>::max(), 1, 1, 0,
+                                  std::numeric_limits<int>::max(), 0, 0, 0}),
+            std::numeric_limits<int64_t>::max());
+  for (int64_t ft :
+       {int64_t{0}, int64_t{864'000'000'000}, kLeapDay, int64_t{2'650'467'743'999'990'000}})
+    EXPECT_EQ(FileTimeFromCalendar(CalendarFromFileTime(ft)), ft) << ft;
+}
+
+TEST(Accounting, SeparatorWidths) {
+  EXPECT_EQ(SeparatorLine(0), "");
+  EXPECT_EQ(SeparatorLine(5), "_____");
+  EXPECT_EQ(SeparatorLine(-1), std::string(80, '_'));
+  EXPECT_EQ(SeparatorLine(std::numeric_limits<int32_t>::max()).size(), 32767u);
+}
+
+TEST(Accounting, IdentificationCommandAndRcLines) {
+  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", -1), "bob/PAY.12.3");
+  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 0), "bob/PAY.12.3");
+  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 188), "bob/PAY.12.3  JOB# 188");
+  EXPECT_EQ(CommandLogLine("cmd /c x"), "Command=cmd /c x");
+  EXPECT_EQ(WorkDirLogLine("C:\\w"), "WorkDir=C:\\w");
+  EXPECT_EQ(RcLine(4242, "STEP OK", 0), "RC#4242=STEP OK /0");
+  EXPECT_EQ(RcLine(7, "RC = 0  ", -3), "RC#7=RC = 0  /-3");
+  EXPECT_EQ(ReportStatusText(1), "1       ");
+  EXPECT_EQ(ReportStatusText(998), "998     ");
+  EXPECT_EQ(ReportStatusText(-2147483647 - 1), "-2147483");
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,21 @@
+// DIAG files: the running number and the file name in the job step's folder.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "runner/protocol.h"
+
+namespace x5 {
+
+// The DIAG number after a DIAG command: an argument of 0 or more sets it, a negative argument
+// counts on by one (held at the largest 32-bit value instead of wrapping).
+[[nodiscard]] int32_t NextDiagNumber(int32_t current, int32_t argument) noexcept;
+
+// The DIAG file: job base directory, job name, "\", step directory, "\DIAG", number, ".txt", each
+// field without its trailing blanks. nullopt when the task names no console file (no DIAG file
+// then).
+[[nodiscard]] std::optional<std::string> DiagFileName(const TaskRecord& task, int32_t diag_number);
+
+}  // namespace x5

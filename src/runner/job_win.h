@@ -1,0 +1,88 @@
+// Win32 side of the step accounting, the step priority and the thread control over the job
+// object: job and process queries, priority set/read, hold/resume through the hold ledger.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "runner/accounting.h"
+#include "runner/interfaces.h"
+#include "runner/thread_hold.h"
+
+namespace x5::mJobInfoPart {
+
+struct JobAccounting {
+  JobFigures figures;  // fields of failed queries stay 0
+  QueryFailures failures;
+};
+
+// Basic and I/O accounting (falling back to basic alone) and the extended limit information's
+// memory peaks.
+[[nodiscard]] JobAccounting QueryJobAccounting(HANDLE job) noexcept;
+
+struct ProcessMemory {
+  ProcessMemoryKb memory;  // 0 and 0 when the counters cannot be read
+  QueryFailures failures;
+};
+
+[[nodiscard]] ProcessMemory QueryProcessMemory(HANDLE process) noexcept;
+
+struct ProcessTimes {
+  bool ok = false;
+  LocalTime creation;       // local time
+  LocalTime exit;           // local time; all fields 0 while the process runs
+  int64_t kernel_time = 0;  // 100 ns units
+  int64_t user_time = 0;
+  QueryFailures failures;
+};
+
+[[nodiscard]] ProcessTimes QueryProcessTimes(HANDLE process) noexcept;
+
+struct JobProcessIds {
+  int32_t result = 0;  // 0, or the negated system error code of a failed read
+  std::vector<uint32_t> ids;
+};
+
+// Every process id in the job: asks with room for one, then with room for as many as the job says
+// it has (and again if processes joined meanwhile).
+[[nodiscard]] JobProcessIds ReadJobProcessIds(HANDLE job) noexcept;
+
+}  // namespace x5::mJobInfoPart
+
+namespace x5::mPrty {
+
+// Sets the process's priority class and then the thread's priority from the code. Returns 1, or
+// the negated system error code of the first call that failed (both calls are always made).
+int32_t SetStepPriority(HANDLE process, HANDLE thread, int32_t code, int32_t os_version) noexcept;
+
+// The priority code the pair reads back as (error * 1000 + units when the class cannot be read).
+[[nodiscard]] int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept;
+
+}  // namespace x5::mPrty
+
+namespace x5::mThread {
+
+// Room of the job's process list for the thread control.
+inline constexpr size_t kThreadControlRoom = 1025;
+
+struct ThreadControlRequest {
+  char action = ' ';  // 'P' hold, 'R' resume, 'S' set priority, 'G' read priority; blank after
+  int32_t os_version = 0;
+  int32_t priority_code = 0;  // input for 'S'; for 'G' the start value in, the highest code out
+};
+
+// Applies the request to every thread of every process in the job. 'P' and 'R' go through the
+// ledger, so every hold can be undone with `holds.ResumeAllHeld()` and a resume touches only
+// threads the runner suspended. The last error of the outcome is also left as the thread's last
+// error.
+[[nodiscard]] ThreadControlOutcome ThreadControl(HANDLE job,
+                                                 ThreadControlRequest& request,
+                                                 HoldLedger& holds) noexcept;
+
+// Without a job: holds the step's main thread through the ledger (resume with `holds.Resume()`).
+// The ledger keeps its own handle to the thread, so the caller may close its handle at any time.
+[[nodiscard]] ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept;
+
+}  // namespace x5::mThread

@@ -1,0 +1,79 @@
+// Priority codes: what they set on each system and how pairs read back.
+#include "runner/priority.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace x5::mPrty {
+namespace {
+
+struct SetCase {
+  int32_t code;
+  int32_t os;
+  PriorityClass priority_class;
+  int32_t thread_priority;
+};
+
+TEST(Priority, CodeSetsClassAndThread) {
+  const SetCase cases[] = {
+      {41, 5, PriorityClass::kHigh, kThreadLowest},
+      {13, 4, PriorityClass::kNormal, kThreadNormal},  // below normal needs OS 5
+      {13, 5, PriorityClass::kBelowNormal, kThreadNormal},
+      {35, 3, PriorityClass::kNormal, kThreadHighest},
+      {32, 64, PriorityClass::kAboveNormal, kThreadBelowNormal},
+      {99, 5, PriorityClass::kNormal, kThreadNormal},
+      {23, 5, PriorityClass::kNormal, kThreadNormal},
+      {0, 5, PriorityClass::kIdle, kThreadIdle},
+      {6, 5, PriorityClass::kIdle, kThreadTimeCritical},
+      {56, 5, PriorityClass::kRealtime, kThreadTimeCritical},
+      {47, 5, PriorityClass::kHigh, kThreadNormal},
+      {100, 5, PriorityClass::kNormal, kThreadIdle},    // tens 10: not in the table
+      {-41, 5, PriorityClass::kNormal, kThreadNormal},  // tens -4, units -1
+      {-1, 5, PriorityClass::kIdle, kThreadNormal},     // tens 0, units -1
+      {std::numeric_limits<int32_t>::min(), 5, PriorityClass::kNormal, kThreadNormal},
+  };
+  for (const SetCase& c : cases) {
+    PrioritySetting s = PriorityFromCode(c.code, c.os);
+    EXPECT_EQ(s.priority_class, c.priority_class) << c.code << " os " << c.os;
+    EXPECT_EQ(s.thread_priority, c.thread_priority) << c.code << " os " << c.os;
+  }
+}
+
+TEST(Priority, SplitKeepsTheSignInTheUnits) {
+  struct Case {
+    int32_t code, tens, units;
+  } cases[] = {{41, 4, 1}, {-41, -4, -1}, {-5, 0, -5},
+               {7, 0, 7},  {123, 12, 3},  {std::numeric_limits<int32_t>::min(), -214748364, -8}};
+  for (const Case& c : cases) {
+    PriorityDigits d = SplitPriorityCode(c.code);
+    EXPECT_EQ(d.tens, c.tens) << c.code;
+    EXPECT_EQ(d.units, c.units) << c.code;
+  }
+}
+
+TEST(Priority, ReadBack) {
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kNormal, 0, kThreadNormal), 23);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kHigh, 0, kThreadLowest), 41);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kIdle, 0, kThreadIdle), 0);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kRealtime, 0, kThreadTimeCritical), 56);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 0, 7), 99);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kBelowNormal, 0, 0x7FFFFFFF), 19);
+  // Class read failed with error 6: 6000 plus the thread part.
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 6, kThreadAboveNormal), 6004);
+  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 0xC0000005u, kThreadNormal),
+            std::numeric_limits<int32_t>::max());
+}
+
+TEST(Priority, EveryTableCodeReadsBackAsItself) {
+  for (int32_t tens = 0; tens <= 5; ++tens) {
+    for (int32_t units = 0; units <= 6; ++units) {
+      int32_t code = tens * 10 + units;
+      PrioritySetting s = PriorityFromCode(code, 5);
+      EXPECT_EQ(PriorityCodeFromReadBack(s.priority_class, 0, s.thread_priority), code);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace x5::mPrty

@@ -1,0 +1,96 @@
+// Holding and resuming the step's threads, with a ledger of every suspend the runner applied so
+// that every hold can be released before a kill, an END or the cleanup.
+#include "runner/thread_hold.h"
+
+#include <algorithm>
+#include <new>
+#include <set>
+
+namespace x5::mThread {
+namespace {
+
+uint32_t ErrorOf(int64_t result) noexcept {
+  return result < 0 ? static_cast<uint32_t>(-result) : 0;
+}
+
+}  // namespace
+
+ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
+  ThreadControlOutcome outcome;
+  try {
+    std::set<uint32_t> done;  // threads this hold has dealt with
+    for (int pass = 0; pass < kHoldPasses; ++pass) {
+      ThreadListing listing = source.List();
+      if (listing.result != 0) {
+        // A later pass that fails leaves what earlier passes held; the first decides the result.
+        if (pass == 0)
+          outcome.result = listing.result;
+        outcome.last_error = listing.error;
+        break;
+      }
+      if (listing.error != 0)
+        outcome.last_error = listing.error;
+      bool found_new = false;
+      for (uint32_t id : listing.thread_ids) {
+        if (!done.insert(id).second)
+          continue;
+        found_new = true;
+        auto it = held_.find(id);
+        if (it == held_.end()) {
+          uint32_t open_error = 0;
+          std::unique_ptr<HeldThread> thread = source.Open(id, open_error);
+          if (!thread)
+            continue;  // ended meanwhile, or not ours to touch
+          // Recorded before it is suspended, so a suspend can never go unrecorded.
+          it = held_.emplace(id, Entry{std::move(thread), 0}).first;
+        }
+        int64_t previous = it->second.thread->Suspend();
+        if (previous < 0) {
+          outcome.last_error = ErrorOf(previous);
+          if (it->second.count == 0)
+            held_.erase(it);
+          continue;
+        }
+        ++it->second.count;
+      }
+      if (!found_new)
+        break;
+    }
+  } catch (const std::bad_alloc&) {
+    // What is held so far is in the ledger and will be released.
+    outcome.last_error = kOutOfMemoryError;
+  }
+  return outcome;
+}
+
+ThreadControlOutcome HoldLedger::Resume() noexcept {
+  ThreadControlOutcome outcome;
+  for (auto it = held_.begin(); it != held_.end();) {
+    int64_t previous = it->second.thread->Resume();
+    if (previous < 0)
+      outcome.last_error = ErrorOf(previous);
+    // A thread that cannot be resumed has ended (or never will be resumable): forget one suspend.
+    if (--it->second.count <= 0 || previous == 0)
+      it = held_.erase(it);
+    else
+      ++it;
+  }
+  return outcome;
+}
+
+void HoldLedger::ResumeAllHeld() noexcept {
+  for (auto& [id, entry] : held_) {
+    for (int32_t i = 0; i < entry.count; ++i) {
+      if (entry.thread->Resume() <= 0)
+        break;  // ended, or no suspend left on it
+    }
+  }
+  held_.clear();
+}
+
+int32_t HoldLedger::HoldCount(uint32_t thread_id) const noexcept {
+  auto it = held_.find(thread_id);
+  return it == held_.end() ? 0 : it->second.count;
+}
+
+}  // namespace x5::mThread

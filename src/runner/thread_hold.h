@@ -1,0 +1,87 @@
+// Holding and resuming the step's threads, with a ledger of every suspend the runner applied so
+// that every hold can be released before a kill, an END or the cleanup.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace x5::mThread {
+
+// Result of a thread control request: 0 when the job's threads could be listed, -1 when the job
+// holds more processes than the list has room for, -2 when the list could not be read otherwise.
+// `last_error` is the system error code of the last call that failed (0 when every call
+// succeeded); the operator's STOP and STRT report it.
+struct ThreadControlOutcome {
+  int32_t result = 0;
+  uint32_t last_error = 0;
+};
+
+inline constexpr int32_t kJobListTooSmall = -1;
+inline constexpr int32_t kJobListFailed = -2;
+// The system's "not enough memory" error code, for a ledger that cannot grow.
+inline constexpr uint32_t kOutOfMemoryError = 8;
+
+// One thread opened for suspending and resuming; closing it is the destructor's job. Holding it
+// open keeps the thread object (and so its id) from being reused while it is held.
+class HeldThread {
+ public:
+  virtual ~HeldThread() = default;
+  // Both return the suspend count before the call, or the negated system error code.
+  virtual int64_t Suspend() noexcept = 0;
+  virtual int64_t Resume() noexcept = 0;
+};
+
+struct ThreadListing {
+  int32_t result = 0;  // 0, kJobListTooSmall or kJobListFailed
+  uint32_t error = 0;  // of a failed list or snapshot
+  std::vector<uint32_t> thread_ids;
+};
+
+// Where the threads to hold come from: every thread of the job's processes, or the step's main
+// thread alone when there is no job.
+class ThreadSource {
+ public:
+  virtual ~ThreadSource() = default;
+  virtual ThreadListing List() = 0;
+  // nullptr with `error` set when the thread cannot be opened (it may have ended meanwhile).
+  virtual std::unique_ptr<HeldThread> Open(uint32_t thread_id, uint32_t& error) = 0;
+};
+
+// Threads created while a hold walks the job are caught by walking it again, up to this often.
+inline constexpr int kHoldPasses = 4;
+
+// Every suspend the runner applied, per thread. A hold suspends each thread of the source once;
+// a resume undoes one suspend of each thread the ledger holds; so two holds need two resumes, and
+// a thread the runner never suspended (one the step created suspended itself) is never resumed.
+class HoldLedger {
+ public:
+  HoldLedger() = default;
+  HoldLedger(const HoldLedger&) = delete;
+  HoldLedger& operator=(const HoldLedger&) = delete;
+  // A ledger never goes away holding threads.
+  ~HoldLedger() { ResumeAllHeld(); }
+
+  // Suspends every thread the source lists, once each; threads that appear while it works are
+  // suspended too.
+  [[nodiscard]] ThreadControlOutcome Hold(ThreadSource& source) noexcept;
+  // Undoes one suspend of every held thread.
+  [[nodiscard]] ThreadControlOutcome Resume() noexcept;
+  // Undoes every suspend the runner applied. Call before terminating the step or its job, before
+  // waiting for the step without a time limit, and at cleanup.
+  void ResumeAllHeld() noexcept;
+
+  [[nodiscard]] size_t HeldThreadCount() const noexcept { return held_.size(); }
+  // The suspends applied to one thread and not yet undone.
+  [[nodiscard]] int32_t HoldCount(uint32_t thread_id) const noexcept;
+
+ private:
+  struct Entry {
+    std::unique_ptr<HeldThread> thread;
+    int32_t count = 0;
+  };
+  std::map<uint32_t, Entry> held_;
+};
+
+}  // namespace x5::mThread

@@ -1,0 +1,193 @@
+// Round trips, building blocks and fixed vectors (which pin the key material) of both ciphers.
+#include "cipher/password_cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace x5::Rozavadedo {
+namespace {
+
+// A fixed filler, so enciphered outputs can be compared byte for byte.
+bool FixedFill(std::span<uint8_t> out) noexcept {
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint8_t>(0xA5 ^ (i * 29));
+  return true;
+}
+
+bool FailingFill(std::span<uint8_t>) noexcept {
+  return false;
+}
+
+std::string RandomPassword(std::mt19937& rng, size_t length) {
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string s(length, '\0');
+  for (char& c : s)
+    c = static_cast<char>(byte(rng));
+  return s;
+}
+
+TEST(CipherBlocks, Rotations) {
+  struct Case {
+    uint8_t in, left, right;
+  };
+  const Case cases[] = {{0x81, 0x03, 0xC0}, {0x03, 0x06, 0x81}, {0x00, 0x00, 0x00},
+                        {0xFF, 0xFF, 0xFF}, {0x80, 0x01, 0x40}, {0x01, 0x02, 0x80}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(RotateLeftCode(c.in), c.left) << int(c.in);
+    EXPECT_EQ(RotateRightCode(c.in), c.right) << int(c.in);
+  }
+  for (int v = 0; v < 256; ++v)
+    EXPECT_EQ(RotateLeftCode(RotateRightCode(static_cast<uint8_t>(v))), v);
+  const std::string text = "\x01\x81";
+  EXPECT_EQ(RotateLeft(text, 2), '\x03');
+  EXPECT_EQ(RotateRight(text, 1), '\x80');
+  EXPECT_EQ(RotateLeft(text, 0), '\0');
+  EXPECT_EQ(RotateRight(text, 3), '\0');
+}
+
+TEST(CipherBlocks, XorKeyScheduleRestartsAtSecondCharacter) {
+  const std::string key = "ABCDEFGHIJKLMNO";  // 15 characters
+  EXPECT_EQ(XorWithKey("short", key), "");
+  const std::string zeros(31, '\0');
+  const std::string out = XorWithKey(zeros, key);
+  ASSERT_EQ(out.size(), 31u);
+  // 1-based position -> key character used.
+  const std::pair<size_t, char> schedule[] = {{1, 'A'},  {15, 'O'}, {16, 'B'},
+                                              {29, 'O'}, {30, 'A'}, {31, 'B'}};
+  for (auto [position, key_char] : schedule)
+    EXPECT_EQ(out[position - 1], key_char) << position;
+  EXPECT_EQ(XorWithKey(out, key), zeros);
+}
+
+TEST(CipherBlocks, HexForms) {
+  EXPECT_EQ(ToHex(std::string("\x00\x0F\xFF\x41", 4)), "000FFF41");
+  const std::pair<const char*, std::string> from[] = {{"4x1", "A"}, {"4a1", "A"},
+                                                      {"41F", "A"}, {"", ""},
+                                                      {"zz", ""},   {"00ff", std::string(1, '\0')}};
+  for (const auto& [in, want] : from)
+    EXPECT_EQ(FromHex(in), want) << in;
+}
+
+TEST(CipherBlocks, SwapBitPairExchangesOnePairAndUndoes) {
+  std::string text = "\xC9\x11";
+  char mark = '\x36';
+  EXPECT_EQ(SwapBitPair(text, mark, 1, 1), 0x35);
+  EXPECT_EQ(static_cast<uint8_t>(text[0]), 0xCA);
+  for (int pair = 1; pair <= 4; ++pair) {
+    std::string t = "\x5A\xA5\x3C";
+    char m = '\xE1';
+    SwapBitPair(t, m, 2, pair);
+    SwapBitPair(t, m, 2, pair);
+    EXPECT_EQ(t, "\x5A\xA5\x3C");
+    EXPECT_EQ(m, '\xE1');
+  }
+  char m = '\x01';
+  EXPECT_EQ(SwapBitPair(text, m, 3, 1), 0x01);  // outside the text: nothing happens
+  EXPECT_EQ(SwapBitPair(text, m, 1, 5), 0x01);
+}
+
+TEST(FieldCipher, RoundTripsEveryLengthWithSystemFiller) {
+  std::mt19937 rng(7);
+  for (size_t n = 0; n <= kFieldPlainMax; ++n) {
+    for (int round = 0; round < 8; ++round) {
+      const std::string plain = RandomPassword(rng, n);
+      const std::string cipher = EncipherField(plain);
+      ASSERT_EQ(cipher.size(), kFieldLength);
+      EXPECT_EQ(DecipherField(cipher).View(), plain) << "length " << n;
+    }
+  }
+}
+
+TEST(FieldCipher, RejectsWhatItCannotCarry) {
+  EXPECT_EQ(EncipherField(std::string(40, 'x')), "");
+  EXPECT_EQ(EncipherField("pw", &FailingFill), "");
+  const std::string good = EncipherField("pw");
+  EXPECT_TRUE(DecipherField(good.substr(0, 39)).Empty());
+  EXPECT_TRUE(DecipherField(good + " ").Empty());
+  // The filler differs each time, the password does not.
+  EXPECT_NE(EncipherField("pw"), EncipherField("pw"));
+}
+
+TEST(VariableCipher, RoundTripsEveryLength) {
+  std::mt19937 rng(11);
+  for (size_t n = 1; n <= kVariablePlainMax; ++n) {
+    for (int round = 0; round < 4; ++round) {
+      const std::string plain = RandomPassword(rng, n);
+      const std::string hex = EncipherVariable(plain);
+      ASSERT_EQ(hex.size(), n <= 5 ? 12u : 2 * (n + 1)) << n;
+      EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+      EXPECT_EQ(DecipherVariable(hex).View(), plain) << "length " << n;
+    }
+  }
+}
+
+TEST(VariableCipher, MalformedInputGivesEmptyText) {
+  EXPECT_EQ(EncipherVariable(""), "");
+  EXPECT_EQ(EncipherVariable(std::string(128, 'x')), "");
+  EXPECT_EQ(EncipherVariable("abc", &FailingFill), "");
+  EXPECT_EQ(EncipherVariable("abcdef", &FailingFill).size(), 14u);  // no filler needed
+  const std::string hex = EncipherVariable("Secret-1");
+  const std::pair<std::string, const char*> bad[] = {
+      {"", "empty"},
+      {hex.substr(0, 10), "shorter than six characters"},
+      {hex.substr(0, hex.size() - 2), "one character short of the length mark"},
+      {std::string(258, '0'), "too long"},
+  };
+  for (const auto& [in, why] : bad)
+    EXPECT_TRUE(DecipherVariable(in).Empty()) << why;
+  std::string lower = hex;
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower != hex)
+    EXPECT_NE(DecipherVariable(lower).View(), "Secret-1");
+}
+
+TEST(Cipher, ModeDispatch) {
+  EXPECT_EQ(FieldCipher(std::string(FieldCipher("pw", "E").View()), " ").View(), "pw");
+  EXPECT_EQ(VariableCipher(std::string(VariableCipher("pw", "E").View()), "").View(), "pw");
+  // Only an upper-case E enciphers.
+  const std::string hex = EncipherVariable("pw");
+  EXPECT_EQ(VariableCipher(hex, "e").View(), "pw");
+  EXPECT_EQ(FieldCipher("pw", "E").Size(), kFieldLength);
+}
+
+// These pin the key material: if one of them changes, passwords already written into task files
+// and SETP lines can no longer be deciphered.
+TEST(Cipher, FixedVectorsPinTheKeys) {
+  EXPECT_EQ(ToHex(EncipherField("Secret-1", &FixedFill)),
+            "5722A74F344DE955F22E3DCE6EA106F5424E35C11872FDF99B58259018CF416005612FED2869863D");
+  EXPECT_EQ(ToHex(EncipherField("", &FixedFill)),
+            "5722B34F344DE955F2A53D7B6EA180F5428E35C18372FDF92158256618CF416005612FEDF469863D");
+  EXPECT_EQ(EncipherVariable("Secret-1", &FixedFill), "532EFEF5D993F7F8E8");
+  EXPECT_EQ(EncipherVariable("pw", &FixedFill), "AB09B0FCA16D");
+  EXPECT_EQ(DecipherVariable("532EFEF5D993F7F8E8").View(), "Secret-1");
+  EXPECT_EQ(DecipherVariable("AB09B0FCA16D").View(), "pw");
+  EXPECT_EQ(
+      DecipherField(
+          FromHex(
+              "5722A74F344DE955F22E3DCE6EA106F5424E35C11872FDF99B58259018CF416005612FED2869863D"))
+          .View(),
+      "Secret-1");
+}
+
+TEST(SecretString, WipesItsBufferAndMovesOut) {
+  SecretString s(std::string_view("a password long enough to live on the heap"));
+  const char* data = s.CStr();
+  const size_t size = s.Size();
+  s.Clear();
+  EXPECT_TRUE(s.Empty());
+  // The buffer is still owned by `s` (clearing keeps the capacity), so reading it is allowed.
+  for (size_t i = 0; i < size; ++i)
+    ASSERT_EQ(data[i], '\0') << i;
+
+  SecretString a(std::string_view("short"));
+  SecretString b(std::move(a));
+  EXPECT_EQ(b.View(), "short");
+  EXPECT_TRUE(a.Empty());  // NOLINT(bugprone-use-after-move): moved-from state is specified
+  a = std::move(b);
+  EXPECT_EQ(a.View(), "short");
+}
+
+}  // namespace
+}  // namespace x5::Rozavadedo

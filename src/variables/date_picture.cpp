@@ -1,0 +1,221 @@
+// Formatting of date pictures and the English fallback for the locale-dependent parts.
+#include "variables/date_picture.h"
+
+#include <array>
+#include <cstdio>
+
+namespace x5 {
+namespace {
+
+constexpr std::array<std::string_view, 7> kDays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                   "Thursday", "Friday", "Saturday"};
+constexpr std::array<std::string_view, 12> kMonths = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+char Lower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word) noexcept {
+  if (text.size() - at < word.size())
+    return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (Lower(text[at + i]) != word[i])
+      return false;
+  return true;
+}
+
+// Length of the run of `c` (either case) starting at `at`.
+size_t RunLength(std::string_view text, size_t at, char c) noexcept {
+  size_t n = 0;
+  while (at + n < text.size() && Lower(text[at + n]) == c)
+    ++n;
+  return n;
+}
+
+void AppendNumber(std::string& out, int value, int width) {
+  char buffer[16];
+  int n = std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
+  if (n > 0)
+    out.append(buffer, static_cast<size_t>(n));
+}
+
+bool IsLeapYear(int year) noexcept {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// A morning/afternoon token at `at`: its length (0 when there is none).
+size_t AmPmTokenLength(std::string_view picture, size_t at) noexcept {
+  if (StartsWithNoCase(picture, at, "am/pm"))
+    return 5;
+  if (StartsWithNoCase(picture, at, "ampm"))
+    return 4;
+  if (StartsWithNoCase(picture, at, "a/p"))
+    return 3;
+  return 0;
+}
+
+}  // namespace
+
+int DayOfWeek(int year, int month, int day) noexcept {
+  static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  if (month < 1 || month > 12)
+    return 0;
+  if (month < 3)
+    year -= 1;
+  int dow = (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
+  return dow < 0 ? dow + 7 : dow;
+}
+
+int DayOfYear(int year, int month, int day) noexcept {
+  static constexpr int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  if (month < 1 || month > 12)
+    return day;
+  return kBefore[month - 1] + day + (month > 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+std::string EnglishDateNames::DayName(const LocalTime& t, bool abbreviated) const {
+  std::string_view name = kDays[static_cast<size_t>(DayOfWeek(t.year, t.month, t.day))];
+  return std::string(abbreviated ? name.substr(0, 3) : name);
+}
+
+std::string EnglishDateNames::MonthName(const LocalTime& t, bool abbreviated) const {
+  if (t.month < 1 || t.month > 12)
+    return {};
+  std::string_view name = kMonths[static_cast<size_t>(t.month - 1)];
+  return std::string(abbreviated ? name.substr(0, 3) : name);
+}
+
+std::string EnglishDateNames::GeneralDateTime(const LocalTime& t) const {
+  std::string out;
+  AppendNumber(out, t.year, 4);
+  out += '-';
+  AppendNumber(out, t.month, 2);
+  out += '-';
+  AppendNumber(out, t.day, 2);
+  out += ' ';
+  AppendNumber(out, t.hour, 2);
+  out += ':';
+  AppendNumber(out, t.minute, 2);
+  out += ':';
+  AppendNumber(out, t.second, 2);
+  return out;
+}
+
+std::string FormatDatePicture(std::string_view picture,
+                              const LocalTime& t,
+                              const DateNames& names) {
+  if (picture.empty())
+    return names.GeneralDateTime(t);
+
+  bool twelve_hour = false;
+  for (size_t i = 0; i < picture.size() && !twelve_hour; ++i)
+    twelve_hour = AmPmTokenLength(picture, i) > 0;
+  const bool afternoon = t.hour >= 12;
+  int hour = t.hour;
+  if (twelve_hour) {
+    hour = t.hour % 12;
+    if (hour == 0)
+      hour = 12;
+  }
+
+  std::string out;
+  bool after_hour = false;  // the last token was an hour: m/mm mean minutes
+  size_t i = 0;
+  while (i < picture.size()) {
+    const char c = Lower(picture[i]);
+    const size_t run = RunLength(picture, i, c);
+    bool hour_token = false;
+    size_t used = 1;
+    switch (c) {
+      case 'y':
+        if (run >= 4) {
+          AppendNumber(out, t.year, 4);
+          used = 4;
+        } else if (run >= 2) {
+          AppendNumber(out, t.year % 100, 2);
+          used = 2;
+        } else {
+          AppendNumber(out, DayOfYear(t.year, t.month, t.day), 1);
+        }
+        break;
+      case 'm':
+        if (run >= 4) {
+          out += names.MonthName(t, false);
+          used = 4;
+        } else if (run == 3) {
+          out += names.MonthName(t, true);
+          used = 3;
+        } else {
+          used = run;
+          AppendNumber(out, after_hour ? t.minute : t.month, static_cast<int>(run));
+        }
+        break;
+      case 'd':
+        if (run >= 4) {
+          out += names.DayName(t, false);
+          used = 4;
+        } else if (run == 3) {
+          out += names.DayName(t, true);
+          used = 3;
+        } else {
+          used = run;
+          AppendNumber(out, t.day, static_cast<int>(run));
+        }
+        break;
+      case 'h':
+        used = run >= 2 ? 2 : 1;
+        AppendNumber(out, hour, static_cast<int>(used));
+        hour_token = true;
+        break;
+      case 'n':
+        used = run >= 2 ? 2 : 1;
+        AppendNumber(out, t.minute, static_cast<int>(used));
+        break;
+      case 's':
+        used = run >= 2 ? 2 : 1;
+        AppendNumber(out, t.second, static_cast<int>(used));
+        break;
+      case 'w':
+        if (run >= 2) {
+          used = 2;
+          const int jan1 = DayOfWeek(t.year, 1, 1);
+          AppendNumber(out, (DayOfYear(t.year, t.month, t.day) + jan1 - 1) / 7 + 1, 1);
+        } else {
+          AppendNumber(out, DayOfWeek(t.year, t.month, t.day) + 1, 1);
+        }
+        break;
+      case 'q':
+        AppendNumber(out, (t.month - 1) / 3 + 1, 1);
+        break;
+      case 'a': {
+        const size_t length = AmPmTokenLength(picture, i);
+        if (length == 0) {
+          out += picture[i];  // a lone "a" is literal text
+          ++i;
+          continue;
+        }
+        const bool upper = picture[i] == 'A';
+        if (length == 3) {
+          out += afternoon ? (upper ? 'P' : 'p') : (upper ? 'A' : 'a');
+        } else if (length == 4) {
+          out += afternoon ? "PM" : "AM";
+        } else {
+          out += afternoon ? (upper ? "PM" : "pm") : (upper ? "AM" : "am");
+        }
+        used = length;
+        break;
+      }
+      default:
+        out += picture[i];
+        ++i;
+        continue;
+    }
+    after_hour = hour_token;
+    i += used;
+  }
+  return out;
+}
+
+}  // namespace x5

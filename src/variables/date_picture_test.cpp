@@ -1,0 +1,61 @@
+// Date pictures: every token, minutes after hours, the 12-hour clock and calendar arithmetic.
+#include "variables/date_picture.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+TEST(DatePicture, Tokens) {
+  const EnglishDateNames names;
+  const LocalTime afternoon{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday
+  const LocalTime midnight{2023, 12, 31, 0, 0, 5, 0, 0};  // Sunday
+  struct Case {
+    const LocalTime& t;
+    std::string_view picture;
+    std::string_view want;
+  };
+  const Case cases[] = {
+      {afternoon, "yyyy-mm-dd", "2024-03-05"},
+      {afternoon, "YYYYMMDD", "20240305"},
+      {afternoon, "yy", "24"},
+      {afternoon, "m/d/yyyy", "3/5/2024"},
+      {afternoon, "hh:mm:ss", "14:07:09"},  // mm after an hour is minutes
+      {afternoon, "hhmm", "1407"},
+      {afternoon, "hh dd mm", "14 05 03"},  // ...but not after another token
+      {afternoon, "h:n:s", "14:7:9"},
+      {afternoon, "hh:nn AM/PM", "02:07 PM"},
+      {afternoon, "h am/pm", "2 pm"},
+      {afternoon, "h a/p", "2 p"},
+      {afternoon, "hAMPM", "2PM"},
+      {afternoon, "dddd, mmmm d", "Tuesday, March 5"},
+      {afternoon, "ddd mmm", "Tue Mar"},
+      {afternoon, "q", "1"},
+      {afternoon, "y", "65"},
+      {afternoon, "w", "3"},
+      {afternoon, "ww", "10"},
+      {afternoon, "x-yyyy_", "x-2024_"},
+      {afternoon, "a", "a"},
+      {afternoon, "", "2024-03-05 14:07:09"},
+      {midnight, "hh:nn A/P", "12:05 A"},
+      {midnight, "hh:nn", "00:05"},
+      {midnight, "ww w y", "53 1 365"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FormatDatePicture(c.picture, c.t, names), c.want) << c.picture;
+}
+
+TEST(DatePicture, CalendarArithmetic) {
+  struct Case {
+    int y, m, d, dow, doy;
+  };
+  const Case cases[] = {{2000, 1, 1, 6, 1},     {2024, 2, 29, 4, 60},   {1970, 1, 1, 4, 1},
+                        {2023, 12, 31, 0, 365}, {2024, 12, 31, 2, 366}, {2100, 3, 1, 1, 60}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(DayOfWeek(c.y, c.m, c.d), c.dow) << c.y << "-" << c.m << "-" << c.d;
+    EXPECT_EQ(DayOfYear(c.y, c.m, c.d), c.doy) << c.y << "-" << c.m << "-" << c.d;
+  }
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,289 @@
+// Step variables: SET and SETP lines, the X5 variables of the task, and global parameter files.
+#include "variables/variables.h"
+
+#include <array>
+#include <limits>
+
+namespace x5 {
+namespace {
+
+constexpr int32_t kErrorNotEnoughMemory = 8;
+constexpr int32_t kErrorInvalidName = 123;
+constexpr size_t kMaxFileNameLength = 255;
+
+char Upper(char c) noexcept {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+size_t FindNoCase(std::string_view text, std::string_view word) noexcept {
+  if (word.size() > text.size())
+    return std::string_view::npos;
+  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
+    size_t j = 0;
+    while (j < word.size() && Upper(text[i + j]) == word[j])
+      ++j;
+    if (j == word.size())
+      return i;
+  }
+  return std::string_view::npos;
+}
+
+std::string_view TrimRight(std::string_view text) noexcept {
+  size_t end = text.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+std::string_view Trim(std::string_view text) noexcept {
+  text = TrimRight(text);
+  size_t begin = text.find_first_not_of(' ');
+  return begin == std::string_view::npos ? std::string_view() : text.substr(begin);
+}
+
+std::string TrimmedField(const std::string& field) {
+  return std::string(TrimRight(field));
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Upper(a[i]) != Upper(b[i]))
+      return false;
+  return true;
+}
+
+// Names Windows gives to devices whatever directory or extension follows them.
+bool IsReservedDeviceName(std::string_view base) noexcept {
+  static constexpr std::array<std::string_view, 7> kNames = {"CON",    "PRN",     "AUX",   "NUL",
+                                                             "CONIN$", "CONOUT$", "CLOCK$"};
+  for (std::string_view reserved : kNames)
+    if (EqualNoCase(base, reserved))
+      return true;
+  if (base.size() == 4 &&
+      (EqualNoCase(base.substr(0, 3), "COM") || EqualNoCase(base.substr(0, 3), "LPT"))) {
+    const unsigned char digit = static_cast<unsigned char>(base[3]);
+    // 0-9 and the superscript digits 1, 2, 3 of the ANSI code page.
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  }
+  return false;
+}
+
+// The name as it may appear in a console line.
+std::string Printable(std::string_view name) {
+  std::string out(name);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 32 || c == 127)
+      c = '?';
+  return out;
+}
+
+int32_t LoadGlobalParameters(VariableContext& context, const std::string& directory) {
+  int32_t count = 0;
+  for (const std::string& file : context.files.List(directory)) {
+    const size_t dot = file.find('.');
+    if (dot == std::string::npos || dot < 1)
+      continue;
+    const std::string_view name = Trim(std::string_view(file).substr(0, dot));
+    if (name.empty() || name.back() != '$')
+      continue;
+    const std::string path = directory + file;
+    std::optional<std::string> line = context.files.ReadFirstLine(path);
+    if (!line) {
+      context.console.Line("/X5  Global parameter file " + Printable(path) + " could not be read");
+      continue;
+    }
+    // The directory is still empty here, so nothing is written back.
+    (void)AddVariable(context, name, ParameterFileValue(*line));
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+SetLineResult ParseSetLine(int32_t position, std::string_view text) {
+  SetLineResult result;
+  if (position < 1 || static_cast<size_t>(position) > text.size())
+    return result;
+  const size_t begin = static_cast<size_t>(position) - 1;
+  const size_t line_end = text.find("\r\n", begin);
+  std::string_view line = text.substr(begin);
+  int32_t next = 0;
+  if (line_end != std::string_view::npos) {
+    line = text.substr(begin, line_end - begin);
+    const size_t after = line_end + 3;  // 1-based position behind the CR LF
+    next = after > static_cast<size_t>(std::numeric_limits<int32_t>::max())
+               ? 0
+               : static_cast<int32_t>(after);
+  }
+
+  const size_t set = FindNoCase(line, "SET");
+  if (set == std::string_view::npos)
+    return result;  // this line and the rest of the block are not processed
+  size_t i = set + 3;
+  const bool password = i < line.size() && Upper(line[i]) == 'P';
+  if (password)
+    ++i;
+  while (i < line.size() && line[i] == ' ')
+    ++i;
+  const std::string_view rest = line.substr(i);
+  const size_t equals = rest.find('=');
+  if (equals == std::string_view::npos) {
+    result.name = TrimRight(rest);
+  } else {
+    result.name = TrimRight(rest.substr(0, equals));
+    if (password)
+      result.value.push_back(kPasswordMarker);
+    result.value.append(rest.substr(equals + 1));
+  }
+  result.next = next;
+  return result;
+}
+
+std::string VariablesBlockLines(std::string_view block, char list_delimiter) {
+  std::string out;
+  out.reserve(block.size() + block.size() / 8);
+  for (char c : block) {
+    if (c == list_delimiter)
+      out.append("\r\n");
+    else
+      out.push_back(c);
+  }
+  return out;
+}
+
+std::string ParameterFileValue(std::string_view first_line) {
+  if (first_line.size() > 1 && first_line.front() == '"') {
+    const size_t last = first_line.rfind('"');
+    if (last == 1)
+      return {};
+    if (last > 1)
+      return std::string(first_line.substr(1, last - 1));
+  }
+  return std::string(first_line);
+}
+
+std::string_view GlobalParameterNameProblem(std::string_view name) noexcept {
+  if (name.empty())
+    return "the name is empty";
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127)
+      return "the name holds a control character";
+  }
+  if (name.find_first_of("\\/") != std::string_view::npos)
+    return "the name holds a path separator";
+  if (name.find(':') != std::string_view::npos)
+    return "the name holds a drive colon";
+  if (name.find("..") != std::string_view::npos)
+    return "the name holds \"..\"";
+  if (name.find_first_of("<>\"|?*") != std::string_view::npos)
+    return "the name holds a character that file names cannot hold";
+  if (name.size() + kGlobalParameterSuffix.size() > kMaxFileNameLength)
+    return "the name is too long for a file name";
+  // Windows takes the part before the first "." (blanks after it ignored) as the device.
+  if (IsReservedDeviceName(TrimRight(name.substr(0, name.find('.')))))
+    return "the name is a reserved device name";
+  return {};
+}
+
+int32_t AddVariable(VariableContext& context,
+                    std::string_view name,
+                    std::string_view value) noexcept {
+  try {
+    std::string entry;
+    entry.reserve(name.size() + 1 + value.size());
+    entry.append(name).append("=").append(value);
+    context.table.push_back(std::move(entry));
+  } catch (...) {
+    return -kErrorNotEnoughMemory;
+  }
+  if (context.global_parameter_directory.empty() || name.empty() || name.back() != '$')
+    return 1;
+
+  try {
+    if (std::string_view problem = GlobalParameterNameProblem(name); !problem.empty()) {
+      context.console.Line("/X5  Global parameter " + Printable(name) +
+                           " not written: " + std::string(problem));
+      return -kErrorInvalidName;
+    }
+    const std::string path = context.global_parameter_directory + std::string(name) +
+                             std::string(kGlobalParameterSuffix);
+    std::string content;
+    content.reserve(value.size() + 4);
+    content.append("\"").append(value).append("\"\r\n");
+    const int32_t written = context.files.WriteAtomically(path, content);
+    if (written != 1)
+      return written < 0 ? written : -1;  // defined all the same; the file keeps its old value
+    context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
+    return 1;
+  } catch (...) {
+    return -kErrorNotEnoughMemory;
+  }
+}
+
+int32_t AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept {
+  try {
+    return AddVariable(context, name, std::string_view(std::to_string(value)));
+  } catch (...) {
+    return -kErrorNotEnoughMemory;
+  }
+}
+
+int32_t SetStepVariables(VariableContext& context) noexcept {
+  int32_t count = 0;
+  try {
+    const TaskRecord& task = context.task;
+    const std::string job_directory =
+        TrimmedField(task.job_base_directory) + TrimmedField(task.job_name) + "\\";
+    const std::string directory = job_directory + TrimmedField(task.step_directory) + "\\";
+
+    // Loading defines the parameters without writing their files back.
+    context.global_parameter_directory.clear();
+    count += LoadGlobalParameters(context, directory);
+    context.global_parameter_directory = directory;
+
+    const std::pair<std::string_view, std::string> task_variables[] = {
+        {"X5S", directory},
+        {"X5T", job_directory},
+        {"X5N", std::to_string(task.job_number)},
+        {"X5D", TrimmedField(task.step_directory)},
+        {"X5Step", std::to_string(task.step_number)},
+        {"X5User", TrimmedField(task.user_name)},
+        {"X5Name", TrimmedField(task.job_name)},
+        {"X5RepC", std::to_string(task.repeat_count)},
+        {"X5Max", std::to_string(task.maximum_rc)},
+        {"X5TRC", std::to_string(task.task_rc)},
+    };
+    for (const auto& [name, value] : task_variables) {
+      (void)AddVariable(context, name, std::string_view(value));
+      ++count;
+    }
+
+    const std::string lines = VariablesBlockLines(context.variables_text, context.list_delimiter);
+    int32_t position = 1;
+    for (;;) {
+      const SetLineResult line = ParseSetLine(position, lines);
+      if (line.next == -1)
+        break;
+      // A line without a name ("SET", "SET =1") defines nothing.
+      if (!line.name.empty()) {
+        (void)AddVariable(context, line.name, std::string_view(line.value));
+        ++count;
+      }
+      if (line.next == 0)
+        break;
+      position = line.next;
+    }
+
+    const std::string work =
+        ExpandVariables(context, TrimmedField(task.working_directory), false, false);
+    (void)AddVariable(context, "X5W", std::string_view(work));
+    ++count;
+  } catch (...) {
+    // Whatever was defined stays defined.
+  }
+  return count;
+}
+
+}  // namespace x5

@@ -1,0 +1,234 @@
+// SET/SETP lines, the variables block, step variables and global parameter files.
+#include "variables/variables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "cipher/password_cipher.h"
+#include "variables/test_fakes.h"
+
+namespace x5 {
+namespace {
+
+using testing::FakeRun;
+
+TEST(ParseSetLine, Table) {
+  struct Case {
+    int32_t position;
+    std::string text;
+    int32_t next;
+    std::string name, value;
+  };
+  const std::string marker(1, kPasswordMarker);
+  const Case cases[] = {
+      {1, "SET A=1", 0, "A", "1"},
+      {1, "SET A=1\r\nSET B=2", 10, "A", "1"},
+      {10, "SET A=1\r\nSET B=2", 0, "B", "2"},
+      {1, "SET  NAME = value ", 0, "NAME", " value "},
+      {1, "setp PW=ABCD", 0, "PW", marker + "ABCD"},
+      {1, "SETP PW=", 0, "PW", marker},
+      {1, "SET X", 0, "X", ""},
+      {1, "SET X  ", 0, "X", ""},
+      {1, "  set a=b=c", 0, "a", "b=c"},
+      {1, "RESET Q=1", 0, "Q", "1"},  // "SET" counts wherever it stands
+      {1, "NOPE=1", -1, "", ""},
+      {1, "\r\nSET B=2", -1, "", ""},  // an empty line ends the block
+      {1, "", -1, "", ""},
+      {0, "SET A=1", -1, "", ""},
+      {8, "SET A=1", -1, "", ""},
+      {1, "SET A=1\r\n", 10, "A", "1"},
+      {10, "SET A=1\r\n", -1, "", ""},
+  };
+  for (const Case& c : cases) {
+    const SetLineResult r = ParseSetLine(c.position, c.text);
+    EXPECT_EQ(r.next, c.next) << c.text << " @" << c.position;
+    EXPECT_EQ(r.name, c.name) << c.text << " @" << c.position;
+    EXPECT_EQ(r.value, c.value) << c.text << " @" << c.position;
+  }
+}
+
+TEST(ParameterFileValue, Table) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"hello\"", "hello"}, {"\"\"", ""},         {"plain", "plain"}, {"\"", "\""},
+      {"\"open", "\"open"},   {"\"a\"b\"", "a\"b"}, {"", ""},           {"\"x\" tail", "x"},
+      {" \"x\"", " \"x\""},
+  };
+  for (const auto& [line, want] : cases)
+    EXPECT_EQ(ParameterFileValue(line), want) << line;
+}
+
+TEST(GlobalParameterNameProblem, Table) {
+  const std::string ok[] = {"X$", "ABC$", "$", "A.B$", "CON$", "COM1$", "NUL X$", "Été$"};
+  for (const std::string& name : ok)
+    EXPECT_EQ(GlobalParameterNameProblem(name), "") << name;
+  const std::string bad[] = {"..\\evil$",
+                             "a/b$",
+                             "C:x$",
+                             "CON.x$",
+                             "nul.$",
+                             "LPT1.a$",
+                             "com9 .a$",
+                             "CONOUT$",
+                             "CLOCK$",
+                             std::string("a\x01$"),
+                             "a..b$",
+                             "a*b$",
+                             "a?b$",
+                             "a\"b$",
+                             "a|b$",
+                             "a<b$",
+                             std::string(252, 'x') + "$"};
+  for (const std::string& name : bad)
+    EXPECT_NE(GlobalParameterNameProblem(name), "") << name;
+}
+
+TEST(VariablesBlockLines, DelimiterBecomesLineEnd) {
+  EXPECT_EQ(VariablesBlockLines("SET A=1;SET B=2", ';'), "SET A=1\r\nSET B=2");
+  EXPECT_EQ(VariablesBlockLines("SET A=1;x\x01SET B=2", '\x01'), "SET A=1;x\r\nSET B=2");
+  EXPECT_EQ(VariablesBlockLines("", ';'), "");
+}
+
+class StepVariablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TaskRecord& t = run_.task;
+    t.job_base_directory = Padded("C:\\Jobs\\", kPathWidth);
+    t.job_name = Padded("PAY", kJobNameWidth);
+    t.step_directory = Padded("S01", kStepDirectoryWidth);
+    t.user_name = Padded("clerk", kUserNameWidth);
+    t.working_directory = Padded("C:\\work\\%A%\\%PW%", kPathWidth);
+    t.job_number = 42;
+    t.step_number = 3;
+    t.repeat_count = 2;
+    t.maximum_rc = 8;
+    t.task_rc = 4;
+  }
+  // The value the table holds for `name` at its last definition.
+  std::optional<std::string> Last(std::string_view name) const {
+    std::vector<std::string> reversed(run_.table.rbegin(), run_.table.rend());
+    std::optional<std::string_view> v = FindVariable(reversed, name);
+    return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
+  }
+  std::string Expand(std::string_view text) {
+    return ExpandVariables(run_.context, text, false, false);
+  }
+  static constexpr const char* kDir = "C:\\Jobs\\PAY\\S01\\";
+  FakeRun run_;
+};
+
+TEST_F(StepVariablesTest, DefinesTaskVariablesInOrderThenSetLinesThenX5W) {
+  run_.SetBlock("SET A=1;SETP PW=" + Rozavadedo::EncipherVariable("pw"));
+  EXPECT_EQ(SetStepVariables(run_.context), 13);
+  const std::vector<std::string> want = {std::string("X5S=") + kDir,
+                                         "X5T=C:\\Jobs\\PAY\\",
+                                         "X5N=42",
+                                         "X5D=S01",
+                                         "X5Step=3",
+                                         "X5User=clerk",
+                                         "X5Name=PAY",
+                                         "X5RepC=2",
+                                         "X5Max=8",
+                                         "X5TRC=4",
+                                         "A=1"};
+  ASSERT_GE(run_.table.size(), want.size() + 2);
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), run_.table.begin()));
+  EXPECT_EQ(run_.table[11].substr(0, 4), std::string("PW=") + kPasswordMarker);
+  EXPECT_EQ(run_.table.back(), "X5W=C:\\work\\1\\*****");  // never the deciphered password
+  EXPECT_EQ(run_.global_parameter_directory, kDir);
+}
+
+TEST_F(StepVariablesTest, BlockEndsAtTheFirstLineWithoutSet) {
+  run_.SetBlock("SET A=1;;SET B=2");
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(Last("A"), "1");
+  EXPECT_FALSE(Last("B"));
+}
+
+TEST_F(StepVariablesTest, ControlCharacterDelimiter) {
+  run_.SetBlock("SET A=1;x\x01SET B=2", '\x01');
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(Last("A"), "1;x");
+  EXPECT_EQ(Last("B"), "2");
+}
+
+TEST_F(StepVariablesTest, LinesWithoutNameDefineNothing) {
+  run_.SetBlock("SET =1;SET;SET C=3");
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(Last("C"), "3");
+  for (const std::string& entry : run_.table)
+    EXPECT_NE(entry.front(), '=') << entry;
+}
+
+TEST_F(StepVariablesTest, LoadsGlobalParameterFiles) {
+  const std::string dir = kDir;
+  auto& files = run_.files.files;
+  files[dir + "ABC$.$$$"] = "\"hello\"\r\nignored";
+  files[dir + "ABC.$$$"] = "\"no dollar\"";
+  files[dir + "E$.$$$"] = "\"\"\r\n";
+  files[dir + "U$.$$$"] = "plain";
+  files[dir + "N$.$$$"] = "";
+  files[dir + ".$$$"] = "\"nameless\"";
+  files[dir + "Z$.$$$"] = "\"secret\"";
+  files["C:\\Jobs\\PAY\\S02\\OTHER$.$$$"] = "\"other step\"";
+  run_.files.unreadable.insert(dir + "Z$.$$$");
+
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(Expand("%ABC$%|%E$%|%U$%|%N$%"), "hello||plain|");
+  EXPECT_EQ(ResolveVariable(run_.context, "E$"), std::string(kEmptyValueMarker));
+  EXPECT_FALSE(Last("ABC"));
+  EXPECT_FALSE(Last("Z$"));
+  EXPECT_FALSE(Last("OTHER$"));
+  EXPECT_EQ(run_.files.writes, 0);  // loading never writes back
+  ASSERT_EQ(run_.console.lines.size(), 1u);
+  EXPECT_NE(run_.console.lines[0].find("Z$.$$$"), std::string::npos);
+}
+
+TEST_F(StepVariablesTest, SetLineWritesGlobalParameterButLoadedValueWinsForExpansion) {
+  run_.files.files[std::string(kDir) + "X$.$$$"] = "\"old\"\r\n";
+  run_.SetBlock("SET X$=5");
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(run_.files.files[std::string(kDir) + "X$.$$$"], "\"5\"\r\n");
+  EXPECT_EQ(Expand("%X$%"), "old");
+  EXPECT_EQ(Last("X$"), "5");
+  ASSERT_EQ(run_.console.lines.size(), 1u);
+  EXPECT_EQ(run_.console.lines[0],
+            std::string("/X5  Global parameter X$ written to ") + kDir + "X$.$$$");
+}
+
+TEST_F(StepVariablesTest, AddVariableWritesOnlyAfterLoading) {
+  EXPECT_EQ(AddVariable(run_.context, "EARLY$", "1"), 1);
+  EXPECT_EQ(run_.files.writes, 0);
+  run_.global_parameter_directory = kDir;
+  EXPECT_EQ(AddVariable(run_.context, "N", int64_t{42}), 1);
+  EXPECT_EQ(run_.table.back(), "N=42");
+  const std::string enciphered = std::string(1, kPasswordMarker) + "0011AABB";
+  EXPECT_EQ(AddVariable(run_.context, "PW$", enciphered), 1);
+  EXPECT_EQ(run_.files.files[std::string(kDir) + "PW$.$$$"], "\"" + enciphered + "\"\r\n");
+}
+
+TEST_F(StepVariablesTest, FailedWriteDefinesTheVariableQuietly) {
+  run_.global_parameter_directory = kDir;
+  run_.files.write_error = -5;
+  EXPECT_EQ(AddVariable(run_.context, "F$", "1"), -5);
+  EXPECT_EQ(run_.table.back(), "F$=1");
+  EXPECT_TRUE(run_.console.lines.empty());
+}
+
+TEST_F(StepVariablesTest, BadGlobalParameterNamesNeverWriteAFile) {
+  run_.global_parameter_directory = kDir;
+  const std::string names[] = {
+      "..\\..\\evil$", "a/b$", "D:x$", "CON.x$", "LPT1.a$", "CONOUT$", std::string("bell\a$")};
+  for (const std::string& name : names) {
+    run_.console.lines.clear();
+    EXPECT_LT(AddVariable(run_.context, name, "v"), 0) << name;
+    EXPECT_EQ(run_.table.back(), name + "=v");
+    ASSERT_EQ(run_.console.lines.size(), 1u) << name;
+    EXPECT_NE(run_.console.lines[0].find("not written"), std::string::npos);
+    EXPECT_EQ(run_.console.lines[0].find('\a'), std::string::npos);
+  }
+  EXPECT_EQ(run_.files.writes, 0);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,40 @@
+// The platform's environment, clock, date names and global parameter files for the variable
+// routines (system_adapters_win.cpp on Windows, system_adapters_posix.cpp natively).
+#pragma once
+
+#include "runner/interfaces.h"
+#include "variables/date_picture.h"
+#include "variables/variables.h"
+
+namespace x5 {
+
+class SystemEnvironment final : public Environment {
+ public:
+  [[nodiscard]] std::optional<std::string> Get(std::string_view name) const override;
+};
+
+class SystemClock final : public Clock {
+ public:
+  [[nodiscard]] LocalTime Now() const override;
+};
+
+// Day and month names and the general date form of the user's locale.
+class SystemDateNames final : public DateNames {
+ public:
+  [[nodiscard]] std::string DayName(const LocalTime& t, bool abbreviated) const override;
+  [[nodiscard]] std::string MonthName(const LocalTime& t, bool abbreviated) const override;
+  [[nodiscard]] std::string GeneralDateTime(const LocalTime& t) const override;
+};
+
+// Longest first line read from a global parameter file; a longer one counts as unreadable
+// rather than being cut.
+inline constexpr size_t kMaxParameterLine = 1 << 20;
+
+class SystemParameterFiles final : public ParameterFiles {
+ public:
+  [[nodiscard]] std::vector<std::string> List(const std::string& directory) override;
+  [[nodiscard]] std::optional<std::string> ReadFirstLine(const std::string& path) override;
+  [[nodiscard]] int32_t WriteAtomically(const std::string& path, std::string_view content) override;
+};
+
+}  // namespace x5

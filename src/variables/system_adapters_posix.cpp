@@ -1,0 +1,194 @@
+// POSIX implementations of the variable routines' adapters (native builds and tests). Paths that
+// the runner builds with "\" are taken with "/".
+#include "variables/system_adapters.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace x5 {
+namespace {
+
+std::string PosixPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::tm ToTm(const LocalTime& t) {
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_wday = DayOfWeek(t.year, t.month, t.day);
+  tm.tm_yday = DayOfYear(t.year, t.month, t.day) - 1;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
+std::string Strftime(const char* format, const LocalTime& t) {
+  const std::tm tm = ToTm(t);
+  char buffer[256];
+  size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
+  return std::string(buffer, n);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { Close(); }
+  [[nodiscard]] int get() const noexcept { return fd_; }
+  int Close() noexcept {
+    int rc = 0;
+    if (fd_ >= 0)
+      rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* d) const noexcept { closedir(d); }
+};
+
+}  // namespace
+
+std::optional<std::string> SystemEnvironment::Get(std::string_view name) const {
+  if (name.find('\0') != std::string_view::npos)
+    return std::nullopt;
+  const char* value = std::getenv(std::string(name).c_str());
+  if (value == nullptr)
+    return std::nullopt;
+  return std::string(value);
+}
+
+LocalTime SystemClock::Now() const {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm tm{};
+  localtime_r(&now.tv_sec, &tm);
+  LocalTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.day_of_week = tm.tm_wday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec;
+  t.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+  return t;
+}
+
+std::string SystemDateNames::DayName(const LocalTime& t, bool abbreviated) const {
+  return Strftime(abbreviated ? "%a" : "%A", t);
+}
+
+std::string SystemDateNames::MonthName(const LocalTime& t, bool abbreviated) const {
+  return Strftime(abbreviated ? "%b" : "%B", t);
+}
+
+std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
+  return Strftime("%x %X", t);
+}
+
+std::vector<std::string> SystemParameterFiles::List(const std::string& directory) {
+  std::vector<std::string> names;
+  const std::string dir = PosixPath(directory);
+  std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
+  if (!d)
+    return names;
+  while (const dirent* entry = readdir(d.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= kGlobalParameterSuffix.size() || !name.ends_with(kGlobalParameterSuffix))
+      continue;
+    struct stat st {};
+    if (stat((dir + std::string(name)).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    names.emplace_back(name);
+  }
+  // readdir's order is arbitrary; a fixed order makes runs repeatable.
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string& path) {
+  Fd fd(::open(PosixPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0)
+    return std::nullopt;
+  std::string line;
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      return std::nullopt;
+    }
+    if (got == 0)
+      return line;
+    const std::string_view chunk(buffer, static_cast<size_t>(got));
+    const size_t end = chunk.find_first_of("\r\n");
+    line.append(chunk.substr(0, end));
+    if (line.size() > kMaxParameterLine)
+      return std::nullopt;
+    if (end != std::string_view::npos)
+      return line;
+  }
+}
+
+int32_t SystemParameterFiles::WriteAtomically(const std::string& path, std::string_view content) {
+  const std::string target = PosixPath(path);
+  const size_t slash = target.rfind('/');
+  std::string temp =
+      (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".x5tmpXXXXXX";
+  Fd fd(mkstemp(temp.data()));
+  if (fd.get() < 0)
+    return -errno;
+  auto fail = [&](int error) {
+    fd.Close();
+    ::unlink(temp.c_str());
+    return -error;
+  };
+  // mkstemp makes the file private to its owner; a parameter file is as readable as any other.
+  if (::fchmod(fd.get(), 0644) != 0)
+    return fail(errno);
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t put = ::write(fd.get(), content.data() + done, content.size() - done);
+    if (put < 0) {
+      if (errno == EINTR)
+        continue;
+      return fail(errno);
+    }
+    done += static_cast<size_t>(put);
+  }
+  if (::fsync(fd.get()) != 0)
+    return fail(errno);
+  if (fd.Close() != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    return -error;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    return -error;
+  }
+  return 1;
+}
+
+}  // namespace x5

@@ -1,0 +1,104 @@
+// In-memory stand-ins for the variable routines' outside world, shared by their tests, fuzz
+// targets and benchmark.
+#pragma once
+
+#include <cctype>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "variables/variables.h"
+
+namespace x5::testing {
+
+struct NoCaseLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::toupper(static_cast<unsigned char>(x)) <
+             std::toupper(static_cast<unsigned char>(y));
+    });
+  }
+};
+
+// Names compare without regard to case, as on Windows.
+class FakeEnvironment final : public Environment {
+ public:
+  std::optional<std::string> Get(std::string_view name) const override {
+    lookups.emplace_back(name);
+    auto it = values.find(std::string(name));
+    if (it == values.end())
+      return std::nullopt;
+    return it->second;
+  }
+  std::map<std::string, std::string, NoCaseLess> values;
+  mutable std::vector<std::string> lookups;
+};
+
+class FixedClock final : public Clock {
+ public:
+  LocalTime Now() const override { return now; }
+  LocalTime now{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday 5 March 2024, 14:07:09
+};
+
+class CollectingConsole final : public ConsoleSink {
+ public:
+  void Line(std::string_view text) override { lines.emplace_back(text); }
+  std::vector<std::string> lines;
+};
+
+// Files by full path. `unreadable` paths list but cannot be read; a write fails with
+// `write_error` when it is set.
+class FakeParameterFiles final : public ParameterFiles {
+ public:
+  std::vector<std::string> List(const std::string& directory) override {
+    std::vector<std::string> names;
+    for (const auto& [path, content] : files) {
+      if (path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
+          path.find('\\', directory.size()) == std::string::npos &&
+          path.ends_with(kGlobalParameterSuffix))
+        names.push_back(path.substr(directory.size()));
+    }
+    return names;
+  }
+  std::optional<std::string> ReadFirstLine(const std::string& path) override {
+    auto it = files.find(path);
+    if (it == files.end() || unreadable.count(path))
+      return std::nullopt;
+    return it->second.substr(0, it->second.find_first_of("\r\n"));
+  }
+  int32_t WriteAtomically(const std::string& path, std::string_view content) override {
+    ++writes;
+    if (write_error != 0)
+      return write_error;
+    files[path] = std::string(content);
+    return 1;
+  }
+  std::map<std::string, std::string> files;
+  std::set<std::string> unreadable;
+  int32_t write_error = 0;
+  int writes = 0;
+};
+
+// A complete context over the fakes above.
+struct FakeRun {
+  std::vector<std::string> table;
+  TaskRecord task;
+  std::string variables_text;
+  std::string global_parameter_directory;
+  CollectingConsole console;
+  FakeEnvironment environment;
+  FixedClock clock;
+  EnglishDateNames names;
+  FakeParameterFiles files;
+  VariableContext context{table,   task,        variables_text, ';',   global_parameter_directory,
+                          console, environment, clock,          names, files};
+
+  void SetBlock(std::string text, char delimiter = ';') {
+    variables_text = std::move(text);
+    context.variables_text = variables_text;
+    context.list_delimiter = delimiter;
+  }
+};
+
+}  // namespace x5::testing

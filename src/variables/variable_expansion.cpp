@@ -1,0 +1,183 @@
+// Variable expansion: %NAME% references resolved from date pictures, the runner variable table and
+// the process environment.
+#include "variables/variables.h"
+
+#include "cipher/password_cipher.h"
+#include "cipher/secret_string.h"
+
+namespace x5 {
+namespace {
+
+char Upper(char c) noexcept {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Upper(a[i]) != Upper(b[i]))
+      return false;
+  return true;
+}
+
+enum class Found { kNothing, kEmpty, kValue };
+
+// One resolved name. `value` points into the table or into `owned`.
+struct Resolution {
+  Found found = Found::kNothing;
+  std::string_view value;
+  std::string owned;
+};
+
+bool IsDatePicture(std::string_view name) noexcept {
+  return name.size() >= 2 && name.size() <= kMaxDatePictureName && name.front() == '#' &&
+         name.back() == '#';
+}
+
+void Resolve(const VariableContext& context, std::string_view name, Resolution& r) {
+  r.found = Found::kNothing;
+  r.value = {};
+  r.owned.clear();
+  if (name == "#")
+    return;
+  if (IsDatePicture(name)) {
+    const LocalTime now = context.clock.Now();  // read once per reference
+    r.owned = FormatDatePicture(name.substr(1, name.size() - 2), now, context.date_names);
+    if (!r.owned.empty()) {
+      r.found = Found::kValue;
+      r.value = r.owned;
+    }
+    return;
+  }
+  // An empty name ("%%") is never a reference, whatever the table holds.
+  if (name.empty() || name.size() > kMaxVariableName)
+    return;
+  if (std::optional<std::string_view> value = FindVariable(context.table, name)) {
+    r.found = value->empty() ? Found::kEmpty : Found::kValue;
+    r.value = *value;
+    return;
+  }
+  if (std::optional<std::string> value = context.environment.Get(name); value && !value->empty()) {
+    r.owned = std::move(*value);
+    r.found = Found::kValue;
+    r.value = r.owned;
+  }
+}
+
+// One reference's failure (a bad picture, memory) leaves that reference unresolved.
+void ResolveOrNothing(const VariableContext& context,
+                      std::string_view name,
+                      Resolution& r) noexcept {
+  try {
+    Resolve(context, name, r);
+  } catch (...) {
+    r.found = Found::kNothing;
+    r.value = {};
+  }
+}
+
+template <typename Out>
+void ExpandInto(const VariableContext& context,
+                std::string_view text,
+                bool decipher_passwords,
+                bool quote_empty,
+                Out& out) {
+  out.reserve(text.size() + text.size() / 8);
+  Resolution r;
+  size_t start = 0;  // first character not yet consumed
+  while (start < text.size()) {
+    const size_t open = text.find('%', start);
+    if (open == std::string_view::npos)
+      break;
+    out.append(text.data() + start, open - start);
+    const size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) {
+      start = open;  // a lone "%" and what follows are copied
+      break;
+    }
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    ResolveOrNothing(context, name, r);
+    switch (r.found) {
+      case Found::kNothing:
+        // The closing "%" may open the next reference ("50% of %X%").
+        out.push_back('%');
+        out.append(name.data(), name.size());
+        start = close;
+        continue;
+      case Found::kEmpty:
+        if (quote_empty)
+          out.append("\"\"");
+        break;
+      case Found::kValue:
+        if (r.value.front() == kPasswordMarker) {
+          if (decipher_passwords) {
+            const SecretString plain = Rozavadedo::DecipherVariable(r.value.substr(1));
+            out.append(plain.View().data(), plain.Size());
+          } else {
+            out.append("*****");
+          }
+        } else {
+          out.append(r.value.data(), r.value.size());
+        }
+        break;
+    }
+    start = close + 1;
+  }
+  if (start < text.size())
+    out.append(text.data() + start, text.size() - start);
+}
+
+}  // namespace
+
+std::optional<std::string_view> FindVariable(const std::vector<std::string>& table,
+                                             std::string_view name) noexcept {
+  const size_t n = name.size();
+  for (const std::string& entry : table) {
+    if (entry.size() > n && entry[n] == '=' &&
+        EqualNoCase(std::string_view(entry).substr(0, n), name))
+      return std::string_view(entry).substr(n + 1);
+  }
+  return std::nullopt;
+}
+
+std::string ExpandVariables(const VariableContext& context,
+                            std::string_view text,
+                            bool decipher_passwords,
+                            bool quote_empty) noexcept {
+  try {
+    if (text.size() < 3 || text.find('%') == std::string_view::npos)
+      return std::string(text);
+    if (decipher_passwords) {
+      // Deciphered passwords may land in the output: grow it in memory that is wiped when freed.
+      WipingString out;
+      ExpandInto(context, text, true, quote_empty, out);
+      return std::string(out.data(), out.size());
+    }
+    std::string out;
+    ExpandInto(context, text, false, quote_empty, out);
+    return out;
+  } catch (...) {
+    try {
+      return std::string(text);
+    } catch (...) {
+      return {};
+    }
+  }
+}
+
+std::string ResolveVariable(const VariableContext& context, std::string_view name) {
+  Resolution r;
+  ResolveOrNothing(context, name, r);
+  switch (r.found) {
+    case Found::kNothing:
+      return {};
+    case Found::kEmpty:
+      return std::string(kEmptyValueMarker);
+    case Found::kValue:
+      break;
+  }
+  return std::string(r.value);
+}
+
+}  // namespace x5

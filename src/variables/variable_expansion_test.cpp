@@ -1,0 +1,122 @@
+// Expansion of %NAME% references: table, environment, date pictures, passwords, empty values.
+#include "variables/variables.h"
+
+#include <gtest/gtest.h>
+
+#include "cipher/password_cipher.h"
+#include "variables/test_fakes.h"
+
+namespace x5 {
+namespace {
+
+using testing::FakeRun;
+
+class ExpandVariablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_.table = {"X=1",
+                  "A=",
+                  std::string("P=") + kPasswordMarker + Rozavadedo::EncipherVariable("s3cret"),
+                  std::string("Q=") + kPasswordMarker,
+                  "D=first",
+                  "d=second",
+                  "R=%X%",
+                  "Name With Blanks=ok"};
+    run_.environment.values = {{"PATH", "/usr/bin"},
+                               {"EMPTYENV", ""},
+                               {std::string(30, 'E'), "thirty"},
+                               {std::string(31, 'E'), "thirty-one"},
+                               {"X", "from the environment"}};
+  }
+  std::string Expand(std::string_view text, bool decipher = false, bool quote = false) {
+    return ExpandVariables(run_.context, text, decipher, quote);
+  }
+  FakeRun run_;
+};
+
+TEST_F(ExpandVariablesTest, Table) {
+  struct Case {
+    std::string text;
+    bool decipher, quote;
+    std::string want;
+  };
+  const std::string e30 = std::string(30, 'E');
+  const std::string e31 = std::string(31, 'E');
+  const Case cases[] = {
+      {"ab", false, false, "ab"},
+      {"%X", false, false, "%X"},
+      {"abc", false, false, "abc"},
+      {"%UNDEFINED%", false, false, "%UNDEFINED%"},
+      {"100%", false, false, "100%"},
+      {"%abc", false, false, "%abc"},
+      {"50% of %X%", false, false, "50% of 1"},
+      {"%X%%X%", false, false, "11"},
+      {"%X%-%x%.%X", false, false, "1-1.%X"},
+      {"%%", false, false, "%%"},
+      {"%%X%", false, false, "%1"},
+      {"%A%xyz", false, false, "xyz"},
+      {"%A%xyz", false, true, "\"\"xyz"},
+      {"-p %P%", false, false, "-p *****"},
+      {"-p %P%", true, false, "-p s3cret"},
+      {"[%Q%]", false, false, "[*****]"},
+      {"[%Q%]", true, false, "[]"},
+      {"%D%", false, false, "first"},  // the first definition wins
+      {"%path%|%PATH%", false, false, "/usr/bin|/usr/bin"},
+      {"%EMPTYENV%", false, false, "%EMPTYENV%"},
+      {"%" + e30 + "%", false, false, "thirty"},
+      {"%" + e31 + "%", false, false, "%" + e31 + "%"},
+      {"%R%", false, false, "%X%"},  // a value is not expanded again
+      {"%Name With Blanks%", false, false, "ok"},
+      {"%#yyyymmdd#%", false, false, "20240305"},
+      {"%#hhnnss#%", false, false, "140709"},
+      {"at %#hh:mm#%.", false, false, "at 14:07."},
+      {"%#%", false, false, "%#%"},
+      {"%##%", false, false, "2024-03-05 14:07:09"},
+      {"%#" + std::string(98, 'x') + "#%", false, false, std::string(98, 'x')},
+      {"%#" + std::string(99, 'x') + "#%", false, false, "%#" + std::string(99, 'x') + "#%"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Expand(c.text, c.decipher, c.quote), c.want) << c.text;
+}
+
+TEST_F(ExpandVariablesTest, LongNamesNeverReachTheEnvironment) {
+  run_.environment.lookups.clear();
+  (void)Expand("%" + std::string(31, 'E') + "%");
+  EXPECT_TRUE(run_.environment.lookups.empty());
+  (void)Expand("%%");
+  EXPECT_TRUE(run_.environment.lookups.empty());
+}
+
+TEST_F(ExpandVariablesTest, EmptyNameNeverMatchesAnEntryWithoutName) {
+  run_.table.push_back("=hidden");
+  EXPECT_EQ(Expand("%%"), "%%");
+}
+
+TEST_F(ExpandVariablesTest, ResolveVariableMarksEmptyAndMissing) {
+  EXPECT_EQ(ResolveVariable(run_.context, "X"), "1");
+  EXPECT_EQ(ResolveVariable(run_.context, "A"), std::string(kEmptyValueMarker));
+  EXPECT_EQ(ResolveVariable(run_.context, "NOPE"), "");
+  EXPECT_EQ(ResolveVariable(run_.context, "P").front(), kPasswordMarker);
+}
+
+TEST_F(ExpandVariablesTest, LongTextsAndManyReferences) {
+  std::string text;
+  std::string want;
+  for (int i = 0; i < 2000; ++i) {
+    text += "ab%X%c%D%%";
+    want += "ab1cfirst%";
+  }
+  EXPECT_EQ(Expand(text), want);
+}
+
+TEST(FindVariable, MatchesWholeNamesWithoutRegardToCase) {
+  const std::vector<std::string> table = {"AB=1", "ABC=2", "abc=3", "X=", "bad"};
+  EXPECT_EQ(FindVariable(table, "abc").value_or("none"), "2");
+  EXPECT_EQ(FindVariable(table, "Ab").value_or("none"), "1");
+  EXPECT_EQ(FindVariable(table, "x").value_or("none"), "");
+  EXPECT_FALSE(FindVariable(table, "A").has_value());
+  EXPECT_FALSE(FindVariable(table, "bad").has_value());
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,138 @@
+// The runner variable table, variable expansion, step variables, SET lines and global parameter
+// files, with the context they work in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runner/interfaces.h"
+#include "runner/protocol.h"
+#include "variables/date_picture.h"
+
+namespace x5 {
+
+// First character of a password variable's value; the enciphered password follows it.
+inline constexpr char kPasswordMarker = '\xFF';
+// What ResolveVariable returns for a variable defined with an empty value.
+inline constexpr std::string_view kEmptyValueMarker{"\0", 1};
+// Longest name looked up in the table and the environment.
+inline constexpr size_t kMaxVariableName = 30;
+// Longest date picture name, both "#" included.
+inline constexpr size_t kMaxDatePictureName = 100;
+// Suffix of a global parameter file after the parameter's name.
+inline constexpr std::string_view kGlobalParameterSuffix = ".$$$";
+
+// Global parameter files on disk. Paths use "\" as the runner builds them.
+class ParameterFiles {
+ public:
+  virtual ~ParameterFiles() = default;
+  // Names (without the directory) of the files matching *.$$$ in `directory` (which ends with
+  // "\"), in listing order; empty when there are none or the directory cannot be listed.
+  [[nodiscard]] virtual std::vector<std::string> List(const std::string& directory) = 0;
+  // The file's first line without its line end; nullopt when the file cannot be read.
+  [[nodiscard]] virtual std::optional<std::string> ReadFirstLine(const std::string& path) = 0;
+  // Replaces the file's content so that a reader sees the old content or the whole new one,
+  // never a part. Returns 1, or a negated system error code.
+  [[nodiscard]] virtual int32_t WriteAtomically(const std::string& path,
+                                                std::string_view content) = 0;
+};
+
+// Everything the variable routines read and change; the references point into the runner-wide
+// state and must outlive the context.
+struct VariableContext {
+  std::vector<std::string>& table;  // the runner variable table, "NAME=value" in order
+  const TaskRecord& task;
+  std::string_view variables_text;  // the variables block
+  char list_delimiter = ';';
+  std::string& global_parameter_directory;  // empty until the global parameters are loaded
+  ConsoleSink& console;
+  const Environment& environment;
+  const Clock& clock;
+  const DateNames& date_names;
+  ParameterFiles& files;
+};
+
+// ------------------------------------------------------------------------------ variable table
+
+// The value of the first entry named `name` (compared without regard to case); nullopt when
+// there is none.
+[[nodiscard]] std::optional<std::string_view> FindVariable(const std::vector<std::string>& table,
+                                                           std::string_view name) noexcept;
+
+// ------------------------------------------------------------------------------ expansion
+
+// Replaces every %NAME% whose name resolves; references that resolve to nothing stay as written.
+// Password values are deciphered only when `decipher_passwords` is true, else shown as "*****".
+// A variable defined empty expands to "" (two quotes) when `quote_empty` is true, else to nothing.
+[[nodiscard]] std::string ExpandVariables(const VariableContext& context,
+                                          std::string_view text,
+                                          bool decipher_passwords,
+                                          bool quote_empty) noexcept;
+
+// The value for one name: a date picture, then the table, then the environment. The empty string
+// when nothing is found, kEmptyValueMarker for a variable defined empty. A password value keeps
+// its marker and stays enciphered.
+[[nodiscard]] std::string ResolveVariable(const VariableContext& context, std::string_view name);
+
+// ------------------------------------------------------------------------------ step variables
+
+struct SetLineResult {
+  int32_t next = -1;  // > 0 where the next line starts, 0 last line, -1 stop
+  std::string name;
+  std::string value;
+};
+
+// Parses the SET or SETP line that starts at the 1-based `position` of `text`.
+[[nodiscard]] SetLineResult ParseSetLine(int32_t position, std::string_view text);
+
+// The variables block with every list delimiter replaced by CR LF.
+[[nodiscard]] std::string VariablesBlockLines(std::string_view block, char list_delimiter);
+
+// The value a global parameter file's first line holds (quotes removed).
+[[nodiscard]] std::string ParameterFileValue(std::string_view first_line);
+
+// Why `name` cannot be written as a global parameter file; empty when it can.
+[[nodiscard]] std::string_view GlobalParameterNameProblem(std::string_view name) noexcept;
+
+// Appends NAME=value to the table; a global parameter (name ending in "$") set after the loading
+// is also written to its file. Returns 1; a negated system error code when the file could not be
+// written (or the name cannot be a file name), the variable being defined all the same.
+int32_t AddVariable(VariableContext& context,
+                    std::string_view name,
+                    std::string_view value) noexcept;
+int32_t AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept;
+
+// Loads the global parameters, defines the X5 variables of the task and the SET lines of the
+// variables block, then X5W. Returns the number of variables defined.
+int32_t SetStepVariables(VariableContext& context) noexcept;
+
+// ------------------------------------------------------------------------------ seams
+
+// Expansion for the subsystems that take an Expander.
+class ContextExpander final : public Expander {
+ public:
+  explicit ContextExpander(const VariableContext& context) : context_(context) {}
+  std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
+    return ExpandVariables(context_, text, decipher_passwords, quote_empty);
+  }
+
+ private:
+  const VariableContext& context_;
+};
+
+// AddVariable for the subsystems that take a VariableStore.
+class ContextVariableStore final : public VariableStore {
+ public:
+  explicit ContextVariableStore(VariableContext& context) : context_(context) {}
+  int32_t AddVariable(std::string_view name, std::string_view value) override {
+    return x5::AddVariable(context_, name, value);
+  }
+
+ private:
+  VariableContext& context_;
+};
+
+}  // namespace x5

@@ -3,6 +3,7 @@
 //   sleep MS      sleep
 //   exit CODE     end with that exit code
 //   env NAME      write NAME=value (or NAME is not set) to standard output
+//   alive F       exit code = how many of the process ids listed in file F still run
 //   tree D F MS   append the own id to file F, start "x5step tree D-1 F MS" when D > 0, sleep MS
 //   pidfile PATH  append the own process id to PATH (one line)
 //   window TITLE  create a visible top-level window with that title and pump messages
@@ -87,6 +88,21 @@ int main(int argc, char** argv) {
       MakeWindow(arg);
       windows = true;
       ++i;
+    } else if (a == "alive") {
+      // alive PIDFILE: the exit code is the number of listed processes still running.
+      int alive = 0;
+      if (FILE* f = fopen(arg, "r")) {
+        unsigned long pid = 0;
+        while (fscanf(f, "%lu", &pid) == 1) {
+          HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+          if (h != nullptr) {
+            if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) ++alive;
+            CloseHandle(h);
+          }
+        }
+        fclose(f);
+      }
+      return alive;
     } else if (a == "tree" && i + 3 < argc) {
       // tree DEPTH PIDFILE MS: record the own id, start a tree one level lower, then sleep.
       int depth = atoi(argv[i + 1]);

@@ -1,0 +1,200 @@
+// Whole-process figures under Wine, measured from a Win32 parent as a scheduler would see them:
+// (a) task sent -> "Started " received, against a bare start of a trivial program;
+// (b) STAT round trips to a running step, against a bare 8-byte/80-byte pipe echo.
+// Usage: x5bench_pipes RUNNER.EXE TRIVIAL.EXE STEP_COMMAND [STARTS] [ROUNDS]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "runner/protocol.h"
+
+namespace {
+
+double Now() {
+  static LARGE_INTEGER freq = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
+}
+
+struct Child {
+  HANDLE process = nullptr;
+  HANDLE to_child = nullptr;
+  HANDLE from_child = nullptr;
+};
+
+bool Launch(const std::string& command, Child& child) {
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE in_read, in_write, out_read, out_write;
+  if (!CreatePipe(&in_read, &in_write, &sa, 0) || !CreatePipe(&out_read, &out_write, &sa, 0)) {
+    return false;
+  }
+  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in_read;
+  si.hStdOutput = out_write;
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  std::string line = command;
+  BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                           &pi);
+  CloseHandle(in_read);
+  CloseHandle(out_write);
+  if (!ok) return false;
+  CloseHandle(pi.hThread);
+  child = Child{pi.hProcess, in_write, out_read};
+  return true;
+}
+
+bool ReadExact(HANDLE h, void* into, DWORD size) {
+  DWORD got = 0;
+  while (got < size) {
+    DWORD n = 0;
+    if (!ReadFile(h, static_cast<char*>(into) + got, size - got, &n, nullptr) || n == 0) {
+      return false;
+    }
+    got += n;
+  }
+  return true;
+}
+
+bool WriteAll(HANDLE h, const void* data, DWORD size) {
+  DWORD n = 0;
+  return WriteFile(h, data, size, &n, nullptr) && n == size;
+}
+
+void Finish(Child& c) {
+  CloseHandle(c.to_child);
+  char sink[4096];
+  DWORD n;
+  while (ReadFile(c.from_child, sink, sizeof(sink), &n, nullptr) && n > 0) {
+  }
+  WaitForSingleObject(c.process, 30000);
+  CloseHandle(c.from_child);
+  CloseHandle(c.process);
+}
+
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+std::vector<uint8_t> TaskStream(const std::string& command) {
+  x5::TaskRecord t;
+  t.window_left = t.window_top = t.window_width = t.window_height = -1;
+  t.console_columns = 80;
+  t.console_rows = 25;
+  t.user_name = "bench";
+  t.job_name = "BENCH";
+  t.job_base_directory = "C:\\x5bench\\";
+  t.step_directory = "S01";
+  t.maximum_rc = 4;
+  t.task_rc = 1;
+  t.step_minimum_rc = 1;
+  t.step_maximum_rc = 4;
+  t.picture_interval = -1;
+  t.os_version = 6;
+  t.command_length = static_cast<int32_t>(command.size());
+  x5::TaskBytes bytes = x5::EncodeTaskRecord(t);
+  std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+  stream.insert(stream.end(), command.begin(), command.end());
+  return stream;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: x5bench_pipes RUNNER TRIVIAL STEP_COMMAND [STARTS] [ROUNDS]\n");
+    return 2;
+  }
+  const std::string runner = std::string("\"") + argv[1] + "\"";
+  const std::string trivial = std::string("\"") + argv[2] + "\"";
+  const std::string step = argv[3];
+  const int starts = argc > 4 ? std::atoi(argv[4]) : 20;
+  const int rounds = argc > 5 ? std::atoi(argv[5]) : 2000;
+
+  // (a) starts, interleaved so both see the same warm Wine.
+  std::vector<double> bare_start, runner_start;
+  const std::vector<uint8_t> task = TaskStream(step);
+  for (int i = 0; i < starts; ++i) {
+    Child c;
+    double t0 = Now();
+    if (!Launch(trivial, c)) return 1;
+    char ready;
+    if (!ReadExact(c.from_child, &ready, 1)) return 1;
+    bare_start.push_back(Now() - t0);
+    Finish(c);
+
+    Child r;
+    t0 = Now();
+    if (!Launch(runner, r)) return 1;
+    if (!WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size()))) return 1;
+    uint8_t status[x5::kStatusRecordSize];
+    if (!ReadExact(r.from_child, status, sizeof(status))) return 1;
+    runner_start.push_back(Now() - t0);
+    auto kill = x5::EncodeOperatorCommand("KILL", 0);
+    WriteAll(r.to_child, kill.data(), 8);
+    Finish(r);
+  }
+
+  const double a_bare = Percentile(bare_start, 0.5), a_run = Percentile(runner_start, 0.5);
+  std::printf("start to first answer, median of %d (ms): bare program %.1f, runner \"Started \" %.1f,"
+              " ratio %.2f (goal <= 1.2)\n",
+              starts, a_bare / 1000, a_run / 1000, a_run / a_bare);
+  std::fflush(stdout);
+
+  // (b) round trips.
+  std::vector<double> bare_trip, runner_trip;
+  {
+    Child e;
+    if (!Launch(trivial + " echo", e)) return 1;
+    uint8_t report[80];
+    auto stat = x5::EncodeOperatorCommand("STAT", 0);
+    for (int i = 0; i < rounds; ++i) {
+      double t0 = Now();
+      WriteAll(e.to_child, stat.data(), 8);
+      if (!ReadExact(e.from_child, report, 80)) return 1;
+      bare_trip.push_back(Now() - t0);
+    }
+    Finish(e);
+  }
+  {
+    Child r;
+    if (!Launch(runner, r)) return 1;
+    WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size()));
+    uint8_t status[x5::kStatusRecordSize];
+    if (!ReadExact(r.from_child, status, sizeof(status))) return 1;
+    uint8_t report[80];
+    auto stat = x5::EncodeOperatorCommand("STAT", 0);
+    for (int i = 0; i < rounds; ++i) {
+      double t0 = Now();
+      WriteAll(r.to_child, stat.data(), 8);
+      if (!ReadExact(r.from_child, report, 80)) return 1;
+      runner_trip.push_back(Now() - t0);
+    }
+    auto kill = x5::EncodeOperatorCommand("KILL", 0);
+    WriteAll(r.to_child, kill.data(), 8);
+    Finish(r);
+  }
+
+  const double b_bare50 = Percentile(bare_trip, 0.5), b_run50 = Percentile(runner_trip, 0.5);
+  const double b_bare99 = Percentile(bare_trip, 0.99), b_run99 = Percentile(runner_trip, 0.99);
+  std::printf("STAT round trip over %d (us): bare echo median %.0f p99 %.0f; runner median %.0f p99"
+              " %.0f; ratios median %.2f p99 %.2f (goal <= 2)\n",
+              rounds, b_bare50, b_bare99, b_run50, b_run99, b_run50 / b_bare50,
+              b_run99 / b_bare99);
+  return 0;
+}

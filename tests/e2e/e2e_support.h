@@ -1,0 +1,163 @@
+// Shared fixture of the end-to-end tests: a private folder inside the Wine prefix, the step
+// helper program copied there, and a RunnerSession that speaks to x5runner.exe as a parent does.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runner/protocol.h"
+#include "session.h"
+#include "task_file.h"
+
+namespace x5::e2e {
+
+namespace fs = std::filesystem;
+
+inline std::string EnvOr(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+// Text of a file on the Linux side, or "" when it is missing.
+inline std::string ReadFileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class RunnerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr || std::getenv("DISPLAY") == nullptr) {
+      GTEST_SKIP() << "needs WINEPREFIX and DISPLAY (run through scripts/test)";
+    }
+    mingw_ = EnvOr("X5_MINGW_DIR", "build/mingw");
+    runner_ = (fs::path(mingw_) / "x5runner.exe").string();
+    ASSERT_TRUE(fs::exists(runner_)) << runner_;
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name) {
+      if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    drive_c_ = fs::path(prefix) / "drive_c";
+    root_linux_ = drive_c_ / "x5e2e";
+    dir_linux_ = root_linux_ / name;
+    fs::remove_all(dir_linux_);
+    fs::create_directories(dir_linux_ / "JOB" / "S01");
+    fs::create_directories(root_linux_ / "bin");
+    const fs::path helper = root_linux_ / "bin" / "x5step.exe";
+    fs::copy_file(fs::path(mingw_) / "x5step.exe", helper, fs::copy_options::update_existing);
+    dir_ = "C:\\x5e2e\\" + name + "\\";
+    step_ = "C:\\x5e2e\\bin\\x5step.exe";
+  }
+
+  // A task that runs, with its folders inside this test's private folder.
+  TaskRecord Task(std::string command = {}) {
+    TaskRecord t = DefaultTaskRecord();
+    t.user_name = "tester";
+    t.job_name = "JOB";
+    t.job_number = 7;
+    t.step_number = 1;
+    t.job_base_directory = dir_;
+    t.step_directory = "S01";
+    t.console_file = dir_ + "console.txt";
+    t.maximum_rc = 4;
+    t.task_rc = 1;
+    t.step_minimum_rc = 1;
+    t.step_maximum_rc = 4;
+    t.picture_interval = -1;
+    t.os_version = 6;
+    t.domain = "";
+    blocks_ = TaskBlocks{};
+    blocks_.command = std::move(command);
+    return t;
+  }
+
+  // Starts the runner, sends the task and checks the exact status record.
+  void Start(const TaskRecord& task) {
+    session_ = std::make_unique<RunnerSession>();
+    session_->SetTimeout(std::chrono::seconds(60));
+    ASSERT_TRUE(session_->Start(runner_)) << session_->LastError();
+    ASSERT_TRUE(session_->SendTask(task, blocks_)) << session_->LastError();
+    ExpectStarted();
+  }
+
+  void ExpectStarted() {
+    std::optional<StatusRecord> status = session_->ReadStatus();
+    ASSERT_TRUE(status) << session_->LastError();
+    const std::vector<uint8_t>& got = session_->Received();
+    ASSERT_GE(got.size(), kStatusRecordSize);
+    std::vector<uint8_t> expected(kStatusRecordSize, 0);
+    std::memcpy(expected.data() + 16, "Started ", 8);
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + kStatusRecordSize), expected);
+  }
+
+  ReportRecord Exchange(const char* name, int32_t argument = 0) {
+    std::optional<ReportRecord> r = session_->Exchange(name, argument);
+    EXPECT_TRUE(r) << name << ": " << session_->LastError();
+    return r.value_or(ReportRecord{});
+  }
+
+  // Sends STAT until the step has been seen to end (a report of phase 4), at most `tries` times.
+  ReportRecord StatUntilFinal(int tries = 100) {
+    ReportRecord r;
+    for (int i = 0; i < tries; ++i) {
+      r = Exchange("STAT");
+      if (r.report.phase >= 4 || HasFailure()) return r;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "the step did not end";
+    return r;
+  }
+
+  // Ends the conversation and checks that the runner closes its output and exits.
+  ReportRecord EndConversation() {
+    ReportRecord last = Exchange("END ");
+    EXPECT_EQ(last.report.phase, 5);
+    std::optional<std::vector<uint8_t>> rest = session_->ReadRemaining();
+    EXPECT_TRUE(rest && rest->empty()) << "bytes after the END report";
+    EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));
+    return last;
+  }
+
+  fs::path Linux(const std::string& relative) const { return dir_linux_ / relative; }
+
+  // How many of the processes listed in a pid file (Linux path) still run.
+  int AliveCount(const fs::path& pid_file) {
+    std::string error;
+    std::string windows_path = dir_ + pid_file.filename().string();
+    auto child = StartChildProcess(
+        {"wine", (fs::path(mingw_) / "x5step.exe").string(), "alive", windows_path}, error);
+    if (!child) {
+      ADD_FAILURE() << error;
+      return -1;
+    }
+    child->CloseInput();
+    auto code = child->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    return code.value_or(-1);
+  }
+
+  std::string mingw_;
+  std::string runner_;
+  fs::path drive_c_;
+  fs::path root_linux_;
+  fs::path dir_linux_;
+  std::string dir_;   // Windows form, ends in a backslash
+  std::string step_;  // Windows path of the step helper
+  TaskBlocks blocks_;
+  std::unique_ptr<RunnerSession> session_;
+};
+
+}  // namespace x5::e2e

@@ -1,0 +1,203 @@
+// The runner's end states, reached through its pipes exactly as a parent reaches them.
+#include "e2e_support.h"
+
+namespace x5::e2e {
+namespace {
+
+using MainSequence = RunnerTest;
+
+TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
+  Start(Task(step_ + " echo hello-from-step sleep 800 exit 3"));
+  ReportRecord r = Exchange("STAT");
+  EXPECT_EQ(r.report.status_text, "1       ");
+  EXPECT_EQ(r.report.status_code, kStillRunning);
+  EXPECT_EQ(r.report.phase, 2);
+  EXPECT_EQ(r.report.report_text_length, 0);
+  EXPECT_EQ(r.report.version, 1);
+  EXPECT_EQ(r.report.current_rc, 0);
+  EXPECT_EQ(r.report.result_flag, '+');
+  EXPECT_GT(r.report.start_time, 0);
+  EXPECT_EQ(r.report.end_time, 0);
+
+  ReportRecord final_report = StatUntilFinal();
+  EXPECT_EQ(final_report.report.status_text, "STEP OK ");
+  EXPECT_EQ(final_report.report.status_code, 0);
+  EXPECT_EQ(final_report.report.phase, 4);
+  EXPECT_EQ(final_report.report.current_rc, 1);  // the step's exit code plays no part
+  EXPECT_GE(final_report.report.end_time, final_report.report.start_time);
+  EXPECT_EQ(final_report.report.report_text_length,
+            static_cast<int32_t>(final_report.text.size()));
+  EndConversation();
+
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("hello-from-step\r\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("tester/JOB.7.1  JOB# "), std::string::npos) << console;
+  EXPECT_NE(console.find("Command=" + step_ + " echo hello-from-step sleep 800 exit 3\r\n"),
+            std::string::npos);
+  EXPECT_NE(console.find("=STEP OK /0\r\n"), std::string::npos);
+  EXPECT_NE(console.find("\r\nStarted "), std::string::npos);
+  EXPECT_NE(console.find("\r\nEnded   "), std::string::npos);
+  EXPECT_NE(console.find("Processes 1\r\n"), std::string::npos);
+  EXPECT_NE(console.find("\r\n" + std::string(80, '_') + "\r\n"), std::string::npos);
+  EXPECT_EQ(console.find(" \r\n"), std::string::npos) << "trailing blanks in the saved console";
+}
+
+TEST_F(MainSequence, StatTwiceGivesTwoReportsAndUnknownCommandsAnswerNine) {
+  Start(Task(step_ + " sleep 3000"));
+  EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
+  EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
+  EXPECT_EQ(Exchange("STA?").report.status_text, "9       ");
+  EXPECT_EQ(Exchange("ENDX").report.status_text, "9       ");
+  EXPECT_EQ(Exchange("END ").report.status_text, "998     ");
+}
+
+struct EarlyEnd {
+  const char* name;
+  int32_t maximum_rc, task_rc, step_min, step_max;
+  const char* command;  // "" for an empty command block; "@" for the step helper
+  const char* status_text;
+  int32_t current_rc;
+  const char* report_text;
+};
+
+class EarlyEnds : public RunnerTest, public testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(EarlyEnds, FinalReportsCarryTheStateAndText) {
+  const EarlyEnd& c = GetParam();
+  TaskRecord t = Task(std::string(c.command) == "@" ? step_ + " exit 0" : c.command);
+  t.maximum_rc = c.maximum_rc;
+  t.task_rc = c.task_rc;
+  t.step_minimum_rc = c.step_min;
+  t.step_maximum_rc = c.step_max;
+  Start(t);
+  ReportRecord r = Exchange("STAT");
+  EXPECT_EQ(r.report.status_text, c.status_text);
+  EXPECT_EQ(r.report.phase, 4);
+  EXPECT_EQ(r.report.current_rc, c.current_rc);
+  EXPECT_EQ(r.report.result_flag, '+');
+  EXPECT_EQ(r.text, c.report_text);
+  EXPECT_EQ(r.report.report_text_length, static_cast<int32_t>(r.text.size()));
+  ReportRecord last = EndConversation();
+  EXPECT_EQ(last.text, c.report_text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, EarlyEnds,
+    testing::Values(
+        EarlyEnd{"MaxRcZero", 0, 0, 1, 4, "@", "RC = 0  ", 0,
+                 "** ERROR - Maximum Return Code = 0 **"},
+        EarlyEnd{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "RC = 0  ", 3,
+                 "***** WARNING - ABEND MODE, Task RC= 3 *****\r\n\r\n"
+                 "** ERROR - Maximum Return Code = 0 **"},
+        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, ""},
+        EarlyEnd{"NullCommandKeepsThree", 4, 3, 1, 4, "", "Null CMD", 3, ""},
+        EarlyEnd{"Skipped", 4, 3, 1, 2, "@", "RC <>   ", 3,
+                 "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
+        EarlyEnd{"AbendSkipped", 4, 5, 1, 4, "@", "RC <>   ", 5,
+                 "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n"
+                 "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
+        EarlyEnd{"EndedAsRequested", 4, 0, 0, 4, "@", "RC <>   ", 0,
+                 "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
+        EarlyEnd{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  ", 99,
+                 "\r\n***** Error - Command  \"C:\\windows\\nosuch.exe\"  STEP=?   RC=2 *****"
+                 "\r\n\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainSequence, NullCommandMessageGoesToTheConsoleOnly) {
+  Start(Task(""));
+  EXPECT_EQ(Exchange("STAT").report.status_text, "Null CMD");
+  EndConversation();
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n"),
+            std::string::npos)
+      << console;
+}
+
+TEST_F(MainSequence, LogonWithDomainIsRefusedInThisBuild) {
+  TaskRecord t = Task(step_ + " exit 0");
+  t.domain = "CORP";
+  Start(t);
+  ReportRecord r = Exchange("STAT");
+  EXPECT_EQ(r.report.status_text, "LOGON ? ");
+  EXPECT_EQ(r.report.current_rc, 99);
+  EXPECT_EQ(r.text, "\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n");
+  EndConversation();
+}
+
+TEST_F(MainSequence, EndDuringTheStepWaitsForItThenFinalReports) {
+  Start(Task(step_ + " sleep 1500"));
+  ReportRecord r = Exchange("END ");
+  EXPECT_EQ(r.report.status_text, "998     ");
+  EXPECT_EQ(r.report.phase, 2);
+  ReportRecord f = Exchange("STAT");
+  EXPECT_EQ(f.report.phase, 4);
+  EXPECT_EQ(f.report.status_text, "STEP OK ");
+  EndConversation();
+}
+
+TEST_F(MainSequence, LongCommandBlockIsReadWholeBeforeCommands) {
+  // 6000 bytes of block: several 4096-byte requests; a misread would eat the STAT below.
+  std::string command = step_ + " exit 0";
+  while (command.size() < 6000) command += "\r\n";
+  Start(Task(command));
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "STEP OK ");
+  EndConversation();
+}
+
+TEST_F(MainSequence, ClosedInputDuringTheStepEndsRunnerAndStepTree) {
+  Start(Task(step_ + " tree 2 " + dir_ + "pids.txt 60000"));
+  EXPECT_EQ(Exchange("STAT").report.phase, 2);
+  // Give the tree time to start its grandchild.
+  for (int i = 0; i < 50 && ReadFileText(Linux("pids.txt")).size() < 3 * 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  session_->CloseInput();
+  std::optional<std::vector<uint8_t>> rest = session_->ReadRemaining();
+  ASSERT_TRUE(rest) << session_->LastError();
+  // One final report of phase 5 (the conversation ended as if by "END ").
+  ASSERT_GE(rest->size(), kStepReportSize);
+  StepReport last = DecodeStepReport(std::span<const uint8_t, kStepReportSize>(rest->data(),
+                                                                              kStepReportSize));
+  EXPECT_EQ(last.phase, 5);
+  EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+TEST_F(MainSequence, ChildrenLeftBehindAreEndedAtTheEndOfTheJob) {
+  // The main process ends at once; its child and grandchild would live on for a minute.
+  Start(Task(step_ + " tree 2 " + dir_ + "pids.txt 60000"));
+  for (int i = 0; i < 50 && ReadFileText(Linux("pids.txt")).size() < 3 * 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ReportRecord k = Exchange("KILL", 5);
+  EXPECT_EQ(k.report.status_text, "999     ");
+  ReportRecord f = Exchange("STAT");
+  EXPECT_EQ(f.report.phase, 4);
+  EXPECT_EQ(f.report.status_text, "STEP OK ");
+  EXPECT_NE(f.text.find(" KILLED on user request *****"), std::string::npos) << f.text;
+  EndConversation();
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+TEST_F(MainSequence, StepSeesRunnerVariablesInItsEnvironment) {
+  Start(Task(step_ + " env X5Step env X5Name env X5S"));
+  StatUntilFinal();
+  EndConversation();
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("X5Step=1\r\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("X5Name=JOB\r\n"), std::string::npos);
+  EXPECT_NE(console.find("X5S=" + dir_ + "JOB\\S01\\\r\n"), std::string::npos);
+}
+
+TEST_F(MainSequence, ConsoleFileInMissingFolderReportsFileError) {
+  TaskRecord t = Task(step_ + " exit 0");
+  t.console_file = dir_ + "no\\such\\folder\\console.txt";
+  Start(t);
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "FILE ?  ");
+  EndConversation();
+}
+
+}  // namespace
+}  // namespace x5::e2e

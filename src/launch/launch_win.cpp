@@ -8,11 +8,11 @@
 
 #include "runner/run_win.h"
 #include "runner/subsystems_win.h"
+#include "variables/variables.h"
 
 namespace x5 {
 namespace {
 
-constexpr char kPasswordMarker = '\xFF';
 constexpr DWORD kCreationFlags =
     CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
 
@@ -36,9 +36,8 @@ void ApplyVariablesToEnvironment(const std::vector<std::string>& table) {
       if (value.size() == 1) {
         SetEnvironmentVariableA(name.c_str(), nullptr);
       } else if (value.size() > 6) {
-        std::string plain = DecipherVariableValue(std::string_view(value).substr(1));
-        SetEnvironmentVariableA(name.c_str(), plain.c_str());
-        SecureZeroMemory(plain.data(), plain.size());
+        SecretString plain = DecipherVariableValue(std::string_view(value).substr(1));
+        SetEnvironmentVariableA(name.c_str(), plain.CStr());
       }
     } else {
       SetEnvironmentVariableA(name.c_str(), value.c_str());

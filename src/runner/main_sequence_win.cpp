@@ -223,6 +223,8 @@ void CleanUp(Run& run) {
   run.thread.reset();
   run.process.reset();
   run.step.process_id = 0;
+  // Nothing the runner suspended may outlive it, whichever way the step ended.
+  run.holds.ResumeAllHeld();
   EndOfJobPictures(run, true);
   if (run.job) {
     TerminateJobObject(run.job.get(), 0);

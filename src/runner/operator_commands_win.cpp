@@ -56,10 +56,11 @@ Handled Resume(Run& run) {
 }
 
 Handled Kill(Run& run) {
+  // Released first: windows of suspended threads cannot repaint for their pictures, and a held
+  // step must not be left with suspended threads in other processes of the job.
+  run.holds.ResumeAllHeld();
   EndOfJobPictures(run, true);
   run.picture_interval = -1;
-  // A held step cannot die cleanly with suspended threads in other processes of the job.
-  run.holds.ResumeAllHeld();
   TerminateProcess(run.process.get(), static_cast<UINT>(run.command.argument));
   run.killed = true;
   return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor};

@@ -13,6 +13,8 @@
 #include "runner/rc_rules.h"
 #include "runner/task_values.h"
 #include "runner/thread_hold.h"
+#include "variables/system_adapters.h"
+#include "variables/variables.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
@@ -73,6 +75,11 @@ struct Run {
   std::string command_line_shown;  // "Command=" of the job log
 
   clsConsole console;
+  ConsoleSinkWin console_sink{console};
+  SystemEnvironment environment;
+  SystemClock clock;
+  SystemDateNames date_names;
+  SystemParameterFiles parameter_files;
   std::string program_files_x86;
   uint8_t os_version = 0;  // effective OS version code
 
@@ -82,6 +89,20 @@ struct Run {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
   }
 };
+
+// The variable routines' view of the run.
+[[nodiscard]] inline VariableContext VariablesOf(Run& run) {
+  return VariableContext{run.variables,
+                         run.task,
+                         run.variables_text,
+                         run.list_delimiter,
+                         run.global_parameter_directory,
+                         run.console_sink,
+                         run.environment,
+                         run.clock,
+                         run.date_names,
+                         run.parameter_files};
+}
 
 // Writes the step report (the report text follows in the final reports).
 void WriteStepReport(Run& run);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/secret_string.h"
+
 namespace x5 {
 
 struct Run;
@@ -22,6 +24,6 @@ std::string EvaluateConditions(Run& run, int32_t pass);
 // mode 2 executes the switches; 1 and 0 only show the command line.
 std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode);
 // The value of a password variable (after its marker), deciphered for the step's environment.
-std::string DecipherVariableValue(std::string_view enciphered);
+SecretString DecipherVariableValue(std::string_view enciphered);
 
 }  // namespace x5

@@ -1,0 +1,15 @@
+// What the internal commands work with, and what every failing one does.
+#include "commands/command_context.h"
+
+namespace x5 {
+
+void FailedCommand(CommandContext& context) noexcept {
+  RaiseStepRcAfterFailedCommand(context.rc);
+  try {
+    context.console_file.Save();
+  } catch (...) {
+    // The copy is a courtesy to the operator; the raised RC already tells the parent.
+  }
+}
+
+}  // namespace x5

@@ -1,0 +1,66 @@
+// What the internal commands work with: the runner-wide state they read and change and the
+// outside world they reach through small interfaces. The main sequence owns all of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "commands/case_fold.h"
+#include "commands/file_access.h"
+#include "commands/printer_report.h"
+#include "runner/interfaces.h"
+#include "runner/rc_rules.h"
+
+namespace x5 {
+
+// How diagnostic pictures are taken; changed by "/X5J".
+struct PictureSettings {
+  int32_t interval = 200;    // milliseconds before each grab; negative: no pictures
+  std::string type = "JPG";  // "JPG" or "BMP"
+};
+
+// The edit of consecutive replace switches: the file it goes to, its text and the last message.
+// An edit is pending while `file_name` is not empty (its text may be empty).
+struct PendingEdit {
+  std::string file_name;
+  std::string buffer;
+  std::string message;
+};
+
+// How the dispatcher treats a command text.
+enum class DispatchMode : uint8_t {
+  kShowAsWritten = 0,  // job log: program token and parameters as written
+  kShowResolved = 1,   // job log after "/X5?": the line as it will run, nothing carried out
+  kExecute = 2,        // main sequence: switches carried out, the resolved line returned
+};
+
+// Largest file the replace switches read.
+inline constexpr int64_t kMaxEditFileBytes = 5'000'000;
+// Largest text an edit may grow to by replacements (lengths are reported as 32-bit numbers).
+inline constexpr size_t kMaxEditBufferBytes = 0x7FFFFFFF;
+
+struct CommandContext {
+  Expander& expander;
+  VariableStore& variables;
+  ConsoleSink& console;
+  ConsoleFile& console_file;
+  const Associations& associations;
+  FileAccess& files;
+  mPrnt::PrinterSource& printers;
+  RcState& rc;
+  PictureSettings& pictures;
+  bool& show_resolved;  // set by "/X5?"; the job log then shows lines resolved
+  PendingEdit& edit;
+  int32_t& last_result;  // the runner's last result, set by SET and by saving an edit
+  const std::string& global_parameter_directory;  // ends with a backslash
+  char runner_drive = '\0';  // drive letter of the runner's own folder; 0 when it has none
+  CaseFold case_fold{};      // folding for "/X5R"; SystemCaseFold() in the runner
+  size_t max_edit_buffer = kMaxEditBufferBytes;
+};
+
+// After a failed internal command: the step counts as failed (step RC value raised) and the
+// console text is copied into the console file.
+void FailedCommand(CommandContext& context) noexcept;
+
+}  // namespace x5

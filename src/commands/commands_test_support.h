@@ -1,0 +1,205 @@
+// Fakes for the command tests: in-memory files, a scripted association table, a recording
+// console, a simple expander and a context that ties them together.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "commands/command_context.h"
+
+namespace x5::testing {
+
+class RecordingConsole : public ConsoleSink {
+ public:
+  void Line(std::string_view text) override { lines.emplace_back(text); }
+  [[nodiscard]] std::string All() const {
+    std::string all;
+    for (const std::string& line : lines) {
+      all += line;
+      all += "\n";
+    }
+    return all;
+  }
+  std::vector<std::string> lines;
+};
+
+class CountingConsoleFile : public ConsoleFile {
+ public:
+  void Save() override { ++saves; }
+  int saves = 0;
+};
+
+class RecordingVariables : public VariableStore {
+ public:
+  int32_t AddVariable(std::string_view name, std::string_view value) override {
+    added.emplace_back(std::string(name), std::string(value));
+    return 1;
+  }
+  std::vector<std::pair<std::string, std::string>> added;
+};
+
+// %NAME% references from a table. A value starting with "PW:" is a password: deciphered it is the
+// rest, masked "*****". An empty value gives "" with quote_empty. Unknown names stay as written.
+class TableExpander : public Expander {
+ public:
+  std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
+    ++calls;
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+      const size_t open = text.find('%', pos);
+      const size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
+      if (close == std::string_view::npos) {
+        out.append(text.substr(pos));
+        break;
+      }
+      out.append(text.substr(pos, open - pos));
+      const auto found = values.find(std::string(text.substr(open + 1, close - open - 1)));
+      if (found == values.end()) {
+        out.append(text.substr(open, close - open));
+        pos = close;
+        continue;
+      }
+      const std::string& value = found->second;
+      if (value.rfind("PW:", 0) == 0) {
+        out += decipher_passwords ? value.substr(3) : "*****";
+      } else if (value.empty()) {
+        out += quote_empty ? "\"\"" : "";
+      } else {
+        out += value;
+      }
+      pos = close + 1;
+    }
+    return out;
+  }
+  std::map<std::string, std::string> values;
+  int calls = 0;
+};
+
+class TableAssociations : public Associations {
+ public:
+  std::optional<std::string> FindExecutable(std::string_view document,
+                                            std::string_view,
+                                            int32_t& error) const override {
+    lookups.emplace_back(document);
+    const auto found = paths.find(std::string(document));
+    if (found == paths.end()) {
+      error = 2;
+      return std::nullopt;
+    }
+    error = 0;
+    return found->second;
+  }
+  std::map<std::string, std::string> paths;
+  mutable std::vector<std::string> lookups;
+};
+
+class MemoryFiles : public FileAccess {
+ public:
+  ReadOutcome ReadWhole(std::string_view path, int64_t max_bytes, std::string& into) override {
+    into.clear();
+    ++reads[std::string(path)];
+    if (read_error != 0) {
+      return {ReadOutcome::State::kReadFailed, 0, read_error};
+    }
+    const auto found = files.find(std::string(path));
+    if (found == files.end()) {
+      return {ReadOutcome::State::kMissing, 0, 2};
+    }
+    const auto size = static_cast<int64_t>(found->second.size());
+    if (size > max_bytes) {
+      return {ReadOutcome::State::kTooLarge, size, 0};
+    }
+    into = found->second;
+    return {ReadOutcome::State::kRead, size, 0};
+  }
+  WriteOutcome WriteAtomically(std::string_view path, std::string_view content) override {
+    ++writes[std::string(path)];
+    if (write_failure != WriteOutcome::State::kWritten) {
+      return {write_failure, 5};
+    }
+    files[std::string(path)] = std::string(content);
+    return {WriteOutcome::State::kWritten, 0};
+  }
+  std::string ErrorText(int32_t error) override { return "Error text " + std::to_string(error); }
+
+  std::map<std::string, std::string> files;
+  std::map<std::string, int> reads;
+  std::map<std::string, int> writes;
+  int32_t read_error = 0;
+  WriteOutcome::State write_failure = WriteOutcome::State::kWritten;
+};
+
+class ListedPrinters : public mPrnt::PrinterSource {
+ public:
+  struct Printer {
+    mPrnt::PrinterEntry entry;
+    bool opens = true;
+    std::string description;
+    std::string comment;
+  };
+  std::vector<mPrnt::PrinterEntry> Installed() override {
+    std::vector<mPrnt::PrinterEntry> entries;
+    for (const Printer& printer : printers) {
+      entries.push_back(printer.entry);
+    }
+    return entries;
+  }
+  bool Describe(const std::string& device_name,
+                std::string& description,
+                std::string& comment) override {
+    for (const Printer& printer : printers) {
+      if (printer.entry.device_name == device_name && printer.opens) {
+        description = printer.description;
+        comment = printer.comment;
+        return true;
+      }
+    }
+    return false;
+  }
+  std::vector<Printer> printers;
+};
+
+// Everything a command needs, owned in one place.
+struct CommandWorld {
+  TableExpander expander;
+  RecordingVariables variables;
+  RecordingConsole console;
+  CountingConsoleFile console_file;
+  TableAssociations associations;
+  MemoryFiles files;
+  ListedPrinters printers;
+  RcState rc{.maximum_rc = 8,
+             .task_rc = 2,
+             .step_minimum_rc = 1,
+             .step_maximum_rc = 4,
+             .step_rc_value = 2};
+  PictureSettings pictures;
+  bool show_resolved = false;
+  PendingEdit edit;
+  int32_t last_result = 0;
+  std::string directory = "C:\\Jobs\\J1\\S1\\";
+  CommandContext context{
+      .expander = expander,
+      .variables = variables,
+      .console = console,
+      .console_file = console_file,
+      .associations = associations,
+      .files = files,
+      .printers = printers,
+      .rc = rc,
+      .pictures = pictures,
+      .show_resolved = show_resolved,
+      .edit = edit,
+      .last_result = last_result,
+      .global_parameter_directory = directory,
+      .runner_drive = 'D',
+  };
+};
+
+}  // namespace x5::testing

@@ -1,0 +1,182 @@
+// The dispatcher: joining lines, contributions by kind and mode, the switch table, and the
+// pending edit saved at the right moments.
+#include "commands/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include "commands/commands_test_support.h"
+
+namespace x5 {
+namespace {
+
+using testing::CommandWorld;
+
+struct JoinCase {
+  std::string text;
+  DispatchMode mode;
+  std::string expected;
+};
+
+TEST(DispatchCommand, JoinsContributions) {
+  const JoinCase cases[] = {
+      {"a\r\nb", DispatchMode::kExecute, "a&b"},
+      {"a\r\n\r\nb", DispatchMode::kExecute, "a&b"},
+      {"a\r\nb\r\n", DispatchMode::kExecute, "a&b"},
+      {"\r\n\r\n", DispatchMode::kExecute, ""},
+      {"", DispatchMode::kExecute, ""},
+      {"a x\r\n/X5J 2000\r\nb y", DispatchMode::kExecute, "a x&b y"},
+      {"a\rb\nc", DispatchMode::kExecute, "a\rb\nc"},  // only CR LF separates lines
+      {"report.txt p", DispatchMode::kExecute, "C:\\Windows\\notepad.exe report.txt p"},
+      {"report.txt p", DispatchMode::kShowResolved, "C:\\Windows\\notepad.exe report.txt p"},
+      {"report.txt p", DispatchMode::kShowAsWritten, "report.txt p"},
+      {"tool x", DispatchMode::kExecute, "C:\\bin\\tool.exe x"},
+      {"tool x", DispatchMode::kShowAsWritten, "tool x"},
+      {"\"a b.doc\" x", DispatchMode::kExecute,
+       "\"C:\\Program Files\\Office\\word.exe\" \"a b.doc\" x"},
+      {"tool x /X5J 5", DispatchMode::kShowAsWritten, "tool x"},  // the switch never goes along
+      {"%P% -p %PW%", DispatchMode::kExecute, "C:\\bin\\tool.exe -p s3cret"},
+  };
+  for (const JoinCase& c : cases) {
+    CommandWorld world;
+    world.associations.paths = {{"report.txt", "C:\\Windows\\notepad.exe"},
+                                {"tool", "C:\\bin\\tool.exe"},
+                                {"a b.doc", "C:\\Program Files\\Office\\word.exe"}};
+    world.expander.values = {{"P", "tool"}, {"PW", "PW:s3cret"}};
+    EXPECT_EQ(DispatchCommand(world.context, c.text, c.mode), c.expected)
+        << c.text << " mode " << static_cast<int>(c.mode);
+  }
+}
+
+TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
+  for (const DispatchMode mode : {DispatchMode::kShowAsWritten, DispatchMode::kShowResolved}) {
+    CommandWorld world;
+    world.files.files["f.txt"] = "abc";
+    EXPECT_EQ(DispatchCommand(world.context,
+                              "/X5J 2000\r\n/x5s A=1\r\n/X5R a b f.txt\r\n/X5?\r\n/X5P", mode),
+              "");
+    EXPECT_EQ(world.pictures.interval, 200);
+    EXPECT_TRUE(world.variables.added.empty());
+    EXPECT_FALSE(world.show_resolved);
+    EXPECT_TRUE(world.files.writes.empty());
+    EXPECT_TRUE(world.console.lines.empty());
+  }
+}
+
+TEST(DispatchCommand, SwitchLettersInAnyCase) {
+  CommandWorld world;
+  EXPECT_EQ(
+      DispatchCommand(world.context, "/x5j B1000\r\n/x5?\r\n/x5s;A=1", DispatchMode::kExecute), "");
+  EXPECT_EQ(world.pictures.interval, 1000);
+  EXPECT_EQ(world.pictures.type, "BMP");
+  EXPECT_TRUE(world.show_resolved);
+  ASSERT_EQ(world.variables.added.size(), 1u);
+  EXPECT_EQ(world.variables.added[0].first, "A");
+}
+
+TEST(DispatchCommand, OneEditAcrossConsecutiveReplaceLines) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "a c";
+  world.associations.paths = {{"prog", "C:\\prog.exe"}};
+  const std::string result = DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5L c d\r\nprog x",
+                                             DispatchMode::kExecute);
+  EXPECT_EQ(result, "C:\\prog.exe x");
+  EXPECT_EQ(world.files.files["f.txt"], "b d");
+  EXPECT_EQ(world.files.reads["f.txt"], 1);
+  EXPECT_EQ(world.files.writes["f.txt"], 1);
+  EXPECT_EQ(world.last_result, 3);
+  EXPECT_EQ(world.console.lines.back(), "File f.txt (3 bytes) saved\r\n");
+}
+
+TEST(DispatchCommand, EditSavedAtTheEndAndBySwitchesThatAreNotReplaces) {
+  {
+    CommandWorld world;
+    world.files.files["f.txt"] = "a";
+    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt", DispatchMode::kExecute), "");
+    EXPECT_EQ(world.files.files["f.txt"], "b");
+  }
+  {
+    // An unknown switch letter flushes; the next replace then has nothing pending.
+    CommandWorld world;
+    world.files.files["f.txt"] = "a";
+    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5X\r\n/X5R b c",
+                              DispatchMode::kExecute),
+              "");
+    EXPECT_EQ(world.files.files["f.txt"], "b");
+    EXPECT_EQ(world.edit.message, "Edit file missing");
+  }
+  {
+    // A SET line keeps the edit pending.
+    CommandWorld world;
+    world.files.files["f.txt"] = "a";
+    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5S A=1\r\n/X5R b c",
+                              DispatchMode::kExecute),
+              "");
+    EXPECT_EQ(world.files.files["f.txt"], "c");
+    EXPECT_EQ(world.files.writes["f.txt"], 1);
+  }
+}
+
+TEST(DispatchCommand, EveryCallStartsWithoutAnEdit) {
+  CommandWorld world;
+  world.edit.file_name = "left.txt";
+  world.edit.buffer = "over";
+  EXPECT_EQ(DispatchCommand(world.context, "x", DispatchMode::kExecute), "x");
+  EXPECT_TRUE(world.files.writes.empty());
+}
+
+TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "a";
+  world.files.write_failure = WriteOutcome::State::kReplaceFailed;
+  EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt", DispatchMode::kExecute), "");
+  EXPECT_EQ(world.last_result, -8);
+  EXPECT_EQ(world.rc.step_rc_value, 5);
+  EXPECT_EQ(world.console_file.saves, 1);
+  EXPECT_EQ(world.files.files["f.txt"], "a");
+}
+
+TEST(DispatchCommand, PrinterReportLines) {
+  CommandWorld world;
+  world.printers.printers = {{{"P1", "D1", "LPT1:"}, true, "", ""}};
+  world.files.files["f.txt"] = "a";
+  EXPECT_EQ(
+      DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5P\r\n/X5P", DispatchMode::kExecute), "");
+  // The edit is saved before the report.
+  EXPECT_EQ(world.files.files["f.txt"], "b");
+  EXPECT_EQ(world.files.files["C:\\Jobs\\J1\\S1\\Printers.txt"],
+            "Printing Off: \r\nD1/LPT1: P1\r\n");
+  EXPECT_EQ(world.files.writes["C:\\Jobs\\J1\\S1\\Printers.txt"], 2);
+  const std::vector<std::string> expected = {"\r\n", "C:\\Jobs\\J1\\S1\\Printers.txt",
+                                             "Printing Off: \r\nD1/LPT1: P1", "\r\n"};
+  ASSERT_GE(world.console.lines.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(world.console.lines.end() - 4, world.console.lines.end()),
+            expected);
+}
+
+TEST(DispatchCommand, SwitchOnAProgramLineRunsThenSaves) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "a";
+  EXPECT_EQ(
+      DispatchCommand(world.context, "prog x /X5R a b f.txt\r\n/X5R b c", DispatchMode::kExecute),
+      "prog x");
+  EXPECT_EQ(world.files.files["f.txt"], "b");
+  EXPECT_EQ(world.edit.message, "Edit file missing");
+}
+
+TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
+  CommandWorld world;
+  world.expander.values = {{"PW", "PW:s3cret"}};
+  world.files.files["f.txt"] = "pw=@";
+  EXPECT_EQ(
+      DispatchCommand(world.context, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%", DispatchMode::kExecute),
+      "");
+  EXPECT_EQ(world.files.files["f.txt"], "pw=s3cret");
+  ASSERT_EQ(world.variables.added.size(), 1u);
+  EXPECT_EQ(world.variables.added[0].second, "s3cret");
+  EXPECT_EQ(world.console.All().find("s3cret"), std::string::npos) << world.console.All();
+  EXPECT_NE(world.console.All().find("/X5L @ ***** f.txt"), std::string::npos);
+  EXPECT_NE(world.console.All().find("/X5S SET P=*****"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace x5

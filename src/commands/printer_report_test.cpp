@@ -1,0 +1,69 @@
+// The printer report: location rules, line layouts, skipped printers and the report file.
+#include "commands/printer_report.h"
+
+#include <gtest/gtest.h>
+
+#include "commands/commands_test_support.h"
+
+namespace x5::mPrnt {
+namespace {
+
+TEST(PrinterReport, LocationOfTheDescription) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"no comma", ""},
+      {"HP,LaserJet,Room 12", "Room 12"},
+      {"HP,LaserJet,,", "LaserJet"},  // ends in two commas: the second field
+      {"HP,LaserJet,x", "LaserJet"},  // last field too short
+      {"Only,x", "Only"},             // one comma, short last field
+      {"Only,", "Only"},
+      {",", ""},
+      {"a,bc", "bc"},
+  };
+  for (const auto& [description, location] : cases) {
+    EXPECT_EQ(LocationOf(description), location) << description;
+  }
+}
+
+TEST(PrinterReport, LineLayouts) {
+  const PrinterEntry printer{"\\\\srv\\P1", "HP Driver", "IP_10.0.0.1"};
+  EXPECT_EQ(PrinterLine(printer, "a,b,Floor 2", "duplex"), "Floor 2/duplex: \\\\srv\\P1");
+  EXPECT_EQ(PrinterLine(printer, "a,b,Floor 2", ""), "Floor 2/IP_10.0.0.1 \\\\srv\\P1");
+  EXPECT_EQ(PrinterLine(printer, "nolocation", "duplex"), "HP Driver/duplex: \\\\srv\\P1");
+  EXPECT_EQ(PrinterLine(printer, "", ""), "HP Driver/IP_10.0.0.1 \\\\srv\\P1");
+}
+
+TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
+  testing::ListedPrinters printers;
+  testing::MemoryFiles files;
+  bool written = false;
+  EXPECT_EQ(WritePrinterReport(printers, files, "C:\\J\\S\\", written), "Printing Off: ");
+  EXPECT_TRUE(written);
+  EXPECT_EQ(files.files["C:\\J\\S\\Printers.txt"], "Printing Off: \r\n");
+
+  printers.printers = {
+      {{"P1", "D1", "LPT1:"}, true, "x,y,Hall", ""},
+      {{"P2", "D2", "LPT2:"}, false, "", ""},
+      {{"P3", "D3", "COM1:"}, true, "", "note"},
+  };
+  EXPECT_EQ(PrinterReport(printers), "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3");
+  EXPECT_EQ(WritePrinterReport(printers, files, "C:\\J\\S\\", written),
+            "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3");
+  EXPECT_EQ(files.files["C:\\J\\S\\Printers.txt"],
+            "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3\r\n");
+  files.write_failure = WriteOutcome::State::kWriteFailed;
+  (void)WritePrinterReport(printers, files, "C:\\J\\S\\", written);
+  EXPECT_FALSE(written);
+}
+
+TEST(PrinterReport, CopyAnsiTextStopsAtTheFirstNul) {
+  EXPECT_EQ(CopyAnsiText(nullptr), "");
+  EXPECT_EQ(CopyAnsiText("abc"), "abc");
+  const std::string exactly511 = std::string(511, 'x');
+  EXPECT_EQ(CopyAnsiText(exactly511.c_str()), exactly511);
+  const std::string unterminated = std::string(512, 'x') + std::string(1, '\0');
+  EXPECT_EQ(CopyAnsiText(unterminated.c_str()), "");
+}
+
+}  // namespace
+}  // namespace x5::mPrnt

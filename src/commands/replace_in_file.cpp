@@ -1,0 +1,199 @@
+// The replace switches "/X5R" and "/X5L": a file read whole, edited by one or more consecutive
+// switches and saved once, safely, when the dispatcher flushes the edit.
+#include "commands/replace_in_file.h"
+
+#include <string>
+
+#include "commands/command_split.h"
+#include "commands/command_text.h"
+#include "commands/replace_text.h"
+
+namespace x5 {
+namespace {
+
+using command_text::Trim;
+
+// Windows' number for "not enough memory", used for edits that cannot be held.
+constexpr int32_t kNotEnoughMemory = 8;
+constexpr std::string_view kMinimalSwitch = "/X5R a b";
+
+std::string ErrorCodeText(int32_t result, int32_t error, std::string_view text) {
+  std::string message = "\r\nError code=";
+  message += std::to_string(result);
+  message += '/';
+  message += std::to_string(error);
+  message += ' ';
+  message.append(text);
+  return message;
+}
+
+}  // namespace
+
+int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
+  try {
+    edit.message.clear();
+    if (edit.file_name.empty()) {
+      return kEditNothingToSave;
+    }
+    const WriteOutcome outcome = files.WriteAtomically(edit.file_name, edit.buffer);
+    if (outcome.state == WriteOutcome::State::kWritten) {
+      edit.message = "File " + edit.file_name + " (" + std::to_string(edit.buffer.size()) +
+                     " bytes) saved\r\n";
+      edit.file_name.clear();
+      edit.buffer.clear();
+      edit.buffer.shrink_to_fit();
+      return kEditSaved;
+    }
+    const int32_t result = outcome.state == WriteOutcome::State::kReplaceFailed ? kEditReplaceFailed
+                                                                                : kEditWriteFailed;
+    edit.message = "ERROR - File NOT saved: " + edit.file_name + "\r\n";
+    edit.message += ErrorCodeText(result, outcome.error, files.ErrorText(outcome.error)).substr(2);
+    edit.message += "\r\n";
+    return result;
+  } catch (...) {
+    return kEditWriteFailed;
+  }
+}
+
+int32_t EditFile(PendingEdit& edit,
+                 EditRequest request,
+                 std::string_view parameters,
+                 FileAccess& files,
+                 const CaseFold& fold,
+                 size_t max_buffer) noexcept {
+  try {
+    if (request == EditRequest::kSave) {
+      return SaveEdit(edit, files);
+    }
+    std::string rest;
+    const std::string find = SplitToken(parameters, rest, true);
+    if (find.empty()) {
+      edit.message = "Empty command line\r\n";
+      return kEditNoParameters;
+    }
+    if (Trim(rest).empty()) {
+      edit.message = "Second change parameter missing\r\n";
+      return kEditOneParameter;
+    }
+    std::string after_replacement;
+    const std::string replacement = SplitToken(rest, after_replacement, true);
+    std::string input;
+    std::string output;
+    if (!Trim(after_replacement).empty()) {
+      std::string after_input;
+      input = SplitToken(after_replacement, after_input, true);
+      if (!Trim(after_input).empty()) {
+        std::string after_output;
+        output = SplitToken(after_input, after_output, true);
+        if (!Trim(after_output).empty()) {
+          edit.message = "Too much parameters\r\n";
+          return kEditTooManyParameters;
+        }
+      }
+    }
+    if (output.empty()) {
+      output = input;
+    }
+
+    std::string message;
+    std::string content;
+    int32_t result = kEditBufferChanged;
+    if (!input.empty()) {
+      // A pending edit of another file goes out first. If it cannot be saved this command fails
+      // and the edit stays pending, rather than being dropped for the new file.
+      const int32_t saved = SaveEdit(edit, files);
+      if (saved < 0) {
+        return saved;
+      }
+      message = edit.message;
+      const ReadOutcome read = files.ReadWhole(input, kMaxEditFileBytes, content);
+      switch (read.state) {
+        case ReadOutcome::State::kRead:
+          break;
+        case ReadOutcome::State::kMissing:
+          edit.message = message + "Error on input file " + input + "\r\n";
+          return kEditInputError;
+        case ReadOutcome::State::kCheckFailed:
+          edit.message = message + "Error on input file " + input + "\r\n" +
+                         ErrorCodeText(kEditInputError, read.error, files.ErrorText(read.error));
+          return kEditInputError;
+        case ReadOutcome::State::kTooLarge:
+          edit.message = "Edit file > 5.000.000 bytes - " + input + " (" +
+                         std::to_string(read.size) + " bytes)\r\n";
+          return kEditInputTooLarge;
+        case ReadOutcome::State::kReadFailed:
+          edit.message =
+              message + ErrorCodeText(kEditReadError, read.error, files.ErrorText(read.error));
+          return kEditReadError;
+      }
+      message +=
+          "\r\nFile " + output + " opened (" + std::to_string(content.size()) + " bytes)\r\n";
+      result = kEditFileRead;
+    } else if (edit.file_name.empty()) {
+      edit.message = "Edit file missing";
+      return kEditNothingPending;
+    }
+
+    // The edit changes only when the whole replacement succeeded.
+    std::string edited;
+    const ReplaceOutcome outcome =
+        ReplaceAll(input.empty() ? std::string_view(edit.buffer) : std::string_view(content), find,
+                   replacement, request == EditRequest::kReplaceIgnoringCase ? &fold : nullptr,
+                   max_buffer, edited);
+    if (outcome != ReplaceOutcome::kDone) {
+      edit.message =
+          message + ErrorCodeText(kEditReadError, kNotEnoughMemory,
+                                  outcome == ReplaceOutcome::kTooLarge
+                                      ? "The edited text would exceed " +
+                                            std::to_string(max_buffer) + " bytes."
+                                      : std::string("Not enough memory to hold the edited text."));
+      return kEditReadError;
+    }
+    if (!input.empty()) {
+      edit.file_name = output;
+    }
+    edit.buffer.swap(edited);
+    message += "Replace succesful (" + std::to_string(edit.buffer.size()) + " bytes)\r\n";
+    edit.message = std::move(message);
+    return result;
+  } catch (...) {
+    try {
+      edit.message = ErrorCodeText(kEditReadError, kNotEnoughMemory,
+                                   "Not enough memory to hold the edited text.");
+    } catch (...) {
+    }
+    return kEditReadError;
+  }
+}
+
+int32_t ReplaceCommand(CommandContext& context,
+                       bool case_insensitive,
+                       std::string_view switch_text,
+                       std::string_view shown_text) noexcept {
+  int32_t result = kEditNoParameters;
+  try {
+    const std::string text = context.expander.Expand(switch_text, false, true);
+    const std::string shown =
+        shown_text == switch_text ? text : context.expander.Expand(shown_text, false, true);
+    context.edit.message = shown;
+    context.console.Line("\r\n" + shown);
+    if (text.size() < kMinimalSwitch.size()) {
+      context.console.Line("Invalid Replace function\r\n\r\n");
+    } else {
+      result = EditFile(
+          context.edit,
+          case_insensitive ? EditRequest::kReplaceIgnoringCase : EditRequest::kReplaceExact,
+          std::string_view(text).substr(5), context.files, context.case_fold,
+          context.max_edit_buffer);
+      context.console.Line(context.edit.message);
+    }
+  } catch (...) {
+    result = kEditReadError;
+  }
+  if (result < 1) {
+    FailedCommand(context);
+  }
+  return result;
+}
+
+}  // namespace x5

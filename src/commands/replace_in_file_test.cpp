@@ -1,0 +1,244 @@
+// The replace switches: parameters, results and messages, the pending edit across switches, the
+// size limits, safe saving, and the command's console output and RC handling.
+#include "commands/replace_in_file.h"
+
+#include <gtest/gtest.h>
+
+#include "commands/commands_test_support.h"
+
+namespace x5 {
+namespace {
+
+using testing::CommandWorld;
+
+struct EditCase {
+  std::string parameters;
+  EditRequest request;
+  int32_t result;
+  std::string message;
+  std::string buffer;
+};
+
+TEST(EditFile, ResultsAndMessages) {
+  const EditCase cases[] = {
+      {"", EditRequest::kReplaceExact, -1, "Empty command line\r\n", ""},
+      {"\"\" x f.txt", EditRequest::kReplaceExact, -1, "Empty command line\r\n", ""},
+      {"foo", EditRequest::kReplaceExact, -2, "Second change parameter missing\r\n", ""},
+      {"a b c d e", EditRequest::kReplaceExact, -3, "Too much parameters\r\n", ""},
+      {"a b", EditRequest::kReplaceExact, -7, "Edit file missing", ""},
+      {"a b missing.txt", EditRequest::kReplaceExact, -4, "Error on input file missing.txt\r\n",
+       ""},
+      {"foo bar f.txt", EditRequest::kReplaceIgnoringCase, 1,
+       "\r\nFile f.txt opened (11 bytes)\r\nReplace succesful (11 bytes)\r\n", "bar bar bar"},
+      {"foo bar f.txt", EditRequest::kReplaceExact, 1,
+       "\r\nFile f.txt opened (11 bytes)\r\nReplace succesful (11 bytes)\r\n", "bar FOO Foo"},
+      {"foo bar f.txt out.txt", EditRequest::kReplaceExact, 1,
+       "\r\nFile out.txt opened (11 bytes)\r\nReplace succesful (11 bytes)\r\n", "bar FOO Foo"},
+      {"\"FOO Foo\" \"x  y\" f.txt", EditRequest::kReplaceExact, 1,
+       "\r\nFile f.txt opened (11 bytes)\r\nReplace succesful (8 bytes)\r\n", "foo x  y"},
+      {"zz yy f.txt", EditRequest::kReplaceExact, 1,
+       "\r\nFile f.txt opened (11 bytes)\r\nReplace succesful (11 bytes)\r\n", "foo FOO Foo"},
+      {"foo \"\" f.txt", EditRequest::kReplaceIgnoringCase, 1,
+       "\r\nFile f.txt opened (11 bytes)\r\nReplace succesful (2 bytes)\r\n", "  "},
+      {"a b", EditRequest::kSave, 0, "", ""},
+  };
+  for (const EditCase& c : cases) {
+    CommandWorld world;
+    world.files.files["f.txt"] = "foo FOO Foo";
+    const int32_t result = EditFile(world.edit, c.request, c.parameters, world.files,
+                                    world.context.case_fold, kMaxEditBufferBytes);
+    SCOPED_TRACE(c.parameters);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(world.edit.message, c.message);
+    EXPECT_EQ(world.edit.buffer, c.buffer);
+    EXPECT_EQ(world.files.files["f.txt"], "foo FOO Foo");  // nothing is written before a save
+  }
+}
+
+TEST(EditFile, PendingEditAcrossSwitches) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "a-c";
+  const CaseFold fold;
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b f.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            1);
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "c d", world.files, fold,
+                     kMaxEditBufferBytes),
+            2);
+  EXPECT_EQ(world.edit.message, "Replace succesful (3 bytes)\r\n");
+  EXPECT_EQ(world.edit.file_name, "f.txt");
+  EXPECT_EQ(world.files.files["f.txt"], "a-c");
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+  EXPECT_EQ(world.edit.message, "File f.txt (3 bytes) saved\r\n");
+  EXPECT_EQ(world.files.files["f.txt"], "b-d");
+  EXPECT_EQ(world.files.reads["f.txt"], 1);
+  EXPECT_EQ(world.files.writes["f.txt"], 1);
+  EXPECT_TRUE(world.edit.file_name.empty());
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 0);
+}
+
+TEST(EditFile, NamingAnotherFileSavesThePendingOneFirst) {
+  CommandWorld world;
+  world.files.files["one.txt"] = "x1";
+  world.files.files["two.txt"] = "x2";
+  const CaseFold fold;
+  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "x y one.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            1);
+  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "x z two.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            1);
+  EXPECT_EQ(world.files.files["one.txt"], "y1");
+  EXPECT_EQ(world.edit.message,
+            "File one.txt (2 bytes) saved\r\n\r\nFile two.txt opened (2 bytes)\r\nReplace "
+            "succesful (2 bytes)\r\n");
+  EXPECT_EQ(world.edit.buffer, "z2");
+}
+
+TEST(EditFile, FileSizeLimit) {
+  CommandWorld world;
+  world.files.files["exact.txt"] = std::string(5'000'000, 'a');
+  world.files.files["big.txt"] = std::string(5'000'001, 'a');
+  const CaseFold fold;
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c exact.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            1);
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c big.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            -5);
+  EXPECT_EQ(world.edit.message, "Edit file > 5.000.000 bytes - big.txt (5000001 bytes)\r\n");
+  // The first file was saved on the way and nothing is pending.
+  EXPECT_EQ(world.files.writes["exact.txt"], 1);
+  EXPECT_TRUE(world.edit.file_name.empty());
+}
+
+TEST(EditFile, ReadErrorsCarryTheSystemText) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "abc";
+  world.files.read_error = 5;
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b f.txt", world.files,
+                     world.context.case_fold, kMaxEditBufferBytes),
+            -6);
+  EXPECT_EQ(world.edit.message, "\r\nError code=-6/5 Error text 5");
+  EXPECT_TRUE(world.edit.file_name.empty());
+}
+
+TEST(EditFile, GrowthPastTheLimitLeavesTheEditAsItWas) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "aaaa";
+  const CaseFold fold;
+  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c f.txt", world.files, fold, 10),
+            1);
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a xxx", world.files, fold, 10), -6);
+  EXPECT_EQ(world.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
+  EXPECT_EQ(world.edit.buffer, "aaaa");
+  EXPECT_EQ(world.edit.file_name, "f.txt");
+  // With a file named the new text is not taken either; the file stays as it is.
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a xxx f.txt", world.files, fold, 10),
+            -6);
+  EXPECT_TRUE(world.edit.file_name.empty());
+  EXPECT_EQ(world.files.files["f.txt"], "aaaa");
+}
+
+TEST(EditFile, EmptyTextsAreEditsToo) {
+  CommandWorld world;
+  world.files.files["empty.txt"] = "";
+  world.files.files["f.txt"] = "abc";
+  const CaseFold fold;
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b empty.txt new.txt", world.files,
+                     fold, kMaxEditBufferBytes),
+            1);
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+  EXPECT_EQ(world.files.files.count("new.txt"), 1u);
+  // A replacement that empties the file is saved, not dropped.
+  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "abc \"\" f.txt", world.files, fold,
+                     kMaxEditBufferBytes),
+            1);
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+  EXPECT_EQ(world.files.files["f.txt"], "");
+}
+
+TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
+  for (const auto failure :
+       {WriteOutcome::State::kReplaceFailed, WriteOutcome::State::kWriteFailed}) {
+    CommandWorld world;
+    world.files.files["f.txt"] = "abc";
+    world.files.files["g.txt"] = "ggg";
+    const CaseFold fold;
+    ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a x f.txt", world.files, fold,
+                       kMaxEditBufferBytes),
+              1);
+    world.files.write_failure = failure;
+    const int32_t expected = failure == WriteOutcome::State::kReplaceFailed ? -8 : -9;
+    EXPECT_EQ(SaveEdit(world.edit, world.files), expected);
+    EXPECT_EQ(world.edit.message, "ERROR - File NOT saved: f.txt\r\nError code=" +
+                                      std::to_string(expected) + "/5 Error text 5\r\n");
+    EXPECT_EQ(world.edit.file_name, "f.txt");
+    EXPECT_EQ(world.edit.buffer, "xbc");
+    EXPECT_EQ(world.files.files["f.txt"], "abc");
+    // Another file cannot take the edit's place while it is unsaved.
+    EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "g h g.txt", world.files, fold,
+                       kMaxEditBufferBytes),
+              expected);
+    EXPECT_EQ(world.edit.file_name, "f.txt");
+    EXPECT_EQ(world.files.reads["g.txt"], 0);
+    world.files.write_failure = WriteOutcome::State::kWritten;
+    EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+    EXPECT_EQ(world.files.files["f.txt"], "xbc");
+  }
+}
+
+TEST(ReplaceCommand, ConsoleOutputAndResult) {
+  CommandWorld world;
+  world.files.files["f.txt"] = "foo";
+  EXPECT_EQ(ReplaceCommand(world.context, true, "/X5R FOO bar f.txt", "/X5R FOO bar f.txt"), 1);
+  ASSERT_EQ(world.console.lines.size(), 2u);
+  EXPECT_EQ(world.console.lines[0], "\r\n/X5R FOO bar f.txt");
+  EXPECT_EQ(world.console.lines[1],
+            "\r\nFile f.txt opened (3 bytes)\r\nReplace succesful (3 bytes)\r\n");
+  EXPECT_EQ(world.edit.buffer, "bar");
+  EXPECT_EQ(world.rc.step_rc_value, 2);
+  EXPECT_EQ(world.console_file.saves, 0);
+}
+
+TEST(ReplaceCommand, FailuresRaiseTheStepRcAndCopyTheConsole) {
+  struct Case {
+    std::string text;
+    int32_t step_rc;
+    int32_t result;
+    int32_t raised;
+  };
+  const Case cases[] = {
+      {"/X5R a", 2, -1, 5},
+      {"/X5L a b missing.txt", 2, -4, 5},
+      {"/X5L a b c d e", 0, -3, 0},  // a step RC value of 0 stays
+      {"/X5L a b c d e", 4, -3, 4},  // at the step maximum already
+  };
+  for (const Case& c : cases) {
+    CommandWorld world;
+    world.rc.step_rc_value = c.step_rc;
+    EXPECT_EQ(ReplaceCommand(world.context, false, c.text, c.text), c.result) << c.text;
+    EXPECT_EQ(world.rc.step_rc_value, c.raised) << c.text;
+    EXPECT_EQ(world.console_file.saves, 1) << c.text;
+  }
+  CommandWorld world;
+  (void)ReplaceCommand(world.context, true, "/X5R a", "/X5R a");
+  EXPECT_EQ(world.console.lines.back(), "Invalid Replace function\r\n\r\n");
+}
+
+TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
+  CommandWorld world;
+  world.expander.values["E"] = "";
+  world.files.files["f.txt"] = "key=@PW@;";
+  // The tail as the dispatcher expanded it for running, and as it may be shown.
+  EXPECT_EQ(ReplaceCommand(world.context, false, "/X5L @PW@ s3cret f.txt", "/X5L @PW@ ***** f.txt"),
+            1);
+  EXPECT_EQ(world.console.lines[0], "\r\n/X5L @PW@ ***** f.txt");
+  EXPECT_EQ(world.edit.buffer, "key=s3cret;");
+  EXPECT_EQ(ReplaceCommand(world.context, false, "/X5L ; %E%", "/X5L ; %E%"), 2);
+  EXPECT_EQ(world.console.lines[2], "\r\n/X5L ; \"\"");
+  EXPECT_EQ(world.edit.buffer, "key=s3cret");
+}
+
+}  // namespace
+}  // namespace x5

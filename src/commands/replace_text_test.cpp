@@ -1,0 +1,145 @@
+// The replace transform: exact and case-blind matching, overlaps, buffer ends, the size limit and
+// agreement with a plain reference on random inputs (including inputs that force the KMP path).
+#include "commands/replace_text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace x5 {
+namespace {
+
+struct ReplaceCase {
+  std::string text;
+  std::string find;
+  std::string replacement;
+  bool ignore_case;
+  std::string expected;
+};
+
+TEST(ReplaceAll, Table) {
+  const ReplaceCase cases[] = {
+      {"foo FOO Foo", "foo", "bar", true, "bar bar bar"},
+      {"foo FOO Foo", "foo", "bar", false, "bar FOO Foo"},
+      {"foo FOO Foo", "FOO", "x", false, "foo x Foo"},
+      {"aaaa", "aa", "b", false, "bb"},
+      {"aaaaa", "aa", "b", false, "bba"},
+      {"aaa", "aa", "aaa", false, "aaaa"},  // the replacement is not scanned again
+      {"abcabc", "abc", "", false, ""},
+      {"xabc", "abc", "Y", false, "xY"},
+      {"abcx", "abc", "Y", false, "Yx"},
+      {"abc", "abc", "Y", false, "Y"},
+      {"ab", "abc", "Z", false, "ab"},
+      {"", "a", "b", false, ""},
+      {"abababc", "ababc", "X", false, "abX"},
+      {"ABABABC", "ababc", "X", true, "ABX"},
+      {"no match here", "zz", "y", true, "no match here"},
+      {std::string("a\0b\0c", 5), std::string("\0", 1), "-", false, "a-b-c"},
+      {"\xC9t\xE9", "\xE9", "e", true, "\xC9te"},  // ASCII folding leaves other bytes alone
+  };
+  const CaseFold fold;
+  for (const ReplaceCase& c : cases) {
+    std::string out = "stale";
+    ASSERT_EQ(ReplaceAll(c.text, c.find, c.replacement, c.ignore_case ? &fold : nullptr, 1000, out),
+              ReplaceOutcome::kDone)
+        << c.text;
+    EXPECT_EQ(out, c.expected) << c.text << " / " << c.find;
+  }
+}
+
+TEST(ReplaceAll, UsesTheGivenFolding) {
+  CaseFold fold;
+  fold.map[0xC9] = 0xE9;  // as a Western code page folds E acute
+  std::string out;
+  ASSERT_EQ(ReplaceAll("\xC9t\xE9", "\xE9", "e", &fold, 100, out), ReplaceOutcome::kDone);
+  EXPECT_EQ(out, "ete");
+}
+
+TEST(ReplaceAll, RefusesToGrowPastTheLimit) {
+  std::string out;
+  EXPECT_EQ(ReplaceAll("aaaa", "a", "bb", nullptr, 7, out), ReplaceOutcome::kTooLarge);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(ReplaceAll("aaaa", "a", "bb", nullptr, 8, out), ReplaceOutcome::kDone);
+  EXPECT_EQ(out, "bbbbbbbb");
+  // The tail after the last occurrence counts too.
+  EXPECT_EQ(ReplaceAll("abcdef", "a", "xx", nullptr, 6, out), ReplaceOutcome::kTooLarge);
+  EXPECT_EQ(ReplaceAll("abcdef", "zz", "xx", nullptr, 5, out), ReplaceOutcome::kTooLarge);
+}
+
+std::string Reference(const std::string& text,
+                      const std::string& find,
+                      const std::string& replacement,
+                      bool ignore_case) {
+  auto fold = [&](char c) {
+    return ignore_case && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    bool match = i + find.size() <= text.size();
+    for (size_t k = 0; match && k < find.size(); ++k) {
+      match = fold(text[i + k]) == fold(find[k]);
+    }
+    if (match) {
+      out += replacement;
+      i += find.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+TEST(ReplaceAll, AgreesWithAPlainReference) {
+  std::mt19937 random(1234);
+  const std::string alphabet = "aAbB";
+  const CaseFold fold;
+  for (int round = 0; round < 3000; ++round) {
+    const auto pick = [&](size_t length) {
+      std::string s;
+      for (size_t i = 0; i < length; ++i) {
+        s += alphabet[random() % (round % 2 == 0 ? 2 : alphabet.size())];
+      }
+      return s;
+    };
+    const std::string text = pick(random() % 200);
+    const std::string find = pick(1 + random() % 6);
+    const std::string replacement = pick(random() % 4);
+    const bool ignore_case = random() % 2 == 0;
+    std::string out;
+    ASSERT_EQ(ReplaceAll(text, find, replacement, ignore_case ? &fold : nullptr, 10000, out),
+              ReplaceOutcome::kDone);
+    ASSERT_EQ(out, Reference(text, find, replacement, ignore_case))
+        << text << " / " << find << " / " << replacement;
+  }
+}
+
+TEST(ReplaceAll, PathologicalNeedlesStayCorrect) {
+  // Every position is a candidate that fails late: the finder must change to its KMP scan (a
+  // plain scan would take minutes here under the sanitizers).
+  std::string text(400000, 'a');
+  const std::string find = std::string(4000, 'a') + "b";
+  text.replace(300000, find.size(), find);
+  const std::string expected = text.substr(0, 300000) + "X" + text.substr(300000 + find.size());
+  std::string out;
+  ASSERT_EQ(ReplaceAll(text, find, "X", nullptr, text.size(), out), ReplaceOutcome::kDone);
+  EXPECT_EQ(out, expected);
+  const CaseFold fold;
+  const std::string upper = std::string(4000, 'A') + "B";
+  ASSERT_EQ(ReplaceAll(text, upper, "X", &fold, text.size(), out), ReplaceOutcome::kDone);
+  EXPECT_EQ(out, expected);
+}
+
+TEST(LiteralFinder, FindsEveryOccurrenceInTurn) {
+  const CaseFold fold;
+  LiteralFinder finder("Ab", &fold);
+  const std::string text = "xaBxxABab";
+  EXPECT_EQ(finder.Find(text, 0), 1u);
+  EXPECT_EQ(finder.Find(text, 2), 5u);
+  EXPECT_EQ(finder.Find(text, 6), 7u);
+  EXPECT_EQ(finder.Find(text, 8), std::string::npos);
+  EXPECT_EQ(finder.Find(text, 100), std::string::npos);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,40 @@
+// The SET switch "/X5S": runner variables and global parameters set from the command text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands/command_context.h"
+
+namespace x5 {
+
+inline constexpr size_t kMaxSetAssignments = 1000;
+
+struct SetAssignment {
+  std::string name;
+  std::string value;
+};
+
+// The switch text "/X5S" + delimiter + NAME=VALUE assignments, cut up.
+struct SetSwitch {
+  char delimiter = ' ';  // a blank: one assignment takes the rest of the text
+  std::vector<SetAssignment> assignments;
+  bool invalid = false;      // stopped at an assignment without "=" or without a name
+  std::string invalid_text;  // the text from that assignment on
+};
+
+// Cuts the switch text; at most kMaxSetAssignments assignments are taken.
+[[nodiscard]] SetSwitch ParseSetSwitch(std::string_view text);
+
+// Carries out the switch: `text` is the switch tail trimmed on the left ("/X5S ..."), expanded
+// with the line; `shown_text` the same expanded with passwords masked, for the console. Result 1
+// when assignments were made and none was invalid, 0 when an invalid one stopped the command,
+// -1 when there was none; on 0 and -1 the step RC value is raised and the console copied.
+int32_t SetCommand(CommandContext& context,
+                   std::string_view text,
+                   std::string_view shown_text) noexcept;
+
+}  // namespace x5

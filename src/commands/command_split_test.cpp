@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "commands/commands_test_support.h"
-#include "commands/double_quotes.h"
 
 namespace x5 {
 namespace {
@@ -263,12 +262,6 @@ TEST(SwitchTailOf, MatchesTheParser) {
   EXPECT_EQ(SwitchTailOf("  a /x5s B=1"), " /x5s B=1");
   EXPECT_EQ(SwitchTailOf("no switch"), "");
   EXPECT_EQ(SwitchTailOf("/X"), "");
-}
-
-TEST(DoubleQuotes, DoublesEveryQuote) {
-  EXPECT_EQ(DoubleQuotes("a\"b"), "a\"\"b");
-  EXPECT_EQ(DoubleQuotes("\"\""), "\"\"\"\"");
-  EXPECT_EQ(DoubleQuotes(""), "");
 }
 
 }  // namespace

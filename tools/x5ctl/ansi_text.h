@@ -1,0 +1,32 @@
+// Conversions between the runner's ANSI bytes (Windows-1252) and the UTF-8 text of task files,
+// terminals and JSON.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace x5 {
+
+// UTF-8 to one byte per character. U+0000..U+00FF give the byte of the same value (so any byte
+// can be written as \u00XX); the Windows-1252 characters of 0x80..0x9F (euro sign, typographic
+// quotes, ...) give their code page byte. Any other character, or malformed UTF-8, is refused
+// with a message in `error`.
+[[nodiscard]] std::optional<std::string> AnsiFromUtf8(std::string_view utf8, std::string& error);
+
+// Windows-1252 bytes to UTF-8. Every byte maps to its own code point, so the bytes can be
+// recovered; the five bytes that code page leaves undefined map to U+0081, U+008D, ... .
+[[nodiscard]] std::string Utf8FromAnsi(std::string_view bytes);
+
+// Text for a terminal: printable characters decoded as Utf8FromAnsi does, control characters and
+// undefined bytes written as \xNN, a backslash as \\. Blanks stay blanks.
+[[nodiscard]] std::string VisibleText(std::string_view bytes);
+
+// The bytes between double quotes with blanks kept visible and the quote escaped: "STEP OK ".
+[[nodiscard]] std::string QuotedText(std::string_view bytes);
+
+// A TOML basic string (with its quotes) whose value converts back to exactly these bytes with
+// AnsiFromUtf8: printable ASCII as is, everything else as \u00XX.
+[[nodiscard]] std::string TomlString(std::string_view bytes);
+
+}  // namespace x5

@@ -1,0 +1,290 @@
+// Task files: every key, the defaults, block building, [raw] overrides, refusals; op lines; and
+// the ANSI conversion the text keys go through.
+#include "task_file.h"
+
+#include <gtest/gtest.h>
+
+#include "ansi_text.h"
+#include "format.h"
+
+namespace x5 {
+namespace {
+
+TaskFile MustParse(std::string_view text, const FieldEncipher& encipher = {}) {
+  TaskFileResult r = ParseTaskFile(text, "t.toml", encipher);
+  EXPECT_TRUE(r.file.has_value()) << r.error;
+  return r.file.value_or(TaskFile{});
+}
+
+TEST(TaskFile, EveryKeyReachesItsField) {
+  TaskFile f = MustParse(R"(
+window_left = 10
+window_top = 20
+window_width = 640
+window_height = 480
+console_columns = 132
+console_rows = 50
+job_number = 4711
+step_number = 3
+priority = 41
+user_name = "oper"
+password = "0123456789012345678901234567890123456789"
+domain = "CORP"
+job_name = "PAYROLL"
+working_directory = 'C:\work'
+console_file = 'C:\jobs\PAYROLL\S03\console.txt'
+job_base_directory = 'C:\jobs\'
+step_directory = "STEP3"
+maximum_rc = 8
+task_rc = 2
+step_minimum_rc = 0
+step_maximum_rc = 7
+repeat_count = 5
+file_buffer_size = 65536
+condition_line_width = 120
+condition_line_limit = 500
+picture_interval = 1000
+os_version = 5
+command = "cmd /c dir"
+conditions = "F=a.txt R=3"
+variables = "SET A=1;SET B=2"
+)");
+  const TaskRecord& t = f.task;
+  EXPECT_EQ(t.window_left, 10);
+  EXPECT_EQ(t.window_top, 20);
+  EXPECT_EQ(t.window_width, 640);
+  EXPECT_EQ(t.window_height, 480);
+  EXPECT_EQ(t.console_columns, 132);
+  EXPECT_EQ(t.console_rows, 50);
+  EXPECT_EQ(t.job_number, 4711);
+  EXPECT_EQ(t.step_number, 3);
+  EXPECT_EQ(t.priority, 41);
+  EXPECT_EQ(t.user_name, "oper");
+  EXPECT_EQ(t.password, "0123456789012345678901234567890123456789");
+  EXPECT_EQ(t.domain, "CORP");
+  EXPECT_EQ(t.job_name, "PAYROLL");
+  EXPECT_EQ(t.working_directory, "C:\\work");
+  EXPECT_EQ(t.console_file, "C:\\jobs\\PAYROLL\\S03\\console.txt");
+  EXPECT_EQ(t.job_base_directory, "C:\\jobs\\");
+  EXPECT_EQ(t.step_directory, "STEP3");
+  EXPECT_EQ(t.maximum_rc, 8);
+  EXPECT_EQ(t.task_rc, 2);
+  EXPECT_EQ(t.step_minimum_rc, 0);
+  EXPECT_EQ(t.step_maximum_rc, 7);
+  EXPECT_EQ(t.repeat_count, 5);
+  EXPECT_EQ(t.file_buffer_size, 65536);
+  EXPECT_EQ(t.condition_line_width, 120);
+  EXPECT_EQ(t.condition_line_limit, 500);
+  EXPECT_EQ(t.picture_interval, 1000);
+  EXPECT_EQ(t.os_version, 5);
+  EXPECT_EQ(f.blocks.command, "cmd /c dir");
+  EXPECT_EQ(t.command_length, 10);
+  EXPECT_EQ(t.conditions_length, 11);
+  EXPECT_EQ(t.variables_length, 15);
+}
+
+TEST(TaskFile, EmptyFileGivesTheDefaults) {
+  TaskFile f = MustParse("");
+  TaskRecord d = DefaultTaskRecord();
+  EXPECT_EQ(f.task.maximum_rc, 4);
+  EXPECT_EQ(f.task.task_rc, 1);
+  EXPECT_EQ(f.task.step_minimum_rc, 1);
+  EXPECT_EQ(f.task.step_maximum_rc, 4);
+  EXPECT_EQ(f.task.file_buffer_size, 4096);
+  EXPECT_EQ(f.task.picture_interval, -1);
+  EXPECT_EQ(f.task.os_version, 6);
+  EXPECT_EQ(f.task.console_columns, 80);
+  EXPECT_EQ(f.task.priority, 23);
+  EXPECT_EQ(f.task.window_left, -1);
+  EXPECT_EQ(f.task.step_directory, "S01");
+  EXPECT_EQ(f.task.job_name, d.job_name);
+  EXPECT_EQ(f.task.command_length, 0);
+  EXPECT_EQ(f.task.conditions_length, 0);
+  EXPECT_EQ(f.task.variables_length, 0);
+  EXPECT_EQ(f.Stream().size(), kTaskRecordSize);
+  // The step directory follows the step number unless it is named.
+  EXPECT_EQ(MustParse("step_number = 12").task.step_directory, "S12");
+}
+
+TEST(TaskFile, BlocksGetCrLfLineEndsAndTheDelimiterFirst) {
+  TaskFile f = MustParse(
+      "conditions = \"\"\"\n->\nF=a.txt R=2\r\n\"\"\"\n"
+      "variables = \"SET A=1\\u0001SET B=2\"\n"
+      "variables_delimiter = \"\\u0001\"\n");
+  EXPECT_EQ(f.blocks.conditions, "->\r\nF=a.txt R=2\r\n");
+  EXPECT_EQ(f.blocks.variables, "\x01SET A=1\x01SET B=2");
+  EXPECT_EQ(f.task.variables_length, 16);
+
+  TaskFile kept = MustParse("line_ends = \"keep\"\ncommand = \"a\\nb\"\n");
+  EXPECT_EQ(kept.blocks.command, "a\nb");
+
+  // A delimiter alone is a one-byte block: an empty list with a new delimiter.
+  TaskFile alone = MustParse("variables_delimiter = 31\n");
+  EXPECT_EQ(alone.blocks.variables, "\x1f");
+  EXPECT_EQ(alone.task.variables_length, 1);
+}
+
+TEST(TaskFile, StreamIsRecordThenBlocksAndDecodesBack) {
+  TaskFile f = MustParse(
+      "command = \"cmd /c echo hi\"\nconditions = \"x\"\nvariables = \"SET A=1\"\n"
+      "ops = [\"STAT\", \"sleep 10\", \"KILL 5\"]\n");
+  std::vector<uint8_t> stream = f.Stream();
+  ASSERT_EQ(stream.size(), kTaskRecordSize + 14 + 1 + 7);
+  ParentStream back = DecodeParentStream(stream);
+  ASSERT_TRUE(back.task);
+  EXPECT_TRUE(back.problem.empty()) << back.problem;
+  EXPECT_EQ(back.blocks.command, "cmd /c echo hi");
+  EXPECT_EQ(back.blocks.conditions, "x");
+  EXPECT_EQ(back.blocks.variables, "SET A=1");
+  ASSERT_EQ(f.ops.size(), 3u);
+  EXPECT_EQ(f.ops[0].name, "STAT");
+  EXPECT_EQ(f.ops[1].kind, OpStep::Kind::kSleep);
+  EXPECT_EQ(f.ops[2].argument, 5);
+}
+
+TEST(TaskFile, RawOverridesLengthsAndShapesTheStream) {
+  TaskFile f = MustParse(
+      "command = \"abc\"\n[raw]\ncommand_length = -5\nvariables_length = 100000\n"
+      "extra = \"ZZ\"\n");
+  EXPECT_EQ(f.task.command_length, -5);
+  EXPECT_EQ(f.task.variables_length, 100000);
+  std::vector<uint8_t> stream = f.Stream();
+  // The block is sent whatever the record claims, then the extra bytes.
+  ASSERT_EQ(stream.size(), kTaskRecordSize + 5);
+  EXPECT_EQ(std::string(stream.end() - 5, stream.end()), "abcZZ");
+  TaskRecord back =
+      DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize>(stream.data(), kTaskRecordSize));
+  EXPECT_EQ(back.command_length, -5);
+
+  TaskFile cut = MustParse("command = \"abc\"\n[raw]\nsend_only = 600\n");
+  EXPECT_EQ(cut.Stream().size(), 600u);
+}
+
+TEST(TaskFile, PlainPasswordIsEncipheredByTheGivenCipher) {
+  FieldEncipher fake = [](std::string_view plain) {
+    return plain.size() > 39 ? std::string() : Padded(std::string("E:") + std::string(plain), 40);
+  };
+  TaskFile f = MustParse("password_plain = \"secret\"\n", fake);
+  EXPECT_EQ(f.task.password, Padded("E:secret", 40));
+  TaskFileResult too_long =
+      ParseTaskFile("password_plain = \"" + std::string(40, 'p') + "\"\n", "t.toml", fake);
+  EXPECT_FALSE(too_long.file);
+  EXPECT_NE(too_long.error.find("at most 39"), std::string::npos) << too_long.error;
+}
+
+TEST(TaskFile, RefusalsNameFileLineAndKey) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"job_name = \"A\"\nbogus = 1\n", "t.toml:2: bogus: unknown key"},
+      {"job_number = \"1\"\n", "t.toml:1: job_number: must be an integer"},
+      {"task_rc = 2147483648\n", "task_rc: value 2147483648 is out of range"},
+      {"job_name = \""
+       "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456"
+       "\"\n",
+       "job_name: 33 characters; the field holds 32"},
+      {"os_version = 256\n", "os_version: value 256 is out of range (0 to 255)"},
+      {"variables_delimiter = \";\"\n", "variables_delimiter: must be one control character"},
+      {"variables_delimiter = 32\n", "variables_delimiter: value 32 is out of range"},
+      {"password = \"x\"\npassword_plain = \"y\"\n", "give either password or password_plain"},
+      {"password_plain = \"y\"\n", "this build cannot encipher passwords"},
+      {"[raw]\nlength = 3\n", "t.toml:2: raw.length: unknown key"},
+      {"raw = 3\n", "raw: must be a table"},
+      {"ops = [\"STATUS\"]\n", "ops: operator command 'STATUS' is longer than 4 characters"},
+      {"ops = \"STAT\"\n", "ops: must be an array"},
+      {"user_name = \"\xe2\x82\xac\xe2\x9c\x93\"\n", "character U+2713 has no ANSI"},
+      {"line_ends = \"lf\"\n", "line_ends: must be \"crlf\" or \"keep\""},
+      {"[window]\nleft = 1\n", "window: unknown key"},
+      {"job_number = = 3\n", "t.toml:1:"},
+  };
+  for (const Case& c : cases) {
+    TaskFileResult r = ParseTaskFile(c.text, "t.toml");
+    EXPECT_FALSE(r.file) << c.text;
+    EXPECT_NE(r.error.find(c.message), std::string::npos)
+        << "input: " << c.text << "\nerror: " << r.error;
+  }
+}
+
+TEST(TaskFile, MissingFileIsReported) {
+  TaskFileResult r = LoadTaskFile("/nonexistent/x5ctl/task.toml");
+  EXPECT_FALSE(r.file);
+  EXPECT_NE(r.error.find("cannot open"), std::string::npos);
+}
+
+TEST(TaskFile, ShownTaskParsesBackToTheSameBytes) {
+  TaskFile f = MustParse(
+      "user_name = \"M\\u00FCller\"\npassword = \"\\u0000\\u00FF\\\" x\"\n"
+      "command = \"cmd /c echo \\\"a\\\\b\\\"\"\nconditions = \"->\\nF=x\"\n"
+      "variables_delimiter = \"\\u0002\"\nvariables = \"SET A=\\u20AC\"\n"
+      "[raw]\nconditions_length = 99\n");
+  std::string shown = FormatTask(f.task, f.blocks);
+  TaskFile again = MustParse(shown);
+  EXPECT_EQ(again.Stream(), f.Stream()) << shown;
+}
+
+TEST(OpLine, Forms) {
+  struct Case {
+    const char* line;
+    OpStep::Kind kind;
+    const char* name;
+    int32_t argument;
+    int64_t delay;
+  };
+  const Case good[] = {
+      {"STAT", OpStep::Kind::kSend, "STAT", 0, 0},
+      {"  KILL 5  ", OpStep::Kind::kSend, "KILL", 5, 0},
+      {"END", OpStep::Kind::kSend, "END ", 0, 0},
+      {"DIAG -1", OpStep::Kind::kSend, "DIAG", -1, 0},
+      {"PRTY 0x29", OpStep::Kind::kSend, "PRTY", 41, 0},
+      {"XX 0xFFFFFFFF", OpStep::Kind::kSend, "XX  ", -1, 0},
+      {"KILL -2147483648", OpStep::Kind::kSend, "KILL", INT32_MIN, 0},
+      {"stat", OpStep::Kind::kSend, "stat", 0, 0},
+      {"sleep 250", OpStep::Kind::kSleep, "", 0, 250},
+      {"close", OpStep::Kind::kClose, "", 0, 0},
+  };
+  for (const Case& c : good) {
+    OpParse p = ParseOpLine(c.line);
+    ASSERT_TRUE(p.step) << c.line << ": " << p.error;
+    EXPECT_EQ(p.step->kind, c.kind) << c.line;
+    EXPECT_EQ(p.step->name, c.name) << c.line;
+    EXPECT_EQ(p.step->argument, c.argument) << c.line;
+    EXPECT_EQ(p.step->delay_ms, c.delay) << c.line;
+  }
+  for (const char* skipped : {"", "   ", "# a comment", "\t"}) {
+    OpParse p = ParseOpLine(skipped);
+    EXPECT_FALSE(p.step) << skipped;
+    EXPECT_TRUE(p.error.empty()) << skipped;
+  }
+  for (const char* bad : {"STATS", "KILL 5 6", "KILL x", "KILL 2147483648", "KILL 0x100000000",
+                          "sleep", "sleep -1", "close 1", "KILL 0x"}) {
+    OpParse p = ParseOpLine(bad);
+    EXPECT_FALSE(p.step) << bad;
+    EXPECT_FALSE(p.error.empty()) << bad;
+  }
+}
+
+TEST(AnsiText, Utf8ConvertsToWindows1252Bytes) {
+  std::string error;
+  EXPECT_EQ(AnsiFromUtf8("M\xc3\xbcller \xe2\x82\xac \xc2\x81", error), "M\xfcller \x80 \x81");
+  EXPECT_FALSE(AnsiFromUtf8("\xc3", error)) << "truncated sequence";
+  EXPECT_FALSE(AnsiFromUtf8("\xc0\xaf", error)) << "overlong form";
+  EXPECT_FALSE(AnsiFromUtf8("\xed\xa0\x80", error)) << "surrogate";
+  EXPECT_FALSE(AnsiFromUtf8("\xf0\x9f\x98\x80", error)) << "outside the code page";
+  // Every byte survives the trip to UTF-8 and back.
+  std::string all;
+  for (int b = 0; b < 256; ++b)
+    all += static_cast<char>(b);
+  EXPECT_EQ(AnsiFromUtf8(Utf8FromAnsi(all), error), all);
+}
+
+TEST(AnsiText, VisibleAndQuotedForms) {
+  EXPECT_EQ(QuotedText("STEP OK "), "\"STEP OK \"");
+  EXPECT_EQ(QuotedText("a\"b"), "\"a\\\"b\"");
+  EXPECT_EQ(VisibleText(std::string("\x00\t\\\xfc\x81", 5)), "\\x00\\x09\\\\\xc3\xbc\\x81");
+  EXPECT_EQ(TomlString("a\"\\\x01\xff"), "\"a\\\"\\\\\\u0001\\u00FF\"");
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,2 +1,405 @@
 // x5ctl: the parent side of the runner protocol, for users and tests.
-int main() { return 0; }
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <new>
+#include <sstream>
+
+#include "ansi_text.h"
+#include "cipher/password_cipher.h"
+#include "conversation.h"
+#include "format.h"
+#include "session.h"
+#include "task_file.h"
+
+namespace x5 {
+namespace {
+
+constexpr int kExitUsage = 2;
+
+constexpr const char* kRunDescription =
+    R"(Runs one step: builds the task record and blocks from TASK.toml, starts the runner
+with pipes on its standard input and output, prints the status record and every step
+report, sends the operator commands, and finishes with END.
+
+Operator commands come from, in this order of preference:
+  1. --op options (in the order given; --after MS delays the --op just before it);
+  2. x5ctl's standard input, with --ops-from-stdin;
+  3. the task file's `ops` list;
+  4. x5ctl's standard input when it is not a terminal (a pipe or a file).
+Otherwise none are sent. On standard input, one command per line:
+  NAME [ARGUMENT]   an operator command: NAME of 1-4 characters sent as written
+                    (blank padded: "END" is sent as "END "), ARGUMENT a 32-bit
+                    integer (decimal or 0x hex, default 0)
+  sleep MS          pause before the next line
+  close             close the runner's input (no END handshake)
+  # ...             comment; blank lines are skipped
+Every command gets one step report. After the last command x5ctl sends END
+until the runner answers from phase 5 (END during the step only ends its
+monitoring), reads to the end of the runner's output and prints its exit code.
+
+Exit status: 0 when the conversation ran to its end, 1 when the runner failed
+or timed out (it is then killed), 2 for usage and task file errors.)";
+
+bool WriteFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    error = path + ": cannot write the file";
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+  if (path == "-") {
+    std::cin >> std::noskipws;
+    bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot open the file";
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = path + ": cannot read the file";
+    return false;
+  }
+  return true;
+}
+
+std::string EncipherForTask(std::string_view plain) {
+  return Rozavadedo::EncipherField(plain);
+}
+
+// Pairs each --after with the --op given just before it, in command-line order.
+bool CollectOps(const CLI::App& run,
+                const CLI::Option* op_option,
+                const CLI::Option* after_option,
+                const std::vector<std::string>& op_lines,
+                const std::vector<int64_t>& afters,
+                std::vector<OpStep>& ops,
+                std::string& error) {
+  size_t next_op = 0;
+  size_t next_after = 0;
+  for (const CLI::Option* option : run.parse_order()) {
+    if (option == op_option) {
+      OpParse parsed = ParseOpLine(op_lines.at(next_op++));
+      if (!parsed.error.empty() || !parsed.step) {
+        error = "--op \"" + op_lines.at(next_op - 1) +
+                "\": " + (parsed.error.empty() ? "no command" : parsed.error);
+        return false;
+      }
+      ops.push_back(*parsed.step);
+    } else if (option == after_option) {
+      int64_t ms = afters.at(next_after++);
+      if (ops.empty()) {
+        error = "--after " + std::to_string(ms) + " must follow the --op it delays";
+        return false;
+      }
+      if (ms < 0) {
+        error = "--after takes milliseconds, 0 or more";
+        return false;
+      }
+      ops.back().delay_ms = ms;
+    }
+  }
+  return true;
+}
+
+struct RunOptions {
+  std::string task_path;
+  std::string runner;
+  std::string wine = DefaultWineCommand();
+  std::vector<std::string> op_lines;
+  std::vector<int64_t> afters;
+  bool ops_from_stdin = false;
+  bool json = false;
+  double timeout_seconds = 60;
+  std::string capture;
+  std::string capture_input;
+};
+
+int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
+  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherForTask);
+  if (!loaded.file) {
+    std::cerr << "x5ctl: " << loaded.error << "\n";
+    return kExitUsage;
+  }
+  const TaskFile& task = *loaded.file;
+  std::string runner = options.runner;
+  if (runner.empty()) {
+    std::string looked;
+    runner = DefaultRunnerPath(looked);
+    if (runner.empty()) {
+      std::cerr << "x5ctl: x5runner.exe not found (looked for " << looked
+                << "); name it with --runner\n";
+      return kExitUsage;
+    }
+  }
+
+  std::unique_ptr<OpSource> ops;
+  if (!cli_ops.empty())
+    ops = std::make_unique<ListOpSource>(std::move(cli_ops));
+  else if (options.ops_from_stdin)
+    ops = std::make_unique<LineOpSource>(std::cin, std::cerr);
+  else if (!task.ops.empty())
+    ops = std::make_unique<ListOpSource>(task.ops);
+  else if (!StdinIsTerminal())
+    ops = std::make_unique<LineOpSource>(std::cin, std::cerr);
+  else
+    ops = std::make_unique<ListOpSource>(std::vector<OpStep>{});
+
+  RunnerSession session;
+  session.SetTimeout(
+      std::chrono::milliseconds(static_cast<int64_t>(options.timeout_seconds * 1000)));
+  if (!session.Start(runner, options.wine)) {
+    std::cerr << "x5ctl: " << session.LastError() << "\n";
+    if (options.json)
+      std::cout << ErrorJson(session.LastError()) << "\n";
+    return 1;
+  }
+  ConversationOptions conversation;
+  conversation.json = options.json;
+  int status = RunConversation(session, task.Stream(), *ops, conversation, std::cout, std::cerr);
+
+  std::string error;
+  if (!options.capture.empty() && !WriteFile(options.capture, session.Received(), error)) {
+    std::cerr << "x5ctl: " << error << "\n";
+    status = status == 0 ? 1 : status;
+  }
+  if (!options.capture_input.empty() && !WriteFile(options.capture_input, session.Sent(), error)) {
+    std::cerr << "x5ctl: " << error << "\n";
+    status = status == 0 ? 1 : status;
+  }
+  return status;
+}
+
+int Decode(const std::string& path, bool json, bool parent_side) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadWholeFile(path, bytes, error)) {
+    std::cerr << "x5ctl: " << error << "\n";
+    return kExitUsage;
+  }
+  std::string problem;
+  if (parent_side) {
+    ParentStream stream = DecodeParentStream(bytes);
+    if (stream.task) {
+      std::cout << (json ? TaskJson(*stream.task, stream.blocks) + "\n"
+                         : FormatTask(*stream.task, stream.blocks));
+    }
+    for (const OperatorCommand& command : stream.commands) {
+      std::cout << (json ? CommandJson(command.name, command.argument) + "\n"
+                         : FormatCommand(command.name, command.argument));
+    }
+    problem = stream.problem;
+  } else {
+    RunnerStream stream = DecodeRunnerStream(bytes);
+    if (stream.status)
+      std::cout << (json ? StatusJson(*stream.status) + "\n" : FormatStatus(*stream.status));
+    for (size_t i = 0; i < stream.reports.size(); ++i) {
+      std::cout << (json ? ReportJson(stream.reports[i], i + 1) + "\n"
+                         : FormatReport(stream.reports[i], i + 1));
+    }
+    problem = stream.problem;
+  }
+  if (!problem.empty()) {
+    std::cerr << "x5ctl: " << path << ": " << problem << "\n";
+    if (json)
+      std::cout << ErrorJson(problem) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Encode(const std::string& task_path,
+           const std::string& output,
+           bool json,
+           const std::vector<OpStep>& cli_ops) {
+  TaskFileResult loaded = LoadTaskFile(task_path, &EncipherForTask);
+  if (!loaded.file) {
+    std::cerr << "x5ctl: " << loaded.error << "\n";
+    return kExitUsage;
+  }
+  const TaskFile& task = *loaded.file;
+  if (output.empty()) {
+    std::cout << (json ? TaskJson(task.task, task.blocks) + "\n"
+                       : FormatTask(task.task, task.blocks));
+    return 0;
+  }
+  std::vector<uint8_t> stream = task.Stream();
+  for (const OpStep& op : cli_ops.empty() ? task.ops : cli_ops) {
+    if (op.kind != OpStep::Kind::kSend)
+      continue;
+    auto bytes = EncodeOperatorCommand(op.name, op.argument);
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+  }
+  std::string error;
+  if (!WriteFile(output, stream, error)) {
+    std::cerr << "x5ctl: " << error << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"x5ctl: drives x5runner through its pipes as a parent scheduler does."};
+  app.require_subcommand(1);
+
+  RunOptions run_options;
+  CLI::App* run = app.add_subcommand("run", "Run one step from a task file");
+  run->footer(kRunDescription);
+  run->add_option("task", run_options.task_path, "Task file (TOML)")->required();
+  run->add_option("--runner", run_options.runner,
+                  "x5runner.exe to start (default: ../mingw/x5runner.exe beside x5ctl, else "
+                  "x5runner.exe beside x5ctl)");
+  run->add_option("--wine", run_options.wine,
+                  "Command that runs a Windows program (may hold several words; \"\" runs the "
+                  "runner directly)")
+      ->default_str(DefaultWineCommand());
+  CLI::Option* op_option =
+      run->add_option("--op", run_options.op_lines, "Operator command, e.g. \"STAT\", \"KILL 5\"")
+          ->take_all()
+          ->expected(1)
+          ->allow_extra_args(false);
+  CLI::Option* after_option =
+      run->add_option("--after", run_options.afters,
+                      "Milliseconds to wait before sending the --op given just before")
+          ->take_all()
+          ->expected(1)
+          ->allow_extra_args(false);
+  run->add_flag("--ops-from-stdin", run_options.ops_from_stdin,
+                "Read operator commands from standard input, one per line");
+  run->add_flag("--json", run_options.json, "One JSON object per record");
+  run->add_option("--timeout", run_options.timeout_seconds,
+                  "Seconds to wait for each answer of the runner (0: no limit)")
+      ->default_val(60)
+      ->check(CLI::NonNegativeNumber);
+  run->add_option("--capture", run_options.capture,
+                  "Write every byte the runner sent to FILE (for `decode`)");
+  run->add_option("--capture-input", run_options.capture_input,
+                  "Write every byte sent to the runner to FILE (for `decode --input`)");
+
+  std::string decode_path;
+  bool decode_json = false;
+  bool decode_input = false;
+  CLI::App* decode = app.add_subcommand("decode", "Decode a captured byte stream of records");
+  decode->add_option("file", decode_path, "Captured bytes (\"-\" for standard input)")->required();
+  decode->add_flag("--json", decode_json, "One JSON object per record");
+  decode->add_flag("--input", decode_input,
+                   "The stream is the parent's (task record, blocks, operator commands) rather "
+                   "than the runner's (status record, step reports)");
+
+  std::string encode_path;
+  std::string encode_output;
+  bool encode_json = false;
+  std::vector<std::string> encode_op_lines;
+  CLI::App* encode = app.add_subcommand(
+      "encode", "Show the task a task file describes, or write its bytes with -o");
+  encode->add_option("task", encode_path, "Task file (TOML)")->required();
+  encode->add_option("-o,--output", encode_output,
+                     "Write the task stream (and operator commands) to FILE");
+  encode->add_option("--op", encode_op_lines, "Operator command to append (with -o)")
+      ->take_all()
+      ->expected(1)
+      ->allow_extra_args(false);
+  encode->add_flag("--json", encode_json, "Show the task as one JSON object");
+
+  std::string field_password;
+  CLI::App* field = app.add_subcommand(
+      "encipher-field", "Encipher a logon password for the task record's password field");
+  field->add_option("password", field_password, "Plain password (at most 39 characters)")
+      ->required();
+  field->footer(
+      "Prints a `password = \"...\"` line for a task file: the 40 enciphered bytes, with\n"
+      "everything but printable ASCII written as \\u00XX. A task file may instead hold the\n"
+      "plain password as password_plain; x5ctl then enciphers it itself.");
+
+  std::string variable_password;
+  CLI::App* variable = app.add_subcommand("encipher-variable",
+                                          "Encipher a password for a SETP line (hexadecimal text)");
+  variable->add_option("password", variable_password, "Plain password (at most 127 characters)")
+      ->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+
+  std::string error;
+  if (*run) {
+    std::vector<OpStep> ops;
+    if (!CollectOps(*run, op_option, after_option, run_options.op_lines, run_options.afters, ops,
+                    error)) {
+      std::cerr << "x5ctl: " << error << "\n";
+      return kExitUsage;
+    }
+    return Run(run_options, std::move(ops));
+  }
+  if (*decode)
+    return Decode(decode_path, decode_json, decode_input);
+  if (*encode) {
+    std::vector<OpStep> ops;
+    for (const std::string& line : encode_op_lines) {
+      OpParse parsed = ParseOpLine(line);
+      if (!parsed.error.empty()) {
+        std::cerr << "x5ctl: --op \"" << line << "\": " << parsed.error << "\n";
+        return kExitUsage;
+      }
+      if (parsed.step)
+        ops.push_back(*parsed.step);
+    }
+    return Encode(encode_path, encode_output, encode_json, ops);
+  }
+  if (*field || *variable) {
+    std::string plain_error;
+    std::optional<std::string> plain =
+        AnsiFromUtf8(*field ? field_password : variable_password, plain_error);
+    if (!plain) {
+      std::cerr << "x5ctl: " << plain_error << "\n";
+      return kExitUsage;
+    }
+    if (*field) {
+      std::string cipher = Rozavadedo::EncipherField(*plain);
+      if (cipher.empty()) {
+        std::cerr << "x5ctl: the password cannot be enciphered (at most "
+                  << Rozavadedo::kFieldPlainMax << " characters)\n";
+        return kExitUsage;
+      }
+      std::cout << "password = " << TomlString(cipher) << "\n";
+    } else {
+      std::string cipher = Rozavadedo::EncipherVariable(*plain);
+      if (cipher.empty()) {
+        std::cerr << "x5ctl: the password cannot be enciphered (1 to "
+                  << Rozavadedo::kVariablePlainMax << " characters)\n";
+        return kExitUsage;
+      }
+      std::cout << cipher << "\n";
+    }
+    return 0;
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+}  // namespace x5
+
+int main(int argc, char** argv) {
+  try {
+    return x5::Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("x5ctl: out of memory\n", stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "x5ctl: %s\n", e.what());
+  }
+  return 1;
+}

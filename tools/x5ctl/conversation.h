@@ -1,0 +1,71 @@
+// One whole conversation with a runner as `x5ctl run` holds it: task, status record, operator
+// commands with their reports, and the closing END handshake, printed as it happens.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "session.h"
+#include "task_file.h"
+
+namespace x5 {
+
+// Where the operator commands of a conversation come from.
+class OpSource {
+ public:
+  virtual ~OpSource() = default;
+  // The next step, or nullopt when there are no more.
+  virtual std::optional<OpStep> Next() = 0;
+  // Steps known to be left without reading further (a stream source never knows).
+  [[nodiscard]] virtual size_t Pending() const { return 0; }
+};
+
+class ListOpSource final : public OpSource {
+ public:
+  explicit ListOpSource(std::vector<OpStep> ops) : ops_(std::move(ops)) {}
+  std::optional<OpStep> Next() override;
+  [[nodiscard]] size_t Pending() const override { return ops_.size() - next_; }
+
+ private:
+  std::vector<OpStep> ops_;
+  size_t next_ = 0;
+};
+
+// Op lines from a stream (x5ctl's own standard input), one per line; a line that is not
+// understood is reported on `errors` and skipped.
+class LineOpSource final : public OpSource {
+ public:
+  LineOpSource(std::istream& in, std::ostream& errors) : in_(in), errors_(errors) {}
+  std::optional<OpStep> Next() override;
+
+ private:
+  std::istream& in_;
+  std::ostream& errors_;
+  size_t line_number_ = 0;
+};
+
+struct ConversationOptions {
+  bool json = false;
+  // How many times "END " is sent while the runner is still busy with its step before giving up
+  // (each one waits up to the session timeout for its report).
+  int end_attempts = 8;
+};
+
+// Sends the task stream, prints the status record, carries out the ops, then sends "END " until
+// the runner answers with phase 5, reads to the end of its output and waits for it to exit.
+// Records go to `out` (readable or JSON lines); problems go to `errors` (and to `out` as JSON
+// error records in JSON mode). Returns 0 when the conversation ran to its end (or the input was
+// closed on request and the runner then ended), 1 otherwise; on failure the runner is killed.
+int RunConversation(RunnerSession& session,
+                    std::span<const uint8_t> task_stream,
+                    OpSource& ops,
+                    const ConversationOptions& options,
+                    std::ostream& out,
+                    std::ostream& errors);
+
+}  // namespace x5

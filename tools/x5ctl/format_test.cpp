@@ -1,0 +1,163 @@
+// Readable and JSON forms of records, and the decoding of captured streams.
+#include "format.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+namespace x5 {
+namespace {
+
+TEST(Format, FileTimesAreLocalDateTimes) {
+  struct Case {
+    int64_t filetime;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "-"},
+      {10'000'000, "1601-01-01 00:00:01"},
+      {116'444'736'000'000'000, "1970-01-01 00:00:00"},
+      {133'536'836'960'000'000, "2024-02-29 12:34:56"},
+      {116'444'736'009'999'999, "1970-01-01 00:00:00"},  // fractions are cut, not rounded
+      {-5, "-5"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FormatFileTime(c.filetime), c.text) << c.filetime;
+}
+
+TEST(Format, DurationsIoCountsAndPhases) {
+  EXPECT_EQ(FormatDuration(0), "0.000 s");
+  EXPECT_EQ(FormatDuration(12'500'000), "1.250 s");
+  EXPECT_EQ(FormatDuration(-10'000), "-0.001 s");
+  EXPECT_EQ(FormatIoCount(120000), "12.0000");
+  EXPECT_EQ(FormatIoCount(5), "0.0005");
+  EXPECT_EQ(FormatIoCount(-15000), "-1.5000");
+  EXPECT_EQ(PhaseName(2), "step launched");
+  EXPECT_EQ(PhaseName(5), "END received");
+  EXPECT_EQ(PhaseName(9), "unknown");
+}
+
+ReportRecord FinalReport() {
+  ReportRecord r;
+  r.report.start_time = 116'444'736'000'000'000;
+  r.report.end_time = 116'444'736'600'000'000;
+  r.report.kernel_time = 1'000'000;
+  r.report.io_count = 120000;
+  r.report.status_text = "STEP OK ";
+  r.report.current_rc = 7;
+  r.report.phase = 5;
+  r.text = "***** WARNING - ABEND MODE, Task RC= 7 *****\r\n\r\nM\xfcller";
+  r.report.report_text_length = static_cast<int32_t>(r.text.size());
+  return r;
+}
+
+TEST(Format, ReportShowsBlanksLinesAndMissingLineEnd) {
+  std::string shown = FormatReport(FinalReport(), 3);
+  EXPECT_NE(shown.find("report 3  phase 5 (END received)  status \"STEP OK \"  code 0  current RC "
+                       "7  flag \"+\""),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("start 1970-01-01 00:00:00  end 1970-01-01 00:01:00  kernel 0.100 s"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("I/O 12.0000"), std::string::npos);
+  EXPECT_NE(shown.find("  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  | \n  | M\xc3\xbcller\n"
+                       "  (no line end after the last line)\n"),
+            std::string::npos)
+      << shown;
+  // A report without text says nothing about text.
+  EXPECT_EQ(FormatReport(ReportRecord{}, 1).find("report text"), std::string::npos);
+}
+
+TEST(Format, JsonRecordsCarryEveryField) {
+  auto report = nlohmann::json::parse(ReportJson(FinalReport(), 2));
+  EXPECT_EQ(report["record"], "report");
+  EXPECT_EQ(report["number"], 2);
+  EXPECT_EQ(report["status_text"], "STEP OK ");
+  EXPECT_EQ(report["phase"], 5);
+  EXPECT_EQ(report["current_rc"], 7);
+  EXPECT_EQ(report["result_flag"], "+");
+  EXPECT_EQ(report["start_time"], "1970-01-01 00:00:00");
+  EXPECT_EQ(report["io_count"], 12.0);
+  EXPECT_EQ(report["io_count_raw"], 120000);
+  EXPECT_TRUE(report["report_text"].get<std::string>().ends_with("\r\n\r\nM\xc3\xbcller"));
+
+  ReportRecord fresh;
+  EXPECT_TRUE(nlohmann::json::parse(ReportJson(fresh, 1))["end_time"].is_null());
+
+  StatusRecord s;
+  s.status_text = "Started ";
+  auto status = nlohmann::json::parse(StatusJson(s));
+  EXPECT_EQ(status["record"], "status");
+  EXPECT_EQ(status["status_text"], "Started ");
+  auto command = nlohmann::json::parse(CommandJson("END", 0));
+  EXPECT_EQ(command["name"], "END ");
+}
+
+std::vector<uint8_t> CapturedStream(const std::vector<ReportRecord>& reports) {
+  StatusRecord status;
+  status.status_text = "Started ";
+  auto head = EncodeStatusRecord(status);
+  std::vector<uint8_t> bytes(head.begin(), head.end());
+  for (const ReportRecord& r : reports) {
+    auto b = EncodeStepReport(r.report);
+    bytes.insert(bytes.end(), b.begin(), b.end());
+    bytes.insert(bytes.end(), r.text.begin(), r.text.end());
+  }
+  return bytes;
+}
+
+TEST(Decode, CapturedRunnerStream) {
+  ReportRecord running;
+  running.report.status_text = "1       ";
+  running.report.status_code = kStillRunning;
+  running.report.phase = 2;
+  std::vector<uint8_t> bytes = CapturedStream({running, running, FinalReport()});
+
+  RunnerStream whole = DecodeRunnerStream(bytes);
+  EXPECT_TRUE(whole.problem.empty()) << whole.problem;
+  ASSERT_TRUE(whole.status);
+  EXPECT_EQ(whole.status->status_text, "Started ");
+  ASSERT_EQ(whole.reports.size(), 3u);
+  EXPECT_EQ(whole.reports[1].report.status_code, kStillRunning);
+  EXPECT_EQ(whole.reports[2].text, FinalReport().text);
+
+  // Cut inside the report text, inside a report, and before the status record ends.
+  RunnerStream in_text = DecodeRunnerStream(std::span(bytes).first(bytes.size() - 3));
+  EXPECT_EQ(in_text.reports.size(), 3u);
+  EXPECT_NE(in_text.problem.find("report 3 announces"), std::string::npos) << in_text.problem;
+  RunnerStream in_report = DecodeRunnerStream(std::span(bytes).first(28 + 80 + 10));
+  EXPECT_EQ(in_report.reports.size(), 1u);
+  EXPECT_EQ(in_report.trailing, 10u);
+  RunnerStream short_status = DecodeRunnerStream(std::span(bytes).first(20));
+  EXPECT_FALSE(short_status.status);
+  EXPECT_FALSE(short_status.problem.empty());
+}
+
+TEST(Decode, CapturedParentStream) {
+  TaskRecord task = DefaultTaskRecord();
+  TaskBlocks blocks{"cmd /c echo hi", "", "\x01SET A=1"};
+  FillBlockLengths(task, blocks);
+  std::vector<uint8_t> bytes = EncodeTaskStream(task, blocks);
+  for (const char* name : {"STAT", "KILL", "END "}) {
+    auto c = EncodeOperatorCommand(name, 5);
+    bytes.insert(bytes.end(), c.begin(), c.end());
+  }
+  ParentStream whole = DecodeParentStream(bytes);
+  EXPECT_TRUE(whole.problem.empty()) << whole.problem;
+  EXPECT_EQ(whole.blocks.variables, "\x01SET A=1");
+  ASSERT_EQ(whole.commands.size(), 3u);
+  EXPECT_EQ(whole.commands[2].name, "END ");
+  EXPECT_EQ(whole.commands[1].argument, 5);
+
+  ParentStream cut = DecodeParentStream(std::span(bytes).first(kTaskRecordSize + 4));
+  EXPECT_NE(cut.problem.find("command block announces 14 bytes but 4 follow"), std::string::npos)
+      << cut.problem;
+  ParentStream odd = DecodeParentStream(std::span(bytes).first(bytes.size() - 1));
+  EXPECT_EQ(odd.commands.size(), 2u);
+  EXPECT_EQ(odd.trailing, 7u);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,130 @@
+// Opening rule files and reading them through a block buffer and a small side buffer.
+#include "conditions/condition_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace x5::IskanjePlus {
+
+ConditionFile::ConditionFile(std::unique_ptr<ChunkReader> reader) noexcept
+    : reader_(std::move(reader)) {}
+
+void ConditionFile::Close() noexcept {
+  reader_.reset();
+  block_.reset();
+  block_capacity_ = 0;
+  block_length_ = 0;
+  peek_.clear();
+}
+
+int64_t ConditionFile::Size() const noexcept {
+  if (!reader_)
+    return -1;
+  return reader_->Size();
+}
+
+bool ConditionFile::ReadExact(int64_t offset, uint8_t* into, int64_t length) noexcept {
+  if (!reader_ || offset < 0 || length < 0)
+    return false;
+  // A reader may deliver less than asked (a network file, a huge request); loop until complete.
+  while (length > 0) {
+    const int64_t got =
+        reader_->ReadAt(offset, std::span<uint8_t>(into, static_cast<size_t>(length)));
+    if (got <= 0 || got > length)
+      return false;
+    offset += got;
+    into += got;
+    length -= got;
+  }
+  return true;
+}
+
+std::span<const uint8_t> ConditionFile::Block(int64_t offset, int64_t length) noexcept {
+  if (offset < 0 || length < 0)
+    return {};
+  if (offset >= block_offset_ && offset + length <= block_offset_ + block_length_)
+    return {block_.get() + (offset - block_offset_), static_cast<size_t>(length)};
+  if (length > block_capacity_) {
+    block_.reset();
+    block_capacity_ = 0;
+    block_length_ = 0;
+    block_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
+    if (!block_)
+      return {};
+    block_capacity_ = length;
+  }
+  block_offset_ = offset;
+  block_length_ = 0;
+  if (!ReadExact(offset, block_.get(), length))
+    return {};
+  block_length_ = length;
+  return {block_.get(), static_cast<size_t>(length)};
+}
+
+std::span<const uint8_t> ConditionFile::BufferedFrom(int64_t offset,
+                                                     int64_t max_length) const noexcept {
+  const int64_t end = block_offset_ + block_length_;
+  if (offset < block_offset_ || offset >= end || max_length <= 0)
+    return {};
+  const int64_t n = std::min(max_length, end - offset);
+  return {block_.get() + (offset - block_offset_), static_cast<size_t>(n)};
+}
+
+std::span<const uint8_t> ConditionFile::BufferedUpTo(int64_t end,
+                                                     int64_t max_length) const noexcept {
+  const int64_t block_end = block_offset_ + block_length_;
+  if (end <= block_offset_ || end > block_end || max_length <= 0)
+    return {};
+  const int64_t n = std::min(max_length, end - block_offset_);
+  return {block_.get() + (end - n - block_offset_), static_cast<size_t>(n)};
+}
+
+std::span<const uint8_t> ConditionFile::Peek(int64_t offset, int64_t length) noexcept {
+  if (offset < 0 || length < 0)
+    return {};
+  if (offset >= block_offset_ && offset + length <= block_offset_ + block_length_)
+    return {block_.get() + (offset - block_offset_), static_cast<size_t>(length)};
+  const auto peek_length = static_cast<int64_t>(peek_.size());
+  if (offset >= peek_offset_ && offset + length <= peek_offset_ + peek_length)
+    return {peek_.data() + (offset - peek_offset_), static_cast<size_t>(length)};
+  try {
+    peek_.resize(static_cast<size_t>(length));
+  } catch (const std::bad_alloc&) {
+    peek_.clear();
+    return {};
+  } catch (const std::length_error&) {
+    peek_.clear();
+    return {};
+  }
+  peek_offset_ = offset;
+  if (!ReadExact(offset, peek_.data(), length)) {
+    peek_.clear();
+    return {};
+  }
+  return {peek_.data(), static_cast<size_t>(length)};
+}
+
+int32_t OpenConditionFile(RuleFiles& files,
+                          char mode,
+                          std::string_view name,
+                          ConditionFile& file) noexcept {
+  if (mode != 'R' && mode != 'O' && mode != 'W') {
+    file.Close();
+    return 0;
+  }
+  file.Close();
+  int32_t error = 0;
+  std::unique_ptr<ChunkReader> reader;
+  try {
+    reader = files.Open(name, mode == 'W', error);
+  } catch (...) {
+    return -1;
+  }
+  if (!reader)
+    return -1;
+  file = ConditionFile(std::move(reader));
+  return 1;
+}
+
+}  // namespace x5::IskanjePlus

@@ -1,0 +1,242 @@
+// One rule line against the file system: file facts, open, search loop, value checks, output,
+// return code and variable.
+#include "conditions/file_rule.h"
+
+#include <algorithm>
+
+#include "conditions/file_search.h"
+#include "conditions/rule_language.h"
+#include "conditions/text_concat.h"
+#include "conditions/value_check.h"
+
+namespace x5::Iskanje {
+namespace {
+
+using IskanjePlus::ConditionFile;
+
+bool HoldsSize(std::string_view op, int64_t file_size, int64_t wanted) {
+  if (op == "=")
+    return file_size == wanted;
+  if (op == "<>")
+    return file_size != wanted;
+  if (op == ">")
+    return file_size > wanted;
+  if (op == "<")
+    return file_size < wanted;
+  if (op == ">=")
+    return file_size >= wanted;
+  if (op == "<=")
+    return file_size <= wanted;
+  return false;
+}
+
+std::string AttributePattern(const IskanjePlus::FileFacts& f) {
+  std::string p = "    ";
+  if (f.archive)
+    p[0] = 'A';
+  if (f.read_only)
+    p[1] = 'R';
+  if (f.system)
+    p[2] = 'S';
+  if (f.hidden)
+    p[3] = 'H';
+  return p;
+}
+
+bool AttributesMatch(std::string_view op, std::string_view wanted, std::string_view actual) {
+  for (size_t i = 0; i < 4; ++i) {
+    const char w = i < wanted.size() ? wanted[i] : ' ';
+    if (op == "=" ? w != actual[i] : (w != ' ' && w != actual[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos)
+    return {};
+  return text.substr(b, text.find_last_not_of(' ') - b + 1);
+}
+
+// The console note for a found text: where it is, with the line number when the bytes before it
+// are few enough to count.
+void NoteFound(ConditionContext& context,
+               ConditionFile& file,
+               const RuleSettings& s,
+               int64_t position) {
+  const int64_t offset = position - 1;
+  std::string where = Concat({"String \"", DoubleQuotes(s.search_text), "\" found in \"",
+                              s.file_name, "\" at byte offset ", std::to_string(offset)});
+  bool counted = false;
+  if (offset <= kCheapLineCountBytes) {
+    int64_t lines = 0;
+    int64_t last_feed = -1;
+    bool ok = true;
+    constexpr int64_t kPiece = 64 * 1024;
+    for (int64_t at = 0; at < offset && ok; at += kPiece) {
+      const int64_t n = std::min(kPiece, offset - at);
+      const std::span<const uint8_t> bytes = file.Peek(at, n);
+      ok = !bytes.empty();
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
+          ++lines;
+          last_feed = at + static_cast<int64_t>(i);
+        }
+      }
+    }
+    if (ok) {
+      where += Concat(
+          {", line ", std::to_string(lines + 1), ", column ", std::to_string(offset - last_feed)});
+      counted = true;
+    }
+  }
+  if (!counted) {
+    const int64_t column = IskanjePlus::ColumnOf(file, position, context.limits.line_limit);
+    if (column > 0)
+      where += Concat({", column ", std::to_string(column)});
+  }
+  context.console.Line(where);
+}
+
+enum class OpenState { kNotOpened, kOpen, kOpenFailed };
+
+}  // namespace
+
+std::string LinePrefix(int32_t line_number, int32_t rc_value, bool after_step) {
+  std::string prefix(1, ' ');
+  prefix.append(std::to_string(line_number)).append(" RC=").append(std::to_string(rc_value));
+  prefix.resize(12, ' ');
+  prefix[0] = after_step ? '+' : '-';
+  return prefix;
+}
+
+std::string CheckFileRule(ConditionContext& context,
+                          RuleSettings& s,
+                          int32_t line_number,
+                          bool after_step,
+                          bool forward,
+                          bool* killed) noexcept {
+  try {
+    int64_t quantity = s.quantity;
+    if (quantity == 0 && context.limits.line_width > 0)
+      quantity = context.limits.line_width;
+    if (quantity >= 1 && quantity <= 79)
+      quantity = 80;
+    const std::string prefix = LinePrefix(line_number, s.rc_value, after_step);
+    const int64_t count = s.occurrence_count == 0 ? 1 : s.occurrence_count;
+
+    std::string message;
+    std::string found_text;
+    bool opened = false;
+    bool checks_done = false;  // size or attribute test failed: straight to the output
+    OpenState state = OpenState::kNotOpened;
+    ConditionFile file;
+
+    const std::optional<IskanjePlus::FileFacts> facts = context.files.Find(s.file_name);
+    if (facts) {
+      const std::string actual = AttributePattern(*facts);
+      if (!HoldsSize(s.size_operator, facts->size, s.size)) {
+        message = Concat({"File Size= ", std::to_string(facts->size),
+                          " requested: ", s.size_operator, std::to_string(s.size)});
+        checks_done = true;
+      } else if (!AttributesMatch(s.attribute_operator, s.attribute_pattern, actual)) {
+        message = Concat(
+            {"File Attribute ", actual, " requested: ", s.attribute_operator, s.attribute_pattern});
+        checks_done = true;
+      } else if (IskanjePlus::OpenConditionFile(context.files, s.open_mode, s.file_name, file) <
+                 1) {
+        state = OpenState::kOpenFailed;
+      } else {
+        state = OpenState::kOpen;
+        opened = true;
+        found_text = Concat({"File \"", s.file_name, "\" have requested attributes"});
+      }
+    }
+
+    if (state == OpenState::kOpen && !s.search_text.empty()) {
+      IskanjePlus::SearchEnv env{context.pacer, context.limits.file_buffer_size, context.case_map,
+                                 context.first_read_bytes, context.largest_read_bytes};
+      int64_t hits = 0;
+      int64_t found = 0;
+      int64_t outcome = 0;
+      int64_t position = s.start_position != 0 ? s.start_position : (forward ? 1 : -1);
+      while (hits < count) {
+        int64_t hit;
+        if (forward) {
+          const int64_t end_limit = quantity > 0 ? position + quantity : 0;
+          hit = IskanjePlus::SearchForward(env, file, s.search_text, s.case_folding, position,
+                                           end_limit);
+        } else {
+          const int64_t low_limit = quantity > 0 ? position - quantity - 1 : 0;
+          hit = IskanjePlus::SearchBackward(env, file, s.search_text, s.case_folding, position,
+                                            low_limit);
+        }
+        if (hit < 1) {
+          outcome = hit;
+          break;
+        }
+        if (s.search_column <= 0 ||
+            IskanjePlus::ColumnOf(file, hit, context.limits.line_limit) == s.search_column) {
+          ++hits;
+          found = hit;
+        }
+        position = forward ? hit + 1 : hit - 1;
+      }
+      if (hits < count) {
+        if (outcome == IskanjePlus::kSearchKilled) {
+          message = "***** Task DezaVI KILLED on user request *****";
+          s.rc_value = 0;
+          if (killed)
+            *killed = true;
+        } else if (outcome == IskanjePlus::kReadFailed) {
+          message = Concat({"Read \"", s.file_name, "\" not succesful"});
+        } else {
+          message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});
+        }
+      } else {
+        NoteFound(context, file, s, found);
+        found_text = Concat({"*** String Found at Position: ", std::to_string(found),
+                             " Max Quantity= ", std::to_string(quantity), " *** \r\n"});
+        message = CheckValues(file, found, s, context.case_map, context.number_format);
+      }
+    }
+
+    if (!checks_done) {
+      if (state == OpenState::kOpen) {
+        file.Close();
+      } else if (state == OpenState::kOpenFailed) {
+        message = Concat({"Open \"", s.file_name, "\" for ", std::string_view(&s.open_mode, 1),
+                          " not succesful"});
+      } else if (s.size_operator == ">" || s.size_operator == "<>" || s.size != 0) {
+        message = Concat({"Invalid file \"", s.file_name, "\""});
+      }
+    }
+
+    std::string output;
+    bool apply = false;
+    if (!s.reverse) {
+      if (!message.empty()) {
+        output = Concat({prefix, message, "\r\n"});
+        apply = true;
+      }
+    } else if (message.empty() && opened) {
+      output = Concat({prefix, found_text, "\r\n"});
+      apply = true;
+    }
+    if (apply) {
+      if (s.rc_value == 0)
+        context.rc.step_rc_value = 0;
+      else if (s.rc_value > context.rc.step_rc_value)
+        context.rc.step_rc_value = s.rc_value;
+    }
+    const std::string variable = TrimBlanks(s.variable_name);
+    if (!variable.empty())
+      (void)context.variables.AddVariable(variable, std::to_string(s.rc_value));
+    return output;
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace x5::Iskanje

@@ -1,0 +1,557 @@
+// Parsing condition rule lines into the rule settings, and the driver that walks the rule text.
+#include "conditions/rule_language.h"
+
+#include <vector>
+
+#include "conditions/file_rule.h"
+#include "conditions/text_concat.h"
+
+namespace x5::Iskanje {
+namespace {
+
+constexpr int kMaxTokens = 7;
+
+struct Token {
+  TokenKind kind = TokenKind::kNone;
+  std::string value;
+  bool quoted = false;  // written in quotation marks (the marks are not part of the value)
+};
+
+struct Tokens {
+  std::vector<Token> list;
+  int32_t result = -1;
+  std::string error;
+};
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool IsOperatorChar(char c) {
+  return c == '=' || c == '<' || c == '>';
+}
+
+bool IsOperator(std::string_view v) {
+  return v == "=" || v == "<" || v == ">" || v == "<>" || v == ">=" || v == "<=";
+}
+
+Tokens Tokenize(std::string_view value) {
+  Tokens out;
+  std::string_view v = value;
+  if (!v.empty() && v.front() == '(')
+    v = v.size() >= 2 ? v.substr(1, v.size() - 2) : std::string_view();
+  bool in_quotes = false;
+  TokenKind last = TokenKind::kNone;
+  for (size_t i = 0; i < v.size(); ++i) {
+    char c = v[i];
+    TokenKind kind;
+    if (c == '"') {
+      kind = TokenKind::kText;
+      if (i + 1 < v.size()) {
+        if (v[i + 1] == '"' && in_quotes)
+          ++i;  // a doubled mark inside quotes stands for one; the second one is added
+        else
+          in_quotes = !in_quotes;
+      } else if (!in_quotes) {
+        out.error = "Missing \"";
+        out.result = -2;
+        out.list.clear();
+        return out;
+      } else {
+        in_quotes = false;
+      }
+    } else if (in_quotes) {
+      kind = TokenKind::kText;
+    } else if (IsDigit(c) || c == '-') {
+      kind = TokenKind::kNumber;
+    } else if (IsOperatorChar(c)) {
+      kind = TokenKind::kOperator;
+    } else if (c == ',') {
+      kind = TokenKind::kComma;
+    } else if (c == ' ') {
+      continue;
+    } else {
+      kind = TokenKind::kText;
+    }
+    // Digits and "-" right after text stay part of the text (ERR42 is one text).
+    if (!(last == TokenKind::kText && kind == TokenKind::kNumber) && kind != last) {
+      if (static_cast<int>(out.list.size()) >= kMaxTokens) {
+        out.error = "Too many parameter's";
+        out.result = -3;
+        out.list.clear();
+        return out;
+      }
+      out.list.push_back(Token{kind, std::string(), false});
+      last = kind;
+    }
+    out.list.back().value += c;
+  }
+  for (Token& t : out.list) {
+    switch (t.kind) {
+      case TokenKind::kNumber:
+        if (ParseNumber(t.value, false) == kInvalidNumber) {
+          out.error = "Invalid Number";
+          out.result = -1;
+          return out;
+        }
+        break;
+      case TokenKind::kText:
+        if (!t.value.empty() && t.value.front() == '"') {
+          t.quoted = true;
+          t.value = t.value.size() >= 2 ? t.value.substr(1, t.value.size() - 2) : std::string();
+        }
+        break;
+      case TokenKind::kOperator:
+        if (!IsOperator(t.value)) {
+          out.error = "Invalid Operand";
+          out.result = -1;
+          return out;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  out.result = out.list.empty() ? -1 : static_cast<int32_t>(out.list.size());
+  return out;
+}
+
+int32_t NumberOf(const Token& t) {
+  return ParseNumber(t.value, false);
+}
+
+std::string StripQuotes(const std::string& text) {
+  if (text.empty() || text.front() != '"')
+    return text;
+  return text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+}
+
+// The F value: file name, open mode, size test, attribute test. Returns the message of a rejection
+// (empty when accepted).
+std::string ParseFileValue(RuleSettings& s, std::string_view value) {
+  Tokens t = Tokenize(value);
+  if (t.result < 0)
+    return Concat({" Invalid F=", t.error});
+  std::vector<Token>& tok = t.list;
+  int operators = 0;
+  for (const Token& k : tok)
+    operators += k.kind == TokenKind::kOperator ? 1 : 0;
+  if (operators == 1 || operators == 2) {
+    if (operators == 2 && tok.size() >= 3) {
+      if (tok.back().kind == TokenKind::kOperator) {
+        tok.pop_back();
+      } else {
+        for (char c : tok.back().value) {
+          switch (c) {
+            case 'A':
+            case 'a':
+              s.attribute_pattern[0] = 'A';
+              break;
+            case 'R':
+            case 'r':
+              s.attribute_pattern[1] = 'R';
+              break;
+            case 'S':
+            case 's':
+              s.attribute_pattern[2] = 'S';
+              break;
+            case 'H':
+            case 'h':
+              s.attribute_pattern[3] = 'H';
+              break;
+            default:
+              return Concat({" Invalid Attribute ", value});
+          }
+        }
+        tok.pop_back();
+        if (!tok.empty() && tok.back().kind == TokenKind::kOperator) {
+          if (tok.back().value != "=" && tok.back().value != "<>")
+            return Concat({" Invalid Operand ", value});
+          s.attribute_operator = tok.back().value;
+          tok.pop_back();
+        }
+      }
+    }
+    size_t first = 0;
+    while (first < tok.size() && tok[first].kind != TokenKind::kOperator)
+      ++first;
+    if (first + 1 >= tok.size())
+      return Concat({" Invalid Syntax L=", value});
+    const int32_t size = ParseNumber(tok[first + 1].value, false);
+    if (size < 0)
+      return Concat({" Invalid Length ", value});
+    s.size_operator = tok[first].value;
+    s.size = size;
+    tok.erase(tok.begin() + static_cast<std::ptrdiff_t>(first),
+              tok.begin() + static_cast<std::ptrdiff_t>(first) + 2);
+  }
+  std::string name;
+  if (tok.size() == 1 && tok[0].kind == TokenKind::kText) {
+    name = tok[0].value;
+  } else if (tok.size() == 3 && tok[0].kind == TokenKind::kText &&
+             tok[1].kind == TokenKind::kComma && tok[2].kind == TokenKind::kText &&
+             tok[2].value.size() >= 4 && (tok[0].value == "R" || tok[0].value == "W")) {
+    name = tok[2].value;
+    s.open_mode = tok[0].value[0];
+  }
+  s.file_name = name;
+  if (name.empty())
+    return " Invalid F= Syntax";
+  s.file_name = StripQuotes(name);
+  return {};
+}
+
+std::string ParseSearchValue(RuleSettings& s, std::string_view value) {
+  const Tokens t = Tokenize(value);
+  if (t.result < 0)
+    return Concat({" Invalid S=", t.error});
+  const std::vector<Token>& tok = t.list;
+  if (tok.size() == 3 && tok[1].kind == TokenKind::kComma) {
+    if (tok[0].kind == TokenKind::kNumber) {
+      s.search_column = NumberOf(tok[0]);
+      s.search_text = tok[2].kind == TokenKind::kText ? tok[2].value : std::string();
+    }
+  } else if (tok.size() == 1) {
+    s.search_text = tok[0].kind == TokenKind::kText ? tok[0].value : std::string();
+  } else {
+    s.search_text.clear();
+  }
+  if (s.search_text.empty())
+    return " Invalid S= Syntax";
+  s.search_text = StripQuotes(s.search_text);
+  return {};
+}
+
+bool IsValue(const Token& t) {
+  return t.kind == TokenKind::kNumber || t.kind == TokenKind::kText;
+}
+
+void SetComparison(RuleSettings& s, int which, const Token& op, const Token& value) {
+  std::string& operator_setting = which == 1 ? s.value_operator_1 : s.value_operator_2;
+  std::optional<std::string>& text = which == 1 ? s.value_text_1 : s.value_text_2;
+  int32_t& number = which == 1 ? s.value_number_1 : s.value_number_2;
+  operator_setting = op.value;
+  if (value.kind == TokenKind::kText) {
+    // A value written in quotation marks is compared as text even with a numeric field.
+    text = value.quoted ? Concat({"\"", value.value, "\""}) : value.value;
+    number = 0;
+  } else {
+    // The digits stay as the text: a field that is not a number is then compared with them.
+    text = value.value;
+    number = NumberOf(value);
+  }
+}
+
+std::string ParseValueValue(RuleSettings& s, std::string_view value) {
+  const Tokens t = Tokenize(value);
+  if (t.result < 0 || t.list.size() < 3)
+    return Concat({" Invalid V=", t.error});
+  const std::vector<Token>& tok = t.list;
+  bool offset_form = false;
+  bool chosen = false;
+  if (tok[1].kind == TokenKind::kComma) {
+    if (tok[0].kind == TokenKind::kNumber) {
+      s.value_offset = NumberOf(tok[0]);
+      if (tok[2].kind == TokenKind::kNumber) {
+        s.value_length = NumberOf(tok[2]);
+        offset_form = chosen = true;
+      } else {
+        s.value_length = -1;
+      }
+    } else {
+      s.value_offset = 0;
+    }
+  } else if (tok[0].kind == TokenKind::kNumber) {
+    s.value_length = NumberOf(tok[0]);
+    chosen = true;
+  } else {
+    s.value_length = -1;
+  }
+  if (s.value_length == -1)
+    return " Invalid V= Offset or Length";
+  if (!chosen)
+    return " Invalid V= Syntax";
+
+  const size_t base = offset_form ? 3 : 1;  // index of the first operator
+  const size_t one = base + 2;              // token count with one comparison
+  if (tok.size() == one) {
+    if (tok[base].kind != TokenKind::kOperator || !IsValue(tok[base + 1]))
+      return " Invalid V= Operand or Value";
+    SetComparison(s, 1, tok[base], tok[base + 1]);
+  } else if (tok.size() == one + 2) {
+    for (int which = 1; which <= 2; ++which) {
+      const size_t at = base + 2 * static_cast<size_t>(which - 1);
+      if (tok[at].kind != TokenKind::kOperator)
+        continue;  // this comparison is left out
+      if (!IsValue(tok[at + 1]))
+        return " Invalid V= Operand or Value";
+      SetComparison(s, which, tok[at], tok[at + 1]);
+    }
+  } else {
+    return " Invalid V= Operand or Value";
+  }
+  return {};
+}
+
+std::string TrimBlanks(std::string_view text) {
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string_view::npos)
+    return {};
+  const size_t e = text.find_last_not_of(' ');
+  return std::string(text.substr(b, e - b + 1));
+}
+
+void ResetPerLine(RuleSettings& s) {
+  // Fresh strings moved in (rather than assigned from literals) keep GCC 12's -Wrestrict quiet.
+  s.rc_value = 0;
+  s.open_mode = 'R';
+  s.size_operator = std::string(">=");
+  s.size = 0;
+  s.attribute_operator = std::string("<>");
+  s.attribute_pattern = std::string(4, ' ');
+  s.value_operator_1 = std::string(">=");
+  s.value_text_1.reset();
+  s.value_operator_2 = std::string("<");
+  s.value_text_2.reset();
+  s.case_folding = true;
+  s.variable_name.clear();
+}
+
+// Handles one parameter; returns the rejection message and detail (empty when accepted).
+std::string HandleParameter(RuleSettings& s,
+                            char letter,
+                            std::string_view value,
+                            std::string_view parameter) {
+  switch (letter) {
+    case 'R': {
+      std::string_view number = value;
+      s.reverse = !value.empty() && value.front() == 'R';  // the reverse mark is a capital R only
+      if (s.reverse)
+        number.remove_prefix(1);
+      const int32_t rc = ParseNumber(number, false);
+      if (rc < 0 || rc > 99)
+        return Concat({" Invalid R=", number});
+      s.rc_value = rc;
+      return {};
+    }
+    case 'N':
+    case 'P':
+    case 'Q': {
+      const int32_t n = ParseNumber(value, false);
+      if (n < 0) {
+        const char* message = letter == 'N'   ? " Invalid Number N="
+                              : letter == 'P' ? " Invalid Position P="
+                                              : " Invalid Quantity Q=";
+        return Concat({message, value});
+      }
+      (letter == 'N' ? s.occurrence_count : letter == 'P' ? s.start_position : s.quantity) = n;
+      return {};
+    }
+    case 'C':
+      if (value == "N" || value == "n") {
+        s.case_folding = false;
+        return {};
+      }
+      return Concat({" Invalid Caps C=", value});
+    case '?': {
+      std::string name = TrimBlanks(value);
+      if (name.find(' ') != std::string::npos)
+        return Concat({" Invalid Parameter Name=", name});
+      s.variable_name = std::move(name);
+      return {};
+    }
+    case 'F':
+      return ParseFileValue(s, value);
+    case 'S':
+      return ParseSearchValue(s, value);
+    case 'V':
+      return ParseValueValue(s, value);
+    default:
+      return Concat({" Invalid Command ", parameter});
+  }
+}
+
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+int32_t TokenizeValue(std::string_view value, TokenSlots& slots) {
+  for (std::string& slot : slots)
+    slot.clear();
+  Tokens t = Tokenize(value);
+  slots[0] = t.error;
+  for (size_t i = 0; i < t.list.size() && i < kMaxTokens; ++i) {
+    Token& k = t.list[i];
+    slots[i + 1] = std::string(1, static_cast<char>(k.kind)) + k.value;
+  }
+  return t.result;
+}
+
+std::string NextParameter(std::string_view line, size_t position) {
+  if (line.size() < 3 || position < 1 || position > line.size())
+    return "-1";
+  const size_t at = position - 1;
+  const size_t equals = line.find('=', at);
+  if (equals != std::string_view::npos && equals == line.size() - 1)
+    return {};
+  if (at + 1 >= line.size() || line[at + 1] != '=')
+    return "-2";
+  const size_t value = at + 2;
+  size_t end = value;  // one past the value's last character
+  if (value < line.size() && line[value] == '(') {
+    bool in_quotes = false;
+    size_t i = value;
+    for (; i < line.size(); ++i) {
+      if (line[i] == '"')
+        in_quotes = !in_quotes;
+      else if (line[i] == ')' && !in_quotes)
+        break;
+    }
+    if (i >= line.size())
+      return "-3";
+    end = i + 1;
+  } else {
+    bool in_quotes = false;
+    size_t i = value;
+    while (i < line.size()) {
+      const char c = line[i];
+      if (c == ' ' && !in_quotes)
+        break;
+      if (c == '"') {
+        if (i + 1 < line.size() && line[i + 1] == '"') {
+          i += 2;
+          continue;
+        }
+        if (i == line.size() - 1) {
+          if (!in_quotes)
+            return "-4";
+          in_quotes = false;
+          ++i;
+          continue;
+        }
+        in_quotes = !in_quotes;
+      }
+      ++i;
+    }
+    end = i;
+  }
+  return std::string(line.substr(at, end - at));
+}
+
+std::string DoubleQuotes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '"')
+      out += '"';
+  }
+  return out;
+}
+
+LineParse ParseRuleLine(RuleSettings& s,
+                        std::string_view line,
+                        int32_t line_number,
+                        const CaseMap& case_map,
+                        std::string& error) {
+  ResetPerLine(s);
+  size_t position = 1;
+  for (;;) {
+    while (position <= line.size() && line[position - 1] == ' ')
+      ++position;
+    if (position > line.size())
+      break;
+    const std::string parameter = NextParameter(line, position);
+    if (parameter.empty())
+      return LineParse::kEnded;
+    std::string message;
+    if (parameter.size() < 3) {
+      message = Concat({" Invalid Command ", line.substr(position - 1, 1)});
+    } else {
+      message = HandleParameter(s, UpperAscii(parameter[0]), std::string_view(parameter).substr(2),
+                                parameter);
+    }
+    if (!message.empty()) {
+      error = Concat({std::to_string(line_number), message, "\r\n"});
+      return LineParse::kRejected;
+    }
+    position += parameter.size() + 1;  // the parameter and its separator
+  }
+  if (s.case_folding)
+    s.search_text = ToUpper(s.search_text, case_map);
+  return LineParse::kAccepted;
+}
+
+std::string EvaluateRuleLine(ConditionContext& context,
+                             RuleSettings& settings,
+                             int pass,
+                             std::string_view line,
+                             int32_t line_number,
+                             bool after_step,
+                             bool forward,
+                             bool* killed) noexcept {
+  if ((after_step && pass == kPassBeforeStep) || (!after_step && pass == kPassAfterStep))
+    return {};
+  // A line of blanks only is as empty as an empty line (the blanks cannot be seen in the rules).
+  if (line.find_first_not_of(' ') == std::string_view::npos)
+    return {};
+  try {
+    std::string error;
+    switch (ParseRuleLine(settings, line, line_number, context.case_map, error)) {
+      case LineParse::kRejected:
+        return error;
+      case LineParse::kEnded:
+        return {};
+      case LineParse::kAccepted:
+        break;
+    }
+    return CheckFileRule(context, settings, line_number, after_step, forward, killed);
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string EvaluateConditions(ConditionContext& context,
+                               RuleSettings& settings,
+                               int pass,
+                               std::string_view text) noexcept {
+  std::string result;
+  try {
+    bool after_step = false;
+    bool forward = false;
+    bool killed = false;
+    int32_t line_number = 0;
+    size_t line_start = 0;
+    auto evaluate = [&](std::string_view line) {
+      if (!killed)
+        result += EvaluateRuleLine(context, settings, pass, line, line_number, after_step, forward,
+                                   &killed);
+    };
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+      const char a = text[i];
+      const char b = text[i + 1];
+      if (a == '\r' && b == '\n') {
+        ++line_number;
+        if (i > line_start)
+          evaluate(text.substr(line_start, i - line_start));
+        line_start = i + 2;
+      } else if ((a == '-' || a == '+') && (b == '>' || b == '<')) {
+        // A section marker, wherever it stands; what the line held before it is dropped.
+        after_step = a == '+';
+        forward = b == '>';
+        line_start = i + 2;
+      }
+    }
+    if (line_start < text.size()) {
+      ++line_number;
+      evaluate(text.substr(line_start));
+    }
+  } catch (...) {
+    // Out of memory: what was evaluated so far stands.
+  }
+  return result;
+}
+
+}  // namespace x5::Iskanje

@@ -1,0 +1,274 @@
+// Tests of the rule language: tokenizer, parameters, every rejection message, sections, passes and
+// line numbers.
+#include "conditions/rule_language.h"
+
+#include <gtest/gtest.h>
+
+#include "conditions/rule_harness.h"
+
+namespace x5::Iskanje {
+namespace {
+
+std::string Slot(TokenKind kind, std::string_view value) {
+  return std::string(1, static_cast<char>(kind)) + std::string(value);
+}
+
+constexpr TokenKind N = TokenKind::kNumber;
+constexpr TokenKind T = TokenKind::kText;
+constexpr TokenKind O = TokenKind::kOperator;
+constexpr TokenKind C = TokenKind::kComma;
+
+struct TokenCase {
+  std::string value;
+  int32_t result;
+  std::string error;
+  std::vector<std::pair<TokenKind, std::string>> tokens;
+};
+
+TEST(TokenizeValueTest, Table) {
+  const TokenCase cases[] = {
+      {"ERR42", 1, "", {{T, "ERR42"}}},
+      {"42ERR", 2, "", {{N, "42"}, {T, "ERR"}}},
+      {"\"42ERR\"", 1, "", {{T, "42ERR"}}},
+      {"(3, \"A B\")", 3, "", {{N, "3"}, {C, ","}, {T, "A B"}}},
+      {"(A B)", 1, "", {{T, "AB"}}},
+      {"(W, A.TX >= 100 = AR)",
+       7,
+       "",
+       {{T, "W"}, {C, ","}, {T, "A.TX"}, {O, ">="}, {N, "100"}, {O, "="}, {T, "AR"}}},
+      {"\"a\"\"b\"", 1, "", {{T, "a\"b"}}},
+      {"\"\"", 1, "", {{T, ""}}},
+      {"my-file2.log", 1, "", {{T, "my-file2.log"}}},
+      {"(1, 2 > 5 < 10)",
+       7,
+       "",
+       {{N, "1"}, {C, ","}, {N, "2"}, {O, ">"}, {N, "5"}, {O, "<"}, {N, "10"}}},
+      {"\"abc", 1, "", {{T, "ab"}}},  // an unclosed mark is an error only as the last character
+      {"abc\"", -2, "Missing \"", {}},
+      {"(1,2,3,4,5)", -3, "Too many parameter's", {}},
+      {"(5 => 3)", -1, "Invalid Operand", {}},
+      {"(5-3 = 1)", -1, "Invalid Number", {}},
+      {"-", -1, "Invalid Number", {}},
+      {"", -1, "", {}},
+      {"(   )", -1, "", {}},
+      {"(", -1, "", {}},
+  };
+  for (const TokenCase& c : cases) {
+    TokenSlots slots;
+    slots[5] = "stale";
+    EXPECT_EQ(TokenizeValue(c.value, slots), c.result) << c.value;
+    EXPECT_EQ(slots[0], c.error) << c.value;
+    for (size_t i = 0; i < 7; ++i) {
+      const std::string want =
+          i < c.tokens.size() ? Slot(c.tokens[i].first, c.tokens[i].second) : std::string();
+      if (c.result > 0)
+        EXPECT_EQ(slots[i + 1], want) << c.value << " slot " << i + 1;
+    }
+  }
+}
+
+TEST(NextParameterTest, Table) {
+  struct Case {
+    const char* line;
+    size_t position;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"S=\"ERROR\"", 1, "S=\"ERROR\""},
+      {"S=\"A B\" R=1", 1, "S=\"A B\""},
+      {"S=A\"\"B R=1", 1, "S=A\"\"B"},
+      {"F=(A \")\" B) R=1", 1, "F=(A \")\" B)"},
+      {"R=8 F=", 5, ""},
+      {"R=", 1, "-1"},
+      {"R=8", 4, "-1"},
+      {"R=8 B", 5, "-2"},
+      {"RR=8", 1, "-2"},
+      {"F=(A B", 1, "-3"},
+      {"S=\"", 1, "-4"},
+      {"S=ab\"", 1, "-4"},
+      {"S= X", 1, "S="},
+      {"?=A B", 1, "?=A"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(NextParameter(c.line, c.position), c.expected) << c.line << " @" << c.position;
+}
+
+TEST(DoubleQuotesTest, DoublesEveryMark) {
+  EXPECT_EQ(DoubleQuotes("a\"b"), "a\"\"b");
+  EXPECT_EQ(DoubleQuotes("\"\""), "\"\"\"\"");
+  EXPECT_EQ(DoubleQuotes("plain"), "plain");
+}
+
+TEST(ParseRuleLineTest, RejectionMessages) {
+  struct Case {
+    const char* line;
+    const char* output;
+  };
+  const Case cases[] = {
+      {"R=100", "7 Invalid R=100\r\n"},
+      {"R=r5", "7 Invalid R=r5\r\n"},
+      {"R=R-1", "7 Invalid R=-1\r\n"},
+      {"C=Y", "7 Invalid Caps C=Y\r\n"},
+      {"N=-1", "7 Invalid Number N=-1\r\n"},
+      {"P=x", "7 Invalid Position P=x\r\n"},
+      {"Q=x", "7 Invalid Quantity Q=x\r\n"},
+      {"?=A B", "7 Invalid Command B\r\n"},
+      {"?=(A B)", "7 Invalid Parameter Name=(A B)\r\n"},
+      {"X=1", "7 Invalid Command X=1\r\n"},
+      {"F= A", "7 Invalid Command F\r\n"},
+      {"F=(A B", "7 Invalid Command F\r\n"},
+      {"S=42ERR", "7 Invalid S= Syntax\r\n"},
+      {"S=(\"abc)", "7 Invalid Command S\r\n"},
+      {"S=abc\"", "7 Invalid Command S\r\n"},
+      {"S=(1 2 3)", "7 Invalid S= Syntax\r\n"},
+      {"V=(1,2,3,4,5,6,7,8)", "7 Invalid V=Too many parameter's\r\n"},
+      {"V=(5 => 3)", "7 Invalid V=Invalid Operand\r\n"},
+      {"V=(5-3 = 1)", "7 Invalid V=Invalid Number\r\n"},
+      {"V=(5 =)", "7 Invalid V=\r\n"},
+      {"V=(A = 1)", "7 Invalid V= Offset or Length\r\n"},
+      {"V=(1, A = 1)", "7 Invalid V= Offset or Length\r\n"},
+      {"V=(5 = ,)", "7 Invalid V= Operand or Value\r\n"},
+      {"V=(5 = 1 ,)", "7 Invalid V= Operand or Value\r\n"},
+      {"V=(5 = 1 < ,)", "7 Invalid V= Operand or Value\r\n"},
+      {"V=(1, 5 = 1 < ,)", "7 Invalid V= Operand or Value\r\n"},
+      {"F=(A.LOG = AR)", "7 Invalid Length (A.LOG = AR)\r\n"},
+      {"F=(A.LOG >= 0 AX)", "7 Invalid F= Syntax\r\n"},
+      {"F=(A.LOG >= 0 = AX)", "7 Invalid Attribute (A.LOG >= 0 = AX)\r\n"},
+      {"F=(A.LOG >= 0 < A)", "7 Invalid Operand (A.LOG >= 0 < A)\r\n"},
+      {"F=(A.LOG >=)", "7 Invalid Syntax L=(A.LOG >=)\r\n"},
+      {"F=(W, A.T)", "7 Invalid F= Syntax\r\n"},
+      {"F=(X, A.TXT)", "7 Invalid F= Syntax\r\n"},
+      {"F=42", "7 Invalid F= Syntax\r\n"},
+      {"R=1 X=2 R=100", "7 Invalid Command X=2\r\n"},  // the first fault ends the line
+  };
+  for (const Case& c : cases) {
+    RuleSettings s;
+    std::string error;
+    EXPECT_EQ(ParseRuleLine(s, c.line, 7, AsciiCaseMap(), error), LineParse::kRejected) << c.line;
+    EXPECT_EQ(error, c.output) << c.line;
+  }
+  // The V= Syntax message needs a kept length that is not -1.
+  RuleSettings s;
+  std::string error;
+  EXPECT_EQ(ParseRuleLine(s, "V=(A, 2 = 1)", 3, AsciiCaseMap(), error), LineParse::kRejected);
+  EXPECT_EQ(error, "3 Invalid V= Syntax\r\n");
+}
+
+TEST(ParseRuleLineTest, AcceptedSettings) {
+  RuleSettings s;
+  std::string error;
+  ASSERT_EQ(ParseRuleLine(s, "r=R5 f=(W, A.TX >= 100 = AR) s=(3, \"A b\") c=n ?=RES n=2 p=10 q=50",
+                          1, AsciiCaseMap(), error),
+            LineParse::kAccepted)
+      << error;
+  EXPECT_TRUE(s.reverse);
+  EXPECT_EQ(s.rc_value, 5);
+  EXPECT_EQ(s.open_mode, 'W');
+  EXPECT_EQ(s.file_name, "A.TX");
+  EXPECT_EQ(s.size_operator, ">=");
+  EXPECT_EQ(s.size, 100);
+  EXPECT_EQ(s.attribute_operator, "=");
+  EXPECT_EQ(s.attribute_pattern, "AR  ");
+  EXPECT_EQ(s.search_column, 3);
+  EXPECT_EQ(s.search_text, "A b");  // C=N: not upper-cased
+  EXPECT_FALSE(s.case_folding);
+  EXPECT_EQ(s.occurrence_count, 2);
+  EXPECT_EQ(s.start_position, 10);
+  EXPECT_EQ(s.quantity, 50);
+
+  // The next line resets what is reset per line and keeps the rest.
+  ASSERT_EQ(ParseRuleLine(s, "S=error", 2, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.rc_value, 0);
+  EXPECT_TRUE(s.reverse);
+  EXPECT_EQ(s.file_name, "A.TX");
+  EXPECT_EQ(s.open_mode, 'R');
+  EXPECT_EQ(s.size_operator, ">=");
+  EXPECT_EQ(s.size, 0);
+  EXPECT_EQ(s.attribute_operator, "<>");
+  EXPECT_EQ(s.attribute_pattern, "    ");
+  EXPECT_EQ(s.search_text, "ERROR");
+  EXPECT_EQ(s.quantity, 50);
+  EXPECT_TRUE(s.case_folding);
+  EXPECT_TRUE(s.variable_name.empty());
+
+  // A line ending in "X=" ends without evaluation; blanks after the last parameter are fine.
+  EXPECT_EQ(ParseRuleLine(s, "R=8 F=", 3, AsciiCaseMap(), error), LineParse::kEnded);
+  EXPECT_EQ(ParseRuleLine(s, "S=\"ERROR\"   ", 3, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(ParseRuleLine(s, "S=(A B)", 3, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.search_text, "AB");
+  // A comma form whose first token is not a number keeps the search text.
+  EXPECT_EQ(ParseRuleLine(s, "S=(X, Y)", 3, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.search_text, "AB");
+}
+
+TEST(ParseRuleLineTest, ValueForms) {
+  RuleSettings s;
+  std::string error;
+  ASSERT_EQ(ParseRuleLine(s, "V=(3 = 0)", 1, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.value_offset, 0);
+  EXPECT_EQ(s.value_length, 3);
+  EXPECT_EQ(s.value_operator_1, "=");
+  EXPECT_EQ(s.value_text_1, "0");
+  EXPECT_EQ(s.value_number_1, 0);
+  EXPECT_FALSE(s.value_text_2);
+
+  ASSERT_EQ(ParseRuleLine(s, "V=(1, 2 > 5 < 10)", 1, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.value_offset, 1);
+  EXPECT_EQ(s.value_length, 2);
+  EXPECT_EQ(s.value_operator_1, ">");
+  EXPECT_EQ(s.value_number_1, 5);
+  EXPECT_EQ(s.value_operator_2, "<");
+  EXPECT_EQ(s.value_number_2, 10);
+
+  ASSERT_EQ(ParseRuleLine(s, "V=(4 = \"DONE\")", 1, AsciiCaseMap(), error), LineParse::kAccepted);
+  EXPECT_EQ(s.value_text_1, "\"DONE\"");
+  EXPECT_EQ(s.value_number_1, 0);
+  EXPECT_FALSE(s.value_text_2);
+
+  // With the larger count, a comparison without an operator is left out.
+  ASSERT_EQ(ParseRuleLine(s, "V=(4 X , <> OK)", 1, AsciiCaseMap(), error), LineParse::kAccepted)
+      << error;
+  EXPECT_FALSE(s.value_text_1);
+  EXPECT_EQ(s.value_operator_2, "<>");
+  EXPECT_EQ(s.value_text_2, "OK");
+}
+
+using Harness = RuleHarness;
+
+TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
+  Harness h;
+  h.files.Add("X.LOG", "nothing here");
+  // Lines are numbered from 1 over every CR LF line; markers switch the sections.
+  const std::string text = "->\r\nR=8 F=(X.LOG = 1)\r\n\r\n+<\r\nR=9 F=(X.LOG = 2)";
+  EXPECT_EQ(h.Run(kPassBeforeStep, text), "-2 RC=8     File Size= 12 requested: =1\r\n");
+  EXPECT_EQ(h.rc.step_rc_value, 8);
+  EXPECT_EQ(h.Run(kPassAfterStep, text), "+5 RC=9     File Size= 12 requested: =2\r\n");
+  EXPECT_EQ(h.rc.step_rc_value, 9);
+
+  // Empty text, markers only, blank lines: nothing.
+  EXPECT_EQ(h.Run(kPassBeforeStep, ""), "");
+  EXPECT_EQ(h.Run(kPassBeforeStep, "->\r\n\r\n-<\r\n+>"), "");
+  EXPECT_EQ(h.Run(kPassBeforeStep, "->  \r\n   "), "");
+  // The part of a line before a marker is dropped: R=8 does not apply.
+  EXPECT_EQ(h.Run(kPassBeforeStep, "R=8 ->F=(X.LOG = 0)"),
+            "-1 RC=0     File Size= 12 requested: =0\r\n");
+  EXPECT_EQ(h.rc.step_rc_value, 0);
+  // Rejections carry no prefix; the next line is evaluated.
+  EXPECT_EQ(h.Run(kPassBeforeStep, "R=100\r\nR=3 F=(X.LOG < 1)"),
+            "1 Invalid R=100\r\n-2 RC=3     File Size= 12 requested: <1\r\n");
+}
+
+TEST(EvaluateConditionsTest, KillEndsThePass) {
+  Harness h;
+  h.files.Add("BIG.LOG", std::string(100000, 'x'));
+  h.pacer.stop_at = 0;
+  h.rc.step_rc_value = 5;
+  const std::string out =
+      h.Run(kPassBeforeStep, "R=8 F=BIG.LOG S=NEEDLE ?=RES\r\nR=9 F=(BIG.LOG = 1)");
+  EXPECT_EQ(out, "-1 RC=8     ***** Task DezaVI KILLED on user request *****\r\n");
+  EXPECT_EQ(h.rc.step_rc_value, 0);
+  EXPECT_EQ(h.variables, (std::vector<std::string>{"RES=0"}));
+}
+
+}  // namespace
+}  // namespace x5::Iskanje

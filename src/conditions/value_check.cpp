@@ -1,0 +1,117 @@
+// Reading the value field after a found text and comparing it with the rule's values.
+#include "conditions/value_check.h"
+
+#include "conditions/file_rule.h"
+#include "conditions/rule_language.h"
+#include "conditions/text_concat.h"
+
+namespace x5::Iskanje {
+namespace {
+
+// `order` is <0, 0 or >0 as the field is below, equal to or above the value.
+bool Holds(std::string_view op, int order) {
+  if (op == "=")
+    return order == 0;
+  if (op == "<>")
+    return order != 0;
+  if (op == ">")
+    return order > 0;
+  if (op == "<")
+    return order < 0;
+  if (op == ">=")
+    return order >= 0;
+  if (op == "<=")
+    return order <= 0;
+  return false;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos)
+    return {};
+  return text.substr(b, text.find_last_not_of(' ') - b + 1);
+}
+
+struct Comparison {
+  const std::string& op;
+  const std::optional<std::string>& text;
+  int32_t number;
+};
+
+// Applies one comparison; appends a failure to `result`, notes a pass in `passed`.
+void Compare(const Comparison& c,
+             const std::string& field,
+             int32_t field_number,
+             std::string& result,
+             bool& passed) {
+  const std::string& value = *c.text;
+  const bool quoted = !value.empty() && value.front() == '"';
+  if (quoted || field_number == kInvalidNumber) {
+    const std::string wanted =
+        quoted ? (value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string()) : value;
+    if (wanted.empty())
+      return;  // nothing to compare with: neither passed nor failed
+    if (Holds(c.op, field.compare(wanted))) {
+      passed = true;
+      return;
+    }
+    if (!result.empty())
+      result += " + ";
+    result +=
+        Concat({"\"", DoubleQuotes(field), "\"", c.op, "\"", DoubleQuotes(wanted), "\" = False"});
+    return;
+  }
+  const int order = field_number < c.number ? -1 : (field_number > c.number ? 1 : 0);
+  if (Holds(c.op, order)) {
+    passed = true;
+    return;
+  }
+  if (!result.empty())
+    result += " + ";
+  result += Concat({std::to_string(field_number), c.op, std::to_string(c.number), " = False"});
+}
+
+}  // namespace
+
+std::string CheckValues(IskanjePlus::ConditionFile& file,
+                        int64_t found_position,
+                        const RuleSettings& s,
+                        const CaseMap& case_map,
+                        const NumberFormat& number_format) noexcept {
+  try {
+    if (s.value_length <= 0)
+      return {};
+    const int64_t length = s.value_length;
+    const int64_t field_position =
+        found_position + static_cast<int64_t>(s.search_text.size()) + s.value_offset;
+    const int64_t size = file.Size();
+    // Before the first byte, past the last, or too long to be a value: there is no such field.
+    if (field_position < 1 || size < 0 || field_position + length - 1 > size ||
+        length > kMaxValueFieldBytes)
+      return "Value not found";
+    const std::span<const uint8_t> bytes = file.Peek(field_position - 1, length);
+    if (bytes.empty())
+      return "Value not found";
+    std::string field(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const int32_t field_number = ParseNumber(Trimmed(field), true, number_format);
+    if (s.case_folding)
+      field = ToUpper(field, case_map);
+
+    std::string result;
+    bool passed = false;
+    if (s.value_text_1)
+      Compare({s.value_operator_1, s.value_text_1, s.value_number_1}, field, field_number, result,
+              passed);
+    if (!s.value_text_2)
+      return result;
+    Compare({s.value_operator_2, s.value_text_2, s.value_number_2}, field, field_number, result,
+            passed);
+    if (result.empty() && !passed)
+      return "Empty values";
+    return result;
+  } catch (...) {
+    return "Value not found";
+  }
+}
+
+}  // namespace x5::Iskanje

@@ -1,0 +1,64 @@
+// Tests of the value comparisons after a found text: numbers, texts, folding, offsets, missing
+// fields and the combined messages.
+#include "conditions/value_check.h"
+
+#include <gtest/gtest.h>
+
+#include "conditions/rule_harness.h"
+
+namespace x5::Iskanje {
+namespace {
+
+struct ValueCase {
+  const char* file;
+  const char* rule;
+  const char* output;  // "" when the values pass
+};
+
+TEST(CheckValuesTest, Table) {
+  const ValueCase cases[] = {
+      {"ERRORS:  0\n", "S=ERRORS: V=(3 = 0)", ""},
+      {"ERRORS: 12\n", "S=ERRORS: V=(3 = 0)", "12=0 = False"},
+      {"ERRORS: xx\n", "S=ERRORS: V=(3 = 0)", "\" XX\"=\"0\" = False"},
+      {"state DONE", "S=state V=(1, 4 = \"DONE\")", ""},
+      {"state done", "S=state V=(1, 4 = \"DONE\")", ""},
+      {"state done", "S=state C=N V=(1, 4 = \"DONE\")", "\"done\"=\"DONE\" = False"},
+      {"state done", "S=state C=N V=(1, 4 = DONE)", "\"done\"=\"DONE\" = False"},
+      {"state 1234", "S=state V=(1, 4 = \"1234\")", ""},  // quoted: compared as text
+      {"state 1234", "S=state V=(1, 4 = \"01234\")", "\"1234\"=\"01234\" = False"},
+      {"n:07", "S=n: V=(0, 2 > 5 < 10)", ""},
+      {"n:12", "S=n: V=(0, 2 > 5 < 10)", "12<10 = False"},
+      {"n:02", "S=n: V=(0, 2 > 5 < 1)", "2>5 = False + 2<1 = False"},
+      {"x=1.5", "S=\"x=\" V=(3 = 2)", ""},  // 1.5 rounds to 2
+      {"x=2.5", "S=\"x=\" V=(3 = 2)", ""},  // halves to even
+      {"x=1A", "S=\"x=\" V=(2 = 1)", "\"1A\"=\"1\" = False"},
+      {"x=1", "S=\"x=\" V=(5 = 1)", "Value not found"},
+      {"x=1", "S=\"x=\" V=(0 = 1)", ""},
+      {"x=1", "S=\"x=\" V=(-9, 1 = 1)", "Value not found"},  // before the first byte
+      {"x=abc", "S=\"x=\" V=(3 >= \"\")", ""},               // nothing to compare with: passes
+      {"x=abc", "S=\"x=\" V=(3 = \"\" <> \"\")", "Empty values"},
+      {"x=abc", "S=\"x=\" V=(3 X , = \"ABC\")", ""},
+      {"x=abc", "S=\"x=\" V=(3 X , = \"\")", "Empty values"},
+      {"q=a\"b", "S=\"q=\" V=(3 = x)", "\"A\"\"B\"=\"x\" = False"},
+      {"v=b", "S=\"v=\" V=(1 > a)", "\"B\">\"a\" = False"},  // by code: B (66) < a (97)
+  };
+  for (const ValueCase& c : cases) {
+    RuleHarness h;
+    h.files.Add("V.LOG", c.file);
+    const std::string rule = std::string("R=5 F=V.LOG N=0 ") + c.rule;
+    const std::string expected =
+        *c.output ? std::string("-1 RC=5     ") + c.output + "\r\n" : std::string();
+    EXPECT_EQ(h.Line1(rule, true), expected) << c.file << " / " << c.rule;
+  }
+}
+
+TEST(CheckValuesTest, FollowsTheNumberFormat) {
+  RuleHarness h;
+  h.context.number_format = NumberFormat{',', '.'};
+  h.files.Add("V.LOG", "x=1,5 y=1.5");
+  EXPECT_EQ(h.Line1("R=5 F=V.LOG S=\"x=\" V=(3 = 2)", true), "");
+  EXPECT_EQ(h.Line1("R=5 F=V.LOG S=\"y=\" V=(3 = 2)", true), "-1 RC=5     15=2 = False\r\n");
+}
+
+}  // namespace
+}  // namespace x5::Iskanje

@@ -137,7 +137,7 @@ std::string FormatReport(const ReportRecord& record, size_t number) {
     while (!text.empty()) {
       size_t end = text.find("\r\n");
       std::string_view line = text.substr(0, end);
-      out += "  | " + VisibleText(line) + "\n";
+      out += line.empty() ? "  |\n" : "  | " + VisibleText(line) + "\n";
       if (end == std::string_view::npos) {
         out += "  (no line end after the last line)\n";
         break;

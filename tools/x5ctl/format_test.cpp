@@ -62,7 +62,7 @@ TEST(Format, ReportShowsBlanksLinesAndMissingLineEnd) {
             std::string::npos)
       << shown;
   EXPECT_NE(shown.find("I/O 12.0000"), std::string::npos);
-  EXPECT_NE(shown.find("  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  | \n  | M\xc3\xbcller\n"
+  EXPECT_NE(shown.find("  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  |\n  | M\xc3\xbcller\n"
                        "  (no line end after the last line)\n"),
             std::string::npos)
       << shown;

@@ -313,6 +313,16 @@ int Main(int argc, char** argv) {
       ->allow_extra_args(false);
   encode->add_flag("--json", encode_json, "Show the task as one JSON object");
 
+  std::string show_path;
+  CLI::App* show_console = app.add_subcommand(
+      "show-console-file", "Print the console file a task file names (nothing when none)");
+  show_console->add_option("task", show_path, "Task file (TOML)")->required();
+  CLI::App* show_directory = app.add_subcommand(
+      "show-step-directory",
+      "Print the step's folder (job base directory, job name, step directory), which holds its "
+      "global parameter files and DIAG files");
+  show_directory->add_option("task", show_path, "Task file (TOML)")->required();
+
   std::string field_password;
   CLI::App* field = app.add_subcommand(
       "encipher-field", "Encipher a logon password for the task record's password field");
@@ -359,6 +369,20 @@ int Main(int argc, char** argv) {
         ops.push_back(*parsed.step);
     }
     return Encode(encode_path, encode_output, encode_json, ops);
+  }
+  if (*show_console || *show_directory) {
+    TaskFileResult loaded = LoadTaskFile(show_path, &EncipherForTask);
+    if (!loaded.file) {
+      std::cerr << "x5ctl: " << loaded.error << "\n";
+      return kExitUsage;
+    }
+    const TaskRecord& t = loaded.file->task;
+    std::string path = *show_console ? Trimmed(t.console_file)
+                                     : Trimmed(t.job_base_directory) + Trimmed(t.job_name) + "\\" +
+                                           Trimmed(t.step_directory) + "\\";
+    if (!path.empty())
+      std::cout << Utf8FromAnsi(path) << "\n";
+    return 0;
   }
   if (*field || *variable) {
     std::string plain_error;

@@ -253,6 +253,8 @@ int Encode(const std::string& task_path,
 int Main(int argc, char** argv) {
   CLI::App app{"x5ctl: drives x5runner through its pipes as a parent scheduler does."};
   app.require_subcommand(1);
+  // Linux paths given to x5ctl.exe under Wine start with '/', which must stay a path.
+  app.allow_windows_style_options(false);
 
   RunOptions run_options;
   CLI::App* run = app.add_subcommand("run", "Run one step from a task file");

@@ -2,6 +2,8 @@
 // the process environment.
 #include "variables/variables.h"
 
+#include <algorithm>
+
 #include "cipher/password_cipher.h"
 #include "cipher/secret_string.h"
 
@@ -77,20 +79,56 @@ void ResolveOrNothing(const VariableContext& context,
   }
 }
 
-template <typename Out>
-void ExpandInto(const VariableContext& context,
-                std::string_view text,
-                bool decipher_passwords,
-                bool quote_empty,
-                Out& out) {
-  out.reserve(text.size() + text.size() / 8);
+// The expanded text. Once a deciphered password is in it, every buffer it outgrows is wiped
+// before release, and so is what is left behind when the text is handed over.
+class Output {
+ public:
+  explicit Output(size_t reserve) { text_.reserve(reserve); }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() {
+    if (secret_) {
+      text_.resize(text_.capacity());
+      WipeBytes(text_.data(), text_.size());
+    }
+  }
+  void Append(std::string_view s) {
+    if (secret_ && text_.size() + s.size() > text_.capacity())
+      Grow(text_.size() + s.size());
+    text_.append(s.data(), s.size());
+  }
+  void Append(char c) { Append(std::string_view(&c, 1)); }
+  void AppendSecret(std::string_view s) {
+    secret_ = true;
+    Append(s);
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  void Grow(size_t needed) {
+    std::string bigger;
+    bigger.reserve(std::max(needed, text_.capacity() * 2));
+    bigger.append(text_);
+    text_.resize(text_.capacity());
+    WipeBytes(text_.data(), text_.size());
+    text_.swap(bigger);
+  }
+  std::string text_;
+  bool secret_ = false;
+};
+
+std::string ExpandText(const VariableContext& context,
+                       std::string_view text,
+                       bool decipher_passwords,
+                       bool quote_empty) {
+  Output out(text.size() + text.size() / 8);
   Resolution r;
   size_t start = 0;  // first character not yet consumed
   while (start < text.size()) {
     const size_t open = text.find('%', start);
     if (open == std::string_view::npos)
       break;
-    out.append(text.data() + start, open - start);
+    out.Append(text.substr(start, open - start));
     const size_t close = text.find('%', open + 1);
     if (close == std::string_view::npos) {
       start = open;  // a lone "%" and what follows are copied
@@ -101,31 +139,30 @@ void ExpandInto(const VariableContext& context,
     switch (r.found) {
       case Found::kNothing:
         // The closing "%" may open the next reference ("50% of %X%").
-        out.push_back('%');
-        out.append(name.data(), name.size());
+        out.Append('%');
+        out.Append(name);
         start = close;
         continue;
       case Found::kEmpty:
         if (quote_empty)
-          out.append("\"\"");
+          out.Append("\"\"");
         break;
       case Found::kValue:
         if (r.value.front() == kPasswordMarker) {
-          if (decipher_passwords) {
-            const SecretString plain = Rozavadedo::DecipherVariable(r.value.substr(1));
-            out.append(plain.View().data(), plain.Size());
-          } else {
-            out.append("*****");
-          }
+          if (decipher_passwords)
+            out.AppendSecret(Rozavadedo::DecipherVariable(r.value.substr(1)).View());
+          else
+            out.Append("*****");
         } else {
-          out.append(r.value.data(), r.value.size());
+          out.Append(r.value);
         }
         break;
     }
     start = close + 1;
   }
   if (start < text.size())
-    out.append(text.data() + start, text.size() - start);
+    out.Append(text.substr(start));
+  return out.Take();
 }
 
 }  // namespace
@@ -148,15 +185,7 @@ std::string ExpandVariables(const VariableContext& context,
   try {
     if (text.size() < 3 || text.find('%') == std::string_view::npos)
       return std::string(text);
-    if (decipher_passwords) {
-      // Deciphered passwords may land in the output: grow it in memory that is wiped when freed.
-      WipingString out;
-      ExpandInto(context, text, true, quote_empty, out);
-      return std::string(out.data(), out.size());
-    }
-    std::string out;
-    ExpandInto(context, text, false, quote_empty, out);
-    return out;
+    return ExpandText(context, text, decipher_passwords, quote_empty);
   } catch (...) {
     try {
       return std::string(text);

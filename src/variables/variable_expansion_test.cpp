@@ -109,6 +109,20 @@ TEST_F(ExpandVariablesTest, LongTextsAndManyReferences) {
   EXPECT_EQ(Expand(text), want);
 }
 
+TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
+  // The output outgrows its first buffer several times while holding the password.
+  const std::string password(120, 'k');
+  run_.table.insert(run_.table.begin(), std::string("LONG=") + kPasswordMarker +
+                                            Rozavadedo::EncipherVariable(password));
+  std::string text, want;
+  for (int i = 0; i < 50; ++i) {
+    text += "%LONG%";
+    want += password;
+  }
+  EXPECT_EQ(Expand(text, true), want);
+  EXPECT_EQ(Expand(text, false), std::string(250, '*'));
+}
+
 TEST(FindVariable, MatchesWholeNamesWithoutRegardToCase) {
   const std::vector<std::string> table = {"AB=1", "ABC=2", "abc=3", "X=", "bad"};
   EXPECT_EQ(FindVariable(table, "abc").value_or("none"), "2");

@@ -1,0 +1,44 @@
+// Fuzzes the ciphers' input: deciphering arbitrary hexadecimal text and fields, and round trips
+// of arbitrary passwords through both forms.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cipher/password_cipher.h"
+
+namespace {
+
+bool FixedFill(std::span<uint8_t> out) noexcept {
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint8_t>(i * 13 + 5);
+  return true;
+}
+
+void Check(bool ok) {
+  if (!ok)
+    __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4096)
+    return 0;
+  namespace R = x5::Rozavadedo;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  const x5::SecretString variable = R::DecipherVariable(input);
+  Check(variable.Size() <= R::kVariablePlainMax);
+  const x5::SecretString field = R::DecipherField(input);
+  Check(field.Size() <= R::kFieldPlainMax);
+  Check(R::FromHex(input).size() <= size / 2);
+
+  const std::string plain = input.substr(0, R::kVariablePlainMax);
+  if (!plain.empty())
+    Check(R::DecipherVariable(R::EncipherVariable(plain, &FixedFill)).View() == plain);
+  const std::string short_plain = input.substr(0, R::kFieldPlainMax);
+  const std::string enciphered = R::EncipherField(short_plain, &FixedFill);
+  Check(enciphered.size() == R::kFieldLength);
+  Check(R::DecipherField(enciphered).View() == short_plain);
+  return 0;
+}

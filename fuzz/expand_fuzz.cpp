@@ -1,0 +1,54 @@
+// Fuzzes variable expansion: first byte = flags, the rest = the text to expand.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cipher/password_cipher.h"
+#include "variables/test_fakes.h"
+#include "variables/variables.h"
+
+namespace {
+
+bool FixedFill(std::span<uint8_t> out) noexcept {
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint8_t>(i * 7 + 3);
+  return true;
+}
+
+void Check(bool ok) {
+  if (!ok)
+    __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 1 << 16)
+    return 0;
+  const bool decipher = data[0] & 1;
+  const bool quote = data[0] & 2;
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  // Two runs that differ only in the password's value.
+  auto expand = [&](const std::string& password) {
+    x5::testing::FakeRun run;
+    run.table = {"X=1", "A=",
+                 "P=" + std::string(1, x5::kPasswordMarker) +
+                     x5::Rozavadedo::EncipherVariable(password, &FixedFill),
+                 "Q=" + std::string(1, x5::kPasswordMarker) + "zz", "R=%X%"};
+    run.environment.values = {{"PATH", "/bin"}, {"EMPTY", ""}};
+    return x5::ExpandVariables(run.context, text, decipher, quote);
+  };
+  const std::string out = expand("PlainSecretWord");
+  if (text.find('%') == std::string::npos)
+    Check(out == text);
+  // A masked password leaves no trace of its value.
+  if (!decipher)
+    Check(out == expand("OtherSecretText"));
+
+  // With nothing defined and no date pictures, every reference stays as written.
+  x5::testing::FakeRun empty;
+  if (text.find('#') == std::string::npos)
+    Check(x5::ExpandVariables(empty.context, text, decipher, quote) == text);
+  return 0;
+}

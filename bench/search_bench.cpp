@@ -1,0 +1,223 @@
+// Figures for the condition file search: throughput of forward and backward, case-sensitive and
+// case-insensitive searches over a real file or a generated in-memory log, and the latency of
+// finding a text near the end of a large file backward. Prints figures; asserts nothing.
+//
+//   search_bench                          in-memory figures
+//   search_bench --file F --text T [--fold] [--backward] [--buffer N] [--repeat R] [--read BYTES]
+//                                         one search over F per repeat (median printed)
+//   search_bench --file F --text T --latency [--repeat R]
+//                                         open + backward search per repeat (median in us)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "conditions/file_reader.h"
+#include "conditions/file_search.h"
+#include "conditions/memory_files.h"
+
+namespace {
+
+using x5::IskanjePlus::ConditionFile;
+using x5::IskanjePlus::SearchEnv;
+
+// Counts chunks and kilobytes as the runner's pacer does, and never stops.
+class CountingPacer final : public x5::Pacer {
+ public:
+  bool Poll(int64_t chunk_bytes) override {
+    ++chunks;
+    kilobytes += (chunk_bytes + 1023) / 1024;
+    return true;
+  }
+  int64_t chunks = 0;
+  int64_t kilobytes = 0;
+};
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Options {
+  std::string file;
+  std::string text;
+  bool fold = false;
+  bool backward = false;
+  bool latency = false;
+  int32_t buffer = 4096;
+  int repeat = 5;
+  int64_t read = x5::IskanjePlus::kLargestReadBytes;
+};
+
+int64_t RunSearch(ConditionFile& file, const Options& o, CountingPacer& pacer) {
+  const x5::CaseMap map = x5::AsciiCaseMap();
+  SearchEnv env{pacer, o.buffer, map, x5::IskanjePlus::kFirstReadBytes, o.read};
+  if (!o.backward)
+    return x5::IskanjePlus::SearchForward(env, file, o.text, o.fold, 1, 0);
+  int64_t start = -1;
+  return x5::IskanjePlus::SearchBackward(env, file, o.text, o.fold, start, 0);
+}
+
+ConditionFile OpenOrDie(const std::string& path) {
+  int32_t error = 0;
+  auto reader = x5::IskanjePlus::OpenFileReader(path, false, error);
+  if (!reader) {
+    std::fprintf(stderr, "cannot open %s (error %d)\n", path.c_str(), error);
+    std::exit(2);
+  }
+  return ConditionFile(std::move(reader));
+}
+
+int FileMode(const Options& o) {
+  std::vector<double> times;
+  int64_t result = 0;
+  int64_t size = 0;
+  CountingPacer pacer;
+  for (int i = 0; i < o.repeat; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    ConditionFile file = OpenOrDie(o.file);
+    size = file.Size();
+    pacer = CountingPacer();
+    result = o.latency ? [&] {
+      Options b = o;
+      b.backward = true;
+      return RunSearch(file, b, pacer);
+    }()
+                       : RunSearch(file, o, pacer);
+    times.push_back(Seconds(std::chrono::steady_clock::now() - t0));
+  }
+  const double t = Median(times);
+  if (o.latency) {
+    std::printf("latency backward: %.1f us (found at %lld, %lld chunk(s) paced)\n", t * 1e6,
+                static_cast<long long>(result), static_cast<long long>(pacer.chunks));
+  } else {
+    std::printf("%s %s buffer %d: %.4f s, %.2f GB/s (result %lld, %lld chunks, %lld KB paced)\n",
+                o.backward ? "backward" : "forward", o.fold ? "folded" : "exact", o.buffer, t,
+                static_cast<double>(size) / t / 1e9, static_cast<long long>(result),
+                static_cast<long long>(pacer.chunks), static_cast<long long>(pacer.kilobytes));
+  }
+  return 0;
+}
+
+std::string MakeLog(size_t size) {
+  static const char* const kLevels[] = {"INFO ", "DEBUG", "WARN ", "INFO ", "TRACE", "ERROR"};
+  static const char* const kWords[] = {"alpha",  "request", "response", "worker", "queue",
+                                       "commit", "session", "user",     "order",  "cache"};
+  std::mt19937 rng(42);
+  std::string out;
+  out.reserve(size + 200);
+  char line[256];
+  for (int i = 0; out.size() < size; ++i) {
+    int n = std::snprintf(line, sizeof line, "2024-05-%02d %02d:%02d:%02d.%03d %s [worker-%u] ",
+                          1 + i % 28, i % 24, i % 60, (i * 7) % 60, i % 1000, kLevels[rng() % 6],
+                          static_cast<unsigned>(rng() % 64));
+    out.append(line, static_cast<size_t>(n));
+    for (unsigned w = 3 + rng() % 8; w > 0; --w) {
+      out += kWords[rng() % 10];
+      out += ' ';
+    }
+    n = std::snprintf(line, sizeof line, "id=%u took %u ms\r\n",
+                      static_cast<unsigned>(rng() % 10000000), static_cast<unsigned>(rng() % 5000));
+    out.append(line, static_cast<size_t>(n));
+  }
+  out.resize(size);
+  return out;
+}
+
+int MemoryMode() {
+  constexpr size_t kSize = size_t{256} << 20;
+  auto data = std::make_shared<const std::string>(MakeLog(kSize));
+  std::printf("in-memory log of %zu MiB (reads are memcpy; no kernel copy)\n", kSize >> 20);
+  for (int32_t buffer : {4096, 65536}) {
+    for (bool fold : {false, true}) {
+      for (bool backward : {false, true}) {
+        Options o;
+        o.text = fold ? "fatal: disk quota exceeded" : "FATAL: disk quota exceeded";
+        o.fold = fold;
+        o.backward = backward;
+        o.buffer = buffer;
+        std::vector<double> times;
+        CountingPacer pacer;
+        for (int i = 0; i < 5; ++i) {
+          ConditionFile file(std::make_unique<x5::IskanjePlus::MemoryReader>(data));
+          pacer = CountingPacer();
+          const auto t0 = std::chrono::steady_clock::now();
+          (void)RunSearch(file, o, pacer);
+          times.push_back(Seconds(std::chrono::steady_clock::now() - t0));
+        }
+        const double t = Median(times);
+        std::printf("  %-8s %-6s buffer %5d: %6.2f GB/s (%lld chunks)\n",
+                    backward ? "backward" : "forward", fold ? "folded" : "exact", buffer,
+                    static_cast<double>(kSize) / t / 1e9, static_cast<long long>(pacer.chunks));
+      }
+    }
+  }
+  // A text in the last 4 KiB of a 1 GiB file, found backward.
+  std::vector<double> times;
+  for (int i = 0; i < 21; ++i) {
+    const int64_t size = int64_t{1} << 30;
+    ConditionFile file(
+        std::make_unique<x5::IskanjePlus::PatternReader>(size, '.', "TAIL-MARK", size - 3000));
+    CountingPacer pacer;
+    Options o;
+    o.text = "TAIL-MARK";
+    o.backward = true;
+    const auto t0 = std::chrono::steady_clock::now();
+    (void)RunSearch(file, o, pacer);
+    times.push_back(Seconds(std::chrono::steady_clock::now() - t0));
+  }
+  std::printf("  text in the last 4 KiB of 1 GiB, backward: %.1f us\n", Median(times) * 1e6);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--file")
+      o.file = next();
+    else if (a == "--text")
+      o.text = next();
+    else if (a == "--fold")
+      o.fold = true;
+    else if (a == "--backward")
+      o.backward = true;
+    else if (a == "--latency")
+      o.latency = true;
+    else if (a == "--buffer")
+      o.buffer = std::atoi(next().c_str());
+    else if (a == "--repeat")
+      o.repeat = std::max(1, std::atoi(next().c_str()));
+    else if (a == "--read")
+      o.read = std::atoll(next().c_str());
+    else {
+      std::fprintf(stderr, "unknown option %s\n", a.c_str());
+      return 2;
+    }
+  }
+  if (o.file.empty())
+    return MemoryMode();
+  if (o.text.empty()) {
+    std::fprintf(stderr, "--text is required with --file\n");
+    return 2;
+  }
+  return FileMode(o);
+}

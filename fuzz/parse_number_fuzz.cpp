@@ -1,0 +1,48 @@
+// Fuzzes the shared number parser: whole numbers must agree with a plain reference, numbers with
+// decimals must stay in range and never crash, whatever the separators.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "conditions/parse_number.h"
+
+namespace {
+
+// Whole numbers: optional "-", digits only, within 32 bits.
+int32_t Reference(const std::string& text) {
+  if (text.empty())
+    return 0;
+  const size_t digits_from = text[0] == '-' ? 1 : 0;
+  if (digits_from == text.size())
+    return x5::kInvalidNumber;
+  long long value = 0;
+  for (size_t i = digits_from; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9')
+      return x5::kInvalidNumber;
+    value = value * 10 + (text[i] - '0');
+    if (value > (1LL << 40))
+      return x5::kInvalidNumber;
+  }
+  if (digits_from == 1)
+    value = -value;
+  if (value < INT32_MIN || value > INT32_MAX)
+    return x5::kInvalidNumber;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0)
+    return 0;
+  const uint8_t flags = data[0];
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (x5::ParseNumber(text, false) != Reference(text))
+    __builtin_trap();
+  const x5::NumberFormat format = (flags & 1) ? x5::NumberFormat{',', '.'} : x5::NumberFormat{};
+  const int32_t with_decimals = x5::ParseNumber(text, true, format);
+  // Text without separators reads the same either way.
+  if (text.find_first_of(",.") == std::string::npos && with_decimals != Reference(text))
+    __builtin_trap();
+  return 0;
+}

@@ -233,7 +233,7 @@ TEST(ParseCommandLine, Table) {
       {"a /X5", {}, CommandKind::kNotFound, "", "a", "a", "", " /X5", "", 1},
   };
   for (const LineCase& c : cases) {
-    testing::TableAssociations associations;
+    command_testing::TableAssociations associations;
     associations.paths = c.found;
     CommandLineParts parts;
     parts.program_token = "stale";
@@ -251,7 +251,7 @@ TEST(ParseCommandLine, Table) {
 }
 
 TEST(ParseCommandLine, NoRetryWithoutARunnerDrive) {
-  testing::TableAssociations associations;
+  command_testing::TableAssociations associations;
   CommandLineParts parts;
   ParseCommandLine(parts, "\\docs\\a.txt", associations, '\0');
   EXPECT_EQ(parts.kind, CommandKind::kNotFound);

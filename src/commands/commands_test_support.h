@@ -12,7 +12,7 @@
 
 #include "commands/command_context.h"
 
-namespace x5::testing {
+namespace x5::command_testing {
 
 class RecordingConsole : public ConsoleSink {
  public:
@@ -202,4 +202,4 @@ struct CommandWorld {
   };
 };
 
-}  // namespace x5::testing
+}  // namespace x5::command_testing

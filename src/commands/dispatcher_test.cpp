@@ -9,7 +9,7 @@
 namespace x5 {
 namespace {
 
-using testing::CommandWorld;
+using command_testing::CommandWorld;
 
 struct JoinCase {
   std::string text;

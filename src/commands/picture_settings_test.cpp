@@ -36,7 +36,7 @@ TEST(SetPictureOptions, Table) {
   };
   for (const PictureCase& c : cases) {
     PictureSettings settings{200, c.type_before};
-    testing::RecordingConsole console;
+    command_testing::RecordingConsole console;
     SCOPED_TRACE(c.argument);
     EXPECT_EQ(SetPictureOptions(c.argument, settings, console), c.interval);
     EXPECT_EQ(settings.interval, c.interval);

@@ -34,8 +34,8 @@ TEST(PrinterReport, LineLayouts) {
 }
 
 TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
-  testing::ListedPrinters printers;
-  testing::MemoryFiles files;
+  command_testing::ListedPrinters printers;
+  command_testing::MemoryFiles files;
   bool written = false;
   EXPECT_EQ(WritePrinterReport(printers, files, "C:\\J\\S\\", written), "Printing Off: ");
   EXPECT_TRUE(written);

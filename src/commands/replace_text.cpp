@@ -30,16 +30,33 @@ LiteralFinder::LiteralFinder(std::string_view needle, const CaseFold* fold)
   }
 }
 
-size_t LiteralFinder::FindCandidate(std::string_view haystack, size_t from) const {
-  const char* data = haystack.data();
-  const size_t size = haystack.size();
-  if (first_bytes_.size() == 1) {
-    const void* hit = std::memchr(data + from, first_bytes_.front(), size - from);
-    return hit == nullptr ? std::string_view::npos
-                          : static_cast<size_t>(static_cast<const char*>(hit) - data);
+size_t LiteralFinder::NextOf(std::string_view haystack, size_t which, size_t from) {
+  if (!next_valid_[which] || from < searched_from_[which] || next_[which] < from) {
+    searched_from_[which] = from;
+    const void* hit =
+        std::memchr(haystack.data() + from, first_bytes_[which], haystack.size() - from);
+    next_[which] = hit == nullptr
+                       ? std::string_view::npos
+                       : static_cast<size_t>(static_cast<const char*>(hit) - haystack.data());
+    next_valid_[which] = true;
+  }
+  return next_[which];
+}
+
+size_t LiteralFinder::FindCandidate(std::string_view haystack, size_t from) {
+  if (first_bytes_.size() <= 2) {
+    // One memchr per form, each remembered until passed: both forms are scanned once in all.
+    if (cached_ != haystack.data() || cached_size_ != haystack.size()) {
+      cached_ = haystack.data();
+      cached_size_ = haystack.size();
+      next_valid_[0] = next_valid_[1] = false;
+    }
+    const size_t first = NextOf(haystack, 0, from);
+    return first_bytes_.size() == 1 ? first : std::min(first, NextOf(haystack, 1, from));
   }
   const auto first = static_cast<uint8_t>(needle_.front());
-  for (size_t i = from; i < size; ++i) {
+  const char* data = haystack.data();
+  for (size_t i = from; i < haystack.size(); ++i) {
     if (Fold(static_cast<uint8_t>(data[i])) == first) {
       return i;
     }
@@ -47,17 +64,21 @@ size_t LiteralFinder::FindCandidate(std::string_view haystack, size_t from) cons
   return std::string_view::npos;
 }
 
-bool LiteralFinder::Matches(std::string_view haystack, size_t at) const {
+size_t LiteralFinder::MatchLength(std::string_view haystack, size_t at) const {
   const size_t m = needle_.size();
+  const auto* text = reinterpret_cast<const uint8_t*>(haystack.data() + at);
+  const auto* needle = reinterpret_cast<const uint8_t*>(needle_.data());
+  size_t k = 0;
   if (fold_ == nullptr) {
-    return std::memcmp(haystack.data() + at, needle_.data(), m) == 0;
-  }
-  for (size_t k = 0; k < m; ++k) {
-    if (Fold(static_cast<uint8_t>(haystack[at + k])) != static_cast<uint8_t>(needle_[k])) {
-      return false;
+    while (k < m && text[k] == needle[k]) {
+      ++k;
+    }
+  } else {
+    while (k < m && Fold(text[k]) == needle[k]) {
+      ++k;
     }
   }
-  return true;
+  return k;
 }
 
 size_t LiteralFinder::FindKmp(std::string_view haystack, size_t from) {
@@ -106,11 +127,12 @@ size_t LiteralFinder::Find(std::string_view haystack, size_t from) {
     if (at == std::string_view::npos || at > last_start) {
       return std::string_view::npos;
     }
-    if (Matches(haystack, at)) {
+    const size_t matched = MatchLength(haystack, at);
+    if (matched == m) {
       progress_ += at + m - from;
       return at;
     }
-    verify_cost_ += m;
+    verify_cost_ += matched + 1;
     if (verify_cost_ > kVerifyBudgetPerByte * (progress_ + at - from) + kVerifyBudgetSlack) {
       use_kmp_ = true;
       return FindKmp(haystack, at + 1);

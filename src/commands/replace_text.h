@@ -24,8 +24,10 @@ class LiteralFinder {
   [[nodiscard]] size_t Find(std::string_view haystack, size_t from);
 
  private:
-  size_t FindCandidate(std::string_view haystack, size_t from) const;
-  bool Matches(std::string_view haystack, size_t at) const;
+  size_t FindCandidate(std::string_view haystack, size_t from);
+  size_t NextOf(std::string_view haystack, size_t which, size_t from);
+  // How many bytes from `at` on agree with the needle (its length on a match).
+  size_t MatchLength(std::string_view haystack, size_t at) const;
   size_t FindKmp(std::string_view haystack, size_t from);
   uint8_t Fold(uint8_t c) const { return fold_ != nullptr ? (*fold_)(c) : c; }
 
@@ -33,6 +35,13 @@ class LiteralFinder {
   const CaseFold* fold_;
   std::vector<uint8_t> first_bytes_;  // the bytes that fold to the needle's first byte
   std::vector<size_t> failure_;       // KMP table, built when first needed
+  // For a first byte with two forms (a letter): where each form occurs next in `cached_`.
+  // A remembered position holds for searches from `searched_from_` up to it.
+  const char* cached_ = nullptr;
+  size_t cached_size_ = 0;
+  size_t next_[2] = {0, 0};
+  size_t searched_from_[2] = {0, 0};
+  bool next_valid_[2] = {false, false};
   uint64_t verify_cost_ = 0;
   uint64_t progress_ = 0;
   bool use_kmp_ = false;

@@ -139,6 +139,9 @@ TEST(LiteralFinder, FindsEveryOccurrenceInTurn) {
   EXPECT_EQ(finder.Find(text, 6), 7u);
   EXPECT_EQ(finder.Find(text, 8), std::string::npos);
   EXPECT_EQ(finder.Find(text, 100), std::string::npos);
+  // Searching again from further back finds the earlier occurrences again.
+  EXPECT_EQ(finder.Find(text, 0), 1u);
+  EXPECT_EQ(finder.Find("ab", 0), 0u);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace x5 {
 namespace {
 
-using testing::CommandWorld;
+using command_testing::CommandWorld;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 struct SetCase {

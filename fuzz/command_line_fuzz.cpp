@@ -1,0 +1,73 @@
+// Fuzzes command splitting and the dispatcher: any command text, in every dispatch mode, against
+// an association table and in-memory files. First byte: mode and runner drive; the rest: text.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "commands/command_split.h"
+#include "commands/commands_test_support.h"
+#include "commands/dispatcher.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) {
+    __builtin_trap();
+  }
+}
+
+bool StartsWithSwitch(const std::string& tail) {
+  return tail.size() >= 4 && tail[0] == ' ' && tail[1] == '/' &&
+         (tail[2] == 'X' || tail[2] == 'x') && tail[3] == '5';
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 1 << 14) {
+    return 0;
+  }
+  const auto mode = static_cast<x5::DispatchMode>(data[0] % 3);
+  const char drive = (data[0] & 0x80) != 0 ? '\0' : 'D';
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  x5::command_testing::CommandWorld world;
+  world.context.runner_drive = drive;
+  world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
+                              {"a.txt", "C:\\Windows\\notepad.exe"},
+                              {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
+                              {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
+  world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
+  world.expander.values = {{"PW", "PW:pass"}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
+
+  // Every line splits into consistent parts.
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find("\r\n", start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    x5::CommandLineParts parts;
+    x5::ParseCommandLine(parts, line, world.associations, drive);
+    Check(parts.switch_tail.empty() || StartsWithSwitch(parts.switch_tail));
+    Check(parts.switch_tail == x5::SwitchTailOf(line));
+    Check((parts.kind == x5::CommandKind::kNotFound) == parts.associated_program.empty());
+    Check(parts.program_token.empty() == parts.program_name.empty() ||
+          parts.program_token == "\"\"" || parts.program_token == "\"");
+    if (end == std::string::npos) {
+      break;
+    }
+    start = end + 2;
+  }
+
+  const std::string command = x5::DispatchCommand(world.context, text, mode);
+  // Only the execute mode carries out switches; nothing is ever left pending.
+  if (mode != x5::DispatchMode::kExecute) {
+    Check(world.files.writes.empty());
+    Check(world.variables.added.empty());
+    Check(world.console.lines.empty());
+  }
+  Check(world.edit.file_name.empty());
+  // Switch tails never reach the command line.
+  Check(x5::SwitchTailOf(command).empty() || text.find("/X5") != std::string::npos ||
+        text.find("/x5") != std::string::npos);
+  return 0;
+}

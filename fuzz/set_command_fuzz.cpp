@@ -1,0 +1,42 @@
+// Fuzzes the SET switch: cutting of any switch text, and the command's effects on variables, the
+// console and the step RC value.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "commands/commands_test_support.h"
+#include "commands/set_command.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) {
+    __builtin_trap();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 1 << 16) {
+    return 0;
+  }
+  const std::string text = "/X5S" + std::string(reinterpret_cast<const char*>(data), size);
+  const x5::SetSwitch parsed = x5::ParseSetSwitch(text);
+  Check(parsed.assignments.size() <= x5::kMaxSetAssignments);
+  for (const x5::SetAssignment& assignment : parsed.assignments) {
+    Check(!assignment.name.empty());
+    Check(assignment.name.front() != ' ' && assignment.name.back() != ' ');
+    Check(parsed.delimiter == ' ' || assignment.value.find(parsed.delimiter) == std::string::npos);
+    Check(assignment.name.size() + assignment.value.size() < text.size());
+  }
+
+  x5::command_testing::CommandWorld world;
+  const int32_t result = x5::SetCommand(world.context, text, text);
+  Check(result >= -1 && result <= 1);
+  Check(world.variables.added.size() == parsed.assignments.size());
+  Check((result == 1) == (!parsed.assignments.empty() && !parsed.invalid));
+  Check(world.rc.step_rc_value == (result == 1 ? 2 : 5));
+  Check(world.console_file.saves == (result == 1 ? 0 : 1));
+  return 0;
+}

@@ -49,7 +49,8 @@ class RunnerTest : public testing::Test {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "_" + info->name();
     for (char& c : name) {
-      if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+      if (!isalnum(static_cast<unsigned char>(c)))
+        c = '_';
     }
     drive_c_ = fs::path(prefix) / "drive_c";
     root_linux_ = drive_c_ / "x5e2e";
@@ -115,7 +116,8 @@ class RunnerTest : public testing::Test {
     ReportRecord r;
     for (int i = 0; i < tries; ++i) {
       r = Exchange("STAT");
-      if (r.report.phase >= 4 || HasFailure()) return r;
+      if (r.report.phase >= 4 || HasFailure())
+        return r;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ADD_FAILURE() << "the step did not end";

@@ -14,7 +14,7 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
   EXPECT_EQ(r.report.phase, 2);
   EXPECT_EQ(r.report.report_text_length, 0);
   EXPECT_EQ(r.report.version, 1);
-  EXPECT_EQ(r.report.current_rc, 0);
+  EXPECT_EQ(r.report.current_rc, 1);  // the rules ran before the launch
   EXPECT_EQ(r.report.result_flag, '+');
   EXPECT_GT(r.report.start_time, 0);
   EXPECT_EQ(r.report.end_time, 0);
@@ -25,8 +25,7 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
   EXPECT_EQ(final_report.report.phase, 4);
   EXPECT_EQ(final_report.report.current_rc, 1);  // the step's exit code plays no part
   EXPECT_GE(final_report.report.end_time, final_report.report.start_time);
-  EXPECT_EQ(final_report.report.report_text_length,
-            static_cast<int32_t>(final_report.text.size()));
+  EXPECT_EQ(final_report.report.report_text_length, static_cast<int32_t>(final_report.text.size()));
   EndConversation();
 
   const std::string console = ReadFileText(Linux("console.txt"));
@@ -57,6 +56,7 @@ struct EarlyEnd {
   const char* command;  // "" for an empty command block; "@" for the step helper
   const char* status_text;
   int32_t current_rc;
+  char flag;
   const char* report_text;
 };
 
@@ -74,7 +74,7 @@ TEST_P(EarlyEnds, FinalReportsCarryTheStateAndText) {
   EXPECT_EQ(r.report.status_text, c.status_text);
   EXPECT_EQ(r.report.phase, 4);
   EXPECT_EQ(r.report.current_rc, c.current_rc);
-  EXPECT_EQ(r.report.result_flag, '+');
+  EXPECT_EQ(r.report.result_flag, c.flag);
   EXPECT_EQ(r.text, c.report_text);
   EXPECT_EQ(r.report.report_text_length, static_cast<int32_t>(r.text.size()));
   ReportRecord last = EndConversation();
@@ -82,23 +82,26 @@ TEST_P(EarlyEnds, FinalReportsCarryTheStateAndText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States, EarlyEnds,
+    States,
+    EarlyEnds,
     testing::Values(
-        EarlyEnd{"MaxRcZero", 0, 0, 1, 4, "@", "RC = 0  ", 0,
+        EarlyEnd{"MaxRcZero", 0, 0, 1, 4, "@", "RC = 0  ", 0, '-',
                  "** ERROR - Maximum Return Code = 0 **"},
-        EarlyEnd{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "RC = 0  ", 3,
+        EarlyEnd{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "RC = 0  ", 3, '-',
                  "***** WARNING - ABEND MODE, Task RC= 3 *****\r\n\r\n"
                  "** ERROR - Maximum Return Code = 0 **"},
-        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, ""},
-        EarlyEnd{"NullCommandKeepsThree", 4, 3, 1, 4, "", "Null CMD", 3, ""},
-        EarlyEnd{"Skipped", 4, 3, 1, 2, "@", "RC <>   ", 3,
-                 "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
-        EarlyEnd{"AbendSkipped", 4, 5, 1, 4, "@", "RC <>   ", 5,
-                 "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n"
-                 "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
-        EarlyEnd{"EndedAsRequested", 4, 0, 0, 4, "@", "RC <>   ", 0,
+        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, '+', ""},
+        EarlyEnd{"NullCommandKeepsThree", 4, 3, 1, 4, "", "Null CMD", 3, '+', ""},
+        EarlyEnd{
+            "Skipped", 4, 3, 1, 2, "@", "RC <>   ", 3, '+',
+            "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
+        EarlyEnd{
+            "AbendSkipped", 4, 5, 1, 4, "@", "RC <>   ", 5, '+',
+            "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n"
+            "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
+        EarlyEnd{"EndedAsRequested", 4, 0, 0, 4, "@", "RC <>   ", 0, '-',
                  "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
-        EarlyEnd{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  ", 99,
+        EarlyEnd{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  ", 99, '+',
                  "\r\n***** Error - Command  \"C:\\windows\\nosuch.exe\"  STEP=?   RC=2 *****"
                  "\r\n\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -138,7 +141,8 @@ TEST_F(MainSequence, EndDuringTheStepWaitsForItThenFinalReports) {
 TEST_F(MainSequence, LongCommandBlockIsReadWholeBeforeCommands) {
   // 6000 bytes of block: several 4096-byte requests; a misread would eat the STAT below.
   std::string command = step_ + " exit 0";
-  while (command.size() < 6000) command += "\r\n";
+  while (command.size() < 6000)
+    command += "\r\n";
   Start(Task(command));
   ReportRecord r = StatUntilFinal();
   EXPECT_EQ(r.report.status_text, "STEP OK ");
@@ -157,8 +161,8 @@ TEST_F(MainSequence, ClosedInputDuringTheStepEndsRunnerAndStepTree) {
   ASSERT_TRUE(rest) << session_->LastError();
   // One final report of phase 5 (the conversation ended as if by "END ").
   ASSERT_GE(rest->size(), kStepReportSize);
-  StepReport last = DecodeStepReport(std::span<const uint8_t, kStepReportSize>(rest->data(),
-                                                                              kStepReportSize));
+  StepReport last =
+      DecodeStepReport(std::span<const uint8_t, kStepReportSize>(rest->data(), kStepReportSize));
   EXPECT_EQ(last.phase, 5);
   EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);

@@ -14,12 +14,6 @@
 
 namespace x5 {
 
-// How diagnostic pictures are taken; changed by "/X5J".
-struct PictureSettings {
-  int32_t interval = 200;    // milliseconds before each grab; negative: no pictures
-  std::string type = "JPG";  // "JPG" or "BMP"
-};
-
 // The edit of consecutive replace switches: the file it goes to, its text and the last message.
 // An edit is pending while `file_name` is not empty (its text may be empty).
 struct PendingEdit {
@@ -49,8 +43,9 @@ struct CommandContext {
   FileAccess& files;
   mPrnt::PrinterSource& printers;
   RcState& rc;
-  PictureSettings& pictures;
-  bool& show_resolved;  // set by "/X5?"; the job log then shows lines resolved
+  int32_t& picture_interval;  // ms before each grab; negative: no pictures ("/X5J")
+  std::string& picture_type;  // "JPG" or "BMP"
+  bool& show_resolved;        // set by "/X5?"; the job log then shows lines resolved
   PendingEdit& edit;
   int32_t& last_result;  // the runner's last result, set by SET and by saving an edit
   const std::string& global_parameter_directory;  // ends with a backslash

@@ -179,7 +179,8 @@ struct CommandWorld {
              .step_minimum_rc = 1,
              .step_maximum_rc = 4,
              .step_rc_value = 2};
-  PictureSettings pictures;
+  int32_t picture_interval = 200;
+  std::string picture_type = "JPG";
   bool show_resolved = false;
   PendingEdit edit;
   int32_t last_result = 0;
@@ -193,7 +194,8 @@ struct CommandWorld {
       .files = files,
       .printers = printers,
       .rc = rc,
-      .pictures = pictures,
+      .picture_interval = picture_interval,
+      .picture_type = picture_type,
       .show_resolved = show_resolved,
       .edit = edit,
       .last_result = last_result,

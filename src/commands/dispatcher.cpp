@@ -75,7 +75,8 @@ void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
 }
 
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  (void)SetPictureOptions(Trim(line.tail).substr(4), context.pictures, context.console);
+  (void)SetPictureOptions(Trim(line.tail).substr(4), context.picture_interval, context.picture_type,
+                          context.console);
 }
 
 struct SwitchHandler {

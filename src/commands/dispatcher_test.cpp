@@ -54,7 +54,7 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
     EXPECT_EQ(DispatchCommand(world.context,
                               "/X5J 2000\r\n/x5s A=1\r\n/X5R a b f.txt\r\n/X5?\r\n/X5P", mode),
               "");
-    EXPECT_EQ(world.pictures.interval, 200);
+    EXPECT_EQ(world.picture_interval, 200);
     EXPECT_TRUE(world.variables.added.empty());
     EXPECT_FALSE(world.show_resolved);
     EXPECT_TRUE(world.files.writes.empty());
@@ -66,8 +66,8 @@ TEST(DispatchCommand, SwitchLettersInAnyCase) {
   CommandWorld world;
   EXPECT_EQ(
       DispatchCommand(world.context, "/x5j B1000\r\n/x5?\r\n/x5s;A=1", DispatchMode::kExecute), "");
-  EXPECT_EQ(world.pictures.interval, 1000);
-  EXPECT_EQ(world.pictures.type, "BMP");
+  EXPECT_EQ(world.picture_interval, 1000);
+  EXPECT_EQ(world.picture_type, "BMP");
   EXPECT_TRUE(world.show_resolved);
   ASSERT_EQ(world.variables.added.size(), 1u);
   EXPECT_EQ(world.variables.added[0].first, "A");

@@ -9,25 +9,26 @@
 namespace x5 {
 
 int32_t SetPictureOptions(std::string_view argument,
-                          PictureSettings& settings,
+                          int32_t& interval,
+                          std::string& type,
                           ConsoleSink& console) noexcept {
   try {
     const std::string_view text = command_text::Trim(argument);
     std::string_view number_text = text;
     if (!text.empty() && text.front() == 'B') {
-      settings.type = "BMP";
+      type = "BMP";
       number_text = command_text::Trim(text.substr(1));
     }
     // No digits at all is no interval, even where the number parser would read it as 0.
     const int32_t number = number_text.empty() ? kInvalidNumber : ParseNumber(number_text, false);
     if (number == kInvalidNumber) {
       console.Line("\r\n***** Invalid /X5J value: " + std::string(text) + " *****\r\n");
-      return settings.interval;
+      return interval;
     }
-    settings.interval = number;
+    interval = number;
     if (number >= 0) {
       console.Line("\r\n***** New valid /X5J value is: " + std::to_string(number) +
-                   " msec type is " + settings.type + " *****\r\n");
+                   " msec type is " + type + " *****\r\n");
     } else {
       console.Line(
           "\r\n***** /X5J <0 - JPG or BMP diagnostic pictures will not be produced! *****\r\n");
@@ -35,7 +36,7 @@ int32_t SetPictureOptions(std::string_view argument,
   } catch (...) {
     // A message that cannot be built is lost; the settings are already what they should be.
   }
-  return settings.interval;
+  return interval;
 }
 
 }  // namespace x5

@@ -35,12 +35,13 @@ TEST(SetPictureOptions, Table) {
       {"2147483648", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 2147483648 *****\r\n"},
   };
   for (const PictureCase& c : cases) {
-    PictureSettings settings{200, c.type_before};
+    int32_t interval = 200;
+    std::string type = c.type_before;
     command_testing::RecordingConsole console;
     SCOPED_TRACE(c.argument);
-    EXPECT_EQ(SetPictureOptions(c.argument, settings, console), c.interval);
-    EXPECT_EQ(settings.interval, c.interval);
-    EXPECT_EQ(settings.type, c.type);
+    EXPECT_EQ(SetPictureOptions(c.argument, interval, type, console), c.interval);
+    EXPECT_EQ(interval, c.interval);
+    EXPECT_EQ(type, c.type);
     ASSERT_EQ(console.lines.size(), 1u);
     EXPECT_EQ(console.lines[0], c.message);
   }

@@ -4,9 +4,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "commands/command_context.h"
+#include "conditions/condition_file.h"
+#include "conditions/rule_settings.h"
 #include "console/console_win.h"
 #include "runner/accounting.h"
 #include "runner/protocol.h"
@@ -67,7 +71,11 @@ struct Run {
   int32_t diag_number = 0;
   OperatorCommand command;  // the operator command in hand
 
-  std::vector<std::string> variables;  // the runner variable table, "NAME=value"
+  std::vector<std::string> variables;   // the runner variable table, "NAME=value"
+  Iskanje::RuleSettings rule_settings;  // kept across the checks before and after the step
+  std::unique_ptr<IskanjePlus::RuleFiles> rule_files;
+  PendingEdit edit;
+  int32_t last_result = 0;
   std::string global_parameter_directory;
 
   mThread::HoldLedger holds;  // every suspend applied to the step, so none outlives the run

@@ -1,7 +1,16 @@
 // The points where the main sequence, the launch and the job log call the other subsystems.
 #include "runner/subsystems_win.h"
 
+#include <windows.h>
+
 #include "cipher/password_cipher.h"
+#include "commands/associations.h"
+#include "commands/dispatcher.h"
+#include "conditions/file_reader.h"
+#include "conditions/rule_language.h"
+#include "runner/pacer.h"
+#include "runner/pipe_win.h"
+#include "runner/report_win.h"
 #include "runner/run_win.h"
 
 namespace x5 {
@@ -23,26 +32,69 @@ int32_t AddVariable(Run& run, std::string_view name, std::string_view value) {
   return x5::AddVariable(context, name, value);
 }
 
-std::string EvaluateConditions(Run&, int32_t) {
-  return {};
+std::string EvaluateConditions(Run& run, int32_t pass) {
+  VariableContext variables = VariablesOf(run);
+  ContextVariableStore store(variables);
+  PipeCommandLink link(run);
+  FileCheckPacer pacer(link, run.limits.check_interval, run.kilobytes_read, run.report.io_count);
+  if (!run.rule_files)
+    run.rule_files = IskanjePlus::MakeSystemRuleFiles();
+  const Iskanje::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,
+                                        run.limits.line_limit};
+  Iskanje::ConditionContext context(limits, run.rc, run.console_sink, store, pacer,
+                                    *run.rule_files);
+  context.case_map = SystemCaseMap();
+  context.number_format = UserNumberFormat();
+  return Iskanje::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
 }
 
-std::string DispatchCommand(Run&, std::string_view text, uint8_t) {
-  std::string result;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t end = text.find("\r\n", pos);
-    std::string_view line = text.substr(pos, end == std::string_view::npos ? text.npos : end - pos);
-    if (!line.empty()) {
-      if (!result.empty())
-        result += '&';
-      result += line;
-    }
-    if (end == std::string_view::npos)
-      break;
-    pos = end + 2;
-  }
-  return result;
+namespace {
+
+class RunConsoleFile final : public ConsoleFile {
+ public:
+  explicit RunConsoleFile(Run& run) : run_(run) {}
+  void Save() override { SaveConsoleFile(run_); }
+
+ private:
+  Run& run_;
+};
+
+// The drive letter of the runner's own folder, for commands given without one.
+char RunnerDrive() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n >= 2 && path[1] == ':' && IsCharAlphaA(path[0]))
+    return path[0];
+  return '\0';
+}
+
+}  // namespace
+
+std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
+  VariableContext variables = VariablesOf(run);
+  ContextExpander expander(variables);
+  ContextVariableStore store(variables);
+  RunConsoleFile console_file(run);
+  const std::unique_ptr<Associations> associations = mShellExe::MakeShellAssociations();
+  std::unique_ptr<FileAccess> files = MakeSystemFileAccess();
+  std::unique_ptr<mPrnt::PrinterSource> printers = mPrnt::MakeSpoolerPrinters();
+  CommandContext context{expander,
+                         store,
+                         run.console_sink,
+                         console_file,
+                         *associations,
+                         *files,
+                         *printers,
+                         run.rc,
+                         run.picture_interval,
+                         run.picture_type,
+                         run.show_resolved,
+                         run.edit,
+                         run.last_result,
+                         run.global_parameter_directory};
+  context.runner_drive = RunnerDrive();
+  context.case_fold = SystemCaseFold();
+  return x5::DispatchCommand(context, text, static_cast<DispatchMode>(mode));
 }
 
 SecretString DecipherVariableValue(std::string_view enciphered) {

@@ -59,15 +59,6 @@ class RunConsoleFile final : public ConsoleFile {
   Run& run_;
 };
 
-// The drive letter of the runner's own folder, for commands given without one.
-char RunnerDrive() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n >= 2 && path[1] == ':' && IsCharAlphaA(path[0]))
-    return path[0];
-  return '\0';
-}
-
 }  // namespace
 
 std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
@@ -92,7 +83,7 @@ std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
                          run.edit,
                          run.last_result,
                          run.global_parameter_directory};
-  context.runner_drive = RunnerDrive();
+  context.runner_drive = mShellExe::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
   return x5::DispatchCommand(context, text, static_cast<DispatchMode>(mode));
 }

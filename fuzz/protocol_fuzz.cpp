@@ -1,0 +1,57 @@
+// Task record and text blocks as the parent's pipe delivers them, in pieces of any size.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "runner/protocol.h"
+#include "runner/task_values.h"
+
+namespace {
+
+class PieceReader : public x5::ByteReader {
+ public:
+  PieceReader(const uint8_t* data, size_t size, size_t piece)
+      : data_(data), size_(size), piece_(piece == 0 ? 1 : piece) {}
+  int64_t Read(std::span<uint8_t> into) override {
+    size_t n = std::min({into.size(), size_ - pos_, piece_});
+    std::copy_n(data_ + pos_, n, into.data());
+    pos_ += n;
+    return static_cast<int64_t>(n);
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t piece_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const size_t piece = data[0] % 64 + 1;
+  PieceReader in(data + 1, size - 1, piece * 97);
+  x5::TaskBytes bytes{};
+  (void)x5::ReadFull(in, bytes);
+  x5::TaskRecord task = x5::DecodeTaskRecord(bytes);
+  (void)x5::NormaliseFileCheckLimits(task);
+  (void)x5::BuildConsoleTitle(task);
+  char delimiter = ';';
+  x5::BlockResult command = x5::ReadTextBlock(in, task.command_length, false, delimiter);
+  x5::BlockResult conditions = x5::ReadTextBlock(in, task.conditions_length, false, delimiter);
+  x5::BlockResult variables = x5::ReadTextBlock(in, task.variables_length, true, delimiter);
+  // A block never holds more than was declared, and nothing is counted that was not taken.
+  if (task.command_length >= 0 && command.text.size() > static_cast<size_t>(task.command_length)) {
+    __builtin_trap();
+  }
+  if (command.result != static_cast<int64_t>(command.text.size()) ||
+      conditions.result != static_cast<int64_t>(conditions.text.size())) {
+    __builtin_trap();
+  }
+  (void)variables;
+  x5::TaskBytes again = x5::EncodeTaskRecord(task);
+  if (x5::DecodeTaskRecord(again).maximum_rc != task.maximum_rc) __builtin_trap();
+  return 0;
+}

@@ -42,10 +42,15 @@ void SetStatusText(Run& run, const char* text, int32_t code) {
   run.report.status_code = code;
 }
 
-// The step must never hold the parent's pipes open: it inherits only the console's handles.
+// The step must never hold the parent's pipes open (a step that lives on would keep the parent
+// from seeing the end of them): it inherits only the console's handles.
 void KeepPipesFromChildren(Run& run) {
   SetHandleInformation(run.input, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(run.output.get(), HANDLE_FLAG_INHERIT, 0);
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+    SetHandleInformation(error, HANDLE_FLAG_INHERIT, 0);
+  }
 }
 
 void ReadTask(Run& run) {

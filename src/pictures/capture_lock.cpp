@@ -1,0 +1,111 @@
+// The capture lock: a cross-process lock kept as a registry value ("LOCK" under the local
+// machine's Software\Halvex\<name>), so that runners on one machine capture one window at a time.
+#include "pictures/capture_lock.h"
+
+#include <exception>
+
+namespace x5 {
+namespace {
+
+// Holds the machine-wide exclusion for one read-compare-write.
+class Exclusive {
+ public:
+  explicit Exclusive(LockExclusion& exclusion)
+      : exclusion_(exclusion), entered_(exclusion.Enter()) {}
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+  ~Exclusive() {
+    if (entered_)
+      exclusion_.Leave();
+  }
+
+ private:
+  LockExclusion& exclusion_;
+  bool entered_;
+};
+
+class KeyCloser {
+ public:
+  explicit KeyCloser(LockValueStore& store) : store_(store) {}
+  KeyCloser(const KeyCloser&) = delete;
+  KeyCloser& operator=(const KeyCloser&) = delete;
+  ~KeyCloser() {
+    if (open_)
+      store_.CloseKey();
+  }
+  void MarkOpen() { open_ = true; }
+
+ private:
+  LockValueStore& store_;
+  bool open_ = false;
+};
+
+int32_t WriteToken(LockValueStore& store, int32_t token, int32_t success) {
+  return store.WriteValue(token) == 0 ? success : -2;
+}
+
+int32_t Acquire(const std::string& name,
+                int32_t token,
+                int32_t tries,
+                int32_t wait_ms,
+                const LockServices& s) {
+  KeyCloser key(s.store);
+  if (s.store.OpenKey(name) != 0) {
+    const int32_t created = s.store.CreateKey(name);
+    if (created != 0)
+      return created;
+    key.MarkOpen();
+    Exclusive exclusive(s.exclusion);
+    return WriteToken(s.store, token, 1);
+  }
+  key.MarkOpen();
+  {
+    Exclusive exclusive(s.exclusion);
+    if (s.store.ReadValue() < 1)
+      return WriteToken(s.store, token, 1);
+  }
+  for (int32_t attempt = 0; attempt < tries; ++attempt) {
+    s.pause.Pause(wait_ms);
+    // The value is read and the token written under one exclusion, so of two runners that see
+    // the lock freed only one takes it; the other goes on waiting.
+    Exclusive exclusive(s.exclusion);
+    if (s.store.ReadValue() < 1)
+      return WriteToken(s.store, token, 2);
+  }
+  // Waited long enough: a holder that never released is taken over.
+  Exclusive exclusive(s.exclusion);
+  return WriteToken(s.store, token, 2);
+}
+
+int32_t Release(const std::string& name, int32_t token, const LockServices& s) {
+  KeyCloser key(s.store);
+  const int32_t opened = s.store.OpenKey(name);
+  if (opened != 0)
+    return opened;
+  key.MarkOpen();
+  Exclusive exclusive(s.exclusion);
+  if (s.store.ReadValue() != token)
+    return -2;
+  return s.store.WriteValue(0);
+}
+
+}  // namespace
+
+int32_t RegistryLock(const std::string& lock_name,
+                     uint8_t mode,
+                     int32_t token,
+                     int32_t tries,
+                     int32_t wait_ms,
+                     const LockServices& services) noexcept {
+  try {
+    if (mode == kLockAcquire)
+      return Acquire(lock_name, token, tries, wait_ms, services);
+    if (mode == kLockRelease)
+      return Release(lock_name, token, services);
+    return -1;
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+}  // namespace x5

@@ -1,0 +1,68 @@
+// The capture lock: a cross-process lock kept as a registry value ("LOCK" under the local
+// machine's Software\Halvex\<name>), so that runners on one machine capture one window at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace x5 {
+
+// The lock value's store (the registry on Windows, a map in tests). One key at a time is open.
+class LockValueStore {
+ public:
+  virtual ~LockValueStore() = default;
+  // Opens the lock's key; 0 or the registry's error code.
+  virtual int32_t OpenKey(std::string_view lock_name) = 0;
+  // Creates the lock's key below the existing parent key (which is not created) and keeps it
+  // open; 0 or the registry's error code of opening the parent or creating the key.
+  virtual int32_t CreateKey(std::string_view lock_name) = 0;
+  // The value of the open key as a 32-bit integer; 0 when it is absent or not a number.
+  virtual int32_t ReadValue() = 0;
+  // Writes the value as a REG_DWORD; 0 or the registry's error code.
+  virtual int32_t WriteValue(int32_t value) = 0;
+  virtual void CloseKey() = 0;
+};
+
+// Makes one read-compare-write of the value atomic between runners on one machine.
+class LockExclusion {
+ public:
+  virtual ~LockExclusion() = default;
+  // False when exclusion cannot be had; the lock then goes on without it, as it always could.
+  virtual bool Enter() = 0;
+  virtual void Leave() = 0;
+};
+
+// One pause between tries: handles the runner's pending window messages, then sleeps.
+class LockPause {
+ public:
+  virtual ~LockPause() = default;
+  virtual void Pause(int32_t milliseconds) = 0;
+};
+
+struct LockServices {
+  LockValueStore& store;
+  LockExclusion& exclusion;
+  LockPause& pause;
+};
+
+inline constexpr uint8_t kLockAcquire = 1;
+inline constexpr uint8_t kLockRelease = 0;
+
+// Results: acquire 1 (was free, now held), 2 (held after waiting: freed meanwhile or taken over
+// when the tries ran out), -2 (writing the token failed); release 0 (freed), -2 (not held with
+// this token); -1 unexpected error; another positive value is the registry's error code of
+// opening or creating the key, and nothing was changed.
+[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
+                                   uint8_t mode,
+                                   int32_t token,
+                                   int32_t tries,
+                                   int32_t wait_ms,
+                                   const LockServices& services) noexcept;
+
+// True for the acquire results after which the lock holds the token.
+[[nodiscard]] constexpr bool LockAcquired(int32_t result) noexcept {
+  return result == 1 || result == 2;
+}
+
+}  // namespace x5

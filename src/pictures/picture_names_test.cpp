@@ -1,0 +1,83 @@
+// Picture file names and the titles in them; the process evidence line of the job log.
+#include "pictures/picture_names.h"
+
+#include <gtest/gtest.h>
+
+#include "pictures/process_evidence.h"
+
+namespace x5::modCapture {
+namespace {
+
+struct TitleCase {
+  std::string title;
+  std::string expected;
+};
+
+TEST(PictureNames, SanitiseTitle) {
+  const TitleCase cases[] = {
+      {"C:\\data\\a.txt, b", "C__data_a_txt_ b"},
+      {"Report: 2.txt", "Report_ 2_txt"},
+      {"a/b", "a_b"},
+      {"What? *now* |x| \"q\" <y>", "What_ _now_ _x_ _q_ _y_"},
+      {std::string("tab\there\nnew\x7F", 13), "tab_here_new_"},
+      {std::string("cut\0rest", 8), "cut"},
+      {"", ""},
+      {"Ärger – ü", "Ärger – ü"},  // bytes of other code pages pass unchanged
+      {"trailing. ", "trailing_ "},
+  };
+  for (const TitleCase& c : cases)
+    EXPECT_EQ(SanitiseTitle(c.title), c.expected) << c.title;
+}
+
+TEST(PictureNames, TitleIsCutToOneHundredCharacters) {
+  const std::string title = std::string(99, 'x') + ".yz" + std::string(48, 'w');
+  const std::string out = SanitiseTitle(title);
+  EXPECT_EQ(out, std::string(99, 'x') + "_");
+  EXPECT_EQ(PictureFileName("C:\\s\\", 1, 1, 2, out, "jpg"),
+            "C:\\s\\#1_1#2_" + std::string(99, 'x') + "_.jpg");
+}
+
+TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
+  EXPECT_EQ(PictureFileName("C:\\spool\\J1", 1234, 1, 65802, SanitiseTitle("Report: 2.txt"), "jpg"),
+            "C:\\spool\\J1#1234_1#65802_Report_ 2_txt.jpg");
+  EXPECT_EQ(PictureFileName("D:\\j\\S\\", 4294967295u, 12, 0, "", "bmp"),
+            "D:\\j\\S\\#4294967295_12#0_.bmp");
+  EXPECT_EQ(PartialPictureName("a#1_1#2_t.jpg"), "a#1_1#2_t.jpg.x5part");
+}
+
+TEST(PictureNames, OnlyExactlyJpgWantsJpeg) {
+  EXPECT_TRUE(JpegWanted("JPG"));
+  for (const char* type : {"BMP", "jpg", "JPG ", "", "JPEG"})
+    EXPECT_FALSE(JpegWanted(type)) << type;
+}
+
+TEST(PictureNames, OldPicturesIncludeTheFallbackAndUnfinishedFiles) {
+  EXPECT_EQ(OldPicturePatterns("JPG"), (std::vector<std::string>{"#*.JPG", "#*.bmp", "#*.x5part"}));
+  EXPECT_EQ(OldPicturePatterns("BMP"), (std::vector<std::string>{"#*.BMP", "#*.x5part"}));
+}
+
+}  // namespace
+}  // namespace x5::modCapture
+
+namespace x5 {
+namespace {
+
+TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
+  EXPECT_EQ(ProcessEvidenceLine({42, "x5step.exe", {}}),
+            "Ending process #42 x5step.exe, no titled windows");
+  EXPECT_EQ(ProcessEvidenceLine({7, "", {"One", "Two\r\nlines"}}),
+            "Ending process #7 ?, windows: \"One\", \"Two  lines\"");
+  const std::string long_title(150, 'a');
+  EXPECT_EQ(ProcessEvidenceLine({1, "p.exe", {long_title}}),
+            "Ending process #1 p.exe, windows: \"" + std::string(100, 'a') + "...\"");
+}
+
+TEST(ProcessEvidence, ManyWindowsAreCounted) {
+  ProcessEvidence e{3, "many.exe", std::vector<std::string>(25, "w")};
+  const std::string line = ProcessEvidenceLine(e);
+  EXPECT_NE(line.find("\"w\" and 5 more"), std::string::npos) << line;
+  EXPECT_EQ(line.find("\r"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace x5

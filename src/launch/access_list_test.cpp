@@ -1,0 +1,235 @@
+// Tests of access-list building: SIDs, sizes, the user's entries and every failure text.
+#include "launch/access_list.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Sid(std::initializer_list<uint32_t> sub_authorities, uint8_t authority = 5) {
+  Bytes sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0, authority};
+  for (uint32_t s : sub_authorities) {
+    for (int i = 0; i < 4; ++i)
+      sid.push_back(static_cast<uint8_t>(s >> (8 * i)));
+  }
+  return sid;
+}
+
+const Bytes kSystem = Sid({18});
+const Bytes kAdmins = Sid({32, 544});
+const Bytes kUser = Sid({21, 1, 2, 3, 1001});
+
+Bytes Entry(uint8_t type, uint8_t flags, uint32_t mask, const Bytes& sid) {
+  AccessListBuilder one(static_cast<uint32_t>(kAclHeaderSize + 8 + sid.size()));
+  EXPECT_TRUE(one.AddAllowed(sid, mask, flags));
+  Bytes list = one.Take();
+  Bytes entry(list.begin() + kAclHeaderSize, list.end());
+  entry[0] = type;
+  return entry;
+}
+
+Bytes List(const std::vector<Bytes>& entries, uint8_t revision = kAclRevision) {
+  size_t size = kAclHeaderSize;
+  for (const Bytes& e : entries)
+    size += e.size();
+  AccessListBuilder b(static_cast<uint32_t>(size), revision);
+  for (const Bytes& e : entries)
+    EXPECT_TRUE(b.AddEntry(e));
+  return b.Take();
+}
+
+struct FakeObject final : ObjectSecurity {
+  Snapshot snapshot;
+  WriteFailure write_result = WriteFailure::kNone;
+  std::optional<Bytes> written;
+
+  explicit FakeObject(const Bytes& acl) {
+    snapshot.acl = acl;
+    snapshot.count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
+  }
+  Snapshot ReadDacl() override { return snapshot; }
+  WriteFailure WriteDacl(std::span<const uint8_t> acl) override {
+    if (write_result == WriteFailure::kNone) {
+      written = Bytes(acl.begin(), acl.end());
+      snapshot.acl = *written;
+      snapshot.count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
+    }
+    return write_result;
+  }
+  std::string HandleText() const override { return "92"; }
+};
+
+struct Seen {
+  uint8_t type, flags;
+  uint32_t mask;
+  Bytes sid;
+  bool operator==(const Seen&) const = default;
+};
+
+std::vector<Seen> Decode(const Bytes& acl) {
+  const uint16_t count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
+  AccessListEntries list = ReadAccessList(acl, count);
+  EXPECT_FALSE(list.damaged_entry);
+  std::vector<Seen> out;
+  for (const AccessEntryView& e : list.entries) {
+    const uint32_t mask =
+        e.bytes[4] | e.bytes[5] << 8 | e.bytes[6] << 16 | static_cast<uint32_t>(e.bytes[7]) << 24;
+    std::span<const uint8_t> sid = e.Sid();
+    out.push_back({e.type, e.flags, mask, Bytes(sid.begin(), sid.end())});
+  }
+  return out;
+}
+
+TEST(AccessListSid, LengthsOfWellFormedAndDamagedSids) {
+  EXPECT_EQ(SidLength(kSystem), 12u);
+  EXPECT_EQ(SidLength(kUser), 28u);
+  Bytes trailing = kSystem;
+  trailing.push_back(0);
+  EXPECT_EQ(SidLength(trailing), 12u);
+  EXPECT_FALSE(IsWellFormedSid(trailing));
+  Bytes bad_revision = kSystem;
+  bad_revision[0] = 2;
+  Bytes too_many = Sid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  Bytes cut(kUser.begin(), kUser.end() - 1);
+  for (const Bytes& sid : {bad_revision, too_many, cut, Bytes{}, Bytes{1}}) {
+    EXPECT_EQ(SidLength(sid), 0u);
+    EXPECT_FALSE(IsWellFormedSid(sid));
+  }
+}
+
+TEST(AccessListSize, OldBytesPlusOneAllowedEntryPerNewEntry) {
+  struct Case {
+    uint32_t old_bytes;
+    size_t entries, sid;
+    std::optional<uint32_t> expected;
+  } cases[] = {
+      {28, 2, 28, 28 + 2 * (12 + 28 - 4)},
+      {8, 1, 12, 28},
+      {0, 1, 12, 28},   // no old list: a header's worth
+      {30, 0, 12, 32},  // kept a multiple of 4
+      {0xFFF0, 1, 12, std::nullopt},
+      {0xFFD8, 1, 28, 0xFFFC},  // just fits
+      {8, 0x20000, 12, std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(NewAccessListSize(c.old_bytes, c.entries, c.sid), c.expected) << c.old_bytes;
+}
+
+TEST(AccessEntries, StationGetsTwoEntriesAndTheUsersOldOnesAreReplaced) {
+  FakeObject station(
+      List({Entry(kAccessAllowedType, 0, 0x37F, kSystem), Entry(kAccessAllowedType, 0, 0x1, kUser),
+            Entry(kAccessDeniedType, 0, 0x2, kAdmins), Entry(kAccessDeniedType, 0, 0x4, kUser)}));
+  const std::vector<Seen> expected = {
+      {kAccessAllowedType, 0, 0x37F, kSystem},
+      {kAccessDeniedType, 0, 0x2, kAdmins},
+      {kAccessAllowedType, 0x0B, kStationInheritedMask, kUser},
+      {kAccessAllowedType, 0x04, kStationMask, kUser},
+  };
+  for (int launch = 0; launch < 2; ++launch) {
+    const AccessChange change =
+        AddAccessEntries(station, kUser, kStationInheritedMask, kStationMask, true);
+    EXPECT_EQ(change.text, "");
+    EXPECT_EQ(change.entry_count, 4);
+    ASSERT_TRUE(station.written);
+    EXPECT_EQ(Decode(*station.written), expected) << "launch " << launch;
+    EXPECT_EQ((*station.written)[0], kAclRevision);
+    EXPECT_EQ(station.written->size() % 4, 0u);
+  }
+}
+
+TEST(AccessEntries, DesktopGetsOneEntryAndRebuildAddsNone) {
+  FakeObject desktop(List({Entry(kAccessAllowedType, 0, 0x1FF, kSystem)}, kAclRevisionDs));
+  AccessChange change = AddAccessEntries(desktop, kUser, kDesktopMask, 0, true);
+  EXPECT_EQ(change.text, "");
+  EXPECT_EQ(Decode(*desktop.written),
+            (std::vector<Seen>{{kAccessAllowedType, 0, 0x1FF, kSystem},
+                               {kAccessAllowedType, 0, kDesktopMask, kUser}}));
+  EXPECT_EQ((*desktop.written)[0], kAclRevisionDs);
+
+  change = AddAccessEntries(desktop, kUser, kDesktopMask, 0, false);
+  EXPECT_EQ(change.text, "");
+  EXPECT_EQ(change.entry_count, 1);
+  EXPECT_EQ(Decode(*desktop.written), (std::vector<Seen>{{kAccessAllowedType, 0, 0x1FF, kSystem}}));
+}
+
+TEST(AccessEntries, EntriesWithoutAPlainSidAreCopiedAsTheyAre) {
+  Bytes object_entry = {0x05, 0, 12, 0, 1, 0, 0, 0, 0, 0, 0, 0};  // an object entry, no flags
+  FakeObject object(List({object_entry, Entry(kAccessAllowedType, 0, 1, kUser)}, kAclRevisionDs));
+  EXPECT_EQ(AddAccessEntries(object, kUser, kDesktopMask, 0, true).text, "");
+  const uint16_t count = static_cast<uint16_t>((*object.written)[4]);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(Bytes(object.written->begin() + 8, object.written->begin() + 20), object_entry);
+}
+
+TEST(AccessEntries, FailureTextsLeaveTheOldList) {
+  using R = ObjectSecurity::ReadFailure;
+  using W = ObjectSecurity::WriteFailure;
+  struct Case {
+    const char* name;
+    R read;
+    W write;
+    Bytes sid;
+    uint32_t mask2;
+    const char* text;
+  } cases[] = {
+      {"descriptor", R::kDescriptor, W::kNone, kUser, kStationMask,
+       "Error: Unable to Get the Object Security Descriptor"},
+      {"get dacl", R::kGetDacl, W::kNone, kUser, kStationMask,
+       "0 Error: Unable to Get DACL from File Security Descriptor"},
+      {"no dacl", R::kNoDacl, W::kNone, kUser, 0,
+       "0 Error: No ACL Information Available for this File"},
+      {"size", R::kSizeInformation, W::kNone, kUser, 0,
+       "0 Error: Unable to Get ACL from File Security Descriptor"},
+      {"invalid", R::kNone, W::kInvalidList, kUser, 0, "0 Error: Unable to Initialize New ACL"},
+      {"new sd", R::kNone, W::kNewDescriptor, kUser, 0,
+       "0 Error: Unable to Initialize New Security Descriptor"},
+      {"set dacl", R::kNone, W::kSetDacl, kUser, 0,
+       "0 Error: Unable to Set New DACL to Security Descriptor"},
+      {"write", R::kNone, W::kWrite, kUser, kStationMask,
+       "0 Error: Unable to Set New Security Descriptor 92"},
+      {"no sid, station", R::kNone, W::kNone, {}, kStationMask, "0 Error: CopySid fail 0"},
+      {"bad sid, desktop", R::kNone, W::kNone, Bytes{1, 1, 0}, 0,
+       "0 Error: Unable to Add ACE/ACL to DACL"},
+  };
+  for (const Case& c : cases) {
+    FakeObject object(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+    object.snapshot.failure = c.read;
+    object.write_result = c.write;
+    EXPECT_EQ(AddAccessEntries(object, c.sid, kStationInheritedMask, c.mask2, true).text, c.text)
+        << c.name;
+    EXPECT_FALSE(object.written) << c.name;
+  }
+}
+
+TEST(AccessEntries, DamagedAndOversizedListsAreNotWritten) {
+  FakeObject damaged(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  damaged.snapshot.count = 3;  // declares more entries than it holds
+  EXPECT_EQ(AddAccessEntries(damaged, kUser, kDesktopMask, 0, true).text,
+            "0 Error: Unable to Obtain ACE (1)");
+  FakeObject bad_size(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  bad_size.snapshot.acl[kAclHeaderSize + 2] = 200;  // entry size past the end
+  EXPECT_EQ(AddAccessEntries(bad_size, kUser, kDesktopMask, 0, true).text,
+            "0 Error: Unable to Obtain ACE (0)");
+  FakeObject full(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  full.snapshot.acl.resize(kMaxAclSize - 16);
+  EXPECT_EQ(AddAccessEntries(full, kUser, kStationInheritedMask, kStationMask, true).text,
+            "0 Error: Unable to Initialize New ACL");
+  EXPECT_FALSE(damaged.written || bad_size.written || full.written);
+  EXPECT_EQ(NoSidText("0 Error: Unable to Lookup the Current User Account: bob"),
+            "0 GetSID:0 Error: Unable to Lookup the Current User Account: bob");
+}
+
+TEST(OwnersOnlyList, EachWellFormedSidOnceWithTheMask) {
+  const std::vector<Bytes> sids = {kUser, kSystem, kUser, Bytes{1, 2}, kAdmins, {}};
+  const Bytes acl = OwnersOnlyAccessList(sids, 0x1FFFFF);
+  EXPECT_EQ(Decode(acl), (std::vector<Seen>{{kAccessAllowedType, 0, 0x1FFFFF, kUser},
+                                            {kAccessAllowedType, 0, 0x1FFFFF, kSystem},
+                                            {kAccessAllowedType, 0, 0x1FFFFF, kAdmins}}));
+  EXPECT_EQ(acl.size(), kAclHeaderSize + 36 + 20 + 24);
+  EXPECT_EQ(acl[2] | acl[3] << 8, static_cast<int>(acl.size()));
+}
+
+}  // namespace
+}  // namespace x5

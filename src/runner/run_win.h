@@ -12,6 +12,7 @@
 #include "conditions/condition_file.h"
 #include "conditions/rule_settings.h"
 #include "console/console_win.h"
+#include "launch/identity_win.h"
 #include "runner/accounting.h"
 #include "runner/protocol.h"
 #include "runner/rc_rules.h"
@@ -52,6 +53,7 @@ struct Run {
   StatusRecord step;  // launch record: status text and code of the launch
   ScopedHandle process;
   ScopedHandle thread;
+  StepIdentity identity;     // logon token, hive, profile: released on every path
   FILETIME creation_time{};  // of the step's main process, local
   FILETIME exit_time{};
 

@@ -116,17 +116,6 @@ TEST_F(MainSequence, NullCommandMessageGoesToTheConsoleOnly) {
       << console;
 }
 
-TEST_F(MainSequence, LogonWithDomainIsRefusedInThisBuild) {
-  TaskRecord t = Task(step_ + " exit 0");
-  t.domain = "CORP";
-  Start(t);
-  ReportRecord r = Exchange("STAT");
-  EXPECT_EQ(r.report.status_text, "LOGON ? ");
-  EXPECT_EQ(r.report.current_rc, 99);
-  EXPECT_EQ(r.text, "\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n");
-  EndConversation();
-}
-
 TEST_F(MainSequence, EndDuringTheStepWaitsForItThenFinalReports) {
   Start(Task(step_ + " sleep 1500"));
   ReportRecord r = Exchange("END ");

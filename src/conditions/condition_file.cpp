@@ -7,13 +7,22 @@
 
 namespace x5::IskanjePlus {
 
+namespace {
+constexpr int64_t kPageBytes = 4096;
+}  // namespace
+
+void ConditionFile::AlignedFree::operator()(uint8_t* p) const noexcept {
+  ::operator delete[](p, std::align_val_t{kPageBytes});
+}
+
 ConditionFile::ConditionFile(std::unique_ptr<ChunkReader> reader) noexcept
     : reader_(std::move(reader)) {}
 
 void ConditionFile::Close() noexcept {
   reader_.reset();
-  block_.reset();
-  block_capacity_ = 0;
+  storage_.reset();
+  storage_capacity_ = 0;
+  block_ = nullptr;
   block_length_ = 0;
   peek_.clear();
 }
@@ -44,22 +53,29 @@ std::span<const uint8_t> ConditionFile::Block(int64_t offset, int64_t length) no
   if (offset < 0 || length < 0)
     return {};
   if (offset >= block_offset_ && offset + length <= block_offset_ + block_length_)
-    return {block_.get() + (offset - block_offset_), static_cast<size_t>(length)};
-  if (length > block_capacity_) {
-    block_.reset();
-    block_capacity_ = 0;
+    return {block_ + (offset - block_offset_), static_cast<size_t>(length)};
+  const int64_t skew = offset % kPageBytes;
+  if (skew + length > storage_capacity_) {
+    storage_.reset();
+    storage_capacity_ = 0;
+    block_ = nullptr;
     block_length_ = 0;
-    block_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
-    if (!block_)
+    // Room for any skew, so later blocks of this size need no new buffer.
+    const int64_t capacity = length + kPageBytes;
+    storage_.reset(static_cast<uint8_t*>(::operator new[](
+        static_cast<size_t>(capacity), std::align_val_t{kPageBytes}, std::nothrow)));
+    if (!storage_)
       return {};
-    block_capacity_ = length;
+    storage_capacity_ = capacity;
   }
+  uint8_t* into = storage_.get() + skew;
+  block_ = into;
   block_offset_ = offset;
   block_length_ = 0;
-  if (!ReadExact(offset, block_.get(), length))
+  if (!ReadExact(offset, into, length))
     return {};
   block_length_ = length;
-  return {block_.get(), static_cast<size_t>(length)};
+  return {block_, static_cast<size_t>(length)};
 }
 
 std::span<const uint8_t> ConditionFile::BufferedFrom(int64_t offset,
@@ -68,7 +84,7 @@ std::span<const uint8_t> ConditionFile::BufferedFrom(int64_t offset,
   if (offset < block_offset_ || offset >= end || max_length <= 0)
     return {};
   const int64_t n = std::min(max_length, end - offset);
-  return {block_.get() + (offset - block_offset_), static_cast<size_t>(n)};
+  return {block_ + (offset - block_offset_), static_cast<size_t>(n)};
 }
 
 std::span<const uint8_t> ConditionFile::BufferedUpTo(int64_t end,
@@ -77,14 +93,14 @@ std::span<const uint8_t> ConditionFile::BufferedUpTo(int64_t end,
   if (end <= block_offset_ || end > block_end || max_length <= 0)
     return {};
   const int64_t n = std::min(max_length, end - block_offset_);
-  return {block_.get() + (end - n - block_offset_), static_cast<size_t>(n)};
+  return {block_ + (end - n - block_offset_), static_cast<size_t>(n)};
 }
 
 std::span<const uint8_t> ConditionFile::Peek(int64_t offset, int64_t length) noexcept {
   if (offset < 0 || length < 0)
     return {};
   if (offset >= block_offset_ && offset + length <= block_offset_ + block_length_)
-    return {block_.get() + (offset - block_offset_), static_cast<size_t>(length)};
+    return {block_ + (offset - block_offset_), static_cast<size_t>(length)};
   const auto peek_length = static_cast<int64_t>(peek_.size());
   if (offset >= peek_offset_ && offset + length <= peek_offset_ + peek_length)
     return {peek_.data() + (offset - peek_offset_), static_cast<size_t>(length)};

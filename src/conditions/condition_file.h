@@ -66,8 +66,14 @@ class ConditionFile {
   bool ReadExact(int64_t offset, uint8_t* into, int64_t length) noexcept;
 
   std::unique_ptr<ChunkReader> reader_;
-  std::unique_ptr<uint8_t[]> block_;
-  int64_t block_capacity_ = 0;
+  struct AlignedFree {
+    void operator()(uint8_t* p) const noexcept;
+  };
+  // The block buffer is page aligned and each block is placed at the same offset within a page as
+  // it has in the file, so the system's copy from its cache runs on co-aligned addresses.
+  std::unique_ptr<uint8_t, AlignedFree> storage_;
+  int64_t storage_capacity_ = 0;
+  const uint8_t* block_ = nullptr;  // file byte block_offset_, inside storage_
   int64_t block_offset_ = 0;
   int64_t block_length_ = 0;
   std::vector<uint8_t> peek_;

@@ -381,7 +381,7 @@ int32_t Launch(Run& run) {
 
   Created created = CreateStepProcess(run, si, directory, logon ? &block : nullptr);
   SecureZeroMemory(directory.data(), directory.size());
-  block.clear();  // the system has its own copy; the wiping allocator clears ours when it goes
+  EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
     SetStatus(run, "STEP=?", created.error != 0 ? static_cast<int32_t>(created.error) : 99);
     return 0;

@@ -1,0 +1,73 @@
+// Fuzzes access-list rebuilding over arbitrary list bytes, and the reading of a user environment
+// block that may lack its end, checking that every list written is whole and self-consistent.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "launch/access_list.h"
+#include "launch/environment_block.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok)
+    __builtin_trap();
+}
+
+class BytesObject final : public x5::ObjectSecurity {
+ public:
+  BytesObject(std::span<const uint8_t> acl, uint16_t count) {
+    snapshot_.acl.assign(acl.begin(), acl.end());
+    snapshot_.count = count;
+  }
+  Snapshot ReadDacl() override { return snapshot_; }
+  WriteFailure WriteDacl(std::span<const uint8_t> acl) override {
+    written_.assign(acl.begin(), acl.end());
+    return WriteFailure::kNone;
+  }
+  std::string HandleText() const override { return "1"; }
+  const std::vector<uint8_t>& Written() const { return written_; }
+
+ private:
+  Snapshot snapshot_;
+  std::vector<uint8_t> written_;
+};
+
+const std::vector<uint8_t> kUser = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 33, 2, 0, 0};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3 || size > 8192)
+    return 0;
+  const uint16_t count = static_cast<uint16_t>(data[0] | data[1] << 8);
+  const uint8_t mode = data[2];
+  const std::span<const uint8_t> acl(data + 3, size - 3);
+
+  BytesObject object(acl, count);
+  const x5::AccessChange change = x5::AddAccessEntries(object, kUser, x5::kStationInheritedMask,
+                                                       (mode & 1) ? x5::kStationMask : 0, mode & 2);
+  if (change.text.empty()) {
+    const std::vector<uint8_t>& written = object.Written();
+    Check(written.size() >= x5::kAclHeaderSize && written.size() % 4 == 0);
+    Check((written[2] | written[3] << 8) == static_cast<int>(written.size()));
+    const uint16_t new_count = static_cast<uint16_t>(written[4] | written[5] << 8);
+    Check(new_count == change.entry_count);
+    const x5::AccessListEntries entries = x5::ReadAccessList(written, new_count);
+    Check(!entries.damaged_entry && entries.entries.size() == new_count);
+  }
+
+  // The same bytes as a user environment block, read with a limit inside the input.
+  std::u16string units(acl.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(acl[2 * i] | acl[2 * i + 1] << 8);
+  const x5::ByteBlockText text;
+  const std::vector<std::string> read = x5::ReadUserEnvironment(units.data(), text, units.size());
+  size_t total = 0;
+  for (const std::string& entry : read)
+    total += entry.size() + 1;
+  Check(total <= units.size());
+  return 0;
+}

@@ -86,6 +86,40 @@ __attribute__((target("avx2"))) inline __m256i Avx2Hits(const uint8_t* at,
   return _mm256_and_si256(_mm256_cmpeq_epi8(a, value1), _mm256_cmpeq_epi8(b, value2));
 }
 
+// The first / last candidate among the set bits (starts s + bit) that matches in full.
+inline bool FirstOfBits(const Needle& n,
+                        const uint8_t* h,
+                        size_t s,
+                        uint32_t bits,
+                        int64_t& found) {
+  for (; bits != 0; bits &= bits - 1) {
+    const size_t at = s + static_cast<size_t>(std::countr_zero(bits));
+    if (n.MatchesAt(h + at)) {
+      found = static_cast<int64_t>(at);
+      return true;
+    }
+  }
+  return false;
+}
+
+inline bool LastOfBits(const Needle& n, const uint8_t* h, size_t s, uint32_t bits, int64_t& found) {
+  while (bits != 0) {
+    const int top = 31 - std::countl_zero(bits);
+    if (n.MatchesAt(h + s + top)) {
+      found = static_cast<int64_t>(s + top);
+      return true;
+    }
+    bits &= ~(uint32_t{1} << top);
+  }
+  return false;
+}
+
+__attribute__((target("avx2"))) inline uint32_t Bits(__m256i e) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(e));
+}
+
+// Four vectors (128 starts) per step: the loop is bound by loads and compares, and fewer
+// branches per byte keep it near the core's limit.
 template <bool kFold>
 __attribute__((target("avx2"))) int64_t FirstAvx2(const Needle& n,
                                                   const uint8_t* h,
@@ -96,21 +130,25 @@ __attribute__((target("avx2"))) int64_t FirstAvx2(const Needle& n,
   const __m256i v1 = _mm256_set1_epi8(static_cast<char>(p1.value));
   const __m256i m2 = _mm256_set1_epi8(static_cast<char>(p2.mask));
   const __m256i v2 = _mm256_set1_epi8(static_cast<char>(p2.value));
+  const size_t o1 = p1.offset;
+  const size_t o2 = p2.offset;
+  int64_t found = -1;
   size_t s = 0;
-  for (; s + 64 <= starts; s += 64) {
-    const __m256i e0 = Avx2Hits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset);
-    const __m256i e1 = Avx2Hits<kFold>(h + s + 32, m1, v1, m2, v2, p1.offset, p2.offset);
-    const __m256i any = _mm256_or_si256(e0, e1);
+  for (; s + 128 <= starts; s += 128) {
+    const __m256i e0 = Avx2Hits<kFold>(h + s, m1, v1, m2, v2, o1, o2);
+    const __m256i e1 = Avx2Hits<kFold>(h + s + 32, m1, v1, m2, v2, o1, o2);
+    const __m256i e2 = Avx2Hits<kFold>(h + s + 64, m1, v1, m2, v2, o1, o2);
+    const __m256i e3 = Avx2Hits<kFold>(h + s + 96, m1, v1, m2, v2, o1, o2);
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
     if (_mm256_testz_si256(any, any))
       continue;
-    uint64_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
-                    static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(e1))) << 32;
-    while (bits != 0) {
-      const size_t at = s + static_cast<size_t>(std::countr_zero(bits));
-      if (n.MatchesAt(h + at))
-        return static_cast<int64_t>(at);
-      bits &= bits - 1;
-    }
+    if (FirstOfBits(n, h, s, Bits(e0), found) || FirstOfBits(n, h, s + 32, Bits(e1), found) ||
+        FirstOfBits(n, h, s + 64, Bits(e2), found) || FirstOfBits(n, h, s + 96, Bits(e3), found))
+      return found;
+  }
+  for (; s + 32 <= starts; s += 32) {
+    if (FirstOfBits(n, h, s, Bits(Avx2Hits<kFold>(h + s, m1, v1, m2, v2, o1, o2)), found))
+      return found;
   }
   return FirstScalar(n, h, s, starts);
 }
@@ -123,22 +161,27 @@ __attribute__((target("avx2"))) int64_t LastAvx2(const Needle& n, const uint8_t*
   const __m256i v1 = _mm256_set1_epi8(static_cast<char>(p1.value));
   const __m256i m2 = _mm256_set1_epi8(static_cast<char>(p2.mask));
   const __m256i v2 = _mm256_set1_epi8(static_cast<char>(p2.value));
+  const size_t o1 = p1.offset;
+  const size_t o2 = p2.offset;
+  int64_t found = -1;
   size_t end = starts;
-  for (; end >= 64; end -= 64) {
-    const size_t s = end - 64;
-    const __m256i e0 = Avx2Hits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset);
-    const __m256i e1 = Avx2Hits<kFold>(h + s + 32, m1, v1, m2, v2, p1.offset, p2.offset);
-    const __m256i any = _mm256_or_si256(e0, e1);
+  for (; end >= 128; end -= 128) {
+    const size_t s = end - 128;
+    const __m256i e0 = Avx2Hits<kFold>(h + s, m1, v1, m2, v2, o1, o2);
+    const __m256i e1 = Avx2Hits<kFold>(h + s + 32, m1, v1, m2, v2, o1, o2);
+    const __m256i e2 = Avx2Hits<kFold>(h + s + 64, m1, v1, m2, v2, o1, o2);
+    const __m256i e3 = Avx2Hits<kFold>(h + s + 96, m1, v1, m2, v2, o1, o2);
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(e0, e1), _mm256_or_si256(e2, e3));
     if (_mm256_testz_si256(any, any))
       continue;
-    uint64_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(e0)) |
-                    static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(e1))) << 32;
-    while (bits != 0) {
-      const int top = 63 - std::countl_zero(bits);
-      if (n.MatchesAt(h + s + top))
-        return static_cast<int64_t>(s + top);
-      bits &= ~(uint64_t{1} << top);
-    }
+    if (LastOfBits(n, h, s + 96, Bits(e3), found) || LastOfBits(n, h, s + 64, Bits(e2), found) ||
+        LastOfBits(n, h, s + 32, Bits(e1), found) || LastOfBits(n, h, s, Bits(e0), found))
+      return found;
+  }
+  for (; end >= 32; end -= 32) {
+    if (LastOfBits(n, h, end - 32, Bits(Avx2Hits<kFold>(h + end - 32, m1, v1, m2, v2, o1, o2)),
+                   found))
+      return found;
   }
   return LastScalar(n, h, 0, end);
 }
@@ -169,16 +212,13 @@ int64_t FirstSse2(const Needle& n, const uint8_t* h, size_t starts) {
   const __m128i v1 = _mm_set1_epi8(static_cast<char>(p1.value));
   const __m128i m2 = _mm_set1_epi8(static_cast<char>(p2.mask));
   const __m128i v2 = _mm_set1_epi8(static_cast<char>(p2.value));
+  int64_t found = -1;
   size_t s = 0;
   for (; s + 32 <= starts; s += 32) {
-    uint32_t bits = Sse2Bits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset) |
-                    Sse2Bits<kFold>(h + s + 16, m1, v1, m2, v2, p1.offset, p2.offset) << 16;
-    while (bits != 0) {
-      const size_t at = s + static_cast<size_t>(std::countr_zero(bits));
-      if (n.MatchesAt(h + at))
-        return static_cast<int64_t>(at);
-      bits &= bits - 1;
-    }
+    const uint32_t bits = Sse2Bits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset) |
+                          Sse2Bits<kFold>(h + s + 16, m1, v1, m2, v2, p1.offset, p2.offset) << 16;
+    if (bits != 0 && FirstOfBits(n, h, s, bits, found))
+      return found;
   }
   return FirstScalar(n, h, s, starts);
 }
@@ -191,17 +231,14 @@ int64_t LastSse2(const Needle& n, const uint8_t* h, size_t starts) {
   const __m128i v1 = _mm_set1_epi8(static_cast<char>(p1.value));
   const __m128i m2 = _mm_set1_epi8(static_cast<char>(p2.mask));
   const __m128i v2 = _mm_set1_epi8(static_cast<char>(p2.value));
+  int64_t found = -1;
   size_t end = starts;
   for (; end >= 32; end -= 32) {
     const size_t s = end - 32;
-    uint32_t bits = Sse2Bits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset) |
-                    Sse2Bits<kFold>(h + s + 16, m1, v1, m2, v2, p1.offset, p2.offset) << 16;
-    while (bits != 0) {
-      const int top = 31 - std::countl_zero(bits);
-      if (n.MatchesAt(h + s + top))
-        return static_cast<int64_t>(s + top);
-      bits &= ~(uint32_t{1} << top);
-    }
+    const uint32_t bits = Sse2Bits<kFold>(h + s, m1, v1, m2, v2, p1.offset, p2.offset) |
+                          Sse2Bits<kFold>(h + s + 16, m1, v1, m2, v2, p1.offset, p2.offset) << 16;
+    if (bits != 0 && LastOfBits(n, h, s, bits, found))
+      return found;
   }
   return LastScalar(n, h, 0, end);
 }

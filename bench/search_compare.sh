@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Side-by-side figures for the condition file search on a 1 GiB log-like file: our forward and
+# backward, exact and case-folded searches (file buffer 4096 and 65536) next to grep -F, rg -F and
+# cat, all timed as whole processes, interleaved, medians of repeats.
+#
+#   bench/search_compare.sh [REPEATS]      (default 7)
+# Environment: BUILD_DIR (default build/bench), FILE (default /tmp/x5_search_1g.log).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build/bench}
+FILE=${FILE:-/tmp/x5_search_1g.log}
+REPEATS=${1:-7}
+SIZE=$((1024 * 1024 * 1024))
+NEEDLE="FATAL: disk quota exceeded"  # absent: every tool reads the whole file
+NEEDLE_FOLDED="fatal: DISK quota exceeded"
+TAIL_MARK="X5-TAIL-MARKER"           # once, in the last 4 KiB
+
+for tool in grep rg perl; do
+  command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 1; }
+done
+
+if [ ! -x "$BUILD_DIR/search_bench" ]; then
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DX5_SANITIZE=OFF >/dev/null
+fi
+cmake --build "$BUILD_DIR" --target search_bench >/dev/null
+BENCH="$BUILD_DIR/search_bench"
+
+make_file() {
+  local seed
+  seed=$(mktemp /tmp/x5_search_seed.XXXXXX)
+  # About 23 MB of varied log lines, repeated up to the size; the marker goes near the end.
+  perl -e '
+    srand(42);
+    my @lv = ("INFO ", "DEBUG", "WARN ", "INFO ", "INFO ", "TRACE", "ERROR");
+    my @w = qw(alpha beta gamma delta request response worker queue batch commit rollback
+               session user order invoice payment cache miss hit store load);
+    for my $i (1 .. 200000) {
+      my $t = sprintf("2024-05-%02d %02d:%02d:%02d.%03d", 1 + $i % 28, $i % 24, $i % 60,
+                      ($i * 7) % 60, $i % 1000);
+      my @m; push @m, $w[int(rand(@w))] for 1 .. 3 + int(rand(10));
+      printf("%s %s [worker-%d] %s id=%d took %d ms\r\n", $t, $lv[int(rand(@lv))],
+             int(rand(64)), join(" ", @m), int(rand(1e7)), int(rand(5000)));
+    }' >"$seed"
+  local copies=$(( (SIZE - 4096) / $(stat -c %s "$seed") + 1 ))
+  {
+    for ((c = 0; c < copies; c++)); do cat "$seed"; done | head -c $((SIZE - 4096))
+    # Exactly 4096 bytes: 2048 ending with the marker's line, then 2048 of filler.
+    perl -e 'my $l = "2024-05-31 23:59:59.999 INFO  [worker-1] end of run $ARGV[0] reached\r\n";
+             print "." x (2048 - 2 - length($l)), "\r\n", $l, "x" x 2046, "\r\n";' "$TAIL_MARK"
+  } >"$FILE" || true
+  rm -f "$seed"
+}
+
+if [ ! -f "$FILE" ] || [ "$(stat -c %s "$FILE")" != "$SIZE" ]; then
+  echo "making $FILE ..."
+  make_file
+fi
+cat "$FILE" >/dev/null
+cat "$FILE" >/dev/null
+
+names=(); cmds=()
+add() { names+=("$1"); cmds+=("$2"); }
+add "cat" "cat '$FILE'"
+add "grep -F" "grep -F -c '$NEEDLE' '$FILE'"
+add "rg -F" "rg -F -c '$NEEDLE' '$FILE'"
+add "LC_ALL=C grep -F -i" "LC_ALL=C grep -F -i -c '$NEEDLE_FOLDED' '$FILE'"
+add "rg -F -i" "rg -F -i -c '$NEEDLE_FOLDED' '$FILE'"
+for buffer in 4096 65536; do
+  add "x5 forward  exact  $buffer" "'$BENCH' --file '$FILE' --text '$NEEDLE' --repeat 1 --buffer $buffer"
+  add "x5 backward exact  $buffer" "'$BENCH' --file '$FILE' --text '$NEEDLE' --repeat 1 --buffer $buffer --backward"
+  add "x5 forward  folded $buffer" "'$BENCH' --file '$FILE' --text '$NEEDLE_FOLDED' --repeat 1 --buffer $buffer --fold"
+  add "x5 backward folded $buffer" "'$BENCH' --file '$FILE' --text '$NEEDLE_FOLDED' --repeat 1 --buffer $buffer --fold --backward"
+done
+
+times=$(mktemp /tmp/x5_search_times.XXXXXX)
+for ((r = 0; r < REPEATS; r++)); do
+  for i in "${!names[@]}"; do
+    start=$(date +%s%N)
+    bash -c "${cmds[$i]}" >/dev/null 2>&1 || true
+    echo "$i $(( $(date +%s%N) - start ))" >>"$times"
+  done
+done
+
+median() { awk -v k="$1" '$1 == k { print $2 }' "$times" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+declare -A med
+for i in "${!names[@]}"; do med[$i]=$(median "$i"); done
+best_exact=$(( med[1] < med[2] ? med[1] : med[2] ))
+best_folded=$(( med[3] < med[4] ? med[3] : med[4] ))
+
+echo
+echo "File: $FILE ($SIZE bytes, page cache warm), $REPEATS repeats, medians; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-26s %9s %8s %9s %14s\n' "search" "seconds" "GB/s" "x cat" "x best grep/rg"
+for i in "${!names[@]}"; do
+  t=${med[$i]}
+  case "${names[$i]}" in
+    *folded*|*-i*) best=$best_folded ;;
+    *) best=$best_exact ;;
+  esac
+  awk -v n="${names[$i]}" -v t="$t" -v c="${med[0]}" -v b="$best" -v s="$SIZE" -v first="$i" 'BEGIN {
+    vs = (first == 0) ? "" : sprintf("%.2f", b / t);
+    printf "%-26s %9.4f %8.2f %9.2f %14s\n", n, t / 1e9, s / t, c / t, vs }'
+done
+rm -f "$times"
+
+echo
+"$BENCH" --file "$FILE" --text "$TAIL_MARK" --latency --repeat 21

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "runner/priority.h"
+#include "win/system_time_win.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
@@ -29,19 +30,6 @@ int64_t FileTimeTicks(const FILETIME& ft) noexcept {
   return ticks > uint64_t{std::numeric_limits<int64_t>::max()} ? 0 : static_cast<int64_t>(ticks);
 }
 
-LocalTime FromSystemTime(const SYSTEMTIME& st) noexcept {
-  LocalTime t;
-  t.year = st.wYear;
-  t.month = st.wMonth;
-  t.day = st.wDay;
-  t.day_of_week = st.wDayOfWeek;
-  t.hour = st.wHour;
-  t.minute = st.wMinute;
-  t.second = st.wSecond;
-  t.millisecond = st.wMilliseconds;
-  return t;
-}
-
 // A UTC file time as local time, with the daylight rule of that date; 0 stays all zeros.
 LocalTime LocalFromUtc(const FILETIME& utc) noexcept {
   if (utc.dwHighDateTime == 0 && utc.dwLowDateTime == 0)
@@ -50,7 +38,7 @@ LocalTime LocalFromUtc(const FILETIME& utc) noexcept {
   SYSTEMTIME local_st{};
   if (FileTimeToSystemTime(&utc, &utc_st) &&
       SystemTimeToTzSpecificLocalTime(nullptr, &utc_st, &local_st))
-    return FromSystemTime(local_st);
+    return LocalTimeFromSystemTime(local_st);
   FILETIME local{};
   if (FileTimeToLocalFileTime(&utc, &local))
     return CalendarFromFileTime(FileTimeTicks(local));

@@ -16,13 +16,6 @@ LocalTime LocalFromFileTime(int64_t file_time) {
   return CalendarFromFileTime(file_time);
 }
 
-LocalTime LocalNow() {
-  SYSTEMTIME st{};
-  GetLocalTime(&st);
-  return LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
-                   st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-}
-
 // Failed measurements are named on the console once per run, never in the report.
 void SayFailures(Run& run, const mJobInfoPart::QueryFailures& failures) {
   if (!failures.any || !run.console.IsOpen())
@@ -60,7 +53,7 @@ void ReportAndAccount(Run& run) {
       SayFailures(run, times.failures);
     } else {
       creation = LocalFromFileTime(report.start_time);
-      exit = LocalNow();
+      exit = run.clock.Now();
     }
     const int64_t job_value = run.HasJob() ? static_cast<int64_t>(run.JobHandleValue()) : 0;
     (void)run.console.SendText(IdentificationLine(run.console_title, job_value));

@@ -26,7 +26,5 @@ struct FileCheckLimits {
 // Directory of the global parameter files: job base directory, job name, "\", step directory, "\".
 [[nodiscard]] std::string GlobalParameterDirectory(const TaskRecord& task);
 
-// The status text of reports during the step: the code in decimal, left-aligned in 8 characters.
-[[nodiscard]] std::string ReportCodeText(int32_t code);
 
 }  // namespace x5

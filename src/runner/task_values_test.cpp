@@ -43,8 +43,6 @@ TEST(TaskValues, TitleDirectoryAndCodes) {
   t.step_directory = Padded("S01", 32);
   EXPECT_EQ(BuildConsoleTitle(t), "alice/PAYROLL.12.-3");
   EXPECT_EQ(GlobalParameterDirectory(t), "C:\\jobs\\PAYROLL\\S01\\");
-  EXPECT_EQ(ReportCodeText(1), "1       ");
-  EXPECT_EQ(ReportCodeText(998), "998     ");
   EXPECT_EQ(EffectiveOsVersion(6, "C:\\Program Files (x86)"), 64);
   EXPECT_EQ(EffectiveOsVersion(6, "x"), 6);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "win/unique_handle.h"
+#include "win/system_time_win.h"
 
 namespace x5 {
 namespace {
@@ -68,16 +69,7 @@ std::optional<std::string> SystemEnvironment::Get(std::string_view name) const {
 LocalTime SystemClock::Now() const {
   SYSTEMTIME st{};
   GetLocalTime(&st);
-  LocalTime t;
-  t.year = st.wYear;
-  t.month = st.wMonth;
-  t.day = st.wDay;
-  t.day_of_week = st.wDayOfWeek;
-  t.hour = st.wHour;
-  t.minute = st.wMinute;
-  t.second = st.wSecond;
-  t.millisecond = st.wMilliseconds;
-  return t;
+  return LocalTimeFromSystemTime(st);
 }
 
 std::string SystemDateNames::DayName(const LocalTime& t, bool abbreviated) const {

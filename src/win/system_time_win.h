@@ -1,0 +1,15 @@
+// The platform's broken-down time as the portable LocalTime.
+#pragma once
+
+#include <windows.h>
+
+#include "runner/interfaces.h"
+
+namespace x5 {
+
+[[nodiscard]] inline LocalTime LocalTimeFromSystemTime(const SYSTEMTIME& st) noexcept {
+  return LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                   st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+}  // namespace x5

@@ -22,13 +22,4 @@ uint8_t EffectiveOsVersion(uint8_t reported, const std::string& program_files_x8
   return program_files_x86.size() >= 2 ? 64 : reported;
 }
 
-std::string GlobalParameterDirectory(const TaskRecord& task) {
-  return Trimmed(task.job_base_directory) + Trimmed(task.job_name) + "\\" +
-         Trimmed(task.step_directory) + "\\";
-}
-
-std::string ReportCodeText(int32_t code) {
-  return Padded(std::to_string(code), 8);
-}
-
 }  // namespace x5

@@ -23,8 +23,4 @@ struct FileCheckLimits {
 // 64 when the runner runs on a 64-bit system (ProgramFiles(x86) has two or more characters).
 [[nodiscard]] uint8_t EffectiveOsVersion(uint8_t reported, const std::string& program_files_x86);
 
-// Directory of the global parameter files: job base directory, job name, "\", step directory, "\".
-[[nodiscard]] std::string GlobalParameterDirectory(const TaskRecord& task);
-
-
 }  // namespace x5

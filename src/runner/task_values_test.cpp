@@ -42,7 +42,6 @@ TEST(TaskValues, TitleDirectoryAndCodes) {
   t.job_base_directory = Padded("C:\\jobs\\", 256);
   t.step_directory = Padded("S01", 32);
   EXPECT_EQ(BuildConsoleTitle(t), "alice/PAYROLL.12.-3");
-  EXPECT_EQ(GlobalParameterDirectory(t), "C:\\jobs\\PAYROLL\\S01\\");
   EXPECT_EQ(EffectiveOsVersion(6, "C:\\Program Files (x86)"), 64);
   EXPECT_EQ(EffectiveOsVersion(6, "x"), 6);
 }

@@ -78,10 +78,12 @@ void NoteFound(ConditionContext& context,
       const int64_t n = std::min(kPiece, offset - at);
       const std::span<const uint8_t> bytes = file.Peek(at, n);
       ok = !bytes.empty();
-      for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n') {
-          ++lines;
-          last_feed = at + static_cast<int64_t>(i);
+      const auto feeds = std::count(bytes.begin(), bytes.end(), uint8_t{'\n'});
+      lines += feeds;
+      for (size_t i = bytes.size(); feeds > 0 && i > 0; --i) {
+        if (bytes[i - 1] == '\n') {
+          last_feed = at + static_cast<int64_t>(i - 1);
+          break;
         }
       }
     }

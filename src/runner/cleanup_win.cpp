@@ -3,10 +3,16 @@
 #include "runner/cleanup_win.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <exception>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "pictures/capture_win.h"
+#include "pictures/picture_names.h"
+#include "pictures/process_evidence.h"
 #include "runner/job_win.h"
 #include "runner/run_win.h"
 #include "win/unique_handle.h"
@@ -20,10 +26,9 @@ bool FileExists(const std::string& path) {
   return static_cast<bool>(find);
 }
 
-void DeleteOldPictures(const Run& run) {
-  const std::string& dir = run.global_parameter_directory;
+void DeleteMatching(const std::string& dir, const std::string& pattern) {
   WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA((dir + "#*." + run.picture_type).c_str(), &data));
+  ScopedFindHandle find(FindFirstFileA((dir + pattern).c_str(), &data));
   if (!find)
     return;
   do {
@@ -31,6 +36,73 @@ void DeleteOldPictures(const Run& run) {
       DeleteFileA((dir + data.cFileName).c_str());
     }
   } while (FindNextFileA(find.get(), &data));
+}
+
+// The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
+// files a capture left unfinished.
+void DeleteOldPictures(const Run& run) {
+  for (const std::string& pattern : modCapture::OldPicturePatterns(run.picture_type))
+    DeleteMatching(run.global_parameter_directory, pattern);
+}
+
+// The processes about to be ended: the job's, or the step's main process where there is no job.
+std::vector<uint32_t> ProcessesToEnd(const Run& run) {
+  if (run.os_version == 4 && run.step.process_id >= 1)
+    return {static_cast<uint32_t>(run.step.process_id)};
+  if (!run.HasJob())
+    return {};
+  mJobInfoPart::JobProcessIds list = mJobInfoPart::ReadJobProcessIds(run.job.get());
+  if (list.result < 0)
+    return {};
+  return std::move(list.ids);
+}
+
+std::map<uint32_t, std::string> ImageNames() {
+  std::map<uint32_t, std::string> names;
+  ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot)
+    return names;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    names[entry.th32ProcessID] = entry.szExeFile;
+  }
+  return names;
+}
+
+// Writes one line per process about to be ended, naming what it is and what it shows: the
+// evidence an operator needs also when no picture is taken.
+void NameProcessesToEnd(Run& run) noexcept {
+  try {
+    const std::vector<uint32_t> ids = ProcessesToEnd(run);
+    if (ids.empty())
+      return;
+    std::map<uint32_t, ProcessEvidence> evidence;
+    for (uint32_t id : ids)
+      evidence[id].process_id = id;
+    for (auto& [id, name] : ImageNames()) {
+      auto it = evidence.find(id);
+      if (it != evidence.end())
+        it->second.image_name = std::move(name);
+    }
+    for (HWND window : modCapture::TopLevelWindows()) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      auto it = evidence.find(owner);
+      if (it == evidence.end() || !IsWindowVisible(window))
+        continue;
+      // The caption of another process's window, read without asking the window (it may hang).
+      char title[1024];
+      const int length = GetWindowTextA(window, title, sizeof(title));
+      if (length > 0)
+        it->second.titles.emplace_back(title, static_cast<size_t>(length));
+    }
+    for (uint32_t id : ids)
+      (void)run.console.SendText(ProcessEvidenceLine(evidence[id]));
+  } catch (const std::exception&) {
+    // The lines are a help to the operator; the cleanup goes on without them.
+  }
 }
 
 void Capture(Run& run, uint32_t process_id, bool killed_at_end) {
@@ -69,6 +141,8 @@ void PictureProcessOrJob(Run& run, bool killed_at_end, uint32_t process_id) {
 }  // namespace
 
 void EndOfJobPictures(Run& run, bool killed_at_end) {
+  if (killed_at_end)
+    NameProcessesToEnd(run);
   if (run.picture_interval < 0)
     return;
   DeleteOldPictures(run);

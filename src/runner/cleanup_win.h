@@ -6,7 +6,9 @@ namespace x5 {
 
 struct Run;
 
-// Pictures the step's remaining windows; with `killed_at_end` it names each process pictured.
+// Pictures the step's remaining windows. With `killed_at_end` (the processes are about to be
+// ended) it first names every one of them in the console, with its image and window titles, even
+// when pictures are off, and afterwards names each process pictured.
 void EndOfJobPictures(Run& run, bool killed_at_end);
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything.

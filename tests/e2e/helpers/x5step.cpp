@@ -7,6 +7,7 @@
 //   tree D F MS   append the own id to file F, start "x5step tree D-1 F MS" when D > 0, sleep MS
 //   pidfile PATH  append the own process id to PATH (one line)
 //   window TITLE  create a visible top-level window with that title and pump messages
+//   spawn N A...  start "x5step A..." with the next N arguments (quoted) and go on after them
 #include <windows.h>
 
 #include <cstdio>
@@ -103,6 +104,23 @@ int main(int argc, char** argv) {
         fclose(f);
       }
       return alive;
+    } else if (a == "spawn" && i + 1 < argc) {
+      // spawn N ARGS...: a child running the next N arguments, e.g. a second window of the step.
+      const int n = atoi(arg);
+      char self[MAX_PATH];
+      GetModuleFileNameA(nullptr, self, MAX_PATH);
+      std::string cmd = std::string("\"") + self + "\"";
+      for (int k = 0; k < n && i + 2 + k < argc; ++k)
+        cmd += std::string(" \"") + argv[i + 2 + k] + "\"";
+      STARTUPINFOA si{};
+      si.cb = sizeof(si);
+      PROCESS_INFORMATION pi{};
+      if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                         &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+      }
+      i += 1 + n;
     } else if (a == "tree" && i + 3 < argc) {
       // tree DEPTH PIDFILE MS: record the own id, start a tree one level lower, then sleep.
       int depth = atoi(argv[i + 1]);

@@ -1,0 +1,121 @@
+// Guards for the states a window capture puts the desktop in: each is undone when its guard goes,
+// on every path (a failure, an exception, a window that vanished meanwhile).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "pictures/capture_lock_win.h"
+
+namespace x5::modCapture {
+
+// The input of one thread attached to another's.
+class InputAttachment {
+ public:
+  InputAttachment(DWORD from_thread, DWORD to_thread) noexcept
+      : from_(from_thread),
+        to_(to_thread),
+        attached_(from_thread != 0 && to_thread != 0 && from_thread != to_thread &&
+                  AttachThreadInput(from_thread, to_thread, TRUE) != FALSE) {}
+  InputAttachment(const InputAttachment&) = delete;
+  InputAttachment& operator=(const InputAttachment&) = delete;
+  ~InputAttachment() {
+    if (attached_)
+      AttachThreadInput(from_, to_, FALSE);
+  }
+
+ private:
+  DWORD from_;
+  DWORD to_;
+  bool attached_;
+};
+
+// Keyboard and mouse input blocked. Where the system refuses (no right to, or no support), the
+// capture goes on with input open.
+class InputBlock {
+ public:
+  InputBlock() noexcept : blocked_(BlockInput(TRUE) != FALSE) {}
+  InputBlock(const InputBlock&) = delete;
+  InputBlock& operator=(const InputBlock&) = delete;
+  ~InputBlock() {
+    if (blocked_)
+      BlockInput(FALSE);
+  }
+
+ private:
+  bool blocked_;
+};
+
+// The window in the topmost band at its own place and size; a window that was not topmost before
+// leaves the band again.
+class TopmostPlacement {
+ public:
+  TopmostPlacement(HWND window, const RECT& rect, UINT flags) noexcept
+      : window_(window),
+        rect_(rect),
+        flags_(flags),
+        was_topmost_((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) {
+    Apply();
+  }
+  TopmostPlacement(const TopmostPlacement&) = delete;
+  TopmostPlacement& operator=(const TopmostPlacement&) = delete;
+  ~TopmostPlacement() {
+    if (applied_ && !was_topmost_)
+      Place(HWND_NOTOPMOST);
+  }
+
+  // Again, for a window that another one pushed down meanwhile.
+  void Apply() noexcept {
+    if (Place(HWND_TOPMOST))
+      applied_ = true;
+  }
+
+ private:
+  bool Place(HWND after) noexcept {
+    return SetWindowPos(window_, after, rect_.left, rect_.top, rect_.right - rect_.left,
+                        rect_.bottom - rect_.top, flags_) != FALSE;
+  }
+
+  HWND window_;
+  RECT rect_;
+  UINT flags_;
+  bool was_topmost_;
+  bool applied_ = false;
+};
+
+// Drawing in the window held back while its pixels are copied.
+class WindowUpdateLock {
+ public:
+  explicit WindowUpdateLock(HWND window) noexcept : locked_(LockWindowUpdate(window) != FALSE) {}
+  WindowUpdateLock(const WindowUpdateLock&) = delete;
+  WindowUpdateLock& operator=(const WindowUpdateLock&) = delete;
+  ~WindowUpdateLock() {
+    if (locked_)
+      LockWindowUpdate(nullptr);
+  }
+
+ private:
+  bool locked_;
+};
+
+// The capture lock, held with the window's handle as token and released whenever it was taken.
+class CaptureLockHold {
+ public:
+  static constexpr const char* kName = "Capture";
+
+  explicit CaptureLockHold(int32_t token) noexcept
+      : token_(token), result_(RegistryLock(kName, kLockAcquire, token, 200, 200)) {}
+  CaptureLockHold(const CaptureLockHold&) = delete;
+  CaptureLockHold& operator=(const CaptureLockHold&) = delete;
+  ~CaptureLockHold() {
+    if (LockAcquired(result_))
+      (void)RegistryLock(kName, kLockRelease, token_, 60, 200);
+  }
+
+ private:
+  int32_t token_;
+  int32_t result_;
+};
+
+}  // namespace x5::modCapture

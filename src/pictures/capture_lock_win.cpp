@@ -1,0 +1,118 @@
+// The capture lock over the registry of the local machine (HKLM\Software\Halvex\<name>, "LOCK"),
+// with a machine-wide mutex around each read-then-write of the value.
+#include "pictures/capture_lock_win.h"
+
+#include <windows.h>
+
+#include <exception>
+
+#include "pictures/message_pump_win.h"
+#include "registry/registry_win.h"
+#include "win/unique_handle.h"
+
+namespace x5 {
+namespace {
+
+constexpr const char* kParentKey = "Software\\Halvex";
+constexpr const char* kLockValue = "LOCK";
+// The value is read and written within milliseconds; a holder that takes longer than this is
+// stuck, and the lock goes on without exclusion as it always could.
+constexpr DWORD kExclusionWaitMs = 5000;
+
+class RegistryLockStore : public LockValueStore {
+ public:
+  int32_t OpenKey(std::string_view lock_name) override {
+    // Only what the lock needs: a runner without full control of the key can still use it.
+    return static_cast<int32_t>(RegisM::OpenKey(HKEY_LOCAL_MACHINE, KeyPath(lock_name),
+                                                KEY_QUERY_VALUE | KEY_SET_VALUE, key_));
+  }
+
+  int32_t CreateKey(std::string_view lock_name) override {
+    // The parent must exist already: a machine without it does not use the lock.
+    ScopedKey parent;
+    LSTATUS status = RegisM::OpenKey(HKEY_LOCAL_MACHINE, kParentKey, KEY_CREATE_SUB_KEY, parent);
+    if (status != ERROR_SUCCESS)
+      return static_cast<int32_t>(status);
+    status = RegisM::CreateKey(parent.get(), std::string(lock_name),
+                               KEY_QUERY_VALUE | KEY_SET_VALUE, key_);
+    return static_cast<int32_t>(status);
+  }
+
+  int32_t ReadValue() override {
+    uint32_t value = 0;
+    if (RegisM::ReadDword(key_.get(), kLockValue, value) != ERROR_SUCCESS)
+      return 0;  // absent or of another type: free
+    return static_cast<int32_t>(value);
+  }
+
+  int32_t WriteValue(int32_t value) override {
+    return static_cast<int32_t>(
+        RegisM::WriteDword(key_.get(), kLockValue, static_cast<uint32_t>(value)));
+  }
+
+  void CloseKey() override { key_.reset(); }
+
+ private:
+  static std::string KeyPath(std::string_view lock_name) {
+    std::string path = kParentKey;
+    path += '\\';
+    path.append(lock_name);
+    return path;
+  }
+
+  ScopedKey key_;
+};
+
+// A named mutex seen by every runner on the machine; "Local\" when this session may not create a
+// global object (all runners of one session then still exclude each other).
+class MachineMutex : public LockExclusion {
+ public:
+  explicit MachineMutex(const std::string& lock_name) {
+    const std::string name = "X5CaptureLock." + lock_name;
+    mutex_.reset(CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str()));
+    if (!mutex_)
+      mutex_.reset(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str()));
+  }
+
+  bool Enter() override {
+    if (!mutex_)
+      return false;
+    const DWORD wait = WaitForSingleObject(mutex_.get(), kExclusionWaitMs);
+    // An abandoned mutex (a runner ended while holding it) is ours now and still protects.
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  }
+
+  void Leave() override { ReleaseMutex(mutex_.get()); }
+
+ private:
+  ScopedHandle mutex_;
+};
+
+class MessagePause : public LockPause {
+ public:
+  void Pause(int32_t milliseconds) override {
+    PumpPendingMessages();
+    if (milliseconds > 0)
+      Sleep(static_cast<DWORD>(milliseconds));
+  }
+};
+
+}  // namespace
+
+int32_t RegistryLock(const std::string& lock_name,
+                     uint8_t mode,
+                     int32_t token,
+                     int32_t tries,
+                     int32_t wait_ms) noexcept {
+  try {
+    RegistryLockStore store;
+    MachineMutex exclusion(lock_name);
+    MessagePause pause;
+    return RegistryLock(lock_name, mode, token, tries, wait_ms,
+                        LockServices{store, exclusion, pause});
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+}  // namespace x5

@@ -1,0 +1,20 @@
+// The capture lock over the registry of the local machine (HKLM\Software\Halvex\<name>, "LOCK"),
+// with a machine-wide mutex around each read-then-write of the value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "pictures/capture_lock.h"
+
+namespace x5 {
+
+// `RegistryLock` of capture_lock.h on this machine's registry; waits handle the runner's window
+// messages between sleeps.
+[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
+                                   uint8_t mode,
+                                   int32_t token,
+                                   int32_t tries,
+                                   int32_t wait_ms) noexcept;
+
+}  // namespace x5

@@ -1,0 +1,339 @@
+// Picture files of a window: the window's pixels grabbed into a bitmap, written as JPG through the
+// platform's imaging codecs or as BMP at the screen's colour depth. Files appear only when whole.
+#include "pictures/picture_file_win.h"
+
+#include <wincodec.h>
+
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "pictures/dib_section_win.h"
+#include "pictures/message_pump_win.h"
+#include "pictures/picture_format.h"
+#include "pictures/picture_names.h"
+
+namespace x5 {
+namespace {
+
+// Owns one reference to a COM object.
+template <typename T>
+class ComRef {
+ public:
+  ComRef() noexcept = default;
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  ~ComRef() { Reset(); }
+  T* operator->() const noexcept { return object_; }
+  [[nodiscard]] T* Get() const noexcept { return object_; }
+  T** Put() noexcept {
+    Reset();
+    return &object_;
+  }
+  void Reset() noexcept {
+    if (object_ != nullptr)
+      object_->Release();
+    object_ = nullptr;
+  }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// Selects a palette into a DC and the old one back when it goes.
+class ScopedSelectPalette {
+ public:
+  ScopedSelectPalette(HDC dc, HPALETTE palette) noexcept
+      : dc_(dc), old_(SelectPalette(dc, palette, FALSE)) {
+    RealizePalette(dc);
+  }
+  ScopedSelectPalette(const ScopedSelectPalette&) = delete;
+  ScopedSelectPalette& operator=(const ScopedSelectPalette&) = delete;
+  ~ScopedSelectPalette() {
+    if (old_ != nullptr)
+      SelectPalette(dc_, old_, FALSE);
+  }
+
+ private:
+  HDC dc_;
+  HPALETTE old_;
+};
+
+// The 256 colours the system palette holds now.
+ScopedGdiObject SystemPalette(HDC dc) noexcept {
+  struct {
+    WORD version;
+    WORD entries;
+    PALETTEENTRY colours[256];
+  } palette{};
+  palette.version = 0x300;
+  palette.entries = 256;
+  GetSystemPaletteEntries(dc, 0, 256, palette.colours);
+  return ScopedGdiObject(CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette)));
+}
+
+bool IsPaletteDevice(HDC dc) noexcept {
+  return (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE) != 0 && GetDeviceCaps(dc, SIZEPALETTE) == 256;
+}
+
+std::wstring Wide(const std::string& ansi) {
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
+
+// Renames the finished file over the final name; the partial file goes on failure.
+bool Publish(const std::string& partial, const std::string& final_name) noexcept {
+  if (MoveFileExA(partial.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  DeleteFileA(partial.c_str());
+  return false;
+}
+
+bool WriteAll(HANDLE file, std::span<const uint8_t> bytes) noexcept {
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
+      return false;
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+HRESULT WriteProperty(IPropertyBag2* bag, const wchar_t* name, VARIANT& value) noexcept {
+  PROPBAG2 option{};
+  option.pstrName = const_cast<LPOLESTR>(name);
+  return bag->Write(1, &option, &value);
+}
+
+// Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `path`.
+bool EncodeJpeg(IWICImagingFactory* factory,
+                const std::wstring& path,
+                const cDIBSection& dib) noexcept {
+  ComRef<IWICStream> stream;
+  if (FAILED(factory->CreateStream(stream.Put())) ||
+      FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE))) {
+    return false;
+  }
+  ComRef<IWICBitmapEncoder> encoder;
+  if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.Put())) ||
+      FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache))) {
+    return false;
+  }
+  ComRef<IWICBitmapFrameEncode> frame;
+  ComRef<IPropertyBag2> options;
+  if (FAILED(encoder->CreateNewFrame(frame.Put(), options.Put())))
+    return false;
+  if (options.Get() != nullptr) {
+    VARIANT quality;
+    VariantInit(&quality);
+    quality.vt = VT_R4;
+    quality.fltVal = kJpegQuality;
+    if (FAILED(WriteProperty(options.Get(), L"ImageQuality", quality)))
+      return false;
+    // Chroma at half resolution both ways; codecs that do not know the option keep their own.
+    VARIANT subsampling;
+    VariantInit(&subsampling);
+    subsampling.vt = VT_UI1;
+    subsampling.bVal = WICJpegYCrCbSubsampling420;
+    (void)WriteProperty(options.Get(), L"JpegYCrCbSubsampling", subsampling);
+  }
+  const UINT width = static_cast<UINT>(dib.dib_width());
+  const UINT height = static_cast<UINT>(dib.dib_height());
+  WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+  if (FAILED(frame->Initialize(options.Get())) || FAILED(frame->SetSize(width, height)) ||
+      FAILED(frame->SetPixelFormat(&format)) || format != GUID_WICPixelFormat24bppBGR) {
+    return false;
+  }
+  // The section's rows are stored bottom-up; the codec takes them top-down, a row at a time, so
+  // the pixels are read where they lie.
+  const UINT stride = static_cast<UINT>(dib.BytesPerScanLine());
+  uint8_t* const bits = dib.DIBSectionBitsPtr();
+  for (UINT row = 0; row < height; ++row) {
+    uint8_t* line = bits + static_cast<size_t>(height - 1 - row) * stride;
+    if (FAILED(frame->WritePixels(1, stride, stride, line)))
+      return false;
+  }
+  return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+}
+
+struct BmpFormat {
+  uint16_t bit_count;
+  uint32_t compression;
+  uint32_t table_entries;
+};
+
+// The bitmap's own depth, as a BMP file can hold it.
+BmpFormat FormatFor(int bits_per_pixel) noexcept {
+  switch (bits_per_pixel) {
+    case 1:
+    case 4:
+    case 8:
+      return {static_cast<uint16_t>(bits_per_pixel), kBmpNoCompression, 1u << bits_per_pixel};
+    case 15:
+      return {16, kBmpNoCompression, 0};
+    case 16:
+      return {16, kBmpBitFields, 3};  // 5-6-5, as the device keeps it
+    case 24:
+      return {24, kBmpNoCompression, 0};
+    default:
+      return {32, kBmpNoCompression, 0};
+  }
+}
+
+}  // namespace
+
+WindowPicture WindowToPicture(HWND window,
+                              bool client_only,
+                              int32_t left,
+                              int32_t top,
+                              int32_t width,
+                              int32_t height) noexcept {
+  WindowPicture picture;
+  if (width <= 0 || height <= 0)
+    return picture;
+  ScopedWindowDc window_dc(window, client_only ? GetDC(window) : GetWindowDC(window));
+  if (!window_dc)
+    return picture;
+  ScopedCreatedDc memory(CreateCompatibleDC(window_dc.get()));
+  ScopedGdiObject bitmap(CreateCompatibleBitmap(window_dc.get(), width, height));
+  if (!memory || !bitmap)
+    return picture;
+  ScopedGdiObject palette;
+  {
+    ScopedSelectObject select_bitmap(memory.get(), bitmap.get());
+    std::optional<ScopedSelectPalette> select_palette;
+    if (IsPaletteDevice(window_dc.get())) {
+      palette = SystemPalette(window_dc.get());
+      if (palette)
+        select_palette.emplace(memory.get(), static_cast<HPALETTE>(palette.get()));
+    }
+    if (!BitBlt(memory.get(), 0, 0, width, height, window_dc.get(), left, top, SRCCOPY))
+      return picture;
+  }
+  picture.bitmap = std::move(bitmap);
+  picture.palette = std::move(palette);
+  picture.width = width;
+  picture.height = height;
+  return picture;
+}
+
+ImagingSession::~ImagingSession() {
+  if (factory_ != nullptr)
+    factory_->Release();
+  if (uninitialize_)
+    CoUninitialize();
+}
+
+IWICImagingFactory* ImagingSession::Factory() noexcept {
+  if (tried_)
+    return factory_;
+  tried_ = true;
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // S_FALSE: already initialised here, still to be balanced. RPC_E_CHANGED_MODE: COM is usable
+  // in the mode this thread already has.
+  uninitialize_ = SUCCEEDED(init);
+  if (FAILED(init) && init != RPC_E_CHANGED_MODE)
+    return nullptr;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IWICImagingFactory, reinterpret_cast<void**>(&factory_)))) {
+    factory_ = nullptr;
+  }
+  return factory_;
+}
+
+bool SaveJpg(const WindowPicture& picture,
+             const std::string& file_name,
+             ImagingSession& session) noexcept {
+  try {
+    // An older picture of this name must not stand in for one that fails now.
+    DeleteFileA(file_name.c_str());
+    PumpPendingMessages();
+    cDIBSection dib;
+    if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
+      return false;
+    PumpPendingMessages();
+    IWICImagingFactory* factory = session.Factory();
+    if (factory == nullptr)
+      return false;
+    const std::string partial = modCapture::PartialPictureName(file_name);
+    if (!EncodeJpeg(factory, Wide(partial), dib)) {
+      DeleteFileA(partial.c_str());
+      return false;
+    }
+    return Publish(partial, file_name);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
+  try {
+    DeleteFileA(file_name.c_str());
+    if (!picture)
+      return false;
+    BITMAP bm{};
+    if (GetObjectA(picture.bitmap.get(), sizeof(bm), &bm) == 0)
+      return false;
+    const BmpFormat format = FormatFor(bm.bmBitsPixel * bm.bmPlanes);
+    const DibLayout layout{bm.bmWidth, bm.bmHeight, format.bit_count, format.compression,
+                           format.table_entries};
+    const std::vector<uint8_t> headers = BmpHeaders(layout);
+    if (headers.empty())
+      return false;
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD table[256];
+    } info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = layout.width;
+    info.header.biHeight = layout.height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = layout.bit_count;
+    info.header.biCompression = layout.compression;
+    if (layout.compression == kBmpBitFields) {
+      const DWORD masks[3] = {0xF800, 0x07E0, 0x001F};
+      memcpy(info.table, masks, sizeof(masks));
+    }
+    std::vector<uint8_t> rows(DibImageSize(layout));
+    {
+      ScopedCreatedDc dc(CreateCompatibleDC(nullptr));
+      if (!dc)
+        return false;
+      std::optional<ScopedSelectPalette> select_palette;
+      if (picture.palette)
+        select_palette.emplace(dc.get(), static_cast<HPALETTE>(picture.palette.get()));
+      if (GetDIBits(dc.get(), picture.Bitmap(), 0, static_cast<UINT>(layout.height), rows.data(),
+                    reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != layout.height) {
+        return false;
+      }
+    }
+    const std::string partial = modCapture::PartialPictureName(file_name);
+    bool written = false;
+    {
+      ScopedFileHandle file(CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file)
+        return false;
+      const auto* table = reinterpret_cast<const uint8_t*>(info.table);
+      written = WriteAll(file.get(), headers) &&
+                WriteAll(file.get(), std::span(table, 4 * layout.table_entries)) &&
+                WriteAll(file.get(), rows);
+    }
+    if (!written) {
+      DeleteFileA(partial.c_str());
+      return false;
+    }
+    return Publish(partial, file_name);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace x5

@@ -1,0 +1,66 @@
+// Picture files of a window: the window's pixels grabbed into a bitmap, written as JPG through the
+// platform's imaging codecs or as BMP at the screen's colour depth. Files appear only when whole.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "win/unique_handle.h"
+
+struct IWICImagingFactory;
+
+namespace x5 {
+
+// What a window showed: a screen-compatible bitmap and, on palette devices, its palette.
+struct WindowPicture {
+  ScopedGdiObject bitmap;
+  ScopedGdiObject palette;
+  int32_t width = 0;
+  int32_t height = 0;
+
+  [[nodiscard]] HBITMAP Bitmap() const noexcept { return static_cast<HBITMAP>(bitmap.get()); }
+  explicit operator bool() const noexcept { return static_cast<bool>(bitmap); }
+};
+
+// The window's pixels from (left, top) of its client area or (client_only false) of the whole
+// window, frame included. Empty when the window or the bitmap cannot be had.
+[[nodiscard]] WindowPicture WindowToPicture(HWND window,
+                                            bool client_only,
+                                            int32_t left,
+                                            int32_t top,
+                                            int32_t width,
+                                            int32_t height) noexcept;
+
+// The imaging codecs for a run of captures: COM for this thread and one codec factory, made on
+// first use and released with the session.
+class ImagingSession {
+ public:
+  ImagingSession() noexcept = default;
+  ImagingSession(const ImagingSession&) = delete;
+  ImagingSession& operator=(const ImagingSession&) = delete;
+  ~ImagingSession();
+
+  // Null when the codecs cannot be had (the JPG is then not written).
+  [[nodiscard]] IWICImagingFactory* Factory() noexcept;
+
+ private:
+  bool tried_ = false;
+  bool uninitialize_ = false;
+  IWICImagingFactory* factory_ = nullptr;
+};
+
+inline constexpr float kJpegQuality = 0.75f;
+
+// Writes the picture as a JPG file (24-bit colour, quality 75). True when the file was written;
+// false leaves no file of that name.
+[[nodiscard]] bool SaveJpg(const WindowPicture& picture,
+                           const std::string& file_name,
+                           ImagingSession& session) noexcept;
+
+// Writes the picture as a BMP file at the bitmap's own colour depth (the screen's). True when
+// the file was written; false leaves no file of that name.
+[[nodiscard]] bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept;
+
+}  // namespace x5

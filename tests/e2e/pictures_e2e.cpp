@@ -1,0 +1,288 @@
+// Diagnostic pictures through the real runner: at KILL, on request, of leftovers at the end of the
+// job, switched off, and two runners capturing at once under the capture lock.
+#include <cstdio>
+#include <regex>
+#include <set>
+
+#include "e2e_support.h"
+#include "pictures/picture_format.h"
+
+namespace x5::e2e {
+namespace {
+
+struct Picture {
+  std::string name;
+  std::optional<PictureInfo> info;
+  std::vector<uint8_t> bytes;
+};
+
+std::vector<Picture> PicturesIn(const fs::path& dir) {
+  std::vector<Picture> pictures;
+  if (!fs::exists(dir))
+    return pictures;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name[0] != '#')
+      continue;
+    const std::string text = ReadFileText(entry.path());
+    Picture p{name, std::nullopt, std::vector<uint8_t>(text.begin(), text.end())};
+    p.info = ProbePicture(p.bytes);
+    pictures.push_back(std::move(p));
+  }
+  std::sort(pictures.begin(), pictures.end(),
+            [](const Picture& a, const Picture& b) { return a.name < b.name; });
+  return pictures;
+}
+
+// Distinct pixel values of an uncompressed 24- or 32-bit BMP: a grab that failed is one colour.
+size_t DistinctBmpColours(const std::vector<uint8_t>& bmp) {
+  if (bmp.size() < 54)
+    return 0;
+  uint32_t offset = 0;
+  std::memcpy(&offset, &bmp[10], 4);
+  uint16_t bits = 0;
+  std::memcpy(&bits, &bmp[28], 2);
+  const size_t step = bits / 8;
+  std::set<uint32_t> colours;
+  for (size_t at = offset; step >= 3 && at + 3 <= bmp.size(); at += step)
+    colours.insert(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16);
+  return colours.size();
+}
+
+std::vector<unsigned long> ReadPids(const fs::path& file) {
+  std::vector<unsigned long> pids;
+  std::istringstream in(ReadFileText(file));
+  unsigned long pid = 0;
+  while (in >> pid)
+    pids.push_back(pid);
+  return pids;
+}
+
+bool WaitForPids(const fs::path& file, size_t count, int seconds = 30) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (ReadPids(file).size() >= count)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+      out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+class Pictures : public RunnerTest {
+ protected:
+  fs::path StepDir() const { return Linux("JOB/S01"); }
+  std::string PidFile(const char* name) const { return dir_ + name; }
+
+  // A window the step opens, with its process id written once the window exists.
+  std::string WindowStep(const std::string& title, const char* pid_file, int sleep_ms) const {
+    return step_ + " window " + title + " pidfile " + PidFile(pid_file) + " sleep " +
+           std::to_string(sleep_ms);
+  }
+
+  void ExpectOneWindowPicture(const std::vector<Picture>& pictures,
+                              unsigned long pid,
+                              const std::string& title,
+                              const std::string& extension) {
+    ASSERT_EQ(pictures.size(), 1u);
+    const std::regex name("#" + std::to_string(pid) + "_1#[0-9]+_" + title + "\\." + extension);
+    EXPECT_TRUE(std::regex_match(pictures[0].name, name)) << pictures[0].name;
+    ASSERT_TRUE(pictures[0].info) << pictures[0].name << " is not a picture";
+    EXPECT_EQ(pictures[0].info->kind, extension == "jpg" ? PictureKind::kJpeg : PictureKind::kBmp);
+    // The x5step window is 320 x 200, frame included.
+    EXPECT_EQ(pictures[0].info->width, 320);
+    EXPECT_EQ(pictures[0].info->height, 200);
+  }
+};
+
+TEST_F(Pictures, KillPicturesTheWindowsNamesAndEndsTheProcess) {
+  TaskRecord t = Task(WindowStep("PicKill", "pids.txt", 30000));
+  t.picture_interval = 200;
+  Start(t);
+  ASSERT_TRUE(WaitForPids(Linux("pids.txt"), 1));
+  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
+  Exchange("KILL");
+  StatUntilFinal();
+  EndConversation();
+
+  const std::vector<Picture> pictures = PicturesIn(StepDir());
+  ExpectOneWindowPicture(pictures, pid, "PicKill", "jpg");
+  if (!pictures.empty() && pictures[0].info) {
+    EXPECT_EQ(pictures[0].info->depth, 3);
+    EXPECT_EQ(pictures[0].info->precision, 8);
+  }
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("Ending process #" + std::to_string(pid) +
+                         " x5step.exe, windows: \"PicKill\"\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("\r\nProcess #" + std::to_string(pid) + "  Job #"), std::string::npos)
+      << console;
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+TEST_F(Pictures, BmpPicturesKeepTheScreenDepthAndShowTheWindow) {
+  TaskRecord t = Task("/X5J B0\r\n" + WindowStep("PicBmp", "pids.txt", 30000));
+  t.picture_interval = 200;
+  Start(t);
+  ASSERT_TRUE(WaitForPids(Linux("pids.txt"), 1));
+  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
+  Exchange("KILL");
+  StatUntilFinal();
+  EndConversation();
+
+  const std::vector<Picture> pictures = PicturesIn(StepDir());
+  ExpectOneWindowPicture(pictures, pid, "PicBmp", "bmp");
+  if (!pictures.empty() && pictures[0].info) {
+    EXPECT_GE(pictures[0].info->depth, 24);  // the display runs at 24 bits
+    EXPECT_GE(DistinctBmpColours(pictures[0].bytes), 2u) << "a blank picture";
+  }
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("New valid /X5J value is: 0 msec type is BMP"), std::string::npos);
+}
+
+TEST_F(Pictures, RequestTakesPicturesWithoutEndingAnything) {
+  TaskRecord t = Task(WindowStep("PicReq", "pids.txt", 6000));
+  t.picture_interval = 100;
+  Start(t);
+  ASSERT_TRUE(WaitForPids(Linux("pids.txt"), 1));
+  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
+  // Twice: the second picture exists only if the first request put the window back.
+  for (int request = 0; request < 2; ++request) {
+    SCOPED_TRACE("request " + std::to_string(request + 1));
+    std::ofstream(StepDir() / "_X5C_").put('x');
+    EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
+    // Read only after the request was carried out.
+    EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
+    EXPECT_FALSE(fs::exists(StepDir() / "_X5C_"));
+    ExpectOneWindowPicture(PicturesIn(StepDir()), pid, "PicReq", "jpg");
+    EXPECT_EQ(AliveCount(Linux("pids.txt")), 1);
+    for (const Picture& p : PicturesIn(StepDir()))
+      fs::remove(StepDir() / p.name);
+  }
+  EXPECT_EQ(StatUntilFinal(200).report.status_text, "STEP OK ");
+  EndConversation();
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_EQ(console.find("killed at end of job"), std::string::npos) << console;
+  EXPECT_EQ(console.find("Ending process"), std::string::npos) << console;
+}
+
+TEST_F(Pictures, LeftoversAtTheEndArePicturedNamedAndEnded) {
+  // The main process leaves a child with a window behind.
+  TaskRecord t = Task(step_ + " spawn 6 window Left1 pidfile " + PidFile("pids.txt") +
+                      " sleep 30000 sleep 3000 exit 0");
+  t.picture_interval = 0;
+  Start(t);
+  ASSERT_TRUE(WaitForPids(Linux("pids.txt"), 1));
+  const unsigned long child = ReadPids(Linux("pids.txt"))[0];
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+
+  ExpectOneWindowPicture(PicturesIn(StepDir()), child, "Left1", "jpg");
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("Ending process #" + std::to_string(child) +
+                         " x5step.exe, windows: \"Left1\"\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("\r\nProcess #" + std::to_string(child) + "  Job #"), std::string::npos)
+      << console;
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+TEST_F(Pictures, IntervalMinusOneTakesNoneButStillNamesWhatIsEnded) {
+  std::ofstream(StepDir() / "#1_1#2_old.JPG").put('x');  // not deleted when pictures are off
+  TaskRecord t = Task(step_ + " spawn 6 window Left2 pidfile " + PidFile("pids.txt") +
+                      " sleep 30000 sleep 3000 exit 0");
+  t.picture_interval = -1;
+  Start(t);
+  ASSERT_TRUE(WaitForPids(Linux("pids.txt"), 1));
+  const unsigned long child = ReadPids(Linux("pids.txt"))[0];
+  StatUntilFinal();
+  EndConversation();
+
+  const std::vector<Picture> pictures = PicturesIn(StepDir());
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures[0].name, "#1_1#2_old.JPG");
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("Ending process #" + std::to_string(child) +
+                         " x5step.exe, windows: \"Left2\"\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_EQ(console.find("killed at end of job"), std::string::npos) << console;
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+TEST_F(Pictures, TwoRunnersCaptureAtOnceAndLeaveTheLockFree) {
+  // The lock is used only where its parent key exists.
+  Shell("wine reg add 'HKLM\\Software\\Halvex' /f >/dev/null 2>&1");
+  fs::create_directories(Linux("JOB2/S01"));
+  auto two_windows = [&](const char* tag, const char* pid_file) {
+    return step_ + " spawn 6 window " + tag + "B pidfile " + PidFile(pid_file) +
+           " sleep 30000 window " + tag + "A pidfile " + PidFile(pid_file) + " sleep 30000";
+  };
+  TaskRecord first = Task(two_windows("One", "pids1.txt"));
+  first.picture_interval = 300;
+  Start(first);
+
+  TaskRecord second_task = Task();
+  second_task.job_name = "JOB2";
+  second_task.console_file = dir_ + "console2.txt";
+  second_task.picture_interval = 300;
+  TaskBlocks second_blocks;
+  second_blocks.command = two_windows("Two", "pids2.txt");
+  RunnerSession second;
+  second.SetTimeout(std::chrono::seconds(120));
+  ASSERT_TRUE(second.Start(runner_)) << second.LastError();
+  ASSERT_TRUE(second.SendTask(second_task, second_blocks)) << second.LastError();
+  ASSERT_TRUE(second.ReadStatus()) << second.LastError();
+
+  ASSERT_TRUE(WaitForPids(Linux("pids1.txt"), 2));
+  ASSERT_TRUE(WaitForPids(Linux("pids2.txt"), 2));
+  session_->SetTimeout(std::chrono::seconds(120));
+  std::optional<ReportRecord> second_kill;
+  std::thread other([&] { second_kill = second.Exchange("KILL"); });
+  Exchange("KILL");
+  other.join();
+  ASSERT_TRUE(second_kill) << second.LastError();
+
+  StatUntilFinal();
+  EndConversation();
+  for (int i = 0; i < 100; ++i) {
+    std::optional<ReportRecord> r = second.Exchange("STAT");
+    ASSERT_TRUE(r) << second.LastError();
+    if (r->report.phase >= 4)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(second.Exchange("END "));
+  EXPECT_EQ(second.Wait(), std::optional<int32_t>(0));
+
+  EXPECT_EQ(PicturesIn(Linux("JOB/S01")).size(), 2u);
+  EXPECT_EQ(PicturesIn(Linux("JOB2/S01")).size(), 2u);
+  for (const fs::path& dir : {Linux("JOB/S01"), Linux("JOB2/S01")}) {
+    for (const Picture& p : PicturesIn(dir)) {
+      ASSERT_TRUE(p.info) << p.name;
+      EXPECT_EQ(p.info->width, 320);
+      EXPECT_EQ(p.info->height, 200);
+    }
+  }
+  const std::string lock =
+      Shell("wine reg query 'HKLM\\Software\\Halvex\\Capture' /v LOCK 2>/dev/null");
+  EXPECT_NE(lock.find("REG_DWORD"), std::string::npos) << lock;
+  EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
+  EXPECT_EQ(AliveCount(Linux("pids1.txt")), 0);
+  EXPECT_EQ(AliveCount(Linux("pids2.txt")), 0);
+}
+
+}  // namespace
+}  // namespace x5::e2e

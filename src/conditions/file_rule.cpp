@@ -157,8 +157,11 @@ std::string CheckFileRule(ConditionContext& context,
     }
 
     if (state == OpenState::kOpen && !s.search_text.empty()) {
-      IskanjePlus::SearchEnv env{context.pacer, context.limits.file_buffer_size, context.case_map,
-                                 context.first_read_bytes, context.largest_read_bytes};
+      // The buffer size comes normalised; a value that is not would make every byte a chunk.
+      const int32_t buffer =
+          context.limits.file_buffer_size > 0 ? context.limits.file_buffer_size : 4096;
+      IskanjePlus::SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
+                                 context.largest_read_bytes};
       int64_t hits = 0;
       int64_t found = 0;
       int64_t outcome = 0;

@@ -6,31 +6,10 @@
 #include <utility>
 
 #include "conditions/file_reader.h"
+#include "win/unique_handle.h"
 
 namespace x5::IskanjePlus {
 namespace {
-
-// Owns a file handle (INVALID_HANDLE_VALUE is empty); closing keeps the caller's last error.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) noexcept : h_(h) {}
-  FileHandle(FileHandle&& other) noexcept : h_(std::exchange(other.h_, INVALID_HANDLE_VALUE)) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle& operator=(FileHandle&&) = delete;
-  ~FileHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) {
-      const DWORD saved = GetLastError();
-      CloseHandle(h_);
-      SetLastError(saved);
-    }
-  }
-  [[nodiscard]] HANDLE get() const noexcept { return h_; }
-  [[nodiscard]] bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
 
 int64_t NegatedLastError() {
   const DWORD e = GetLastError();
@@ -39,7 +18,7 @@ int64_t NegatedLastError() {
 
 class Win32FileReader final : public ChunkReader {
  public:
-  explicit Win32FileReader(FileHandle&& file) noexcept : file_(std::move(file)) {}
+  explicit Win32FileReader(ScopedFileHandle&& file) noexcept : file_(std::move(file)) {}
 
   int64_t Size() const override {
     LARGE_INTEGER size{};
@@ -73,7 +52,7 @@ class Win32FileReader final : public ChunkReader {
   }
 
  private:
-  FileHandle file_;
+  ScopedFileHandle file_;
   int64_t position_ = 0;  // where the file pointer stands; -1 when unknown
 };
 
@@ -119,9 +98,9 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     // Shared mode lets the step (or anyone) keep writing the log being checked; exclusive mode
     // fails while anybody has the file open and keeps everybody out while it is open.
     const DWORD share = exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    FileHandle file(CreateFileA(std::string(path).c_str(), GENERIC_READ, share, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    ScopedFileHandle file(CreateFileA(std::string(path).c_str(), GENERIC_READ, share, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
       error = static_cast<int32_t>(GetLastError());
       return nullptr;
     }

@@ -47,39 +47,37 @@ class InputBlock {
   bool blocked_;
 };
 
-// The window in the topmost band at its own place and size; a window that was not topmost before
-// leaves the band again.
+// The window in the topmost band, at its own place and size, with its frame drawn anew; a window
+// that was not topmost before leaves the band again (without being activated: it is hidden
+// next).
 class TopmostPlacement {
  public:
-  TopmostPlacement(HWND window, const RECT& rect, UINT flags) noexcept
+  TopmostPlacement(HWND window, UINT extra_flags) noexcept
       : window_(window),
-        rect_(rect),
-        flags_(flags),
+        extra_flags_(extra_flags),
         was_topmost_((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) {
     Apply();
   }
   TopmostPlacement(const TopmostPlacement&) = delete;
   TopmostPlacement& operator=(const TopmostPlacement&) = delete;
   ~TopmostPlacement() {
-    if (applied_ && !was_topmost_)
-      Place(HWND_NOTOPMOST);
+    if (applied_ && !was_topmost_) {
+      SetWindowPos(window_, HWND_NOTOPMOST, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | extra_flags_);
+    }
   }
 
   // Again, for a window that another one pushed down meanwhile.
   void Apply() noexcept {
-    if (Place(HWND_TOPMOST))
+    if (SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_SHOWWINDOW | SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | extra_flags_)) {
       applied_ = true;
+    }
   }
 
  private:
-  bool Place(HWND after) noexcept {
-    return SetWindowPos(window_, after, rect_.left, rect_.top, rect_.right - rect_.left,
-                        rect_.bottom - rect_.top, flags_) != FALSE;
-  }
-
   HWND window_;
-  RECT rect_;
-  UINT flags_;
+  UINT extra_flags_;
   bool was_topmost_;
   bool applied_ = false;
 };

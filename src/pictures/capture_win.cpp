@@ -10,8 +10,6 @@
 namespace x5::modCapture {
 namespace {
 
-// SWP_SHOWWINDOW | SWP_FRAMECHANGED
-constexpr UINT kPlacementFlags = 0x60;
 constexpr UINT kTitleTimeoutMs = 1000;
 constexpr int kTitleBuffer = 1024;
 
@@ -31,7 +29,7 @@ BOOL Show(HWND window, int command) {
 }
 
 UINT PlacementFlags(HWND window) {
-  return kPlacementFlags | (Hung(window) ? SWP_ASYNCWINDOWPOS : 0);
+  return Hung(window) ? SWP_ASYNCWINDOWPOS : 0;
 }
 
 void PutBack(HWND window, WINDOWPLACEMENT placement) {
@@ -147,12 +145,11 @@ int32_t CaptureWindow(HWND window,
       // A minimised window is restored to be seen; a maximised one keeps what it showed.
       Show(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
       InputBlock input_block;
-      RECT rect{};
-      GetWindowRect(window, &rect);
-      TopmostPlacement topmost(window, rect, PlacementFlags(window));
-      if (run.picture_interval > 0)
+      TopmostPlacement topmost(window, PlacementFlags(window));
+      if (run.picture_interval > 0) {
         Sleep(static_cast<DWORD>(run.picture_interval));
-      topmost.Apply();
+        topmost.Apply();
+      }
       WindowUpdateLock updates(window);
       if (WritePictures(window, process_id, window_number, sanitised_title, run))
         ++run.pictures_written;

@@ -112,6 +112,8 @@ HRESULT WriteProperty(IPropertyBag2* bag, const wchar_t* name, VARIANT& value) n
   return bag->Write(1, &option, &value);
 }
 
+constexpr UINT kRowsPerBand = 64;
+
 // Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `path`.
 bool EncodeJpeg(IWICImagingFactory* factory,
                 const std::wstring& path,
@@ -151,14 +153,20 @@ bool EncodeJpeg(IWICImagingFactory* factory,
       FAILED(frame->SetPixelFormat(&format)) || format != GUID_WICPixelFormat24bppBGR) {
     return false;
   }
-  // The section's rows are stored bottom-up; the codec takes them top-down, a row at a time, so
-  // the pixels are read where they lie.
-  const UINT stride = static_cast<UINT>(dib.BytesPerScanLine());
-  uint8_t* const bits = dib.DIBSectionBitsPtr();
-  for (UINT row = 0; row < height; ++row) {
-    uint8_t* line = bits + static_cast<size_t>(height - 1 - row) * stride;
-    if (FAILED(frame->WritePixels(1, stride, stride, line)))
+  // The section's rows are stored bottom-up and the codec takes them top-down: they go over in
+  // bands through a small buffer, as one codec call per row costs more than the copy.
+  const size_t stride = static_cast<size_t>(dib.BytesPerScanLine());
+  const uint8_t* const bits = dib.DIBSectionBitsPtr();
+  const UINT band_rows = height < kRowsPerBand ? height : kRowsPerBand;
+  std::vector<uint8_t> band(stride * band_rows);
+  for (UINT row = 0; row < height; row += band_rows) {
+    const UINT rows = height - row < band_rows ? height - row : band_rows;
+    for (UINT k = 0; k < rows; ++k)
+      memcpy(band.data() + k * stride, bits + (height - 1 - row - k) * stride, stride);
+    if (FAILED(frame->WritePixels(rows, static_cast<UINT>(stride), static_cast<UINT>(stride * rows),
+                                  band.data()))) {
       return false;
+    }
   }
   return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
 }

@@ -220,7 +220,6 @@ int main(int argc, char** argv) {
                         jpeg ? GUID_ContainerFormatJpeg : GUID_ContainerFormatBmp, bare_path);
         double t1 = NowMs();
         run.captured.clear();
-        run.placements.clear();
         const int32_t before = run.pictures_written;
         (void)x5::modCapture::CaptureWindow(s.window, GetCurrentProcessId(), 1,
                                             x5::modCapture::SanitiseTitle(s.title), run);

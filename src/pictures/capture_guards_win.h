@@ -106,9 +106,13 @@ class CaptureLockHold {
       : token_(token), result_(RegistryLock(kName, kLockAcquire, token, 200, 200)) {}
   CaptureLockHold(const CaptureLockHold&) = delete;
   CaptureLockHold& operator=(const CaptureLockHold&) = delete;
-  ~CaptureLockHold() {
+  ~CaptureLockHold() { Release(); }
+
+  // Frees the lock now (once); the window is hidden after the lock is free.
+  void Release() noexcept {
     if (LockAcquired(result_))
       (void)RegistryLock(kName, kLockRelease, token_, 60, 200);
+    result_ = 0;
   }
 
  private:

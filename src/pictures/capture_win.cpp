@@ -51,7 +51,7 @@ class PutBackCaptured {
     if (leave_hidden_)
       return;
     for (size_t i = run_.captured.size(); i > 0; --i)
-      PutBack(run_.captured[i - 1], run_.placements[i - 1]);
+      PutBack(run_.captured[i - 1].window, run_.captured[i - 1].placement);
   }
 
  private:
@@ -133,15 +133,14 @@ int32_t CaptureWindow(HWND window,
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
-    run.captured.push_back(window);
-    run.placements.push_back(placement);
+    run.captured.push_back({window, placement});
 
+    CaptureLockHold lock(token);
     HWND foreground = GetForegroundWindow();
     const DWORD foreground_thread =
         foreground != nullptr ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     InputAttachment attachment(foreground_thread, GetWindowThreadProcessId(window, nullptr));
     {
-      CaptureLockHold lock(token);
       // A minimised window is restored to be seen; a maximised one keeps what it showed.
       Show(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
       InputBlock input_block;
@@ -154,6 +153,7 @@ int32_t CaptureWindow(HWND window,
       if (WritePictures(window, process_id, window_number, sanitised_title, run))
         ++run.pictures_written;
     }
+    lock.Release();
     return Show(window, SW_HIDE);
   } catch (const std::exception&) {
     return -1;

@@ -25,8 +25,11 @@ struct CaptureRun {
   std::string prefix;
   int32_t picture_interval = 200;
   bool jpeg_wanted = true;
-  std::vector<HWND> captured;               // in capture order
-  std::vector<WINDOWPLACEMENT> placements;  // of each captured window before its capture
+  struct Captured {
+    HWND window;
+    WINDOWPLACEMENT placement;  // before its capture, to put it back
+  };
+  std::vector<Captured> captured;  // in capture order
   int32_t pictures_written = 0;
   ImagingSession imaging;
 };

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-// The capture's Win32 side is built into the runner's adapter library, which the helper programs
-// do not link; the benchmark compiles the same sources into itself.
-#include "pictures/capture_lock_win.cpp"
-#include "pictures/capture_win.cpp"
-#include "pictures/dib_section_win.cpp"
-#include "pictures/picture_file_win.cpp"
-#include "registry/registry_win.cpp"
+#include "pictures/capture_guards_win.h"
+#include "pictures/capture_lock_win.h"
+#include "pictures/capture_win.h"
+#include "pictures/dib_section_win.h"
+#include "pictures/picture_file_win.h"
+#include "pictures/picture_names.h"
+#include "registry/registry_win.h"
 
 namespace {
 

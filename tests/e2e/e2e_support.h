@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,56 @@ inline std::string ReadFileText(const fs::path& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// Number of complete lines in a file (Linux path).
+inline size_t LineCount(const fs::path& path) {
+  const std::string text = ReadFileText(path);
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The saved console breaks a line longer than the console is wide into rows; this joins them
+// again. A row of exactly the width counts as broken (separator rows of "_" excepted).
+inline std::string Unwrapped(const std::string& console, size_t width = 80) {
+  std::string out;
+  size_t start = 0;
+  while (start < console.size()) {
+    size_t end = console.find("\r\n", start);
+    if (end == std::string::npos) {
+      out.append(console, start, std::string::npos);
+      break;
+    }
+    const std::string_view row(console.data() + start, end - start);
+    out.append(row);
+    if (row.size() != width || row.find_first_not_of('_') == std::string_view::npos)
+      out.append("\r\n");
+    start = end + 2;
+  }
+  return out;
+}
+
+// The process ids listed in a pid file, in order.
+inline std::vector<unsigned long> ReadPids(const fs::path& path) {
+  std::istringstream in(ReadFileText(path));
+  std::vector<unsigned long> pids;
+  unsigned long pid = 0;
+  while (in >> pid)
+    pids.push_back(pid);
+  return pids;
+}
+
+// Polls every 50 ms until `ready()` holds or `limit` has passed; whether it held. Generous limits
+// keep the tests steady on a loaded machine without slowing them when it is not.
+template <typename Predicate>
+bool WaitUntil(Predicate ready, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (ready())
+      return true;
+    if (std::chrono::steady_clock::now() >= end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 class RunnerTest : public testing::Test {
@@ -136,12 +188,15 @@ class RunnerTest : public testing::Test {
 
   fs::path Linux(const std::string& relative) const { return dir_linux_ / relative; }
 
-  // How many of the processes listed in a pid file (Linux path) still run.
-  int AliveCount(const fs::path& pid_file) {
+  // Windows path of a file in this test's private folder.
+  std::string Win(const std::string& relative) const { return dir_ + relative; }
+
+  // Runs the step helper as a program of its own (not as a step); its exit code, -1 on failure.
+  int RunHelper(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{"wine", (fs::path(mingw_) / "x5step.exe").string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::string error;
-    std::string windows_path = dir_ + pid_file.filename().string();
-    auto child = StartChildProcess(
-        {"wine", (fs::path(mingw_) / "x5step.exe").string(), "alive", windows_path}, error);
+    auto child = StartChildProcess(argv, error);
     if (!child) {
       ADD_FAILURE() << error;
       return -1;
@@ -149,6 +204,11 @@ class RunnerTest : public testing::Test {
     child->CloseInput();
     auto code = child->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(30));
     return code.value_or(-1);
+  }
+
+  // How many of the processes listed in a pid file (Linux path) still run.
+  int AliveCount(const fs::path& pid_file) {
+    return RunHelper({"alive", dir_ + pid_file.filename().string()});
   }
 
   std::string mingw_;

@@ -8,11 +8,22 @@
 //   pidfile PATH  append the own process id to PATH (one line)
 //   window TITLE  create a visible top-level window with that title and pump messages
 //   spawn N A...  start "x5step A..." with the next N arguments (quoted) and go on after them
+//   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
+//   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: the
+//                 priority class and the priority of each of its threads
+//   write F TEXT  replace file F by TEXT
+//   envfile N F   replace file F by the value of environment variable N (empty when not set)
+//   type F        copy file F to standard output
+//   fan N F MS    start N-1 children that sleep MS, write the ids of all N processes to F at once
+//                 (own id first), then sleep MS
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +63,81 @@ void MakeWindow(const char* title) {
                          nullptr, nullptr, wc.hInstance, nullptr);
   ShowWindow(w, SW_SHOW);
   UpdateWindow(w);
+}
+
+void WriteWhole(const char* path, const std::string& text) {
+  if (FILE* f = fopen(path, "wb")) {
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+  }
+}
+
+std::vector<unsigned long> ReadPids(const char* path) {
+  std::vector<unsigned long> pids;
+  if (FILE* f = fopen(path, "r")) {
+    unsigned long pid = 0;
+    while (fscanf(f, "%lu", &pid) == 1)
+      pids.push_back(pid);
+    fclose(f);
+  }
+  return pids;
+}
+
+// One line per listed process: its id, its priority class (0 when it cannot be read) and the
+// priorities of its threads in snapshot order.
+void WritePriorities(const char* pid_file, const char* out_file) {
+  std::string out;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  for (unsigned long pid : ReadPids(pid_file)) {
+    DWORD priority_class = 0;
+    if (HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid)) {
+      priority_class = GetPriorityClass(p);
+      CloseHandle(p);
+    }
+    out += std::to_string(pid) + " " + std::to_string(priority_class) + " ";
+    THREADENTRY32 te{};
+    te.dwSize = sizeof(te);
+    bool first = true;
+    if (snapshot != INVALID_HANDLE_VALUE && Thread32First(snapshot, &te)) {
+      do {
+        if (te.th32OwnerProcessID != pid)
+          continue;
+        if (HANDLE t = OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID)) {
+          out += (first ? "" : ",") + std::to_string(GetThreadPriority(t));
+          first = false;
+          CloseHandle(t);
+        }
+      } while (Thread32Next(snapshot, &te));
+    }
+    out += "\n";
+  }
+  if (snapshot != INVALID_HANDLE_VALUE)
+    CloseHandle(snapshot);
+  WriteWhole(out_file, out);
+}
+
+// N processes in all: this one and N-1 sleeping children. The id list appears whole (written
+// beside and renamed), so a reader never sees a part of it.
+void Fan(int n, const char* pid_file, const char* ms) {
+  std::string ids = std::to_string(GetCurrentProcessId()) + "\n";
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  for (int k = 1; k < n; ++k) {
+    std::string cmd = std::string("\"") + self + "\" sleep " + ms;
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+      ids += std::to_string(pi.dwProcessId) + "\n";
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+    }
+  }
+  const std::string part = std::string(pid_file) + ".part";
+  WriteWhole(part.c_str(), ids);
+  MoveFileExA(part.c_str(), pid_file, MOVEFILE_REPLACE_EXISTING);
+  Sleep(static_cast<DWORD>(atoi(ms)));
 }
 
 }  // namespace
@@ -97,7 +183,8 @@ int main(int argc, char** argv) {
         while (fscanf(f, "%lu", &pid) == 1) {
           HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
           if (h != nullptr) {
-            if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) ++alive;
+            if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT)
+              ++alive;
             CloseHandle(h);
           }
         }
@@ -145,6 +232,46 @@ int main(int argc, char** argv) {
         }
       }
       Sleep(static_cast<DWORD>(atoi(ms)));
+      i += 3;
+    } else if (a == "tick" && i + 3 < argc) {
+      // Opened and closed for every line, so a reader on the other side sees each line at once.
+      const char* file = argv[i + 1];
+      const DWORD ms = static_cast<DWORD>(atoi(argv[i + 2]));
+      const int count = atoi(argv[i + 3]);
+      for (int k = 1; count <= 0 || k <= count; ++k) {
+        if (FILE* f = fopen(file, "a")) {
+          fprintf(f, "tick %d\n", k);
+          fclose(f);
+        }
+        Sleep(ms);
+      }
+      i += 3;
+    } else if (a == "prio" && i + 2 < argc) {
+      WritePriorities(argv[i + 1], argv[i + 2]);
+      i += 2;
+    } else if (a == "write" && i + 2 < argc) {
+      WriteWhole(argv[i + 1], argv[i + 2]);
+      i += 2;
+    } else if (a == "envfile" && i + 2 < argc) {
+      char buf[4096];
+      DWORD n = GetEnvironmentVariableA(argv[i + 1], buf, sizeof(buf));
+      WriteWhole(argv[i + 2], std::string(buf, n < sizeof(buf) ? n : 0));
+      i += 2;
+    } else if (a == "type") {
+      std::string text;
+      if (FILE* f = fopen(arg, "rb")) {
+        char buf[4096];
+        size_t n = 0;
+        while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+          text.append(buf, n);
+        fclose(f);
+      }
+      DWORD n = 0;
+      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &n,
+                nullptr);
+      ++i;
+    } else if (a == "fan" && i + 3 < argc) {
+      Fan(atoi(argv[i + 1]), argv[i + 2], argv[i + 3]);
       i += 3;
     }
   }

@@ -1,0 +1,378 @@
+// The step's texts end to end: variables and global parameters, passwords, condition rules
+// before and after the step, internal switches and the command line they leave.
+#include <nlohmann/json.hpp>
+
+#include "cipher/password_cipher.h"
+#include "e2e_support.h"
+
+namespace x5::e2e {
+namespace {
+
+using Variables = RunnerTest;
+using Conditions = RunnerTest;
+using Commands = RunnerTest;
+
+void WriteFileBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// ---------------------------------------------------------------------------------- variables
+
+TEST_F(Variables, SetLinesReachTheStepsEnvironment) {
+  TaskRecord t = Task(step_ + " envfile A " + Win("a.txt") + " envfile NAME " + Win("name.txt") +
+                      " envfile B " + Win("b.txt") + " env C");
+  // A control character first: it separates the lines, ";" is then ordinary text, and the empty
+  // line before SET C ends the list.
+  blocks_.variables = "\x01SET A=1\x01SET  NAME = value \x01SET B=x;y\x01\x01SET C=3";
+  Start(t);
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("a.txt")), "1");
+  EXPECT_EQ(ReadFileText(Linux("name.txt")), " value ");
+  EXPECT_EQ(ReadFileText(Linux("b.txt")), "x;y");
+  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))), "C is not set\r\n"));
+}
+
+TEST_F(Variables, GlobalParameterWrittenByOneRunnerIsReadByTheNext) {
+  TaskRecord first = Task(step_ + " exit 0");
+  blocks_.variables = "SET X$=5";
+  Start(first);
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  const std::string file = Win("JOB\\S01\\X$.$$$");
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"5\"\r\n");
+  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))),
+                       "/X5  Global parameter X$ written to " + file + "\r\n"));
+
+  // The next runner of the same job step: %X$% keeps the loaded value for the whole step, while a
+  // SET line of its own gives the environment and the file the new value.
+  TaskRecord second = Task(step_ + " echo seen=%X$% envfile X$ " + Win("env.txt"));
+  second.console_file = Win("console2.txt");
+  blocks_.variables = "SET X$=6";
+  Start(second);
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  const std::string console = Unwrapped(ReadFileText(Linux("console2.txt")));
+  EXPECT_TRUE(Contains(console, "seen=5\r\n")) << console;
+  EXPECT_EQ(ReadFileText(Linux("env.txt")), "6");
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"6\"\r\n");
+}
+
+TEST_F(Variables, SetpPasswordReachesTheStepDecipheredAndIsShownNowhere) {
+  const std::string secret = "s3cret-Pw";
+  const std::string hex = Rozavadedo::EncipherVariable(secret);
+  ASSERT_FALSE(hex.empty());
+  TaskRecord t =
+      Task(step_ + " envfile PW " + Win("env.txt") + " write " + Win("arg.txt") + " %PW%");
+  blocks_.variables = "SET USER=u1;SETP PW=" + hex;
+  // A rule that names the password in its message: the report text must show it masked.
+  blocks_.conditions = "R=2 F=(" + Win("missing-%PW%.txt") + " > 0)";
+  Start(t);
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "STEP OK ");
+  EXPECT_EQ(r.report.current_rc, 2);
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("env.txt")), secret);
+  EXPECT_EQ(ReadFileText(Linux("arg.txt")), secret);
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  EXPECT_FALSE(Contains(console, secret)) << console;
+  EXPECT_FALSE(Contains(r.text, secret)) << r.text;
+  EXPECT_TRUE(Contains(console, " write " + Win("arg.txt") + " *****\r\n")) << console;
+  EXPECT_EQ(r.text, "-1 RC=2     Invalid file \"" + Win("missing-*****.txt") + "\"\r\n");
+}
+
+// --------------------------------------------------------------------------------- conditions
+
+TEST_F(Conditions, PostStepRuleOnTheStepsLogSetsTheRc) {
+  const std::string log = Win("step.log");
+  TaskRecord t = Task(step_ + " write " + log + " ERROR-42");
+  // Found by the first rule (a reverse rule fires on a hit), found by the second (a normal rule
+  // fires when its text is missing); only the first sets the RC.
+  blocks_.conditions = "+>\r\nR=R3 F=" + log + " S=error ?=RES$\r\nR=2 F=" + log + " S=ERROR-42";
+  Start(t);
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "STEP OK ");
+  EXPECT_EQ(r.report.current_rc, 3);
+  EXPECT_EQ(r.report.result_flag, '+');
+  EXPECT_EQ(r.text, "+2 RC=3     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/RES$.$$$")), "\"3\"\r\n");
+}
+
+struct PreStepStop {
+  const char* name;
+  const char* rc;
+  int32_t current_rc;
+  char flag;
+  const char* rc_message;
+};
+
+class PreStepRules : public RunnerTest, public testing::WithParamInterface<PreStepStop> {};
+
+TEST_P(PreStepRules, RuleBeforeTheStepKeepsItFromRunning) {
+  const PreStepStop& c = GetParam();
+  TaskRecord t = Task(step_ + " write " + Win("ran.txt") + " yes");
+  blocks_.conditions = std::string("R=") + c.rc + " F=(" + Win("nosuch.txt") + " > 0)";
+  Start(t);
+  ReportRecord r = Exchange("STAT");
+  EXPECT_EQ(r.report.phase, 4);
+  EXPECT_EQ(r.report.status_text, "RC <>   ");
+  EXPECT_EQ(r.report.current_rc, c.current_rc);
+  EXPECT_EQ(r.report.result_flag, c.flag);
+  EXPECT_EQ(r.text, "-1 RC=" + std::string(c.rc) + std::string(5, ' ') + "Invalid file \"" +
+                        Win("nosuch.txt") + "\"\r\n" + c.rc_message);
+  EndConversation();
+  EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops,
+    PreStepRules,
+    testing::Values(
+        PreStepStop{"EndAsRequested", "0", 0, '-',
+                    "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
+        PreStepStop{"Abend", "9", 9, '-',
+                    "\r\n***** Task Step ABENDED *****, Step RC=9  / Max RC=4\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Conditions, InvalidRuleLinesAreReportedWithTheirLineNumbers) {
+  TaskRecord t = Task(step_ + " exit 0");
+  blocks_.conditions = "R=100 F=x\r\nF=(A.LOG = AR)\r\n+>\r\nS=(A B) C=Y\r\nR=R5 S=ERR42 ?=A B";
+  Start(t);
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "STEP OK ");
+  EXPECT_EQ(r.report.current_rc, 1);  // a rejected line changes nothing
+  EXPECT_EQ(r.text,
+            "1 Invalid R=100\r\n"
+            "2 Invalid Length (A.LOG = AR)\r\n"
+            "4 Invalid Caps C=Y\r\n"
+            "5 Invalid Command B\r\n");
+  EndConversation();
+}
+
+// The runner looks for operator commands during a long search only when its input is a pipe made
+// inside Windows, so this conversation goes through the Windows build of x5ctl.
+TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
+  const fs::path x5ctl = fs::absolute(fs::path(mingw_) / "x5ctl.exe");
+  ASSERT_TRUE(fs::exists(x5ctl)) << x5ctl;
+  std::string runner_windows = "Z:" + fs::absolute(runner_).string();
+  std::replace(runner_windows.begin(), runner_windows.end(), '/', '\\');
+
+  // Sparse: no disk space, but a search through it takes minutes with 1 KB reads.
+  const fs::path big = Linux("big.bin");
+  { std::ofstream touch(big, std::ios::binary); }
+  fs::resize_file(big, uint64_t{16} << 30);
+  struct Remove {
+    fs::path path;
+    ~Remove() { fs::remove(path); }
+  } remove_big{big};
+
+  const std::string toml = "job_name = 'JOB'\nuser_name = 'tester'\njob_base_directory = '" + dir_ +
+                           "'\nstep_directory = 'S01'\nconsole_file = '" + Win("console.txt") +
+                           "'\nfile_buffer_size = 1024\ncommand = '" + step_ + " write " +
+                           Win("ran.txt") + " yes'\nconditions = 'R=5 F=" + Win("big.bin") +
+                           " S=NEEDLE'\n";
+  WriteFileBytes(Linux("task.toml"), toml);
+
+  std::string error;
+  auto child =
+      StartChildProcess({"wine", x5ctl.string(), "run", Win("task.toml"), "--json", "--runner",
+                         runner_windows, "--timeout", "120", "--op", "STOP", "--after", "1500",
+                         "--op", "STAT", "--after", "500", "--op", "KILL"},
+                        error);
+  ASSERT_TRUE(child) << error;
+  child->CloseInput();
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  for (;;) {
+    uint8_t buf[4096];
+    ChildProcess::IoResult got = child->Read(buf, deadline);
+    if (got.status != ChildProcess::Io::kOk)
+      break;
+    out.append(reinterpret_cast<const char*>(buf), got.bytes);
+  }
+  EXPECT_EQ(child->Wait(deadline), std::optional<int32_t>(0)) << out;
+
+  std::vector<nlohmann::json> reports;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_FALSE(record.is_discarded()) << line;
+    if (record.value("record", "") == "report")
+      reports.push_back(record);
+  }
+  // One report for each command of the hold, from the search; then the final ones.
+  ASSERT_GE(reports.size(), 4u) << out;
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(reports[i]["phase"], 1) << out;
+    EXPECT_EQ(reports[i]["report_text_length"], 0) << out;
+  }
+  // The search read nothing while it was held: the kilobytes it counts stood still.
+  EXPECT_GT(reports[0]["io_count_raw"], 0) << out;
+  EXPECT_EQ(reports[1]["io_count_raw"], reports[0]["io_count_raw"]) << out;
+  EXPECT_EQ(reports[2]["io_count_raw"], reports[0]["io_count_raw"]) << out;
+  const nlohmann::json& last = reports.back();
+  EXPECT_EQ(last["phase"], 5) << out;
+  EXPECT_EQ(last["status_text"], "RC <>   ");
+  EXPECT_EQ(last["current_rc"], 0);
+  EXPECT_EQ(last["result_flag"], "-");
+  EXPECT_EQ(last["report_text"],
+            "-1 RC=5     ***** Task DezaVI KILLED on user request *****\r\n"
+            "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n");
+  EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";
+}
+
+// ----------------------------------------------------------------------------------- commands
+
+// Runs a Windows program of the prefix (wine ARGS...) and waits for it; its exit code.
+int RunWine(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"wine"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::string error;
+  auto child = StartChildProcess(argv, error);
+  if (!child) {
+    ADD_FAILURE() << error;
+    return -1;
+  }
+  child->CloseInput();
+  return child->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)).value_or(-1);
+}
+
+TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {
+  // A fresh prefix associates no program with .txt; the test registers a type of its own whose
+  // program is the step helper, so the step shows what it was started with.
+  ASSERT_EQ(RunWine({"reg", "add", "HKCR\\.x5e2edoc", "/ve", "/d", "x5e2edocfile", "/f"}), 0);
+  ASSERT_EQ(RunWine({"reg", "add", "HKCR\\x5e2edocfile\\shell\\open\\command", "/ve", "/d",
+                     "\"" + step_ + "\" \"%1\"", "/f"}),
+            0);
+  WriteFileBytes(Linux("report.x5e2edoc"), "a document\r\n");
+  Start(Task("/X5?\r\n" + Win("report.x5e2edoc") + " echo opened-by-association"));
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  // The program, a blank, the document, its parameters: as the step was started and as the job
+  // log shows it after /X5?.
+  EXPECT_TRUE(Contains(console, "opened-by-association\r\n")) << console;
+  EXPECT_TRUE(Contains(console, "Command=" + step_ + " " + Win("report.x5e2edoc") +
+                                    " echo opened-by-association\r\n"))
+      << console;
+}
+
+TEST_F(Commands, SeveralLinesRunAsOneJoinedWithAmpersand) {
+  Start(Task("cmd /c " + step_ + " echo first-line\r\n\r\n" + step_ + " echo second-line\r\n/X5?"));
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const size_t first = console.find("first-line\r\n");
+  const size_t second = console.find("second-line\r\n");
+  ASSERT_NE(first, std::string::npos) << console;
+  ASSERT_NE(second, std::string::npos) << console;
+  EXPECT_LT(first, second);
+  EXPECT_TRUE(
+      Contains(console, " /c " + step_ + " echo first-line&" + step_ + " echo second-line\r\n"))
+      << console;
+}
+
+TEST_F(Commands, SwitchesPrepareWhatTheProgramThenReads) {
+  WriteFileBytes(Linux("data.txt"), "alpha foo FOO Bar bar\r\n");
+  const std::string data = Win("data.txt");
+  Start(Task("/X5R foo zap " + data + "\r\n/x5l bar baz\r\n/X5S;A=1;B=two words\r\n" +
+             "/X5J B1000\r\n/X5J -1\r\n" + step_ + " type " + data + " env A env B /X5S C=3"));
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("data.txt")), "alpha zap zap Bar baz\r\n");
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  size_t at = 0;
+  for (const std::string& expected : {
+           "File " + data + " opened (23 bytes)",
+           std::string("Replace succesful (23 bytes)"),
+           std::string("/X5S Delimiter Char=;"),
+           std::string("/X5S SET A=1"),
+           std::string("/X5S SET B=two words"),
+           std::string("***** New valid /X5J value is: 1000 msec type is BMP *****"),
+           std::string(
+               "***** /X5J <0 - JPG or BMP diagnostic pictures will not be produced! *****"),
+           std::string("/X5S SET C=3"),
+           "File " + data + " (23 bytes) saved",
+           std::string("alpha zap zap Bar baz"),
+           std::string("A=1"),
+           std::string("B=two words"),
+           "Command=" + step_ + " type " + data + " env A env B",
+       }) {
+    const size_t found = console.find(expected + "\r\n", at);
+    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << expected << "\n"
+                                        << console;
+    if (found != std::string::npos)
+      at = found;
+  }
+}
+
+struct FailedSave {
+  const char* name;
+  const char* parameters;  // after "/X5R foo bar ", file names relative to the test folder
+  const char* kept;        // the read-only file the edit was to be written to
+};
+
+class FailedSaves : public RunnerTest, public testing::WithParamInterface<FailedSave> {};
+
+TEST_P(FailedSaves, LeaveTheTargetByteForByte) {
+  const FailedSave& c = GetParam();
+  const std::string original("keep foo\r\n\0\xff foo\n", 17);
+  WriteFileBytes(Linux("ro.txt"), original);
+  WriteFileBytes(Linux("in.txt"), "foo in\r\n");
+  // Read-only as Windows sees it.
+  fs::permissions(Linux("ro.txt"),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::string parameters = c.parameters;
+  for (size_t at = 0; (at = parameters.find("@", at)) != std::string::npos;)
+    parameters.replace(at, 1, dir_);
+  Start(Task("/X5R foo bar " + parameters + "\r\n" + step_ + " exit 0"));
+  // The step would read a file that was not edited: it does not run, and the job is abended.
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "RC <>   ");
+  EXPECT_EQ(r.report.current_rc, 5);
+  EXPECT_EQ(r.report.result_flag, '-');
+  EXPECT_EQ(r.text, "\r\n***** Task Step ABENDED *****, Step RC=5  / Max RC=4\r\n");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("ro.txt")), original);
+  EXPECT_EQ(ReadFileText(Linux("in.txt")), "foo in\r\n");
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  EXPECT_TRUE(Contains(console, "ERROR - File NOT saved: " + Win(c.kept) + "\r\n")) << console;
+  for (const auto& entry : fs::directory_iterator(dir_linux_)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "ro.txt" || name == "in.txt" || name == "console.txt" || name == "JOB")
+        << "left behind: " << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands,
+                         FailedSaves,
+                         testing::Values(FailedSave{"SameFile", "@ro.txt", "ro.txt"},
+                                         FailedSave{"OtherOutput", "@in.txt @ro.txt", "ro.txt"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Commands, PrinterReportWithoutPrinters) {
+  Start(Task("/X5P\r\n" + step_ + " exit 0"));
+  // A runner that cannot reach the spooler library dies here; say so at once.
+  session_->SetTimeout(std::chrono::seconds(30));
+  std::optional<ReportRecord> first = session_->Exchange("STAT");
+  ASSERT_TRUE(first) << "the runner did not survive /X5P: " << session_->LastError();
+  session_->SetTimeout(std::chrono::seconds(60));
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/Printers.txt")), "Printing Off: \r\n");
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  // Two line ends, the file's name, the report, two line ends (the saved console is trimmed).
+  EXPECT_TRUE(Contains(
+      console, "\r\n\r\n" + Win("JOB\\S01\\Printers.txt") + "\r\nPrinting Off:\r\n\r\n\r\n"))
+      << console;
+}
+
+}  // namespace
+}  // namespace x5::e2e

@@ -62,6 +62,11 @@ Handled Kill(Run& run) {
   EndOfJobPictures(run, true);
   run.picture_interval = -1;
   TerminateProcess(run.process.get(), static_cast<UINT>(run.command.argument));
+  // The rest of the tree ends now rather than after the job log is written: the report the
+  // operator gets then means the whole step has been stopped. The job's own terminate after the
+  // step finds nothing left.
+  if (run.HasJob())
+    TerminateJobObject(run.job.get(), 0);
   run.killed = true;
   return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor};
 }

@@ -67,6 +67,14 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
   ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
   const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 3);
+  // A watcher holds the main process open so that its exit code can be read after its end.
+  std::string error;
+  auto watcher = StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
+                                    Win("pids.txt"), Win("exit.txt")},
+                                   error);
+  ASSERT_TRUE(watcher) << error;
+  watcher->CloseInput();
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("exit.txt.open")); }));
 
   ReportRecord kill = Exchange("KILL", 5);
   EXPECT_EQ(kill.report.status_text, "999     ");
@@ -82,6 +90,9 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
   EXPECT_EQ(final_report.text, TaskLine(main_pid, "KILLED"));
   EndConversation();
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+  EXPECT_EQ(watcher->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)),
+            std::optional<int32_t>(0));
+  EXPECT_EQ(ReadFileText(Linux("exit.txt")), "5") << "the exit code of the killed main process";
   EXPECT_NE(ReadFileText(Linux("console.txt")).find("RC#" + std::to_string(main_pid) + "=STEP OK"),
             std::string::npos);
 }

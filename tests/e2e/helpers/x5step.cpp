@@ -15,7 +15,10 @@
 //   envfile N F   replace file F by the value of environment variable N (empty when not set)
 //   type F        copy file F to standard output
 //   fan N F MS    start N-1 children that sleep MS, write the ids of all N processes to F at once
-//                 (own id first), then sleep MS
+//                 when all run (own id first), then sleep MS
+//   signal NAME   release the semaphore NAME once (a child of fan saying it runs)
+//   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
+//                 for it to end and write its exit code to OUT
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -116,28 +119,60 @@ void WritePriorities(const char* pid_file, const char* out_file) {
   WriteWhole(out_file, out);
 }
 
-// N processes in all: this one and N-1 sleeping children. The id list appears whole (written
-// beside and renamed), so a reader never sees a part of it.
+// N processes in all: this one and N-1 sleeping children. The id list is written once every child
+// runs (each signals a semaphore named after this process), and it appears whole (written beside
+// and renamed), so a reader never sees a part of it nor a child still starting.
 void Fan(int n, const char* pid_file, const char* ms) {
   std::string ids = std::to_string(GetCurrentProcessId()) + "\n";
+  const std::string ready_name = "x5step-fan-" + std::to_string(GetCurrentProcessId());
+  HANDLE ready = CreateSemaphoreA(nullptr, 0, n > 1 ? n : 1, ready_name.c_str());
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
+  int started = 0;
   for (int k = 1; k < n; ++k) {
-    std::string cmd = std::string("\"") + self + "\" sleep " + ms;
+    std::string cmd = std::string("\"") + self + "\" signal " + ready_name + " sleep " + ms;
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
     if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                        &pi)) {
       ids += std::to_string(pi.dwProcessId) + "\n";
+      ++started;
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
     }
   }
+  // At most half a minute in all: a child that never comes up shows in the list as a process
+  // that cannot be opened, rather than holding the list back.
+  const DWORD give_up = GetTickCount() + 30000;
+  for (int k = 0; k < started && ready != nullptr; ++k) {
+    const DWORD now = GetTickCount();
+    if (static_cast<LONG>(give_up - now) <= 0 ||
+        WaitForSingleObject(ready, give_up - now) != WAIT_OBJECT_0)
+      break;
+  }
+  if (ready != nullptr)
+    CloseHandle(ready);
   const std::string part = std::string(pid_file) + ".part";
   WriteWhole(part.c_str(), ids);
   MoveFileExA(part.c_str(), pid_file, MOVEFILE_REPLACE_EXISTING);
   Sleep(static_cast<DWORD>(atoi(ms)));
+}
+
+// Holds the first listed process open (so its exit code outlives it), says so by creating
+// OUT.open, waits for it to end and writes its exit code to OUT.
+void WriteExitCode(const char* pid_file, const char* out_file) {
+  const std::vector<unsigned long> pids = ReadPids(pid_file);
+  if (pids.empty())
+    return;
+  HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[0]);
+  if (p == nullptr)
+    return;
+  WriteWhole((std::string(out_file) + ".open").c_str(), "");
+  DWORD code = 0;
+  if (WaitForSingleObject(p, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(p, &code))
+    WriteWhole(out_file, std::to_string(code));
+  CloseHandle(p);
 }
 
 }  // namespace
@@ -273,6 +308,15 @@ int main(int argc, char** argv) {
     } else if (a == "fan" && i + 3 < argc) {
       Fan(atoi(argv[i + 1]), argv[i + 2], argv[i + 3]);
       i += 3;
+    } else if (a == "signal") {
+      if (HANDLE h = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, arg)) {
+        ReleaseSemaphore(h, 1, nullptr);
+        CloseHandle(h);
+      }
+      ++i;
+    } else if (a == "exitof" && i + 2 < argc) {
+      WriteExitCode(argv[i + 1], argv[i + 2]);
+      i += 2;
     }
   }
   return 0;

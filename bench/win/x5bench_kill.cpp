@@ -165,8 +165,14 @@ bool BareRound(const std::string& step,
   }
   ResumeThread(thread.get());
   std::vector<Handle> tree;
-  if (!OpenTree(pid_file, count, tree, why))
+  if (!OpenTree(pid_file, count, tree, why)) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &info, sizeof(info),
+                              nullptr);
+    why += " (the job has " + std::to_string(info.ActiveProcesses) + " of them, its first " +
+           (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT ? "runs)" : "has ended)");
     return false;
+  }
   const double t0 = NowUs();
   TerminateJobObject(job.get(), 0);
   const bool ended = WaitAll(tree);

@@ -274,8 +274,8 @@ TEST_F(Commands, SeveralLinesRunAsOneJoinedWithAmpersand) {
   ASSERT_NE(first, std::string::npos) << console;
   ASSERT_NE(second, std::string::npos) << console;
   EXPECT_LT(first, second);
-  EXPECT_TRUE(
-      Contains(console, " /c " + step_ + " echo first-line&" + step_ + " echo second-line\r\n"))
+  EXPECT_TRUE(Contains(
+      console, "cmd.exe /c " + step_ + " echo first-line&" + step_ + " echo second-line\r\n"))
       << console;
 }
 

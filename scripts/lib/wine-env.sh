@@ -25,13 +25,15 @@ x5_wine_start() {
   export DISPLAY=":$(head -n1 "$fdfile")"
   rm -f "$fdfile"
 
+  mkdir -p "$WINEPREFIX"
+  # A persistent server keeps every later start warm. It answers 2 when a server for this prefix
+  # already runs, which is just as good.
+  wineserver -p || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     # Without this every window close waits about two seconds for the window manager.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   fi
-  wineserver -p
   # Once, so that later pipes close when the child exits.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

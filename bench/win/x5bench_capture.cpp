@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support_win.h"
 #include "pictures/capture_guards_win.h"
 #include "pictures/capture_lock_win.h"
 #include "pictures/capture_win.h"
@@ -23,14 +24,7 @@
 namespace {
 
 double NowMs() {
-  static const LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+  return x5::bench::NowUs() / 1000.0;
 }
 
 struct Shape {
@@ -144,14 +138,10 @@ bool BareCapture(HWND window,
   return ok;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using x5::bench::Median;
 
 double Percentile90(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[(v.size() * 9) / 10 == v.size() ? v.size() - 1 : (v.size() * 9) / 10];
+  return x5::bench::Percentile(std::move(v), 0.9);
 }
 
 std::wstring WideOf(const std::string& s) {

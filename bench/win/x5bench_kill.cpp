@@ -14,65 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "bench_support_win.h"
 #include "runner/protocol.h"
+#include "win/unique_handle.h"
 
 namespace {
 
-double NowUs() {
-  static const LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
-}
-
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE h) : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = nullptr; }
-  Handle& operator=(Handle&& other) noexcept {
-    std::swap(h_, other.h_);
-    return *this;
-  }
-  ~Handle() {
-    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE)
-      CloseHandle(h_);
-  }
-  HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_ = nullptr;
-};
-
-double Median(std::vector<double> v) {
-  if (v.empty())
-    return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-bool ReadExact(HANDLE h, void* into, DWORD size) {
-  DWORD got = 0;
-  while (got < size) {
-    DWORD n = 0;
-    if (!ReadFile(h, static_cast<char*>(into) + got, size - got, &n, nullptr) || n == 0)
-      return false;
-    got += n;
-  }
-  return true;
-}
-
-bool WriteAll(HANDLE h, const void* data, DWORD size) {
-  DWORD n = 0;
-  return WriteFile(h, data, size, &n, nullptr) && n == size;
-}
+using x5::ScopedHandle;
+using x5::bench::Median;
+using x5::bench::NowUs;
+using x5::bench::ReadExact;
+using x5::bench::WriteAll;
 
 std::string ReadText(const std::string& path) {
   std::string text;
@@ -90,7 +42,7 @@ std::string ReadText(const std::string& path) {
 // once), then opens each for waiting.
 bool OpenTree(const std::string& pid_file,
               int count,
-              std::vector<Handle>& processes,
+              std::vector<ScopedHandle>& processes,
               std::string& why) {
   for (int i = 0; i < 60000 / 5; ++i) {
     const std::string text = ReadText(pid_file);
@@ -119,9 +71,9 @@ bool OpenTree(const std::string& pid_file,
   return false;
 }
 
-bool WaitAll(const std::vector<Handle>& processes) {
+bool WaitAll(const std::vector<ScopedHandle>& processes) {
   std::vector<HANDLE> raw;
-  for (const Handle& h : processes)
+  for (const ScopedHandle& h : processes)
     raw.push_back(h.get());
   return WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), TRUE, 60000) <
          WAIT_OBJECT_0 + raw.size();
@@ -138,7 +90,7 @@ bool BareRound(const std::string& step,
                double& us,
                std::string& why) {
   DeleteFileA(pid_file.c_str());
-  Handle job(CreateJobObjectA(nullptr, nullptr));
+  ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
   if (!job) {
     why = "no job object";
     return false;
@@ -156,15 +108,15 @@ bool BareRound(const std::string& step,
     why = "the step helper does not start";
     return false;
   }
-  Handle process(pi.hProcess);
-  Handle thread(pi.hThread);
+  ScopedHandle process(pi.hProcess);
+  ScopedHandle thread(pi.hThread);
   if (!AssignProcessToJobObject(job.get(), process.get())) {
     TerminateProcess(process.get(), 1);
     why = "the tree cannot join the job";
     return false;
   }
   ResumeThread(thread.get());
-  std::vector<Handle> tree;
+  std::vector<ScopedHandle> tree;
   if (!OpenTree(pid_file, count, tree, why)) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
     QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &info, sizeof(info),
@@ -226,12 +178,12 @@ bool RunnerRound(const std::string& runner,
     why = "no pipe";
     return false;
   }
-  Handle child_in(in_read), to_runner(in_write);
+  ScopedHandle child_in(in_read), to_runner(in_write);
   if (!CreatePipe(&out_read, &out_write, &sa, 0)) {
     why = "no pipe";
     return false;
   }
-  Handle from_runner(out_read), child_out(out_write);
+  ScopedHandle from_runner(out_read), child_out(out_write);
   SetHandleInformation(to_runner.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(from_runner.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si{};
@@ -247,10 +199,10 @@ bool RunnerRound(const std::string& runner,
     why = "the runner does not start";
     return false;
   }
-  Handle runner_process(pi.hProcess);
+  ScopedHandle runner_process(pi.hProcess);
   CloseHandle(pi.hThread);
-  child_in = Handle();
-  child_out = Handle();
+  child_in.reset();
+  child_out.reset();
 
   const std::vector<uint8_t> task = TaskStream(FanCommand(step, count, pid_file), work_dir);
   uint8_t status[x5::kStatusRecordSize];
@@ -259,7 +211,7 @@ bool RunnerRound(const std::string& runner,
     why = "no status record";
     return false;
   }
-  std::vector<Handle> tree;
+  std::vector<ScopedHandle> tree;
   const bool tree_ok = OpenTree(pid_file, count, tree, why);
   uint8_t report[x5::kStepReportSize];
   const auto stat = x5::EncodeOperatorCommand("STAT", 0);
@@ -293,7 +245,7 @@ bool RunnerRound(const std::string& runner,
   // END, then drain: the final report and its text, until the runner closes its output.
   const auto end = x5::EncodeOperatorCommand("END ", 0);
   WriteAll(to_runner.get(), end.data(), 8);
-  to_runner = Handle();
+  to_runner.reset();
   char sink[4096];
   DWORD n = 0;
   while (ReadFile(from_runner.get(), sink, sizeof(sink), &n, nullptr) && n > 0) {

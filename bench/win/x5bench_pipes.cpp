@@ -10,20 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_support_win.h"
 #include "runner/protocol.h"
 
 namespace {
 
-double Now() {
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
-}
+using x5::bench::NowUs;
+using x5::bench::Percentile;
+using x5::bench::ReadExact;
+using x5::bench::WriteAll;
 
 struct Child {
   HANDLE process = nullptr;
@@ -47,31 +42,15 @@ bool Launch(const std::string& command, Child& child) {
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
   std::string line = command;
-  BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                           &pi);
+  BOOL ok =
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   CloseHandle(in_read);
   CloseHandle(out_write);
-  if (!ok) return false;
+  if (!ok)
+    return false;
   CloseHandle(pi.hThread);
   child = Child{pi.hProcess, in_write, out_read};
   return true;
-}
-
-bool ReadExact(HANDLE h, void* into, DWORD size) {
-  DWORD got = 0;
-  while (got < size) {
-    DWORD n = 0;
-    if (!ReadFile(h, static_cast<char*>(into) + got, size - got, &n, nullptr) || n == 0) {
-      return false;
-    }
-    got += n;
-  }
-  return true;
-}
-
-bool WriteAll(HANDLE h, const void* data, DWORD size) {
-  DWORD n = 0;
-  return WriteFile(h, data, size, &n, nullptr) && n == size;
 }
 
 void Finish(Child& c) {
@@ -83,12 +62,6 @@ void Finish(Child& c) {
   WaitForSingleObject(c.process, 30000);
   CloseHandle(c.from_child);
   CloseHandle(c.process);
-}
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
 }
 
 std::vector<uint8_t> TaskStream(const std::string& command) {
@@ -131,59 +104,70 @@ int main(int argc, char** argv) {
   const std::vector<uint8_t> task = TaskStream(step);
   for (int i = 0; i < starts; ++i) {
     Child c;
-    double t0 = Now();
-    if (!Launch(trivial, c)) return 1;
+    double t0 = NowUs();
+    if (!Launch(trivial, c))
+      return 1;
     char ready;
-    if (!ReadExact(c.from_child, &ready, 1)) return 1;
-    bare_start.push_back(Now() - t0);
+    if (!ReadExact(c.from_child, &ready, 1))
+      return 1;
+    bare_start.push_back(NowUs() - t0);
     Finish(c);
 
     Child r;
-    t0 = Now();
-    if (!Launch(runner, r)) return 1;
-    if (!WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size()))) return 1;
+    t0 = NowUs();
+    if (!Launch(runner, r))
+      return 1;
+    if (!WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size())))
+      return 1;
     uint8_t status[x5::kStatusRecordSize];
-    if (!ReadExact(r.from_child, status, sizeof(status))) return 1;
-    runner_start.push_back(Now() - t0);
+    if (!ReadExact(r.from_child, status, sizeof(status)))
+      return 1;
+    runner_start.push_back(NowUs() - t0);
     auto kill = x5::EncodeOperatorCommand("KILL", 0);
     WriteAll(r.to_child, kill.data(), 8);
     Finish(r);
   }
 
   const double a_bare = Percentile(bare_start, 0.5), a_run = Percentile(runner_start, 0.5);
-  std::printf("start to first answer, median of %d (ms): bare program %.1f, runner \"Started \" %.1f,"
-              " ratio %.2f (goal <= 1.2)\n",
-              starts, a_bare / 1000, a_run / 1000, a_run / a_bare);
+  std::printf(
+      "start to first answer, median of %d (ms): bare program %.1f, runner \"Started \" %.1f,"
+      " ratio %.2f (goal <= 1.2)\n",
+      starts, a_bare / 1000, a_run / 1000, a_run / a_bare);
   std::fflush(stdout);
 
   // (b) round trips.
   std::vector<double> bare_trip, runner_trip;
   {
     Child e;
-    if (!Launch(trivial + " echo", e)) return 1;
+    if (!Launch(trivial + " echo", e))
+      return 1;
     uint8_t report[80];
     auto stat = x5::EncodeOperatorCommand("STAT", 0);
     for (int i = 0; i < rounds; ++i) {
-      double t0 = Now();
+      double t0 = NowUs();
       WriteAll(e.to_child, stat.data(), 8);
-      if (!ReadExact(e.from_child, report, 80)) return 1;
-      bare_trip.push_back(Now() - t0);
+      if (!ReadExact(e.from_child, report, 80))
+        return 1;
+      bare_trip.push_back(NowUs() - t0);
     }
     Finish(e);
   }
   {
     Child r;
-    if (!Launch(runner, r)) return 1;
+    if (!Launch(runner, r))
+      return 1;
     WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size()));
     uint8_t status[x5::kStatusRecordSize];
-    if (!ReadExact(r.from_child, status, sizeof(status))) return 1;
+    if (!ReadExact(r.from_child, status, sizeof(status)))
+      return 1;
     uint8_t report[80];
     auto stat = x5::EncodeOperatorCommand("STAT", 0);
     for (int i = 0; i < rounds; ++i) {
-      double t0 = Now();
+      double t0 = NowUs();
       WriteAll(r.to_child, stat.data(), 8);
-      if (!ReadExact(r.from_child, report, 80)) return 1;
-      runner_trip.push_back(Now() - t0);
+      if (!ReadExact(r.from_child, report, 80))
+        return 1;
+      runner_trip.push_back(NowUs() - t0);
     }
     auto kill = x5::EncodeOperatorCommand("KILL", 0);
     WriteAll(r.to_child, kill.data(), 8);
@@ -192,9 +176,9 @@ int main(int argc, char** argv) {
 
   const double b_bare50 = Percentile(bare_trip, 0.5), b_run50 = Percentile(runner_trip, 0.5);
   const double b_bare99 = Percentile(bare_trip, 0.99), b_run99 = Percentile(runner_trip, 0.99);
-  std::printf("STAT round trip over %d (us): bare echo median %.0f p99 %.0f; runner median %.0f p99"
-              " %.0f; ratios median %.2f p99 %.2f (goal <= 2)\n",
-              rounds, b_bare50, b_bare99, b_run50, b_run99, b_run50 / b_bare50,
-              b_run99 / b_bare99);
+  std::printf(
+      "STAT round trip over %d (us): bare echo median %.0f p99 %.0f; runner median %.0f p99"
+      " %.0f; ratios median %.2f p99 %.2f (goal <= 2)\n",
+      rounds, b_bare50, b_bare99, b_run50, b_run99, b_run50 / b_bare50, b_run99 / b_bare99);
   return 0;
 }

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     for (;;) {
       DWORD got = 0;
       while (got < sizeof(command)) {
-        if (!ReadFile(in, command + got, sizeof(command) - got, &n, nullptr) || n == 0) return 0;
+        if (!ReadFile(in, command + got, sizeof(command) - got, &n, nullptr) || n == 0)
+          return 0;
         got += n;
       }
       WriteFile(out, report, sizeof(report), &n, nullptr);

@@ -144,6 +144,7 @@ TEST(TextBlock, PiecemealDeliveryIsCompletedNotTakenForCommands) {
 }
 
 struct DelimiterCase {
+  const char* name;
   std::string block;
   char delimiter;
   std::string text;
@@ -160,13 +161,15 @@ TEST_P(VariablesDelimiter, LeadingControlCharacterBecomesDelimiter) {
   EXPECT_EQ(r.text, c.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases,
-                         VariablesDelimiter,
-                         testing::Values(DelimiterCase{"\x01SET A=1\x01SET B=2", '\x01',
-                                                       "SET A=1\x01SET B=2"},
-                                         DelimiterCase{"\x1f", '\x1f', ""},
-                                         DelimiterCase{" SET A=1", ';', " SET A=1"},
-                                         DelimiterCase{"SET A=1;SET B=2", ';', "SET A=1;SET B=2"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases,
+    VariablesDelimiter,
+    testing::Values(DelimiterCase{"control_character", "\x01SET A=1\x01SET B=2", '\x01',
+                                  "SET A=1\x01SET B=2"},
+                    DelimiterCase{"delimiter_alone", "\x1f", '\x1f', ""},
+                    DelimiterCase{"blank_kept", " SET A=1", ';', " SET A=1"},
+                    DelimiterCase{"printable_kept", "SET A=1;SET B=2", ';', "SET A=1;SET B=2"}),
+    [](const testing::TestParamInfo<DelimiterCase>& info) { return std::string(info.param.name); });
 
 TEST(TextBlock, NegativeOrHugeDeclaredLengthsAreSafe) {
   char delim = ';';

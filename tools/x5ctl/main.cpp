@@ -14,6 +14,7 @@
 #include "format.h"
 #include "session.h"
 #include "task_file.h"
+#include "x5_version.h"
 
 namespace x5 {
 namespace {
@@ -253,6 +254,7 @@ int Encode(const std::string& task_path,
 int Main(int argc, char** argv) {
   CLI::App app{"x5ctl: drives x5runner through its pipes as a parent scheduler does."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("x5ctl ") + X5_VERSION);
   // Linux paths given to x5ctl.exe under Wine start with '/', which must stay a path.
   app.allow_windows_style_options(false);
 

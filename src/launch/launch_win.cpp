@@ -16,6 +16,7 @@
 #include "launch/desktop_access_win.h"
 #include "launch/environment_block.h"
 #include "launch/identity_win.h"
+#include "launch/step_job_win.h"
 #include "launch/user_hive.h"
 #include "registry/registry_win.h"
 #include "runner/run_win.h"
@@ -56,15 +57,6 @@ void ApplyVariablesToEnvironment(const std::vector<std::string>& table) {
       SetEnvironmentVariableA(name.c_str(), value.c_str());
     }
   }
-}
-
-// Names the job after the console title; a job of that name that already exists belongs to
-// another runner, so this one gets an unnamed job rather than sharing (and later killing) it.
-ScopedHandle CreateStepJob(const std::string& title) {
-  ScopedHandle job(CreateJobObjectA(nullptr, title.c_str()));
-  if (job && GetLastError() == ERROR_ALREADY_EXISTS)
-    job.reset(CreateJobObjectA(nullptr, nullptr));
-  return job;
 }
 
 class Wow64RedirectionOff {
@@ -294,14 +286,24 @@ struct Created {
 };
 
 Created CreateStepProcess(Run& run,
-                          STARTUPINFOA& si,
+                          const STARTUPINFOA& startup,
                           const std::string& directory,
                           const EnvironmentBlock* block) {
   Created created;
   std::string command_line = run.step_command;
   const char* folder = directory.empty() ? nullptr : directory.c_str();
-  // Suspended until it is in the job, so nothing the step starts at once escapes the job.
-  const DWORD flags = kCreationFlags | CREATE_SUSPENDED;
+  // Suspended until it is in the job and placed there by the system where it can, so nothing the
+  // step starts escapes the job and no step process exists outside it.
+  DWORD flags = kCreationFlags | CREATE_SUSPENDED;
+  JobAtCreation placement(run.job.get());
+  STARTUPINFOEXA extended{};
+  extended.StartupInfo = startup;
+  STARTUPINFOA& si = extended.StartupInfo;
+  if (placement.List() != nullptr) {
+    si.cb = sizeof(extended);
+    extended.lpAttributeList = placement.List();
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
   if (block == nullptr) {
     Wow64RedirectionOff redirection(run.os_version == 64);
     created.ok = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags,
@@ -360,10 +362,18 @@ int32_t Launch(Run& run) {
     si.hStdError = run.console.Output();
   }
 
-  std::string directory = ExpandVariables(run, Trimmed(task.working_directory), true, false);
+  // A step never runs outside a job where the system has them: without one it could neither be
+  // ended as a tree nor be sure to end with the runner.
+  if (run.os_version >= 5) {
+    StepJob made = CreateStepJob(run.console_title);
+    if (!made.job) {
+      SetStatus(run, "STEP=?", made.error != 0 ? static_cast<int32_t>(made.error) : 99);
+      return 0;
+    }
+    run.job = std::move(made.job);
+  }
 
-  if (run.os_version >= 5)
-    run.job = CreateStepJob(run.console_title);
+  std::string directory = ExpandVariables(run, Trimmed(task.working_directory), true, false);
 
   EnvironmentBlock block;
   if (!logon) {
@@ -380,22 +390,24 @@ int32_t Launch(Run& run) {
   }
 
   Created created = CreateStepProcess(run, si, directory, logon ? &block : nullptr);
+  // From here until it runs, any failure ends the suspended process.
+  SuspendedStep suspended(created.info);
   SecureZeroMemory(directory.data(), directory.size());
   EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
     SetStatus(run, "STEP=?", created.error != 0 ? static_cast<int32_t>(created.error) : 99);
     return 0;
   }
-  ScopedHandle process(created.info.hProcess);
-  ScopedHandle thread(created.info.hThread);
-  if (run.job && !AssignProcessToJobObject(run.job.get(), process.get())) {
-    const DWORD error = GetLastError();
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
-    SetStatus(run, "STEP=?", error != 0 ? static_cast<int32_t>(error) : 99);
+  DWORD error = run.job ? suspended.JoinJob(run.job.get()) : 0;
+  if (error == 0)
+    error = suspended.Start();
+  if (error != 0) {
+    SetStatus(run, "STEP=?", static_cast<int32_t>(error));
     return 0;
   }
-  ResumeThread(thread.get());
+  ScopedHandle process;
+  ScopedHandle thread;
+  suspended.Release(process, thread);
   if (run.os_version >= 5) {
     if (run.os_version == 64 && logon)
       Sleep(2000);

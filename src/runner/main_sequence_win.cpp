@@ -163,13 +163,10 @@ void Monitor(Run& run) {
       break;
     run.report.report_text_length = 0;
     if (!ReadOperatorCommand(run)) {
-      // The parent is gone: nobody will drive or end this step, so the conversation ends here and
-      // the step is ended rather than waited for.
-      run.parent_gone = true;
-      (void)run.console.SendText("***** Parent pipe closed - step ended by the runner *****");
-      if (run.job)
-        TerminateJobObject(run.job.get(), 1);
-      TerminateProcess(run.process.get(), 1);
+      // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
+      // step's work is not lost with it. The step runs to its end, and the post-step checks, the
+      // job log, the console file and the clean-up follow as always.
+      run.holds.ResumeAllHeld();
       break;
     }
     if (CarryOutOperatorCommand(run) == CommandOutcome::kLeaveMonitor)
@@ -215,10 +212,9 @@ void FinalReports(Run& run) {
   FinalRcAdjustment(run.rc);
   run.report.end_time = LocalFileTimeNow();
   run.report.phase = 4;
-  if (!run.parent_gone) {
-    while (ReadOperatorCommand(run) && run.command.name != "END ")
-      WriteStepReport(run);
-  }
+  // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
+  while (ReadOperatorCommand(run) && run.command.name != "END ")
+    WriteStepReport(run);
   run.report.phase = 5;
   WriteStepReport(run);
 }

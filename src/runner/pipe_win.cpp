@@ -29,10 +29,18 @@ int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
 }
 
 bool ReadOperatorCommand(Run& run) {
+  // A pipe that has ended or failed once is not read again: nothing more can come from it, and
+  // reading on would only spin.
+  if (run.parent_gone)
+    return false;
   std::array<uint8_t, kOperatorCommandSize> bytes{};
   PipeReader in(run.input);
-  if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size()))
+  if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
+    run.parent_gone = true;
+    if (run.console.IsOpen())
+      (void)run.console.SendText(kParentGoneLine);
     return false;
+  }
   run.command = DecodeOperatorCommand(bytes);
   return true;
 }
@@ -50,6 +58,8 @@ void WriteStepReport(Run& run) {
 }
 
 int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
+  if (run_.parent_gone)
+    return 0;
   DWORD read = 0;
   DWORD available = 0;
   if (!PeekNamedPipe(run_.input, into.data(), static_cast<DWORD>(into.size()), &read, &available,

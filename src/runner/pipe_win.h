@@ -29,8 +29,13 @@ class PipeWriter : public ByteWriter {
   HANDLE handle_;
 };
 
-// Reads one whole operator command into run.command. False when the pipe failed or ended first.
+// Reads one whole operator command into run.command. False when the pipe failed or ended first:
+// the parent is then gone for the rest of the run (run.parent_gone), the console says so once, and
+// no later read or peek touches the pipe again.
 bool ReadOperatorCommand(Run& run);
+
+inline constexpr const char* kParentGoneLine =
+    "***** Parent pipe closed - the runner carries on without operator commands *****";
 
 class PipeCommandLink : public CommandLink {
  public:

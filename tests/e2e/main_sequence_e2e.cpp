@@ -138,25 +138,6 @@ TEST_F(MainSequence, LongCommandBlockIsReadWholeBeforeCommands) {
   EndConversation();
 }
 
-TEST_F(MainSequence, ClosedInputDuringTheStepEndsRunnerAndStepTree) {
-  Start(Task(step_ + " tree 2 " + dir_ + "pids.txt 60000"));
-  EXPECT_EQ(Exchange("STAT").report.phase, 2);
-  // Give the tree time to start its grandchild.
-  for (int i = 0; i < 50 && ReadFileText(Linux("pids.txt")).size() < 3 * 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  session_->CloseInput();
-  std::optional<std::vector<uint8_t>> rest = session_->ReadRemaining();
-  ASSERT_TRUE(rest) << session_->LastError();
-  // One final report of phase 5 (the conversation ended as if by "END ").
-  ASSERT_GE(rest->size(), kStepReportSize);
-  StepReport last =
-      DecodeStepReport(std::span<const uint8_t, kStepReportSize>(rest->data(), kStepReportSize));
-  EXPECT_EQ(last.phase, 5);
-  EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-}
-
 TEST_F(MainSequence, ChildrenLeftBehindAreEndedAtTheEndOfTheJob) {
   // The main process ends at once; its child and grandchild would live on for a minute.
   Start(Task(step_ + " tree 2 " + dir_ + "pids.txt 60000"));

@@ -174,6 +174,11 @@ std::string TwoDigits(int value) {
   return buffer;
 }
 
+// A LocalTime that holds no time at all (a query's zeros); every real one is after 1601.
+bool NoTime(const LocalTime& time) noexcept {
+  return time.year == 0;
+}
+
 }  // namespace
 
 LocalTime CalendarFromFileTime(int64_t file_time) noexcept {
@@ -244,6 +249,17 @@ std::string DateTimeText(const LocalTime& time) {
   text += ':';
   text += TwoDigits(time.second);
   return text;
+}
+
+void StepTimes::Read(const LocalTime& creation, const LocalTime& exit) noexcept {
+  if (!NoTime(creation))
+    creation_ = creation;
+  if (!NoTime(exit))
+    exit_ = exit;
+}
+
+LocalTime StepTimes::Exit(const LocalTime& now) const noexcept {
+  return NoTime(exit_) ? now : exit_;
 }
 
 std::string StartedLine(const LocalTime& creation) {

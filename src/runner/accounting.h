@@ -135,6 +135,25 @@ inline constexpr std::string_view kUserLabel = "User   ";
 [[nodiscard]] std::string StartedLine(const LocalTime& creation);
 [[nodiscard]] std::string EndedLine(const LocalTime& exit);
 
+// The step's main process times for the "Started " and "Ended   " lines. Each time the system
+// gives replaces the one kept; a query that fails (or gives no time) keeps it, so the job log shows
+// the last times read rather than zeros.
+class StepTimes {
+ public:
+  // At the launch: the moment the step was started stands in until the system's own time is read.
+  void Launched(const LocalTime& now) noexcept { creation_ = now; }
+  // A query that answered; the exit time is all zeros while the process runs.
+  void Read(const LocalTime& creation, const LocalTime& exit) noexcept;
+  [[nodiscard]] const LocalTime& Creation() const noexcept { return creation_; }
+  // The exit time read, or `now` when the process was only ever seen running: the job log is
+  // written as soon as the runner has seen the step end.
+  [[nodiscard]] LocalTime Exit(const LocalTime& now) const noexcept;
+
+ private:
+  LocalTime creation_;
+  LocalTime exit_;
+};
+
 // "IO      <io> | PeakMemory <kb> | Processes <n>".
 [[nodiscard]] std::string IoLine(uint64_t measured_io,
                                  int32_t peak_memory_kb,

@@ -166,6 +166,25 @@ TEST(Accounting, DateTimeLines) {
   EXPECT_EQ(EndedLine(LocalTime{1999, 12, 31, 5, 23, 59, 59, 0}), "Ended   31/12/1999 23:59:59");
 }
 
+// A last query that fails keeps the times read before it: the job log never shows zeros.
+TEST(Accounting, StepTimesKeepTheLastTimesRead) {
+  const LocalTime launched{2024, 3, 7, 4, 9, 5, 0, 0};
+  const LocalTime created{2024, 3, 7, 4, 9, 5, 1, 0};
+  const LocalTime ended{2024, 3, 7, 4, 9, 7, 30, 0};
+  const LocalTime now{2024, 3, 7, 4, 9, 8, 0, 0};
+  StepTimes times;
+  times.Launched(launched);
+  EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:00");
+  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00") << "never seen ended";
+  times.Read(created, LocalTime{});  // a report while the step runs
+  EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
+  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00");
+  times.Read(created, ended);
+  times.Read(LocalTime{}, LocalTime{});  // an answer without times changes nothing
+  EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
+  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:07:30");
+}
+
 TEST(Accounting, CalendarAndFileTimeAgree) {
   // 2024-02-29 13:45:30.123 as a FILETIME count.
   constexpr int64_t kLeapDay = 133'536'879'301'230'000;

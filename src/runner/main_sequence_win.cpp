@@ -149,6 +149,7 @@ bool Prepare(Run& run) {
     run.report.status_code = 0;
     return false;
   }
+  run.step_times.Launched(run.clock.Now());
   return true;
 }
 

@@ -45,12 +45,13 @@ void ReportAndAccount(Run& run) {
     if (run.os_version >= 4) {
       mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
       if (times.ok) {
-        creation = times.creation;
-        exit = times.exit;
+        run.step_times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
         report.user_time = times.user_time;
       }
       SayFailures(run, times.failures);
+      creation = run.step_times.Creation();
+      exit = run.step_times.Exit(run.clock.Now());
     } else {
       creation = LocalFromFileTime(report.start_time);
       exit = run.clock.Now();
@@ -73,6 +74,7 @@ void ReportAndAccount(Run& run) {
     if (run.os_version >= 4) {
       mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
       if (times.ok) {
+        run.step_times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
         report.user_time = times.user_time;
       }

@@ -53,9 +53,8 @@ struct Run {
   StatusRecord step;  // launch record: status text and code of the launch
   ScopedHandle process;
   ScopedHandle thread;
-  StepIdentity identity;     // logon token, hive, profile: released on every path
-  FILETIME creation_time{};  // of the step's main process, local
-  FILETIME exit_time{};
+  StepIdentity identity;  // logon token, hive, profile: released on every path
+  StepTimes step_times;   // of the step's main process, local
 
   RcState rc;
   std::string pre_messages;

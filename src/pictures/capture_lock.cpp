@@ -4,6 +4,8 @@
 
 #include <exception>
 
+#include "conditions/parse_number.h"
+
 namespace x5 {
 namespace {
 
@@ -40,6 +42,11 @@ class KeyCloser {
   bool open_ = false;
 };
 
+bool IsFree(LockValueStore& store) {
+  const std::optional<int32_t> token = LockToken(store.ReadValue());
+  return token && *token < 1;
+}
+
 int32_t WriteToken(LockValueStore& store, int32_t token, int32_t success) {
   return store.WriteValue(token) == 0 ? success : -2;
 }
@@ -61,7 +68,7 @@ int32_t Acquire(const std::string& name,
   key.MarkOpen();
   {
     Exclusive exclusive(s.exclusion);
-    if (s.store.ReadValue() < 1)
+    if (IsFree(s.store))
       return WriteToken(s.store, token, 1);
   }
   for (int32_t attempt = 0; attempt < tries; ++attempt) {
@@ -69,7 +76,7 @@ int32_t Acquire(const std::string& name,
     // The value is read and the token written under one exclusion, so of two runners that see
     // the lock freed only one takes it; the other goes on waiting.
     Exclusive exclusive(s.exclusion);
-    if (s.store.ReadValue() < 1)
+    if (IsFree(s.store))
       return WriteToken(s.store, token, 2);
   }
   // Waited long enough: a holder that never released is taken over.
@@ -84,12 +91,35 @@ int32_t Release(const std::string& name, int32_t token, const LockServices& s) {
     return opened;
   key.MarkOpen();
   Exclusive exclusive(s.exclusion);
-  if (s.store.ReadValue() != token)
+  if (LockToken(s.store.ReadValue()) != token)
     return -2;
   return s.store.WriteValue(0);
 }
 
 }  // namespace
+
+std::optional<int32_t> LockToken(const LockValue& value) noexcept {
+  switch (value.kind) {
+    case LockValue::Kind::kAbsent:
+      return 0;
+    case LockValue::Kind::kNumber:
+      return value.number;
+    case LockValue::Kind::kText: {
+      std::string_view text = value.text;
+      while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+      while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+      const int32_t number = ParseNumber(text, false);
+      if (number == kInvalidNumber)
+        return std::nullopt;
+      return number;
+    }
+    case LockValue::Kind::kOther:
+      break;
+  }
+  return std::nullopt;
+}
 
 int32_t RegistryLock(const std::string& lock_name,
                      uint8_t mode,

@@ -3,10 +3,33 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace x5 {
+
+// The "LOCK" value as the store holds it. The lock writes only 32-bit numbers; a text or a value of
+// another type was put there by someone else.
+struct LockValue {
+  enum class Kind : uint8_t { kAbsent, kNumber, kText, kOther };
+  Kind kind = Kind::kAbsent;
+  int32_t number = 0;  // kNumber
+  std::string text;    // kText, cut at its first NUL
+
+  [[nodiscard]] static LockValue Number(int32_t value) { return {Kind::kNumber, value, {}}; }
+  [[nodiscard]] static LockValue Text(std::string value) {
+    return {Kind::kText, 0, std::move(value)};
+  }
+  [[nodiscard]] static LockValue Other() { return {Kind::kOther, 0, {}}; }
+};
+
+// The token a value stands for: absent 0, a number itself, a text the whole number it spells (the
+// empty text 0). Empty for a text that is no number and for any other type: a holder the lock
+// cannot name, so the lock is not free and is never this runner's; it is taken over only after the
+// waiting time, as a holder that never releases.
+[[nodiscard]] std::optional<int32_t> LockToken(const LockValue& value) noexcept;
 
 // The lock value's store (the registry on Windows, a map in tests). One key at a time is open.
 class LockValueStore {
@@ -17,8 +40,8 @@ class LockValueStore {
   // Creates the lock's key below the existing parent key (which is not created) and keeps it
   // open; 0 or the registry's error code of opening the parent or creating the key.
   virtual int32_t CreateKey(std::string_view lock_name) = 0;
-  // The value of the open key as a 32-bit integer; 0 when it is absent or not a number.
-  virtual int32_t ReadValue() = 0;
+  // The value of the open key.
+  virtual LockValue ReadValue() = 0;
   // Writes the value as a REG_DWORD; 0 or the registry's error code.
   virtual int32_t WriteValue(int32_t value) = 0;
   virtual void CloseKey() = 0;

@@ -21,7 +21,7 @@ constexpr int32_t kNotFound = 2;  // ERROR_FILE_NOT_FOUND
 class FakeRegistry : public LockValueStore, public LockExclusion, public LockPause {
  public:
   bool parent = true;
-  std::map<std::string, std::optional<int32_t>> keys;
+  std::map<std::string, LockValue> keys;
   int32_t write_error = 0;
   int32_t create_error = 0;
   int64_t clock_ms = 0;
@@ -46,15 +46,15 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
     open_.push_back(&keys[std::string(name)]);
     return 0;
   }
-  int32_t ReadValue() override {
+  LockValue ReadValue() override {
     journal.push_back(inside_ ? "read*" : "read");
-    return open_.back()->value_or(0);
+    return *open_.back();
   }
   int32_t WriteValue(int32_t value) override {
     journal.push_back(inside_ ? "write*" : "write");
     if (write_error != 0)
       return write_error;
-    *open_.back() = value;
+    *open_.back() = LockValue::Number(value);
     return 0;
   }
   void CloseKey() override {
@@ -78,7 +78,9 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
 
   std::optional<int32_t> Value(const std::string& name = "Capture") {
     auto it = keys.find(name);
-    return it == keys.end() ? std::nullopt : it->second;
+    if (it == keys.end() || it->second.kind != LockValue::Kind::kNumber)
+      return std::nullopt;
+    return it->second.number;
   }
 
   int32_t Lock(uint8_t mode, int32_t token, int32_t tries = 200, int32_t wait = 200) {
@@ -87,7 +89,7 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
 
  private:
   // Keys open now, innermost last: the other runners lock from inside a pause.
-  std::vector<std::optional<int32_t>*> open_;
+  std::vector<LockValue*> open_;
   bool inside_ = false;
 };
 
@@ -110,8 +112,8 @@ TEST(CaptureLock, WithoutTheParentNothingIsCreated) {
 }
 
 TEST(CaptureLock, FreeValuesAreTakenAtOnce) {
-  for (std::optional<int32_t> free_value :
-       {std::optional<int32_t>(0), std::optional<int32_t>(-7), std::optional<int32_t>()}) {
+  for (const LockValue& free_value : {LockValue::Number(0), LockValue::Number(-7), LockValue{},
+                                      LockValue::Text(""), LockValue::Text(" 0 ")}) {
     FakeRegistry r;
     r.keys["Capture"] = free_value;
     EXPECT_EQ(r.Lock(kLockAcquire, 9), 1);
@@ -124,7 +126,7 @@ TEST(CaptureLock, FreeValuesAreTakenAtOnce) {
 
 TEST(CaptureLock, WaitsUntilTheHolderReleases) {
   FakeRegistry r;
-  r.keys["Capture"] = 111;
+  r.keys["Capture"] = LockValue::Number(111);
   r.others = [](FakeRegistry& reg) {
     if (reg.clock_ms == 1000)
       EXPECT_EQ(reg.Lock(kLockRelease, 111), 0);
@@ -136,7 +138,7 @@ TEST(CaptureLock, WaitsUntilTheHolderReleases) {
 
 TEST(CaptureLock, TakesOverALockNeverReleased) {
   FakeRegistry r;
-  r.keys["Capture"] = 111;
+  r.keys["Capture"] = LockValue::Number(111);
   EXPECT_EQ(r.Lock(kLockAcquire, 222, 200, 200), 2);
   EXPECT_EQ(r.clock_ms, 40000);
   EXPECT_EQ(r.pauses, 200);
@@ -148,7 +150,7 @@ TEST(CaptureLock, TakesOverALockNeverReleased) {
 
 TEST(CaptureLock, AWaiterDoesNotSnatchALockAnotherWaiterTookFirst) {
   FakeRegistry r;
-  r.keys["Capture"] = 111;
+  r.keys["Capture"] = LockValue::Number(111);
   r.others = [](FakeRegistry& reg) {
     // At 400 ms the holder releases and a third runner takes the lock before this one looks.
     if (reg.clock_ms == 400) {
@@ -163,24 +165,47 @@ TEST(CaptureLock, AWaiterDoesNotSnatchALockAnotherWaiterTookFirst) {
   EXPECT_EQ(r.Value(), 222);
 }
 
+// Values the lock never writes itself: a text is read as the number it spells; a text that is no
+// number or a value of another type is a holder that cannot be named, never taken as free.
+TEST(CaptureLock, ValuesOfOtherTypesAreNeverTakenAsFree) {
+  for (const LockValue& held : {LockValue::Text("4711"), LockValue::Text("busy"),
+                                LockValue::Text("1.5"), LockValue::Other()}) {
+    FakeRegistry r;
+    r.keys["Capture"] = held;
+    // Waited for through all tries, then taken over.
+    EXPECT_EQ(r.Lock(kLockAcquire, 9, 2, 100), 2) << held.text;
+    EXPECT_EQ(r.pauses, 2) << held.text;
+    EXPECT_EQ(r.Value(), 9);
+  }
+  // A holder whose token is stored as text still frees its own lock; nobody else frees it.
+  FakeRegistry text;
+  text.keys["Capture"] = LockValue::Text("4711");
+  EXPECT_EQ(text.Lock(kLockRelease, 4712), -2);
+  EXPECT_EQ(text.Lock(kLockRelease, 4711), 0);
+  EXPECT_EQ(text.Value(), 0);
+  FakeRegistry other;
+  other.keys["Capture"] = LockValue::Other();
+  EXPECT_EQ(other.Lock(kLockRelease, 0), -2);
+}
+
 TEST(CaptureLock, FailedWritesGiveMinusTwo) {
   FakeRegistry fresh;
   fresh.write_error = 5;
   EXPECT_EQ(fresh.Lock(kLockAcquire, 1), -2);
   FakeRegistry held;
-  held.keys["Capture"] = 4;
+  held.keys["Capture"] = LockValue::Number(4);
   held.write_error = 5;
   EXPECT_EQ(held.Lock(kLockAcquire, 1, 2, 10), -2);
   // A release reports the write's own code.
   FakeRegistry mine;
-  mine.keys["Capture"] = 1;
+  mine.keys["Capture"] = LockValue::Number(1);
   mine.write_error = 5;
   EXPECT_EQ(mine.Lock(kLockRelease, 1), 5);
 }
 
 TEST(CaptureLock, ReleaseOnlyByTheHolder) {
   FakeRegistry r;
-  r.keys["Capture"] = 77;
+  r.keys["Capture"] = LockValue::Number(77);
   EXPECT_EQ(r.Lock(kLockRelease, 78), -2);
   EXPECT_EQ(r.Value(), 77);
   EXPECT_EQ(r.Lock(kLockRelease, 77), 0);
@@ -197,10 +222,10 @@ class SharedRegistry : public LockValueStore, public LockExclusion, public LockP
  public:
   int32_t OpenKey(std::string_view) override { return 0; }
   int32_t CreateKey(std::string_view) override { return 0; }
-  int32_t ReadValue() override {
+  LockValue ReadValue() override {
     std::lock_guard<std::mutex> g(value_mutex_);
     std::this_thread::yield();  // widen the gap between read and write
-    return value_;
+    return LockValue::Number(value_);
   }
   int32_t WriteValue(int32_t value) override {
     std::lock_guard<std::mutex> g(value_mutex_);

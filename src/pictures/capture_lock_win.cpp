@@ -38,11 +38,18 @@ class RegistryLockStore : public LockValueStore {
     return static_cast<int32_t>(status);
   }
 
-  int32_t ReadValue() override {
-    uint32_t value = 0;
-    if (RegisM::ReadDword(key_.get(), kLockValue, value) != ERROR_SUCCESS)
-      return 0;  // absent or of another type: free
-    return static_cast<int32_t>(value);
+  LockValue ReadValue() override {
+    uint32_t number = 0;
+    LSTATUS status = RegisM::ReadDword(key_.get(), kLockValue, number);
+    if (status == ERROR_SUCCESS)
+      return LockValue::Number(static_cast<int32_t>(number));
+    if (status != ERROR_INVALID_DATATYPE)
+      return LockValue{};  // absent, or unreadable: read as nothing, as an absent value
+    std::string text;
+    status = RegisM::ReadString(key_.get(), kLockValue, text);
+    if (status == ERROR_SUCCESS)
+      return LockValue::Text(std::move(text));
+    return LockValue::Other();
   }
 
   int32_t WriteValue(int32_t value) override {

@@ -19,6 +19,7 @@
 //   signal NAME   release the semaphore NAME once (a child of fan saying it runs)
 //   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
 //                 for it to end and write its exit code to OUT
+//   event NAME    create an event named NAME and hold it until the program ends
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -317,6 +318,9 @@ int main(int argc, char** argv) {
     } else if (a == "exitof" && i + 2 < argc) {
       WriteExitCode(argv[i + 1], argv[i + 2]);
       i += 2;
+    } else if (a == "event") {
+      CreateEventA(nullptr, TRUE, FALSE, arg);  // held by the process until it ends
+      ++i;
     }
   }
   return 0;

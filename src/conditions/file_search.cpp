@@ -64,8 +64,9 @@ int64_t NextReadLength(const SearchEnv& env, int64_t current, int64_t text_lengt
 
 int64_t ChunkLengthFor(int64_t buffer_size, int64_t text_length) noexcept {
   const int64_t buffer = std::max<int64_t>(buffer_size, 1);
-  const int64_t half = std::max<int64_t>(buffer / 2, 1);
-  return std::max(buffer, text_length - 1 + half);
+  if (text_length <= buffer)
+    return buffer;
+  return text_length - 1 + std::max<int64_t>(buffer / 2, 1);
 }
 
 int64_t SearchForward(SearchEnv& env,

@@ -30,8 +30,10 @@ struct SearchEnv {
   int64_t largest_read_bytes = kLargestReadBytes;
 };
 
-// The chunk length used for a text: the buffer size, or, when the text is longer than half the
-// buffer, the text plus half a buffer, so every chunk moves on by at least half a buffer.
+// The chunk length used for a text: the buffer size, so chunks move on by the buffer size - the
+// text length + 1. A text longer than the buffer would never move on in chunks of the buffer size;
+// for it the chunk is the text plus half a buffer (less one byte), so chunks move on by half a
+// buffer.
 [[nodiscard]] int64_t ChunkLengthFor(int64_t buffer_size, int64_t text_length) noexcept;
 
 // First occurrence of `text` that lies wholly in positions start .. last, where last is the file's

@@ -97,18 +97,35 @@ TEST(FileSearchTest, FindsTextAcrossChunkBordersBothWays) {
 }
 
 TEST(FileSearchTest, PacesInChunksOfTheBufferSize) {
-  std::string data(10000, 'x');
-  data.replace(9000, 3, "END");
-  Searcher s;
-  ConditionFile file = MemoryFileOf(data);
-  // Chunks start at 1, 4095, 8189 (overlap 2): the last one is final with 1812 bytes.
-  EXPECT_EQ(SearchForward(s.env, file, "END", false, 1, 0), 9001);
-  EXPECT_EQ(s.pacer.chunks, (std::vector<int64_t>{4096, 4096, 1812}));
-
-  s.pacer.chunks.clear();
-  int64_t start = -1;
-  EXPECT_EQ(SearchBackward(s.env, file, "END", false, start, 0), 9001);
-  EXPECT_EQ(s.pacer.chunks, (std::vector<int64_t>{4096}));
+  // Chunks of 8 bytes move on by 8 - length + 1 (forward, the last full chunk ending at the end is
+  // followed by a short final one); only a text longer than the buffer gets longer chunks.
+  struct Case {
+    size_t length;
+    int64_t chunk;
+    size_t forward_full;  // forward: full chunks, then one final chunk of forward_final bytes
+    int64_t forward_final;
+    size_t backward_full;  // backward: full chunks only, the last one starting at byte 1
+  };
+  const Case cases[] = {
+      {3, 8, 3, 2, 3},
+      {6, 8, 5, 5, 5},
+      {8, 8, 13, 7, 13},
+      {9, 12, 3, 8, 3},
+  };
+  for (const Case& c : cases) {
+    Searcher s;
+    s.env.buffer_size = 8;
+    ConditionFile file = MemoryFileOf(std::string(20, '.'));
+    const std::string text(c.length, 'x');
+    std::vector<int64_t> expected(c.forward_full, c.chunk);
+    expected.push_back(c.forward_final);
+    EXPECT_EQ(SearchForward(s.env, file, text, false, 1, 0), kNotFound);
+    EXPECT_EQ(s.pacer.chunks, expected) << c.length;
+    s.pacer.chunks.clear();
+    int64_t start = -1;
+    EXPECT_EQ(SearchBackward(s.env, file, text, false, start, 0), kNotFound);
+    EXPECT_EQ(s.pacer.chunks, std::vector<int64_t>(c.backward_full, c.chunk)) << c.length;
+  }
 }
 
 TEST(FileSearchTest, KillStopsBeforeTheNextChunkAndHidesLaterHits) {

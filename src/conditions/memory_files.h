@@ -134,8 +134,15 @@ class RecordingPacer final : public Pacer {
   int64_t stop_at = -1;
 };
 
+// Chunks of the buffer size; only for a text longer than the buffer, which would never move on in
+// such chunks, the searches' own longer chunk.
+inline int64_t ReferenceChunkLength(int64_t buffer_size, int64_t text_length) {
+  return text_length <= buffer_size ? buffer_size : ChunkLengthFor(buffer_size, text_length);
+}
+
 // The searches read one chunk at a time, exactly as the chunk rules describe them: a reference for
 // differential tests of the block-reading searches.
+
 inline int64_t ReferenceSearchForward(const std::string& data,
                                       std::string_view text,
                                       bool fold,
@@ -152,7 +159,7 @@ inline int64_t ReferenceSearchForward(const std::string& data,
     last = end_limit;
   if (start < 1 || start > last || last < 1 || last - start + 1 < length)
     return kRangeUnusable;
-  const int64_t chunk = ChunkLengthFor(buffer_size, length);
+  const int64_t chunk = ReferenceChunkLength(buffer_size, length);
   const std::string needle = fold ? ToUpper(text, map) : std::string(text);
   int64_t read_position = start;
   int64_t chunk_length = chunk;
@@ -199,7 +206,7 @@ inline int64_t ReferenceSearchBackward(const std::string& data,
   const int64_t low = low_limit >= 2 ? low_limit : 1;
   if (top < 1 || low > top || top - low + 1 < length)
     return kRangeUnusable;
-  const int64_t chunk = ChunkLengthFor(buffer_size, length);
+  const int64_t chunk = ReferenceChunkLength(buffer_size, length);
   const std::string needle = fold ? ToUpper(text, map) : std::string(text);
   int64_t read_position = top - chunk + 1;
   int64_t chunk_length = chunk;

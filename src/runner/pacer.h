@@ -27,16 +27,19 @@ class CommandLink {
 
 class FileCheckPacer : public Pacer {
  public:
-  // `kilobytes_read` and `io_count` are the runner's counters (the I/O count is fixed-point,
-  // x10000).
+  // `kilobytes_read`, `io_count` and `chunks` are the runner's counters (the I/O count is
+  // fixed-point, x10000). They belong to the run: the look interval counts on across the checks
+  // before and after the step.
   FileCheckPacer(CommandLink& link,
                  int32_t check_interval,
                  int32_t& kilobytes_read,
-                 int64_t& io_count)
+                 int64_t& io_count,
+                 int64_t& chunks)
       : link_(link),
         check_interval_(check_interval > 0 ? check_interval : 1),
         kilobytes_read_(kilobytes_read),
-        io_count_(io_count) {}
+        io_count_(io_count),
+        chunks_(chunks) {}
 
   bool Poll(int64_t chunk_bytes) override;
 
@@ -48,7 +51,7 @@ class FileCheckPacer : public Pacer {
   int32_t check_interval_;
   int32_t& kilobytes_read_;
   int64_t& io_count_;
-  int64_t chunks_ = 0;
+  int64_t& chunks_;
 };
 
 }  // namespace x5

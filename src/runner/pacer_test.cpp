@@ -42,24 +42,30 @@ class FakeLink : public CommandLink {
 struct Counters {
   int32_t kb = 0;
   int64_t io = 0;
+  int64_t chunks = 0;
 };
 
 TEST(Pacer, CountsKilobytesRoundedUpAndLooksEveryInterval) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 32, c.kb, c.io);
+  FileCheckPacer pacer(link, 32, c.kb, c.io, c.chunks);
   for (int i = 0; i < 64; ++i)
     EXPECT_TRUE(pacer.Poll(4096));
   EXPECT_TRUE(pacer.Poll(1));
   EXPECT_EQ(c.kb, 64 * 4 + 1);
   EXPECT_EQ(c.io, (64 * 4 + 1) * 10000);
   EXPECT_EQ(link.peeks, 2);
+  // The counts belong to the run: a pacer for the next pass looks on the same interval.
+  FileCheckPacer after_step(link, 32, c.kb, c.io, c.chunks);
+  for (int i = 0; i < 31; ++i)
+    EXPECT_TRUE(after_step.Poll(4096));
+  EXPECT_EQ(link.peeks, 3);
 }
 
 TEST(Pacer, KillStopsTheCheckWithOneReport) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io);
+  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
   link.Queue("KILL");
   EXPECT_FALSE(pacer.Poll(1024));
   EXPECT_EQ(link.reports, 1);
@@ -69,7 +75,7 @@ TEST(Pacer, KillStopsTheCheckWithOneReport) {
 TEST(Pacer, HoldAnswersEveryCommandUntilResumed) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io);
+  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
   link.Queue("STOP");
   link.Queue("STAT");
   link.Queue("PRTY", 41);
@@ -85,7 +91,7 @@ TEST(Pacer, HoldAnswersEveryCommandUntilResumed) {
 TEST(Pacer, KillDuringHoldStops) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io);
+  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
   link.Queue("STOP");
   link.Queue("KILL");
   EXPECT_FALSE(pacer.Poll(1024));
@@ -95,7 +101,7 @@ TEST(Pacer, KillDuringHoldStops) {
 TEST(Pacer, ParentGoneDuringHoldDoesNotHang) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io);
+  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
   link.Queue("STOP");
   EXPECT_TRUE(pacer.Poll(1024));
 }
@@ -103,7 +109,7 @@ TEST(Pacer, ParentGoneDuringHoldDoesNotHang) {
 TEST(Pacer, OtherCommandsOnlyReportAndPeekFailureGoesOn) {
   FakeLink link;
   Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io);
+  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
   link.Queue("PRTY", 23);
   EXPECT_TRUE(pacer.Poll(10));
   EXPECT_EQ(link.priorities, std::vector<int32_t>{23});

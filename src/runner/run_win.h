@@ -69,6 +69,7 @@ struct Run {
 
   FileCheckLimits limits;
   int32_t kilobytes_read = 0;
+  int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
   int32_t diag_number = 0;
   OperatorCommand command;  // the operator command in hand
 

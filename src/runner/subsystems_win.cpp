@@ -36,7 +36,8 @@ std::string EvaluateConditions(Run& run, int32_t pass) {
   VariableContext variables = VariablesOf(run);
   ContextVariableStore store(variables);
   PipeCommandLink link(run);
-  FileCheckPacer pacer(link, run.limits.check_interval, run.kilobytes_read, run.report.io_count);
+  FileCheckPacer pacer(link, run.limits.check_interval, run.kilobytes_read, run.report.io_count,
+                       run.file_check_chunks);
   if (!run.rule_files)
     run.rule_files = IskanjePlus::MakeSystemRuleFiles();
   const Iskanje::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,

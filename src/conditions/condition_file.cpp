@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/fault.h"
+
 namespace x5::IskanjePlus {
 
 namespace {
@@ -135,6 +137,7 @@ int32_t OpenConditionFile(RuleFiles& files,
   try {
     reader = files.Open(name, mode == 'W', error);
   } catch (...) {
+    (void)UnexpectedFault("OpenConditionFile");
     return -1;
   }
   if (!reader)

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/fault.h"
+
 namespace x5::IskanjePlus {
 namespace {
 
@@ -107,6 +109,7 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     }
     return std::make_unique<PosixFileReader>(std::move(fd));
   } catch (...) {
+    (void)UnexpectedFault("OpenFileReader");
     error = ENOMEM;
     return nullptr;
   }

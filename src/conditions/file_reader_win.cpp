@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "conditions/file_reader.h"
+#include "core/fault.h"
 #include "win/unique_handle.h"
 
 namespace x5::IskanjePlus {
@@ -106,6 +107,7 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     }
     return std::make_unique<Win32FileReader>(std::move(file));
   } catch (...) {
+    (void)UnexpectedFault("OpenFileReader");
     error = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }

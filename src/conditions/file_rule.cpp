@@ -8,6 +8,8 @@
 #include "conditions/rule_language.h"
 #include "conditions/text_concat.h"
 #include "conditions/value_check.h"
+#include "core/fault.h"
+#include "core/shown_text.h"
 
 namespace x5::Iskanje {
 namespace {
@@ -98,10 +100,47 @@ void NoteFound(ConditionContext& context,
     if (column > 0)
       where += Concat({", column ", std::to_string(column)});
   }
-  context.console.Line(where);
+  // The search text is what the file holds there, so it is shown like any file bytes.
+  context.console.Line(ShownText(where));
 }
 
 enum class OpenState { kNotOpened, kOpen, kOpenFailed };
+
+// A firing rule: an RC value of 0 sets the step RC value to 0, any other raises it.
+void ApplyRc(RcState& rc, int32_t rc_value) noexcept {
+  if (rc_value == 0)
+    rc.step_rc_value = 0;
+  else if (rc_value > rc.step_rc_value)
+    rc.step_rc_value = rc_value;
+}
+
+std::string ReadFailedMessage(std::string_view file_name) {
+  return Concat({"Read \"", file_name, "\" not succesful"});
+}
+
+// A fault inside the check ends the rule as if its file could not be read (a normal rule fires,
+// a reverse rule does not), and the console names the fault.
+std::string FaultedRule(ConditionContext& context,
+                        const RuleSettings& s,
+                        int32_t line_number,
+                        bool after_step,
+                        std::string_view fault) noexcept {
+  if (!s.reverse)
+    ApplyRc(context.rc, s.rc_value);
+  try {
+    ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}), fault);
+    const std::string variable = TrimBlanks(s.variable_name);
+    if (!variable.empty())
+      (void)context.variables.AddVariable(variable, std::to_string(s.rc_value));
+    if (s.reverse)
+      return {};
+    return Concat(
+        {LinePrefix(line_number, s.rc_value, after_step), ReadFailedMessage(s.file_name), "\r\n"});
+  } catch (...) {
+    (void)UnexpectedFault("CheckFileRule");
+    return {};
+  }
+}
 
 }  // namespace
 
@@ -195,7 +234,7 @@ std::string CheckFileRule(ConditionContext& context,
           if (killed)
             *killed = true;
         } else if (outcome == IskanjePlus::kReadFailed) {
-          message = Concat({"Read \"", s.file_name, "\" not succesful"});
+          message = ReadFailedMessage(s.file_name);
         } else {
           message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});
         }
@@ -229,18 +268,14 @@ std::string CheckFileRule(ConditionContext& context,
       output = Concat({prefix, found_text, "\r\n"});
       apply = true;
     }
-    if (apply) {
-      if (s.rc_value == 0)
-        context.rc.step_rc_value = 0;
-      else if (s.rc_value > context.rc.step_rc_value)
-        context.rc.step_rc_value = s.rc_value;
-    }
+    if (apply)
+      ApplyRc(context.rc, s.rc_value);
     const std::string variable = TrimBlanks(s.variable_name);
     if (!variable.empty())
       (void)context.variables.AddVariable(variable, std::to_string(s.rc_value));
     return output;
   } catch (...) {
-    return {};
+    return FaultedRule(context, s, line_number, after_step, UnexpectedFault("CheckFileRule"));
   }
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "conditions/rule_harness.h"
 
 namespace x5::Iskanje {
@@ -138,6 +141,52 @@ TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
             "String \"ERROR\" found in \"N.LOG\" at byte offset 18, line 2, column 8");
   EXPECT_EQ(h.Line1("R=1 F=N.LOG S=missing", true), "-1 RC=1     String \"MISSING\" not found\r\n");
   EXPECT_EQ(h.console.size(), 1u);
+  h.files.Add("T\x1BLOG", "\x7F\x7F");
+  EXPECT_EQ(h.Line1("R=1 F=T\x1BLOG S=\x7F C=N", true), "");
+  EXPECT_EQ(h.console.back(),
+            "String \"^?\" found in \"T^[LOG\" at byte offset 0, line 1, column 1");
+}
+
+// Rule files whose lookup fails: out of memory, or with a fault.
+class FaultyFiles final : public IskanjePlus::RuleFiles {
+ public:
+  explicit FaultyFiles(bool allocation) : allocation_(allocation) {}
+  std::optional<IskanjePlus::FileFacts> Find(std::string_view) override {
+    if (allocation_)
+      throw std::bad_alloc();
+    throw std::out_of_range("lookup fault");
+  }
+  std::unique_ptr<ChunkReader> Open(std::string_view, bool, int32_t&) override { return nullptr; }
+
+ private:
+  bool allocation_;
+};
+
+TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
+  RuleHarness h;
+  FaultyFiles files(true);
+  ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
+  h.rc.step_rc_value = 2;
+  EXPECT_EQ(
+      EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=8 F=A.LOG ?=RES", 3, false, false),
+      "-3 RC=8     Read \"A.LOG\" not succesful\r\n");
+  EXPECT_EQ(h.rc.step_rc_value, 8);
+  EXPECT_EQ(h.variables, std::vector<std::string>{"RES=8"});
+  EXPECT_EQ(h.console, std::vector<std::string>{
+                           "***** Unexpected fault in DezaVI line 3: out of memory *****"});
+  // A reverse rule does not fire on a file it could not read.
+  EXPECT_EQ(EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=R9 F=A.LOG", 4, false, false),
+            "");
+  EXPECT_EQ(h.rc.step_rc_value, 8);
+}
+
+TEST(CheckFileRuleDeathTest, AnyOtherFaultStopsTestBuilds) {
+  RuleHarness h;
+  FaultyFiles files(false);
+  ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
+  EXPECT_DEATH(
+      (void)EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=8 F=A.LOG", 1, false, false),
+      "unexpected fault in CheckFileRule: lookup fault");
 }
 
 }  // namespace

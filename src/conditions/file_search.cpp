@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "conditions/byte_scan.h"
+#include "core/fault.h"
 
 namespace x5::IskanjePlus {
 namespace {
@@ -47,7 +48,8 @@ std::optional<Needle> MakeNeedle(std::string_view text, bool fold, const CaseMap
   try {
     return Needle(text, fold, map);
   } catch (...) {
-    return std::nullopt;
+    (void)UnexpectedFault("Needle");
+    return std::nullopt;  // the search ends as a failed read
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include "conditions/file_rule.h"
 #include "conditions/text_concat.h"
+#include "core/fault.h"
+#include "core/shown_text.h"
 
 namespace x5::Iskanje {
 namespace {
@@ -509,7 +511,16 @@ std::string EvaluateRuleLine(ConditionContext& context,
     }
     return CheckFileRule(context, settings, line_number, after_step, forward, killed);
   } catch (...) {
-    return {};
+    // A line that could not be read is answered like a rejected one, with the fault named.
+    const std::string_view fault = UnexpectedFault("EvaluateRuleLine");
+    try {
+      ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}), fault);
+      return Concat(
+          {std::to_string(line_number), " Rule not evaluated: ", ShownText(fault), "\r\n"});
+    } catch (...) {
+      (void)UnexpectedFault("EvaluateRuleLine");
+      return {};
+    }
   }
 }
 
@@ -518,38 +529,45 @@ std::string EvaluateConditions(ConditionContext& context,
                                int pass,
                                std::string_view text) noexcept {
   std::string result;
-  try {
-    bool after_step = false;
-    bool forward = false;
-    bool killed = false;
-    int32_t line_number = 0;
-    size_t line_start = 0;
-    auto evaluate = [&](std::string_view line) {
-      if (!killed)
-        result += EvaluateRuleLine(context, settings, pass, line, line_number, after_step, forward,
-                                   &killed);
-    };
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-      const char a = text[i];
-      const char b = text[i + 1];
-      if (a == '\r' && b == '\n') {
-        ++line_number;
-        if (i > line_start)
-          evaluate(text.substr(line_start, i - line_start));
-        line_start = i + 2;
-      } else if ((a == '-' || a == '+') && (b == '>' || b == '<')) {
-        // A section marker, wherever it stands; what the line held before it is dropped.
-        after_step = a == '+';
-        forward = b == '>';
-        line_start = i + 2;
-      }
+  bool after_step = false;
+  bool forward = false;
+  bool killed = false;
+  bool output_lost = false;
+  int32_t line_number = 0;
+  size_t line_start = 0;
+  // Every line is evaluated even when the output can no longer be kept: its return code and
+  // variable still count.
+  auto evaluate = [&](std::string_view line) noexcept {
+    if (killed)
+      return;
+    std::string output =
+        EvaluateRuleLine(context, settings, pass, line, line_number, after_step, forward, &killed);
+    try {
+      result += output;
+    } catch (...) {
+      if (!output_lost)
+        ReportFault(context.console, "DezaVI output", UnexpectedFault("EvaluateConditions"));
+      output_lost = true;
     }
-    if (line_start < text.size()) {
+  };
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const char a = text[i];
+    const char b = text[i + 1];
+    if (a == '\r' && b == '\n') {
       ++line_number;
-      evaluate(text.substr(line_start));
+      if (i > line_start)
+        evaluate(text.substr(line_start, i - line_start));
+      line_start = i + 2;
+    } else if ((a == '-' || a == '+') && (b == '>' || b == '<')) {
+      // A section marker, wherever it stands; what the line held before it is dropped.
+      after_step = a == '+';
+      forward = b == '>';
+      line_start = i + 2;
     }
-  } catch (...) {
-    // Out of memory: what was evaluated so far stands.
+  }
+  if (line_start < text.size()) {
+    ++line_number;
+    evaluate(text.substr(line_start));
   }
   return result;
 }

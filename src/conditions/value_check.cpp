@@ -4,6 +4,8 @@
 #include "conditions/file_rule.h"
 #include "conditions/rule_language.h"
 #include "conditions/text_concat.h"
+#include "core/fault.h"
+#include "core/shown_text.h"
 
 namespace x5::Iskanje {
 namespace {
@@ -57,8 +59,9 @@ void Compare(const Comparison& c,
     }
     if (!result.empty())
       result += " + ";
-    result +=
-        Concat({"\"", DoubleQuotes(field), "\"", c.op, "\"", DoubleQuotes(wanted), "\" = False"});
+    // The field is bytes of the searched file: shown, so it cannot break or forge a line.
+    result += Concat({"\"", DoubleQuotes(ShownText(field)), "\"", c.op, "\"", DoubleQuotes(wanted),
+                      "\" = False"});
     return;
   }
   const int order = field_number < c.number ? -1 : (field_number > c.number ? 1 : 0);
@@ -110,7 +113,8 @@ std::string CheckValues(IskanjePlus::ConditionFile& file,
       return "Empty values";
     return result;
   } catch (...) {
-    return "Value not found";
+    (void)UnexpectedFault("CheckValues");
+    return "Value not found";  // as for a field that cannot be read
   }
 }
 

@@ -41,6 +41,8 @@ TEST(CheckValuesTest, Table) {
       {"x=abc", "S=\"x=\" V=(3 X , = \"\")", "Empty values"},
       {"q=a\"b", "S=\"q=\" V=(3 = x)", "\"A\"\"B\"=\"x\" = False"},
       {"v=b", "S=\"v=\" V=(1 > a)", "\"B\">\"a\" = False"},  // by code: B (66) < a (97)
+      // File bytes are shown, not obeyed: no line end or escape reaches the report.
+      {"x=a\r\n\x1B", "S=\"x=\" V=(4 = \"z\")", "\"A^M^J^[\"=\"z\" = False"},
   };
   for (const ValueCase& c : cases) {
     RuleHarness h;

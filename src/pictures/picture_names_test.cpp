@@ -66,7 +66,9 @@ TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
   EXPECT_EQ(ProcessEvidenceLine({42, "x5step.exe", {}}),
             "Ending process #42 x5step.exe, no titled windows");
   EXPECT_EQ(ProcessEvidenceLine({7, "", {"One", "Two\r\nlines"}}),
-            "Ending process #7 ?, windows: \"One\", \"Two  lines\"");
+            "Ending process #7 ?, windows: \"One\", \"Two^M^Jlines\"");
+  EXPECT_EQ(ProcessEvidenceLine({8, "a\nb.exe", {}}),
+            "Ending process #8 a^Jb.exe, no titled windows");
   const std::string long_title(150, 'a');
   EXPECT_EQ(ProcessEvidenceLine({1, "p.exe", {long_title}}),
             "Ending process #1 p.exe, windows: \"" + std::string(100, 'a') + "...\"");

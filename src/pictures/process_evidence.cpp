@@ -2,16 +2,15 @@
 // titles of its top-level windows, so the job log keeps the evidence even without pictures.
 #include "pictures/process_evidence.h"
 
+#include "core/shown_text.h"
+
 namespace x5 {
 namespace {
 
 void AppendTitle(std::string& line, std::string_view title) {
   line += '"';
   const size_t n = title.size() < kEvidenceTitleLimit ? title.size() : kEvidenceTitleLimit;
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(title[i]);
-    line += (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
-  }
+  AppendShown(line, title.substr(0, n));
   if (title.size() > n)
     line += "...";
   line += '"';
@@ -21,7 +20,10 @@ void AppendTitle(std::string& line, std::string_view title) {
 
 std::string ProcessEvidenceLine(const ProcessEvidence& evidence) {
   std::string line = "Ending process #" + std::to_string(evidence.process_id) + " ";
-  line += evidence.image_name.empty() ? std::string("?") : evidence.image_name;
+  if (evidence.image_name.empty())
+    line += '?';
+  else
+    AppendShown(line, evidence.image_name);
   if (evidence.titles.empty())
     return line + ", no titled windows";
   line += ", windows: ";

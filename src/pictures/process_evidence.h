@@ -19,8 +19,9 @@ struct ProcessEvidence {
 inline constexpr size_t kEvidenceTitleLimit = 100;
 inline constexpr size_t kEvidenceTitleCount = 20;
 
-// "Ending process #ID IMAGE, windows: "A", "B"" or "..., no titled windows". Control characters
-// of titles become blanks, so a title cannot break the job log's lines.
+// "Ending process #ID IMAGE, windows: "A", "B"" or "..., no titled windows". The image name and
+// the titles are the step's own texts: they are shown (control characters made visible), so they
+// cannot break or forge the job log's lines.
 [[nodiscard]] std::string ProcessEvidenceLine(const ProcessEvidence& evidence);
 
 }  // namespace x5

@@ -4,6 +4,8 @@
 #include <array>
 #include <exception>
 
+#include "core/fault.h"
+
 namespace x5::Rozavadedo {
 namespace {
 
@@ -211,6 +213,7 @@ std::string EncipherField(std::string_view plain, RandomFill fill) {
     }
     return out;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("EncipherField");
     return {};
   }
 }
@@ -231,6 +234,7 @@ SecretString DecipherField(std::string_view cipher) {
       return {};
     return SecretString(block.View().substr(kFieldLength - 1 - n, n));
   } catch (const std::exception&) {
+    (void)UnexpectedFault("DecipherField");
     return {};
   }
 }
@@ -266,6 +270,7 @@ std::string EncipherVariable(std::string_view plain, RandomFill fill) {
     XorInPlace(block.Span(), VariableKey(block.Size()));
     return ToHex(block.View());
   } catch (const std::exception&) {
+    (void)UnexpectedFault("EncipherVariable");
     return {};
   }
 }
@@ -299,6 +304,7 @@ SecretString DecipherVariable(std::string_view hex_text) {
     }
     return out;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("DecipherVariable");
     return {};
   }
 }
@@ -308,6 +314,7 @@ SecretString FieldCipher(std::string_view text, std::string_view mode, RandomFil
     try {
       return SecretString(EncipherField(text, fill));
     } catch (const std::exception&) {
+      (void)UnexpectedFault("FieldCipher");
       return {};
     }
   }
@@ -319,6 +326,7 @@ SecretString VariableCipher(std::string_view text, std::string_view mode, Random
     try {
       return SecretString(EncipherVariable(text, fill));
     } catch (const std::exception&) {
+      (void)UnexpectedFault("VariableCipher");
       return {};
     }
   }

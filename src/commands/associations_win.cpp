@@ -9,6 +9,8 @@
 #include <array>
 #include <string>
 
+#include "core/fault.h"
+
 namespace x5::mShellExe {
 namespace {
 
@@ -34,6 +36,7 @@ class ShellAssociations final : public Associations {
       error = 0;
       return std::string(result.data(), MAX_PATH);
     } catch (...) {
+      (void)UnexpectedFault("FindExecutable");
       error = ERROR_NOT_ENOUGH_MEMORY;
       return std::nullopt;
     }

@@ -1,6 +1,8 @@
 // What the internal commands work with, and what every failing one does.
 #include "commands/command_context.h"
 
+#include "core/fault.h"
+
 namespace x5 {
 
 void FailedCommand(CommandContext& context) noexcept {
@@ -8,6 +10,7 @@ void FailedCommand(CommandContext& context) noexcept {
   try {
     context.console_file.Save();
   } catch (...) {
+    (void)UnexpectedFault("FailedCommand");
     // The copy is a courtesy to the operator; the raised RC already tells the parent.
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ class TableExpander : public Expander {
  public:
   std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
     ++calls;
+    if (out_of_memory)
+      throw std::bad_alloc();
     std::string out;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -79,6 +82,7 @@ class TableExpander : public Expander {
   }
   std::map<std::string, std::string> values;
   int calls = 0;
+  bool out_of_memory = false;
 };
 
 class TableAssociations : public Associations {

@@ -10,6 +10,7 @@
 #include "commands/printer_report.h"
 #include "commands/replace_in_file.h"
 #include "commands/set_command.h"
+#include "core/fault.h"
 
 namespace x5 {
 namespace {
@@ -120,6 +121,7 @@ void FlushEdit(CommandContext& context) noexcept {
   try {
     context.console.Line(context.edit.message);
   } catch (...) {
+    (void)UnexpectedFault("FlushEdit");
   }
   if (result < 0) {
     FailedCommand(context);
@@ -186,8 +188,11 @@ std::string DispatchCommand(CommandContext& context,
     FlushEdit(context);
     return result;
   } catch (...) {
-    // Never run half a command line.
+    // Never run half a command line: nothing runs, and the step RC shows the failed commands.
+    ReportFault(context.console, "/X5 commands", UnexpectedFault("DispatchCommand"));
     FlushEdit(context);
+    if (mode == DispatchMode::kExecute)
+      FailedCommand(context);
     return {};
   }
 }

@@ -135,6 +135,17 @@ TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
   EXPECT_EQ(world.files.files["f.txt"], "a");
 }
 
+TEST(DispatchCommand, AFaultRunsNothingAndCountsAsAFailedCommandWhenCarriedOut) {
+  CommandWorld world;
+  world.expander.out_of_memory = true;
+  EXPECT_EQ(DispatchCommand(world.context, "prog.exe", DispatchMode::kShowAsWritten), "");
+  EXPECT_EQ(world.rc.step_rc_value, 2);
+  EXPECT_EQ(DispatchCommand(world.context, "prog.exe", DispatchMode::kExecute), "");
+  EXPECT_EQ(world.rc.step_rc_value, 5);
+  EXPECT_EQ(world.console.lines.back(),
+            "***** Unexpected fault in /X5 commands: out of memory *****");
+}
+
 TEST(DispatchCommand, PrinterReportLines) {
   CommandWorld world;
   world.printers.printers = {{{"P1", "D1", "LPT1:"}, true, "", ""}};

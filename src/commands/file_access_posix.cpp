@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/fault.h"
+
 namespace x5 {
 namespace {
 
@@ -85,6 +87,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
+      (void)UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ENOMEM};
     }
@@ -137,6 +140,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {WriteOutcome::State::kWritten, 0};
     } catch (...) {
+      (void)UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ENOMEM};
     }
   }
@@ -145,6 +149,7 @@ class PosixFileAccess final : public FileAccess {
     try {
       return std::generic_category().message(error);
     } catch (...) {
+      (void)UnexpectedFault("ErrorText");
       return {};
     }
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/fault.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
@@ -102,6 +103,7 @@ class WinFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
+      (void)UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ERROR_NOT_ENOUGH_MEMORY};
     }
@@ -172,6 +174,7 @@ class WinFileAccess final : public FileAccess {
       DeleteFileA(temporary.c_str());
       return {WriteOutcome::State::kReplaceFailed, static_cast<int32_t>(error)};
     } catch (...) {
+      (void)UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }
@@ -193,6 +196,7 @@ class WinFileAccess final : public FileAccess {
       }
       return text;
     } catch (...) {
+      (void)UnexpectedFault("ErrorText");
       return {};
     }
   }

@@ -5,6 +5,7 @@
 
 #include "commands/command_text.h"
 #include "conditions/parse_number.h"
+#include "core/fault.h"
 
 namespace x5 {
 
@@ -34,7 +35,8 @@ int32_t SetPictureOptions(std::string_view argument,
           "\r\n***** /X5J <0 - JPG or BMP diagnostic pictures will not be produced! *****\r\n");
     }
   } catch (...) {
-    // A message that cannot be built is lost; the settings are already what they should be.
+    // The settings are what the switch made of them so far; the console names the fault.
+    ReportFault(console, "/X5J", UnexpectedFault("SetPictureOptions"));
   }
   return interval;
 }

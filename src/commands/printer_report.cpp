@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "core/fault.h"
+
 namespace x5::mPrnt {
 namespace {
 
@@ -83,7 +85,8 @@ std::string WritePrinterReport(PrinterSource& printers,
     written = outcome.state == WriteOutcome::State::kWritten;
     return report;
   } catch (...) {
-    return {};
+    (void)UnexpectedFault("WritePrinterReport");
+    return {};  // not written
   }
 }
 

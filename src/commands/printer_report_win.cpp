@@ -29,22 +29,13 @@ std::vector<uint64_t> AlignedBuffer(DWORD bytes) {
 
 class SpoolerPrinters final : public PrinterSource {
  public:
-  std::vector<PrinterEntry> Installed() override {
-    try {
-      return List();
-    } catch (...) {
-      return {};
-    }
-  }
+  // A fault is not "no printers": it reaches WritePrinterReport, which then writes no report.
+  std::vector<PrinterEntry> Installed() override { return List(); }
 
   bool Describe(const std::string& device_name,
                 std::string& description,
                 std::string& comment) override {
-    try {
-      return Read(device_name, description, comment);
-    } catch (...) {
-      return false;
-    }
+    return Read(device_name, description, comment);
   }
 
  private:

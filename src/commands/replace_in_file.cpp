@@ -7,6 +7,7 @@
 #include "commands/command_split.h"
 #include "commands/command_text.h"
 #include "commands/replace_text.h"
+#include "core/fault.h"
 
 namespace x5 {
 namespace {
@@ -51,6 +52,7 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
     edit.message += "\r\n";
     return result;
   } catch (...) {
+    (void)UnexpectedFault("SaveEdit");
     return kEditWriteFailed;
   }
 }
@@ -157,10 +159,12 @@ int32_t EditFile(PendingEdit& edit,
     edit.message = std::move(message);
     return result;
   } catch (...) {
+    (void)UnexpectedFault("EditFile");
     try {
       edit.message = ErrorCodeText(kEditReadError, kNotEnoughMemory,
                                    "Not enough memory to hold the edited text.");
     } catch (...) {
+      (void)UnexpectedFault("EditFile");
     }
     return kEditReadError;
   }
@@ -188,6 +192,7 @@ int32_t ReplaceCommand(CommandContext& context,
       context.console.Line(context.edit.message);
     }
   } catch (...) {
+    ReportFault(context.console, "/X5R", UnexpectedFault("ReplaceCommand"));
     result = kEditReadError;
   }
   if (result < 1) {

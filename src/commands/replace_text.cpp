@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/fault.h"
+
 namespace x5 {
 namespace {
 
@@ -180,6 +182,7 @@ ReplaceOutcome ReplaceAll(std::string_view text,
     out.shrink_to_fit();
     return ReplaceOutcome::kNoMemory;
   } catch (...) {
+    (void)UnexpectedFault("ReplaceAll");
     out.clear();
     return ReplaceOutcome::kNoMemory;
   }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "commands/command_text.h"
+#include "core/fault.h"
 
 namespace x5 {
 
@@ -77,6 +78,7 @@ int32_t SetCommand(CommandContext& context,
       result = 0;
     }
   } catch (...) {
+    ReportFault(context.console, "/X5S", UnexpectedFault("SetCommand"));
     result = 0;
   }
   if (result != 1) {

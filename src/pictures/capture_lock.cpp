@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "conditions/parse_number.h"
+#include "core/fault.h"
 
 namespace x5 {
 namespace {
@@ -134,6 +135,7 @@ int32_t RegistryLock(const std::string& lock_name,
       return Release(lock_name, token, services);
     return -1;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("RegistryLock");
     return -1;
   }
 }

@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "core/fault.h"
 #include "pictures/message_pump_win.h"
 #include "registry/registry_win.h"
 #include "win/unique_handle.h"
@@ -118,6 +119,7 @@ int32_t RegistryLock(const std::string& lock_name,
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
   } catch (const std::exception&) {
+    (void)UnexpectedFault("CaptureLock");
     return -1;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "core/fault.h"
 #include "pictures/capture_guards_win.h"
 #include "pictures/picture_names.h"
 
@@ -64,6 +65,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("EnumWindows");
     return FALSE;
   }
 }
@@ -156,6 +158,7 @@ int32_t CaptureWindow(HWND window,
     lock.Release();
     return Show(window, SW_HIDE);
   } catch (const std::exception&) {
+    (void)UnexpectedFault("CaptureWindow");
     return -1;
   }
 }
@@ -186,6 +189,7 @@ int32_t CaptureProcessWindows(uint32_t process_id,
     }
     return run.pictures_written;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("CaptureProcessWindows");
     return 0;
   }
 }

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "core/fault.h"
 #include "pictures/dib_section_win.h"
 #include "pictures/message_pump_win.h"
 #include "pictures/picture_format.h"
@@ -277,6 +278,7 @@ bool SaveJpg(const WindowPicture& picture,
     }
     return Publish(partial, file_name);
   } catch (const std::exception&) {
+    (void)UnexpectedFault("SaveJpg");
     return false;
   }
 }
@@ -340,6 +342,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     }
     return Publish(partial, file_name);
   } catch (const std::exception&) {
+    (void)UnexpectedFault("SaveBmp");
     return false;
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fault.h"
 #include "pictures/capture_win.h"
 #include "pictures/picture_names.h"
 #include "pictures/process_evidence.h"
@@ -98,6 +99,7 @@ void NameProcessesToEnd(Run& run) noexcept {
     for (uint32_t id : ids)
       (void)run.console.SendText(ProcessEvidenceLine(evidence[id]));
   } catch (const std::exception&) {
+    (void)UnexpectedFault("ProcessEvidence");
     // The lines are a help to the operator; the cleanup goes on without them.
   }
 }

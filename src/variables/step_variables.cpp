@@ -4,6 +4,8 @@
 #include <array>
 #include <limits>
 
+#include "core/fault.h"
+
 namespace x5 {
 namespace {
 
@@ -196,6 +198,7 @@ int32_t AddVariable(VariableContext& context,
     entry.append(name).append("=").append(value);
     context.table.push_back(std::move(entry));
   } catch (...) {
+    (void)UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
   if (context.global_parameter_directory.empty() || name.empty() || name.back() != '$')
@@ -218,6 +221,7 @@ int32_t AddVariable(VariableContext& context,
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
     return 1;
   } catch (...) {
+    (void)UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -226,6 +230,7 @@ int32_t AddVariable(VariableContext& context, std::string_view name, int64_t val
   try {
     return AddVariable(context, name, std::string_view(std::to_string(value)));
   } catch (...) {
+    (void)UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -281,7 +286,8 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
     (void)AddVariable(context, "X5W", std::string_view(work));
     ++count;
   } catch (...) {
-    // Whatever was defined stays defined.
+    // Whatever was defined stays defined; the console names the fault.
+    ReportFault(context.console, "step variables", UnexpectedFault("SetStepVariables"));
   }
   return count;
 }

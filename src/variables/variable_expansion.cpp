@@ -6,6 +6,7 @@
 
 #include "cipher/password_cipher.h"
 #include "cipher/secret_string.h"
+#include "core/fault.h"
 
 namespace x5 {
 namespace {
@@ -74,6 +75,7 @@ void ResolveOrNothing(const VariableContext& context,
   try {
     Resolve(context, name, r);
   } catch (...) {
+    (void)UnexpectedFault("ResolveVariable");
     r.found = Found::kNothing;
     r.value = {};
   }
@@ -187,9 +189,11 @@ std::string ExpandVariables(const VariableContext& context,
       return std::string(text);
     return ExpandText(context, text, decipher_passwords, quote_empty);
   } catch (...) {
+    (void)UnexpectedFault("ExpandVariables");
     try {
       return std::string(text);
     } catch (...) {
+      (void)UnexpectedFault("ExpandVariables");
       return {};
     }
   }

@@ -1,0 +1,178 @@
+// Fuzzes the condition routines one by one, below the rule-text driver: one rule line in any
+// section and pass, the file check and the value check on rule settings no parser would produce
+// (any operator and open mode, negative or huge sizes, positions, quantities, offsets, lengths and
+// buffer sizes), the tokenizer, NextParameter and ColumnOf. Nothing may crash, hang, read outside a
+// buffer or throw (an unexpected fault aborts in this build); outputs are whole lines, console
+// lines and value messages carry no control byte they were not given in the rule.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "conditions/rule_harness.h"
+#include "conditions/value_check.h"
+
+using namespace x5::Iskanje;
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition)
+    __builtin_trap();
+}
+
+bool HasControl(std::string_view text) {
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F)
+      return true;
+  }
+  return false;
+}
+
+bool IsWholeLineOrEmpty(const std::string& out) {
+  return out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0);
+}
+
+int32_t AnyInt(FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+      return in.ConsumeIntegralInRange<int32_t>(-3, 300);
+    case 1:
+      return std::numeric_limits<int32_t>::max() - in.ConsumeIntegralInRange<int32_t>(0, 2);
+    case 2:
+      return std::numeric_limits<int32_t>::min() + in.ConsumeIntegralInRange<int32_t>(0, 2);
+    default:
+      return in.ConsumeIntegral<int32_t>();
+  }
+}
+
+std::string AnyOperator(FuzzedDataProvider& in) {
+  static const char* const kOperators[] = {"=", "<>", ">", "<", ">=", "<=", "", "=>", "\r\n"};
+  return kOperators[in.ConsumeIntegralInRange<size_t>(0, std::size(kOperators) - 1)];
+}
+
+std::optional<std::string> AnyValueText(FuzzedDataProvider& in) {
+  if (in.ConsumeBool())
+    return std::nullopt;
+  return in.ConsumeRandomLengthString(12);
+}
+
+RuleSettings AnySettings(FuzzedDataProvider& in) {
+  RuleSettings s;
+  s.rc_value = in.ConsumeIntegralInRange<int32_t>(0, 99);
+  s.reverse = in.ConsumeBool();
+  s.file_name = in.ConsumeBool() ? "A.LOG" : in.ConsumeRandomLengthString(8);
+  s.open_mode = in.ConsumeIntegral<char>();
+  s.size_operator = AnyOperator(in);
+  s.size = AnyInt(in);
+  s.attribute_operator = AnyOperator(in);
+  s.attribute_pattern = in.ConsumeRandomLengthString(6);
+  s.search_text = in.ConsumeRandomLengthString(24);
+  s.search_column = AnyInt(in);
+  s.value_offset = AnyInt(in);
+  s.value_length = AnyInt(in);
+  s.value_operator_1 = AnyOperator(in);
+  s.value_text_1 = AnyValueText(in);
+  s.value_number_1 = AnyInt(in);
+  s.value_operator_2 = AnyOperator(in);
+  s.value_text_2 = AnyValueText(in);
+  s.value_number_2 = AnyInt(in);
+  s.occurrence_count = in.ConsumeIntegralInRange<int32_t>(-2, 6);
+  s.start_position = AnyInt(in);
+  s.quantity = AnyInt(in);
+  s.case_folding = in.ConsumeBool();
+  s.variable_name = in.ConsumeRandomLengthString(6);
+  return s;
+}
+
+bool ConsoleIsShown(const RuleHarness& h) {
+  for (const std::string& line : h.console) {
+    if (HasControl(line))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  RuleHarness h;
+  h.context.limits.file_buffer_size = in.ConsumeIntegralInRange<int32_t>(-1, 160);
+  h.context.limits.line_width = in.ConsumeIntegralInRange<int32_t>(-1, 200);
+  h.context.limits.line_limit = in.ConsumeIntegralInRange<int32_t>(-1, 300);
+  h.context.first_read_bytes = in.ConsumeIntegralInRange<int64_t>(1, 96);
+  h.context.largest_read_bytes = in.ConsumeIntegralInRange<int64_t>(1, 256);
+  h.pacer.stop_at = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 40) : -1;
+  h.files.Add("A.LOG", in.ConsumeRandomLengthString(2048));
+  h.files.files["A.LOG"].fail_from =
+      in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 2048) : -1;
+  h.rc.step_rc_value = in.ConsumeIntegralInRange<int32_t>(0, 99);
+  const int32_t line_number = AnyInt(in);
+  const bool after_step = in.ConsumeBool();
+  const bool forward = in.ConsumeBool();
+
+  switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+    case 0: {
+      const int pass = in.ConsumeBool() ? kPassBeforeStep : kPassAfterStep;
+      const std::string line = in.ConsumeRemainingBytesAsString();
+      const std::string out =
+          EvaluateRuleLine(h.context, h.settings, pass, line, line_number, after_step, forward);
+      Check(IsWholeLineOrEmpty(out));
+      Check(h.rc.step_rc_value >= 0 && h.rc.step_rc_value <= 99);
+      Check(ConsoleIsShown(h));
+      break;
+    }
+    case 1: {
+      RuleSettings s = AnySettings(in);
+      const std::string out = CheckFileRule(h.context, s, line_number, after_step, forward);
+      Check(IsWholeLineOrEmpty(out));
+      Check(h.rc.step_rc_value >= 0 && h.rc.step_rc_value <= 99);
+      Check(ConsoleIsShown(h));
+      break;
+    }
+    case 2: {
+      const RuleSettings s = AnySettings(in);
+      const int64_t found = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 2100)
+                                             : in.ConsumeIntegral<int64_t>() / 2;
+      x5::IskanjePlus::ConditionFile file;
+      if (x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) != 1)
+        __builtin_trap();
+      const std::string out =
+          CheckValues(file, found, s, h.context.case_map, h.context.number_format);
+      // The field is shown: a line break in the message can only come from the rule's own texts.
+      const bool rule_breaks = (s.value_text_1 && HasControl(*s.value_text_1)) ||
+                               (s.value_text_2 && HasControl(*s.value_text_2)) ||
+                               HasControl(s.value_operator_1) || HasControl(s.value_operator_2);
+      Check(rule_breaks || !HasControl(out));
+      break;
+    }
+    case 3: {
+      const std::string value = in.ConsumeRemainingBytesAsString();
+      TokenSlots slots;
+      const int32_t count = TokenizeValue(value, slots);
+      Check(count >= -3 && count <= 7);
+      const size_t position = static_cast<size_t>(line_number) % (value.size() + 3);
+      const std::string parameter = NextParameter(value, position);
+      Check(parameter.size() < 3 || value.find(parameter) != std::string::npos);
+      std::string error;
+      if (ParseRuleLine(h.settings, value, line_number, h.context.case_map, error) ==
+          LineParse::kRejected)
+        Check(IsWholeLineOrEmpty(error) && !error.empty());
+      break;
+    }
+    default: {
+      x5::IskanjePlus::ConditionFile file;
+      if (x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) != 1)
+        __builtin_trap();
+      const int64_t position = in.ConsumeIntegral<int64_t>() / 2;
+      const int64_t column = x5::IskanjePlus::ColumnOf(file, position, AnyInt(in));
+      Check(column >= 0 && (column == 0 || column <= position));
+      break;
+    }
+  }
+  return 0;
+}

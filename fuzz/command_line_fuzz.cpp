@@ -21,6 +21,16 @@ bool StartsWithSwitch(const std::string& tail) {
          (tail[2] == 'X' || tail[2] == 'x') && tail[3] == '5';
 }
 
+void SetUp(x5::command_testing::CommandWorld& world, char drive, const char* password) {
+  world.context.runner_drive = drive;
+  world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
+                              {"a.txt", "C:\\Windows\\notepad.exe"},
+                              {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
+                              {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
+  world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
+  world.expander.values = {{"PW", std::string("PW:") + password}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,13 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   x5::command_testing::CommandWorld world;
-  world.context.runner_drive = drive;
-  world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
-                              {"a.txt", "C:\\Windows\\notepad.exe"},
-                              {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
-                              {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
-  world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
-  world.expander.values = {{"PW", "PW:pass"}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
+  SetUp(world, drive, "pass");
 
   // Every line splits into consistent parts.
   size_t start = 0;
@@ -58,7 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 2;
   }
 
-  const std::string command = x5::DispatchCommand(world.context, text, mode);
+  const x5::DispatchedCommand dispatched = x5::DispatchCommand(world.context, text, mode);
+  const std::string command = mode == x5::DispatchMode::kExecute
+                                  ? std::string(dispatched.command_line.View())
+                                  : dispatched.shown;
+  // The password reaches the command line only: with another password of the same length the
+  // shown line and the console are the same.
+  x5::command_testing::CommandWorld other;
+  SetUp(other, drive, "word");
+  Check(x5::DispatchCommand(other.context, text, mode).shown == dispatched.shown);
+  Check(other.console.lines == world.console.lines);
   // Only the execute mode carries out switches; nothing is ever left pending.
   if (mode != x5::DispatchMode::kExecute) {
     Check(world.files.writes.empty());

@@ -18,6 +18,7 @@ namespace x5 {
 // An edit is pending while `file_name` is not empty (its text may be empty).
 struct PendingEdit {
   std::string file_name;
+  std::string shown_file_name;  // the name as the console may show it (passwords masked)
   std::string buffer;
   std::string message;
 };

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cipher/password_cipher.h"
 #include "commands/command_context.h"
 
 namespace x5::command_testing {
@@ -41,6 +42,14 @@ class RecordingVariables : public VariableStore {
     added.emplace_back(std::string(name), std::string(value));
     return 1;
   }
+  // Recorded in the TableExpander's form: "PW:" and the plain text.
+  int32_t AddPassword(std::string_view name, std::string_view plain) override {
+    if (plain.size() > Rozavadedo::kVariablePlainMax) {
+      return 0;
+    }
+    added.emplace_back(std::string(name), "PW:" + std::string(plain));
+    return 1;
+  }
   std::vector<std::pair<std::string, std::string>> added;
 };
 
@@ -48,7 +57,21 @@ class RecordingVariables : public VariableStore {
 // rest, masked "*****". An empty value gives "" with quote_empty. Unknown names stay as written.
 class TableExpander : public Expander {
  public:
-  std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
+  std::string Expand(std::string_view text, bool quote_empty) override {
+    return Table(text, false, quote_empty);
+  }
+  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+    return {SecretString(Table(text, true, quote_empty)), Table(text, false, quote_empty)};
+  }
+  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
+    return SecretString(Table(text.View(), false, quote_empty));
+  }
+  std::map<std::string, std::string> values;
+  int calls = 0;
+  bool out_of_memory = false;
+
+ private:
+  std::string Table(std::string_view text, bool decipher_passwords, bool quote_empty) {
     ++calls;
     if (out_of_memory)
       throw std::bad_alloc();
@@ -80,9 +103,6 @@ class TableExpander : public Expander {
     }
     return out;
   }
-  std::map<std::string, std::string> values;
-  int calls = 0;
-  bool out_of_memory = false;
 };
 
 class TableAssociations : public Associations {

@@ -20,23 +20,75 @@ using command_text::TrimLeft;
 
 constexpr std::string_view kLineEnd = "\r\n";
 
+void AppendTo(std::string& out, std::string_view text) {
+  out.append(text);
+}
+
+void AppendTo(SecretString& out, std::string_view text) {
+  out.Append(text);
+}
+
 // A path with blanks is quoted, so the system does not try "C:\Program.exe" first.
-std::string QuotedPath(const std::string& path) {
-  if (path.find(' ') == std::string::npos || path.front() == '"') {
-    return path;
+template <typename Text>
+void AppendPath(Text& out, const std::string& path) {
+  const bool quote = path.find(' ') != std::string::npos && path.front() != '"';
+  if (quote) {
+    AppendTo(out, "\"");
   }
-  return "\"" + path + "\"";
+  AppendTo(out, path);
+  if (quote) {
+    AppendTo(out, "\"");
+  }
+}
+
+template <typename Text>
+void AppendContribution(Text& out, const CommandLineParts& parts, DispatchMode mode) {
+  if (mode == DispatchMode::kShowAsWritten) {
+    AppendTo(out, parts.program_token);
+    AppendTo(out, parts.parameters);
+    return;
+  }
+  switch (parts.kind) {
+    case CommandKind::kDocument:
+      AppendPath(out, parts.associated_program);
+      AppendTo(out, " ");
+      AppendTo(out, parts.program_token);
+      break;
+    case CommandKind::kProgram:
+      AppendPath(out, parts.associated_program);
+      break;
+    case CommandKind::kNotFound:
+      AppendTo(out, parts.program_token);
+      break;
+  }
+  AppendTo(out, parts.parameters);
+}
+
+template <typename Text>
+void Join(Text& result, const Text& contribution) {
+  if (contribution.empty()) {
+    return;
+  }
+  if (!result.empty()) {
+    AppendTo(result, "&");
+  }
+  AppendTo(result, contribution);
+}
+
+void Join(SecretString& result, const SecretString& contribution) {
+  if (contribution.Empty()) {
+    return;
+  }
+  if (!result.Empty()) {
+    result.Append('&');
+  }
+  result.Append(contribution.View());
 }
 
 struct SwitchLine {
-  const std::string& tail;  // the switch tail as expanded for running
-  std::string_view line;    // the line as written, for the masked expansion
+  std::string_view tail;        // the switch tail with passwords deciphered
+  std::string_view shown_tail;  // the same with passwords masked: what the console may show
 };
-
-// The switch tail of the line expanded with passwords masked: what the console may show.
-std::string ShownTail(CommandContext& context, const SwitchLine& line) {
-  return SwitchTailOf(context.expander.Expand(line.line, false, false));
-}
 
 void ShowResolved(CommandContext& context, const SwitchLine&) {
   context.show_resolved = true;
@@ -58,8 +110,8 @@ void PrinterSwitch(CommandContext& context, const SwitchLine&) {
 }
 
 void ReplaceSwitch(CommandContext& context, const SwitchLine& line, bool case_insensitive) {
-  const std::string shown = ShownTail(context, line);
-  (void)ReplaceCommand(context, case_insensitive, Trim(line.tail), Trim(shown));
+  (void)ReplaceCommand(context, case_insensitive, SecretString(Trim(line.tail)),
+                       Trim(line.shown_tail));
 }
 
 void ReplaceIgnoringCase(CommandContext& context, const SwitchLine& line) {
@@ -71,13 +123,14 @@ void ReplaceExact(CommandContext& context, const SwitchLine& line) {
 }
 
 void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
-  const std::string shown = ShownTail(context, line);
-  (void)SetCommand(context, TrimLeft(line.tail), TrimLeft(shown));
+  (void)SetCommand(context, TrimLeft(line.tail), TrimLeft(line.shown_tail));
 }
 
+// A picture setting is no place for a password: it is read from the masked text, so neither
+// message of the switch can show a deciphered one.
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  (void)SetPictureOptions(Trim(line.tail).substr(4), context.picture_interval, context.picture_type,
-                          context.console);
+  (void)SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval,
+                          context.picture_type, context.console);
 }
 
 struct SwitchHandler {
@@ -94,16 +147,22 @@ constexpr std::array<SwitchHandler, 6> kSwitches{{
     {'J', PictureSwitch},
 }};
 
-void CarryOutSwitch(CommandContext& context, const CommandLineParts& parts, std::string_view line) {
-  // " /X5" and a letter: anything shorter is no switch.
-  if (parts.switch_tail.size() < 5) {
+void CarryOutSwitch(CommandContext& context,
+                    const CommandLineParts& parts,
+                    const CommandLineParts& shown_parts) {
+  const std::string& tail = parts.switch_tail;
+  const std::string& shown_tail = shown_parts.switch_tail;
+  // " /X5" and a letter: anything shorter is no switch. A password that holds "/X5" must not
+  // make a switch of its own, nor turn one switch into another.
+  if (tail.size() < 5 || shown_tail.size() < 5 ||
+      command_text::UpperAscii(tail[4]) != command_text::UpperAscii(shown_tail[4])) {
     FlushEdit(context);
     return;
   }
-  const char letter = command_text::UpperAscii(parts.switch_tail[4]);
+  const char letter = command_text::UpperAscii(tail[4]);
   for (const SwitchHandler& handler : kSwitches) {
     if (handler.letter == letter) {
-      handler.handle(context, SwitchLine{parts.switch_tail, line});
+      handler.handle(context, SwitchLine{tail, shown_tail});
       return;
     }
   }
@@ -128,58 +187,54 @@ void FlushEdit(CommandContext& context) noexcept {
   }
 }
 
-std::string DispatchLine(CommandContext& context, std::string_view line, DispatchMode mode) {
-  const std::string expanded = context.expander.Expand(line, true, false);
+DispatchedCommand DispatchLine(CommandContext& context, std::string_view line, DispatchMode mode) {
+  DispatchedCommand result;
+  if (mode != DispatchMode::kExecute) {
+    CommandLineParts parts;
+    ParseCommandLine(parts, context.expander.Expand(line, false), context.associations,
+                     context.runner_drive);
+    AppendContribution(result.shown, parts, mode);
+    return result;
+  }
+
+  const Expansion expanded = context.expander.ExpandDeciphered(line, false);
   CommandLineParts parts;
-  ParseCommandLine(parts, expanded, context.associations, context.runner_drive);
+  ParseCommandLine(parts, expanded.deciphered.View(), context.associations, context.runner_drive);
+  // Without a password in the line both forms are the same, and so are their parts.
+  CommandLineParts masked_parts;
+  const bool same = expanded.shown == expanded.deciphered.View();
+  if (!same) {
+    ParseCommandLine(masked_parts, expanded.shown, context.associations, context.runner_drive);
+  }
+  const CommandLineParts& shown_parts = same ? parts : masked_parts;
 
-  if (mode == DispatchMode::kExecute) {
-    CarryOutSwitch(context, parts, line);
-    // Consecutive switch-only lines share one edit; a line that runs something saves it first.
-    if (!parts.program_token.empty()) {
-      FlushEdit(context);
-    }
+  CarryOutSwitch(context, parts, shown_parts);
+  // Consecutive switch-only lines share one edit; a line that runs something saves it first.
+  if (!parts.program_token.empty()) {
+    FlushEdit(context);
   }
-
-  std::string contribution;
-  if (mode == DispatchMode::kShowAsWritten) {
-    contribution = parts.program_token + parts.parameters;
-    return contribution;
-  }
-  switch (parts.kind) {
-    case CommandKind::kDocument:
-      contribution = QuotedPath(parts.associated_program) + " " + parts.program_token;
-      break;
-    case CommandKind::kProgram:
-      contribution = QuotedPath(parts.associated_program);
-      break;
-    case CommandKind::kNotFound:
-      contribution = parts.program_token;
-      break;
-  }
-  contribution += parts.parameters;
-  return contribution;
+  result.command_line.Reserve(line.size() + 256);
+  AppendContribution(result.command_line, parts, mode);
+  AppendContribution(result.shown, shown_parts, mode);
+  return result;
 }
 
-std::string DispatchCommand(CommandContext& context,
-                            std::string_view text,
-                            DispatchMode mode) noexcept {
+DispatchedCommand DispatchCommand(CommandContext& context,
+                                  std::string_view text,
+                                  DispatchMode mode) noexcept {
   try {
     context.edit.file_name.clear();
     context.edit.buffer.clear();
-    std::string result;
+    DispatchedCommand result;
+    result.command_line.Reserve(text.size() + 256);
     size_t start = 0;
     while (start < text.size()) {
       const size_t end = text.find(kLineEnd, start);
       const std::string_view line =
           text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-      const std::string contribution = DispatchLine(context, line, mode);
-      if (!contribution.empty()) {
-        if (!result.empty()) {
-          result += '&';
-        }
-        result += contribution;
-      }
+      const DispatchedCommand contribution = DispatchLine(context, line, mode);
+      Join(result.command_line, contribution.command_line);
+      Join(result.shown, contribution.shown);
       if (end == std::string_view::npos) {
         break;
       }

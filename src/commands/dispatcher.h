@@ -5,22 +5,31 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/secret_string.h"
 #include "commands/command_context.h"
 
 namespace x5 {
 
-// Lines are cut at CR LF; each line's contribution (DispatchLine) is joined to the others with
-// "&". A pending edit is saved after the last line. In the show modes nothing is carried out.
-// Returns the empty text when the command line cannot be built.
-[[nodiscard]] std::string DispatchCommand(CommandContext& context,
-                                          std::string_view text,
-                                          DispatchMode mode) noexcept;
+// What the dispatcher leaves: the command line to run, with passwords deciphered (execute mode
+// only), and the same line as it may be shown, with passwords masked. Both come from one expansion
+// of each line as written.
+struct DispatchedCommand {
+  SecretString command_line;
+  std::string shown;
+};
 
-// One line: expanded (passwords deciphered), split, its switch carried out (execute mode only);
-// returns what it adds to the command line, possibly nothing.
-[[nodiscard]] std::string DispatchLine(CommandContext& context,
-                                       std::string_view line,
-                                       DispatchMode mode);
+// Lines are cut at CR LF; each line's contribution (DispatchLine) is joined to the others with
+// "&". A pending edit is saved after the last line. In the show modes nothing is carried out and
+// only the shown line is built. Both lines are empty when the command line cannot be built.
+[[nodiscard]] DispatchedCommand DispatchCommand(CommandContext& context,
+                                                std::string_view text,
+                                                DispatchMode mode) noexcept;
+
+// One line: expanded, split, its switch carried out (execute mode only); returns what it adds to
+// the command line, possibly nothing.
+[[nodiscard]] DispatchedCommand DispatchLine(CommandContext& context,
+                                             std::string_view line,
+                                             DispatchMode mode);
 
 // Saves a pending edit and writes the save message to the console. A save that fails counts as
 // a failed internal command.

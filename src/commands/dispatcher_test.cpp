@@ -15,7 +15,18 @@ struct JoinCase {
   std::string text;
   DispatchMode mode;
   std::string expected;
+  std::string shown = expected;  // the line as messages show it
 };
+
+// The line a mode gives: to run in execute mode, to show otherwise.
+std::string LineOf(const DispatchedCommand& dispatched, DispatchMode mode) {
+  return mode == DispatchMode::kExecute ? std::string(dispatched.command_line.View())
+                                        : dispatched.shown;
+}
+
+std::string Dispatch(CommandWorld& world, std::string_view text, DispatchMode mode) {
+  return LineOf(DispatchCommand(world.context, text, mode), mode);
+}
 
 TEST(DispatchCommand, JoinsContributions) {
   const JoinCase cases[] = {
@@ -34,7 +45,11 @@ TEST(DispatchCommand, JoinsContributions) {
       {"\"a b.doc\" x", DispatchMode::kExecute,
        "\"C:\\Program Files\\Office\\word.exe\" \"a b.doc\" x"},
       {"tool x /X5J 5", DispatchMode::kShowAsWritten, "tool x"},  // the switch never goes along
-      {"%P% -p %PW%", DispatchMode::kExecute, "C:\\bin\\tool.exe -p s3cret"},
+      {"%P% -p %PW%", DispatchMode::kExecute, "C:\\bin\\tool.exe -p s3cret",
+       "C:\\bin\\tool.exe -p *****"},
+      // The job log's modes never decipher (it hands over a text it expanded already).
+      {"%P% -p %PW%", DispatchMode::kShowResolved, "C:\\bin\\tool.exe -p *****"},
+      {"%P% -p %PW%", DispatchMode::kShowAsWritten, "tool -p *****"},
   };
   for (const JoinCase& c : cases) {
     CommandWorld world;
@@ -42,8 +57,10 @@ TEST(DispatchCommand, JoinsContributions) {
                                 {"tool", "C:\\bin\\tool.exe"},
                                 {"a b.doc", "C:\\Program Files\\Office\\word.exe"}};
     world.expander.values = {{"P", "tool"}, {"PW", "PW:s3cret"}};
-    EXPECT_EQ(DispatchCommand(world.context, c.text, c.mode), c.expected)
+    const DispatchedCommand dispatched = DispatchCommand(world.context, c.text, c.mode);
+    EXPECT_EQ(LineOf(dispatched, c.mode), c.expected)
         << c.text << " mode " << static_cast<int>(c.mode);
+    EXPECT_EQ(dispatched.shown, c.shown) << c.text << " mode " << static_cast<int>(c.mode);
   }
 }
 
@@ -51,9 +68,7 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
   for (const DispatchMode mode : {DispatchMode::kShowAsWritten, DispatchMode::kShowResolved}) {
     CommandWorld world;
     world.files.files["f.txt"] = "abc";
-    EXPECT_EQ(DispatchCommand(world.context,
-                              "/X5J 2000\r\n/x5s A=1\r\n/X5R a b f.txt\r\n/X5?\r\n/X5P", mode),
-              "");
+    EXPECT_EQ(Dispatch(world, "/X5J 2000\r\n/x5s A=1\r\n/X5R a b f.txt\r\n/X5?\r\n/X5P", mode), "");
     EXPECT_EQ(world.picture_interval, 200);
     EXPECT_TRUE(world.variables.added.empty());
     EXPECT_FALSE(world.show_resolved);
@@ -64,8 +79,7 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
 
 TEST(DispatchCommand, SwitchLettersInAnyCase) {
   CommandWorld world;
-  EXPECT_EQ(
-      DispatchCommand(world.context, "/x5j B1000\r\n/x5?\r\n/x5s;A=1", DispatchMode::kExecute), "");
+  EXPECT_EQ(Dispatch(world, "/x5j B1000\r\n/x5?\r\n/x5s;A=1", DispatchMode::kExecute), "");
   EXPECT_EQ(world.picture_interval, 1000);
   EXPECT_EQ(world.picture_type, "BMP");
   EXPECT_TRUE(world.show_resolved);
@@ -77,8 +91,8 @@ TEST(DispatchCommand, OneEditAcrossConsecutiveReplaceLines) {
   CommandWorld world;
   world.files.files["f.txt"] = "a c";
   world.associations.paths = {{"prog", "C:\\prog.exe"}};
-  const std::string result = DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5L c d\r\nprog x",
-                                             DispatchMode::kExecute);
+  const std::string result =
+      Dispatch(world, "/X5R a b f.txt\r\n/X5L c d\r\nprog x", DispatchMode::kExecute);
   EXPECT_EQ(result, "C:\\prog.exe x");
   EXPECT_EQ(world.files.files["f.txt"], "b d");
   EXPECT_EQ(world.files.reads["f.txt"], 1);
@@ -91,16 +105,14 @@ TEST(DispatchCommand, EditSavedAtTheEndAndBySwitchesThatAreNotReplaces) {
   {
     CommandWorld world;
     world.files.files["f.txt"] = "a";
-    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt", DispatchMode::kExecute), "");
+    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt", DispatchMode::kExecute), "");
     EXPECT_EQ(world.files.files["f.txt"], "b");
   }
   {
     // An unknown switch letter flushes; the next replace then has nothing pending.
     CommandWorld world;
     world.files.files["f.txt"] = "a";
-    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5X\r\n/X5R b c",
-                              DispatchMode::kExecute),
-              "");
+    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt\r\n/X5X\r\n/X5R b c", DispatchMode::kExecute), "");
     EXPECT_EQ(world.files.files["f.txt"], "b");
     EXPECT_EQ(world.edit.message, "Edit file missing");
   }
@@ -108,8 +120,7 @@ TEST(DispatchCommand, EditSavedAtTheEndAndBySwitchesThatAreNotReplaces) {
     // A SET line keeps the edit pending.
     CommandWorld world;
     world.files.files["f.txt"] = "a";
-    EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5S A=1\r\n/X5R b c",
-                              DispatchMode::kExecute),
+    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt\r\n/X5S A=1\r\n/X5R b c", DispatchMode::kExecute),
               "");
     EXPECT_EQ(world.files.files["f.txt"], "c");
     EXPECT_EQ(world.files.writes["f.txt"], 1);
@@ -120,7 +131,7 @@ TEST(DispatchCommand, EveryCallStartsWithoutAnEdit) {
   CommandWorld world;
   world.edit.file_name = "left.txt";
   world.edit.buffer = "over";
-  EXPECT_EQ(DispatchCommand(world.context, "x", DispatchMode::kExecute), "x");
+  EXPECT_EQ(Dispatch(world, "x", DispatchMode::kExecute), "x");
   EXPECT_TRUE(world.files.writes.empty());
 }
 
@@ -128,7 +139,7 @@ TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
   CommandWorld world;
   world.files.files["f.txt"] = "a";
   world.files.write_failure = WriteOutcome::State::kReplaceFailed;
-  EXPECT_EQ(DispatchCommand(world.context, "/X5R a b f.txt", DispatchMode::kExecute), "");
+  EXPECT_EQ(Dispatch(world, "/X5R a b f.txt", DispatchMode::kExecute), "");
   EXPECT_EQ(world.last_result, -8);
   EXPECT_EQ(world.rc.step_rc_value, 5);
   EXPECT_EQ(world.console_file.saves, 1);
@@ -138,9 +149,9 @@ TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
 TEST(DispatchCommand, AFaultRunsNothingAndCountsAsAFailedCommandWhenCarriedOut) {
   CommandWorld world;
   world.expander.out_of_memory = true;
-  EXPECT_EQ(DispatchCommand(world.context, "prog.exe", DispatchMode::kShowAsWritten), "");
+  EXPECT_EQ(Dispatch(world, "prog.exe", DispatchMode::kShowAsWritten), "");
   EXPECT_EQ(world.rc.step_rc_value, 2);
-  EXPECT_EQ(DispatchCommand(world.context, "prog.exe", DispatchMode::kExecute), "");
+  EXPECT_EQ(Dispatch(world, "prog.exe", DispatchMode::kExecute), "");
   EXPECT_EQ(world.rc.step_rc_value, 5);
   EXPECT_EQ(world.console.lines.back(),
             "***** Unexpected fault in /X5 commands: out of memory *****");
@@ -150,8 +161,7 @@ TEST(DispatchCommand, PrinterReportLines) {
   CommandWorld world;
   world.printers.printers = {{{"P1", "D1", "LPT1:"}, true, "", ""}};
   world.files.files["f.txt"] = "a";
-  EXPECT_EQ(
-      DispatchCommand(world.context, "/X5R a b f.txt\r\n/X5P\r\n/X5P", DispatchMode::kExecute), "");
+  EXPECT_EQ(Dispatch(world, "/X5R a b f.txt\r\n/X5P\r\n/X5P", DispatchMode::kExecute), "");
   // The edit is saved before the report.
   EXPECT_EQ(world.files.files["f.txt"], "b");
   EXPECT_EQ(world.files.files["C:\\Jobs\\J1\\S1\\Printers.txt"],
@@ -167,26 +177,28 @@ TEST(DispatchCommand, PrinterReportLines) {
 TEST(DispatchCommand, SwitchOnAProgramLineRunsThenSaves) {
   CommandWorld world;
   world.files.files["f.txt"] = "a";
-  EXPECT_EQ(
-      DispatchCommand(world.context, "prog x /X5R a b f.txt\r\n/X5R b c", DispatchMode::kExecute),
-      "prog x");
+  EXPECT_EQ(Dispatch(world, "prog x /X5R a b f.txt\r\n/X5R b c", DispatchMode::kExecute), "prog x");
   EXPECT_EQ(world.files.files["f.txt"], "b");
   EXPECT_EQ(world.edit.message, "Edit file missing");
 }
 
 TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
   CommandWorld world;
-  world.expander.values = {{"PW", "PW:s3cret"}};
+  world.expander.values = {{"PW", "PW:s3cret"}, {"TAIL", "PW:x /X5S A=1"}};
   world.files.files["f.txt"] = "pw=@";
-  EXPECT_EQ(
-      DispatchCommand(world.context, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%", DispatchMode::kExecute),
-      "");
+  EXPECT_EQ(Dispatch(world, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%;U=me\r\n/X5J %PW%\r\nprog %TAIL%",
+                     DispatchMode::kExecute),
+            "prog x");
   EXPECT_EQ(world.files.files["f.txt"], "pw=s3cret");
-  ASSERT_EQ(world.variables.added.size(), 1u);
-  EXPECT_EQ(world.variables.added[0].second, "s3cret");
-  EXPECT_EQ(world.console.All().find("s3cret"), std::string::npos) << world.console.All();
-  EXPECT_NE(world.console.All().find("/X5L @ ***** f.txt"), std::string::npos);
-  EXPECT_NE(world.console.All().find("/X5S SET P=*****"), std::string::npos);
+  // A value that holds a deciphered password stays a password; a password never makes a switch.
+  EXPECT_EQ(world.variables.added,
+            (std::vector<std::pair<std::string, std::string>>{{"P", "PW:s3cret"}, {"U", "me"}}));
+  EXPECT_EQ(world.picture_interval, 200);
+  const std::string console = world.console.All();
+  EXPECT_EQ(console.find("s3cret"), std::string::npos) << console;
+  EXPECT_NE(console.find("/X5L @ ***** f.txt"), std::string::npos) << console;
+  EXPECT_NE(console.find("/X5S SET P=*****"), std::string::npos) << console;
+  EXPECT_NE(console.find("Invalid /X5J value: *****"), std::string::npos) << console;
 }
 
 }  // namespace

@@ -28,6 +28,56 @@ std::string ErrorCodeText(int32_t result, int32_t error, std::string_view text) 
   return message;
 }
 
+// The parameters of a replace switch, cut into their tokens.
+struct EditParameters {
+  int32_t problem = 0;  // kEditNoParameters, kEditOneParameter, kEditTooManyParameters, or 0
+  std::string find;
+  std::string replacement;
+  std::string input;
+  std::string output;  // the input when no output file is named
+  bool output_named = false;
+};
+
+EditParameters SplitParameters(std::string_view parameters) {
+  EditParameters p;
+  std::string rest;
+  p.find = SplitToken(parameters, rest, true);
+  if (p.find.empty()) {
+    p.problem = kEditNoParameters;
+    return p;
+  }
+  if (Trim(rest).empty()) {
+    p.problem = kEditOneParameter;
+    return p;
+  }
+  std::string after_replacement;
+  p.replacement = SplitToken(rest, after_replacement, true);
+  if (!Trim(after_replacement).empty()) {
+    std::string after_input;
+    p.input = SplitToken(after_replacement, after_input, true);
+    if (!Trim(after_input).empty()) {
+      std::string after_output;
+      p.output = SplitToken(after_input, after_output, true);
+      p.output_named = !p.output.empty();
+      if (!Trim(after_output).empty()) {
+        p.problem = kEditTooManyParameters;
+        return p;
+      }
+    }
+  }
+  if (p.output.empty()) {
+    p.output = p.input;
+  }
+  return p;
+}
+
+// A password that holds a blank or a quote moves the other parameters: the edit would then go
+// to a file the console does not name.
+bool SameShape(const EditParameters& a, const EditParameters& b) {
+  return a.problem == b.problem && a.input.empty() == b.input.empty() &&
+         a.output_named == b.output_named;
+}
+
 }  // namespace
 
 int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
@@ -38,16 +88,17 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
     }
     const WriteOutcome outcome = files.WriteAtomically(edit.file_name, edit.buffer);
     if (outcome.state == WriteOutcome::State::kWritten) {
-      edit.message = "File " + edit.file_name + " (" + std::to_string(edit.buffer.size()) +
+      edit.message = "File " + edit.shown_file_name + " (" + std::to_string(edit.buffer.size()) +
                      " bytes) saved\r\n";
       edit.file_name.clear();
+      edit.shown_file_name.clear();
       edit.buffer.clear();
       edit.buffer.shrink_to_fit();
       return kEditSaved;
     }
     const int32_t result = outcome.state == WriteOutcome::State::kReplaceFailed ? kEditReplaceFailed
                                                                                 : kEditWriteFailed;
-    edit.message = "ERROR - File NOT saved: " + edit.file_name + "\r\n";
+    edit.message = "ERROR - File NOT saved: " + edit.shown_file_name + "\r\n";
     edit.message += ErrorCodeText(result, outcome.error, files.ErrorText(outcome.error)).substr(2);
     edit.message += "\r\n";
     return result;
@@ -60,6 +111,7 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
 int32_t EditFile(PendingEdit& edit,
                  EditRequest request,
                  std::string_view parameters,
+                 std::string_view shown_parameters,
                  FileAccess& files,
                  const CaseFold& fold,
                  size_t max_buffer) noexcept {
@@ -67,35 +119,31 @@ int32_t EditFile(PendingEdit& edit,
     if (request == EditRequest::kSave) {
       return SaveEdit(edit, files);
     }
-    std::string rest;
-    const std::string find = SplitToken(parameters, rest, true);
-    if (find.empty()) {
-      edit.message = "Empty command line\r\n";
-      return kEditNoParameters;
-    }
-    if (Trim(rest).empty()) {
-      edit.message = "Second change parameter missing\r\n";
-      return kEditOneParameter;
-    }
-    std::string after_replacement;
-    const std::string replacement = SplitToken(rest, after_replacement, true);
-    std::string input;
-    std::string output;
-    if (!Trim(after_replacement).empty()) {
-      std::string after_input;
-      input = SplitToken(after_replacement, after_input, true);
-      if (!Trim(after_input).empty()) {
-        std::string after_output;
-        output = SplitToken(after_input, after_output, true);
-        if (!Trim(after_output).empty()) {
-          edit.message = "Too much parameters\r\n";
-          return kEditTooManyParameters;
-        }
+    const EditParameters p = SplitParameters(parameters);
+    EditParameters masked;
+    const bool same = shown_parameters == parameters;
+    if (!same) {
+      masked = SplitParameters(shown_parameters);
+      if (!SameShape(p, masked)) {
+        edit.message = "Invalid Replace function - a password moves its parameters\r\n";
+        return kEditNoParameters;
       }
     }
-    if (output.empty()) {
-      output = input;
+    const EditParameters& shown = same ? p : masked;
+    switch (p.problem) {
+      case kEditNoParameters:
+        edit.message = "Empty command line\r\n";
+        return p.problem;
+      case kEditOneParameter:
+        edit.message = "Second change parameter missing\r\n";
+        return p.problem;
+      case kEditTooManyParameters:
+        edit.message = "Too much parameters\r\n";
+        return p.problem;
+      default:
+        break;
     }
+    const std::string& input = p.input;
 
     std::string message;
     std::string content;
@@ -113,14 +161,14 @@ int32_t EditFile(PendingEdit& edit,
         case ReadOutcome::State::kRead:
           break;
         case ReadOutcome::State::kMissing:
-          edit.message = message + "Error on input file " + input + "\r\n";
+          edit.message = message + "Error on input file " + shown.input + "\r\n";
           return kEditInputError;
         case ReadOutcome::State::kCheckFailed:
-          edit.message = message + "Error on input file " + input + "\r\n" +
+          edit.message = message + "Error on input file " + shown.input + "\r\n" +
                          ErrorCodeText(kEditInputError, read.error, files.ErrorText(read.error));
           return kEditInputError;
         case ReadOutcome::State::kTooLarge:
-          edit.message = "Edit file > 5.000.000 bytes - " + input + " (" +
+          edit.message = "Edit file > 5.000.000 bytes - " + shown.input + " (" +
                          std::to_string(read.size) + " bytes)\r\n";
           return kEditInputTooLarge;
         case ReadOutcome::State::kReadFailed:
@@ -129,7 +177,7 @@ int32_t EditFile(PendingEdit& edit,
           return kEditReadError;
       }
       message +=
-          "\r\nFile " + output + " opened (" + std::to_string(content.size()) + " bytes)\r\n";
+          "\r\nFile " + shown.output + " opened (" + std::to_string(content.size()) + " bytes)\r\n";
       result = kEditFileRead;
     } else if (edit.file_name.empty()) {
       edit.message = "Edit file missing";
@@ -138,10 +186,10 @@ int32_t EditFile(PendingEdit& edit,
 
     // The edit changes only when the whole replacement succeeded.
     std::string edited;
-    const ReplaceOutcome outcome =
-        ReplaceAll(input.empty() ? std::string_view(edit.buffer) : std::string_view(content), find,
-                   replacement, request == EditRequest::kReplaceIgnoringCase ? &fold : nullptr,
-                   max_buffer, edited);
+    const ReplaceOutcome outcome = ReplaceAll(
+        input.empty() ? std::string_view(edit.buffer) : std::string_view(content), p.find,
+        p.replacement, request == EditRequest::kReplaceIgnoringCase ? &fold : nullptr, max_buffer,
+        edited);
     if (outcome != ReplaceOutcome::kDone) {
       edit.message =
           message + ErrorCodeText(kEditReadError, kNotEnoughMemory,
@@ -152,7 +200,8 @@ int32_t EditFile(PendingEdit& edit,
       return kEditReadError;
     }
     if (!input.empty()) {
-      edit.file_name = output;
+      edit.file_name = p.output;
+      edit.shown_file_name = shown.output;
     }
     edit.buffer.swap(edited);
     message += "Replace succesful (" + std::to_string(edit.buffer.size()) + " bytes)\r\n";
@@ -172,23 +221,24 @@ int32_t EditFile(PendingEdit& edit,
 
 int32_t ReplaceCommand(CommandContext& context,
                        bool case_insensitive,
-                       std::string_view switch_text,
+                       const SecretString& switch_text,
                        std::string_view shown_text) noexcept {
   int32_t result = kEditNoParameters;
   try {
-    const std::string text = context.expander.Expand(switch_text, false, true);
-    const std::string shown =
-        shown_text == switch_text ? text : context.expander.Expand(shown_text, false, true);
+    // The argument is expanded once more (empty values quoted); what the first expansion
+    // deciphered stays in the wiping type.
+    const SecretString text = context.expander.ExpandSecret(switch_text, true);
+    const std::string shown = context.expander.Expand(shown_text, true);
     context.edit.message = shown;
     context.console.Line("\r\n" + shown);
-    if (text.size() < kMinimalSwitch.size()) {
+    if (text.Size() < kMinimalSwitch.size()) {
       context.console.Line("Invalid Replace function\r\n\r\n");
     } else {
       result = EditFile(
           context.edit,
           case_insensitive ? EditRequest::kReplaceIgnoringCase : EditRequest::kReplaceExact,
-          std::string_view(text).substr(5), context.files, context.case_fold,
-          context.max_edit_buffer);
+          text.View().substr(5), std::string_view(shown).substr(std::min<size_t>(5, shown.size())),
+          context.files, context.case_fold, context.max_edit_buffer);
       context.console.Line(context.edit.message);
     }
   } catch (...) {

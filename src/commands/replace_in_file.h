@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "cipher/secret_string.h"
 #include "commands/case_fold.h"
 #include "commands/command_context.h"
 #include "commands/file_access.h"
@@ -40,21 +41,34 @@ inline constexpr int32_t kEditWriteFailed = -9;    // the new content could not 
 // A replace request carries the switch parameters: find text, replacement text, and optionally
 // the input and output files (the output defaults to the input). Without an input file the
 // pending edit is changed. A save request ignores the parameters. `max_buffer` bounds how large
-// replacements may make the text.
+// replacements may make the text. `shown_parameters` are the same parameters with passwords
+// masked: messages name files by them, and parameters that a password cuts otherwise are refused.
 [[nodiscard]] int32_t EditFile(PendingEdit& edit,
                                EditRequest request,
                                std::string_view parameters,
+                               std::string_view shown_parameters,
                                FileAccess& files,
                                const CaseFold& fold,
                                size_t max_buffer) noexcept;
 
+// Parameters that hold no password.
+[[nodiscard]] inline int32_t EditFile(PendingEdit& edit,
+                                      EditRequest request,
+                                      std::string_view parameters,
+                                      FileAccess& files,
+                                      const CaseFold& fold,
+                                      size_t max_buffer) noexcept {
+  return EditFile(edit, request, parameters, parameters, files, fold, max_buffer);
+}
+
 // Carries out one replace switch: `switch_text` is the trimmed switch tail ("/X5R ..."), as
-// expanded with the line; `shown_text` is the same tail expanded with passwords masked, used for
-// everything written to the console. A failure raises the step RC value and copies the console
-// into the console file.
+// expanded with the line (passwords deciphered); `shown_text` is the same tail expanded with
+// passwords masked, used for everything written to the console. The edited file may receive a
+// deciphered password; the console never does. A failure raises the step RC value and copies the
+// console into the console file.
 int32_t ReplaceCommand(CommandContext& context,
                        bool case_insensitive,
-                       std::string_view switch_text,
+                       const SecretString& switch_text,
                        std::string_view shown_text) noexcept;
 
 }  // namespace x5

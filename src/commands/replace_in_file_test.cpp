@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "commands/commands_test_support.h"
+#include "commands/dispatcher.h"
 
 namespace x5 {
 namespace {
@@ -191,7 +192,9 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
 TEST(ReplaceCommand, ConsoleOutputAndResult) {
   CommandWorld world;
   world.files.files["f.txt"] = "foo";
-  EXPECT_EQ(ReplaceCommand(world.context, true, "/X5R FOO bar f.txt", "/X5R FOO bar f.txt"), 1);
+  EXPECT_EQ(
+      ReplaceCommand(world.context, true, SecretString("/X5R FOO bar f.txt"), "/X5R FOO bar f.txt"),
+      1);
   ASSERT_EQ(world.console.lines.size(), 2u);
   EXPECT_EQ(world.console.lines[0], "\r\n/X5R FOO bar f.txt");
   EXPECT_EQ(world.console.lines[1],
@@ -217,27 +220,45 @@ TEST(ReplaceCommand, FailuresRaiseTheStepRcAndCopyTheConsole) {
   for (const Case& c : cases) {
     CommandWorld world;
     world.rc.step_rc_value = c.step_rc;
-    EXPECT_EQ(ReplaceCommand(world.context, false, c.text, c.text), c.result) << c.text;
+    EXPECT_EQ(ReplaceCommand(world.context, false, SecretString(c.text), c.text), c.result)
+        << c.text;
     EXPECT_EQ(world.rc.step_rc_value, c.raised) << c.text;
     EXPECT_EQ(world.console_file.saves, 1) << c.text;
   }
   CommandWorld world;
-  (void)ReplaceCommand(world.context, true, "/X5R a", "/X5R a");
+  (void)ReplaceCommand(world.context, true, SecretString("/X5R a"), "/X5R a");
   EXPECT_EQ(world.console.lines.back(), "Invalid Replace function\r\n\r\n");
 }
 
 TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
   CommandWorld world;
   world.expander.values["E"] = "";
-  world.files.files["f.txt"] = "key=@PW@;";
-  // The tail as the dispatcher expanded it for running, and as it may be shown.
-  EXPECT_EQ(ReplaceCommand(world.context, false, "/X5L @PW@ s3cret f.txt", "/X5L @PW@ ***** f.txt"),
+  world.files.files["f-s3cret.txt"] = "key=@PW@;";
+  // The tail as the dispatcher expanded it for running, and as it may be shown: the file gets the
+  // password, the console names the file masked.
+  EXPECT_EQ(ReplaceCommand(world.context, false, SecretString("/X5L @PW@ s3cret f-s3cret.txt"),
+                           "/X5L @PW@ ***** f-*****.txt"),
             1);
-  EXPECT_EQ(world.console.lines[0], "\r\n/X5L @PW@ ***** f.txt");
   EXPECT_EQ(world.edit.buffer, "key=s3cret;");
-  EXPECT_EQ(ReplaceCommand(world.context, false, "/X5L ; %E%", "/X5L ; %E%"), 2);
-  EXPECT_EQ(world.console.lines[2], "\r\n/X5L ; \"\"");
+  EXPECT_EQ(ReplaceCommand(world.context, false, SecretString("/X5L ; %E%"), "/X5L ; %E%"), 2);
   EXPECT_EQ(world.edit.buffer, "key=s3cret");
+  FlushEdit(world.context);
+  EXPECT_EQ(world.files.files["f-s3cret.txt"], "key=s3cret");
+  EXPECT_EQ(world.console.All(),
+            "\r\n/X5L @PW@ ***** f-*****.txt\n"
+            "\r\nFile f-*****.txt opened (9 bytes)\r\nReplace succesful (11 bytes)\r\n\n"
+            "\r\n/X5L ; \"\"\nReplace succesful (10 bytes)\r\n\n"
+            "File f-*****.txt (10 bytes) saved\r\n\n");
+  // A password with a blank would move the file name: refused, nothing read or written.
+  CommandWorld moved;
+  moved.files.files["f.txt"] = "@PW@";
+  EXPECT_EQ(ReplaceCommand(moved.context, false, SecretString("/X5L @PW@ s3 cret f.txt"),
+                           "/X5L @PW@ ***** f.txt"),
+            -1);
+  EXPECT_TRUE(moved.files.reads.empty());
+  EXPECT_EQ(moved.console.lines.back(),
+            "Invalid Replace function - a password moves its parameters\r\n");
+  EXPECT_EQ(moved.rc.step_rc_value, 5);
 }
 
 }  // namespace

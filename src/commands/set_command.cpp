@@ -2,11 +2,26 @@
 #include "commands/set_command.h"
 
 #include <algorithm>
+#include <string>
 
+#include "cipher/password_cipher.h"
 #include "commands/command_text.h"
 #include "core/fault.h"
 
 namespace x5 {
+namespace {
+
+// Where the assignments begin: after "/X5S" and the delimiter.
+constexpr size_t kFirstAssignment = 5;
+
+void InvalidAssignment(CommandContext& context, std::string_view shown_rest) {
+  std::string message = "\r\n/X5S - Invalid Set parameter";
+  message.append(shown_rest);
+  message += "\r\n";
+  context.console.Line(message);
+}
+
+}  // namespace
 
 SetSwitch ParseSetSwitch(std::string_view text) {
   SetSwitch parsed;
@@ -35,13 +50,13 @@ SetSwitch ParseSetSwitch(std::string_view text) {
     if (name.empty()) {
       parsed.invalid = true;
       if (start - 1 < length) {
-        parsed.invalid_text.assign(text.substr(start - 1));
+        parsed.invalid_text = text.substr(start - 1);
       }
       break;
     }
     const size_t value_end = std::min(end, length);
     parsed.assignments.push_back(
-        {std::string(name), std::string(text.substr(equals + 1, value_end - (equals + 1)))});
+        {name, text.substr(equals + 1, value_end - (equals + 1)), start - 1});
     start = end + 2;
   }
   return parsed;
@@ -53,29 +68,47 @@ int32_t SetCommand(CommandContext& context,
   int32_t result = -1;
   try {
     const SetSwitch parsed = ParseSetSwitch(text);
-    const SetSwitch shown = shown_text == text ? parsed : ParseSetSwitch(shown_text);
-    // A password can change how a text cuts up; then its values are not shown at all.
-    const bool aligned =
-        shown.assignments.size() == parsed.assignments.size() && shown.invalid == parsed.invalid;
-    if (parsed.delimiter != ' ') {
-      context.console.Line(std::string("/X5S Delimiter Char=") + parsed.delimiter);
+    const SetSwitch shown = ParseSetSwitch(shown_text);
+    if (shown.delimiter != ' ') {
+      context.console.Line(std::string("/X5S Delimiter Char=") + shown.delimiter);
     }
-    for (size_t i = 0; i < parsed.assignments.size(); ++i) {
-      const SetAssignment& assignment = parsed.assignments[i];
-      std::string message = "/X5S SET ";
-      if (aligned) {
-        message += shown.assignments[i].name + "=" + shown.assignments[i].value;
-      } else {
-        message += assignment.name + "=*****";
-      }
-      context.console.Line(message);
-      context.last_result = context.variables.AddVariable(assignment.name, assignment.value);
-      result = 1;
-    }
-    if (parsed.invalid) {
-      context.console.Line("\r\n/X5S - Invalid Set parameter" +
-                           (aligned ? shown.invalid_text : std::string()) + "\r\n");
+    // A password that stands for the delimiter or holds it or an "=" cuts the text otherwise than
+    // the console shows it: nothing of such a switch is set.
+    if (parsed.delimiter != shown.delimiter ||
+        parsed.assignments.size() != shown.assignments.size() || parsed.invalid != shown.invalid) {
+      InvalidAssignment(context, shown_text.substr(std::min(kFirstAssignment, shown_text.size())));
       result = 0;
+    } else {
+      for (size_t i = 0; i < parsed.assignments.size(); ++i) {
+        const SetAssignment& assignment = parsed.assignments[i];
+        const SetAssignment& seen = shown.assignments[i];
+        // A variable is never named after a password (a global parameter's file would carry it).
+        if (assignment.name != seen.name) {
+          InvalidAssignment(context, shown_text.substr(seen.start));
+          result = 0;
+          break;
+        }
+        context.console.Line("/X5S SET " + std::string(seen.name) + "=" + std::string(seen.value));
+        // Where the value differs from its masked form, a password was deciphered into it: it
+        // stays a password, enciphered in the table and in a global parameter's file.
+        if (assignment.value == seen.value) {
+          context.last_result = context.variables.AddVariable(assignment.name, assignment.value);
+        } else {
+          context.last_result = context.variables.AddPassword(assignment.name, assignment.value);
+          if (context.last_result == 0) {
+            context.console.Line("\r\n/X5S - Password value cannot be enciphered (at most " +
+                                 std::to_string(Rozavadedo::kVariablePlainMax) +
+                                 " characters): " + std::string(seen.name) + "\r\n");
+            result = 0;
+            break;
+          }
+        }
+        result = 1;
+      }
+      if (result != 0 && parsed.invalid) {
+        InvalidAssignment(context, shown.invalid_text);
+        result = 0;
+      }
     }
   } catch (...) {
     ReportFault(context.console, "/X5S", UnexpectedFault("SetCommand"));

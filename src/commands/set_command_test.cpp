@@ -96,15 +96,53 @@ TEST(SetCommand, LastResultIsTheVariableStoresAnswer) {
   EXPECT_EQ(world.last_result, 1);
 }
 
-TEST(SetCommand, PasswordsAreNotShown) {
-  CommandWorld world;
-  EXPECT_EQ(SetCommand(world.context, "/X5S;PW=s3cret;U=me", "/X5S;PW=*****;U=me"), 1);
-  EXPECT_EQ(world.variables.added, (Pairs{{"PW", "s3cret"}, {"U", "me"}}));
-  EXPECT_EQ(world.console.All(), "/X5S Delimiter Char=;\n/X5S SET PW=*****\n/X5S SET U=me\n");
-  // A password holding the delimiter cuts up differently: no value is shown then.
-  CommandWorld other;
-  EXPECT_EQ(SetCommand(other.context, "/X5S;PW=a;b=c", "/X5S;PW=*****"), 1);
-  EXPECT_EQ(other.console.All(), "/X5S Delimiter Char=;\n/X5S SET PW=*****\n/X5S SET b=*****\n");
+TEST(SetCommand, DecipheredValuesStayPasswordsAndAreNotShown) {
+  struct PasswordCase {
+    std::string text;  // as expanded for running
+    std::string shown;
+    int32_t result;
+    Pairs made;  // "PW:" marks a value stored as a password
+    std::vector<std::string> console;
+  };
+  const PasswordCase cases[] = {
+      {"/X5S;PW=s3cret;U=me",
+       "/X5S;PW=*****;U=me",
+       1,
+       {{"PW", "PW:s3cret"}, {"U", "me"}},
+       {"/X5S Delimiter Char=;", "/X5S SET PW=*****", "/X5S SET U=me"}},
+      {"/X5S C=-p s3cret", "/X5S C=-p *****", 1, {{"C", "PW:-p s3cret"}}, {"/X5S SET C=-p *****"}},
+      // A password that holds the delimiter, or stands for it, cuts the text otherwise.
+      {"/X5S;PW=a;b=c",
+       "/X5S;PW=*****",
+       0,
+       {},
+       {"/X5S Delimiter Char=;", "\r\n/X5S - Invalid Set parameterPW=*****\r\n"}},
+      {"/X5Ss3cret=1",
+       "/X5S*****=1",
+       0,
+       {},
+       {"/X5S Delimiter Char=*", "\r\n/X5S - Invalid Set parameter****=1\r\n"}},
+      // No variable (nor global parameter file) is named after a password.
+      {"/X5S;A=1;s3cret$=2",
+       "/X5S;A=1;*****$=2",
+       0,
+       {{"A", "1"}},
+       {"/X5S Delimiter Char=;", "/X5S SET A=1", "\r\n/X5S - Invalid Set parameter*****$=2\r\n"}},
+      {"/X5S P=" + std::string(128, 'k'),
+       "/X5S P=*****",
+       0,
+       {},
+       {"/X5S SET P=*****",
+        "\r\n/X5S - Password value cannot be enciphered (at most 127 characters): P\r\n"}},
+  };
+  for (const PasswordCase& c : cases) {
+    CommandWorld world;
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(SetCommand(world.context, c.text, c.shown), c.result);
+    EXPECT_EQ(world.variables.added, c.made);
+    EXPECT_EQ(world.console.lines, c.console);
+    EXPECT_EQ(world.rc.step_rc_value, c.result == 1 ? 2 : 5);
+  }
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ std::string LoadUserHive(Run& run, const std::string& account, bool load) {
       if (!profile)
         return kKeyNotFoundText;
       // Stored with references such as %SystemDrive%, which the runner's expansion resolves.
-      identity.hive_file = HiveFile(ExpandVariables(run, *profile->image_path, false, false));
+      identity.hive_file =
+          HiveFile(ExpandVariables(run, *profile->image_path, kMaskPasswords, false));
       hive_name = profile->name;
     }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cipher/password_cipher.h"
@@ -47,12 +48,9 @@ void ApplyVariablesToEnvironment(const std::vector<std::string>& table) {
     if (value.empty()) {
       SetEnvironmentVariableA(name.c_str(), nullptr);
     } else if (value[0] == kPasswordMarker) {
-      if (value.size() == 1) {
-        SetEnvironmentVariableA(name.c_str(), nullptr);
-      } else if (value.size() > 6) {
-        SecretString plain = DecipherVariableValue(std::string_view(value).substr(1));
-        SetEnvironmentVariableA(name.c_str(), plain.CStr());
-      }
+      const SecretString plain = DecipherVariableValue(std::string_view(value).substr(1));
+      // A password that does not decipher is not handed on as an empty value.
+      SetEnvironmentVariableA(name.c_str(), plain.Empty() ? nullptr : plain.CStr());
     } else {
       SetEnvironmentVariableA(name.c_str(), value.c_str());
     }
@@ -233,8 +231,7 @@ int32_t LogOn(Run& run, const std::string& user, const std::string& domain) {
     logged_on = LogonUserA(user.c_str(), logon_domain.c_str(), password.CStr(),
                            LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token);
     error = GetLastError();
-    password.Clear();  // wiped as soon as the logon call has returned
-  }
+  }  // the password is wiped here, as soon as the logon call has returned
   if (!logged_on) {
     SetStatus(run, "LOGON ?", 0);
     // 1 would read as "started" to the caller.
@@ -287,11 +284,13 @@ struct Created {
 
 Created CreateStepProcess(Run& run,
                           const STARTUPINFOA& startup,
-                          const std::string& directory,
+                          const SecretString& directory,
                           const EnvironmentBlock* block) {
   Created created;
-  std::string command_line = run.step_command;
-  const char* folder = directory.empty() ? nullptr : directory.c_str();
+  // The create call may write into the command line; nothing needs it afterwards, so the
+  // deciphered line leaves the run state here and is wiped when the call is done.
+  SecretString command_line = std::move(run.step_command);
+  const char* folder = directory.Empty() ? nullptr : directory.CStr();
   // Suspended until it is in the job and placed there by the system where it can, so nothing the
   // step starts escapes the job and no step process exists outside it.
   DWORD flags = kCreationFlags | CREATE_SUSPENDED;
@@ -306,7 +305,7 @@ Created CreateStepProcess(Run& run,
   }
   if (block == nullptr) {
     Wow64RedirectionOff redirection(run.os_version == 64);
-    created.ok = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags,
+    created.ok = CreateProcessA(nullptr, command_line.Span().data(), nullptr, nullptr, TRUE, flags,
                                 nullptr, folder, &si, &created.info);
     created.error = GetLastError();
     return created;
@@ -316,9 +315,10 @@ Created CreateStepProcess(Run& run,
   RegisM::PrivilegeGuard quota("SeIncreaseQuotaPrivilege");
   RegisM::PrivilegeGuard assign("SeAssignPrimaryTokenPrivilege");
   Wow64RedirectionOff redirection(run.os_version == 64);
-  created.ok = CreateProcessAsUserA(
-      run.identity.token.get(), nullptr, command_line.data(), security.Process(), security.Thread(),
-      TRUE, flags, const_cast<char16_t*>(block->data()), folder, &si, &created.info);
+  created.ok =
+      CreateProcessAsUserA(run.identity.token.get(), nullptr, command_line.Span().data(),
+                           security.Process(), security.Thread(), TRUE, flags,
+                           const_cast<char16_t*>(block->data()), folder, &si, &created.info);
   created.error = GetLastError();
   return created;
 }
@@ -373,14 +373,14 @@ int32_t Launch(Run& run) {
     run.job = std::move(made.job);
   }
 
-  std::string directory = ExpandVariables(run, Trimmed(task.working_directory), true, false);
+  const SecretString directory =
+      ExpandVariables(run, Trimmed(task.working_directory), kDecipherPasswords, false).deciphered;
 
   EnvironmentBlock block;
   if (!logon) {
     ApplyVariablesToEnvironment(run.variables);
   } else {
     if (!LoadProfile(run, user)) {
-      SecureZeroMemory(directory.data(), directory.size());
       SetStatus(run, "PROFILE?", kProfileFailureCode);
       return 0;
     }
@@ -392,7 +392,6 @@ int32_t Launch(Run& run) {
   Created created = CreateStepProcess(run, si, directory, logon ? &block : nullptr);
   // From here until it runs, any failure ends the suspended process.
   SuspendedStep suspended(created.info);
-  SecureZeroMemory(directory.data(), directory.size());
   EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
     SetStatus(run, "STEP=?", created.error != 0 ? static_cast<int32_t>(created.error) : 99);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "cipher/secret_string.h"
+
 namespace x5 {
 
 // One line to the runner's console (the job log). The line end is added by the sink.
@@ -70,11 +72,25 @@ class Associations {
                                                     int32_t& error) const = 0;
 };
 
+// One text expanded twice in a single pass, each reference resolved once: with passwords
+// deciphered (for the step, or a file a switch edits) and with them masked as "*****" (for
+// everything shown). The two differ only where a password was deciphered.
+struct Expansion {
+  SecretString deciphered;
+  std::string shown;
+};
+
 // Variable expansion over the runner variable table, the environment and the clock.
 class Expander {
  public:
   virtual ~Expander() = default;
-  virtual std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) = 0;
+  // Passwords masked.
+  virtual std::string Expand(std::string_view text, bool quote_empty) = 0;
+  // Passwords deciphered, and the same text masked.
+  virtual Expansion ExpandDeciphered(std::string_view text, bool quote_empty) = 0;
+  // A text that already holds deciphered passwords, expanded again with passwords masked: what
+  // comes back is still secret.
+  virtual SecretString ExpandSecret(const SecretString& text, bool quote_empty) = 0;
 };
 
 // The one way into the runner variable table (writes a global parameter's file as well).
@@ -82,6 +98,10 @@ class VariableStore {
  public:
   virtual ~VariableStore() = default;
   virtual int32_t AddVariable(std::string_view name, std::string_view value) = 0;
+  // Stores a deciphered text as a password variable (enciphered after the password marker, as
+  // SETP values are). What AddVariable returns, or 0 when the text cannot be enciphered (nothing
+  // is stored then). A store that is never given a password keeps nothing.
+  virtual int32_t AddPassword(std::string_view /*name*/, std::string_view /*plain*/) { return 0; }
 };
 
 // Copies the console text into the task's console file, as at the end of the job.

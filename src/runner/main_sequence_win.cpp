@@ -106,14 +106,19 @@ bool Prepare(Run& run) {
   }
 
   SetStepVariables(run);
-  run.condition_rules = ExpandVariables(run, run.conditions_text, false, false);
+  run.condition_rules = ExpandVariables(run, run.conditions_text, kMaskPasswords, false);
   run.report.phase = 1;
   run.pre_messages += EvaluateConditions(run, 2);
-  run.step_command =
-      ExpandVariables(run, DispatchCommand(run, Trimmed(run.command_text), 2), false, false);
+  {
+    // The line the step runs and the line that messages show come from one dispatch, each
+    // expanded once more; only the first holds deciphered passwords.
+    const DispatchedCommand dispatched = DispatchCommand(run, Trimmed(run.command_text), 2);
+    run.step_command = ExpandVariables(run, dispatched.command_line, kMaskPasswords, false);
+    run.step_command_shown = ExpandVariables(run, dispatched.shown, kMaskPasswords, false);
+  }
   run.pre_messages = ApplyRcRules(run.rc, std::move(run.pre_messages));
 
-  if (run.step_command.empty()) {
+  if (run.step_command.Empty()) {
     run.final_flag = true;
     SetStatusText(run, "Null CMD", 0);
     if (run.rc.current_rc == 1) {
@@ -137,8 +142,8 @@ bool Prepare(Run& run) {
     if (run.step.status_text == "LOGON ? ") {
       message = "***** INVALID LOGON  RC=99 *****\r\n";
     } else {
-      message = "***** Error - Command  \"" + run.step_command + "\"  " + run.step.status_text +
-                " RC=" + std::to_string(run.step.status_code) + " *****\r\n";
+      message = "***** Error - Command  \"" + run.step_command_shown + "\"  " +
+                run.step.status_text + " RC=" + std::to_string(run.step.status_code) + " *****\r\n";
     }
     (void)run.console.SendText(message);
     run.pre_messages += "\r\n" + message + "\r\n";

@@ -58,11 +58,13 @@ void ReportAndAccount(Run& run) {
     }
     const int64_t job_value = run.HasJob() ? static_cast<int64_t>(run.JobHandleValue()) : 0;
     (void)run.console.SendText(IdentificationLine(run.console_title, job_value));
-    const std::string shown = DispatchCommand(
-        run, ExpandVariables(run, run.command_text, false, false), run.show_resolved ? 1 : 0);
+    const std::string shown =
+        DispatchCommand(run, ExpandVariables(run, run.command_text, kMaskPasswords, false),
+                        run.show_resolved ? 1 : 0)
+            .shown;
     (void)run.console.SendText(CommandLogLine(shown));
-    (void)run.console.SendText(
-        WorkDirLogLine(ExpandVariables(run, Trimmed(run.task.working_directory), false, false)));
+    (void)run.console.SendText(WorkDirLogLine(
+        ExpandVariables(run, Trimmed(run.task.working_directory), kMaskPasswords, false)));
     (void)run.console.SendText(separator);
     (void)run.console.SendText(RcLine(run.step.process_id, report.status_text, report.status_code) +
                                "\r\n");

@@ -41,7 +41,10 @@ struct Run {
   int32_t picture_interval = 200;
   std::string picture_type = "JPG";
 
-  std::string step_command;
+  // The command line to launch, passwords deciphered (the launch takes it), and the same line
+  // with passwords masked, for messages.
+  SecretString step_command;
+  std::string step_command_shown;
   std::string condition_rules;
   std::string console_title;
 

@@ -20,11 +20,16 @@ void SetStepVariables(Run& run) {
   (void)x5::SetStepVariables(context);
 }
 
-std::string ExpandVariables(Run& run,
-                            std::string_view text,
-                            bool decipher_passwords,
-                            bool quote_empty) {
-  return x5::ExpandVariables(VariablesOf(run), text, decipher_passwords, quote_empty);
+std::string ExpandVariables(Run& run, std::string_view text, MaskPasswords, bool quote_empty) {
+  return x5::ExpandVariables(VariablesOf(run), text, kMaskPasswords, quote_empty);
+}
+
+Expansion ExpandVariables(Run& run, std::string_view text, DecipherPasswords, bool quote_empty) {
+  return x5::ExpandVariables(VariablesOf(run), text, kDecipherPasswords, quote_empty);
+}
+
+SecretString ExpandVariables(Run& run, const SecretString& text, MaskPasswords, bool quote_empty) {
+  return x5::ExpandVariables(VariablesOf(run), text, kMaskPasswords, quote_empty);
 }
 
 int32_t AddVariable(Run& run, std::string_view name, std::string_view value) {
@@ -62,10 +67,10 @@ class RunConsoleFile final : public ConsoleFile {
 
 }  // namespace
 
-std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
+DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
   VariableContext variables = VariablesOf(run);
   ContextExpander expander(variables);
-  ContextVariableStore store(variables);
+  ContextVariableStore store(variables, &FillRandom);
   RunConsoleFile console_file(run);
   const std::unique_ptr<Associations> associations = mShellExe::MakeShellAssociations();
   std::unique_ptr<FileAccess> files = MakeSystemFileAccess();

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "cipher/secret_string.h"
+#include "commands/dispatcher.h"
+#include "variables/variables.h"
 
 namespace x5 {
 
@@ -14,15 +16,18 @@ struct Run;
 
 // Defines the step variables and loads the global parameters.
 void SetStepVariables(Run& run);
-std::string ExpandVariables(Run& run,
-                            std::string_view text,
-                            bool decipher_passwords,
-                            bool quote_empty);
+// Passwords masked: for everything the runner shows or reads itself.
+std::string ExpandVariables(Run& run, std::string_view text, MaskPasswords, bool quote_empty);
+// Passwords deciphered (and masked in the same pass): only for what is handed to the step.
+Expansion ExpandVariables(Run& run, std::string_view text, DecipherPasswords, bool quote_empty);
+// A text that holds deciphered passwords, expanded again: it stays secret.
+SecretString ExpandVariables(Run& run, const SecretString& text, MaskPasswords, bool quote_empty);
 int32_t AddVariable(Run& run, std::string_view name, std::string_view value);
 // pass 2 before the step, 3 after it; returns the messages for the report text.
 std::string EvaluateConditions(Run& run, int32_t pass);
-// mode 2 executes the switches; 1 and 0 only show the command line.
-std::string DispatchCommand(Run& run, std::string_view text, uint8_t mode);
+// mode 2 executes the switches and gives the command line to run and its shown form; 1 and 0
+// only give the shown form.
+DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode);
 // The value of a password variable (after its marker), deciphered for the step's environment.
 SecretString DecipherVariableValue(std::string_view enciphered);
 

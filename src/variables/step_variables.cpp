@@ -282,7 +282,7 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
     }
 
     const std::string work =
-        ExpandVariables(context, TrimmedField(task.working_directory), false, false);
+        ExpandVariables(context, TrimmedField(task.working_directory), kMaskPasswords, false);
     (void)AddVariable(context, "X5W", std::string_view(work));
     ++count;
   } catch (...) {

@@ -111,7 +111,7 @@ class StepVariablesTest : public ::testing::Test {
     return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
   }
   std::string Expand(std::string_view text) {
-    return ExpandVariables(run_.context, text, false, false);
+    return ExpandVariables(run_.context, text, kMaskPasswords, false);
   }
   static constexpr const char* kDir = "C:\\Jobs\\PAY\\S01\\";
   FakeRun run_;

@@ -132,7 +132,7 @@ TEST_F(SystemAdaptersTest, StepVariablesThroughTheRealDirectory) {
   run.task.job_name = "JOB";
   run.task.step_directory = "S1";
   (void)SetStepVariables(context);
-  EXPECT_EQ(ExpandVariables(context, "%OLD$%", false, false), "kept");
+  EXPECT_EQ(ExpandVariables(context, "%OLD$%", kMaskPasswords, false), "kept");
   EXPECT_EQ(Read("JOB/S1/NEW$.$$$"), "\"fresh\"\r\n");
   EXPECT_EQ(Read("JOB/S1/OLD$.$$$"), "\"changed\"\r\n");
   EXPECT_EQ(run.console.lines.size(), 2u);

@@ -2,8 +2,6 @@
 // the process environment.
 #include "variables/variables.h"
 
-#include <algorithm>
-
 #include "cipher/password_cipher.h"
 #include "cipher/secret_string.h"
 #include "core/fault.h"
@@ -25,6 +23,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) noexcept {
 }
 
 enum class Found { kNothing, kEmpty, kValue };
+
+constexpr std::string_view kMaskedPassword = "*****";
 
 // One resolved name. `value` points into the table or into `owned`.
 struct Resolution {
@@ -81,49 +81,63 @@ void ResolveOrNothing(const VariableContext& context,
   }
 }
 
-// The expanded text. Once a deciphered password is in it, every buffer it outgrows is wiped
-// before release, and so is what is left behind when the text is handed over.
-class Output {
+// Where an expansion writes. Each sink takes the plain text between references and the values
+// found, and decides what a password value becomes.
+class MaskedSink {
  public:
-  explicit Output(size_t reserve) { text_.reserve(reserve); }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-  ~Output() {
-    if (secret_) {
-      text_.resize(text_.capacity());
-      WipeBytes(text_.data(), text_.size());
-    }
-  }
-  void Append(std::string_view s) {
-    if (secret_ && text_.size() + s.size() > text_.capacity())
-      Grow(text_.size() + s.size());
-    text_.append(s.data(), s.size());
-  }
-  void Append(char c) { Append(std::string_view(&c, 1)); }
-  void AppendSecret(std::string_view s) {
-    secret_ = true;
-    Append(s);
-  }
+  explicit MaskedSink(size_t reserve) { text_.reserve(reserve); }
+  void Append(std::string_view s) { text_.append(s); }
+  void AppendPassword(std::string_view) { text_.append(kMaskedPassword); }
   std::string Take() { return std::move(text_); }
 
  private:
-  void Grow(size_t needed) {
-    std::string bigger;
-    bigger.reserve(std::max(needed, text_.capacity() * 2));
-    bigger.append(text_);
-    text_.resize(text_.capacity());
-    WipeBytes(text_.data(), text_.size());
-    text_.swap(bigger);
-  }
   std::string text_;
-  bool secret_ = false;
 };
 
-std::string ExpandText(const VariableContext& context,
-                       std::string_view text,
-                       bool decipher_passwords,
-                       bool quote_empty) {
-  Output out(text.size() + text.size() / 8);
+// A text that holds deciphered passwords already: its copy lives in the wiping type too.
+class SecretMaskedSink {
+ public:
+  explicit SecretMaskedSink(size_t reserve) { text_.Reserve(reserve); }
+  void Append(std::string_view s) { text_.Append(s); }
+  void AppendPassword(std::string_view) { text_.Append(kMaskedPassword); }
+  SecretString Take() { return std::move(text_); }
+
+ private:
+  SecretString text_;
+};
+
+// Both forms at once, so that every reference (a date picture too) is resolved once for both.
+class DecipheringSink {
+ public:
+  explicit DecipheringSink(size_t reserve) {
+    out_.deciphered.Reserve(reserve);
+    out_.shown.reserve(reserve);
+  }
+  void Append(std::string_view s) {
+    out_.deciphered.Append(s);
+    out_.shown.append(s);
+  }
+  void AppendPassword(std::string_view enciphered) {
+    out_.deciphered.Append(Rozavadedo::DecipherVariable(enciphered).View());
+    out_.shown.append(kMaskedPassword);
+  }
+  Expansion Take() { return std::move(out_); }
+
+ private:
+  Expansion out_;
+};
+
+// Room for a few passwords beyond the text, so a secret buffer rarely grows. It always starts on
+// the heap (never in the string's inline buffer, which its allocator could not wipe when it grows).
+size_t ReserveFor(std::string_view text) noexcept {
+  return text.size() + text.size() / 8 + 64;
+}
+
+template <typename Sink>
+void ExpandInto(const VariableContext& context,
+                std::string_view text,
+                bool quote_empty,
+                Sink& out) {
   Resolution r;
   size_t start = 0;  // first character not yet consumed
   while (start < text.size()) {
@@ -141,7 +155,7 @@ std::string ExpandText(const VariableContext& context,
     switch (r.found) {
       case Found::kNothing:
         // The closing "%" may open the next reference ("50% of %X%").
-        out.Append('%');
+        out.Append("%");
         out.Append(name);
         start = close;
         continue;
@@ -150,21 +164,20 @@ std::string ExpandText(const VariableContext& context,
           out.Append("\"\"");
         break;
       case Found::kValue:
-        if (r.value.front() == kPasswordMarker) {
-          if (decipher_passwords)
-            out.AppendSecret(Rozavadedo::DecipherVariable(r.value.substr(1)).View());
-          else
-            out.Append("*****");
-        } else {
+        if (r.value.front() == kPasswordMarker)
+          out.AppendPassword(r.value.substr(1));
+        else
           out.Append(r.value);
-        }
         break;
     }
     start = close + 1;
   }
   if (start < text.size())
     out.Append(text.substr(start));
-  return out.Take();
+}
+
+bool HasNoReference(std::string_view text) noexcept {
+  return text.size() < 3 || text.find('%') == std::string_view::npos;
 }
 
 }  // namespace
@@ -182,16 +195,66 @@ std::optional<std::string_view> FindVariable(const std::vector<std::string>& tab
 
 std::string ExpandVariables(const VariableContext& context,
                             std::string_view text,
-                            bool decipher_passwords,
+                            MaskPasswords,
                             bool quote_empty) noexcept {
   try {
-    if (text.size() < 3 || text.find('%') == std::string_view::npos)
+    if (HasNoReference(text))
       return std::string(text);
-    return ExpandText(context, text, decipher_passwords, quote_empty);
+    MaskedSink out(ReserveFor(text));
+    ExpandInto(context, text, quote_empty, out);
+    return out.Take();
   } catch (...) {
     (void)UnexpectedFault("ExpandVariables");
     try {
       return std::string(text);
+    } catch (...) {
+      (void)UnexpectedFault("ExpandVariables");
+      return {};
+    }
+  }
+}
+
+Expansion ExpandVariables(const VariableContext& context,
+                          std::string_view text,
+                          DecipherPasswords,
+                          bool quote_empty) noexcept {
+  try {
+    DecipheringSink out(ReserveFor(text));
+    if (HasNoReference(text))
+      out.Append(text);
+    else
+      ExpandInto(context, text, quote_empty, out);
+    return out.Take();
+  } catch (...) {
+    (void)UnexpectedFault("ExpandVariables");
+    // The text as written holds no deciphered password.
+    try {
+      return Expansion{SecretString(text), std::string(text)};
+    } catch (...) {
+      (void)UnexpectedFault("ExpandVariables");
+      return {};
+    }
+  }
+}
+
+SecretString ExpandVariables(const VariableContext& context,
+                             const SecretString& text,
+                             MaskPasswords,
+                             bool quote_empty) noexcept {
+  try {
+    SecretMaskedSink out(ReserveFor(text.View()));
+    if (HasNoReference(text.View()))
+      out.Append(text.View());
+    else
+      ExpandInto(context, text.View(), quote_empty, out);
+    return out.Take();
+  } catch (...) {
+    (void)UnexpectedFault("ExpandVariables");
+    try {
+      SecretString copy;
+      copy.Reserve(ReserveFor(text.View()));
+      copy.Append(text.View());
+      return copy;
     } catch (...) {
       (void)UnexpectedFault("ExpandVariables");
       return {};

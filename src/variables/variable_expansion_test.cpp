@@ -28,8 +28,14 @@ class ExpandVariablesTest : public ::testing::Test {
                                {std::string(31, 'E'), "thirty-one"},
                                {"X", "from the environment"}};
   }
+  // The deciphering pass also gives the masked form, which must be the masked expansion's.
   std::string Expand(std::string_view text, bool decipher = false, bool quote = false) {
-    return ExpandVariables(run_.context, text, decipher, quote);
+    const std::string masked = ExpandVariables(run_.context, text, kMaskPasswords, quote);
+    if (!decipher)
+      return masked;
+    const Expansion both = ExpandVariables(run_.context, text, kDecipherPasswords, quote);
+    EXPECT_EQ(both.shown, masked) << text;
+    return std::string(both.deciphered.View());
   }
   FakeRun run_;
 };
@@ -121,6 +127,45 @@ TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
   }
   EXPECT_EQ(Expand(text, true), want);
   EXPECT_EQ(Expand(text, false), std::string(250, '*'));
+}
+
+// A clock that moves on a second at every reading.
+class TickingClock final : public Clock {
+ public:
+  LocalTime Now() const override {
+    LocalTime t{2024, 3, 5, 2, 14, 7, 0, 0};
+    t.second = seconds_++;
+    return t;
+  }
+
+ private:
+  mutable int seconds_ = 0;
+};
+
+TEST_F(ExpandVariablesTest, BothFormsResolveEachReferenceOnce) {
+  // Were the forms resolved apart, a date picture could differ between them and pass for a
+  // deciphered password.
+  TickingClock clock;
+  const VariableContext& c = run_.context;
+  const VariableContext ticking{c.table,
+                                c.task,
+                                c.variables_text,
+                                c.list_delimiter,
+                                c.global_parameter_directory,
+                                c.console,
+                                c.environment,
+                                clock,
+                                c.date_names,
+                                c.files};
+  const Expansion both = ExpandVariables(ticking, "%#ss#% %P% %#ss#%", kDecipherPasswords, false);
+  EXPECT_EQ(both.deciphered.View(), "00 s3cret 01");
+  EXPECT_EQ(both.shown, "00 ***** 01");
+}
+
+TEST_F(ExpandVariablesTest, ASecretTextStaysSecretWhenExpandedAgain) {
+  const SecretString secret("k=s3cret %X% %P% %A%");
+  EXPECT_EQ(ExpandVariables(run_.context, secret, kMaskPasswords, true).View(),
+            "k=s3cret 1 ***** \"\"");
 }
 
 TEST(FindVariable, MatchesWholeNamesWithoutRegardToCase) {

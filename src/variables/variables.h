@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cipher/random_source.h"
+#include "cipher/secret_string.h"
 #include "runner/interfaces.h"
 #include "runner/protocol.h"
 #include "variables/date_picture.h"
@@ -64,13 +66,30 @@ struct VariableContext {
 
 // ------------------------------------------------------------------------------ expansion
 
+// How an expansion treats password values. The choice is a type, so that a deciphered text can
+// only come back in the wiping string type.
+struct MaskPasswords {};
+struct DecipherPasswords {};
+inline constexpr MaskPasswords kMaskPasswords{};
+inline constexpr DecipherPasswords kDecipherPasswords{};
+
 // Replaces every %NAME% whose name resolves; references that resolve to nothing stay as written.
-// Password values are deciphered only when `decipher_passwords` is true, else shown as "*****".
 // A variable defined empty expands to "" (two quotes) when `quote_empty` is true, else to nothing.
+// Password values are shown as "*****".
 [[nodiscard]] std::string ExpandVariables(const VariableContext& context,
                                           std::string_view text,
-                                          bool decipher_passwords,
+                                          MaskPasswords,
                                           bool quote_empty) noexcept;
+// Password values deciphered, and in the same pass masked: only for texts handed to the step.
+[[nodiscard]] Expansion ExpandVariables(const VariableContext& context,
+                                        std::string_view text,
+                                        DecipherPasswords,
+                                        bool quote_empty) noexcept;
+// A text that already holds deciphered passwords stays secret, whatever it is expanded with.
+[[nodiscard]] SecretString ExpandVariables(const VariableContext& context,
+                                           const SecretString& text,
+                                           MaskPasswords,
+                                           bool quote_empty) noexcept;
 
 // The value for one name: a date picture, then the table, then the environment. The empty string
 // when nothing is found, kEmptyValueMarker for a variable defined empty. A password value keeps
@@ -105,6 +124,16 @@ int32_t AddVariable(VariableContext& context,
                     std::string_view value) noexcept;
 int32_t AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept;
 
+// Adds a deciphered text as a password variable: the password marker and the text enciphered
+// with filler from `fill`, as a SETP line stores it, so neither the table nor a global parameter
+// file holds it plain. An empty text gives the marker alone. Returns what AddVariable returns, or
+// 0 when the text cannot be enciphered (longer than the variable cipher carries, or no filler);
+// nothing is added then.
+int32_t AddPasswordVariable(VariableContext& context,
+                            std::string_view name,
+                            std::string_view plain,
+                            RandomFill fill) noexcept;
+
 // Loads the global parameters, defines the X5 variables of the task and the SET lines of the
 // variables block, then X5W. Returns the number of variables defined.
 int32_t SetStepVariables(VariableContext& context) noexcept;
@@ -115,8 +144,14 @@ int32_t SetStepVariables(VariableContext& context) noexcept;
 class ContextExpander final : public Expander {
  public:
   explicit ContextExpander(const VariableContext& context) : context_(context) {}
-  std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
-    return ExpandVariables(context_, text, decipher_passwords, quote_empty);
+  std::string Expand(std::string_view text, bool quote_empty) override {
+    return ExpandVariables(context_, text, kMaskPasswords, quote_empty);
+  }
+  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+    return ExpandVariables(context_, text, kDecipherPasswords, quote_empty);
+  }
+  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
+    return ExpandVariables(context_, text, kMaskPasswords, quote_empty);
   }
 
  private:
@@ -126,13 +161,19 @@ class ContextExpander final : public Expander {
 // AddVariable for the subsystems that take a VariableStore.
 class ContextVariableStore final : public VariableStore {
  public:
-  explicit ContextVariableStore(VariableContext& context) : context_(context) {}
+  // `fill` enciphers the passwords it is given; without one it keeps none.
+  explicit ContextVariableStore(VariableContext& context, RandomFill fill = nullptr)
+      : context_(context), fill_(fill) {}
   int32_t AddVariable(std::string_view name, std::string_view value) override {
     return x5::AddVariable(context_, name, value);
+  }
+  int32_t AddPassword(std::string_view name, std::string_view plain) override {
+    return fill_ != nullptr ? AddPasswordVariable(context_, name, plain, fill_) : 0;
   }
 
  private:
   VariableContext& context_;
+  RandomFill fill_;
 };
 
 }  // namespace x5

@@ -1,8 +1,7 @@
-// The step's texts end to end: variables and global parameters, passwords, condition rules
-// before and after the step, internal switches and the command line they leave.
+// The step's texts end to end: variables and global parameters, condition rules before and after
+// the step, internal switches and the command line they leave.
 #include <nlohmann/json.hpp>
 
-#include "cipher/password_cipher.h"
 #include "e2e_support.h"
 
 namespace x5::e2e {
@@ -61,29 +60,6 @@ TEST_F(Variables, GlobalParameterWrittenByOneRunnerIsReadByTheNext) {
   EXPECT_TRUE(Contains(console, "seen=5\r\n")) << console;
   EXPECT_EQ(ReadFileText(Linux("env.txt")), "6");
   EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"6\"\r\n");
-}
-
-TEST_F(Variables, SetpPasswordReachesTheStepDecipheredAndIsShownNowhere) {
-  const std::string secret = "s3cret-Pw";
-  const std::string hex = Rozavadedo::EncipherVariable(secret);
-  ASSERT_FALSE(hex.empty());
-  TaskRecord t =
-      Task(step_ + " envfile PW " + Win("env.txt") + " write " + Win("arg.txt") + " %PW%");
-  blocks_.variables = "SET USER=u1;SETP PW=" + hex;
-  // A rule that names the password in its message: the report text must show it masked.
-  blocks_.conditions = "R=2 F=(" + Win("missing-%PW%.txt") + " > 0)";
-  Start(t);
-  ReportRecord r = StatUntilFinal();
-  EXPECT_EQ(r.report.status_text, "STEP OK ");
-  EXPECT_EQ(r.report.current_rc, 2);
-  EndConversation();
-  EXPECT_EQ(ReadFileText(Linux("env.txt")), secret);
-  EXPECT_EQ(ReadFileText(Linux("arg.txt")), secret);
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  EXPECT_FALSE(Contains(console, secret)) << console;
-  EXPECT_FALSE(Contains(r.text, secret)) << r.text;
-  EXPECT_TRUE(Contains(console, " write " + Win("arg.txt") + " *****\r\n")) << console;
-  EXPECT_EQ(r.text, "-1 RC=2     Invalid file \"" + Win("missing-*****.txt") + "\"\r\n");
 }
 
 // --------------------------------------------------------------------------------- conditions

@@ -20,6 +20,7 @@
 //   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
 //                 for it to end and write its exit code to OUT
 //   event NAME    create an event named NAME and hold it until the program ends
+//   cwd F         replace file F by the current directory
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -320,6 +321,11 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (a == "event") {
       CreateEventA(nullptr, TRUE, FALSE, arg);  // held by the process until it ends
+      ++i;
+    } else if (a == "cwd") {
+      char buf[MAX_PATH];
+      const DWORD n = GetCurrentDirectoryA(MAX_PATH, buf);
+      WriteWhole(arg, std::string(buf, n < MAX_PATH ? n : 0));
       ++i;
     }
   }

@@ -21,14 +21,18 @@ bool StartsWithSwitch(const std::string& tail) {
          (tail[2] == 'X' || tail[2] == 'x') && tail[3] == '5';
 }
 
-void SetUp(x5::command_testing::CommandWorld& world, char drive, const char* password) {
+// Bytes a text rarely holds, so the password shows up only where it is deciphered.
+constexpr std::string_view kPassword = "\xA7\xB3\xC9\xD4\xE2\xF1";
+
+void SetUp(x5::command_testing::CommandWorld& world, char drive) {
   world.context.runner_drive = drive;
   world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
                               {"a.txt", "C:\\Windows\\notepad.exe"},
                               {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
                               {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
   world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
-  world.expander.values = {{"PW", std::string("PW:") + password}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
+  world.expander.values = {
+      {"PW", "PW:" + std::string(kPassword)}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
 }
 
 }  // namespace
@@ -42,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   x5::command_testing::CommandWorld world;
-  SetUp(world, drive, "pass");
+  SetUp(world, drive);
 
   // Every line splits into consistent parts.
   size_t start = 0;
@@ -66,12 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string command = mode == x5::DispatchMode::kExecute
                                   ? std::string(dispatched.command_line.View())
                                   : dispatched.shown;
-  // The password reaches the command line only: with another password of the same length the
-  // shown line and the console are the same.
-  x5::command_testing::CommandWorld other;
-  SetUp(other, drive, "word");
-  Check(x5::DispatchCommand(other.context, text, mode).shown == dispatched.shown);
-  Check(other.console.lines == world.console.lines);
+  // The password reaches the command line only, never the shown line nor the console (unless the
+  // text wrote its bytes itself).
+  if (text.find_first_of(kPassword) == std::string::npos) {
+    Check(dispatched.shown.find(kPassword) == std::string::npos);
+    Check(world.console.All().find(kPassword) == std::string::npos);
+  }
   // Only the execute mode carries out switches; nothing is ever left pending.
   if (mode != x5::DispatchMode::kExecute) {
     Check(world.files.writes.empty());

@@ -6,6 +6,7 @@
 #include "commands/command_text.h"
 #include "conditions/parse_number.h"
 #include "core/fault.h"
+#include "pictures/capture_bounds.h"
 
 namespace x5 {
 
@@ -26,8 +27,14 @@ int32_t SetPictureOptions(std::string_view argument,
       console.Line("\r\n***** Invalid /X5J value: " + std::string(text) + " *****\r\n");
       return interval;
     }
-    interval = number;
-    if (number >= 0) {
+    // Cut to the longest interval: each picture waits this long, and a KILL waits for them.
+    interval = modCapture::BoundedPictureInterval(number);
+    if (number > interval) {
+      console.Line("\r\n***** New valid /X5J value is: " + std::to_string(interval) +
+                   " msec type is " + type + " *****\r\n***** /X5J value " +
+                   std::to_string(number) + " cut to the longest picture interval, " +
+                   std::to_string(interval) + " msec *****\r\n");
+    } else if (number >= 0) {
       console.Line("\r\n***** New valid /X5J value is: " + std::to_string(number) +
                    " msec type is " + type + " *****\r\n");
     } else {

@@ -33,6 +33,11 @@ TEST(SetPictureOptions, Table) {
       {"0", "BMP", 0, "BMP", "\r\n***** New valid /X5J value is: 0 msec type is BMP *****\r\n"},
       {"12a", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 12a *****\r\n"},
       {"2147483648", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 2147483648 *****\r\n"},
+      {"10000", "JPG", 10000, "JPG",
+       "\r\n***** New valid /X5J value is: 10000 msec type is JPG *****\r\n"},
+      {"B2147483647", "JPG", 10000, "BMP",
+       "\r\n***** New valid /X5J value is: 10000 msec type is BMP *****\r\n"
+       "***** /X5J value 2147483647 cut to the longest picture interval, 10000 msec *****\r\n"},
   };
   for (const PictureCase& c : cases) {
     int32_t interval = 200;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launch/launch_win.h"
+#include "pictures/capture_bounds.h"
 #include "runner/cleanup_win.h"
 #include "runner/operator_commands_win.h"
 #include "runner/pipe_win.h"
@@ -61,7 +62,8 @@ void ReadTask(Run& run) {
   run.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
   run.os_version = EffectiveOsVersion(run.task.os_version, run.program_files_x86);
   run.task.os_version = run.os_version;
-  run.picture_interval = run.task.picture_interval;
+  // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
+  run.picture_interval = modCapture::BoundedPictureInterval(run.task.picture_interval);
 
   char delimiter = ';';
   run.command_text = ReadTextBlock(in, run.task.command_length, false, delimiter).text;

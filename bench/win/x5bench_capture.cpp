@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
             GetWindowThreadProcessId(s.window, nullptr));
       });
       time("input block (+ unblock)", [&] { x5::modCapture::InputBlock block; });
-      time("topmost + back", [&] { x5::modCapture::TopmostPlacement topmost(s.window, 0); });
+      time("topmost + back", [&] { x5::modCapture::TopmostPlacement topmost(s.window); });
       time("window update lock", [&] { x5::modCapture::WindowUpdateLock updates(s.window); });
       time("grab (BitBlt)", [&] { (void)x5::modCapture::GrabWindowPicture(s.window); });
       x5::WindowPicture picture = x5::modCapture::GrabWindowPicture(s.window);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "pictures/capture_bounds.h"
 #include "pictures/capture_lock_win.h"
 
 namespace x5::modCapture {
@@ -49,13 +50,12 @@ class InputBlock {
 
 // The window in the topmost band, at its own place and size, with its frame drawn anew; a window
 // that was not topmost before leaves the band again (without being activated: it is hidden
-// next).
+// next). Both requests are handed to the window's thread without waiting for it, so a window
+// that stops answering cannot stop the runner.
 class TopmostPlacement {
  public:
-  TopmostPlacement(HWND window, UINT extra_flags) noexcept
-      : window_(window),
-        extra_flags_(extra_flags),
-        was_topmost_((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) {
+  explicit TopmostPlacement(HWND window) noexcept
+      : window_(window), was_topmost_((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0) {
     Apply();
   }
   TopmostPlacement(const TopmostPlacement&) = delete;
@@ -63,21 +63,21 @@ class TopmostPlacement {
   ~TopmostPlacement() {
     if (applied_ && !was_topmost_) {
       SetWindowPos(window_, HWND_NOTOPMOST, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | extra_flags_);
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
     }
   }
 
   // Again, for a window that another one pushed down meanwhile.
   void Apply() noexcept {
-    if (SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_SHOWWINDOW | SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | extra_flags_)) {
+    if (SetWindowPos(
+            window_, HWND_TOPMOST, 0, 0, 0, 0,
+            SWP_SHOWWINDOW | SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS)) {
       applied_ = true;
     }
   }
 
  private:
   HWND window_;
-  UINT extra_flags_;
   bool was_topmost_;
   bool applied_ = false;
 };
@@ -98,12 +98,20 @@ class WindowUpdateLock {
 };
 
 // The capture lock, held with the window's handle as token and released whenever it was taken.
+// No wait for it runs past `end_tick` (GetTickCount64; 0 for no end).
 class CaptureLockHold {
  public:
   static constexpr const char* kName = "Capture";
 
-  explicit CaptureLockHold(int32_t token) noexcept
-      : token_(token), result_(RegistryLock(kName, kLockAcquire, token, 200, 200)) {}
+  CaptureLockHold(int32_t token, int32_t tries, uint64_t end_tick) noexcept
+      : token_(token),
+        end_tick_(end_tick),
+        result_(RegistryLock(kName,
+                             kLockAcquire,
+                             token,
+                             tries,
+                             static_cast<int32_t>(kLockTryWaitMs),
+                             end_tick)) {}
   CaptureLockHold(const CaptureLockHold&) = delete;
   CaptureLockHold& operator=(const CaptureLockHold&) = delete;
   ~CaptureLockHold() { Release(); }
@@ -111,12 +119,14 @@ class CaptureLockHold {
   // Frees the lock now (once); the window is hidden after the lock is free.
   void Release() noexcept {
     if (LockAcquired(result_))
-      (void)RegistryLock(kName, kLockRelease, token_, 60, 200);
+      (void)RegistryLock(kName, kLockRelease, token_, 60, static_cast<int32_t>(kLockTryWaitMs),
+                         end_tick_);
     result_ = 0;
   }
 
  private:
   int32_t token_;
+  uint64_t end_tick_;
   int32_t result_;
 };
 

@@ -20,6 +20,16 @@ constexpr const char* kLockValue = "LOCK";
 // stuck, and the lock goes on without exclusion as it always could.
 constexpr DWORD kExclusionWaitMs = 5000;
 
+// Milliseconds from now to `end_tick`, at most `longest`; `longest` when there is no end.
+DWORD WaitWithin(uint64_t end_tick, DWORD longest) {
+  if (end_tick == 0)
+    return longest;
+  const uint64_t now = GetTickCount64();
+  if (now >= end_tick)
+    return 0;
+  return end_tick - now < longest ? static_cast<DWORD>(end_tick - now) : longest;
+}
+
 class RegistryLockStore : public LockValueStore {
  public:
   int32_t OpenKey(std::string_view lock_name) override {
@@ -75,7 +85,7 @@ class RegistryLockStore : public LockValueStore {
 // global object (all runners of one session then still exclude each other).
 class MachineMutex : public LockExclusion {
  public:
-  explicit MachineMutex(const std::string& lock_name) {
+  MachineMutex(const std::string& lock_name, uint64_t end_tick) : end_tick_(end_tick) {
     const std::string name = "X5CaptureLock." + lock_name;
     mutex_.reset(CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str()));
     if (!mutex_)
@@ -85,7 +95,7 @@ class MachineMutex : public LockExclusion {
   bool Enter() override {
     if (!mutex_)
       return false;
-    const DWORD wait = WaitForSingleObject(mutex_.get(), kExclusionWaitMs);
+    const DWORD wait = WaitForSingleObject(mutex_.get(), WaitWithin(end_tick_, kExclusionWaitMs));
     // An abandoned mutex (a runner ended while holding it) is ours now and still protects.
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   }
@@ -94,15 +104,21 @@ class MachineMutex : public LockExclusion {
 
  private:
   ScopedHandle mutex_;
+  uint64_t end_tick_;
 };
 
 class MessagePause : public LockPause {
  public:
+  explicit MessagePause(uint64_t end_tick) : end_tick_(end_tick) {}
+
   void Pause(int32_t milliseconds) override {
     PumpPendingMessages();
     if (milliseconds > 0)
-      Sleep(static_cast<DWORD>(milliseconds));
+      Sleep(WaitWithin(end_tick_, static_cast<DWORD>(milliseconds)));
   }
+
+ private:
+  uint64_t end_tick_;
 };
 
 }  // namespace
@@ -112,10 +128,19 @@ int32_t RegistryLock(const std::string& lock_name,
                      int32_t token,
                      int32_t tries,
                      int32_t wait_ms) noexcept {
+  return RegistryLock(lock_name, mode, token, tries, wait_ms, 0);
+}
+
+int32_t RegistryLock(const std::string& lock_name,
+                     uint8_t mode,
+                     int32_t token,
+                     int32_t tries,
+                     int32_t wait_ms,
+                     uint64_t end_tick) noexcept {
   try {
     RegistryLockStore store;
-    MachineMutex exclusion(lock_name);
-    MessagePause pause;
+    MachineMutex exclusion(lock_name, end_tick);
+    MessagePause pause(end_tick);
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
   } catch (const std::exception&) {

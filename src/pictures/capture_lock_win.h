@@ -17,4 +17,14 @@ namespace x5 {
                                    int32_t tries,
                                    int32_t wait_ms) noexcept;
 
+// The same with no wait running past `end_tick` (a GetTickCount64 value; 0 for no end): once it
+// has passed, pauses between tries are skipped and the exclusion is asked for without waiting, so
+// picture work that ran out of time still takes and frees the lock at once.
+[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
+                                   uint8_t mode,
+                                   int32_t token,
+                                   int32_t tries,
+                                   int32_t wait_ms,
+                                   uint64_t end_tick) noexcept;
+
 }  // namespace x5

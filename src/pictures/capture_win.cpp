@@ -1,17 +1,22 @@
 // Pictures of a process's titled top-level windows, taken before the process is ended.
 #include "pictures/capture_win.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
 #include "core/fault.h"
+#include "pictures/capture_bounds.h"
 #include "pictures/capture_guards_win.h"
 #include "pictures/picture_names.h"
 
 namespace x5::modCapture {
 namespace {
 
-constexpr UINT kTitleTimeoutMs = 1000;
+// The longest the runner waits for one window's thread to answer (its title, or that it has
+// handled a show or a raise). A step that hangs is what gets killed most: no call into its
+// windows waits without an end, and a window that let one wait run out is not waited for again.
+constexpr uint32_t kAnswerTimeoutMs = 500;
 constexpr int kTitleBuffer = 1024;
 
 // Window handles are 32-bit values on every Windows; the token and the file name use that value.
@@ -19,30 +24,46 @@ int32_t Token(HWND window) {
   return static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)));
 }
 
-// A step that hangs is what gets killed most: its windows are told what to do without waiting
-// for them, so the runner never hangs with them.
-bool Hung(HWND window) {
-  return IsHungAppWindow(window) != FALSE;
+uint32_t RemainingMs(const CaptureRun& run) {
+  return run.deadline != nullptr ? run.deadline->RemainingMs() : kLongestPictureWorkMs;
 }
 
-BOOL Show(HWND window, int command) {
-  return Hung(window) ? ShowWindowAsync(window, command) : ShowWindow(window, command);
+void CountMissed(CaptureRun& run) {
+  if (run.deadline != nullptr)
+    run.deadline->CountMissed();
 }
 
-UINT PlacementFlags(HWND window) {
-  return Hung(window) ? SWP_ASYNCWINDOWPOS : 0;
+bool Answers(const CaptureRun& run, HWND window) {
+  return std::find(run.not_answering.begin(), run.not_answering.end(), window) ==
+         run.not_answering.end();
+}
+
+// True once the window's thread has handled the requests handed to it before (a message sent
+// after them is answered only then), within `timeout_ms`.
+bool CaughtUp(HWND window, uint32_t timeout_ms) noexcept {
+  DWORD_PTR ignored = 0;
+  return timeout_ms > 0 && SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                               timeout_ms, &ignored) != 0;
+}
+
+// Gives an answering window time to show what it was asked to before it is grabbed.
+void LetCatchUp(HWND window, CaptureRun& run) {
+  if (!Answers(run, window))
+    return;
+  if (!CaughtUp(window, std::min(kAnswerTimeoutMs, RemainingMs(run))))
+    run.not_answering.push_back(window);
 }
 
 void PutBack(HWND window, WINDOWPLACEMENT placement) {
-  if (Hung(window))
-    placement.flags |= WPF_ASYNCWINDOWPLACEMENT;
+  placement.flags |= WPF_ASYNCWINDOWPLACEMENT;
   SetWindowPlacement(window, &placement);
   // Not every window manager shows the window from its placement alone.
-  Show(window, static_cast<int>(placement.showCmd));
+  ShowWindowAsync(window, static_cast<int>(placement.showCmd));
 }
 
 // Puts every captured window back as it was, last captured first, unless they are to stay
-// hidden; also when a capture ended early.
+// hidden; also when a capture ended early. Answering windows are given time to be back before
+// the runner goes on, so a picture request right after finds them shown.
 class PutBackCaptured {
  public:
   PutBackCaptured(CaptureRun& run, bool leave_hidden) : run_(run), leave_hidden_(leave_hidden) {}
@@ -53,6 +74,10 @@ class PutBackCaptured {
       return;
     for (size_t i = run_.captured.size(); i > 0; --i)
       PutBack(run_.captured[i - 1].window, run_.captured[i - 1].placement);
+    for (const CaptureRun::Captured& item : run_.captured) {
+      if (Answers(run_, item.window))
+        (void)CaughtUp(item.window, std::min(kAnswerTimeoutMs, RemainingMs(run_)));
+    }
   }
 
  private:
@@ -100,11 +125,13 @@ std::vector<HWND> TopLevelWindows() {
   return windows;
 }
 
-std::string WindowTitle(HWND window) {
+std::string WindowTitle(HWND window, uint32_t timeout_ms, bool& answered) {
   char buffer[kTitleBuffer] = {};
   DWORD_PTR length = 0;
-  if (SendMessageTimeoutA(window, WM_GETTEXT, kTitleBuffer, reinterpret_cast<LPARAM>(buffer),
-                          SMTO_ABORTIFHUNG | SMTO_BLOCK, kTitleTimeoutMs, &length) == 0) {
+  answered = timeout_ms > 0 &&
+             SendMessageTimeoutA(window, WM_GETTEXT, kTitleBuffer, reinterpret_cast<LPARAM>(buffer),
+                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, timeout_ms, &length) != 0;
+  if (!answered) {
     // The system keeps the caption of another process's window and gives it without asking it.
     const int got = GetWindowTextA(window, buffer, kTitleBuffer);
     length = got > 0 ? static_cast<DWORD_PTR>(got) : 0;
@@ -123,6 +150,8 @@ WindowPicture GrabWindowPicture(HWND window) noexcept {
   return WindowToPicture(window, false, 0, 0, rect.right - rect.left, rect.bottom - rect.top);
 }
 
+// Every request to the window is handed to its thread without waiting (ShowWindowAsync, the
+// asynchronous topmost placement), and the runner waits for it to catch up only within bounds.
 int32_t CaptureWindow(HWND window,
                       uint32_t process_id,
                       int32_t window_number,
@@ -132,31 +161,46 @@ int32_t CaptureWindow(HWND window,
   if (token <= 0)
     return -1;
   try {
+    const uint32_t interval = static_cast<uint32_t>(std::max(run.picture_interval, 0));
+    // The lock is waited for only as long as leaves time for the pause: a window that cannot be
+    // pictured in time is left as it is.
+    const uint32_t remaining = RemainingMs(run);
+    if (remaining < interval + kLockTryWaitMs) {
+      CountMissed(run);
+      return -1;
+    }
+    const uint64_t end_tick = run.deadline != nullptr ? run.deadline->EndTick() : 0;
+    CaptureLockHold lock(token, LockTriesWithin(remaining - interval), end_tick);
+    if (RemainingMs(run) < interval) {
+      CountMissed(run);
+      return -1;
+    }
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
     run.captured.push_back({window, placement});
 
-    CaptureLockHold lock(token);
     HWND foreground = GetForegroundWindow();
     const DWORD foreground_thread =
         foreground != nullptr ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     InputAttachment attachment(foreground_thread, GetWindowThreadProcessId(window, nullptr));
     {
       // A minimised window is restored to be seen; a maximised one keeps what it showed.
-      Show(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+      ShowWindowAsync(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
       InputBlock input_block;
-      TopmostPlacement topmost(window, PlacementFlags(window));
-      if (run.picture_interval > 0) {
-        Sleep(static_cast<DWORD>(run.picture_interval));
+      TopmostPlacement topmost(window);
+      LetCatchUp(window, run);
+      if (interval > 0) {
+        Sleep(std::min(interval, RemainingMs(run)));
         topmost.Apply();
+        LetCatchUp(window, run);
       }
       WindowUpdateLock updates(window);
       if (WritePictures(window, process_id, window_number, sanitised_title, run))
         ++run.pictures_written;
     }
     lock.Release();
-    return Show(window, SW_HIDE);
+    return ShowWindowAsync(window, SW_HIDE);
   } catch (const std::exception&) {
     (void)UnexpectedFault("CaptureWindow");
     return -1;
@@ -167,12 +211,14 @@ int32_t CaptureProcessWindows(uint32_t process_id,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
-                              const std::string& picture_type) {
+                              const std::string& picture_type,
+                              CaptureDeadline& deadline) {
   try {
     CaptureRun run;
     run.prefix = directory;
-    run.picture_interval = picture_interval;
+    run.picture_interval = BoundedPictureInterval(picture_interval);
     run.jpeg_wanted = JpegWanted(picture_type);
+    run.deadline = &deadline;
     PutBackCaptured put_back(run, killed_at_end);
     int32_t counter = 0;
     for (HWND window : TopLevelWindows()) {
@@ -181,7 +227,15 @@ int32_t CaptureProcessWindows(uint32_t process_id,
       // Hidden windows showed nothing, and showing them would change what the step shows.
       if (owner != process_id || !IsWindowVisible(window))
         continue;
-      const std::string title = WindowTitle(window);
+      if (deadline.RemainingMs() == 0) {
+        deadline.CountMissed();
+        continue;
+      }
+      bool answered = false;
+      const std::string title =
+          WindowTitle(window, std::min(kAnswerTimeoutMs, deadline.RemainingMs()), answered);
+      if (!answered)
+        run.not_answering.push_back(window);
       if (title.empty())
         continue;
       ++counter;

@@ -11,14 +11,38 @@
 
 namespace x5::modCapture {
 
+// The time one KILL, end of job or picture request may spend on pictures, shared by all of its
+// windows. Windows still to be pictured when it has run out are counted instead.
+class CaptureDeadline {
+ public:
+  explicit CaptureDeadline(uint32_t allowed_ms) noexcept
+      : allowed_ms_(allowed_ms), end_tick_(GetTickCount64() + allowed_ms) {}
+
+  [[nodiscard]] uint32_t AllowedMs() const noexcept { return allowed_ms_; }
+  [[nodiscard]] uint64_t EndTick() const noexcept { return end_tick_; }
+  [[nodiscard]] uint32_t RemainingMs() const noexcept {
+    const uint64_t now = GetTickCount64();
+    return now >= end_tick_ ? 0 : static_cast<uint32_t>(end_tick_ - now);
+  }
+  void CountMissed() noexcept { ++missed_; }
+  [[nodiscard]] int32_t Missed() const noexcept { return missed_; }
+
+ private:
+  uint32_t allowed_ms_;
+  uint64_t end_tick_;
+  int32_t missed_ = 0;
+};
+
 // One picture file per titled visible top-level window of the process, named from `directory`
 // (the picture prefix). With `killed_at_end` the windows stay hidden as the capture leaves them;
-// without, each is put back as it was. Returns the number of pictures written.
+// without, each is put back as it was. The interval is cut to the longest picture interval, and
+// nothing waits past the deadline. Returns the number of pictures written.
 int32_t CaptureProcessWindows(uint32_t process_id,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
-                              const std::string& picture_type);
+                              const std::string& picture_type,
+                              CaptureDeadline& deadline);
 
 // State of one capture run (one process).
 struct CaptureRun {
@@ -29,13 +53,16 @@ struct CaptureRun {
     HWND window;
     WINDOWPLACEMENT placement;  // before its capture, to put it back
   };
-  std::vector<Captured> captured;  // in capture order
+  std::vector<Captured> captured;   // in capture order
+  std::vector<HWND> not_answering;  // windows whose thread let a request time out: not waited for
   int32_t pictures_written = 0;
+  CaptureDeadline* deadline = nullptr;  // shared with the other processes' runs; none: no end
   ImagingSession imaging;
 };
 
-// Captures one window as picture number `window_number`. Returns the result of the final hide
-// (non-zero when the window was visible), or -1 when the handle is not positive.
+// Captures one window as picture number `window_number`. Returns the result of handing the final
+// hide to the window (non-zero when it was handed over), or -1 when the handle is not positive or
+// the deadline leaves no time for the window.
 int32_t CaptureWindow(HWND window,
                       uint32_t process_id,
                       int32_t window_number,
@@ -45,8 +72,9 @@ int32_t CaptureWindow(HWND window,
 // The whole window, frame included; a negative handle stands for the foreground window.
 [[nodiscard]] WindowPicture GrabWindowPicture(HWND window) noexcept;
 
-// The window's text, asked without waiting on a hung window; "" when it has none.
-[[nodiscard]] std::string WindowTitle(HWND window);
+// The window's text, asked for at most `timeout_ms` (and not at all of a hung window); the text
+// the system keeps for it otherwise, with `answered` false. "" when it has none.
+[[nodiscard]] std::string WindowTitle(HWND window, uint32_t timeout_ms, bool& answered);
 
 // Top-level windows of the desktop in Z order.
 [[nodiscard]] std::vector<HWND> TopLevelWindows();

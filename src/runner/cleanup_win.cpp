@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "core/fault.h"
+#include "pictures/capture_bounds.h"
 #include "pictures/capture_win.h"
 #include "pictures/picture_names.h"
 #include "pictures/process_evidence.h"
@@ -46,26 +48,51 @@ void DeleteOldPictures(const Run& run) {
 }
 
 // The processes about to be ended: the job's, or the step's main process where there is no job.
-std::vector<uint32_t> ProcessesToEnd(const Run& run) {
-  if (run.os_version == 4 && run.step.process_id >= 1)
-    return {static_cast<uint32_t>(run.step.process_id)};
-  if (!run.HasJob())
-    return {};
-  mJobInfoPart::JobProcessIds list = mJobInfoPart::ReadJobProcessIds(run.job.get());
-  if (list.result < 0)
-    return {};
-  return std::move(list.ids);
+// Each listed process is opened once and kept only when it is still in the job: an id whose
+// process ended meanwhile may already name another program's process. Should memory run out,
+// the processes held so far are named and pictured; the job's end still ends them all.
+HeldProcesses ProcessesToEnd(const Run& run) noexcept {
+  HeldProcesses held;
+  try {
+    if (run.os_version == 4 && run.step.process_id >= 1) {
+      HANDLE copy = nullptr;
+      if (DuplicateHandle(GetCurrentProcess(), run.process.get(), GetCurrentProcess(), &copy, 0,
+                          FALSE, DUPLICATE_SAME_ACCESS)) {
+        held.processes.push_back({static_cast<uint32_t>(run.step.process_id), ScopedHandle(copy)});
+      }
+      return held;
+    }
+    held.from_job = true;
+    if (!run.HasJob())
+      return held;
+    mJobInfoPart::JobProcessIds list = mJobInfoPart::ReadJobProcessIds(run.job.get());
+    if (list.result < 0)
+      return held;
+    held.processes.reserve(list.ids.size());
+    for (uint32_t id : list.ids) {
+      // Wine answers the job question only with the full query right; Windows also with the
+      // limited one, which a process of another user may still grant.
+      ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+      if (!process)
+        process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+      BOOL in_job = FALSE;
+      if (!process || !IsProcessInJob(process.get(), run.job.get(), &in_job) || !in_job)
+        continue;
+      held.processes.push_back({id, std::move(process)});
+    }
+  } catch (const std::exception&) {
+    // Out of memory: go on with the processes held so far (see above).
+    (void)UnexpectedFault("ProcessesToEnd");
+  }
+  return held;
 }
 
 // The image name of one process, asked of that process alone: a system-wide process snapshot
 // costs tens of milliseconds under load, and KILL waits for this.
-std::string ImageName(uint32_t process_id) {
-  ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  if (!process)
-    return {};
+std::string ImageName(HANDLE process) {
   char path[MAX_PATH] = {};
   DWORD size = MAX_PATH;
-  if (!QueryFullProcessImageNameA(process.get(), 0, path, &size))
+  if (!QueryFullProcessImageNameA(process, 0, path, &size))
     return {};
   const std::string full(path, size);
   const size_t slash = full.find_last_of("\\/");
@@ -74,16 +101,16 @@ std::string ImageName(uint32_t process_id) {
 
 // Writes one line per process about to be ended, naming what it is and what it shows: the
 // evidence an operator needs also when no picture is taken.
-void NameProcessesToEnd(Run& run) noexcept {
+void NameProcessesToEnd(Run& run, const HeldProcesses& held) noexcept {
   try {
-    const std::vector<uint32_t> ids = ProcessesToEnd(run);
-    if (ids.empty())
+    if (held.processes.empty())
       return;
     std::map<uint32_t, ProcessEvidence> evidence;
-    for (uint32_t id : ids)
-      evidence[id].process_id = id;
-    for (auto& [id, item] : evidence)
-      item.image_name = ImageName(id);
+    for (const HeldProcess& process : held.processes) {
+      ProcessEvidence& item = evidence[process.id];
+      item.process_id = process.id;
+      item.image_name = ImageName(process.handle.get());
+    }
     for (HWND window : modCapture::TopLevelWindows()) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
@@ -96,60 +123,75 @@ void NameProcessesToEnd(Run& run) noexcept {
       if (length > 0)
         it->second.titles.emplace_back(title, static_cast<size_t>(length));
     }
-    for (uint32_t id : ids)
-      (void)run.console.SendText(ProcessEvidenceLine(evidence[id]));
+    for (const HeldProcess& process : held.processes)
+      (void)run.console.SendText(ProcessEvidenceLine(evidence[process.id]));
   } catch (const std::exception&) {
     (void)UnexpectedFault("ProcessEvidence");
     // The lines are a help to the operator; the cleanup goes on without them.
   }
 }
 
-void Capture(Run& run, uint32_t process_id, bool killed_at_end) {
-  (void)modCapture::CaptureProcessWindows(process_id, run.global_parameter_directory, killed_at_end,
-                                          run.picture_interval, run.picture_type);
+bool IsHeld(const HeldProcesses& held, DWORD process_id) {
+  return std::any_of(held.processes.begin(), held.processes.end(),
+                     [process_id](const HeldProcess& p) { return p.id == process_id; });
 }
 
-void PictureJob(Run& run, bool killed_at_end) {
-  if (!run.HasJob())
-    return;
-  mJobInfoPart::JobProcessIds list = mJobInfoPart::ReadJobProcessIds(run.job.get());
-  if (list.result < 0 || list.ids.empty())
-    return;
-  for (uint32_t id : list.ids) {
-    Capture(run, id, killed_at_end);
-    if (killed_at_end) {
+// Visible top-level windows of the held processes: what the pictures may take time for.
+size_t WindowsToPicture(const HeldProcesses& held) {
+  size_t count = 0;
+  for (HWND window : modCapture::TopLevelWindows()) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (IsHeld(held, owner) && IsWindowVisible(window))
+      ++count;
+  }
+  return count;
+}
+
+// One deadline for all windows of all held processes; when it runs out the rest are left out
+// (and counted), so a step whose windows stop answering is still ended promptly.
+void PictureProcesses(Run& run, const HeldProcesses& held, bool killed_at_end) noexcept {
+  try {
+    if (held.processes.empty())
+      return;
+    modCapture::CaptureDeadline deadline(
+        modCapture::PictureTimeAllowedMs(WindowsToPicture(held), run.picture_interval));
+    for (const HeldProcess& process : held.processes) {
+      (void)modCapture::CaptureProcessWindows(process.id, run.global_parameter_directory,
+                                              killed_at_end, run.picture_interval, run.picture_type,
+                                              deadline);
+      if (!killed_at_end)
+        continue;
+      const std::string job =
+          held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
       (void)run.console.SendText(
-          "\r\nProcess #" + std::to_string(id) + "  Job #" + std::to_string(run.JobHandleValue()) +
+          "\r\nProcess #" + std::to_string(process.id) + job +
           " killed at end of job, final window(s) picture(s) may exist!\r\n");
     }
-  }
-}
-
-void PictureProcessOrJob(Run& run, bool killed_at_end, uint32_t process_id) {
-  if (process_id < 1) {
-    PictureJob(run, killed_at_end);
-    return;
-  }
-  Capture(run, process_id, killed_at_end);
-  if (killed_at_end) {
-    (void)run.console.SendText("\r\nProcess #" + std::to_string(process_id) +
-                               " killed at end of job, final window(s) picture(s) may exist!\r\n");
+    if (deadline.Missed() > 0) {
+      (void)run.console.SendText(
+          modCapture::PicturesCutShortLine(deadline.AllowedMs(), deadline.Missed(), killed_at_end));
+    }
+  } catch (const std::exception&) {
+    // Failed captures are not reported; the processes are ended all the same.
+    (void)UnexpectedFault("PictureProcesses");
   }
 }
 
 }  // namespace
 
-void EndOfJobPictures(Run& run, bool killed_at_end) {
+HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end) {
+  const bool pictures_on = run.picture_interval >= 0;
+  if (!killed_at_end && !pictures_on)
+    return {};
+  HeldProcesses held = ProcessesToEnd(run);
   if (killed_at_end)
-    NameProcessesToEnd(run);
-  if (run.picture_interval < 0)
-    return;
+    NameProcessesToEnd(run, held);
+  if (!pictures_on)
+    return held;
   DeleteOldPictures(run);
-  if (run.os_version == 4) {
-    PictureProcessOrJob(run, killed_at_end, run.step.process_id);
-  } else if (run.HasJob()) {
-    PictureJob(run, killed_at_end);
-  }
+  PictureProcesses(run, held, killed_at_end);
+  return held;
 }
 
 void PictureRequest(Run& run) {
@@ -159,7 +201,7 @@ void PictureRequest(Run& run) {
   if (!FileExists(marker))
     return;
   DeleteFileA(marker.c_str());
-  EndOfJobPictures(run, false);
+  (void)EndOfJobPictures(run, false);
 }
 
 }  // namespace x5

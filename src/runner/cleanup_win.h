@@ -2,14 +2,35 @@
 // picture request during the step.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "win/unique_handle.h"
+
 namespace x5 {
 
 struct Run;
 
+// A process of the step, opened once from the job's list and confirmed in the job. While its
+// handle is held its id cannot pass to another process, so what is named, pictured and ended
+// under that id is the step's.
+struct HeldProcess {
+  uint32_t id = 0;
+  ScopedHandle handle;
+};
+
+struct HeldProcesses {
+  std::vector<HeldProcess> processes;
+  bool from_job = false;  // the job's list (else the step's main process alone)
+};
+
 // Pictures the step's remaining windows. With `killed_at_end` (the processes are about to be
 // ended) it first names every one of them in the console, with its image and window titles, even
-// when pictures are off, and afterwards names each process pictured.
-void EndOfJobPictures(Run& run, bool killed_at_end);
+// when pictures are off, and afterwards names each process pictured. All its picture work ends
+// within 2 s plus the picture interval per window, 60 s at most; what was left out is said in
+// one console line. Returns the processes it named and pictured, held open: keep them until
+// they are ended.
+[[nodiscard]] HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end);
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything.
 void PictureRequest(Run& run);

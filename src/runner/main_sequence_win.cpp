@@ -234,11 +234,13 @@ void CleanUp(Run& run) {
   run.step.process_id = 0;
   // Nothing the runner suspended may outlive it, whichever way the step ended.
   run.holds.ResumeAllHeld();
-  EndOfJobPictures(run, true);
-  if (run.job) {
-    TerminateJobObject(run.job.get(), 0);
-    run.job.reset();
+  {
+    // Held open until they are ended, so no id named or pictured can pass to another process.
+    const HeldProcesses named = EndOfJobPictures(run, true);
+    if (run.job)
+      TerminateJobObject(run.job.get(), 0);
   }
+  run.job.reset();
   run.output.reset();
   if (!Trimmed(run.task.console_file).empty()) {
     if (SaveConsoleText(run.console.Output(), 0, Trimmed(run.task.console_file)) == -1) {

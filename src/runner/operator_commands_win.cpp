@@ -59,7 +59,8 @@ Handled Kill(Run& run) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
   run.holds.ResumeAllHeld();
-  EndOfJobPictures(run, true);
+  // Held open until they are ended, so no id named or pictured can pass to another process.
+  const HeldProcesses named = EndOfJobPictures(run, true);
   run.picture_interval = -1;
   TerminateProcess(run.process.get(), static_cast<UINT>(run.command.argument));
   // The rest of the tree ends now rather than after the job log is written: the report the

@@ -21,6 +21,10 @@
 //                 for it to end and write its exit code to OUT
 //   event NAME    create an event named NAME and hold it until the program ends
 //   cwd F         replace file F by the current directory
+//   stuckmove T   like window, but once it is up the window's procedure never returns from a
+//                 position change (WM_WINDOWPOSCHANGING): a step hung in a message it was sent
+//   deaf T        like window, but the thread handles no message after creating it (later
+//                 sleeps do not pump)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -39,7 +43,11 @@ void Out(const std::string& text) {
             nullptr);
 }
 
+bool g_block_position_changes = false;
+
 LRESULT CALLBACK WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_WINDOWPOSCHANGING && g_block_position_changes)
+    Sleep(INFINITE);
   if (m == WM_DESTROY)
     PostQuitMessage(0);
   return DefWindowProcA(w, m, wp, lp);
@@ -315,6 +323,14 @@ int main(int argc, char** argv) {
         ReleaseSemaphore(h, 1, nullptr);
         CloseHandle(h);
       }
+      ++i;
+    } else if (a == "stuckmove" || a == "deaf") {
+      MakeWindow(arg);
+      if (a == "stuckmove") {
+        PumpFor(200);  // what creating and showing the window queued
+        g_block_position_changes = true;
+      }
+      windows = a == "stuckmove";
       ++i;
     } else if (a == "exitof" && i + 2 < argc) {
       WriteExitCode(argv[i + 1], argv[i + 2]);

@@ -1,0 +1,124 @@
+// A KILL ends the step promptly even when the step's windows stop answering or the capture lock
+// is held elsewhere: the report comes within the time the pictures are allowed, nothing of the
+// step is left running, and the capture lock is free afterwards.
+#include <cstdio>
+
+#include "e2e_support.h"
+
+namespace x5::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+      out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+void SetLock(unsigned value) {
+  Shell("wine reg add 'HKLM\\Software\\Halvex\\Capture' /v LOCK /t REG_DWORD /d " +
+        std::to_string(value) + " /f >/dev/null 2>&1");
+}
+
+size_t PictureCount(const fs::path& dir) {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(dir))
+    count += entry.path().filename().string().starts_with("#") ? 1 : 0;
+  return count;
+}
+
+class KillBound : public RunnerTest {
+ protected:
+  void SetUp() override {
+    RunnerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure())
+      return;
+    // The lock is taken only where its parent key exists.
+    Shell("wine reg add 'HKLM\\Software\\Halvex' /f >/dev/null 2>&1");
+    SetLock(0);
+  }
+  // Whatever happened, the lock is left free for the tests after this one.
+  void TearDown() override {
+    if (!IsSkipped())
+      SetLock(0);
+  }
+
+  // Starts the step, waits for its `processes` windows and KILLs it; the milliseconds from the
+  // KILL to its report.
+  int64_t StartAndKill(const std::string& command, size_t processes) {
+    TaskRecord t = Task(command);
+    t.picture_interval = 200;
+    Start(t);
+    EXPECT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() >= processes; }));
+    const auto sent = steady_clock::now();
+    const ReportRecord kill = Exchange("KILL");
+    const int64_t took =
+        std::chrono::duration_cast<milliseconds>(steady_clock::now() - sent).count();
+    EXPECT_EQ(kill.report.status_text, "999     ");
+    std::printf("KILL report after %lld ms\n", static_cast<long long>(took));
+    StatUntilFinal();
+    EndConversation();
+    return took;
+  }
+
+  void ExpectStepGoneAndLockFree() {
+    EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+    const std::string lock =
+        Shell("wine reg query 'HKLM\\Software\\Halvex\\Capture' /v LOCK 2>/dev/null");
+    EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
+  }
+
+  // The pictures of one window may take 2.2 s at this interval; the rest is room for a slow
+  // machine, far below a wait that never ends.
+  static constexpr int64_t kSlackMs = 8000;
+};
+
+TEST_F(KillBound, WindowHungInAPositionChangeDoesNotHoldUpTheKill) {
+  const int64_t took =
+      StartAndKill(step_ + " stuckmove StuckMove pidfile " + Win("pids.txt") + " sleep 60000", 1);
+  EXPECT_LT(took, 2200 + kSlackMs);
+  ExpectStepGoneAndLockFree();
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("windows: \"StuckMove\""), std::string::npos) << console;
+  EXPECT_EQ(console.find("Pictures stopped"), std::string::npos) << console;
+  EXPECT_EQ(PictureCount(Linux("JOB/S01")), 1u);
+}
+
+TEST_F(KillBound, WindowThatNeverPumpsDoesNotHoldUpTheKill) {
+  const int64_t took =
+      StartAndKill(step_ + " deaf DeafWin pidfile " + Win("pids.txt") + " sleep 60000", 1);
+  EXPECT_LT(took, 2200 + kSlackMs);
+  ExpectStepGoneAndLockFree();
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_NE(console.find("windows: \"DeafWin\""), std::string::npos) << console;
+  EXPECT_EQ(console.find("Pictures stopped"), std::string::npos) << console;
+}
+
+TEST_F(KillBound, LockHeldElsewhereCostsTheMissingPicturesNotTheKill) {
+  // A holder that never lets go: the first window waits for the lock as long as the time allows,
+  // takes it over and is pictured; no time is left for the second.
+  SetLock(77);
+  const int64_t took =
+      StartAndKill(step_ + " spawn 6 window HeldB pidfile " + Win("pids.txt") +
+                       " sleep 60000 window HeldA pidfile " + Win("pids.txt") + " sleep 60000",
+                   2);
+  EXPECT_LT(took, 4400 + kSlackMs);
+  ExpectStepGoneAndLockFree();
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  EXPECT_NE(console.find("\r\n***** Pictures stopped after their time limit of 4400 msec: 1 "
+                         "window(s) not pictured, the processes are ended without them *****\r\n"),
+            std::string::npos)
+      << console;
+  EXPECT_EQ(PictureCount(Linux("JOB/S01")), 1u);
+}
+
+}  // namespace
+}  // namespace x5::e2e

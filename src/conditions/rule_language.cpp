@@ -542,6 +542,8 @@ std::string EvaluateConditions(ConditionContext& context,
       return;
     std::string output =
         EvaluateRuleLine(context, settings, pass, line, line_number, after_step, forward, &killed);
+    if (context.observer)
+      context.observer->Evaluated(line_number, line, after_step, forward, settings, output);
     try {
       result += output;
     } catch (...) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "conditions/case_map.h"
 #include "conditions/condition_file.h"
@@ -42,6 +43,19 @@ struct RuleSettings {
   std::string variable_name;  // reset per line
 };
 
+// Told of each rule line of a pass after it was evaluated (the runner has none; tools that explain
+// rules to their authors do).
+class RuleLineObserver {
+ public:
+  virtual ~RuleLineObserver() = default;
+  virtual void Evaluated(int32_t line_number,
+                         std::string_view line,
+                         bool after_step,
+                         bool forward,
+                         const RuleSettings& settings,
+                         std::string_view output) noexcept = 0;
+};
+
 // The task's normalised values for file conditions.
 struct ConditionLimits {
   int32_t file_buffer_size = 4096;  // chunk size of searches, 1024..65536
@@ -74,6 +88,7 @@ struct ConditionContext {
   NumberFormat number_format;         // the runner passes UserNumberFormat()
   int64_t first_read_bytes = IskanjePlus::kFirstReadBytes;
   int64_t largest_read_bytes = IskanjePlus::kLargestReadBytes;
+  RuleLineObserver* observer = nullptr;
 };
 
 }  // namespace x5::Iskanje

@@ -123,13 +123,7 @@ bool Prepare(Run& run) {
   if (run.step_command.Empty()) {
     run.final_flag = true;
     SetStatusText(run, "Null CMD", 0);
-    if (run.rc.current_rc == 1) {
-      run.rc.current_rc = 2;
-      (void)run.console.SendText("***** No command to execute - current RC=1 new RC=2 *****\r\n");
-    } else {
-      (void)run.console.SendText("***** No command to execute current RC=" +
-                                 std::to_string(run.rc.current_rc) + " *****\r\n");
-    }
+    (void)run.console.SendText(NoCommandRc(run.rc));
     return false;
   }
   if (run.rc.result_flag != '+') {

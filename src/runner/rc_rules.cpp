@@ -49,6 +49,14 @@ std::string ApplyRcRules(RcState& rc, std::string messages) {
   return messages;
 }
 
+std::string NoCommandRc(RcState& rc) {
+  if (rc.current_rc == 1) {
+    rc.current_rc = 2;
+    return "***** No command to execute - current RC=1 new RC=2 *****\r\n";
+  }
+  return "***** No command to execute current RC=" + std::to_string(rc.current_rc) + " *****\r\n";
+}
+
 void FinalRcAdjustment(RcState& rc) {
   if (rc.result_flag == 'S')
     rc.result_flag = '+';

@@ -26,6 +26,10 @@ std::string SetupAbendMode(RcState& rc);
 // Applies the rules to the step RC value; returns `messages` with the outcome's message appended.
 std::string ApplyRcRules(RcState& rc, std::string messages);
 
+// No command remains to run ("Null CMD"): a current RC of 1 becomes 2. Returns the console line
+// that says so, with its line end.
+std::string NoCommandRc(RcState& rc);
+
 // Before the final reports: 'S' becomes '+', and in abend mode current RC is raised to task RC.
 void FinalRcAdjustment(RcState& rc);
 

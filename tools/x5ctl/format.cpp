@@ -310,6 +310,13 @@ std::string ErrorJson(std::string_view message) {
   return Dump(j);
 }
 
+std::string ExplanationJson(std::string_view paragraph) {
+  Json j;
+  j["record"] = "explanation";
+  j["text"] = Utf8FromAnsi(paragraph);
+  return Dump(j);
+}
+
 namespace {
 
 void DecodeReports(std::span<const uint8_t> bytes, size_t pos, RunnerStream& stream) {

@@ -42,6 +42,8 @@ namespace x5 {
 // Events of a conversation that are not records: the runner's exit, and a failure.
 [[nodiscard]] std::string ExitJson(int32_t exit_code);
 [[nodiscard]] std::string ErrorJson(std::string_view message);
+// Why the step ended as it did (x5ctl explain, run --explain); the paragraph in ANSI bytes.
+[[nodiscard]] std::string ExplanationJson(std::string_view paragraph);
 
 // What the runner wrote: the status record, then step reports with their report text.
 struct RunnerStream {

@@ -2,6 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -9,8 +12,11 @@
 #include <sstream>
 
 #include "ansi_text.h"
+#include "check.h"
+#include "check_world.h"
 #include "cipher/password_cipher.h"
 #include "conversation.h"
+#include "explain.h"
 #include "format.h"
 #include "session.h"
 #include "task_file.h"
@@ -126,7 +132,44 @@ struct RunOptions {
   double timeout_seconds = 60;
   std::string capture;
   std::string capture_input;
+  bool explain = false;
+  std::vector<std::string> drives;
 };
+
+// The step's job log after a run: the task's console file, reached directly when the runner ran
+// without Wine, else through --drive mappings (C: is the Wine prefix's drive_c unless mapped).
+std::string JobLogAfterRun(const RunOptions& options, const TaskRecord& task) {
+  const std::string console_file = Trimmed(task.console_file);
+  if (console_file.empty())
+    return {};
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (options.wine.empty()) {
+    (void)ReadWholeFile(console_file, bytes, error);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  check::DriveMap drives;
+  const char* prefix = std::getenv("WINEPREFIX");
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path wine_prefix =
+      prefix && *prefix ? std::filesystem::path(prefix)
+                        : std::filesystem::path(home ? home : ".") / ".wine";
+  (void)drives.Add("C=" + (wine_prefix / "drive_c").string(), std::filesystem::current_path(),
+                   error);
+  for (const std::string& spec : options.drives)
+    (void)drives.Add(spec, std::filesystem::current_path(), error);
+  const check::MappedPath mapped = drives.Map(console_file);
+  if (mapped.local)
+    (void)ReadWholeFile(mapped.local->string(), bytes, error);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void PrintExplanation(const std::string& paragraph, bool json) {
+  if (json)
+    std::cout << ExplanationJson(paragraph) << "\n";
+  else
+    std::cout << "explanation: " << VisibleText(paragraph) << "\n";
+}
 
 int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
   TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherForTask);
@@ -179,6 +222,11 @@ int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
   if (!options.capture_input.empty() && !WriteFile(options.capture_input, session.Sent(), error)) {
     std::cerr << "x5ctl: " << error << "\n";
     status = status == 0 ? 1 : status;
+  }
+  if (options.explain) {
+    PrintExplanation(
+        ExplainStep(DecodeRunnerStream(session.Received()), JobLogAfterRun(options, task.task)),
+        options.json);
   }
   return status;
 }
@@ -251,119 +299,136 @@ int Encode(const std::string& task_path,
   return 0;
 }
 
-int Main(int argc, char** argv) {
-  CLI::App app{"x5ctl: drives x5runner through its pipes as a parent scheduler does."};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("x5ctl ") + X5_VERSION);
-  // Linux paths given to x5ctl.exe under Wine start with '/', which must stay a path.
-  app.allow_windows_style_options(false);
+// ------------------------------------------------------------------------------ subcommands
 
-  RunOptions run_options;
-  CLI::App* run = app.add_subcommand("run", "Run one step from a task file");
-  run->footer(kRunDescription);
-  run->add_option("task", run_options.task_path, "Task file (TOML)")->required();
-  run->add_option("--runner", run_options.runner,
-                  "x5runner.exe to start (default: ../mingw/x5runner.exe beside x5ctl, else "
-                  "x5runner.exe beside x5ctl)");
-  run->add_option("--wine", run_options.wine,
-                  "Command that runs a Windows program (may hold several words; \"\" runs the "
-                  "runner directly)")
+// What a subcommand's setup returns: the handler that runs once the options are parsed.
+using Handler = std::function<int()>;
+
+Handler SetUpRun(CLI::App& run) {
+  auto options = std::make_shared<RunOptions>();
+  run.footer(kRunDescription);
+  run.add_option("task", options->task_path, "Task file (TOML)")->required();
+  run.add_option("--runner", options->runner,
+                 "x5runner.exe to start (default: ../mingw/x5runner.exe beside x5ctl, else "
+                 "x5runner.exe beside x5ctl)");
+  run.add_option("--wine", options->wine,
+                 "Command that runs a Windows program (may hold several words; \"\" runs the "
+                 "runner directly)")
       ->default_str(DefaultWineCommand());
   CLI::Option* op_option =
-      run->add_option("--op", run_options.op_lines, "Operator command, e.g. \"STAT\", \"KILL 5\"")
+      run.add_option("--op", options->op_lines, "Operator command, e.g. \"STAT\", \"KILL 5\"")
           ->take_all()
           ->expected(1)
           ->allow_extra_args(false);
   CLI::Option* after_option =
-      run->add_option("--after", run_options.afters,
-                      "Milliseconds to wait before sending the --op given just before")
+      run.add_option("--after", options->afters,
+                     "Milliseconds to wait before sending the --op given just before")
           ->take_all()
           ->expected(1)
           ->allow_extra_args(false);
-  run->add_flag("--ops-from-stdin", run_options.ops_from_stdin,
-                "Read operator commands from standard input, one per line");
-  run->add_flag("--json", run_options.json, "One JSON object per record");
-  run->add_option("--timeout", run_options.timeout_seconds,
-                  "Seconds to wait for each answer of the runner (0: no limit)")
+  run.add_flag("--ops-from-stdin", options->ops_from_stdin,
+               "Read operator commands from standard input, one per line");
+  run.add_flag("--json", options->json, "One JSON object per record");
+  run.add_option("--timeout", options->timeout_seconds,
+                 "Seconds to wait for each answer of the runner (0: no limit)")
       ->default_val(60)
       ->check(CLI::NonNegativeNumber);
-  run->add_option("--capture", run_options.capture,
-                  "Write every byte the runner sent to FILE (for `decode`)");
-  run->add_option("--capture-input", run_options.capture_input,
-                  "Write every byte sent to the runner to FILE (for `decode --input`)");
-
-  std::string decode_path;
-  bool decode_json = false;
-  bool decode_input = false;
-  CLI::App* decode = app.add_subcommand("decode", "Decode a captured byte stream of records");
-  decode->add_option("file", decode_path, "Captured bytes (\"-\" for standard input)")->required();
-  decode->add_flag("--json", decode_json, "One JSON object per record");
-  decode->add_flag("--input", decode_input,
-                   "The stream is the parent's (task record, blocks, operator commands) rather "
-                   "than the runner's (status record, step reports)");
-
-  std::string encode_path;
-  std::string encode_output;
-  bool encode_json = false;
-  std::vector<std::string> encode_op_lines;
-  CLI::App* encode = app.add_subcommand(
-      "encode", "Show the task a task file describes, or write its bytes with -o");
-  encode->add_option("task", encode_path, "Task file (TOML)")->required();
-  encode->add_option("-o,--output", encode_output,
-                     "Write the task stream (and operator commands) to FILE");
-  encode->add_option("--op", encode_op_lines, "Operator command to append (with -o)")
+  run.add_option("--capture", options->capture,
+                 "Write every byte the runner sent to FILE (for `decode`)");
+  run.add_option("--capture-input", options->capture_input,
+                 "Write every byte sent to the runner to FILE (for `decode --input`)");
+  run.add_flag("--explain", options->explain,
+               "After the reports, say in one paragraph why the step ended as it did");
+  run.add_option("--drive", options->drives,
+                 "With --explain: where a drive of the runner is on this machine (C=DIR), to read "
+                 "the job log (under Wine C: is the prefix's drive_c)")
       ->take_all()
       ->expected(1)
       ->allow_extra_args(false);
-  encode->add_flag("--json", encode_json, "Show the task as one JSON object");
-
-  std::string show_path;
-  CLI::App* show_console = app.add_subcommand(
-      "show-console-file", "Print the console file a task file names (nothing when none)");
-  show_console->add_option("task", show_path, "Task file (TOML)")->required();
-  CLI::App* show_directory = app.add_subcommand(
-      "show-step-directory",
-      "Print the step's folder (job base directory, job name, step directory), which holds its "
-      "global parameter files and DIAG files");
-  show_directory->add_option("task", show_path, "Task file (TOML)")->required();
-
-  std::string field_password;
-  CLI::App* field = app.add_subcommand(
-      "encipher-field", "Encipher a logon password for the task record's password field");
-  field->add_option("password", field_password, "Plain password (at most 39 characters)")
-      ->required();
-  field->footer(
-      "Prints a `password = \"...\"` line for a task file: the 40 enciphered bytes, with\n"
-      "everything but printable ASCII written as \\u00XX. A task file may instead hold the\n"
-      "plain password as password_plain; x5ctl then enciphers it itself.");
-
-  std::string variable_password;
-  CLI::App* variable = app.add_subcommand("encipher-variable",
-                                          "Encipher a password for a SETP line (hexadecimal text)");
-  variable->add_option("password", variable_password, "Plain password (at most 127 characters)")
-      ->required();
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
-
-  std::string error;
-  if (*run) {
+  return [&run, options, op_option, after_option] {
     std::vector<OpStep> ops;
-    if (!CollectOps(*run, op_option, after_option, run_options.op_lines, run_options.afters, ops,
-                    error)) {
+    std::string error;
+    if (!CollectOps(run, op_option, after_option, options->op_lines, options->afters, ops, error)) {
       std::cerr << "x5ctl: " << error << "\n";
       return kExitUsage;
     }
-    return Run(run_options, std::move(ops));
-  }
-  if (*decode)
-    return Decode(decode_path, decode_json, decode_input);
-  if (*encode) {
+    return Run(*options, std::move(ops));
+  };
+}
+
+Handler SetUpCheck(CLI::App& check) {
+  return SetUpCheckCommand(check, std::cout, std::cerr);
+}
+
+Handler SetUpExplain(CLI::App& explain) {
+  struct Options {
+    std::string capture;
+    std::string log;
+    bool json = false;
+  };
+  auto options = std::make_shared<Options>();
+  explain
+      .add_option("capture", options->capture,
+                  "What the runner sent (x5ctl run --capture FILE; \"-\" for standard input)")
+      ->required();
+  explain.add_option("--log", options->log, "The step's saved job log (its console file)");
+  explain.add_flag("--json", options->json, "One JSON object");
+  return [options] {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(options->capture, bytes, error)) {
+      std::cerr << "x5ctl: " << error << "\n";
+      return kExitUsage;
+    }
+    std::vector<uint8_t> log;
+    if (!options->log.empty() && !ReadWholeFile(options->log, log, error)) {
+      std::cerr << "x5ctl: " << error << "\n";
+      return kExitUsage;
+    }
+    const RunnerStream stream = DecodeRunnerStream(bytes);
+    PrintExplanation(ExplainStep(stream, std::string(log.begin(), log.end())), options->json);
+    if (!stream.problem.empty()) {
+      std::cerr << "x5ctl: " << options->capture << ": " << stream.problem << "\n";
+      return 1;
+    }
+    return 0;
+  };
+}
+
+Handler SetUpDecode(CLI::App& decode) {
+  struct Options {
+    std::string path;
+    bool json = false;
+    bool input = false;
+  };
+  auto options = std::make_shared<Options>();
+  decode.add_option("file", options->path, "Captured bytes (\"-\" for standard input)")->required();
+  decode.add_flag("--json", options->json, "One JSON object per record");
+  decode.add_flag("--input", options->input,
+                  "The stream is the parent's (task record, blocks, operator commands) rather "
+                  "than the runner's (status record, step reports)");
+  return [options] { return Decode(options->path, options->json, options->input); };
+}
+
+Handler SetUpEncode(CLI::App& encode) {
+  struct Options {
+    std::string path;
+    std::string output;
+    bool json = false;
+    std::vector<std::string> op_lines;
+  };
+  auto options = std::make_shared<Options>();
+  encode.add_option("task", options->path, "Task file (TOML)")->required();
+  encode.add_option("-o,--output", options->output,
+                    "Write the task stream (and operator commands) to FILE");
+  encode.add_option("--op", options->op_lines, "Operator command to append (with -o)")
+      ->take_all()
+      ->expected(1)
+      ->allow_extra_args(false);
+  encode.add_flag("--json", options->json, "Show the task as one JSON object");
+  return [options] {
     std::vector<OpStep> ops;
-    for (const std::string& line : encode_op_lines) {
+    for (const std::string& line : options->op_lines) {
       OpParse parsed = ParseOpLine(line);
       if (!parsed.error.empty()) {
         std::cerr << "x5ctl: --op \"" << line << "\": " << parsed.error << "\n";
@@ -372,31 +437,59 @@ int Main(int argc, char** argv) {
       if (parsed.step)
         ops.push_back(*parsed.step);
     }
-    return Encode(encode_path, encode_output, encode_json, ops);
-  }
-  if (*show_console || *show_directory) {
-    TaskFileResult loaded = LoadTaskFile(show_path, &EncipherForTask);
+    return Encode(options->path, options->output, options->json, ops);
+  };
+}
+
+// show-console-file and show-step-directory: one path of the task.
+Handler SetUpShowPath(CLI::App& show, bool console_file) {
+  auto path = std::make_shared<std::string>();
+  show.add_option("task", *path, "Task file (TOML)")->required();
+  return [path, console_file] {
+    TaskFileResult loaded = LoadTaskFile(*path, &EncipherForTask);
     if (!loaded.file) {
       std::cerr << "x5ctl: " << loaded.error << "\n";
       return kExitUsage;
     }
     const TaskRecord& t = loaded.file->task;
-    std::string path = *show_console ? Trimmed(t.console_file)
+    std::string shown = console_file ? Trimmed(t.console_file)
                                      : Trimmed(t.job_base_directory) + Trimmed(t.job_name) + "\\" +
                                            Trimmed(t.step_directory) + "\\";
-    if (!path.empty())
-      std::cout << Utf8FromAnsi(path) << "\n";
+    if (!shown.empty())
+      std::cout << Utf8FromAnsi(shown) << "\n";
     return 0;
+  };
+}
+
+Handler SetUpShowConsoleFile(CLI::App& show) {
+  return SetUpShowPath(show, true);
+}
+
+Handler SetUpShowStepDirectory(CLI::App& show) {
+  return SetUpShowPath(show, false);
+}
+
+Handler SetUpEncipher(CLI::App& encipher, bool field) {
+  auto password = std::make_shared<std::string>();
+  encipher
+      .add_option("password", *password,
+                  field ? "Plain password (at most 39 characters)"
+                        : "Plain password (at most 127 characters)")
+      ->required();
+  if (field) {
+    encipher.footer(
+        "Prints a `password = \"...\"` line for a task file: the 40 enciphered bytes, with\n"
+        "everything but printable ASCII written as \\u00XX. A task file may instead hold the\n"
+        "plain password as password_plain; x5ctl then enciphers it itself.");
   }
-  if (*field || *variable) {
+  return [password, field] {
     std::string plain_error;
-    std::optional<std::string> plain =
-        AnsiFromUtf8(*field ? field_password : variable_password, plain_error);
+    std::optional<std::string> plain = AnsiFromUtf8(*password, plain_error);
     if (!plain) {
       std::cerr << "x5ctl: " << plain_error << "\n";
       return kExitUsage;
     }
-    if (*field) {
+    if (field) {
       std::string cipher = Rozavadedo::EncipherField(*plain);
       if (cipher.empty()) {
         std::cerr << "x5ctl: the password cannot be enciphered (at most "
@@ -404,16 +497,74 @@ int Main(int argc, char** argv) {
         return kExitUsage;
       }
       std::cout << "password = " << TomlString(cipher) << "\n";
-    } else {
-      std::string cipher = Rozavadedo::EncipherVariable(*plain);
-      if (cipher.empty()) {
-        std::cerr << "x5ctl: the password cannot be enciphered (1 to "
-                  << Rozavadedo::kVariablePlainMax << " characters)\n";
-        return kExitUsage;
-      }
-      std::cout << cipher << "\n";
+      return 0;
     }
+    std::string cipher = Rozavadedo::EncipherVariable(*plain);
+    if (cipher.empty()) {
+      std::cerr << "x5ctl: the password cannot be enciphered (1 to "
+                << Rozavadedo::kVariablePlainMax << " characters)\n";
+      return kExitUsage;
+    }
+    std::cout << cipher << "\n";
     return 0;
+  };
+}
+
+Handler SetUpEncipherField(CLI::App& encipher) {
+  return SetUpEncipher(encipher, true);
+}
+
+Handler SetUpEncipherVariable(CLI::App& encipher) {
+  return SetUpEncipher(encipher, false);
+}
+
+// The subcommands, as ninja keeps its tools: name, one line for --help, and the setup that
+// declares the options and returns the handler.
+struct Subcommand {
+  const char* name;
+  const char* description;
+  Handler (*set_up)(CLI::App&);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"run", "Run one step from a task file", SetUpRun},
+    {"check", "Check a task without running it: variables, rules, switches, return code",
+     SetUpCheck},
+    {"explain", "Say why a step ended as it did, from a captured runner output", SetUpExplain},
+    {"decode", "Decode a captured byte stream of records", SetUpDecode},
+    {"encode", "Show the task a task file describes, or write its bytes with -o", SetUpEncode},
+    {"show-console-file", "Print the console file a task file names (nothing when none)",
+     SetUpShowConsoleFile},
+    {"show-step-directory",
+     "Print the step's folder (job base directory, job name, step directory), which holds its "
+     "global parameter files and DIAG files",
+     SetUpShowStepDirectory},
+    {"encipher-field", "Encipher a logon password for the task record's password field",
+     SetUpEncipherField},
+    {"encipher-variable", "Encipher a password for a SETP line (hexadecimal text)",
+     SetUpEncipherVariable},
+};
+
+int Main(int argc, char** argv) {
+  CLI::App app{"x5ctl: drives x5runner through its pipes as a parent scheduler does."};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("x5ctl ") + X5_VERSION);
+  // Linux paths given to x5ctl.exe under Wine start with '/', which must stay a path.
+  app.allow_windows_style_options(false);
+
+  std::vector<std::pair<const CLI::App*, Handler>> handlers;
+  for (const Subcommand& subcommand : kSubcommands) {
+    CLI::App* sub = app.add_subcommand(subcommand.name, subcommand.description);
+    handlers.emplace_back(sub, subcommand.set_up(*sub));
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  for (const auto& [sub, handler] : handlers) {
+    if (*sub)
+      return handler();
   }
   return kExitUsage;
 }

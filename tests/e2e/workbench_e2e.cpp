@@ -1,0 +1,81 @@
+// The job author's workbench against the real runner: `x5ctl check` gives the report text the
+// runner gave for the same task and files, and the explanation names the rule and the RC rule that
+// decided.
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+#include "ansi_text.h"
+#include "check.h"
+#include "e2e_support.h"
+#include "explain.h"
+#include "format.h"
+
+namespace x5::e2e {
+namespace {
+
+class Workbench : public RunnerTest {};
+
+TEST_F(Workbench, CheckGivesTheRunnersReportTextAndExplainSaysWhy) {
+  // A rule before the step fires on a marker file; after the step a reverse rule finds what the
+  // step wrote into the job log, which makes the step abend. It searches forward: the log saved
+  // at the end also holds the runner's own notes of these rules, which quote the search text.
+  std::ofstream(Linux("JOB/S01/marker.txt")) << "present";
+  const std::string toml =
+      "job_name = \"JOB\"\n"
+      "job_base_directory = " +
+      TomlString(dir_) +
+      "\n"
+      "step_directory = \"S01\"\n"
+      "console_file = " +
+      TomlString(Win("console.txt")) +
+      "\n"
+      "picture_interval = -1\n"
+      "command = " +
+      TomlString(step_ + " echo import FAILED") +
+      "\n"
+      "conditions = '''\n"
+      "R=R2 F=%X5S%marker.txt\n"
+      "R=3 F=(%X5S%missing.txt > 0)\n"
+      "+>\n"
+      "R=R8 F=" +
+      Win("console.txt") +
+      " S=\"import FAILED\"\n"
+      "'''\n";
+  const fs::path task_file = Linux("task.toml");
+  std::ofstream(task_file) << toml;
+  TaskFileResult parsed = ParseTaskFile(toml, "task.toml");
+  ASSERT_TRUE(parsed.file) << parsed.error;
+  blocks_ = parsed.file->blocks;
+  Start(parsed.file->task);
+  const ReportRecord final_report = StatUntilFinal();
+  EndConversation();
+  ASSERT_NE(final_report.text.find("ABENDED"), std::string::npos) << final_report.text;
+
+  CheckOptions options;
+  options.task_path = task_file.string();
+  options.drives = {"C=" + drive_c_.string()};
+  options.sections = CheckOptions::Sections::kAfter;
+  options.json = true;
+  std::ostringstream out;
+  std::ostringstream errors;
+  EXPECT_EQ(RunCheck(options, out, errors), kCheckAbended) << errors.str();
+  const std::string report_text_record = "{\"record\":\"report_text\",\"text\":" +
+                                         nlohmann::json(Utf8FromAnsi(final_report.text)).dump() +
+                                         "}";
+  EXPECT_NE(out.str().find(report_text_record), std::string::npos)
+      << "the runner said:\n"
+      << final_report.text << "\nthe check said:\n"
+      << out.str();
+
+  const std::string paragraph =
+      ExplainStep(DecodeRunnerStream(session_->Received()), ReadFileText(Linux("console.txt")));
+  for (const char* part :
+       {"ran and its process ended", "rule line 1 (before the step) set RC 2",
+        "rule line 2 (before the step) set RC 3", "rule line 4 (after the step) set RC 8",
+        "found step RC 8 (set by rule line 4) above the maximum RC 4"})
+    EXPECT_NE(paragraph.find(part), std::string::npos) << part << " is not in: " << paragraph;
+}
+
+}  // namespace
+}  // namespace x5::e2e

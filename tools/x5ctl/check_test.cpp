@@ -1,0 +1,278 @@
+// x5ctl check: drive mappings, the job authoring guide's worked examples (each one run and
+// compared, and found in the guide as it stands), and a check of a task whose every switch would
+// write.
+#include "check.h"
+
+#include <CLI/CLI.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "check_world.h"
+
+namespace x5 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSource = X5_SOURCE_DIR;
+const fs::path kExamples = kSource / "examples" / "authoring";
+const fs::path kGuide = kSource / "docs" / "job-authoring.md";
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    path_ = fs::temp_directory_path() /
+            ("x5ctl-check-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  [[nodiscard]] const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
+  TempDir root;
+  fs::create_directories(root.path() / "c" / "Jobs");
+  fs::create_directories(root.path() / "share");
+  WriteText(root.path() / "c" / "Jobs" / "Run.LOG", "x");
+  WriteText(root.path() / "share" / "a.txt", "x");
+  check::DriveMap drives;
+  std::string error;
+  ASSERT_TRUE(drives.Add("C=c", root.path(), error)) << error;
+  ASSERT_TRUE(drives.Add("\\\\srv\\Share=share", root.path(), error)) << error;
+  EXPECT_FALSE(drives.Add("C", root.path(), error));
+  EXPECT_FALSE(drives.Add("CD=c", root.path(), error));
+  EXPECT_FALSE(drives.Add("D=missing", root.path(), error));
+
+  struct Case {
+    const char* windows;
+    const char* current_directory;
+    const char* local;  // relative to the root; nullptr: not mapped
+    const char* problem;
+  } cases[] = {
+      {"C:\\jobs\\run.log", "", "c/Jobs/Run.LOG", ""},
+      {"c:/JOBS/./sub/../Run.log", "", "c/Jobs/Run.LOG", ""},
+      {"C:\\..\\..\\jobs\\run.log. ", "", "c/Jobs/Run.LOG", ""},
+      {"C:\\jobs\\new.txt", "", "c/Jobs/new.txt", ""},
+      {"\\\\SRV\\share\\A.TXT", "", "share/a.txt", ""},
+      {"\\\\?\\C:\\jobs\\run.log", "", "c/Jobs/Run.LOG", ""},
+      {"run.log", "C:\\jobs", "c/Jobs/Run.LOG", ""},
+      {"\\jobs\\run.log", "C:\\other", "c/Jobs/Run.LOG", ""},
+      {"run.log", "", nullptr, "current directory"},
+      {"D:\\run.log", "", nullptr, "no --drive mapping covers D:"},
+      {"\\\\other\\share\\a.txt", "", nullptr, "no --drive mapping covers \\\\OTHER\\SHARE"},
+      {"\\\\.\\COM1", "", nullptr, "device"},
+  };
+  for (const Case& c : cases) {
+    drives.SetCurrentDirectory(c.current_directory);
+    const check::MappedPath mapped = drives.Map(c.windows);
+    if (c.local == nullptr) {
+      EXPECT_FALSE(mapped.local) << c.windows;
+      EXPECT_NE(mapped.problem.find(c.problem), std::string::npos)
+          << c.windows << ": " << mapped.problem;
+    } else {
+      ASSERT_TRUE(mapped.local) << c.windows << ": " << mapped.problem;
+      EXPECT_EQ(mapped.local->lexically_relative(root.path()).generic_string(), c.local)
+          << c.windows;
+    }
+  }
+  drives.SetCurrentDirectory("");
+  EXPECT_TRUE(drives.Map("C:\\PROGRA~1\\app.exe").short_name);
+}
+
+// ------------------------------------------------------------------------------ the guide
+
+struct Example {
+  std::string name;
+  fs::path dir;
+  std::vector<std::string> args;  // from args.txt, one a line
+};
+
+std::vector<Example> Examples() {
+  std::vector<Example> examples;
+  for (const fs::directory_entry& entry : fs::directory_iterator(kExamples)) {
+    if (!entry.is_directory())
+      continue;
+    Example example{entry.path().filename().string(), entry.path(), {}};
+    std::istringstream args(ReadText(entry.path() / "args.txt"));
+    for (std::string line; std::getline(args, line);)
+      if (!line.empty())
+        example.args.push_back(line);
+    examples.push_back(std::move(example));
+  }
+  std::sort(examples.begin(), examples.end(),
+            [](const Example& a, const Example& b) { return a.name < b.name; });
+  return examples;
+}
+
+struct Checked {
+  int status = -1;
+  std::string out;
+  std::string errors;
+};
+
+// Runs `x5ctl check` with the example's arguments, as the command line would.
+Checked RunExample(const Example& example, const fs::path& dir, bool json = false) {
+  CLI::App app;
+  std::ostringstream out;
+  std::ostringstream errors;
+  const std::function<int()> run = SetUpCheckCommand(app, out, errors, dir);
+  std::vector<std::string> args = example.args;
+  args.push_back((dir / "task.toml").string());
+  if (json)
+    args.push_back("--json");
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  app.parse(args);
+  Checked checked;
+  checked.status = run();
+  checked.out = out.str();
+  checked.errors = errors.str();
+  return checked;
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+// The guide's copy of an example: the task, the small files it reads and the check's output.
+std::string GuideBlock(const Example& example, const std::string& expected) {
+  std::string block = "<!-- example " + example.name +
+                      ": written by the test suite from "
+                      "examples/authoring/" +
+                      example.name + " -->\n";
+  block += "`examples/authoring/" + example.name + "/task.toml`:\n\n```toml\n" +
+           ReadText(example.dir / "task.toml") + "```\n";
+  std::vector<fs::path> files;
+  if (fs::exists(example.dir / "files"))
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(example.dir / "files"))
+      if (e.is_regular_file() && e.path().filename() != ".keep")
+        files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    const std::string text = ReadText(file);
+    block += "\n`" + file.lexically_relative(example.dir).generic_string() + "`";
+    block += text.empty() ? " (empty)\n" : ":\n\n```\n" + WithoutCarriageReturns(text) + "```\n";
+  }
+  std::string command = "x5ctl check task.toml";
+  for (const std::string& arg : example.args)
+    command += " " + (arg.find(' ') == std::string::npos ? arg : "\"" + arg + "\"");
+  block += "\n```\n$ " + command + "\n" + expected + "```\n";
+  block += "<!-- end of example " + example.name + " -->";
+  return block;
+}
+
+TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
+  // X5_UPDATE_AUTHORING=1 rewrites the expected outputs and the guide's copies instead.
+  const bool update = std::getenv("X5_UPDATE_AUTHORING") != nullptr;
+  std::string guide = ReadText(kGuide);
+  const std::vector<Example> examples = Examples();
+  ASSERT_GE(examples.size(), 10u);
+  for (const Example& example : examples) {
+    SCOPED_TRACE(example.name);
+    const Checked checked = RunExample(example, example.dir);
+    EXPECT_EQ(checked.errors, "");
+    const fs::path expected_file = example.dir / "expected.txt";
+    if (update)
+      WriteText(expected_file, checked.out);
+    const std::string expected = ReadText(expected_file);
+    EXPECT_EQ(checked.out, expected);
+    const std::string exit_line = "(exit status " + std::to_string(checked.status) + ")\n";
+    EXPECT_TRUE(checked.out.ends_with(exit_line)) << exit_line;
+    // The check never deciphers: the variables example's SETP password stays hidden.
+    EXPECT_EQ(checked.out.find("S3cret!"), std::string::npos);
+    EXPECT_EQ(RunExample(example, example.dir, true).out.find("S3cret!"), std::string::npos);
+
+    const std::string begin = "<!-- example " + example.name + ":";
+    const std::string end = "<!-- end of example " + example.name + " -->";
+    const size_t at = guide.find(begin);
+    const size_t to = guide.find(end);
+    ASSERT_NE(at, std::string::npos) << "docs/job-authoring.md has no example " << example.name;
+    ASSERT_NE(to, std::string::npos);
+    const std::string block = GuideBlock(example, expected);
+    if (update)
+      guide.replace(at, to + end.size() - at, block);
+    else
+      EXPECT_EQ(guide.substr(at, to + end.size() - at), block)
+          << "the guide's copy differs; X5_UPDATE_AUTHORING=1 rewrites it";
+  }
+  if (update)
+    WriteText(kGuide, guide);
+}
+
+// ------------------------------------------------------------------------------ writes nothing
+
+// Every file under `root` with its size, time and content.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().lexically_relative(root).generic_string();
+    if (e.is_directory()) {
+      files[name] = "folder";
+      continue;
+    }
+    files[name] =
+        std::to_string(e.last_write_time().time_since_epoch().count()) + "|" + ReadText(e.path());
+  }
+  return files;
+}
+
+TEST(CheckWritesNothing, TaskWhoseEverySwitchWouldWrite) {
+  // The switches example sets global parameters from its variables block, a rule and /X5S, edits
+  // a file with /X5R and /X5L, writes the printer report, and saves the console file after the
+  // step: run from a copy, in a folder of its own, the tree must stay as it was.
+  TempDir copy;
+  const Example example = [] {
+    for (Example& e : Examples())
+      if (e.name == "switches")
+        return e;
+    return Example{};
+  }();
+  ASSERT_FALSE(example.name.empty());
+  fs::copy(example.dir, copy.path(), fs::copy_options::recursive);
+  const fs::path cwd = fs::current_path();
+  fs::current_path(copy.path());
+  const std::map<std::string, std::string> before = Snapshot(copy.path());
+  const Checked text = RunExample(example, copy.path());
+  const Checked json = RunExample(example, copy.path(), true);
+  const std::map<std::string, std::string> after = Snapshot(copy.path());
+  fs::current_path(cwd);
+
+  std::vector<std::string> changed;
+  for (const auto& [name, state] : after)
+    if (!before.contains(name) || before.at(name) != state)
+      changed.push_back(name);
+  for (const auto& [name, state] : before)
+    if (!after.contains(name))
+      changed.push_back(name);
+  EXPECT_EQ(changed, std::vector<std::string>{});
+  for (const char* what :
+       {"global parameter file", "edited file", "printer report", "console file"})
+    EXPECT_NE(json.out.find(std::string("\"what\":\"") + what + "\""), std::string::npos) << what;
+  EXPECT_EQ(text.status, kCheckRuns);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,140 @@
+// The world `x5ctl check` runs the runner's own code in: Windows paths mapped onto local folders,
+// and the runner's small interfaces implemented so that they read through that mapping, record
+// what they were asked, and never write, delete, decipher or print anything.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands/command_context.h"
+#include "commands/file_access.h"
+#include "commands/printer_report.h"
+#include "conditions/condition_file.h"
+#include "conditions/parse_number.h"
+#include "runner/interfaces.h"
+#include "variables/variables.h"
+
+namespace x5::check {
+
+// Where a Windows path leads on this machine.
+struct MappedPath {
+  std::optional<std::filesystem::path> local;  // set when a mapping covers the path
+  std::string problem;                         // why not (for the output), when `local` is not set
+  bool short_name = false;  // a component looks like an 8.3 short name and was not found
+  bool relative = false;    // the path depended on the runner's current directory
+};
+
+// --drive mappings: "C=DIR", "C:=DIR" or "\\server\share=DIR". Names are matched without regard
+// to the case of ASCII letters, as Windows does; text is the runner's ANSI (Windows-1252) bytes.
+class DriveMap {
+ public:
+  struct Entry {
+    std::string prefix;  // "C:" or "\\SERVER\SHARE", upper case
+    std::string given;   // the folder as given on the command line
+    std::filesystem::path directory;
+  };
+
+  // DIR is taken relative to `base` unless it is absolute. False, with `error`, when the
+  // mapping cannot be read.
+  [[nodiscard]] bool Add(std::string_view spec,
+                         const std::filesystem::path& base,
+                         std::string& error);
+  // The runner's own current directory (a Windows path), against which relative names resolve.
+  void SetCurrentDirectory(std::string windows_directory) {
+    current_directory_ = std::move(windows_directory);
+  }
+  [[nodiscard]] const std::string& current_directory() const { return current_directory_; }
+  [[nodiscard]] const std::vector<Entry>& entries() const { return entries_; }
+
+  [[nodiscard]] MappedPath Map(std::string_view windows_path) const;
+
+ private:
+  std::vector<Entry> entries_;
+  std::string current_directory_;
+};
+
+// A file the check looked at, for the notes that follow a rule or a command line.
+struct FileLookup {
+  std::string path;  // as the runner named it
+  MappedPath mapped;
+  bool found = false;
+  bool written = false;  // served from what a switch of this check "wrote" there
+};
+
+// A write the runner would make and the check only records.
+struct RecordedWrite {
+  std::string what;  // "global parameter file", "edited file", "printer report", "console file"
+  std::string path;  // as the runner named it
+  MappedPath mapped;
+  size_t bytes = 0;
+  bool would_fail = false;  // no mapping covers its folder: the runner's write would fail too
+};
+
+// Everything the world was asked, in order. The check reads it in ranges to say what each rule
+// line or command line did.
+struct Journal {
+  std::vector<std::string> console;  // the runner's console lines
+  std::vector<FileLookup> files;
+  std::vector<RecordedWrite> writes;
+  std::vector<std::string> associations;        // names the shell would have been asked about
+  std::vector<std::string> environment_misses;  // names the runner's environment would answer
+  std::vector<std::string> environment_given;   // names answered from --env
+  bool clock_used = false;
+  bool printers_asked = false;
+  bool error_texts_used = false;
+  int64_t bytes_read = 0;  // by rule searches
+};
+
+struct WorldOptions {
+  std::map<std::string, std::string> environment;  // --env NAME=VALUE (names upper case)
+  std::optional<LocalTime> now;                    // --now; else this machine's clock
+  NumberFormat number_format;
+};
+
+// The adapters, over one drive map and one journal. Files the check "wrote" are kept in memory,
+// so later reads in the same check (a rule on an edited file) see what the runner would see.
+class World {
+ public:
+  World(const DriveMap& drives, WorldOptions options);
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  [[nodiscard]] Journal& journal() { return journal_; }
+  [[nodiscard]] const DriveMap& drives() const { return drives_; }
+  [[nodiscard]] const WorldOptions& options() const { return options_; }
+
+  [[nodiscard]] ConsoleSink& console();
+  [[nodiscard]] const Environment& environment() const;
+  [[nodiscard]] const Clock& clock() const;
+  [[nodiscard]] const DateNames& date_names() const;
+  [[nodiscard]] ParameterFiles& parameter_files();
+  [[nodiscard]] IskanjePlus::RuleFiles& rule_files();
+  [[nodiscard]] FileAccess& file_access();
+  [[nodiscard]] Pacer& pacer();
+  [[nodiscard]] mPrnt::PrinterSource& printers();
+  [[nodiscard]] const Associations& associations() const;
+  // Records the copy of the console text into `console_file` (the task's, trimmed).
+  [[nodiscard]] ConsoleFile& console_file(const std::string& console_file);
+
+  // What a recorded write left at the path, when there was one.
+  [[nodiscard]] const std::string* Written(const MappedPath& mapped) const;
+  void Record(RecordedWrite write, std::string content);
+  FileLookup& Look(std::string_view path);
+
+ private:
+  struct Adapters;
+  const DriveMap& drives_;
+  WorldOptions options_;
+  Journal journal_;
+  std::map<std::string, std::string> written_;  // by local path
+  std::unique_ptr<Adapters> adapters_;
+};
+
+}  // namespace x5::check

@@ -71,8 +71,8 @@ TEST_F(Workbench, CheckGivesTheRunnersReportTextAndExplainSaysWhy) {
   const std::string paragraph =
       ExplainStep(DecodeRunnerStream(session_->Received()), ReadFileText(Linux("console.txt")));
   for (const char* part :
-       {"ran and its process ended", "rule line 1 (before the step) set RC 2",
-        "rule line 2 (before the step) set RC 3", "rule line 4 (after the step) set RC 8",
+       {"ran and its process ended", "Rule line 1 (before the step) set RC 2, having found",
+        "Rule line 2 (before the step) set RC 3", "Rule line 4 (after the step) set RC 8",
         "found step RC 8 (set by rule line 4) above the maximum RC 4"})
     EXPECT_NE(paragraph.find(part), std::string::npos) << part << " is not in: " << paragraph;
 }

@@ -18,6 +18,7 @@ namespace x5 {
 
 // Exit statuses of `x5ctl check`, by what the runner would do with the step.
 inline constexpr int kCheckRuns = 0;       // the step is launched (and, after it, ends normally)
+inline constexpr int kCheckFailed = 1;     // the check could not be completed
 inline constexpr int kCheckUsage = 2;      // options or task file not understood
 inline constexpr int kCheckSkipped = 3;    // "RC <>": the RC lies outside the step's range
 inline constexpr int kCheckEnded = 4;      // "Task ENDED as requested" (step RC value 0)

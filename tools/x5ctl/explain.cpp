@@ -2,6 +2,7 @@
 // report text, the operator's commands and what the job log says was ended, in one paragraph.
 #include "explain.h"
 
+#include <charconv>
 #include <regex>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct Reading {
   bool maximum_rc_zero = false;
   std::string launch_error;
 };
+
+// The runner writes these numbers itself; a text that is no 32-bit number counts as 0.
+int Number(const std::string& text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
 
 std::vector<std::string> Lines(std::string_view text) {
   std::vector<std::string> lines;
@@ -70,7 +78,7 @@ Reading Read(std::string_view report_text) {
       if (m[4].str().find("DezaVI KILLED") != std::string::npos)
         r.check_killed_line = m[2].str();
       r.fired.push_back(
-          {m[1].str() == "+", std::stoi(m[2].str()), std::stoi(m[3].str()), Trim(m[4].str())});
+          {m[1].str() == "+", Number(m[2].str()), Number(m[3].str()), Trim(m[4].str())});
     } else if (std::regex_match(line, m, kRejected)) {
       r.rejected.push_back("line " + m[1].str() + " (" + Trim(m[2].str()) + ")");
     } else if (std::regex_search(line, m, kAbendMode)) {
@@ -100,9 +108,18 @@ Reading Read(std::string_view report_text) {
   return r;
 }
 
+// "Rule line 3 (before the step) set RC 8" and why, in words for what a reverse rule found.
 std::string Describe(const FiredRule& rule) {
-  return "rule line " + std::to_string(rule.line) + " (" + (rule.after ? "after" : "before") +
-         " the step) set RC " + std::to_string(rule.rc) + ": " + rule.message;
+  static const std::regex kFoundText(R"re(^\*\*\* String Found at Position: (\d+) .*)re");
+  static const std::regex kFoundFile(R"re(^File "(.*)" have requested attributes$)re");
+  std::string why = ": " + rule.message;
+  std::smatch m;
+  if (std::regex_match(rule.message, m, kFoundText))
+    why = ", having found its text at position " + m[1].str();
+  else if (std::regex_match(rule.message, m, kFoundFile))
+    why = ", having found " + m[1].str() + " as it describes";
+  return "Rule line " + std::to_string(rule.line) + " (" + (rule.after ? "after" : "before") +
+         " the step) set RC " + std::to_string(rule.rc) + why;
 }
 
 // The fired rule that left the step RC value at `value`: after the last rule that set 0, the
@@ -154,9 +171,7 @@ std::string Opening(const std::string& status, const ReportRecord& last, const R
   return "The step ended with status \"" + status + "\".";
 }
 
-}  // namespace
-
-std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) {
+std::string Explain(const RunnerStream& stream, std::string_view job_log) {
   if (stream.reports.empty()) {
     return stream.status ? "The runner started (\"" + Trim(stream.status->status_text) +
                                "\") but sent no step report, so how the step ended is not known."
@@ -193,7 +208,7 @@ std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) {
       sentences.push_back("The operator killed the file check of rule line " +
                           std::to_string(rule.line) + ", which sets the step RC value to 0.");
     else
-      sentences.push_back("The " + Describe(rule) + ".");
+      sentences.push_back(Describe(rule) + ".");
   }
   if (!r.rejected.empty()) {
     std::string list;
@@ -208,7 +223,7 @@ std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) {
     sentences.push_back("Because it was killed, the rules after the step were not evaluated.");
 
   if (!r.rc_kind.empty()) {
-    const int value = std::stoi(r.step_rc);
+    const int value = Number(r.step_rc);
     const FiredRule* decider = Decider(r.fired, value);
     const std::string source =
         decider ? " (set by rule line " + std::to_string(decider->line) + ")" : std::string();
@@ -263,6 +278,18 @@ std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) {
   for (const std::string& sentence : sentences)
     paragraph += (paragraph.empty() ? "" : " ") + sentence;
   return paragraph;
+}
+
+}  // namespace
+
+std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) noexcept {
+  try {
+    return Explain(stream, job_log);
+  } catch (const std::exception& e) {
+    return std::string("No explanation could be made: ") + e.what();
+  } catch (...) {
+    return "No explanation could be made.";
+  }
 }
 
 }  // namespace x5

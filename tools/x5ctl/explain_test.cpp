@@ -32,8 +32,8 @@ TEST(ExplainStep, SaysWhatDecided) {
              "+5 RC=8     Invalid file \"C:\\x\"\r\n\r\n"
              "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n"),
        "",
-       {"ran and its process ended", "rule line 2 (before the step) set RC 3",
-        "rule line 4 (after the step) set RC 8",
+       {"ran and its process ended", "Rule line 2 (before the step) set RC 3",
+        "Rule line 4 (after the step) set RC 8",
         "found step RC 8 (set by rule line 4) above "
         "the maximum RC 4, so the step abended",
         "current RC 8 with result flag \"-\""}},

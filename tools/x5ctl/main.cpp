@@ -560,7 +560,8 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // --help is a "parse error" that exits 0; every other one is a usage error.
+    return app.exit(e) == 0 ? 0 : kExitUsage;
   }
   for (const auto& [sub, handler] : handlers) {
     if (*sub)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <ostream>
 
@@ -380,7 +381,25 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
                  bool after_step,
                  bool forward,
                  const Iskanje::RuleSettings& settings,
-                 std::string_view output) override {
+                 std::string_view output) noexcept override {
+    // The rules go on whatever happens here; a failure to follow them ends the check afterwards.
+    try {
+      Follow(line_number, line, after_step, forward, settings, output);
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+
+  std::exception_ptr failure;
+
+ private:
+  void Follow(int32_t line_number,
+              std::string_view line,
+              bool after_step,
+              bool forward,
+              const Iskanje::RuleSettings& settings,
+              std::string_view output) {
     if (after_step != (pass_ == Iskanje::kPassAfterStep) ||
         line.find_first_not_of(' ') == std::string_view::npos) {
       return;
@@ -443,7 +462,6 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
       checker_.Emit(std::move(j));
   }
 
- private:
   Checker& checker_;
   int pass_;
   bool emit_;
@@ -461,6 +479,8 @@ void Checker::Rules(int pass, bool emit) {
   RuleTrace trace(*this, pass, emit);
   context.observer = &trace;
   std::string messages = Iskanje::EvaluateConditions(context, settings_, pass, rules_);
+  if (trace.failure)
+    std::rethrow_exception(trace.failure);
   (pass == Iskanje::kPassAfterStep ? post_messages_ : pre_messages_) += messages;
 }
 

@@ -494,13 +494,21 @@ class Checker::Expanding final : public Expander {
  public:
   Expanding(Checker& checker, bool follow) : checker_(checker), follow_(follow) {}
 
-  std::string Expand(std::string_view text, bool decipher_passwords, bool quote_empty) override {
-    std::string expanded = ExpandVariables(checker_.variables_, text, false, quote_empty);
-    if (decipher_passwords && follow_) {
+  std::string Expand(std::string_view text, bool quote_empty) override {
+    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
+  }
+
+  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+    std::string shown = Expand(text, quote_empty);
+    if (follow_) {
       Close();
-      Open(text, expanded);
+      Open(text, shown);
     }
-    return expanded;
+    return Expansion{SecretString(shown), std::move(shown)};
+  }
+
+  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
+    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
   }
 
   // The last line's record, with what its switch (or the final save of an edit) did.
@@ -556,10 +564,10 @@ std::string Checker::Command(bool emit) {
                          last_result_,
                          directory_};
   context.runner_drive = kRunnerDrive;
-  const std::string dispatched =
+  const DispatchedCommand dispatched =
       DispatchCommand(context, Trimmed(input_.command), DispatchMode::kExecute);
   expander.Close();
-  return ExpandVariables(variables_, dispatched, false, false);
+  return ExpandVariables(variables_, dispatched.shown, kMaskPasswords, false);
 }
 
 // ------------------------------------------------------------------------------ decisions
@@ -709,8 +717,9 @@ std::string Checker::JobLogCommand() {
                          directory_};
   context.runner_drive = kRunnerDrive;
   return DispatchCommand(
-      context, ExpandVariables(variables_, input_.command, false, false),
-      show_resolved_ ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten);
+             context, ExpandVariables(variables_, input_.command, kMaskPasswords, false),
+             show_resolved_ ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
+      .shown;
 }
 
 int Checker::Run(CheckOptions::Sections sections) {
@@ -743,7 +752,7 @@ int Checker::Run(CheckOptions::Sections sections) {
     verdict_ = "the task cannot run: its maximum RC is 0";
   } else {
     Variables();
-    rules_ = ExpandVariables(variables_, input_.conditions, false, false);
+    rules_ = ExpandVariables(variables_, input_.conditions, kMaskPasswords, false);
     if (!rules_.empty())
       Emit(Json{{"record", "rules"}, {"text", U(rules_)}});
     Rules(Iskanje::kPassBeforeStep, before);

@@ -1,6 +1,7 @@
 // Record framing of a runner session: whole records over the child's pipes, with deadlines.
 #include "session.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <new>
@@ -13,6 +14,8 @@ std::string Describe(std::string_view what, size_t got, size_t want) {
   return std::string(what) + " (" + std::to_string(got) + " of " + std::to_string(want) +
          " bytes arrived)";
 }
+
+constexpr const char* kInterruptedText = "stopped on request while waiting for ";
 
 }  // namespace
 
@@ -83,8 +86,15 @@ bool RunnerSession::Start(const std::vector<std::string>& argv) {
     SetError(SessionError::kStartFailed, error);
     return false;
   }
+  child_->SetInterrupt(interrupt_);
   input_open_ = true;
   return true;
+}
+
+void RunnerSession::SetInterrupt(const Interrupt* interrupt) {
+  interrupt_ = interrupt;
+  if (child_)
+    child_->SetInterrupt(interrupt);
 }
 
 Deadline RunnerSession::NextDeadline() const {
@@ -141,6 +151,9 @@ bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
                                              std::to_string(r.bytes) + " of " +
                                              std::to_string(bytes.size()) + " bytes");
       return false;
+    case ChildProcess::Io::kInterrupted:
+      SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to read");
+      return false;
     case ChildProcess::Io::kFailed:
       break;
   }
@@ -178,6 +191,9 @@ bool RunnerSession::ReadExact(std::span<uint8_t> into, std::string_view what, De
       case ChildProcess::Io::kFailed:
         SetError(SessionError::kFailed, "reading " + std::string(what) + " failed (system error " +
                                             std::to_string(r.error) + ")");
+        return false;
+      case ChildProcess::Io::kInterrupted:
+        SetError(SessionError::kInterrupted, kInterruptedText + Describe(what, got, into.size()));
         return false;
     }
   }
@@ -265,6 +281,10 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
           SetError(SessionError::kFailed, "reading the runner's output failed (system error " +
                                               std::to_string(r.error) + ")");
           return std::nullopt;
+        case ChildProcess::Io::kInterrupted:
+          SetError(SessionError::kInterrupted,
+                   std::string(kInterruptedText) + "the runner to close its output");
+          return std::nullopt;
       }
     }
   } catch (const std::bad_alloc&) {
@@ -279,11 +299,20 @@ std::optional<int32_t> RunnerSession::Wait() {
     SetError(SessionError::kNotStarted, "no runner has been started");
     return std::nullopt;
   }
-  if (!exit_code_)
-    exit_code_ = child_->Wait(NextDeadline());
-  if (!exit_code_) {
-    SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
-                                          " ms waiting for the runner to end");
+  // In slices, so that an interrupt is noticed while the runner takes its time to end.
+  const Deadline deadline = NextDeadline();
+  while (!exit_code_) {
+    if (interrupt_ != nullptr && interrupt_->Requested()) {
+      SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to end");
+      return std::nullopt;
+    }
+    const Deadline slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    exit_code_ = child_->Wait(std::min(deadline, slice));
+    if (!exit_code_ && std::chrono::steady_clock::now() >= deadline) {
+      SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
+                                            " ms waiting for the runner to end");
+      return std::nullopt;
+    }
   }
   return exit_code_;
 }

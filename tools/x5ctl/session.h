@@ -19,11 +19,22 @@ namespace x5 {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
+// Lets a caller cut every wait of a session short (a second stop signal: "end the runner now").
+// Once requested it stays requested.
+class Interrupt {
+ public:
+  virtual ~Interrupt() = default;
+  [[nodiscard]] virtual bool Requested() const = 0;
+  // POSIX: a descriptor that turns readable (and stays so) once Requested() holds, so waits end at
+  // once; -1 when there is none (waits then look at least every 50 ms).
+  [[nodiscard]] virtual int WakeDescriptor() const { return -1; }
+};
+
 // A started child process whose standard input and output are pipes held by us. Implemented per
 // platform (session_posix.cpp, session_win.cpp); tests may supply their own.
 class ChildProcess {
  public:
-  enum class Io { kOk, kEndOfPipe, kTimedOut, kFailed };
+  enum class Io { kOk, kEndOfPipe, kTimedOut, kFailed, kInterrupted };
   struct IoResult {
     Io status = Io::kOk;
     size_t bytes = 0;  // bytes moved
@@ -43,11 +54,27 @@ class ChildProcess {
   virtual std::optional<int32_t> Wait(Deadline deadline) = 0;
   // Ends the process at once (on POSIX its whole process group).
   virtual void Kill() = 0;
+
+  // Read and Write give up with kInterrupted once `interrupt` (which must outlive the child) is
+  // requested; null: never.
+  void SetInterrupt(const Interrupt* interrupt) { interrupt_ = interrupt; }
+
+ protected:
+  [[nodiscard]] const Interrupt* interrupt() const { return interrupt_; }
+  [[nodiscard]] bool Interrupted() const {
+    return interrupt_ != nullptr && interrupt_->Requested();
+  }
+
+ private:
+  const Interrupt* interrupt_ = nullptr;
 };
 
 // Starts argv[0] (searched on PATH) with the given arguments and pipes on its standard input and
-// output; standard error and the environment are passed through. Returns null with a message in
-// `error` when the start fails.
+// output; standard error and the environment are passed through. The child dies with the caller,
+// however the caller ends: on Linux it runs in a process group of its own and gets SIGKILL when
+// the thread that started it ends (a parent-death signal: start it from a thread that lives as
+// long as the child should); on Windows it is held in a job object that is killed on close.
+// Returns null with a message in `error` when the start fails.
 [[nodiscard]] std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& argv,
                                                               std::string& error);
 
@@ -81,6 +108,7 @@ enum class SessionError {
   kEndOfPipe,    // the runner closed its output (or input) before the record was complete
   kFailed,       // a system call failed
   kBadRecord,    // the runner sent a record that cannot be right (report text length)
+  kInterrupted,  // the caller's Interrupt was requested
 };
 
 // Drives one runner as its parent does. Every call that waits for the runner gives up after the
@@ -104,6 +132,9 @@ class RunnerSession {
   [[nodiscard]] bool Start(std::string_view runner_path,
                            std::string_view wine_command = DefaultWineCommand());
   [[nodiscard]] bool Start(const std::vector<std::string>& argv);
+  // Every wait gives up with kInterrupted once `interrupt` is requested (it must outlive the
+  // session); Kill and the destructor still end the runner.
+  void SetInterrupt(const Interrupt* interrupt);
   // Zero or negative: wait without limit.
   void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
   [[nodiscard]] std::chrono::milliseconds Timeout() const { return timeout_; }
@@ -141,6 +172,7 @@ class RunnerSession {
   void ClearError();
 
   std::unique_ptr<ChildProcess> child_;
+  const Interrupt* interrupt_ = nullptr;
   bool input_open_ = false;
   std::optional<int32_t> exit_code_;
   std::chrono::milliseconds timeout_ = kDefaultTimeout;

@@ -4,14 +4,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <new>
 #include <thread>
 #include <utility>
@@ -115,13 +117,11 @@ class PosixChild final : public ChildProcess {
     if (into.empty())
       return {};
     for (;;) {
-      pollfd pfd{output_.get(), POLLIN, 0};
-      int ready = poll(&pfd, 1, PollTimeout(deadline));
-      if (ready < 0) {
-        if (errno == EINTR)
-          continue;
+      int ready = WaitFor(output_.get(), POLLIN, deadline);
+      if (ready == kWaitInterrupted)
+        return {Io::kInterrupted, 0, 0};
+      if (ready < 0)
         return {Io::kFailed, 0, errno};
-      }
       if (ready == 0)
         return {Io::kTimedOut, 0, 0};
       ssize_t n = read(output_.get(), into.data(), into.size());
@@ -140,6 +140,8 @@ class PosixChild final : public ChildProcess {
     SigpipeShield shield;
     size_t put = 0;
     while (put < bytes.size()) {
+      if (Interrupted())
+        return {Io::kInterrupted, put, 0};
       ssize_t n = write(input_.get(), bytes.data() + put, bytes.size() - put);
       if (n > 0) {
         put += static_cast<size_t>(n);
@@ -152,11 +154,12 @@ class PosixChild final : public ChildProcess {
       if (n < 0 && errno != EAGAIN && errno != EINTR)
         return {Io::kFailed, put, errno};
       // The pipe is full: wait until the runner has read some of it.
-      pollfd pfd{input_.get(), POLLOUT, 0};
-      int ready = poll(&pfd, 1, PollTimeout(deadline));
+      int ready = WaitFor(input_.get(), POLLOUT, deadline);
+      if (ready == kWaitInterrupted)
+        return {Io::kInterrupted, put, 0};
       if (ready == 0)
         return {Io::kTimedOut, put, 0};
-      if (ready < 0 && errno != EINTR)
+      if (ready < 0)
         return {Io::kFailed, put, errno};
     }
     return {Io::kOk, put, 0};
@@ -197,6 +200,30 @@ class PosixChild final : public ChildProcess {
   }
 
  private:
+  static constexpr int kWaitInterrupted = -2;
+
+  // poll() for `events` on `fd` until the deadline, and on the interrupt's descriptor beside it:
+  // 1 ready, 0 deadline passed, kWaitInterrupted, -1 failed (errno).
+  int WaitFor(int fd, short events, Deadline deadline) const {
+    const int wake = interrupt() != nullptr ? interrupt()->WakeDescriptor() : -1;
+    for (;;) {
+      if (Interrupted())
+        return kWaitInterrupted;
+      pollfd pfds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+      int timeout = PollTimeout(deadline);
+      // Without a descriptor to wake on, look at the interrupt at least every 50 ms.
+      if (interrupt() != nullptr && wake < 0 && (timeout < 0 || timeout > 50))
+        timeout = 50;
+      int ready = poll(pfds, wake >= 0 ? 2 : 1, timeout);
+      if (ready < 0 && errno != EINTR)
+        return -1;
+      if (ready > 0 && pfds[0].revents != 0)
+        return 1;
+      if (ready == 0 && std::chrono::steady_clock::now() >= deadline)
+        return 0;
+    }
+  }
+
   pid_t pid_;
   UniqueFd input_;   // our end of the child's standard input
   UniqueFd output_;  // our end of the child's standard output
@@ -227,21 +254,62 @@ bool MakePipe(UniqueFd& read_end, UniqueFd& write_end, int& error) {
   return true;
 }
 
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
+// The program a bare name stands for, searched on PATH as the shell does; a name with a slash is
+// taken as it is. Empty when nothing executable is found.
+std::string ResolveProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos)
+    return name;
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (true) {
+    size_t colon = dirs.find(':');
+    std::string dir(dirs.substr(0, colon));
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    if (colon == std::string_view::npos)
+      return {};
+    dirs.remove_prefix(colon + 1);
   }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
+}
+
+// What the child does between fork and exec; only async-signal-safe calls, since the caller may
+// have other threads. Never returns: on failure it sends errno through `report` and ends.
+[[noreturn]] void BecomeChild(pid_t parent,
+                              int child_stdin,
+                              int child_stdout,
+                              int report,
+                              const char* program,
+                              char* const* args) {
+  // A process group of its own, so that Kill() reaches what the runner starts and a terminal's
+  // Ctrl+C or Ctrl+Z reaches only us; and death with the parent, so that a hard kill of the
+  // parent does not leave the runner (and through its job, the step) running.
+  setpgid(0, 0);
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+    int code = errno != 0 ? errno : ESRCH;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
   }
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
+  if (dup2(child_stdin, 0) < 0 || dup2(child_stdout, 1) < 0) {
+    int code = errno;
+    (void)!write(report, &code, sizeof code);
+    _exit(127);
+  }
+  // Default dispositions and an empty mask whatever the caller had (exec keeps ignored signals).
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < 32; ++sig) {
+    if (sig != SIGKILL && sig != SIGSTOP)
+      sigaction(sig, &default_action, nullptr);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(program, args, environ);
+  int code = errno;
+  (void)!write(report, &code, sizeof code);
+  _exit(127);
+}
 
 }  // namespace
 
@@ -252,36 +320,50 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& 
       error = "no program to start";
       return nullptr;
     }
-    UniqueFd child_stdin, parent_input, parent_output, child_stdout;
+    const std::string program = ResolveProgram(argv[0]);
+    if (program.empty()) {
+      error = "cannot start " + argv[0] + ": " + std::strerror(ENOENT);
+      return nullptr;
+    }
+    UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
     int code = 0;
     if (!MakePipe(child_stdin, parent_input, code) ||
-        !MakePipe(parent_output, child_stdout, code)) {
+        !MakePipe(parent_output, child_stdout, code) ||
+        !MakePipe(report_read, report_write, code)) {
       error = std::string("cannot create pipes: ") + std::strerror(code);
       return nullptr;
     }
-    SpawnSetup setup;
-    posix_spawn_file_actions_adddup2(&setup.actions_, child_stdin.get(), 0);
-    posix_spawn_file_actions_adddup2(&setup.actions_, child_stdout.get(), 1);
-    // Own process group, so Kill() reaches what the runner starts; default SIGPIPE and an empty
-    // signal mask whatever the caller had.
-    sigset_t none, pipe_only;
-    sigemptyset(&none);
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    posix_spawnattr_setpgroup(&setup.attributes_, 0);
-    posix_spawnattr_setsigmask(&setup.attributes_, &none);
-    posix_spawnattr_setsigdefault(&setup.attributes_, &pipe_only);
-    posix_spawnattr_setflags(
-        &setup.attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     std::vector<char*> args;
     for (const std::string& arg : argv)
       args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, args[0], &setup.actions_, &setup.attributes_, args.data(), environ);
-    if (rc != 0) {
-      error = "cannot start " + argv[0] + ": " + std::strerror(rc);
+
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) {
+      error = "cannot start " + argv[0] + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    if (pid == 0) {
+      BecomeChild(parent, child_stdin.get(), child_stdout.get(), report_write.get(),
+                  program.c_str(), args.data());
+    }
+    // Also from here, so the group exists whichever of the two runs first.
+    setpgid(pid, pid);
+    child_stdin.Reset();
+    child_stdout.Reset();
+    report_write.Reset();
+    // The report pipe closes without a word when exec succeeded (it is close-on-exec).
+    int child_error = 0;
+    ssize_t n = 0;
+    do {
+      n = read(report_read.get(), &child_error, sizeof child_error);
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(sizeof child_error)) {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      error = "cannot start " + argv[0] + ": " + std::strerror(child_error);
       return nullptr;
     }
     // Our write end must not block: a runner that stops reading must not hang the caller.

@@ -48,8 +48,11 @@ std::string QuoteArgument(const std::string& arg) {
 
 class WinChild final : public ChildProcess {
  public:
-  WinChild(ScopedHandle process, ScopedHandle input, ScopedHandle output)
-      : process_(std::move(process)), input_(std::move(input)), output_(std::move(output)) {}
+  WinChild(ScopedHandle job, ScopedHandle process, ScopedHandle input, ScopedHandle output)
+      : job_(std::move(job)),
+        process_(std::move(process)),
+        input_(std::move(input)),
+        output_(std::move(output)) {}
 
   ~WinChild() override {
     if (!exit_code_) {
@@ -66,6 +69,8 @@ class WinChild final : public ChildProcess {
       return {};
     DWORD pause = 0;
     for (;;) {
+      if (Interrupted())
+        return {Io::kInterrupted, 0, 0};
       DWORD waiting = 0;
       if (!PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
         DWORD error = GetLastError();
@@ -132,6 +137,7 @@ class WinChild final : public ChildProcess {
   }
 
  private:
+  ScopedHandle job_;  // kill-on-close: the runner goes when we do, however we end
   ScopedHandle process_;
   ScopedHandle input_;   // our end of the child's standard input
   ScopedHandle output_;  // our end of the child's standard output
@@ -172,6 +178,19 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& 
     for (const std::string& arg : argv)
       command_line += (command_line.empty() ? "" : " ") + QuoteArgument(arg);
 
+    // The runner lives in a job that we alone hold, killed when we end. Its own children leave
+    // our job silently, so that the runner can put its step into a job of its own (also on
+    // systems without nested jobs); the runner's job then ends the step when the runner goes.
+    ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits)) {
+      error = "cannot create a job object for the runner: " + SystemMessage(GetLastError());
+      return nullptr;
+    }
+
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -179,14 +198,21 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& 
     startup.hStdOutput = child_stdout.get();
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    // Suspended until it is in the job, so that it never runs outside it.
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &info)) {
       error = "cannot start " + argv[0] + ": " + SystemMessage(GetLastError());
       return nullptr;
     }
     ScopedHandle process(info.hProcess);
     ScopedHandle thread(info.hThread);
-    return std::make_unique<WinChild>(std::move(process), std::move(parent_input),
+    if (!AssignProcessToJobObject(job.get(), process.get()) ||
+        ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+      error = "cannot hold " + argv[0] + " in a job object: " + SystemMessage(GetLastError());
+      TerminateProcess(process.get(), 1);
+      return nullptr;
+    }
+    return std::make_unique<WinChild>(std::move(job), std::move(process), std::move(parent_input),
                                       std::move(parent_output));
   } catch (const std::bad_alloc&) {
     error = "out of memory starting the runner";

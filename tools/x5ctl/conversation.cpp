@@ -26,8 +26,11 @@ class Printer {
     out_ << (json_ ? CommandJson(name, argument) + "\n" : FormatCommand(name, argument));
     out_.flush();
   }
-  void Report(const ReportRecord& report) {
+  // Every report counts, so the numbers are the runner's; only shown ones are printed.
+  void Report(const ReportRecord& report, bool shown = true) {
     ++reports_;
+    if (!shown)
+      return;
     out_ << (json_ ? ReportJson(report, reports_) + "\n" : FormatReport(report, reports_));
     out_.flush();
   }
@@ -72,10 +75,31 @@ void PrintLeftovers(std::span<const uint8_t> bytes, Printer& printer) {
     printer.Error(stream.problem);
 }
 
-int Fail(RunnerSession& session, Printer& printer, const std::string& what) {
-  printer.Error(what + ": " + session.LastError());
+ConversationEnd EndOf(SessionError error) {
+  switch (error) {
+    case SessionError::kTimedOut:
+      return ConversationEnd::kTimedOut;
+    case SessionError::kInterrupted:
+      return ConversationEnd::kInterrupted;
+    default:
+      return ConversationEnd::kBrokeOff;
+  }
+}
+
+ConversationResult& Fail(RunnerSession& session,
+                         Printer& printer,
+                         const std::string& what,
+                         ConversationResult& result) {
+  result.end = EndOf(session.LastErrorKind());
+  result.problem = what + ": " + session.LastError();
+  printer.Error(result.problem);
   session.Kill();
-  return 1;
+  return result;
+}
+
+void KeepIfFinal(const ReportRecord& report, ConversationResult& result) {
+  if (report.report.phase >= 4)
+    result.final_report = report;
 }
 
 }  // namespace
@@ -103,18 +127,27 @@ std::optional<OpStep> LineOpSource::Next() {
   return std::nullopt;
 }
 
-int RunConversation(RunnerSession& session,
-                    std::span<const uint8_t> task_stream,
-                    OpSource& ops,
-                    const ConversationOptions& options,
-                    std::ostream& out,
-                    std::ostream& errors) {
+ConversationResult RunConversation(RunnerSession& session,
+                                   std::span<const uint8_t> task_stream,
+                                   OpSource& ops,
+                                   const ConversationOptions& options,
+                                   std::ostream& out,
+                                   std::ostream& errors) {
   Printer printer(options, out, errors);
-  if (!session.SendBytes(task_stream))
-    return Fail(session, printer, "sending the task");
+  ConversationResult result;
+  if (!session.SendBytes(task_stream)) {
+    Fail(session, printer, "sending the task", result);
+    if (result.end == ConversationEnd::kBrokeOff)
+      result.end = ConversationEnd::kNotStarted;
+    return result;
+  }
   std::optional<StatusRecord> status = session.ReadStatus();
-  if (!status)
-    return Fail(session, printer, "reading the status record");
+  if (!status) {
+    Fail(session, printer, "reading the status record", result);
+    if (result.end == ConversationEnd::kBrokeOff)
+      result.end = ConversationEnd::kNotStarted;
+    return result;
+  }
   printer.Status(*status);
 
   bool finished = false;
@@ -132,11 +165,15 @@ int RunConversation(RunnerSession& session,
       closed = true;
       break;
     }
-    printer.Command(op->name, op->argument);
+    const bool shown = ops.Shown(*op);
+    if (shown)
+      printer.Command(op->name, op->argument);
     std::optional<ReportRecord> report = session.Exchange(op->name, op->argument);
     if (!report)
-      return Fail(session, printer, "operator command " + Trimmed(op->name));
-    printer.Report(*report);
+      return Fail(session, printer, "operator command " + Trimmed(op->name), result);
+    printer.Report(*report, shown);
+    KeepIfFinal(*report, result);
+    ops.Answered(*report);
     finished = report->report.phase == kPhaseEndReceived;
   }
   if (finished && ops.Pending() > 0) {
@@ -150,29 +187,32 @@ int RunConversation(RunnerSession& session,
     printer.Command("END ", 0);
     std::optional<ReportRecord> report = session.Exchange("END ", 0);
     if (!report)
-      return Fail(session, printer, "operator command END");
+      return Fail(session, printer, "operator command END", result);
     printer.Report(*report);
+    KeepIfFinal(*report, result);
     finished = report->report.phase == kPhaseEndReceived;
   }
   if (!finished && !closed) {
-    printer.Error("the runner did not end the conversation after " +
-                  std::to_string(options.end_attempts) + " END commands");
+    result.problem = "the runner did not end the conversation after " +
+                     std::to_string(options.end_attempts) + " END commands";
+    printer.Error(result.problem);
     session.Kill();
-    return 1;
+    return result;
   }
 
   session.CloseInput();
   std::optional<std::vector<uint8_t>> rest = session.ReadRemaining();
   if (!rest)
-    return Fail(session, printer, "waiting for the runner to close its output");
+    return Fail(session, printer, "waiting for the runner to close its output", result);
   if (finished && !rest->empty())
     printer.Error(std::to_string(rest->size()) + " unexpected bytes after the final report");
   PrintLeftovers(*rest, printer);
-  std::optional<int32_t> code = session.Wait();
-  if (!code)
-    return Fail(session, printer, "waiting for the runner to end");
-  printer.Exit(*code);
-  return 0;
+  result.runner_exit_code = session.Wait();
+  if (!result.runner_exit_code)
+    return Fail(session, printer, "waiting for the runner to end", result);
+  printer.Exit(*result.runner_exit_code);
+  result.end = ConversationEnd::kCompleted;
+  return result;
 }
 
 }  // namespace x5

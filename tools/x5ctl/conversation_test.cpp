@@ -37,6 +37,7 @@ testing::Responder StepThatEndsAfterFirstEnd(int& ends) {
 
 struct Outcome {
   int status = -1;
+  ConversationResult result;
   std::string out;
   std::string errors;
   std::shared_ptr<FakeState> state;
@@ -54,7 +55,8 @@ Outcome Converse(testing::Responder respond, OpSource& ops, bool json = false) {
   TaskRecord task = DefaultTaskRecord();
   TaskBlocks blocks{"cmd /c exit", "", ""};
   FillBlockLengths(task, blocks);
-  o.status = RunConversation(session, EncodeTaskStream(task, blocks), ops, options, out, errors);
+  o.result = RunConversation(session, EncodeTaskStream(task, blocks), ops, options, out, errors);
+  o.status = o.result.RunStatus();
   o.out = out.str();
   o.errors = errors.str();
   return o;
@@ -79,6 +81,9 @@ TEST(Conversation, OpsThenEndUntilPhaseFive) {
   EXPECT_NE(o.out.find("  | done\n"), std::string::npos);
   EXPECT_NE(o.out.find("runner exit code 0"), std::string::npos);
   EXPECT_TRUE(o.errors.empty()) << o.errors;
+  ASSERT_TRUE(o.result.final_report);
+  EXPECT_EQ(o.result.final_report->report.phase, 5);
+  EXPECT_EQ(o.result.runner_exit_code, 0);
 }
 
 TEST(Conversation, AnEndThatFinishesStopsTheOps) {
@@ -101,7 +106,7 @@ TEST(Conversation, RunnerThatDiesIsReportedAndKilled) {
   };
   ListOpSource ops(Ops({"STAT"}));
   Outcome o = Converse(dies, ops);
-  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.result.end, ConversationEnd::kBrokeOff);
   EXPECT_NE(o.errors.find("operator command STAT: the runner closed its output"), std::string::npos)
       << o.errors;
   EXPECT_TRUE(o.state->killed);
@@ -141,8 +146,9 @@ TEST(Conversation, ClosingTheInputReadsWhatIsLeft) {
   TaskRecord task = DefaultTaskRecord();
   TaskBlocks blocks{"cmd /c exit", "", ""};
   FillBlockLengths(task, blocks);
-  int status = RunConversation(session, EncodeTaskStream(task, blocks), ops, {}, out, errors);
-  EXPECT_EQ(status, 0) << errors.str();
+  ConversationResult result =
+      RunConversation(session, EncodeTaskStream(task, blocks), ops, {}, out, errors);
+  EXPECT_EQ(result.end, ConversationEnd::kCompleted) << errors.str();
   EXPECT_EQ(SentCommands(*o.state), (std::vector<std::string>{"STAT"}));
   EXPECT_NE(out.str().find("input closed"), std::string::npos);
   EXPECT_NE(out.str().find("report 2  phase 5"), std::string::npos) << out.str();

@@ -212,7 +212,8 @@ int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
   }
   ConversationOptions conversation;
   conversation.json = options.json;
-  int status = RunConversation(session, task.Stream(), *ops, conversation, std::cout, std::cerr);
+  int status =
+      RunConversation(session, task.Stream(), *ops, conversation, std::cout, std::cerr).RunStatus();
 
   std::string error;
   if (!options.capture.empty() && !WriteFile(options.capture, session.Received(), error)) {

@@ -17,6 +17,8 @@
 #include "cipher/password_cipher.h"
 #include "conversation.h"
 #include "explain.h"
+#include "exec.h"
+#include "exit_status.h"
 #include "format.h"
 #include "session.h"
 #include "task_file.h"
@@ -532,6 +534,7 @@ constexpr Subcommand kSubcommands[] = {
     {"check", "Check a task without running it: variables, rules, switches, return code",
      SetUpCheck},
     {"explain", "Say why a step ended as it did, from a captured runner output", SetUpExplain},
+    {"exec", "Run one step as an ordinary command (for schedulers)", SetUpExec},
     {"decode", "Decode a captured byte stream of records", SetUpDecode},
     {"encode", "Show the task a task file describes, or write its bytes with -o", SetUpEncode},
     {"show-console-file", "Print the console file a task file names (nothing when none)",
@@ -561,8 +564,11 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help is a "parse error" that exits 0; every other one is a usage error.
-    return app.exit(e) == 0 ? 0 : kExitUsage;
+    // --help is a "parse error" that exits 0; every other one is a usage error, which for exec
+    // (whose statuses a scheduler reads by its table) is a step that did not start.
+    if (app.exit(e) == 0)
+      return 0;
+    return app.get_subcommand("exec")->parsed() ? kExecNotStarted : kExitUsage;
   }
   for (const auto& [sub, handler] : handlers) {
     if (*sub)

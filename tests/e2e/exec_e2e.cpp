@@ -1,0 +1,274 @@
+// `x5ctl exec` as a scheduler runs it: every row of the exit status table, stop, hold and resume
+// signals, a hard kill of x5ctl, and the scheduler examples that can run here.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "e2e_support.h"
+
+extern char** environ;
+
+namespace x5::e2e {
+namespace {
+
+struct Ran {
+  int status = -1;
+  std::string out;  // the job log
+  std::string err;  // reports and the outcome
+};
+
+// What a row does to x5ctl while the step runs (the step has written running.txt by then).
+using Action = std::function<void(pid_t x5ctl)>;
+
+class Exec : public RunnerTest {
+ protected:
+  fs::path Tool() const { return fs::path(ExecutableDirectory()) / "x5ctl"; }
+
+  // A task file for this test; the step helper is written as STEP in `command`.
+  fs::path WriteTask(std::string command, const std::string& more = {}) {
+    for (size_t at = command.find("STEP"); at != std::string::npos; at = command.find("STEP"))
+      command.replace(at, 4, step_);
+    const fs::path path = Linux("task.toml");
+    std::ofstream(path, std::ios::binary)
+        << "job_name = 'JOB'\njob_base_directory = '" << dir_
+        << "'\nstep_directory = 'S01'\nconsole_file = '" << Win("console.txt") << "'\ncommand = '"
+        << command << "'\n"
+        << more;
+    return path;
+  }
+
+  // A shell script in this test's folder, for --wine.
+  std::string WriteScript(const std::string& name, const std::string& body) {
+    const fs::path path = Linux(name);
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+  }
+
+  // Starts `program` with `args`, standard output and error into files of this test's folder.
+  pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, Linux("out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, Linux("err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> environment(env);
+    for (char** e = environ; *e != nullptr; ++e)
+      environment.emplace_back(*e);
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& e : environment)
+      envp.push_back(const_cast<char*>(e.c_str()));
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    // In this test's folder, where the --wine scripts look for running.txt.
+    posix_spawn_file_actions_addchdir_np(&actions, dir_linux_.c_str());
+    EXPECT_EQ(posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  Ran Finish(pid_t pid) {
+    Ran ran;
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    ran.out = ReadFileText(Linux("out.txt"));
+    ran.err = ReadFileText(Linux("err.txt"));
+    return ran;
+  }
+
+  Ran RunExec(const std::vector<std::string>& options, const Action& action = {}) {
+    std::vector<std::string> argv{Tool().string(), "exec", Linux("task.toml").string(), "--runner",
+                                  runner_};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const pid_t pid = Spawn(argv);
+    if (action) {
+      EXPECT_TRUE(WaitUntil([&] { return fs::exists(Linux("running.txt")); }));
+      action(pid);
+    }
+    return Finish(pid);
+  }
+};
+
+void Signals(pid_t pid, std::initializer_list<int> signals, int pause_ms = 300) {
+  for (int sig : signals) {
+    kill(pid, sig);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+  }
+}
+
+struct Row {
+  const char* name;
+  const char* command;
+  const char* more_toml;
+  std::vector<std::string> options;  // "WRAPPER": the row's --wine script; "JSON": a file whose
+                                     // JSON lines are checked with the standard error
+  const char* wrapper;               // body of that script, or null
+  std::function<void(pid_t)> action;
+  int status;
+  const char* in_err;  // a line the reports or the outcome must hold
+  const char* in_log;  // a line the printed job log must hold, or null for no job log
+};
+
+// A step that says it runs and then takes its time, for the rows that act on a running step.
+constexpr const char* kLongStep = "STEP write RUNNING yes sleep 20000";
+
+class ExecRow : public Exec, public testing::WithParamInterface<Row> {};
+
+TEST_P(ExecRow, ExitsWithItsStatus) {
+  const Row& row = GetParam();
+  std::string command = row.command;
+  if (size_t at = command.find("RUNNING"); at != std::string::npos)
+    command.replace(at, 7, Win("running.txt"));
+  WriteTask(command, row.more_toml);
+  std::vector<std::string> options = row.options;
+  for (std::string& option : options) {
+    if (option == "WRAPPER")
+      option = WriteScript("wine.sh", row.wrapper);
+    else if (option == "JSON")
+      option = Linux("reports.json").string();
+  }
+  const auto begin = std::chrono::steady_clock::now();
+  Ran ran = RunExec(options, row.action);
+  ran.err += ReadFileText(Linux("reports.json"));
+  EXPECT_EQ(ran.status, row.status) << ran.err;
+  EXPECT_NE(ran.err.find(row.in_err), std::string::npos) << ran.err;
+  if (row.in_log != nullptr)
+    EXPECT_NE(ran.out.find(row.in_log), std::string::npos) << ran.out;
+  else
+    EXPECT_EQ(ran.out, "");
+  // No row may wait out the minute its --wine script sleeps.
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(40));
+}
+
+// clang-format off
+const Row kRows[] = {
+    {"Succeeded", "STEP echo from-the-step", "", {}, nullptr, {}, 0,
+     "exit status 0: the step ran and the job goes on (current RC 1)", "from-the-step\n"},
+    {"AbendedAfterTheStep", "STEP echo from-the-step",
+     "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n", {"--json", "JSON"}, nullptr, {}, 8,
+     "{\"exit_status\":8,\"meaning\":\"the step abended after the step", "from-the-step\n"},
+    {"EndedAsRequested", "STEP echo from-the-step", "task_rc = 0\n", {}, nullptr, {}, 120,
+     "ENDED as requested", ""},
+    {"Skipped", "STEP echo from-the-step", "task_rc = 3\nstep_maximum_rc = 2\n", {}, nullptr, {},
+     121, "NOT executed", ""},
+    {"NoCommand", "", "", {}, nullptr, {}, 122, "status \"Null CMD\"", "No command to execute"},
+    {"LaunchFailed", "C:\\nosuch\\nosuch.exe", "", {}, nullptr, {}, 99, "current RC 99",
+     "Error - Command"},
+    {"NotStarted", "STEP echo x", "", {"--wine", "WRAPPER"}, "exit 7\n", {}, 123,
+     "the runner could not be started", nullptr},
+    {"TimedOut", "STEP echo x", "", {"--wine", "WRAPPER", "--timeout", "1"},
+     "sleep 60\nexec wine \"$@\"\n", {}, 124, "timed out", nullptr},
+    // (A background command of sh reads /dev/null, so stdin goes through fd 3.)
+    {"BrokeOff", kLongStep, "", {"--wine", "WRAPPER"},
+     "exec 3<&0\nwine \"$@\" <&3 &\nwhile [ ! -e running.txt ]; do sleep 0.1; done\n"
+     "kill -KILL $!\nwait\n", {}, 125, "the runner closed its output", nullptr},
+    {"Terminated", kLongStep, "", {}, nullptr, [](pid_t p) { Signals(p, {SIGTERM}); }, 143,
+     "KILLED on user request", "Ending process #"},
+    {"Interrupted", kLongStep, "", {}, nullptr, [](pid_t p) { Signals(p, {SIGINT}); }, 130,
+     "command \"KILL\"  argument 130", "Ending process #"},
+    {"HungUpWithAKillCode", kLongStep, "", {"--kill-code", "7"}, nullptr,
+     [](pid_t p) { Signals(p, {SIGHUP}); }, 129, "command \"KILL\"  argument 7",
+     "Ending process #"},
+    // Two holds need two resumes: a RESUMED line with another task line after it.
+    {"HeldTwiceThenResumed", "STEP write RUNNING yes sleep 1500", "", {}, nullptr,
+     [](pid_t p) { Signals(p, {SIGTSTP, SIGTSTP, SIGCONT}); }, 0,
+     "RESUMED on user request *****\n  |\n  | ***** Task #", ""},
+    {"SecondSignalEndsTheRunnerAtOnce", "STEP echo x", "", {"--wine", "WRAPPER"},
+     "touch running.txt\nsleep 60\n", [](pid_t p) { Signals(p, {SIGTERM, SIGTERM}, 1200); }, 143,
+     "stopped on request", nullptr},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Exec, ExecRow, testing::ValuesIn(kRows), [](const auto& info) {
+  return std::string(info.param.name);
+});
+
+// A scheduler that kills x5ctl outright (SIGKILL after its grace period) leaves nothing running:
+// the runner dies with x5ctl, and the step's job with the runner.
+TEST_F(Exec, HardKillLeavesNothingRunning) {
+  WriteTask("STEP write " + Win("running.txt") + " yes tree 2 " + Win("pids.txt") + " 120000");
+  const pid_t pid =
+      Spawn({Tool().string(), "exec", Linux("task.toml").string(), "--runner", runner_});
+  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
+  std::string runner_pid;
+  std::ifstream(std::string("/proc/") + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                "/children") >>
+      runner_pid;
+  ASSERT_FALSE(runner_pid.empty());
+  kill(pid, SIGKILL);
+  EXPECT_EQ(Finish(pid).status, 128 + SIGKILL);
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists("/proc/" + runner_pid + "/exe"); }))
+      << "the runner outlived x5ctl";
+  EXPECT_TRUE(
+      WaitUntil([&] { return AliveCount(Linux("pids.txt")) == 0; }, std::chrono::seconds(20)))
+      << "the step outlived its runner";
+}
+
+// The Windows build under Wine: Ctrl+C (Wine turns SIGINT into it) kills the step with its
+// evidence, and a hard kill of x5ctl.exe ends its runner through the job that holds it.
+TEST_F(Exec, WindowsToolStopsOnCtrlCAndTakesItsRunnerWhenKilled) {
+  WriteTask("STEP write " + Win("running.txt") + " yes tree 2 " + Win("pids.txt") + " 120000");
+  const std::vector<std::string> argv{"wine", (fs::path(mingw_) / "x5ctl.exe").string(), "exec",
+                                      Linux("task.toml").string()};
+  pid_t pid = Spawn(argv);
+  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
+  kill(pid, SIGINT);
+  Ran stopped = Finish(pid);
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_NE(stopped.err.find("command \"KILL\"  argument 130"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.out.find("Ending process #"), std::string::npos) << stopped.out;
+
+  fs::remove(Linux("pids.txt"));
+  pid = Spawn(argv);
+  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
+  kill(pid, SIGKILL);
+  Finish(pid);
+  EXPECT_TRUE(
+      WaitUntil([&] { return AliveCount(Linux("pids.txt")) == 0; }, std::chrono::seconds(20)))
+      << "the step outlived x5ctl.exe";
+}
+
+// The examples of docs/schedulers.md that can run here.
+TEST_F(Exec, SchedulerExamples) {
+  const fs::path examples = fs::path(X5_SOURCE_DIR) / "examples" / "schedulers";
+  const std::string x5ctl = "X5CTL=" + Tool().string();
+  WriteTask("STEP echo from-the-step", "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n");
+  Ran shell = Finish(Spawn({"sh", (examples / "step.sh").string(), Linux("task.toml").string(),
+                            Linux("job.log").string()},
+                           {x5ctl}));
+  EXPECT_EQ(shell.status, 8) << shell.err;
+  EXPECT_EQ(shell.out, "step failed with RC 8\n");
+  EXPECT_NE(ReadFileText(Linux("job.log")).find("from-the-step"), std::string::npos);
+
+  WriteTask("STEP write " + Win("running.txt") + " yes sleep 20000");
+  Ran limited = Finish(Spawn({"sh", (examples / "timeout-step.sh").string(), "3s",
+                              Linux("task.toml").string(), Linux("job.log").string()},
+                             {x5ctl}));
+  EXPECT_EQ(limited.status, 143) << limited.err;
+  EXPECT_NE(limited.err.find("KILLED on user request"), std::string::npos) << limited.err;
+  EXPECT_NE(ReadFileText(Linux("job.log")).find("Ending process #"), std::string::npos);
+
+  if (std::system("systemd-run --user --quiet --wait true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "systemd-run --user does not work here (no user manager); "
+                    "examples/schedulers/systemd-step.sh is not run";
+  }
+  WriteTask("STEP echo from-the-step");
+  Ran unit = Finish(Spawn({"sh", (examples / "systemd-step.sh").string(),
+                           Linux("task.toml").string(), Linux("job.log").string()},
+                          {x5ctl}));
+  EXPECT_EQ(unit.status, 0) << unit.err;
+  EXPECT_NE(ReadFileText(Linux("job.log")).find("from-the-step"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace x5::e2e

@@ -172,8 +172,10 @@ const Row kRows[] = {
     {"BrokeOff", kLongStep, "", {"--wine", "WRAPPER"},
      "exec 3<&0\nwine \"$@\" <&3 &\nwhile [ ! -e running.txt ]; do sleep 0.1; done\n"
      "kill -KILL $!\nwait\n", {}, 125, "the runner closed its output", nullptr},
-    {"Terminated", kLongStep, "", {}, nullptr, [](pid_t p) { Signals(p, {SIGTERM}); }, 143,
-     "KILLED on user request", "Ending process #"},
+    {"TerminatedAndExplained", kLongStep, "", {"--explain"}, nullptr,
+     [](pid_t p) { Signals(p, {SIGTERM}); }, 143,
+     "KILLED on user request *****\nrunner exit code 0\n"
+     "explanation: The step ran until the operator killed it", "Ending process #"},
     {"Interrupted", kLongStep, "", {}, nullptr, [](pid_t p) { Signals(p, {SIGINT}); }, 130,
      "command \"KILL\"  argument 130", "Ending process #"},
     {"HungUpWithAKillCode", kLongStep, "", {"--kill-code", "7"}, nullptr,

@@ -14,6 +14,7 @@
 #include "ansi_text.h"
 #include "cipher/password_cipher.h"
 #include "exit_status.h"
+#include "explain.h"
 #include "format.h"
 #include "task_file.h"
 
@@ -200,6 +201,7 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
   if (!options.capture.empty() && !WriteBytes(options.capture, session.Received()))
     Say(errors, json, options.capture + ": cannot write the file");
 
+  std::string log_bytes;
   if (console_file.empty()) {
     Say(errors, json, "the task names no console file, so there is no job log to print");
   } else if (log_path.empty()) {
@@ -208,8 +210,15 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
     Say(errors, json, "the runner did not write the job log " + log_path.string() + " in this run");
   } else {
     std::ifstream in(log_path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    job_log << PrintableJobLog(bytes) << std::flush;
+    log_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    job_log << PrintableJobLog(log_bytes) << std::flush;
+  }
+  if (options.explain) {
+    const std::string paragraph = ExplainStep(DecodeRunnerStream(session.Received()), log_bytes);
+    if (json != nullptr)
+      *json << ExplanationJson(paragraph) << "\n" << std::flush;
+    else
+      errors << "explanation: " << VisibleText(paragraph) << "\n";
   }
 
   std::optional<StepReport> final_report;
@@ -247,6 +256,8 @@ std::function<int()> SetUpExec(CLI::App& exec) {
                   "Longest pause in milliseconds between the runner's status checks")
       ->default_val(500)
       ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
+  exec.add_flag("--explain", options->explain,
+                "After the reports, say in one paragraph why the step ended as it did");
   return [options] { return RunExec(*options, std::cout, std::cerr); };
 }
 

@@ -79,6 +79,7 @@ struct ExecOptions {
   std::string json_file;  // JSON lines of the conversation go here instead of readable lines
   std::optional<int32_t> kill_code;
   int64_t poll_ms = 500;
+  bool explain = false;  // after the reports, why the step ended as it did
 };
 
 // Runs the step and returns the exit status of the documented table (exit_status.h). The job log

@@ -1,0 +1,91 @@
+// The path rules of the checks before the runner changes a file in a job folder.
+#include "win/job_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+TEST(JobFolder, RootsAreTheDriveAndShareRoots) {
+  for (const char* root : {"C:", "C:\\", "\\", "\\\\srv\\share", "\\\\srv\\share\\", "\\\\?\\C:\\",
+                           "\\\\?\\UNC\\srv\\share", "\\\\srv"}) {
+    EXPECT_TRUE(IsRootFolder(root)) << root;
+  }
+  for (const char* folder : {"C:\\x", "\\x", "\\\\srv\\share\\x", "\\\\?\\C:\\x",
+                             "\\\\?\\UNC\\srv\\share\\x", "x", ""}) {
+    EXPECT_FALSE(IsRootFolder(folder)) << folder;
+  }
+}
+
+TEST(JobFolder, SplitsAtTheLastSeparatorAndKeepsRoots) {
+  struct Case {
+    const char* path;
+    const char* folder;  // null: no split
+    const char* name;
+  };
+  const Case cases[] = {
+      {"C:\\jobs\\J1\\S01\\X$.$$$", "C:\\jobs\\J1\\S01", "X$.$$$"},
+      {"C:\\jobs\\J1\\\\S01", "C:\\jobs\\J1", "S01"},
+      {"C:\\console.txt", "C:\\", "console.txt"},
+      {"\\\\srv\\share\\log.txt", "\\\\srv\\share\\", "log.txt"},
+      {"C:/jobs/log.txt", "C:/jobs", "log.txt"},
+      {"C:\\jobs\\", nullptr, nullptr},
+      {"C:\\jobs\\..", nullptr, nullptr},
+      {"C:\\jobs\\a:stream", nullptr, nullptr},
+      {"\\\\srv\\share", nullptr, nullptr},
+      {"console.txt", nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::optional<FolderAndName> split = SplitFolderAndName(c.path);
+    if (c.folder == nullptr) {
+      EXPECT_FALSE(split) << c.path;
+      continue;
+    }
+    ASSERT_TRUE(split) << c.path;
+    EXPECT_EQ(split->folder, c.folder) << c.path;
+    EXPECT_EQ(split->name, c.name) << c.path;
+  }
+  EXPECT_EQ(WithoutTrailingSeparator("C:\\jobs\\J1\\\\"), "C:\\jobs\\J1");
+  EXPECT_EQ(WithoutTrailingSeparator("C:\\"), "C:\\");
+}
+
+TEST(JobFolder, PlainNamesStayInTheirFolder) {
+  for (const char* name : {"Printers.txt", "#12_1#34_Title.jpg.x5part", "_X5C_", "A B$.$$$"})
+    EXPECT_TRUE(IsPlainName(name)) << name;
+  for (const char* name : {"", ".", "..", "a\\b", "a/b", "C:x", "a*", "a?", "a\x01"})
+    EXPECT_FALSE(IsPlainName(name)) << name;
+}
+
+TEST(JobFolder, FinalPathMustLieDirectlyInTheFolder) {
+  struct Case {
+    const char* folder;
+    const char* child;
+    bool inside;
+  };
+  const Case cases[] = {
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs\\S01\\X$.$$$", true},
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\c:\\JOBS\\s01\\x", true},  // letters in either case
+      {"\\\\?\\C:\\", "\\\\?\\C:\\console.txt", true},            // a root keeps its separator
+      {"\\\\?\\UNC\\srv\\share\\j", "\\\\?\\UNC\\srv\\share\\j\\a", true},
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs\\S01", false},          // the folder itself
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs\\S01\\", false},        // no name
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs\\S01\\sub\\x", false},  // deeper
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs\\S011\\x", false},      // a sibling's prefix
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\Z:\\tmp\\outside\\x", false},    // where a link led
+      {"\\\\?\\C:\\jobs\\S01", "\\\\?\\C:\\jobs", false},
+      {"", "\\\\?\\C:\\x", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(LiesDirectlyIn(c.folder, c.child), c.inside) << c.folder << " | " << c.child;
+}
+
+TEST(JobFolder, RefusalNamesTheFileOnOneLine) {
+  EXPECT_EQ(RefusalLine("C:\\j\\S01\\X$.$$$", "written", JobFolderProblem::kFolderIsLink),
+            "***** C:\\j\\S01\\X$.$$$ not written: its folder is a link (junction, symbolic link "
+            "or mount point) *****");
+  EXPECT_EQ(RefusalLine("C:\\j\\a\r\nb", "deleted", JobFolderProblem::kFileHasOtherNames),
+            "***** C:\\j\\a??b not deleted: it has other names (hard links) *****");
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,401 @@
+// Writes, renames and deletes in the job's folders without following links: the one way the
+// runner changes files in a folder the step's user may control.
+#include "win/job_folder_win.h"
+
+#include <exception>
+#include <optional>
+
+#include "win/job_folder.h"
+
+namespace x5 {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Opens a link itself rather than what it leads to, where the platform honours it. Where it does
+// not (Wine follows file links regardless), the final-path check below still sees the target.
+constexpr DWORD kNoFollow = FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD kWritePiece = 1u << 20;
+
+int32_t LastErrorCode() noexcept {
+  const DWORD error = GetLastError();
+  return error == 0 ? -static_cast<int32_t>(ERROR_GEN_FAILURE) : -static_cast<int32_t>(error);
+}
+
+JobFileOutcome Failed(int32_t result) {
+  return JobFileOutcome{result, {}};
+}
+
+JobFileOutcome Refused(std::string_view path, std::string_view action, JobFolderProblem problem) {
+  return JobFileOutcome{-static_cast<int32_t>(ERROR_ACCESS_DENIED),
+                        RefusalLine(path, action, problem)};
+}
+
+}  // namespace
+
+std::string AbsolutePath(std::string_view path) {
+  const std::string given(path);
+  char small[MAX_PATH];
+  const DWORD n = GetFullPathNameA(given.c_str(), sizeof(small), small, nullptr);
+  if (n == 0)
+    return {};
+  if (n < sizeof(small))
+    return std::string(small, n);
+  std::string large(n, '\0');
+  const DWORD m = GetFullPathNameA(given.c_str(), n, large.data(), nullptr);
+  if (m == 0 || m >= n)
+    return {};
+  large.resize(m);
+  return large;
+}
+
+namespace {
+
+// Where the entry behind the handle really lies, as "\\?\C:\..." or "\\?\UNC\...".
+std::optional<std::string> FinalPathOf(HANDLE handle) {
+  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  char small[MAX_PATH + 8];
+  const DWORD n = GetFinalPathNameByHandleA(handle, small, sizeof(small), kFlags);
+  if (n == 0)
+    return std::nullopt;
+  if (n < sizeof(small))
+    return std::string(small, n);
+  std::string large(n, '\0');
+  const DWORD m = GetFinalPathNameByHandleA(handle, large.data(), n, kFlags);
+  if (m == 0 || m >= n)
+    return std::nullopt;
+  large.resize(m);
+  return large;
+}
+
+// The attributes of the entry behind the handle. (GetFileInformationByHandle would also ask for
+// the volume's serial number, which costs milliseconds under Wine.)
+std::optional<DWORD> Attributes(HANDLE handle) noexcept {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)))
+    return std::nullopt;
+  return tag.FileAttributes;
+}
+
+// Why the entry behind `handle` may not be changed; nullopt when it may. `attributes` gets its
+// attributes. With `single_name`, a file with hard links is refused too (it is written in place).
+std::optional<JobFolderProblem> EntryProblem(HANDLE handle,
+                                             const std::string& folder_final,
+                                             bool single_name,
+                                             DWORD& attributes) {
+  const std::optional<DWORD> read = Attributes(handle);
+  if (!read)
+    return JobFolderProblem::kFileNotConfirmed;
+  attributes = *read;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return JobFolderProblem::kFileIsLink;
+  const std::optional<std::string> final_path = FinalPathOf(handle);
+  if (!final_path)
+    return JobFolderProblem::kFileNotConfirmed;
+  if (!LiesDirectlyIn(folder_final, *final_path))
+    return JobFolderProblem::kFileIsLink;
+  if (single_name) {
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)))
+      return JobFolderProblem::kFileNotConfirmed;
+    if (standard.NumberOfLinks > 1)
+      return JobFolderProblem::kFileHasOtherNames;
+  }
+  return std::nullopt;
+}
+
+bool Dispose(HANDLE handle) noexcept {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof(disposition)) != FALSE;
+}
+
+bool WriteAll(HANDLE file, std::span<const uint8_t> bytes) noexcept {
+  while (!bytes.empty()) {
+    const DWORD piece = bytes.size() > kWritePiece ? kWritePiece : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), piece, &written, nullptr) || written == 0)
+      return false;
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+JobFolder JobFolder::Open(std::string_view folder,
+                          std::string_view file_for_refusal,
+                          std::string_view action) noexcept {
+  JobFolder opened;
+  try {
+    const std::string full = WithoutTrailingSeparator(AbsolutePath(folder));
+    const std::string_view shown =
+        file_for_refusal.empty() ? std::string_view(full) : file_for_refusal;
+    if (full.empty()) {
+      opened.failure_ = Failed(LastErrorCode());
+      return opened;
+    }
+    // No FILE_SHARE_DELETE: while the runner holds the folder, nobody renames it or puts a link
+    // in its place.
+    ScopedFileHandle handle(CreateFileA(full.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
+    if (!handle) {
+      opened.failure_ = Failed(LastErrorCode());
+      return opened;
+    }
+    const std::optional<DWORD> attributes = Attributes(handle.get());
+    if (!attributes) {
+      opened.failure_ = Refused(shown, action, JobFolderProblem::kFolderNotConfirmed);
+      return opened;
+    }
+    if ((*attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      opened.failure_ = Refused(shown, action, JobFolderProblem::kFolderIsLink);
+      return opened;
+    }
+    if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      opened.failure_ = Failed(-static_cast<int32_t>(ERROR_DIRECTORY));
+      return opened;
+    }
+    const std::optional<std::string> final_path = FinalPathOf(handle.get());
+    if (!final_path) {
+      opened.failure_ = Refused(shown, action, JobFolderProblem::kFolderNotConfirmed);
+      return opened;
+    }
+    // The folders above belong to whoever named this one; this one must lie directly in them.
+    if (!IsRootFolder(full)) {
+      const std::optional<FolderAndName> split = SplitFolderAndName(full);
+      std::optional<std::string> parent_final;
+      if (split) {
+        ScopedFileHandle parent(CreateFileA(split->folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+        if (parent)
+          parent_final = FinalPathOf(parent.get());
+      }
+      if (!parent_final) {
+        opened.failure_ = Refused(shown, action, JobFolderProblem::kFolderNotConfirmed);
+        return opened;
+      }
+      if (!LiesDirectlyIn(*parent_final, *final_path)) {
+        opened.failure_ = Refused(shown, action, JobFolderProblem::kFolderIsLink);
+        return opened;
+      }
+    }
+    opened.path_ = full;
+    if (opened.path_.back() != '\\' && opened.path_.back() != '/')
+      opened.path_ += '\\';
+    opened.final_path_ = *final_path;
+    opened.handle_ = std::move(handle);
+    return opened;
+  } catch (const std::exception&) {
+    JobFolder failed;
+    failed.failure_.result = -static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
+    return failed;
+  }
+}
+
+ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome& outcome) noexcept {
+  try {
+    outcome = JobFileOutcome{};
+    if (!handle_) {
+      outcome = failure_;
+      return {};
+    }
+    if (!IsPlainName(name)) {
+      outcome = Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+      return {};
+    }
+    const std::string path = path_ + std::string(name);
+    constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    constexpr DWORD kFlags = kNoFollow | FILE_ATTRIBUTE_NORMAL;
+    ScopedFileHandle file;
+    for (int attempt = 0; attempt < 2 && !file; ++attempt) {
+      file.reset(CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kFlags,
+                             nullptr));
+      if (file)
+        break;
+      if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        outcome = Failed(LastErrorCode());
+        return {};
+      }
+      // CREATE_NEW follows no link: a link of this name, also one that leads nowhere, fails it.
+      file.reset(CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW, kFlags,
+                             nullptr));
+      const DWORD error = file ? 0 : GetLastError();
+      if (!file && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        outcome = Failed(LastErrorCode());
+        return {};
+      }
+    }
+    // Neither there to open nor free to create: a link that leads nowhere.
+    if (!file) {
+      outcome = Refused(path, "written", JobFolderProblem::kFileIsLink);
+      return {};
+    }
+    DWORD attributes = 0;
+    if (const auto problem = EntryProblem(file.get(), final_path_, true, attributes)) {
+      outcome = Refused(path, "written", *problem);
+      return {};
+    }
+    // Emptied only now that it is known to be the file meant.
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+      outcome = Failed(LastErrorCode());
+      return {};
+    }
+    return file;
+  } catch (const std::exception&) {
+    outcome = Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    return {};
+  }
+}
+
+JobFileOutcome JobFolder::Replace(std::string_view name,
+                                  std::string_view temporary,
+                                  std::initializer_list<std::span<const uint8_t>> pieces,
+                                  bool flush) noexcept {
+  try {
+    if (!handle_)
+      return failure_;
+    if (!IsPlainName(name) || !IsPlainName(temporary) || name == temporary)
+      return Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+    const std::string target = path_ + std::string(name);
+    const std::string temporary_path = path_ + std::string(temporary);
+    {
+      ScopedFileHandle existing(CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                            nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
+      if (existing) {
+        DWORD attributes = 0;
+        if (const auto problem = EntryProblem(existing.get(), final_path_, false, attributes))
+          return Refused(target, "written", *problem);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+          return Failed(-static_cast<int32_t>(ERROR_ACCESS_DENIED));
+      } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return Failed(LastErrorCode());
+      }
+    }
+
+    constexpr DWORD kAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+    ScopedFileHandle file(CreateFileA(temporary_path.c_str(), kAccess, 0, nullptr, CREATE_NEW,
+                                      kNoFollow | FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
+      // Left by a run that ended before it could rename it.
+      (void)Delete(temporary);
+      file.reset(CreateFileA(temporary_path.c_str(), kAccess, 0, nullptr, CREATE_NEW,
+                             kNoFollow | FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    if (!file)
+      return Failed(LastErrorCode());
+    DWORD attributes = 0;
+    if (const auto problem = EntryProblem(file.get(), final_path_, true, attributes))
+      return Refused(temporary_path, "written", *problem);
+
+    bool written = true;
+    for (std::span<const uint8_t> piece : pieces)
+      written = written && WriteAll(file.get(), piece);
+    if (written && flush)
+      written = FlushFileBuffers(file.get()) != FALSE;
+    if (!written) {
+      const int32_t error = LastErrorCode();
+      (void)Dispose(file.get());
+      return Failed(error);
+    }
+    file.reset();
+    if (!MoveFileExA(temporary_path.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0))) {
+      const int32_t error = LastErrorCode();
+      (void)Delete(temporary);
+      return Failed(error);
+    }
+    return JobFileOutcome{};
+  } catch (const std::exception&) {
+    return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+  }
+}
+
+JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
+  try {
+    if (!handle_)
+      return failure_;
+    if (!IsPlainName(name))
+      return Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+    const std::string path = path_ + std::string(name);
+    ScopedFileHandle file(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
+    if (!file) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND ? JobFileOutcome{0, {}} : Failed(LastErrorCode());
+    }
+    DWORD attributes = 0;
+    if (const auto problem = EntryProblem(file.get(), final_path_, false, attributes))
+      return Refused(path, "deleted", *problem);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      return Failed(-static_cast<int32_t>(ERROR_ACCESS_DENIED));
+    if (!Dispose(file.get()))
+      return Failed(LastErrorCode());
+    return JobFileOutcome{};
+  } catch (const std::exception&) {
+    return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+  }
+}
+
+ScopedFileHandle JobFolder::OpenForReading(std::string_view name) noexcept {
+  try {
+    if (!handle_ || !IsPlainName(name))
+      return {};
+    return OpenForReadingIn(final_path_, path_ + std::string(name));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+JobEntryKind JobFolder::Kind(std::string_view name) noexcept {
+  try {
+    if (!handle_ || !IsPlainName(name))
+      return JobEntryKind::kOther;
+    const std::string path = path_ + std::string(name);
+    ScopedFileHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoFollow,
+                                      nullptr));
+    if (!file) {
+      return GetLastError() == ERROR_FILE_NOT_FOUND ? JobEntryKind::kMissing : JobEntryKind::kOther;
+    }
+    DWORD attributes = 0;
+    if (EntryProblem(file.get(), final_path_, false, attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return JobEntryKind::kOther;
+    }
+    return JobEntryKind::kPlainFile;
+  } catch (const std::exception&) {
+    return JobEntryKind::kOther;
+  }
+}
+
+ScopedFileHandle OpenForReadingIn(const std::string& folder_final,
+                                  const std::string& path) noexcept {
+  try {
+    ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES, kShareAll,
+                                      nullptr, OPEN_EXISTING, kNoFollow, nullptr));
+    DWORD attributes = 0;
+    if (!file || EntryProblem(file.get(), folder_final, false, attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return {};
+    }
+    return file;
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string TemporaryNameFor(std::string_view name) {
+  std::string temporary(name);
+  temporary += '.';
+  temporary += std::to_string(GetCurrentProcessId());
+  temporary += ".x5tmp";
+  return temporary;
+}
+
+}  // namespace x5

@@ -1,9 +1,13 @@
 // The runner's own console (the job log): open, title, write lines, save text, size, close.
 #include "console/console_win.h"
 
+#include <exception>
+#include <optional>
 #include <vector>
 
 #include "console/console_layout.h"
+#include "win/job_folder.h"
+#include "win/job_folder_win.h"
 
 namespace x5 {
 namespace {
@@ -19,6 +23,13 @@ SECURITY_ATTRIBUTES InheritableAttributes() {
   sa.lpSecurityDescriptor = nullptr;
   sa.bInheritHandle = TRUE;
   return sa;
+}
+
+void WriteLine(HANDLE console, const std::string& text) {
+  std::string line = text;
+  line += "\r\n";
+  DWORD written = 0;
+  WriteConsoleA(console, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -75,27 +86,39 @@ int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& Fi
   GetConsoleScreenBufferInfo(hConsole, &info);
   if (info.dwCursorPosition.Y < 0)
     return 0;
-  ScopedFileHandle file(CreateFileA(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file)
-    return -1;
-  const int columns = info.dwSize.X > 0 ? info.dwSize.X : 0;
-  std::vector<char> row(static_cast<size_t>(columns) + 1, ' ');
-  std::string text;
-  for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= info.dwCursorPosition.Y; ++y) {
-    DWORD read = 0;
-    COORD at{0, static_cast<SHORT>(y)};
-    if (columns == 0 ||
-        !ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
-                                     &read) ||
-        read == 0) {
-      continue;
+  try {
+    // The console file and the DIAG files may lie in folders the step's user can change: written
+    // only when neither the folder nor the file is a link, and the file has no other names.
+    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(FileName));
+    if (!split)
+      return -1;
+    JobFileOutcome outcome;
+    JobFolder folder = JobFolder::Open(split->folder, FileName);
+    ScopedFileHandle file = folder.CreateOrEmpty(split->name, outcome);
+    if (outcome.Refused())
+      WriteLine(hConsole, outcome.refusal);
+    if (!file)
+      return -1;
+    const int columns = info.dwSize.X > 0 ? info.dwSize.X : 0;
+    std::vector<char> row(static_cast<size_t>(columns) + 1, ' ');
+    std::string text;
+    for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= info.dwCursorPosition.Y; ++y) {
+      DWORD read = 0;
+      COORD at{0, static_cast<SHORT>(y)};
+      if (columns == 0 ||
+          !ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
+                                       &read) ||
+          read == 0) {
+        continue;
+      }
+      AppendConsoleRow(text, std::string_view(row.data(), read));
     }
-    AppendConsoleRow(text, std::string_view(row.data(), read));
+    DWORD written = 0;
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return 1;
+  } catch (const std::exception&) {
+    return -1;
   }
-  DWORD written = 0;
-  WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  return 1;
 }
 
 int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows) {

@@ -36,8 +36,9 @@ class clsConsole {
   bool allocated_ = false;
 };
 
-// Copies the console text from FirstRow to the cursor row into FileName.
-// 1 done, 0 cursor row negative (no file touched), -1 the file could not be created.
+// Copies the console text from FirstRow to the cursor row into FileName, which is written only
+// when neither it nor its folder is a link (a refusal is said in one console line).
+// 1 done, 0 cursor row negative (no file touched), -1 the file could not be created or was refused.
 int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName);
 // 1 shrunk, 2 grown, 0 same cell count, -1 refused.
 int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);

@@ -11,17 +11,12 @@ int32_t NextDiagNumber(int32_t current, int32_t argument) noexcept {
   return current == std::numeric_limits<int32_t>::max() ? current : current + 1;
 }
 
-std::optional<std::string> DiagFileName(const TaskRecord& task, int32_t diag_number) {
-  if (Trimmed(task.console_file).empty())
+std::optional<std::string> DiagFileName(const TaskRecord& task,
+                                        const std::string& global_parameter_directory,
+                                        int32_t diag_number) {
+  if (Trimmed(task.console_file).empty() || global_parameter_directory.empty())
     return std::nullopt;
-  std::string name = Trimmed(task.job_base_directory);
-  name += Trimmed(task.job_name);
-  name += '\\';
-  name += Trimmed(task.step_directory);
-  name += "\\DIAG";
-  name += std::to_string(diag_number);
-  name += ".txt";
-  return name;
+  return global_parameter_directory + "DIAG" + std::to_string(diag_number) + ".txt";
 }
 
 }  // namespace x5

@@ -13,9 +13,11 @@ namespace x5 {
 // counts on by one (held at the largest 32-bit value instead of wrapping).
 [[nodiscard]] int32_t NextDiagNumber(int32_t current, int32_t argument) noexcept;
 
-// The DIAG file: job base directory, job name, "\", step directory, "\DIAG", number, ".txt", each
-// field without its trailing blanks. nullopt when the task names no console file (no DIAG file
-// then).
-[[nodiscard]] std::optional<std::string> DiagFileName(const TaskRecord& task, int32_t diag_number);
+// The DIAG file: "DIAG", the number and ".txt" in the global parameter directory (which ends with
+// a backslash). nullopt when the task names no console file, and while that directory is not
+// known yet: a DIAG file is written nowhere else.
+[[nodiscard]] std::optional<std::string> DiagFileName(const TaskRecord& task,
+                                                      const std::string& global_parameter_directory,
+                                                      int32_t diag_number);
 
 }  // namespace x5

@@ -22,19 +22,19 @@ TEST(Diag, NumberSetsOrCountsOn) {
             std::numeric_limits<int32_t>::max());
 }
 
-TEST(Diag, FileNameFromTheTaskFields) {
+TEST(Diag, FileOnlyInTheGlobalParameterDirectory) {
   TaskRecord task;
-  task.job_base_directory = Padded("C:\\jobs\\", kPathWidth);
-  task.job_name = Padded("PAYROLL", kJobNameWidth);
-  task.step_directory = Padded("S010", kStepDirectoryWidth);
   task.console_file = Padded("C:\\jobs\\log.txt", kPathWidth);
-  EXPECT_EQ(DiagFileName(task, 8), "C:\\jobs\\PAYROLL\\S010\\DIAG8.txt");
-  EXPECT_EQ(DiagFileName(task, 0), "C:\\jobs\\PAYROLL\\S010\\DIAG0.txt");
+  const std::string directory = "C:\\jobs\\PAYROLL\\S010\\";
+  EXPECT_EQ(DiagFileName(task, directory, 8), "C:\\jobs\\PAYROLL\\S010\\DIAG8.txt");
+  EXPECT_EQ(DiagFileName(task, directory, 0), "C:\\jobs\\PAYROLL\\S010\\DIAG0.txt");
+  // Not known yet: nowhere else instead.
+  EXPECT_EQ(DiagFileName(task, "", 1), std::nullopt);
 
   task.console_file = Padded("", kPathWidth);
-  EXPECT_EQ(DiagFileName(task, 1), std::nullopt);
+  EXPECT_EQ(DiagFileName(task, directory, 1), std::nullopt);
   task.console_file.clear();
-  EXPECT_EQ(DiagFileName(task, 1), std::nullopt);
+  EXPECT_EQ(DiagFileName(task, directory, 1), std::nullopt);
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ Handled GetPriority(Run& run) {
 
 Handled Diag(Run& run) {
   run.diag_number = NextDiagNumber(run.diag_number, run.command.argument);
-  if (auto file = DiagFileName(run.task, run.diag_number)) {
+  if (auto file = DiagFileName(run.task, run.global_parameter_directory, run.diag_number)) {
     (void)SaveConsoleText(run.console.Output(), 0, *file);
   }
   return {kKeepCode, nullptr};

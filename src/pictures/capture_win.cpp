@@ -108,9 +108,9 @@ bool WritePictures(HWND window,
               run.imaging)) {
     return true;
   }
+  // SaveBmp deletes an older file of this name itself, without following a link of that name.
   const std::string bmp =
       PictureFileName(run.prefix, process_id, window_number, handle, title, "bmp");
-  DeleteFileA(bmp.c_str());
   if (!picture)
     picture = GrabWindowPicture(window);
   return SaveBmp(picture, bmp);

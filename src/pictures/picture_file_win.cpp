@@ -15,6 +15,8 @@
 #include "pictures/message_pump_win.h"
 #include "pictures/picture_format.h"
 #include "pictures/picture_names.h"
+#include "win/job_folder.h"
+#include "win/job_folder_win.h"
 
 namespace x5 {
 namespace {
@@ -79,33 +81,25 @@ bool IsPaletteDevice(HDC dc) noexcept {
   return (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE) != 0 && GetDeviceCaps(dc, SIZEPALETTE) == 256;
 }
 
-std::wstring Wide(const std::string& ansi) {
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  return wide;
-}
-
-// Renames the finished file over the final name; the partial file goes on failure.
-bool Publish(const std::string& partial, const std::string& final_name) noexcept {
-  if (MoveFileExA(partial.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return true;
-  DeleteFileA(partial.c_str());
-  return false;
-}
-
-bool WriteAll(HANDLE file, std::span<const uint8_t> bytes) noexcept {
-  while (!bytes.empty()) {
-    const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
-      return false;
-    bytes = bytes.subspan(written);
+// Keeps a global memory block locked while its bytes are read.
+class ScopedGlobalLock {
+ public:
+  explicit ScopedGlobalLock(HGLOBAL global) noexcept
+      : global_(global), bytes_(GlobalLock(global)) {}
+  ScopedGlobalLock(const ScopedGlobalLock&) = delete;
+  ScopedGlobalLock& operator=(const ScopedGlobalLock&) = delete;
+  ~ScopedGlobalLock() {
+    if (bytes_ != nullptr)
+      GlobalUnlock(global_);
   }
-  return true;
-}
+  [[nodiscard]] const uint8_t* Bytes() const noexcept {
+    return static_cast<const uint8_t*>(bytes_);
+  }
+
+ private:
+  HGLOBAL global_;
+  void* bytes_;
+};
 
 HRESULT WriteProperty(IPropertyBag2* bag, const wchar_t* name, VARIANT& value) noexcept {
   PROPBAG2 option{};
@@ -115,18 +109,12 @@ HRESULT WriteProperty(IPropertyBag2* bag, const wchar_t* name, VARIANT& value) n
 
 constexpr UINT kRowsPerBand = 64;
 
-// Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `path`.
-bool EncodeJpeg(IWICImagingFactory* factory,
-                const std::wstring& path,
-                const cDIBSection& dib) noexcept {
-  ComRef<IWICStream> stream;
-  if (FAILED(factory->CreateStream(stream.Put())) ||
-      FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE))) {
-    return false;
-  }
+// Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `stream`. The codec writes into
+// memory, not to a file it would open by name: the file is written by the job folder's checks.
+bool EncodeJpeg(IWICImagingFactory* factory, IStream* stream, const cDIBSection& dib) noexcept {
   ComRef<IWICBitmapEncoder> encoder;
   if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.Put())) ||
-      FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache))) {
+      FAILED(encoder->Initialize(stream, WICBitmapEncoderNoCache))) {
     return false;
   }
   ComRef<IWICBitmapFrameEncode> frame;
@@ -261,8 +249,12 @@ bool SaveJpg(const WindowPicture& picture,
              const std::string& file_name,
              ImagingSession& session) noexcept {
   try {
+    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(file_name));
+    if (!split)
+      return false;
+    JobFolder folder = JobFolder::Open(split->folder, file_name);
     // An older picture of this name must not stand in for one that fails now.
-    DeleteFileA(file_name.c_str());
+    (void)folder.Delete(split->name);
     PumpPendingMessages();
     cDIBSection dib;
     if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
@@ -271,12 +263,23 @@ bool SaveJpg(const WindowPicture& picture,
     IWICImagingFactory* factory = session.Factory();
     if (factory == nullptr)
       return false;
-    const std::string partial = modCapture::PartialPictureName(file_name);
-    if (!EncodeJpeg(factory, Wide(partial), dib)) {
-      DeleteFileA(partial.c_str());
+    ComRef<IStream> memory;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.Put())) ||
+        !EncodeJpeg(factory, memory.Get(), dib)) {
       return false;
     }
-    return Publish(partial, file_name);
+    HGLOBAL global = nullptr;
+    STATSTG stat{};
+    if (FAILED(GetHGlobalFromStream(memory.Get(), &global)) ||
+        FAILED(memory->Stat(&stat, STATFLAG_NONAME))) {
+      return false;
+    }
+    const ScopedGlobalLock locked(global);
+    if (locked.Bytes() == nullptr)
+      return false;
+    const std::span<const uint8_t> jpeg(locked.Bytes(), static_cast<size_t>(stat.cbSize.QuadPart));
+    return folder.Replace(split->name, modCapture::PartialPictureName(split->name), {jpeg}, false)
+        .Done();
   } catch (const std::exception&) {
     (void)UnexpectedFault("SaveJpg");
     return false;
@@ -285,7 +288,11 @@ bool SaveJpg(const WindowPicture& picture,
 
 bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
   try {
-    DeleteFileA(file_name.c_str());
+    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(file_name));
+    if (!split)
+      return false;
+    JobFolder folder = JobFolder::Open(split->folder, file_name);
+    (void)folder.Delete(split->name);
     if (!picture)
       return false;
     BITMAP bm{};
@@ -324,23 +331,11 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
         return false;
       }
     }
-    const std::string partial = modCapture::PartialPictureName(file_name);
-    bool written = false;
-    {
-      ScopedFileHandle file(CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file)
-        return false;
-      const auto* table = reinterpret_cast<const uint8_t*>(info.table);
-      written = WriteAll(file.get(), headers) &&
-                WriteAll(file.get(), std::span(table, 4 * layout.table_entries)) &&
-                WriteAll(file.get(), rows);
-    }
-    if (!written) {
-      DeleteFileA(partial.c_str());
-      return false;
-    }
-    return Publish(partial, file_name);
+    const auto* table = reinterpret_cast<const uint8_t*>(info.table);
+    return folder
+        .Replace(split->name, modCapture::PartialPictureName(split->name),
+                 {headers, std::span(table, 4 * layout.table_entries), rows}, false)
+        .Done();
   } catch (const std::exception&) {
     (void)UnexpectedFault("SaveBmp");
     return false;

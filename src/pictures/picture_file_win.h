@@ -54,7 +54,8 @@ class ImagingSession {
 inline constexpr float kJpegQuality = 0.75f;
 
 // Writes the picture as a JPG file (24-bit colour, quality 75). True when the file was written;
-// false leaves no file of that name.
+// false leaves no file of that name. Like every picture file it is written, renamed and deleted
+// only through the job folder's checks: a picture whose folder or name is a link is not written.
 [[nodiscard]] bool SaveJpg(const WindowPicture& picture,
                            const std::string& file_name,
                            ImagingSession& session) noexcept;

@@ -79,13 +79,36 @@ std::string PartialPictureName(std::string_view file_name) {
   return name;
 }
 
-std::vector<std::string> OldPicturePatterns(std::string_view picture_type) {
-  std::vector<std::string> patterns;
-  patterns.push_back("#*." + std::string(picture_type));
-  if (JpegWanted(picture_type))
-    patterns.push_back("#*.bmp");
-  patterns.push_back("#*" + std::string(kPartialSuffix));
-  return patterns;
+namespace {
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) noexcept {
+  if (suffix.size() > text.size())
+    return false;
+  const std::string_view tail = text.substr(text.size() - suffix.size());
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    const auto fold = [](char c) {
+      return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    };
+    if (fold(tail[i]) != fold(suffix[i]))
+      return false;
+  }
+  return true;
+}
+
+// Ends in "." and the extension, after the leading "#".
+bool HasExtension(std::string_view name, std::string_view extension) noexcept {
+  return !extension.empty() && name.size() >= extension.size() + 2 &&
+         name[name.size() - extension.size() - 1] == '.' && EndsWithNoCase(name, extension);
+}
+
+}  // namespace
+
+bool IsOldPictureName(std::string_view name, std::string_view picture_type) noexcept {
+  if (name.empty() || name.front() != '#')
+    return false;
+  return HasExtension(name, picture_type) ||
+         (JpegWanted(picture_type) && HasExtension(name, "bmp")) ||
+         (name.size() > kPartialSuffix.size() && EndsWithNoCase(name, kPartialSuffix));
 }
 
 }  // namespace x5::modCapture

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace x5::modCapture {
 
@@ -28,8 +27,10 @@ inline constexpr std::string_view kPartialSuffix = ".x5part";
 
 [[nodiscard]] std::string PartialPictureName(std::string_view file_name);
 
-// File patterns, relative to the picture prefix, of the pictures an earlier capture left: the
-// picture type's own, the BMP fallback of JPG pictures, and unfinished files.
-[[nodiscard]] std::vector<std::string> OldPicturePatterns(std::string_view picture_type);
+// True for the real (long) name of a picture an earlier capture left: "#", anything, then "." and
+// the picture type, the BMP fallback of JPG pictures, or the suffix of an unfinished file; letters
+// in either case. Matched here rather than by a search pattern, which would match 8.3 short names
+// too ("#*.JPG" finds "#a.jpgx" through its short name).
+[[nodiscard]] bool IsOldPictureName(std::string_view name, std::string_view picture_type) noexcept;
 
 }  // namespace x5::modCapture

@@ -51,9 +51,30 @@ TEST(PictureNames, OnlyExactlyJpgWantsJpeg) {
     EXPECT_FALSE(JpegWanted(type)) << type;
 }
 
-TEST(PictureNames, OldPicturesIncludeTheFallbackAndUnfinishedFiles) {
-  EXPECT_EQ(OldPicturePatterns("JPG"), (std::vector<std::string>{"#*.JPG", "#*.bmp", "#*.x5part"}));
-  EXPECT_EQ(OldPicturePatterns("BMP"), (std::vector<std::string>{"#*.BMP", "#*.x5part"}));
+TEST(PictureNames, OldPicturesByTheirRealNames) {
+  struct Case {
+    const char* name;
+    const char* type;
+    bool old;
+  };
+  const Case cases[] = {
+      {"#12_1#34_Title.JPG", "JPG", true},
+      {"#12_1#34_Title.jpg", "JPG", true},  // letters in either case, as the file system has them
+      {"#12_1#34_Title.bmp", "JPG", true},  // the BMP fallback of a JPG picture
+      {"#12_1#34_Title.jpg.x5part", "JPG", true},
+      {"#12_1#34_Title.BMP", "BMP", true},
+      {"#12_1#34_Title.jpg", "BMP", false},
+      {"#a.jpgx", "JPG", false},  // matched by "#*.JPG" only through its short name
+      {"#a.bmp.txt", "JPG", false},
+      {"#.JPG", "JPG", true},
+      {"a#1.JPG", "JPG", false},
+      {"report.JPG", "JPG", false},
+      {"#x.x5part", "BMP", true},
+      {"#.x5part", "BMP", true},
+      {"", "JPG", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsOldPictureName(c.name, c.type), c.old) << c.name << " " << c.type;
 }
 
 }  // namespace

@@ -17,34 +17,29 @@
 #include "pictures/process_evidence.h"
 #include "runner/job_win.h"
 #include "runner/run_win.h"
+#include "win/job_folder_win.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
 namespace {
 
-bool FileExists(const std::string& path) {
+// The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
+// files a capture left unfinished; matched by their real names, deleted only through the folder's
+// checks (a link of such a name is refused, never followed).
+void DeleteOldPictures(Run& run, JobFolder& folder) {
   WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA(path.c_str(), &data));
-  return static_cast<bool>(find);
-}
-
-void DeleteMatching(const std::string& dir, const std::string& pattern) {
-  WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA((dir + pattern).c_str(), &data));
+  ScopedFindHandle find(FindFirstFileA((folder.Path() + "*").c_str(), &data));
   if (!find)
     return;
   do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      DeleteFileA((dir + data.cFileName).c_str());
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !modCapture::IsOldPictureName(data.cFileName, run.picture_type)) {
+      continue;
     }
+    const JobFileOutcome deleted = folder.Delete(data.cFileName);
+    if (deleted.Refused())
+      (void)run.console.SendText(deleted.refusal);
   } while (FindNextFileA(find.get(), &data));
-}
-
-// The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
-// files a capture left unfinished.
-void DeleteOldPictures(const Run& run) {
-  for (const std::string& pattern : modCapture::OldPicturePatterns(run.picture_type))
-    DeleteMatching(run.global_parameter_directory, pattern);
 }
 
 // The processes about to be ended: the job's, or the step's main process where there is no job.
@@ -187,20 +182,63 @@ HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end) {
   HeldProcesses held = ProcessesToEnd(run);
   if (killed_at_end)
     NameProcessesToEnd(run, held);
-  if (!pictures_on)
+  // Pictures are written and deleted only in the global parameter directory: before it is known
+  // there is nowhere to put them.
+  if (!pictures_on || run.global_parameter_directory.empty())
     return held;
-  DeleteOldPictures(run);
-  PictureProcesses(run, held, killed_at_end);
+  try {
+    // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
+    JobFolder folder = JobFolder::Open(run.global_parameter_directory,
+                                       run.global_parameter_directory + "#*." + run.picture_type);
+    if (!folder) {
+      if (folder.Failure().Refused())
+        (void)run.console.SendText(folder.Failure().refusal);
+      return held;
+    }
+    DeleteOldPictures(run, folder);
+    PictureProcesses(run, held, killed_at_end);
+  } catch (const std::exception&) {
+    // No pictures: the processes are named and ended all the same.
+    (void)UnexpectedFault("EndOfJobPictures");
+  }
   return held;
 }
 
 void PictureRequest(Run& run) {
-  if (run.os_version < 4)
+  if (run.os_version < 4 || run.picture_request_ignored || run.global_parameter_directory.empty())
     return;
-  const std::string marker = run.global_parameter_directory + "_X5C_";
-  if (!FileExists(marker))
+  try {
+    const std::string marker = run.global_parameter_directory + "_X5C_";
+    // A cheap look first: this runs after every operator command.
+    if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
+      return;
+    JobFileOutcome deleted;
+    {
+      JobFolder folder = JobFolder::Open(run.global_parameter_directory, marker, "deleted");
+      if (!folder) {
+        deleted = folder.Failure();
+      } else if (folder.Kind("_X5C_") != JobEntryKind::kPlainFile) {
+        return;  // a folder or a link of that name is no request
+      } else {
+        deleted = folder.Delete("_X5C_");
+      }
+    }
+    if (deleted.result == 0)
+      return;  // gone meanwhile
+    if (!deleted.Done()) {
+      // A request that stays would ask again after every command: it counts once, then no more.
+      run.picture_request_ignored = true;
+      (void)run.console.SendText(deleted.Refused() ? deleted.refusal
+                                                   : "***** Picture request " + marker +
+                                                         " cannot be deleted (error " +
+                                                         std::to_string(-deleted.result) +
+                                                         "): it is ignored from now on *****");
+      return;
+    }
+  } catch (const std::exception&) {
+    (void)UnexpectedFault("PictureRequest");
     return;
-  DeleteFileA(marker.c_str());
+  }
   (void)EndOfJobPictures(run, false);
 }
 

@@ -32,7 +32,9 @@ struct HeldProcesses {
 // they are ended.
 [[nodiscard]] HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end);
 
-// A "_X5C_" file in the global parameter directory asks for pictures without ending anything.
+// A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only
+// a plain file counts (not a folder, not a link); one that cannot be deleted is said once on the
+// console and not acted on again.
 void PictureRequest(Run& run);
 
 }  // namespace x5

@@ -79,9 +79,26 @@ std::string Printable(std::string_view name) {
   return out;
 }
 
+bool HasControlCharacter(std::string_view text) noexcept {
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127)
+      return true;
+  }
+  return false;
+}
+
+// The files are data written by whoever can write the folder: a name that could not have been
+// written, or a first line that could smuggle entries into the step's environment, is not taken.
 int32_t LoadGlobalParameters(VariableContext& context, const std::string& directory) {
+  const ParameterListing listing = context.files.List(directory, kMaxParameterFiles);
+  if (!listing.refusal.empty())
+    context.console.Line(listing.refusal);
+  size_t skipped = listing.left_out;
+  size_t bytes = 0;
   int32_t count = 0;
-  for (const std::string& file : context.files.List(directory)) {
+  for (size_t i = 0; i < listing.names.size(); ++i) {
+    const std::string& file = listing.names[i];
     const size_t dot = file.find('.');
     if (dot == std::string::npos || dot < 1)
       continue;
@@ -89,14 +106,35 @@ int32_t LoadGlobalParameters(VariableContext& context, const std::string& direct
     if (name.empty() || name.back() != '$')
       continue;
     const std::string path = directory + file;
+    if (const std::string_view problem = GlobalParameterNameProblem(name); !problem.empty()) {
+      context.console.Line("/X5  Global parameter file " + Printable(path) +
+                           " skipped: " + std::string(problem));
+      continue;
+    }
     std::optional<std::string> line = context.files.ReadFirstLine(path);
     if (!line) {
       context.console.Line("/X5  Global parameter file " + Printable(path) + " could not be read");
       continue;
     }
+    if (HasControlCharacter(*line)) {
+      context.console.Line("/X5  Global parameter file " + Printable(path) +
+                           " skipped: its first line holds a control character");
+      continue;
+    }
+    if (line->size() > kMaxParameterBytes - bytes) {
+      skipped += listing.names.size() - i;
+      break;
+    }
+    bytes += line->size();
     // The directory is still empty here, so nothing is written back.
     (void)AddVariable(context, name, ParameterFileValue(*line));
     ++count;
+  }
+  if (skipped > 0) {
+    context.console.Line("/X5  Global parameter files in " + Printable(directory) + " beyond " +
+                         std::to_string(kMaxParameterFiles) + " files or " +
+                         std::to_string(kMaxParameterBytes >> 20) +
+                         " MiB skipped: " + std::to_string(skipped));
   }
   return count;
 }
@@ -181,6 +219,11 @@ std::string_view GlobalParameterNameProblem(std::string_view name) noexcept {
     return "the name holds \"..\"";
   if (name.find_first_of("<>\"|?*") != std::string_view::npos)
     return "the name holds a character that file names cannot hold";
+  // A name is looked up as %NAME% and stored as NAME=value: neither may be ambiguous.
+  if (name.find('=') != std::string_view::npos)
+    return "the name holds \"=\"";
+  if (name.find('%') != std::string_view::npos)
+    return "the name holds \"%\"";
   if (name.size() + kGlobalParameterSuffix.size() > kMaxFileNameLength)
     return "the name is too long for a file name";
   // Windows takes the part before the first "." (blanks after it ignored) as the device.
@@ -215,7 +258,10 @@ int32_t AddVariable(VariableContext& context,
     std::string content;
     content.reserve(value.size() + 4);
     content.append("\"").append(value).append("\"\r\n");
-    const int32_t written = context.files.WriteAtomically(path, content);
+    std::string refusal;
+    const int32_t written = context.files.WriteAtomically(path, content, refusal);
+    if (!refusal.empty())
+      context.console.Line(refusal);
     if (written != 1)
       return written < 0 ? written : -1;  // defined all the same; the file keeps its old value
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);

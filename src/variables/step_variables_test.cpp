@@ -78,6 +78,8 @@ TEST(GlobalParameterNameProblem, Table) {
                              "a\"b$",
                              "a|b$",
                              "a<b$",
+                             "X5S=$",
+                             "%PATH%$",
                              std::string(252, 'x') + "$"};
   for (const std::string& name : bad)
     EXPECT_NE(GlobalParameterNameProblem(name), "") << name;
@@ -160,28 +162,82 @@ TEST_F(StepVariablesTest, LinesWithoutNameDefineNothing) {
     EXPECT_NE(entry.front(), '=') << entry;
 }
 
-TEST_F(StepVariablesTest, LoadsGlobalParameterFiles) {
-  const std::string dir = kDir;
-  auto& files = run_.files.files;
-  files[dir + "ABC$.$$$"] = "\"hello\"\r\nignored";
-  files[dir + "ABC.$$$"] = "\"no dollar\"";
-  files[dir + "E$.$$$"] = "\"\"\r\n";
-  files[dir + "U$.$$$"] = "plain";
-  files[dir + "N$.$$$"] = "";
-  files[dir + ".$$$"] = "\"nameless\"";
-  files[dir + "Z$.$$$"] = "\"secret\"";
-  files["C:\\Jobs\\PAY\\S02\\OTHER$.$$$"] = "\"other step\"";
-  run_.files.unreadable.insert(dir + "Z$.$$$");
+TEST_F(StepVariablesTest, GlobalParameterFilesAreDataNeverNames) {
+  struct Case {
+    std::string file;
+    std::string content;
+    const char* name;  // the variable defined; null when none
+    const char* value;
+    const char* line_part;  // in the console line about the file; null when there is none
+  };
+  const Case cases[] = {
+      {"ABC$.$$$", "\"hello\"\r\nignored", "ABC$", "hello", nullptr},
+      {"E$.$$$", "\"\"\r\n", "E$", "", nullptr},
+      {"U$.$$$", "plain", "U$", "plain", nullptr},
+      {"T$.$$$", "\"ok\"\r\n\x01 later lines do not count", "T$", "ok", nullptr},
+      {"ABC.$$$", "\"no dollar\"", nullptr, nullptr, nullptr},
+      {".$$$", "\"nameless\"", nullptr, nullptr, nullptr},
+      {"X5S=$.$$$", "\"C:\\elsewhere\\\"", nullptr, nullptr, "skipped: the name holds \"=\""},
+      {"P%ATH$.$$$", "\"x\"", nullptr, nullptr, "skipped: the name holds \"%\""},
+      {"CON$.$$$", "\"device-like but a file\"", "CON$", "device-like but a file", nullptr},
+      {"NUL0$.$$$", std::string("\"a\0B=b\"", 8), nullptr, nullptr, "control character"},
+      {"TAB$.$$$", "\"a\tb\"", nullptr, nullptr, "control character"},
+      {"ESC$.$$$", "\"\x1b[2J\"", nullptr, nullptr, "control character"},
+  };
+  for (const Case& c : cases)
+    run_.files.files[kDir + c.file] = c.content;
+  run_.files.files["C:\\Jobs\\PAY\\S02\\OTHER$.$$$"] = "\"other step\"";
+  run_.files.files[kDir + std::string("Z$.$$$")] = "\"secret\"";
+  run_.files.unreadable.insert(kDir + std::string("Z$.$$$"));
 
   (void)SetStepVariables(run_.context);
-  EXPECT_EQ(Expand("%ABC$%|%E$%|%U$%|%N$%"), "hello||plain|");
+  for (const Case& c : cases) {
+    if (c.name != nullptr)
+      EXPECT_EQ(Last(c.name), c.value) << c.file;
+    else
+      EXPECT_EQ(std::count_if(run_.table.begin(), run_.table.end(),
+                              [&](const std::string& e) { return e.find(c.content) != e.npos; }),
+                0)
+          << c.file;
+    const auto line =
+        std::find_if(run_.console.lines.begin(), run_.console.lines.end(),
+                     [&](const std::string& l) { return l.find(kDir + c.file + " ") != l.npos; });
+    if (c.line_part == nullptr) {
+      EXPECT_EQ(line, run_.console.lines.end()) << c.file;
+    } else {
+      ASSERT_NE(line, run_.console.lines.end()) << c.file;
+      EXPECT_NE(line->find(c.line_part), std::string::npos) << *line;
+    }
+  }
   EXPECT_EQ(ResolveVariable(run_.context, "E$"), std::string(kEmptyValueMarker));
-  EXPECT_FALSE(Last("ABC"));
-  EXPECT_FALSE(Last("Z$"));
+  EXPECT_EQ(Last("X5S"), kDir);
   EXPECT_FALSE(Last("OTHER$"));
+  EXPECT_FALSE(Last("Z$"));
+  EXPECT_EQ(
+      std::count_if(run_.console.lines.begin(), run_.console.lines.end(),
+                    [](const std::string& l) { return l.find("could not be read") != l.npos; }),
+      1);
   EXPECT_EQ(run_.files.writes, 0);  // loading never writes back
+}
+
+TEST_F(StepVariablesTest, GlobalParameterFilesAreBoundedInNumberAndSize) {
+  for (size_t i = 0; i < kMaxParameterFiles + 3; ++i)
+    run_.files.files[kDir + std::to_string(100000 + i) + "$.$$$"] = "1";
+  (void)SetStepVariables(run_.context);
+  EXPECT_EQ(run_.table.size(), kMaxParameterFiles + 11);  // the files, X5S..X5TRC and X5W
   ASSERT_EQ(run_.console.lines.size(), 1u);
-  EXPECT_NE(run_.console.lines[0].find("Z$.$$$"), std::string::npos);
+  EXPECT_NE(run_.console.lines[0].find(" skipped: 3"), std::string::npos) << run_.console.lines[0];
+
+  FakeRun big;
+  big.task = run_.task;
+  const std::string line(size_t{1} << 20, 'v');
+  const size_t fit = kMaxParameterBytes / line.size();
+  for (size_t i = 0; i < fit + 2; ++i)
+    big.files.files[kDir + std::string(1, static_cast<char>('A' + i)) + "$.$$$"] = line;
+  (void)SetStepVariables(big.context);
+  EXPECT_EQ(big.table.size(), fit + 11);
+  ASSERT_EQ(big.console.lines.size(), 1u);
+  EXPECT_NE(big.console.lines[0].find(" skipped: 2"), std::string::npos) << big.console.lines[0];
 }
 
 TEST_F(StepVariablesTest, SetLineWritesGlobalParameterButLoadedValueWinsForExpansion) {
@@ -207,12 +263,16 @@ TEST_F(StepVariablesTest, AddVariableWritesOnlyAfterLoading) {
   EXPECT_EQ(run_.files.files[std::string(kDir) + "PW$.$$$"], "\"" + enciphered + "\"\r\n");
 }
 
-TEST_F(StepVariablesTest, FailedWriteDefinesTheVariableQuietly) {
+TEST_F(StepVariablesTest, FailedWriteDefinesTheVariableQuietlyARefusalSaysSo) {
   run_.global_parameter_directory = kDir;
   run_.files.write_error = -5;
   EXPECT_EQ(AddVariable(run_.context, "F$", "1"), -5);
   EXPECT_EQ(run_.table.back(), "F$=1");
   EXPECT_TRUE(run_.console.lines.empty());
+  run_.files.refusal = "***** C:\\Jobs\\PAY\\S01\\F$.$$$ not written: its folder is a link *****";
+  EXPECT_LT(AddVariable(run_.context, "F$", "2"), 0);
+  EXPECT_EQ(run_.table.back(), "F$=2");
+  EXPECT_EQ(run_.console.lines, std::vector<std::string>{run_.files.refusal});
 }
 
 TEST_F(StepVariablesTest, BadGlobalParameterNamesNeverWriteAFile) {

@@ -32,9 +32,16 @@ inline constexpr size_t kMaxParameterLine = 1 << 20;
 
 class SystemParameterFiles final : public ParameterFiles {
  public:
-  [[nodiscard]] std::vector<std::string> List(const std::string& directory) override;
+  [[nodiscard]] ParameterListing List(const std::string& directory, size_t max_names) override;
   [[nodiscard]] std::optional<std::string> ReadFirstLine(const std::string& path) override;
-  [[nodiscard]] int32_t WriteAtomically(const std::string& path, std::string_view content) override;
+  [[nodiscard]] int32_t WriteAtomically(const std::string& path,
+                                        std::string_view content,
+                                        std::string& refusal) override;
+
+ private:
+  // The folder listed last and where it really lies (Windows only).
+  std::string listed_directory_;
+  std::string listed_final_;
 };
 
 }  // namespace x5

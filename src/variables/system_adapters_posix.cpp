@@ -105,24 +105,28 @@ std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
   return Strftime("%x %X", t);
 }
 
-std::vector<std::string> SystemParameterFiles::List(const std::string& directory) {
-  std::vector<std::string> names;
+ParameterListing SystemParameterFiles::List(const std::string& directory, size_t max_names) {
+  ParameterListing listing;
   const std::string dir = PosixPath(directory);
   std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
   if (!d)
-    return names;
+    return listing;
   while (const dirent* entry = readdir(d.get())) {
     const std::string_view name = entry->d_name;
     if (name.size() <= kGlobalParameterSuffix.size() || !name.ends_with(kGlobalParameterSuffix))
       continue;
     struct stat st {};
-    if (stat((dir + std::string(name)).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (lstat((dir + std::string(name)).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
       continue;
-    names.emplace_back(name);
+    listing.names.emplace_back(name);
   }
   // readdir's order is arbitrary; a fixed order makes runs repeatable.
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(listing.names.begin(), listing.names.end());
+  if (listing.names.size() > max_names) {
+    listing.left_out = listing.names.size() - max_names;
+    listing.names.resize(max_names);
+  }
+  return listing;
 }
 
 std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string& path) {
@@ -150,7 +154,10 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
   }
 }
 
-int32_t SystemParameterFiles::WriteAtomically(const std::string& path, std::string_view content) {
+int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
+                                              std::string_view content,
+                                              std::string& refusal) {
+  refusal.clear();
   const std::string target = PosixPath(path);
   const size_t slash = target.rfind('/');
   std::string temp =

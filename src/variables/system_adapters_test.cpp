@@ -54,8 +54,11 @@ TEST_F(SystemAdaptersTest, ListsOnlyParameterFiles) {
   Write("C.$$$.bak", "3");
   Write("notes.txt", "4");
   fs::create_directory(root_ / "D$.$$$");
-  EXPECT_EQ(files_.List(Dir()), (std::vector<std::string>{"A$.$$$", "B$.$$$"}));
-  EXPECT_TRUE(files_.List(Dir() + "missing\\").empty());
+  EXPECT_EQ(files_.List(Dir(), 10).names, (std::vector<std::string>{"A$.$$$", "B$.$$$"}));
+  const ParameterListing bounded = files_.List(Dir(), 1);
+  EXPECT_EQ(bounded.names, std::vector<std::string>{"A$.$$$"});
+  EXPECT_EQ(bounded.left_out, 1u);
+  EXPECT_TRUE(files_.List(Dir() + "missing\\", 10).names.empty());
 }
 
 TEST_F(SystemAdaptersTest, ReadsTheFirstLine) {
@@ -85,10 +88,11 @@ TEST_F(SystemAdaptersTest, UnreadableFileIsNotRead) {
 }
 
 TEST_F(SystemAdaptersTest, ReplacesAtomicallyAndLeavesNoTemporaryFile) {
-  EXPECT_EQ(files_.WriteAtomically(Dir() + "X$.$$$", "\"1\"\r\n"), 1);
+  std::string refusal;
+  EXPECT_EQ(files_.WriteAtomically(Dir() + "X$.$$$", "\"1\"\r\n", refusal), 1);
   EXPECT_EQ(Read("X$.$$$"), "\"1\"\r\n");
   Write("X$.$$$", std::string(10000, 'o'));
-  EXPECT_EQ(files_.WriteAtomically(Dir() + "X$.$$$", "\"2\"\r\n"), 1);
+  EXPECT_EQ(files_.WriteAtomically(Dir() + "X$.$$$", "\"2\"\r\n", refusal), 1);
   EXPECT_EQ(Read("X$.$$$"), "\"2\"\r\n");
   EXPECT_EQ(Entries(), (std::vector<std::string>{"X$.$$$"}));
 }
@@ -97,10 +101,11 @@ TEST_F(SystemAdaptersTest, FailedReplacementKeepsWhatWasThere) {
   // The target is a directory: the final move fails, and nothing else may change.
   fs::create_directory(root_ / "Y$.$$$");
   Write("Y$.$$$/inside", "keep");
-  EXPECT_LT(files_.WriteAtomically(Dir() + "Y$.$$$", "\"new\"\r\n"), 0);
+  std::string refusal;
+  EXPECT_LT(files_.WriteAtomically(Dir() + "Y$.$$$", "\"new\"\r\n", refusal), 0);
   EXPECT_TRUE(fs::is_directory(root_ / "Y$.$$$"));
   EXPECT_EQ(Entries(), (std::vector<std::string>{"Y$.$$$"}));
-  EXPECT_LT(files_.WriteAtomically(Dir() + "missing\\Z$.$$$", "x"), 0);
+  EXPECT_LT(files_.WriteAtomically(Dir() + "missing\\Z$.$$$", "x", refusal), 0);
 }
 
 TEST(SystemEnvironment, ReadsLongValuesWhole) {

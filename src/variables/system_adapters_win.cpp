@@ -6,8 +6,10 @@
 
 #include <algorithm>
 
-#include "win/unique_handle.h"
+#include "win/job_folder.h"
+#include "win/job_folder_win.h"
 #include "win/system_time_win.h"
+#include "win/unique_handle.h"
 
 namespace x5 {
 namespace {
@@ -34,11 +36,6 @@ std::string DateFormat(const LocalTime& t, DWORD flags, const char* picture) {
   char buffer[256];
   int n = GetDateFormatA(LOCALE_USER_DEFAULT, flags, &st, picture, buffer, sizeof buffer);
   return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string();
-}
-
-int32_t LastErrorCode() {
-  DWORD error = GetLastError();
-  return error == 0 ? -1 : -static_cast<int32_t>(error);
 }
 
 }  // namespace
@@ -92,27 +89,46 @@ std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
   return date + " " + std::string(buffer, static_cast<size_t>(n - 1));
 }
 
-std::vector<std::string> SystemParameterFiles::List(const std::string& directory) {
-  std::vector<std::string> names;
+ParameterListing SystemParameterFiles::List(const std::string& directory, size_t max_names) {
+  ParameterListing listing;
+  const std::string pattern = directory + "*.$$$";
+  JobFolder folder = JobFolder::Open(directory, pattern, "read");
+  if (!folder) {
+    listing.refusal = folder.Failure().refusal;
+    return listing;
+  }
+  listed_directory_ = directory;
+  listed_final_ = folder.FinalPath();
   WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA((directory + "*.$$$").c_str(), &data));
+  ScopedFindHandle find(FindFirstFileA(pattern.c_str(), &data));
   if (!find)
-    return names;
+    return listing;
   do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
       continue;
     // The pattern also matches through 8.3 short names; keep only real ".$$$" names.
     const std::string_view name = data.cFileName;
-    if (name.size() > kGlobalParameterSuffix.size() && name.ends_with(kGlobalParameterSuffix))
-      names.emplace_back(name);
+    if (name.size() <= kGlobalParameterSuffix.size() || !name.ends_with(kGlobalParameterSuffix))
+      continue;
+    if (listing.names.size() < max_names)
+      listing.names.emplace_back(name);
+    else
+      ++listing.left_out;
   } while (FindNextFileA(find.get(), &data));
-  return names;
+  return listing;
 }
 
 std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string& path) {
-  ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A parameter file that leads out of its folder would hand the step a line of a file it may not
+  // read itself: such a file counts as unreadable.
+  const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+  if (!split)
+    return std::nullopt;
+  // The folder listed last is known by its final path already: each file is checked against it.
+  ScopedFileHandle file = !listed_final_.empty() && path.size() > listed_directory_.size() &&
+                                  path.compare(0, listed_directory_.size(), listed_directory_) == 0
+                              ? OpenForReadingIn(listed_final_, path)
+                              : JobFolder::Open(split->folder).OpenForReading(split->name);
   if (!file)
     return std::nullopt;
   std::string line;
@@ -133,43 +149,19 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
   }
 }
 
-int32_t SystemParameterFiles::WriteAtomically(const std::string& path, std::string_view content) {
-  const size_t slash = path.find_last_of("\\/");
-  const std::string directory =
-      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  char temp[MAX_PATH + 1] = {};
-  // Creates an empty file with a unique name beside the target, so the move stays on one volume.
-  if (GetTempFileNameA(directory.c_str(), "x5", 0, temp) == 0)
-    return LastErrorCode();
-
-  int32_t result = 1;
-  {
-    ScopedFileHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      result = LastErrorCode();
-    } else {
-      size_t done = 0;
-      while (result == 1 && done < content.size()) {
-        DWORD piece = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
-        DWORD put = 0;
-        if (!WriteFile(file.get(), content.data() + done, piece, &put, nullptr) || put == 0)
-          result = LastErrorCode();
-        done += put;
-      }
-      if (result == 1 && !FlushFileBuffers(file.get()))
-        result = LastErrorCode();
-    }
-  }
-  if (result == 1 &&
-      !MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    result = LastErrorCode();
-  if (result != 1) {
-    DWORD saved = GetLastError();
-    DeleteFileA(temp);
-    SetLastError(saved);
-  }
-  return result;
+int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
+                                              std::string_view content,
+                                              std::string& refusal) {
+  refusal.clear();
+  const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+  if (!split)
+    return -static_cast<int32_t>(ERROR_INVALID_NAME);
+  // Written beside the target and renamed over it, neither through a link.
+  JobFolder folder = JobFolder::Open(split->folder, path);
+  JobFileOutcome outcome =
+      folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(content)}, true);
+  refusal = std::move(outcome.refusal);
+  return outcome.result;
 }
 
 }  // namespace x5

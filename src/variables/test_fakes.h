@@ -48,18 +48,22 @@ class CollectingConsole final : public ConsoleSink {
 };
 
 // Files by full path. `unreadable` paths list but cannot be read; a write fails with
-// `write_error` when it is set.
+// `write_error` when it is set, and is refused with `refusal` when that is set.
 class FakeParameterFiles final : public ParameterFiles {
  public:
-  std::vector<std::string> List(const std::string& directory) override {
-    std::vector<std::string> names;
+  ParameterListing List(const std::string& directory, size_t max_names) override {
+    ParameterListing listing;
     for (const auto& [path, content] : files) {
       if (path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
           path.find('\\', directory.size()) == std::string::npos &&
-          path.ends_with(kGlobalParameterSuffix))
-        names.push_back(path.substr(directory.size()));
+          path.ends_with(kGlobalParameterSuffix)) {
+        if (listing.names.size() < max_names)
+          listing.names.push_back(path.substr(directory.size()));
+        else
+          ++listing.left_out;
+      }
     }
-    return names;
+    return listing;
   }
   std::optional<std::string> ReadFirstLine(const std::string& path) override {
     auto it = files.find(path);
@@ -67,8 +71,13 @@ class FakeParameterFiles final : public ParameterFiles {
       return std::nullopt;
     return it->second.substr(0, it->second.find_first_of("\r\n"));
   }
-  int32_t WriteAtomically(const std::string& path, std::string_view content) override {
+  int32_t WriteAtomically(const std::string& path,
+                          std::string_view content,
+                          std::string& refused) override {
     ++writes;
+    refused = refusal;
+    if (!refusal.empty())
+      return -5;
     if (write_error != 0)
       return write_error;
     files[path] = std::string(content);
@@ -77,6 +86,7 @@ class FakeParameterFiles final : public ParameterFiles {
   std::map<std::string, std::string> files;
   std::set<std::string> unreadable;
   int32_t write_error = 0;
+  std::string refusal;
   int writes = 0;
 };
 

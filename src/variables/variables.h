@@ -27,19 +27,33 @@ inline constexpr size_t kMaxDatePictureName = 100;
 // Suffix of a global parameter file after the parameter's name.
 inline constexpr std::string_view kGlobalParameterSuffix = ".$$$";
 
+// Most global parameter files loaded, and most bytes of their first lines together: a folder the
+// step's user can fill must not make the variable table (and the step's environment) unbounded.
+inline constexpr size_t kMaxParameterFiles = 10000;
+inline constexpr size_t kMaxParameterBytes = size_t{16} << 20;
+
+struct ParameterListing {
+  std::vector<std::string> names;  // in listing order
+  size_t left_out = 0;             // further matching names beyond the number asked for
+  std::string refusal;             // the console line when the folder was not listed: a link
+};
+
 // Global parameter files on disk. Paths use "\" as the runner builds them.
 class ParameterFiles {
  public:
   virtual ~ParameterFiles() = default;
-  // Names (without the directory) of the files matching *.$$$ in `directory` (which ends with
-  // "\"), in listing order; empty when there are none or the directory cannot be listed.
-  [[nodiscard]] virtual std::vector<std::string> List(const std::string& directory) = 0;
+  // Names (without the directory) of at most `max_names` plain files matching *.$$$ by their
+  // real names in `directory` (which ends with "\"), in listing order; none when the directory
+  // cannot be listed.
+  [[nodiscard]] virtual ParameterListing List(const std::string& directory, size_t max_names) = 0;
   // The file's first line without its line end; nullopt when the file cannot be read.
   [[nodiscard]] virtual std::optional<std::string> ReadFirstLine(const std::string& path) = 0;
   // Replaces the file's content so that a reader sees the old content or the whole new one,
-  // never a part. Returns 1, or a negated system error code.
+  // never a part. Returns 1, or a negated system error code. A file or folder that is a link is
+  // not written: `refusal` then holds the console line that says so.
   [[nodiscard]] virtual int32_t WriteAtomically(const std::string& path,
-                                                std::string_view content) = 0;
+                                                std::string_view content,
+                                                std::string& refusal) = 0;
 };
 
 // Everything the variable routines read and change; the references point into the runner-wide
@@ -113,7 +127,7 @@ struct SetLineResult {
 // The value a global parameter file's first line holds (quotes removed).
 [[nodiscard]] std::string ParameterFileValue(std::string_view first_line);
 
-// Why `name` cannot be written as a global parameter file; empty when it can.
+// Why `name` cannot be a global parameter file, written or loaded; empty when it can.
 [[nodiscard]] std::string_view GlobalParameterNameProblem(std::string_view name) noexcept;
 
 // Appends NAME=value to the table; a global parameter (name ending in "$") set after the loading

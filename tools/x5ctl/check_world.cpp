@@ -271,11 +271,11 @@ struct World::Adapters {
   class Parameters final : public ParameterFiles {
    public:
     explicit Parameters(World& world) : world_(world) {}
-    std::vector<std::string> List(const std::string& directory) override {
-      std::vector<std::string> names;
+    ParameterListing List(const std::string& directory, size_t max_names) override {
+      ParameterListing listing;
       FileLookup& lookup = world_.Look(directory);
       if (!lookup.mapped.local)
-        return names;
+        return listing;
       std::error_code ec;
       lookup.found = fs::is_directory(*lookup.mapped.local, ec);
       for (fs::directory_iterator it(*lookup.mapped.local, ec), end; !ec && it != end;
@@ -286,10 +286,15 @@ struct World::Adapters {
         std::optional<std::string> name = AnsiName(it->path().filename());
         if (name && name->size() > kGlobalParameterSuffix.size() &&
             name->ends_with(kGlobalParameterSuffix))
-          names.push_back(std::move(*name));
+          listing.names.push_back(std::move(*name));
       }
-      std::sort(names.begin(), names.end());  // a fixed order, as the runner's native build has
-      return names;
+      // A fixed order, as the runner's native build has; then the runner's bound.
+      std::sort(listing.names.begin(), listing.names.end());
+      if (listing.names.size() > max_names) {
+        listing.left_out = listing.names.size() - max_names;
+        listing.names.resize(max_names);
+      }
+      return listing;
     }
     std::optional<std::string> ReadFirstLine(const std::string& path) override {
       const FileLookup& lookup = world_.Look(path);
@@ -297,7 +302,10 @@ struct World::Adapters {
         return std::nullopt;
       return system_.ReadFirstLine(lookup.mapped.local->string());
     }
-    int32_t WriteAtomically(const std::string& path, std::string_view content) override {
+    int32_t WriteAtomically(const std::string& path,
+                            std::string_view content,
+                            std::string& refusal) override {
+      refusal.clear();
       RecordedWrite write{"global parameter file", path, world_.drives_.Map(path), content.size()};
       const bool fails = FolderMissing(write.mapped);
       write.would_fail = fails;

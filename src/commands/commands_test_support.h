@@ -150,9 +150,18 @@ class MemoryFiles : public FileAccess {
     files[std::string(path)] = std::string(content);
     return {WriteOutcome::State::kWritten, 0};
   }
+  WriteOutcome WriteJobFile(std::string_view path,
+                            std::string_view content,
+                            std::string& refused) override {
+    refused = refusal;
+    if (!refusal.empty())
+      return {WriteOutcome::State::kWriteFailed, 5};
+    return WriteAtomically(path, content);
+  }
   std::string ErrorText(int32_t error) override { return "Error text " + std::to_string(error); }
 
   std::map<std::string, std::string> files;
+  std::string refusal;  // a job-folder write is refused with this line
   std::map<std::string, int> reads;
   std::map<std::string, int> writes;
   int32_t read_error = 0;

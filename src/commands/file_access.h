@@ -44,6 +44,14 @@ class FileAccess {
   // keeping the old file's attributes where the platform allows. On failure the old file stays.
   [[nodiscard]] virtual WriteOutcome WriteAtomically(std::string_view path,
                                                      std::string_view content) = 0;
+  // As WriteAtomically, for a file in one of the job's folders: neither the folder nor the file
+  // may be a link (nothing is written through one; `refusal` gets the console line saying so).
+  [[nodiscard]] virtual WriteOutcome WriteJobFile(std::string_view path,
+                                                  std::string_view content,
+                                                  std::string& refusal) {
+    refusal.clear();
+    return WriteAtomically(path, content);
+  }
   // The system's text for an error number, without a line end.
   [[nodiscard]] virtual std::string ErrorText(int32_t error) = 0;
 };

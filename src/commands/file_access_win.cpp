@@ -4,9 +4,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "core/fault.h"
+#include "win/job_folder.h"
+#include "win/job_folder_win.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
@@ -175,6 +178,27 @@ class WinFileAccess final : public FileAccess {
       return {WriteOutcome::State::kReplaceFailed, static_cast<int32_t>(error)};
     } catch (...) {
       (void)UnexpectedFault("WriteAtomically");
+      return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
+    }
+  }
+
+  WriteOutcome WriteJobFile(std::string_view path,
+                            std::string_view content,
+                            std::string& refusal) override {
+    try {
+      refusal.clear();
+      const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+      if (!split)
+        return {WriteOutcome::State::kWriteFailed, ERROR_INVALID_NAME};
+      JobFolder folder = JobFolder::Open(split->folder, path);
+      JobFileOutcome outcome =
+          folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(content)}, true);
+      if (outcome.Done())
+        return {WriteOutcome::State::kWritten, 0};
+      refusal = std::move(outcome.refusal);
+      return {WriteOutcome::State::kWriteFailed, -outcome.result};
+    } catch (...) {
+      (void)UnexpectedFault("WriteJobFile");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }

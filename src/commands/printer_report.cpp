@@ -79,10 +79,16 @@ std::string WritePrinterReport(PrinterSource& printers,
   written = false;
   try {
     std::string report = PrinterReport(printers);
+    // Only into the global parameter directory: before it is known, nowhere.
+    if (directory.empty())
+      return report;
     std::string path(directory);
     path.append(kPrinterReportFile);
-    const WriteOutcome outcome = files.WriteAtomically(path, report + "\r\n");
+    std::string refusal;
+    const WriteOutcome outcome = files.WriteJobFile(path, report + "\r\n", refusal);
     written = outcome.state == WriteOutcome::State::kWritten;
+    if (!refusal.empty())
+      return report + "\r\n" + refusal;
     return report;
   } catch (...) {
     (void)UnexpectedFault("WritePrinterReport");

@@ -49,8 +49,10 @@ class PrinterSource {
 // "Printing Off: " followed by a line end and a line for every printer that can be opened.
 [[nodiscard]] std::string PrinterReport(PrinterSource& printers);
 
-// Builds the report and writes it, with a line end, to `directory` + "Printers.txt" (replacing
-// the file in one step). `written` tells whether the file was written.
+// Builds the report and writes it, with a line end, to `directory` (the global parameter
+// directory) + "Printers.txt", replacing the file in one step; nothing is written while the
+// directory is empty. `written` tells whether the file was written. The returned report ends with
+// the refusal line when a link in the folder kept the file from being written.
 [[nodiscard]] std::string WritePrinterReport(PrinterSource& printers,
                                              FileAccess& files,
                                              std::string_view directory,

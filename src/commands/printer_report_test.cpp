@@ -54,6 +54,16 @@ TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
   files.write_failure = WriteOutcome::State::kWriteFailed;
   (void)WritePrinterReport(printers, files, "C:\\J\\S\\", written);
   EXPECT_FALSE(written);
+
+  // A refusal is said after the report; before the directory is known nothing is written.
+  files.refusal = "***** C:\\J\\S\\Printers.txt not written: its folder is a link *****";
+  EXPECT_EQ(WritePrinterReport(printers, files, "C:\\J\\S\\", written),
+            "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3\r\n" + files.refusal);
+  EXPECT_FALSE(written);
+  files.writes.clear();
+  EXPECT_EQ(WritePrinterReport(printers, files, "", written), PrinterReport(printers));
+  EXPECT_FALSE(written);
+  EXPECT_TRUE(files.writes.empty());
 }
 
 TEST(PrinterReport, CopyAnsiTextStopsAtTheFirstNul) {

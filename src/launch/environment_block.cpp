@@ -2,6 +2,8 @@
 // merged with the runner variable table, and the UTF-16 block the step is created with.
 #include "launch/environment_block.h"
 
+#include <unordered_set>
+
 #include "launch/variable_sort.h"
 #include "variables/variables.h"
 
@@ -12,14 +14,12 @@ char FoldAscii(char c) noexcept {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool SameName(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i]))
-      return false;
-  }
-  return true;
+// The key under which names that differ only in the case of ASCII letters meet.
+std::string FoldedName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    c = FoldAscii(c);
+  return folded;
 }
 
 }  // namespace
@@ -62,28 +62,29 @@ std::vector<std::string> ReadUserEnvironment(const char16_t* block,
 
 void MergeUserEnvironment(std::vector<std::string>& table,
                           std::span<const std::string> profile_entries) {
-  const size_t runner_count = table.size();
+  // One pass over each list: tables grown by thousands of global parameters stay fast.
+  std::unordered_set<std::string> runner_names;
+  runner_names.reserve(table.size());
+  for (const std::string& entry : table) {
+    const std::string_view name = EntryName(entry);
+    if (!name.empty())
+      runner_names.insert(FoldedName(name));
+  }
   for (const std::string& entry : profile_entries) {
     const std::string_view name = EntryName(entry);
-    bool defined = false;
-    if (!name.empty()) {
-      for (size_t i = 0; i < runner_count && !defined; ++i)
-        defined = SameName(EntryName(table[i]), name);
-    }
-    if (!defined)
+    if (name.empty() || !runner_names.contains(FoldedName(name)))
       table.push_back(entry);
   }
 }
 
 void RemoveDuplicateNames(std::vector<std::string>& table) {
-  for (size_t later = table.size(); later-- > 1;) {
-    const std::string_view name = EntryName(table[later]);
-    if (name.empty())
-      continue;
-    for (size_t earlier = 0; earlier < later; ++earlier) {
-      if (SameName(EntryName(table[earlier]), name))
-        table[earlier].clear();
-    }
+  // From the end, so the first time a name is seen is its last definition.
+  std::unordered_set<std::string> seen;
+  seen.reserve(table.size());
+  for (size_t i = table.size(); i-- > 0;) {
+    const std::string_view name = EntryName(table[i]);
+    if (!name.empty() && !seen.insert(FoldedName(name)).second)
+      table[i].clear();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/console_layout.h"
+#include "core/fault.h"
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 
@@ -117,6 +118,7 @@ int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& Fi
     WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return 1;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("SaveConsoleText");
     return -1;
   }
 }

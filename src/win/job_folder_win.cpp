@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 
+#include "core/fault.h"
 #include "win/job_folder.h"
 
 namespace x5 {
@@ -189,6 +190,7 @@ JobFolder JobFolder::Open(std::string_view folder,
     opened.handle_ = std::move(handle);
     return opened;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("JobFolder::Open");
     JobFolder failed;
     failed.failure_.result = -static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
     return failed;
@@ -246,6 +248,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
     }
     return file;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("CreateOrEmpty");
     outcome = Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
     return {};
   }
@@ -311,6 +314,7 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     }
     return JobFileOutcome{};
   } catch (const std::exception&) {
+    (void)UnexpectedFault("Replace");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -338,6 +342,7 @@ JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
       return Failed(LastErrorCode());
     return JobFileOutcome{};
   } catch (const std::exception&) {
+    (void)UnexpectedFault("Delete");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -348,6 +353,7 @@ ScopedFileHandle JobFolder::OpenForReading(std::string_view name) noexcept {
       return {};
     return OpenForReadingIn(final_path_, path_ + std::string(name));
   } catch (const std::exception&) {
+    (void)UnexpectedFault("OpenForReading");
     return {};
   }
 }
@@ -370,6 +376,7 @@ JobEntryKind JobFolder::Kind(std::string_view name) noexcept {
     }
     return JobEntryKind::kPlainFile;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("Kind");
     return JobEntryKind::kOther;
   }
 }
@@ -386,6 +393,7 @@ ScopedFileHandle OpenForReadingIn(const std::string& folder_final,
     }
     return file;
   } catch (const std::exception&) {
+    (void)UnexpectedFault("OpenForReadingIn");
     return {};
   }
 }

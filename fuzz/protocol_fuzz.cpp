@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "runner/protocol.h"
-#include "runner/task_values.h"
+#include "protocol/protocol.h"
+#include "protocol/task_values.h"
 
 namespace {
 

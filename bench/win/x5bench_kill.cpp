@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench_support_win.h"
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 #include "win/unique_handle.h"
 
 namespace {

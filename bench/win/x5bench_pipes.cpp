@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench_support_win.h"
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

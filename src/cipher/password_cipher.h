@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "cipher/random_source.h"
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 
 namespace x5::Rozavadedo {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 
 namespace x5::mShellExe {
 

@@ -9,8 +9,8 @@
 #include "commands/case_fold.h"
 #include "commands/file_access.h"
 #include "commands/printer_report.h"
-#include "runner/interfaces.h"
-#include "runner/rc_rules.h"
+#include "core/interfaces.h"
+#include "core/rc_rules.h"
 
 namespace x5 {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 #include "commands/command_context.h"
 
 namespace x5 {

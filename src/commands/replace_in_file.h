@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 #include "commands/case_fold.h"
 #include "commands/command_context.h"
 #include "commands/file_access.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 
 namespace x5::IskanjePlus {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "conditions/condition_file.h"
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 
 namespace x5::IskanjePlus {
 

@@ -10,8 +10,8 @@
 #include "conditions/condition_file.h"
 #include "conditions/file_search.h"
 #include "conditions/parse_number.h"
-#include "runner/interfaces.h"
-#include "runner/rc_rules.h"
+#include "core/interfaces.h"
+#include "core/rc_rules.h"
 
 namespace x5::Iskanje {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 #include "win/unique_handle.h"
 
 namespace x5 {

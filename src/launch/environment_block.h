@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 
 namespace x5 {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5::mJobInfoPart {
 namespace {

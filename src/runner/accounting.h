@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 
 namespace x5::mJobInfoPart {
 

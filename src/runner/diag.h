@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

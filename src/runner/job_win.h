@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "runner/accounting.h"
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 #include "runner/thread_hold.h"
 
 namespace x5::mJobInfoPart {

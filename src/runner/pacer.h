@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "runner/interfaces.h"
-#include "runner/protocol.h"
+#include "core/interfaces.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

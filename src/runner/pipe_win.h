@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "runner/pacer.h"
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

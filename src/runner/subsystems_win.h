@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 #include "commands/dispatcher.h"
 #include "variables/variables.h"
 

@@ -2,7 +2,7 @@
 // routines (system_adapters_win.cpp on Windows, system_adapters_posix.cpp natively).
 #pragma once
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 #include "variables/date_picture.h"
 #include "variables/variables.h"
 

@@ -3,7 +3,7 @@
 #include "variables/variables.h"
 
 #include "cipher/password_cipher.h"
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 #include "core/fault.h"
 
 namespace x5 {

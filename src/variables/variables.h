@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cipher/random_source.h"
-#include "cipher/secret_string.h"
-#include "runner/interfaces.h"
-#include "runner/protocol.h"
+#include "core/secret_string.h"
+#include "core/interfaces.h"
+#include "protocol/protocol.h"
 #include "variables/date_picture.h"
 
 namespace x5 {

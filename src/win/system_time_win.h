@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 
 namespace x5 {
 

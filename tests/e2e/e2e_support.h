@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 #include "session.h"
 #include "task_file.h"
 

@@ -18,8 +18,8 @@
 #include "commands/command_split.h"
 #include "commands/dispatcher.h"
 #include "conditions/rule_language.h"
-#include "runner/rc_rules.h"
-#include "runner/task_values.h"
+#include "core/rc_rules.h"
+#include "protocol/task_values.h"
 #include "task_file.h"
 
 namespace x5 {

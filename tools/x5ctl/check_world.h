@@ -17,7 +17,7 @@
 #include "commands/printer_report.h"
 #include "conditions/condition_file.h"
 #include "conditions/parse_number.h"
-#include "runner/interfaces.h"
+#include "core/interfaces.h"
 #include "variables/variables.h"
 
 namespace x5::check {

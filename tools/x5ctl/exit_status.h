@@ -6,7 +6,7 @@
 #include <string>
 
 #include "conversation.h"
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

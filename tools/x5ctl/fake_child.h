@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 #include "session.h"
 
 namespace x5::testing {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 #include "task_file.h"
 
 namespace x5 {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

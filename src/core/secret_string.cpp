@@ -1,5 +1,5 @@
 // Wiping of secret buffers.
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 namespace x5 {
 

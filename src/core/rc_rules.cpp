@@ -1,5 +1,5 @@
 // Return-code rules: abend mode, the run/skip/end decision and the task messages.
-#include "runner/rc_rules.h"
+#include "core/rc_rules.h"
 
 namespace x5 {
 namespace {

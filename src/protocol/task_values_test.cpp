@@ -1,5 +1,5 @@
 // Normalisation of the task record's file-check values and the derived names.
-#include "runner/task_values.h"
+#include "protocol/task_values.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Record layouts, block reading and text writing against the byte-exact protocol.
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The return-code rules over the table of outcomes, with the exact message texts.
-#include "runner/rc_rules.h"
+#include "core/rc_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Values the main sequence derives from the task record: normalised limits and the console title.
-#include "runner/task_values.h"
+#include "protocol/task_values.h"
 
 namespace x5 {
 

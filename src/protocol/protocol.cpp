@@ -1,5 +1,5 @@
 // Encoding and decoding of the protocol records; block reading and text writing over a pipe.
-#include "runner/protocol.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/secret_string.h"
+#include "core/secret_string.h"
 
 namespace x5 {
 

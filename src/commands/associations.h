@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/interfaces.h"
+#include "commands/command_split.h"
 
 namespace x5::mShellExe {
 

@@ -7,12 +7,20 @@
 #include <string>
 
 #include "commands/case_fold.h"
+#include "commands/command_split.h"
 #include "commands/file_access.h"
 #include "commands/printer_report.h"
 #include "core/interfaces.h"
 #include "core/rc_rules.h"
 
 namespace x5 {
+
+// Copies the console text into the task's console file, as at the end of the job.
+class ConsoleFile {
+ public:
+  virtual ~ConsoleFile() = default;
+  virtual void Save() = 0;
+};
 
 // The edit of consecutive replace switches: the file it goes to, its text and the last message.
 // An edit is pending while `file_name` is not empty (its text may be empty).

@@ -3,12 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "core/interfaces.h"
-
 namespace x5 {
+
+// The program associated with a document, as the shell knows it.
+class Associations {
+ public:
+  virtual ~Associations() = default;
+  // Returns the program path, or a negative/zero code in `error` when none is found.
+  virtual std::optional<std::string> FindExecutable(std::string_view document,
+                                                    std::string_view directory,
+                                                    int32_t& error) const = 0;
+};
 
 // What the association lookup found for a line's program token.
 enum class CommandKind : uint8_t {

@@ -9,7 +9,26 @@
 #include <string_view>
 #include <vector>
 
-#include "core/interfaces.h"
+namespace x5 {
+
+// Reads a file in chunks at given offsets (forward or backward searches).
+class ChunkReader {
+ public:
+  virtual ~ChunkReader() = default;
+  virtual int64_t Size() const = 0;
+  // Reads up to into.size() bytes at offset; returns the bytes read or a negated error code.
+  virtual int64_t ReadAt(int64_t offset, std::span<uint8_t> into) = 0;
+};
+
+// Called before every chunk a file condition reads, with the chunk's byte count. Answers false
+// when the chunk must not be read (the operator killed the check).
+class Pacer {
+ public:
+  virtual ~Pacer() = default;
+  virtual bool Poll(int64_t chunk_bytes) = 0;
+};
+
+}  // namespace x5
 
 namespace x5::IskanjePlus {
 

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "conditions/condition_file.h"
-#include "core/interfaces.h"
 
 namespace x5::IskanjePlus {
 

@@ -7,7 +7,6 @@
 
 #include "conditions/case_map.h"
 #include "conditions/condition_file.h"
-#include "core/interfaces.h"
 
 namespace x5::IskanjePlus {
 

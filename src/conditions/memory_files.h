@@ -13,7 +13,6 @@
 #include "conditions/case_map.h"
 #include "conditions/condition_file.h"
 #include "conditions/file_search.h"
-#include "core/interfaces.h"
 
 namespace x5::IskanjePlus {
 

@@ -1,10 +1,9 @@
-// Small interfaces through which portable logic asks the outside world (the Win32 side implements
-// them; tests pass fakes). Each is named by what the caller needs.
+// Small interfaces that several subsystems use to ask the outside world (the Win32 side implements
+// them; tests pass fakes). Each is named by what the caller needs; an interface with one user lives
+// beside that user.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,47 +28,6 @@ struct LocalTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
-};
-
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual LocalTime Now() const = 0;
-};
-
-// The runner process's own environment.
-class Environment {
- public:
-  virtual ~Environment() = default;
-  // The whole value, however long; nullopt when the variable is not defined.
-  virtual std::optional<std::string> Get(std::string_view name) const = 0;
-};
-
-// Reads a file in chunks at given offsets (forward or backward searches).
-class ChunkReader {
- public:
-  virtual ~ChunkReader() = default;
-  virtual int64_t Size() const = 0;
-  // Reads up to into.size() bytes at offset; returns the bytes read or a negated error code.
-  virtual int64_t ReadAt(int64_t offset, std::span<uint8_t> into) = 0;
-};
-
-// Called before every chunk a file condition reads, with the chunk's byte count. Answers false
-// when the chunk must not be read (the operator killed the check).
-class Pacer {
- public:
-  virtual ~Pacer() = default;
-  virtual bool Poll(int64_t chunk_bytes) = 0;
-};
-
-// The program associated with a document, as the shell knows it.
-class Associations {
- public:
-  virtual ~Associations() = default;
-  // Returns the program path, or a negative/zero code in `error` when none is found.
-  virtual std::optional<std::string> FindExecutable(std::string_view document,
-                                                    std::string_view directory,
-                                                    int32_t& error) const = 0;
 };
 
 // One text expanded twice in a single pass, each reference resolved once: with passwords
@@ -102,13 +60,6 @@ class VariableStore {
   // SETP values are). What AddVariable returns, or 0 when the text cannot be enciphered (nothing
   // is stored then). A store that is never given a password keeps nothing.
   virtual int32_t AddPassword(std::string_view /*name*/, std::string_view /*plain*/) { return 0; }
-};
-
-// Copies the console text into the task's console file, as at the end of the job.
-class ConsoleFile {
- public:
-  virtual ~ConsoleFile() = default;
-  virtual void Save() = 0;
 };
 
 }  // namespace x5

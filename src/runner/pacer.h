@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/interfaces.h"
+#include "conditions/condition_file.h"
 #include "protocol/protocol.h"
 
 namespace x5 {

@@ -27,6 +27,21 @@ inline constexpr size_t kMaxDatePictureName = 100;
 // Suffix of a global parameter file after the parameter's name.
 inline constexpr std::string_view kGlobalParameterSuffix = ".$$$";
 
+// Local wall-clock time.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalTime Now() const = 0;
+};
+
+// The runner process's own environment.
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  // The whole value, however long; nullopt when the variable is not defined.
+  virtual std::optional<std::string> Get(std::string_view name) const = 0;
+};
+
 // Most global parameter files loaded, and most bytes of their first lines together: a folder the
 // step's user can fill must not make the variable table (and the step's environment) unbounded.
 inline constexpr size_t kMaxParameterFiles = 10000;

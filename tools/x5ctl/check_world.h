@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "commands/command_context.h"
+#include "commands/command_split.h"
 #include "commands/file_access.h"
 #include "commands/printer_report.h"
 #include "conditions/condition_file.h"

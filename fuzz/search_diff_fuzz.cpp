@@ -1,6 +1,7 @@
-// Differential fuzzing of the chunked file searches: the block-reading searches must give the same
-// result and ask the pacer for exactly the same chunks as a plain chunk-by-chunk search, for any
-// data, text, buffer and read sizes, window, folding, short reads, buffered leftovers and kills.
+// Differential fuzzing of the chunked file searches: the block-reading searches, single or a run of
+// them for the N-th occurrence in a column, must give the same result and ask the pacer for exactly
+// the same chunks as plain chunk-by-chunk searches, for any data, text, buffer and read sizes,
+// window, folding, short reads, buffered leftovers and kills.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,21 +40,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t max_per_read = (mode & 16) ? 1 + in.Byte() % 16 : 0;
   const int64_t start = static_cast<int64_t>(in.Byte()) * 3 - (forward ? 0 : 2);
   const int64_t limit = (mode & 32) ? static_cast<int64_t>(in.Byte()) * 3 : 0;
+  const bool occurrences = mode & 64;
+  OccurrenceQuery query;
+  query.forward = forward;
+  query.case_folding = fold;
+  query.start = start < 0 ? 0 : start;
+  query.quantity = limit;
+  if (occurrences) {
+    query.count = 1 + in.Byte() % 64;
+    query.column = in.Byte() % 8;
+    query.line_limit = in.Byte() % 10;
+  }
   const size_t text_length = 1 + in.Byte() % 80;
   const std::string rest = in.Rest();
   if (rest.size() < text_length)
     return 0;
   const std::string text = rest.substr(0, text_length);
   const std::string file = rest.substr(text_length);
+  query.text = text;
   const x5::CaseMap map = x5::AsciiCaseMap();
 
   RecordingPacer expected_pacer;
   expected_pacer.stop_at = stop_at;
   int64_t expected_start = start;
-  const int64_t expected =
-      forward ? ReferenceSearchForward(file, text, fold, map, buffer, start, limit, expected_pacer)
-              : ReferenceSearchBackward(file, text, fold, map, buffer, expected_start, limit,
-                                        expected_pacer);
+  int64_t expected;
+  if (occurrences)
+    expected = ReferenceFindOccurrence(file, query, map, buffer, expected_pacer);
+  else if (forward)
+    expected = ReferenceSearchForward(file, text, fold, map, buffer, start, limit, expected_pacer);
+  else
+    expected = ReferenceSearchBackward(file, text, fold, map, buffer, expected_start, limit,
+                                       expected_pacer);
 
   RecordingPacer pacer;
   pacer.stop_at = stop_at;
@@ -66,9 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)condition_file.Block(at, static_cast<int64_t>(file.size()) - at);
   }
   int64_t actual_start = start;
-  const int64_t actual = forward
-                             ? SearchForward(env, condition_file, text, fold, start, limit)
-                             : SearchBackward(env, condition_file, text, fold, actual_start, limit);
+  int64_t actual;
+  if (occurrences)
+    actual = FindOccurrence(env, condition_file, query);
+  else if (forward)
+    actual = SearchForward(env, condition_file, text, fold, start, limit);
+  else
+    actual = SearchBackward(env, condition_file, text, fold, actual_start, limit);
   if (actual != expected || pacer.chunks != expected_pacer.chunks || actual_start != expected_start)
     __builtin_trap();
   if (actual > 0 && ColumnOf(condition_file, actual, buffer) < 0)

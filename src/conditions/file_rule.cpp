@@ -201,39 +201,23 @@ std::string CheckFileRule(ConditionContext& context,
           context.limits.file_buffer_size > 0 ? context.limits.file_buffer_size : 4096;
       IskanjePlus::SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
                                  context.largest_read_bytes};
-      int64_t hits = 0;
-      int64_t found = 0;
-      int64_t outcome = 0;
-      int64_t position = s.start_position != 0 ? s.start_position : (forward ? 1 : -1);
-      while (hits < count) {
-        int64_t hit;
-        if (forward) {
-          const int64_t end_limit = quantity > 0 ? position + quantity : 0;
-          hit = IskanjePlus::SearchForward(env, file, s.search_text, s.case_folding, position,
-                                           end_limit);
-        } else {
-          const int64_t low_limit = quantity > 0 ? position - quantity - 1 : 0;
-          hit = IskanjePlus::SearchBackward(env, file, s.search_text, s.case_folding, position,
-                                            low_limit);
-        }
-        if (hit < 1) {
-          outcome = hit;
-          break;
-        }
-        if (s.search_column <= 0 ||
-            IskanjePlus::ColumnOf(file, hit, context.limits.line_limit) == s.search_column) {
-          ++hits;
-          found = hit;
-        }
-        position = forward ? hit + 1 : hit - 1;
-      }
-      if (hits < count) {
-        if (outcome == IskanjePlus::kSearchKilled) {
+      IskanjePlus::OccurrenceQuery query;
+      query.text = s.search_text;
+      query.case_folding = s.case_folding;
+      query.forward = forward;
+      query.start = s.start_position;
+      query.quantity = quantity;
+      query.count = count;
+      query.column = s.search_column;
+      query.line_limit = context.limits.line_limit;
+      const int64_t found = IskanjePlus::FindOccurrence(env, file, query);
+      if (found < 1) {
+        if (found == IskanjePlus::kSearchKilled) {
           message = "***** Task DezaVI KILLED on user request *****";
           s.rc_value = 0;
           if (killed)
             *killed = true;
-        } else if (outcome == IskanjePlus::kReadFailed) {
+        } else if (found == IskanjePlus::kReadFailed) {
           message = ReadFailedMessage(s.file_name);
         } else {
           message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});

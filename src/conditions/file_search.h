@@ -1,5 +1,5 @@
 // Searching a rule file for a text, forward or backward, in paced chunks of the task's file buffer
-// size; and the column of a byte within its text line.
+// size; for the N-th occurrence in a given column; and the column of a byte within its text line.
 #pragma once
 
 #include <cstdint>
@@ -57,8 +57,36 @@ struct SearchEnv {
                                      int64_t& start,
                                      int64_t low_limit) noexcept;
 
+// What a rule asks of its search text.
+struct OccurrenceQuery {
+  std::string_view text;
+  bool case_folding = true;
+  bool forward = true;
+  int64_t start = 0;         // 1-based; 0: the start of the file (forward) or its end (backward)
+  int64_t quantity = 0;      // the window of each search, see FindOccurrence; 0: none
+  int64_t count = 1;         // which counted occurrence is wanted
+  int64_t column = 0;        // above 0: only occurrences at this column of their line count
+  int64_t line_limit = 256;  // as ColumnOf
+};
+
+// The count-th occurrence of the text that lies in the column. Gives what searching again from each
+// hit gives: forward SearchForward from position, position + 1 after each hit, with the end limit
+// position + quantity; backward SearchBackward from position, hit - 1 after each hit, with the low
+// limit position - quantity - 1 (the first computed from -1 when no start is given); a hit counts
+// when the column is 0 or ColumnOf the hit equals it. Each of those searches asks the pacer for
+// exactly its own chunks. But the file's length is read and the text prepared once, the scan goes
+// on from a hit inside the bytes already read, and line starts are remembered as the hits go, so
+// a million hits cost little more than one scan of the file. Returns the position, or the
+// outcome of the search that ended the run (kNotFound, kRangeUnusable, kReadFailed,
+// kSearchKilled).
+[[nodiscard]] int64_t FindOccurrence(SearchEnv& env,
+                                     ConditionFile& file,
+                                     const OccurrenceQuery& query) noexcept;
+
 // The 1-based column of the byte at `position` within its text line, looking back at most
-// `line_limit` bytes for the line feed before it; 0 when that cannot be told.
+// `line_limit` bytes for the line feed before it (256 when not above 0); when no line feed is
+// there, the position itself if the look-back reached the start of the file, else 0. 0 also when
+// the bytes cannot be read.
 [[nodiscard]] int64_t ColumnOf(ConditionFile& file, int64_t position, int64_t line_limit) noexcept;
 
 }  // namespace x5::IskanjePlus

@@ -24,6 +24,8 @@ struct Searcher {
   SearchEnv env{pacer, 4096, map};
 };
 
+// One search, and a run of searches for the N-th occurrence in a column, against separate
+// chunk-by-chunk reference searches: the same results and the same pacer calls, chunk for chunk.
 TEST(FileSearchTest, MatchesChunkByChunkReferenceOnRandomInputs) {
   std::mt19937_64 rng(20240517);
   const CaseMap map = AsciiCaseMap();
@@ -45,6 +47,23 @@ TEST(FileSearchTest, MatchesChunkByChunkReferenceOnRandomInputs) {
     const bool forward = pick(0, 1) == 1;
     const int64_t start = forward ? pick(0, size + 2) : pick(-1, size + 3);
     const int64_t limit = pick(0, 2) == 0 ? 0 : pick(0, size + 2);
+    const int64_t first_read = pick(1, 64);
+    const int64_t largest_read = pick(1, 128);
+    const int64_t max_per_read = pick(0, 3) == 0 ? pick(1, 7) : 0;
+    const int64_t preload_at = size > 0 && pick(0, 1) == 1 ? pick(0, size - 1) : -1;
+    const int64_t preload_length = preload_at >= 0 ? pick(1, size - preload_at) : 0;
+    SCOPED_TRACE(testing::Message() << "round " << round << " data=" << data << " text=" << text
+                                    << " fold=" << fold << " buffer=" << buffer << " forward="
+                                    << forward << " start=" << start << " limit=" << limit);
+    auto open = [&] {
+      auto reader = std::make_unique<MemoryReader>(std::make_shared<const std::string>(data));
+      reader->max_per_read = max_per_read;
+      ConditionFile file(std::move(reader));
+      // Something already buffered, as after an earlier search of the same rule.
+      if (preload_at >= 0)
+        EXPECT_FALSE(file.Block(preload_at, preload_length).empty());
+      return file;
+    };
 
     RecordingPacer expected_pacer;
     expected_pacer.stop_at = stop_at;
@@ -54,28 +73,41 @@ TEST(FileSearchTest, MatchesChunkByChunkReferenceOnRandomInputs) {
             ? ReferenceSearchForward(data, text, fold, map, buffer, start, limit, expected_pacer)
             : ReferenceSearchBackward(data, text, fold, map, buffer, expected_start, limit,
                                       expected_pacer);
-
     RecordingPacer pacer;
     pacer.stop_at = stop_at;
-    SearchEnv env{pacer, static_cast<int32_t>(buffer), map, pick(1, 64), pick(1, 128)};
-    MemoryReader* reader = nullptr;
-    ConditionFile file = MemoryFileOf(data, &reader);
-    reader->max_per_read = pick(0, 3) == 0 ? pick(1, 7) : 0;
-    // Something already buffered, as after an earlier search of the same rule.
-    if (size > 0 && pick(0, 1) == 1) {
-      const int64_t at = pick(0, size - 1);
-      ASSERT_FALSE(file.Block(at, pick(1, size - at)).empty());
-    }
+    SearchEnv env{pacer, static_cast<int32_t>(buffer), map, first_read, largest_read};
+    ConditionFile file = open();
     int64_t actual_start = start;
     const int64_t actual = forward ? SearchForward(env, file, text, fold, start, limit)
                                    : SearchBackward(env, file, text, fold, actual_start, limit);
-
-    SCOPED_TRACE(testing::Message() << "round " << round << " data=" << data << " text=" << text
-                                    << " fold=" << fold << " buffer=" << buffer << " forward="
-                                    << forward << " start=" << start << " limit=" << limit);
     ASSERT_EQ(actual, expected);
     ASSERT_EQ(pacer.chunks, expected_pacer.chunks);
     ASSERT_EQ(actual_start, expected_start);
+
+    // Runs of searches both ways, mostly asking for columns within a short look-back, so hits
+    // are many and line starts are told from what was seen before.
+    for (const bool occurrence_forward : {true, false, true, false}) {
+      OccurrenceQuery query;
+      query.text = text;
+      query.case_folding = fold;
+      query.forward = occurrence_forward;
+      query.start = pick(0, 1) == 0 ? 0 : pick(1, size + 2);
+      query.quantity = pick(0, 2) == 0 ? pick(1, 40) : 0;
+      query.count = pick(0, 1) == 0 ? pick(1, 60) : pick(1, 4);
+      query.column = pick(0, 3) == 0 ? 0 : pick(1, 6);
+      query.line_limit = pick(0, 5) == 0 ? 0 : pick(1, 8);
+      SCOPED_TRACE(testing::Message()
+                   << "occurrence forward=" << query.forward << " start=" << query.start
+                   << " quantity=" << query.quantity << " count=" << query.count
+                   << " column=" << query.column << " line limit=" << query.line_limit);
+      expected_pacer.chunks.clear();
+      const int64_t expected_occurrence =
+          ReferenceFindOccurrence(data, query, map, buffer, expected_pacer);
+      pacer.chunks.clear();
+      ConditionFile occurrence_file = open();
+      ASSERT_EQ(FindOccurrence(env, occurrence_file, query), expected_occurrence);
+      ASSERT_EQ(pacer.chunks, expected_pacer.chunks);
+    }
   }
 }
 
@@ -244,25 +276,25 @@ TEST(FileSearchTest, ColumnOfLooksBackForTheLineStart) {
     EXPECT_EQ(ColumnOf(file, c.position, c.limit), c.column) << c.position << " " << c.limit;
 }
 
-TEST(FileSearchTest, LaterSearchesReuseWhatIsBuffered) {
+TEST(FileSearchTest, ARunOfHitsReadsTheFileOnce) {
   std::string data;
-  for (int i = 0; i < 2000; ++i)
-    data += "line " + std::to_string(i) + " ERR\n";
-  MemoryReader* reader = nullptr;
-  ConditionFile file = MemoryFileOf(data, &reader);
-  Searcher s;
-  int64_t position = 1;
-  int hits = 0;
-  while (true) {
-    const int64_t hit = SearchForward(s.env, file, "ERR", false, position, 0);
-    if (hit < 1)
-      break;
-    ++hits;
-    EXPECT_GT(ColumnOf(file, hit, 256), 6);
-    position = hit + 1;
+  for (int i = 0; i < 20000; ++i)
+    data += "ERR line " + std::to_string(i) + "\n";
+  for (bool forward : {true, false}) {
+    MemoryReader* reader = nullptr;
+    ConditionFile file = MemoryFileOf(data, &reader);
+    Searcher s;
+    OccurrenceQuery query;
+    query.text = "ERR";
+    query.forward = forward;
+    query.count = 2;
+    query.column = 2;  // never: every one of the 20000 hits is looked at
+    // Forward the last search finds nothing; backward none is left to do after the first byte.
+    EXPECT_EQ(FindOccurrence(s.env, file, query), forward ? kNotFound : kRangeUnusable);
+    EXPECT_EQ(s.pacer.chunks.size(), forward ? 20001u : 20000u);  // one chunk per search
+    EXPECT_EQ(reader->size_calls, 1);
+    EXPECT_LE(reader->bytes_read, static_cast<int64_t>(data.size()) + 4096) << forward;
   }
-  EXPECT_EQ(hits, 2000);
-  EXPECT_LT(reader->bytes_read, 4 * static_cast<int64_t>(data.size()));
 }
 
 }  // namespace

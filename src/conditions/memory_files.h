@@ -22,15 +22,19 @@ class MemoryReader final : public ChunkReader {
  public:
   explicit MemoryReader(std::shared_ptr<const std::string> data) : data_(std::move(data)) {}
 
-  int64_t Size() const override { return static_cast<int64_t>(data_->size()); }
+  int64_t Size() const override {
+    ++size_calls;
+    return static_cast<int64_t>(data_->size());
+  }
 
   int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
     ++reads;
     if (fail_from >= 0 && offset + static_cast<int64_t>(into.size()) > fail_from)
       return -5;
-    if (offset < 0 || offset > Size())
+    const auto size = static_cast<int64_t>(data_->size());
+    if (offset < 0 || offset > size)
       return -22;
-    int64_t n = std::min<int64_t>(static_cast<int64_t>(into.size()), Size() - offset);
+    int64_t n = std::min<int64_t>(static_cast<int64_t>(into.size()), size - offset);
     if (max_per_read > 0)
       n = std::min(n, max_per_read);
     if (n > 0)
@@ -43,6 +47,7 @@ class MemoryReader final : public ChunkReader {
   int64_t max_per_read = 0;
   int64_t reads = 0;
   int64_t bytes_read = 0;
+  mutable int size_calls = 0;
 
  private:
   std::shared_ptr<const std::string> data_;
@@ -236,6 +241,48 @@ inline int64_t ReferenceSearchBackward(const std::string& data,
       read_position = low;
       final_chunk = true;
     }
+  }
+}
+
+// ColumnOf as a plain look back over the data.
+inline int64_t ReferenceColumnOf(const std::string& data, int64_t position, int64_t line_limit) {
+  if (position < 1 || position - 1 > static_cast<int64_t>(data.size()))
+    return 0;
+  const int64_t limit = line_limit > 0 ? line_limit : 256;
+  const int64_t from = std::max<int64_t>(1, position - limit);
+  for (int64_t q = position - 1; q >= from; --q) {
+    if (data[static_cast<size_t>(q - 1)] == '\n')
+      return position - q;
+  }
+  return from == 1 ? position : 0;
+}
+
+// FindOccurrence as separate reference searches from each hit, each with its own chunks.
+inline int64_t ReferenceFindOccurrence(const std::string& data,
+                                       const OccurrenceQuery& query,
+                                       const CaseMap& map,
+                                       int64_t buffer_size,
+                                       Pacer& pacer) {
+  int64_t counted = 0;
+  int64_t position = query.start != 0 ? query.start : (query.forward ? 1 : -1);
+  for (;;) {
+    int64_t hit;
+    if (query.forward) {
+      const int64_t end_limit = query.quantity > 0 ? position + query.quantity : 0;
+      hit = ReferenceSearchForward(data, query.text, query.case_folding, map, buffer_size, position,
+                                   end_limit, pacer);
+    } else {
+      const int64_t low_limit = query.quantity > 0 ? position - query.quantity - 1 : 0;
+      hit = ReferenceSearchBackward(data, query.text, query.case_folding, map, buffer_size,
+                                    position, low_limit, pacer);
+    }
+    if (hit < 1)
+      return hit;
+    if (query.column <= 0 || ReferenceColumnOf(data, hit, query.line_limit) == query.column) {
+      if (++counted >= query.count)
+        return hit;
+    }
+    position = query.forward ? hit + 1 : hit - 1;
   }
 }
 

@@ -1,12 +1,17 @@
 // Figures for the condition file search: throughput of forward and backward, case-sensitive and
-// case-insensitive searches over a real file or a generated in-memory log, and the latency of
-// finding a text near the end of a large file backward. Prints figures; asserts nothing.
+// case-insensitive searches over a real file or a generated in-memory log, the latency of finding
+// a text near the end of a large file backward, and rules that count occurrences or test their
+// column against one full scan of the same file. Prints figures; asserts nothing.
 //
 //   search_bench                          in-memory figures
 //   search_bench --file F --text T [--fold] [--backward] [--buffer N] [--repeat R] [--read BYTES]
 //                                         one search over F per repeat (median printed)
 //   search_bench --file F --text T --latency [--repeat R]
 //                                         open + backward search per repeat (median in us)
+//   search_bench --file F --text T --count N --column C [--buffer N] [--repeat R]
+//                                         whole rules, as the runner evaluates them, forward and
+//                                         backward: S=(C, "T") and S=T N=N next to S=(0, "QQQ")
+//                                         (an absent text: one full scan), interleaved; medians
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +23,7 @@
 #include <vector>
 
 #include "conditions/file_reader.h"
+#include "conditions/file_rule.h"
 #include "conditions/file_search.h"
 #include "conditions/memory_files.h"
 
@@ -56,6 +62,8 @@ struct Options {
   int32_t buffer = 4096;
   int repeat = 5;
   int64_t read = x5::IskanjePlus::kLargestReadBytes;
+  int32_t count = 0;  // > 0: the counted-rule figures
+  int32_t column = 0;
 };
 
 int64_t RunSearch(ConditionFile& file, const Options& o, CountingPacer& pacer) {
@@ -104,6 +112,79 @@ int FileMode(const Options& o) {
                 o.backward ? "backward" : "forward", o.fold ? "folded" : "exact", o.buffer, t,
                 static_cast<double>(size) / t / 1e9, static_cast<long long>(result),
                 static_cast<long long>(pacer.chunks), static_cast<long long>(pacer.kilobytes));
+  }
+  return 0;
+}
+
+// A rule's console note and variable go nowhere.
+struct Quiet final : x5::ConsoleSink, x5::VariableStore {
+  void Line(std::string_view) override {}
+  int32_t AddVariable(std::string_view, std::string_view) override { return 1; }
+};
+
+// Rules as the runner evaluates them (file lookup, open, search loop, close), with case folding on
+// as in a rule without C=N: a column rule and a counted rule, and the same kind of rule for an
+// absent text of the same length, which reads the whole file once.
+int CountMode(const Options& o) {
+  struct Case {
+    const char* name;
+    std::string text;
+    int32_t count;
+    int32_t column;
+    bool forward;
+  };
+  const std::string absent(o.text.size(), 'Q');
+  const Case cases[] = {
+      {"full scan", absent, 1, 0, true},      {"column", o.text, 1, o.column, true},
+      {"counted", o.text, o.count, 0, true},  {"full scan", absent, 1, 0, false},
+      {"column", o.text, 1, o.column, false}, {"counted", o.text, o.count, 0, false},
+  };
+  constexpr size_t kCases = std::size(cases);
+  std::vector<double> times[kCases];
+  CountingPacer pacers[kCases];
+  std::string outputs[kCases];
+  auto files = x5::IskanjePlus::MakeSystemRuleFiles();
+  Quiet quiet;
+  for (int r = 0; r < o.repeat; ++r) {
+    for (size_t i = 0; i < kCases; ++i) {
+      const Case& c = cases[i];
+      x5::RcState rc;
+      CountingPacer pacer;
+      x5::Iskanje::ConditionLimits limits;
+      limits.file_buffer_size = o.buffer;
+      x5::Iskanje::ConditionContext context(limits, rc, quiet, quiet, pacer, *files);
+      x5::Iskanje::RuleSettings s;
+      s.rc_value = 8;
+      s.file_name = o.file;
+      s.size_operator = ">=";
+      s.attribute_operator = "<>";
+      s.attribute_pattern = "    ";
+      s.case_folding = true;
+      s.search_text = x5::ToUpper(c.text, context.case_map);
+      s.search_column = c.column;
+      s.occurrence_count = c.count;
+      const auto t0 = std::chrono::steady_clock::now();
+      outputs[i] = x5::Iskanje::CheckFileRule(context, s, 1, false, c.forward);
+      times[i].push_back(Seconds(std::chrono::steady_clock::now() - t0));
+      pacers[i] = pacer;
+    }
+  }
+  std::printf("rules over %s, buffer %d, %d repeats, medians:\n", o.file.c_str(), o.buffer,
+              o.repeat);
+  for (size_t i = 0; i < kCases; ++i) {
+    const Case& c = cases[i];
+    const double t = Median(times[i]);
+    const double scan = Median(times[i / 3 * 3]);
+    std::string rule = "S=(" + std::to_string(c.column) + ", \"" + c.text + "\")";
+    if (c.count > 1)
+      rule += " N=" + std::to_string(c.count);
+    std::string out = outputs[i];
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+      out.pop_back();
+    std::printf("  %-8s %-9s %-22s %8.4f s %6.2fx scan %9lld chunks %11lld KB  %s\n",
+                c.forward ? "forward" : "backward", c.name, rule.c_str(), t, t / scan,
+                static_cast<long long>(pacers[i].chunks),
+                static_cast<long long>(pacers[i].kilobytes), out.c_str());
   }
   return 0;
 }
@@ -208,6 +289,10 @@ int main(int argc, char** argv) {
       o.repeat = std::max(1, std::atoi(next().c_str()));
     else if (a == "--read")
       o.read = std::atoll(next().c_str());
+    else if (a == "--count")
+      o.count = std::max(1, std::atoi(next().c_str()));
+    else if (a == "--column")
+      o.column = std::max(0, std::atoi(next().c_str()));
     else {
       std::fprintf(stderr, "unknown option %s\n", a.c_str());
       return 2;
@@ -219,5 +304,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "--text is required with --file\n");
     return 2;
   }
+  if (o.count > 0 || o.column > 0)
+    return CountMode(o);
   return FileMode(o);
 }

@@ -60,11 +60,16 @@ void WriteStepReport(Run& run) {
 int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
   if (run_.parent_gone)
     return 0;
+  if (unpeekable_ != 0)
+    return unpeekable_;
   DWORD read = 0;
   DWORD available = 0;
   if (!PeekNamedPipe(run_.input, into.data(), static_cast<DWORD>(into.size()), &read, &available,
                      nullptr)) {
-    return -static_cast<int64_t>(GetLastError());
+    const DWORD error = GetLastError();
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
+      unpeekable_ = -static_cast<int64_t>(error);
+    return -static_cast<int64_t>(error);
   }
   return available;
 }

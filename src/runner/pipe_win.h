@@ -47,6 +47,9 @@ class PipeCommandLink : public CommandLink {
 
  private:
   Run& run_;
+  // A handle that cannot be peeked at all (under Wine, a pipe made by a Linux parent) never can
+  // be: its failure is kept instead of being asked for again at every look of a file check.
+  int64_t unpeekable_ = 0;
 };
 
 }  // namespace x5

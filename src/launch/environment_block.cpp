@@ -1,5 +1,5 @@
-// The environment of a step that runs under another user's logon: the user's profile environment
-// merged with the runner variable table, and the UTF-16 block the step is created with.
+// The step's environment from the runner variable table: the changes a step without a logon
+// inherits, and the UTF-16 block of a step under another user's logon.
 #include "launch/environment_block.h"
 
 #include <unordered_set>
@@ -34,6 +34,30 @@ std::string ByteBlockText::Narrow(std::u16string_view units) const {
 void ByteBlockText::AppendWide(std::string_view text, EnvironmentBlock& block) const {
   for (char c : text)
     block.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+}
+
+std::vector<EnvironmentEdit> RunnerEnvironmentEdits(const std::vector<std::string>& table,
+                                                    const PasswordDecipher& decipher) {
+  std::vector<EnvironmentEdit> edits;
+  edits.reserve(table.size());
+  for (const std::string& entry : table) {
+    const size_t eq = entry.find('=');
+    if (eq == std::string::npos || eq == 0)
+      continue;
+    EnvironmentEdit& edit = edits.emplace_back();
+    edit.name = entry.substr(0, eq);
+    const std::string_view value = std::string_view(entry).substr(eq + 1);
+    if (value.empty())
+      continue;
+    if (value.front() != kPasswordMarker) {
+      edit.value.emplace(value);
+      continue;
+    }
+    SecretString plain = value.size() > 1 && decipher ? decipher(value.substr(1)) : SecretString();
+    if (!plain.Empty())
+      edit.value.emplace(std::move(plain));
+  }
+  return edits;
 }
 
 std::string_view EntryName(std::string_view entry) noexcept {

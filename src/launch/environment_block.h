@@ -1,9 +1,11 @@
-// The environment of a step that runs under another user's logon: the user's profile environment
-// merged with the runner variable table, and the UTF-16 block the step is created with.
+// The step's environment from the runner variable table: the changes to the runner's own
+// environment that a step without a logon inherits, and for a step under another user's logon the
+// user's profile environment merged with the table into the UTF-16 block it is created with.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +41,20 @@ class ByteBlockText final : public BlockText {
 
 // Deciphers the part of a password variable's value after its marker.
 using PasswordDecipher = std::function<SecretString(std::string_view enciphered)>;
+
+// One change the variable table makes to the runner's own environment.
+struct EnvironmentEdit {
+  std::string name;
+  std::optional<SecretString> value;  // none: the variable is removed
+};
+
+// The changes, in table order (so later entries override earlier ones), for the entries with a
+// name before their first "=": an empty value removes the name, a password value sets it
+// deciphered (a password that does not decipher is not handed on as an empty value: it removes the
+// name), any other value sets it.
+[[nodiscard]] std::vector<EnvironmentEdit> RunnerEnvironmentEdits(
+    const std::vector<std::string>& table,
+    const PasswordDecipher& decipher);
 
 // The name of a "NAME=value" entry: the text before the first "=" that is not its first
 // character (as the platform names "=C:=C:\dir"); empty when the entry has no such "=".

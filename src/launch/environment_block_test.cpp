@@ -1,4 +1,5 @@
-// Tests of the logon environment: reading the user block, merging, de-duplication, sort, block.
+// Tests of the step's environment: the runner environment's changes, and for a logon reading the
+// user block, merging, de-duplication, sort, block.
 #include "launch/environment_block.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,19 @@ TEST(EnvironmentBlockBuild, EmptyTableGivesTwoNuls) {
   EXPECT_EQ(block, (EnvironmentBlock{u'\0', u'\0'}));
   const EnvironmentBlock one = BuildEnvironmentBlock({"A=1"}, FakeDecipher, kBytes);
   EXPECT_EQ(one, (EnvironmentBlock{u'A', u'=', u'1', u'\0', u'\0'}));
+}
+
+TEST(RunnerEnvironment, LaterEntriesOverrideAndUnusableValuesRemove) {
+  const std::string marker(1, kPasswordMarker);
+  const std::vector<std::string> table = {"A=1",           "EMPTY=",
+                                          "noequals",      "=C:=C:\\dir",
+                                          "A=2",           "PW=" + marker + "C0FFEE",
+                                          "PW0=" + marker, "PWBAD=" + marker + "BAD"};
+  std::vector<std::string> got;
+  for (const EnvironmentEdit& edit : RunnerEnvironmentEdits(table, FakeDecipher))
+    got.push_back(edit.name + (edit.value ? "=" + std::string(edit.value->View()) : " removed"));
+  EXPECT_EQ(got, (std::vector<std::string>{"A=1", "EMPTY removed", "A=2", "PW=plain:C0FFEE",
+                                           "PW0 removed", "PWBAD removed"}));
 }
 
 TEST(StepEnvironment, WholeChainOnACopyOfTheTable) {

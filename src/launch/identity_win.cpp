@@ -3,10 +3,9 @@
 #include "launch/identity_win.h"
 
 #include <new>
+#include <optional>
 
 #include "launch/user_hive.h"
-#include "runner/run_win.h"
-#include "runner/subsystems_win.h"
 
 namespace x5 {
 
@@ -91,8 +90,10 @@ class ProfileListReader {
 
 }  // namespace
 
-std::string LoadUserHive(Run& run, const std::string& account, bool load) {
-  StepIdentity& identity = run.identity;
+std::string LoadUserHive(StepIdentity& identity,
+                         Expander& expander,
+                         const std::string& account,
+                         bool load) {
   try {
     std::string hive_name = identity.hive.Name();
     if (!account.empty()) {
@@ -107,8 +108,7 @@ std::string LoadUserHive(Run& run, const std::string& account, bool load) {
       if (!profile)
         return kKeyNotFoundText;
       // Stored with references such as %SystemDrive%, which the runner's expansion resolves.
-      identity.hive_file =
-          HiveFile(ExpandVariables(run, *profile->image_path, kMaskPasswords, false));
+      identity.hive_file = HiveFile(expander.Expand(*profile->image_path, false));
       hive_name = profile->name;
     }
 

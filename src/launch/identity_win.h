@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "core/interfaces.h"
 #include "launch/profile_library_win.h"
 #include "registry/registry_win.h"
 #include "win/unique_handle.h"
 
 namespace x5 {
-
-struct Run;
 
 // Each hold is released by Release(), which the destructor also calls, so a launch that fails
 // halfway or a run that ends by an operator KILL leaves nothing loaded.
@@ -53,6 +52,11 @@ bool LookupAccount(StepIdentity& identity, const std::string& account);
 
 // Looks the account up (when one is given) and keeps its SID; then loads (true) or unloads
 // (false) the hive of that account's profile. A text whose first character is "1" or "0".
-std::string LoadUserHive(Run& run, const std::string& account, bool load);
+// The profile folder is expanded with `expander` (it is stored with references such as
+// %SystemDrive%).
+std::string LoadUserHive(StepIdentity& identity,
+                         Expander& expander,
+                         const std::string& account,
+                         bool load);
 
 }  // namespace x5

@@ -1,5 +1,6 @@
-// Starts the step's command in its own job object, with the runner console as its standard handles,
-// under the runner's account or under another user's logon with that user's profile and hive.
+// Carries out a launch plan: the logon, the job, the environment and the step's process, created
+// suspended inside the job and then started, under the runner's account or under another user's
+// logon with that user's profile and hive.
 #include "launch/launch_win.h"
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,44 +18,43 @@
 #include "launch/access_list.h"
 #include "launch/desktop_access_win.h"
 #include "launch/environment_block.h"
-#include "launch/identity_win.h"
 #include "launch/step_job_win.h"
 #include "launch/user_hive.h"
 #include "registry/registry_win.h"
-#include "runner/run_win.h"
-#include "runner/subsystems_win.h"
-#include "variables/variables.h"
 
 namespace x5 {
 namespace {
 
-constexpr DWORD kCreationFlags =
-    CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS;
-constexpr DWORD kProfileFailureCode = 5;
+// The plan speaks in the platform's values.
+static_assert(kCreateSuspended == CREATE_SUSPENDED &&
+              kNormalPriorityClass == NORMAL_PRIORITY_CLASS &&
+              kCreateNewProcessGroup == CREATE_NEW_PROCESS_GROUP &&
+              kCreateUnicodeEnvironment == CREATE_UNICODE_ENVIRONMENT);
+static_assert(kStartUseSize == STARTF_USESIZE && kStartUsePosition == STARTF_USEPOSITION &&
+              kStartUseCountChars == STARTF_USECOUNTCHARS &&
+              kStartUseStdHandles == STARTF_USESTDHANDLES);
 
-void SetStatus(Run& run, const char* text, int32_t code) {
-  run.step.status_text = Padded(text, 8);
-  run.step.status_code = code;
+constexpr int32_t kProfileFailureCode = 5;
+
+void SetStatus(StatusRecord& record, const char* text, int32_t code) {
+  record.status_text = Padded(text, 8);
+  record.status_code = code;
 }
 
-// Without a logon the step inherits the runner's own environment, so the runner variable table is
-// applied to it: later entries override earlier ones, an empty value removes the variable.
-void ApplyVariablesToEnvironment(const std::vector<std::string>& table) {
-  for (const std::string& entry : table) {
-    const size_t eq = entry.find('=');
-    if (eq == std::string::npos || eq == 0)
-      continue;
-    const std::string name = entry.substr(0, eq);
-    const std::string value = entry.substr(eq + 1);
-    if (value.empty()) {
-      SetEnvironmentVariableA(name.c_str(), nullptr);
-    } else if (value[0] == kPasswordMarker) {
-      const SecretString plain = DecipherVariableValue(std::string_view(value).substr(1));
-      // A password that does not decipher is not handed on as an empty value.
-      SetEnvironmentVariableA(name.c_str(), plain.Empty() ? nullptr : plain.CStr());
-    } else {
-      SetEnvironmentVariableA(name.c_str(), value.c_str());
-    }
+// A failure's platform code, or 99 when the platform gave none.
+int32_t FailureCode(DWORD error) {
+  return error != 0 ? static_cast<int32_t>(error) : 99;
+}
+
+SecretString DecipherVariableValue(std::string_view enciphered) {
+  return Rozavadedo::DecipherVariable(enciphered);
+}
+
+// Without a logon the step inherits the runner's own environment, so the variable table's changes
+// are made to it.
+void ApplyToRunnerEnvironment(const std::vector<std::string>& table) {
+  for (const EnvironmentEdit& edit : RunnerEnvironmentEdits(table, DecipherVariableValue)) {
+    SetEnvironmentVariableA(edit.name.c_str(), edit.value ? edit.value->CStr() : nullptr);
   }
 }
 
@@ -209,47 +210,46 @@ class StepSecurity {
   Part thread_;
 };
 
-// Logs the task's user on and prepares the hive and desktop access. 0 when the logon succeeded,
+// Logs the plan's user on and prepares the hive and desktop access. 0 when the logon succeeded,
 // else the value LaunchStep returns for a refused logon.
-int32_t LogOn(Run& run, const std::string& user, const std::string& domain) {
-  StepIdentity& identity = run.identity;
-  if (user.empty()) {
-    // No account has an empty name: refused as the system refuses an unknown user.
-    SetStatus(run, "LOGON ?", 0);
+int32_t LogOn(const LaunchPlan& plan,
+              Expander& expander,
+              StepIdentity& identity,
+              StatusRecord& record) {
+  if (plan.logon == LogonChoice::kRefused) {
+    SetStatus(record, "LOGON ?", 0);
     return ERROR_LOGON_FAILURE;
   }
-  const std::string logon_domain = IsLocalDomainForm(domain) ? std::string() : domain;
-  HANDLE token = nullptr;
   BOOL logged_on = FALSE;
   DWORD error = 0;
   {
-    SecretString password = Rozavadedo::DecipherField(run.task.password);
+    SecretString password = Rozavadedo::DecipherField(plan.enciphered_password);
     size_t length = password.Size();
     while (length > 0 && password[length - 1] == ' ')
       --length;
     password.Resize(length);
-    logged_on = LogonUserA(user.c_str(), logon_domain.c_str(), password.CStr(),
-                           LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, &token);
+    logged_on =
+        LogonUserA(plan.user.c_str(), plan.logon_domain.c_str(), password.CStr(),
+                   LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, identity.token.put());
     error = GetLastError();
   }  // the password is wiped here, as soon as the logon call has returned
   if (!logged_on) {
-    SetStatus(run, "LOGON ?", 0);
+    (void)identity.token.release();  // a refused logon hands back no token to close
+    SetStatus(record, "LOGON ?", 0);
     // 1 would read as "started" to the caller.
     return error > 1 ? static_cast<int32_t>(error) : static_cast<int32_t>(ERROR_LOGON_FAILURE);
   }
-  identity.token.reset(token);
   // Neither outcome changes the course of the launch; the profile library loads the profile
   // even where the hive could not be loaded here.
-  (void)LoadUserHive(run, HiveAccount(user, domain), true);
+  (void)LoadUserHive(identity, expander, plan.hive_account, true);
   (void)DesktopPraviceMod::GrantDesktopAccess(identity, std::string(), true);
-  SetStatus(run, "LOGON OK", 1);
+  SetStatus(record, "LOGON OK", 1);
   return 0;
 }
 
 // Loads userenv.dll and the profile library and has the library load the user's profile and
 // environment block. False when any of it failed.
-bool LoadProfile(Run& run, const std::string& user) {
-  StepIdentity& identity = run.identity;
+bool LoadProfile(StepIdentity& identity, const std::string& user) {
   // By full path, so no userenv.dll planted in the current folder is loaded into the runner.
   identity.userenv.reset(LoadLibraryA(SystemLibraryPath("userenv.dll").c_str()));
   if (!identity.userenv)
@@ -276,25 +276,47 @@ bool LoadProfile(Run& run, const std::string& user) {
   return identity.profile_loaded && identity.environment != nullptr;
 }
 
-struct Created {
-  PROCESS_INFORMATION info{};
-  BOOL ok = FALSE;
-  DWORD error = 0;
+STARTUPINFOA StartupInformation(StartupValues& values, const StepStart& start) {
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  si.lpDesktop = values.desktop.data();
+  si.lpTitle = values.title.data();
+  si.dwFlags = values.flags;
+  si.dwX = values.x;
+  si.dwY = values.y;
+  si.dwXSize = values.width;
+  si.dwYSize = values.height;
+  si.dwXCountChars = values.columns;
+  si.dwYCountChars = values.rows;
+  if (values.console_handles) {
+    si.hStdInput = start.console_input;
+    si.hStdOutput = start.console_output;
+    si.hStdError = start.console_output;
+  }
+  return si;
+}
+
+// The create call's outcome, its handles owned from the moment the call returns.
+struct CreatedProcess {
+  ScopedHandle process;
+  ScopedHandle thread;
+  DWORD process_id = 0;
+  DWORD thread_id = 0;
+  bool ok = false;
+  DWORD error = 0;  // the platform's code read right after the call
 };
 
-Created CreateStepProcess(Run& run,
-                          const STARTUPINFOA& startup,
-                          const SecretString& directory,
-                          const EnvironmentBlock* block) {
-  Created created;
-  // The create call may write into the command line; nothing needs it afterwards, so the
-  // deciphered line leaves the run state here and is wiped when the call is done.
-  SecretString command_line = std::move(run.step_command);
+CreatedProcess CreateStepProcess(const LaunchPlan& plan,
+                                 SecretString command_line,
+                                 const STARTUPINFOA& startup,
+                                 const SecretString& directory,
+                                 HANDLE job,
+                                 HANDLE token,
+                                 const EnvironmentBlock* block) {
   const char* folder = directory.Empty() ? nullptr : directory.CStr();
-  // Suspended until it is in the job and placed there by the system where it can, so nothing the
-  // step starts escapes the job and no step process exists outside it.
-  DWORD flags = kCreationFlags | CREATE_SUSPENDED;
-  JobAtCreation placement(run.job.get());
+  DWORD flags = plan.creation_flags;
+  // Placed in the job by the system as it is created, where the system can.
+  JobAtCreation placement(job);
   STARTUPINFOEXA extended{};
   extended.StartupInfo = startup;
   STARTUPINFOA& si = extended.StartupInfo;
@@ -303,140 +325,123 @@ Created CreateStepProcess(Run& run,
     extended.lpAttributeList = placement.List();
     flags |= EXTENDED_STARTUPINFO_PRESENT;
   }
+  PROCESS_INFORMATION info{};
+  BOOL ok = FALSE;
+  DWORD error = 0;
   if (block == nullptr) {
-    Wow64RedirectionOff redirection(run.os_version == 64);
-    created.ok = CreateProcessA(nullptr, command_line.Span().data(), nullptr, nullptr, TRUE, flags,
-                                nullptr, folder, &si, &created.info);
-    created.error = GetLastError();
-    return created;
+    Wow64RedirectionOff redirection(plan.redirection_off);
+    ok = CreateProcessA(nullptr, command_line.Span().data(), nullptr, nullptr, TRUE, flags, nullptr,
+                        folder, &si, &info);
+    error = GetLastError();
+  } else {
+    StepSecurity security(token);
+    // Needed to start a process with another user's token; enabled only for the call.
+    RegisM::PrivilegeGuard quota("SeIncreaseQuotaPrivilege");
+    RegisM::PrivilegeGuard assign("SeAssignPrimaryTokenPrivilege");
+    Wow64RedirectionOff redirection(plan.redirection_off);
+    ok = CreateProcessAsUserA(token, nullptr, command_line.Span().data(), security.Process(),
+                              security.Thread(), TRUE, flags, const_cast<char16_t*>(block->data()),
+                              folder, &si, &info);
+    error = GetLastError();
   }
-  StepSecurity security(run.identity.token.get());
-  // Needed to start a process with another user's token; enabled only for the call.
-  RegisM::PrivilegeGuard quota("SeIncreaseQuotaPrivilege");
-  RegisM::PrivilegeGuard assign("SeAssignPrimaryTokenPrivilege");
-  Wow64RedirectionOff redirection(run.os_version == 64);
-  created.ok =
-      CreateProcessAsUserA(run.identity.token.get(), nullptr, command_line.Span().data(),
-                           security.Process(), security.Thread(), TRUE, flags,
-                           const_cast<char16_t*>(block->data()), folder, &si, &created.info);
-  created.error = GetLastError();
+  CreatedProcess created;
+  created.process.reset(info.hProcess);
+  created.thread.reset(info.hThread);
+  created.process_id = info.dwProcessId;
+  created.thread_id = info.dwThreadId;
+  created.ok = ok != FALSE;
+  created.error = error;
   return created;
 }
 
-int32_t Launch(Run& run) {
-  const TaskRecord& task = run.task;
-  const std::string user = Trimmed(task.user_name);
-  const std::string domain = Trimmed(task.domain);
-  const bool logon = !domain.empty() && run.os_version >= 4;
-  if (!logon) {
-    SetStatus(run, "NO LOGON", run.step.status_code);
-  } else if (const int32_t refused = LogOn(run, user, domain); refused != 0) {
+int32_t Launch(const LaunchPlan& plan,
+               StepStart& start,
+               StepIdentity& identity,
+               LaunchedStep& out) {
+  StatusRecord& record = out.record;
+  if (plan.logon == LogonChoice::kNone) {
+    SetStatus(record, "NO LOGON", record.status_code);
+  } else if (const int32_t refused = LogOn(plan, start.expander, identity, record); refused != 0) {
     return refused;
   }
 
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  std::string desktop = "winsta0\\default";
-  std::string title = task.user_name;  // all 40 characters, as the step's console title
-  si.lpDesktop = desktop.data();
-  si.lpTitle = title.data();
-  if (task.window_left >= 0) {
-    si.dwX = static_cast<DWORD>(task.window_left);
-    si.dwY = static_cast<DWORD>(task.window_top);
-    si.dwFlags |= STARTF_USEPOSITION;
-  }
-  if (task.window_width >= 0) {
-    si.dwXSize = static_cast<DWORD>(task.window_width);
-    si.dwYSize = static_cast<DWORD>(task.window_height);
-    si.dwFlags |= STARTF_USESIZE;
-  }
-  if (task.console_columns >= 0) {
-    si.dwXCountChars = static_cast<DWORD>(task.console_columns);
-    si.dwYCountChars = static_cast<DWORD>(task.console_rows);
-    si.dwFlags |= STARTF_USECOUNTCHARS;
-  }
-  si.dwFlags |= STARTF_USESTDHANDLES;
-  if (run.os_version >= 4) {
-    si.hStdInput = run.console.Input();
-    si.hStdOutput = run.console.Output();
-    si.hStdError = run.console.Output();
-  }
+  StartupValues startup_values = plan.startup;
+  const STARTUPINFOA si = StartupInformation(startup_values, start);
 
-  // A step never runs outside a job where the system has them: without one it could neither be
-  // ended as a tree nor be sure to end with the runner.
-  if (run.os_version >= 5) {
-    StepJob made = CreateStepJob(run.console_title);
+  if (plan.job) {
+    StepJob made = CreateStepJob(plan.job_name);
     if (!made.job) {
-      SetStatus(run, "STEP=?", made.error != 0 ? static_cast<int32_t>(made.error) : 99);
+      SetStatus(record, "STEP=?", FailureCode(made.error));
       return 0;
     }
-    run.job = std::move(made.job);
+    out.job = std::move(made.job);
   }
 
   const SecretString directory =
-      ExpandVariables(run, Trimmed(task.working_directory), kDecipherPasswords, false).deciphered;
+      start.expander.ExpandDeciphered(plan.working_directory, false).deciphered;
 
   EnvironmentBlock block;
-  if (!logon) {
-    ApplyVariablesToEnvironment(run.variables);
+  const bool explicit_block = plan.environment == EnvironmentRule::kUserBlock;
+  if (!explicit_block) {
+    ApplyToRunnerEnvironment(start.variables);
   } else {
-    if (!LoadProfile(run, user)) {
-      SetStatus(run, "PROFILE?", kProfileFailureCode);
+    if (!LoadProfile(identity, plan.user)) {
+      SetStatus(record, "PROFILE?", kProfileFailureCode);
       return 0;
     }
     block =
-        StepEnvironmentBlock(run.variables, static_cast<const char16_t*>(run.identity.environment),
+        StepEnvironmentBlock(start.variables, static_cast<const char16_t*>(identity.environment),
                              DecipherVariableValue, AnsiBlockText());
   }
 
-  Created created = CreateStepProcess(run, si, directory, logon ? &block : nullptr);
+  // The deciphered command line leaves the caller here and is wiped when the call is done.
+  CreatedProcess created =
+      CreateStepProcess(plan, std::move(start.command_line), si, directory, out.job.get(),
+                        identity.token.get(), explicit_block ? &block : nullptr);
   // From here until it runs, any failure ends the suspended process.
-  SuspendedStep suspended(created.info);
+  SuspendedStep suspended(std::move(created.process), std::move(created.thread));
   EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
-    SetStatus(run, "STEP=?", created.error != 0 ? static_cast<int32_t>(created.error) : 99);
+    SetStatus(record, "STEP=?", FailureCode(created.error));
     return 0;
   }
-  DWORD error = run.job ? suspended.JoinJob(run.job.get()) : 0;
+  DWORD error = out.job ? suspended.JoinJob(out.job.get()) : 0;
   if (error == 0)
     error = suspended.Start();
   if (error != 0) {
-    SetStatus(run, "STEP=?", static_cast<int32_t>(error));
+    SetStatus(record, "STEP=?", static_cast<int32_t>(error));
     return 0;
   }
-  ScopedHandle process;
-  ScopedHandle thread;
-  suspended.Release(process, thread);
-  if (run.os_version >= 5) {
-    if (run.os_version == 64 && logon)
-      Sleep(2000);
-    WaitForInputIdle(process.get(), 10000);
-  }
+  suspended.Release(out.process, out.thread);
+  if (plan.pause_before_idle > 0)
+    Sleep(plan.pause_before_idle);
+  if (plan.wait_for_idle)
+    WaitForInputIdle(out.process.get(), kInputIdleWaitMs);
 
-  run.step.process_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(process.get()));
-  run.step.thread_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(thread.get()));
-  run.step.process_id = created.info.dwProcessId;
-  run.step.thread_id = created.info.dwThreadId;
-  run.process = std::move(process);
-  run.thread = std::move(thread);
-  SetStatus(run, "STEP OK", 1);
+  record.process_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.process.get()));
+  record.thread_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.thread.get()));
+  record.process_id = created.process_id;
+  record.thread_id = created.thread_id;
+  SetStatus(record, "STEP OK", 1);
   return 1;
 }
 
 }  // namespace
 
-int32_t LaunchStep(Run& run) {
+LaunchedStep LaunchStep(const LaunchPlan& plan, StepStart start, StepIdentity& identity) {
+  LaunchedStep out;
   try {
-    return Launch(run);
+    out.result = Launch(plan, start, identity, out);
   } catch (const std::bad_alloc&) {
-    SetStatus(run, "STEP=?", ERROR_NOT_ENOUGH_MEMORY);
-    return 0;
+    SetStatus(out.record, "STEP=?", ERROR_NOT_ENOUGH_MEMORY);
+    out.result = 0;
   }
+  return out;
 }
 
-void UnloadStepProfile(Run& run) {
+void UnloadStepProfile(StepIdentity& identity) noexcept {
   // Acts only when the launch logged a user on; every hold is released whatever the launch reached.
-  run.identity.Release();
+  identity.Release();
 }
 
 }  // namespace x5

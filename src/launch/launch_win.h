@@ -1,17 +1,48 @@
-// Starts the step's command in its own job object, with the runner console as its standard handles.
+// Carries out a launch plan: the logon, the job, the environment and the step's process, created
+// suspended inside the job and then started. What it made comes back as owners.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/interfaces.h"
+#include "core/secret_string.h"
+#include "launch/identity_win.h"
+#include "launch/launch_plan.h"
+#include "protocol/protocol.h"
+#include "win/unique_handle.h"
 
 namespace x5 {
 
-struct Run;
+// What a launch takes besides its plan.
+struct StepStart {
+  SecretString command_line;  // passwords deciphered; wiped as soon as the create call has it
+  const std::vector<std::string>& variables;  // the runner variable table
+  HANDLE console_input = nullptr;             // lent: the runner console's handles
+  HANDLE console_output = nullptr;
+  Expander& expander;  // the working directory, and the profile folder of the user's hive
+};
 
-// 1 when the step process runs; otherwise run.step holds the failure's status text and code, and
-// the result is 0 or, after a refused logon, the logon's platform error code.
-int32_t LaunchStep(Run& run);
+// What a launch made. The record is the launch record: the status text and code of the launch and,
+// once the step runs, its handle values and ids.
+struct LaunchedStep {
+  int32_t result = 0;  // 1 the step runs; 0 it does not; a refused logon's platform error code
+  StatusRecord record;
+  ScopedHandle job;  // kept when a later stage failed: the job lives until the runner ends
+  ScopedHandle process;
+  ScopedHandle thread;
+};
+
+// A logon's token, hive, desktop access and profile are held in `identity`, which outlives the
+// call and releases them at the end of the run (or when it goes).
+[[nodiscard]] LaunchedStep LaunchStep(const LaunchPlan& plan,
+                                      StepStart start,
+                                      StepIdentity& identity);
 
 // Releases the user's profile and registry hive when the launch logged a user on.
-void UnloadStepProfile(Run& run);
+void UnloadStepProfile(StepIdentity& identity) noexcept;
 
 }  // namespace x5

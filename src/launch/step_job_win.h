@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "win/unique_handle.h"
 
@@ -47,8 +48,8 @@ class JobAtCreation {
 // ever.
 class SuspendedStep {
  public:
-  explicit SuspendedStep(const PROCESS_INFORMATION& created) noexcept
-      : process_(created.hProcess), thread_(created.hThread) {}
+  SuspendedStep(ScopedHandle process, ScopedHandle thread) noexcept
+      : process_(std::move(process)), thread_(std::move(thread)) {}
   SuspendedStep(const SuspendedStep&) = delete;
   SuspendedStep& operator=(const SuspendedStep&) = delete;
   ~SuspendedStep();

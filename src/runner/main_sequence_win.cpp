@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "launch/launch_plan.h"
 #include "launch/launch_win.h"
 #include "pictures/capture_bounds.h"
 #include "runner/cleanup_win.h"
@@ -77,6 +80,22 @@ void ReadTask(Run& run) {
   (void)WriteFull(out, EncodeStatusRecord(started));
 }
 
+// The step's launch: the plan from the task, carried out; what it made joins the run.
+int32_t Launch(Run& run) {
+  const LaunchPlan plan = PlanLaunch(run.task, run.os_version, run.console_title);
+  const VariableContext variables = VariablesOf(run);
+  ContextExpander expander(variables);
+  LaunchedStep launched = LaunchStep(plan,
+                                     StepStart{std::move(run.step_command), run.variables,
+                                               run.console.Input(), run.console.Output(), expander},
+                                     run.identity);
+  run.step = std::move(launched.record);
+  run.job = std::move(launched.job);
+  run.process = std::move(launched.process);
+  run.thread = std::move(launched.thread);
+  return launched.result;
+}
+
 // Steps 8 to 22: everything before the launch. False when the step will not run.
 bool Prepare(Run& run) {
   run.rc.maximum_rc = run.task.maximum_rc;
@@ -133,7 +152,7 @@ bool Prepare(Run& run) {
   }
 
   (void)AddVariable(run, "X5RC", std::to_string(run.rc.step_rc_value));
-  if (LaunchStep(run) != 1) {
+  if (Launch(run) != 1) {
     std::string message;
     if (run.step.status_text == "LOGON ? ") {
       message = "***** INVALID LOGON  RC=99 *****\r\n";
@@ -156,22 +175,22 @@ bool Prepare(Run& run) {
 
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
 void Monitor(Run& run) {
-  run.command.argument = run.task.priority;
-  SetLaunchPriority(run);
+  SetLaunchPriority(run, run.task.priority);
   run.report.phase = 2;
   for (;;) {
     run.last_wait_result = static_cast<int32_t>(WaitForSingleObject(run.process.get(), 0));
     if (run.last_wait_result != kStillRunning)
       break;
     run.report.report_text_length = 0;
-    if (!ReadOperatorCommand(run)) {
+    const std::optional<OperatorCommand> command = ReadOperatorCommand(run);
+    if (!command) {
       // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
       // step's work is not lost with it. The step runs to its end, and the post-step checks, the
       // job log, the console file and the clean-up follow as always.
       run.holds.ResumeAllHeld();
       break;
     }
-    if (CarryOutOperatorCommand(run) == CommandOutcome::kLeaveMonitor)
+    if (CarryOutOperatorCommand(run, *command) == CommandOutcome::kLeaveMonitor)
       break;
     PictureRequest(run);
   }
@@ -215,8 +234,10 @@ void FinalReports(Run& run) {
   run.report.end_time = LocalFileTimeNow();
   run.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
-  while (ReadOperatorCommand(run) && run.command.name != "END ")
+  for (std::optional<OperatorCommand> command = ReadOperatorCommand(run);
+       command && command->name != "END "; command = ReadOperatorCommand(run)) {
     WriteStepReport(run);
+  }
   run.report.phase = 5;
   WriteStepReport(run);
 }
@@ -249,7 +270,7 @@ void CleanUp(Run& run) {
       (void)IsWindow(window);
     }
   }
-  UnloadStepProfile(run);
+  UnloadStepProfile(run.identity);
 }
 
 }  // namespace

@@ -23,17 +23,17 @@ struct Handled {
 
 constexpr int32_t kKeepCode = INT32_MIN;
 
-Handled Stat(Run&) {
+Handled Stat(Run&, const OperatorCommand&) {
   return {1, nullptr};
 }
 
-Handled End(Run& run) {
+Handled End(Run& run, const OperatorCommand&) {
   // The runner now waits for the step without a time limit: a held step would never end.
   run.holds.ResumeAllHeld();
   return {998, nullptr, CommandOutcome::kLeaveMonitor};
 }
 
-Handled Hold(Run& run) {
+Handled Hold(Run& run, const OperatorCommand&) {
   mThread::ThreadControlOutcome outcome;
   if (run.HasJob()) {
     mThread::ThreadControlRequest request{'P', run.os_version, 0};
@@ -44,7 +44,7 @@ Handled Hold(Run& run) {
   return {static_cast<int32_t>(outcome.last_error), " HOLDED on user request *****"};
 }
 
-Handled Resume(Run& run) {
+Handled Resume(Run& run, const OperatorCommand&) {
   mThread::ThreadControlOutcome outcome;
   if (run.HasJob()) {
     mThread::ThreadControlRequest request{'R', run.os_version, 0};
@@ -55,14 +55,14 @@ Handled Resume(Run& run) {
   return {static_cast<int32_t>(outcome.last_error), " RESUMED on user request *****"};
 }
 
-Handled Kill(Run& run) {
+Handled Kill(Run& run, const OperatorCommand& command) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
   run.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
   const HeldProcesses named = EndOfJobPictures(run, true);
   run.picture_interval = -1;
-  TerminateProcess(run.process.get(), static_cast<UINT>(run.command.argument));
+  TerminateProcess(run.process.get(), static_cast<UINT>(command.argument));
   // The rest of the tree ends now rather than after the job log is written: the report the
   // operator gets then means the whole step has been stopped. The job's own terminate after the
   // step finds nothing left.
@@ -72,31 +72,32 @@ Handled Kill(Run& run) {
   return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor};
 }
 
-Handled Priority(Run& run) {
+Handled Priority(Run& run, const OperatorCommand& command) {
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'S', run.os_version, run.command.argument};
+    mThread::ThreadControlRequest request{'S', run.os_version, command.argument};
     (void)mThread::ThreadControl(run.job.get(), request, run.holds);
   } else {
-    (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), run.command.argument,
+    (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), command.argument,
                                  run.os_version);
     (void)mPrty::ReadStepPriority(run.process.get(), run.thread.get());
   }
   return {kKeepCode, nullptr};
 }
 
-Handled GetPriority(Run& run) {
+// The code read has no field in the step report and the next command replaces the argument it
+// would have gone into, so nothing keeps it.
+Handled GetPriority(Run& run, const OperatorCommand& command) {
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'G', run.os_version, run.command.argument};
+    mThread::ThreadControlRequest request{'G', run.os_version, command.argument};
     (void)mThread::ThreadControl(run.job.get(), request, run.holds);
-    run.command.argument = request.priority_code;
   } else {
-    run.command.argument = mPrty::ReadStepPriority(run.process.get(), run.thread.get());
+    (void)mPrty::ReadStepPriority(run.process.get(), run.thread.get());
   }
   return {kKeepCode, nullptr};
 }
 
-Handled Diag(Run& run) {
-  run.diag_number = NextDiagNumber(run.diag_number, run.command.argument);
+Handled Diag(Run& run, const OperatorCommand& command) {
+  run.diag_number = NextDiagNumber(run.diag_number, command.argument);
   if (auto file = DiagFileName(run.task, run.global_parameter_directory, run.diag_number)) {
     (void)SaveConsoleText(run.console.Output(), 0, *file);
   }
@@ -105,7 +106,7 @@ Handled Diag(Run& run) {
 
 struct Entry {
   std::string_view name;
-  Handled (*handler)(Run&);
+  Handled (*handler)(Run&, const OperatorCommand&);
 };
 
 constexpr std::array<Entry, 8> kCommands{{
@@ -121,11 +122,11 @@ constexpr std::array<Entry, 8> kCommands{{
 
 }  // namespace
 
-CommandOutcome CarryOutOperatorCommand(Run& run) {
+CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command) {
   Handled handled{9, nullptr};
   for (const Entry& entry : kCommands) {
-    if (entry.name == run.command.name) {
-      handled = entry.handler(run);
+    if (entry.name == command.name) {
+      handled = entry.handler(run, command);
       break;
     }
   }
@@ -139,9 +140,8 @@ CommandOutcome CarryOutOperatorCommand(Run& run) {
   return handled.outcome;
 }
 
-void SetLaunchPriority(Run& run) {
-  (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), run.command.argument,
-                               run.os_version);
+void SetLaunchPriority(Run& run, int32_t priority) {
+  (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), priority, run.os_version);
 }
 
 }  // namespace x5

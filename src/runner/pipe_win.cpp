@@ -2,6 +2,7 @@
 #include "runner/pipe_win.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "runner/run_win.h"
 
@@ -28,21 +29,20 @@ int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
   return put;
 }
 
-bool ReadOperatorCommand(Run& run) {
+std::optional<OperatorCommand> ReadOperatorCommand(Run& run) {
   // A pipe that has ended or failed once is not read again: nothing more can come from it, and
   // reading on would only spin.
   if (run.parent_gone)
-    return false;
+    return std::nullopt;
   std::array<uint8_t, kOperatorCommandSize> bytes{};
   PipeReader in(run.input);
   if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
     run.parent_gone = true;
     if (run.console.IsOpen())
       (void)run.console.SendText(kParentGoneLine);
-    return false;
+    return std::nullopt;
   }
-  run.command = DecodeOperatorCommand(bytes);
-  return true;
+  return DecodeOperatorCommand(bytes);
 }
 
 void WriteStepReport(Run& run) {
@@ -75,9 +75,10 @@ int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
 }
 
 bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
-  if (!ReadOperatorCommand(run_))
+  std::optional<OperatorCommand> read = ReadOperatorCommand(run_);
+  if (!read)
     return false;
-  command = run_.command;
+  command = std::move(*read);
   return true;
 }
 

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "runner/pacer.h"
 #include "protocol/protocol.h"
 
@@ -29,10 +31,10 @@ class PipeWriter : public ByteWriter {
   HANDLE handle_;
 };
 
-// Reads one whole operator command into run.command. False when the pipe failed or ended first:
-// the parent is then gone for the rest of the run (run.parent_gone), the console says so once, and
-// no later read or peek touches the pipe again.
-bool ReadOperatorCommand(Run& run);
+// Reads one whole operator command. None when the pipe failed or ended first: the parent is then
+// gone for the rest of the run (run.parent_gone), the console says so once, and no later read or
+// peek touches the pipe again.
+std::optional<OperatorCommand> ReadOperatorCommand(Run& run);
 
 inline constexpr const char* kParentGoneLine =
     "***** Parent pipe closed - the runner carries on without operator commands *****";

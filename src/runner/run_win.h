@@ -76,7 +76,6 @@ struct Run {
   int32_t kilobytes_read = 0;
   int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
   int32_t diag_number = 0;
-  OperatorCommand command;  // the operator command in hand
 
   std::vector<std::string> variables;   // the runner variable table, "NAME=value"
   Iskanje::RuleSettings rule_settings;  // kept across the checks before and after the step

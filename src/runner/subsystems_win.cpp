@@ -1,4 +1,4 @@
-// The points where the main sequence, the launch and the job log call the other subsystems.
+// The points where the main sequence and the job log call the other subsystems.
 #include "runner/subsystems_win.h"
 
 #include <windows.h>
@@ -92,10 +92,6 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode)
   context.runner_drive = mShellExe::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
   return x5::DispatchCommand(context, text, static_cast<DispatchMode>(mode));
-}
-
-SecretString DecipherVariableValue(std::string_view enciphered) {
-  return Rozavadedo::DecipherVariable(enciphered);
 }
 
 }  // namespace x5

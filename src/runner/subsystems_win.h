@@ -1,4 +1,4 @@
-// The points where the main sequence, the launch and the job log call the other subsystems, with
+// The points where the main sequence and the job log call the other subsystems, with
 // the runner-wide state they need taken from the run.
 #pragma once
 
@@ -28,7 +28,5 @@ std::string EvaluateConditions(Run& run, int32_t pass);
 // mode 2 executes the switches and gives the command line to run and its shown form; 1 and 0
 // only give the shown form.
 DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode);
-// The value of a password variable (after its marker), deciphered for the step's environment.
-SecretString DecipherVariableValue(std::string_view enciphered);
 
 }  // namespace x5

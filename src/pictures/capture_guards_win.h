@@ -33,18 +33,22 @@ class InputAttachment {
 };
 
 // Keyboard and mouse input blocked. Where the system refuses (no right to, or no support), the
-// capture goes on with input open.
+// capture goes on with input open, and nothing is unblocked that this guard did not block.
 class InputBlock {
  public:
-  InputBlock() noexcept : blocked_(BlockInput(TRUE) != FALSE) {}
+  using BlockFunction = BOOL(WINAPI*)(BOOL block);
+
+  explicit InputBlock(BlockFunction block = &BlockInput) noexcept
+      : block_(block), blocked_(block_(TRUE) != FALSE) {}
   InputBlock(const InputBlock&) = delete;
   InputBlock& operator=(const InputBlock&) = delete;
   ~InputBlock() {
     if (blocked_)
-      BlockInput(FALSE);
+      block_(FALSE);
   }
 
  private:
+  BlockFunction block_;
   bool blocked_;
 };
 

@@ -41,15 +41,6 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
   EXPECT_EQ(console.find(" \r\n"), std::string::npos) << "trailing blanks in the saved console";
 }
 
-TEST_F(MainSequence, StatTwiceGivesTwoReportsAndUnknownCommandsAnswerNine) {
-  Start(Task(step_ + " sleep 3000"));
-  EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
-  EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
-  EXPECT_EQ(Exchange("STA?").report.status_text, "9       ");
-  EXPECT_EQ(Exchange("ENDX").report.status_text, "9       ");
-  EXPECT_EQ(Exchange("END ").report.status_text, "998     ");
-}
-
 struct EarlyEnd {
   const char* name;
   int32_t maximum_rc, task_rc, step_min, step_max;
@@ -114,54 +105,6 @@ TEST_F(MainSequence, NullCommandMessageGoesToTheConsoleOnly) {
   EXPECT_NE(console.find("***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n"),
             std::string::npos)
       << console;
-}
-
-TEST_F(MainSequence, EndDuringTheStepWaitsForItThenFinalReports) {
-  Start(Task(step_ + " sleep 1500"));
-  ReportRecord r = Exchange("END ");
-  EXPECT_EQ(r.report.status_text, "998     ");
-  EXPECT_EQ(r.report.phase, 2);
-  ReportRecord f = Exchange("STAT");
-  EXPECT_EQ(f.report.phase, 4);
-  EXPECT_EQ(f.report.status_text, "STEP OK ");
-  EndConversation();
-}
-
-TEST_F(MainSequence, LongCommandBlockIsReadWholeBeforeCommands) {
-  // 6000 bytes of block: several 4096-byte requests; a misread would eat the STAT below.
-  std::string command = step_ + " exit 0";
-  while (command.size() < 6000)
-    command += "\r\n";
-  Start(Task(command));
-  ReportRecord r = StatUntilFinal();
-  EXPECT_EQ(r.report.status_text, "STEP OK ");
-  EndConversation();
-}
-
-TEST_F(MainSequence, ChildrenLeftBehindAreEndedAtTheEndOfTheJob) {
-  // The main process ends at once; its child and grandchild would live on for a minute.
-  Start(Task(step_ + " tree 2 " + dir_ + "pids.txt 60000"));
-  for (int i = 0; i < 50 && ReadFileText(Linux("pids.txt")).size() < 3 * 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ReportRecord k = Exchange("KILL", 5);
-  EXPECT_EQ(k.report.status_text, "999     ");
-  ReportRecord f = Exchange("STAT");
-  EXPECT_EQ(f.report.phase, 4);
-  EXPECT_EQ(f.report.status_text, "STEP OK ");
-  EXPECT_NE(f.text.find(" KILLED on user request *****"), std::string::npos) << f.text;
-  EndConversation();
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-}
-
-TEST_F(MainSequence, StepSeesRunnerVariablesInItsEnvironment) {
-  Start(Task(step_ + " env X5Step env X5Name env X5S"));
-  StatUntilFinal();
-  EndConversation();
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_NE(console.find("X5Step=1\r\n"), std::string::npos) << console;
-  EXPECT_NE(console.find("X5Name=JOB\r\n"), std::string::npos);
-  EXPECT_NE(console.find("X5S=" + dir_ + "JOB\\S01\\\r\n"), std::string::npos);
 }
 
 TEST_F(MainSequence, ConsoleFileInMissingFolderReportsFileError) {

@@ -1,6 +1,5 @@
 // A step's life does not hang on its parent or on its runner: a parent that goes away does not
-// take the step's work with it, a runner that dies takes the whole step tree with it, and a job
-// name that cannot be had still gives the step a job.
+// take the step's work with it, and a runner that dies takes the whole step tree with it.
 #include "e2e_support.h"
 
 namespace x5::e2e {
@@ -80,26 +79,6 @@ TEST_F(StepLife, KilledRunnerTakesTheWholeStepTreeWithIt) {
   EXPECT_TRUE(
       WaitUntil([&] { return AliveCount(Linux("pids.txt")) == 0; }, std::chrono::seconds(15)))
       << AliveCount(Linux("pids.txt")) << " step processes outlived their runner";
-}
-
-TEST_F(StepLife, JobNameHeldByAnotherKindOfObjectStillGivesAJob) {
-  // The job's name is the console title; an event of that name is there first.
-  std::string error;
-  auto squatter =
-      StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "event",
-                         "tester/JOB.7.1", "write", Win("held.txt"), "yes", "sleep", "60000"},
-                        error);
-  ASSERT_TRUE(squatter) << error;
-  squatter->CloseInput();
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("held.txt")); }));
-
-  Start(Task(step_ + " echo in-a-job"));
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  squatter->Kill();
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_NE(console.find("in-a-job\r\n"), std::string::npos) << console;
-  EXPECT_NE(console.find("tester/JOB.7.1  JOB# "), std::string::npos) << console;
 }
 
 }  // namespace

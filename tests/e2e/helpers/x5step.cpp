@@ -19,7 +19,6 @@
 //   signal NAME   release the semaphore NAME once (a child of fan saying it runs)
 //   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
 //                 for it to end and write its exit code to OUT
-//   event NAME    create an event named NAME and hold it until the program ends
 //   cwd F         replace file F by the current directory
 //   stuckmove T   like window, but once it is up the window's procedure never returns from a
 //                 position change (WM_WINDOWPOSCHANGING): a step hung in a message it was sent
@@ -335,9 +334,6 @@ int main(int argc, char** argv) {
     } else if (a == "exitof" && i + 2 < argc) {
       WriteExitCode(argv[i + 1], argv[i + 2]);
       i += 2;
-    } else if (a == "event") {
-      CreateEventA(nullptr, TRUE, FALSE, arg);  // held by the process until it ends
-      ++i;
     } else if (a == "cwd") {
       char buf[MAX_PATH];
       const DWORD n = GetCurrentDirectoryA(MAX_PATH, buf);

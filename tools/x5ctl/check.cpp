@@ -172,6 +172,7 @@ class Checker {
              const std::string& message,
              const char* no_command_verdict = nullptr);
   std::string JobLogCommand();
+  CommandContext Commands(Expander& expander, VariableStore& store);
   void Notes(bool runs);
 
   const RunnerInput& input_;
@@ -545,14 +546,13 @@ class Checker::Expanding final : public Expander {
   int line_ = 0;
 };
 
-std::string Checker::Command(bool emit) {
-  Expanding expander(*this, emit);
-  ContextVariableStore store(variables_);
-  ConsoleFile& console_file = world_.console_file(Trimmed(task_.console_file));
+// What the command routines see of the checked run: its variables, RC, picture settings and
+// pending edit, over this machine's recording world.
+CommandContext Checker::Commands(Expander& expander, VariableStore& store) {
   CommandContext context{expander,
                          store,
                          world_.console(),
-                         console_file,
+                         world_.console_file(Trimmed(task_.console_file)),
                          world_.associations(),
                          world_.file_access(),
                          world_.printers(),
@@ -564,6 +564,13 @@ std::string Checker::Command(bool emit) {
                          last_result_,
                          directory_};
   context.runner_drive = kRunnerDrive;
+  return context;
+}
+
+std::string Checker::Command(bool emit) {
+  Expanding expander(*this, emit);
+  ContextVariableStore store(variables_);
+  CommandContext context = Commands(expander, store);
   const DispatchedCommand dispatched =
       DispatchCommand(context, Trimmed(input_.command), DispatchMode::kExecute);
   expander.Close();
@@ -701,21 +708,7 @@ void Checker::Notes(bool runs) {
 std::string Checker::JobLogCommand() {
   Expanding quiet(*this, false);
   ContextVariableStore store(variables_);
-  CommandContext context{quiet,
-                         store,
-                         world_.console(),
-                         world_.console_file(Trimmed(task_.console_file)),
-                         world_.associations(),
-                         world_.file_access(),
-                         world_.printers(),
-                         rc_,
-                         picture_interval_,
-                         picture_type_,
-                         show_resolved_,
-                         edit_,
-                         last_result_,
-                         directory_};
-  context.runner_drive = kRunnerDrive;
+  CommandContext context = Commands(quiet, store);
   return DispatchCommand(
              context, ExpandVariables(variables_, input_.command, kMaskPasswords, false),
              show_resolved_ ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)

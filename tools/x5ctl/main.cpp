@@ -144,25 +144,19 @@ std::string JobLogAfterRun(const RunOptions& options, const TaskRecord& task) {
   const std::string console_file = Trimmed(task.console_file);
   if (console_file.empty())
     return {};
-  std::vector<uint8_t> bytes;
+  std::filesystem::path local = LocalPathOf(console_file, options.wine);
   std::string error;
-  if (options.wine.empty()) {
-    (void)ReadWholeFile(console_file, bytes, error);
-    return std::string(bytes.begin(), bytes.end());
+  if (!options.drives.empty()) {
+    // The user's own mappings win over the prefix's drives.
+    check::DriveMap drives;
+    for (const std::string& spec : options.drives)
+      (void)drives.Add(spec, std::filesystem::current_path(), error);
+    if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
+      local = *mapped.local;
   }
-  check::DriveMap drives;
-  const char* prefix = std::getenv("WINEPREFIX");
-  const char* home = std::getenv("HOME");
-  const std::filesystem::path wine_prefix =
-      prefix && *prefix ? std::filesystem::path(prefix)
-                        : std::filesystem::path(home ? home : ".") / ".wine";
-  (void)drives.Add("C=" + (wine_prefix / "drive_c").string(), std::filesystem::current_path(),
-                   error);
-  for (const std::string& spec : options.drives)
-    (void)drives.Add(spec, std::filesystem::current_path(), error);
-  const check::MappedPath mapped = drives.Map(console_file);
-  if (mapped.local)
-    (void)ReadWholeFile(mapped.local->string(), bytes, error);
+  std::vector<uint8_t> bytes;
+  if (!local.empty())
+    (void)ReadWholeFile(local.string(), bytes, error);
   return std::string(bytes.begin(), bytes.end());
 }
 

@@ -48,4 +48,21 @@ void AppendConsoleRow(std::string& out, std::string_view row) {
   out.append("\r\n");
 }
 
+std::vector<std::string> PackConsoleLines(const std::vector<std::string>& lines, size_t longest) {
+  std::vector<std::string> writes;
+  bool open = false;
+  for (const std::string& line : lines) {
+    if (open && writes.back().size() + 2 + line.size() + 2 > longest)
+      open = false;
+    if (open) {
+      writes.back() += "\r\n";
+      writes.back() += line;
+    } else {
+      writes.push_back(line);
+      open = true;
+    }
+  }
+  return writes;
+}
+
 }  // namespace x5

@@ -1,9 +1,11 @@
-// Portable decisions behind the runner console: the resize plan and the saved-text line form.
+// Portable decisions behind the runner console: the resize plan, the saved-text line form and the
+// packing of many lines into few writes.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace x5 {
 
@@ -27,5 +29,14 @@ struct ConsoleResizePlan {
 
 // One row of console text as it goes into a saved file: trailing blanks removed, CR LF added.
 void AppendConsoleRow(std::string& out, std::string_view row);
+
+// The longest write the runner hands the console at once (older systems refused more than 64 KB).
+inline constexpr size_t kLongestConsoleWrite = 16 * 1024;
+
+// Lines that would each be written with a line end after it, packed into as few texts as
+// possible, each to be written with a line end after it: the same bytes in the same order, each
+// write at most `longest` bytes with its line end unless one line alone is longer.
+[[nodiscard]] std::vector<std::string> PackConsoleLines(const std::vector<std::string>& lines,
+                                                        size_t longest);
 
 }  // namespace x5

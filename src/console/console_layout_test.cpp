@@ -40,5 +40,28 @@ TEST(ConsoleRows, TrailingBlanksNeverReachTheFile) {
   EXPECT_EQ(out, "hello\r\n\r\n  x\r\n");
 }
 
+TEST(ConsoleLines, PackedWritesKeepTheBytesAndTheLimit) {
+  const std::vector<std::string> lines = {"one", "", "three", std::string(20, 'x'), "five"};
+  std::string one_by_one;
+  for (const std::string& line : lines)
+    one_by_one += line + "\r\n";
+  struct {
+    size_t longest;
+    size_t writes;
+  } cases[] = {{1000, 1}, {14, 3}, {7, 4}, {1, 5}};
+  for (const auto& c : cases) {
+    const std::vector<std::string> writes = PackConsoleLines(lines, c.longest);
+    std::string packed;
+    for (const std::string& text : writes) {
+      packed += text + "\r\n";
+      if (text.size() + 2 > c.longest)
+        EXPECT_EQ(text.find('\r'), std::string::npos) << "only a single line may pass the limit";
+    }
+    EXPECT_EQ(packed, one_by_one) << c.longest;
+    EXPECT_EQ(writes.size(), c.writes) << c.longest;
+  }
+  EXPECT_TRUE(PackConsoleLines({}, 10).empty());
+}
+
 }  // namespace
 }  // namespace x5

@@ -82,6 +82,15 @@ int32_t clsConsole::SendText(std::string_view sText) {
   return ok ? 1 : 0;
 }
 
+int32_t clsConsole::SendLines(const std::vector<std::string>& lines) {
+  int32_t result = 1;
+  for (const std::string& text : PackConsoleLines(lines, kLongestConsoleWrite)) {
+    if (SendText(text) != 1)
+      result = 0;
+  }
+  return result;
+}
+
 int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   GetConsoleScreenBufferInfo(hConsole, &info);

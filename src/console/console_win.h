@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/interfaces.h"
 #include "win/unique_handle.h"
@@ -25,6 +26,9 @@ class clsConsole {
   bool CloseConsole();
   // Writes the text and a line end; the write call's result (0 on failure).
   int32_t SendText(std::string_view sText);
+  // Writes each line as SendText would, in as few console writes as the console takes. 1 when
+  // every write succeeded, else 0.
+  int32_t SendLines(const std::vector<std::string>& lines);
 
   [[nodiscard]] HANDLE Output() const { return output_.get(); }
   [[nodiscard]] HANDLE Input() const { return input_.get(); }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "core/fault.h"
 #include "pictures/capture_bounds.h"
@@ -141,6 +142,32 @@ std::string WindowTitle(HWND window, uint32_t timeout_ms, bool& answered) {
   return std::string(buffer, strnlen(buffer, static_cast<size_t>(length)));
 }
 
+bool InFrontAndUncovered(HWND window) noexcept {
+  RECT rect{};
+  // A window with parts still to repaint (one shown a moment ago) is not on the screen whole yet.
+  if (GetForegroundWindow() != window || !IsWindowVisible(window) || IsIconic(window) ||
+      GetUpdateRect(window, nullptr, FALSE) || !GetWindowRect(window, &rect)) {
+    return false;
+  }
+  // A desktop whose Z order keeps changing under the walk counts as covering the window.
+  constexpr int kLongestWalk = 4096;
+  int steps = 0;
+  for (HWND above = GetWindow(window, GW_HWNDPREV); above != nullptr;
+       above = GetWindow(above, GW_HWNDPREV)) {
+    RECT other{};
+    RECT common{};
+    if (++steps > kLongestWalk || (IsWindowVisible(above) && GetWindowRect(above, &other) &&
+                                   IntersectRect(&common, &rect, &other))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ConnectToWindowManager() noexcept {
+  (void)GetDesktopWindow();
+}
+
 WindowPicture GrabWindowPicture(HWND window) noexcept {
   if (reinterpret_cast<intptr_t>(window) < 0)
     window = GetForegroundWindow();
@@ -175,31 +202,49 @@ int32_t CaptureWindow(HWND window,
       CountMissed(run);
       return -1;
     }
-    WINDOWPLACEMENT placement{};
-    placement.length = sizeof(placement);
-    GetWindowPlacement(window, &placement);
-    run.captured.push_back({window, placement});
+    if (!run.before_end) {
+      WINDOWPLACEMENT placement{};
+      placement.length = sizeof(placement);
+      GetWindowPlacement(window, &placement);
+      run.captured.push_back({window, placement});
+    }
 
     HWND foreground = GetForegroundWindow();
     const DWORD foreground_thread =
         foreground != nullptr ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     InputAttachment attachment(foreground_thread, GetWindowThreadProcessId(window, nullptr));
     {
+      // Showing and raising a window that is in front, shown and uncovered changes nothing in its
+      // picture, and before an end nothing else either. A picture request keeps every step.
+      const bool raise = !run.before_end || !InFrontAndUncovered(window);
       // A minimised window is restored to be seen; a maximised one keeps what it showed.
-      ShowWindowAsync(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+      if (raise)
+        ShowWindowAsync(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
       InputBlock input_block;
-      TopmostPlacement topmost(window);
-      LetCatchUp(window, run);
+      std::optional<TopmostPlacement> topmost;
+      if (raise) {
+        topmost.emplace(window);
+        LetCatchUp(window, run);
+      }
       if (interval > 0) {
         Sleep(std::min(interval, RemainingMs(run)));
-        topmost.Apply();
-        LetCatchUp(window, run);
+        // Again, for a window that another one pushed down or covered meanwhile.
+        if (!run.before_end || !InFrontAndUncovered(window)) {
+          if (topmost)
+            topmost->Apply();
+          else
+            topmost.emplace(window);
+          LetCatchUp(window, run);
+        }
       }
       WindowUpdateLock updates(window);
       if (WritePictures(window, process_id, window_number, sanitised_title, run))
         ++run.pictures_written;
     }
     lock.Release();
+    // Its process is ended next: hiding the window would change nothing anyone sees.
+    if (run.before_end)
+      return 1;
     return ShowWindowAsync(window, SW_HIDE);
   } catch (const std::exception&) {
     (void)UnexpectedFault("CaptureWindow");
@@ -208,6 +253,7 @@ int32_t CaptureWindow(HWND window,
 }
 
 int32_t CaptureProcessWindows(uint32_t process_id,
+                              const std::vector<HWND>& windows,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
@@ -218,13 +264,15 @@ int32_t CaptureProcessWindows(uint32_t process_id,
     run.prefix = directory;
     run.picture_interval = BoundedPictureInterval(picture_interval);
     run.jpeg_wanted = JpegWanted(picture_type);
+    run.before_end = killed_at_end;
     run.deadline = &deadline;
     PutBackCaptured put_back(run, killed_at_end);
     int32_t counter = 0;
-    for (HWND window : TopLevelWindows()) {
+    for (HWND window : windows) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      // Hidden windows showed nothing, and showing them would change what the step shows.
+      // Hidden windows showed nothing, and showing them would change what the step shows; a
+      // handle whose window is gone may already name another process's window.
       if (owner != process_id || !IsWindowVisible(window))
         continue;
       if (deadline.RemainingMs() == 0) {

@@ -34,10 +34,13 @@ class CaptureDeadline {
 };
 
 // One picture file per titled visible top-level window of the process, named from `directory`
-// (the picture prefix). With `killed_at_end` the windows stay hidden as the capture leaves them;
-// without, each is put back as it was. The interval is cut to the longest picture interval, and
-// nothing waits past the deadline. Returns the number of pictures written.
+// (the picture prefix). `windows` are the process's visible top-level windows in Z order, taken
+// in one pass over the desktop for all processes pictured together; one that is hidden or gone
+// by its turn is passed over. With `killed_at_end` the process is ended next and its windows are
+// not put back; without, each is put back as it was. The interval is cut to the longest picture
+// interval, and nothing waits past the deadline. Returns the number of pictures written.
 int32_t CaptureProcessWindows(uint32_t process_id,
+                              const std::vector<HWND>& windows,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
@@ -49,11 +52,15 @@ struct CaptureRun {
   std::string prefix;
   int32_t picture_interval = 200;
   bool jpeg_wanted = true;
+  // The process is ended right after its pictures: what a step of the capture would change only
+  // for a window that lives on (hiding it, raising a window already in front and uncovered) is
+  // left out. A picture request keeps every step, as its windows live on.
+  bool before_end = false;
   struct Captured {
     HWND window;
     WINDOWPLACEMENT placement;  // before its capture, to put it back
   };
-  std::vector<Captured> captured;   // in capture order
+  std::vector<Captured> captured;   // in capture order, to put back (not kept before an end)
   std::vector<HWND> not_answering;  // windows whose thread let a request time out: not waited for
   int32_t pictures_written = 0;
   CaptureDeadline* deadline = nullptr;  // shared with the other processes' runs; none: no end
@@ -61,8 +68,9 @@ struct CaptureRun {
 };
 
 // Captures one window as picture number `window_number`. Returns the result of handing the final
-// hide to the window (non-zero when it was handed over), or -1 when the handle is not positive or
-// the deadline leaves no time for the window.
+// hide to the window (non-zero when it was handed over; 1 before an end, where the window is left
+// to its process's end), or -1 when the handle is not positive or the deadline leaves no time for
+// the window.
 int32_t CaptureWindow(HWND window,
                       uint32_t process_id,
                       int32_t window_number,
@@ -78,5 +86,15 @@ int32_t CaptureWindow(HWND window,
 
 // Top-level windows of the desktop in Z order.
 [[nodiscard]] std::vector<HWND> TopLevelWindows();
+
+// True when the window is the foreground window, shown, not minimised, with nothing left to
+// repaint, and no visible window above it in the Z order overlaps it: what the screen shows of it
+// is all of it, as showing and raising it would make it.
+[[nodiscard]] bool InFrontAndUncovered(HWND window) noexcept;
+
+// Connects the runner to the desktop's window manager. A process's first window call does this
+// and costs tens of milliseconds under Wine; made while the step starts, it is not paid by the
+// KILL that later names and pictures the step's windows.
+void ConnectToWindowManager() noexcept;
 
 }  // namespace x5::modCapture

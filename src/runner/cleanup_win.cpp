@@ -26,7 +26,7 @@ namespace {
 // The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
 // files a capture left unfinished; matched by their real names, deleted only through the folder's
 // checks (a link of such a name is refused, never followed).
-void DeleteOldPictures(Run& run, JobFolder& folder) {
+void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::string>& lines) {
   WIN32_FIND_DATAA data{};
   ScopedFindHandle find(FindFirstFileA((folder.Path() + "*").c_str(), &data));
   if (!find)
@@ -38,7 +38,7 @@ void DeleteOldPictures(Run& run, JobFolder& folder) {
     }
     const JobFileOutcome deleted = folder.Delete(data.cFileName);
     if (deleted.Refused())
-      (void)run.console.SendText(deleted.refusal);
+      lines.push_back(deleted.refusal);
   } while (FindNextFileA(find.get(), &data));
 }
 
@@ -94,77 +94,91 @@ std::string ImageName(HANDLE process) {
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }
 
-// Writes one line per process about to be ended, naming what it is and what it shows: the
-// evidence an operator needs also when no picture is taken.
-void NameProcessesToEnd(Run& run, const HeldProcesses& held) noexcept {
+// The visible top-level windows of each held process (same order as the processes), each list
+// in Z order, from one pass over the desktop: naming, the picture deadline and the pictures all
+// use it. Should memory run out, what was listed so far is kept.
+using ProcessWindows = std::vector<std::vector<HWND>>;
+
+ProcessWindows WindowsOf(const HeldProcesses& held) noexcept {
+  ProcessWindows windows;
   try {
+    windows.resize(held.processes.size());
     if (held.processes.empty())
-      return;
-    std::map<uint32_t, ProcessEvidence> evidence;
-    for (const HeldProcess& process : held.processes) {
-      ProcessEvidence& item = evidence[process.id];
-      item.process_id = process.id;
-      item.image_name = ImageName(process.handle.get());
-    }
+      return windows;
+    std::map<uint32_t, size_t> index;
+    for (size_t i = 0; i < held.processes.size(); ++i)
+      index.emplace(held.processes[i].id, i);
     for (HWND window : modCapture::TopLevelWindows()) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      auto it = evidence.find(owner);
-      if (it == evidence.end() || !IsWindowVisible(window))
-        continue;
-      // The caption of another process's window, read without asking the window (it may hang).
-      char title[1024];
-      const int length = GetWindowTextA(window, title, sizeof(title));
-      if (length > 0)
-        it->second.titles.emplace_back(title, static_cast<size_t>(length));
+      const auto it = index.find(owner);
+      if (it != index.end() && IsWindowVisible(window))
+        windows[it->second].push_back(window);
     }
-    for (const HeldProcess& process : held.processes)
-      (void)run.console.SendText(ProcessEvidenceLine(evidence[process.id]));
+  } catch (const std::exception&) {
+    (void)UnexpectedFault("WindowsOf");
+  }
+  return windows;
+}
+
+// The windows listed for the i-th held process; none when the list could not be made.
+const std::vector<HWND>& WindowsAt(const ProcessWindows& windows, size_t i) noexcept {
+  static const std::vector<HWND> kNone;
+  return i < windows.size() ? windows[i] : kNone;
+}
+
+// One line per process about to be ended, naming what it is and what it shows: the evidence an
+// operator needs also when no picture is taken.
+void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexcept {
+  try {
+    for (size_t i = 0; i < ending.held.processes.size(); ++i) {
+      const HeldProcess& process = ending.held.processes[i];
+      ProcessEvidence evidence;
+      evidence.process_id = process.id;
+      evidence.image_name = ImageName(process.handle.get());
+      for (HWND window : WindowsAt(windows, i)) {
+        // The caption of another process's window, read without asking the window (it may hang).
+        char title[1024];
+        const int length = GetWindowTextA(window, title, sizeof(title));
+        if (length > 0)
+          evidence.titles.emplace_back(title, static_cast<size_t>(length));
+      }
+      ending.lines.push_back(ProcessEvidenceLine(evidence));
+    }
   } catch (const std::exception&) {
     (void)UnexpectedFault("ProcessEvidence");
     // The lines are a help to the operator; the cleanup goes on without them.
   }
 }
 
-bool IsHeld(const HeldProcesses& held, DWORD process_id) {
-  return std::any_of(held.processes.begin(), held.processes.end(),
-                     [process_id](const HeldProcess& p) { return p.id == process_id; });
-}
-
-// Visible top-level windows of the held processes: what the pictures may take time for.
-size_t WindowsToPicture(const HeldProcesses& held) {
-  size_t count = 0;
-  for (HWND window : modCapture::TopLevelWindows()) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (IsHeld(held, owner) && IsWindowVisible(window))
-      ++count;
-  }
-  return count;
-}
-
 // One deadline for all windows of all held processes; when it runs out the rest are left out
 // (and counted), so a step whose windows stop answering is still ended promptly.
-void PictureProcesses(Run& run, const HeldProcesses& held, bool killed_at_end) noexcept {
+void PictureProcesses(Run& run,
+                      StepEnding& ending,
+                      const ProcessWindows& windows,
+                      bool killed_at_end) noexcept {
   try {
-    if (held.processes.empty())
+    if (ending.held.processes.empty())
       return;
+    size_t window_count = 0;
+    for (const std::vector<HWND>& list : windows)
+      window_count += list.size();
     modCapture::CaptureDeadline deadline(
-        modCapture::PictureTimeAllowedMs(WindowsToPicture(held), run.picture_interval));
-    for (const HeldProcess& process : held.processes) {
-      (void)modCapture::CaptureProcessWindows(process.id, run.global_parameter_directory,
-                                              killed_at_end, run.picture_interval, run.picture_type,
-                                              deadline);
+        modCapture::PictureTimeAllowedMs(window_count, run.picture_interval));
+    for (size_t i = 0; i < ending.held.processes.size(); ++i) {
+      const uint32_t id = ending.held.processes[i].id;
+      (void)modCapture::CaptureProcessWindows(id, WindowsAt(windows, i),
+                                              run.global_parameter_directory, killed_at_end,
+                                              run.picture_interval, run.picture_type, deadline);
       if (!killed_at_end)
         continue;
       const std::string job =
-          held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
-      (void)run.console.SendText(
-          "\r\nProcess #" + std::to_string(process.id) + job +
-          " killed at end of job, final window(s) picture(s) may exist!\r\n");
+          ending.held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
+      ending.lines.push_back("\r\nProcess #" + std::to_string(id) + job +
+                             " killed at end of job, final window(s) picture(s) may exist!\r\n");
     }
     if (deadline.Missed() > 0) {
-      (void)run.console.SendText(
+      ending.lines.push_back(
           modCapture::PicturesCutShortLine(deadline.AllowedMs(), deadline.Missed(), killed_at_end));
     }
   } catch (const std::exception&) {
@@ -175,33 +189,43 @@ void PictureProcesses(Run& run, const HeldProcesses& held, bool killed_at_end) n
 
 }  // namespace
 
-HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end) {
+StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
+  StepEnding ending;
   const bool pictures_on = run.picture_interval >= 0;
   if (!killed_at_end && !pictures_on)
-    return {};
-  HeldProcesses held = ProcessesToEnd(run);
+    return ending;
+  ending.held = ProcessesToEnd(run);
+  const ProcessWindows windows = WindowsOf(ending.held);
   if (killed_at_end)
-    NameProcessesToEnd(run, held);
+    NameProcessesToEnd(ending, windows);
   // Pictures are written and deleted only in the global parameter directory: before it is known
   // there is nowhere to put them.
   if (!pictures_on || run.global_parameter_directory.empty())
-    return held;
+    return ending;
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
     JobFolder folder = JobFolder::Open(run.global_parameter_directory,
                                        run.global_parameter_directory + "#*." + run.picture_type);
     if (!folder) {
       if (folder.Failure().Refused())
-        (void)run.console.SendText(folder.Failure().refusal);
-      return held;
+        ending.lines.push_back(folder.Failure().refusal);
+      return ending;
     }
-    DeleteOldPictures(run, folder);
-    PictureProcesses(run, held, killed_at_end);
+    DeleteOldPictures(run, folder, ending.lines);
+    PictureProcesses(run, ending, windows, killed_at_end);
   } catch (const std::exception&) {
     // No pictures: the processes are named and ended all the same.
     (void)UnexpectedFault("EndOfJobPictures");
   }
-  return held;
+  return ending;
+}
+
+void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept {
+  try {
+    (void)run.console.SendLines(lines);
+  } catch (const std::exception&) {
+    (void)UnexpectedFault("WriteEndingLines");
+  }
 }
 
 void PictureRequest(Run& run) {
@@ -239,7 +263,7 @@ void PictureRequest(Run& run) {
     (void)UnexpectedFault("PictureRequest");
     return;
   }
-  (void)EndOfJobPictures(run, false);
+  WriteEndingLines(run, EndOfJobPictures(run, false).lines);
 }
 
 }  // namespace x5

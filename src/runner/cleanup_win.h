@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "win/unique_handle.h"
@@ -24,13 +25,25 @@ struct HeldProcesses {
   bool from_job = false;  // the job's list (else the step's main process alone)
 };
 
+// What the end of the job or a KILL is about to end: the processes, held open until they are
+// ended, and the console lines that name them and say what was pictured. The lines say what was
+// ended, so they are written after the end (WriteEndingLines), in one go: each console write is a
+// round trip the operator's KILL need not wait for.
+struct StepEnding {
+  HeldProcesses held;
+  std::vector<std::string> lines;
+};
+
 // Pictures the step's remaining windows. With `killed_at_end` (the processes are about to be
-// ended) it first names every one of them in the console, with its image and window titles, even
-// when pictures are off, and afterwards names each process pictured. All its picture work ends
+// ended) it first names every one of them, with its image and window titles, even when pictures
+// are off, and names each process pictured; such pictures leave out what would change nothing
+// before the end (hiding the window, raising one already in front). All its picture work ends
 // within 2 s plus the picture interval per window, 60 s at most; what was left out is said in
-// one console line. Returns the processes it named and pictured, held open: keep them until
-// they are ended.
-[[nodiscard]] HeldProcesses EndOfJobPictures(Run& run, bool killed_at_end);
+// one line. The step's windows are listed in one pass over the desktop for all of this.
+[[nodiscard]] StepEnding EndOfJobPictures(Run& run, bool killed_at_end);
+
+// Writes the lines gathered by EndOfJobPictures to the console.
+void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept;
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only
 // a plain file counts (not a folder, not a link); one that cannot be deleted is said once on the

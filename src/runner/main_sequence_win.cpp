@@ -10,6 +10,7 @@
 #include "launch/launch_plan.h"
 #include "launch/launch_win.h"
 #include "pictures/capture_bounds.h"
+#include "pictures/capture_win.h"
 #include "runner/cleanup_win.h"
 #include "runner/operator_commands_win.h"
 #include "runner/pipe_win.h"
@@ -176,6 +177,8 @@ bool Prepare(Run& run) {
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
 void Monitor(Run& run) {
   SetLaunchPriority(run, run.task.priority);
+  // Now, while the step starts, rather than when a KILL names and pictures its windows.
+  modCapture::ConnectToWindowManager();
   run.report.phase = 2;
   for (;;) {
     run.last_wait_result = static_cast<int32_t>(WaitForSingleObject(run.process.get(), 0));
@@ -251,9 +254,10 @@ void CleanUp(Run& run) {
   run.holds.ResumeAllHeld();
   {
     // Held open until they are ended, so no id named or pictured can pass to another process.
-    const HeldProcesses named = EndOfJobPictures(run, true);
+    const StepEnding ending = EndOfJobPictures(run, true);
     if (run.job)
       TerminateJobObject(run.job.get(), 0);
+    WriteEndingLines(run, ending.lines);
   }
   run.job.reset();
   run.output.reset();

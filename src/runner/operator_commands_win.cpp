@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <array>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
@@ -19,6 +22,7 @@ struct Handled {
   int32_t report_code;
   const char* message;  // appended to the pre-step messages after the report; null for none
   CommandOutcome outcome = CommandOutcome::kStayInMonitor;
+  std::vector<std::string> console_lines = {};  // written after the report
 };
 
 constexpr int32_t kKeepCode = INT32_MIN;
@@ -60,7 +64,7 @@ Handled Kill(Run& run, const OperatorCommand& command) {
   // step must not be left with suspended threads in other processes of the job.
   run.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
-  const HeldProcesses named = EndOfJobPictures(run, true);
+  StepEnding ending = EndOfJobPictures(run, true);
   run.picture_interval = -1;
   TerminateProcess(run.process.get(), static_cast<UINT>(command.argument));
   // The rest of the tree ends now rather than after the job log is written: the report the
@@ -69,7 +73,9 @@ Handled Kill(Run& run, const OperatorCommand& command) {
   if (run.HasJob())
     TerminateJobObject(run.job.get(), 0);
   run.killed = true;
-  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor};
+  // The lines naming what was ended change nothing in the report, so they follow it.
+  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor,
+          std::move(ending.lines)};
 }
 
 Handled Priority(Run& run, const OperatorCommand& command) {
@@ -133,6 +139,7 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
   if (handled.report_code != kKeepCode)
     run.report_code = handled.report_code;
   ReportAndAccount(run);
+  WriteEndingLines(run, handled.console_lines);
   if (handled.message != nullptr) {
     run.pre_messages +=
         "\r\n***** Task #" + std::to_string(run.step.process_id) + handled.message + "\r\n";

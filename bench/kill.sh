@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # KILL latency under Wine inside Xvfb: a runner whose step has 1, 10 and 50 processes in its job,
 # against a bare TerminateJobObject of a tree of the same size, in one run.
-# Usage: bench/kill.sh [ROUNDS [COUNTS]]. X5_MINGW_DIR points at another Windows build holding
-# x5bench_kill.exe, x5runner.exe and x5step.exe.
+# Usage: bench/kill.sh [ROUNDS [COUNTS]]. X5_BENCH_PICTURE_INTERVAL=0 turns the runner's pictures
+# on (off by default). X5_MINGW_DIR points at another Windows build holding x5bench_kill.exe,
+# x5runner.exe and x5step.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mingw="${X5_MINGW_DIR:-build/mingw}"

@@ -1,6 +1,7 @@
 // Per-window capture figures under Wine: the runner's capture of one window (JPG, and BMP; picture
-// interval 0, capture lock, topmost, input block, update lock, hide) against a bare BitBlt and
-// codec encode of the same window in the same run, alternating round by round.
+// interval 0, capture lock, input block, update lock; for a picture request also the raise into
+// the topmost band and the hide) against a bare BitBlt and codec encode of the same window in the
+// same run, alternating round by round.
 // Usage: x5bench_capture OUTDIR [ROUNDS]   (OUTDIR a Windows path ending in a backslash)
 #include <windows.h>
 
@@ -186,50 +187,79 @@ int main(int argc, char** argv) {
       "capture benchmark: %d rounds per window and type, picture interval 0, capture lock %s\n",
       rounds, lock_in_use ? "in use" : "not in use (no HKLM\\Software\\Halvex)");
   std::printf("codec factory, first use: %.2f ms (once per capture run)\n\n", factory_ms);
-  std::printf("%-16s %-4s %12s %12s %12s %12s %8s\n", "window", "type", "runner med", "runner p90",
-              "bare med", "bare p90", "ratio");
+  std::printf(
+      "before an end: the window's process is ended next (KILL, end of job); request: a\n"
+      "\"_X5C_\" picture request, whose windows live on; ratios against the bare figure\n\n");
+  std::printf("%-10s %-4s %10s %10s %10s %10s %10s %10s %8s %8s %8s\n", "window", "type", "end med",
+              "end p90", "req med", "req p90", "bare med", "bare p90", "end/bare", "req/bare",
+              "in front");
 
   for (const Shape& s : shapes) {
     for (const bool jpeg : {true, false}) {
-      x5::modCapture::CaptureRun run;
-      run.prefix = out;
-      run.picture_interval = 0;
-      run.jpeg_wanted = jpeg;
-      (void)run.imaging.Factory();  // shared across windows of one run, as in the runner
-      std::vector<double> ours;
+      // One capture run for each kind, each sharing its codec factory across rounds as the
+      // runner shares it across the windows of one run.
+      x5::modCapture::CaptureRun end_run;
+      x5::modCapture::CaptureRun request_run;
+      for (x5::modCapture::CaptureRun* run : {&end_run, &request_run}) {
+        run->prefix = out;
+        run->picture_interval = 0;
+        run->jpeg_wanted = jpeg;
+        (void)run->imaging.Factory();
+      }
+      end_run.before_end = true;
+      std::vector<double> before_end;
+      std::vector<double> request;
       std::vector<double> bare;
+      int in_front = 0;
       const std::wstring bare_path =
           WideOf(out + "bare_" + std::to_string(s.width) + (jpeg ? ".jpg" : ".bmp"));
-      for (int i = 0; i < rounds + 2; ++i) {
-        // Ours hides the window as the runner does before ending it, handing the hide to the
-        // window's thread without waiting; once that thread has done it, show the window for the
-        // next round.
+      // Shows the window again once its thread has carried out the hide the capture handed it.
+      auto show_again = [&] {
         SendMessageA(s.window, WM_NULL, 0, 0);
         ShowWindow(s.window, SW_SHOW);
         Sleep(30);
+      };
+      auto capture = [&](x5::modCapture::CaptureRun& run) {
+        run.captured.clear();
+        const int32_t before = run.pictures_written;
+        const double t0 = NowMs();
+        (void)x5::modCapture::CaptureWindow(s.window, GetCurrentProcessId(), 1,
+                                            x5::modCapture::SanitiseTitle(s.title), run);
+        const double ms = NowMs() - t0;
+        if (run.pictures_written != before + 1) {
+          std::fprintf(stderr, "capture failed (%s, %s)\n", s.title.c_str(), jpeg ? "JPG" : "BMP");
+          std::exit(1);
+        }
+        return ms;
+      };
+      for (int i = 0; i < rounds + 2; ++i) {
+        show_again();
         double t0 = NowMs();
         const bool bare_ok =
             BareCapture(s.window, factory,
                         jpeg ? GUID_ContainerFormatJpeg : GUID_ContainerFormatBmp, bare_path);
-        double t1 = NowMs();
-        run.captured.clear();
-        const int32_t before = run.pictures_written;
-        (void)x5::modCapture::CaptureWindow(s.window, GetCurrentProcessId(), 1,
-                                            x5::modCapture::SanitiseTitle(s.title), run);
-        double t2 = NowMs();
-        if (!bare_ok || run.pictures_written != before + 1) {
-          std::fprintf(stderr, "capture failed (%s, %s)\n", s.title.c_str(), jpeg ? "JPG" : "BMP");
+        const double bare_ms = NowMs() - t0;
+        if (!bare_ok) {
+          std::fprintf(stderr, "bare capture failed (%s)\n", s.title.c_str());
           return 1;
         }
+        // Which way the capture before an end goes: as it is, or raised first.
+        const bool front = x5::modCapture::InFrontAndUncovered(s.window);
+        const double end_ms = capture(end_run);
+        show_again();
+        const double request_ms = capture(request_run);
         if (i >= 2) {  // the first rounds warm the codecs and the file system
-          bare.push_back(t1 - t0);
-          ours.push_back(t2 - t1);
+          bare.push_back(bare_ms);
+          before_end.push_back(end_ms);
+          request.push_back(request_ms);
+          in_front += front ? 1 : 0;
         }
       }
-      const double ratio = Median(ours) / Median(bare);
-      std::printf("%-16s %-4s %9.2f ms %9.2f ms %9.2f ms %9.2f ms %7.2fx\n", s.title.c_str() + 6,
-                  jpeg ? "JPG" : "BMP", Median(ours), Percentile90(ours), Median(bare),
-                  Percentile90(bare), ratio);
+      std::printf(
+          "%-10s %-4s %7.2f ms %7.2f ms %7.2f ms %7.2f ms %7.2f ms %7.2f ms %7.2fx %7.2fx %5d/%d\n",
+          s.title.c_str() + 6, jpeg ? "JPG" : "BMP", Median(before_end), Percentile90(before_end),
+          Median(request), Percentile90(request), Median(bare), Percentile90(bare),
+          Median(before_end) / Median(bare), Median(request) / Median(bare), in_front, rounds);
     }
   }
   if (std::getenv("X5_BENCH_BREAKDOWN") != nullptr) {

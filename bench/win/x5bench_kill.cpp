@@ -140,6 +140,13 @@ struct RunnerFigures {
   double stat_us = 0;    // median STAT round trip before the KILL
 };
 
+// Pictures are off unless X5_BENCH_PICTURE_INTERVAL gives an interval (0 or more): what pictures
+// cost on top of the kill.
+int32_t PictureInterval() {
+  const char* value = std::getenv("X5_BENCH_PICTURE_INTERVAL");
+  return value != nullptr && *value != '\0' ? std::atoi(value) : -1;
+}
+
 std::vector<uint8_t> TaskStream(const std::string& command, const std::string& work_dir) {
   x5::TaskRecord t;
   t.window_left = t.window_top = t.window_width = t.window_height = -1;
@@ -154,7 +161,7 @@ std::vector<uint8_t> TaskStream(const std::string& command, const std::string& w
   t.step_minimum_rc = 1;
   t.step_maximum_rc = 4;
   t.priority = 23;
-  t.picture_interval = -1;
+  t.picture_interval = PictureInterval();
   t.os_version = 6;
   t.command_length = static_cast<int32_t>(command.size());
   const x5::TaskBytes bytes = x5::EncodeTaskRecord(t);
@@ -281,10 +288,14 @@ int main(int argc, char** argv) {
   // so the reference tree gets the same arrangement.
   AllocConsole();
 
-  std::printf("KILL latency, medians of %d rounds (ms); goal: gone <= 1.5 x bare + one STAT trip\n",
-              rounds);
-  std::printf("%9s %10s %12s %12s %10s %12s %8s\n", "processes", "bare", "KILL->report",
-              "KILL->gone", "STAT trip", "gone/bare", "goal");
+  std::printf(
+      "KILL latency, medians of %d rounds (ms); goal: report and gone <= 1.5 x bare + one STAT "
+      "trip + 2 ms + 0.1 ms per process\n",
+      rounds);
+  std::printf("pictures %s\n",
+              PictureInterval() < 0 ? "off" : "on (interval from X5_BENCH_PICTURE_INTERVAL)");
+  std::printf("%9s %10s %12s %12s %10s %12s %10s %8s\n", "processes", "bare", "KILL->report",
+              "KILL->gone", "STAT trip", "gone/bare", "goal", "");
   int failures = 0;
   for (int count : counts) {
     std::vector<double> bare, report, gone, stat;
@@ -309,9 +320,11 @@ int main(int argc, char** argv) {
       }
     }
     const double b = Median(bare), k = Median(report), g = Median(gone), s = Median(stat);
-    const double goal = 1.5 * b + s;
-    std::printf("%9d %10.2f %12.2f %12.2f %10.3f %12.2f %8s\n", count, b / 1000, k / 1000, g / 1000,
-                s / 1000, b > 0 ? g / b : 0.0, g <= goal ? "met" : "missed");
+    // The naming of what is ended may cost 2 ms and 0.1 ms a process on top of the kill.
+    const double goal = 1.5 * b + s + 2000 + 100.0 * count;
+    std::printf("%9d %10.2f %12.2f %12.2f %10.3f %12.2f %10.2f %8s\n", count, b / 1000, k / 1000,
+                g / 1000, s / 1000, b > 0 ? g / b : 0.0, goal / 1000,
+                std::max(g, k) <= goal ? "met" : "missed");
     std::fflush(stdout);
   }
   if (failures > 0)

@@ -102,12 +102,13 @@ class WindowUpdateLock {
 };
 
 // The capture lock, held with the window's handle as token and released whenever it was taken.
-// No wait for it runs past `end_tick` (GetTickCount64; 0 for no end).
+// No wait to take it runs past `acquire_end`, none to free it past `end_tick` (GetTickCount64; 0
+// for no end).
 class CaptureLockHold {
  public:
   static constexpr const char* kName = "Capture";
 
-  CaptureLockHold(int32_t token, int32_t tries, uint64_t end_tick) noexcept
+  CaptureLockHold(int32_t token, int32_t tries, uint64_t acquire_end, uint64_t end_tick) noexcept
       : token_(token),
         end_tick_(end_tick),
         result_(RegistryLock(kName,
@@ -115,7 +116,7 @@ class CaptureLockHold {
                              token,
                              tries,
                              static_cast<int32_t>(kLockTryWaitMs),
-                             end_tick)) {}
+                             acquire_end)) {}
   CaptureLockHold(const CaptureLockHold&) = delete;
   CaptureLockHold& operator=(const CaptureLockHold&) = delete;
   ~CaptureLockHold() { Release(); }

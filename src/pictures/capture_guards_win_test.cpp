@@ -66,11 +66,11 @@ TEST(CaptureGuards, CaptureLockIsReleasedOnce) {
   {
     // The same token twice, as when one window is pictured again: only the guard's own record of
     // what it did keeps the first from freeing the second's lock.
-    std::optional<CaptureLockHold> first(std::in_place, 101, 1, 0);
+    std::optional<CaptureLockHold> first(std::in_place, 101, 1, 0, 0);
     EXPECT_EQ(LockHolder(), 101);
     first->Release();
     EXPECT_EQ(LockHolder(), 0);
-    const CaptureLockHold second(101, 1, 0);
+    const CaptureLockHold second(101, 1, 0, 0);
     first.reset();
     EXPECT_EQ(LockHolder(), 101);
   }

@@ -189,15 +189,17 @@ int32_t CaptureWindow(HWND window,
     return -1;
   try {
     const uint32_t interval = static_cast<uint32_t>(std::max(run.picture_interval, 0));
-    // The lock is waited for only as long as leaves time for the pause: a window that cannot be
-    // pictured in time is left as it is.
+    // The lock is waited for only as long as leaves time for the pause and the grab (a try's
+    // wait): a window that cannot be pictured in time is left as it is.
+    const uint32_t reserve = interval + kLockTryWaitMs;
     const uint32_t remaining = RemainingMs(run);
-    if (remaining < interval + kLockTryWaitMs) {
+    if (remaining < reserve) {
       CountMissed(run);
       return -1;
     }
     const uint64_t end_tick = run.deadline != nullptr ? run.deadline->EndTick() : 0;
-    CaptureLockHold lock(token, LockTriesWithin(remaining - interval), end_tick);
+    const uint64_t lock_end = end_tick != 0 ? end_tick - reserve : 0;
+    CaptureLockHold lock(token, LockTriesWithin(remaining - reserve), lock_end, end_tick);
     if (RemainingMs(run) < interval) {
       CountMissed(run);
       return -1;

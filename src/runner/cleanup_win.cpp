@@ -46,6 +46,10 @@ void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::strin
 // Each listed process is opened once and kept only when it is still in the job: an id whose
 // process ended meanwhile may already name another program's process. Should memory run out,
 // the processes held so far are named and pictured; the job's end still ends them all.
+//
+// A process's id passes to no other process while a handle to it is open, so an id that the
+// job's list holds after its process was opened is that process's: one more read of the list
+// confirms them all, where asking each process costs a round trip to the system per process.
 HeldProcesses ProcessesToEnd(const Run& run) noexcept {
   HeldProcesses held;
   try {
@@ -70,11 +74,17 @@ HeldProcesses ProcessesToEnd(const Run& run) noexcept {
       ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
       if (!process)
         process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-      BOOL in_job = FALSE;
-      if (!process || !IsProcessInJob(process.get(), run.job.get(), &in_job) || !in_job)
-        continue;
-      held.processes.push_back({id, std::move(process)});
+      if (process)
+        held.processes.push_back({id, std::move(process)});
     }
+    mJobInfoPart::JobProcessIds again = mJobInfoPart::ReadJobProcessIds(run.job.get());
+    std::sort(again.ids.begin(), again.ids.end());
+    std::erase_if(held.processes, [&](const HeldProcess& p) {
+      if (again.result >= 0)
+        return !std::binary_search(again.ids.begin(), again.ids.end(), p.id);
+      BOOL in_job = FALSE;
+      return !IsProcessInJob(p.handle.get(), run.job.get(), &in_job) || !in_job;
+    });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).
     (void)UnexpectedFault("ProcessesToEnd");

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
@@ -22,7 +21,9 @@ struct Handled {
   int32_t report_code;
   const char* message;  // appended to the pre-step messages after the report; null for none
   CommandOutcome outcome = CommandOutcome::kStayInMonitor;
-  std::vector<std::string> console_lines = {};  // written after the report
+  // What a KILL ended: the lines naming it are written, and its processes let go, after the
+  // report (closing their handles waits behind the system's work of ending them).
+  StepEnding ending = {};
 };
 
 constexpr int32_t kKeepCode = INT32_MIN;
@@ -74,8 +75,7 @@ Handled Kill(Run& run, const OperatorCommand& command) {
     TerminateJobObject(run.job.get(), 0);
   run.killed = true;
   // The lines naming what was ended change nothing in the report, so they follow it.
-  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor,
-          std::move(ending.lines)};
+  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
 Handled Priority(Run& run, const OperatorCommand& command) {
@@ -139,7 +139,7 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
   if (handled.report_code != kKeepCode)
     run.report_code = handled.report_code;
   ReportAndAccount(run);
-  WriteEndingLines(run, handled.console_lines);
+  WriteEndingLines(run, handled.ending.lines);
   if (handled.message != nullptr) {
     run.pre_messages +=
         "\r\n***** Task #" + std::to_string(run.step.process_id) + handled.message + "\r\n";

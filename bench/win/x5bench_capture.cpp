@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
           step();
           v.push_back(NowMs() - t0);
         }
-        std::printf("  %-34s %8.3f ms\n", what, Median(v));
+        std::printf("  %-40s %8.3f ms\n", what, Median(v));
       };
       ShowWindow(s.window, SW_SHOW);
       std::printf("\nbreakdown (%s), medians:\n", s.title.c_str());
@@ -287,7 +287,15 @@ int main(int argc, char** argv) {
             GetWindowThreadProcessId(s.window, nullptr));
       });
       time("input block (+ unblock)", [&] { x5::modCapture::InputBlock block; });
-      time("topmost + back", [&] { x5::modCapture::TopmostPlacement topmost(s.window); });
+      time("topmost + back (handed over)",
+           [&] { x5::modCapture::TopmostPlacement topmost(s.window); });
+      time("raise + wait for the window's thread", [&] {
+        x5::modCapture::TopmostPlacement topmost(s.window);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(s.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 500, &ignored);
+      });
+      time("in front and uncovered? (before an end)",
+           [&] { (void)x5::modCapture::InFrontAndUncovered(s.window); });
       time("window update lock", [&] { x5::modCapture::WindowUpdateLock updates(s.window); });
       time("grab (BitBlt)", [&] { (void)x5::modCapture::GrabWindowPicture(s.window); });
       x5::WindowPicture picture = x5::modCapture::GrabWindowPicture(s.window);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -114,6 +115,9 @@ class RunnerTest : public testing::Test {
     fs::copy_file(fs::path(mingw_) / "x5step.exe", helper, fs::copy_options::update_existing);
     dir_ = "C:\\x5e2e\\" + name + "\\";
     step_ = "C:\\x5e2e\\bin\\x5step.exe";
+    // The console title (user/job.number.step) names a runner's console and job: runners of tests
+    // that run side by side must each have their own.
+    job_number_ = static_cast<int32_t>(getpid());
   }
 
   // A task that runs, with its folders inside this test's private folder.
@@ -121,7 +125,7 @@ class RunnerTest : public testing::Test {
     TaskRecord t = DefaultTaskRecord();
     t.user_name = "tester";
     t.job_name = "JOB";
-    t.job_number = 7;
+    t.job_number = job_number_;
     t.step_number = 1;
     t.job_base_directory = dir_;
     t.step_directory = "S01";
@@ -136,6 +140,13 @@ class RunnerTest : public testing::Test {
     blocks_ = TaskBlocks{};
     blocks_.command = std::move(command);
     return t;
+  }
+
+  // The head of a task file for x5ctl with this test's job and folders; the step's own keys follow.
+  std::string TaskFileHead() const {
+    return "job_name = 'JOB'\njob_number = " + std::to_string(job_number_) +
+           "\njob_base_directory = '" + dir_ + "'\nstep_directory = 'S01'\nconsole_file = '" +
+           Win("console.txt") + "'\n";
   }
 
   // Starts the runner, sends the task and checks the exact status record.
@@ -218,6 +229,7 @@ class RunnerTest : public testing::Test {
   fs::path dir_linux_;
   std::string dir_;   // Windows form, ends in a backslash
   std::string step_;  // Windows path of the step helper
+  int32_t job_number_ = 0;
   TaskBlocks blocks_;
   std::unique_ptr<RunnerSession> session_;
 };

@@ -30,7 +30,9 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
 
   const std::string console = ReadFileText(Linux("console.txt"));
   EXPECT_NE(console.find("hello-from-step\r\n"), std::string::npos) << console;
-  EXPECT_NE(console.find("tester/JOB.7.1  JOB# "), std::string::npos) << console;
+  EXPECT_NE(console.find("tester/JOB." + std::to_string(job_number_) + ".1  JOB# "),
+            std::string::npos)
+      << console;
   EXPECT_NE(console.find("Command=" + step_ + " echo hello-from-step sleep 800 exit 3\r\n"),
             std::string::npos);
   EXPECT_NE(console.find("=STEP OK /0\r\n"), std::string::npos);

@@ -80,9 +80,8 @@ TEST_F(Package, UnpackedToolDrivesUnpackedRunnerThroughTheSampleTask) {
   EXPECT_NE(said.out.find(version), std::string::npos) << said.out;
 
   // The sample task, with its job folder in this test's folder; the runner is found beside x5ctl.
-  const std::string toml = "job_name = 'JOB'\nuser_name = 'DEMO'\njob_base_directory = '" + dir_ +
-                           "'\nstep_directory = 'S01'\nconsole_file = '" + Win("console.txt") +
-                           "'\nmaximum_rc = 4\ntask_rc = 1\nstep_minimum_rc = 1\n"
+  const std::string toml = TaskFileHead() +
+                           "user_name = 'DEMO'\nmaximum_rc = 4\ntask_rc = 1\nstep_minimum_rc = 1\n"
                            "step_maximum_rc = 4\ncommand = 'cmd /c echo %GREETING% from the "
                            "package'\nvariables = 'SET GREETING=Hello'\nops = ['STAT']\n";
   std::ofstream(Linux("task.toml"), std::ios::binary) << toml;

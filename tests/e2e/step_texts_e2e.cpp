@@ -148,11 +148,9 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
     ~Remove() { fs::remove(path); }
   } remove_big{big};
 
-  const std::string toml = "job_name = 'JOB'\nuser_name = 'tester'\njob_base_directory = '" + dir_ +
-                           "'\nstep_directory = 'S01'\nconsole_file = '" + Win("console.txt") +
-                           "'\nfile_buffer_size = 1024\ncommand = '" + step_ + " write " +
-                           Win("ran.txt") + " yes'\nconditions = 'R=5 F=" + Win("big.bin") +
-                           " S=NEEDLE'\n";
+  const std::string toml =
+      TaskFileHead() + "user_name = 'tester'\nfile_buffer_size = 1024\ncommand = '" + step_ +
+      " write " + Win("ran.txt") + " yes'\nconditions = 'R=5 F=" + Win("big.bin") + " S=NEEDLE'\n";
   WriteFileBytes(Linux("task.toml"), toml);
 
   std::string error;

@@ -21,27 +21,19 @@ TEST_F(Workbench, CheckGivesTheRunnersReportTextAndExplainSaysWhy) {
   // step wrote into the job log, which makes the step abend. It searches forward: the log saved
   // at the end also holds the runner's own notes of these rules, which quote the search text.
   std::ofstream(Linux("JOB/S01/marker.txt")) << "present";
-  const std::string toml =
-      "job_name = \"JOB\"\n"
-      "job_base_directory = " +
-      TomlString(dir_) +
-      "\n"
-      "step_directory = \"S01\"\n"
-      "console_file = " +
-      TomlString(Win("console.txt")) +
-      "\n"
-      "picture_interval = -1\n"
-      "command = " +
-      TomlString(step_ + " echo import FAILED") +
-      "\n"
-      "conditions = '''\n"
-      "R=R2 F=%X5S%marker.txt\n"
-      "R=3 F=(%X5S%missing.txt > 0)\n"
-      "+>\n"
-      "R=R8 F=" +
-      Win("console.txt") +
-      " S=\"import FAILED\"\n"
-      "'''\n";
+  const std::string toml = TaskFileHead() +
+                           "picture_interval = -1\n"
+                           "command = " +
+                           TomlString(step_ + " echo import FAILED") +
+                           "\n"
+                           "conditions = '''\n"
+                           "R=R2 F=%X5S%marker.txt\n"
+                           "R=3 F=(%X5S%missing.txt > 0)\n"
+                           "+>\n"
+                           "R=R8 F=" +
+                           Win("console.txt") +
+                           " S=\"import FAILED\"\n"
+                           "'''\n";
   const fs::path task_file = Linux("task.toml");
   std::ofstream(task_file) << toml;
   TaskFileResult parsed = ParseTaskFile(toml, "task.toml");

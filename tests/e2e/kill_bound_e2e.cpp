@@ -76,9 +76,9 @@ class KillBound : public RunnerTest {
     EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
   }
 
-  // The pictures of one window may take 2.2 s at this interval; the rest is room for a slow
-  // machine, far below a wait that never ends.
-  static constexpr int64_t kSlackMs = 8000;
+  // The pictures of one window may take 2.2 s at this interval; the rest is room for a loaded
+  // machine, well below the 40 s a wait for the lock took before it was bounded.
+  static constexpr int64_t kSlackMs = 15000;
 };
 
 TEST_F(KillBound, WindowHungInAPositionChangeDoesNotHoldUpTheKill) {
@@ -103,8 +103,10 @@ TEST_F(KillBound, WindowThatNeverPumpsDoesNotHoldUpTheKill) {
 }
 
 TEST_F(KillBound, LockHeldElsewhereCostsTheMissingPicturesNotTheKill) {
-  // A holder that never lets go: the first window waits for the lock as long as the time allows,
-  // takes it over and is pictured; no time is left for the second.
+  // A holder that never lets go: a window waits for the lock only while its picture still fits
+  // in the time, and the first takes the lock over when its wait is up. How many windows fit
+  // depends on the machine's load (the first, or under heavy load neither); that the lock was
+  // taken over and freed, and that each window is pictured or counted as not pictured, does not.
   SetLock(77);
   const int64_t took =
       StartAndKill(step_ + " spawn 6 window HeldB pidfile " + Win("pids.txt") +
@@ -113,11 +115,16 @@ TEST_F(KillBound, LockHeldElsewhereCostsTheMissingPicturesNotTheKill) {
   EXPECT_LT(took, 4400 + kSlackMs);
   ExpectStepGoneAndLockFree();
   const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  EXPECT_NE(console.find("\r\n***** Pictures stopped after their time limit of 4400 msec: 1 "
-                         "window(s) not pictured, the processes are ended without them *****\r\n"),
-            std::string::npos)
+  const std::string stopped = "\r\n***** Pictures stopped after their time limit of 4400 msec: ";
+  const size_t at = console.find(stopped);
+  ASSERT_NE(at, std::string::npos) << console;
+  const size_t missing = std::strtoul(console.c_str() + at + stopped.size(), nullptr, 10);
+  EXPECT_TRUE(missing == 1 || missing == 2) << console;
+  EXPECT_EQ(
+      console.find(" window(s) not pictured, the processes are ended without them *****\r\n", at),
+      at + stopped.size() + 1)
       << console;
-  EXPECT_EQ(PictureCount(Linux("JOB/S01")), 1u);
+  EXPECT_EQ(PictureCount(Linux("JOB/S01")), 2 - missing);
 }
 
 }  // namespace

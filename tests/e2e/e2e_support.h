@@ -39,6 +39,21 @@ inline std::string ReadFileText(const fs::path& path) {
   return ss.str();
 }
 
+inline void WriteText(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+inline size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
 // Number of complete lines in a file (Linux path).
 inline size_t LineCount(const fs::path& path) {
   const std::string text = ReadFileText(path);
@@ -87,6 +102,49 @@ bool WaitUntil(Predicate ready, std::chrono::milliseconds limit = std::chrono::s
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+// What a program started by a test wrote to its standard output, and its exit code.
+struct Ran {
+  std::string out;
+  std::optional<int32_t> code;
+};
+
+// Runs a program (argv[0] searched on PATH) with its input closed, at most `limit`.
+inline Ran RunProgram(const std::vector<std::string>& argv,
+                      std::chrono::seconds limit = std::chrono::seconds(60)) {
+  Ran ran;
+  std::string error;
+  auto child = StartChildProcess(argv, error);
+  if (!child) {
+    ADD_FAILURE() << error;
+    return ran;
+  }
+  child->CloseInput();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  uint8_t buf[4096];
+  for (ChildProcess::IoResult got; (got = child->Read(buf, deadline)).status ==
+                                   ChildProcess::Io::kOk;)
+    ran.out.append(reinterpret_cast<const char*>(buf), got.bytes);
+  ran.code = child->Wait(deadline);
+  return ran;
+}
+
+// Runs a Windows program of the test prefix (wine ARGS...).
+inline Ran RunWine(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "wine");
+  return RunProgram(arguments);
+}
+
+// The capture lock's value in the prefix, as reg.exe shows it ("" when it is not there).
+inline std::string CaptureLockValue() {
+  return RunWine({"reg", "query", "HKLM\\Software\\Halvex\\Capture", "/v", "LOCK"}).out;
+}
+
+// Sets the capture lock's value, creating its key; the lock is taken only where its parent exists.
+inline void SetCaptureLock(unsigned value) {
+  (void)RunWine({"reg", "add", "HKLM\\Software\\Halvex\\Capture", "/v", "LOCK", "/t",
+                 "REG_DWORD", "/d", std::to_string(value), "/f"});
 }
 
 class RunnerTest : public testing::Test {
@@ -149,11 +207,19 @@ class RunnerTest : public testing::Test {
            Win("console.txt") + "'\n";
   }
 
-  // Starts the runner, sends the task and checks the exact status record.
-  void Start(const TaskRecord& task) {
+  // Starts the runner (in `cwd`, a Linux path, when one is given), sends the task and checks the
+  // exact status record.
+  void Start(const TaskRecord& task, const fs::path& cwd = {}) {
     session_ = std::make_unique<RunnerSession>();
     session_->SetTimeout(std::chrono::seconds(60));
-    ASSERT_TRUE(session_->Start(runner_)) << session_->LastError();
+    if (cwd.empty()) {
+      ASSERT_TRUE(session_->Start(runner_)) << session_->LastError();
+    } else {
+      std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd.string()};
+      for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
+        argv.push_back(std::move(part));
+      ASSERT_TRUE(session_->Start(argv)) << session_->LastError();
+    }
     ASSERT_TRUE(session_->SendTask(task, blocks_)) << session_->LastError();
     ExpectStarted();
   }
@@ -203,18 +269,9 @@ class RunnerTest : public testing::Test {
   std::string Win(const std::string& relative) const { return dir_ + relative; }
 
   // Runs the step helper as a program of its own (not as a step); its exit code, -1 on failure.
-  int RunHelper(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{"wine", (fs::path(mingw_) / "x5step.exe").string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::string error;
-    auto child = StartChildProcess(argv, error);
-    if (!child) {
-      ADD_FAILURE() << error;
-      return -1;
-    }
-    child->CloseInput();
-    auto code = child->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(30));
-    return code.value_or(-1);
+  int RunHelper(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), (fs::path(mingw_) / "x5step.exe").string());
+    return RunWine(arguments).code.value_or(-1);
   }
 
   // How many of the processes listed in a pid file (Linux path) still run.

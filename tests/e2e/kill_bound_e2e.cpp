@@ -11,23 +11,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-      out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-void SetLock(unsigned value) {
-  Shell("wine reg add 'HKLM\\Software\\Halvex\\Capture' /v LOCK /t REG_DWORD /d " +
-        std::to_string(value) + " /f >/dev/null 2>&1");
-}
-
 size_t PictureCount(const fs::path& dir) {
   size_t count = 0;
   for (const auto& entry : fs::directory_iterator(dir))
@@ -41,14 +24,12 @@ class KillBound : public RunnerTest {
     RunnerTest::SetUp();
     if (IsSkipped() || HasFatalFailure())
       return;
-    // The lock is taken only where its parent key exists.
-    Shell("wine reg add 'HKLM\\Software\\Halvex' /f >/dev/null 2>&1");
-    SetLock(0);
+    SetCaptureLock(0);
   }
   // Whatever happened, the lock is left free for the tests after this one.
   void TearDown() override {
     if (!IsSkipped())
-      SetLock(0);
+      SetCaptureLock(0);
   }
 
   // Starts the step, waits for its `processes` windows and KILLs it; the milliseconds from the
@@ -71,8 +52,7 @@ class KillBound : public RunnerTest {
 
   void ExpectStepGoneAndLockFree() {
     EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-    const std::string lock =
-        Shell("wine reg query 'HKLM\\Software\\Halvex\\Capture' /v LOCK 2>/dev/null");
+    const std::string lock = CaptureLockValue();
     EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
   }
 
@@ -107,7 +87,7 @@ TEST_F(KillBound, LockHeldElsewhereCostsTheMissingPicturesNotTheKill) {
   // in the time, and the first takes the lock over when its wait is up. How many windows fit
   // depends on the machine's load (the first, or under heavy load neither); that the lock was
   // taken over and freed, and that each window is pictured or counted as not pictured, does not.
-  SetLock(77);
+  SetCaptureLock(77);
   const int64_t took =
       StartAndKill(step_ + " spawn 6 window HeldB pidfile " + Win("pids.txt") +
                        " sleep 60000 window HeldA pidfile " + Win("pids.txt") + " sleep 60000",

@@ -13,11 +13,13 @@ x5_suite_kinds=(
 )
 
 # x5_suite_run LABEL JOBS BUILD LOG: runs the label's tests with their output in LOG; ctest's exit
-# status.
+# status. X5_CTEST_OPTIONS adds options to ctest (the fault check's --stop-on-failure).
 x5_suite_run() {
   local label="$1" jobs="$2" build="$3" log="$4"
   [ "$jobs" = "cores" ] && jobs="$(nproc)"
-  ctest --test-dir "$build" -L "$label" --output-on-failure -j "$jobs" >"$log" 2>&1
+  # shellcheck disable=SC2086
+  ctest --test-dir "$build" -L "$label" --output-on-failure -j "$jobs" ${X5_CTEST_OPTIONS:-} \
+    >"$log" 2>&1
 }
 
 # x5_suite_counts LOG: "PASSED FAILED" from a ctest log ("0 0" when ctest ran nothing).

@@ -72,27 +72,21 @@ TEST(Format, ReportShowsBlanksLinesAndMissingLineEnd) {
 
 TEST(Format, JsonRecordsCarryEveryField) {
   auto report = nlohmann::json::parse(ReportJson(FinalReport(), 2));
-  EXPECT_EQ(report["record"], "report");
-  EXPECT_EQ(report["number"], 2);
-  EXPECT_EQ(report["status_text"], "STEP OK ");
-  EXPECT_EQ(report["phase"], 5);
-  EXPECT_EQ(report["current_rc"], 7);
-  EXPECT_EQ(report["result_flag"], "+");
-  EXPECT_EQ(report["start_time"], "1970-01-01 00:00:00");
-  EXPECT_EQ(report["io_count"], 12.0);
-  EXPECT_EQ(report["io_count_raw"], 120000);
+  const auto expected = nlohmann::json::parse(
+      R"({"record": "report", "number": 2, "status_text": "STEP OK ", "phase": 5, "current_rc": 7,
+          "result_flag": "+", "io_count": 12.0, "io_count_raw": 120000,
+          "start_time": "1970-01-01 00:00:00"})");
+  for (const auto& [key, value] : expected.items())
+    EXPECT_EQ(report[key], value) << key;
   EXPECT_TRUE(report["report_text"].get<std::string>().ends_with("\r\n\r\nM\xc3\xbcller"));
-
-  ReportRecord fresh;
-  EXPECT_TRUE(nlohmann::json::parse(ReportJson(fresh, 1))["end_time"].is_null());
+  EXPECT_TRUE(nlohmann::json::parse(ReportJson(ReportRecord{}, 1))["end_time"].is_null());
 
   StatusRecord s;
   s.status_text = "Started ";
-  auto status = nlohmann::json::parse(StatusJson(s));
+  const auto status = nlohmann::json::parse(StatusJson(s));
   EXPECT_EQ(status["record"], "status");
   EXPECT_EQ(status["status_text"], "Started ");
-  auto command = nlohmann::json::parse(CommandJson("END", 0));
-  EXPECT_EQ(command["name"], "END ");
+  EXPECT_EQ(nlohmann::json::parse(CommandJson("END", 0))["name"], "END ");
 }
 
 std::vector<uint8_t> CapturedStream(const std::vector<ReportRecord>& reports) {
@@ -113,7 +107,9 @@ TEST(Decode, CapturedRunnerStream) {
   running.report.status_text = "1       ";
   running.report.status_code = kStillRunning;
   running.report.phase = 2;
-  std::vector<uint8_t> bytes = CapturedStream({running, running, FinalReport()});
+  ReportRecord no_text = running;  // a negative length is no text, not text to the end
+  no_text.report.report_text_length = -4;
+  std::vector<uint8_t> bytes = CapturedStream({running, no_text, FinalReport()});
 
   RunnerStream whole = DecodeRunnerStream(bytes);
   EXPECT_TRUE(whole.problem.empty()) << whole.problem;
@@ -121,6 +117,7 @@ TEST(Decode, CapturedRunnerStream) {
   EXPECT_EQ(whole.status->status_text, "Started ");
   ASSERT_EQ(whole.reports.size(), 3u);
   EXPECT_EQ(whole.reports[1].report.status_code, kStillRunning);
+  EXPECT_EQ(whole.reports[1].text, "");
   EXPECT_EQ(whole.reports[2].text, FinalReport().text);
 
   // Cut inside the report text, inside a report, and before the status record ends.

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "fake_child.h"
 
@@ -15,15 +16,17 @@ namespace {
 using testing::FakeChild;
 using testing::FakeState;
 
-std::shared_ptr<FakeState> NewState() {
-  return std::make_shared<FakeState>();
+std::shared_ptr<FakeState> NewState(std::string to_parent = {}) {
+  auto state = std::make_shared<FakeState>();
+  state->to_parent = std::move(to_parent);
+  return state;
 }
 
 TEST(Session, RecordsAreAssembledFromOneBytePieces) {
-  auto state = NewState();
-  state->piece = 1;
   StatusRecord status;
   status.status_text = "Started ";
+  auto state = NewState();
+  state->piece = 1;
   testing::Append(state->to_parent, EncodeStatusRecord(status));
   testing::QueueReport(*state, testing::PhaseReport(4, "STEP OK", "line\r\n"));
   RunnerSession session(std::make_unique<FakeChild>(state));
@@ -48,60 +51,53 @@ TEST(Session, TaskLengthsComeFromTheBlocks) {
   ASSERT_EQ(state->from_parent.size(), kTaskRecordSize + 3 + 8 + 8);
   TaskRecord sent = DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize>(
       reinterpret_cast<const uint8_t*>(state->from_parent.data()), kTaskRecordSize));
-  EXPECT_EQ(sent.command_length, 3);
-  EXPECT_EQ(sent.conditions_length, 0);
-  EXPECT_EQ(sent.variables_length, 8);
+  EXPECT_EQ(std::tie(sent.command_length, sent.conditions_length, sent.variables_length),
+            std::make_tuple(3, 0, 8));
   EXPECT_EQ(state->from_parent.substr(state->from_parent.size() - 8, 4), "END ");
   EXPECT_EQ(session.Sent().size(), state->from_parent.size());
 }
 
 TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
-  {
-    auto state = NewState();
-    state->to_parent = std::string(50, '\0');  // a report cut short, runner silent
-    RunnerSession session(std::make_unique<FakeChild>(state));
-    session.SetTimeout(std::chrono::milliseconds(5));
-    EXPECT_FALSE(session.ReadReport());
-    EXPECT_EQ(session.LastErrorKind(), SessionError::kTimedOut);
-    EXPECT_NE(session.LastError().find("a step report (50 of 80 bytes arrived)"), std::string::npos)
-        << session.LastError();
-  }
-  {
-    auto state = NewState();
-    state->to_parent = std::string(10, '\0');
-    state->output_closed = true;
-    RunnerSession session(std::make_unique<FakeChild>(state));
-    EXPECT_FALSE(session.ReadStatus());
-    EXPECT_EQ(session.LastErrorKind(), SessionError::kEndOfPipe);
-    EXPECT_NE(session.LastError().find("10 of 28"), std::string::npos) << session.LastError();
-  }
-  {
-    auto state = NewState();
-    StepReport huge;
-    huge.report_text_length = RunnerSession::kMaxReportText + 1;
-    testing::Append(state->to_parent, EncodeStepReport(huge));
-    RunnerSession session(std::make_unique<FakeChild>(state));
-    EXPECT_FALSE(session.ReadReport());
-    EXPECT_EQ(session.LastErrorKind(), SessionError::kBadRecord);
-  }
-  {
-    auto state = NewState();
-    RunnerSession session(std::make_unique<FakeChild>(state));
-    session.CloseInput();
-    EXPECT_FALSE(session.Send("STAT"));
-    EXPECT_EQ(session.LastErrorKind(), SessionError::kNotStarted);
-  }
-  {
-    RunnerSession session;
-    EXPECT_FALSE(session.ReadStatus());
-    EXPECT_EQ(session.LastErrorKind(), SessionError::kNotStarted);
-  }
+  auto over = [](std::shared_ptr<FakeState> state) {
+    auto session = std::make_unique<RunnerSession>(std::make_unique<FakeChild>(state));
+    session->SetTimeout(std::chrono::milliseconds(5));
+    return session;
+  };
+  auto expect = [](const RunnerSession& session, SessionError kind, const char* says) {
+    EXPECT_EQ(session.LastErrorKind(), kind) << session.LastError();
+    EXPECT_NE(session.LastError().find(says), std::string::npos) << session.LastError();
+  };
+  auto silent = over(NewState(std::string(50, '\0')));  // a report cut short, runner silent
+  EXPECT_FALSE(silent->ReadReport());
+  expect(*silent, SessionError::kTimedOut, "a step report (50 of 80 bytes arrived)");
+
+  auto closed_state = NewState(std::string(10, '\0'));
+  closed_state->output_closed = true;
+  auto closed = over(closed_state);
+  EXPECT_FALSE(closed->ReadStatus());
+  expect(*closed, SessionError::kEndOfPipe, "10 of 28");
+
+  StepReport huge;
+  huge.report_text_length = RunnerSession::kMaxReportText + 1;
+  auto huge_state = NewState();
+  testing::Append(huge_state->to_parent, EncodeStepReport(huge));
+  auto too_long = over(huge_state);
+  EXPECT_FALSE(too_long->ReadReport());
+  expect(*too_long, SessionError::kBadRecord, "");
+
+  auto input_closed = over(NewState());
+  input_closed->CloseInput();
+  EXPECT_FALSE(input_closed->Send("STAT"));
+  expect(*input_closed, SessionError::kNotStarted, "");
+  RunnerSession never_started;
+  EXPECT_FALSE(never_started.ReadStatus());
+  expect(never_started, SessionError::kNotStarted, "");
 }
 
 TEST(Session, NegativeReportTextLengthMeansNoText) {
-  auto state = NewState();
   StepReport report;
   report.report_text_length = -4;
+  auto state = NewState();
   testing::Append(state->to_parent, EncodeStepReport(report));
   state->to_parent += "NEXT";
   RunnerSession session(std::make_unique<FakeChild>(state));
@@ -136,14 +132,13 @@ class SessionProcess : public ::testing::Test {
   }
   void TearDown() override { (void)std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
+  std::string WriteFile(const std::string& name, std::span<const uint8_t> bytes) {
+    return WriteFile(name, std::string(bytes.begin(), bytes.end()));
+  }
   std::string WriteFile(const std::string& name, const std::string& bytes) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
-  }
-  template <size_t N>
-  std::string WriteFile(const std::string& name, const std::array<uint8_t, N>& bytes) {
-    return WriteFile(name, std::string(bytes.begin(), bytes.end()));
   }
 
   std::string dir_;
@@ -155,19 +150,14 @@ TEST_F(SessionProcess, SpeaksThroughRealPipes) {
   StepReport report;
   report.status_text = "1       ";
   report.phase = 2;
-  std::string status_file = WriteFile("status.bin", EncodeStatusRecord(status));
-  std::string report_file = WriteFile("report.bin", EncodeStepReport(report));
-  std::string script =
-      WriteFile("runner.sh",
-                "dd bs=1 count=1088 of=/dev/null 2>/dev/null\n"
-                "cat '" +
-                    status_file +
-                    "'\n"
-                    "dd bs=1 count=8 of='" +
-                    dir_ +
-                    "/command.bin' 2>/dev/null\n"
-                    "head -c 30 '" +
-                    report_file + "'\nsleep 0.2\ntail -c +31 '" + report_file + "'\nexit 3\n");
+  const std::string status_file = WriteFile("status.bin", EncodeStatusRecord(status));
+  const std::string report_file = WriteFile("report.bin", EncodeStepReport(report));
+  // The report comes in two writes with a pause between them.
+  const std::string script =
+      WriteFile("runner.sh", "dd bs=1 count=1088 of=/dev/null 2>/dev/null\ncat '" + status_file +
+                                 "'\ndd bs=1 count=8 of='" + dir_ +
+                                 "/command.bin' 2>/dev/null\nhead -c 30 '" + report_file +
+                                 "'\nsleep 0.2\ntail -c +31 '" + report_file + "'\nexit 3\n");
   RunnerSession session;
   ASSERT_TRUE(session.Start(script, "/bin/sh")) << session.LastError();
   ASSERT_TRUE(session.SendTask(DefaultTaskRecord(), {"abc", "", ""})) << session.LastError();
@@ -183,52 +173,43 @@ TEST_F(SessionProcess, SpeaksThroughRealPipes) {
   EXPECT_TRUE(rest->empty());
   EXPECT_EQ(session.Wait(), 3);
   std::ifstream command(dir_ + "/command.bin", std::ios::binary);
-  std::string sent((std::istreambuf_iterator<char>(command)), {});
-  EXPECT_EQ(sent, std::string("STAT\0\0\0\0", 8));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(command), {}),
+            std::string("STAT\0\0\0\0", 8));
 }
 
 TEST_F(SessionProcess, SilentRunnerTimesOutAndIsKilledWithItsChildren) {
-  std::string pid_file = dir_ + "/child.pid";
-  std::string script =
+  const std::string pid_file = dir_ + "/child.pid";
+  const std::string script =
       WriteFile("runner.sh", "sleep 30 &\necho $! > '" + pid_file + "'\nsleep 30\n");
   RunnerSession session;
   session.SetTimeout(std::chrono::milliseconds(300));
   ASSERT_TRUE(session.Start(script, "/bin/sh")) << session.LastError();
-  auto begin = std::chrono::steady_clock::now();
+  const auto begin = std::chrono::steady_clock::now();
   EXPECT_FALSE(session.ReadStatus());
   EXPECT_EQ(session.LastErrorKind(), SessionError::kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
   session.Kill();
   EXPECT_EQ(session.Wait(), 128 + 9);
   // The step the runner started is in its process group and goes with it.
-  std::ifstream pid_in(pid_file);
   int child = 0;
-  pid_in >> child;
+  std::ifstream(pid_file) >> child;
   ASSERT_GT(child, 0);
-  std::string state = "gone";
-  for (int i = 0; i < 100; ++i) {
+  auto ended = [&] {  // gone, or a zombie
     std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
     std::string line;
-    if (!std::getline(stat, line)) {
-      state = "gone";
-      break;
-    }
-    state = line.substr(line.rfind(')') + 2, 1);
-    if (state == "Z")
-      break;
+    return !std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z";
+  };
+  for (int i = 0; i < 100 && !ended(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(state == "gone" || state == "Z") << "child state " << state;
+  EXPECT_TRUE(ended()) << "the runner's child outlived it";
 }
 
 TEST_F(SessionProcess, WritingToAnEndedRunnerFailsQuietly) {
-  std::string script = WriteFile("runner.sh", "exit 0\n");
   RunnerSession session;
-  ASSERT_TRUE(session.Start(script, "/bin/sh")) << session.LastError();
+  ASSERT_TRUE(session.Start(WriteFile("runner.sh", "exit 0\n"), "/bin/sh")) << session.LastError();
   ASSERT_EQ(session.Wait(), 0);
-  std::vector<uint8_t> big(1 << 20, 'x');
   // Without SIGPIPE handling this would end the test binary.
-  EXPECT_FALSE(session.SendBytes(big));
+  EXPECT_FALSE(session.SendBytes(std::vector<uint8_t>(1 << 20, 'x')));
   EXPECT_EQ(session.LastErrorKind(), SessionError::kEndOfPipe);
 }
 

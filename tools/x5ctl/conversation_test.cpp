@@ -43,10 +43,10 @@ struct Outcome {
   std::shared_ptr<FakeState> state;
 };
 
-Outcome Converse(testing::Responder respond, OpSource& ops, bool json = false) {
+Outcome Converse(std::function<void(FakeState&)> runner, OpSource& ops, bool json = false) {
   Outcome o;
   o.state = std::make_shared<FakeState>();
-  o.state->on_input = testing::ScriptedRunner(std::move(respond));
+  o.state->on_input = std::move(runner);
   RunnerSession session(std::make_unique<FakeChild>(o.state));
   session.SetTimeout(std::chrono::milliseconds(5));
   std::ostringstream out, errors;
@@ -67,6 +67,10 @@ std::vector<std::string> SentCommands(const FakeState& s) {
   for (size_t pos = kTaskRecordSize + 11; pos + 8 <= s.from_parent.size(); pos += 8)
     names.push_back(s.from_parent.substr(pos, 4));
   return names;
+}
+
+Outcome Converse(testing::Responder respond, OpSource& ops, bool json = false) {
+  return Converse(testing::ScriptedRunner(std::move(respond)), ops, json);
 }
 
 TEST(Conversation, OpsThenEndUntilPhaseFive) {
@@ -124,34 +128,25 @@ TEST(Conversation, EndlessStepGivesUpAfterTheEndAttempts) {
 }
 
 TEST(Conversation, ClosingTheInputReadsWhatIsLeft) {
-  auto respond = [](const OperatorCommand&, FakeState&) {
+  auto scripted = testing::ScriptedRunner([](const OperatorCommand&, FakeState&) {
     return std::vector<ReportRecord>{PhaseReport(2, "1")};
-  };
+  });
   ListOpSource ops(Ops({"STAT", "close"}));
-  Outcome o;
-  o.state = std::make_shared<FakeState>();
-  auto scripted = testing::ScriptedRunner(respond);
-  o.state->on_input = [scripted](FakeState& s) {
-    scripted(s);
-    if (s.input_closed && !s.output_closed) {
-      // The runner takes the closed pipe as END: one final report, then it ends.
-      testing::QueueReport(s, PhaseReport(5, "STEP OK"));
-      s.output_closed = true;
-      s.exit_code = 0;
-    }
-  };
-  RunnerSession session(std::make_unique<FakeChild>(o.state));
-  session.SetTimeout(std::chrono::milliseconds(5));
-  std::ostringstream out, errors;
-  TaskRecord task = DefaultTaskRecord();
-  TaskBlocks blocks{"cmd /c exit", "", ""};
-  FillBlockLengths(task, blocks);
-  ConversationResult result =
-      RunConversation(session, EncodeTaskStream(task, blocks), ops, {}, out, errors);
-  EXPECT_EQ(result.end, ConversationEnd::kCompleted) << errors.str();
+  Outcome o = Converse(
+      [scripted](FakeState& s) {
+        scripted(s);
+        if (s.input_closed && !s.output_closed) {
+          // The runner takes the closed pipe as END: one final report, then it ends.
+          testing::QueueReport(s, PhaseReport(5, "STEP OK"));
+          s.output_closed = true;
+          s.exit_code = 0;
+        }
+      },
+      ops);
+  EXPECT_EQ(o.result.end, ConversationEnd::kCompleted) << o.errors;
   EXPECT_EQ(SentCommands(*o.state), (std::vector<std::string>{"STAT"}));
-  EXPECT_NE(out.str().find("input closed"), std::string::npos);
-  EXPECT_NE(out.str().find("report 2  phase 5"), std::string::npos) << out.str();
+  EXPECT_NE(o.out.find("input closed"), std::string::npos);
+  EXPECT_NE(o.out.find("report 2  phase 5"), std::string::npos) << o.out;
 }
 
 TEST(Conversation, JsonModePrintsOneObjectPerRecord) {

@@ -34,37 +34,31 @@ void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("x5ctl-check-" +
-             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(path_);
-  }
+struct TempDir {
+  const fs::path path =
+      fs::temp_directory_path() /
+      ("x5ctl-check-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  TempDir() { fs::create_directories(path); }
   ~TempDir() {
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    fs::remove_all(path, ec);
   }
-  [[nodiscard]] const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
 };
 
 TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
   TempDir root;
-  fs::create_directories(root.path() / "c" / "Jobs");
-  fs::create_directories(root.path() / "share");
-  WriteText(root.path() / "c" / "Jobs" / "Run.LOG", "x");
-  WriteText(root.path() / "share" / "a.txt", "x");
+  for (const char* folder : {"c/Jobs", "share"})
+    fs::create_directories(root.path / folder);
+  WriteText(root.path / "c" / "Jobs" / "Run.LOG", "x");
+  WriteText(root.path / "share" / "a.txt", "x");
   check::DriveMap drives;
   std::string error;
-  ASSERT_TRUE(drives.Add("C=c", root.path(), error)) << error;
-  ASSERT_TRUE(drives.Add("\\\\srv\\Share=share", root.path(), error)) << error;
-  EXPECT_FALSE(drives.Add("C", root.path(), error));
-  EXPECT_FALSE(drives.Add("CD=c", root.path(), error));
-  EXPECT_FALSE(drives.Add("D=missing", root.path(), error));
+  ASSERT_TRUE(drives.Add("C=c", root.path, error)) << error;
+  ASSERT_TRUE(drives.Add("\\\\srv\\Share=share", root.path, error)) << error;
+  EXPECT_FALSE(drives.Add("C", root.path, error));
+  EXPECT_FALSE(drives.Add("CD=c", root.path, error));
+  EXPECT_FALSE(drives.Add("D=missing", root.path, error));
 
   struct Case {
     const char* windows;
@@ -94,8 +88,7 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
           << c.windows << ": " << mapped.problem;
     } else {
       ASSERT_TRUE(mapped.local) << c.windows << ": " << mapped.problem;
-      EXPECT_EQ(mapped.local->lexically_relative(root.path()).generic_string(), c.local)
-          << c.windows;
+      EXPECT_EQ(mapped.local->lexically_relative(root.path).generic_string(), c.local) << c.windows;
     }
   }
   drives.SetCurrentDirectory("");
@@ -244,30 +237,18 @@ TEST(CheckWritesNothing, TaskWhoseEverySwitchWouldWrite) {
   // a file with /X5R and /X5L, writes the printer report, and saves the console file after the
   // step: run from a copy, in a folder of its own, the tree must stay as it was.
   TempDir copy;
-  const Example example = [] {
-    for (Example& e : Examples())
-      if (e.name == "switches")
-        return e;
-    return Example{};
-  }();
-  ASSERT_FALSE(example.name.empty());
-  fs::copy(example.dir, copy.path(), fs::copy_options::recursive);
+  const std::vector<Example> examples = Examples();
+  const auto example = std::find_if(examples.begin(), examples.end(),
+                                    [](const Example& e) { return e.name == "switches"; });
+  ASSERT_NE(example, examples.end());
+  fs::copy(example->dir, copy.path, fs::copy_options::recursive);
   const fs::path cwd = fs::current_path();
-  fs::current_path(copy.path());
-  const std::map<std::string, std::string> before = Snapshot(copy.path());
-  const Checked text = RunExample(example, copy.path());
-  const Checked json = RunExample(example, copy.path(), true);
-  const std::map<std::string, std::string> after = Snapshot(copy.path());
+  fs::current_path(copy.path);
+  const std::map<std::string, std::string> before = Snapshot(copy.path);
+  const Checked text = RunExample(*example, copy.path);
+  const Checked json = RunExample(*example, copy.path, true);
+  EXPECT_EQ(Snapshot(copy.path), before);
   fs::current_path(cwd);
-
-  std::vector<std::string> changed;
-  for (const auto& [name, state] : after)
-    if (!before.contains(name) || before.at(name) != state)
-      changed.push_back(name);
-  for (const auto& [name, state] : before)
-    if (!after.contains(name))
-      changed.push_back(name);
-  EXPECT_EQ(changed, std::vector<std::string>{});
   for (const char* what :
        {"global parameter file", "edited file", "printer report", "console file"})
     EXPECT_NE(json.out.find(std::string("\"what\":\"") + what + "\""), std::string::npos) << what;

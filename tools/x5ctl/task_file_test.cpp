@@ -77,12 +77,16 @@ TEST(TaskFile, EmptyFileGivesTheDefaults) {
   EXPECT_EQ(MustParse("step_number = 12").task.step_directory, "S12");
 }
 
-TEST(TaskFile, BlocksGetCrLfLineEndsAndTheDelimiterFirst) {
+TEST(TaskFile, BlocksGetCrLfLineEndsAndTheDelimiterFirstOpsAreRead) {
   TaskFile f = MustParse(
       "conditions = \"\"\"\n->\nF=a.txt R=2\r\n\"\"\"\n"
       "variables = \"SET A=1\\u0001SET B=2\"\n"
-      "variables_delimiter = \"\\u0001\"\n");
+      "variables_delimiter = \"\\u0001\"\nops = [\"STAT\", \"sleep 10\", \"KILL 5\"]\n");
   EXPECT_EQ(f.blocks.conditions, "->\r\nF=a.txt R=2\r\n");
+  ASSERT_EQ(f.ops.size(), 3u);
+  EXPECT_EQ(std::tie(f.ops[0].name, f.ops[1].kind, f.ops[2].argument),
+            std::make_tuple("STAT", OpStep::Kind::kSleep, 5));
+  EXPECT_EQ(f.Stream().size(), kTaskRecordSize + 17 + 16);
   EXPECT_EQ(f.blocks.variables, "\x01SET A=1\x01SET B=2");
   EXPECT_EQ(f.task.variables_length, 16);
 
@@ -93,22 +97,6 @@ TEST(TaskFile, BlocksGetCrLfLineEndsAndTheDelimiterFirst) {
   TaskFile alone = MustParse("variables_delimiter = 31\n");
   EXPECT_EQ(alone.blocks.variables, "\x1f");
   EXPECT_EQ(alone.task.variables_length, 1);
-}
-
-TEST(TaskFile, StreamIsRecordThenBlocksAndDecodesBack) {
-  TaskFile f = MustParse(
-      "command = \"cmd /c echo hi\"\nconditions = \"x\"\nvariables = \"SET A=1\"\n"
-      "ops = [\"STAT\", \"sleep 10\", \"KILL 5\"]\n");
-  std::vector<uint8_t> stream = f.Stream();
-  ASSERT_EQ(stream.size(), kTaskRecordSize + 14 + 1 + 7);
-  ParentStream back = DecodeParentStream(stream);
-  ASSERT_TRUE(back.task);
-  EXPECT_TRUE(back.problem.empty()) << back.problem;
-  EXPECT_EQ(std::tie(back.blocks.command, back.blocks.conditions, back.blocks.variables),
-            std::make_tuple("cmd /c echo hi", "x", "SET A=1"));
-  ASSERT_EQ(f.ops.size(), 3u);
-  EXPECT_EQ(std::tie(f.ops[0].name, f.ops[1].kind, f.ops[2].argument),
-            std::make_tuple("STAT", OpStep::Kind::kSleep, 5));
 }
 
 TEST(TaskFile, RawOverridesLengthsAndShapesTheStream) {

@@ -9,35 +9,6 @@ namespace {
 
 class Package : public RunnerTest {};
 
-// Everything a Windows program writes to its standard output, and its exit code.
-struct Ran {
-  std::string out;
-  std::optional<int32_t> code;
-};
-
-Ran RunWineProgram(const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv{"wine"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  Ran ran;
-  std::string error;
-  auto child = StartChildProcess(argv, error);
-  if (!child) {
-    ADD_FAILURE() << error;
-    return ran;
-  }
-  child->CloseInput();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  for (;;) {
-    uint8_t buf[4096];
-    ChildProcess::IoResult got = child->Read(buf, deadline);
-    if (got.status != ChildProcess::Io::kOk)
-      break;
-    ran.out.append(reinterpret_cast<const char*>(buf), got.bytes);
-  }
-  ran.code = child->Wait(deadline);
-  return ran;
-}
-
 std::optional<fs::path> FindPackage(const fs::path& mingw) {
   const fs::path folder = fs::path(EnvOr("X5_PACKAGE_DIR", (mingw / ".." / "package").c_str()));
   if (!fs::is_directory(folder))
@@ -61,21 +32,22 @@ TEST_F(Package, UnpackedToolDrivesUnpackedRunnerThroughTheSampleTask) {
   for (const char* file : {"x5runner.exe", "x5ctl.exe", "dvup.dll", "README.md", "docs"})
     ASSERT_TRUE(fs::exists(top / file)) << file;
 
-  // Every binary says which version it is, and x5ctl says the same.
+  // Every binary says which version it is (UTF-16 in its version resource), and x5ctl the same.
   const std::string version = name.substr(9, name.size() - 9 - 6);
-  std::u16string wide_version(version.begin(), version.end());
+  auto utf16 = [](const std::string& text) {
+    std::string wide;
+    for (char c : text)
+      wide += std::string{c, '\0'};
+    return wide;
+  };
   for (const char* binary : {"x5runner.exe", "x5ctl.exe", "dvup.dll"}) {
     const std::string bytes = ReadFileText(top / binary);
-    const std::u16string key = u"ProductVersion";
-    const std::string needle(reinterpret_cast<const char*>(key.data()), key.size() * 2);
-    const size_t at = bytes.find(needle);
+    const size_t at = bytes.find(utf16("ProductVersion"));
     ASSERT_NE(at, std::string::npos) << binary << " has no version resource";
-    const std::string expected(reinterpret_cast<const char*>(wide_version.data()),
-                               wide_version.size() * 2);
-    EXPECT_NE(bytes.find(expected, at), std::string::npos) << binary;
+    EXPECT_NE(bytes.find(utf16(version), at), std::string::npos) << binary;
   }
   const std::string tool = Win("installed\\" + name + "\\x5ctl.exe");
-  Ran said = RunWineProgram({tool, "--version"});
+  Ran said = RunWine({tool, "--version"});
   EXPECT_EQ(said.code, std::optional<int32_t>(0));
   EXPECT_NE(said.out.find(version), std::string::npos) << said.out;
 
@@ -85,7 +57,7 @@ TEST_F(Package, UnpackedToolDrivesUnpackedRunnerThroughTheSampleTask) {
                            "step_maximum_rc = 4\ncommand = 'cmd /c echo %GREETING% from the "
                            "package'\nvariables = 'SET GREETING=Hello'\nops = ['STAT']\n";
   std::ofstream(Linux("task.toml"), std::ios::binary) << toml;
-  Ran run = RunWineProgram({tool, "run", Win("task.toml")});
+  Ran run = RunWine({tool, "run", Win("task.toml")});
   EXPECT_EQ(run.code, std::optional<int32_t>(0)) << run.out;
   EXPECT_NE(run.out.find("status  \"Started \""), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("phase 5 (END received)  status \"STEP OK \""), std::string::npos)

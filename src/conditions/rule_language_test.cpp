@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "conditions/rule_harness.h"
 
 namespace x5::Iskanje {
@@ -73,22 +75,20 @@ TEST(NextParameterTest, Table) {
     size_t position;
     const char* expected;
   };
-  const Case cases[] = {
-      {"S=\"ERROR\"", 1, "S=\"ERROR\""},
-      {"S=\"A B\" R=1", 1, "S=\"A B\""},
-      {"S=A\"\"B R=1", 1, "S=A\"\"B"},
-      {"F=(A \")\" B) R=1", 1, "F=(A \")\" B)"},
-      {"R=8 F=", 5, ""},
-      {"R=", 1, "-1"},
-      {"R=8", 4, "-1"},
-      {"R=8 B", 5, "-2"},
-      {"RR=8", 1, "-2"},
-      {"F=(A B", 1, "-3"},
-      {"S=\"", 1, "-4"},
-      {"S=ab\"", 1, "-4"},
-      {"S= X", 1, "S="},
-      {"?=A B", 1, "?=A"},
-  };
+  const Case cases[] = {{"S=\"ERROR\"", 1, "S=\"ERROR\""},
+                        {"S=\"A B\" R=1", 1, "S=\"A B\""},
+                        {"S=A\"\"B R=1", 1, "S=A\"\"B"},
+                        {"F=(A \")\" B) R=1", 1, "F=(A \")\" B)"},
+                        {"R=8 F=", 5, ""},
+                        {"R=", 1, "-1"},
+                        {"R=8", 4, "-1"},
+                        {"R=8 B", 5, "-2"},
+                        {"RR=8", 1, "-2"},
+                        {"F=(A B", 1, "-3"},
+                        {"S=\"", 1, "-4"},
+                        {"S=ab\"", 1, "-4"},
+                        {"S= X", 1, "S="},
+                        {"?=A B", 1, "?=A"}};
   for (const Case& c : cases)
     EXPECT_EQ(NextParameter(c.line, c.position), c.expected) << c.line << " @" << c.position;
 }
@@ -157,89 +157,72 @@ TEST(ParseRuleLineTest, RejectionMessages) {
   EXPECT_EQ(error, "3 Invalid V= Syntax\r\n");
 }
 
-TEST(ParseRuleLineTest, AcceptedSettings) {
+// The settings a line leaves, one text: reverse and RC, open mode, file, size and attribute
+// checks, search column and text, folding, count, position, quantity, variable.
+std::string Settings(const RuleSettings& s) {
+  std::ostringstream o;
+  o << (s.reverse ? "R" : "") << s.rc_value << ' ' << s.open_mode << ' ' << s.file_name << ' '
+    << s.size_operator << s.size << ' ' << s.attribute_operator << '[' << s.attribute_pattern
+    << "] " << s.search_column << '[' << s.search_text << "] " << (s.case_folding ? "C=Y" : "C=N")
+    << " N=" << s.occurrence_count << " P=" << s.start_position << " Q=" << s.quantity
+    << " ?=" << s.variable_name;
+  return o.str();
+}
+
+// The value check a line leaves: offset, length, then each comparison (- when none is set).
+std::string Values(const RuleSettings& s) {
+  std::ostringstream o;
+  o << s.value_offset << ',' << s.value_length;
+  o << ' ' << s.value_operator_1 << (s.value_text_1 ? *s.value_text_1 : "-") << '#'
+    << s.value_number_1;
+  o << ' ' << s.value_operator_2 << (s.value_text_2 ? *s.value_text_2 : "-") << '#'
+    << s.value_number_2;
+  return o.str();
+}
+
+TEST(ParseRuleLineTest, AcceptedSettingsAndWhatTheNextLineResets) {
+  const struct {
+    const char* line;
+    LineParse parse;
+    const char* settings;
+  } lines[] = {
+      {"r=R5 f=(W, A.TX >= 100 = AR) s=(3, \"A b\") c=n ?=RES n=2 p=10 q=50", LineParse::kAccepted,
+       "R5 W A.TX >=100 =[AR  ] 3[A b] C=N N=2 P=10 Q=50 ?=RES"},
+      {"S=error", LineParse::kAccepted, "R0 R A.TX >=0 <>[    ] 3[ERROR] C=Y N=2 P=10 Q=50 ?="},
+      // A line ending in "X=" ends without evaluation; blanks after the last parameter are fine.
+      {"R=8 F=", LineParse::kEnded, nullptr},
+      {"S=\"ERROR\"   ", LineParse::kAccepted, nullptr},
+      {"S=(A B)", LineParse::kAccepted, "0 R A.TX >=0 <>[    ] 3[AB] C=Y N=2 P=10 Q=50 ?="},
+      // A comma form whose first token is not a number keeps the search text.
+      {"S=(X, Y)", LineParse::kAccepted, "0 R A.TX >=0 <>[    ] 3[AB] C=Y N=2 P=10 Q=50 ?="},
+  };
   RuleSettings s;
   std::string error;
-  ASSERT_EQ(ParseRuleLine(s, "r=R5 f=(W, A.TX >= 100 = AR) s=(3, \"A b\") c=n ?=RES n=2 p=10 q=50",
-                          1, AsciiCaseMap(), error),
-            LineParse::kAccepted)
-      << error;
-  EXPECT_TRUE(s.reverse);
-  EXPECT_EQ(s.rc_value, 5);
-  EXPECT_EQ(s.open_mode, 'W');
-  EXPECT_EQ(s.file_name, "A.TX");
-  EXPECT_EQ(s.size_operator, ">=");
-  EXPECT_EQ(s.size, 100);
-  EXPECT_EQ(s.attribute_operator, "=");
-  EXPECT_EQ(s.attribute_pattern, "AR  ");
-  EXPECT_EQ(s.search_column, 3);
-  EXPECT_EQ(s.search_text, "A b");  // C=N: not upper-cased
-  EXPECT_FALSE(s.case_folding);
-  EXPECT_EQ(s.occurrence_count, 2);
-  EXPECT_EQ(s.start_position, 10);
-  EXPECT_EQ(s.quantity, 50);
-
-  // The next line resets what is reset per line and keeps the rest.
-  ASSERT_EQ(ParseRuleLine(s, "S=error", 2, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.rc_value, 0);
-  EXPECT_TRUE(s.reverse);
-  EXPECT_EQ(s.file_name, "A.TX");
-  EXPECT_EQ(s.open_mode, 'R');
-  EXPECT_EQ(s.size_operator, ">=");
-  EXPECT_EQ(s.size, 0);
-  EXPECT_EQ(s.attribute_operator, "<>");
-  EXPECT_EQ(s.attribute_pattern, "    ");
-  EXPECT_EQ(s.search_text, "ERROR");
-  EXPECT_EQ(s.quantity, 50);
-  EXPECT_TRUE(s.case_folding);
-  EXPECT_TRUE(s.variable_name.empty());
-
-  // A line ending in "X=" ends without evaluation; blanks after the last parameter are fine.
-  EXPECT_EQ(ParseRuleLine(s, "R=8 F=", 3, AsciiCaseMap(), error), LineParse::kEnded);
-  EXPECT_EQ(ParseRuleLine(s, "S=\"ERROR\"   ", 3, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(ParseRuleLine(s, "S=(A B)", 3, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.search_text, "AB");
-  // A comma form whose first token is not a number keeps the search text.
-  EXPECT_EQ(ParseRuleLine(s, "S=(X, Y)", 3, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.search_text, "AB");
+  for (const auto& l : lines) {
+    ASSERT_EQ(ParseRuleLine(s, l.line, 1, AsciiCaseMap(), error), l.parse) << l.line << error;
+    if (l.settings != nullptr)
+      EXPECT_EQ(Settings(s), l.settings) << l.line;
+  }
 }
 
 TEST(ParseRuleLineTest, ValueForms) {
-  RuleSettings s;
-  std::string error;
-  ASSERT_EQ(ParseRuleLine(s, "V=(3 = 0)", 1, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.value_offset, 0);
-  EXPECT_EQ(s.value_length, 3);
-  EXPECT_EQ(s.value_operator_1, "=");
-  EXPECT_EQ(s.value_text_1, "0");
-  EXPECT_EQ(s.value_number_1, 0);
-  EXPECT_FALSE(s.value_text_2);
-
-  ASSERT_EQ(ParseRuleLine(s, "V=(1, 2 > 5 < 10)", 1, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.value_offset, 1);
-  EXPECT_EQ(s.value_length, 2);
-  EXPECT_EQ(s.value_operator_1, ">");
-  EXPECT_EQ(s.value_number_1, 5);
-  EXPECT_EQ(s.value_operator_2, "<");
-  EXPECT_EQ(s.value_number_2, 10);
-
-  ASSERT_EQ(ParseRuleLine(s, "V=(4 = \"DONE\")", 1, AsciiCaseMap(), error), LineParse::kAccepted);
-  EXPECT_EQ(s.value_text_1, "\"DONE\"");
-  EXPECT_EQ(s.value_number_1, 0);
-  EXPECT_FALSE(s.value_text_2);
-
-  // With the larger count, a comparison without an operator is left out.
-  ASSERT_EQ(ParseRuleLine(s, "V=(4 X , <> OK)", 1, AsciiCaseMap(), error), LineParse::kAccepted)
-      << error;
-  EXPECT_FALSE(s.value_text_1);
-  EXPECT_EQ(s.value_operator_2, "<>");
-  EXPECT_EQ(s.value_text_2, "OK");
+  const std::pair<const char*, const char*> cases[] = {
+      {"V=(3 = 0)", "0,3 =0#0 <-#0"},
+      {"V=(1, 2 > 5 < 10)", "1,2 >5#5 <10#10"},
+      {"V=(4 = \"DONE\")", "0,4 =\"DONE\"#0 <-#0"},
+      // With the larger count, a comparison without an operator is left out.
+      {"V=(4 X , <> OK)", "0,4 >=-#0 <>OK#0"},
+  };
+  for (const auto& [line, values] : cases) {
+    RuleSettings s;
+    std::string error;
+    ASSERT_EQ(ParseRuleLine(s, line, 1, AsciiCaseMap(), error), LineParse::kAccepted) << error;
+    EXPECT_EQ(Values(s), values) << line;
+  }
 }
 
-using Harness = RuleHarness;
-
 TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
-  Harness h;
+  RuleHarness h;
   h.files.Add("X.LOG", "nothing here");
   // Lines are numbered from 1 over every CR LF line; markers switch the sections.
   const std::string text = "->\r\nR=8 F=(X.LOG = 1)\r\n\r\n+<\r\nR=9 F=(X.LOG = 2)";
@@ -262,7 +245,7 @@ TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
 }
 
 TEST(EvaluateConditionsTest, KillEndsThePass) {
-  Harness h;
+  RuleHarness h;
   h.files.Add("BIG.LOG", std::string(100000, 'x'));
   h.pacer.stop_at = 0;
   h.rc.step_rc_value = 5;

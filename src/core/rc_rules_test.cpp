@@ -6,57 +6,53 @@
 namespace x5 {
 namespace {
 
-struct RuleCase {
-  const char* name;
-  int32_t max_rc, task_rc, min, max;
-  int32_t checked_rc;  // step RC value at the rule after checks; INT32_MIN = untouched
-  bool abend;
-  char flag;
-  const char* appended;
-};
-
-class RcRules : public testing::TestWithParam<RuleCase> {};
-
-TEST_P(RcRules, DecideFlagAndMessage) {
-  const RuleCase& c = GetParam();
-  RcState rc{c.max_rc, c.task_rc, c.min, c.max};
-  std::string warning = SetupAbendMode(rc);
-  EXPECT_EQ(rc.abend_mode, c.abend);
-  EXPECT_EQ(warning.empty(), !c.abend);
-  if (c.checked_rc != INT32_MIN)
-    rc.step_rc_value = c.checked_rc;
-  std::string out = ApplyRcRules(rc, "pre");
-  EXPECT_EQ(rc.result_flag, c.flag);
-  EXPECT_EQ(out, std::string("pre") + c.appended);
-  EXPECT_EQ(rc.current_rc, rc.step_rc_value);
+TEST(RcRules, DecideFlagAndMessage) {
+  struct Case {
+    const char* name;
+    int32_t max_rc, task_rc, min, max;
+    int32_t checked_rc;  // step RC value at the rule after checks; INT32_MIN = untouched
+    bool abend;
+    char flag;
+    const char* appended;
+  };
+  const Case cases[] = {
+      {"runs", 4, 1, 1, 4, INT32_MIN, false, '+', ""},
+      {"ended", 4, 0, 1, 4, INT32_MIN, false, '-',
+       "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
+      {"abend_skipped", 4, 5, 1, 4, INT32_MIN, true, 'S',
+       "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
+      {"abend_in_range", 4, 5, 5, 8, INT32_MIN, true, '+', ""},
+      {"skipped", 4, 3, 1, 2, INT32_MIN, false, 'S',
+       "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
+      {"abended_by_check", 4, 2, 1, 4, 6, false, '-',
+       "\r\n***** Task Step ABENDED *****, Step RC=6  / Max RC=4\r\n"},
+      {"at_maximum_runs", 4, 2, 1, 4, 4, false, '+', ""},
+      {"negative_kept", 4, 0, -5, 4, -3, false, '+', ""},
+      {"negative_skipped", 4, 1, 1, 4, -7, false, 'S',
+       "***** Task Step NOT executed *****, Step RC=-7  / Step Min=1 Max=4  / Max RC=4\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RcState rc{c.max_rc, c.task_rc, c.min, c.max};
+    const std::string warning = SetupAbendMode(rc);
+    EXPECT_EQ(rc.abend_mode, c.abend);
+    EXPECT_EQ(warning.empty(), !c.abend);
+    if (c.checked_rc != INT32_MIN)
+      rc.step_rc_value = c.checked_rc;
+    EXPECT_EQ(ApplyRcRules(rc, "pre"), std::string("pre") + c.appended);
+    EXPECT_EQ(rc.result_flag, c.flag);
+    EXPECT_EQ(rc.current_rc, rc.step_rc_value);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table,
-    RcRules,
-    testing::Values(
-        RuleCase{"runs", 4, 1, 1, 4, INT32_MIN, false, '+', ""},
-        RuleCase{"ended", 4, 0, 1, 4, INT32_MIN, false, '-',
-                 "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
-        RuleCase{
-            "abend_skipped", 4, 5, 1, 4, INT32_MIN, true, 'S',
-            "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
-        RuleCase{"abend_in_range", 4, 5, 5, 8, INT32_MIN, true, '+', ""},
-        RuleCase{
-            "skipped", 4, 3, 1, 2, INT32_MIN, false, 'S',
-            "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
-        RuleCase{"abended_by_check", 4, 2, 1, 4, 6, false, '-',
-                 "\r\n***** Task Step ABENDED *****, Step RC=6  / Max RC=4\r\n"},
-        RuleCase{"negative_kept", 4, 0, -5, 4, -3, false, '+', ""},
-        RuleCase{
-            "negative_skipped", 4, 1, 1, 4, -7, false, 'S',
-            "***** Task Step NOT executed *****, Step RC=-7  / Step Min=1 Max=4  / Max RC=4\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(RcRules, AbendWarningText) {
+TEST(RcRules, AbendWarningAndNoCommandTexts) {
   RcState rc{4, 5, 1, 4};
   EXPECT_EQ(SetupAbendMode(rc), "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n");
   EXPECT_EQ(rc.step_rc_value, 1);
+  rc.current_rc = 1;
+  EXPECT_EQ(NoCommandRc(rc), "***** No command to execute - current RC=1 new RC=2 *****\r\n");
+  EXPECT_EQ(rc.current_rc, 2);
+  EXPECT_EQ(NoCommandRc(rc), "***** No command to execute current RC=2 *****\r\n");
 }
 
 TEST(RcRules, FinalAdjustmentRaisesToTaskRcInAbendMode) {

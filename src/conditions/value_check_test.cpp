@@ -29,8 +29,9 @@ TEST(CheckValuesTest, Table) {
       {"n:07", "S=n: V=(0, 2 > 5 < 10)", ""},
       {"n:12", "S=n: V=(0, 2 > 5 < 10)", "12<10 = False"},
       {"n:02", "S=n: V=(0, 2 > 5 < 1)", "2>5 = False + 2<1 = False"},
-      {"x=1.5", "S=\"x=\" V=(3 = 2)", ""},  // 1.5 rounds to 2
-      {"x=2.5", "S=\"x=\" V=(3 = 2)", ""},  // halves to even
+      {"n:05", "S=n: V=(0, 2 >= 5 <= 5)", ""},  // both bounds hold at equality
+      {"x=1.5", "S=\"x=\" V=(3 = 2)", ""},      // 1.5 rounds to 2
+      {"x=2.5", "S=\"x=\" V=(3 = 2)", ""},      // halves to even
       {"x=1A", "S=\"x=\" V=(2 = 1)", "\"1A\"=\"1\" = False"},
       {"x=1", "S=\"x=\" V=(5 = 1)", "Value not found"},
       {"x=1", "S=\"x=\" V=(0 = 1)", ""},

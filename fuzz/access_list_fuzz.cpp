@@ -8,13 +8,11 @@
 
 #include "launch/access_list.h"
 #include "launch/environment_block.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
 
 class BytesObject final : public x5::ObjectSecurity {
  public:

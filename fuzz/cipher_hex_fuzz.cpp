@@ -5,21 +5,10 @@
 #include <string>
 
 #include "cipher/password_cipher.h"
+#include "fuzz_check.h"
 
-namespace {
-
-bool FixedFill(std::span<uint8_t> out) noexcept {
-  for (size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<uint8_t>(i * 13 + 5);
-  return true;
-}
-
-void Check(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+using x5::fuzz::Check;
+using x5::fuzz::FixedFill;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096)

@@ -7,14 +7,11 @@
 #include "commands/command_split.h"
 #include "commands/commands_test_support.h"
 #include "commands/dispatcher.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) {
-    __builtin_trap();
-  }
-}
 
 bool StartsWithSwitch(const std::string& tail) {
   return tail.size() >= 4 && tail[0] == ' ' && tail[1] == '/' &&

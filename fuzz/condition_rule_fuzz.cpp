@@ -5,6 +5,9 @@
 #include <string>
 
 #include "conditions/rule_harness.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4)
@@ -29,10 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.files.files["W.LOG"].open_fails = true;
   for (int pass : {x5::Iskanje::kPassBeforeStep, x5::Iskanje::kPassAfterStep}) {
     const std::string out = h.Run(pass, rules);
-    if (!out.empty() && out.compare(out.size() - 2, 2, "\r\n") != 0)
-      __builtin_trap();
-    if (h.rc.step_rc_value < 0 || h.rc.step_rc_value > 99)
-      __builtin_trap();
+    Check(out.empty() || out.ends_with("\r\n"));
+    Check(h.rc.step_rc_value >= 0 && h.rc.step_rc_value <= 99);
   }
   return 0;
 }

@@ -6,21 +6,10 @@
 #include "cipher/password_cipher.h"
 #include "variables/test_fakes.h"
 #include "variables/variables.h"
+#include "fuzz_check.h"
 
-namespace {
-
-bool FixedFill(std::span<uint8_t> out) noexcept {
-  for (size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<uint8_t>(i * 7 + 3);
-  return true;
-}
-
-void Check(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+using x5::fuzz::Check;
+using x5::fuzz::FixedFill;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 1 << 16)

@@ -6,6 +6,9 @@
 
 #include "protocol/protocol.h"
 #include "protocol/task_values.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 namespace {
 
@@ -30,7 +33,8 @@ class PieceReader : public x5::ByteReader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+  if (size < 1)
+    return 0;
   const size_t piece = data[0] % 64 + 1;
   PieceReader in(data + 1, size - 1, piece * 97);
   x5::TaskBytes bytes{};
@@ -41,17 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char delimiter = ';';
   x5::BlockResult command = x5::ReadTextBlock(in, task.command_length, false, delimiter);
   x5::BlockResult conditions = x5::ReadTextBlock(in, task.conditions_length, false, delimiter);
-  x5::BlockResult variables = x5::ReadTextBlock(in, task.variables_length, true, delimiter);
+  (void)x5::ReadTextBlock(in, task.variables_length, true, delimiter);
   // A block never holds more than was declared, and nothing is counted that was not taken.
-  if (task.command_length >= 0 && command.text.size() > static_cast<size_t>(task.command_length)) {
-    __builtin_trap();
-  }
-  if (command.result != static_cast<int64_t>(command.text.size()) ||
-      conditions.result != static_cast<int64_t>(conditions.text.size())) {
-    __builtin_trap();
-  }
-  (void)variables;
+  Check(task.command_length < 0 || command.text.size() <= static_cast<size_t>(task.command_length));
+  Check(command.result == static_cast<int64_t>(command.text.size()) &&
+        conditions.result == static_cast<int64_t>(conditions.text.size()));
   x5::TaskBytes again = x5::EncodeTaskRecord(task);
-  if (x5::DecodeTaskRecord(again).maximum_rc != task.maximum_rc) __builtin_trap();
+  Check(x5::DecodeTaskRecord(again).maximum_rc == task.maximum_rc);
   return 0;
 }

@@ -8,14 +8,11 @@
 #include "commands/commands_test_support.h"
 #include "commands/replace_in_file.h"
 #include "commands/replace_text.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) {
-    __builtin_trap();
-  }
-}
 
 std::string Reference(std::string_view text,
                       std::string_view find,

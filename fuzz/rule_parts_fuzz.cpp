@@ -13,15 +13,13 @@
 
 #include "conditions/rule_harness.h"
 #include "conditions/value_check.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 using namespace x5::Iskanje;
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition)
-    __builtin_trap();
-}
 
 bool HasControl(std::string_view text) {
   for (const char c : text) {
@@ -139,8 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int64_t found = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 2100)
                                              : in.ConsumeIntegral<int64_t>() / 2;
       x5::IskanjePlus::ConditionFile file;
-      if (x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) != 1)
-        __builtin_trap();
+      Check(x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
       const std::string out =
           CheckValues(file, found, s, h.context.case_map, h.context.number_format);
       // The field is shown: a line break in the message can only come from the rule's own texts.
@@ -166,8 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     default: {
       x5::IskanjePlus::ConditionFile file;
-      if (x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) != 1)
-        __builtin_trap();
+      Check(x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
       const int64_t position = in.ConsumeIntegral<int64_t>() / 2;
       const int64_t column = x5::IskanjePlus::ColumnOf(file, position, AnyInt(in));
       Check(column >= 0 && (column == 0 || column <= position));

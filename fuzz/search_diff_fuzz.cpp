@@ -8,6 +8,9 @@
 
 #include "conditions/file_search.h"
 #include "conditions/memory_files.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 using namespace x5::IskanjePlus;
 
@@ -90,9 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     actual = SearchForward(env, condition_file, text, fold, start, limit);
   else
     actual = SearchBackward(env, condition_file, text, fold, actual_start, limit);
-  if (actual != expected || pacer.chunks != expected_pacer.chunks || actual_start != expected_start)
-    __builtin_trap();
-  if (actual > 0 && ColumnOf(condition_file, actual, buffer) < 0)
-    __builtin_trap();
+  Check(actual == expected && pacer.chunks == expected_pacer.chunks &&
+        actual_start == expected_start);
+  Check(actual <= 0 || ColumnOf(condition_file, actual, buffer) >= 0);
   return 0;
 }

@@ -6,16 +6,9 @@
 
 #include "commands/commands_test_support.h"
 #include "commands/set_command.h"
+#include "fuzz_check.h"
 
-namespace {
-
-void Check(bool ok) {
-  if (!ok) {
-    __builtin_trap();
-  }
-}
-
-}  // namespace
+using x5::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1 << 16) {

@@ -6,15 +6,9 @@
 
 #include "variables/test_fakes.h"
 #include "variables/variables.h"
+#include "fuzz_check.h"
 
-namespace {
-
-void Check(bool ok) {
-  if (!ok)
-    __builtin_trap();
-}
-
-}  // namespace
+using x5::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 1 << 16)

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -80,6 +81,15 @@ inline std::string Unwrapped(const std::string& console, size_t width = 80) {
   return out;
 }
 
+// Every entry of a folder (not its subfolders) with its bytes; a folder shows as "<dir>".
+inline std::map<std::string, std::string> Snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::directory_iterator(dir))
+    entries[entry.path().filename().string()] =
+        entry.is_directory() ? "<dir>" : ReadFileText(entry.path());
+  return entries;
+}
+
 // The process ids listed in a pid file, in order.
 inline std::vector<unsigned long> ReadPids(const fs::path& path) {
   std::istringstream in(ReadFileText(path));
@@ -123,8 +133,8 @@ inline Ran RunProgram(const std::vector<std::string>& argv,
   child->CloseInput();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   uint8_t buf[4096];
-  for (ChildProcess::IoResult got; (got = child->Read(buf, deadline)).status ==
-                                   ChildProcess::Io::kOk;)
+  for (ChildProcess::IoResult got;
+       (got = child->Read(buf, deadline)).status == ChildProcess::Io::kOk;)
     ran.out.append(reinterpret_cast<const char*>(buf), got.bytes);
   ran.code = child->Wait(deadline);
   return ran;
@@ -143,8 +153,8 @@ inline std::string CaptureLockValue() {
 
 // Sets the capture lock's value, creating its key; the lock is taken only where its parent exists.
 inline void SetCaptureLock(unsigned value) {
-  (void)RunWine({"reg", "add", "HKLM\\Software\\Halvex\\Capture", "/v", "LOCK", "/t",
-                 "REG_DWORD", "/d", std::to_string(value), "/f"});
+  (void)RunWine({"reg", "add", "HKLM\\Software\\Halvex\\Capture", "/v", "LOCK", "/t", "REG_DWORD",
+                 "/d", std::to_string(value), "/f"});
 }
 
 class RunnerTest : public testing::Test {

@@ -29,22 +29,10 @@ class Identity : public RunnerTest {
     RunnerTest::TearDown();
   }
 
-  // Runs Wine's reg.exe in the test prefix; its exit code, or -1 when it could not run.
-  int Reg(std::vector<std::string> args) {
-    args.insert(args.begin(), {"wine", "reg"});
-    std::string error;
-    auto child = StartChildProcess(args, error);
-    if (!child) {
-      ADD_FAILURE() << error;
-      return -1;
-    }
-    child->CloseInput();
-    // Drain the output so reg.exe never blocks on a full pipe.
-    std::vector<uint8_t> sink(4096);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (child->Read(sink, deadline).status == ChildProcess::Io::kOk) {
-    }
-    return child->Wait(deadline).value_or(-1);
+  // Wine's reg.exe in the test prefix; its exit code, or -1 when it could not run.
+  static int Reg(std::vector<std::string> args) {
+    args.insert(args.begin(), "reg");
+    return RunWine(std::move(args)).code.value_or(-1);
   }
 
   // A profile-list entry for Wine's user whose profile folder holds a hive made here, with one
@@ -99,16 +87,6 @@ TEST_F(Identity, LogonWithoutUserNameIsRefused) {
             std::string::npos);
 }
 
-TEST_F(Identity, UnknownAccountLoadsNoHiveAndTheLaunchGoesOn) {
-  const std::string hive = MakeUserProfile();
-  // The account lookup fails: no hive, no desktop entry; the launch goes on to the profile, which
-  // Wine's logon token cannot give, so the profile library refuses it.
-  Start(LogonTask("nosuchuser", "CORP"));
-  ExpectLaunchFailure(Exchange("STAT"), "PROFILE?", 5);
-  EXPECT_FALSE(HiveLoaded(hive));
-  EndConversation();
-}
-
 TEST_F(Identity, MissingProfileLibraryIsAProfileFailure) {
   // A runner without dvup.dll beside it.
   const fs::path alone = Linux("alone");
@@ -120,23 +98,29 @@ TEST_F(Identity, MissingProfileLibraryIsAProfileFailure) {
   EndConversation();
 }
 
-TEST_F(Identity, LocalDomainFormLoadsTheUsersHiveUntilTheRunEnds) {
+// One test, so that no two runners look up the same user's profile at once: the lookup finds
+// the first profile-list entry of the user's SID.
+TEST_F(Identity, UsersHiveIsLoadedForTheRunAndUnloadedHoweverItEnds) {
   const std::string hive = MakeUserProfile();
-  ASSERT_FALSE(HiveLoaded(hive));
+  // The account lookup fails: no hive, no desktop entry; the launch goes on to the profile, which
+  // Wine's logon token cannot give, so the profile library refuses it.
+  Start(LogonTask("nosuchuser", "CORP"));
+  ExpectLaunchFailure(Exchange("STAT"), "PROFILE?", 5);
+  EXPECT_FALSE(HiveLoaded(hive));
+  EndConversation();
+
+  // The "$local$" domain form: the hive stays loaded until the end of the run, after the console
+  // is closed.
   Start(LogonTask(WineUserName(), "$local$"));
   ExpectLaunchFailure(Exchange("STAT"), "PROFILE?", 5);
-  // The hive stays loaded until the end of the run, after the console is closed.
   EXPECT_TRUE(HiveLoaded(hive));
   EndConversation();
   EXPECT_FALSE(HiveLoaded(hive));
-}
 
-TEST_F(Identity, HiveIsUnloadedWhenTheParentGoesAway) {
-  const std::string hive = MakeUserProfile();
+  // No "END ": the parent's pipe just ends.
   Start(LogonTask(WineUserName(), "$local$"));
   ExpectLaunchFailure(Exchange("STAT"), "PROFILE?", 5);
   EXPECT_TRUE(HiveLoaded(hive));
-  // No "END ": the parent's pipe just ends.
   session_->CloseInput();
   EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));
   EXPECT_FALSE(HiveLoaded(hive));

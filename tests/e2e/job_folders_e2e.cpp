@@ -1,107 +1,14 @@
-// The runner touches nothing outside the job and follows no link in the job's folders: early ends
-// with pictures on leave the runner's current directory and the job base directory alone; linked
-// step folders, console files and parameter files are refused with the target left as it was;
-// the picture request counts once.
-#include <map>
-
+// The runner follows no link in the job's folders: linked step folders, console files and
+// parameter files are refused with the target left as it was; the picture request counts once.
 #include "e2e_support.h"
 
 namespace x5::e2e {
 namespace {
 
-// Every entry of a folder (not its subfolders) with its bytes; a link shows as "-> target".
-std::map<std::string, std::string> Snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> entries;
-  if (!fs::exists(dir))
-    return entries;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_symlink())
-      entries[name] = "-> " + fs::read_symlink(entry.path()).string();
-    else if (entry.is_directory())
-      entries[name] = "<dir>";
-    else
-      entries[name] = ReadFileText(entry.path());
-  }
-  return entries;
-}
-
-// Files named as pictures and picture leftovers are, and a picture request.
-void PlantSentinels(const fs::path& dir) {
-  fs::create_directories(dir);
-  for (const char* name : {"#1_1#2_old.JPG", "#1_1#2_old.bmp", "#1_1#2_old.jpg.x5part", "_X5C_"})
-    std::ofstream(dir / name, std::ios::binary) << "sentinel " << name;
-}
-
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++n;
-  return n;
-}
-
 class JobFolders : public RunnerTest {
  protected:
-  // Starts the runner as Start does, with its current directory set to `cwd` (a Linux path).
-  void StartIn(const fs::path& cwd, const TaskRecord& task) {
-    std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd.string()};
-    for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
-      argv.push_back(std::move(part));
-    session_ = std::make_unique<RunnerSession>();
-    session_->SetTimeout(std::chrono::seconds(60));
-    ASSERT_TRUE(session_->Start(argv)) << session_->LastError();
-    ASSERT_TRUE(session_->SendTask(task, blocks_)) << session_->LastError();
-    ExpectStarted();
-  }
-
   std::string Console() { return Unwrapped(ReadFileText(Linux("console.txt"))); }
 };
-
-struct EarlyEnd {
-  const char* name;
-  int32_t maximum_rc, task_rc, step_min, step_max;
-  const char* command;
-  const char* status_text;
-};
-
-class EarlyEndsWithPictures : public JobFolders, public testing::WithParamInterface<EarlyEnd> {};
-
-TEST_P(EarlyEndsWithPictures, LeaveTheCurrentAndBaseDirectoriesAlone) {
-  const EarlyEnd& c = GetParam();
-  const fs::path cwd = Linux("cwd");
-  PlantSentinels(cwd);
-  PlantSentinels(dir_linux_);
-  PlantSentinels(Linux("JOB"));
-  const auto cwd_before = Snapshot(cwd);
-  const auto base_before = Snapshot(dir_linux_);
-  const auto job_before = Snapshot(Linux("JOB"));
-
-  TaskRecord t = Task(c.command);
-  t.maximum_rc = c.maximum_rc;
-  t.task_rc = c.task_rc;
-  t.step_minimum_rc = c.step_min;
-  t.step_maximum_rc = c.step_max;
-  t.picture_interval = 200;
-  StartIn(cwd, t);
-  EXPECT_EQ(Exchange("DIAG", -1).report.status_text, c.status_text);
-  EXPECT_EQ(Exchange("STAT").report.phase, 4);
-  EndConversation();
-
-  EXPECT_EQ(Snapshot(cwd), cwd_before);
-  auto base_after = Snapshot(dir_linux_);
-  base_after.erase("console.txt");  // the file the task names
-  EXPECT_EQ(base_after, base_before);
-  EXPECT_EQ(Snapshot(Linux("JOB")), job_before);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ends,
-    EarlyEndsWithPictures,
-    testing::Values(EarlyEnd{"MaxRcZero", 0, 0, 1, 4, "C:\\windows\\nosuch.exe", "RC = 0  "},
-                    EarlyEnd{"NullCommand", 4, 1, 1, 4, "", "Null CMD"},
-                    EarlyEnd{"Skipped", 4, 3, 1, 2, "C:\\windows\\nosuch.exe", "RC <>   "},
-                    EarlyEnd{"FailedLaunch", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  "}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // What a planted link leads to lies in `outside`, which must come through the run unchanged.
 struct LinkCase {

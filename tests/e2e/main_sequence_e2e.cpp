@@ -43,6 +43,13 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
   EXPECT_EQ(console.find(" \r\n"), std::string::npos) << "trailing blanks in the saved console";
 }
 
+// Files named as pictures and picture leftovers are, and a picture request.
+void PlantSentinels(const fs::path& dir) {
+  fs::create_directories(dir);
+  for (const char* name : {"#1_1#2_old.JPG", "#1_1#2_old.bmp", "#1_1#2_old.jpg.x5part", "_X5C_"})
+    std::ofstream(dir / name, std::ios::binary) << "sentinel " << name;
+}
+
 struct EarlyEnd {
   const char* name;
   int32_t maximum_rc, task_rc, step_min, step_max;
@@ -51,18 +58,30 @@ struct EarlyEnd {
   int32_t current_rc;
   char flag;
   const char* report_text;
+  const char* console_line;  // in the job log, or ""
 };
 
 class EarlyEnds : public RunnerTest, public testing::WithParamInterface<EarlyEnd> {};
 
-TEST_P(EarlyEnds, FinalReportsCarryTheStateAndText) {
+// With pictures on, an early end also leaves the runner's current directory, the job base
+// directory and the job folder alone: no old picture, leftover or request outside the step folder
+// is deleted.
+TEST_P(EarlyEnds, FinalReportsCarryTheStateAndTextAndTouchNothingOutsideTheStep) {
   const EarlyEnd& c = GetParam();
+  const fs::path cwd = Linux("cwd");
+  for (const fs::path& dir : {cwd, dir_linux_, Linux("JOB")})
+    PlantSentinels(dir);
+  const auto cwd_before = Snapshot(cwd);
+  const auto base_before = Snapshot(dir_linux_);
+  const auto job_before = Snapshot(Linux("JOB"));
   TaskRecord t = Task(std::string(c.command) == "@" ? step_ + " exit 0" : c.command);
   t.maximum_rc = c.maximum_rc;
   t.task_rc = c.task_rc;
   t.step_minimum_rc = c.step_min;
   t.step_maximum_rc = c.step_max;
-  Start(t);
+  t.picture_interval = 200;
+  Start(t, cwd);
+  EXPECT_EQ(Exchange("DIAG", -1).report.status_text, c.status_text);
   ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.status_text, c.status_text);
   EXPECT_EQ(r.report.phase, 4);
@@ -70,53 +89,46 @@ TEST_P(EarlyEnds, FinalReportsCarryTheStateAndText) {
   EXPECT_EQ(r.report.result_flag, c.flag);
   EXPECT_EQ(r.text, c.report_text);
   EXPECT_EQ(r.report.report_text_length, static_cast<int32_t>(r.text.size()));
-  ReportRecord last = EndConversation();
-  EXPECT_EQ(last.text, c.report_text);
+  EXPECT_EQ(EndConversation().text, c.report_text);
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_TRUE(Contains(console, c.console_line)) << console;
+
+  EXPECT_EQ(Snapshot(cwd), cwd_before);
+  auto base_after = Snapshot(dir_linux_);
+  base_after.erase("console.txt");  // the file the task names
+  EXPECT_EQ(base_after, base_before);
+  EXPECT_EQ(Snapshot(Linux("JOB")), job_before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States,
+    Ends,
     EarlyEnds,
     testing::Values(
         EarlyEnd{"MaxRcZero", 0, 0, 1, 4, "@", "RC = 0  ", 0, '-',
-                 "** ERROR - Maximum Return Code = 0 **"},
+                 "** ERROR - Maximum Return Code = 0 **", ""},
         EarlyEnd{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "RC = 0  ", 3, '-',
                  "***** WARNING - ABEND MODE, Task RC= 3 *****\r\n\r\n"
-                 "** ERROR - Maximum Return Code = 0 **"},
-        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, '+', ""},
-        EarlyEnd{"NullCommandKeepsThree", 4, 3, 1, 4, "", "Null CMD", 3, '+', ""},
+                 "** ERROR - Maximum Return Code = 0 **",
+                 ""},
+        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, '+', "",
+                 "***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n"},
+        EarlyEnd{"NullCommandKeepsThree", 4, 3, 1, 4, "", "Null CMD", 3, '+', "", ""},
         EarlyEnd{
             "Skipped", 4, 3, 1, 2, "@", "RC <>   ", 3, '+',
-            "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
+            "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n",
+            ""},
         EarlyEnd{
             "AbendSkipped", 4, 5, 1, 4, "@", "RC <>   ", 5, '+',
             "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n"
-            "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
+            "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n",
+            ""},
         EarlyEnd{"EndedAsRequested", 4, 0, 0, 4, "@", "RC <>   ", 0, '-',
-                 "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
+                 "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n", ""},
         EarlyEnd{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  ", 99, '+',
                  "\r\n***** Error - Command  \"C:\\windows\\nosuch.exe\"  STEP=?   RC=2 *****"
-                 "\r\n\r\n"}),
+                 "\r\n\r\n",
+                 ""}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(MainSequence, NullCommandMessageGoesToTheConsoleOnly) {
-  Start(Task(""));
-  EXPECT_EQ(Exchange("STAT").report.status_text, "Null CMD");
-  EndConversation();
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_NE(console.find("***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n"),
-            std::string::npos)
-      << console;
-}
-
-TEST_F(MainSequence, ConsoleFileInMissingFolderReportsFileError) {
-  TaskRecord t = Task(step_ + " exit 0");
-  t.console_file = dir_ + "no\\such\\folder\\console.txt";
-  Start(t);
-  ReportRecord r = StatUntilFinal();
-  EXPECT_EQ(r.report.status_text, "FILE ?  ");
-  EndConversation();
-}
 
 }  // namespace
 }  // namespace x5::e2e

@@ -62,7 +62,8 @@ TEST_F(OperatorCommands, HoldStopsTheStepAndTwoResumesLetItRunAgain) {
   EXPECT_EQ(ReadFileText(Linux("console.txt")).find("HOLDED"), std::string::npos);
 }
 
-TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
+// A KILL of a held tree, with an exit code: the whole tree ends, held or not.
+TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
   Start(Task(step_ + " tree 2 " + Win("pids.txt") + " 60000"));
   ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
   const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
@@ -76,6 +77,7 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
   watcher->CloseInput();
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("exit.txt.open")); }));
 
+  EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
   ReportRecord kill = Exchange("KILL", 5);
   EXPECT_EQ(kill.report.status_text, "999     ");
   EXPECT_EQ(kill.report.phase, 2);
@@ -87,7 +89,7 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
   EXPECT_EQ(final_report.report.status_code, 0);
   EXPECT_EQ(final_report.report.current_rc, 1);
   EXPECT_EQ(final_report.report.result_flag, '+');
-  EXPECT_EQ(final_report.text, TaskLine(main_pid, "KILLED"));
+  EXPECT_EQ(final_report.text, TaskLine(main_pid, "HOLDED") + TaskLine(main_pid, "KILLED"));
   EndConversation();
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
   EXPECT_EQ(watcher->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)),
@@ -95,19 +97,6 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheStepItsChildAndGrandchild) {
   EXPECT_EQ(ReadFileText(Linux("exit.txt")), "5") << "the exit code of the killed main process";
   EXPECT_NE(ReadFileText(Linux("console.txt")).find("RC#" + std::to_string(main_pid) + "=STEP OK"),
             std::string::npos);
-}
-
-TEST_F(OperatorCommands, KillOfAHeldTreeLeavesNothingBehind) {
-  Start(Task(step_ + " tree 2 " + Win("pids.txt") + " 60000"));
-  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
-  const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
-  EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
-  EXPECT_EQ(Exchange("KILL", 3).report.status_text, "999     ");
-  ReportRecord final_report = Exchange("STAT");
-  EXPECT_EQ(final_report.report.status_text, "STEP OK ");
-  EXPECT_EQ(final_report.text, TaskLine(main_pid, "HOLDED") + TaskLine(main_pid, "KILLED"));
-  EndConversation();
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
 }
 
 TEST_F(OperatorCommands, EndOfAHeldStepLetsItFinish) {

@@ -1,6 +1,6 @@
-// Diagnostic pictures through the real runner: at KILL, on request, of leftovers at the end of the
-// job, switched off, and two runners capturing at once under the capture lock.
-#include <cstdio>
+// Diagnostic pictures through the real runner: on request and at KILL, of leftovers at the end of
+// the job, switched off, and two runners capturing at once under the capture lock.
+#include <map>
 #include <regex>
 #include <set>
 
@@ -75,56 +75,8 @@ class Pictures : public RunnerTest {
   }
 };
 
-TEST_F(Pictures, KillPicturesTheWindowsNamesAndEndsTheProcess) {
-  TaskRecord t = Task(WindowStep("PicKill", "pids.txt", 30000));
-  t.picture_interval = 200;
-  Start(t);
-  ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
-  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
-  Exchange("KILL");
-  StatUntilFinal();
-  EndConversation();
-
-  const std::vector<Picture> pictures = PicturesIn(StepDir());
-  ExpectOneWindowPicture(pictures, pid, "PicKill", "jpg");
-  if (!pictures.empty() && pictures[0].info) {
-    EXPECT_EQ(pictures[0].info->depth, 3);
-    EXPECT_EQ(pictures[0].info->precision, 8);
-  }
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_NE(console.find("Ending process #" + std::to_string(pid) +
-                         " x5step.exe, windows: \"PicKill\"\r\n"),
-            std::string::npos)
-      << console;
-  EXPECT_NE(console.find("\r\nProcess #" + std::to_string(pid) + "  Job #"), std::string::npos)
-      << console;
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-}
-
-TEST_F(Pictures, BmpPicturesKeepTheScreenDepthAndShowTheWindow) {
-  // With an interval the raised window has repainted before its grab; without one a loaded
-  // machine may grab it before it has drawn anything.
-  TaskRecord t = Task("/X5J B200\r\n" + WindowStep("PicBmp", "pids.txt", 30000));
-  t.picture_interval = 200;
-  Start(t);
-  ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
-  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
-  Exchange("KILL");
-  StatUntilFinal();
-  EndConversation();
-
-  const std::vector<Picture> pictures = PicturesIn(StepDir());
-  ExpectOneWindowPicture(pictures, pid, "PicBmp", "bmp");
-  if (!pictures.empty() && pictures[0].info) {
-    EXPECT_GE(pictures[0].info->depth, 24);  // the display runs at 24 bits
-    EXPECT_GE(DistinctBmpColours(pictures[0].bytes), 2u) << "a blank picture";
-  }
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_NE(console.find("New valid /X5J value is: 200 msec type is BMP"), std::string::npos);
-}
-
-TEST_F(Pictures, RequestTakesPicturesWithoutEndingAnything) {
-  TaskRecord t = Task(WindowStep("PicReq", "pids.txt", 6000));
+TEST_F(Pictures, RequestTakesPicturesWithoutEndingAnythingThenKillPicturesAndEnds) {
+  TaskRecord t = Task(WindowStep("PicReq", "pids.txt", 30000));
   t.picture_interval = 100;
   Start(t);
   ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
@@ -142,11 +94,80 @@ TEST_F(Pictures, RequestTakesPicturesWithoutEndingAnything) {
     for (const Picture& p : PicturesIn(StepDir()))
       fs::remove(StepDir() / p.name);
   }
-  EXPECT_EQ(StatUntilFinal(200).report.status_text, "STEP OK ");
+  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
+  StatUntilFinal();
   EndConversation();
+
+  const std::vector<Picture> pictures = PicturesIn(StepDir());
+  ExpectOneWindowPicture(pictures, pid, "PicReq", "jpg");
+  if (!pictures.empty() && pictures[0].info) {
+    EXPECT_EQ(pictures[0].info->depth, 3);
+    EXPECT_EQ(pictures[0].info->precision, 8);
+  }
   const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_EQ(console.find("killed at end of job"), std::string::npos) << console;
-  EXPECT_EQ(console.find("Ending process"), std::string::npos) << console;
+  EXPECT_EQ(Count(console, "Ending process"), 1u) << console;
+  EXPECT_TRUE(Contains(
+      console, "Ending process #" + std::to_string(pid) + " x5step.exe, windows: \"PicReq\"\r\n"))
+      << console;
+  EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(pid) + "  Job #")) << console;
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+}
+
+// A KILL leaves out the steps of a capture that would change nothing before the end, yet takes
+// the same pictures a request takes; the lines naming what was ended follow, whole and in order.
+TEST_F(Pictures, KillPicturesShowWhatARequestShows) {
+  // Two windows of one process at one place: the later one in front, the earlier covered by it.
+  // BMP pictures, so equal pixels make equal files; the usual interval, so that a window raised
+  // has repainted before its grab (without one, Wine may show what covered it a moment before).
+  Start(Task("/X5J B200\r\n" + step_ + " window Back window Front pidfile " + PidFile("pids.txt") +
+             " sleep 30000"));
+  ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
+  const std::string pid = std::to_string(ReadPids(Linux("pids.txt"))[0]);
+  // By window handle and title (the number after the first "#" follows the Z order, which may
+  // change between two sets of pictures).
+  auto by_window = [&] {
+    std::map<std::string, Picture> found;
+    for (Picture& p : PicturesIn(StepDir()))
+      found[p.name.substr(p.name.find('#', 1) + 1)] = p;
+    return found;
+  };
+  std::ofstream(StepDir() / "_X5C_").put('x');
+  Exchange("STAT");
+  Exchange("STAT");  // read once the request has been carried out
+  const std::map<std::string, Picture> requested = by_window();
+  ASSERT_EQ(requested.size(), 2u);
+  for (const auto& [name, p] : requested)
+    fs::remove(StepDir() / p.name);
+
+  // The window in front is grabbed as it is, the one it covers raised first; neither is hidden.
+  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
+  StatUntilFinal();
+  EndConversation();
+  const std::map<std::string, Picture> killed = by_window();
+  EXPECT_EQ(killed.size(), 2u);
+  for (const auto& [name, p] : requested) {
+    const auto it = killed.find(name);
+    ASSERT_NE(it, killed.end()) << name;
+    EXPECT_TRUE(it->second.bytes == p.bytes) << name << " differs from its picture on request";
+    ASSERT_TRUE(p.info) << name;
+    EXPECT_EQ(p.info->kind, PictureKind::kBmp) << name;
+    EXPECT_GE(p.info->depth, 24) << name;  // the display runs at 24 bits
+    EXPECT_EQ(p.info->width, 320) << name;
+    EXPECT_EQ(p.info->height, 200) << name;
+    EXPECT_GE(DistinctBmpColours(p.bytes), 2u) << name << " is blank";
+  }
+
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_TRUE(Contains(console, "New valid /X5J value is: 200 msec type is BMP")) << console;
+  const size_t named = console.find("Ending process #" + pid + " x5step.exe, windows: ");
+  const size_t pictured = console.find("\r\nProcess #" + pid + "  Job #");
+  ASSERT_NE(named, std::string::npos) << console;
+  const std::string line = console.substr(named, console.find("\r\n", named) - named);
+  EXPECT_TRUE(Contains(line, "\"Front\"")) << line;
+  EXPECT_TRUE(Contains(line, "\"Back\"")) << line;
+  EXPECT_NE(pictured, std::string::npos) << console;
+  EXPECT_LT(named, pictured) << console;
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
 }
 
 // A process the step left behind, with a window, at the end of the job: pictured (interval 0) or
@@ -175,8 +196,8 @@ TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
     ExpectOneWindowPicture(pictures, child, "Left1", "jpg");
     EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(child) + "  Job #")) << console;
   }
-  EXPECT_TRUE(Contains(console, "Ending process #" + std::to_string(child) +
-                                    " x5step.exe, windows: \"Left1\"\r\n"))
+  EXPECT_TRUE(Contains(
+      console, "Ending process #" + std::to_string(child) + " x5step.exe, windows: \"Left1\"\r\n"))
       << console;
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
 }

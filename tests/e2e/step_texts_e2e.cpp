@@ -11,42 +11,37 @@ using Variables = RunnerTest;
 using Conditions = RunnerTest;
 using Commands = RunnerTest;
 
-void WriteFileBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // ---------------------------------------------------------------------------------- variables
 
-TEST_F(Variables, SetLinesReachTheStepsEnvironment) {
-  TaskRecord t = Task(step_ + " envfile A " + Win("a.txt") + " envfile NAME " + Win("name.txt") +
-                      " envfile B " + Win("b.txt") + " env C");
+// Variables, a global parameter and a rule after the step, in one run of the first runner.
+TEST_F(Variables, SetLinesGlobalParametersAndPostStepRulesReachTheStepAndTheNextRunner) {
+  const std::string log = Win("step.log");
+  TaskRecord first =
+      Task(step_ + " envfile A " + Win("a.txt") + " envfile NAME " + Win("name.txt") +
+           " envfile B " + Win("b.txt") + " env C write " + log + " ERROR-42");
   // A control character first: it separates the lines, ";" is then ordinary text, and the empty
   // line before SET C ends the list.
-  blocks_.variables = "\x01SET A=1\x01SET  NAME = value \x01SET B=x;y\x01\x01SET C=3";
-  Start(t);
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  blocks_.variables = "\x01SET A=1\x01SET  NAME = value \x01SET B=x;y\x01SET X$=5\x01\x01SET C=3";
+  // Found by the first rule (a reverse rule fires on a hit), found by the second (a normal rule
+  // fires when its text is missing); only the first sets the RC.
+  blocks_.conditions = "+>\r\nR=R3 F=" + log + " S=error ?=RES$\r\nR=2 F=" + log + " S=ERROR-42";
+  Start(first);
+  ReportRecord r = StatUntilFinal();
+  EXPECT_EQ(r.report.status_text, "STEP OK ");
+  EXPECT_EQ(r.report.current_rc, 3);
+  EXPECT_EQ(r.report.result_flag, '+');
+  EXPECT_EQ(r.text, "+2 RC=3     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
   EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/RES$.$$$")), "\"3\"\r\n");
   EXPECT_EQ(ReadFileText(Linux("a.txt")), "1");
   EXPECT_EQ(ReadFileText(Linux("name.txt")), " value ");
   EXPECT_EQ(ReadFileText(Linux("b.txt")), "x;y");
-  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))), "C is not set\r\n"));
-}
-
-TEST_F(Variables, GlobalParameterWrittenByOneRunnerIsReadByTheNext) {
-  TaskRecord first = Task(step_ + " exit 0");
-  blocks_.variables = "SET X$=5";
-  Start(first);
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  const std::string file = Win("JOB\\S01\\X$.$$$");
   EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"5\"\r\n");
-  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))),
-                       "/X5  Global parameter X$ written to " + file + "\r\n"));
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  EXPECT_TRUE(Contains(console, "C is not set\r\n")) << console;
+  EXPECT_TRUE(
+      Contains(console, "/X5  Global parameter X$ written to " + Win("JOB\\S01\\X$.$$$") + "\r\n"))
+      << console;
 
   // The next runner of the same job step: %X$% keeps the loaded value for the whole step, while a
   // SET line of its own gives the environment and the file the new value.
@@ -56,80 +51,13 @@ TEST_F(Variables, GlobalParameterWrittenByOneRunnerIsReadByTheNext) {
   Start(second);
   EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
   EndConversation();
-  const std::string console = Unwrapped(ReadFileText(Linux("console2.txt")));
-  EXPECT_TRUE(Contains(console, "seen=5\r\n")) << console;
+  const std::string console2 = Unwrapped(ReadFileText(Linux("console2.txt")));
+  EXPECT_TRUE(Contains(console2, "seen=5\r\n")) << console2;
   EXPECT_EQ(ReadFileText(Linux("env.txt")), "6");
   EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"6\"\r\n");
 }
 
 // --------------------------------------------------------------------------------- conditions
-
-TEST_F(Conditions, PostStepRuleOnTheStepsLogSetsTheRc) {
-  const std::string log = Win("step.log");
-  TaskRecord t = Task(step_ + " write " + log + " ERROR-42");
-  // Found by the first rule (a reverse rule fires on a hit), found by the second (a normal rule
-  // fires when its text is missing); only the first sets the RC.
-  blocks_.conditions = "+>\r\nR=R3 F=" + log + " S=error ?=RES$\r\nR=2 F=" + log + " S=ERROR-42";
-  Start(t);
-  ReportRecord r = StatUntilFinal();
-  EXPECT_EQ(r.report.status_text, "STEP OK ");
-  EXPECT_EQ(r.report.current_rc, 3);
-  EXPECT_EQ(r.report.result_flag, '+');
-  EXPECT_EQ(r.text, "+2 RC=3     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
-  EndConversation();
-  EXPECT_EQ(ReadFileText(Linux("JOB/S01/RES$.$$$")), "\"3\"\r\n");
-}
-
-struct PreStepStop {
-  const char* name;
-  const char* rc;
-  int32_t current_rc;
-  char flag;
-  const char* rc_message;
-};
-
-class PreStepRules : public RunnerTest, public testing::WithParamInterface<PreStepStop> {};
-
-TEST_P(PreStepRules, RuleBeforeTheStepKeepsItFromRunning) {
-  const PreStepStop& c = GetParam();
-  TaskRecord t = Task(step_ + " write " + Win("ran.txt") + " yes");
-  blocks_.conditions = std::string("R=") + c.rc + " F=(" + Win("nosuch.txt") + " > 0)";
-  Start(t);
-  ReportRecord r = Exchange("STAT");
-  EXPECT_EQ(r.report.phase, 4);
-  EXPECT_EQ(r.report.status_text, "RC <>   ");
-  EXPECT_EQ(r.report.current_rc, c.current_rc);
-  EXPECT_EQ(r.report.result_flag, c.flag);
-  EXPECT_EQ(r.text, "-1 RC=" + std::string(c.rc) + std::string(5, ' ') + "Invalid file \"" +
-                        Win("nosuch.txt") + "\"\r\n" + c.rc_message);
-  EndConversation();
-  EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Stops,
-    PreStepRules,
-    testing::Values(
-        PreStepStop{"EndAsRequested", "0", 0, '-',
-                    "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
-        PreStepStop{"Abend", "9", 9, '-',
-                    "\r\n***** Task Step ABENDED *****, Step RC=9  / Max RC=4\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Conditions, InvalidRuleLinesAreReportedWithTheirLineNumbers) {
-  TaskRecord t = Task(step_ + " exit 0");
-  blocks_.conditions = "R=100 F=x\r\nF=(A.LOG = AR)\r\n+>\r\nS=(A B) C=Y\r\nR=R5 S=ERR42 ?=A B";
-  Start(t);
-  ReportRecord r = StatUntilFinal();
-  EXPECT_EQ(r.report.status_text, "STEP OK ");
-  EXPECT_EQ(r.report.current_rc, 1);  // a rejected line changes nothing
-  EXPECT_EQ(r.text,
-            "1 Invalid R=100\r\n"
-            "2 Invalid Length (A.LOG = AR)\r\n"
-            "4 Invalid Caps C=Y\r\n"
-            "5 Invalid Command B\r\n");
-  EndConversation();
-}
 
 // The runner looks for operator commands during a long search only when its input is a pipe made
 // inside Windows, so this conversation goes through the Windows build of x5ctl.
@@ -151,26 +79,14 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
   const std::string toml =
       TaskFileHead() + "user_name = 'tester'\nfile_buffer_size = 1024\ncommand = '" + step_ +
       " write " + Win("ran.txt") + " yes'\nconditions = 'R=5 F=" + Win("big.bin") + " S=NEEDLE'\n";
-  WriteFileBytes(Linux("task.toml"), toml);
+  WriteText(Linux("task.toml"), toml);
 
-  std::string error;
-  auto child =
-      StartChildProcess({"wine", x5ctl.string(), "run", Win("task.toml"), "--json", "--runner",
-                         runner_windows, "--timeout", "120", "--op", "STOP", "--after", "1500",
-                         "--op", "STAT", "--after", "500", "--op", "KILL"},
-                        error);
-  ASSERT_TRUE(child) << error;
-  child->CloseInput();
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  for (;;) {
-    uint8_t buf[4096];
-    ChildProcess::IoResult got = child->Read(buf, deadline);
-    if (got.status != ChildProcess::Io::kOk)
-      break;
-    out.append(reinterpret_cast<const char*>(buf), got.bytes);
-  }
-  EXPECT_EQ(child->Wait(deadline), std::optional<int32_t>(0)) << out;
+  const Ran ran = RunProgram({"wine", x5ctl.string(), "run", Win("task.toml"), "--json", "--runner",
+                              runner_windows, "--timeout", "120", "--op", "STOP", "--after", "1500",
+                              "--op", "STAT", "--after", "500", "--op", "KILL"},
+                             std::chrono::minutes(5));
+  const std::string& out = ran.out;
+  EXPECT_EQ(ran.code, std::optional<int32_t>(0)) << out;
 
   std::vector<nlohmann::json> reports;
   std::istringstream lines(out);
@@ -204,28 +120,15 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
 
 // ----------------------------------------------------------------------------------- commands
 
-// Runs a Windows program of the prefix (wine ARGS...) and waits for it; its exit code.
-int RunWine(const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv{"wine"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::string error;
-  auto child = StartChildProcess(argv, error);
-  if (!child) {
-    ADD_FAILURE() << error;
-    return -1;
-  }
-  child->CloseInput();
-  return child->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)).value_or(-1);
-}
-
 TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {
   // A fresh prefix associates no program with .txt; the test registers a type of its own whose
   // program is the step helper, so the step shows what it was started with.
-  ASSERT_EQ(RunWine({"reg", "add", "HKCR\\.x5e2edoc", "/ve", "/d", "x5e2edocfile", "/f"}), 0);
+  ASSERT_EQ(RunWine({"reg", "add", "HKCR\\.x5e2edoc", "/ve", "/d", "x5e2edocfile", "/f"}).code, 0);
   ASSERT_EQ(RunWine({"reg", "add", "HKCR\\x5e2edocfile\\shell\\open\\command", "/ve", "/d",
-                     "\"" + step_ + "\" \"%1\"", "/f"}),
+                     "\"" + step_ + "\" \"%1\"", "/f"})
+                .code,
             0);
-  WriteFileBytes(Linux("report.x5e2edoc"), "a document\r\n");
+  WriteText(Linux("report.x5e2edoc"), "a document\r\n");
   Start(Task("/X5?\r\n" + Win("report.x5e2edoc") + " echo opened-by-association"));
   EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
   EndConversation();
@@ -238,30 +141,25 @@ TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {
       << console;
 }
 
-TEST_F(Commands, SeveralLinesRunAsOneJoinedWithAmpersand) {
-  Start(Task("cmd /c " + step_ + " echo first-line\r\n\r\n" + step_ + " echo second-line\r\n/X5?"));
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  const size_t first = console.find("first-line\r\n");
-  const size_t second = console.find("second-line\r\n");
-  ASSERT_NE(first, std::string::npos) << console;
-  ASSERT_NE(second, std::string::npos) << console;
-  EXPECT_LT(first, second);
-  EXPECT_TRUE(Contains(
-      console, "cmd.exe /c " + step_ + " echo first-line&" + step_ + " echo second-line\r\n"))
-      << console;
-}
-
 TEST_F(Commands, SwitchesPrepareWhatTheProgramThenReads) {
-  WriteFileBytes(Linux("data.txt"), "alpha foo FOO Bar bar\r\n");
+  WriteText(Linux("data.txt"), "alpha foo FOO Bar bar\r\n");
+  // A second name for the file: an edit that replaces the file in one step leaves it as it was.
+  fs::create_hard_link(Linux("data.txt"), Linux("before.txt"));
   const std::string data = Win("data.txt");
-  Start(Task("/X5R foo zap " + data + "\r\n/x5l bar baz\r\n/X5S;A=1;B=two words\r\n" +
+  Start(Task("/X5P\r\n/X5R foo zap " + data + "\r\n/x5l bar baz\r\n/X5S;A=1;B=two words\r\n" +
              "/X5J B1000\r\n/X5J -1\r\n" + step_ + " type " + data + " env A env B /X5S C=3"));
   EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
   EndConversation();
   EXPECT_EQ(ReadFileText(Linux("data.txt")), "alpha zap zap Bar baz\r\n");
+  EXPECT_EQ(ReadFileText(Linux("before.txt")), "alpha foo FOO Bar bar\r\n")
+      << "the edit was written into the file where it stands";
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/Printers.txt")), "Printing Off: \r\n");
   const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  // The printer report: two line ends, the file's name, the report, two line ends (the saved
+  // console is trimmed).
+  EXPECT_TRUE(Contains(
+      console, "\r\n\r\n" + Win("JOB\\S01\\Printers.txt") + "\r\nPrinting Off:\r\n\r\n\r\n"))
+      << console;
   size_t at = 0;
   for (const std::string& expected : {
            "File " + data + " opened (23 bytes)",
@@ -298,8 +196,8 @@ class FailedSaves : public RunnerTest, public testing::WithParamInterface<Failed
 TEST_P(FailedSaves, LeaveTheTargetByteForByte) {
   const FailedSave& c = GetParam();
   const std::string original("keep foo\r\n\0\xff foo\n", 17);
-  WriteFileBytes(Linux("ro.txt"), original);
-  WriteFileBytes(Linux("in.txt"), "foo in\r\n");
+  WriteText(Linux("ro.txt"), original);
+  WriteText(Linux("in.txt"), "foo in\r\n");
   // Read-only as Windows sees it.
   fs::permissions(Linux("ro.txt"),
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -330,23 +228,6 @@ INSTANTIATE_TEST_SUITE_P(Commands,
                          testing::Values(FailedSave{"SameFile", "@ro.txt", "ro.txt"},
                                          FailedSave{"OtherOutput", "@in.txt @ro.txt", "ro.txt"}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Commands, PrinterReportWithoutPrinters) {
-  Start(Task("/X5P\r\n" + step_ + " exit 0"));
-  // A runner that cannot reach the spooler library dies here; say so at once.
-  session_->SetTimeout(std::chrono::seconds(30));
-  std::optional<ReportRecord> first = session_->Exchange("STAT");
-  ASSERT_TRUE(first) << "the runner did not survive /X5P: " << session_->LastError();
-  session_->SetTimeout(std::chrono::seconds(60));
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  EXPECT_EQ(ReadFileText(Linux("JOB/S01/Printers.txt")), "Printing Off: \r\n");
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  // Two line ends, the file's name, the report, two line ends (the saved console is trimmed).
-  EXPECT_TRUE(Contains(
-      console, "\r\n\r\n" + Win("JOB\\S01\\Printers.txt") + "\r\nPrinting Off:\r\n\r\n\r\n"))
-      << console;
-}
 
 }  // namespace
 }  // namespace x5::e2e

@@ -10,10 +10,6 @@ using Secrets = RunnerTest;
 
 constexpr const char* kPlain = "Zq7Secr3tPw";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // The plain password in bytes, also where a saved console broke a line in its middle.
 void ExpectNoPlain(const std::string& where, const std::string& bytes) {
   std::string joined;

@@ -90,8 +90,9 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
   EXPECT_EQ(final_report.report.current_rc, 1);
   EXPECT_EQ(final_report.report.result_flag, '+');
   EXPECT_EQ(final_report.text, TaskLine(main_pid, "HOLDED") + TaskLine(main_pid, "KILLED"));
-  EndConversation();
+  // Before "END ": the clean-up has not run yet, so the KILL alone has ended the tree.
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+  EndConversation();
   EXPECT_EQ(watcher->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)),
             std::optional<int32_t>(0));
   EXPECT_EQ(ReadFileText(Linux("exit.txt")), "5") << "the exit code of the killed main process";

@@ -8,15 +8,13 @@
 namespace x5 {
 namespace {
 
-struct TokenCase {
-  std::string source;
-  bool strip;
-  std::string token;
-  std::string rest;
-};
-
 TEST(SplitToken, Table) {
-  const TokenCase cases[] = {
+  struct Case {
+    std::string source;
+    bool strip;
+    std::string token, rest;
+  };
+  const Case cases[] = {
       {"", false, "", ""},
       {"   ", true, "", ""},
       {"prog", false, "prog", ""},
@@ -34,228 +32,86 @@ TEST(SplitToken, Table) {
       {"\"a\"\"\"", false, "\"a\"\"\"", ""},
       {"\"a\"\"\"", true, "a\"", ""},
   };
-  for (const TokenCase& c : cases) {
+  for (const Case& c : cases) {
     std::string rest = "stale";
     EXPECT_EQ(SplitToken(c.source, rest, c.strip), c.token) << c.source << " strip=" << c.strip;
     EXPECT_EQ(rest, c.rest) << c.source << " strip=" << c.strip;
   }
 }
 
-struct LineCase {
-  std::string line;
-  std::map<std::string, std::string> found;  // lookup table
-  CommandKind kind;
-  std::string associated;
-  std::string token;
-  std::string name;
-  std::string parameters;
-  std::string tail;
-  std::string argument;
-  size_t lookups;
-};
+// The parts in one line: kind (P program, D document, - not found), associated program, token,
+// name, parameters, switch tail, switch argument and the number of association lookups.
+std::string Parsed(std::string_view line, std::pair<std::string, std::string> found, char drive) {
+  command_testing::TableAssociations associations;
+  if (!found.first.empty())
+    associations.paths.insert(found);
+  CommandLineParts p;
+  p.program_token = "stale";
+  ParseCommandLine(p, line, associations, drive);
+  const char* kind = p.kind == CommandKind::kProgram    ? "P"
+                     : p.kind == CommandKind::kDocument ? "D"
+                                                        : "-";
+  return kind + ("|" + p.associated_program) + "|" + p.program_token + "|" + p.program_name + "|" +
+         p.parameters + "|" + p.switch_tail + "|" + p.switch_argument + "|" +
+         std::to_string(associations.lookups.size());
+}
 
 TEST(ParseCommandLine, Table) {
   const std::string notepad = "C:\\Windows\\notepad.exe";
-  const LineCase cases[] = {
-      {"   ", {}, CommandKind::kNotFound, "", "", "", "", "", "", 0},
-      {"/X5J 2000", {}, CommandKind::kNotFound, "", "", "", "", " /X5J 2000", "", 0},
-      {"  /x5? ", {}, CommandKind::kNotFound, "", "", "", "", " /x5? ", "", 0},
+  const struct {
+    std::string line;
+    std::pair<std::string, std::string> found;  // the association table's one entry
+    std::string parts;
+  } cases[] = {
+      {"   ", {}, "-|||||||0"},
+      {"/X5J 2000", {}, "-||||| /X5J 2000||0"},
+      {"  /x5? ", {}, "-||||| /x5? ||0"},
       {"prog.exe a b",
-       {{"prog.exe", "C:\\bin\\prog.exe"}},
-       CommandKind::kProgram,
-       "C:\\bin\\prog.exe",
-       "prog.exe",
-       "prog.exe",
-       " a b",
-       "",
-       "",
-       1},
-      {"report.txt",
-       {{"report.txt", notepad}},
-       CommandKind::kDocument,
-       notepad,
-       "report.txt",
-       "report.txt",
-       "",
-       "",
-       "",
-       1},
+       {"prog.exe", "C:\\bin\\prog.exe"},
+       "P|C:\\bin\\prog.exe|prog.exe|prog.exe| a b|||1"},
+      {"report.txt", {"report.txt", notepad}, "D|" + notepad + "|report.txt|report.txt||||1"},
       {"\"C:\\My Files\\a.doc\" x",
-       {{"C:\\My Files\\a.doc", "C:\\Office\\word.exe"}},
-       CommandKind::kDocument,
-       "C:\\Office\\word.exe",
-       "\"C:\\My Files\\a.doc\"",
-       "C:\\My Files\\a.doc",
-       " x",
-       "",
-       "",
-       1},
+       {"C:\\My Files\\a.doc", "C:\\Office\\word.exe"},
+       "D|C:\\Office\\word.exe|\"C:\\My Files\\a.doc\"|C:\\My Files\\a.doc| x|||1"},
       {"\"a\"\"b.exe\"",
-       {{"a\"b.exe", "C:\\a\"b.exe"}},
-       CommandKind::kProgram,
-       "C:\\a\"b.exe",
-       "\"a\"\"b.exe\"",
-       "a\"b.exe",
-       "",
-       "",
-       "",
-       1},
+       {"a\"b.exe", "C:\\a\"b.exe"},
+       "P|C:\\a\"b.exe|\"a\"\"b.exe\"|a\"b.exe||||1"},
       // No extension, a dot only in a folder, or an upper-case path: the program itself.
-      {"tool",
-       {{"tool", "C:\\bin\\tool.exe"}},
-       CommandKind::kProgram,
-       "C:\\bin\\tool.exe",
-       "tool",
-       "tool",
-       "",
-       "",
-       "",
-       1},
+      {"tool", {"tool", "C:\\bin\\tool.exe"}, "P|C:\\bin\\tool.exe|tool|tool||||1"},
       {"C:\\v1.2\\prog",
-       {{"C:\\v1.2\\prog", "C:\\v1.2\\prog.exe"}},
-       CommandKind::kProgram,
-       "C:\\v1.2\\prog.exe",
-       "C:\\v1.2\\prog",
-       "C:\\v1.2\\prog",
-       "",
-       "",
-       "",
-       1},
-      {"app.exe",
-       {{"app.exe", "C:\\BIN\\APP.EXE"}},
-       CommandKind::kProgram,
-       "C:\\BIN\\APP.EXE",
-       "app.exe",
-       "app.exe",
-       "",
-       "",
-       "",
-       1},
+       {"C:\\v1.2\\prog", "C:\\v1.2\\prog.exe"},
+       "P|C:\\v1.2\\prog.exe|C:\\v1.2\\prog|C:\\v1.2\\prog||||1"},
+      {"app.exe", {"app.exe", "C:\\BIN\\APP.EXE"}, "P|C:\\BIN\\APP.EXE|app.exe|app.exe||||1"},
       // Short extensions and extensions that end the program's name are still documents.
-      {"file.c",
-       {{"file.c", "C:\\ed\\edit.exe"}},
-       CommandKind::kDocument,
-       "C:\\ed\\edit.exe",
-       "file.c",
-       "file.c",
-       "",
-       "",
-       "",
-       1},
-      {"a.xe",
-       {{"a.xe", "C:\\x\\prog.exe"}},
-       CommandKind::kDocument,
-       "C:\\x\\prog.exe",
-       "a.xe",
-       "a.xe",
-       "",
-       "",
-       "",
-       1},
+      {"file.c", {"file.c", "C:\\ed\\edit.exe"}, "D|C:\\ed\\edit.exe|file.c|file.c||||1"},
+      {"a.xe", {"a.xe", "C:\\x\\prog.exe"}, "D|C:\\x\\prog.exe|a.xe|a.xe||||1"},
       // The lookup may pad with NULs and cut at a blank with one.
       {"app.exe",
-       {{"app.exe", std::string("C:\\Program\0Files\\app.exe\0\0\0", 27)}},
-       CommandKind::kProgram,
-       "C:\\Program Files\\app.exe",
-       "app.exe",
-       "app.exe",
-       "",
-       "",
-       "",
-       1},
+       {"app.exe", std::string("C:\\Program\0Files\\app.exe\0\0\0", 27)},
+       "P|C:\\Program Files\\app.exe|app.exe|app.exe||||1"},
       // Retry on the runner's drive.
       {"\\docs\\a.txt",
-       {{"D:\\docs\\a.txt", notepad}},
-       CommandKind::kDocument,
-       notepad,
-       "D:\\docs\\a.txt",
-       "D:\\docs\\a.txt",
-       "",
-       "",
-       "",
-       2},
+       {"D:\\docs\\a.txt", notepad},
+       "D|" + notepad + "|D:\\docs\\a.txt|D:\\docs\\a.txt||||2"},
       {"\"\\docs\\a b.txt\" p",
-       {{"D:\\docs\\a b.txt", notepad}},
-       CommandKind::kDocument,
-       notepad,
-       "\"D:\\docs\\a b.txt\"",
-       "D:\\docs\\a b.txt",
-       " p",
-       "",
-       "",
-       2},
-      {"\\a.txt x", {}, CommandKind::kNotFound, "", "\\a.txt", "\\a.txt", " x", "", "", 2},
-      {"\\docs\\a.x5",
-       {},
-       CommandKind::kNotFound,
-       "",
-       "\\docs\\a.x5",
-       "\\docs\\a.x5",
-       "",
-       "",
-       "",
-       1},
-      {"\\docs\\readme",
-       {},
-       CommandKind::kNotFound,
-       "",
-       "\\docs\\readme",
-       "\\docs\\readme",
-       "",
-       "",
-       "",
-       1},
-      {"\\\\server\\share\\a.txt",
-       {},
-       CommandKind::kNotFound,
-       "",
-       "\\\\server\\share\\a.txt",
-       "\\\\server\\share\\a.txt",
-       "",
-       "",
-       "",
-       1},
-      {"x.txt", {}, CommandKind::kNotFound, "", "x.txt", "x.txt", "", "", "", 1},
-      {"\\a", {}, CommandKind::kNotFound, "", "\\a", "\\a", "", "", "", 1},
+       {"D:\\docs\\a b.txt", notepad},
+       "D|" + notepad + "|\"D:\\docs\\a b.txt\"|D:\\docs\\a b.txt| p|||2"},
+      {"\\a.txt x", {}, "-||\\a.txt|\\a.txt| x|||2"},
+      {"\\docs\\a.x5", {}, "-||\\docs\\a.x5|\\docs\\a.x5||||1"},
+      {"\\docs\\readme", {}, "-||\\docs\\readme|\\docs\\readme||||1"},
+      {"\\\\server\\share\\a.txt", {}, "-||\\\\server\\share\\a.txt|\\\\server\\share\\a.txt||||1"},
+      {"x.txt", {}, "-||x.txt|x.txt||||1"},
+      {"\\a", {}, "-||\\a|\\a||||1"},
       // Switch tails: the last "/X5" in any case; "+" or "-" after it is skipped.
-      {"prog.exe a /X5S A=1",
-       {},
-       CommandKind::kNotFound,
-       "",
-       "prog.exe",
-       "prog.exe",
-       " a",
-       " /X5S A=1",
-       "S A=1",
-       1},
-      {"prog /X5+J 5 ", {}, CommandKind::kNotFound, "", "prog", "prog", "", " /X5+J 5 ", "J 5", 1},
-      {"a /x5r b /X5L c", {}, CommandKind::kNotFound, "", "a", "a", " /x5r b", " /X5L c", "L c", 1},
-      {"a /X5", {}, CommandKind::kNotFound, "", "a", "a", "", " /X5", "", 1},
+      {"prog.exe a /X5S A=1", {}, "-||prog.exe|prog.exe| a| /X5S A=1|S A=1|1"},
+      {"prog /X5+J 5 ", {}, "-||prog|prog|| /X5+J 5 |J 5|1"},
+      {"a /x5r b /X5L c", {}, "-||a|a| /x5r b| /X5L c|L c|1"},
+      {"a /X5", {}, "-||a|a|| /X5||1"},
   };
-  for (const LineCase& c : cases) {
-    command_testing::TableAssociations associations;
-    associations.paths = c.found;
-    CommandLineParts parts;
-    parts.program_token = "stale";
-    ParseCommandLine(parts, c.line, associations, 'D');
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(parts.kind, c.kind);
-    EXPECT_EQ(parts.associated_program, c.associated);
-    EXPECT_EQ(parts.program_token, c.token);
-    EXPECT_EQ(parts.program_name, c.name);
-    EXPECT_EQ(parts.parameters, c.parameters);
-    EXPECT_EQ(parts.switch_tail, c.tail);
-    EXPECT_EQ(parts.switch_argument, c.argument);
-    EXPECT_EQ(associations.lookups.size(), c.lookups);
-  }
-}
-
-TEST(ParseCommandLine, NoRetryWithoutARunnerDrive) {
-  command_testing::TableAssociations associations;
-  CommandLineParts parts;
-  ParseCommandLine(parts, "\\docs\\a.txt", associations, '\0');
-  EXPECT_EQ(parts.kind, CommandKind::kNotFound);
-  EXPECT_EQ(associations.lookups.size(), 1u);
+  for (const auto& c : cases)
+    EXPECT_EQ(Parsed(c.line, c.found, 'D'), c.parts) << c.line;
+  // Without a runner drive there is no retry.
+  EXPECT_EQ(Parsed("\\docs\\a.txt", {}, '\0'), "-||\\docs\\a.txt|\\docs\\a.txt||||1");
 }
 
 TEST(SwitchTailOf, MatchesTheParser) {

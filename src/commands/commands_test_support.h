@@ -21,10 +21,8 @@ class RecordingConsole : public ConsoleSink {
   void Line(std::string_view text) override { lines.emplace_back(text); }
   [[nodiscard]] std::string All() const {
     std::string all;
-    for (const std::string& line : lines) {
-      all += line;
-      all += "\n";
-    }
+    for (const std::string& line : lines)
+      all += line + "\n";
     return all;
   }
   std::vector<std::string> lines;
@@ -44,9 +42,8 @@ class RecordingVariables : public VariableStore {
   }
   // Recorded in the TableExpander's form: "PW:" and the plain text.
   int32_t AddPassword(std::string_view name, std::string_view plain) override {
-    if (plain.size() > Rozavadedo::kVariablePlainMax) {
+    if (plain.size() > Rozavadedo::kVariablePlainMax)
       return 0;
-    }
     added.emplace_back(std::string(name), "PW:" + std::string(plain));
     return 1;
   }
@@ -67,39 +64,22 @@ class TableExpander : public Expander {
     return SecretString(Table(text.View(), false, quote_empty));
   }
   std::map<std::string, std::string> values;
-  int calls = 0;
   bool out_of_memory = false;
 
  private:
   std::string Table(std::string_view text, bool decipher_passwords, bool quote_empty) {
-    ++calls;
     if (out_of_memory)
       throw std::bad_alloc();
-    std::string out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-      const size_t open = text.find('%', pos);
-      const size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
-      if (close == std::string_view::npos) {
-        out.append(text.substr(pos));
-        break;
-      }
-      out.append(text.substr(pos, open - pos));
-      const auto found = values.find(std::string(text.substr(open + 1, close - open - 1)));
-      if (found == values.end()) {
-        out.append(text.substr(open, close - open));
-        pos = close;
-        continue;
-      }
-      const std::string& value = found->second;
-      if (value.rfind("PW:", 0) == 0) {
-        out += decipher_passwords ? value.substr(3) : "*****";
-      } else if (value.empty()) {
-        out += quote_empty ? "\"\"" : "";
-      } else {
-        out += value;
-      }
-      pos = close + 1;
+    std::string out(text);
+    for (const auto& [name, value] : values) {
+      const std::string reference = "%" + name + "%";
+      const std::string by = value.starts_with("PW:")
+                                 ? (decipher_passwords ? value.substr(3) : "*****")
+                             : value.empty() && quote_empty ? "\"\""
+                                                            : value;
+      for (size_t at = out.find(reference); at != std::string::npos;
+           at = out.find(reference, at + by.size()))
+        out.replace(at, reference.size(), by);
     }
     return out;
   }
@@ -178,9 +158,8 @@ class ListedPrinters : public mPrnt::PrinterSource {
   };
   std::vector<mPrnt::PrinterEntry> Installed() override {
     std::vector<mPrnt::PrinterEntry> entries;
-    for (const Printer& printer : printers) {
+    for (const Printer& printer : printers)
       entries.push_back(printer.entry);
-    }
     return entries;
   }
   bool Describe(const std::string& device_name,

@@ -87,52 +87,40 @@ TEST(DispatchCommand, SwitchLettersInAnyCase) {
   EXPECT_EQ(world.variables.added[0].first, "A");
 }
 
-TEST(DispatchCommand, OneEditAcrossConsecutiveReplaceLines) {
+// One edit across consecutive replace lines, saved at the end, by a switch that is no replace
+// (but not by a SET line), and after a program line that carries a switch.
+TEST(DispatchCommand, EditSavedAtTheRightMoments) {
+  const struct {
+    std::string text, line, file, message;
+  } cases[] = {
+      {"/X5R a b f.txt\r\n/X5L c d\r\nprog x", "C:\\prog.exe x", "b d",
+       "File f.txt (3 bytes) saved\r\n"},
+      {"/X5R a b f.txt", "", "b c", "File f.txt (3 bytes) saved\r\n"},
+      {"/X5R a b f.txt\r\n/X5X\r\n/X5R b c", "", "b c", "Edit file missing"},
+      {"/X5R a b f.txt\r\n/X5S A=1\r\n/X5R b c", "", "c c", "File f.txt (3 bytes) saved\r\n"},
+      {"prog x /X5R a b f.txt\r\n/X5R b c", "C:\\prog.exe x", "b c", "Edit file missing"},
+  };
+  for (const auto& c : cases) {
+    CommandWorld world;
+    world.files.files["f.txt"] = "a c";
+    world.associations.paths = {{"prog", "C:\\prog.exe"}};
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Dispatch(world, c.text, DispatchMode::kExecute), c.line);
+    EXPECT_EQ(world.files.files["f.txt"], c.file);
+    EXPECT_EQ(world.files.reads["f.txt"], 1);
+    EXPECT_EQ(world.files.writes["f.txt"], 1);
+    EXPECT_EQ(world.edit.message, c.message);
+  }
   CommandWorld world;
   world.files.files["f.txt"] = "a c";
-  world.associations.paths = {{"prog", "C:\\prog.exe"}};
-  const std::string result =
-      Dispatch(world, "/X5R a b f.txt\r\n/X5L c d\r\nprog x", DispatchMode::kExecute);
-  EXPECT_EQ(result, "C:\\prog.exe x");
-  EXPECT_EQ(world.files.files["f.txt"], "b d");
-  EXPECT_EQ(world.files.reads["f.txt"], 1);
-  EXPECT_EQ(world.files.writes["f.txt"], 1);
+  (void)Dispatch(world, "/X5R a b f.txt\r\n/X5L c d", DispatchMode::kExecute);
   EXPECT_EQ(world.last_result, 3);
   EXPECT_EQ(world.console.lines.back(), "File f.txt (3 bytes) saved\r\n");
-}
-
-TEST(DispatchCommand, EditSavedAtTheEndAndBySwitchesThatAreNotReplaces) {
-  {
-    CommandWorld world;
-    world.files.files["f.txt"] = "a";
-    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt", DispatchMode::kExecute), "");
-    EXPECT_EQ(world.files.files["f.txt"], "b");
-  }
-  {
-    // An unknown switch letter flushes; the next replace then has nothing pending.
-    CommandWorld world;
-    world.files.files["f.txt"] = "a";
-    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt\r\n/X5X\r\n/X5R b c", DispatchMode::kExecute), "");
-    EXPECT_EQ(world.files.files["f.txt"], "b");
-    EXPECT_EQ(world.edit.message, "Edit file missing");
-  }
-  {
-    // A SET line keeps the edit pending.
-    CommandWorld world;
-    world.files.files["f.txt"] = "a";
-    EXPECT_EQ(Dispatch(world, "/X5R a b f.txt\r\n/X5S A=1\r\n/X5R b c", DispatchMode::kExecute),
-              "");
-    EXPECT_EQ(world.files.files["f.txt"], "c");
-    EXPECT_EQ(world.files.writes["f.txt"], 1);
-  }
-}
-
-TEST(DispatchCommand, EveryCallStartsWithoutAnEdit) {
-  CommandWorld world;
+  // Every call starts without an edit.
   world.edit.file_name = "left.txt";
   world.edit.buffer = "over";
   EXPECT_EQ(Dispatch(world, "x", DispatchMode::kExecute), "x");
-  EXPECT_TRUE(world.files.writes.empty());
+  EXPECT_EQ(world.files.writes.size(), 1u);
 }
 
 TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
@@ -172,14 +160,6 @@ TEST(DispatchCommand, PrinterReportLines) {
   ASSERT_GE(world.console.lines.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(world.console.lines.end() - 4, world.console.lines.end()),
             expected);
-}
-
-TEST(DispatchCommand, SwitchOnAProgramLineRunsThenSaves) {
-  CommandWorld world;
-  world.files.files["f.txt"] = "a";
-  EXPECT_EQ(Dispatch(world, "prog x /X5R a b f.txt\r\n/X5R b c", DispatchMode::kExecute), "prog x");
-  EXPECT_EQ(world.files.files["f.txt"], "b");
-  EXPECT_EQ(world.edit.message, "Edit file missing");
 }
 
 TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {

@@ -12,6 +12,11 @@ namespace {
 
 using command_testing::CommandWorld;
 
+int32_t Edit(CommandWorld& w, std::string_view parameters, size_t limit = kMaxEditBufferBytes) {
+  return EditFile(w.edit, EditRequest::kReplaceExact, parameters, w.files, w.context.case_fold,
+                  limit);
+}
+
 struct EditCase {
   std::string parameters;
   EditRequest request;
@@ -59,13 +64,8 @@ TEST(EditFile, ResultsAndMessages) {
 TEST(EditFile, PendingEditAcrossSwitches) {
   CommandWorld world;
   world.files.files["f.txt"] = "a-c";
-  const CaseFold fold;
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b f.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            1);
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "c d", world.files, fold,
-                     kMaxEditBufferBytes),
-            2);
+  EXPECT_EQ(Edit(world, "a b f.txt"), 1);
+  EXPECT_EQ(Edit(world, "c d"), 2);
   EXPECT_EQ(world.edit.message, "Replace succesful (3 bytes)\r\n");
   EXPECT_EQ(world.edit.file_name, "f.txt");
   EXPECT_EQ(world.files.files["f.txt"], "a-c");
@@ -82,13 +82,8 @@ TEST(EditFile, NamingAnotherFileSavesThePendingOneFirst) {
   CommandWorld world;
   world.files.files["one.txt"] = "x1";
   world.files.files["two.txt"] = "x2";
-  const CaseFold fold;
-  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "x y one.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            1);
-  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "x z two.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            1);
+  ASSERT_EQ(Edit(world, "x y one.txt"), 1);
+  ASSERT_EQ(Edit(world, "x z two.txt"), 1);
   EXPECT_EQ(world.files.files["one.txt"], "y1");
   EXPECT_EQ(world.edit.message,
             "File one.txt (2 bytes) saved\r\n\r\nFile two.txt opened (2 bytes)\r\nReplace "
@@ -100,13 +95,8 @@ TEST(EditFile, FileSizeLimit) {
   CommandWorld world;
   world.files.files["exact.txt"] = std::string(5'000'000, 'a');
   world.files.files["big.txt"] = std::string(5'000'001, 'a');
-  const CaseFold fold;
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c exact.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            1);
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c big.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            -5);
+  EXPECT_EQ(Edit(world, "b c exact.txt"), 1);
+  EXPECT_EQ(Edit(world, "b c big.txt"), -5);
   EXPECT_EQ(world.edit.message, "Edit file > 5.000.000 bytes - big.txt (5000001 bytes)\r\n");
   // The first file was saved on the way and nothing is pending.
   EXPECT_EQ(world.files.writes["exact.txt"], 1);
@@ -117,9 +107,7 @@ TEST(EditFile, ReadErrorsCarryTheSystemText) {
   CommandWorld world;
   world.files.files["f.txt"] = "abc";
   world.files.read_error = 5;
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b f.txt", world.files,
-                     world.context.case_fold, kMaxEditBufferBytes),
-            -6);
+  EXPECT_EQ(Edit(world, "a b f.txt"), -6);
   EXPECT_EQ(world.edit.message, "\r\nError code=-6/5 Error text 5");
   EXPECT_TRUE(world.edit.file_name.empty());
 }
@@ -127,16 +115,13 @@ TEST(EditFile, ReadErrorsCarryTheSystemText) {
 TEST(EditFile, GrowthPastTheLimitLeavesTheEditAsItWas) {
   CommandWorld world;
   world.files.files["f.txt"] = "aaaa";
-  const CaseFold fold;
-  ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "b c f.txt", world.files, fold, 10),
-            1);
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a xxx", world.files, fold, 10), -6);
+  ASSERT_EQ(Edit(world, "b c f.txt", 10), 1);
+  EXPECT_EQ(Edit(world, "a xxx", 10), -6);
   EXPECT_EQ(world.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
   EXPECT_EQ(world.edit.buffer, "aaaa");
   EXPECT_EQ(world.edit.file_name, "f.txt");
   // With a file named the new text is not taken either; the file stays as it is.
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a xxx f.txt", world.files, fold, 10),
-            -6);
+  EXPECT_EQ(Edit(world, "a xxx f.txt", 10), -6);
   EXPECT_TRUE(world.edit.file_name.empty());
   EXPECT_EQ(world.files.files["f.txt"], "aaaa");
 }
@@ -145,16 +130,11 @@ TEST(EditFile, EmptyTextsAreEditsToo) {
   CommandWorld world;
   world.files.files["empty.txt"] = "";
   world.files.files["f.txt"] = "abc";
-  const CaseFold fold;
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a b empty.txt new.txt", world.files,
-                     fold, kMaxEditBufferBytes),
-            1);
+  EXPECT_EQ(Edit(world, "a b empty.txt new.txt"), 1);
   EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
   EXPECT_EQ(world.files.files.count("new.txt"), 1u);
   // A replacement that empties the file is saved, not dropped.
-  EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "abc \"\" f.txt", world.files, fold,
-                     kMaxEditBufferBytes),
-            1);
+  EXPECT_EQ(Edit(world, "abc \"\" f.txt"), 1);
   EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
   EXPECT_EQ(world.files.files["f.txt"], "");
 }
@@ -165,10 +145,7 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
     CommandWorld world;
     world.files.files["f.txt"] = "abc";
     world.files.files["g.txt"] = "ggg";
-    const CaseFold fold;
-    ASSERT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "a x f.txt", world.files, fold,
-                       kMaxEditBufferBytes),
-              1);
+    ASSERT_EQ(Edit(world, "a x f.txt"), 1);
     world.files.write_failure = failure;
     const int32_t expected = failure == WriteOutcome::State::kReplaceFailed ? -8 : -9;
     EXPECT_EQ(SaveEdit(world.edit, world.files), expected);
@@ -178,9 +155,7 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
     EXPECT_EQ(world.edit.buffer, "xbc");
     EXPECT_EQ(world.files.files["f.txt"], "abc");
     // Another file cannot take the edit's place while it is unsaved.
-    EXPECT_EQ(EditFile(world.edit, EditRequest::kReplaceExact, "g h g.txt", world.files, fold,
-                       kMaxEditBufferBytes),
-              expected);
+    EXPECT_EQ(Edit(world, "g h g.txt"), expected);
     EXPECT_EQ(world.edit.file_name, "f.txt");
     EXPECT_EQ(world.files.reads["g.txt"], 0);
     world.files.write_failure = WriteOutcome::State::kWritten;

@@ -24,20 +24,16 @@ struct FakeSystem {
 class FakeThread final : public HeldThread {
  public:
   FakeThread(FakeSystem& system, uint32_t id) : system_(system), id_(id) {}
+  // -5 (access denied) for a thread that ended.
   int64_t Suspend() noexcept override {
     auto it = system_.suspend_count.find(id_);
-    if (it == system_.suspend_count.end())
-      return -5;  // ended: access denied
-    return it->second++;
+    return it == system_.suspend_count.end() ? -5 : it->second++;
   }
   int64_t Resume() noexcept override {
     auto it = system_.suspend_count.find(id_);
     if (it == system_.suspend_count.end())
       return -5;
-    int64_t previous = it->second;
-    if (previous > 0)
-      --it->second;
-    return previous;
+    return it->second > 0 ? it->second-- : 0;
   }
 
  private:
@@ -68,25 +64,21 @@ class FakeSource final : public ThreadSource {
   FakeSystem& system_;
 };
 
-FakeSystem ThreeThreads() {
-  FakeSystem s;
-  s.suspend_count = {{10, 0}, {11, 0}, {20, 0}};
-  s.listed = {10, 11, 20};
-  return s;
-}
-
-TEST(HoldLedger, TwoHoldsNeedTwoResumes) {
-  FakeSystem s = ThreeThreads();
-  FakeSource source(s);
+// Three live threads of the step, listed, none suspended.
+class HoldLedgerTest : public testing::Test {
+ protected:
+  FakeSystem s{.suspend_count = {{10, 0}, {11, 0}, {20, 0}}, .listed = {10, 11, 20}};
+  FakeSource source{s};
   HoldLedger ledger;
+};
+
+TEST_F(HoldLedgerTest, TwoHoldsNeedTwoResumes) {
   EXPECT_EQ(ledger.Hold(source).result, 0);
   EXPECT_EQ(ledger.Hold(source).last_error, 0u);
   EXPECT_EQ(s.suspend_count[10], 2);
   EXPECT_EQ(ledger.HoldCount(11), 2);
   EXPECT_EQ(s.open_calls, 3);  // the ledger keeps its handles across holds
-
-  ThreadControlOutcome r = ledger.Resume();
-  EXPECT_EQ(r.last_error, 0u);
+  EXPECT_EQ(ledger.Resume().last_error, 0u);
   EXPECT_EQ(s.suspend_count[20], 1);
   (void)ledger.Resume();
   EXPECT_EQ(s.suspend_count[20], 0);
@@ -95,11 +87,8 @@ TEST(HoldLedger, TwoHoldsNeedTwoResumes) {
   EXPECT_EQ(ledger.Resume().result, 0);
 }
 
-TEST(HoldLedger, NeverResumesAThreadItDidNotSuspend) {
-  FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, NeverResumesAThreadItDidNotSuspend) {
   s.suspend_count[11] = 1;  // the step created it suspended
-  FakeSource source(s);
-  HoldLedger ledger;
   s.listed = {10};
   (void)ledger.Hold(source);
   (void)ledger.Resume();
@@ -108,21 +97,15 @@ TEST(HoldLedger, NeverResumesAThreadItDidNotSuspend) {
   EXPECT_EQ(s.suspend_count[10], 0);
 }
 
-TEST(HoldLedger, ThreadsStartedDuringTheHoldAreHeldToo) {
-  FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, ThreadsStartedDuringTheHoldAreHeldToo) {
   // A process of the job starts a thread (30) while the first pass suspends the others, and one
   // more (31) during the second pass.
   s.after_list = [&](int call) {
-    if (call == 0) {
-      s.suspend_count[30] = 0;
-      s.listed.push_back(30);
-    } else if (call == 1) {
-      s.suspend_count[31] = 0;
-      s.listed.push_back(31);
+    if (call < 2) {
+      s.suspend_count[30 + call] = 0;
+      s.listed.push_back(30 + call);
     }
   };
-  FakeSource source(s);
-  HoldLedger ledger;
   (void)ledger.Hold(source);
   for (uint32_t id : {10u, 11u, 20u, 30u, 31u})
     EXPECT_EQ(s.suspend_count[id], 1) << id;
@@ -132,15 +115,12 @@ TEST(HoldLedger, ThreadsStartedDuringTheHoldAreHeldToo) {
     EXPECT_EQ(s.suspend_count[id], 0) << id;
 }
 
-TEST(HoldLedger, PassesAreBounded) {
-  FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, PassesAreBounded) {
   uint32_t next = 100;
   s.after_list = [&](int) {  // a step that starts threads faster than they can be held
     s.suspend_count[next] = 0;
     s.listed.push_back(next++);
   };
-  FakeSource source(s);
-  HoldLedger ledger;
   (void)ledger.Hold(source);
   EXPECT_EQ(s.list_calls, kHoldPasses);
   ledger.ResumeAllHeld();
@@ -148,46 +128,34 @@ TEST(HoldLedger, PassesAreBounded) {
     EXPECT_EQ(count, 0) << id;
 }
 
-TEST(HoldLedger, ListFailuresHoldNothing) {
-  for (int32_t result : {kJobListTooSmall, kJobListFailed}) {
-    FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, ListFailuresHoldNothing) {
+  for (const auto& [result, error] : {std::pair{kJobListTooSmall, 234u}, {kJobListFailed, 6u}}) {
     s.list_result = result;
-    s.list_error = result == kJobListTooSmall ? 234 : 6;
-    FakeSource source(s);
-    HoldLedger ledger;
-    ThreadControlOutcome o = ledger.Hold(source);
+    s.list_error = error;
+    const ThreadControlOutcome o = ledger.Hold(source);
     EXPECT_EQ(o.result, result);
-    EXPECT_EQ(o.last_error, s.list_error);
+    EXPECT_EQ(o.last_error, error);
     EXPECT_EQ(ledger.HeldThreadCount(), 0u);
     EXPECT_EQ(s.suspend_count[10], 0);
   }
 }
 
-TEST(HoldLedger, EndedThreadsAreForgottenAndReported) {
-  FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, EndedThreadsAreForgottenAndReported) {
   s.listed = {10, 11, 20, 99};  // 99 ended between the listing and the open
-  FakeSource source(s);
-  HoldLedger ledger;
-  ThreadControlOutcome o = ledger.Hold(source);
-  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(ledger.Hold(source).result, 0);
   EXPECT_EQ(ledger.HeldThreadCount(), 3u);
-
   s.suspend_count.erase(11);  // killed while held
-  o = ledger.Resume();
-  EXPECT_EQ(o.last_error, 5u);
+  EXPECT_EQ(ledger.Resume().last_error, 5u);
   EXPECT_EQ(ledger.HeldThreadCount(), 0u);
   EXPECT_EQ(s.suspend_count[10], 0);
 }
 
-TEST(HoldLedger, ReleasesEverythingWhenItGoes) {
-  FakeSystem s = ThreeThreads();
+TEST_F(HoldLedgerTest, ReleasesEverythingWhenItGoes) {
   {
-    FakeSource source(s);
-    HoldLedger ledger;
-    (void)ledger.Hold(source);
-    (void)ledger.Hold(source);
-    (void)ledger.Hold(source);
-    (void)ledger.Resume();
+    HoldLedger held;
+    for (int i = 0; i < 3; ++i)
+      (void)held.Hold(source);
+    (void)held.Resume();
     s.suspend_count[20] += 1;  // someone else's suspend stays
   }
   EXPECT_EQ(s.suspend_count[10], 0);
@@ -195,10 +163,7 @@ TEST(HoldLedger, ReleasesEverythingWhenItGoes) {
   EXPECT_EQ(s.suspend_count[20], 1);
 }
 
-TEST(HoldLedger, ThreadResumedBehindItsBackIsDropped) {
-  FakeSystem s = ThreeThreads();
-  FakeSource source(s);
-  HoldLedger ledger;
+TEST_F(HoldLedgerTest, ThreadResumedBehindItsBackIsDropped) {
   (void)ledger.Hold(source);
   (void)ledger.Hold(source);
   s.suspend_count[10] = 0;  // the step resumed it itself

@@ -62,64 +62,52 @@ TEST(Pacer, CountsKilobytesRoundedUpAndLooksEveryInterval) {
   EXPECT_EQ(link.peeks, 3);
 }
 
-TEST(Pacer, KillStopsTheCheckWithOneReport) {
-  FakeLink link;
-  Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
-  link.Queue("KILL");
-  EXPECT_FALSE(pacer.Poll(1024));
-  EXPECT_EQ(link.reports, 1);
-  EXPECT_TRUE(link.pipe.empty());
+// One look with the given commands waiting: whether the check goes on, the reports sent and the
+// priorities stored, and how many commands are left for the next look.
+TEST(Pacer, CommandsAtALook) {
+  const struct {
+    const char* name;
+    std::vector<OperatorCommand> queued;
+    bool goes_on;
+    int reports;
+    std::vector<int32_t> priorities;
+    size_t left;
+  } cases[] = {
+      {"kill stops with one report", {{"KILL", 0}}, false, 1, {}, 0},
+      // STOP, STAT and PRTY inside the hold, STRT through the pacer; the STAT after the hold
+      // waits for the next look.
+      {"hold answers every command until resumed",
+       {{"STOP", 0}, {"STAT", 0}, {"PRTY", 41}, {"STRT", 0}, {"STAT", 0}},
+       true,
+       4,
+       {41},
+       1},
+      {"kill during a hold stops", {{"STOP", 0}, {"KILL", 0}}, false, 2, {}, 0},
+      {"parent gone during a hold does not hang", {{"STOP", 0}}, true, -1, {}, 0},
+      {"priority", {{"PRTY", 23}}, true, 1, {23}, 0},
+      {"other commands only report", {{"END ", 0}}, true, 1, {}, 0},
+  };
+  for (const auto& c : cases) {
+    FakeLink link;
+    Counters n;
+    FileCheckPacer pacer(link, 1, n.kb, n.io, n.chunks);
+    link.pipe.assign(c.queued.begin(), c.queued.end());
+    EXPECT_EQ(pacer.Poll(1024), c.goes_on) << c.name;
+    if (c.reports >= 0)  // -1: not counted
+      EXPECT_EQ(link.reports, c.reports) << c.name;
+    EXPECT_EQ(link.priorities, c.priorities) << c.name;
+    EXPECT_EQ(link.pipe.size(), c.left) << c.name;
+  }
 }
 
-TEST(Pacer, HoldAnswersEveryCommandUntilResumed) {
+TEST(Pacer, PeekFailureGoesOn) {
   FakeLink link;
   Counters c;
   FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
-  link.Queue("STOP");
-  link.Queue("STAT");
-  link.Queue("PRTY", 41);
-  link.Queue("STRT");
-  link.Queue("STAT");
-  EXPECT_TRUE(pacer.Poll(1024));
-  // STOP, STAT and PRTY inside the hold, STRT through the pacer.
-  EXPECT_EQ(link.reports, 4);
-  EXPECT_EQ(link.priorities, std::vector<int32_t>{41});
-  ASSERT_EQ(link.pipe.size(), 1u);  // the STAT after the hold waits for the next look
-}
-
-TEST(Pacer, KillDuringHoldStops) {
-  FakeLink link;
-  Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
-  link.Queue("STOP");
-  link.Queue("KILL");
-  EXPECT_FALSE(pacer.Poll(1024));
-  EXPECT_EQ(link.reports, 2);
-}
-
-TEST(Pacer, ParentGoneDuringHoldDoesNotHang) {
-  FakeLink link;
-  Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
-  link.Queue("STOP");
-  EXPECT_TRUE(pacer.Poll(1024));
-}
-
-TEST(Pacer, OtherCommandsOnlyReportAndPeekFailureGoesOn) {
-  FakeLink link;
-  Counters c;
-  FileCheckPacer pacer(link, 1, c.kb, c.io, c.chunks);
-  link.Queue("PRTY", 23);
-  EXPECT_TRUE(pacer.Poll(10));
-  EXPECT_EQ(link.priorities, std::vector<int32_t>{23});
-  link.Queue("END ");
-  EXPECT_TRUE(pacer.Poll(10));
-  EXPECT_EQ(link.reports, 2);
   link.peek_error = -50;
   link.Queue("KILL");
   EXPECT_TRUE(pacer.Poll(10));
-  EXPECT_EQ(link.reports, 2);
+  EXPECT_EQ(link.reports, 0);
 }
 
 }  // namespace

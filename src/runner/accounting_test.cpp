@@ -199,14 +199,11 @@ TEST(Accounting, CalendarAndFileTimeAgree) {
     EXPECT_EQ(FileTimeFromCalendar(CalendarFromFileTime(ft)), ft) << ft;
 }
 
-TEST(Accounting, SeparatorWidths) {
+TEST(Accounting, SeparatorIdentificationCommandAndRcLines) {
   EXPECT_EQ(SeparatorLine(0), "");
   EXPECT_EQ(SeparatorLine(5), "_____");
   EXPECT_EQ(SeparatorLine(-1), std::string(80, '_'));
   EXPECT_EQ(SeparatorLine(std::numeric_limits<int32_t>::max()).size(), 32767u);
-}
-
-TEST(Accounting, IdentificationCommandAndRcLines) {
   EXPECT_EQ(IdentificationLine("bob/PAY.12.3", -1), "bob/PAY.12.3");
   EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 0), "bob/PAY.12.3");
   EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 188), "bob/PAY.12.3  JOB# 188");

@@ -40,18 +40,6 @@ TEST(Priority, CodeSetsClassAndThread) {
   }
 }
 
-TEST(Priority, SplitKeepsTheSignInTheUnits) {
-  struct Case {
-    int32_t code, tens, units;
-  } cases[] = {{41, 4, 1}, {-41, -4, -1}, {-5, 0, -5},
-               {7, 0, 7},  {123, 12, 3},  {std::numeric_limits<int32_t>::min(), -214748364, -8}};
-  for (const Case& c : cases) {
-    PriorityDigits d = SplitPriorityCode(c.code);
-    EXPECT_EQ(d.tens, c.tens) << c.code;
-    EXPECT_EQ(d.units, c.units) << c.code;
-  }
-}
-
 TEST(Priority, ReadBack) {
   EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kNormal, 0, kThreadNormal), 23);
   EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kHigh, 0, kThreadLowest), 41);

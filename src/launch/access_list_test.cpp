@@ -167,39 +167,35 @@ TEST(AccessEntries, FailureTextsLeaveTheOldList) {
   using R = ObjectSecurity::ReadFailure;
   using W = ObjectSecurity::WriteFailure;
   struct Case {
-    const char* name;
     R read;
     W write;
     Bytes sid;
     uint32_t mask2;
     const char* text;
   } cases[] = {
-      {"descriptor", R::kDescriptor, W::kNone, kUser, kStationMask,
+      {R::kDescriptor, W::kNone, kUser, kStationMask,
        "Error: Unable to Get the Object Security Descriptor"},
-      {"get dacl", R::kGetDacl, W::kNone, kUser, kStationMask,
+      {R::kGetDacl, W::kNone, kUser, kStationMask,
        "0 Error: Unable to Get DACL from File Security Descriptor"},
-      {"no dacl", R::kNoDacl, W::kNone, kUser, 0,
-       "0 Error: No ACL Information Available for this File"},
-      {"size", R::kSizeInformation, W::kNone, kUser, 0,
+      {R::kNoDacl, W::kNone, kUser, 0, "0 Error: No ACL Information Available for this File"},
+      {R::kSizeInformation, W::kNone, kUser, 0,
        "0 Error: Unable to Get ACL from File Security Descriptor"},
-      {"invalid", R::kNone, W::kInvalidList, kUser, 0, "0 Error: Unable to Initialize New ACL"},
-      {"new sd", R::kNone, W::kNewDescriptor, kUser, 0,
+      {R::kNone, W::kInvalidList, kUser, 0, "0 Error: Unable to Initialize New ACL"},
+      {R::kNone, W::kNewDescriptor, kUser, 0,
        "0 Error: Unable to Initialize New Security Descriptor"},
-      {"set dacl", R::kNone, W::kSetDacl, kUser, 0,
-       "0 Error: Unable to Set New DACL to Security Descriptor"},
-      {"write", R::kNone, W::kWrite, kUser, kStationMask,
+      {R::kNone, W::kSetDacl, kUser, 0, "0 Error: Unable to Set New DACL to Security Descriptor"},
+      {R::kNone, W::kWrite, kUser, kStationMask,
        "0 Error: Unable to Set New Security Descriptor 92"},
-      {"no sid, station", R::kNone, W::kNone, {}, kStationMask, "0 Error: CopySid fail 0"},
-      {"bad sid, desktop", R::kNone, W::kNone, Bytes{1, 1, 0}, 0,
-       "0 Error: Unable to Add ACE/ACL to DACL"},
+      {R::kNone, W::kNone, {}, kStationMask, "0 Error: CopySid fail 0"},
+      {R::kNone, W::kNone, Bytes{1, 1, 0}, 0, "0 Error: Unable to Add ACE/ACL to DACL"},
   };
   for (const Case& c : cases) {
     FakeObject object(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
     object.snapshot.failure = c.read;
     object.write_result = c.write;
     EXPECT_EQ(AddAccessEntries(object, c.sid, kStationInheritedMask, c.mask2, true).text, c.text)
-        << c.name;
-    EXPECT_FALSE(object.written) << c.name;
+        << c.text;
+    EXPECT_FALSE(object.written) << c.text;
   }
 }
 

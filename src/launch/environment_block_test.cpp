@@ -101,14 +101,12 @@ TEST(EnvironmentMerge, RunnerDefinitionsWinAndProfileEntriesAreAppended) {
   }
 }
 
-TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCase) {
+TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCaseAndSortIsByCode) {
   std::vector<std::string> table = {"A=1", "B=1", "a=2", "=C:=x", "junk", "A=3", "b="};
   RemoveDuplicateNames(table);
   EXPECT_EQ(table, (std::vector<std::string>{"", "", "", "=C:=x", "junk", "A=3", "b="}));
-}
-
-TEST(EnvironmentMerge, SortIsByUnsignedCharacterCode) {
-  std::vector<std::string> table = {"b=1", "B=1", "", "\xC4=1", "A=2", "A=1", "_=1"};
+  // The sort is by unsigned character code.
+  table = {"b=1", "B=1", "", "\xC4=1", "A=2", "A=1", "_=1"};
   mSimpleSort::SortVariables(table);
   EXPECT_EQ(table, (std::vector<std::string>{"", "A=1", "A=2", "B=1", "_=1", "b=1", "\xC4=1"}));
 }
@@ -129,13 +127,10 @@ TEST(EnvironmentBlockBuild, LeavesOutEmptyNamelessAndUndecipherableEntries) {
   EXPECT_EQ(Entries(BuildEnvironmentBlock(table, FakeDecipher, kBytes), terminated),
             (std::vector<std::string>{"A=1", "PW=plain:C0FFEE", "=C:=C:\\dir"}));
   EXPECT_TRUE(terminated);
-}
-
-TEST(EnvironmentBlockBuild, EmptyTableGivesTwoNuls) {
-  const EnvironmentBlock block = BuildEnvironmentBlock({"EMPTY="}, FakeDecipher, kBytes);
-  EXPECT_EQ(block, (EnvironmentBlock{u'\0', u'\0'}));
-  const EnvironmentBlock one = BuildEnvironmentBlock({"A=1"}, FakeDecipher, kBytes);
-  EXPECT_EQ(one, (EnvironmentBlock{u'A', u'=', u'1', u'\0', u'\0'}));
+  // An empty table gives two NULs.
+  EXPECT_EQ(BuildEnvironmentBlock({"EMPTY="}, FakeDecipher, kBytes), (EnvironmentBlock{0, 0}));
+  EXPECT_EQ(BuildEnvironmentBlock({"A=1"}, FakeDecipher, kBytes),
+            (EnvironmentBlock{u'A', u'=', u'1', 0, 0}));
 }
 
 TEST(RunnerEnvironment, LaterEntriesOverrideAndUnusableValuesRemove) {

@@ -28,34 +28,32 @@ struct OsCase {
   uint32_t pause;
 };
 
-class PlanByOsVersion : public testing::TestWithParam<OsCase> {};
-
-TEST_P(PlanByOsVersion, DecidesLogonHandlesJobAndWaits) {
-  const OsCase& c = GetParam();
-  const LaunchPlan plan = PlanLaunch(Task("alice", c.domain), c.os_version, "alice/JOB.7.1");
-  EXPECT_EQ(plan.logon, c.logon);
-  EXPECT_EQ(plan.environment, c.logon == LogonChoice::kLogOn ? EnvironmentRule::kUserBlock
-                                                             : EnvironmentRule::kRunnerEnvironment);
-  EXPECT_EQ(plan.enciphered_password.empty(), c.logon != LogonChoice::kLogOn);
-  EXPECT_EQ(plan.startup.console_handles, c.handles);
-  EXPECT_EQ(plan.job, c.job);
-  EXPECT_EQ(plan.job_name, c.job ? "alice/JOB.7.1" : "");
-  EXPECT_EQ(plan.wait_for_idle, c.job);
-  EXPECT_EQ(plan.redirection_off, c.redirection_off);
-  EXPECT_EQ(plan.pause_before_idle, c.pause);
-  EXPECT_EQ(plan.creation_flags, 0x624u);  // always suspended, in a group of its own
+TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
+  const OsCase cases[] = {
+      {"three", 3, "CORP", LogonChoice::kNone, false, false, false, 0},
+      {"four", 4, "CORP", LogonChoice::kLogOn, true, false, false, 0},
+      {"four, no domain", 4, "", LogonChoice::kNone, true, false, false, 0},
+      {"five", 5, "CORP", LogonChoice::kLogOn, true, true, false, 0},
+      {"sixty-four", 64, "CORP", LogonChoice::kLogOn, true, true, true, 2000},
+      {"sixty-four, no domain", 64, "", LogonChoice::kNone, true, true, true, 0},
+  };
+  for (const OsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LaunchPlan plan = PlanLaunch(Task("alice", c.domain), c.os_version, "alice/JOB.7.1");
+    EXPECT_EQ(plan.logon, c.logon);
+    EXPECT_EQ(plan.environment, c.logon == LogonChoice::kLogOn
+                                    ? EnvironmentRule::kUserBlock
+                                    : EnvironmentRule::kRunnerEnvironment);
+    EXPECT_EQ(plan.enciphered_password.empty(), c.logon != LogonChoice::kLogOn);
+    EXPECT_EQ(plan.startup.console_handles, c.handles);
+    EXPECT_EQ(plan.job, c.job);
+    EXPECT_EQ(plan.job_name, c.job ? "alice/JOB.7.1" : "");
+    EXPECT_EQ(plan.wait_for_idle, c.job);
+    EXPECT_EQ(plan.redirection_off, c.redirection_off);
+    EXPECT_EQ(plan.pause_before_idle, c.pause);
+    EXPECT_EQ(plan.creation_flags, 0x624u);  // always suspended, in a group of its own
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Thresholds,
-    PlanByOsVersion,
-    testing::Values(OsCase{"Three", 3, "CORP", LogonChoice::kNone, false, false, false, 0},
-                    OsCase{"Four", 4, "CORP", LogonChoice::kLogOn, true, false, false, 0},
-                    OsCase{"FourNoDomain", 4, "", LogonChoice::kNone, true, false, false, 0},
-                    OsCase{"Five", 5, "CORP", LogonChoice::kLogOn, true, true, false, 0},
-                    OsCase{"SixtyFour", 64, "CORP", LogonChoice::kLogOn, true, true, true, 2000},
-                    OsCase{"SixtyFourNoDomain", 64, "", LogonChoice::kNone, true, true, true, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlanLaunch, LocalDomainFormAndTheMissingUser) {
   EXPECT_EQ(PlanLaunch(Task("alice", "CORP"), 6, "t").logon_domain, "CORP");

@@ -22,22 +22,23 @@ TEST(PictureFormat, RowsArePaddedToFourBytes) {
   EXPECT_EQ(DibPadBytes(2, 3), 2);
 }
 
+uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
+  uint32_t value;
+  std::memcpy(&value, &bytes[at], 4);
+  return value;
+}
+
 TEST(PictureFormat, BmpHeadersDescribeTheRows) {
   const DibLayout layout{101, 7, 24, kBmpNoCompression, 0};
   const std::vector<uint8_t> h = BmpHeaders(layout);
   ASSERT_EQ(h.size(), 54u);
   EXPECT_EQ(h[0], 'B');
   EXPECT_EQ(h[1], 'M');
-  uint32_t file_size, offset, image;
-  std::memcpy(&file_size, &h[2], 4);
-  std::memcpy(&offset, &h[10], 4);
-  std::memcpy(&image, &h[34], 4);
-  EXPECT_EQ(offset, 54u);
-  EXPECT_EQ(image, 304u * 7);
-  EXPECT_EQ(file_size, 54u + 304 * 7);
-
+  EXPECT_EQ(U32At(h, 10), 54u);  // offset of the rows
+  EXPECT_EQ(U32At(h, 34), 304u * 7);
+  EXPECT_EQ(U32At(h, 2), 54u + 304 * 7);  // file size
   std::vector<uint8_t> file = h;
-  file.resize(file_size);
+  file.resize(U32At(h, 2));
   const auto info = ProbePicture(file);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->kind, PictureKind::kBmp);
@@ -48,16 +49,11 @@ TEST(PictureFormat, BmpHeadersDescribeTheRows) {
 
 TEST(PictureFormat, PaletteAndMasksMoveTheRows) {
   const std::vector<uint8_t> pal = BmpHeaders({4, 4, 8, kBmpNoCompression, 256});
-  uint32_t offset, used;
-  std::memcpy(&offset, &pal[10], 4);
-  std::memcpy(&used, &pal[46], 4);
-  EXPECT_EQ(offset, 54u + 1024);
-  EXPECT_EQ(used, 256u);
+  EXPECT_EQ(U32At(pal, 10), 54u + 1024);
+  EXPECT_EQ(U32At(pal, 46), 256u);  // colours used
   const std::vector<uint8_t> masks = BmpHeaders({4, 4, 16, kBmpBitFields, 3});
-  std::memcpy(&offset, &masks[10], 4);
-  std::memcpy(&used, &masks[46], 4);
-  EXPECT_EQ(offset, 54u + 12);
-  EXPECT_EQ(used, 0u);
+  EXPECT_EQ(U32At(masks, 10), 54u + 12);
+  EXPECT_EQ(U32At(masks, 46), 0u);
   EXPECT_TRUE(BmpHeaders({0, 4, 24, kBmpNoCompression, 0}).empty());
   EXPECT_TRUE(BmpHeaders({4, -4, 24, kBmpNoCompression, 0}).empty());
   EXPECT_TRUE(BmpHeaders({65536, 65536, 32, kBmpNoCompression, 0}).empty());  // over 4 GiB

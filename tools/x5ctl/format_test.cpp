@@ -9,32 +9,21 @@
 namespace x5 {
 namespace {
 
-TEST(Format, FileTimesAreLocalDateTimes) {
-  struct Case {
-    int64_t filetime;
-    const char* text;
-  };
-  const Case cases[] = {
+TEST(Format, TimesCountsAndPhases) {
+  const std::pair<int64_t, const char*> times[] = {
       {0, "-"},
       {10'000'000, "1601-01-01 00:00:01"},
-      {116'444'736'000'000'000, "1970-01-01 00:00:00"},
       {133'536'836'960'000'000, "2024-02-29 12:34:56"},
       {116'444'736'009'999'999, "1970-01-01 00:00:00"},  // fractions are cut, not rounded
       {-5, "-5"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(FormatFileTime(c.filetime), c.text) << c.filetime;
-}
-
-TEST(Format, DurationsIoCountsAndPhases) {
+  for (const auto& [filetime, text] : times)
+    EXPECT_EQ(FormatFileTime(filetime), text) << filetime;
   EXPECT_EQ(FormatDuration(0), "0.000 s");
-  EXPECT_EQ(FormatDuration(12'500'000), "1.250 s");
-  EXPECT_EQ(FormatDuration(-10'000), "-0.001 s");
-  EXPECT_EQ(FormatIoCount(120000), "12.0000");
+  EXPECT_EQ(FormatDuration(-5'000), "-0.001 s");  // milliseconds are rounded
   EXPECT_EQ(FormatIoCount(5), "0.0005");
   EXPECT_EQ(FormatIoCount(-15000), "-1.5000");
   EXPECT_EQ(PhaseName(2), "step launched");
-  EXPECT_EQ(PhaseName(5), "END received");
   EXPECT_EQ(PhaseName(9), "unknown");
 }
 
@@ -44,6 +33,8 @@ ReportRecord FinalReport() {
   r.report.end_time = 116'444'736'600'000'000;
   r.report.kernel_time = 1'000'000;
   r.report.io_count = 120000;
+  r.report.peak_memory_kb = 2048;
+  r.report.memory_kb = 1024;
   r.report.status_text = "STEP OK ";
   r.report.current_rc = 7;
   r.report.phase = 5;
@@ -53,19 +44,14 @@ ReportRecord FinalReport() {
 }
 
 TEST(Format, ReportShowsBlanksLinesAndMissingLineEnd) {
-  std::string shown = FormatReport(FinalReport(), 3);
-  EXPECT_NE(shown.find("report 3  phase 5 (END received)  status \"STEP OK \"  code 0  current RC "
-                       "7  flag \"+\""),
-            std::string::npos)
-      << shown;
-  EXPECT_NE(shown.find("start 1970-01-01 00:00:00  end 1970-01-01 00:01:00  kernel 0.100 s"),
-            std::string::npos)
-      << shown;
-  EXPECT_NE(shown.find("I/O 12.0000"), std::string::npos);
-  EXPECT_NE(shown.find("  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  |\n  | M\xc3\xbcller\n"
-                       "  (no line end after the last line)\n"),
-            std::string::npos)
-      << shown;
+  EXPECT_EQ(
+      FormatReport(FinalReport(), 3),
+      "report 3  phase 5 (END received)  status \"STEP OK \"  code 0  current RC 7  flag \"+\"\n"
+      "  start 1970-01-01 00:00:00  end 1970-01-01 00:01:00  kernel 0.100 s  user 0.000 s\n"
+      "  peak memory 2048 KB  memory 1024 KB  I/O 12.0000  version 1\n"
+      "  report text, 54 bytes:\n"
+      "  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  |\n  | M\xc3\xbcller\n"
+      "  (no line end after the last line)\n");
   // A report without text says nothing about text.
   EXPECT_EQ(FormatReport(ReportRecord{}, 1).find("report text"), std::string::npos);
 }

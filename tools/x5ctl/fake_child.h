@@ -77,26 +77,18 @@ inline void QueueReport(FakeState& s, const ReportRecord& r) {
   s.to_parent += r.text;
 }
 
-// Speaks the runner's side: answers the task with "Started ", then each operator command with
-// what `respond` returns (it may also close the output or set the exit code).
+// Speaks the runner's side: answers the task (its first `task_size` bytes) with "Started ", then
+// each operator command with what `respond` returns (it may also close the output or set the exit
+// code).
 using Responder = std::function<std::vector<ReportRecord>(const OperatorCommand&, FakeState&)>;
 
-inline std::function<void(FakeState&)> ScriptedRunner(Responder respond) {
+inline std::function<void(FakeState&)> ScriptedRunner(Responder respond, size_t task_size) {
   auto consumed = std::make_shared<size_t>(0);
-  auto started = std::make_shared<bool>(false);
   return [=](FakeState& s) {
-    if (!*started) {
-      if (s.from_parent.size() < kTaskRecordSize)
+    if (*consumed == 0) {
+      if (s.from_parent.size() < task_size)
         return;
-      TaskRecord task = DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize>(
-          reinterpret_cast<const uint8_t*>(s.from_parent.data()), kTaskRecordSize));
-      size_t need = kTaskRecordSize;
-      for (int32_t length : {task.command_length, task.conditions_length, task.variables_length})
-        need += length > 0 ? static_cast<size_t>(length) : 0;
-      if (s.from_parent.size() < need)
-        return;
-      *started = true;
-      *consumed = need;
+      *consumed = task_size;
       StatusRecord status;
       status.status_text = "Started ";
       Append(s.to_parent, EncodeStatusRecord(status));

@@ -28,22 +28,17 @@ class Exec : public RunnerTest {
  protected:
   fs::path Tool() const { return fs::path(ExecutableDirectory()) / "x5ctl"; }
 
-  // A task file for this test; the step helper is written as STEP in `command`.
+  // A task file for this test; in `command` the step helper is written as STEP, and the file the
+  // step writes once it runs as RUNNING.
   fs::path WriteTask(std::string command, const std::string& more = {}) {
     for (size_t at = command.find("STEP"); at != std::string::npos; at = command.find("STEP"))
       command.replace(at, 4, step_);
+    if (size_t at = command.find("RUNNING"); at != std::string::npos)
+      command.replace(at, 7, Win("running.txt"));
     const fs::path path = Linux("task.toml");
     std::ofstream(path, std::ios::binary) << TaskFileHead() << "command = '" << command << "'\n"
                                           << more;
     return path;
-  }
-
-  // A shell script in this test's folder, for --wine.
-  std::string WriteScript(const std::string& name, const std::string& body) {
-    const fs::path path = Linux(name);
-    std::ofstream(path) << "#!/bin/sh\n" << body;
-    fs::permissions(path, fs::perms::owner_all);
-    return path.string();
   }
 
   // Starts argv[0] (searched on PATH) in this test's folder, where the --wine scripts look for
@@ -68,7 +63,7 @@ class Exec : public RunnerTest {
 
   // Starts argv on a step that starts two more processes and waits until all three run.
   pid_t StartTree(const std::vector<std::string>& argv) {
-    WriteTask("STEP write " + Win("running.txt") + " yes tree 2 " + Win("pids.txt") + " 120000");
+    WriteTask("STEP write RUNNING yes tree 2 " + Win("pids.txt") + " 120000");
     const pid_t pid = Spawn(argv);
     EXPECT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
     return pid;
@@ -132,16 +127,16 @@ class ExecRow : public Exec, public testing::WithParamInterface<Row> {};
 
 TEST_P(ExecRow, ExitsWithItsStatus) {
   const Row& row = GetParam();
-  std::string command = row.command;
-  if (size_t at = command.find("RUNNING"); at != std::string::npos)
-    command.replace(at, 7, Win("running.txt"));
-  WriteTask(command, row.more_toml);
+  WriteTask(row.command, row.more_toml);
   std::vector<std::string> options = row.options;
   for (std::string& option : options) {
-    if (option == "WRAPPER")
-      option = WriteScript("wine.sh", row.wrapper);
-    else if (option == "JSON")
+    if (option == "WRAPPER") {
+      option = Linux("wine.sh").string();
+      std::ofstream(option) << "#!/bin/sh\n" << row.wrapper;
+      fs::permissions(option, fs::perms::owner_all);
+    } else if (option == "JSON") {
       option = Linux("reports.json").string();
+    }
   }
   const auto begin = std::chrono::steady_clock::now();
   Ran ran = RunExec(options, row.action);
@@ -251,7 +246,7 @@ TEST_F(Exec, SchedulerExamples) {
   EXPECT_EQ(shell.out, "step failed with RC 8\n");
   EXPECT_NE(ReadFileText(Linux("job.log")).find("from-the-step"), std::string::npos);
 
-  WriteTask("STEP write " + Win("running.txt") + " yes sleep 20000");
+  WriteTask(kLongStep);
   Ran limited =
       RunExample("timeout-step.sh", {"3s", Linux("task.toml").string(), Linux("job.log").string()});
   EXPECT_EQ(limited.status, 143) << limited.err;

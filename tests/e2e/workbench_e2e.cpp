@@ -21,19 +21,10 @@ TEST_F(Workbench, CheckGivesTheRunnersReportTextAndExplainSaysWhy) {
   // step wrote into the job log, which makes the step abend. It searches forward: the log saved
   // at the end also holds the runner's own notes of these rules, which quote the search text.
   std::ofstream(Linux("JOB/S01/marker.txt")) << "present";
-  const std::string toml = TaskFileHead() +
-                           "picture_interval = -1\n"
-                           "command = " +
-                           TomlString(step_ + " echo import FAILED") +
-                           "\n"
-                           "conditions = '''\n"
-                           "R=R2 F=%X5S%marker.txt\n"
-                           "R=3 F=(%X5S%missing.txt > 0)\n"
-                           "+>\n"
-                           "R=R8 F=" +
-                           Win("console.txt") +
-                           " S=\"import FAILED\"\n"
-                           "'''\n";
+  std::string toml = TaskFileHead() + "picture_interval = -1\ncommand = " +
+                     TomlString(step_ + " echo import FAILED") + "\n";
+  toml += "conditions = '''\nR=R2 F=%X5S%marker.txt\nR=3 F=(%X5S%missing.txt > 0)\n+>\n";
+  toml += "R=R8 F=" + Win("console.txt") + " S=\"import FAILED\"\n'''\n";
   const fs::path task_file = Linux("task.toml");
   std::ofstream(task_file) << toml;
   TaskFileResult parsed = ParseTaskFile(toml, "task.toml");

@@ -162,10 +162,9 @@ TEST(OpLine, Forms) {
   for (const Case& c : good) {
     OpParse p = ParseOpLine(c.line);
     ASSERT_TRUE(p.step) << c.line << ": " << p.error;
-    EXPECT_EQ(p.step->kind, c.kind) << c.line;
-    EXPECT_EQ(p.step->name, c.name) << c.line;
-    EXPECT_EQ(p.step->argument, c.argument) << c.line;
-    EXPECT_EQ(p.step->delay_ms, c.delay) << c.line;
+    EXPECT_EQ(std::tie(p.step->kind, p.step->name, p.step->argument, p.step->delay_ms),
+              std::make_tuple(c.kind, std::string(c.name), c.argument, c.delay))
+        << c.line;
   }
   for (const char* skipped : {" \t", "# a comment"}) {
     OpParse p = ParseOpLine(skipped);

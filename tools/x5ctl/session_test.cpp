@@ -48,40 +48,30 @@ TEST(Session, RecordsAreAssembledFromOneBytePieces) {
 }
 
 TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
-  auto over = [](std::shared_ptr<FakeState> state) {
-    auto session = std::make_unique<RunnerSession>(std::make_unique<FakeChild>(state));
-    session->SetTimeout(std::chrono::milliseconds(5));
-    return session;
-  };
-  auto expect = [](const RunnerSession& session, SessionError kind, const char* says) {
+  auto failed = [](std::string to_parent, bool closed, auto read, SessionError kind,
+                   const char* says) {
+    auto state = NewState(std::move(to_parent));
+    state->output_closed = closed;
+    RunnerSession session(std::make_unique<FakeChild>(state));
+    session.SetTimeout(std::chrono::milliseconds(5));
+    EXPECT_FALSE((session.*read)());
     EXPECT_EQ(session.LastErrorKind(), kind) << session.LastError();
     EXPECT_NE(session.LastError().find(says), std::string::npos) << session.LastError();
   };
-  auto silent = over(NewState(std::string(50, '\0')));  // a report cut short, runner silent
-  EXPECT_FALSE(silent->ReadReport());
-  expect(*silent, SessionError::kTimedOut, "a step report (50 of 80 bytes arrived)");
-
-  auto closed_state = NewState(std::string(10, '\0'));
-  closed_state->output_closed = true;
-  auto closed = over(closed_state);
-  EXPECT_FALSE(closed->ReadStatus());
-  expect(*closed, SessionError::kEndOfPipe, "10 of 28");
-
+  // A report cut short with the runner silent, a status record cut short by the end of the pipe.
+  failed(std::string(50, '\0'), false, &RunnerSession::ReadReport, SessionError::kTimedOut,
+         "a step report (50 of 80 bytes arrived)");
+  failed(std::string(10, '\0'), true, &RunnerSession::ReadStatus, SessionError::kEndOfPipe,
+         "10 of 28");
   StepReport huge;
   huge.report_text_length = RunnerSession::kMaxReportText + 1;
-  auto huge_state = NewState();
-  testing::Append(huge_state->to_parent, EncodeStepReport(huge));
-  auto too_long = over(huge_state);
-  EXPECT_FALSE(too_long->ReadReport());
-  expect(*too_long, SessionError::kBadRecord, "");
-
-  auto input_closed = over(NewState());
-  input_closed->CloseInput();
-  EXPECT_FALSE(input_closed->Send("STAT"));
-  expect(*input_closed, SessionError::kNotStarted, "");
+  std::string huge_bytes;
+  testing::Append(huge_bytes, EncodeStepReport(huge));
+  failed(huge_bytes, false, &RunnerSession::ReadReport, SessionError::kBadRecord,
+         "more than any runner sends");
   RunnerSession never_started;
   EXPECT_FALSE(never_started.ReadStatus());
-  expect(never_started, SessionError::kNotStarted, "");
+  EXPECT_EQ(never_started.LastErrorKind(), SessionError::kNotStarted);
 }
 
 TEST(Session, DestructorEndsARunnerThatDoesNotExit) {

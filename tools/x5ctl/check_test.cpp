@@ -1,6 +1,6 @@
 // x5ctl check: drive mappings, and the job authoring guide's worked examples (each one run and
-// compared, and found in the guide as it stands). The examples' files are listed with their
-// content after the run, so a check that wrote to them would differ from the guide.
+// compared, and found in the guide as it stands, each example's folder left as it was). The
+// examples' files are listed with their content, so the guide shows what each check reads.
 #include "check.h"
 
 #include <CLI/CLI.hpp>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "check_world.h"
@@ -124,6 +125,17 @@ Checked RunExample(const Example& example, bool json = false) {
   return {status, out.str(), errors.str()};
 }
 
+// Every file and folder under `root` with its time and content: the check must write nothing.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))
+    files[e.path().lexically_relative(root).generic_string()] =
+        e.is_directory() ? "folder"
+                         : std::to_string(e.last_write_time().time_since_epoch().count()) + "|" +
+                               ReadText(e.path());
+  return files;
+}
+
 // The guide's copy of an example: the task, the small files it reads and the check's output.
 std::string GuideBlock(const Example& example, const std::string& expected) {
   std::string block = "<!-- example " + example.name + ": written by the test suite from ";
@@ -158,6 +170,9 @@ TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
   ASSERT_GE(examples.size(), 10u);
   for (const Example& example : examples) {
     SCOPED_TRACE(example.name);
+    // The switches example would write with every switch (global parameters, an edited file,
+    // the printer report, the console file): its tree stays as it was, as every example's does.
+    const std::map<std::string, std::string> before = Snapshot(example.dir);
     const Checked checked = RunExample(example);
     EXPECT_EQ(checked.errors, "");
     const fs::path expected_file = example.dir / "expected.txt";
@@ -170,6 +185,8 @@ TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
     // The check never deciphers: the variables example's SETP password stays hidden.
     EXPECT_EQ(checked.out.find("S3cret!"), std::string::npos);
     EXPECT_EQ(RunExample(example, true).out.find("S3cret!"), std::string::npos);
+    if (!update)
+      EXPECT_EQ(Snapshot(example.dir), before) << "the check wrote into the example's folder";
 
     const std::string begin = "<!-- example " + example.name + ":";
     const std::string end = "<!-- end of example " + example.name + " -->";

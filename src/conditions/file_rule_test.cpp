@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <new>
-#include <stdexcept>
 
 #include "conditions/rule_harness.h"
 
@@ -80,7 +79,7 @@ TEST(CheckFileRuleTest, SearchDirectionCountsAndFolding) {
   EXPECT_EQ(h.Line1("R=3 F=B.LOG S=Error C=N N=2", true),
             "-1 RC=3     String \"Error\" not found\r\n");
   EXPECT_EQ(h.Line1("R=3 F=B.LOG S=(\"a\"\"b\")", true),
-            "-1 RC=3     String \"A\"\"B\" not found\r\n");
+            "-1 RC=3     String \"A\"\"B\" not found\r\n");  // the mark shown doubled
 }
 
 TEST(CheckFileRuleTest, ColumnsWindowsAndStartPositions) {
@@ -137,24 +136,16 @@ TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
             "String \"^?\" found in \"T^[LOG\" at byte offset 0, line 1, column 1");
 }
 
-// Rule files whose lookup fails: out of memory, or with a fault.
+// Rule files whose lookup runs out of memory.
 class FaultyFiles final : public IskanjePlus::RuleFiles {
  public:
-  explicit FaultyFiles(bool allocation) : allocation_(allocation) {}
-  std::optional<IskanjePlus::FileFacts> Find(std::string_view) override {
-    if (allocation_)
-      throw std::bad_alloc();
-    throw std::out_of_range("lookup fault");
-  }
+  std::optional<IskanjePlus::FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
   std::unique_ptr<ChunkReader> Open(std::string_view, bool, int32_t&) override { return nullptr; }
-
- private:
-  bool allocation_;
 };
 
 TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
   RuleHarness h;
-  FaultyFiles files(true);
+  FaultyFiles files;
   ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
   h.rc.step_rc_value = 2;
   EXPECT_EQ(
@@ -168,15 +159,6 @@ TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
   EXPECT_EQ(EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=R9 F=A.LOG", 4, false, false),
             "");
   EXPECT_EQ(h.rc.step_rc_value, 8);
-}
-
-TEST(CheckFileRuleDeathTest, AnyOtherFaultStopsTestBuilds) {
-  RuleHarness h;
-  FaultyFiles files(false);
-  ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
-  EXPECT_DEATH(
-      (void)EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=8 F=A.LOG", 1, false, false),
-      "unexpected fault in CheckFileRule: lookup fault");
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 // Fuzzes access-list rebuilding over arbitrary list bytes, and the reading of a user environment
 // block that may lack its end, checking that every list written is whole and self-consistent.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-#include <string>
 #include <vector>
 
 #include "launch/access_list.h"

@@ -1,9 +1,5 @@
 // Fuzzes the ciphers' input: deciphering arbitrary hexadecimal text and fields, and round trips
 // of arbitrary passwords through both forms.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "cipher/password_cipher.h"
 #include "fuzz_check.h"
 
@@ -14,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096)
     return 0;
   namespace R = x5::Rozavadedo;
-  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::string input = x5::fuzz::Text(data, size);
 
   const x5::SecretString variable = R::DecipherVariable(input);
   Check(variable.Size() <= R::kVariablePlainMax);

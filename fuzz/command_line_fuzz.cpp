@@ -1,9 +1,5 @@
 // Fuzzes command splitting and the dispatcher: any command text, in every dispatch mode, against
 // an association table and in-memory files. First byte: mode and runner drive; the rest: text.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "commands/command_split.h"
 #include "commands/commands_test_support.h"
 #include "commands/dispatcher.h"
@@ -35,12 +31,11 @@ void SetUp(x5::command_testing::CommandWorld& world, char drive) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > 1 << 14) {
+  if (size < 1 || size > 1 << 14)
     return 0;
-  }
   const auto mode = static_cast<x5::DispatchMode>(data[0] % 3);
   const char drive = (data[0] & 0x80) != 0 ? '\0' : 'D';
-  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string text = x5::fuzz::Text(data, size, 1);
 
   x5::command_testing::CommandWorld world;
   SetUp(world, drive);
@@ -57,9 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check((parts.kind == x5::CommandKind::kNotFound) == parts.associated_program.empty());
     Check(parts.program_token.empty() == parts.program_name.empty() ||
           parts.program_token == "\"\"" || parts.program_token == "\"");
-    if (end == std::string::npos) {
+    if (end == std::string::npos)
       break;
-    }
     start = end + 2;
   }
 

@@ -1,9 +1,6 @@
 // Fuzzes condition rule texts end to end: both passes over in-memory files, with small buffers,
 // short windows and kills, must never crash, hang or read outside a buffer, and every output line
 // must end in CR LF.
-#include <cstdint>
-#include <string>
-
 #include "conditions/rule_harness.h"
 #include "fuzz_check.h"
 
@@ -19,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.context.first_read_bytes = 1 + data[3] % 64;
   h.context.largest_read_bytes = 64;
   h.pacer.stop_at = data[3] & 0x80 ? data[3] % 16 : -1;
-  const std::string rest(reinterpret_cast<const char*>(data + 4), size - 4);
+  const std::string rest = x5::fuzz::Text(data, size, 4);
   // The rule text, then (after a NUL) the content of A.LOG.
   const size_t split = rest.find('\0');
   const std::string rules = rest.substr(0, split);

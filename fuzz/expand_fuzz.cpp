@@ -1,8 +1,4 @@
 // Fuzzes variable expansion: first byte = flags, the rest = the text to expand.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "cipher/password_cipher.h"
 #include "variables/test_fakes.h"
 #include "variables/variables.h"
@@ -16,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   const bool decipher = data[0] & 1;
   const bool quote = data[0] & 2;
-  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string text = x5::fuzz::Text(data, size, 1);
 
   // Two runs that differ only in the password's value.
   auto expand = [&](const std::string& password) {

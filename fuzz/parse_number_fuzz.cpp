@@ -1,8 +1,6 @@
 // Fuzzes the shared number parser: whole numbers must agree with a plain reference, numbers with
 // decimals must stay in range and never crash, whatever the separators.
-#include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "conditions/parse_number.h"
 #include "fuzz_check.h"
@@ -39,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
     return 0;
   const uint8_t flags = data[0];
-  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string text = x5::fuzz::Text(data, size, 1);
   Check(x5::ParseNumber(text, false) == Reference(text));
   const x5::NumberFormat format = (flags & 1) ? x5::NumberFormat{',', '.'} : x5::NumberFormat{};
   const int32_t with_decimals = x5::ParseNumber(text, true, format);

@@ -1,17 +1,16 @@
 // Fuzzes the picture header reader: any bytes, never a read outside them, and what it reports of a
 // BMP it accepted matches the headers it was built from.
-#include <cstdint>
-#include <cstdlib>
-#include <span>
 #include <vector>
 
 #include "pictures/picture_format.h"
+#include "fuzz_check.h"
+
+using x5::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   const auto info = x5::ProbePicture(bytes);
-  if (info && (info->width < 0 || info->height < 0))
-    std::abort();
+  Check(!info || (info->width >= 0 && info->height >= 0));
 
   // Round trip: a layout taken from the input gives headers the reader reads back the same.
   if (size >= 6) {
@@ -28,15 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t total =
         uint64_t{54} + 4 * layout.table_entries +
         uint64_t(x5::BytesPerScanLine(layout.bit_count, layout.width)) * uint64_t(layout.height);
-    if (file.empty() != (total > UINT32_MAX))  // only a file over 4 GiB has no headers
-      std::abort();
+    Check(file.empty() == (total > UINT32_MAX));  // only a file over 4 GiB has no headers
     if (file.empty())
       return 0;
     const auto back = x5::ProbePicture(file);
-    if (!back || back->kind != x5::PictureKind::kBmp || back->width != layout.width ||
-        back->height != layout.height || back->depth != layout.bit_count) {
-      std::abort();
-    }
+    Check(back && back->kind == x5::PictureKind::kBmp && back->width == layout.width &&
+          back->height == layout.height && back->depth == layout.bit_count);
   }
   return 0;
 }

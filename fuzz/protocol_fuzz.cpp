@@ -1,8 +1,5 @@
 // Task record and text blocks as the parent's pipe delivers them, in pieces of any size.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <span>
 
 #include "protocol/protocol.h"
 #include "protocol/task_values.h"

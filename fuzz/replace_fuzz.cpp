@@ -1,10 +1,5 @@
 // Fuzzes the replace transform against a plain reference, and the replace switch parameters
 // against in-memory files. Layout: flags byte, then find, replacement and text separated by NUL.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "commands/commands_test_support.h"
 #include "commands/replace_in_file.h"
 #include "commands/replace_text.h"
@@ -26,9 +21,8 @@ std::string Reference(std::string_view text,
   size_t i = 0;
   while (i < text.size()) {
     bool match = i + find.size() <= text.size();
-    for (size_t k = 0; match && k < find.size(); ++k) {
+    for (size_t k = 0; match && k < find.size(); ++k)
       match = same(text[i + k], find[k]);
-    }
     if (match) {
       out.append(replacement);
       i += find.size();
@@ -49,9 +43,8 @@ std::string_view NextField(std::string_view& rest) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > 1 << 13) {
+  if (size < 1 || size > 1 << 13)
     return 0;
-  }
   const uint8_t flags = data[0];
   std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::string_view find = NextField(rest);

@@ -2,9 +2,9 @@
 // them for the N-th occurrence in a column, must give the same result and ask the pacer for exactly
 // the same chunks as plain chunk-by-chunk searches, for any data, text, buffer and read sizes,
 // window, folding, short reads, buffered leftovers and kills.
-#include <cstdint>
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <memory>
-#include <string>
 
 #include "conditions/file_search.h"
 #include "conditions/memory_files.h"
@@ -14,52 +14,33 @@ using x5::fuzz::Check;
 
 using namespace x5::IskanjePlus;
 
-namespace {
-
-struct Input {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0)
-      return 0;
-    --n;
-    return *p++;
-  }
-  std::string Rest() { return std::string(reinterpret_cast<const char*>(p), n); }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in{data, size};
-  const int64_t buffer = 1 + in.Byte() % 64;
-  const int64_t first_read = 1 + in.Byte();
-  const int64_t largest_read = 1 + in.Byte() * 4;
-  const uint8_t mode = in.Byte();
-  const bool fold = mode & 1;
-  const bool forward = mode & 2;
-  const bool preload = mode & 4;
-  const int64_t stop_at = (mode & 8) ? in.Byte() % 32 : -1;
-  const int64_t max_per_read = (mode & 16) ? 1 + in.Byte() % 16 : 0;
-  const int64_t start = static_cast<int64_t>(in.Byte()) * 3 - (forward ? 0 : 2);
-  const int64_t limit = (mode & 32) ? static_cast<int64_t>(in.Byte()) * 3 : 0;
-  const bool occurrences = mode & 64;
+  FuzzedDataProvider in(data, size);
+  const int64_t buffer = in.ConsumeIntegralInRange<int64_t>(1, 64);
+  const int64_t first_read = in.ConsumeIntegralInRange<int64_t>(1, 256);
+  const int64_t largest_read = in.ConsumeIntegralInRange<int64_t>(1, 1024);
+  const bool fold = in.ConsumeBool();
+  const bool forward = in.ConsumeBool();
+  const bool occurrences = in.ConsumeBool();
+  const int64_t preload_from = in.ConsumeBool() ? in.ConsumeIntegral<uint8_t>() : -1;
+  const int64_t stop_at = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 31) : -1;
+  const int64_t max_per_read = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(1, 16) : 0;
+  const int64_t start = in.ConsumeIntegralInRange<int64_t>(forward ? 0 : -2, 765);
+  const int64_t limit = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 765) : 0;
   OccurrenceQuery query;
   query.forward = forward;
   query.case_folding = fold;
   query.start = start < 0 ? 0 : start;
   query.quantity = limit;
   if (occurrences) {
-    query.count = 1 + in.Byte() % 64;
-    query.column = in.Byte() % 8;
-    query.line_limit = in.Byte() % 10;
+    query.count = in.ConsumeIntegralInRange<int64_t>(1, 64);
+    query.column = in.ConsumeIntegralInRange<int64_t>(0, 7);
+    query.line_limit = in.ConsumeIntegralInRange<int64_t>(0, 9);
   }
-  const size_t text_length = 1 + in.Byte() % 80;
-  const std::string rest = in.Rest();
-  if (rest.size() < text_length)
+  const std::string text = in.ConsumeRandomLengthString(80);
+  const std::string file = in.ConsumeRemainingBytesAsString();
+  if (text.empty())
     return 0;
-  const std::string text = rest.substr(0, text_length);
-  const std::string file = rest.substr(text_length);
   query.text = text;
   const x5::CaseMap map = x5::AsciiCaseMap();
 
@@ -81,10 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto reader = std::make_unique<MemoryReader>(std::make_shared<const std::string>(file));
   reader->max_per_read = max_per_read;
   ConditionFile condition_file(std::move(reader));
-  if (preload && !file.empty()) {
-    const int64_t at = static_cast<int64_t>(mode) % static_cast<int64_t>(file.size());
-    (void)condition_file.Block(at, static_cast<int64_t>(file.size()) - at);
-  }
+  const auto file_size = static_cast<int64_t>(file.size());
+  if (preload_from >= 0 && file_size > 0)
+    (void)condition_file.Block(preload_from % file_size, file_size - preload_from % file_size);
   int64_t actual_start = start;
   int64_t actual;
   if (occurrences)

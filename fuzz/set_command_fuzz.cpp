@@ -1,9 +1,5 @@
 // Fuzzes the SET switch: cutting of any switch text, and the command's effects on variables, the
 // console and the step RC value.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "commands/commands_test_support.h"
 #include "commands/set_command.h"
 #include "fuzz_check.h"
@@ -11,10 +7,9 @@
 using x5::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > 1 << 16) {
+  if (size > 1 << 16)
     return 0;
-  }
-  const std::string text = "/X5S" + std::string(reinterpret_cast<const char*>(data), size);
+  const std::string text = "/X5S" + x5::fuzz::Text(data, size);
   const x5::SetSwitch parsed = x5::ParseSetSwitch(text);
   Check(parsed.assignments.size() <= x5::kMaxSetAssignments);
   for (const x5::SetAssignment& assignment : parsed.assignments) {

@@ -1,9 +1,5 @@
 // Fuzzes the variables block: SET/SETP line parsing, step variables and the global parameter
 // files they write. First byte chooses the list delimiter, the rest is the block.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "variables/test_fakes.h"
 #include "variables/variables.h"
 #include "fuzz_check.h"
@@ -14,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 1 << 16)
     return 0;
   const char delimiter = data[0] < 32 ? static_cast<char>(data[0]) : ';';
-  const std::string block(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string block = x5::fuzz::Text(data, size, 1);
 
   // The parse loop always moves forward and ends.
   const std::string lines = x5::VariablesBlockLines(block, delimiter);

@@ -9,8 +9,7 @@ namespace {
 TEST(FileCheckLimits, BufferSizeIsRoundedOrDefaulted) {
   struct {
     int32_t given, size, interval;
-  } cases[] = {{1500, 2048, 64},  {65536, 65536, 2}, {65537, 4096, 32},
-               {1023, 4096, 32},  {0, 4096, 32},     {-8, 4096, 32},
+  } cases[] = {{1500, 2048, 64},  {65536, 65536, 2}, {65537, 4096, 32},    {1023, 4096, 32},
                {1024, 1024, 128}, {64513, 65536, 2}, {INT32_MIN, 4096, 32}};
   for (auto c : cases) {
     TaskRecord t;
@@ -21,16 +20,14 @@ TEST(FileCheckLimits, BufferSizeIsRoundedOrDefaulted) {
   }
 }
 
-TEST(FileCheckLimits, LineLimitAndWidth) {
-  TaskRecord t;
-  t.condition_line_limit = 79;
-  t.condition_line_width = 79;
-  EXPECT_EQ(NormaliseFileCheckLimits(t).line_limit, 256);
-  EXPECT_EQ(NormaliseFileCheckLimits(t).line_width, 0);
-  t.condition_line_limit = 80;
-  t.condition_line_width = 80;
-  EXPECT_EQ(NormaliseFileCheckLimits(t).line_limit, 80);
-  EXPECT_EQ(NormaliseFileCheckLimits(t).line_width, 80);
+TEST(FileCheckLimits, LineLimitAndWidthBelow80AreDefaulted) {
+  for (const int32_t given : {79, 80}) {
+    TaskRecord t;
+    t.condition_line_limit = t.condition_line_width = given;
+    const FileCheckLimits l = NormaliseFileCheckLimits(t);
+    EXPECT_EQ(l.line_limit, given == 80 ? 80 : 256);
+    EXPECT_EQ(l.line_width, given == 80 ? 80 : 0);
+  }
 }
 
 TEST(TaskValues, TitleDirectoryAndCodes) {

@@ -1,9 +1,7 @@
-// Fuzzes the condition routines one by one, below the rule-text driver: one rule line in any
-// section and pass, the file check and the value check on rule settings no parser would produce
-// (any operator and open mode, negative or huge sizes, positions, quantities, offsets, lengths and
-// buffer sizes), the tokenizer, NextParameter and ColumnOf. Nothing may crash, hang, read outside a
-// buffer or throw (an unexpected fault aborts in this build); outputs are whole lines, console
-// lines and value messages carry no control byte they were not given in the rule.
+// Fuzzes the condition routines below the rule-text driver: one rule line, the file and value
+// checks on settings no parser would produce, the tokenizer, NextParameter and ColumnOf. Nothing
+// may crash, hang, read outside a buffer or throw; outputs are whole lines, and console lines and
+// value messages carry no control byte the rule did not give.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // Tests of the chunked file searches: agreement with the chunk-by-chunk reference (results and
-// every pacer call) across read borders, long texts, huge files, kills, read failures, ColumnOf.
+// every pacer call) across read borders, pacing (also of a text longer than the buffer), huge
+// files, kills, read failures, ColumnOf.
 #include "conditions/file_search.h"
 
 #include <gtest/gtest.h>
@@ -119,22 +120,6 @@ TEST(FileSearchTest, UnusableRangesAndTinyFiles) {
     int64_t start = c.start;
     EXPECT_EQ(SearchBackward(s.env, file, c.text, false, start, c.limit), c.backward) << c.data;
   }
-}
-
-TEST(FileSearchTest, TextLongerThanTheBufferIsFoundAndEnds) {
-  std::string text(6000, 'q');
-  text[2999] = 'Z';
-  std::string data(50000, 'q');
-  data.replace(40000, text.size(), text);
-  Searcher s;
-  ConditionFile file = MemoryFileOf(data);
-  const int64_t first = SearchForward(s.env, file, text, false, 1, 0);
-  EXPECT_EQ(first, 40001);
-  // Chunks move on by at least half a buffer, so the chunk count stays proportional to the size.
-  EXPECT_LE(s.pacer.chunks.size(), 50000u / 2048 + 2);
-  int64_t start = -1;
-  EXPECT_EQ(SearchBackward(s.env, file, text, false, start, 0), 40001);
-  EXPECT_EQ(SearchForward(s.env, file, std::string(6000, 'Z'), false, 1, 0), kNotFound);
 }
 
 TEST(FileSearchTest, ReadFailureIsReported) {

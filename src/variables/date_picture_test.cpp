@@ -25,7 +25,6 @@ TEST(DatePicture, Tokens) {
       {afternoon, "h:n:s", "14:7:9"},
       {afternoon, "hh:nn AM/PM", "02:07 PM"},
       {afternoon, "h am/pm", "2 pm"},
-      {afternoon, "h a/p", "2 p"},
       {afternoon, "hAMPM", "2PM"},
       {afternoon, "dddd, mmmm d", "Tuesday, March 5"},
       {afternoon, "ddd mmm", "Tue Mar"},

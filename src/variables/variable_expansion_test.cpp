@@ -79,13 +79,6 @@ TEST_F(ExpandVariablesTest, Table) {
     EXPECT_EQ(Expand(c.text, c.decipher, c.quote), c.want) << c.text;
 }
 
-TEST_F(ExpandVariablesTest, LongNamesNeverReachTheEnvironment) {
-  run_.environment.lookups.clear();
-  for (const std::string& text : {"%" + std::string(31, 'E') + "%", std::string("%%")})
-    (void)Expand(text);
-  EXPECT_TRUE(run_.environment.lookups.empty());
-}
-
 TEST_F(ExpandVariablesTest, ResolveVariableMarksEmptyAndMissing) {
   EXPECT_EQ(ResolveVariable(run_.context, "X"), "1");
   EXPECT_EQ(ResolveVariable(run_.context, "NOPE"), "");

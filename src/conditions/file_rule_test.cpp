@@ -72,7 +72,7 @@ TEST(CheckFileRuleTest, SearchDirectionCountsAndFolding) {
   EXPECT_EQ(h.Line1("R=2 F=A.LOG S=AA N=4"), "-1 RC=2     String \"AA\" not found\r\n");
 
   h.files.Add("B.LOG", "x Error y ERROR z error");
-  EXPECT_EQ(h.Line1("R=R1 F=B.LOG S=error C=N", true),
+  EXPECT_EQ(h.Line1("R=R1 F=B.LOG S=error C=N N=0", true),
             "-1 RC=1     *** String Found at Position: 19 Max Quantity= 0 *** \r\n\r\n");
   EXPECT_EQ(h.Line1("R=3 F=B.LOG S=Error C=N N=2", true),
             "-1 RC=3     String \"Error\" not found\r\n");

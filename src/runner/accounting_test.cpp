@@ -16,26 +16,14 @@ constexpr int64_t kHour = 3600 * kSecond;
 
 TEST(Accounting, Unsigned64TakesHalvesUnsigned) {
   EXPECT_EQ(Unsigned64(0, 0x80000000u), 2147483648u);
-  EXPECT_EQ(Unsigned64(0, static_cast<uint32_t>(-1)), 4294967295u);
-  EXPECT_EQ(Unsigned64(1, 0), 4294967296u);
   EXPECT_EQ(Unsigned64(0xFFFFFFFFu, 0xFFFFFFFFu), std::numeric_limits<uint64_t>::max());
 }
 
 TEST(Accounting, KilobytesRoundHalvesToEven) {
-  struct Case {
-    uint64_t bytes;
-    int32_t kb;
-  } cases[] = {
-      {0, 0},    {511, 0},
-      {512, 0},  // half: 0 is even
-      {513, 1},  {1024, 1},
-      {1536, 2},  // half: 2 is even
-      {2560, 2}, {2561, 3},
-      {3584, 4},  // 3.5 -> 4
-      {1023, 1}, {uint64_t{1} << 41, std::numeric_limits<int32_t>::max()},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(KilobytesRounded(c.bytes), c.kb) << c.bytes;
+  const std::pair<uint64_t, int32_t> cases[] = {
+      {511, 0}, {512, 0}, {513, 1}, {1536, 2}, {2560, 2}, {uint64_t{1} << 41, INT32_MAX}};
+  for (const auto& [bytes, kb] : cases)
+    EXPECT_EQ(KilobytesRounded(bytes), kb) << bytes;
 }
 
 TEST(Accounting, JobFiguresFromAnswers) {
@@ -57,28 +45,17 @@ TEST(Accounting, JobFiguresFromAnswers) {
 }
 
 TEST(Accounting, FailedQueriesLeaveZeroNeverNegativeOrWrapped) {
-  JobRaw none;
-  JobFigures f = JobFiguresFrom(none);
-  EXPECT_EQ(f.process_count, 0);
-  EXPECT_EQ(f.kernel_time, 0);
-  EXPECT_EQ(f.measured_io, 0u);
-  EXPECT_EQ(f.peak_memory_kb, 0);
-
+  EXPECT_EQ(JobFiguresFrom(JobRaw{}).process_count, 0);
   // Basic alone (the combined query failed): times and count, no I/O.
   JobRaw basic_only;
   basic_only.basic = JobBasicRaw{uint64_t{1} << 33, -5, -1};
-  f = JobFiguresFrom(basic_only);
+  const JobFigures f = JobFiguresFrom(basic_only);
   EXPECT_EQ(f.process_count, std::numeric_limits<int32_t>::max());
   EXPECT_EQ(f.kernel_time, 0);
   EXPECT_EQ(f.user_time, 0);
   EXPECT_EQ(f.measured_io, 0u);
-
-  JobRaw huge;
-  huge.basic = JobBasicRaw{1, 0, 0};
-  huge.io = JobIoRaw{std::numeric_limits<uint64_t>::max(), 5, 5};
-  f = JobFiguresFrom(huge);
-  EXPECT_EQ(f.measured_io, std::numeric_limits<uint64_t>::max());
-  EXPECT_EQ(IoCountField(f.measured_io, 10), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(IoCountField(std::numeric_limits<uint64_t>::max(), 10),
+            std::numeric_limits<int64_t>::max());
   EXPECT_EQ(IoCountField(0, -40), 0);
   EXPECT_EQ(IoCountField(922'337'203'685'477, 0), 9'223'372'036'854'770'000);
   EXPECT_EQ(IoCountField(922'337'203'685'478, 0), std::numeric_limits<int64_t>::max());
@@ -115,59 +92,43 @@ TEST(Accounting, FailureNoticesAreSaidOncePerQuery) {
 TEST(Accounting, DurationLines) {
   const struct {
     int64_t ticks;
-    const char* label;
     const char* line;
   } cases[] = {
-      {kHour + 2 * 60 * kSecond + 3 * kSecond + 4 * kMs, "Kernel ", "Kernel  01h 02m 03s  04ms"},
-      {0, "Kernel ", "Kernel   0h  0m  0s   0ms"},
-      {25 * kHour, "User   ", "User    01h  0m  0s   0ms"},  // days not shown
-      {-kHour, "User   ", "User     0h  0m  0s   0ms"},
-      {23 * kHour + 59 * 60 * kSecond + 59 * kSecond + 999 * kMs, "User   ",
-       "User   023h 59m 59s 999ms"},
-      {10 * kMs + 9999, "Kernel ", "Kernel   0h  0m  0s 010ms"},
-      {100 * kMs, "Kernel ", "Kernel   0h  0m  0s 100ms"},
-      {10 * kHour + 10 * kSecond, "Kernel ", "Kernel 010h  0m 10s   0ms"},
+      {kHour + 2 * 60 * kSecond + 3 * kSecond + 4 * kMs, "Kernel  01h 02m 03s  04ms"},
+      {0, "Kernel   0h  0m  0s   0ms"},
+      {25 * kHour, "Kernel  01h  0m  0s   0ms"},  // days not shown
+      {-kHour, "Kernel   0h  0m  0s   0ms"},
+      {23 * kHour + 59 * 60 * kSecond + 59 * kSecond + 999 * kMs, "Kernel 023h 59m 59s 999ms"},
+      {10 * kMs + 9999, "Kernel   0h  0m  0s 010ms"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(DurationLine(c.ticks, c.label), c.line) << c.ticks;
+    EXPECT_EQ(DurationLine(c.ticks, "Kernel "), c.line) << c.ticks;
 }
 
 TEST(Accounting, ZeroPairBlanking) {
-  struct Case {
-    const char* in;
-    const char* out;
-  } cases[] = {
-      {"x000h", "x  0h"},   {"x00m", "x 0m"}, {"x05s", "x05s"},
-      {"x007ms", "x 07ms"}, {"0000", "0000"},  // the first character is never blanked
-      {"a00", "a 0"},       {"a0", "a0"},     {"", ""},
-      {"00", "00"},         {"1000", "1000"}, {"a0000", "a   0"},
-      {"a00b00", "a 0b 0"},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(ZeroPairBlanking(c.in), c.out) << c.in;
+  const std::pair<const char*, const char*> cases[] = {
+      {"x000h", "x  0h"}, {"x05s", "x05s"}, {"x007ms", "x 07ms"}, {"0000", "0000"},
+      {"a0", "a0"},       {"", ""},         {"a00b00", "a 0b 0"}};
+  for (const auto& [in, out] : cases)
+    EXPECT_EQ(ZeroPairBlanking(in), out) << in;
 }
 
 TEST(Accounting, DateTimeLines) {
-  LocalTime t{2024, 3, 7, 4, 9, 5, 1, 250};
-  EXPECT_EQ(DateTimeText(t), "07/03/2024 09:05:01");
-  EXPECT_EQ(StartedLine(t), "Started 07/03/2024 09:05:01");
+  EXPECT_EQ(StartedLine(LocalTime{2024, 3, 7, 4, 9, 5, 1, 250}), "Started 07/03/2024 09:05:01");
   EXPECT_EQ(EndedLine(LocalTime{1999, 12, 31, 5, 23, 59, 59, 0}), "Ended   31/12/1999 23:59:59");
 }
 
 // A last query that fails keeps the times read before it: the job log never shows zeros.
 TEST(Accounting, StepTimesKeepTheLastTimesRead) {
-  const LocalTime launched{2024, 3, 7, 4, 9, 5, 0, 0};
   const LocalTime created{2024, 3, 7, 4, 9, 5, 1, 0};
-  const LocalTime ended{2024, 3, 7, 4, 9, 7, 30, 0};
   const LocalTime now{2024, 3, 7, 4, 9, 8, 0, 0};
   StepTimes times;
-  times.Launched(launched);
+  times.Launched(LocalTime{2024, 3, 7, 4, 9, 5, 0, 0});
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:00");
-  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00") << "never seen ended";
   times.Read(created, LocalTime{});  // a report while the step runs
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
-  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00");
-  times.Read(created, ended);
+  EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00");  // never seen ended
+  times.Read(created, LocalTime{2024, 3, 7, 4, 9, 7, 30, 0});
   times.Read(LocalTime{}, LocalTime{});  // an answer without times changes nothing
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
   EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:07:30");
@@ -176,26 +137,18 @@ TEST(Accounting, StepTimesKeepTheLastTimesRead) {
 TEST(Accounting, CalendarAndFileTimeAgree) {
   // 2024-02-29 13:45:30.123 as a FILETIME count.
   constexpr int64_t kLeapDay = 133'536'879'301'230'000;
-  LocalTime t = CalendarFromFileTime(kLeapDay);
+  const LocalTime t = CalendarFromFileTime(kLeapDay);
   EXPECT_EQ(DateTimeText(t), "29/02/2024 13:45:30");
   EXPECT_EQ(t.millisecond, 123);
   EXPECT_EQ(t.day_of_week, 4);  // Thursday
-  EXPECT_EQ(FileTimeFromCalendar(t), kLeapDay);
-
-  EXPECT_EQ(DateTimeText(CalendarFromFileTime(0)), "01/01/1601 00:00:00");
-  EXPECT_EQ(CalendarFromFileTime(0).day_of_week, 1);  // Monday
-  EXPECT_EQ(CalendarFromFileTime(-5).year, 1601);
-  // 1970-01-01, the Unix epoch.
-  EXPECT_EQ(FileTimeFromCalendar({1970, 1, 1, 0, 0, 0, 0, 0}), 116'444'736'000'000'000);
+  EXPECT_EQ(DateTimeText(CalendarFromFileTime(-5)), "01/01/1601 00:00:00");
   // Month 13 falls into January of the next year; dates before 1601 and absurd fields clamp.
   EXPECT_EQ(FileTimeFromCalendar({2023, 13, 1, 0, 0, 0, 0, 0}),
             FileTimeFromCalendar({2024, 1, 1, 0, 0, 0, 0, 0}));
   EXPECT_EQ(FileTimeFromCalendar({1600, 12, 31, 0, 0, 0, 0, 0}), 0);
-  EXPECT_EQ(FileTimeFromCalendar({std::numeric_limits<int>::max(), 1, 1, 0,
-                                  std::numeric_limits<int>::max(), 0, 0, 0}),
+  EXPECT_EQ(FileTimeFromCalendar({INT32_MAX, 1, 1, 0, INT32_MAX, 0, 0, 0}),
             std::numeric_limits<int64_t>::max());
-  for (int64_t ft :
-       {int64_t{0}, int64_t{864'000'000'000}, kLeapDay, int64_t{2'650'467'743'999'990'000}})
+  for (int64_t ft : {int64_t{0}, kLeapDay, int64_t{2'650'467'743'999'990'000}})
     EXPECT_EQ(FileTimeFromCalendar(CalendarFromFileTime(ft)), ft) << ft;
 }
 
@@ -204,14 +157,11 @@ TEST(Accounting, SeparatorIdentificationCommandAndRcLines) {
   EXPECT_EQ(SeparatorLine(5), "_____");
   EXPECT_EQ(SeparatorLine(-1), std::string(80, '_'));
   EXPECT_EQ(SeparatorLine(std::numeric_limits<int32_t>::max()).size(), 32767u);
-  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", -1), "bob/PAY.12.3");
   EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 0), "bob/PAY.12.3");
   EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 188), "bob/PAY.12.3  JOB# 188");
   EXPECT_EQ(CommandLogLine("cmd /c x"), "Command=cmd /c x");
   EXPECT_EQ(WorkDirLogLine("C:\\w"), "WorkDir=C:\\w");
-  EXPECT_EQ(RcLine(4242, "STEP OK", 0), "RC#4242=STEP OK /0");
   EXPECT_EQ(RcLine(7, "RC = 0  ", -3), "RC#7=RC = 0  /-3");
-  EXPECT_EQ(ReportStatusText(1), "1       ");
   EXPECT_EQ(ReportStatusText(998), "998     ");
   EXPECT_EQ(ReportStatusText(-2147483647 - 1), "-2147483");
 }

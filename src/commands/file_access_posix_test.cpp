@@ -14,73 +14,64 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PosixFileAccessTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("x5_file_access_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+// A fresh folder for one test, removed with it.
+struct Folder {
+  fs::path dir =
+      fs::temp_directory_path() / ("x5_file_access_" + std::to_string(::getpid()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::unique_ptr<FileAccess> files = MakeSystemFileAccess();
+  Folder() {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static void Write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+  ~Folder() { fs::remove_all(dir); }
+  std::string operator/(const std::string& name) const { return (dir / name).string(); }
+  std::string Read(const std::string& name) const {
     std::stringstream all;
-    all << in.rdbuf();
+    all << std::ifstream(*this / name, std::ios::binary).rdbuf();
     return all.str();
   }
-  size_t EntryCount() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {}));
+  size_t Entries() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
   }
-
-  fs::path dir_;
-  std::unique_ptr<FileAccess> files_ = MakeSystemFileAccess();
 };
 
-TEST_F(PosixFileAccessTest, ReadsWholeFilesUpToTheLimit) {
-  Write(Path("a.txt"), std::string("ab\0c", 4));
+TEST(PosixFileAccess, ReadsWholeFilesUpToTheLimit) {
+  const Folder f;
+  std::ofstream(f / "a.txt", std::ios::binary) << std::string("ab\0c", 4);
   std::string content;
-  ReadOutcome read = files_->ReadWhole(Path("a.txt"), 4, content);
-  EXPECT_EQ(read.state, ReadOutcome::State::kRead);
+  EXPECT_EQ(f.files->ReadWhole(f / "a.txt", 4, content).state, ReadOutcome::State::kRead);
   EXPECT_EQ(content, std::string("ab\0c", 4));
-  read = files_->ReadWhole(Path("a.txt"), 3, content);
+  const ReadOutcome read = f.files->ReadWhole(f / "a.txt", 3, content);
   EXPECT_EQ(read.state, ReadOutcome::State::kTooLarge);
   EXPECT_EQ(read.size, 4);
   EXPECT_TRUE(content.empty());
-  EXPECT_EQ(files_->ReadWhole(Path("none.txt"), 10, content).state, ReadOutcome::State::kMissing);
-  EXPECT_EQ(files_->ReadWhole(dir_.string(), 10, content).state, ReadOutcome::State::kMissing);
+  EXPECT_EQ(f.files->ReadWhole(f / "none.txt", 10, content).state, ReadOutcome::State::kMissing);
+  EXPECT_EQ(f.files->ReadWhole(f.dir.string(), 10, content).state, ReadOutcome::State::kMissing);
 }
 
-TEST_F(PosixFileAccessTest, ReplacesInOneStepAndKeepsTheMode) {
-  const std::string path = Path("a.txt");
-  Write(path, "old");
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  EXPECT_EQ(files_->WriteAtomically(path, "new text").state, WriteOutcome::State::kWritten);
-  EXPECT_EQ(Read(path), "new text");
+TEST(PosixFileAccess, ReplacesInOneStepAndKeepsTheMode) {
+  const Folder f;
+  std::ofstream(f / "a.txt") << "old";
+  ASSERT_EQ(::chmod((f / "a.txt").c_str(), 0640), 0);
+  EXPECT_EQ(f.files->WriteAtomically(f / "a.txt", "new text").state, WriteOutcome::State::kWritten);
+  EXPECT_EQ(f.Read("a.txt"), "new text");
   struct stat status {};
-  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  ASSERT_EQ(::stat((f / "a.txt").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
-  EXPECT_EQ(files_->WriteAtomically(Path("b.txt"), "").state, WriteOutcome::State::kWritten);
-  EXPECT_EQ(Read(Path("b.txt")), "");
-  EXPECT_EQ(EntryCount(), 2u);  // no temporary file left behind
+  EXPECT_EQ(f.Entries(), 1u);  // no temporary file left behind
 }
 
-TEST_F(PosixFileAccessTest, AFailedReplacementLeavesEverythingAsItWas) {
-  fs::create_directories(dir_ / "target");
-  Write(Path("target/inside.txt"), "keep");
-  const WriteOutcome outcome = files_->WriteAtomically(Path("target"), "x");
+TEST(PosixFileAccess, AFailedReplacementLeavesEverythingAsItWas) {
+  const Folder f;
+  fs::create_directories(f.dir / "target");
+  std::ofstream(f / "target/inside.txt") << "keep";
+  const WriteOutcome outcome = f.files->WriteAtomically(f / "target", "x");
   EXPECT_EQ(outcome.state, WriteOutcome::State::kReplaceFailed);
   EXPECT_NE(outcome.error, 0);
-  EXPECT_FALSE(files_->ErrorText(outcome.error).empty());
-  EXPECT_EQ(Read(Path("target/inside.txt")), "keep");
-  EXPECT_EQ(EntryCount(), 1u);
-  EXPECT_EQ(files_->WriteAtomically(Path("no/such/dir.txt"), "x").state,
+  EXPECT_EQ(f.Read("target/inside.txt"), "keep");
+  EXPECT_EQ(f.Entries(), 1u);
+  EXPECT_EQ(f.files->WriteAtomically(f / "no/such/dir.txt", "x").state,
             WriteOutcome::State::kWriteFailed);
 }
 

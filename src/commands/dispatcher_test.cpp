@@ -65,14 +65,14 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
   for (const DispatchMode mode :
        {DispatchMode::kShowAsWritten, DispatchMode::kShowResolved, DispatchMode::kExecute}) {
     CommandWorld world;
-    world.files.files["f.txt"] = "abc";
+    world.files.files["f.txt"] = "Abc";
     const bool run = mode == DispatchMode::kExecute;
     EXPECT_EQ(Dispatch(world, "/x5j B1000\r\n/x5s A=1\r\n/x5r a b f.txt\r\n/x5?", mode), "");
     EXPECT_EQ(world.picture_interval, run ? 1000 : 200);
     EXPECT_EQ(world.picture_type, run ? "BMP" : "JPG");
     EXPECT_EQ(world.variables.added.size(), run ? 1u : 0u);
     EXPECT_EQ(world.show_resolved, run);
-    EXPECT_EQ(world.files.files["f.txt"], run ? "bbc" : "abc");
+    EXPECT_EQ(world.files.files["f.txt"], run ? "bbc" : "Abc");  // /X5R ignores case
     EXPECT_EQ(world.console.lines.empty(), !run);
   }
 }

@@ -119,15 +119,7 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
   }
 }
 
-TEST(ReplaceCommand, EchoesTheLineAndRaisesTheStepRcOnlyOnFailure) {
-  CommandWorld world;
-  world.files.files["f.txt"] = "foo";
-  const std::string text = "/X5R FOO bar f.txt";
-  EXPECT_EQ(ReplaceCommand(world.context, true, SecretString(text), text), 1);
-  EXPECT_EQ(world.console.All(), "\r\n" + text + "\n" + Opened("f.txt", 3, 3) + "\n");
-  EXPECT_EQ(world.edit.buffer, "bar");
-  EXPECT_EQ(world.rc.step_rc_value, 2);
-  EXPECT_EQ(world.console_file.saves, 0);
+TEST(ReplaceCommand, AFailureRaisesTheStepRcAndCopiesTheConsole) {
   CommandWorld failed;
   EXPECT_EQ(ReplaceCommand(failed.context, true, SecretString("/X5R a"), "/X5R a"), -1);
   EXPECT_EQ(failed.console.lines.back(), "Invalid Replace function\r\n\r\n");
@@ -147,6 +139,8 @@ TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
   EXPECT_EQ(ReplaceCommand(world.context, false, SecretString("/X5L ; %E%"), "/X5L ; %E%"), 2);
   FlushEdit(world.context);
   EXPECT_EQ(world.files.files["f-s3cret.txt"], "key=s3cret");
+  EXPECT_EQ(world.rc.step_rc_value, 2);
+  EXPECT_EQ(world.console_file.saves, 0);
   EXPECT_EQ(world.console.All(), "\r\n/X5L @PW@ ***** f-*****.txt\n" +
                                      Opened("f-*****.txt", 9, 11) +
                                      "\n\r\n/X5L ; \"\"\nReplace succesful (10 bytes)\r\n\n"

@@ -108,25 +108,21 @@ class MemoryFiles : public FileAccess {
   ReadOutcome ReadWhole(std::string_view path, int64_t max_bytes, std::string& into) override {
     into.clear();
     ++reads[std::string(path)];
-    if (read_error != 0) {
+    if (read_error != 0)
       return {ReadOutcome::State::kReadFailed, 0, read_error};
-    }
     const auto found = files.find(std::string(path));
-    if (found == files.end()) {
+    if (found == files.end())
       return {ReadOutcome::State::kMissing, 0, 2};
-    }
     const auto size = static_cast<int64_t>(found->second.size());
-    if (size > max_bytes) {
+    if (size > max_bytes)
       return {ReadOutcome::State::kTooLarge, size, 0};
-    }
     into = found->second;
     return {ReadOutcome::State::kRead, size, 0};
   }
   WriteOutcome WriteAtomically(std::string_view path, std::string_view content) override {
     ++writes[std::string(path)];
-    if (write_failure != WriteOutcome::State::kWritten) {
+    if (write_failure != WriteOutcome::State::kWritten)
       return {write_failure, 5};
-    }
     files[std::string(path)] = std::string(content);
     return {WriteOutcome::State::kWritten, 0};
   }
@@ -165,10 +161,10 @@ class ListedPrinters : public mPrnt::PrinterSource {
   bool Describe(const std::string& device_name,
                 std::string& description,
                 std::string& comment) override {
-    for (const Printer& printer : printers) {
-      if (printer.entry.device_name == device_name && printer.opens) {
-        description = printer.description;
-        comment = printer.comment;
+    for (const Printer& p : printers) {
+      if (p.entry.device_name == device_name && p.opens) {
+        description = p.description;
+        comment = p.comment;
         return true;
       }
     }

@@ -34,7 +34,6 @@ TEST(DispatchCommand, JoinsContributions) {
   constexpr DispatchMode kWritten = DispatchMode::kShowAsWritten;
   const JoinCase cases[] = {
       {"a\r\n\r\nb", kRun, "a&b"},
-      {"a\r\nb\r\n", kRun, "a&b"},
       {"", kRun, ""},
       {"a x\r\n/X5J 2000\r\nb y", kRun, "a x&b y"},
       {"a\rb\nc", kRun, "a\rb\nc"},  // only CR LF separates lines

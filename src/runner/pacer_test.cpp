@@ -84,7 +84,6 @@ TEST(Pacer, CommandsAtALook) {
        1},
       {"kill during a hold stops", {{"STOP", 0}, {"KILL", 0}}, false, 2, {}, 0},
       {"parent gone during a hold does not hang", {{"STOP", 0}}, true, -1, {}, 0},
-      {"priority", {{"PRTY", 23}}, true, 1, {23}, 0},
       {"other commands only report", {{"END ", 0}}, true, 1, {}, 0},
   };
   for (const auto& c : cases) {

@@ -38,37 +38,24 @@ std::string AnyOperator(FuzzedDataProvider& in) {
   return kOperators[in.ConsumeIntegralInRange<size_t>(0, std::size(kOperators) - 1)];
 }
 
-std::optional<std::string> AnyValueText(FuzzedDataProvider& in) {
-  if (in.ConsumeBool())
-    return std::nullopt;
-  return in.ConsumeRandomLengthString(12);
-}
-
 RuleSettings AnySettings(FuzzedDataProvider& in) {
   RuleSettings s;
   s.rc_value = in.ConsumeIntegralInRange<int32_t>(0, 99);
   s.reverse = in.ConsumeBool();
+  s.case_folding = in.ConsumeBool();
   s.file_name = in.ConsumeBool() ? "A.LOG" : in.ConsumeRandomLengthString(8);
   s.open_mode = in.ConsumeIntegral<char>();
-  s.size_operator = AnyOperator(in);
-  s.size = AnyInt(in);
-  s.attribute_operator = AnyOperator(in);
-  s.attribute_pattern = in.ConsumeRandomLengthString(6);
-  s.search_text = in.ConsumeRandomLengthString(24);
-  s.search_column = AnyInt(in);
-  s.value_offset = AnyInt(in);
-  s.value_length = AnyInt(in);
-  s.value_operator_1 = AnyOperator(in);
-  s.value_text_1 = AnyValueText(in);
-  s.value_number_1 = AnyInt(in);
-  s.value_operator_2 = AnyOperator(in);
-  s.value_text_2 = AnyValueText(in);
-  s.value_number_2 = AnyInt(in);
   s.occurrence_count = in.ConsumeIntegralInRange<int32_t>(-2, 6);
-  s.start_position = AnyInt(in);
-  s.quantity = AnyInt(in);
-  s.case_folding = in.ConsumeBool();
-  s.variable_name = in.ConsumeRandomLengthString(6);
+  for (std::string* text : {&s.attribute_pattern, &s.search_text, &s.variable_name})
+    *text = in.ConsumeRandomLengthString(24);
+  for (std::optional<std::string>* text : {&s.value_text_1, &s.value_text_2})
+    *text = in.ConsumeBool() ? std::nullopt : std::optional(in.ConsumeRandomLengthString(12));
+  for (std::string* op :
+       {&s.size_operator, &s.attribute_operator, &s.value_operator_1, &s.value_operator_2})
+    *op = AnyOperator(in);
+  for (int32_t* number : {&s.size, &s.search_column, &s.value_offset, &s.value_length,
+                          &s.value_number_1, &s.value_number_2, &s.start_position, &s.quantity})
+    *number = AnyInt(in);
   return s;
 }
 

@@ -99,39 +99,6 @@ TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
   EXPECT_EQ(Expand(text, false), std::string(250, '*'));
 }
 
-// A clock that moves on a second at every reading.
-class TickingClock final : public Clock {
- public:
-  LocalTime Now() const override {
-    LocalTime t{2024, 3, 5, 2, 14, 7, 0, 0};
-    t.second = seconds_++;
-    return t;
-  }
-
- private:
-  mutable int seconds_ = 0;
-};
-
-TEST_F(ExpandVariablesTest, BothFormsResolveEachReferenceOnce) {
-  // Were the forms resolved apart, a date picture could differ between them and pass for a
-  // deciphered password.
-  TickingClock clock;
-  const VariableContext& c = run_.context;
-  const VariableContext ticking{c.table,
-                                c.task,
-                                c.variables_text,
-                                c.list_delimiter,
-                                c.global_parameter_directory,
-                                c.console,
-                                c.environment,
-                                clock,
-                                c.date_names,
-                                c.files};
-  const Expansion both = ExpandVariables(ticking, "%#ss#% %P% %#ss#%", kDecipherPasswords, false);
-  EXPECT_EQ(both.deciphered.View(), "00 s3cret 01");
-  EXPECT_EQ(both.shown, "00 ***** 01");
-}
-
 TEST_F(ExpandVariablesTest, ASecretTextStaysSecretWhenExpandedAgain) {
   const SecretString secret("k=s3cret %X% %P% %A%");
   EXPECT_EQ(ExpandVariables(run_.context, secret, kMaskPasswords, true).View(),

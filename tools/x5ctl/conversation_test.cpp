@@ -144,17 +144,5 @@ TEST(Conversation, ClosingTheInputReadsWhatIsLeft) {
   EXPECT_NE(o.out.find("report 2  phase 5"), std::string::npos) << o.out;
 }
 
-// Op lines themselves are OpLine's; the source counts lines and goes on after a bad one.
-TEST(Conversation, LineSourceSkipsCommentsAndReportsBadLines) {
-  std::istringstream in("# ops\nSTATUS\n\nKILL 9\n");
-  std::ostringstream errors;
-  LineOpSource source(in, errors);
-  std::optional<OpStep> step = source.Next();
-  ASSERT_TRUE(step);
-  EXPECT_EQ(step->argument, 9);
-  EXPECT_FALSE(source.Next());
-  EXPECT_NE(errors.str().find("standard input line 2:"), std::string::npos) << errors.str();
-}
-
 }  // namespace
 }  // namespace x5

@@ -66,13 +66,6 @@ TEST(Format, JsonRecordsCarryEveryField) {
     EXPECT_EQ(report[key], value) << key;
   EXPECT_TRUE(report["report_text"].get<std::string>().ends_with("\r\n\r\nM\xc3\xbcller"));
   EXPECT_TRUE(nlohmann::json::parse(ReportJson(ReportRecord{}, 1))["end_time"].is_null());
-
-  StatusRecord s;
-  s.status_text = "Started ";
-  const auto status = nlohmann::json::parse(StatusJson(s));
-  EXPECT_EQ(status["record"], "status");
-  EXPECT_EQ(status["status_text"], "Started ");
-  EXPECT_EQ(nlohmann::json::parse(CommandJson("END", 0))["name"], "END ");
 }
 
 std::vector<uint8_t> CapturedStream(const std::vector<ReportRecord>& reports) {

@@ -1,6 +1,6 @@
 // Tests of the chunked file searches: agreement with the chunk-by-chunk reference (results and
 // every pacer call) across read borders, pacing (also of a text longer than the buffer), huge
-// files, kills, read failures, ColumnOf.
+// files, kills, read failures, ColumnOf. (How much a search reads is the search benchmark's.)
 #include "conditions/file_search.h"
 
 #include <gtest/gtest.h>
@@ -162,24 +162,6 @@ TEST(FileSearchTest, ColumnOfLooksBackForTheLineStart) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ColumnOf(file, c.position, c.limit), c.column) << c.position << " " << c.limit;
-}
-
-TEST(FileSearchTest, ARunOfHitsReadsTheFileOnce) {
-  std::string data;
-  for (int i = 0; i < 20000; ++i)
-    data += "ERR line " + std::to_string(i) + "\n";
-  for (bool forward : {true, false}) {
-    MemoryReader* reader = nullptr;
-    ConditionFile file = MemoryFileOf(data, &reader);
-    Searcher s;
-    // Column 2 never holds a hit: every one of the 20000 hits is looked at.
-    const OccurrenceQuery query{.text = "ERR", .forward = forward, .count = 2, .column = 2};
-    // Forward the last search finds nothing; backward none is left to do after the first byte.
-    EXPECT_EQ(FindOccurrence(s.env, file, query), forward ? kNotFound : kRangeUnusable);
-    EXPECT_EQ(s.pacer.chunks.size(), forward ? 20001u : 20000u);  // one chunk per search
-    EXPECT_EQ(reader->size_calls, 1);
-    EXPECT_LE(reader->bytes_read, static_cast<int64_t>(data.size()) + 4096) << forward;
-  }
 }
 
 }  // namespace

@@ -27,7 +27,6 @@ TEST(RcRules, DecideFlagAndMessage) {
       {"abended_by_check", 4, 2, 1, 4, 6, false, '-',
        "\r\n***** Task Step ABENDED *****, Step RC=6  / Max RC=4\r\n"},
       {"at_maximum_runs", 4, 2, 1, 4, 4, false, '+', ""},
-      {"negative_kept", 4, 0, -5, 4, -3, false, '+', ""},
       {"negative_skipped", 4, 1, 1, 4, -7, false, 'S',
        "***** Task Step NOT executed *****, Step RC=-7  / Step Min=1 Max=4  / Max RC=4\r\n"},
   };

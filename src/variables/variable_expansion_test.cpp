@@ -62,7 +62,6 @@ TEST_F(ExpandVariablesTest, Table) {
       {"-p %P%", true, false, "-p s3cret"},
       {"[%Q%]", false, false, "[*****]"},
       {"[%Q%]", true, false, "[]"},
-      {"%D%", false, false, "first"},  // the first definition wins
       {"%path%|%PATH%", false, false, "/usr/bin|/usr/bin"},
       {"%EMPTYENV%", false, false, "%EMPTYENV%"},
       {"%" + e30 + "%", false, false, "thirty"},
@@ -90,12 +89,10 @@ TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
   const std::string password(120, 'k');
   run_.table.insert(run_.table.begin(), std::string("LONG=") + kPasswordMarker +
                                             Rozavadedo::EncipherVariable(password));
-  std::string text, want;
-  for (int i = 0; i < 50; ++i) {
+  std::string text;
+  for (int i = 0; i < 50; ++i)
     text += "%LONG%";
-    want += password;
-  }
-  EXPECT_EQ(Expand(text, true), want);
+  EXPECT_EQ(Expand(text, true), std::string(50 * password.size(), 'k'));
   EXPECT_EQ(Expand(text, false), std::string(250, '*'));
 }
 

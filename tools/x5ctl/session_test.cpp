@@ -138,12 +138,5 @@ TEST(SessionProcess, WritingToAnEndedRunnerFailsQuietly) {
   EXPECT_EQ(session.LastErrorKind(), SessionError::kEndOfPipe);
 }
 
-TEST(SessionProcess, AMissingProgramIsAStartFailure) {
-  RunnerSession session;
-  EXPECT_FALSE(session.Start(TempPath("x5runner.exe"), TempPath("no-such-wine")));
-  EXPECT_EQ(session.LastErrorKind(), SessionError::kStartFailed);
-  EXPECT_NE(session.LastError().find("no-such-wine"), std::string::npos) << session.LastError();
-}
-
 }  // namespace
 }  // namespace x5

@@ -26,15 +26,6 @@ TEST(ExplainStep, SaysWhatDecided) {
     std::string job_log;
     std::vector<std::string> says;
   } cases[] = {
-      {"abended by the rule that raised the RC",
-       Final("STEP OK", 8, '-',
-             "-2 RC=3     String \"A\" not found\r\n+4 RC=8     String \"DONE\" not found\r\n"
-             "+5 RC=8     Invalid file \"C:\\x\"\r\n\r\n"
-             "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n"),
-       "",
-       // Line 5 reaches RC 8 too; line 4 got there first. (The rules: see the workbench test.)
-       {"found step RC 8 (set by rule line 4) above the maximum RC 4, so the step abended",
-        "current RC 8 with result flag \"-\""}},
       {"ended as requested by a killed check",
        Final("RC <>", 0, '-',
              "-3 RC=7     ***** Task DezaVI KILLED on user request *****\r\n\r\n"

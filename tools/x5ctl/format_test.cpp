@@ -12,18 +12,15 @@ namespace {
 TEST(Format, TimesCountsAndPhases) {
   const std::pair<int64_t, const char*> times[] = {
       {0, "-"},
-      {10'000'000, "1601-01-01 00:00:01"},
       {133'536'836'960'000'000, "2024-02-29 12:34:56"},
       {116'444'736'009'999'999, "1970-01-01 00:00:00"},  // fractions are cut, not rounded
       {-5, "-5"},
   };
   for (const auto& [filetime, text] : times)
     EXPECT_EQ(FormatFileTime(filetime), text) << filetime;
-  EXPECT_EQ(FormatDuration(0), "0.000 s");
   EXPECT_EQ(FormatDuration(-5'000), "-0.001 s");  // milliseconds are rounded
   EXPECT_EQ(FormatIoCount(5), "0.0005");
   EXPECT_EQ(FormatIoCount(-15000), "-1.5000");
-  EXPECT_EQ(PhaseName(2), "step launched");
   EXPECT_EQ(PhaseName(9), "unknown");
 }
 

@@ -174,13 +174,12 @@ class RunnerTest : public testing::Test {
         c = '_';
     }
     drive_c_ = fs::path(prefix) / "drive_c";
-    root_linux_ = drive_c_ / "x5e2e";
-    dir_linux_ = root_linux_ / name;
+    dir_linux_ = drive_c_ / "x5e2e" / name;
     fs::remove_all(dir_linux_);
     fs::create_directories(dir_linux_ / "JOB" / "S01");
-    fs::create_directories(root_linux_ / "bin");
-    const fs::path helper = root_linux_ / "bin" / "x5step.exe";
-    fs::copy_file(fs::path(mingw_) / "x5step.exe", helper, fs::copy_options::update_existing);
+    fs::create_directories(drive_c_ / "x5e2e" / "bin");
+    fs::copy_file(fs::path(mingw_) / "x5step.exe", drive_c_ / "x5e2e" / "bin" / "x5step.exe",
+                  fs::copy_options::update_existing);
     dir_ = "C:\\x5e2e\\" + name + "\\";
     step_ = "C:\\x5e2e\\bin\\x5step.exe";
     // The console title (user/job.number.step) names a runner's console and job: runners of tests
@@ -194,17 +193,9 @@ class RunnerTest : public testing::Test {
     t.user_name = "tester";
     t.job_name = "JOB";
     t.job_number = job_number_;
-    t.step_number = 1;
     t.job_base_directory = dir_;
     t.step_directory = "S01";
     t.console_file = dir_ + "console.txt";
-    t.maximum_rc = 4;
-    t.task_rc = 1;
-    t.step_minimum_rc = 1;
-    t.step_maximum_rc = 4;
-    t.picture_interval = -1;
-    t.os_version = 6;
-    t.domain = "";
     blocks_ = TaskBlocks{};
     blocks_.command = std::move(command);
     return t;
@@ -231,12 +222,7 @@ class RunnerTest : public testing::Test {
       ASSERT_TRUE(session_->Start(argv)) << session_->LastError();
     }
     ASSERT_TRUE(session_->SendTask(task, blocks_)) << session_->LastError();
-    ExpectStarted();
-  }
-
-  void ExpectStarted() {
-    std::optional<StatusRecord> status = session_->ReadStatus();
-    ASSERT_TRUE(status) << session_->LastError();
+    ASSERT_TRUE(session_->ReadStatus()) << session_->LastError();
     const std::vector<uint8_t>& got = session_->Received();
     ASSERT_GE(got.size(), kStatusRecordSize);
     std::vector<uint8_t> expected(kStatusRecordSize, 0);
@@ -292,7 +278,6 @@ class RunnerTest : public testing::Test {
   std::string mingw_;
   std::string runner_;
   fs::path drive_c_;
-  fs::path root_linux_;
   fs::path dir_linux_;
   std::string dir_;   // Windows form, ends in a backslash
   std::string step_;  // Windows path of the step helper

@@ -14,6 +14,8 @@ struct Picture {
   std::string name;
   std::optional<PictureInfo> info;
   std::vector<uint8_t> bytes;
+  // The same pixels, whatever the file's name.
+  bool operator==(const Picture& other) const { return bytes == other.bytes; }
 };
 
 std::vector<Picture> PicturesIn(const fs::path& dir) {
@@ -75,47 +77,10 @@ class Pictures : public RunnerTest {
   }
 };
 
-TEST_F(Pictures, RequestTakesPicturesWithoutEndingAnythingThenKillPicturesAndEnds) {
-  TaskRecord t = Task(WindowStep("PicReq", "pids.txt", 30000));
-  t.picture_interval = 100;
-  Start(t);
-  ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
-  const unsigned long pid = ReadPids(Linux("pids.txt"))[0];
-  // Twice: the second picture exists only if the first request put the window back.
-  for (int request = 0; request < 2; ++request) {
-    SCOPED_TRACE("request " + std::to_string(request + 1));
-    std::ofstream(StepDir() / "_X5C_").put('x');
-    EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
-    // Read only after the request was carried out.
-    EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
-    EXPECT_FALSE(fs::exists(StepDir() / "_X5C_"));
-    ExpectOneWindowPicture(PicturesIn(StepDir()), pid, "PicReq", "jpg");
-    EXPECT_EQ(AliveCount(Linux("pids.txt")), 1);
-    for (const Picture& p : PicturesIn(StepDir()))
-      fs::remove(StepDir() / p.name);
-  }
-  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
-  StatUntilFinal();
-  EndConversation();
-
-  const std::vector<Picture> pictures = PicturesIn(StepDir());
-  ExpectOneWindowPicture(pictures, pid, "PicReq", "jpg");
-  if (!pictures.empty() && pictures[0].info) {
-    EXPECT_EQ(pictures[0].info->depth, 3);
-    EXPECT_EQ(pictures[0].info->precision, 8);
-  }
-  const std::string console = ReadFileText(Linux("console.txt"));
-  EXPECT_EQ(Count(console, "Ending process"), 1u) << console;
-  EXPECT_TRUE(Contains(
-      console, "Ending process #" + std::to_string(pid) + " x5step.exe, windows: \"PicReq\"\r\n"))
-      << console;
-  EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(pid) + "  Job #")) << console;
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-}
-
-// A KILL leaves out the steps of a capture that would change nothing before the end, yet takes
-// the same pictures a request takes; the lines naming what was ended follow, whole and in order.
-TEST_F(Pictures, KillPicturesShowWhatARequestShows) {
+// Two requests picture each window without ending anything, the second only as the first if the
+// first put each window back; a KILL leaves out the steps of a capture that would change nothing
+// before the end, yet takes the same pictures. The lines naming what was ended come first.
+TEST_F(Pictures, RequestsAndKillTakeTheSamePictures) {
   // Two windows of one process at one place: the later one in front, the earlier covered by it.
   // BMP pictures, so equal pixels make equal files; the usual interval, so that a window raised
   // has repainted before its grab (without one, Wine may show what covered it a moment before).
@@ -131,24 +96,23 @@ TEST_F(Pictures, KillPicturesShowWhatARequestShows) {
       found[p.name.substr(p.name.find('#', 1) + 1)] = p;
     return found;
   };
-  std::ofstream(StepDir() / "_X5C_").put('x');
-  Exchange("STAT");
-  Exchange("STAT");  // read once the request has been carried out
-  const std::map<std::string, Picture> requested = by_window();
-  ASSERT_EQ(requested.size(), 2u);
-  for (const auto& [name, p] : requested)
-    fs::remove(StepDir() / p.name);
-
-  // The window in front is grabbed as it is, the one it covers raised first; neither is hidden.
-  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
-  StatUntilFinal();
-  EndConversation();
-  const std::map<std::string, Picture> killed = by_window();
-  EXPECT_EQ(killed.size(), 2u);
+  std::map<std::string, Picture> requested;
+  for (int request = 1; request <= 2; ++request) {
+    std::ofstream(StepDir() / "_X5C_").put('x');
+    EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
+    Exchange("STAT");  // read once the request has been carried out
+    EXPECT_FALSE(fs::exists(StepDir() / "_X5C_"));
+    EXPECT_EQ(AliveCount(Linux("pids.txt")), 1);
+    const std::map<std::string, Picture> pictures = by_window();
+    ASSERT_EQ(pictures.size(), 2u) << "request " << request;
+    for (const auto& [name, p] : pictures)
+      fs::remove(StepDir() / p.name);
+    if (request == 1)
+      requested = pictures;
+    else
+      EXPECT_TRUE(pictures == requested) << "the second request's pictures differ";
+  }
   for (const auto& [name, p] : requested) {
-    const auto it = killed.find(name);
-    ASSERT_NE(it, killed.end()) << name;
-    EXPECT_TRUE(it->second.bytes == p.bytes) << name << " differs from its picture on request";
     ASSERT_TRUE(p.info) << name;
     EXPECT_EQ(p.info->kind, PictureKind::kBmp) << name;
     EXPECT_GE(p.info->depth, 24) << name;  // the display runs at 24 bits
@@ -157,16 +121,19 @@ TEST_F(Pictures, KillPicturesShowWhatARequestShows) {
     EXPECT_GE(DistinctBmpColours(p.bytes), 2u) << name << " is blank";
   }
 
+  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
+  StatUntilFinal();
+  EndConversation();
+  EXPECT_TRUE(by_window() == requested) << "the KILL's pictures differ from those on request";
   const std::string console = ReadFileText(Linux("console.txt"));
   EXPECT_TRUE(Contains(console, "New valid /X5J value is: 200 msec type is BMP")) << console;
+  EXPECT_EQ(Count(console, "Ending process"), 1u) << console;
   const size_t named = console.find("Ending process #" + pid + " x5step.exe, windows: ");
-  const size_t pictured = console.find("\r\nProcess #" + pid + "  Job #");
   ASSERT_NE(named, std::string::npos) << console;
   const std::string line = console.substr(named, console.find("\r\n", named) - named);
-  EXPECT_TRUE(Contains(line, "\"Front\"")) << line;
-  EXPECT_TRUE(Contains(line, "\"Back\"")) << line;
-  EXPECT_NE(pictured, std::string::npos) << console;
-  EXPECT_LT(named, pictured) << console;
+  EXPECT_TRUE(Contains(line, "\"Front\"") && Contains(line, "\"Back\"")) << line;
+  const size_t pictured = console.find("\r\nProcess #" + pid + "  Job #");
+  EXPECT_TRUE(pictured != std::string::npos && pictured > named) << console;
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
 }
 

@@ -1,29 +1,27 @@
 // A step program for the end-to-end tests. Usage: x5step ACTION [ARG] [ACTION [ARG] ...]
 //   echo TEXT     write TEXT and a line end to standard output (the runner's console)
-//   sleep MS      sleep
+//   sleep MS      sleep (pumping messages once a window exists)
 //   exit CODE     end with that exit code
 //   env NAME      write NAME=value (or NAME is not set) to standard output
-//   alive F       exit code = how many of the process ids listed in file F still run
-//   tree D F MS   append the own id to file F, start "x5step tree D-1 F MS" when D > 0, sleep MS
-//   pidfile PATH  append the own process id to PATH (one line)
-//   window TITLE  create a visible top-level window with that title and pump messages
-//   spawn N A...  start "x5step A..." with the next N arguments (quoted) and go on after them
-//   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
-//   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: the
-//                 priority class and the priority of each of its threads
-//   write F TEXT  replace file F by TEXT
 //   envfile N F   replace file F by the value of environment variable N (empty when not set)
-//   type F        copy file F to standard output
+//   alive F       exit code = how many of the process ids listed in file F still run
+//   pidfile F     append the own process id to file F (one line)
+//   tree D F MS   pidfile F, start "x5step tree D-1 F MS" when D > 0, sleep MS
+//   spawn N A...  start "x5step A..." with the next N arguments (quoted) and go on after them
 //   fan N F MS    start N-1 children that sleep MS, write the ids of all N processes to F at once
-//                 when all run (own id first), then sleep MS
-//   signal NAME   release the semaphore NAME once (a child of fan saying it runs)
+//                 when all run (own id first), then sleep MS; each child says it runs through
+//   signal NAME   release the semaphore NAME once
+//   window TITLE  create a visible top-level window with that title
+//   stuckmove T   a window whose procedure never returns from a position change once it is up
+//   deaf T        a window whose thread handles no message after creating it
+//   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
+//   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: its
+//                 priority class and the distinct priorities of its threads
+//   write F TEXT  replace file F by TEXT
+//   type F        copy file F to standard output
+//   cwd F         replace file F by the current directory
 //   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
 //                 for it to end and write its exit code to OUT
-//   cwd F         replace file F by the current directory
-//   stuckmove T   like window, but once it is up the window's procedure never returns from a
-//                 position change (WM_WINDOWPOSCHANGING): a step hung in a message it was sent
-//   deaf T        like window, but the thread handles no message after creating it (later
-//                 sleeps do not pump)
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -35,10 +33,9 @@
 
 namespace {
 
-void Out(const std::string& text) {
-  std::string line = text + "\r\n";
+void Write(const std::string& text) {
   DWORD n = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &n,
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &n,
             nullptr);
 }
 
@@ -77,26 +74,64 @@ void MakeWindow(const char* title) {
   UpdateWindow(w);
 }
 
-void WriteWhole(const char* path, const std::string& text) {
-  if (FILE* f = fopen(path, "wb")) {
+void WriteWhole(const std::string& path, const std::string& text, const char* mode = "wb") {
+  if (FILE* f = fopen(path.c_str(), mode)) {
     fwrite(text.data(), 1, text.size(), f);
     fclose(f);
   }
 }
 
+std::string ReadWhole(const char* path) {
+  std::string text;
+  if (FILE* f = fopen(path, "rb")) {
+    char buf[4096];
+    for (size_t n = 0; (n = fread(buf, 1, sizeof(buf), f)) > 0;)
+      text.append(buf, n);
+    fclose(f);
+  }
+  return text;
+}
+
 std::vector<unsigned long> ReadPids(const char* path) {
   std::vector<unsigned long> pids;
   if (FILE* f = fopen(path, "r")) {
-    unsigned long pid = 0;
-    while (fscanf(f, "%lu", &pid) == 1)
+    for (unsigned long pid = 0; fscanf(f, "%lu", &pid) == 1;)
       pids.push_back(pid);
     fclose(f);
   }
   return pids;
 }
 
+void AppendPid(const char* path) {
+  WriteWhole(path, std::to_string(GetCurrentProcessId()) + "\n", "a");
+}
+
+// Starts this program again with `arguments`; the child's id, 0 when it could not start.
+unsigned long StartSelf(const std::string& arguments, bool inherit_handles) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string cmd = std::string("\"") + self + "\" " + arguments;
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, inherit_handles, 0, nullptr, nullptr,
+                      &si, &pi))
+    return 0;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return pi.dwProcessId;
+}
+
+std::string EnvValue(const char* name, bool* set = nullptr) {
+  char buf[4096];
+  const DWORD n = GetEnvironmentVariableA(name, buf, sizeof(buf));
+  if (set != nullptr)
+    *set = n > 0;
+  return std::string(buf, n < sizeof(buf) ? n : 0);
+}
+
 // One line per listed process: its id, its priority class (0 when it cannot be read) and the
-// priorities of its threads in snapshot order.
+// distinct priorities of its threads in snapshot order.
 void WritePriorities(const char* pid_file, const char* out_file) {
   std::string out;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -109,19 +144,20 @@ void WritePriorities(const char* pid_file, const char* out_file) {
     out += std::to_string(pid) + " " + std::to_string(priority_class) + " ";
     THREADENTRY32 te{};
     te.dwSize = sizeof(te);
-    bool first = true;
+    std::string priorities;
     if (snapshot != INVALID_HANDLE_VALUE && Thread32First(snapshot, &te)) {
       do {
         if (te.th32OwnerProcessID != pid)
           continue;
         if (HANDLE t = OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID)) {
-          out += (first ? "" : ",") + std::to_string(GetThreadPriority(t));
-          first = false;
+          const std::string one = "," + std::to_string(GetThreadPriority(t)) + ",";
+          if ((priorities + ",").find(one) == std::string::npos)
+            priorities += one.substr(0, one.size() - 1);
           CloseHandle(t);
         }
       } while (Thread32Next(snapshot, &te));
     }
-    out += "\n";
+    out += (priorities.empty() ? "" : priorities.substr(1)) + "\n";
   }
   if (snapshot != INVALID_HANDLE_VALUE)
     CloseHandle(snapshot);
@@ -135,20 +171,11 @@ void Fan(int n, const char* pid_file, const char* ms) {
   std::string ids = std::to_string(GetCurrentProcessId()) + "\n";
   const std::string ready_name = "x5step-fan-" + std::to_string(GetCurrentProcessId());
   HANDLE ready = CreateSemaphoreA(nullptr, 0, n > 1 ? n : 1, ready_name.c_str());
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
   int started = 0;
   for (int k = 1; k < n; ++k) {
-    std::string cmd = std::string("\"") + self + "\" signal " + ready_name + " sleep " + ms;
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-      ids += std::to_string(pi.dwProcessId) + "\n";
+    if (unsigned long pid = StartSelf("signal " + ready_name + " sleep " + ms, false)) {
+      ids += std::to_string(pid) + "\n";
       ++started;
-      CloseHandle(pi.hThread);
-      CloseHandle(pi.hProcess);
     }
   }
   // At most half a minute in all: a child that never comes up shows in the list as a process
@@ -163,25 +190,36 @@ void Fan(int n, const char* pid_file, const char* ms) {
   if (ready != nullptr)
     CloseHandle(ready);
   const std::string part = std::string(pid_file) + ".part";
-  WriteWhole(part.c_str(), ids);
+  WriteWhole(part, ids);
   MoveFileExA(part.c_str(), pid_file, MOVEFILE_REPLACE_EXISTING);
   Sleep(static_cast<DWORD>(atoi(ms)));
 }
 
 // Holds the first listed process open (so its exit code outlives it), says so by creating
 // OUT.open, waits for it to end and writes its exit code to OUT.
-void WriteExitCode(const char* pid_file, const char* out_file) {
+void WriteExitCode(const char* pid_file, const std::string& out_file) {
   const std::vector<unsigned long> pids = ReadPids(pid_file);
-  if (pids.empty())
-    return;
-  HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[0]);
+  HANDLE p = pids.empty()
+                 ? nullptr
+                 : OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[0]);
   if (p == nullptr)
     return;
-  WriteWhole((std::string(out_file) + ".open").c_str(), "");
+  WriteWhole(out_file + ".open", "");
   DWORD code = 0;
   if (WaitForSingleObject(p, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(p, &code))
     WriteWhole(out_file, std::to_string(code));
   CloseHandle(p);
+}
+
+int AliveCount(const char* pid_file) {
+  int alive = 0;
+  for (unsigned long pid : ReadPids(pid_file)) {
+    if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid)) {
+      alive += WaitForSingleObject(h, 0) == WAIT_TIMEOUT ? 1 : 0;
+      CloseHandle(h);
+    }
+  }
+  return alive;
 }
 
 }  // namespace
@@ -189,156 +227,86 @@ void WriteExitCode(const char* pid_file, const char* out_file) {
 int main(int argc, char** argv) {
   bool windows = false;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    const char* arg = i + 1 < argc ? argv[i + 1] : "";
+    const std::string a = argv[i];
+    // The action's arguments; "" past the end.
+    auto arg = [&](int k) { return i + k < argc ? argv[i + k] : ""; };
     if (a == "echo") {
-      Out(arg);
-      ++i;
+      Write(std::string(arg(1)) + "\r\n");
+      i += 1;
     } else if (a == "sleep") {
-      if (windows) {
-        PumpFor(static_cast<DWORD>(atoi(arg)));
-      } else {
-        Sleep(static_cast<DWORD>(atoi(arg)));
-      }
-      ++i;
+      windows ? PumpFor(static_cast<DWORD>(atoi(arg(1)))) : Sleep(static_cast<DWORD>(atoi(arg(1))));
+      i += 1;
     } else if (a == "exit") {
-      return atoi(arg);
+      return atoi(arg(1));
     } else if (a == "env") {
-      char buf[4096];
-      DWORD n = GetEnvironmentVariableA(arg, buf, sizeof(buf));
-      Out(n ? std::string(arg) + "=" + std::string(buf, n) : std::string(arg) + " is not set");
-      ++i;
-    } else if (a == "pidfile") {
-      FILE* f = fopen(arg, "a");
-      if (f) {
-        fprintf(f, "%lu\n", GetCurrentProcessId());
-        fclose(f);
-      }
-      ++i;
-    } else if (a == "window") {
-      MakeWindow(arg);
-      windows = true;
-      ++i;
+      bool set = false;
+      const std::string value = EnvValue(arg(1), &set);
+      Write(std::string(arg(1)) + (set ? "=" + value : " is not set") + "\r\n");
+      i += 1;
+    } else if (a == "envfile") {
+      WriteWhole(arg(2), EnvValue(arg(1)));
+      i += 2;
     } else if (a == "alive") {
-      // alive PIDFILE: the exit code is the number of listed processes still running.
-      int alive = 0;
-      if (FILE* f = fopen(arg, "r")) {
-        unsigned long pid = 0;
-        while (fscanf(f, "%lu", &pid) == 1) {
-          HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-          if (h != nullptr) {
-            if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT)
-              ++alive;
-            CloseHandle(h);
-          }
-        }
-        fclose(f);
-      }
-      return alive;
-    } else if (a == "spawn" && i + 1 < argc) {
-      // spawn N ARGS...: a child running the next N arguments, e.g. a second window of the step.
-      const int n = atoi(arg);
-      char self[MAX_PATH];
-      GetModuleFileNameA(nullptr, self, MAX_PATH);
-      std::string cmd = std::string("\"") + self + "\"";
+      return AliveCount(arg(1));
+    } else if (a == "pidfile") {
+      AppendPid(arg(1));
+      i += 1;
+    } else if (a == "tree") {
+      AppendPid(arg(2));
+      if (const int depth = atoi(arg(1)); depth > 0)
+        StartSelf("tree " + std::to_string(depth - 1) + " \"" + arg(2) + "\" " + arg(3), true);
+      Sleep(static_cast<DWORD>(atoi(arg(3))));
+      i += 3;
+    } else if (a == "spawn") {
+      // A child running the next N arguments, e.g. a second window of the step.
+      const int n = atoi(arg(1));
+      std::string arguments;
       for (int k = 0; k < n && i + 2 + k < argc; ++k)
-        cmd += std::string(" \"") + argv[i + 2 + k] + "\"";
-      STARTUPINFOA si{};
-      si.cb = sizeof(si);
-      PROCESS_INFORMATION pi{};
-      if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                         &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-      }
+        arguments += std::string(" \"") + argv[i + 2 + k] + "\"";
+      StartSelf(arguments, true);
       i += 1 + n;
-    } else if (a == "tree" && i + 3 < argc) {
-      // tree DEPTH PIDFILE MS: record the own id, start a tree one level lower, then sleep.
-      int depth = atoi(argv[i + 1]);
-      const char* pidfile = argv[i + 2];
-      const char* ms = argv[i + 3];
-      if (FILE* f = fopen(pidfile, "a")) {
-        fprintf(f, "%lu\n", GetCurrentProcessId());
-        fclose(f);
-      }
-      if (depth > 0) {
-        char self[MAX_PATH];
-        GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string cmd = std::string("\"") + self + "\" tree " + std::to_string(depth - 1) +
-                          " \"" + pidfile + "\" " + ms;
-        STARTUPINFOA si{};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi{};
-        if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                           &pi)) {
-          CloseHandle(pi.hThread);
-          CloseHandle(pi.hProcess);
-        }
-      }
-      Sleep(static_cast<DWORD>(atoi(ms)));
-      i += 3;
-    } else if (a == "tick" && i + 3 < argc) {
-      // Opened and closed for every line, so a reader on the other side sees each line at once.
-      const char* file = argv[i + 1];
-      const DWORD ms = static_cast<DWORD>(atoi(argv[i + 2]));
-      const int count = atoi(argv[i + 3]);
-      for (int k = 1; count <= 0 || k <= count; ++k) {
-        if (FILE* f = fopen(file, "a")) {
-          fprintf(f, "tick %d\n", k);
-          fclose(f);
-        }
-        Sleep(ms);
-      }
-      i += 3;
-    } else if (a == "prio" && i + 2 < argc) {
-      WritePriorities(argv[i + 1], argv[i + 2]);
-      i += 2;
-    } else if (a == "write" && i + 2 < argc) {
-      WriteWhole(argv[i + 1], argv[i + 2]);
-      i += 2;
-    } else if (a == "envfile" && i + 2 < argc) {
-      char buf[4096];
-      DWORD n = GetEnvironmentVariableA(argv[i + 1], buf, sizeof(buf));
-      WriteWhole(argv[i + 2], std::string(buf, n < sizeof(buf) ? n : 0));
-      i += 2;
-    } else if (a == "type") {
-      std::string text;
-      if (FILE* f = fopen(arg, "rb")) {
-        char buf[4096];
-        size_t n = 0;
-        while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-          text.append(buf, n);
-        fclose(f);
-      }
-      DWORD n = 0;
-      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &n,
-                nullptr);
-      ++i;
-    } else if (a == "fan" && i + 3 < argc) {
-      Fan(atoi(argv[i + 1]), argv[i + 2], argv[i + 3]);
+    } else if (a == "fan") {
+      Fan(atoi(arg(1)), arg(2), arg(3));
       i += 3;
     } else if (a == "signal") {
-      if (HANDLE h = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, arg)) {
+      if (HANDLE h = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, arg(1))) {
         ReleaseSemaphore(h, 1, nullptr);
         CloseHandle(h);
       }
-      ++i;
-    } else if (a == "stuckmove" || a == "deaf") {
-      MakeWindow(arg);
+      i += 1;
+    } else if (a == "window" || a == "stuckmove" || a == "deaf") {
+      MakeWindow(arg(1));
       if (a == "stuckmove") {
         PumpFor(200);  // what creating and showing the window queued
         g_block_position_changes = true;
       }
-      windows = a == "stuckmove";
-      ++i;
-    } else if (a == "exitof" && i + 2 < argc) {
-      WriteExitCode(argv[i + 1], argv[i + 2]);
+      windows = a != "deaf";
+      i += 1;
+    } else if (a == "tick") {
+      // Opened and closed for every line, so a reader on the other side sees each line at once.
+      const int count = atoi(arg(3));
+      for (int k = 1; count <= 0 || k <= count; ++k) {
+        WriteWhole(arg(1), "tick " + std::to_string(k) + "\n", "a");
+        Sleep(static_cast<DWORD>(atoi(arg(2))));
+      }
+      i += 3;
+    } else if (a == "prio") {
+      WritePriorities(arg(1), arg(2));
       i += 2;
+    } else if (a == "write") {
+      WriteWhole(arg(1), arg(2));
+      i += 2;
+    } else if (a == "type") {
+      Write(ReadWhole(arg(1)));
+      i += 1;
     } else if (a == "cwd") {
       char buf[MAX_PATH];
       const DWORD n = GetCurrentDirectoryA(MAX_PATH, buf);
-      WriteWhole(arg, std::string(buf, n < MAX_PATH ? n : 0));
-      ++i;
+      WriteWhole(arg(1), std::string(buf, n < MAX_PATH ? n : 0));
+      i += 1;
+    } else if (a == "exitof") {
+      WriteExitCode(arg(1), arg(2));
+      i += 2;
     }
   }
   return 0;

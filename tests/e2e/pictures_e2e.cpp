@@ -1,5 +1,5 @@
 // Diagnostic pictures through the real runner: on request and at KILL, of leftovers at the end of
-// the job, switched off, and two runners capturing at once under the capture lock.
+// the job, and switched off.
 #include <map>
 #include <regex>
 #include <set>
@@ -20,8 +20,6 @@ struct Picture {
 
 std::vector<Picture> PicturesIn(const fs::path& dir) {
   std::vector<Picture> pictures;
-  if (!fs::exists(dir))
-    return pictures;
   for (const auto& entry : fs::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
     if (name.empty() || name[0] != '#')
@@ -54,27 +52,6 @@ size_t DistinctBmpColours(const std::vector<uint8_t>& bmp) {
 class Pictures : public RunnerTest {
  protected:
   fs::path StepDir() const { return Linux("JOB/S01"); }
-  std::string PidFile(const char* name) const { return dir_ + name; }
-
-  // A window the step opens, with its process id written once the window exists.
-  std::string WindowStep(const std::string& title, const char* pid_file, int sleep_ms) const {
-    return step_ + " window " + title + " pidfile " + PidFile(pid_file) + " sleep " +
-           std::to_string(sleep_ms);
-  }
-
-  void ExpectOneWindowPicture(const std::vector<Picture>& pictures,
-                              unsigned long pid,
-                              const std::string& title,
-                              const std::string& extension) {
-    ASSERT_EQ(pictures.size(), 1u);
-    const std::regex name("#" + std::to_string(pid) + "_1#[0-9]+_" + title + "\\." + extension);
-    EXPECT_TRUE(std::regex_match(pictures[0].name, name)) << pictures[0].name;
-    ASSERT_TRUE(pictures[0].info) << pictures[0].name << " is not a picture";
-    EXPECT_EQ(pictures[0].info->kind, extension == "jpg" ? PictureKind::kJpeg : PictureKind::kBmp);
-    // The x5step window is 320 x 200, frame included.
-    EXPECT_EQ(pictures[0].info->width, 320);
-    EXPECT_EQ(pictures[0].info->height, 200);
-  }
 };
 
 // Two requests picture each window without ending anything, the second only as the first if the
@@ -84,7 +61,7 @@ TEST_F(Pictures, RequestsAndKillTakeTheSamePictures) {
   // Two windows of one process at one place: the later one in front, the earlier covered by it.
   // BMP pictures, so equal pixels make equal files; the usual interval, so that a window raised
   // has repainted before its grab (without one, Wine may show what covered it a moment before).
-  Start(Task("/X5J B200\r\n" + step_ + " window Back window Front pidfile " + PidFile("pids.txt") +
+  Start(Task("/X5J B200\r\n" + step_ + " window Back window Front pidfile " + Win("pids.txt") +
              " sleep 30000"));
   ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
   const std::string pid = std::to_string(ReadPids(Linux("pids.txt"))[0]);
@@ -144,7 +121,7 @@ class Leftovers : public Pictures, public testing::WithParamInterface<int32_t> {
 TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
   const int32_t interval = GetParam();
   std::ofstream(StepDir() / "#1_1#2_old.JPG").put('x');
-  TaskRecord t = Task(step_ + " spawn 6 window Left1 pidfile " + PidFile("pids.txt") +
+  TaskRecord t = Task(step_ + " spawn 6 window Left1 pidfile " + Win("pids.txt") +
                       " sleep 30000 sleep 3000 exit 0");
   t.picture_interval = interval;
   Start(t);
@@ -160,7 +137,14 @@ TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
     EXPECT_EQ(pictures[0].name, "#1_1#2_old.JPG");
     EXPECT_FALSE(Contains(console, "\r\nProcess #")) << console;
   } else {
-    ExpectOneWindowPicture(pictures, child, "Left1", "jpg");
+    // The old picture deleted; the new one named after the process and the window, as JPG.
+    ASSERT_EQ(pictures.size(), 1u);
+    const std::regex name("#" + std::to_string(child) + "_1#[0-9]+_Left1\\.jpg");
+    EXPECT_TRUE(std::regex_match(pictures[0].name, name)) << pictures[0].name;
+    ASSERT_TRUE(pictures[0].info) << pictures[0].name << " is not a picture";
+    EXPECT_EQ(pictures[0].info->kind, PictureKind::kJpeg);
+    EXPECT_EQ(pictures[0].info->width, 320);  // the helper's window, frame included
+    EXPECT_EQ(pictures[0].info->height, 200);
     EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(child) + "  Job #")) << console;
   }
   EXPECT_TRUE(Contains(
@@ -172,67 +156,6 @@ TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
 INSTANTIATE_TEST_SUITE_P(Pictures, Leftovers, testing::Values(0, -1), [](const auto& info) {
   return info.param < 0 ? std::string("Off") : std::string("On");
 });
-
-TEST_F(Pictures, TwoRunnersCaptureAtOnceAndLeaveTheLockFree) {
-  SetCaptureLock(0);
-  fs::create_directories(Linux("JOB2/S01"));
-  auto two_windows = [&](const char* tag, const char* pid_file) {
-    return step_ + " spawn 6 window " + tag + "B pidfile " + PidFile(pid_file) +
-           " sleep 30000 window " + tag + "A pidfile " + PidFile(pid_file) + " sleep 30000";
-  };
-  TaskRecord first = Task(two_windows("One", "pids1.txt"));
-  first.picture_interval = 300;
-  Start(first);
-
-  TaskRecord second_task = Task();
-  second_task.job_name = "JOB2";
-  second_task.console_file = dir_ + "console2.txt";
-  second_task.picture_interval = 300;
-  TaskBlocks second_blocks;
-  second_blocks.command = two_windows("Two", "pids2.txt");
-  RunnerSession second;
-  second.SetTimeout(std::chrono::seconds(120));
-  ASSERT_TRUE(second.Start(runner_)) << second.LastError();
-  ASSERT_TRUE(second.SendTask(second_task, second_blocks)) << second.LastError();
-  ASSERT_TRUE(second.ReadStatus()) << second.LastError();
-
-  ASSERT_TRUE(WaitUntil([&] {
-    return ReadPids(Linux("pids1.txt")).size() >= 2 && ReadPids(Linux("pids2.txt")).size() >= 2;
-  }));
-  session_->SetTimeout(std::chrono::seconds(120));
-  std::optional<ReportRecord> second_kill;
-  std::thread other([&] { second_kill = second.Exchange("KILL"); });
-  Exchange("KILL");
-  other.join();
-  ASSERT_TRUE(second_kill) << second.LastError();
-
-  StatUntilFinal();
-  EndConversation();
-  for (int i = 0; i < 100; ++i) {
-    std::optional<ReportRecord> r = second.Exchange("STAT");
-    ASSERT_TRUE(r) << second.LastError();
-    if (r->report.phase >= 4)
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ASSERT_TRUE(second.Exchange("END "));
-  EXPECT_EQ(second.Wait(), std::optional<int32_t>(0));
-
-  EXPECT_EQ(PicturesIn(Linux("JOB/S01")).size(), 2u);
-  EXPECT_EQ(PicturesIn(Linux("JOB2/S01")).size(), 2u);
-  for (const fs::path& dir : {Linux("JOB/S01"), Linux("JOB2/S01")}) {
-    for (const Picture& p : PicturesIn(dir)) {
-      ASSERT_TRUE(p.info) << p.name;
-      EXPECT_EQ(p.info->width, 320);
-      EXPECT_EQ(p.info->height, 200);
-    }
-  }
-  const std::string lock = CaptureLockValue();
-  EXPECT_NE(lock.find("REG_DWORD"), std::string::npos) << lock;
-  EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
-  EXPECT_EQ(AliveCount(Linux("pids1.txt")), 0);
-  EXPECT_EQ(AliveCount(Linux("pids2.txt")), 0);
-}
 
 }  // namespace
 }  // namespace x5::e2e

@@ -11,53 +11,28 @@ using Variables = RunnerTest;
 using Conditions = RunnerTest;
 using Commands = RunnerTest;
 
-// ---------------------------------------------------------------------------------- variables
-
-// Variables, a global parameter and a rule after the step, in one run of the first runner.
-TEST_F(Variables, SetLinesGlobalParametersAndPostStepRulesReachTheStepAndTheNextRunner) {
+// A SET line reaches the step, a global parameter its file; a rule after the step reads what the
+// step wrote and writes the RC to a parameter. How blocks split into lines, and loading parameter
+// files in the next run, have unit tests (and the password test loads them through a second run).
+TEST_F(Variables, SetLinesGlobalParametersAndPostStepRulesReachTheStepAndItsFiles) {
   const std::string log = Win("step.log");
-  TaskRecord first =
-      Task(step_ + " envfile A " + Win("a.txt") + " envfile NAME " + Win("name.txt") +
-           " envfile B " + Win("b.txt") + " env C write " + log + " ERROR-42");
-  // A control character first: it separates the lines, ";" is then ordinary text, and the empty
-  // line before SET C ends the list.
-  blocks_.variables = "\x01SET A=1\x01SET  NAME = value \x01SET B=x;y\x01SET X$=5\x01\x01SET C=3";
+  TaskRecord t = Task(step_ + " envfile A " + Win("a.txt") + " write " + log + " ERROR-42");
+  blocks_.variables = "SET A=1;SET X$=5";
   // Found by the first rule (a reverse rule fires on a hit), found by the second (a normal rule
   // fires when its text is missing); only the first sets the RC.
   blocks_.conditions = "+>\r\nR=R3 F=" + log + " S=error ?=RES$\r\nR=2 F=" + log + " S=ERROR-42";
-  Start(first);
+  Start(t);
   ReportRecord r = StatUntilFinal();
   EXPECT_EQ(r.report.status_text, "STEP OK ");
   EXPECT_EQ(r.report.current_rc, 3);
-  EXPECT_EQ(r.report.result_flag, '+');
   EXPECT_EQ(r.text, "+2 RC=3     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
   EndConversation();
-  EXPECT_EQ(ReadFileText(Linux("JOB/S01/RES$.$$$")), "\"3\"\r\n");
   EXPECT_EQ(ReadFileText(Linux("a.txt")), "1");
-  EXPECT_EQ(ReadFileText(Linux("name.txt")), " value ");
-  EXPECT_EQ(ReadFileText(Linux("b.txt")), "x;y");
   EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"5\"\r\n");
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  EXPECT_TRUE(Contains(console, "C is not set\r\n")) << console;
-  EXPECT_TRUE(
-      Contains(console, "/X5  Global parameter X$ written to " + Win("JOB\\S01\\X$.$$$") + "\r\n"))
-      << console;
-
-  // The next runner of the same job step: %X$% keeps the loaded value for the whole step, while a
-  // SET line of its own gives the environment and the file the new value.
-  TaskRecord second = Task(step_ + " echo seen=%X$% envfile X$ " + Win("env.txt"));
-  second.console_file = Win("console2.txt");
-  blocks_.variables = "SET X$=6";
-  Start(second);
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  const std::string console2 = Unwrapped(ReadFileText(Linux("console2.txt")));
-  EXPECT_TRUE(Contains(console2, "seen=5\r\n")) << console2;
-  EXPECT_EQ(ReadFileText(Linux("env.txt")), "6");
-  EXPECT_EQ(ReadFileText(Linux("JOB/S01/X$.$$$")), "\"6\"\r\n");
+  EXPECT_EQ(ReadFileText(Linux("JOB/S01/RES$.$$$")), "\"3\"\r\n");
+  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))),
+                       "/X5  Global parameter X$ written to " + Win("JOB\\S01\\X$.$$$") + "\r\n"));
 }
-
-// --------------------------------------------------------------------------------- conditions
 
 // The runner looks for operator commands during a long search only when its input is a pipe made
 // inside Windows, so this conversation goes through the Windows build of x5ctl.
@@ -90,8 +65,7 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
 
   std::vector<nlohmann::json> reports;
   std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
     ASSERT_FALSE(record.is_discarded()) << line;
     if (record.value("record", "") == "report")
@@ -110,15 +84,11 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
   const nlohmann::json& last = reports.back();
   EXPECT_EQ(last["phase"], 5) << out;
   EXPECT_EQ(last["status_text"], "RC <>   ");
-  EXPECT_EQ(last["current_rc"], 0);
-  EXPECT_EQ(last["result_flag"], "-");
   EXPECT_EQ(last["report_text"],
             "-1 RC=5     ***** Task DezaVI KILLED on user request *****\r\n"
             "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n");
   EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";
 }
-
-// ----------------------------------------------------------------------------------- commands
 
 TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {
   // A fresh prefix associates no program with .txt; the test registers a type of its own whose

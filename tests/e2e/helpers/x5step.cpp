@@ -9,11 +9,10 @@
 //   tree D F MS   pidfile F, start "x5step tree D-1 F MS" when D > 0, sleep MS
 //   spawn N A...  start "x5step A..." with the next N arguments (quoted) and go on after them
 //   fan N F MS    start N-1 children that sleep MS, write the ids of all N processes to F at once
-//                 when all run (own id first), then sleep MS; each child says it runs through
-//   signal NAME   release the semaphore NAME once
-//   window TITLE  create a visible top-level window with that title
-//   stuckmove T   a window whose procedure never returns from a position change once it is up
-//   deaf T        a window whose thread handles no message after creating it
+//                 when all run (own id first; each says so by "signal NAME"), then sleep MS
+//   window TITLE  create a visible top-level window with that title; "stuckmove TITLE": one whose
+//                 procedure never returns from a position change once it is up; "deaf TITLE": one
+//                 whose thread handles no message after creating it
 //   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
 //   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: its
 //                 priority class and the distinct priorities of its threads

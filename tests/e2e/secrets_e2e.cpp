@@ -12,15 +12,7 @@ constexpr const char* kPlain = "Zq7Secr3tPw";
 
 // The plain password in bytes, also where a saved console broke a line in its middle.
 void ExpectNoPlain(const std::string& where, const std::string& bytes) {
-  std::string joined;
-  joined.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes.compare(i, 2, "\r\n") == 0)
-      ++i;
-    else
-      joined += bytes[i];
-  }
-  EXPECT_FALSE(Contains(bytes, kPlain) || Contains(joined, kPlain)) << where;
+  EXPECT_FALSE(Contains(bytes, kPlain) || Contains(Unwrapped(bytes), kPlain)) << where;
 }
 
 TEST_F(Secrets, PasswordReachesOnlyTheStep) {
@@ -51,15 +43,6 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   std::ofstream(Linux("JOB/S01/_X5C_")).put('x');
   (void)Exchange("STAT");
   (void)Exchange("STAT");
-  // The end of the job deletes them again: looked at now.
-  size_t pictures = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(Linux("JOB/S01"))) {
-    if (entry.path().extension() == ".jpg" || entry.path().extension() == ".JPG") {
-      ++pictures;
-      ExpectNoPlain(entry.path().filename().string(), ReadFileText(entry.path()));
-    }
-  }
-  EXPECT_GE(pictures, 1u);
   const ReportRecord first = StatUntilFinal();
   EXPECT_EQ(first.report.status_text, "STEP OK ");
   EXPECT_TRUE(Contains(first.text, "Invalid file \"" + out + "missing-*****.txt\"")) << first.text;

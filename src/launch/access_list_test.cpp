@@ -8,26 +8,33 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Sid(std::initializer_list<uint32_t> sub_authorities, uint8_t authority = 5) {
-  Bytes sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0, authority};
-  for (uint32_t s : sub_authorities) {
-    for (int i = 0; i < 4; ++i)
-      sid.push_back(static_cast<uint8_t>(s >> (8 * i)));
-  }
+void PutLittleEndian(Bytes& into, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    into.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+Bytes Sid(std::initializer_list<uint32_t> sub_authorities) {
+  Bytes sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0, 5};
+  for (uint32_t s : sub_authorities)
+    PutLittleEndian(sid, s);
   return sid;
 }
 
 const Bytes kSystem = Sid({18});
 const Bytes kAdmins = Sid({32, 544});
 const Bytes kUser = Sid({21, 1, 2, 3, 1001});
+// An object entry: no plain SID after its mask.
+const Bytes kObjectEntry = {0x05, 0, 12, 0, 1, 0, 0, 0, 0, 0, 0, 0};
 
 Bytes Entry(uint8_t type, uint8_t flags, uint32_t mask, const Bytes& sid) {
-  AccessListBuilder one(static_cast<uint32_t>(kAclHeaderSize + 8 + sid.size()));
-  EXPECT_TRUE(one.AddAllowed(sid, mask, flags));
-  Bytes list = one.Take();
-  Bytes entry(list.begin() + kAclHeaderSize, list.end());
-  entry[0] = type;
+  Bytes entry = {type, flags, static_cast<uint8_t>(8 + sid.size()), 0};
+  PutLittleEndian(entry, mask);
+  entry.insert(entry.end(), sid.begin(), sid.end());
   return entry;
+}
+
+Bytes Allowed(uint32_t mask, const Bytes& sid) {
+  return Entry(kAccessAllowedType, 0, mask, sid);
 }
 
 Bytes List(const std::vector<Bytes>& entries, uint8_t revision = kAclRevision) {
@@ -40,47 +47,32 @@ Bytes List(const std::vector<Bytes>& entries, uint8_t revision = kAclRevision) {
   return b.Take();
 }
 
+// The entries of a list as their bytes.
+std::vector<Bytes> Entries(const Bytes& acl) {
+  std::vector<Bytes> out;
+  for (const AccessEntryView& e : ReadAccessList(acl, acl[4] | acl[5] << 8).entries)
+    out.emplace_back(e.bytes.begin(), e.bytes.end());
+  return out;
+}
+
 struct FakeObject final : ObjectSecurity {
   Snapshot snapshot;
   WriteFailure write_result = WriteFailure::kNone;
   std::optional<Bytes> written;
 
-  explicit FakeObject(const Bytes& acl) {
+  explicit FakeObject(const Bytes& acl) { Take(acl); }
+  void Take(const Bytes& acl) {
     snapshot.acl = acl;
     snapshot.count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
   }
   Snapshot ReadDacl() override { return snapshot; }
   WriteFailure WriteDacl(std::span<const uint8_t> acl) override {
-    if (write_result == WriteFailure::kNone) {
-      written = Bytes(acl.begin(), acl.end());
-      snapshot.acl = *written;
-      snapshot.count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
-    }
+    if (write_result == WriteFailure::kNone)
+      Take(*(written = Bytes(acl.begin(), acl.end())));
     return write_result;
   }
   std::string HandleText() const override { return "92"; }
 };
-
-struct Seen {
-  uint8_t type, flags;
-  uint32_t mask;
-  Bytes sid;
-  bool operator==(const Seen&) const = default;
-};
-
-std::vector<Seen> Decode(const Bytes& acl) {
-  const uint16_t count = static_cast<uint16_t>(acl[4] | acl[5] << 8);
-  AccessListEntries list = ReadAccessList(acl, count);
-  EXPECT_FALSE(list.damaged_entry);
-  std::vector<Seen> out;
-  for (const AccessEntryView& e : list.entries) {
-    const uint32_t mask =
-        e.bytes[4] | e.bytes[5] << 8 | e.bytes[6] << 16 | static_cast<uint32_t>(e.bytes[7]) << 24;
-    std::span<const uint8_t> sid = e.Sid();
-    out.push_back({e.type, e.flags, mask, Bytes(sid.begin(), sid.end())});
-  }
-  return out;
-}
 
 TEST(AccessListSize, OldBytesPlusOneAllowedEntryPerNewEntry) {
   struct Case {
@@ -96,44 +88,39 @@ TEST(AccessListSize, OldBytesPlusOneAllowedEntryPerNewEntry) {
     EXPECT_EQ(NewAccessListSize(c.old_bytes, c.entries, c.sid), c.expected) << c.old_bytes;
 }
 
+// Run twice, as by two launches: the user's old entries are replaced, never piled up.
 TEST(AccessEntries, StationGetsTwoEntriesAndTheUsersOldOnesAreReplaced) {
   FakeObject station(
-      List({Entry(kAccessAllowedType, 0, 0x37F, kSystem), Entry(kAccessAllowedType, 0, 0x1, kUser),
-            Entry(kAccessDeniedType, 0, 0x2, kAdmins), Entry(kAccessDeniedType, 0, 0x4, kUser)}));
-  const std::vector<Seen> expected = {
-      {kAccessAllowedType, 0, 0x37F, kSystem},
-      {kAccessDeniedType, 0, 0x2, kAdmins},
-      {kAccessAllowedType, 0x0B, kStationInheritedMask, kUser},
-      {kAccessAllowedType, 0x04, kStationMask, kUser},
-  };
+      List({Allowed(0x37F, kSystem), Allowed(0x1, kUser), Entry(kAccessDeniedType, 0, 0x2, kAdmins),
+            Entry(kAccessDeniedType, 0, 0x4, kUser)}));
   for (int launch = 0; launch < 2; ++launch) {
     const AccessChange change =
         AddAccessEntries(station, kUser, kStationInheritedMask, kStationMask, true);
     EXPECT_EQ(change.text, "");
     EXPECT_EQ(change.entry_count, 4);
     ASSERT_TRUE(station.written);
-    EXPECT_EQ(Decode(*station.written), expected) << "launch " << launch;
+    EXPECT_EQ(
+        Entries(*station.written),
+        (std::vector<Bytes>{Allowed(0x37F, kSystem), Entry(kAccessDeniedType, 0, 0x2, kAdmins),
+                            Entry(kAccessAllowedType, 0x0B, kStationInheritedMask, kUser),
+                            Entry(kAccessAllowedType, 0x04, kStationMask, kUser)}))
+        << "launch " << launch;
   }
 }
 
-// A desktop keeps its list's revision; without the new entries the user's old ones still go.
-TEST(AccessEntries, DesktopRebuildAddsNone) {
-  FakeObject desktop(List({Entry(kAccessAllowedType, 0, 0x1FF, kSystem),
-                           Entry(kAccessAllowedType, 0, kDesktopMask, kUser)},
-                          kAclRevisionDs));
+// A desktop keeps its list's revision and entries without a plain SID; the user's one entry is
+// added, and taken away again without a new one.
+TEST(AccessEntries, DesktopEntryIsAddedAndTakenAwayAgain) {
+  FakeObject desktop(
+      List({kObjectEntry, Allowed(0x1FF, kSystem), Allowed(0x1, kUser)}, kAclRevisionDs));
+  EXPECT_EQ(AddAccessEntries(desktop, kUser, kDesktopMask, 0, true).entry_count, 3);
+  EXPECT_EQ(Entries(*desktop.written), (std::vector<Bytes>{kObjectEntry, Allowed(0x1FF, kSystem),
+                                                           Allowed(kDesktopMask, kUser)}));
   const AccessChange change = AddAccessEntries(desktop, kUser, kDesktopMask, 0, false);
   EXPECT_EQ(change.text, "");
-  EXPECT_EQ(change.entry_count, 1);
-  EXPECT_EQ(Decode(*desktop.written), (std::vector<Seen>{{kAccessAllowedType, 0, 0x1FF, kSystem}}));
+  EXPECT_EQ(change.entry_count, 2);
+  EXPECT_EQ(Entries(*desktop.written), (std::vector<Bytes>{kObjectEntry, Allowed(0x1FF, kSystem)}));
   EXPECT_EQ((*desktop.written)[0], kAclRevisionDs);
-}
-
-TEST(AccessEntries, EntriesWithoutAPlainSidAreCopiedAsTheyAre) {
-  Bytes object_entry = {0x05, 0, 12, 0, 1, 0, 0, 0, 0, 0, 0, 0};  // an object entry, no flags
-  FakeObject object(List({object_entry, Entry(kAccessAllowedType, 0, 1, kUser)}, kAclRevisionDs));
-  EXPECT_EQ(AddAccessEntries(object, kUser, kDesktopMask, 0, true).text, "");
-  ASSERT_EQ((*object.written)[4], 2);
-  EXPECT_EQ(Bytes(object.written->begin() + 8, object.written->begin() + 20), object_entry);
 }
 
 TEST(AccessEntries, FailureTextsLeaveTheOldList) {
@@ -158,7 +145,7 @@ TEST(AccessEntries, FailureTextsLeaveTheOldList) {
       {R::kNone, W::kNone, "0 Error: Unable to Add ACE/ACL to DACL", {1, 1, 0}, 0},
   };
   for (const auto& c : cases) {
-    FakeObject object(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+    FakeObject object(List({Allowed(1, kSystem)}));
     object.snapshot.failure = c.read;
     object.write_result = c.write;
     EXPECT_EQ(AddAccessEntries(object, c.sid, kStationInheritedMask, c.mask2, true).text, c.text);
@@ -167,15 +154,15 @@ TEST(AccessEntries, FailureTextsLeaveTheOldList) {
 }
 
 TEST(AccessEntries, DamagedAndOversizedListsAreNotWritten) {
-  FakeObject damaged(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  FakeObject damaged(List({Allowed(1, kSystem)}));
   damaged.snapshot.count = 3;  // declares more entries than it holds
   EXPECT_EQ(AddAccessEntries(damaged, kUser, kDesktopMask, 0, true).text,
             "0 Error: Unable to Obtain ACE (1)");
-  FakeObject bad_size(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  FakeObject bad_size(List({Allowed(1, kSystem)}));
   bad_size.snapshot.acl[kAclHeaderSize + 2] = 200;  // entry size past the end
   EXPECT_EQ(AddAccessEntries(bad_size, kUser, kDesktopMask, 0, true).text,
             "0 Error: Unable to Obtain ACE (0)");
-  FakeObject full(List({Entry(kAccessAllowedType, 0, 1, kSystem)}));
+  FakeObject full(List({Allowed(1, kSystem)}));
   full.snapshot.acl.resize(kMaxAclSize - 16);
   EXPECT_EQ(AddAccessEntries(full, kUser, kStationInheritedMask, kStationMask, true).text,
             "0 Error: Unable to Initialize New ACL");
@@ -184,16 +171,13 @@ TEST(AccessEntries, DamagedAndOversizedListsAreNotWritten) {
             "0 GetSID:0 Error: Unable to Lookup the Current User Account: bob");
 }
 
+// Damaged SIDs (cut, too many parts, empty) are left out.
 TEST(OwnersOnlyList, EachWellFormedSidOnceWithTheMask) {
-  // Damaged SIDs (cut, too many parts, empty) are left out.
   const Bytes too_many = Sid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   const std::vector<Bytes> sids = {kUser, kSystem, kUser, Bytes{1, 2}, kAdmins, too_many, {}};
-  const Bytes acl = OwnersOnlyAccessList(sids, 0x1FFFFF);
-  EXPECT_EQ(Decode(acl), (std::vector<Seen>{{kAccessAllowedType, 0, 0x1FFFFF, kUser},
-                                            {kAccessAllowedType, 0, 0x1FFFFF, kSystem},
-                                            {kAccessAllowedType, 0, 0x1FFFFF, kAdmins}}));
-  EXPECT_EQ(acl.size(), kAclHeaderSize + 36 + 20 + 24);
-  EXPECT_EQ(acl[2] | acl[3] << 8, static_cast<int>(acl.size()));
+  EXPECT_EQ(
+      OwnersOnlyAccessList(sids, 0x1FFFFF),
+      List({Allowed(0x1FFFFF, kUser), Allowed(0x1FFFFF, kSystem), Allowed(0x1FFFFF, kAdmins)}));
 }
 
 }  // namespace

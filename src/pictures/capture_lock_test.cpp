@@ -4,57 +4,44 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <optional>
-#include <vector>
 
 namespace x5 {
 namespace {
 
 constexpr int32_t kNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
-// The registry as the lock sees it: one optional parent, lock keys with an optional value. Every
-// read or write of a value outside the exclusion is counted.
+// The registry as the lock sees it: an optional parent and lock key. Every read or write of the
+// value outside the exclusion is counted.
 class FakeRegistry : public LockValueStore, public LockExclusion, public LockPause {
  public:
   bool parent = true;
-  std::map<std::string, LockValue> keys;
+  std::optional<LockValue> key;
   int32_t write_error = 0;
   int64_t clock_ms = 0;
   int pauses = 0;
   int outside = 0;
-  // Called at each pause after the clock has advanced: a stand-in for the other runners.
-  std::function<void(FakeRegistry&)> others;
+  std::function<void(FakeRegistry&)> others;  // the other runners, at each pause
 
-  int32_t OpenKey(std::string_view name) override {
-    auto it = keys.find(std::string(name));
-    if (it == keys.end())
-      return kNotFound;
-    open_.push_back(&it->second);
-    return 0;
-  }
-  int32_t CreateKey(std::string_view name) override {
-    if (!parent)
-      return kNotFound;
-    open_.push_back(&keys[std::string(name)]);
-    return 0;
+  int32_t OpenKey(std::string_view) override { return key ? 0 : kNotFound; }
+  int32_t CreateKey(std::string_view) override {
+    key = parent ? std::optional<LockValue>(LockValue{}) : std::nullopt;
+    return key ? 0 : kNotFound;
   }
   LockValue ReadValue() override {
     outside += inside_ ? 0 : 1;
-    return *open_.back();
+    return *key;
   }
   int32_t WriteValue(int32_t value) override {
     outside += inside_ ? 0 : 1;
-    if (write_error != 0)
-      return write_error;
-    *open_.back() = LockValue::Number(value);
-    return 0;
+    if (write_error == 0)
+      key = LockValue::Number(value);
+    return write_error;
   }
-  void CloseKey() override { open_.pop_back(); }
+  void CloseKey() override {}
   bool Enter() override {
     EXPECT_FALSE(inside_) << "exclusion entered twice";
-    inside_ = true;
-    return true;
+    return inside_ = true;
   }
   void Leave() override { inside_ = false; }
   void Pause(int32_t ms) override {
@@ -65,19 +52,14 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
       others(*this);
   }
 
-  std::optional<int32_t> Value() {
-    auto it = keys.find("Capture");
-    if (it == keys.end() || it->second.kind != LockValue::Kind::kNumber)
-      return std::nullopt;
-    return it->second.number;
+  std::optional<int32_t> Value() const {
+    return key && key->kind == LockValue::Kind::kNumber ? std::optional(key->number) : std::nullopt;
   }
   int32_t Lock(uint8_t mode, int32_t token, int32_t tries = 200, int32_t wait = 200) {
     return RegistryLock("Capture", mode, token, tries, wait, LockServices{*this, *this, *this});
   }
 
  private:
-  // Keys open now, innermost last: the other runners lock from inside a pause.
-  std::vector<LockValue*> open_;
   bool inside_ = false;
 };
 
@@ -89,80 +71,63 @@ TEST(CaptureLock, AcquireCreatesTheKeyOnlyBelowAnExistingParent) {
   FakeRegistry orphan;
   orphan.parent = false;
   EXPECT_EQ(orphan.Lock(kLockAcquire, 5), kNotFound);
-  EXPECT_TRUE(orphan.keys.empty());
+  EXPECT_FALSE(orphan.key);
 }
 
-TEST(CaptureLock, FreeValuesAreTakenAtOnce) {
-  for (const LockValue& free_value : {LockValue::Number(-7), LockValue{}, LockValue::Text(" 0 ")}) {
+// A text is read as the number it spells; a text that is no number or a value of another type is
+// a holder that cannot be named, never taken as free: it is taken over after the tries.
+TEST(CaptureLock, OnlyFreeValuesAreTakenAtOnce) {
+  const std::pair<LockValue, int> cases[] = {
+      {LockValue::Number(-7), 0},  {LockValue{}, 0},
+      {LockValue::Text(" 0 "), 0}, {LockValue::Text("4711"), 2},
+      {LockValue::Text("1.5"), 2}, {LockValue::Other(), 2}};
+  for (const auto& [held, pauses] : cases) {
     FakeRegistry r;
-    r.keys["Capture"] = free_value;
-    EXPECT_EQ(r.Lock(kLockAcquire, 9), 1);
+    r.key = held;
+    EXPECT_EQ(r.Lock(kLockAcquire, 9, 2, 100), pauses == 0 ? 1 : 2) << held.text;
+    EXPECT_EQ(r.pauses, pauses) << held.text;
     EXPECT_EQ(r.Value(), 9);
-    EXPECT_EQ(r.pauses, 0);
-    EXPECT_EQ(r.outside, 0);  // the free value read and the token written under one exclusion
+    EXPECT_EQ(r.outside, 0);  // each value read and the token written under one exclusion
   }
 }
 
 TEST(CaptureLock, TakesOverALockNeverReleased) {
   FakeRegistry r;
-  r.keys["Capture"] = LockValue::Number(111);
+  r.key = LockValue::Number(111);
   EXPECT_EQ(r.Lock(kLockAcquire, 222, 200, 200), 2);
   EXPECT_EQ(r.clock_ms, 40000);
   EXPECT_EQ(r.Value(), 222);
-  EXPECT_EQ(r.outside, 0);
   // The previous holder cannot free what was taken over.
   EXPECT_EQ(r.Lock(kLockRelease, 111), -2);
   EXPECT_EQ(r.Value(), 222);
 }
 
-TEST(CaptureLock, AWaiterDoesNotSnatchALockAnotherWaiterTookFirst) {
+TEST(CaptureLock, AWaiterTakesTheLockOnlyWhenItIsFree) {
   FakeRegistry r;
-  r.keys["Capture"] = LockValue::Number(111);
+  r.key = LockValue::Number(111);
+  // At 400 ms a third runner has the lock before this one looks; it frees it at 1000 ms.
   r.others = [](FakeRegistry& reg) {
-    // At 400 ms the holder releases and a third runner takes the lock before this one looks.
-    if (reg.clock_ms == 400) {
-      EXPECT_EQ(reg.Lock(kLockRelease, 111), 0);
-      EXPECT_EQ(reg.Lock(kLockAcquire, 333), 1);
-    }
-    if (reg.clock_ms == 1000)
-      EXPECT_EQ(reg.Lock(kLockRelease, 333), 0);
+    if (reg.clock_ms == 400 || reg.clock_ms == 1000)
+      reg.key = LockValue::Number(reg.clock_ms == 400 ? 333 : 0);
   };
   EXPECT_EQ(r.Lock(kLockAcquire, 222), 2);
   EXPECT_EQ(r.clock_ms, 1000);
   EXPECT_EQ(r.Value(), 222);
 }
 
-// Values the lock never writes itself: a text is read as the number it spells; a text that is no
-// number or a value of another type is a holder that cannot be named, never taken as free.
-TEST(CaptureLock, ValuesOfOtherTypesAreNeverTakenAsFree) {
-  for (const LockValue& held :
-       {LockValue::Text("4711"), LockValue::Text("1.5"), LockValue::Other()}) {
-    FakeRegistry r;
-    r.keys["Capture"] = held;
-    EXPECT_EQ(r.Lock(kLockAcquire, 9, 2, 100), 2) << held.text;
-    EXPECT_EQ(r.pauses, 2) << held.text;
-  }
-  // A holder whose token is stored as text still frees its own lock; nobody else frees it.
-  FakeRegistry text;
-  text.keys["Capture"] = LockValue::Text("4711");
-  EXPECT_EQ(text.Lock(kLockRelease, 4712), -2);
-  EXPECT_EQ(text.Lock(kLockRelease, 4711), 0);
-  EXPECT_EQ(text.Value(), 0);
-}
-
 TEST(CaptureLock, FailedWritesGiveMinusTwoOrTheReleasesCode) {
   FakeRegistry held;
-  held.keys["Capture"] = LockValue::Number(4);
+  held.key = LockValue::Number(4);
   held.write_error = 5;
   EXPECT_EQ(held.Lock(kLockAcquire, 1, 2, 10), -2);
   EXPECT_EQ(held.Lock(kLockRelease, 4), 5);
 }
 
+// A holder whose token is stored as text still frees its own lock; nobody else frees it.
 TEST(CaptureLock, ReleaseOnlyByTheHolder) {
   FakeRegistry r;
-  r.keys["Capture"] = LockValue::Number(77);
+  r.key = LockValue::Text("77");
   EXPECT_EQ(r.Lock(kLockRelease, 78), -2);
-  EXPECT_EQ(r.Value(), 77);
   EXPECT_EQ(r.Lock(kLockRelease, 77), 0);
   EXPECT_EQ(r.Value(), 0);
   EXPECT_EQ(r.Lock(7, 77), -1);

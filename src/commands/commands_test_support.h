@@ -129,10 +129,8 @@ class MemoryFiles : public FileAccess {
   WriteOutcome WriteJobFile(std::string_view path,
                             std::string_view content,
                             std::string& refused) override {
-    refused = refusal;
-    if (!refusal.empty())
-      return {WriteOutcome::State::kWriteFailed, 5};
-    return WriteAtomically(path, content);
+    return (refused = refusal).empty() ? WriteAtomically(path, content)
+                                       : WriteOutcome{WriteOutcome::State::kWriteFailed, 5};
   }
   std::string ErrorText(int32_t error) override { return "Error text " + std::to_string(error); }
 
@@ -182,34 +180,17 @@ struct CommandWorld {
   TableAssociations associations;
   MemoryFiles files;
   ListedPrinters printers;
-  RcState rc{.maximum_rc = 8,
-             .task_rc = 2,
-             .step_minimum_rc = 1,
-             .step_maximum_rc = 4,
-             .step_rc_value = 2};
+  // maximum, task, step minimum and step maximum RC, no abend mode, the step RC value
+  RcState rc{8, 2, 1, 4, false, 2};
   int32_t picture_interval = 200;
   std::string picture_type = "JPG";
   bool show_resolved = false;
   PendingEdit edit;
   int32_t last_result = 0;
   std::string directory = "C:\\Jobs\\J1\\S1\\";
-  CommandContext context{
-      .expander = expander,
-      .variables = variables,
-      .console = console,
-      .console_file = console_file,
-      .associations = associations,
-      .files = files,
-      .printers = printers,
-      .rc = rc,
-      .picture_interval = picture_interval,
-      .picture_type = picture_type,
-      .show_resolved = show_resolved,
-      .edit = edit,
-      .last_result = last_result,
-      .global_parameter_directory = directory,
-      .runner_drive = 'D',
-  };
+  CommandContext context{expander,      variables, console,     console_file,     associations,
+                         files,         printers,  rc,          picture_interval, picture_type,
+                         show_resolved, edit,      last_result, directory,        'D'};
 };
 
 }  // namespace x5::command_testing

@@ -38,19 +38,15 @@ SecretString FakeDecipher(std::string_view hex) {
   return SecretString("plain:" + std::string(hex));
 }
 
+// High units keep their low byte in the byte form.
 TEST(UserEnvironmentBlock, ReadsEntriesUntilTheEmptyEntry) {
-  const std::u16string block = Units(Bytes("A=1\0PATH=C:\\x\0=C:=C:\\\0\0IGNORED=1\0\0"));
+  const std::u16string block =
+      Units(Bytes("A=1\0=C:=C:\\\0")) + u"N=\u0142\u00E9" + Units(Bytes("\0\0IGNORED=1\0\0"));
   EXPECT_EQ(ReadUserEnvironment(block.data(), kBytes),
-            (std::vector<std::string>{"A=1", "PATH=C:\\x", "=C:=C:\\"}));
+            (std::vector<std::string>{"A=1", "=C:=C:\\", "N=\x42\xE9"}));
   const std::u16string empty(2, u'\0');
   EXPECT_TRUE(ReadUserEnvironment(empty.data(), kBytes).empty());
   EXPECT_TRUE(ReadUserEnvironment(nullptr, kBytes).empty());
-}
-
-TEST(UserEnvironmentBlock, HighUnitsKeepTheirLowByteInTheByteForm) {
-  const std::u16string block = {u'N', u'=', char16_t{0x0142}, char16_t{0x00E9}, 0, 0};
-  EXPECT_EQ(ReadUserEnvironment(block.data(), kBytes),
-            (std::vector<std::string>{std::string("N=\x42\xE9")}));
 }
 
 TEST(UserEnvironmentBlock, StopsAtTheLimitAndDropsTheCutEntry) {
@@ -67,23 +63,20 @@ TEST(UserEnvironmentBlock, StopsAtTheLimitAndDropsTheCutEntry) {
   EXPECT_EQ(got[0].size(), kUserBlockMaxUnits - 1);
 }
 
+// A runner variable set to nothing still holds the name; PATHX is not PATH; entries without a
+// name are appended as they are.
 TEST(EnvironmentMerge, RunnerDefinitionsWinAndProfileEntriesAreAppended) {
-  struct Case {
-    std::vector<std::string> table;
-    std::vector<std::string> profile;
-    std::vector<std::string> expected;
-  } cases[] = {
+  using Table = std::vector<std::string>;
+  const Table cases[][3] = {
       {{"TEMP=C:\\r"}, {"temp=C:\\u", "USERNAME=bob"}, {"TEMP=C:\\r", "USERNAME=bob"}},
-      // A runner variable set to nothing still holds the name against the profile.
       {{"TEMP="}, {"TEMP=C:\\u"}, {"TEMP="}},
-      // PATHX is not PATH.
       {{"PATHX=1"}, {"PATH=C:\\w"}, {"PATHX=1", "PATH=C:\\w"}},
-      // Entries without a name are appended as they are.
       {{"X=1"}, {"junk", "=C:=C:\\"}, {"X=1", "junk", "=C:=C:\\"}},
   };
-  for (Case& c : cases) {
-    MergeUserEnvironment(c.table, c.profile);
-    EXPECT_EQ(c.table, c.expected);
+  for (const auto& [runner, profile, expected] : cases) {
+    Table table = runner;
+    MergeUserEnvironment(table, profile);
+    EXPECT_EQ(table, expected);
   }
 }
 
@@ -97,33 +90,19 @@ TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCaseAndSortIsByCode) {
   EXPECT_EQ(table, (std::vector<std::string>{"", "A=1", "A=2", "B=1", "_=1", "b=1", "\xC4=1"}));
 }
 
-TEST(EnvironmentBlockBuild, LeavesOutEmptyNamelessAndUndecipherableEntries) {
-  const std::string marker(1, kPasswordMarker);
-  const std::vector<std::string> table = {"",
-                                          "A=1",
-                                          "EMPTY=",
-                                          "noequals",
-                                          "PW=" + marker + "C0FFEE",
-                                          "PW0=" + marker,
-                                          "PWBAD=" + marker + "BAD",
-                                          "=C:=C:\\dir"};
+// Empty, nameless and undecipherable entries: left out of a block, removed from the runner's.
+TEST(EnvironmentBlock, UnusableEntries) {
+  const std::string pw(1, kPasswordMarker);
+  std::vector<std::string> table = {"", "A=1", "EMPTY=", "noequals", "=C:=C:\\dir", "A=2"};
+  table.insert(table.end(), {"PW=" + pw + "C0FFEE", "PW0=" + pw, "PWBAD=" + pw + "BAD"});
   EXPECT_EQ(Ansi(BuildEnvironmentBlock(table, FakeDecipher, kBytes)),
-            Bytes("A=1\0PW=plain:C0FFEE\0=C:=C:\\dir\0\0"));
-  // An empty table gives two NULs.
+            Bytes("A=1\0=C:=C:\\dir\0A=2\0PW=plain:C0FFEE\0\0"));
   EXPECT_EQ(BuildEnvironmentBlock({"EMPTY="}, FakeDecipher, kBytes), (EnvironmentBlock{0, 0}));
-}
-
-TEST(RunnerEnvironment, LaterEntriesOverrideAndUnusableValuesRemove) {
-  const std::string marker(1, kPasswordMarker);
-  const std::vector<std::string> table = {"A=1",           "EMPTY=",
-                                          "noequals",      "=C:=C:\\dir",
-                                          "A=2",           "PW=" + marker + "C0FFEE",
-                                          "PW0=" + marker, "PWBAD=" + marker + "BAD"};
-  std::vector<std::string> got;
+  std::vector<std::string> edits;
   for (const EnvironmentEdit& edit : RunnerEnvironmentEdits(table, FakeDecipher))
-    got.push_back(edit.name + (edit.value ? "=" + std::string(edit.value->View()) : " removed"));
-  EXPECT_EQ(got, (std::vector<std::string>{"A=1", "EMPTY removed", "A=2", "PW=plain:C0FFEE",
-                                           "PW0 removed", "PWBAD removed"}));
+    edits.push_back(edit.name + (edit.value ? "=" + std::string(edit.value->View()) : " removed"));
+  EXPECT_EQ(edits, (std::vector<std::string>{"A=1", "EMPTY removed", "A=2", "PW=plain:C0FFEE",
+                                             "PW0 removed", "PWBAD removed"}));
 }
 
 // The chain merges, de-duplicates and sorts before it builds.

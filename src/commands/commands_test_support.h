@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -142,33 +143,20 @@ class MemoryFiles : public FileAccess {
   WriteOutcome::State write_failure = WriteOutcome::State::kWritten;
 };
 
+// The installed printers; those that open have a description and comment.
 class ListedPrinters : public mPrnt::PrinterSource {
  public:
-  struct Printer {
-    mPrnt::PrinterEntry entry;
-    bool opens = true;
-    std::string description;
-    std::string comment;
-  };
-  std::vector<mPrnt::PrinterEntry> Installed() override {
-    std::vector<mPrnt::PrinterEntry> entries;
-    for (const Printer& printer : printers)
-      entries.push_back(printer.entry);
-    return entries;
-  }
+  std::vector<mPrnt::PrinterEntry> Installed() override { return installed; }
   bool Describe(const std::string& device_name,
                 std::string& description,
                 std::string& comment) override {
-    for (const Printer& p : printers) {
-      if (p.entry.device_name == device_name && p.opens) {
-        description = p.description;
-        comment = p.comment;
-        return true;
-      }
-    }
-    return false;
+    const auto found = opening.find(device_name);
+    if (found != opening.end())
+      std::tie(description, comment) = found->second;
+    return found != opening.end();
   }
-  std::vector<Printer> printers;
+  std::vector<mPrnt::PrinterEntry> installed;
+  std::map<std::string, std::pair<std::string, std::string>> opening;
 };
 
 // Everything a command needs, owned in one place.

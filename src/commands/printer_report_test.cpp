@@ -18,9 +18,8 @@ TEST(PrinterReport, LocationOfTheDescription) {
       {",", ""},
       {"a,bc", "bc"},
   };
-  for (const auto& [description, location] : cases) {
+  for (const auto& [description, location] : cases)
     EXPECT_EQ(LocationOf(description), location) << description;
-  }
 }
 
 TEST(PrinterReport, LineLayouts) {
@@ -34,11 +33,8 @@ TEST(PrinterReport, LineLayouts) {
 TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
   command_testing::ListedPrinters printers;
   command_testing::MemoryFiles files;
-  printers.printers = {
-      {{"P1", "D1", "LPT1:"}, true, "x,y,Hall", ""},
-      {{"P2", "D2", "LPT2:"}, false, "", ""},
-      {{"P3", "D3", "COM1:"}, true, "", "note"},
-  };
+  printers.installed = {{"P1", "D1", "LPT1:"}, {"P2", "D2", "LPT2:"}, {"P3", "D3", "COM1:"}};
+  printers.opening = {{"P1", {"x,y,Hall", ""}}, {"P3", {"", "note"}}};
   const std::string report = "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3";
   bool written = false;
   EXPECT_EQ(WritePrinterReport(printers, files, "C:\\J\\S\\", written), report);

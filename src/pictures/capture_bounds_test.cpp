@@ -17,10 +17,8 @@ TEST(CaptureBounds, TimeAllowedIsTwoSecondsPlusTheIntervalPerWindowAtMostOneMinu
       {1, -1, 2'000},    {1, INT32_MAX, 12'000}, {5, 10'000, 60'000},
       {27, 200, 59'400}, {28, 200, 60'000},      {SIZE_MAX, INT32_MAX, 60'000},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(PictureTimeAllowedMs(c.windows, c.interval), c.allowed)
-        << c.windows << " windows at " << c.interval;
-  }
+  for (const Case& c : cases)
+    EXPECT_EQ(PictureTimeAllowedMs(c.windows, c.interval), c.allowed) << c.windows << " windows";
 }
 
 TEST(CaptureBounds, LockTriesFitTheRemainingTime) {

@@ -61,13 +61,10 @@ std::vector<uint8_t> JpegHeader(uint16_t w, uint16_t h, uint8_t frame = 0xC0) {
   std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10,  'J',  'F',  'I', 'F',  0,
                             1,    1,    0,    0,    1,    0,     1,    0,    0,   0xFF, 0xFF,
                             0xDB, 0x00, 0x03, 0x00, 0xFF, frame, 0x00, 0x11, 0x08};
-  b.push_back(static_cast<uint8_t>(h >> 8));
-  b.push_back(static_cast<uint8_t>(h));
-  b.push_back(static_cast<uint8_t>(w >> 8));
-  b.push_back(static_cast<uint8_t>(w));
-  b.push_back(3);
-  for (int i = 0; i < 9; ++i)
-    b.push_back(1);
+  const uint8_t size[] = {static_cast<uint8_t>(h >> 8), static_cast<uint8_t>(h),
+                          static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w), 3};
+  b.insert(b.end(), std::begin(size), std::end(size));
+  b.resize(b.size() + 9, 1);  // three components
   return b;
 }
 

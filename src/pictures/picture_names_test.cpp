@@ -21,15 +21,10 @@ TEST(PictureNames, SanitiseTitle) {
       {std::string("cut\0rest", 8), "cut"},
       {"Ärger – ü", "Ärger – ü"},  // bytes of other code pages pass unchanged
       {"trailing. ", "trailing_ "},
+      {std::string(99, 'x') + ".yz" + std::string(48, 'w'), std::string(99, 'x') + "_"},  // cut
   };
   for (const TitleCase& c : cases)
     EXPECT_EQ(SanitiseTitle(c.title), c.expected) << c.title;
-}
-
-TEST(PictureNames, TitleIsCutToOneHundredCharacters) {
-  const std::string title = std::string(99, 'x') + ".yz" + std::string(48, 'w');
-  const std::string out = SanitiseTitle(title);
-  EXPECT_EQ(out, std::string(99, 'x') + "_");
 }
 
 TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
@@ -42,8 +37,7 @@ TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
 
 TEST(PictureNames, OnlyExactlyJpgWantsJpeg) {
   EXPECT_TRUE(JpegWanted("JPG"));
-  for (const char* type : {"BMP", "jpg", "JPG "})
-    EXPECT_FALSE(JpegWanted(type)) << type;
+  EXPECT_FALSE(JpegWanted("BMP") || JpegWanted("jpg") || JpegWanted("JPG "));
 }
 
 TEST(PictureNames, OldPicturesByTheirRealNames) {
@@ -56,7 +50,6 @@ TEST(PictureNames, OldPicturesByTheirRealNames) {
       {"#12_1#34_Title.JPG", "JPG", true},
       {"#12_1#34_Title.jpg", "JPG", true},  // letters in either case, as the file system has them
       {"#12_1#34_Title.bmp", "JPG", true},  // the BMP fallback of a JPG picture
-      {"#12_1#34_Title.jpg.x5part", "JPG", true},
       {"#12_1#34_Title.jpg", "BMP", false},
       {"#a.jpgx", "JPG", false},  // matched by "#*.JPG" only through its short name
       {"a#1.JPG", "JPG", false},
@@ -80,13 +73,8 @@ TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
   const std::string long_title(150, 'a');
   EXPECT_EQ(ProcessEvidenceLine({1, "p.exe", {long_title}}),
             "Ending process #1 p.exe, windows: \"" + std::string(100, 'a') + "...\"");
-}
-
-TEST(ProcessEvidence, ManyWindowsAreCounted) {
-  ProcessEvidence e{3, "many.exe", std::vector<std::string>(25, "w")};
-  const std::string line = ProcessEvidenceLine(e);
-  EXPECT_NE(line.find("\"w\" and 5 more"), std::string::npos) << line;
-  EXPECT_EQ(line.find("\r"), std::string::npos);
+  EXPECT_TRUE(ProcessEvidenceLine({3, "p.exe", std::vector<std::string>(25, "w")})
+                  .ends_with(", \"w\" and 5 more"));
 }
 
 }  // namespace

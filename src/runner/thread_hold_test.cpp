@@ -9,73 +9,60 @@
 namespace x5::mThread {
 namespace {
 
-// A system of threads with real suspend counts, as the kernel keeps them.
-struct FakeSystem {
-  std::map<uint32_t, int64_t> suspend_count;  // live threads
-  std::vector<uint32_t> listed;               // what the next List() shows
+using Counts = std::map<uint32_t, int64_t>;
+
+// One thread of a FakeSystem's counts; -5 (access denied) once the thread has ended.
+class FakeThread final : public HeldThread {
+ public:
+  FakeThread(Counts& counts, uint32_t id) : counts_(counts), id_(id) {}
+  int64_t Suspend() noexcept override {
+    auto it = counts_.find(id_);
+    return it == counts_.end() ? -5 : it->second++;
+  }
+  int64_t Resume() noexcept override {
+    auto it = counts_.find(id_);
+    return it == counts_.end() ? -5 : it->second > 0 ? it->second-- : 0;
+  }
+
+ private:
+  Counts& counts_;
+  uint32_t id_;
+};
+
+// A system of threads with real suspend counts, as the kernel keeps them: three live threads of
+// the step, listed, none suspended.
+struct FakeSystem final : ThreadSource {
+  Counts suspend_count = {{10, 0}, {11, 0}, {20, 0}};  // live threads
+  std::vector<uint32_t> listed = {10, 11, 20};         // what the next List() shows
   int32_t list_result = 0;
   uint32_t list_error = 0;
   int list_calls = 0;
   // Runs after each listing, e.g. to start a new thread while a hold walks the job.
   std::function<void(int)> after_list;
-};
 
-class FakeThread final : public HeldThread {
- public:
-  FakeThread(FakeSystem& system, uint32_t id) : system_(system), id_(id) {}
-  // -5 (access denied) for a thread that ended.
-  int64_t Suspend() noexcept override {
-    auto it = system_.suspend_count.find(id_);
-    return it == system_.suspend_count.end() ? -5 : it->second++;
-  }
-  int64_t Resume() noexcept override {
-    auto it = system_.suspend_count.find(id_);
-    if (it == system_.suspend_count.end())
-      return -5;
-    return it->second > 0 ? it->second-- : 0;
-  }
-
- private:
-  FakeSystem& system_;
-  uint32_t id_;
-};
-
-class FakeSource final : public ThreadSource {
- public:
-  explicit FakeSource(FakeSystem& system) : system_(system) {}
   ThreadListing List() override {
-    ThreadListing listing{system_.list_result, system_.list_error, system_.listed};
-    if (system_.after_list)
-      system_.after_list(system_.list_calls);
-    ++system_.list_calls;
+    ThreadListing listing{list_result, list_error, listed};
+    if (after_list)
+      after_list(list_calls);
+    ++list_calls;
     return listing;
   }
   std::unique_ptr<HeldThread> Open(uint32_t id, uint32_t& error) override {
-    if (!system_.suspend_count.count(id)) {
-      error = 87;
-      return nullptr;
-    }
-    return std::make_unique<FakeThread>(system_, id);
+    error = suspend_count.contains(id) ? 0 : 87;
+    return error == 0 ? std::make_unique<FakeThread>(suspend_count, id) : nullptr;
   }
-
- private:
-  FakeSystem& system_;
 };
 
-using Counts = std::map<uint32_t, int64_t>;
-
-// Three live threads of the step, listed, none suspended.
 class HoldLedgerTest : public testing::Test {
  protected:
-  FakeSystem s{.suspend_count = {{10, 0}, {11, 0}, {20, 0}}, .listed = {10, 11, 20}};
-  FakeSource source{s};
+  FakeSystem s;
   HoldLedger ledger;
 };
 
 // Each hold needs its own resume; a thread the step resumed itself is not resumed again.
 TEST_F(HoldLedgerTest, EachHoldNeedsAResumeAndNoneIsResumedMoreThanHeld) {
-  EXPECT_EQ(ledger.Hold(source).result, 0);
-  EXPECT_EQ(ledger.Hold(source).last_error, 0u);
+  EXPECT_EQ(ledger.Hold(s).result, 0);
+  EXPECT_EQ(ledger.Hold(s).last_error, 0u);
   EXPECT_EQ(s.suspend_count, (Counts{{10, 2}, {11, 2}, {20, 2}}));
   s.suspend_count[10] = 0;  // behind the ledger's back
   EXPECT_EQ(ledger.Resume().last_error, 0u);
@@ -96,7 +83,7 @@ TEST_F(HoldLedgerTest, ThreadsStartedDuringTheHoldAreHeldToo) {
       s.listed.push_back(30 + call);
     }
   };
-  (void)ledger.Hold(source);
+  (void)ledger.Hold(s);
   EXPECT_EQ(s.suspend_count, (Counts{{10, 1}, {11, 1}, {20, 1}, {30, 1}, {31, 1}}));
   EXPECT_EQ(s.list_calls, 4);  // the last pass found nothing new
 }
@@ -107,7 +94,7 @@ TEST_F(HoldLedgerTest, PassesAreBounded) {
     s.suspend_count[next] = 0;
     s.listed.push_back(next++);
   };
-  (void)ledger.Hold(source);
+  (void)ledger.Hold(s);
   EXPECT_EQ(s.list_calls, kHoldPasses);
   ledger.ResumeAllHeld();
   for (const auto& [id, count] : s.suspend_count)
@@ -117,7 +104,7 @@ TEST_F(HoldLedgerTest, PassesAreBounded) {
 TEST_F(HoldLedgerTest, ListFailuresHoldNothing) {
   s.list_result = kJobListFailed;
   s.list_error = 6;
-  const ThreadControlOutcome o = ledger.Hold(source);
+  const ThreadControlOutcome o = ledger.Hold(s);
   EXPECT_EQ(o.result, kJobListFailed);
   EXPECT_EQ(o.last_error, 6u);
   EXPECT_EQ(s.suspend_count[10], 0);
@@ -125,7 +112,7 @@ TEST_F(HoldLedgerTest, ListFailuresHoldNothing) {
 
 TEST_F(HoldLedgerTest, EndedThreadsAreForgottenAndReported) {
   s.listed = {10, 11, 20, 99};  // 99 ended between the listing and the open
-  EXPECT_EQ(ledger.Hold(source).result, 0);
+  EXPECT_EQ(ledger.Hold(s).result, 0);
   EXPECT_EQ(ledger.HeldThreadCount(), 3u);
   s.suspend_count.erase(11);  // killed while held
   EXPECT_EQ(ledger.Resume().last_error, 5u);
@@ -137,7 +124,7 @@ TEST_F(HoldLedgerTest, ReleasesEverythingWhenItGoes) {
   {
     HoldLedger held;
     for (int i = 0; i < 3; ++i)
-      (void)held.Hold(source);
+      (void)held.Hold(s);
     (void)held.Resume();
     s.suspend_count[20] += 1;  // someone else's suspend stays
   }

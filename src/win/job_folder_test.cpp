@@ -7,40 +7,27 @@ namespace x5 {
 namespace {
 
 TEST(JobFolder, RootsAreTheDriveAndShareRoots) {
-  for (const char* root :
-       {"C:", "\\", "\\\\srv\\share\\", "\\\\?\\C:\\", "\\\\?\\UNC\\srv\\share"}) {
+  for (const char* root : {"C:", "\\", "\\\\srv\\share\\", "\\\\?\\C:\\", "\\\\?\\UNC\\srv\\share"})
     EXPECT_TRUE(IsRootFolder(root)) << root;
-  }
-  for (const char* folder : {"C:\\x", "\\\\srv\\share\\x", "\\\\?\\UNC\\srv\\share\\x", "x"}) {
+  for (const char* folder : {"C:\\x", "\\\\srv\\share\\x", "\\\\?\\UNC\\srv\\share\\x", "x"})
     EXPECT_FALSE(IsRootFolder(folder)) << folder;
-  }
 }
 
+// Folder and name, "-" where the path is not split.
 TEST(JobFolder, SplitsAtTheLastSeparatorAndKeepsRoots) {
-  struct Case {
-    const char* path;
-    const char* folder;  // null: no split
-    const char* name;
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\jobs\\J1\\S01\\X$.$$$", "C:\\jobs\\J1\\S01|X$.$$$"},
+      {"C:\\jobs\\J1\\\\S01", "C:\\jobs\\J1|S01"},
+      {"C:\\console.txt", "C:\\|console.txt"},
+      {"\\\\srv\\share\\log.txt", "\\\\srv\\share\\|log.txt"},
+      {"C:\\jobs\\", "-"},
+      {"C:\\jobs\\..", "-"},
+      {"C:\\jobs\\a:stream", "-"},
+      {"console.txt", "-"},
   };
-  const Case cases[] = {
-      {"C:\\jobs\\J1\\S01\\X$.$$$", "C:\\jobs\\J1\\S01", "X$.$$$"},
-      {"C:\\jobs\\J1\\\\S01", "C:\\jobs\\J1", "S01"},
-      {"C:\\console.txt", "C:\\", "console.txt"},
-      {"\\\\srv\\share\\log.txt", "\\\\srv\\share\\", "log.txt"},
-      {"C:\\jobs\\", nullptr, nullptr},
-      {"C:\\jobs\\..", nullptr, nullptr},
-      {"C:\\jobs\\a:stream", nullptr, nullptr},
-      {"console.txt", nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    const std::optional<FolderAndName> split = SplitFolderAndName(c.path);
-    if (c.folder == nullptr) {
-      EXPECT_FALSE(split) << c.path;
-      continue;
-    }
-    ASSERT_TRUE(split) << c.path;
-    EXPECT_EQ(split->folder, c.folder) << c.path;
-    EXPECT_EQ(split->name, c.name) << c.path;
+  for (const auto& [path, expected] : cases) {
+    const std::optional<FolderAndName> split = SplitFolderAndName(path);
+    EXPECT_EQ(split ? split->folder + "|" + split->name : "-", expected) << path;
   }
   EXPECT_EQ(WithoutTrailingSeparator("C:\\jobs\\J1\\\\"), "C:\\jobs\\J1");
   EXPECT_EQ(WithoutTrailingSeparator("C:\\"), "C:\\");

@@ -19,11 +19,10 @@ void ExpectReleaseKeepsTheLastError(typename Owner::Handle closed) {
   EXPECT_EQ(GetLastError(), kCallersError);
 }
 
+// What a create call of each kind gives on failure reads as no handle.
 TEST(HandleOwners, EmptyValueIsTheOnePerKind) {
-  EXPECT_EQ(ScopedHandle().get(), nullptr);
-  EXPECT_EQ(ScopedFileHandle().get(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(ScopedFindHandle().get(), INVALID_HANDLE_VALUE);
-  // What a create call of each kind gives on failure reads as no handle.
+  WIN32_FIND_DATAA found{};
+  EXPECT_FALSE(ScopedFindHandle(FindFirstFileA("C:\\no\\such\\*", &found)));
   EXPECT_FALSE(ScopedFileHandle(
       CreateFileA("C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
   EXPECT_FALSE(ScopedHandle(OpenEventA(SYNCHRONIZE, FALSE, "x5-no-such-event")));

@@ -35,20 +35,20 @@ class CountingConsoleFile : public ConsoleFile {
   int saves = 0;
 };
 
+// Each variable made as "NAME=value"; a password's value in the TableExpander's form, "PW:" and
+// the plain text.
 class RecordingVariables : public VariableStore {
  public:
   int32_t AddVariable(std::string_view name, std::string_view value) override {
-    added.emplace_back(std::string(name), std::string(value));
+    added.push_back(std::string(name) + "=" + std::string(value));
     return 1;
   }
-  // Recorded in the TableExpander's form: "PW:" and the plain text.
   int32_t AddPassword(std::string_view name, std::string_view plain) override {
     if (plain.size() > Rozavadedo::kVariablePlainMax)
       return 0;
-    added.emplace_back(std::string(name), "PW:" + std::string(plain));
-    return 1;
+    return AddVariable(name, "PW:" + std::string(plain));
   }
-  std::vector<std::pair<std::string, std::string>> added;
+  std::vector<std::string> added;
 };
 
 // %NAME% references from a table. A value starting with "PW:" is a password: deciphered it is the

@@ -146,8 +146,7 @@ TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
             "prog x");
   EXPECT_EQ(world.files.files["f.txt"], "pw=s3cret");
   // A value that holds a deciphered password stays a password; a password never makes a switch.
-  EXPECT_EQ(world.variables.added,
-            (std::vector<std::pair<std::string, std::string>>{{"P", "PW:s3cret"}, {"U", "me"}}));
+  EXPECT_EQ(world.variables.added, (std::vector<std::string>{"P=PW:s3cret", "U=me"}));
   EXPECT_EQ(world.picture_interval, 200);
   const std::string console = world.console.All();
   EXPECT_EQ(console.find("s3cret"), std::string::npos) << console;

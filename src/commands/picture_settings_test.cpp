@@ -30,7 +30,6 @@ TEST(SetPictureOptions, Table) {
       {"b1000", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: b1000 *****\r\n"},
       {"-1", "BMP", -1, "BMP", off},
       {"B", "JPG", 200, "BMP", "\r\n***** Invalid /X5J value: B *****\r\n"},
-      {"", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value:  *****\r\n"},
       {"0", "BMP", 0, "BMP", Valid(0, "BMP")},
       {"2147483648", "JPG", 200, "JPG", "\r\n***** Invalid /X5J value: 2147483648 *****\r\n"},
       {"10000", "JPG", 10000, "JPG", Valid(10000, "JPG")},

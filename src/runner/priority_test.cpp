@@ -36,9 +36,8 @@ TEST(Priority, CodeSetsClassAndThread) {
   }
 }
 
+// Codes outside the table; every table code is proved by the round trip below.
 TEST(Priority, ReadBack) {
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kNormal, 0, kThreadNormal), 23);
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kHigh, 0, kThreadLowest), 41);
   EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 0, 7), 99);
   EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kBelowNormal, 0, 0x7FFFFFFF), 19);
   // Class read failed with error 6: 6000 plus the thread part.

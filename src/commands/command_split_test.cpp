@@ -91,11 +91,5 @@ TEST(ParseCommandLine, Table) {
   EXPECT_EQ(Parsed("\\docs\\a.txt", '\0'), "-||\\docs\\a.txt|\\docs\\a.txt||||1");
 }
 
-TEST(SwitchTailOf, MatchesTheParser) {
-  EXPECT_EQ(SwitchTailOf("  a /x5s B=1"), " /x5s B=1");
-  EXPECT_EQ(SwitchTailOf("no switch"), "");
-  EXPECT_EQ(SwitchTailOf("/X"), "");
-}
-
 }  // namespace
 }  // namespace x5

@@ -836,8 +836,8 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   check::DriveMap drives;
   std::string error;
   const fs::path base = options.base.empty() ? fs::current_path() : options.base;
-  for (const std::string& spec : options.drives) {
-    if (!drives.Add(spec, base, error)) {
+  for (const std::string& mapping : options.drives) {
+    if (!drives.Add(mapping, base, error)) {
       errors << "x5ctl: " << error << "\n";
       return kCheckUsage;
     }

@@ -115,13 +115,13 @@ class StringReader final : public ChunkReader {
 
 }  // namespace
 
-bool DriveMap::Add(std::string_view spec, const fs::path& base, std::string& error) {
-  const size_t equals = spec.find('=');
-  if (equals == std::string_view::npos || equals + 1 == spec.size()) {
-    error = "--drive \"" + std::string(spec) + "\": write DRIVE=DIR, e.g. C=./c-drive";
+bool DriveMap::Add(std::string_view mapping, const fs::path& base, std::string& error) {
+  const size_t equals = mapping.find('=');
+  if (equals == std::string_view::npos || equals + 1 == mapping.size()) {
+    error = "--drive \"" + std::string(mapping) + "\": write DRIVE=DIR, e.g. C=./c-drive";
     return false;
   }
-  std::string key(spec.substr(0, equals));
+  std::string key(mapping.substr(0, equals));
   std::replace(key.begin(), key.end(), '/', '\\');
   while (key.size() > 2 && key.back() == '\\')
     key.pop_back();
@@ -132,15 +132,16 @@ bool DriveMap::Add(std::string_view spec, const fs::path& base, std::string& err
              key.find('\\', key.find('\\', 2) + 1) == std::string::npos) {
     entry.prefix = UpperAscii(key);
   } else {
-    error = "--drive \"" + std::string(spec) + "\": the drive is a letter (C) or \\\\server\\share";
+    error =
+        "--drive \"" + std::string(mapping) + "\": the drive is a letter (C) or \\\\server\\share";
     return false;
   }
-  entry.given = std::string(spec.substr(equals + 1));
+  entry.given = std::string(mapping.substr(equals + 1));
   fs::path directory(entry.given);
   entry.directory = directory.is_absolute() ? directory : base / directory;
   std::error_code ec;
   if (!fs::is_directory(entry.directory, ec)) {
-    error = "--drive \"" + std::string(spec) + "\": " + entry.given + " is not a folder";
+    error = "--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder";
     return false;
   }
   entries_.erase(std::remove_if(entries_.begin(), entries_.end(),

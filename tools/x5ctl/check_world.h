@@ -43,7 +43,7 @@ class DriveMap {
 
   // DIR is taken relative to `base` unless it is absolute. False, with `error`, when the
   // mapping cannot be read.
-  [[nodiscard]] bool Add(std::string_view spec,
+  [[nodiscard]] bool Add(std::string_view mapping,
                          const std::filesystem::path& base,
                          std::string& error);
   // The runner's own current directory (a Windows path), against which relative names resolve.

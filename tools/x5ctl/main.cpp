@@ -149,8 +149,8 @@ std::string JobLogAfterRun(const RunOptions& options, const TaskRecord& task) {
   if (!options.drives.empty()) {
     // The user's own mappings win over the prefix's drives.
     check::DriveMap drives;
-    for (const std::string& spec : options.drives)
-      (void)drives.Add(spec, std::filesystem::current_path(), error);
+    for (const std::string& mapping : options.drives)
+      (void)drives.Add(mapping, std::filesystem::current_path(), error);
     if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
       local = *mapped.local;
   }

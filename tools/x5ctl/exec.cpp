@@ -161,15 +161,11 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
     return kExecNotStarted;
   }
   const TaskFile& task = *loaded.file;
-  std::string runner = options.runner;
+  std::string problem;
+  const std::string runner = RunnerPath(options.runner, problem);
   if (runner.empty()) {
-    std::string looked;
-    runner = DefaultRunnerPath(looked);
-    if (runner.empty()) {
-      Say(errors, json,
-          "x5runner.exe not found (looked for " + looked + "); name it with --runner");
-      return kExecNotStarted;
-    }
+    Say(errors, json, problem);
+    return kExecNotStarted;
   }
   std::string error;
   std::unique_ptr<StopRequests> requests = WatchStopRequests(error);

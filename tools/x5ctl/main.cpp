@@ -174,15 +174,11 @@ int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
     return kExitUsage;
   }
   const TaskFile& task = *loaded.file;
-  std::string runner = options.runner;
+  std::string problem;
+  const std::string runner = RunnerPath(options.runner, problem);
   if (runner.empty()) {
-    std::string looked;
-    runner = DefaultRunnerPath(looked);
-    if (runner.empty()) {
-      std::cerr << "x5ctl: x5runner.exe not found (looked for " << looked
-                << "); name it with --runner\n";
-      return kExitUsage;
-    }
+    std::cerr << "x5ctl: " << problem << "\n";
+    return kExitUsage;
   }
 
   std::unique_ptr<OpSource> ops;

@@ -19,23 +19,25 @@ constexpr const char* kInterruptedText = "stopped on request while waiting for "
 
 }  // namespace
 
-std::string DefaultRunnerPath(std::string& looked) {
+std::string RunnerPath(const std::string& given, std::string& problem) {
   namespace fs = std::filesystem;
+  if (!given.empty())
+    return given;
   std::string directory = ExecutableDirectory();
-  if (directory.empty()) {
-    looked = "(the directory of x5ctl is unknown)";
-    return {};
+  std::string looked = "(the directory of x5ctl is unknown)";
+  if (!directory.empty()) {
+    fs::path own(directory);
+    const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe"};
+    looked.clear();
+    for (const fs::path& candidate : candidates) {
+      std::error_code ec;
+      fs::path normal = candidate.lexically_normal();
+      if (fs::is_regular_file(normal, ec))
+        return normal.string();
+      looked += (looked.empty() ? "" : ", ") + normal.string();
+    }
   }
-  fs::path own(directory);
-  const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe"};
-  looked.clear();
-  for (const fs::path& candidate : candidates) {
-    std::error_code ec;
-    fs::path normal = candidate.lexically_normal();
-    if (fs::is_regular_file(normal, ec))
-      return normal.string();
-    looked += (looked.empty() ? "" : ", ") + normal.string();
-  }
+  problem = "x5runner.exe not found (looked for " + looked + "); name it with --runner";
   return {};
 }
 

@@ -84,10 +84,10 @@ class ChildProcess {
 [[nodiscard]] std::string ExecutableDirectory();
 [[nodiscard]] bool StdinIsTerminal();
 
-// Where x5ctl looks for the runner: x5runner.exe in ../mingw/ beside its own directory (the build
-// tree's layout), else in its own directory. Returns "" when neither exists; `looked` then lists
-// both places.
-[[nodiscard]] std::string DefaultRunnerPath(std::string& looked);
+// The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
+// x5ctl's own directory (the build tree's layout), else in its own directory. Returns "" when
+// neither exists; `problem` then says where it looked.
+[[nodiscard]] std::string RunnerPath(const std::string& given, std::string& problem);
 
 // The argument vector for starting `runner_path` through `wine_command`, which may hold several
 // words ("env WINEDEBUG=-all wine"); an empty command runs the runner directly.

@@ -6,16 +6,11 @@
 # x5runner.exe and x5step.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mingw="${X5_MINGW_DIR:-build/mingw}"
-if [[ ! -x "$mingw/x5bench_kill.exe" ]]; then
-  scripts/setup
-  scripts/build >/dev/null
-fi
-source scripts/lib/wine-env.sh
-trap x5_wine_stop EXIT
-x5_wine_start
+source scripts/lib/bench.sh
+x5_bench_mingw
+x5_bench_wine
 work="$WINEPREFIX/drive_c/x5bench/kill"
 mkdir -p "$work/KILL/S01"
-cp "$mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
-wine "$mingw/x5bench_kill.exe" "$(winepath -w "$mingw/x5runner.exe")" 'C:\x5bench\x5step.exe' \
-  'C:\x5bench\kill\' "${1:-9}" "${2:-1,10,50}"
+cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
+wine "$x5_mingw/x5bench_kill.exe" "$(winepath -w "$x5_mingw/x5runner.exe")" \
+  'C:\x5bench\x5step.exe' 'C:\x5bench\kill\' "${1:-9}" "${2:-1,10,50}"

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Side-by-side figures for the condition file search on a 1 GiB log-like file: our forward and
-# backward, exact and case-folded searches (file buffer 4096 and 65536) next to grep -F, rg -F and
-# cat, all timed as whole processes, interleaved, medians of repeats.
+# Side-by-side figures for the condition file search on a log-like file (1 GiB unless SIZE says
+# otherwise): our forward and backward, exact and case-folded searches (file buffer 4096 and 65536)
+# next to grep -F, rg -F and cat, all timed as whole processes, interleaved, medians of repeats.
 #
 #   bench/search_compare.sh [REPEATS]      (default 7)
-# Environment: BUILD_DIR (default build/bench), FILE (default /tmp/x5_search_1g.log).
+# Environment: SIZE (bytes, default 1073741824), FILE (default /tmp/x5_search_<MiB>m.log),
+# X5_BENCH_DIR (default build/bench, the bench preset).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD_DIR=${BUILD_DIR:-$ROOT/build/bench}
-FILE=${FILE:-/tmp/x5_search_1g.log}
+source "$ROOT/scripts/lib/bench.sh"
 REPEATS=${1:-7}
-SIZE=$((1024 * 1024 * 1024))
+SIZE=${SIZE:-$((1024 * 1024 * 1024))}
+FILE=${FILE:-/tmp/x5_search_$((SIZE >> 20))m.log}
 NEEDLE="FATAL: disk quota exceeded"  # absent: every tool reads the whole file
 NEEDLE_FOLDED="fatal: DISK quota exceeded"
 TAIL_MARK="X5-TAIL-MARKER"           # once, in the last 4 KiB
@@ -20,29 +21,27 @@ for tool in grep rg perl; do
   command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 1; }
 done
 
-if [ ! -x "$BUILD_DIR/search_bench" ]; then
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DX5_SANITIZE=OFF >/dev/null
-fi
-cmake --build "$BUILD_DIR" --target search_bench >/dev/null
-BENCH="$BUILD_DIR/search_bench"
+x5_bench_native search_bench
+BENCH="$x5_bench_dir/search_bench"
 
 make_file() {
   local seed
   seed=$(mktemp /tmp/x5_search_seed.XXXXXX)
-  # About 23 MB of varied log lines, repeated up to the size; the marker goes near the end.
+  # About 23 MB of varied log lines (less for a smaller file), repeated up to the size; the marker
+  # goes near the end.
   perl -e '
     srand(42);
     my @lv = ("INFO ", "DEBUG", "WARN ", "INFO ", "INFO ", "TRACE", "ERROR");
     my @w = qw(alpha beta gamma delta request response worker queue batch commit rollback
                session user order invoice payment cache miss hit store load);
-    for my $i (1 .. 200000) {
+    my $lines = $ARGV[0] / 115 < 200000 ? int($ARGV[0] / 115) + 1 : 200000;
+    for my $i (1 .. $lines) {
       my $t = sprintf("2024-05-%02d %02d:%02d:%02d.%03d", 1 + $i % 28, $i % 24, $i % 60,
                       ($i * 7) % 60, $i % 1000);
       my @m; push @m, $w[int(rand(@w))] for 1 .. 3 + int(rand(10));
       printf("%s %s [worker-%d] %s id=%d took %d ms\r\n", $t, $lv[int(rand(@lv))],
              int(rand(64)), join(" ", @m), int(rand(1e7)), int(rand(5000)));
-    }' >"$seed"
+    }' "$SIZE" >"$seed"
   local copies=$(( (SIZE - 4096) / $(stat -c %s "$seed") + 1 ))
   {
     for ((c = 0; c < copies; c++)); do cat "$seed"; done | head -c $((SIZE - 4096))
@@ -102,7 +101,14 @@ for i in "${!names[@]}"; do
     vs = (first == 0) ? "" : sprintf("%.2f", b / t);
     printf "%-26s %9.4f %8.2f %9.2f %14s\n", n, t / 1e9, s / t, c / t, vs }'
 done
+echo
+for i in "${!names[@]}"; do
+  [[ "${names[$i]}" == x5* ]] || continue
+  read -r _ direction kind buffer <<<"${names[$i]}"
+  x5_bench_figure "search, $direction $kind, buffer $buffer: speed / cat's" \
+    "$(awk -v t="${med[$i]}" -v c="${med[0]}" 'BEGIN { printf "%.2f", c / t }')" ">= 0.95"
+done
 rm -f "$times"
 
 echo
-"$BENCH" --file "$FILE" --text "$TAIL_MARK" --latency --repeat 21
+"$BENCH" --file "$FILE" --text "$TAIL_MARK" --latency --repeat "$((REPEATS * 3))"

@@ -1,10 +1,11 @@
-// What the Win32 benchmark drivers share: a microsecond clock, order statistics and whole-record
-// pipe reads and writes.
+// What the Win32 benchmark drivers share: a microsecond clock, order statistics, whole-record
+// pipe reads and writes, and the figure lines scripts/bench gathers.
 #pragma once
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace x5::bench {
@@ -48,6 +49,11 @@ inline bool ReadExact(HANDLE h, void* into, DWORD size) {
 inline bool WriteAll(HANDLE h, const void* data, DWORD size) {
   DWORD n = 0;
   return WriteFile(h, data, size, &n, nullptr) && n == size;
+}
+
+// One figure for scripts/bench's table: what it is, the measured ratio and the goal ("<= 1.3").
+inline void PrintFigure(const char* what, double ratio, const char* goal) {
+  std::printf("figure: %s | %.2f | %s\n", what, ratio, goal);
 }
 
 }  // namespace x5::bench

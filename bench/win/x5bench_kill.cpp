@@ -289,8 +289,8 @@ int main(int argc, char** argv) {
   AllocConsole();
 
   std::printf(
-      "KILL latency, medians of %d rounds (ms); goal: report and gone <= 1.5 x bare + one STAT "
-      "trip + 2 ms + 0.1 ms per process\n",
+      "KILL latency, medians of %d rounds (ms); goal (10 processes and more): report and gone "
+      "<= 1.3 x (bare + one STAT trip + 1 ms)\n",
       rounds);
   std::printf("pictures %s\n",
               PictureInterval() < 0 ? "off" : "on (interval from X5_BENCH_PICTURE_INTERVAL)");
@@ -320,11 +320,23 @@ int main(int argc, char** argv) {
       }
     }
     const double b = Median(bare), k = Median(report), g = Median(gone), s = Median(stat);
-    // The naming of what is ended may cost 2 ms and 0.1 ms a process on top of the kill.
-    const double goal = 1.5 * b + s + 2000 + 100.0 * count;
+    // The kill itself, the answer to the command and 1 ms for naming what is ended. With one
+    // process Wine's termination stall (1.3-2 ms in about half the rounds) outweighs all of it,
+    // so that row is shown without a goal.
+    const double reference = b + s + 1000;
+    const double goal = 1.3 * reference;
+    const bool judged = count >= 10;
     std::printf("%9d %10.2f %12.2f %12.2f %10.3f %12.2f %10.2f %8s\n", count, b / 1000, k / 1000,
                 g / 1000, s / 1000, b > 0 ? g / b : 0.0, goal / 1000,
-                std::max(g, k) <= goal ? "met" : "missed");
+                !judged                  ? ""
+                : std::max(g, k) <= goal ? "met"
+                                         : "missed");
+    if (judged) {
+      char what[80];
+      std::snprintf(what, sizeof(what),
+                    "KILL, %d processes: report and gone / (bare + STAT + 1 ms)", count);
+      x5::bench::PrintFigure(what, std::max(g, k) / reference, "<= 1.3");
+    }
     std::fflush(stdout);
   }
   if (failures > 0)

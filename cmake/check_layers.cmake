@@ -1,7 +1,8 @@
 # The layers test: every file of a folder includes only its own folder's headers and those of the
 # folders it uses (the x5_layer table of CMakeLists.txt), so no lower folder includes a higher one.
 #   cmake -DX5_SOURCE_DIR=<tree> -DX5_LAYER_RULES="src/core=|src/win=core|..." -P check_layers.cmake
-# Rules are FOLDER=USED,USED,...; an include counts when its first path part names a folder of src/.
+# Rules are FOLDER=USED,USED,... (a folder's sub-folders included); an include counts when its
+# first path part names a folder of src/.
 cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "|" ";" rules "${X5_LAYER_RULES}")
@@ -21,7 +22,7 @@ foreach(rule ${rules})
   string(REPLACE "," ";" uses "${CMAKE_MATCH_2}")
   list(APPEND checked ${folder})
   get_filename_component(own ${folder} NAME)
-  file(GLOB files ${X5_SOURCE_DIR}/${folder}/*.h ${X5_SOURCE_DIR}/${folder}/*.cpp)
+  file(GLOB_RECURSE files ${X5_SOURCE_DIR}/${folder}/*.h ${X5_SOURCE_DIR}/${folder}/*.cpp)
   foreach(file ${files})
     file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z0-9_]+/")
     foreach(line ${includes})

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "protocol/protocol.h"
-#include "session.h"
-#include "task_file.h"
+#include "x5ctl/step/session.h"
+#include "x5ctl/text/task_file.h"
 
 namespace x5::e2e {
 

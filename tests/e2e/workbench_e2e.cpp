@@ -5,11 +5,11 @@
 
 #include <sstream>
 
-#include "ansi_text.h"
-#include "check.h"
 #include "e2e_support.h"
-#include "explain.h"
-#include "format.h"
+#include "x5ctl/check/check.h"
+#include "x5ctl/step/explain.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
 
 namespace x5::e2e {
 namespace {

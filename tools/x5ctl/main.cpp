@@ -11,18 +11,18 @@
 #include <new>
 #include <sstream>
 
-#include "ansi_text.h"
-#include "check.h"
-#include "check_world.h"
 #include "cipher/password_cipher.h"
-#include "conversation.h"
-#include "explain.h"
-#include "exec.h"
-#include "exit_status.h"
-#include "format.h"
-#include "session.h"
-#include "task_file.h"
 #include "x5_version.h"
+#include "x5ctl/check/check.h"
+#include "x5ctl/check/check_world.h"
+#include "x5ctl/step/conversation.h"
+#include "x5ctl/step/exit_status.h"
+#include "x5ctl/step/explain.h"
+#include "x5ctl/step/session.h"
+#include "x5ctl/subcommands/exec.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
+#include "x5ctl/text/task_file.h"
 
 namespace x5 {
 namespace {

@@ -1,0 +1,969 @@
+// `x5ctl check`: the runner's steps before the launch (and, on request, after the step) carried out
+// by the runner's own portable routines in a world that only reads.
+#include "x5ctl/check/check.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <ostream>
+
+#include "cipher/password_cipher.h"
+#include "commands/command_split.h"
+#include "commands/dispatcher.h"
+#include "conditions/rule_language.h"
+#include "core/rc_rules.h"
+#include "protocol/task_values.h"
+#include "x5ctl/check/check_text.h"
+#include "x5ctl/check/check_world.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+namespace {
+
+using Json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
+using check::MappedPath;
+
+// The drive of the runner's own folder, on which a document named from the root ("\x.doc") is
+// looked for again. Not known here; the shell's answer is not known either (see the notes).
+constexpr char kRunnerDrive = 'C';
+
+std::string U(std::string_view ansi) {
+  return Utf8FromAnsi(ansi);
+}
+
+// ------------------------------------------------------------------------------ task and options
+
+// The runner's own reading of the bytes a parent sends: the record, then the three blocks.
+class BytesReader final : public ByteReader {
+ public:
+  explicit BytesReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  int64_t Read(std::span<uint8_t> into) override {
+    const size_t n = std::min(into.size(), bytes_.size() - at_);
+    std::copy_n(bytes_.data() + at_, n, into.data());
+    at_ += n;
+    return static_cast<int64_t>(n);
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+struct RunnerInput {
+  TaskRecord task;
+  std::string command;
+  std::string conditions;
+  std::string variables;
+  char delimiter = ';';
+};
+
+RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream) {
+  BytesReader in(stream);
+  TaskBytes bytes{};
+  (void)ReadFull(in, bytes);
+  RunnerInput input;
+  input.task = DecodeTaskRecord(bytes);
+  input.command = ReadTextBlock(in, input.task.command_length, false, input.delimiter).text;
+  input.conditions = ReadTextBlock(in, input.task.conditions_length, false, input.delimiter).text;
+  input.variables = ReadTextBlock(in, input.task.variables_length, true, input.delimiter).text;
+  return input;
+}
+
+std::optional<LocalTime> ParseNow(const std::string& text) {
+  LocalTime t;
+  char separator = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%c", &t.year, &t.month, &t.day, &separator,
+                  &t.hour, &t.minute, &t.second, &tail) != 7 ||
+      (separator != ' ' && separator != 'T') || t.month < 1 || t.month > 12 || t.day < 1 ||
+      t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 || t.year < 1601)
+    return std::nullopt;
+  t.day_of_week = DayOfWeek(t.year, t.month, t.day);
+  return t;
+}
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return UpperAscii(x) == UpperAscii(y);
+         });
+}
+
+// Whether the table entry "NAME=value" defines `name`.
+bool SameName(std::string_view entry, std::string_view name) {
+  return entry.size() > name.size() && entry[name.size()] == '=' &&
+         EqualNoCase(entry.substr(0, name.size()), name);
+}
+
+// The value of the last parameter with that letter on a rule line, as written; empty when none.
+std::string ParameterValue(std::string_view line, char letter) {
+  std::string value;
+  size_t position = 1;
+  while (position <= line.size()) {
+    while (position <= line.size() && line[position - 1] == ' ')
+      ++position;
+    if (position > line.size())
+      break;
+    const std::string parameter = Iskanje::NextParameter(line, position);
+    if (parameter.size() < 3)
+      break;
+    if (UpperAscii(parameter[0]) == letter)
+      value = parameter.substr(2);
+    position += parameter.size() + 1;
+  }
+  return value;
+}
+
+// A V= value in the length form: no comma outside quotation marks.
+bool ValueWithoutOffset(std::string_view value) {
+  bool quoted = false;
+  for (char c : value) {
+    if (c == '"')
+      quoted = !quoted;
+    else if (c == ',' && !quoted)
+      return false;
+  }
+  return !value.empty();
+}
+
+std::string Flag(char flag) {
+  return std::string(1, flag);
+}
+
+// ------------------------------------------------------------------------------ the check
+
+class Checker {
+ public:
+  Checker(const RunnerInput& input, const check::DriveMap& drives, check::WorldOptions world)
+      : input_(input), world_(drives, std::move(world)) {}
+
+  // Carries out the runner's sequence up to the launch and, when asked, after the step.
+  int Run(CheckOptions::Sections sections);
+
+  std::vector<Json> records;
+
+ private:
+  class Expanding;
+  class RuleTrace;
+
+  void Emit(Json record) { records.push_back(std::move(record)); }
+  Json Console();
+  Json Files();
+  Json NewVariables();
+  Json Writes();
+  void EmitWrites();
+  void Skip();
+  std::string Shown(const MappedPath& mapped) const;
+  Json Mapped(const check::FileLookup& lookup) const;
+  void Variables();
+  void Rules(int pass, bool emit);
+  std::string Command(bool emit);
+  // Records the return-code decision; `no_command_verdict` when no command line is left.
+  int Decide(const std::string& stage,
+             const std::string& message,
+             const char* no_command_verdict = nullptr);
+  std::string JobLogCommand();
+  CommandContext Commands(Expander& expander, VariableStore& store);
+  void Notes(bool runs);
+
+  const RunnerInput& input_;
+  check::World world_;
+  TaskRecord task_ = input_.task;
+  std::vector<std::string> table_;
+  std::string directory_;
+  VariableContext variables_{table_,
+                             task_,
+                             input_.variables,
+                             input_.delimiter,
+                             directory_,
+                             world_.console(),
+                             world_.environment(),
+                             world_.clock(),
+                             world_.date_names(),
+                             world_.parameter_files()};
+  RcState rc_{task_.maximum_rc, task_.task_rc, task_.step_minimum_rc, task_.step_maximum_rc};
+  FileCheckLimits limits_ = NormaliseFileCheckLimits(task_);
+  Iskanje::RuleSettings settings_;
+  std::string rules_;
+  int32_t picture_interval_ = task_.picture_interval;
+  std::string picture_type_ = "JPG";
+  bool show_resolved_ = false;
+  PendingEdit edit_;
+  int32_t last_result_ = 0;
+  std::string pre_messages_;
+  std::string post_messages_;
+  std::string status_text_;
+  std::string verdict_;
+
+  // How far the journal and the table were shown.
+  size_t console_mark_ = 0;
+  size_t files_mark_ = 0;
+  size_t writes_mark_ = 0;
+  size_t table_mark_ = 0;
+
+  // What the rules used, for the notes.
+  bool values_compared_ = false;
+  bool attributes_tested_ = false;
+  bool exclusive_open_ = false;
+  bool folded_high_bytes_ = false;
+  bool job_log_read_after_ = false;
+};
+
+Json Checker::Console() {
+  Json lines = Json::array();
+  auto& console = world_.journal().console;
+  for (; console_mark_ < console.size(); ++console_mark_) {
+    // One console message may hold several lines; the console ends each message with a line end.
+    for (const std::string& line : CrLfLines(console[console_mark_], true))
+      lines.push_back(U(line));
+  }
+  return lines;
+}
+
+std::string Checker::Shown(const MappedPath& mapped) const {
+  if (!mapped.local)
+    return {};
+  for (const check::DriveMap::Entry& entry : world_.drives().entries()) {
+    const fs::path relative = mapped.local->lexically_relative(entry.directory);
+    if (!relative.empty() && *relative.begin() != "..") {
+      const std::u8string rest = relative.generic_u8string();
+      std::string shown = entry.given;
+      if (relative != ".")
+        shown.append("/").append(rest.begin(), rest.end());
+      return shown;
+    }
+  }
+  const std::u8string whole = mapped.local->generic_u8string();
+  return std::string(whole.begin(), whole.end());
+}
+
+Json Checker::Mapped(const check::FileLookup& lookup) const {
+  const MappedPath& mapped = lookup.mapped;
+  Json j;
+  j["path"] = U(lookup.path);
+  j["local"] = mapped.local ? Json(Shown(mapped)) : Json(nullptr);
+  j["found"] = lookup.found;
+  j["as_written"] = lookup.written;
+  if (!mapped.problem.empty())
+    j["problem"] = mapped.problem;
+  if (mapped.short_name)
+    j["problem"] = "8.3 short names exist only on the real machine";
+  return j;
+}
+
+Json Checker::Files() {
+  Json files = Json::array();
+  auto& looked = world_.journal().files;
+  std::vector<std::string> seen;
+  for (; files_mark_ < looked.size(); ++files_mark_) {
+    const check::FileLookup& lookup = looked[files_mark_];
+    if (std::find(seen.begin(), seen.end(), lookup.path) != seen.end())
+      continue;
+    seen.push_back(lookup.path);
+    files.push_back(Mapped(lookup));
+  }
+  return files;
+}
+
+// Variables defined since the last call (a rule's ?= variable, a /X5S assignment), masked.
+Json Checker::NewVariables() {
+  Json defined = Json::array();
+  for (; table_mark_ < table_.size(); ++table_mark_) {
+    const std::string& entry = table_[table_mark_];
+    const size_t equals = entry.find('=');
+    const std::string_view value = std::string_view(entry).substr(equals + 1);
+    const bool password = !value.empty() && value.front() == kPasswordMarker;
+    defined.push_back(U(entry.substr(0, equals + 1)) + (password ? "*****" : U(value)));
+  }
+  return defined;
+}
+
+// Moves past whatever was not shown (the quiet part of a check after the step only).
+void Checker::Skip() {
+  console_mark_ = world_.journal().console.size();
+  files_mark_ = world_.journal().files.size();
+  writes_mark_ = world_.journal().writes.size();
+  table_mark_ = table_.size();
+}
+
+Json Checker::Writes() {
+  Json list = Json::array();
+  auto& writes = world_.journal().writes;
+  for (; writes_mark_ < writes.size(); ++writes_mark_) {
+    const check::RecordedWrite& w = writes[writes_mark_];
+    Json j;
+    j["record"] = "write";
+    j["what"] = w.what;
+    j["path"] = U(w.path);
+    j["local"] = w.mapped.local ? Json(Shown(w.mapped)) : Json(nullptr);
+    j["bytes"] = w.bytes;
+    j["would_fail"] = w.would_fail;
+    if (w.would_fail)
+      j["problem"] = w.mapped.problem.empty() ? "the folder does not exist" : w.mapped.problem;
+    list.push_back(std::move(j));
+  }
+  return list;
+}
+
+void Checker::EmitWrites() {
+  for (Json& write : Writes())
+    Emit(std::move(write));
+}
+
+// ------------------------------------------------------------------------------ variables
+
+void Checker::Variables() {
+  (void)SetStepVariables(variables_);
+  // SetStepVariables defines, in order: the global parameter files, X5S to X5TRC, the SET lines
+  // of the variables block, X5W.
+  size_t task_first = table_.size();
+  for (size_t i = 0; i < table_.size(); ++i) {
+    if (table_[i].starts_with("X5S=")) {
+      task_first = i;
+      break;
+    }
+  }
+  constexpr size_t kTaskVariables = 10;
+  for (size_t i = 0; i < table_.size(); ++i) {
+    const std::string& entry = table_[i];
+    const size_t equals = entry.find('=');
+    const std::string name = entry.substr(0, equals);
+    const std::string_view value = std::string_view(entry).substr(equals + 1);
+    const bool password = !value.empty() && value.front() == kPasswordMarker;
+    std::string source;
+    if (i < task_first)
+      source = "global parameter file " + U(directory_ + name) + ".$$$";
+    else if (i < task_first + kTaskVariables)
+      source = "task";
+    else if (i + 1 == table_.size() && name == "X5W")
+      source = "working directory";
+    else
+      source = password ? "SETP line" : "SET line";
+    bool shadowed = false;
+    for (size_t k = 0; k < i && !shadowed; ++k)
+      shadowed = SameName(table_[k], name);
+    Json j;
+    j["record"] = "variable";
+    j["name"] = U(name);
+    j["value"] = password ? "*****" : U(value);
+    j["source"] = source;
+    j["password"] = password;
+    j["shadowed"] = shadowed;
+    Emit(std::move(j));
+  }
+  table_mark_ = table_.size();
+  if (Json lines = Console(); !lines.empty())
+    Emit(Json{{"record", "console"}, {"lines", lines}});
+  EmitWrites();
+  files_mark_ = world_.journal().files.size();
+}
+
+// ------------------------------------------------------------------------------ rules
+
+// Follows each rule line of a pass: how it parsed, what it read, what it said and did.
+class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
+ public:
+  RuleTrace(Checker& checker, int pass, bool emit)
+      : checker_(checker), pass_(pass), emit_(emit), before_(checker.settings_) {
+    rc_ = checker.rc_.step_rc_value;
+  }
+
+  void Evaluated(int32_t line_number,
+                 std::string_view line,
+                 bool after_step,
+                 bool forward,
+                 const Iskanje::RuleSettings& settings,
+                 std::string_view output) noexcept override {
+    // The rules go on whatever happens here; a failure to follow them ends the check afterwards.
+    try {
+      Follow(line_number, line, after_step, forward, settings, output);
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+
+  std::exception_ptr failure;
+
+ private:
+  void Follow(int32_t line_number,
+              std::string_view line,
+              bool after_step,
+              bool forward,
+              const Iskanje::RuleSettings& settings,
+              std::string_view output) {
+    if (after_step != (pass_ == Iskanje::kPassAfterStep) ||
+        line.find_first_not_of(' ') == std::string_view::npos) {
+      return;
+    }
+    // The same parse on the settings as they were, to tell a line that ended early from one that
+    // passed (neither says anything).
+    Iskanje::RuleSettings probe = before_;
+    std::string error;
+    const Iskanje::LineParse parse =
+        Iskanje::ParseRuleLine(probe, line, line_number, AsciiCaseMap(), error);
+    before_ = settings;
+
+    std::string outcome;
+    if (parse == Iskanje::LineParse::kRejected) {
+      outcome = "rejected";
+    } else if (parse == Iskanje::LineParse::kEnded) {
+      outcome = "ended";
+    } else {
+      outcome = !output.empty() ? "fired" : settings.reverse ? "not found" : "passed";
+      checker_.values_compared_ |= settings.value_length > 0;
+      checker_.attributes_tested_ |=
+          settings.attribute_operator == "=" ||
+          settings.attribute_pattern.find_first_not_of(' ') != std::string::npos;
+      checker_.exclusive_open_ |= settings.open_mode == 'W';
+      checker_.job_log_read_after_ |=
+          after_step && EqualNoCase(settings.file_name, Trimmed(checker_.task_.console_file));
+      checker_.folded_high_bytes_ |=
+          settings.case_folding &&
+          std::any_of(settings.search_text.begin(), settings.search_text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    }
+    Json j;
+    j["record"] = "rule";
+    j["pass"] = pass_ == Iskanje::kPassAfterStep ? "after" : "before";
+    j["line"] = line_number;
+    j["text"] = U(line);
+    j["search"] = forward ? "forward" : "backward";
+    j["rc"] = settings.rc_value;
+    j["search_text"] = parse == Iskanje::LineParse::kAccepted ? U(settings.search_text) : "";
+    // S= keeps its value from line to line: a line without one searches for the last one's text.
+    j["search_kept"] = !settings.search_text.empty() && ParameterValue(line, 'S').empty();
+    if (parse == Iskanje::LineParse::kAccepted && settings.value_length > 0) {
+      j["value_offset"] = settings.value_offset;
+      j["value_length"] = settings.value_length;
+      // So does the offset of V=: a V= without one reads at the offset an earlier line gave.
+      j["value_offset_kept"] =
+          settings.value_offset != 0 && ValueWithoutOffset(ParameterValue(line, 'V'));
+    }
+    j["reverse"] = parse == Iskanje::LineParse::kAccepted && settings.reverse;
+    j["outcome"] = outcome;
+    j["console"] = checker_.Console();
+    j["files"] = checker_.Files();
+    j["output"] = U(output);
+    j["step_rc_before"] = rc_;
+    j["step_rc_after"] = checker_.rc_.step_rc_value;
+    j["variables"] = checker_.NewVariables();
+    j["writes"] = checker_.Writes();
+    rc_ = checker_.rc_.step_rc_value;
+    if (emit_)
+      checker_.Emit(std::move(j));
+  }
+
+  Checker& checker_;
+  int pass_;
+  bool emit_;
+  Iskanje::RuleSettings before_;
+  int32_t rc_ = 0;
+};
+
+void Checker::Rules(int pass, bool emit) {
+  const Iskanje::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
+                                        limits_.line_limit};
+  ContextVariableStore store(variables_);
+  Iskanje::ConditionContext context(limits, rc_, world_.console(), store, world_.pacer(),
+                                    world_.rule_files());
+  context.number_format = world_.options().number_format;
+  RuleTrace trace(*this, pass, emit);
+  context.observer = &trace;
+  std::string messages = Iskanje::EvaluateConditions(context, settings_, pass, rules_);
+  if (trace.failure)
+    std::rethrow_exception(trace.failure);
+  (pass == Iskanje::kPassAfterStep ? post_messages_ : pre_messages_) += messages;
+}
+
+// ------------------------------------------------------------------------------ command
+
+// The expansion the dispatcher asks for. It never deciphers: where the runner would put a
+// password's plain text (the step's command line, switch arguments) the check has "*****".
+// The dispatcher asks for the deciphering expansion exactly once per line, first of all, which
+// is where the check starts following a new line.
+class Checker::Expanding final : public Expander {
+ public:
+  Expanding(Checker& checker, bool follow) : checker_(checker), follow_(follow) {}
+
+  std::string Expand(std::string_view text, bool quote_empty) override {
+    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
+  }
+
+  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+    std::string shown = Expand(text, quote_empty);
+    if (follow_) {
+      Close();
+      Open(text, shown);
+    }
+    return Expansion{SecretString(shown), std::move(shown)};
+  }
+
+  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
+    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
+  }
+
+  // The last line's record, with what its switch (or the final save of an edit) did.
+  void Close() {
+    if (!open_)
+      return;
+    current_["console"] = checker_.Console();
+    current_["files"] = checker_.Files();
+    current_["variables"] = checker_.NewVariables();
+    current_["writes"] = checker_.Writes();
+    checker_.Emit(std::move(current_));
+    open_ = false;
+  }
+
+ private:
+  void Open(std::string_view text, const std::string& expanded) {
+    CommandLineParts parts;
+    ParseCommandLine(parts, expanded, checker_.world_.associations(), kRunnerDrive);
+    current_ = Json();
+    current_["record"] = "command_line";
+    current_["line"] = ++line_;
+    current_["text"] = U(text);
+    current_["expanded"] = U(expanded);
+    current_["program_token"] = U(parts.program_token);
+    current_["parameters"] = U(parts.parameters);
+    current_["switch_tail"] = U(parts.switch_tail);
+    open_ = true;
+  }
+
+  Checker& checker_;
+  bool follow_;
+  Json current_;
+  bool open_ = false;
+  int line_ = 0;
+};
+
+// What the command routines see of the checked run: its variables, RC, picture settings and
+// pending edit, over this machine's recording world.
+CommandContext Checker::Commands(Expander& expander, VariableStore& store) {
+  CommandContext context{expander,
+                         store,
+                         world_.console(),
+                         world_.console_file(Trimmed(task_.console_file)),
+                         world_.associations(),
+                         world_.file_access(),
+                         world_.printers(),
+                         rc_,
+                         picture_interval_,
+                         picture_type_,
+                         show_resolved_,
+                         edit_,
+                         last_result_,
+                         directory_};
+  context.runner_drive = kRunnerDrive;
+  return context;
+}
+
+std::string Checker::Command(bool emit) {
+  Expanding expander(*this, emit);
+  ContextVariableStore store(variables_);
+  CommandContext context = Commands(expander, store);
+  const DispatchedCommand dispatched =
+      DispatchCommand(context, Trimmed(input_.command), DispatchMode::kExecute);
+  expander.Close();
+  return ExpandVariables(variables_, dispatched.shown, kMaskPasswords, false);
+}
+
+// ------------------------------------------------------------------------------ decisions
+
+int Checker::Decide(const std::string& stage,
+                    const std::string& message,
+                    const char* no_command_verdict) {
+  Json j;
+  j["record"] = "decision";
+  j["stage"] = stage;
+  j["step_rc_value"] = rc_.step_rc_value;
+  j["current_rc"] = rc_.current_rc;
+  j["result_flag"] = Flag(rc_.result_flag);
+  j["message"] = U(message);
+  int status = kCheckRuns;
+  std::string verdict = stage == "after" ? "the step ends normally" : "the step runs";
+  if (rc_.result_flag == 'S') {
+    if (stage != "after") {
+      status = kCheckSkipped;
+      verdict = "the step is skipped";
+    }
+  } else if (rc_.result_flag == '-') {
+    status = rc_.current_rc == 0 ? kCheckEnded : kCheckAbended;
+    verdict = rc_.current_rc == 0 ? "the job ends as requested" : "the step abends";
+  }
+  if (no_command_verdict) {
+    verdict = no_command_verdict;
+    status = kCheckNoCommand;
+  }
+  j["verdict"] = verdict;
+  verdict_ = verdict;
+  Emit(std::move(j));
+  return status;
+}
+
+void Checker::Notes(bool runs) {
+  const check::Journal& journal = world_.journal();
+  auto note = [this](const char* topic, std::string text) {
+    Emit(Json{{"record", "note"}, {"topic", topic}, {"text", std::move(text)}});
+  };
+  auto list = [](const std::vector<std::string>& names, bool skip_blanks) {
+    std::vector<std::string> unique;
+    for (const std::string& name : names)
+      if (std::find(unique.begin(), unique.end(), name) == unique.end() &&
+          !(skip_blanks && name.find(' ') != std::string::npos))
+        unique.push_back(name);
+    std::string out;
+    for (const std::string& name : unique)
+      out += (out.empty() ? "" : ", ") + U(name);
+    return out;
+  };
+  if (!journal.associations.empty())
+    note("associations",
+         "not known here, so each line runs as written; on the real machine a "
+         "program runs by its full path and a document by its associated program "
+         "(looked up: " +
+             list(journal.associations, false) + ")");
+  // Names with blanks come from text such as "50% of %X%"; nobody means them as variables.
+  if (const std::string misses = list(journal.environment_misses, true); !misses.empty())
+    note("environment",
+         "not defined by the task, so the runner looks in its own environment, "
+         "which is not known here (--env NAME=VALUE): " +
+             misses);
+  if (!journal.environment_given.empty())
+    note("environment",
+         "taken from --env as the runner's own: " + list(journal.environment_given, false));
+  if (journal.clock_used)
+    note("clock", std::string(world_.options().now ? "date pictures use --now"
+                                                   : "date pictures use this machine's clock") +
+                      "; day and month names are English here, the runner's follow its user's "
+                      "locale");
+  if (values_compared_)
+    note("number format", std::string("V= fields are read with \"") +
+                              world_.options().number_format.decimal_separator +
+                              "\" as the decimal separator here; the runner uses its user's locale "
+                              "(--decimal-separator)");
+  if (folded_high_bytes_)
+    note("case", "folding covers A to Z only here; the runner folds every letter of its code page");
+  if (attributes_tested_)
+    note("attributes",
+         "files count as archive, not system or hidden, here (read-only when not "
+         "writable); on the real machine their own attributes decide, and a hidden "
+         "or system file counts as missing");
+  if (job_log_read_after_)
+    note("job log",
+         "the runner's rules after the step read the job log as it was when they "
+         "began; a log saved at the end also holds the runner's later lines, whose "
+         "notes quote the search texts (search it forward to find the step's own "
+         "lines first)");
+  if (exclusive_open_)
+    note("exclusive open",
+         "F=(W, ...) fails on the real machine while another process has the "
+         "file open; here files are only read");
+  bool relative = false;
+  bool short_name = false;
+  for (const check::FileLookup& lookup : journal.files) {
+    relative |= lookup.mapped.relative;
+    short_name |= lookup.mapped.short_name;
+  }
+  if (relative)
+    note("current directory",
+         world_.drives().current_directory().empty()
+             ? "relative names are looked up in the runner's current directory, which its parent "
+               "chooses (--current-directory)"
+             : "relative names were looked up in " + U(world_.drives().current_directory()));
+  if (short_name)
+    note("short names", "8.3 names such as PROGRA~1 exist only on the real machine");
+  if (journal.printers_asked)
+    note("printers",
+         "the printers the step's user can reach are not known here; the report "
+         "holds its title only");
+  if (journal.error_texts_used)
+    note("error texts", "error numbers and texts are this machine's; Windows gives its own");
+  if (std::any_of(table_.begin(), table_.end(), [](const std::string& entry) {
+        const size_t equals = entry.find('=');
+        return equals + 1 < entry.size() && entry[equals + 1] == kPasswordMarker;
+      }))
+    note("passwords",
+         "shown as ***** everywhere, also where the runner hands the plain "
+         "password to the step or to a switch");
+  note("rights", std::string(journal.writes.empty() ? "" : "no write above was made; ") +
+                     "files are read with your rights here, on the real machine the runner's "
+                     "account and the folders' access lists decide");
+  if (runs)
+    note("launch",
+         "not checked: the logon, the user's profile, whether the program exists and "
+         "starts");
+}
+
+// The "Command=" line of the job log: the command as written, or resolved after "/X5?".
+std::string Checker::JobLogCommand() {
+  Expanding quiet(*this, false);
+  ContextVariableStore store(variables_);
+  CommandContext context = Commands(quiet, store);
+  return DispatchCommand(
+             context, ExpandVariables(variables_, input_.command, kMaskPasswords, false),
+             show_resolved_ ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
+      .shown;
+}
+
+int Checker::Run(CheckOptions::Sections sections) {
+  const bool before = sections != CheckOptions::Sections::kAfter;
+  const bool after = sections != CheckOptions::Sections::kBefore;
+  pre_messages_ = SetupAbendMode(rc_);
+
+  Json task;
+  task["record"] = "task";
+  task["job_name"] = U(Trimmed(task_.job_name));
+  task["job_number"] = task_.job_number;
+  task["step_number"] = task_.step_number;
+  task["step_directory"] = U(Trimmed(task_.step_directory));
+  task["user_name"] = U(Trimmed(task_.user_name));
+  task["maximum_rc"] = task_.maximum_rc;
+  task["task_rc"] = task_.task_rc;
+  task["step_minimum_rc"] = task_.step_minimum_rc;
+  task["step_maximum_rc"] = task_.step_maximum_rc;
+  task["abend_mode"] = rc_.abend_mode;
+  task["step_rc_value"] = rc_.step_rc_value;
+  Emit(std::move(task));
+
+  int status = kCheckRuns;
+  bool runs = false;
+  if (rc_.maximum_rc == 0) {
+    rc_.result_flag = '-';
+    status_text_ = "RC = 0";
+    pre_messages_ += "** ERROR - Maximum Return Code = 0 **";
+    status = kCheckRcZero;
+    verdict_ = "the task cannot run: its maximum RC is 0";
+  } else {
+    Variables();
+    rules_ = ExpandVariables(variables_, input_.conditions, kMaskPasswords, false);
+    if (!rules_.empty())
+      Emit(Json{{"record", "rules"}, {"text", U(rules_)}});
+    Rules(Iskanje::kPassBeforeStep, before);
+    const std::string command = Command(before);
+    if (!before) {
+      Skip();
+      Emit(Json{{"record", "remark"},
+                {"text",
+                 "The rules before the step and the command's switches were carried out "
+                 "too (not shown): the rules after the step start from what they left."}});
+    }
+    const size_t checked = pre_messages_.size();
+    pre_messages_ = ApplyRcRules(rc_, std::move(pre_messages_));
+    Emit(Json{{"record", "command"}, {"command_line", U(command)}});
+    const std::string message = pre_messages_.substr(checked);
+    if (command.empty()) {
+      status_text_ = "Null CMD";
+      const std::string line = NoCommandRc(rc_);
+      status = Decide("before", message, "there is no command to run");
+      world_.console().Line(line.substr(0, line.size() - 2));
+      Emit(Json{{"record", "console"}, {"lines", Console()}});
+    } else {
+      status = Decide("before", message);
+      if (rc_.result_flag != '+') {
+        status_text_ = "RC <>";
+      } else {
+        runs = true;
+        (void)AddVariable(variables_, "X5RC", std::to_string(rc_.step_rc_value));
+        table_mark_ = table_.size();
+      }
+    }
+    if (after) {
+      if (!runs)
+        Emit(Json{{"record", "remark"},
+                  {"text",
+                   "On these files the step would not run; the rules after the step are "
+                   "evaluated as if it had."}});
+      // The job log block, the console file, then the rules after the step.
+      Emit(Json{{"record", "job_log"}, {"line", U("Command=" + JobLogCommand())}});
+      world_.console_file(Trimmed(task_.console_file)).Save();
+      EmitWrites();
+      Rules(Iskanje::kPassAfterStep, true);
+      const size_t post_checked = post_messages_.size();
+      post_messages_ = ApplyRcRules(rc_, std::move(post_messages_));
+      status = Decide("after", post_messages_.substr(post_checked));
+      status_text_.clear();
+    }
+  }
+  const char flag = rc_.result_flag;
+  const int32_t current = rc_.current_rc;
+  FinalRcAdjustment(rc_);
+  if (flag == 'S')
+    Emit(Json{{"record", "remark"},
+              {"text", "A skipped step is reported with result flag \"+\" and status \"RC <>\"."}});
+  if (rc_.current_rc != current)
+    Emit(Json{{"record", "remark"},
+              {"text", "In abend mode the final reports carry at least the task RC: current RC " +
+                           std::to_string(current) + " becomes " + std::to_string(rc_.current_rc) +
+                           "."}});
+  Json report;
+  report["record"] = "report_text";
+  report["text"] = U(pre_messages_ + post_messages_);
+  Emit(std::move(report));
+  Notes(runs);
+  Json outcome;
+  outcome["record"] = "outcome";
+  outcome["status_text"] = status_text_;
+  outcome["current_rc"] = rc_.current_rc;
+  outcome["result_flag"] = Flag(rc_.result_flag);
+  outcome["verdict"] = verdict_;
+  outcome["exit_status"] = status;
+  Emit(std::move(outcome));
+  return status;
+}
+
+}  // namespace
+
+namespace {
+
+int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
+  TaskFileResult loaded = LoadTaskFile(
+      options.task_path, [](std::string_view plain) { return Rozavadedo::EncipherField(plain); });
+  if (!loaded.file) {
+    errors << "x5ctl: " << loaded.error << "\n";
+    return kCheckUsage;
+  }
+
+  check::DriveMap drives;
+  std::string error;
+  const fs::path base = options.base.empty() ? fs::current_path() : options.base;
+  for (const std::string& mapping : options.drives) {
+    if (!drives.Add(mapping, base, error)) {
+      errors << "x5ctl: " << error << "\n";
+      return kCheckUsage;
+    }
+  }
+  check::WorldOptions world;
+  if (!options.current_directory.empty()) {
+    std::optional<std::string> current = AnsiFromUtf8(options.current_directory, error);
+    if (!current) {
+      errors << "x5ctl: --current-directory: " << error << "\n";
+      return kCheckUsage;
+    }
+    while (current->size() > 3 && (current->back() == '\\' || current->back() == '/'))
+      current->pop_back();
+    drives.SetCurrentDirectory(*current);
+  }
+  for (const std::string& assignment : options.environment) {
+    const size_t equals = assignment.find('=');
+    std::optional<std::string> ansi = AnsiFromUtf8(assignment, error);
+    if (equals == std::string::npos || equals == 0 || !ansi) {
+      errors << "x5ctl: --env \"" << assignment << "\": write NAME=VALUE\n";
+      return kCheckUsage;
+    }
+    std::string name = ansi->substr(0, equals);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
+    world.environment[name] = ansi->substr(equals + 1);
+  }
+  if (!options.now.empty()) {
+    world.now = ParseNow(options.now);
+    if (!world.now) {
+      errors << "x5ctl: --now \"" << options.now << "\": write YYYY-MM-DD HH:MM:SS\n";
+      return kCheckUsage;
+    }
+  }
+  if (options.decimal_separator != '.' && options.decimal_separator != ',') {
+    errors << "x5ctl: --decimal-separator is \".\" or \",\"\n";
+    return kCheckUsage;
+  }
+  world.number_format.decimal_separator = options.decimal_separator;
+  world.number_format.thousands_separator = options.decimal_separator == '.' ? ',' : '.';
+
+  const RunnerInput input = ReadAsRunner(loaded.file->Stream());
+  Checker checker(input, drives, std::move(world));
+  Json head;
+  head["record"] = "check";
+  head["task"] = options.task_path;
+  head["drives"] = Json::array();
+  for (const check::DriveMap::Entry& entry : drives.entries())
+    head["drives"].push_back(Json{{"drive", U(entry.prefix)}, {"folder", entry.given}});
+  if (!drives.current_directory().empty())
+    head["current_directory"] = U(drives.current_directory());
+  checker.records.push_back(std::move(head));
+  const int status = checker.Run(options.sections);
+
+  if (options.json) {
+    for (const Json& record : checker.records)
+      out << record.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+  } else {
+    WriteCheckText(checker.records, out);
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
+  try {
+    return Check(options, out, errors);
+  } catch (const std::exception& e) {
+    errors << "x5ctl: the check could not be completed: " << e.what() << "\n";
+  } catch (...) {
+    errors << "x5ctl: the check could not be completed\n";
+  }
+  return kCheckFailed;
+}
+
+std::function<int()> SetUpCheckCommand(CLI::App& check,
+                                       std::ostream& out,
+                                       std::ostream& errors,
+                                       const std::filesystem::path& base) {
+  auto options = std::make_shared<CheckOptions>();
+  options->base = base;
+  check.footer(
+      "Runs the runner's own code on the task without running the step: the step variables,\n"
+      "the condition rules against files on this machine, the command's switches and lines, and\n"
+      "the return-code decision, with the runner's own messages. Windows paths reach local files\n"
+      "through --drive mappings only; a path no mapping covers is not found, as on a missing\n"
+      "drive. Nothing is written, deleted or deciphered: switches are followed, not carried out,\n"
+      "and passwords stay *****. What the real machine may do differently is said at the end.\n\n"
+      "Exit status: 0 the step runs (and ends normally), 3 it is skipped (\"RC <>\"), 4 the job\n"
+      "ends as requested, 5 the step abends, 6 no command is left (\"Null CMD\"), 7 the maximum\n"
+      "RC is 0, 2 for usage and task file errors, 1 when the check could not be completed.");
+  check.add_option("task", options->task_path, "Task file (TOML)")->required();
+  check
+      .add_option("--drive", options->drives,
+                  "A drive of the runner on this machine: C=DIR or \\\\server\\share=DIR")
+      ->take_all()
+      ->expected(1)
+      ->allow_extra_args(false);
+  check.add_option("--current-directory", options->current_directory,
+                   "The runner's current directory (a Windows path), for relative names");
+  check
+      .add_option("--env", options->environment,
+                  "NAME=VALUE in the runner's own environment (for %NAME% the task does not "
+                  "define)")
+      ->take_all()
+      ->expected(1)
+      ->allow_extra_args(false);
+  check.add_option("--now", options->now, "The time for date pictures: \"YYYY-MM-DD HH:MM:SS\"");
+  check
+      .add_option("--decimal-separator", options->decimal_separator,
+                  "The decimal separator of the runner's locale, \".\" or \",\"")
+      ->default_str(".");
+  auto sections = std::make_shared<std::pair<bool, bool>>();  // --after, --both
+  CLI::Option* after_flag =
+      check.add_flag("--after", sections->first, "Evaluate the rules after the step instead");
+  check.add_flag("--both", sections->second, "Evaluate the rules before and after the step")
+      ->excludes(after_flag);
+  check.add_flag("--json", options->json, "One JSON object per line");
+  return [options, sections, &out, &errors] {
+    if (sections->second)
+      options->sections = CheckOptions::Sections::kBoth;
+    else if (sections->first)
+      options->sections = CheckOptions::Sections::kAfter;
+    return RunCheck(*options, out, errors);
+  };
+}
+
+}  // namespace x5

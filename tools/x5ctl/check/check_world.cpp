@@ -1,0 +1,555 @@
+// The read-only world of `x5ctl check`: drive mappings and the runner's interfaces over them.
+#include "x5ctl/check/check_world.h"
+
+#include <algorithm>
+#include <fstream>
+#include <span>
+#include <system_error>
+
+#include "conditions/file_reader.h"
+#include "variables/system_adapters.h"
+#include "x5ctl/text/ansi_text.h"
+
+namespace x5::check {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Windows error codes the runner would see where the check finds no file or no folder.
+constexpr int32_t kErrorFileNotFound = 2;
+constexpr int32_t kErrorPathNotFound = 3;
+
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), Upper);
+  return out;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Upper(x) == Upper(y); });
+}
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+fs::path PathFromAnsi(std::string_view ansi) {
+  const std::string utf8 = Utf8FromAnsi(ansi);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
+std::optional<std::string> AnsiName(const fs::path& name) {
+  const std::u8string utf8 = name.u8string();
+  std::string error;
+  return AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()),
+                      error);
+}
+
+bool LooksLikeShortName(std::string_view component) {
+  const size_t tilde = component.find('~');
+  return tilde != std::string_view::npos && tilde + 1 < component.size() &&
+         component[tilde + 1] >= '0' && component[tilde + 1] <= '9';
+}
+
+// One path component inside `directory`: the entry of that name, else one whose name differs only
+// in the case of ASCII letters, else the name as given (a file that does not exist).
+fs::path Component(const fs::path& directory, std::string_view ansi) {
+  const fs::path exact = directory / PathFromAnsi(ansi);
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(exact, ec)))
+    return exact;
+  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::optional<std::string> name = AnsiName(it->path().filename());
+    if (name && EqualNoCase(*name, ansi))
+      return it->path();
+  }
+  return exact;
+}
+
+// Splits at backslashes; "." is dropped, ".." goes up (never above the root), and trailing dots
+// and blanks of a component are dropped, as Windows normalises names.
+std::vector<std::string> Components(std::string_view rest) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find('\\', start);
+    if (end == std::string_view::npos)
+      end = rest.size();
+    std::string part(rest.substr(start, end - start));
+    if (part == "..") {
+      if (!parts.empty())
+        parts.pop_back();
+    } else if (part != ".") {
+      while (!part.empty() && (part.back() == '.' || part.back() == ' '))
+        part.pop_back();
+      if (!part.empty())
+        parts.push_back(std::move(part));
+    }
+    start = end + 1;
+  }
+  return parts;
+}
+
+// A file held in memory: what a recorded write left at a path.
+class StringReader final : public ChunkReader {
+ public:
+  explicit StringReader(const std::string& data) : data_(data) {}
+  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
+    if (offset < 0 || offset > Size())
+      return -22;
+    const size_t n = std::min(into.size(), data_.size() - static_cast<size_t>(offset));
+    std::copy_n(data_.data() + offset, n, into.data());
+    return static_cast<int64_t>(n);
+  }
+
+ private:
+  std::string data_;
+};
+
+}  // namespace
+
+bool DriveMap::Add(std::string_view mapping, const fs::path& base, std::string& error) {
+  const size_t equals = mapping.find('=');
+  if (equals == std::string_view::npos || equals + 1 == mapping.size()) {
+    error = "--drive \"" + std::string(mapping) + "\": write DRIVE=DIR, e.g. C=./c-drive";
+    return false;
+  }
+  std::string key(mapping.substr(0, equals));
+  std::replace(key.begin(), key.end(), '/', '\\');
+  while (key.size() > 2 && key.back() == '\\')
+    key.pop_back();
+  Entry entry;
+  if ((key.size() == 1 || (key.size() == 2 && key[1] == ':')) && IsLetter(key[0])) {
+    entry.prefix = std::string(1, Upper(key[0])) + ":";
+  } else if (key.starts_with("\\\\") && key.find('\\', 2) != std::string::npos &&
+             key.find('\\', key.find('\\', 2) + 1) == std::string::npos) {
+    entry.prefix = UpperAscii(key);
+  } else {
+    error =
+        "--drive \"" + std::string(mapping) + "\": the drive is a letter (C) or \\\\server\\share";
+    return false;
+  }
+  entry.given = std::string(mapping.substr(equals + 1));
+  fs::path directory(entry.given);
+  entry.directory = directory.is_absolute() ? directory : base / directory;
+  std::error_code ec;
+  if (!fs::is_directory(entry.directory, ec)) {
+    error = "--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder";
+    return false;
+  }
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                [&](const Entry& e) { return e.prefix == entry.prefix; }),
+                 entries_.end());
+  entries_.push_back(std::move(entry));
+  return true;
+}
+
+MappedPath DriveMap::Map(std::string_view windows_path) const {
+  MappedPath result;
+  std::string path(windows_path);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (path.starts_with("\\\\?\\") && !path.starts_with("\\\\?\\UNC\\"))
+    path.erase(0, 4);
+  if (path.empty()) {
+    result.problem = "the name is empty";
+    return result;
+  }
+  const bool drive_absolute =
+      path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && path[2] == '\\';
+  const bool unc = path.starts_with("\\\\");
+  if (!drive_absolute && !unc) {
+    // Relative to the runner's current directory, or to the root of its drive.
+    result.relative = true;
+    const std::string& current = current_directory_;
+    if (current.empty()) {
+      result.problem =
+          "a relative name is looked up in the runner's current directory, which the parent "
+          "chooses (give it with --current-directory)";
+      return result;
+    }
+    if (path.size() >= 2 && path[1] == ':') {
+      if (!EqualNoCase(std::string_view(current).substr(0, 2), path.substr(0, 2))) {
+        result.problem = "a name such as " + path.substr(0, 2) +
+                         "file depends on the runner's current folder on that drive";
+        return result;
+      }
+      path = current + "\\" + path.substr(2);
+    } else if (path.front() == '\\') {
+      path = current.substr(0, 2) + path;
+    } else {
+      path = current + "\\" + path;
+    }
+    MappedPath mapped = Map(path);
+    mapped.relative = true;
+    return mapped;
+  }
+
+  std::string prefix;
+  std::string rest;
+  if (unc) {
+    const size_t server_end = path.find('\\', 2);
+    const size_t share_end =
+        server_end == std::string::npos ? std::string::npos : path.find('\\', server_end + 1);
+    prefix = UpperAscii(path.substr(0, share_end));
+    rest = share_end == std::string::npos ? std::string() : path.substr(share_end + 1);
+    if (prefix.starts_with("\\\\.\\") || prefix.starts_with("\\\\?\\")) {
+      result.problem = "device paths are not mapped";
+      return result;
+    }
+  } else {
+    prefix = std::string(1, Upper(path[0])) + ":";
+    rest = path.substr(3);
+  }
+  const auto entry = std::find_if(entries_.begin(), entries_.end(),
+                                  [&](const Entry& e) { return e.prefix == prefix; });
+  if (entry == entries_.end()) {
+    result.problem = "no --drive mapping covers " + prefix;
+    return result;
+  }
+  fs::path local = entry->directory;
+  std::error_code ec;
+  for (const std::string& part : Components(rest)) {
+    const fs::path next = Component(local, part);
+    if (!fs::exists(fs::symlink_status(next, ec)) && LooksLikeShortName(part))
+      result.short_name = true;
+    local = next;
+  }
+  result.local = local;
+  return result;
+}
+
+// ------------------------------------------------------------------------------ the adapters
+
+struct World::Adapters {
+  class Console final : public ConsoleSink {
+   public:
+    explicit Console(Journal& journal) : journal_(journal) {}
+    void Line(std::string_view text) override { journal_.console.emplace_back(text); }
+
+   private:
+    Journal& journal_;
+  };
+
+  class Env final : public Environment {
+   public:
+    explicit Env(World& world) : world_(world) {}
+    std::optional<std::string> Get(std::string_view name) const override {
+      const auto found = world_.options_.environment.find(UpperAscii(name));
+      if (found != world_.options_.environment.end()) {
+        world_.journal_.environment_given.emplace_back(name);
+        return found->second;
+      }
+      world_.journal_.environment_misses.emplace_back(name);
+      return std::nullopt;
+    }
+
+   private:
+    World& world_;
+  };
+
+  class Time final : public Clock {
+   public:
+    explicit Time(World& world) : world_(world) {}
+    LocalTime Now() const override {
+      world_.journal_.clock_used = true;
+      return world_.options_.now ? *world_.options_.now : system_.Now();
+    }
+
+   private:
+    World& world_;
+    SystemClock system_;
+  };
+
+  // Lists and reads through the mapping; a write is recorded, and fails where the runner's would
+  // (no mapping covers the folder, or the folder is missing).
+  class Parameters final : public ParameterFiles {
+   public:
+    explicit Parameters(World& world) : world_(world) {}
+    ParameterListing List(const std::string& directory, size_t max_names) override {
+      ParameterListing listing;
+      FileLookup& lookup = world_.Look(directory);
+      if (!lookup.mapped.local)
+        return listing;
+      std::error_code ec;
+      lookup.found = fs::is_directory(*lookup.mapped.local, ec);
+      for (fs::directory_iterator it(*lookup.mapped.local, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        std::error_code type_error;
+        if (!it->is_regular_file(type_error))
+          continue;
+        std::optional<std::string> name = AnsiName(it->path().filename());
+        if (name && name->size() > kGlobalParameterSuffix.size() &&
+            name->ends_with(kGlobalParameterSuffix))
+          listing.names.push_back(std::move(*name));
+      }
+      // A fixed order, as the runner's native build has; then the runner's bound.
+      std::sort(listing.names.begin(), listing.names.end());
+      if (listing.names.size() > max_names) {
+        listing.left_out = listing.names.size() - max_names;
+        listing.names.resize(max_names);
+      }
+      return listing;
+    }
+    std::optional<std::string> ReadFirstLine(const std::string& path) override {
+      const FileLookup& lookup = world_.Look(path);
+      if (!lookup.mapped.local)
+        return std::nullopt;
+      return system_.ReadFirstLine(lookup.mapped.local->string());
+    }
+    int32_t WriteAtomically(const std::string& path,
+                            std::string_view content,
+                            std::string& refusal) override {
+      refusal.clear();
+      RecordedWrite write{"global parameter file", path, world_.drives_.Map(path), content.size()};
+      const bool fails = FolderMissing(write.mapped);
+      write.would_fail = fails;
+      world_.Record(std::move(write), std::string(content));
+      return fails ? -kErrorPathNotFound : 1;
+    }
+
+   private:
+    World& world_;
+    SystemParameterFiles system_;
+  };
+
+  class Rules final : public IskanjePlus::RuleFiles {
+   public:
+    explicit Rules(World& world) : world_(world) {}
+    std::optional<IskanjePlus::FileFacts> Find(std::string_view name) override {
+      FileLookup& lookup = world_.Look(name);
+      if (!lookup.mapped.local || name.find_first_of("*?") != std::string_view::npos)
+        return std::nullopt;
+      IskanjePlus::FileFacts facts;
+      // Attributes other than read-only are not kept here: taken as a file written since the
+      // last backup (archive set), neither system nor hidden.
+      facts.archive = true;
+      if (const std::string* written = world_.Written(lookup.mapped)) {
+        lookup.found = lookup.written = true;
+        facts.size = static_cast<int64_t>(written->size());
+        return facts;
+      }
+      std::error_code ec;
+      const fs::file_status status = fs::status(*lookup.mapped.local, ec);
+      if (ec || !fs::is_regular_file(status))
+        return std::nullopt;
+      const auto size = fs::file_size(*lookup.mapped.local, ec);
+      if (ec)
+        return std::nullopt;
+      lookup.found = true;
+      facts.size = static_cast<int64_t>(size);
+      facts.read_only = (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+      return facts;
+    }
+    std::unique_ptr<ChunkReader> Open(std::string_view name, bool, int32_t& error) override {
+      const MappedPath mapped = world_.drives_.Map(name);
+      if (!mapped.local) {
+        error = kErrorPathNotFound;
+        return nullptr;
+      }
+      if (const std::string* written = world_.Written(mapped))
+        return std::make_unique<StringReader>(*written);
+      // Never locked here: whether another process holds the file open is the real machine's.
+      return IskanjePlus::OpenFileReader(mapped.local->string(), false, error);
+    }
+
+   private:
+    World& world_;
+  };
+
+  class Files final : public FileAccess {
+   public:
+    explicit Files(World& world) : world_(world), system_(MakeSystemFileAccess()) {}
+    ReadOutcome ReadWhole(std::string_view path, int64_t max_bytes, std::string& into) override {
+      into.clear();
+      FileLookup& lookup = world_.Look(path);
+      if (!lookup.mapped.local)
+        return {ReadOutcome::State::kMissing, 0, kErrorPathNotFound};
+      if (const std::string* written = world_.Written(lookup.mapped)) {
+        lookup.found = lookup.written = true;
+        if (static_cast<int64_t>(written->size()) > max_bytes)
+          return {ReadOutcome::State::kTooLarge, static_cast<int64_t>(written->size()), 0};
+        into = *written;
+        return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
+      }
+      const ReadOutcome outcome =
+          system_->ReadWhole(lookup.mapped.local->string(), max_bytes, into);
+      lookup.found = outcome.state != ReadOutcome::State::kMissing;
+      if (outcome.state == ReadOutcome::State::kMissing)
+        return {ReadOutcome::State::kMissing, 0, kErrorFileNotFound};
+      return outcome;
+    }
+    WriteOutcome WriteAtomically(std::string_view path, std::string_view content) override {
+      RecordedWrite write{
+          path.ends_with(mPrnt::kPrinterReportFile) ? "printer report" : "edited file",
+          std::string(path), world_.drives_.Map(path), content.size()};
+      const bool fails = FolderMissing(write.mapped);
+      write.would_fail = fails;
+      world_.Record(std::move(write), std::string(content));
+      if (fails)
+        return {WriteOutcome::State::kWriteFailed, kErrorPathNotFound};
+      return {WriteOutcome::State::kWritten, 0};
+    }
+    std::string ErrorText(int32_t error) override {
+      world_.journal_.error_texts_used = true;
+      return system_->ErrorText(error);
+    }
+
+   private:
+    World& world_;
+    std::unique_ptr<FileAccess> system_;
+  };
+
+  class Pace final : public Pacer {
+   public:
+    explicit Pace(Journal& journal) : journal_(journal) {}
+    bool Poll(int64_t chunk_bytes) override {
+      journal_.bytes_read += chunk_bytes;
+      return true;  // no parent: nobody holds or kills the check
+    }
+
+   private:
+    Journal& journal_;
+  };
+
+  class Printers final : public mPrnt::PrinterSource {
+   public:
+    explicit Printers(Journal& journal) : journal_(journal) {}
+    std::vector<mPrnt::PrinterEntry> Installed() override {
+      journal_.printers_asked = true;
+      return {};
+    }
+    bool Describe(const std::string&, std::string&, std::string&) override { return false; }
+
+   private:
+    Journal& journal_;
+  };
+
+  class Shell final : public Associations {
+   public:
+    explicit Shell(Journal& journal) : journal_(journal) {}
+    std::optional<std::string> FindExecutable(std::string_view document,
+                                              std::string_view,
+                                              int32_t& error) const override {
+      if (std::find(journal_.associations.begin(), journal_.associations.end(), document) ==
+          journal_.associations.end())
+        journal_.associations.emplace_back(document);
+      error = kErrorFileNotFound;
+      return std::nullopt;
+    }
+
+   private:
+    Journal& journal_;
+  };
+
+  class ConsoleCopy final : public ConsoleFile {
+   public:
+    explicit ConsoleCopy(World& world) : world_(world) {}
+    void Save() override {
+      if (path.empty())
+        return;
+      RecordedWrite write{"console file", path, world_.drives_.Map(path), 0};
+      write.would_fail = FolderMissing(write.mapped);
+      world_.Record(std::move(write), {});
+    }
+    std::string path;
+
+   private:
+    World& world_;
+  };
+
+  static bool FolderMissing(const MappedPath& mapped) {
+    std::error_code ec;
+    return !mapped.local || !fs::is_directory(mapped.local->parent_path(), ec);
+  }
+
+  explicit Adapters(World& world)
+      : console(world.journal_),
+        environment(world),
+        clock(world),
+        parameters(world),
+        rules(world),
+        files(world),
+        pacer(world.journal_),
+        printers(world.journal_),
+        shell(world.journal_),
+        console_copy(world) {}
+
+  Console console;
+  Env environment;
+  Time clock;
+  EnglishDateNames names;
+  Parameters parameters;
+  Rules rules;
+  Files files;
+  Pace pacer;
+  Printers printers;
+  Shell shell;
+  ConsoleCopy console_copy;
+};
+
+World::World(const DriveMap& drives, WorldOptions options)
+    : drives_(drives), options_(std::move(options)), adapters_(std::make_unique<Adapters>(*this)) {}
+
+World::~World() = default;
+
+ConsoleSink& World::console() {
+  return adapters_->console;
+}
+const Environment& World::environment() const {
+  return adapters_->environment;
+}
+const Clock& World::clock() const {
+  return adapters_->clock;
+}
+const DateNames& World::date_names() const {
+  return adapters_->names;
+}
+ParameterFiles& World::parameter_files() {
+  return adapters_->parameters;
+}
+IskanjePlus::RuleFiles& World::rule_files() {
+  return adapters_->rules;
+}
+FileAccess& World::file_access() {
+  return adapters_->files;
+}
+Pacer& World::pacer() {
+  return adapters_->pacer;
+}
+mPrnt::PrinterSource& World::printers() {
+  return adapters_->printers;
+}
+const Associations& World::associations() const {
+  return adapters_->shell;
+}
+ConsoleFile& World::console_file(const std::string& console_file) {
+  adapters_->console_copy.path = console_file;
+  return adapters_->console_copy;
+}
+
+const std::string* World::Written(const MappedPath& mapped) const {
+  if (!mapped.local)
+    return nullptr;
+  const auto found = written_.find(mapped.local->lexically_normal().string());
+  return found == written_.end() ? nullptr : &found->second;
+}
+
+void World::Record(RecordedWrite write, std::string content) {
+  if (write.mapped.local && !write.would_fail && write.what != "console file")
+    written_[write.mapped.local->lexically_normal().string()] = std::move(content);
+  journal_.writes.push_back(std::move(write));
+}
+
+FileLookup& World::Look(std::string_view path) {
+  journal_.files.push_back(FileLookup{std::string(path), drives_.Map(path), false});
+  return journal_.files.back();
+}
+
+}  // namespace x5::check

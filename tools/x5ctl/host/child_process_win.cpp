@@ -1,0 +1,241 @@
+// Starting the runner on Windows with CreateProcessA and anonymous pipes, and deadline-bound I/O.
+#include "x5ctl/step/session.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+
+#include "win/unique_handle.h"
+
+namespace x5 {
+namespace {
+
+// Room for a task record with large blocks, so the first write rarely waits for the runner.
+constexpr DWORD kPipeBufferSize = 1 << 20;
+
+DWORD WaitMilliseconds(Deadline deadline) {
+  if (deadline == Deadline::max())
+    return INFINITE;
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0)
+    return 0;
+  return static_cast<DWORD>(std::min<long long>(left.count(), INFINITE - 1));
+}
+
+// Quotes one argument so the child's C runtime splits it back out unchanged.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+    return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"')
+      out.append(backslashes * 2 + 1, '\\');
+    else
+      out.append(backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+class WinChild final : public ChildProcess {
+ public:
+  WinChild(ScopedHandle job, ScopedHandle process, ScopedHandle input, ScopedHandle output)
+      : job_(std::move(job)),
+        process_(std::move(process)),
+        input_(std::move(input)),
+        output_(std::move(output)) {}
+
+  ~WinChild() override {
+    if (!exit_code_) {
+      Kill();
+      (void)Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    }
+  }
+
+  // Anonymous pipes have no overlapped reads: peek until bytes wait, the pipe breaks or time is up.
+  IoResult Read(std::span<uint8_t> into, Deadline deadline) override {
+    if (!output_)
+      return {Io::kEndOfPipe, 0, 0};
+    if (into.empty())
+      return {};
+    DWORD pause = 0;
+    for (;;) {
+      if (Interrupted())
+        return {Io::kInterrupted, 0, 0};
+      DWORD waiting = 0;
+      if (!PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE)
+          return {Io::kEndOfPipe, 0, 0};
+        return {Io::kFailed, 0, static_cast<int>(error)};
+      }
+      if (waiting > 0) {
+        DWORD want = static_cast<DWORD>(std::min<size_t>(into.size(), waiting));
+        DWORD got = 0;
+        if (!ReadFile(output_.get(), into.data(), want, &got, nullptr)) {
+          DWORD error = GetLastError();
+          if (error == ERROR_BROKEN_PIPE)
+            return {Io::kEndOfPipe, 0, 0};
+          return {Io::kFailed, 0, static_cast<int>(error)};
+        }
+        if (got > 0)
+          return {Io::kOk, got, 0};
+      }
+      if (std::chrono::steady_clock::now() >= deadline)
+        return {Io::kTimedOut, 0, 0};
+      Sleep(pause);
+      pause = std::min<DWORD>(pause + 1, 10);
+    }
+  }
+
+  // A full pipe makes WriteFile wait for the runner; the large pipe buffer keeps that rare.
+  IoResult Write(std::span<const uint8_t> bytes, Deadline) override {
+    if (!input_)
+      return {Io::kEndOfPipe, 0, 0};
+    size_t put = 0;
+    while (put < bytes.size()) {
+      DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - put, 1 << 20));
+      DWORD written = 0;
+      if (!WriteFile(input_.get(), bytes.data() + put, piece, &written, nullptr)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA)
+          return {Io::kEndOfPipe, put, 0};
+        return {Io::kFailed, put, static_cast<int>(error)};
+      }
+      put += written;
+    }
+    return {Io::kOk, put, 0};
+  }
+
+  void CloseInput() override { input_.reset(); }
+
+  std::optional<int32_t> Wait(Deadline deadline) override {
+    if (exit_code_)
+      return exit_code_;
+    DWORD result = WaitForSingleObject(process_.get(), WaitMilliseconds(deadline));
+    if (result == WAIT_TIMEOUT)
+      return std::nullopt;
+    DWORD code = 0;
+    if (result != WAIT_OBJECT_0 || !GetExitCodeProcess(process_.get(), &code))
+      code = static_cast<DWORD>(-1);
+    exit_code_ = static_cast<int32_t>(code);
+    return exit_code_;
+  }
+
+  void Kill() override {
+    if (!exit_code_)
+      TerminateProcess(process_.get(), 1);
+  }
+
+ private:
+  ScopedHandle job_;  // kill-on-close: the runner goes when we do, however we end
+  ScopedHandle process_;
+  ScopedHandle input_;   // our end of the child's standard input
+  ScopedHandle output_;  // our end of the child's standard output
+  std::optional<int32_t> exit_code_;
+};
+
+std::string SystemMessage(DWORD code) {
+  char buffer[512] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, n);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text + " (error " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& argv,
+                                                std::string& error) {
+  try {
+    if (argv.empty() || argv[0].empty()) {
+      error = "no program to start";
+      return nullptr;
+    }
+    // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
+    // our ends open and each side sees the other's end of pipe.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    ScopedHandle child_stdin, parent_input, parent_output, child_stdout;
+    if (!CreatePipe(child_stdin.put(), parent_input.put(), &inherit, kPipeBufferSize) ||
+        !CreatePipe(parent_output.put(), child_stdout.put(), &inherit, kPipeBufferSize) ||
+        !SetHandleInformation(parent_input.get(), HANDLE_FLAG_INHERIT, 0) ||
+        !SetHandleInformation(parent_output.get(), HANDLE_FLAG_INHERIT, 0)) {
+      error = "cannot create pipes: " + SystemMessage(GetLastError());
+      return nullptr;
+    }
+    std::string command_line;
+    for (const std::string& arg : argv)
+      command_line += (command_line.empty() ? "" : " ") + QuoteArgument(arg);
+
+    // The runner lives in a job that we alone hold, killed when we end. Its own children leave
+    // our job silently, so that the runner can put its step into a job of its own (also on
+    // systems without nested jobs); the runner's job then ends the step when the runner goes.
+    ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits)) {
+      error = "cannot create a job object for the runner: " + SystemMessage(GetLastError());
+      return nullptr;
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = child_stdin.get();
+    startup.hStdOutput = child_stdout.get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION info{};
+    // Suspended until it is in the job, so that it never runs outside it.
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &info)) {
+      error = "cannot start " + argv[0] + ": " + SystemMessage(GetLastError());
+      return nullptr;
+    }
+    ScopedHandle process(info.hProcess);
+    ScopedHandle thread(info.hThread);
+    if (!AssignProcessToJobObject(job.get(), process.get()) ||
+        ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+      error = "cannot hold " + argv[0] + " in a job object: " + SystemMessage(GetLastError());
+      TerminateProcess(process.get(), 1);
+      return nullptr;
+    }
+    return std::make_unique<WinChild>(std::move(job), std::move(process), std::move(parent_input),
+                                      std::move(parent_output));
+  } catch (const std::bad_alloc&) {
+    error = "out of memory starting the runner";
+    return nullptr;
+  }
+}
+
+std::string DefaultWineCommand() {
+  return {};
+}
+
+std::string ExecutableDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH)
+    return {};
+  std::string path(buffer, n);
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool StdinIsTerminal() {
+  return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+}  // namespace x5

@@ -1,0 +1,77 @@
+// The exit status table of `x5ctl exec`.
+#include "x5ctl/step/exit_status.h"
+
+#include <algorithm>
+
+namespace x5 {
+namespace {
+
+std::string RcText(int32_t rc) {
+  return "current RC " + std::to_string(rc);
+}
+
+// Below 1 would read as success, above the band would read as one of x5ctl's own statuses.
+ExecOutcome Failed(const StepReport& report, const std::string& why) {
+  const int status = static_cast<int>(std::clamp<int32_t>(report.current_rc, 1, kExecHighestRc));
+  std::string meaning = why + " (" + RcText(report.current_rc) + ")";
+  if (status != report.current_rc)
+    meaning += "; exit status " + std::to_string(status) + " stands for it";
+  return {status, meaning};
+}
+
+ExecOutcome EndedOrAbended(const StepReport& report, const std::string& when) {
+  if (report.current_rc == 0)
+    return {kExecEnded, "the job was ended as requested " + when + " (" + RcText(0) + ")"};
+  return Failed(report, "the step abended " + when + ": its RC is above the maximum RC");
+}
+
+}  // namespace
+
+ExecOutcome OutcomeOfFinalReport(const StepReport& report) {
+  const std::string status = Trimmed(report.status_text);
+  const char flag = report.result_flag;
+  if (status == "STEP OK") {
+    if (flag == '+')
+      return {kExecSucceeded,
+              "the step ran and the job goes on (" + RcText(report.current_rc) + ")"};
+    if (flag == '-')
+      return EndedOrAbended(report, "after the step");
+  } else if (status == "RC <>") {
+    if (flag == '+') {
+      return {kExecSkipped, "the step was not executed: the RC lies outside its range (" +
+                                RcText(report.current_rc) + ")"};
+    }
+    if (flag == '-')
+      return EndedOrAbended(report, "before the step");
+  } else if (status == "Null CMD") {
+    return {kExecNoCommand, "no command line remained to run (" + RcText(report.current_rc) + ")"};
+  }
+  return Failed(report, "the step did not end normally: status \"" + report.status_text +
+                            "\", flag \"" + std::string(1, flag) + "\"");
+}
+
+ExecOutcome OutcomeOfExec(ConversationEnd end,
+                          const std::optional<StepReport>& final_report,
+                          int stop_signal) {
+  if (stop_signal > 0) {
+    return {kExecSignalBase + stop_signal, "stopped from outside by signal " +
+                                               std::to_string(stop_signal) +
+                                               " (a step still running was sent KILL)"};
+  }
+  switch (end) {
+    case ConversationEnd::kNotStarted:
+      return {kExecNotStarted, "the runner could not be started"};
+    case ConversationEnd::kTimedOut:
+      return {kExecTimedOut, "the runner did not answer in time and was killed"};
+    case ConversationEnd::kBrokeOff:
+    case ConversationEnd::kInterrupted:
+      return {kExecBrokeOff, "the runner broke off the conversation"};
+    case ConversationEnd::kCompleted:
+      break;
+  }
+  if (!final_report)
+    return {kExecBrokeOff, "the runner ended without a final report"};
+  return OutcomeOfFinalReport(*final_report);
+}
+
+}  // namespace x5

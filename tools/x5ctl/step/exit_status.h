@@ -1,0 +1,45 @@
+// The exit status of `x5ctl exec`: a step's final report, or how the conversation with its runner
+// failed, as the one number a scheduler sees. The table is documented in docs/x5ctl.md.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "protocol/protocol.h"
+#include "x5ctl/step/conversation.h"
+
+namespace x5 {
+
+inline constexpr int kExecSucceeded = 0;     // the step ran and the RC rules let the job go on
+inline constexpr int kExecHighestRc = 119;   // a failed step exits with its current RC, 1..119
+inline constexpr int kExecEnded = 120;       // ended as requested: current RC 0, result flag "-"
+inline constexpr int kExecSkipped = 121;     // "RC <>" with flag "+": the RC rules skipped the step
+inline constexpr int kExecNoCommand = 122;   // "Null CMD": no command line remained
+inline constexpr int kExecNotStarted = 123;  // the runner could not be started (or usage error)
+inline constexpr int kExecTimedOut = 124;    // the runner did not answer in time (it was killed)
+inline constexpr int kExecBrokeOff = 125;    // the runner broke off the conversation
+inline constexpr int kExecSignalBase = 128;  // 128 + N: stopped by signal N, the step was killed
+
+struct ExecOutcome {
+  int status = kExecBrokeOff;
+  std::string meaning;  // one line for people: what the status says about this step
+};
+
+// What a final report (phase 4 or 5) says about its step; the status text decides first:
+//   "STEP OK", flag "+"           the step ran and the job goes on               0
+//   "STEP OK" or "RC <>", flag "-" with current RC 0: ended as requested        120
+//                                  with another RC: abended                      current RC, 1..119
+//   "RC <>", flag "+"             skipped: the RC lies outside the step's range  121
+//   "Null CMD"                    no command line remained                       122
+//   any other status text         the step could not run, or its end is unsure  current RC, 1..119
+//     ("STEP ?", "FILE ?", "CONSOLE?", "RC = 0", a failed launch such as "LOGON ?" or "STEP=?")
+[[nodiscard]] ExecOutcome OutcomeOfFinalReport(const StepReport& report);
+
+// The whole outcome of `x5ctl exec`. A stop signal (the number x5ctl was stopped with, 0 for none)
+// outranks the report: a killed step's final report still reads "STEP OK". Without one, a
+// conversation that did not complete gives the runner's own failure statuses.
+[[nodiscard]] ExecOutcome OutcomeOfExec(ConversationEnd end,
+                                        const std::optional<StepReport>& final_report,
+                                        int stop_signal);
+
+}  // namespace x5

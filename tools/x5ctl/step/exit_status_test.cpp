@@ -1,0 +1,61 @@
+// The exit status table of `x5ctl exec`, row by row.
+#include "x5ctl/step/exit_status.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+StepReport Final(const char* status_text, char flag, int32_t current_rc) {
+  StepReport report;
+  report.status_text = Padded(status_text, 8);
+  report.result_flag = flag;
+  report.current_rc = current_rc;
+  report.phase = 5;
+  return report;
+}
+
+struct Row {
+  const char* name;
+  const char* status_text;
+  char flag;
+  int32_t current_rc;
+  int expected;
+};
+
+// One row per branch of the documented table, with the clamping edges of the failure band.
+const Row kRows[] = {
+    {"RanAndGoesOn", "STEP OK", '+', 1, kExecSucceeded},
+    {"EndedAsRequestedAfterTheStep", "STEP OK", '-', 0, kExecEnded},
+    {"AbendedAfterTheStep", "STEP OK", '-', 8, 8},
+    {"AbendedWithAnRcAboveTheBand", "STEP OK", '-', 5000, kExecHighestRc},
+    {"AbendedBeforeTheStep", "RC <>", '-', 7, 7},
+    {"Skipped", "RC <>", '+', 3, kExecSkipped},
+    {"NoCommandWhileEnding", "Null CMD", '-', 0, kExecNoCommand},
+    {"LaunchFailed", "STEP=?", '+', 99, 99},
+    {"MaximumRcZeroIsNoRequestedEnd", "RC = 0", '-', 0, 1},
+    {"UnknownFlag", "STEP OK", '?', 2, 2},
+};
+
+TEST(ExecOutcome, FinalReportGivesItsStatus) {
+  for (const Row& row : kRows) {
+    const ExecOutcome outcome = OutcomeOfExec(ConversationEnd::kCompleted,
+                                              Final(row.status_text, row.flag, row.current_rc), 0);
+    EXPECT_EQ(outcome.status, row.expected) << row.name << ": " << outcome.meaning;
+    EXPECT_FALSE(outcome.meaning.empty()) << row.name;
+  }
+}
+
+TEST(ExecOutcome, RunnerFailuresAndSignalsHaveStatusesOfTheirOwn) {
+  const StepReport ok = Final("STEP OK", '+', 1);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kNotStarted, std::nullopt, 0).status, kExecNotStarted);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kTimedOut, std::nullopt, 0).status, kExecTimedOut);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kBrokeOff, ok, 0).status, kExecBrokeOff);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, std::nullopt, 0).status, kExecBrokeOff);
+  // A killed step still reports "STEP OK": the signal decides, also when the runner was ended.
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, ok, 15).status, 143);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kInterrupted, std::nullopt, 2).status, 130);
+}
+
+}  // namespace
+}  // namespace x5

@@ -1,0 +1,329 @@
+// Record framing of a runner session: whole records over the child's pipes, with deadlines.
+#include "x5ctl/step/session.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <new>
+#include <utility>
+
+namespace x5 {
+namespace {
+
+std::string Describe(std::string_view what, size_t got, size_t want) {
+  return std::string(what) + " (" + std::to_string(got) + " of " + std::to_string(want) +
+         " bytes arrived)";
+}
+
+constexpr const char* kInterruptedText = "stopped on request while waiting for ";
+
+}  // namespace
+
+std::string RunnerPath(const std::string& given, std::string& problem) {
+  namespace fs = std::filesystem;
+  if (!given.empty())
+    return given;
+  std::string directory = ExecutableDirectory();
+  std::string looked = "(the directory of x5ctl is unknown)";
+  if (!directory.empty()) {
+    fs::path own(directory);
+    const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe"};
+    looked.clear();
+    for (const fs::path& candidate : candidates) {
+      std::error_code ec;
+      fs::path normal = candidate.lexically_normal();
+      if (fs::is_regular_file(normal, ec))
+        return normal.string();
+      looked += (looked.empty() ? "" : ", ") + normal.string();
+    }
+  }
+  problem = "x5runner.exe not found (looked for " + looked + "); name it with --runner";
+  return {};
+}
+
+std::vector<std::string> RunnerCommandLine(std::string_view runner_path,
+                                           std::string_view wine_command) {
+  std::vector<std::string> argv;
+  size_t pos = 0;
+  while (pos < wine_command.size()) {
+    size_t start = wine_command.find_first_not_of(" \t", pos);
+    if (start == std::string_view::npos)
+      break;
+    size_t end = wine_command.find_first_of(" \t", start);
+    if (end == std::string_view::npos)
+      end = wine_command.size();
+    argv.emplace_back(wine_command.substr(start, end - start));
+    pos = end;
+  }
+  argv.emplace_back(runner_path);
+  return argv;
+}
+
+RunnerSession::RunnerSession(std::unique_ptr<ChildProcess> child)
+    : child_(std::move(child)), input_open_(child_ != nullptr) {}
+
+RunnerSession::~RunnerSession() {
+  if (!child_ || exit_code_)
+    return;
+  child_->CloseInput();
+  if (!child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(2))) {
+    child_->Kill();
+    (void)child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+  }
+}
+
+bool RunnerSession::Start(std::string_view runner_path, std::string_view wine_command) {
+  return Start(RunnerCommandLine(runner_path, wine_command));
+}
+
+bool RunnerSession::Start(const std::vector<std::string>& argv) {
+  ClearError();
+  if (child_) {
+    SetError(SessionError::kStartFailed, "this session has already started a runner");
+    return false;
+  }
+  std::string error;
+  child_ = StartChildProcess(argv, error);
+  if (!child_) {
+    SetError(SessionError::kStartFailed, error);
+    return false;
+  }
+  child_->SetInterrupt(interrupt_);
+  input_open_ = true;
+  return true;
+}
+
+void RunnerSession::SetInterrupt(const Interrupt* interrupt) {
+  interrupt_ = interrupt;
+  if (child_)
+    child_->SetInterrupt(interrupt);
+}
+
+Deadline RunnerSession::NextDeadline() const {
+  if (timeout_.count() <= 0)
+    return Deadline::max();
+  return std::chrono::steady_clock::now() + timeout_;
+}
+
+void RunnerSession::SetError(SessionError kind, std::string message) {
+  error_kind_ = kind;
+  error_ = std::move(message);
+}
+
+void RunnerSession::ClearError() {
+  error_kind_ = SessionError::kNone;
+  error_.clear();
+}
+
+bool RunnerSession::SendTask(TaskRecord task, const TaskBlocks& blocks) {
+  FillBlockLengths(task, blocks);
+  try {
+    std::vector<uint8_t> stream = EncodeTaskStream(task, blocks);
+    return SendBytes(stream);
+  } catch (const std::bad_alloc&) {
+    SetError(SessionError::kFailed, "out of memory building the task stream");
+    return false;
+  }
+}
+
+bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
+  ClearError();
+  if (!child_ || !input_open_) {
+    SetError(SessionError::kNotStarted,
+             child_ ? "the runner's input is already closed" : "no runner has been started");
+    return false;
+  }
+  ChildProcess::IoResult r = child_->Write(bytes, NextDeadline());
+  try {
+    sent_.insert(sent_.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(r.bytes));
+  } catch (const std::bad_alloc&) {
+    // The capture is a convenience; the conversation goes on without it.
+  }
+  switch (r.status) {
+    case ChildProcess::Io::kOk:
+      return true;
+    case ChildProcess::Io::kTimedOut:
+      SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
+                                            " ms writing to the runner, which is not reading (" +
+                                            std::to_string(r.bytes) + " of " +
+                                            std::to_string(bytes.size()) + " bytes written)");
+      return false;
+    case ChildProcess::Io::kEndOfPipe:
+      SetError(SessionError::kEndOfPipe, "the runner closed its input after " +
+                                             std::to_string(r.bytes) + " of " +
+                                             std::to_string(bytes.size()) + " bytes");
+      return false;
+    case ChildProcess::Io::kInterrupted:
+      SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to read");
+      return false;
+    case ChildProcess::Io::kFailed:
+      break;
+  }
+  SetError(SessionError::kFailed,
+           "writing to the runner failed (system error " + std::to_string(r.error) + ")");
+  return false;
+}
+
+bool RunnerSession::ReadExact(std::span<uint8_t> into, std::string_view what, Deadline deadline) {
+  if (!child_) {
+    SetError(SessionError::kNotStarted, "no runner has been started");
+    return false;
+  }
+  size_t got = 0;
+  while (got < into.size()) {
+    ChildProcess::IoResult r = child_->Read(into.subspan(got), deadline);
+    try {
+      received_.insert(received_.end(), into.begin() + static_cast<ptrdiff_t>(got),
+                       into.begin() + static_cast<ptrdiff_t>(got + r.bytes));
+    } catch (const std::bad_alloc&) {
+    }
+    got += r.bytes;
+    switch (r.status) {
+      case ChildProcess::Io::kOk:
+        continue;
+      case ChildProcess::Io::kTimedOut:
+        SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
+                                              " ms waiting for " +
+                                              Describe(what, got, into.size()));
+        return false;
+      case ChildProcess::Io::kEndOfPipe:
+        SetError(SessionError::kEndOfPipe, "the runner closed its output before the end of " +
+                                               Describe(what, got, into.size()));
+        return false;
+      case ChildProcess::Io::kFailed:
+        SetError(SessionError::kFailed, "reading " + std::string(what) + " failed (system error " +
+                                            std::to_string(r.error) + ")");
+        return false;
+      case ChildProcess::Io::kInterrupted:
+        SetError(SessionError::kInterrupted, kInterruptedText + Describe(what, got, into.size()));
+        return false;
+    }
+  }
+  return true;
+}
+
+std::optional<StatusRecord> RunnerSession::ReadStatus() {
+  ClearError();
+  std::array<uint8_t, kStatusRecordSize> bytes{};
+  if (!ReadExact(bytes, "the status record", NextDeadline()))
+    return std::nullopt;
+  return DecodeStatusRecord(bytes);
+}
+
+bool RunnerSession::Send(std::string_view name, int32_t argument) {
+  std::array<uint8_t, kOperatorCommandSize> bytes = EncodeOperatorCommand(name, argument);
+  return SendBytes(bytes);
+}
+
+std::optional<ReportRecord> RunnerSession::ReadReport() {
+  ClearError();
+  Deadline deadline = NextDeadline();
+  std::array<uint8_t, kStepReportSize> bytes{};
+  if (!ReadExact(bytes, "a step report", deadline))
+    return std::nullopt;
+  try {
+    ReportRecord record{DecodeStepReport(bytes), {}};
+    int32_t length = record.report.report_text_length;
+    if (length > kMaxReportText) {
+      SetError(SessionError::kBadRecord, "the step report announces " + std::to_string(length) +
+                                             " bytes of report text, more than any runner sends");
+      return std::nullopt;
+    }
+    if (length > 0) {
+      record.text.resize(static_cast<size_t>(length));
+      auto* data = reinterpret_cast<uint8_t*>(record.text.data());
+      if (!ReadExact(std::span<uint8_t>(data, record.text.size()), "the report text", deadline))
+        return std::nullopt;
+    }
+    return record;
+  } catch (const std::bad_alloc&) {
+    SetError(SessionError::kFailed, "out of memory reading the report text");
+    return std::nullopt;
+  }
+}
+
+std::optional<ReportRecord> RunnerSession::Exchange(std::string_view name, int32_t argument) {
+  if (!Send(name, argument))
+    return std::nullopt;
+  return ReadReport();
+}
+
+void RunnerSession::CloseInput() {
+  if (child_ && input_open_)
+    child_->CloseInput();
+  input_open_ = false;
+}
+
+std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
+  ClearError();
+  if (!child_) {
+    SetError(SessionError::kNotStarted, "no runner has been started");
+    return std::nullopt;
+  }
+  Deadline deadline = NextDeadline();
+  try {
+    std::vector<uint8_t> all;
+    std::array<uint8_t, 4096> buffer{};
+    for (;;) {
+      ChildProcess::IoResult r = child_->Read(buffer, deadline);
+      all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
+      received_.insert(received_.end(), buffer.begin(),
+                       buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
+      switch (r.status) {
+        case ChildProcess::Io::kOk:
+          continue;
+        case ChildProcess::Io::kEndOfPipe:
+          return all;
+        case ChildProcess::Io::kTimedOut:
+          SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
+                                                " ms waiting for the runner to close its output (" +
+                                                std::to_string(all.size()) + " bytes arrived)");
+          return std::nullopt;
+        case ChildProcess::Io::kFailed:
+          SetError(SessionError::kFailed, "reading the runner's output failed (system error " +
+                                              std::to_string(r.error) + ")");
+          return std::nullopt;
+        case ChildProcess::Io::kInterrupted:
+          SetError(SessionError::kInterrupted,
+                   std::string(kInterruptedText) + "the runner to close its output");
+          return std::nullopt;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    SetError(SessionError::kFailed, "out of memory reading the runner's output");
+    return std::nullopt;
+  }
+}
+
+std::optional<int32_t> RunnerSession::Wait() {
+  ClearError();
+  if (!child_) {
+    SetError(SessionError::kNotStarted, "no runner has been started");
+    return std::nullopt;
+  }
+  // In slices, so that an interrupt is noticed while the runner takes its time to end.
+  const Deadline deadline = NextDeadline();
+  while (!exit_code_) {
+    if (interrupt_ != nullptr && interrupt_->Requested()) {
+      SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to end");
+      return std::nullopt;
+    }
+    const Deadline slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    exit_code_ = child_->Wait(std::min(deadline, slice));
+    if (!exit_code_ && std::chrono::steady_clock::now() >= deadline) {
+      SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
+                                            " ms waiting for the runner to end");
+      return std::nullopt;
+    }
+  }
+  return exit_code_;
+}
+
+void RunnerSession::Kill() {
+  if (!child_ || exit_code_)
+    return;
+  child_->Kill();
+  exit_code_ = child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+}
+
+}  // namespace x5

@@ -1,0 +1,185 @@
+// The parent's side of one runner: starts it with pipes on its standard input and output and moves
+// whole protocol records, with a time limit on every wait so a silent runner cannot hang a caller.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Lets a caller cut every wait of a session short (a second stop signal: "end the runner now").
+// Once requested it stays requested.
+class Interrupt {
+ public:
+  virtual ~Interrupt() = default;
+  [[nodiscard]] virtual bool Requested() const = 0;
+  // POSIX: a descriptor that turns readable (and stays so) once Requested() holds, so waits end at
+  // once; -1 when there is none (waits then look at least every 50 ms).
+  [[nodiscard]] virtual int WakeDescriptor() const { return -1; }
+};
+
+// A started child process whose standard input and output are pipes held by us. Implemented per
+// platform (host/child_process_posix.cpp, host/child_process_win.cpp); tests may supply their own.
+class ChildProcess {
+ public:
+  enum class Io { kOk, kEndOfPipe, kTimedOut, kFailed, kInterrupted };
+  struct IoResult {
+    Io status = Io::kOk;
+    size_t bytes = 0;  // bytes moved
+    int error = 0;     // system error code when kFailed
+  };
+
+  virtual ~ChildProcess() = default;
+  // Returns as soon as at least one byte has arrived (up to into.size()), at the end of the pipe,
+  // or at the deadline. Deadline::max() waits without limit.
+  virtual IoResult Read(std::span<uint8_t> into, Deadline deadline) = 0;
+  // Writes all bytes unless the pipe breaks or the deadline passes.
+  virtual IoResult Write(std::span<const uint8_t> bytes, Deadline deadline) = 0;
+  // Closes our end of the child's standard input; the child's next read sees the end of the pipe.
+  virtual void CloseInput() = 0;
+  // The exit code once the process has ended, nullopt when it still runs at the deadline.
+  // On POSIX a process ended by signal N gives 128 + N, and only the low 8 bits of a code survive.
+  virtual std::optional<int32_t> Wait(Deadline deadline) = 0;
+  // Ends the process at once (on POSIX its whole process group).
+  virtual void Kill() = 0;
+
+  // Read and Write give up with kInterrupted once `interrupt` (which must outlive the child) is
+  // requested; null: never.
+  void SetInterrupt(const Interrupt* interrupt) { interrupt_ = interrupt; }
+
+ protected:
+  [[nodiscard]] const Interrupt* interrupt() const { return interrupt_; }
+  [[nodiscard]] bool Interrupted() const {
+    return interrupt_ != nullptr && interrupt_->Requested();
+  }
+
+ private:
+  const Interrupt* interrupt_ = nullptr;
+};
+
+// Starts argv[0] (searched on PATH) with the given arguments and pipes on its standard input and
+// output; standard error and the environment are passed through. The child dies with the caller,
+// however the caller ends: on Linux it runs in a process group of its own and gets SIGKILL when
+// the thread that started it ends (a parent-death signal: start it from a thread that lives as
+// long as the child should); on Windows it is held in a job object that is killed on close.
+// Returns null with a message in `error` when the start fails.
+[[nodiscard]] std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& argv,
+                                                              std::string& error);
+
+// The command that runs a Windows program here: "wine" on Linux, "" (run directly) on Windows.
+[[nodiscard]] std::string DefaultWineCommand();
+// Directory of the running executable, without a trailing separator ("" when unknown).
+[[nodiscard]] std::string ExecutableDirectory();
+[[nodiscard]] bool StdinIsTerminal();
+
+// The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
+// x5ctl's own directory (the build tree's layout), else in its own directory. Returns "" when
+// neither exists; `problem` then says where it looked.
+[[nodiscard]] std::string RunnerPath(const std::string& given, std::string& problem);
+
+// The argument vector for starting `runner_path` through `wine_command`, which may hold several
+// words ("env WINEDEBUG=-all wine"); an empty command runs the runner directly.
+[[nodiscard]] std::vector<std::string> RunnerCommandLine(std::string_view runner_path,
+                                                         std::string_view wine_command);
+
+// One step report and the report text that followed it.
+struct ReportRecord {
+  StepReport report;
+  std::string text;
+};
+
+enum class SessionError {
+  kNone,
+  kNotStarted,   // no runner, or its input was already closed
+  kStartFailed,  // the runner could not be started
+  kTimedOut,     // the deadline passed first
+  kEndOfPipe,    // the runner closed its output (or input) before the record was complete
+  kFailed,       // a system call failed
+  kBadRecord,    // the runner sent a record that cannot be right (report text length)
+  kInterrupted,  // the caller's Interrupt was requested
+};
+
+// Drives one runner as its parent does. Every call that waits for the runner gives up after the
+// session's timeout (60 s unless changed) and says why in LastError(). Not for use from several
+// threads at once.
+class RunnerSession {
+ public:
+  static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
+  // Larger report text lengths are taken for a corrupt record rather than read.
+  static constexpr int32_t kMaxReportText = 64 << 20;
+
+  RunnerSession() = default;
+  // Takes over a child that is already running (tests, or callers that start it their own way).
+  explicit RunnerSession(std::unique_ptr<ChildProcess> child);
+  // Closes the runner's input, lets it end for up to 2 s, then kills it.
+  ~RunnerSession();
+  RunnerSession(const RunnerSession&) = delete;
+  RunnerSession& operator=(const RunnerSession&) = delete;
+
+  // Starts the runner (through `wine_command`, see RunnerCommandLine).
+  [[nodiscard]] bool Start(std::string_view runner_path,
+                           std::string_view wine_command = DefaultWineCommand());
+  [[nodiscard]] bool Start(const std::vector<std::string>& argv);
+  // Every wait gives up with kInterrupted once `interrupt` is requested (it must outlive the
+  // session); Kill and the destructor still end the runner.
+  void SetInterrupt(const Interrupt* interrupt);
+  // Zero or negative: wait without limit.
+  void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+  [[nodiscard]] std::chrono::milliseconds Timeout() const { return timeout_; }
+
+  // Sends the task record with its length fields set from the blocks, then the blocks.
+  [[nodiscard]] bool SendTask(TaskRecord task, const TaskBlocks& blocks);
+  // Sends bytes as they are (task streams with deliberate faults, split records, ...).
+  [[nodiscard]] bool SendBytes(std::span<const uint8_t> bytes);
+  // Reads exactly the 28-byte status record.
+  [[nodiscard]] std::optional<StatusRecord> ReadStatus();
+  // Sends one operator command; the name is blank padded or cut to 4 characters.
+  [[nodiscard]] bool Send(std::string_view name, int32_t argument = 0);
+  // Reads one 80-byte step report and then exactly its report_text_length bytes of text.
+  [[nodiscard]] std::optional<ReportRecord> ReadReport();
+  // Send, then ReadReport.
+  [[nodiscard]] std::optional<ReportRecord> Exchange(std::string_view name, int32_t argument = 0);
+  void CloseInput();
+  // Every byte until the runner closes its output.
+  [[nodiscard]] std::optional<std::vector<uint8_t>> ReadRemaining();
+  // The runner's exit code once it has ended.
+  [[nodiscard]] std::optional<int32_t> Wait();
+  void Kill();
+
+  [[nodiscard]] bool Started() const { return child_ != nullptr; }
+  [[nodiscard]] const std::string& LastError() const { return error_; }
+  [[nodiscard]] SessionError LastErrorKind() const { return error_kind_; }
+  // Every byte read from the runner and written to it, in order (for captures and exact checks).
+  [[nodiscard]] const std::vector<uint8_t>& Received() const { return received_; }
+  [[nodiscard]] const std::vector<uint8_t>& Sent() const { return sent_; }
+
+ private:
+  Deadline NextDeadline() const;
+  bool ReadExact(std::span<uint8_t> into, std::string_view what, Deadline deadline);
+  void SetError(SessionError kind, std::string message);
+  void ClearError();
+
+  std::unique_ptr<ChildProcess> child_;
+  const Interrupt* interrupt_ = nullptr;
+  bool input_open_ = false;
+  std::optional<int32_t> exit_code_;
+  std::chrono::milliseconds timeout_ = kDefaultTimeout;
+  std::string error_;
+  SessionError error_kind_ = SessionError::kNone;
+  std::vector<uint8_t> received_;
+  std::vector<uint8_t> sent_;
+};
+
+}  // namespace x5

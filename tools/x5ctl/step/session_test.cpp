@@ -1,0 +1,142 @@
+// RunnerSession: whole records from pieces, deadlines, ends of pipe, and real child processes.
+#include "x5ctl/step/session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "x5ctl/testing/fake_child.h"
+
+namespace x5 {
+namespace {
+
+using testing::FakeChild;
+using testing::FakeState;
+
+std::shared_ptr<FakeState> NewState(std::string to_parent = {}) {
+  auto state = std::make_shared<FakeState>();
+  state->to_parent = std::move(to_parent);
+  return state;
+}
+
+// A negative text length is no text, not text to the end: the next report is read whole.
+TEST(Session, RecordsAreAssembledFromOneBytePieces) {
+  StatusRecord status;
+  status.status_text = "Started ";
+  StepReport no_text;
+  no_text.report_text_length = -4;
+  auto state = NewState();
+  state->piece = 1;
+  testing::Append(state->to_parent, EncodeStatusRecord(status));
+  testing::Append(state->to_parent, EncodeStepReport(no_text));
+  testing::QueueReport(*state, testing::PhaseReport(4, "STEP OK", "line\r\n"));
+  RunnerSession session(std::make_unique<FakeChild>(state));
+
+  std::optional<StatusRecord> got = session.ReadStatus();
+  ASSERT_TRUE(got) << session.LastError();
+  EXPECT_EQ(got->status_text, "Started ");
+  std::optional<ReportRecord> first = session.ReadReport();
+  ASSERT_TRUE(first) << session.LastError();
+  EXPECT_EQ(first->text, "");
+  std::optional<ReportRecord> report = session.ReadReport();
+  ASSERT_TRUE(report) << session.LastError();
+  EXPECT_EQ(report->report.status_text, "STEP OK ");
+  EXPECT_EQ(report->text, "line\r\n");
+  EXPECT_EQ(std::string(session.Received().begin(), session.Received().end()), state->to_parent);
+}
+
+TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
+  auto failed = [](std::string to_parent, bool closed, auto read, SessionError kind,
+                   const char* says) {
+    auto state = NewState(std::move(to_parent));
+    state->output_closed = closed;
+    RunnerSession session(std::make_unique<FakeChild>(state));
+    session.SetTimeout(std::chrono::milliseconds(5));
+    EXPECT_FALSE((session.*read)());
+    EXPECT_EQ(session.LastErrorKind(), kind) << session.LastError();
+    EXPECT_NE(session.LastError().find(says), std::string::npos) << session.LastError();
+  };
+  // A report cut short with the runner silent, a status record cut short by the end of the pipe.
+  failed(std::string(50, '\0'), false, &RunnerSession::ReadReport, SessionError::kTimedOut,
+         "a step report (50 of 80 bytes arrived)");
+  failed(std::string(10, '\0'), true, &RunnerSession::ReadStatus, SessionError::kEndOfPipe,
+         "10 of 28");
+  StepReport huge;
+  huge.report_text_length = RunnerSession::kMaxReportText + 1;
+  std::string huge_bytes;
+  testing::Append(huge_bytes, EncodeStepReport(huge));
+  failed(huge_bytes, false, &RunnerSession::ReadReport, SessionError::kBadRecord,
+         "more than any runner sends");
+  RunnerSession never_started;
+  EXPECT_FALSE(never_started.ReadStatus());
+  EXPECT_EQ(never_started.LastErrorKind(), SessionError::kNotStarted);
+}
+
+TEST(Session, DestructorEndsARunnerThatDoesNotExit) {
+  auto state = NewState();
+  { RunnerSession session(std::make_unique<FakeChild>(state)); }
+  EXPECT_TRUE(state->input_closed);
+  EXPECT_TRUE(state->killed);
+}
+
+TEST(Session, CommandLineSplitsTheWineCommand) {
+  EXPECT_EQ(RunnerCommandLine("C:\\x5runner.exe", ""),
+            (std::vector<std::string>{"C:\\x5runner.exe"}));
+  EXPECT_EQ(RunnerCommandLine("/b/x5runner.exe", "  env  WINEDEBUG=-all\twine "),
+            (std::vector<std::string>{"env", "WINEDEBUG=-all", "wine", "/b/x5runner.exe"}));
+}
+
+// Real processes: /bin/sh scripts stand in for the runner, so pipes, exit codes and kills are the
+// operating system's own.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "x5ctl_session_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string Script(const std::string& name, const std::string& body) {
+  const std::string path = TempPath(name);
+  std::ofstream(path) << body;
+  return path;
+}
+
+TEST(SessionProcess, SilentRunnerTimesOutAndIsKilledWithItsChildren) {
+  const std::string pid_file = TempPath("child.pid");
+  RunnerSession session;
+  session.SetTimeout(std::chrono::milliseconds(300));
+  const std::string script =
+      Script("silent.sh", "sleep 30 &\necho $! > '" + pid_file + "'\nsleep 30\n");
+  ASSERT_TRUE(session.Start(script, "/bin/sh")) << session.LastError();
+  EXPECT_FALSE(session.ReadStatus());
+  EXPECT_EQ(session.LastErrorKind(), SessionError::kTimedOut);
+  session.Kill();
+  EXPECT_EQ(session.Wait(), 128 + 9);
+  // The step the runner started is in its process group and goes with it.
+  int child = 0;
+  std::ifstream(pid_file) >> child;
+  std::remove(pid_file.c_str());
+  std::remove(script.c_str());
+  ASSERT_GT(child, 0);
+  auto ended = [&] {  // gone, or a zombie
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    std::string line;
+    return !std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z";
+  };
+  for (int i = 0; i < 100 && !ended(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(ended()) << "the runner's child outlived it";
+}
+
+TEST(SessionProcess, WritingToAnEndedRunnerFailsQuietly) {
+  RunnerSession session;
+  const std::string script = Script("ended.sh", "exit 0\n");
+  ASSERT_TRUE(session.Start(script, "/bin/sh")) << session.LastError();
+  ASSERT_EQ(session.Wait(), 0);
+  std::remove(script.c_str());
+  // Without SIGPIPE handling this would end the test binary.
+  EXPECT_FALSE(session.SendBytes(std::vector<uint8_t>(1 << 20, 'x')));
+  EXPECT_EQ(session.LastErrorKind(), SessionError::kEndOfPipe);
+}
+
+}  // namespace
+}  // namespace x5

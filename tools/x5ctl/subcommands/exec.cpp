@@ -1,0 +1,260 @@
+// `x5ctl exec`: the conversation of `x5ctl run` driven by stop requests instead of an op list,
+// followed by the job log and the exit status of the final report.
+#include "x5ctl/subcommands/exec.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <system_error>
+
+#include "cipher/password_cipher.h"
+#include "x5ctl/step/exit_status.h"
+#include "x5ctl/step/explain.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+namespace {
+
+constexpr const char* kExecDescription =
+    R"(Runs one step for a scheduler: the task goes to the runner as with `run`, the step
+runs to its end with no operator commands but status checks and the closing END,
+then the job log (the task's console file) is printed to standard output.
+Reports and problems go to standard error (with --json FILE, as JSON lines to FILE).
+
+Stop requests become operator commands: SIGTERM, SIGINT and SIGHUP (on Windows
+Ctrl+C, Ctrl+Break, closing the console) send KILL, finish the handshake, print
+the job log and exit with 128 + the signal's number; another one a second or more
+later ends the runner at once. SIGTSTP sends STOP (x5ctl itself does not stop),
+SIGCONT sends STRT for each STOP in force.
+
+Exit status:
+  0        the step ran and the return-code rules let the job go on
+  1..119   the step failed: its current RC (below 1 gives 1, above 119 gives 119)
+  120      the job was ended as requested (current RC 0)
+  121      the return-code rules skipped the step ("RC <>")
+  122      no command line remained to run ("Null CMD")
+  123      the runner could not be started (or a usage or task file error)
+  124      the runner did not answer within --timeout (it was killed)
+  125      the runner broke off the conversation
+  128+N    stopped by signal N (the step was killed)
+See docs/x5ctl.md and docs/schedulers.md.)";
+
+OpStep Command(const char* name, int32_t argument = 0) {
+  OpStep step;
+  step.name = Padded(name, 4);
+  step.argument = argument;
+  return step;
+}
+
+std::string EncipherForTask(std::string_view plain) {
+  return Rozavadedo::EncipherField(plain);
+}
+
+// What the console file looked like before the run, so that a file the runner did not write
+// (it was killed first, say) is not printed as this run's job log.
+struct FileStamp {
+  bool exists = false;
+  std::filesystem::file_time_type written{};
+  uintmax_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::filesystem::path& path) {
+  std::error_code ec;
+  FileStamp stamp;
+  stamp.exists = std::filesystem::is_regular_file(path, ec);
+  if (!stamp.exists)
+    return stamp;
+  stamp.written = std::filesystem::last_write_time(path, ec);
+  stamp.size = std::filesystem::file_size(path, ec);
+  return stamp;
+}
+
+std::string OutcomeJson(const ExecOutcome& outcome) {
+  nlohmann::json j;
+  j["record"] = "outcome";
+  j["exit_status"] = outcome.status;
+  j["meaning"] = outcome.meaning;
+  return j.dump();
+}
+
+// Problems before the conversation: to standard error, and to the JSON file when there is one.
+void Say(std::ostream& errors, std::ostream* json, const std::string& message) {
+  errors << "x5ctl: " << message << "\n";
+  errors.flush();
+  if (json != nullptr)
+    *json << ErrorJson(message) << "\n" << std::flush;
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
+ExecOpSource::ExecOpSource(StopRequests& requests,
+                           std::chrono::milliseconds poll_limit,
+                           std::optional<int32_t> kill_code)
+    : requests_(requests),
+      poll_limit_(std::max(poll_limit, std::chrono::milliseconds(1))),
+      kill_code_(kill_code) {}
+
+void ExecOpSource::Answered(const ReportRecord& report) {
+  if (report.report.phase >= 4)
+    over_ = true;
+}
+
+std::optional<OpStep> ExecOpSource::Next() {
+  for (;;) {
+    // A second stop request: the END handshake that follows fails at once and the runner is
+    // ended.
+    if (over_ || requests_.Requested())
+      return std::nullopt;
+    const StopRequests::Noted noted = requests_.Now();
+    if (noted.stop_signal > 0) {
+      over_ = true;
+      return Command("KILL", kill_code_.value_or(128 + noted.stop_signal));
+    }
+    if (noted.holds > holds_seen_) {
+      ++holds_seen_;
+      ++holding_;
+      return Command("STOP");
+    }
+    if (noted.resumes > resumes_seen_) {
+      resumes_seen_ = noted.resumes;
+      resumes_due_ += std::exchange(holding_, 0);
+    }
+    if (resumes_due_ > 0) {
+      --resumes_due_;
+      return Command("STRT");
+    }
+    if (!requests_.WaitFor(interval_)) {
+      interval_ = std::min(interval_ * 2, poll_limit_);
+      return Command("STAT");
+    }
+  }
+}
+
+int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& errors) {
+  std::unique_ptr<std::ofstream> json_file;
+  if (!options.json_file.empty()) {
+    json_file = std::make_unique<std::ofstream>(options.json_file, std::ios::trunc);
+    if (!*json_file) {
+      Say(errors, nullptr, options.json_file + ": cannot write the file");
+      return kExecNotStarted;
+    }
+  }
+  std::ostream* json = json_file.get();
+  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherForTask);
+  if (!loaded.file) {
+    Say(errors, json, loaded.error);
+    return kExecNotStarted;
+  }
+  const TaskFile& task = *loaded.file;
+  std::string problem;
+  const std::string runner = RunnerPath(options.runner, problem);
+  if (runner.empty()) {
+    Say(errors, json, problem);
+    return kExecNotStarted;
+  }
+  std::string error;
+  std::unique_ptr<StopRequests> requests = WatchStopRequests(error);
+  if (!requests) {
+    Say(errors, json, error);
+    return kExecNotStarted;
+  }
+
+  const std::string console_file = Trimmed(task.task.console_file);
+  const std::filesystem::path log_path =
+      console_file.empty() ? std::filesystem::path() : LocalPathOf(console_file, options.wine);
+  const FileStamp before = console_file.empty() ? FileStamp{} : StampOf(log_path);
+
+  RunnerSession session;
+  session.SetTimeout(
+      std::chrono::milliseconds(static_cast<int64_t>(options.timeout_seconds * 1000)));
+  session.SetInterrupt(requests.get());
+  ConversationResult result;
+  if (session.Start(runner, options.wine)) {
+    ExecOpSource ops(*requests, std::chrono::milliseconds(options.poll_ms), options.kill_code);
+    ConversationOptions conversation;
+    conversation.json = json != nullptr;
+    result = RunConversation(session, task.Stream(), ops, conversation,
+                             json != nullptr ? *json : errors, errors);
+  } else {
+    result.end = ConversationEnd::kNotStarted;
+    Say(errors, json, session.LastError());
+  }
+  if (!options.capture.empty() && !WriteBytes(options.capture, session.Received()))
+    Say(errors, json, options.capture + ": cannot write the file");
+
+  std::string log_bytes;
+  if (console_file.empty()) {
+    Say(errors, json, "the task names no console file, so there is no job log to print");
+  } else if (log_path.empty()) {
+    Say(errors, json, "the job log " + console_file + " lies where x5ctl cannot read it");
+  } else if (StampOf(log_path) == before) {
+    Say(errors, json, "the runner did not write the job log " + log_path.string() + " in this run");
+  } else {
+    std::ifstream in(log_path, std::ios::binary);
+    log_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    job_log << PrintableJobLog(log_bytes) << std::flush;
+  }
+  if (options.explain) {
+    const std::string paragraph = ExplainStep(DecodeRunnerStream(session.Received()), log_bytes);
+    if (json != nullptr)
+      *json << ExplanationJson(paragraph) << "\n" << std::flush;
+    else
+      errors << "explanation: " << VisibleText(paragraph) << "\n";
+  }
+
+  std::optional<StepReport> final_report;
+  if (result.final_report)
+    final_report = result.final_report->report;
+  const ExecOutcome outcome = OutcomeOfExec(result.end, final_report, requests->Now().stop_signal);
+  if (json != nullptr)
+    *json << OutcomeJson(outcome) << "\n" << std::flush;
+  else
+    errors << "x5ctl: exit status " << outcome.status << ": " << outcome.meaning << "\n";
+  errors.flush();
+  return outcome.status;
+}
+
+std::function<int()> SetUpExec(CLI::App& exec) {
+  auto options = std::make_shared<ExecOptions>();
+  exec.footer(kExecDescription);
+  exec.add_option("task", options->task_path, "Task file (TOML)")->required();
+  exec.add_option("--runner", options->runner, "x5runner.exe to start (as for `run`)");
+  exec.add_option("--wine", options->wine, "Command that runs a Windows program (as for `run`)")
+      ->default_str(DefaultWineCommand());
+  exec.add_option("--timeout", options->timeout_seconds,
+                  "Seconds to wait for each answer of the runner (0: no limit)")
+      ->default_val(60)
+      ->check(CLI::NonNegativeNumber);
+  exec.add_option("--capture", options->capture,
+                  "Write every byte the runner sent to FILE (for `decode`)");
+  exec.add_option("--json", options->json_file,
+                  "Write the reports and the outcome as JSON lines to FILE instead of readable "
+                  "lines to standard error");
+  exec.add_option("--kill-code", options->kill_code,
+                  "Exit code the step's main process is killed with on a stop request (default: "
+                  "128 + the signal's number)");
+  exec.add_option("--poll", options->poll_ms,
+                  "Longest pause in milliseconds between the runner's status checks")
+      ->default_val(500)
+      ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
+  exec.add_flag("--explain", options->explain,
+                "After the reports, say in one paragraph why the step ended as it did");
+  return [options] { return RunExec(*options, std::cout, std::cerr); };
+}
+
+}  // namespace x5

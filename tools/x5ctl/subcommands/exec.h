@@ -1,0 +1,104 @@
+// `x5ctl exec`: one runner step as an ordinary command, for schedulers that start commands and stop
+// them with signals. It runs the task as `x5ctl run` does, turns stop requests from outside into
+// operator commands, prints the step's job log and exits with a status that tells the outcome.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "x5ctl/step/conversation.h"
+#include "x5ctl/step/session.h"
+
+namespace CLI {
+class App;
+}
+
+namespace x5 {
+
+// Requests that reach x5ctl from outside while it runs a step: signals on Linux (SIGTERM, SIGINT,
+// SIGHUP stop; SIGTSTP holds; SIGCONT resumes), console events on Windows (Ctrl+C, Ctrl+Break,
+// closing the console, shutdown). The handlers only note them; the conversation acts on them. A
+// second stop request, a second or more after the first, makes Requested() true: the runner is
+// then ended at once.
+class StopRequests : public Interrupt {
+ public:
+  struct Noted {
+    int stop_signal = 0;  // number of the first stop request (exit status 128 + it), 0: none
+    int holds = 0;        // hold requests so far
+    int resumes = 0;      // resume requests so far
+  };
+  [[nodiscard]] virtual Noted Now() const = 0;
+  // Returns when a request arrives (true) or when `limit` has passed (false).
+  virtual bool WaitFor(std::chrono::milliseconds limit) = 0;
+};
+
+// Installs this process's handlers; null with a message in `error` when that fails. One at a time.
+[[nodiscard]] std::unique_ptr<StopRequests> WatchStopRequests(std::string& error);
+
+// The operator commands of `x5ctl exec`: it asks "STAT" at growing intervals up to `poll_limit`
+// (the runner notices the end of its step only when a command arrives, and keeps listening for
+// KILL only as long as it has not been sent "END "), and turns stop requests into "KILL"
+// (argument `kill_code`, else 128 + the request's number), hold requests into "STOP" and a resume
+// request into one "STRT" for each hold still in force. It ends once a final report has arrived
+// or KILL has been sent; the conversation then finishes with "END ".
+class ExecOpSource final : public OpSource {
+ public:
+  ExecOpSource(StopRequests& requests,
+               std::chrono::milliseconds poll_limit,
+               std::optional<int32_t> kill_code);
+  std::optional<OpStep> Next() override;
+  // The polls are not printed; commands sent on a request are.
+  [[nodiscard]] bool Shown(const OpStep& step) const override { return step.name != "STAT"; }
+  void Answered(const ReportRecord& report) override;
+
+ private:
+  StopRequests& requests_;
+  std::chrono::milliseconds poll_limit_;
+  std::chrono::milliseconds interval_{10};
+  std::optional<int32_t> kill_code_;
+  bool over_ = false;
+  int holds_seen_ = 0;
+  int resumes_seen_ = 0;
+  int holding_ = 0;      // "STOP"s sent and not yet resumed
+  int resumes_due_ = 0;  // "STRT"s still to send
+};
+
+struct ExecOptions {
+  std::string task_path;
+  std::string runner;
+  std::string wine = DefaultWineCommand();
+  double timeout_seconds = 60;
+  std::string capture;
+  std::string json_file;  // JSON lines of the conversation go here instead of readable lines
+  std::optional<int32_t> kill_code;
+  int64_t poll_ms = 500;
+  bool explain = false;  // after the reports, why the step ended as it did
+};
+
+// Runs the step and returns the exit status of the documented table (step/exit_status.h). The job
+// log goes to `job_log`, everything else (reports, problems, the outcome) to `errors`, or as JSON
+// lines to the JSON file.
+[[nodiscard]] int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& errors);
+
+// Declares exec's arguments and options on its subcommand; the handler runs it once they are
+// parsed (job log to standard output, the rest to standard error) and returns the exit status.
+[[nodiscard]] std::function<int()> SetUpExec(CLI::App& exec);
+
+// Platform parts (host/stop_requests_posix.cpp, host/stop_requests_win.cpp).
+// Where the file that the runner knows by a Windows path lies for x5ctl: on Linux, when the runner
+// runs through Wine, inside the Wine prefix (WINEPREFIX, else ~/.wine) by its drive links, each
+// folder matched without regard to case as Wine does; otherwise the path itself.
+[[nodiscard]] std::filesystem::path LocalPathOf(const std::string& windows_path,
+                                                std::string_view wine_command);
+// The job log's bytes (the runner's ANSI code page, CR LF) as this system's text: UTF-8 with LF
+// line ends on Linux, the bytes as they are on Windows.
+[[nodiscard]] std::string PrintableJobLog(std::string_view bytes);
+
+}  // namespace x5

@@ -1,0 +1,70 @@
+// Protocol records for people and scripts: readable lines, one JSON object per record, and the
+// decoding of captured byte streams of either direction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "x5ctl/step/session.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+
+// A FILETIME that holds local time (100 ns units since 1601-01-01) as "YYYY-MM-DD HH:MM:SS";
+// "-" for 0 (not set yet), the raw number for a negative value.
+[[nodiscard]] std::string FormatFileTime(int64_t filetime);
+// 100 ns units as seconds with three decimals: "1.250 s".
+[[nodiscard]] std::string FormatDuration(int64_t units_100ns);
+// The report's fixed-point I/O count (count * 10000) as "12.0000".
+[[nodiscard]] std::string FormatIoCount(int64_t fixed);
+// "initialising", "before the step", ..., or "unknown" for a value the runner never sends.
+[[nodiscard]] std::string PhaseName(uint8_t phase);
+
+// Readable forms; each ends with a line end.
+[[nodiscard]] std::string FormatStatus(const StatusRecord& status);
+[[nodiscard]] std::string FormatReport(const ReportRecord& report, size_t number);
+[[nodiscard]] std::string FormatCommand(std::string_view name, int32_t argument);
+// The task in the task file's own key names (text fields right-trimmed as the runner reads them);
+// lengths that disagree with the blocks appear under [raw].
+[[nodiscard]] std::string FormatTask(const TaskRecord& task, const TaskBlocks& blocks);
+
+// One JSON object on one line, without the line end. Text is decoded from Windows-1252.
+[[nodiscard]] std::string StatusJson(const StatusRecord& status);
+[[nodiscard]] std::string ReportJson(const ReportRecord& report, size_t number);
+[[nodiscard]] std::string CommandJson(std::string_view name, int32_t argument);
+[[nodiscard]] std::string TaskJson(const TaskRecord& task, const TaskBlocks& blocks);
+// Events of a conversation that are not records: the runner's exit, and a failure.
+[[nodiscard]] std::string ExitJson(int32_t exit_code);
+[[nodiscard]] std::string ErrorJson(std::string_view message);
+// Why the step ended as it did (x5ctl explain, run --explain); the paragraph in ANSI bytes.
+[[nodiscard]] std::string ExplanationJson(std::string_view paragraph);
+
+// What the runner wrote: the status record, then step reports with their report text.
+struct RunnerStream {
+  std::optional<StatusRecord> status;
+  std::vector<ReportRecord> reports;
+  size_t trailing = 0;  // bytes at the end that do not make a whole record
+  std::string problem;  // why decoding stopped early; empty when the stream was whole
+};
+[[nodiscard]] RunnerStream DecodeRunnerStream(std::span<const uint8_t> bytes);
+// Step reports only (what follows the status record).
+[[nodiscard]] RunnerStream DecodeReportStream(std::span<const uint8_t> bytes);
+
+// What the parent wrote: the task record, the blocks its length fields announce, then operator
+// commands.
+struct ParentStream {
+  std::optional<TaskRecord> task;
+  TaskBlocks blocks;  // as sent; the variables block keeps its leading delimiter
+  std::vector<OperatorCommand> commands;
+  size_t trailing = 0;
+  std::string problem;
+};
+[[nodiscard]] ParentStream DecodeParentStream(std::span<const uint8_t> bytes);
+
+}  // namespace x5

@@ -1,0 +1,486 @@
+// Reads a readable TOML task file into a task record and its text blocks.
+#include "x5ctl/text/task_file.h"
+
+// Parse errors come back as values, so no exception leaves the parser.
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <sstream>
+
+#include "x5ctl/text/ansi_text.h"
+
+namespace x5 {
+namespace {
+
+struct IntField {
+  std::string_view key;
+  int32_t TaskRecord::*member;
+};
+
+constexpr IntField kIntFields[] = {
+    {"window_left", &TaskRecord::window_left},
+    {"window_top", &TaskRecord::window_top},
+    {"window_width", &TaskRecord::window_width},
+    {"window_height", &TaskRecord::window_height},
+    {"console_columns", &TaskRecord::console_columns},
+    {"console_rows", &TaskRecord::console_rows},
+    {"job_number", &TaskRecord::job_number},
+    {"step_number", &TaskRecord::step_number},
+    {"priority", &TaskRecord::priority},
+    {"maximum_rc", &TaskRecord::maximum_rc},
+    {"task_rc", &TaskRecord::task_rc},
+    {"step_minimum_rc", &TaskRecord::step_minimum_rc},
+    {"step_maximum_rc", &TaskRecord::step_maximum_rc},
+    {"repeat_count", &TaskRecord::repeat_count},
+    {"file_buffer_size", &TaskRecord::file_buffer_size},
+    {"condition_line_width", &TaskRecord::condition_line_width},
+    {"condition_line_limit", &TaskRecord::condition_line_limit},
+    {"picture_interval", &TaskRecord::picture_interval},
+};
+
+struct TextField {
+  std::string_view key;
+  std::string TaskRecord::*member;
+  size_t width;
+};
+
+constexpr TextField kTextFields[] = {
+    {"user_name", &TaskRecord::user_name, kUserNameWidth},
+    {"password", &TaskRecord::password, kPasswordWidth},
+    {"domain", &TaskRecord::domain, kDomainWidth},
+    {"job_name", &TaskRecord::job_name, kJobNameWidth},
+    {"working_directory", &TaskRecord::working_directory, kPathWidth},
+    {"console_file", &TaskRecord::console_file, kPathWidth},
+    {"job_base_directory", &TaskRecord::job_base_directory, kPathWidth},
+    {"step_directory", &TaskRecord::step_directory, kStepDirectoryWidth},
+};
+
+struct LengthField {
+  std::string_view key;
+  int32_t TaskRecord::*member;
+};
+
+constexpr LengthField kRawLengths[] = {
+    {"command_length", &TaskRecord::command_length},
+    {"conditions_length", &TaskRecord::conditions_length},
+    {"variables_length", &TaskRecord::variables_length},
+};
+
+// Reads typed values; the first problem found is kept (with the line of its key) and every later
+// read returns a harmless default, so callers check Failed() once per key.
+class Reader {
+ public:
+  explicit Reader(std::string_view source) : source_(source) {}
+
+  void Fail(const toml::node& node, std::string_view key, std::string_view what) {
+    if (!error_.empty())
+      return;
+    std::ostringstream out;
+    out << source_ << ':' << node.source().begin.line << ": " << key << ": " << what;
+    error_ = out.str();
+  }
+  [[nodiscard]] bool Failed() const { return !error_.empty(); }
+  [[nodiscard]] const std::string& Error() const { return error_; }
+
+  int64_t Integer(const toml::node& node, std::string_view key, int64_t min, int64_t max) {
+    if (!node.is_integer()) {
+      Fail(node, key, "must be an integer");
+      return min;
+    }
+    int64_t value = node.as_integer()->get();
+    if (value < min || value > max) {
+      Fail(node, key,
+           "value " + std::to_string(value) + " is out of range (" + std::to_string(min) + " to " +
+               std::to_string(max) + ")");
+      return min;
+    }
+    return value;
+  }
+
+  int32_t Int32(const toml::node& node, std::string_view key) {
+    return static_cast<int32_t>(Integer(node, key, std::numeric_limits<int32_t>::min(),
+                                        std::numeric_limits<int32_t>::max()));
+  }
+
+  std::string Text(const toml::node& node, std::string_view key) {
+    if (!node.is_string()) {
+      Fail(node, key, "must be a string");
+      return {};
+    }
+    std::string error;
+    std::optional<std::string> bytes = AnsiFromUtf8(node.as_string()->get(), error);
+    if (!bytes) {
+      Fail(node, key, error);
+      return {};
+    }
+    return *bytes;
+  }
+
+  std::string Field(const toml::node& node, std::string_view key, size_t width) {
+    std::string text = Text(node, key);
+    if (text.size() > width) {
+      Fail(node, key,
+           std::to_string(text.size()) + " characters; the field holds " + std::to_string(width));
+    }
+    return text;
+  }
+
+ private:
+  std::string_view source_;
+  std::string error_;
+};
+
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+      out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+bool ParseInt32(std::string_view text, int32_t& value) {
+  bool negative = false;
+  std::string_view digits = text;
+  if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
+    negative = digits[0] == '-';
+    digits.remove_prefix(1);
+  }
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  if (digits.empty())
+    return false;
+  uint64_t magnitude = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
+  if (ec != std::errc() || end != digits.data() + digits.size())
+    return false;
+  if (base == 16 && !negative) {
+    // Hexadecimal gives the 32-bit pattern: 0xFFFFFFFF is -1.
+    if (magnitude > std::numeric_limits<uint32_t>::max())
+      return false;
+    value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    return true;
+  }
+  int64_t signed_value =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  if (magnitude > uint64_t{1} << 31 || signed_value < std::numeric_limits<int32_t>::min() ||
+      signed_value > std::numeric_limits<int32_t>::max())
+    return false;
+  value = static_cast<int32_t>(signed_value);
+  return true;
+}
+
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t pos = 0;
+  while (pos < line.size()) {
+    size_t start = line.find_first_not_of(" \t\r\n", pos);
+    if (start == std::string_view::npos)
+      break;
+    size_t end = line.find_first_of(" \t\r\n", start);
+    if (end == std::string_view::npos)
+      end = line.size();
+    words.push_back(line.substr(start, end - start));
+    pos = end;
+  }
+  return words;
+}
+
+std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
+  std::vector<OpStep> ops;
+  if (!node.is_array()) {
+    reader.Fail(node, "ops", "must be an array of strings such as [\"STAT\", \"KILL 5\"]");
+    return ops;
+  }
+  for (const toml::node& item : *node.as_array()) {
+    std::string line = reader.Text(item, "ops");
+    OpParse parsed = ParseOpLine(line);
+    if (!parsed.error.empty())
+      reader.Fail(item, "ops", parsed.error);
+    if (reader.Failed())
+      break;
+    if (parsed.step)
+      ops.push_back(*parsed.step);
+  }
+  return ops;
+}
+
+TaskFile ReadTaskFile(const toml::table& table,
+                      Reader& reader,
+                      const FieldEncipher& encipher_field) {
+  TaskFile file;
+  file.task = DefaultTaskRecord();
+  bool crlf = true;
+  bool step_directory_given = false;
+  const toml::node* password_node = nullptr;
+  const toml::node* password_plain_node = nullptr;
+  std::optional<std::string> delimiter;
+  std::string variables;
+  const toml::table* raw = nullptr;
+
+  for (auto&& [key_object, node] : table) {
+    std::string_view key = key_object.str();
+    auto int_field = std::find_if(std::begin(kIntFields), std::end(kIntFields),
+                                  [&](const IntField& f) { return f.key == key; });
+    if (int_field != std::end(kIntFields)) {
+      file.task.*(int_field->member) = reader.Int32(node, key);
+      continue;
+    }
+    auto text_field = std::find_if(std::begin(kTextFields), std::end(kTextFields),
+                                   [&](const TextField& f) { return f.key == key; });
+    if (text_field != std::end(kTextFields)) {
+      file.task.*(text_field->member) = reader.Field(node, key, text_field->width);
+      if (key == "password")
+        password_node = &node;
+      if (key == "step_directory")
+        step_directory_given = true;
+      continue;
+    }
+    if (key == "os_version") {
+      file.task.os_version = static_cast<uint8_t>(reader.Integer(node, key, 0, 255));
+    } else if (key == "command") {
+      file.blocks.command = reader.Text(node, key);
+    } else if (key == "conditions") {
+      file.blocks.conditions = reader.Text(node, key);
+    } else if (key == "variables") {
+      variables = reader.Text(node, key);
+    } else if (key == "variables_delimiter") {
+      if (node.is_integer()) {
+        delimiter = std::string(1, static_cast<char>(reader.Integer(node, key, 0, 31)));
+      } else {
+        std::string text = reader.Text(node, key);
+        if (text.size() != 1 || static_cast<uint8_t>(text[0]) >= 32)
+          reader.Fail(node, key, "must be one control character (code 0 to 31), e.g. \"\\u0001\"");
+        delimiter = text;
+      }
+    } else if (key == "password_plain") {
+      password_plain_node = &node;
+    } else if (key == "line_ends") {
+      std::string mode = reader.Text(node, key);
+      if (mode != "crlf" && mode != "keep")
+        reader.Fail(node, key, "must be \"crlf\" or \"keep\"");
+      crlf = mode == "crlf";
+    } else if (key == "ops") {
+      file.ops = ReadOps(reader, node);
+    } else if (key == "raw") {
+      if (!node.is_table())
+        reader.Fail(node, key, "must be a table ([raw])");
+      raw = node.as_table();
+    } else {
+      reader.Fail(node, key, "unknown key");
+    }
+    if (reader.Failed())
+      return file;
+  }
+
+  if (password_plain_node) {
+    const toml::node& node = *password_plain_node;
+    std::string plain = reader.Text(node, "password_plain");
+    if (password_node) {
+      reader.Fail(node, "password_plain", "give either password or password_plain, not both");
+    } else if (!encipher_field) {
+      reader.Fail(node, "password_plain", "this build cannot encipher passwords");
+    } else if (!reader.Failed()) {
+      std::string field = encipher_field(plain);
+      if (field.empty() || field.size() > kPasswordWidth)
+        reader.Fail(node, "password_plain", "cannot be enciphered (at most 39 characters)");
+      file.task.password = field;
+    }
+    if (reader.Failed())
+      return file;
+  }
+  if (!step_directory_given) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "S%02d", file.task.step_number);
+    file.task.step_directory = buffer;
+  }
+  if (crlf) {
+    file.blocks.command = WithCrLf(file.blocks.command);
+    file.blocks.conditions = WithCrLf(file.blocks.conditions);
+    variables = WithCrLf(variables);
+  }
+  file.blocks.variables = delimiter.value_or("") + variables;
+  FillBlockLengths(file.task, file.blocks);
+
+  if (raw) {
+    for (auto&& [key_object, node] : *raw) {
+      std::string_view key = key_object.str();
+      auto length = std::find_if(std::begin(kRawLengths), std::end(kRawLengths),
+                                 [&](const LengthField& f) { return f.key == key; });
+      if (length != std::end(kRawLengths)) {
+        file.task.*(length->member) = reader.Int32(node, key);
+      } else if (key == "extra") {
+        file.extra = reader.Text(node, key);
+      } else if (key == "send_only") {
+        file.send_only =
+            static_cast<size_t>(reader.Integer(node, key, 0, std::numeric_limits<int32_t>::max()));
+      } else {
+        reader.Fail(node, std::string("raw.") + std::string(key), "unknown key");
+      }
+      if (reader.Failed())
+        return file;
+    }
+  }
+  return file;
+}
+
+}  // namespace
+
+TaskRecord DefaultTaskRecord() {
+  TaskRecord t;
+  t.window_left = -1;
+  t.window_top = -1;
+  t.window_width = -1;
+  t.window_height = -1;
+  t.console_columns = 80;
+  t.console_rows = 25;
+  t.job_number = 1;
+  t.step_number = 1;
+  t.priority = 23;  // normal class, normal thread priority
+  t.user_name = "X5CTL";
+  t.job_name = "X5JOB";
+  t.job_base_directory = "C:\\x5jobs\\";
+  t.maximum_rc = 4;
+  t.task_rc = 1;
+  t.step_minimum_rc = 1;
+  t.step_maximum_rc = 4;
+  t.repeat_count = 0;
+  t.file_buffer_size = 4096;
+  t.condition_line_width = 0;
+  t.condition_line_limit = 256;
+  t.picture_interval = -1;
+  t.os_version = 6;
+  return t;
+}
+
+void FillBlockLengths(TaskRecord& task, const TaskBlocks& blocks) {
+  auto length = [](const std::string& block) {
+    return static_cast<int32_t>(
+        std::min<size_t>(block.size(), std::numeric_limits<int32_t>::max()));
+  };
+  task.command_length = length(blocks.command);
+  task.conditions_length = length(blocks.conditions);
+  task.variables_length = length(blocks.variables);
+}
+
+std::vector<uint8_t> EncodeTaskStream(const TaskRecord& task, const TaskBlocks& blocks) {
+  TaskBytes record = EncodeTaskRecord(task);
+  std::vector<uint8_t> stream(record.begin(), record.end());
+  for (const std::string* block : {&blocks.command, &blocks.conditions, &blocks.variables})
+    stream.insert(stream.end(), block->begin(), block->end());
+  return stream;
+}
+
+std::vector<uint8_t> TaskFile::Stream() const {
+  std::vector<uint8_t> stream = EncodeTaskStream(task, blocks);
+  stream.insert(stream.end(), extra.begin(), extra.end());
+  if (send_only && *send_only < stream.size())
+    stream.resize(*send_only);
+  return stream;
+}
+
+OpParse ParseOpLine(std::string_view line) {
+  OpParse result;
+  std::vector<std::string_view> words = Words(line);
+  if (words.empty() || words[0].front() == '#')
+    return result;
+  OpStep step;
+  std::string_view name = words[0];
+  if (name == "sleep") {
+    int32_t ms = 0;
+    if (words.size() != 2 || !ParseInt32(words[1], ms) || ms < 0) {
+      result.error = "sleep takes one number of milliseconds (0 or more)";
+      return result;
+    }
+    step.kind = OpStep::Kind::kSleep;
+    step.delay_ms = ms;
+  } else if (name == "close") {
+    if (words.size() != 1) {
+      result.error = "close takes no argument";
+      return result;
+    }
+    step.kind = OpStep::Kind::kClose;
+  } else {
+    std::string error;
+    std::optional<std::string> bytes = AnsiFromUtf8(name, error);
+    if (!bytes) {
+      result.error = error;
+      return result;
+    }
+    if (bytes->size() > kOperatorCommandSize / 2) {
+      result.error = "operator command '" + std::string(name) + "' is longer than 4 characters";
+      return result;
+    }
+    if (words.size() > 2) {
+      result.error = "an operator command takes at most one argument";
+      return result;
+    }
+    if (words.size() == 2 && !ParseInt32(words[1], step.argument)) {
+      result.error = "argument '" + std::string(words[1]) + "' is not a 32-bit integer";
+      return result;
+    }
+    step.name = Padded(*bytes, 4);
+  }
+  result.step = step;
+  return result;
+}
+
+TaskFileResult ParseTaskFile(std::string_view toml_text,
+                             std::string_view source_name,
+                             const FieldEncipher& encipher_field) {
+  TaskFileResult result;
+  try {
+    toml::parse_result parsed = toml::parse(toml_text, source_name);
+    if (!parsed) {
+      const toml::parse_error& e = parsed.error();
+      std::ostringstream out;
+      out << source_name << ':' << e.source().begin.line << ':' << e.source().begin.column << ": "
+          << e.description();
+      result.error = out.str();
+      return result;
+    }
+    Reader reader(source_name);
+    TaskFile file = ReadTaskFile(parsed.table(), reader, encipher_field);
+    if (reader.Failed())
+      result.error = reader.Error();
+    else
+      result.file = std::move(file);
+  } catch (const std::bad_alloc&) {
+    result.error = std::string(source_name) + ": out of memory";
+  }
+  return result;
+}
+
+TaskFileResult LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
+  TaskFileResult result;
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      result.error = path + ": cannot open the task file";
+      return result;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+      result.error = path + ": cannot read the task file";
+      return result;
+    }
+    return ParseTaskFile(text.str(), path, encipher_field);
+  } catch (const std::exception& e) {
+    result.error = path + ": " + e.what();
+  }
+  return result;
+}
+
+}  // namespace x5

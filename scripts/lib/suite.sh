@@ -3,13 +3,15 @@
 
 # NAME LABEL JOBS BUILD WINE per kind; JOBS "cores" means one per core, WINE 1 that the kind needs
 # the prefix and display. The end-to-end tests run two at a time: those that share the desktop,
-# the capture lock or a time bound hold the ctest resource lock "desktop" (CMakeLists.txt).
+# the capture lock or a time bound hold the ctest resource lock "desktop" (CMakeLists.txt). The
+# cluster test brings up a one-node Slurm cluster of its own and runs steps through it.
 x5_suite_kinds=(
   "layers layers 1 build/native 0"
   "unit unit cores build/native 0"
   "fuzz fuzz cores build/native 0"
   "winunit winunit 1 build/mingw 1"
   "e2e e2e 2 build/native 1"
+  "cluster cluster 1 build/native 1"
 )
 
 # x5_suite_run LABEL JOBS BUILD LOG: runs the label's tests with their output in LOG; ctest's exit

@@ -7,6 +7,7 @@
 #include "cipher/password_cipher.h"
 #include "commands/command_text.h"
 #include "core/fault.h"
+#include "core/name_fold.h"
 
 namespace x5 {
 namespace {
@@ -83,7 +84,7 @@ int32_t SetCommand(CommandContext& context,
         const SetAssignment& assignment = parsed.assignments[i];
         const SetAssignment& seen = shown.assignments[i];
         // A variable is never named after a password (a global parameter's file would carry it).
-        if (assignment.name != seen.name) {
+        if (assignment.name != seen.name || !VariableNameProblem(seen.name).empty()) {
           InvalidAssignment(context, shown_text.substr(seen.start));
           result = 0;
           break;

@@ -50,6 +50,13 @@ TEST(SetCommand, Table) {
       {"/X5S;A;B=1", 0, "", kDelimiter + kInvalid + "A;B=1\r\n"},
       {"/X5S;A=1;;B=2", 0, "A=1", kDelimiter + "/X5S SET A=1|" + kInvalid + ";B=2\r\n"},
       {"/X5S =1", 0, "", kInvalid + "=1\r\n"},
+      // A name the environment would read otherwise is no name.
+      {"/X5S;A=1;B\x01"
+       "C=2",
+       0, "A=1",
+       kDelimiter + "/X5S SET A=1|" + kInvalid +
+           "B\x01"
+           "C=2\r\n"},
       {"/X5S", -1, "", ""},
       {"/X5S;A", -1, "", "/X5S Delimiter Char=;"},
   };

@@ -94,6 +94,7 @@ struct Run {
   SystemClock clock;
   SystemDateNames date_names;
   SystemParameterFiles parameter_files;
+  NameFold name_fold = SystemNameFold();  // variable names compare as environment names do
   std::string program_files_x86;
   uint8_t os_version = 0;  // effective OS version code
 
@@ -115,7 +116,8 @@ struct Run {
                          run.environment,
                          run.clock,
                          run.date_names,
-                         run.parameter_files};
+                         run.parameter_files,
+                         run.name_fold};
 }
 
 // Writes the step report (the report text follows in the final reports).

@@ -236,6 +236,13 @@ int32_t AddVariable(VariableContext& context,
                     std::string_view name,
                     std::string_view value) noexcept {
   try {
+    // The environment would cut such a name or read another one in it, and the step would get
+    // the value under a name nobody wrote.
+    if (const std::string_view problem = VariableNameProblem(name); !problem.empty()) {
+      context.console.Line("/X5  Variable " + Printable(name) +
+                           " not defined: " + std::string(problem));
+      return -kErrorInvalidName;
+    }
     std::string entry;
     entry.reserve(name.size() + 1 + value.size());
     entry.append(name).append("=").append(value);
@@ -318,10 +325,9 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
       if (line.next == -1)
         break;
       // A line without a name ("SET", "SET =1") defines nothing.
-      if (!line.name.empty()) {
-        (void)AddVariable(context, line.name, std::string_view(line.value));
+      if (!line.name.empty() &&
+          AddVariable(context, line.name, std::string_view(line.value)) != -kErrorInvalidName)
         ++count;
-      }
       if (line.next == 0)
         break;
       position = line.next;

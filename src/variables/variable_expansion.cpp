@@ -9,19 +9,6 @@
 namespace x5 {
 namespace {
 
-char Upper(char c) noexcept {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i]))
-      return false;
-  return true;
-}
-
 enum class Found { kNothing, kEmpty, kValue };
 
 constexpr std::string_view kMaskedPassword = "*****";
@@ -54,9 +41,10 @@ void Resolve(const VariableContext& context, std::string_view name, Resolution& 
     return;
   }
   // An empty name ("%%") is never a reference, whatever the table holds.
-  if (name.empty() || name.size() > kMaxVariableName)
+  // Nor is a name no variable can have: the environment would cut it at a NUL.
+  if (name.empty() || name.size() > kMaxVariableName || !VariableNameProblem(name).empty())
     return;
-  if (std::optional<std::string_view> value = FindVariable(context.table, name)) {
+  if (std::optional<std::string_view> value = FindVariable(context.table, name, context.names)) {
     r.found = value->empty() ? Found::kEmpty : Found::kValue;
     r.value = *value;
     return;
@@ -183,11 +171,12 @@ bool HasNoReference(std::string_view text) noexcept {
 }  // namespace
 
 std::optional<std::string_view> FindVariable(const std::vector<std::string>& table,
-                                             std::string_view name) noexcept {
+                                             std::string_view name,
+                                             const NameFold& names) noexcept {
   const size_t n = name.size();
   for (const std::string& entry : table) {
     if (entry.size() > n && entry[n] == '=' &&
-        EqualNoCase(std::string_view(entry).substr(0, n), name))
+        names.Equal(std::string_view(entry).substr(0, n), name))
       return std::string_view(entry).substr(n + 1);
   }
   return std::nullopt;

@@ -102,6 +102,40 @@ TEST_F(ExpandVariablesTest, ASecretTextStaysSecretWhenExpandedAgain) {
             "k=s3cret 1 ***** \"\"");
 }
 
+// Names compare as the system compares environment names: every letter of the code page folds,
+// not only A-Z, so no name the table holds is ever taken from the environment instead.
+TEST(FindVariable, NamesCompareAsEnvironmentNames) {
+  struct Case {
+    std::string defined, used;
+    bool same;
+  };
+  const Case cases[] = {
+      {"PASSW\xD6RT", "Passw\xF6rt", true},    // O with diaeresis
+      {"\xC9T\xC9", "\xE9t\xE9", true},        // E acute
+      {"\x8A\x8C\x8E", "\x9A\x9C\x9E", true},  // S/Z with caron, OE
+      {"\x9F", "\xFF", true},                  // Y with diaeresis
+      {"\xDF", "SS", false},                   // sharp s has no one-letter upper case
+      {"\xD7", "\xF7", false},                 // multiplication and division signs
+      {"\xB5", "\xCC", false},
+      {"A@", "a`", false},  // neighbours of the letters
+      {"[", "{", false},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> table = {c.defined + "=v"};
+    EXPECT_EQ(FindVariable(table, c.used).has_value(), c.same) << c.defined << " " << c.used;
+  }
+}
+
+TEST_F(ExpandVariablesTest, ATableNameIsNeverTakenFromTheEnvironment) {
+  run_.table.push_back("PASSW\xD6RT=" + std::string(1, kPasswordMarker) +
+                       Rozavadedo::EncipherVariable("s3cr"));
+  run_.environment.values["Passw\xF6rt"] = "s3cr";  // the runner's environment after the launch
+  EXPECT_EQ(ExpandVariables(run_.context, "-p %Passw\xF6rt%", kMaskPasswords, false), "-p *****");
+  // Nor is a name no variable can have, which the environment would read cut.
+  run_.environment.values["PW"] = "s3cr";
+  EXPECT_EQ(Expand(std::string("%PW\0X%", 7), false), std::string("%PW\0X%", 7));
+}
+
 TEST(FindVariable, MatchesWholeNamesWithoutRegardToCase) {
   const std::vector<std::string> table = {"AB=1", "ABC=2", "abc=3", "X=", "bad"};
   EXPECT_EQ(FindVariable(table, "abc").value_or("none"), "2");

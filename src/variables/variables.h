@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cipher/random_source.h"
+#include "core/name_fold.h"
 #include "core/secret_string.h"
 #include "core/interfaces.h"
 #include "protocol/protocol.h"
@@ -84,14 +85,19 @@ struct VariableContext {
   const Clock& clock;
   const DateNames& date_names;
   ParameterFiles& files;
+  // How names compare: as the system compares environment names, so that a name the table holds
+  // is never taken from the environment.
+  const NameFold& names = kWesternNameFold;
 };
 
 // ------------------------------------------------------------------------------ variable table
 
-// The value of the first entry named `name` (compared without regard to case); nullopt when
-// there is none.
-[[nodiscard]] std::optional<std::string_view> FindVariable(const std::vector<std::string>& table,
-                                                           std::string_view name) noexcept;
+// The value of the first entry named `name` (compared as `names` folds them); nullopt when there
+// is none.
+[[nodiscard]] std::optional<std::string_view> FindVariable(
+    const std::vector<std::string>& table,
+    std::string_view name,
+    const NameFold& names = kWesternNameFold) noexcept;
 
 // ------------------------------------------------------------------------------ expansion
 

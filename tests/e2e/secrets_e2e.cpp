@@ -101,5 +101,23 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   EXPECT_TRUE(fs::exists(Linux("JOB/S01/DIAG1.txt")));
 }
 
+// A name compares as the system compares environment names: a password named with an accented
+// letter and used in another case is the table's (masked), never the environment's copy of it
+// that the launch made (deciphered).
+TEST_F(Secrets, PasswordNamedOutsideAsciiIsMaskedInAnyCase) {
+  fs::create_directories(Linux("OUT"));
+  TaskRecord t = Task(step_ + " write " + Win("OUT\\arg.txt") + " %Passw\xF6rt%");
+  blocks_.variables = "SETP PASSW\xD6RT=" + Rozavadedo::EncipherVariable(kPlain);
+  Start(t);
+  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(Linux("OUT/arg.txt")), kPlain);
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  EXPECT_TRUE(Contains(console, "arg.txt *****")) << console;
+  ExpectNoPlain("console", console);
+  ExpectNoPlain("bytes sent to the parent",
+                std::string(session_->Received().begin(), session_->Received().end()));
+}
+
 }  // namespace
 }  // namespace x5::e2e

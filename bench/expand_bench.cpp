@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cipher/password_cipher.h"
-#include "variables/test_fakes.h"
+#include "variables/testing/test_fakes.h"
 #include "variables/variables.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "conditions/file_reader.h"
 #include "conditions/file_rule.h"
 #include "conditions/file_search.h"
-#include "conditions/memory_files.h"
+#include "conditions/testing/memory_files.h"
 
 namespace {
 

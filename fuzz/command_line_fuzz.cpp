@@ -1,7 +1,7 @@
 // Fuzzes command splitting and the dispatcher: any command text, in every dispatch mode, against
 // an association table and in-memory files. First byte: mode and runner drive; the rest: text.
 #include "commands/command_split.h"
-#include "commands/commands_test_support.h"
+#include "commands/testing/commands_test_support.h"
 #include "commands/dispatcher.h"
 #include "fuzz_check.h"
 

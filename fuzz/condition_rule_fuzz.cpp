@@ -1,7 +1,7 @@
 // Fuzzes condition rule texts end to end: both passes over in-memory files, with small buffers,
 // short windows and kills, must never crash, hang or read outside a buffer, and every output line
 // must end in CR LF.
-#include "conditions/rule_harness.h"
+#include "conditions/testing/rule_harness.h"
 #include "fuzz_check.h"
 
 using x5::fuzz::Check;

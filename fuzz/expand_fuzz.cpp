@@ -1,6 +1,6 @@
 // Fuzzes variable expansion: first byte = flags, the rest = the text to expand.
 #include "cipher/password_cipher.h"
-#include "variables/test_fakes.h"
+#include "variables/testing/test_fakes.h"
 #include "variables/variables.h"
 #include "fuzz_check.h"
 

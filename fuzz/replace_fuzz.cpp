@@ -1,6 +1,6 @@
 // Fuzzes the replace transform against a plain reference, and the replace switch parameters
 // against in-memory files. Layout: flags byte, then find, replacement and text separated by NUL.
-#include "commands/commands_test_support.h"
+#include "commands/testing/commands_test_support.h"
 #include "commands/replace_in_file.h"
 #include "commands/replace_text.h"
 #include "fuzz_check.h"

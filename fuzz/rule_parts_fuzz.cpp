@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "conditions/rule_harness.h"
+#include "conditions/testing/rule_harness.h"
 #include "conditions/value_check.h"
 #include "fuzz_check.h"
 

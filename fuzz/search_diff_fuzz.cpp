@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "conditions/file_search.h"
-#include "conditions/memory_files.h"
+#include "conditions/testing/memory_files.h"
 #include "fuzz_check.h"
 
 using x5::fuzz::Check;

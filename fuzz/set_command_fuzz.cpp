@@ -1,6 +1,6 @@
 // Fuzzes the SET switch: cutting of any switch text, and the command's effects on variables, the
 // console and the step RC value.
-#include "commands/commands_test_support.h"
+#include "commands/testing/commands_test_support.h"
 #include "commands/set_command.h"
 #include "fuzz_check.h"
 

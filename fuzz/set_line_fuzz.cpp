@@ -1,6 +1,6 @@
 // Fuzzes the variables block: SET/SETP line parsing, step variables and the global parameter
 // files they write. First byte chooses the list delimiter, the rest is the block.
-#include "variables/test_fakes.h"
+#include "variables/testing/test_fakes.h"
 #include "variables/variables.h"
 #include "fuzz_check.h"
 

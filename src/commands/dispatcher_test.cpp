@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "commands/commands_test_support.h"
+#include "commands/testing/commands_test_support.h"
 
 namespace x5 {
 namespace {

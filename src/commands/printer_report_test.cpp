@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "commands/commands_test_support.h"
+#include "commands/testing/commands_test_support.h"
 
 namespace x5::mPrnt {
 namespace {

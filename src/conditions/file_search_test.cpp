@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "conditions/memory_files.h"
+#include "conditions/testing/memory_files.h"
 
 namespace x5::IskanjePlus {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "conditions/rule_harness.h"
+#include "conditions/testing/rule_harness.h"
 
 namespace x5::Iskanje {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "conditions/rule_harness.h"
+#include "conditions/testing/rule_harness.h"
 
 namespace x5::Iskanje {
 namespace {

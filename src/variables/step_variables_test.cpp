@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "cipher/password_cipher.h"
-#include "variables/test_fakes.h"
+#include "variables/testing/test_fakes.h"
 
 namespace x5 {
 namespace {

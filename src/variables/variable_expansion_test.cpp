@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cipher/password_cipher.h"
-#include "variables/test_fakes.h"
+#include "variables/testing/test_fakes.h"
 
 namespace x5 {
 namespace {

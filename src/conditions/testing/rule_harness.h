@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "conditions/file_rule.h"
-#include "conditions/memory_files.h"
+#include "conditions/testing/memory_files.h"
 #include "conditions/rule_language.h"
 
 namespace x5::Iskanje {

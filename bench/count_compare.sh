@@ -5,7 +5,8 @@
 # with S=(50, "ERR") (column 50 never matches, so every occurrence is looked at) and S=ERR N=<all>
 # (the last occurrence), forward and backward, next to S=QQQ (absent: the whole file is read
 # once). Whole rules as the runner evaluates them, timed in one process, interleaved, medians of
-# repeats.
+# repeats; the ratios are of the thread's CPU time (user and system, so the kernel's copy from its
+# cache counts), which on a loaded machine leaves out the time spent waiting for a core.
 #
 #   bench/count_compare.sh [REPEATS]      (default 7)
 # Environment: SIZE (bytes, default 1073741824), FILE (default /tmp/x5_count_<MiB>m.log),

@@ -8,6 +8,10 @@
 //                                         one search over F per repeat (median printed)
 //   search_bench --file F --text T --latency [--repeat R]
 //                                         open + backward search per repeat (median in us)
+//   search_bench --file F --text T --breakdown [--fold] [--repeat R]
+//                                         where a forward search's CPU time goes: the reads
+//                                         alone, the reads and one load per 64-byte line, the
+//                                         whole search, and the scanner on bytes in the cache
 //   search_bench --file F --text T --count N --column C [--buffer N] [--repeat R]
 //                                         whole rules, as the runner evaluates them, forward and
 //                                         backward: S=(C, "T") and S=T N=N next to S=(0, "QQQ")
@@ -17,12 +21,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <random>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "conditions/byte_scan.h"
 #include "conditions/file_reader.h"
 #include "conditions/file_rule.h"
 #include "conditions/file_search.h"
@@ -68,6 +73,7 @@ struct Options {
   bool fold = false;
   bool backward = false;
   bool latency = false;
+  bool breakdown = false;
   int32_t buffer = 4096;
   int repeat = 5;
   int64_t read = x5::IskanjePlus::kLargestReadBytes;
@@ -123,6 +129,66 @@ int FileMode(const Options& o) {
                 static_cast<long long>(pacer.chunks), static_cast<long long>(pacer.kilobytes));
   }
   return 0;
+}
+
+// The reads of a forward search (the same reader, the same growing read sizes, the same buffer),
+// without the scan: with `touch`, one load from every 64-byte line of what each read delivered.
+int64_t ReadsAlone(const Options& o, bool touch) {
+  ConditionFile file = OpenOrDie(o.file);
+  const int64_t size = file.Size();
+  int64_t read = x5::IskanjePlus::kFirstReadBytes;
+  int64_t sum = 0;
+  for (int64_t at = 0; at < size;) {
+    const std::span<const uint8_t> block = file.Block(at, std::min(read, size - at));
+    if (block.empty())
+      break;
+    if (touch) {
+      for (size_t i = 0; i < block.size(); i += 64)
+        sum += block[i];
+    }
+    at += static_cast<int64_t>(block.size());
+    read = std::min(read * 2, o.read);
+  }
+  return sum;
+}
+
+// CPU seconds per GiB of each part, medians of the repeats, interleaved.
+int BreakdownMode(const Options& o) {
+  const x5::CaseMap map = x5::AsciiCaseMap();
+  const x5::IskanjePlus::Needle needle(o.text, o.fold, map);
+  std::vector<uint8_t> hot(static_cast<size_t>(o.read), '.');
+  double gib = 0;
+  std::vector<double> parts[4];
+  int64_t sink = 0;
+  for (int r = 0; r < o.repeat; ++r) {
+    double c0 = CpuSeconds();
+    sink += ReadsAlone(o, false);
+    parts[0].push_back(CpuSeconds() - c0);
+    c0 = CpuSeconds();
+    sink += ReadsAlone(o, true);
+    parts[1].push_back(CpuSeconds() - c0);
+    CountingPacer pacer;
+    c0 = CpuSeconds();
+    {
+      ConditionFile file = OpenOrDie(o.file);
+      gib = static_cast<double>(file.Size()) / (1 << 30);
+      sink += RunSearch(file, o, pacer);
+    }
+    parts[2].push_back(CpuSeconds() - c0);
+    // The scanner alone over the same number of bytes, on one read's worth that stays cached.
+    c0 = CpuSeconds();
+    for (double done = 0; done < gib * (1 << 30); done += static_cast<double>(hot.size()))
+      sink += needle.FindFirst(hot);
+    parts[3].push_back(CpuSeconds() - c0);
+  }
+  static const char* const kNames[] = {"reads alone", "reads + one load per 64-byte line",
+                                       "the search (reads + scan)",
+                                       "the scanner alone, bytes in the cache"};
+  std::printf("where a forward %s search's CPU time goes, ms per GiB (medians of %d, %s):\n",
+              o.fold ? "folded" : "exact", o.repeat, o.file.c_str());
+  for (int i = 0; i < 4; ++i)
+    std::printf("  %-40s %7.1f\n", kNames[i], Median(parts[i]) * 1e3 / gib);
+  return sink == 42 ? 1 : 0;
 }
 
 // A rule's console note and variable go nowhere.
@@ -298,6 +364,8 @@ int main(int argc, char** argv) {
       o.backward = true;
     else if (a == "--latency")
       o.latency = true;
+    else if (a == "--breakdown")
+      o.breakdown = true;
     else if (a == "--buffer")
       o.buffer = std::atoi(next().c_str());
     else if (a == "--repeat")
@@ -321,5 +389,7 @@ int main(int argc, char** argv) {
   }
   if (o.count > 0 || o.column > 0)
     return CountMode(o);
+  if (o.breakdown)
+    return BreakdownMode(o);
   return FileMode(o);
 }

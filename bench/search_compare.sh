@@ -4,7 +4,8 @@
 # next to grep -F, rg -F and cat, all timed as whole processes, interleaved, medians of repeats.
 # The ratios are of CPU time (user and system, so the kernel's copy from its cache counts): on a
 # quiet machine the same as the wall clock, on a loaded one without the time spent waiting for a
-# core. Goals: at 65536-byte buffers at least 0.95 of cat's speed, at 4096 at least 0.7.
+# core. Goals: at 65536-byte buffers at least 0.95 of cat's speed, at 4096 at least 0.7. Then where
+# a search's CPU time goes (search_bench --breakdown) and the time to find a text near the end.
 #
 #   bench/search_compare.sh [REPEATS]      (default 7)
 # Environment: SIZE (bytes, default 1073741824), FILE (default /tmp/x5_search_<MiB>m.log),
@@ -118,5 +119,8 @@ for i in "${!names[@]}"; do
 done
 rm -f "$times"
 
+echo
+"$BENCH" --file "$FILE" --text "$NEEDLE" --breakdown --repeat "$REPEATS"
+"$BENCH" --file "$FILE" --text "$NEEDLE_FOLDED" --fold --breakdown --repeat "$REPEATS"
 echo
 "$BENCH" --file "$FILE" --text "$TAIL_MARK" --latency --repeat "$((REPEATS * 3))"

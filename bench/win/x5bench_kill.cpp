@@ -296,7 +296,8 @@ int main(int argc, char** argv) {
               PictureInterval() < 0 ? "off" : "on (interval from X5_BENCH_PICTURE_INTERVAL)");
   std::printf("%9s %10s %12s %12s %10s %12s %10s %8s\n", "processes", "bare", "KILL->report",
               "KILL->gone", "STAT trip", "gone/bare", "goal", "");
-  int failures = 0;
+  int failures = 0;    // rounds left out
+  int unmeasured = 0;  // counts without a figure
   for (int count : counts) {
     std::vector<double> bare, report, gone, stat;
     for (int r = 0; r < rounds; ++r) {
@@ -318,6 +319,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "runner round with %d processes left out: %s\n", count, why.c_str());
         ++failures;
       }
+    }
+    if (bare.empty() || report.empty()) {
+      std::printf("%9d no round could be set up\n", count);
+      ++unmeasured;
+      continue;
     }
     const double b = Median(bare), k = Median(report), g = Median(gone), s = Median(stat);
     // The kill itself, the answer to the command and 1 ms for naming what is ended. With one
@@ -342,5 +348,7 @@ int main(int argc, char** argv) {
   if (failures > 0)
     std::printf("%d rounds failed and were left out\n", failures);
   DeleteFileA(pid_file.c_str());
-  return failures > 0 ? 1 : 0;
+  // A figure from fewer rounds is still a figure (a loaded machine now and then fails to start one
+  // of 50 processes); only a count with no round at all makes the run a failure.
+  return unmeasured > 0 ? 1 : 0;
 }

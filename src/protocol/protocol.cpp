@@ -175,6 +175,7 @@ std::array<uint8_t, kStepReportSize> EncodeStepReport(const StepReport& r) {
   PutI64(b + 40, r.io_count);
   PutText(b + 48, r.status_text, 8);
   PutI32(b + 56, r.status_code);
+  PutI32(b + 60, r.step_exit_code);
   PutI32(b + 68, r.current_rc);
   b[72] = static_cast<uint8_t>(r.result_flag);
   b[73] = r.version;
@@ -195,6 +196,7 @@ StepReport DecodeStepReport(std::span<const uint8_t, kStepReportSize> bytes) {
   r.io_count = GetI64(b + 40);
   r.status_text = GetText(b + 48, 8);
   r.status_code = GetI32(b + 56);
+  r.step_exit_code = GetI32(b + 60);
   r.current_rc = GetI32(b + 68);
   r.result_flag = static_cast<char>(b[72]);
   r.version = b[73];

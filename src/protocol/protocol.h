@@ -102,6 +102,10 @@ struct StepReport {
   int64_t io_count = 0;                  // count * 10000
   std::string status_text = "WAIT    ";  // always 8 characters
   int32_t status_code = 0;
+  // The exit code of the step's main process once the runner has seen it end (its final reports),
+  // else 0. The status code stays the wait result there, as parents expect of "STEP OK"; this
+  // field was reserved (always 0) in the first layout, so parents that ignore it are unaffected.
+  int32_t step_exit_code = 0;
   int32_t current_rc = 0;
   char result_flag = '+';
   uint8_t version = 1;

@@ -83,6 +83,7 @@ TEST(StepReport, LayoutIsExact) {
   r.io_count = 12 * 10000;
   r.status_text = "STEP OK ";
   r.status_code = 258;
+  r.step_exit_code = -1073741819;  // 0xC0000005
   r.current_rc = -5;
   r.result_flag = 'S';
   r.phase = 4;
@@ -93,8 +94,8 @@ TEST(StepReport, LayoutIsExact) {
   EXPECT_EQ(b[40] | b[41] << 8 | b[42] << 16, 120000);
   EXPECT_EQ(std::string(b.begin() + 48, b.begin() + 56), "STEP OK ");
   EXPECT_EQ(b[56] | b[57] << 8, 258);
-  for (int i = 60; i < 68; ++i)
-    EXPECT_EQ(b[i], 0) << i;
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 60, b.begin() + 68),
+            (std::vector<uint8_t>{0x05, 0x00, 0x00, 0xC0, 0, 0, 0, 0}));
   EXPECT_EQ(b[68], 0xFB);
   EXPECT_EQ(b[72], 'S');
   EXPECT_EQ(b[73], 1);
@@ -103,6 +104,7 @@ TEST(StepReport, LayoutIsExact) {
   EXPECT_EQ(b[76] | b[77] << 8, 300);
   StepReport d = DecodeStepReport(b);
   EXPECT_EQ(d.current_rc, -5);
+  EXPECT_EQ(d.step_exit_code, r.step_exit_code);
   EXPECT_EQ(d.start_time, r.start_time);
 }
 

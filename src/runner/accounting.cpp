@@ -270,6 +270,17 @@ std::string EndedLine(const LocalTime& exit) {
   return "Ended   " + DateTimeText(exit);
 }
 
+std::string ExitCodeLine(uint32_t exit_code) {
+  std::string line = "Exit    " + std::to_string(exit_code);
+  // Status codes (0xC0000005 and the like) are known by their hexadecimal form.
+  if (exit_code > 0xFFFF) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " (0x%08X)", exit_code);
+    line += hex;
+  }
+  return line;
+}
+
 std::string IoLine(uint64_t measured_io, int32_t peak_memory_kb, int32_t process_count) {
   std::string line = "IO      ";
   line += std::to_string(measured_io);

@@ -134,6 +134,9 @@ inline constexpr std::string_view kUserLabel = "User   ";
 // "Started dd/mm/yyyy hh:mm:ss" and "Ended   dd/mm/yyyy hh:mm:ss".
 [[nodiscard]] std::string StartedLine(const LocalTime& creation);
 [[nodiscard]] std::string EndedLine(const LocalTime& exit);
+// "Exit    <code>": the exit code of the step's main process, which no other line shows (the RC
+// line holds the wait result); large codes also in hexadecimal, as system status codes are known.
+[[nodiscard]] std::string ExitCodeLine(uint32_t exit_code);
 
 // The step's main process times for the "Started " and "Ended   " lines. Each time the system
 // gives replaces the one kept; a query that fails (or gives no time) keeps it, so the job log shows

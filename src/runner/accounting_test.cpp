@@ -125,6 +125,9 @@ TEST(Accounting, CalendarAndFileTimeAgree) {
   EXPECT_EQ(t.millisecond, 123);
   EXPECT_EQ(t.day_of_week, 4);  // Thursday
   EXPECT_EQ(EndedLine(CalendarFromFileTime(-5)), "Ended   01/01/1601 00:00:00");
+  EXPECT_EQ(ExitCodeLine(3), "Exit    3");
+  EXPECT_EQ(ExitCodeLine(65535), "Exit    65535");
+  EXPECT_EQ(ExitCodeLine(0xC0000005), "Exit    3221225477 (0xC0000005)");
   // Month 13 falls into January of the next year; dates before 1601 and absurd fields clamp.
   EXPECT_EQ(FileTimeFromCalendar({2023, 13, 1, 0, 0, 0, 0, 0}),
             FileTimeFromCalendar({2024, 1, 1, 0, 0, 0, 0, 0}));

@@ -210,6 +210,10 @@ void Finish(Run& run) {
   run.report.status_code = static_cast<int32_t>(wait);
   if (wait == WAIT_OBJECT_0) {
     run.report.status_text = Padded("STEP OK", 8);
+    // The status code stays the wait result; the step's own exit code travels beside it.
+    DWORD exit_code = 0;
+    if (GetExitCodeProcess(run.process.get(), &exit_code))
+      run.report.step_exit_code = static_cast<int32_t>(exit_code);
   } else {
     DWORD exit_code = 0;
     GetExitCodeProcess(run.process.get(), &exit_code);

@@ -71,6 +71,7 @@ void ReportAndAccount(Run& run) {
     if (run.accounting_flag) {
       (void)run.console.SendText(StartedLine(creation));
       (void)run.console.SendText(EndedLine(exit));
+      (void)run.console.SendText(ExitCodeLine(static_cast<uint32_t>(report.step_exit_code)));
     }
   } else {
     if (run.os_version >= 4) {

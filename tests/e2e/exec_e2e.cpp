@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "e2e_support.h"
+#include "x5ctl/step/exit_status.h"
 
 extern char** environ;
 
@@ -153,8 +154,12 @@ TEST_P(ExecRow, ExitsWithItsStatus) {
 
 // clang-format off
 const Row kRows[] = {
-    {"Succeeded", "STEP echo from-the-step", "", {}, nullptr, {}, 0,
-     "exit status 0: the step ran and the job goes on (current RC 1)", "from-the-step\n"},
+    {"Succeeded", "STEP echo from-the-step exit 3", "", {}, nullptr, {}, 0,
+     "exit status 0: the step ran and the job goes on (current RC 1); step exit code 3",
+     "Exit    3\n"},
+    {"FailedByItsExitCode", "STEP exit 3", "", {"--fail-on-exit-code", "--json", "JSON"},
+     nullptr, {}, 3, "main process failed: step exit code 3 (current RC 1; --fail-on-exit-code)"
+     "\",\"record\":\"outcome\",\"step_exit_code\":3}", "=STEP OK /0\n"},
     {"AbendedAfterTheStep", "STEP echo from-the-step",
      "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n", {"--json", "JSON"}, nullptr, {}, 8,
      "{\"exit_status\":8,\"meaning\":\"the step abended after the step", "from-the-step\n"},
@@ -197,6 +202,40 @@ const Row kRows[] = {
 INSTANTIATE_TEST_SUITE_P(Exec, ExecRow, testing::ValuesIn(kRows), [](const auto& info) {
   return std::string(info.param.name);
 });
+
+// The job's RC in a file: read as the task RC (3 skips a step of range 1..2 and is left as it
+// was), written back as the step's final RC (a rule sets 4); a second step of the job while one
+// runs is refused, and a killed step still leaves its RC.
+TEST_F(Exec, RcFileCarriesTheJobsRcFromStepToStep) {
+  const std::string rc_file = Linux("job.rc").string();
+  std::ofstream(rc_file) << "3\n";
+  WriteTask("STEP echo skipped", "step_maximum_rc = 2\n");
+  Ran skipped = RunExec({"--rc-file", rc_file});
+  EXPECT_EQ(skipped.status, kExecSkipped) << skipped.err;
+  EXPECT_NE(skipped.err.find("task RC 3 from " + rc_file), std::string::npos) << skipped.err;
+  EXPECT_EQ(ReadFileText(rc_file), "3\n");
+
+  WriteTask("STEP echo ran", "conditions = \"+>\\nR=4 F=(C:\\\\nosuch.txt > 0)\"\n");
+  Ran ran = RunExec({"--rc-file", rc_file});
+  EXPECT_EQ(ran.status, kExecSucceeded) << ran.err;
+  EXPECT_NE(ran.err.find("RC 4 written to " + rc_file), std::string::npos) << ran.err;
+  EXPECT_EQ(ReadFileText(rc_file), "4\n");
+
+  WriteTask(kLongStep);
+  const pid_t first = Spawn({Tool().string(), "exec", Linux("task.toml").string(), "--runner",
+                             runner_, "--rc-file", rc_file});
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("running.txt")); }));
+  fs::rename(Linux("err.txt"), Linux("first-err.txt"));
+  Ran second = RunExec({"--rc-file", rc_file});
+  EXPECT_EQ(second.status, kExecNotStarted) << second.err;
+  EXPECT_NE(second.err.find("another step of this job holds the RC file (x5ctl exec pid " +
+                            std::to_string(first)),
+            std::string::npos)
+      << second.err;
+  kill(first, SIGTERM);
+  EXPECT_EQ(Finish(first).status, 143);
+  EXPECT_EQ(ReadFileText(rc_file), "4\n");
+}
 
 // A scheduler that kills x5ctl outright (SIGKILL after its grace period) leaves nothing running:
 // the runner dies with x5ctl, and the step's job with the runner.

@@ -2,6 +2,7 @@
 #include "x5ctl/step/exit_status.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace x5 {
 namespace {
@@ -72,6 +73,41 @@ ExecOutcome OutcomeOfExec(ConversationEnd end,
   if (!final_report)
     return {kExecBrokeOff, "the runner ended without a final report"};
   return OutcomeOfFinalReport(*final_report);
+}
+
+std::optional<uint32_t> StepExitCodeOf(const StepReport& report) {
+  if (report.phase < 4 || Trimmed(report.status_text) != "STEP OK")
+    return std::nullopt;
+  return static_cast<uint32_t>(report.step_exit_code);
+}
+
+ExecOutcome WithStepExitCode(ExecOutcome outcome,
+                             const std::optional<StepReport>& final_report,
+                             int stop_signal,
+                             bool fail_on_exit_code) {
+  if (!final_report)
+    return outcome;
+  const std::optional<uint32_t> exit_code = StepExitCodeOf(*final_report);
+  if (!exit_code)
+    return outcome;
+  const uint32_t code = *exit_code;
+  std::string text = "step exit code " + std::to_string(code);
+  if (code > 0xFFFF) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " (0x%08X)", code);
+    text += hex;
+  }
+  if (fail_on_exit_code && code != 0 && stop_signal == 0 && outcome.status == kExecSucceeded) {
+    outcome.status =
+        code > static_cast<uint32_t>(kExecHighestRc) ? kExecHighestRc : static_cast<int>(code);
+    outcome.meaning = "the step ran but its main process failed: " + text + " (" +
+                      RcText(final_report->current_rc) + "; --fail-on-exit-code)";
+    if (outcome.status != static_cast<int>(code))
+      outcome.meaning += "; exit status " + std::to_string(outcome.status) + " stands for it";
+    return outcome;
+  }
+  outcome.meaning += "; " + text;
+  return outcome;
 }
 
 }  // namespace x5

@@ -2,6 +2,7 @@
 // failed, as the one number a scheduler sees. The table is documented in docs/x5ctl.md.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -41,5 +42,18 @@ struct ExecOutcome {
 [[nodiscard]] ExecOutcome OutcomeOfExec(ConversationEnd end,
                                         const std::optional<StepReport>& final_report,
                                         int stop_signal);
+
+// The exit code of the step's main process, which the final report carries beside the status
+// text; known only when the step ran and was waited for ("STEP OK").
+[[nodiscard]] std::optional<uint32_t> StepExitCodeOf(const StepReport& report);
+
+// The outcome with the step's exit code named. With `fail_on_exit_code`, a step that ran and let
+// the job go on (status 0) but whose main process ended with a code other than 0 fails with that
+// code as its status (1..119, as a failed RC: above the band gives 119). A stop signal still
+// outranks it: the killed step ends with the kill code.
+[[nodiscard]] ExecOutcome WithStepExitCode(ExecOutcome outcome,
+                                           const std::optional<StepReport>& final_report,
+                                           int stop_signal,
+                                           bool fail_on_exit_code);
 
 }  // namespace x5

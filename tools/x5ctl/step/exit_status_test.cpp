@@ -57,5 +57,40 @@ TEST(ExecOutcome, RunnerFailuresAndSignalsHaveStatusesOfTheirOwn) {
   EXPECT_EQ(OutcomeOfExec(ConversationEnd::kInterrupted, std::nullopt, 2).status, 130);
 }
 
+// The step's own exit code: named whenever the step ran, a status of its own only on request and
+// only where the step would otherwise count as a success.
+TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {
+  struct ExitRow {
+    const char* name;
+    StepReport report;
+    uint32_t exit_code;
+    int stop_signal;
+    bool fail;
+    int expected;
+    const char* in_meaning;
+  };
+  const ExitRow rows[] = {
+      {"Shown", Final("STEP OK", '+', 1), 3, 0, false, kExecSucceeded, "; step exit code 3"},
+      {"Fails", Final("STEP OK", '+', 1), 3, 0, true, 3, "main process failed: step exit code 3"},
+      {"ZeroStaysOk", Final("STEP OK", '+', 1), 0, 0, true, kExecSucceeded, "step exit code 0"},
+      {"StatusCode", Final("STEP OK", '+', 1), 0xC0000005, 0, true, kExecHighestRc,
+       "3221225477 (0xC0000005)"},
+      {"AbendKeepsItsRc", Final("STEP OK", '-', 8), 3, 0, true, 8, "step exit code 3"},
+      {"SignalOutranks", Final("STEP OK", '+', 1), 143, 15, true, 143, "signal 15"},
+      {"SkippedHasNone", Final("RC <>", '+', 3), 0, 0, true, kExecSkipped, "not executed"},
+  };
+  for (const ExitRow& row : rows) {
+    StepReport report = row.report;
+    report.step_exit_code = static_cast<int32_t>(row.exit_code);
+    const ExecOutcome outcome =
+        WithStepExitCode(OutcomeOfExec(ConversationEnd::kCompleted, report, row.stop_signal),
+                         report, row.stop_signal, row.fail);
+    EXPECT_EQ(outcome.status, row.expected) << row.name << ": " << outcome.meaning;
+    EXPECT_NE(outcome.meaning.find(row.in_meaning), std::string::npos)
+        << row.name << ": " << outcome.meaning;
+  }
+  EXPECT_EQ(StepExitCodeOf(Final("RC <>", '+', 3)), std::nullopt);
+}
+
 }  // namespace
 }  // namespace x5

@@ -14,6 +14,7 @@
 #include "cipher/password_cipher.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/explain.h"
+#include "x5ctl/step/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 #include "x5ctl/text/task_file.h"
@@ -43,6 +44,16 @@ Exit status:
   124      the runner did not answer within --timeout (it was killed)
   125      the runner broke off the conversation
   128+N    stopped by signal N (the step was killed)
+The outcome line names the exit code of the step's main process when it ran to
+its end; with --fail-on-exit-code a code other than 0 turns status 0 into that
+code (1..119, above 119 gives 119).
+
+With --rc-file FILE the job's RC so far is read from FILE and used as the task
+RC (a FILE that does not exist yet leaves the task's own), and after the final
+report the step's final current RC is written back (into a new file renamed
+over FILE). FILE.lock is held meanwhile: a second step of the same job that
+starts while one runs is refused (status 123). Without a final report FILE is
+left as it was.
 See docs/x5ctl.md and docs/schedulers.md.)";
 
 OpStep Command(const char* name, int32_t argument = 0) {
@@ -76,11 +87,25 @@ FileStamp StampOf(const std::filesystem::path& path) {
   return stamp;
 }
 
-std::string OutcomeJson(const ExecOutcome& outcome) {
+// What happened to the RC file, for the outcome.
+struct RcFileUse {
+  std::optional<int32_t> read;
+  std::optional<int32_t> written;
+};
+
+std::string OutcomeJson(const ExecOutcome& outcome,
+                        const std::optional<uint32_t>& step_exit_code,
+                        const std::optional<RcFileUse>& rc_file) {
   nlohmann::json j;
   j["record"] = "outcome";
   j["exit_status"] = outcome.status;
   j["meaning"] = outcome.meaning;
+  if (step_exit_code)
+    j["step_exit_code"] = *step_exit_code;
+  if (rc_file) {
+    j["rc_file_read"] = rc_file->read ? nlohmann::json(*rc_file->read) : nlohmann::json();
+    j["rc_file_written"] = rc_file->written ? nlohmann::json(*rc_file->written) : nlohmann::json();
+  }
   return j.dump();
 }
 
@@ -160,12 +185,40 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
     Say(errors, json, loaded.error);
     return kExecNotStarted;
   }
-  const TaskFile& task = *loaded.file;
+  TaskFile& task = *loaded.file;
   std::string problem;
   const std::string runner = RunnerPath(options.runner, problem);
   if (runner.empty()) {
     Say(errors, json, problem);
     return kExecNotStarted;
+  }
+  // Held until x5ctl ends: from before the RC is read until after the new one is written.
+  std::unique_ptr<RcFile> rc_file;
+  std::optional<RcFileUse> rc_use;
+  if (!options.rc_file.empty()) {
+    Result<std::unique_ptr<RcFile>> locked =
+        LockRcFile(options.rc_file, "task " + options.task_path);
+    if (!locked) {
+      Say(errors, json, locked.failure().text);
+      return kExecNotStarted;
+    }
+    rc_file = std::move(*locked);
+    Result<std::optional<int32_t>> rc = rc_file->Read();
+    if (!rc) {
+      Say(errors, json, rc.failure().text);
+      return kExecNotStarted;
+    }
+    rc_use.emplace();
+    rc_use->read = *rc;
+    if (*rc)
+      task.task.task_rc = **rc;
+    if (json == nullptr) {
+      errors << "x5ctl: "
+             << (*rc ? "task RC " + std::to_string(**rc) + " from " + options.rc_file
+                     : options.rc_file + " does not exist yet: the task's own task RC " +
+                           std::to_string(task.task.task_rc) + " starts the job")
+             << "\n";
+    }
   }
   std::string error;
   std::unique_ptr<StopRequests> requests = WatchStopRequests(error);
@@ -220,9 +273,34 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
   std::optional<StepReport> final_report;
   if (result.final_report)
     final_report = result.final_report->report;
-  const ExecOutcome outcome = OutcomeOfExec(result.end, final_report, requests->Now().stop_signal);
+  const int stop_signal = requests->Now().stop_signal;
+  ExecOutcome outcome = WithStepExitCode(OutcomeOfExec(result.end, final_report, stop_signal),
+                                         final_report, stop_signal, options.fail_on_exit_code);
+  if (rc_file) {
+    // Only an RC the runner gave at the very end is the step's; without one the next step runs
+    // with the RC this one had.
+    if (result.end == ConversationEnd::kCompleted && final_report) {
+      const int32_t rc = final_report->current_rc;
+      if (Result<void> written = rc_file->Write(rc); written) {
+        rc_use->written = rc;
+        if (json == nullptr)
+          errors << "x5ctl: RC " << rc << " written to " << options.rc_file << "\n";
+      } else {
+        Say(errors, json, written.failure().text);
+        // A chain must not go on as if this step had left its RC.
+        if (outcome.status == kExecSucceeded)
+          outcome = {kExecNotStarted,
+                     "the step ran, but its RC could not be written to " + options.rc_file};
+      }
+    } else {
+      Say(errors, json, options.rc_file + " left as it was: the runner gave no final report");
+    }
+  }
   if (json != nullptr)
-    *json << OutcomeJson(outcome) << "\n" << std::flush;
+    *json << OutcomeJson(outcome, final_report ? StepExitCodeOf(*final_report) : std::nullopt,
+                         rc_use)
+          << "\n"
+          << std::flush;
   else
     errors << "x5ctl: exit status " << outcome.status << ": " << outcome.meaning << "\n";
   errors.flush();
@@ -254,6 +332,12 @@ std::function<int()> SetUpExec(CLI::App& exec) {
       ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
   exec.add_flag("--explain", options->explain,
                 "After the reports, say in one paragraph why the step ended as it did");
+  exec.add_flag("--fail-on-exit-code", options->fail_on_exit_code,
+                "A step that ran and let the job go on fails all the same when its main "
+                "process's exit code is not 0 (exit status: that code, 1..119)");
+  exec.add_option("--rc-file", options->rc_file,
+                  "The job's RC so far: read from FILE as the task RC, the step's final current "
+                  "RC written back after the final report (FILE.lock held meanwhile)");
   return [options] { return RunExec(*options, std::cout, std::cerr); };
 }
 

@@ -80,6 +80,11 @@ struct ExecOptions {
   std::optional<int32_t> kill_code;
   int64_t poll_ms = 500;
   bool explain = false;  // after the reports, why the step ended as it did
+  // A step that ran and let the job go on fails when its main process's exit code is not 0.
+  bool fail_on_exit_code = false;
+  // The job's RC so far: read as the task RC before the step, the final current RC written back
+  // after it. Held locked for the whole step.
+  std::string rc_file;
 };
 
 // Runs the step and returns the exit status of the documented table (step/exit_status.h). The job

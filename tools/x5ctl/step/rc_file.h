@@ -1,0 +1,57 @@
+// The job's RC carried from step to step in a file, for schedulers that run each step of a job as
+// a job of their own: `x5ctl exec --rc-file` reads it as the task RC and writes the step's final
+// current RC back.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/result.h"
+
+namespace x5 {
+
+// The file holds one decimal number (32-bit, optional sign) and a line end. Blanks and line ends
+// around it are allowed; anything else, an empty file included, is refused: a file cut short or
+// written by something else must not start a step with a guessed RC.
+[[nodiscard]] Result<int32_t> ParseRcFileText(std::string_view text);
+// "<rc>\n".
+[[nodiscard]] std::string RcFileText(int32_t rc);
+// Larger files are refused unread.
+inline constexpr size_t kRcFileMaxBytes = 256;
+
+// Where the lock of an RC file lies: "<file>.lock" beside it. The RC file itself is replaced on
+// every write, so a lock on it would be lost with the old file.
+[[nodiscard]] std::filesystem::path RcLockPath(const std::filesystem::path& rc_file);
+
+// The RC file of one job, held by one step from before its RC is read until after the new RC is
+// written, so that two steps of one job cannot interleave: a second one is refused at once.
+class RcFile {
+ public:
+  virtual ~RcFile() = default;  // gives up the lock
+  // The RC in the file; nullopt when the file does not exist yet.
+  [[nodiscard]] Result<std::optional<int32_t>> Read() const;
+  // Replaces the file whole: a temporary file in the same folder, written and flushed to disk,
+  // renamed over it. A reader sees the old RC or the new one, never a part.
+  [[nodiscard]] virtual Result<void> Write(int32_t rc) = 0;
+  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+
+ protected:
+  explicit RcFile(std::filesystem::path path) : path_(std::move(path)) {}
+  std::filesystem::path path_;
+};
+
+// Takes the lock without waiting (platform part: host/rc_file_posix.cpp, host/rc_file_win.cpp).
+// Who takes it (process, host, time and `what`, the task say) is written into the lock file, so
+// that a step refused because of it can say who holds it.
+[[nodiscard]] Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
+                                                         std::string_view what);
+// "x5ctl exec pid <pid> on <host> since <UTC time>, <what>".
+[[nodiscard]] std::string RcHolderNote(int64_t process_id,
+                                       std::string_view host,
+                                       std::string_view what);
+
+}  // namespace x5

@@ -5,7 +5,7 @@
 # tracking, and a job of three steps chained with dependencies and one RC file.
 #
 # Usage: tests/cluster/slurm.sh X5CTL FOLDER
-#   X5CTL   the x5ctl the batch jobs run
+#   X5CTL   the x5ctl the batch jobs run (ctest gives the release build's)
 #   FOLDER  the cluster's configuration, key, state and logs (made afresh)
 # WINEPREFIX and DISPLAY come from scripts/lib/wine-env.sh; X5_MINGW_DIR holds x5step.exe.
 # Exit status 0 passed, 1 failed, 77 skipped: not root, the packages missing or no Wine. In CI
@@ -13,7 +13,7 @@
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
-x5ctl="$(realpath "${1:?usage: slurm.sh X5CTL FOLDER}")"
+x5ctl="$(realpath -m "${1:?usage: slurm.sh X5CTL FOLDER}")"
 cluster="${2:?usage: slurm.sh X5CTL FOLDER}"
 mingw="$(realpath "${X5_MINGW_DIR:-$root/build/mingw}")"
 examples="$root/examples/schedulers"
@@ -33,6 +33,7 @@ if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
   skip "needs WINEPREFIX and DISPLAY (run through scripts/test)"
 fi
 [ -f "$mingw/x5step.exe" ] || skip "no x5step.exe in $mingw"
+[ -x "$x5ctl" ] || skip "no x5ctl at $x5ctl (scripts/build makes the release x5ctl)"
 
 trap x5_slurm_stop EXIT
 trap 'exit 1' INT TERM
@@ -156,6 +157,27 @@ task abended "$step echo from-the-step" "conditions = \"+>\\nR=8 F=(C:\\\\nosuch
 code="$(finish "$(submit abended)")"
 abend_shown() { equals "$code" "8:0" && has abended.out "from-the-step" && has abended.err "abended"; }
 check "a step the rules fail: Slurm records its RC 8" abend_shown
+
+# A job of three steps as three Slurm jobs chained with dependencies and one RC file: the first
+# finds no file (task RC 1) and leaves RC 3 (a rule after it), the second (range 1..2) is skipped
+# by that RC and leaves it as it was, the third (range 1..4) runs with it. afterany: the RC rules,
+# not Slurm, decide what runs after a failed or skipped step.
+rm -f job.rc job.rc.lock
+task chain1 "$step echo chain-first" "conditions = \"+>\\nR=3 F=(C:\\\\nosuch.txt > 0)\""
+task chain2 "$step echo chain-second" "step_maximum_rc = 2"
+task chain3 "$step echo chain-third-task-rc-%X5TRC%"
+id1="$(submit chain1 -- --rc-file "$work/job.rc")"
+id2="$(submit chain2 --dependency="afterany:$id1" -- --rc-file "$work/job.rc")"
+id3="$(submit chain3 --dependency="afterany:$id2" -- --rc-file "$work/job.rc")"
+codes="$(finish "$id1") $(finish "$id2") $(finish "$id3")"
+chain_carried() {
+  equals "$codes" "0:0 121:0 0:0" && has chain1.err "RC 3 written to" &&
+    has chain2.err "task RC 3 from" && has chain2.err "NOT executed" &&
+    lacks chain2.out "chain-second" && has chain3.out "chain-third-task-rc-3" &&
+    equals "$(cat job.rc)" 3
+}
+check "three chained jobs, one RC file: the second skipped by its range, the third run with RC 3" \
+  chain_carried
 
 # scancel --signal without --batch signals the job's steps other than the batch step, and a batch
 # job has no others: nothing happens. With --batch the batch step (x5ctl) alone gets it.

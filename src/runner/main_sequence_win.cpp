@@ -294,6 +294,7 @@ int RunMainSequence() {
   KeepPipesFromChildren(run);
 
   ReadTask(run);
+  run.name_fold = SystemNameFold();
   if (Prepare(run)) {
     Monitor(run);
     Finish(run);

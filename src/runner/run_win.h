@@ -94,7 +94,10 @@ struct Run {
   SystemClock clock;
   SystemDateNames date_names;
   SystemParameterFiles parameter_files;
-  NameFold name_fold = SystemNameFold();  // variable names compare as environment names do
+  // Variable names compare as environment names do. Filled after "Started ": the system's folding
+  // asks user32, and loading it (under Wine a connection to the display) before that answer
+  // would slow every start.
+  NameFold name_fold;
   std::string program_files_x86;
   uint8_t os_version = 0;  // effective OS version code
 

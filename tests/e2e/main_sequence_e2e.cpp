@@ -1,4 +1,6 @@
 // The runner's end states, reached through its pipes exactly as a parent reaches them.
+#include <cctype>
+
 #include "e2e_support.h"
 
 namespace x5::e2e {
@@ -31,6 +33,59 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
         std::string("Processes 1\r\n"), "\r\n" + std::string(80, '_') + "\r\n"})
     EXPECT_TRUE(Contains(console, line)) << line << "\n" << console;
   EXPECT_FALSE(Contains(console, " \r\n")) << "trailing blanks in the saved console";
+}
+
+// Before it answers "Started " a start loads nothing beyond what its import table allows. A
+// library loaded on first use is not in that table, so this watches the loads: Wine traces each
+// one on the runner's standard error, here the same pipe as its answers, so a load traced before
+// "Started " happened before it.
+TEST_F(MainSequence, LoadsOnlyKernel32AndTheCRuntimeBeforeStarted) {
+  TaskRecord task = Task(step_ + " exit 0");
+  FillBlockLengths(task, blocks_);
+  std::vector<std::string> argv{"/bin/sh", "-c", "WINEDEBUG=+pid,+loaddll exec \"$@\" 2>&1", "sh"};
+  for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
+    argv.push_back(std::move(part));
+  std::string error;
+  std::unique_ptr<ChildProcess> child = StartChildProcess(argv, error);
+  ASSERT_TRUE(child) << error;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  ASSERT_EQ(child->Write(EncodeTaskStream(task, blocks_), deadline).status, ChildProcess::Io::kOk);
+  std::string out;  // read to the end, so that a full pipe never holds the runner up
+  uint8_t buf[4096];
+  for (ChildProcess::IoResult got;
+       (got = child->Read(buf, deadline)).status == ChildProcess::Io::kOk;) {
+    out.append(reinterpret_cast<const char*>(buf), got.bytes);
+    if (Contains(out, "Started "))
+      child->CloseInput();
+  }
+  (void)child->Wait(deadline);
+  const size_t started = out.find("Started ");
+  ASSERT_NE(started, std::string::npos) << out;
+
+  // "PID:TID:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\kernel32.dll" at ..."
+  std::istringstream before(out.substr(0, started));
+  std::string runner_pid;
+  std::vector<std::string> loaded;
+  for (std::string line; std::getline(before, line);) {
+    const size_t at = line.find("trace:loaddll:build_module Loaded L\"");
+    const size_t end = at == std::string::npos ? at : line.find('"', at + 36);
+    if (end == std::string::npos)
+      continue;
+    std::string name = line.substr(at + 36, end - at - 36);
+    name = name.substr(name.find_last_of('\\') + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string pid = line.substr(0, line.find(':'));
+    if (name == "x5runner.exe")
+      runner_pid = pid;
+    else if (!runner_pid.empty() && pid == runner_pid)
+      loaded.push_back(name);
+  }
+  ASSERT_FALSE(runner_pid.empty()) << "no load trace of the runner:\n" << out.substr(0, started);
+  const std::vector<std::string> allowed{"kernelbase.dll", "kernel32.dll", "msvcrt.dll"};
+  for (const std::string& name : loaded)
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end())
+        << name << " loaded before \"Started \"";
 }
 
 // Files named as pictures and picture leftovers are, and a picture request.

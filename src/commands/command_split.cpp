@@ -141,6 +141,29 @@ std::string SwitchTailOf(std::string_view line) {
   return tail;
 }
 
+CommandCuts FindCommandCuts(std::string_view line) {
+  CommandCuts cuts;
+  const size_t first = line.find_first_not_of(' ');
+  if (first == std::string_view::npos) {
+    return cuts;
+  }
+  cuts.begin = first;
+  const std::string_view text = line.substr(first);
+  const size_t p = LastSwitchPosition(text);
+  if (p != std::string_view::npos) {
+    cuts.switch_at = first + p;
+  }
+  const std::string_view command = Trim(text.substr(0, p));
+  if (p == 0 || command.empty()) {
+    return cuts;
+  }
+  cuts.command_end = first + command.size();
+  std::string rest;
+  (void)SplitToken(command, rest, false);
+  cuts.token_end = cuts.command_end - rest.size();
+  return cuts;
+}
+
 void ParseCommandLine(CommandLineParts& parts,
                       std::string_view line,
                       const Associations& associations,
@@ -186,7 +209,9 @@ void ParseCommandLine(CommandLineParts& parts,
     parts.program_token = SplitToken(current, parts.parameters, false);
     int32_t error = 0;
     std::optional<std::string> path;
-    if (!parts.program_name.empty()) {
+    // No program is named with a "*": such a name holds a masked password, which is never looked
+    // up (the lookup would hand the system a text the console does not show).
+    if (!parts.program_name.empty() && parts.program_name.find('*') == std::string::npos) {
       path = associations.FindExecutable(parts.program_name, "", error);
     }
     if (path) {

@@ -50,6 +50,18 @@ void ParseCommandLine(CommandLineParts& parts,
                       const Associations& associations,
                       char runner_drive);
 
+// Where ParseCommandLine cuts a line, as positions in it (npos where a cut is not made): the
+// command's first byte, the last "/X5", the end of the command (blanks before the switch left
+// out) and the end of its program token.
+struct CommandCuts {
+  size_t begin = std::string_view::npos;
+  size_t switch_at = std::string_view::npos;
+  size_t command_end = std::string_view::npos;
+  size_t token_end = std::string_view::npos;
+  bool operator==(const CommandCuts&) const = default;
+};
+[[nodiscard]] CommandCuts FindCommandCuts(std::string_view line);
+
 // The switch tail alone (" " + the line from its last "/X5" on), without any lookup.
 [[nodiscard]] std::string SwitchTailOf(std::string_view line);
 

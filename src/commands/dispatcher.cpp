@@ -19,6 +19,9 @@ using command_text::Trim;
 using command_text::TrimLeft;
 
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kRefusedLine =
+    "***** Command not run: a password would change where this line is cut into program, "
+    "parameters and /X5 switch: ";
 
 void AppendTo(std::string& out, std::string_view text) {
   out.append(text);
@@ -198,15 +201,39 @@ DispatchedCommand DispatchLine(CommandContext& context, std::string_view line, D
   }
 
   const Expansion expanded = context.expander.ExpandDeciphered(line, false);
-  CommandLineParts parts;
-  ParseCommandLine(parts, expanded.deciphered.View(), context.associations, context.runner_drive);
-  // Without a password in the line both forms are the same, and so are their parts.
-  CommandLineParts masked_parts;
-  const bool same = expanded.shown == expanded.deciphered.View();
-  if (!same) {
-    ParseCommandLine(masked_parts, expanded.shown, context.associations, context.runner_drive);
+  // The line is cut (and its program looked up) as the console shows it; the deciphered text is
+  // cut at the same places, so what runs is what is shown with the passwords in their masks.
+  CommandLineParts shown_parts;
+  ParseCommandLine(shown_parts, expanded.shown, context.associations, context.runner_drive);
+  CommandLineParts deciphered_parts;
+  if (!expanded.passwords.empty()) {
+    const std::string_view deciphered = expanded.deciphered.View();
+    const CommandCuts cuts = FindCommandCuts(expanded.shown);
+    const CommandCuts at{
+        expanded.DecipheredPosition(cuts.begin), expanded.DecipheredPosition(cuts.switch_at),
+        expanded.DecipheredPosition(cuts.command_end), expanded.DecipheredPosition(cuts.token_end)};
+    // A password that holds a switch, a blank or a quote where it would move a cut: the line
+    // would run otherwise than shown.
+    if (FindCommandCuts(deciphered) != at) {
+      result.refused_line = expanded.shown;
+      return result;
+    }
+    deciphered_parts = shown_parts;
+    if (at.switch_at != std::string_view::npos) {
+      deciphered_parts.switch_tail = " ";
+      deciphered_parts.switch_tail.append(deciphered.substr(at.switch_at));
+    }
+    if (at.command_end != std::string_view::npos) {
+      const std::string_view command = deciphered.substr(at.begin, at.command_end - at.begin);
+      // A found program's token holds no password (its name has no mask); the one of a line
+      // that runs as written may.
+      std::string token = SplitToken(command, deciphered_parts.parameters, false);
+      if (shown_parts.kind == CommandKind::kNotFound) {
+        deciphered_parts.program_token = std::move(token);
+      }
+    }
   }
-  const CommandLineParts& shown_parts = same ? parts : masked_parts;
+  const CommandLineParts& parts = expanded.passwords.empty() ? shown_parts : deciphered_parts;
 
   CarryOutSwitch(context, parts, shown_parts);
   // Consecutive switch-only lines share one edit; a line that runs something saves it first.
@@ -233,6 +260,13 @@ DispatchedCommand DispatchCommand(CommandContext& context,
       const std::string_view line =
           text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
       const DispatchedCommand contribution = DispatchLine(context, line, mode);
+      if (!contribution.refused_line.empty()) {
+        // Nothing of the command runs: its other lines may depend on the one refused.
+        context.console.Line(std::string(kRefusedLine) + contribution.refused_line);
+        FlushEdit(context);
+        FailedCommand(context);
+        return {};
+      }
       Join(result.command_line, contribution.command_line);
       Join(result.shown, contribution.shown);
       if (end == std::string_view::npos) {

@@ -16,6 +16,9 @@ namespace x5 {
 struct DispatchedCommand {
   SecretString command_line;
   std::string shown;
+  // A line a password would cut otherwise than its shown form (execute mode), as shown: nothing
+  // of the command runs then, and it counts as failed.
+  std::string refused_line;
 };
 
 // Lines are cut at CR LF; each line's contribution (DispatchLine) is joined to the others with

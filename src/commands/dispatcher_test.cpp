@@ -139,11 +139,11 @@ TEST(DispatchCommand, PrinterReportAfterTheEditIsSaved) {
 
 TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
   CommandWorld world;
-  world.expander.values = {{"PW", "PW:s3cret"}, {"TAIL", "PW:x /X5S A=1"}};
+  world.expander.values = {{"PW", "PW:s3cret"}};
   world.files.files["f.txt"] = "pw=@";
-  EXPECT_EQ(Dispatch(world, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%;U=me\r\n/X5J %PW%\r\nprog %TAIL%",
+  EXPECT_EQ(Dispatch(world, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%;U=me\r\n/X5J %PW%\r\nprog %PW%",
                      DispatchMode::kExecute),
-            "prog x");
+            "prog s3cret");
   EXPECT_EQ(world.files.files["f.txt"], "pw=s3cret");
   // A value that holds a deciphered password stays a password; a password never makes a switch.
   EXPECT_EQ(world.variables.added, (std::vector<std::string>{"P=PW:s3cret", "U=me"}));
@@ -153,6 +153,46 @@ TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
   EXPECT_NE(console.find("/X5L @ ***** f.txt"), std::string::npos) << console;
   EXPECT_NE(console.find("/X5S SET P=*****"), std::string::npos) << console;
   EXPECT_NE(console.find("Invalid /X5J value: *****"), std::string::npos) << console;
+}
+
+// The line is cut where its shown form is cut; a password that would move a cut (a switch, a
+// blank or a quote in it) refuses the whole command: nothing runs, nothing of the line is carried
+// out, and the command counts as failed.
+TEST(DispatchCommand, APasswordNeverMovesACut) {
+  const struct {
+    std::string password, text, runs;
+  } cases[] = {
+      {"s3cr/X5Jet", "prog.exe OUT -p %PW% -v", ""},
+      {"x/X5S A=tail", "/X5S A=%PW%", ""},
+      {"q/X5R a", "/X5R %PW% z f.txt", ""},
+      {"a b", "%PW%\\x.exe -v", ""},
+      {"a\" b", "\"C:\\%PW%\\x.exe\" -v", ""},
+      // Where no cut moves, the password stands where the mask stands.
+      {"s3cr et", "prog.exe -p %PW% -v", "C:\\prog.exe -p s3cr et -v"},
+      {"s3\"/x5", "x.exe\r\nprog %PW% /X5S B=x", "x.exe&C:\\prog.exe s3\"/x5"},
+  };
+  for (const auto& c : cases) {
+    CommandWorld world;
+    world.expander.values = {{"PW", "PW:" + c.password}};
+    world.associations.paths = {{"prog", "C:\\prog.exe"}, {"prog.exe", "C:\\prog.exe"}};
+    world.files.files["f.txt"] = "a";
+    SCOPED_TRACE(c.text);
+    const DispatchedCommand dispatched =
+        DispatchCommand(world.context, c.text, DispatchMode::kExecute);
+    EXPECT_EQ(dispatched.command_line.View(), c.runs);
+    EXPECT_EQ(world.files.files["f.txt"], "a");
+    const bool refused = c.runs.empty();
+    if (refused)
+      EXPECT_TRUE(world.variables.added.empty());
+    EXPECT_EQ(world.rc.step_rc_value, refused ? 5 : 2);
+    EXPECT_EQ(world.console.All().find(c.password), std::string::npos) << world.console.All();
+    EXPECT_EQ(world.console.All().find("***** Command not run: a password would change") !=
+                  std::string::npos,
+              refused);
+    // The password never reached a lookup.
+    for (const std::string& looked_up : world.associations.lookups)
+      EXPECT_EQ(looked_up.find(c.password.substr(0, 2)), std::string::npos) << looked_up;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/secret_string.h"
 
@@ -34,8 +35,34 @@ struct LocalTime {
 // deciphered (for the step, or a file a switch edits) and with them masked as "*****" (for
 // everything shown). The two differ only where a password was deciphered.
 struct Expansion {
+  // Where a password stands: at `shown_at` in the shown text (as "*****") and at `deciphered_at`
+  // in the deciphered one, `deciphered_size` bytes long.
+  struct Password {
+    size_t shown_at = 0;
+    size_t deciphered_at = 0;
+    size_t deciphered_size = 0;
+  };
+  static constexpr size_t kMaskSize = 5;
+
   SecretString deciphered;
   std::string shown;
+  std::vector<Password> passwords;  // in text order
+
+  // The place in the deciphered text of a place in the shown one: the same text lies before both
+  // apart from the passwords. npos for npos, and for a place inside a mask, which has none.
+  [[nodiscard]] size_t DecipheredPosition(size_t shown_position) const noexcept {
+    if (shown_position == std::string::npos)
+      return std::string::npos;
+    size_t deciphered = shown_position;
+    for (const Password& p : passwords) {
+      if (shown_position <= p.shown_at)
+        break;
+      if (shown_position < p.shown_at + kMaskSize)
+        return std::string::npos;
+      deciphered = deciphered - kMaskSize + p.deciphered_size;
+    }
+    return deciphered;
+  }
 };
 
 // Variable expansion over the runner variable table, the environment and the clock.

@@ -106,7 +106,9 @@ class DecipheringSink {
     out_.shown.append(s);
   }
   void AppendPassword(std::string_view enciphered) {
-    out_.deciphered.Append(Rozavadedo::DecipherVariable(enciphered).View());
+    const SecretString plain = Rozavadedo::DecipherVariable(enciphered);
+    out_.passwords.push_back({out_.shown.size(), out_.deciphered.Size(), plain.Size()});
+    out_.deciphered.Append(plain.View());
     out_.shown.append(kMaskedPassword);
   }
   Expansion Take() { return std::move(out_); }
@@ -218,7 +220,7 @@ Expansion ExpandVariables(const VariableContext& context,
     (void)UnexpectedFault("ExpandVariables");
     // The text as written holds no deciphered password.
     try {
-      return Expansion{SecretString(text), std::string(text)};
+      return Expansion{SecretString(text), std::string(text), {}};
     } catch (...) {
       (void)UnexpectedFault("ExpandVariables");
       return {};

@@ -56,31 +56,47 @@ class RecordingVariables : public VariableStore {
 class TableExpander : public Expander {
  public:
   std::string Expand(std::string_view text, bool quote_empty) override {
-    return Table(text, false, quote_empty);
+    return Table(text, quote_empty).shown;
   }
   Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
-    return {SecretString(Table(text, true, quote_empty)), Table(text, false, quote_empty)};
+    return Table(text, quote_empty);
   }
   SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
-    return SecretString(Table(text.View(), false, quote_empty));
+    return SecretString(Table(text.View(), quote_empty).shown);
   }
   std::map<std::string, std::string> values;
   bool out_of_memory = false;
 
  private:
-  std::string Table(std::string_view text, bool decipher_passwords, bool quote_empty) {
+  Expansion Table(std::string_view text, bool quote_empty) {
     if (out_of_memory)
       throw std::bad_alloc();
-    std::string out(text);
-    for (const auto& [name, value] : values) {
-      const std::string reference = "%" + name + "%";
-      const std::string by = value.starts_with("PW:")
-                                 ? (decipher_passwords ? value.substr(3) : "*****")
-                             : value.empty() && quote_empty ? "\"\""
-                                                            : value;
-      for (size_t at = out.find(reference); at != std::string::npos;
-           at = out.find(reference, at + by.size()))
-        out.replace(at, reference.size(), by);
+    Expansion out;
+    size_t start = 0;
+    while (start < text.size()) {
+      const size_t open = text.find('%', start);
+      const size_t close = open == std::string_view::npos ? open : text.find('%', open + 1);
+      const auto found = close == std::string_view::npos
+                             ? values.end()
+                             : values.find(std::string(text.substr(open + 1, close - open - 1)));
+      const size_t copy_end =
+          found == values.end() ? (close == std::string_view::npos ? text.size() : close) : open;
+      out.deciphered.Append(text.substr(start, copy_end - start));
+      out.shown.append(text.substr(start, copy_end - start));
+      start = copy_end;
+      if (found == values.end())
+        continue;
+      const std::string& value = found->second;
+      if (value.starts_with("PW:")) {
+        out.passwords.push_back({out.shown.size(), out.deciphered.Size(), value.size() - 3});
+        out.deciphered.Append(std::string_view(value).substr(3));
+        out.shown.append("*****");
+      } else {
+        const std::string by = value.empty() && quote_empty ? "\"\"" : value;
+        out.deciphered.Append(by);
+        out.shown.append(by);
+      }
+      start = close + 1;
     }
     return out;
   }

@@ -505,7 +505,7 @@ class Checker::Expanding final : public Expander {
       Close();
       Open(text, shown);
     }
-    return Expansion{SecretString(shown), std::move(shown)};
+    return Expansion{SecretString(shown), std::move(shown), {}};
   }
 
   SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {

@@ -176,6 +176,11 @@ int32_t EditFile(PendingEdit& edit,
               message + ErrorCodeText(kEditReadError, read.error, files.ErrorText(read.error));
           return kEditReadError;
       }
+      // An empty file leaves nothing to edit, as when no file was named.
+      if (content.empty()) {
+        edit.message = message + "Edit file missing";
+        return kEditNothingPending;
+      }
       message +=
           "\r\nFile " + shown.output + " opened (" + std::to_string(content.size()) + " bytes)\r\n";
       result = kEditFileRead;

@@ -38,6 +38,7 @@ TEST(EditFile, ResultsAndMessages) {
       {"a b c d e", kExact, -3, "Too much parameters\r\n", ""},
       {"a b", kExact, -7, "Edit file missing", ""},
       {"a b missing.txt", kExact, -4, "Error on input file missing.txt\r\n", ""},
+      {"a b empty.txt", kExact, -7, "Edit file missing", ""},
       {"foo bar f.txt", EditRequest::kReplaceIgnoringCase, 1, Opened("f.txt", 11, 11),
        "bar bar bar"},
       {"foo bar f.txt out.txt", kExact, 1, Opened("out.txt", 11, 11), "bar FOO Foo"},
@@ -46,6 +47,7 @@ TEST(EditFile, ResultsAndMessages) {
   for (const auto& c : cases) {
     CommandWorld world;
     world.files.files["f.txt"] = "foo FOO Foo";
+    world.files.files["empty.txt"] = "";
     SCOPED_TRACE(c.parameters);
     EXPECT_EQ(Edit(world, c.parameters, kMaxEditBufferBytes, c.request), c.result);
     EXPECT_EQ(world.edit.message, c.message);

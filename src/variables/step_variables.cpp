@@ -11,6 +11,7 @@ namespace {
 
 constexpr int32_t kErrorNotEnoughMemory = 8;
 constexpr int32_t kErrorInvalidName = 123;
+constexpr int32_t kErrorInvalidData = 13;
 constexpr size_t kMaxFileNameLength = 255;
 
 char Upper(char c) noexcept {
@@ -79,10 +80,13 @@ std::string Printable(std::string_view name) {
   return out;
 }
 
+// A TAB is text like any other; NUL, line ends and the other control bytes could cut the value
+// or smuggle entries into the step's environment. The writer and the loader agree, so a value
+// that is written is also loaded.
 bool HasControlCharacter(std::string_view text) noexcept {
   for (char c : text) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127)
+    if ((u < 32 && u != '\t') || u == 127)
       return true;
   }
   return false;
@@ -259,6 +263,11 @@ int32_t AddVariable(VariableContext& context,
       context.console.Line("/X5  Global parameter " + Printable(name) +
                            " not written: " + std::string(problem));
       return -kErrorInvalidName;
+    }
+    if (HasControlCharacter(value)) {
+      context.console.Line("/X5  Global parameter " + Printable(name) +
+                           " not written: its value holds a control character");
+      return -kErrorInvalidData;
     }
     const std::string path = context.global_parameter_directory + std::string(name) +
                              std::string(kGlobalParameterSuffix);

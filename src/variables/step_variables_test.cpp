@@ -135,13 +135,14 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreDataNeverNames) {
       {"P%ATH$.$$$", "\"x\""},
       {"NUL0$.$$$", std::string("\"a\0B=b\"", 8)},
       {"Z$.$$$", "\"secret\""},
+      {"TAB$.$$$", "\"a\tb\""},
   };
   for (const auto& [name, content] : files)
     run_.files.files[kDir + name] = content;
   run_.files.files["C:\\Jobs\\PAY\\S02\\OTHER$.$$$"] = "\"other step\"";
   run_.files.unreadable.insert(kDir + std::string("Z$.$$$"));
   (void)SetStepVariables(run_.context);
-  EXPECT_EQ(Joined(run_.table, 3), "ABC$=hello|E$=|X5S=C:\\Jobs\\PAY\\S01\\|");
+  EXPECT_EQ(Joined(run_.table, 4), "ABC$=hello|E$=|TAB$=a\tb|X5S=C:\\Jobs\\PAY\\S01\\|");
   const std::string file = std::string("/X5  Global parameter file ") + kDir;
   EXPECT_EQ(Joined(run_.console.lines),
             file + "NUL0$.$$$ skipped: its first line holds a control character|" + file +
@@ -202,6 +203,21 @@ TEST_F(StepVariablesTest, FailedWriteDefinesTheVariableQuietlyARefusalSaysSo) {
   EXPECT_LT(AddVariable(run_.context, "F$", "2"), 0);
   EXPECT_EQ(run_.table.back(), "F$=2");
   EXPECT_EQ(run_.console.lines, std::vector<std::string>{run_.files.refusal});
+}
+
+// What the loader takes the writer writes, TAB included; a value the loader would skip is not
+// written (it would be lost to the next step without a word).
+TEST_F(StepVariablesTest, GlobalParameterValuesWrittenAreValuesLoaded) {
+  run_.global_parameter_directory = kDir;
+  EXPECT_EQ(AddVariable(run_.context, "T$", "a\tb"), 1);
+  EXPECT_EQ(run_.files.files[std::string(kDir) + "T$.$$$"], "\"a\tb\"\r\n");
+  run_.console.lines.clear();
+  EXPECT_LT(AddVariable(run_.context, "C$", "a\rb"), 0);
+  EXPECT_EQ(run_.table.back(), "C$=a\rb");
+  EXPECT_EQ(run_.files.files.count(std::string(kDir) + "C$.$$$"), 0u);
+  EXPECT_EQ(run_.console.lines,
+            std::vector<std::string>{
+                "/X5  Global parameter C$ not written: its value holds a control character"});
 }
 
 TEST_F(StepVariablesTest, BadGlobalParameterNamesNeverWriteAFile) {

@@ -131,6 +131,14 @@ bool Prepare(Run& run) {
   run.condition_rules = ExpandVariables(run, run.conditions_text, kMaskPasswords, false);
   run.report.phase = 1;
   run.pre_messages += EvaluateConditions(run, 2);
+  // After a KILL the operator has asked for the stop: the switches (edits, global parameters for
+  // later steps, the printer report) are not carried out either.
+  if (run.killed_in_checks) {
+    run.pre_messages = ApplyRcRules(run.rc, std::move(run.pre_messages));
+    run.final_flag = true;
+    SetStatusText(run, "RC <>", 0);
+    return false;
+  }
   {
     // The line the step runs and the line that messages show come from one dispatch, each
     // expanded once more; only the first holds deciphered passwords.

@@ -21,6 +21,8 @@ bool FileCheckPacer::Poll(int64_t chunk_bytes) {
   if (result <= 0)
     return true;
   link_.SendReport();
+  if (result == 1)
+    killed_ = true;
   return result != 1;
 }
 

@@ -46,12 +46,16 @@ class FileCheckPacer : public Pacer {
   // -error, 0 nothing waiting, 1 KILL, or the number of bytes that were waiting.
   int64_t LookForCommand();
 
+  // Whether a KILL stopped a check: nothing more of the step is then carried out.
+  [[nodiscard]] bool Killed() const noexcept { return killed_; }
+
  private:
   CommandLink& link_;
   int32_t check_interval_;
   int32_t& kilobytes_read_;
   int64_t& io_count_;
   int64_t& chunks_;
+  bool killed_ = false;
 };
 
 }  // namespace x5

@@ -94,6 +94,8 @@ TEST(Pacer, CommandsAtALook) {
     link.pipe.assign(c.queued.begin(), c.queued.end());
     link.peek_error = c.peek_error;
     EXPECT_EQ(pacer.Poll(1024), c.goes_on) << c.name;
+    // Only a KILL stops a check; the runner then carries out nothing more of the step.
+    EXPECT_EQ(pacer.Killed(), !c.goes_on) << c.name;
     EXPECT_EQ(link.reports, c.reports) << c.name;
     EXPECT_EQ(link.priorities, c.priorities) << c.name;
     EXPECT_EQ(link.pipe.size(), c.left) << c.name;

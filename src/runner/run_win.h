@@ -69,6 +69,8 @@ struct Run {
   bool killed = false;
   bool show_resolved = false;
   bool parent_gone = false;  // the parent's pipe ended: no more commands will come
+  // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
+  bool killed_in_checks = false;
   // A "_X5C_" that could not be deleted counts once; later requests are not acted on.
   bool picture_request_ignored = false;
 

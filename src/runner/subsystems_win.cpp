@@ -51,7 +51,11 @@ std::string EvaluateConditions(Run& run, int32_t pass) {
                                     *run.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
-  return Iskanje::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
+  std::string messages =
+      Iskanje::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
+  if (pacer.Killed())
+    run.killed_in_checks = true;
+  return messages;
 }
 
 namespace {

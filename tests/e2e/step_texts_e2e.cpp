@@ -52,8 +52,10 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
   } remove_big{big};
 
   const std::string toml =
-      TaskFileHead() + "user_name = 'tester'\nfile_buffer_size = 1024\ncommand = '" + step_ +
-      " write " + Win("ran.txt") + " yes'\nconditions = 'R=5 F=" + Win("big.bin") + " S=NEEDLE'\n";
+      TaskFileHead() + "user_name = 'tester'\nfile_buffer_size = 1024\ncommand = '''/X5S G$=1\n" +
+      "/X5R a b " + Win("edit.txt") + "\n/X5P\n" + step_ + " write " + Win("ran.txt") +
+      " yes'''\nconditions = 'R=5 F=" + Win("big.bin") + " S=NEEDLE'\n";
+  WriteText(Linux("edit.txt"), "a");
   WriteText(Linux("task.toml"), toml);
 
   const Ran ran = RunProgram({"wine", x5ctl.string(), "run", Win("task.toml"), "--json", "--runner",
@@ -88,6 +90,10 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
             "-1 RC=5     ***** Task DezaVI KILLED on user request *****\r\n"
             "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n");
   EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";
+  // After the KILL no switch was carried out either.
+  EXPECT_EQ(ReadFileText(Linux("edit.txt")), "a");
+  EXPECT_FALSE(fs::exists(Linux("JOB/S01/G$.$$$")));
+  EXPECT_FALSE(fs::exists(Linux("JOB/S01/Printers.txt")));
 }
 
 TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {

@@ -41,11 +41,11 @@ LaunchPlan PlanLaunch(const TaskRecord& task, uint8_t os_version, std::string_vi
   startup.console_handles = os_version >= 4;
 
   plan.working_directory = Trimmed(task.working_directory);
-  // A step never runs outside a job where the system has them: without one it could neither be
-  // ended as a tree nor be sure to end with the runner.
-  plan.job = os_version >= 5;
-  if (plan.job)
-    plan.job_name = job_name;
+  // A step never runs outside a job: without one it could neither be ended as a tree nor be sure
+  // to end with the runner. The runner runs only on systems that have jobs, whatever OS version
+  // code the parent sends.
+  plan.job = true;
+  plan.job_name = job_name;
   plan.environment = logon ? EnvironmentRule::kUserBlock : EnvironmentRule::kRunnerEnvironment;
   // Suspended until it is in the job, so nothing the step starts escapes the job.
   plan.creation_flags =

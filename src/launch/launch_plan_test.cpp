@@ -17,19 +17,20 @@ TaskRecord Task(const char* user, const char* domain) {
 }
 
 // The OS version code's thresholds: below 4 no logon and no standard handles, from 4 a logon and
-// the console's handles, from 5 a job and the wait for input idle, 64 redirection off and, with a
-// logon, the pause.
+// the console's handles, from 5 the wait for input idle, 64 redirection off and, with a logon,
+// the pause. A job whatever the code: a parent's code never lets a step escape KILL.
 struct OsCase {
   const char* name;
   uint8_t os_version;
   const char* domain;
   LogonChoice logon;
-  bool handles, job, redirection_off;
+  bool handles, wait_for_idle, redirection_off;
   uint32_t pause;
 };
 
 TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
   const OsCase cases[] = {
+      {"zero", 0, "CORP", LogonChoice::kNone, false, false, false, 0},
       {"three", 3, "CORP", LogonChoice::kNone, false, false, false, 0},
       {"four", 4, "CORP", LogonChoice::kLogOn, true, false, false, 0},
       {"four, no domain", 4, "", LogonChoice::kNone, true, false, false, 0},
@@ -46,9 +47,9 @@ TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
                                     : EnvironmentRule::kRunnerEnvironment);
     EXPECT_EQ(plan.enciphered_password.empty(), c.logon != LogonChoice::kLogOn);
     EXPECT_EQ(plan.startup.console_handles, c.handles);
-    EXPECT_EQ(plan.job, c.job);
-    EXPECT_EQ(plan.job_name, c.job ? "alice/JOB.7.1" : "");
-    EXPECT_EQ(plan.wait_for_idle, c.job);
+    EXPECT_TRUE(plan.job);
+    EXPECT_EQ(plan.job_name, "alice/JOB.7.1");
+    EXPECT_EQ(plan.wait_for_idle, c.wait_for_idle);
     EXPECT_EQ(plan.redirection_off, c.redirection_off);
     EXPECT_EQ(plan.pause_before_idle, c.pause);
     EXPECT_EQ(plan.creation_flags, 0x624u);  // always suspended, in a group of its own

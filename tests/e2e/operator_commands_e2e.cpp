@@ -81,6 +81,18 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
   EXPECT_EQ(ReadFileText(Linux("exit.txt")), "5") << "the exit code of the killed main process";
 }
 
+// Whatever OS version code the parent sends, the step runs in a job: a KILL ends its whole tree.
+TEST_F(OperatorCommands, AnyOsVersionCodeGetsAJobThatAKillEnds) {
+  TaskRecord t = Task(step_ + " tree 2 " + Win("pids.txt") + " 60000");
+  t.os_version = 3;
+  Start(t);
+  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
+  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
+  StatUntilFinal();
+  EndConversation();
+}
+
 // The launch priority reaches the step's main process and thread; PRTY reaches every process of
 // the job and each of its threads; GPRT changes nothing. The codes' meanings have unit tests.
 TEST_F(OperatorCommands, LaunchPriorityThenPrtyReachesEveryProcessOfTheJob) {

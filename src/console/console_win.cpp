@@ -92,40 +92,39 @@ int32_t clsConsole::SendLines(const std::vector<std::string>& lines) {
 }
 
 int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName) {
+  // Only a console whose text can be read is saved: without it an earlier file (the last run's
+  // job log) is kept as it is, never emptied.
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  GetConsoleScreenBufferInfo(hConsole, &info);
+  if (!GetConsoleScreenBufferInfo(hConsole, &info) || info.dwSize.X <= 0)
+    return -1;
   if (info.dwCursorPosition.Y < 0)
     return 0;
   try {
-    // The console file and the DIAG files may lie in folders the step's user can change: written
-    // only when neither the folder nor the file is a link, and the file has no other names.
-    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(FileName));
-    if (!split)
-      return -1;
-    JobFileOutcome outcome;
-    JobFolder folder = JobFolder::Open(split->folder, FileName);
-    ScopedFileHandle file = folder.CreateOrEmpty(split->name, outcome);
-    if (outcome.Refused())
-      WriteLine(hConsole, outcome.refusal);
-    if (!file)
-      return -1;
-    const int columns = info.dwSize.X > 0 ? info.dwSize.X : 0;
+    const int columns = info.dwSize.X;
     std::vector<char> row(static_cast<size_t>(columns) + 1, ' ');
     std::string text;
     for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= info.dwCursorPosition.Y; ++y) {
       DWORD read = 0;
       COORD at{0, static_cast<SHORT>(y)};
-      if (columns == 0 ||
-          !ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
-                                       &read) ||
-          read == 0) {
-        continue;
+      if (!ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
+                                       &read)) {
+        return -1;
       }
-      AppendConsoleRow(text, std::string_view(row.data(), read));
+      if (read > 0)
+        AppendConsoleRow(text, std::string_view(row.data(), read));
     }
-    DWORD written = 0;
-    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return 1;
+    // The console file and the DIAG files may lie in folders the step's user can change: written
+    // only when neither the folder nor the file is a link. Written whole beside the file and
+    // renamed over it, so a full disk or an end halfway leaves the earlier file whole.
+    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(FileName));
+    if (!split)
+      return -1;
+    JobFolder folder = JobFolder::Open(split->folder, FileName);
+    const JobFileOutcome outcome =
+        folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(text)}, true);
+    if (outcome.Refused())
+      WriteLine(hConsole, outcome.refusal);
+    return outcome.Done() ? 1 : -1;
   } catch (const std::exception&) {
     (void)UnexpectedFault("SaveConsoleText");
     return -1;

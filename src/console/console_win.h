@@ -41,8 +41,9 @@ class clsConsole {
 };
 
 // Copies the console text from FirstRow to the cursor row into FileName, which is written only
-// when neither it nor its folder is a link (a refusal is said in one console line).
-// 1 done, 0 cursor row negative (no file touched), -1 the file could not be created or was refused.
+// when neither it nor its folder is a link (a refusal is said in one console line), and replaced
+// only by a complete copy. 1 done, 0 cursor row negative (no file touched), -1 the console text
+// could not be read or the file not written whole (the earlier file is left as it was).
 int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName);
 // 1 shrunk, 2 grown, 0 same cell count, -1 refused.
 int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);

@@ -161,6 +161,24 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
   }
 }
 
+// The evidence that a process was handed to the capture and is about to be ended: written for
+// each one, whether its pictures could be taken or not.
+void KilledAtEndLine(const Run& run, StepEnding& ending, uint32_t id) {
+  const std::string job =
+      ending.held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
+  ending.lines.push_back("\r\nProcess #" + std::to_string(id) + job +
+                         " killed at end of job, final window(s) picture(s) may exist!\r\n");
+}
+
+void KilledAtEndLines(const Run& run, StepEnding& ending) noexcept {
+  try {
+    for (const HeldProcess& process : ending.held.processes)
+      KilledAtEndLine(run, ending, process.id);
+  } catch (const std::exception&) {
+    (void)UnexpectedFault("KilledAtEndLines");
+  }
+}
+
 // One deadline for all windows of all held processes; when it runs out the rest are left out
 // (and counted), so a step whose windows stop answering is still ended promptly.
 void PictureProcesses(Run& run,
@@ -180,12 +198,8 @@ void PictureProcesses(Run& run,
       (void)modCapture::CaptureProcessWindows(id, WindowsAt(windows, i),
                                               run.global_parameter_directory, killed_at_end,
                                               run.picture_interval, run.picture_type, deadline);
-      if (!killed_at_end)
-        continue;
-      const std::string job =
-          ending.held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
-      ending.lines.push_back("\r\nProcess #" + std::to_string(id) + job +
-                             " killed at end of job, final window(s) picture(s) may exist!\r\n");
+      if (killed_at_end)
+        KilledAtEndLine(run, ending, id);
     }
     if (deadline.Missed() > 0) {
       ending.lines.push_back(
@@ -208,10 +222,16 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
   const ProcessWindows windows = WindowsOf(ending.held);
   if (killed_at_end)
     NameProcessesToEnd(ending, windows);
-  // Pictures are written and deleted only in the global parameter directory: before it is known
-  // there is nowhere to put them.
-  if (!pictures_on || run.global_parameter_directory.empty())
+  if (!pictures_on)
     return ending;
+  // Pictures are written and deleted only in the global parameter directory: before it is known,
+  // or where it cannot be opened, there is nowhere to put them, but the processes are named as
+  // handed to the capture all the same.
+  if (run.global_parameter_directory.empty()) {
+    if (killed_at_end)
+      KilledAtEndLines(run, ending);
+    return ending;
+  }
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
     JobFolder folder = JobFolder::Open(run.global_parameter_directory,
@@ -219,6 +239,8 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);
+      if (killed_at_end)
+        KilledAtEndLines(run, ending);
       return ending;
     }
     DeleteOldPictures(run, folder, ending.lines);

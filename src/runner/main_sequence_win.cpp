@@ -273,11 +273,7 @@ void CleanUp(Run& run) {
   }
   run.job.reset();
   run.output.reset();
-  if (!Trimmed(run.task.console_file).empty()) {
-    if (SaveConsoleText(run.console.Output(), 0, Trimmed(run.task.console_file)) == -1) {
-      run.report.status_text = Padded("FILE ?", 8);
-    }
-  }
+  SaveConsoleFile(run);
   const bool had_console = run.console.IsOpen();
   (void)run.console.CloseConsole();
   if (had_console) {

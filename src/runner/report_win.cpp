@@ -107,7 +107,8 @@ void ReportAndAccount(Run& run) {
 
 void SaveConsoleFile(Run& run) {
   const std::string file = Trimmed(run.task.console_file);
-  if (file.empty())
+  // Without an open console there is no job log to save, and the last one is kept.
+  if (file.empty() || !run.console.IsOpen())
     return;
   if (SaveConsoleText(run.console.Output(), 0, file) == -1) {
     run.report.status_text = Padded("FILE ?", 8);

@@ -60,7 +60,10 @@ TEST_P(Links, AreRefusedAndWhatTheyLeadToStaysAsItWas) {
   Exchange("STAT");
   if (step_folder)
     Exchange("KILL");
-  EXPECT_EQ(StatUntilFinal().report.status_text, step_folder ? "STEP OK " : "FILE ?  ");
+  // A console file with another name (a hard link) is replaced, not written through: the other
+  // name keeps its bytes. A symbolic link is refused.
+  const bool refused = std::string_view(c.name) == "ConsoleFile";
+  EXPECT_EQ(StatUntilFinal().report.status_text, refused ? "FILE ?  " : "STEP OK ");
   EndConversation();
 
   EXPECT_EQ(Snapshot(outside), outside_before);
@@ -77,7 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
                              LinkStepFolder,
                              {"S01\\*.$$$ not read: its folder is a link",
                               "S01\\X$.$$$ not written: its folder is a link",
-                              "S01\\_X5C_ not deleted: its folder is a link"}},
+                              "S01\\_X5C_ not deleted: its folder is a link",
+                              // The KILL's evidence, without pictures (nowhere to put them).
+                              "killed at end of job, final window(s) picture(s) may exist!"}},
                     LinkCase{"FilesInTheStepFolder",
                              LinkFilesInStepFolder,
                              {"S01\\Printers.txt not written: it is a link",
@@ -108,6 +113,42 @@ TEST_F(JobFolders, PictureRequestCountsOnlyAsAPlainFileAndOnce) {
   EXPECT_TRUE(Contains(console, "_X5C_ cannot be deleted (error 5): it is ignored from now on"))
       << console;
   EXPECT_EQ(Count(console, "_X5C_"), 1u) << console;
+}
+
+// A full file system: the console file and a DIAG file are replaced only by whole copies, so the
+// earlier ones stay as they were, and the failed save of the job log is reported ("FILE ?").
+TEST_F(JobFolders, AFullDiskLeavesEarlierFilesWhole) {
+  const fs::path step_dir = Linux("JOB/S01");
+  const std::string mount =
+      "mount -t tmpfs -o size=64k,mode=0777 x5full '" + step_dir.string() + "' >/dev/null 2>&1";
+  if (geteuid() != 0 || std::system(mount.c_str()) != 0)
+    GTEST_SKIP() << "mounting a small tmpfs was refused (needs root): full-disk case not run";
+  struct Unmount {
+    std::string command;
+    ~Unmount() { (void)std::system(command.c_str()); }
+  } unmount{"umount -l '" + step_dir.string() + "'"};
+  const std::string earlier_log = "the earlier job log\r\n", earlier_diag = "the earlier DIAG\r\n";
+  WriteText(step_dir / "console.txt", earlier_log);
+  WriteText(step_dir / "DIAG1.txt", earlier_diag);
+  {
+    std::ofstream fill(step_dir / "fill", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (fill.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
+    }
+  }
+  TaskRecord t = Task(step_ + " sleep 3000");
+  t.console_file = Win("JOB\\S01\\console.txt");
+  Start(t);
+  (void)Exchange("DIAG", 1);
+  EXPECT_EQ(StatUntilFinal().report.status_text, "FILE ?  ");
+  EndConversation();
+  EXPECT_EQ(ReadFileText(step_dir / "console.txt"), earlier_log);
+  EXPECT_EQ(ReadFileText(step_dir / "DIAG1.txt"), earlier_diag);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(step_dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"DIAG1.txt", "console.txt", "fill"}));
 }
 
 }  // namespace

@@ -269,6 +269,12 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
       all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
       received_.insert(received_.end(), buffer.begin(),
                        buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
+      if (all.size() > kMaxRemaining) {
+        SetError(SessionError::kBadRecord,
+                 "the runner sent more than " + std::to_string(kMaxRemaining) +
+                     " bytes after the conversation, more than any runner sends");
+        return std::nullopt;
+      }
       switch (r.status) {
         case ChildProcess::Io::kOk:
           continue;

@@ -119,6 +119,8 @@ class RunnerSession {
   static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
   // Larger report text lengths are taken for a corrupt record rather than read.
   static constexpr int32_t kMaxReportText = 64 << 20;
+  // Most bytes ReadRemaining takes after the conversation: a whole report with the longest text.
+  static constexpr size_t kMaxRemaining = size_t{kMaxReportText} + kStepReportSize;
 
   RunnerSession() = default;
   // Takes over a child that is already running (tests, or callers that start it their own way).
@@ -152,7 +154,8 @@ class RunnerSession {
   // Send, then ReadReport.
   [[nodiscard]] std::optional<ReportRecord> Exchange(std::string_view name, int32_t argument = 0);
   void CloseInput();
-  // Every byte until the runner closes its output.
+  // Every byte until the runner closes its output; fails (kBadRecord) after kMaxRemaining bytes,
+  // so a runner that never stops writing cannot fill the caller's memory before the timeout.
   [[nodiscard]] std::optional<std::vector<uint8_t>> ReadRemaining();
   // The runner's exit code once it has ended.
   [[nodiscard]] std::optional<int32_t> Wait();

@@ -69,6 +69,9 @@ TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
   testing::Append(huge_bytes, EncodeStepReport(huge));
   failed(huge_bytes, false, &RunnerSession::ReadReport, SessionError::kBadRecord,
          "more than any runner sends");
+  // After the conversation too: bounded by size as well as by time.
+  failed(std::string(RunnerSession::kMaxRemaining + 1, 'x'), false, &RunnerSession::ReadRemaining,
+         SessionError::kBadRecord, "more than any runner sends");
   RunnerSession never_started;
   EXPECT_FALSE(never_started.ReadStatus());
   EXPECT_EQ(never_started.LastErrorKind(), SessionError::kNotStarted);

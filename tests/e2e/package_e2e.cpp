@@ -1,5 +1,6 @@
-// The package on its own: unpacked into a fresh folder of the prefix, its x5ctl.exe drives its
-// x5runner.exe (a Windows parent on Windows pipes) through a sample task.
+// The packages on their own: the zip unpacked into a fresh folder of the prefix, its x5ctl.exe
+// drives its x5runner.exe (a Windows parent on Windows pipes) through a sample task; the Debian
+// package unpacked into a throw-away root, its x5ctl finds its runner and runs a sample step.
 #include <cstdlib>
 
 #include "e2e_support.h"
@@ -9,16 +10,24 @@ namespace {
 
 class Package : public RunnerTest {};
 
-std::optional<fs::path> FindPackage(const fs::path& mingw) {
+std::optional<fs::path> FindPackage(const fs::path& mingw,
+                                    std::string_view head = "x5runner-",
+                                    std::string_view tail = "-win64.zip") {
   const fs::path folder = fs::path(EnvOr("X5_PACKAGE_DIR", (mingw / ".." / "package").c_str()));
   if (!fs::is_directory(folder))
     return std::nullopt;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
-    if (name.starts_with("x5runner-") && name.ends_with("-win64.zip"))
+    if (name.starts_with(head) && name.ends_with(tail))
       return entry.path();
   }
   return std::nullopt;
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  return text;
 }
 
 TEST_F(Package, UnpackedToolDrivesUnpackedRunnerThroughTheSampleTask) {
@@ -64,6 +73,66 @@ TEST_F(Package, UnpackedToolDrivesUnpackedRunnerThroughTheSampleTask) {
       << run.out;
   EXPECT_TRUE(WaitUntil([&] {
     return ReadFileText(Linux("console.txt")).find("Hello from the package") != std::string::npos;
+  })) << ReadFileText(Linux("console.txt"));
+}
+
+// Installed as dpkg would (dpkg -x into a throw-away root): x5ctl says the package's version and,
+// with no --runner, starts the runner the package put in lib/x5runner beside its bin.
+TEST_F(Package, DebianPackageUnpackedRunsASampleStepWithItsOwnRunner) {
+  const std::optional<fs::path> deb = FindPackage(fs::path(mingw_), "x5runner_", "_amd64.deb");
+  ASSERT_TRUE(deb) << "no Debian package: run scripts/package";
+  const fs::path root = Linux("root");
+  const std::string unpack = "dpkg -x '" + deb->string() + "' '" + root.string() + "'";
+  ASSERT_EQ(std::system(unpack.c_str()), 0) << unpack;
+  for (const char* file :
+       {"usr/bin/x5ctl", "usr/lib/x5runner/x5runner.exe", "usr/lib/x5runner/dvup.dll",
+        "usr/lib/x5runner/x5step.exe", "usr/share/doc/x5runner/copyright",
+        "usr/share/doc/x5runner/examples/hello.toml", "usr/share/doc/x5runner/docs/x5ctl.md"})
+    EXPECT_TRUE(fs::is_regular_file(root / file)) << file;
+
+  const std::string tool = (root / "usr/bin/x5ctl").string();
+  const std::string version = Trim(RunProgram({"dpkg-deb", "-f", deb->string(), "Version"}).out);
+  ASSERT_FALSE(version.empty());
+  EXPECT_EQ(deb->filename().string(), "x5runner_" + version + "_amd64.deb");
+  Ran said = RunProgram({tool, "--version"});
+  EXPECT_EQ(said.code, std::optional<int32_t>(0));
+  EXPECT_EQ(Trim(said.out), "x5ctl " + version);
+  const std::string depends = RunProgram({"dpkg-deb", "-f", deb->string(), "Depends"}).out;
+  EXPECT_TRUE(Contains(depends, "wine (>= ") && Contains(depends, "wine64 (>= ")) << depends;
+
+  // The man page and the completion name every subcommand the installed x5ctl lists.
+  const std::string man =
+      RunProgram({"zcat", (root / "usr/share/man/man1/x5ctl.1.gz").string()}).out;
+  const std::string completion = ReadFileText(root / "usr/share/bash-completion/completions/x5ctl");
+  const std::string help = RunProgram({tool, "--help"}).out;
+  const size_t listed = help.find("Subcommands:");
+  ASSERT_NE(listed, std::string::npos) << help;
+  std::istringstream lines(help.substr(listed));
+  int subcommands = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  ") || line.size() < 3 || line[2] == ' ')
+      continue;
+    const std::string name = line.substr(2, line.find(' ', 2) - 2);
+    ++subcommands;
+    std::string roff;  // the name as the man page writes it, dashes escaped
+    for (char c : name)
+      roff += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_TRUE(Contains(man, ".SS " + roff + "\n")) << name;
+    EXPECT_TRUE(Contains(completion, "    " + name + ") options=")) << name;
+  }
+  EXPECT_GE(subcommands, 5) << help;
+
+  // A sample step, the runner found from x5ctl's own place.
+  const std::string toml = TaskFileHead() +
+                           "user_name = 'DEMO'\nmaximum_rc = 4\ntask_rc = 1\nstep_minimum_rc = 1\n"
+                           "step_maximum_rc = 4\ncommand = 'cmd /c echo %GREETING% from the "
+                           "Debian package'\nvariables = 'SET GREETING=Hello'\nops = ['STAT']\n";
+  std::ofstream(Linux("task.toml"), std::ios::binary) << toml;
+  Ran run = RunProgram({tool, "run", Linux("task.toml").string()});
+  EXPECT_EQ(run.code, std::optional<int32_t>(0)) << run.out;
+  EXPECT_TRUE(Contains(run.out, "phase 5 (END received)  status \"STEP OK \"")) << run.out;
+  EXPECT_TRUE(WaitUntil([&] {
+    return Contains(ReadFileText(Linux("console.txt")), "Hello from the Debian package");
   })) << ReadFileText(Linux("console.txt"));
 }
 

@@ -27,7 +27,10 @@ std::string RunnerPath(const std::string& given, std::string& problem) {
   std::string looked = "(the directory of x5ctl is unknown)";
   if (!directory.empty()) {
     fs::path own(directory);
-    const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe"};
+    // A build folder, the Windows zip (beside x5ctl.exe), the Linux package (/usr/bin/x5ctl and
+    // /usr/lib/x5runner, also when unpacked elsewhere).
+    const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe",
+                                   own / ".." / "lib" / "x5runner" / "x5runner.exe"};
     looked.clear();
     for (const fs::path& candidate : candidates) {
       std::error_code ec;

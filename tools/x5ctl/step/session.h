@@ -85,8 +85,9 @@ class ChildProcess {
 [[nodiscard]] bool StdinIsTerminal();
 
 // The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
-// x5ctl's own directory (the build tree's layout), else in its own directory. Returns "" when
-// neither exists; `problem` then says where it looked.
+// x5ctl's own directory (the build tree's layout), else in its own directory (the zip), else in
+// ../lib/x5runner/ (the Linux package). Returns "" when none exists; `problem` then says where it
+// looked.
 [[nodiscard]] std::string RunnerPath(const std::string& given, std::string& problem);
 
 // The argument vector for starting `runner_path` through `wine_command`, which may hold several

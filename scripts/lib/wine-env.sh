@@ -30,9 +30,16 @@ x5_wine_start() {
   # already runs, which is just as good.
   wineserver -p || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-    # Without this every window close waits about two seconds for the window manager.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # Built and set up as on a host (x5ctl setup-host): the runner's settings are in one place.
+    local x5ctl
+    for x5ctl in "$x5_root"/build/{release,native,bench}/x5ctl ""; do
+      [ -x "$x5ctl" ] && break
+    done
+    if [ -z "$x5ctl" ]; then
+      echo "wine-env: no x5ctl to build the prefix with: run scripts/build" >&2
+      return 1
+    fi
+    "$x5ctl" setup-host --prefix "$WINEPREFIX" --display "$DISPLAY" >/dev/null
   fi
   # Once, so that later pipes close when the child exits.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true

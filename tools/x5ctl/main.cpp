@@ -20,6 +20,7 @@
 #include "x5ctl/step/explain.h"
 #include "x5ctl/step/session.h"
 #include "x5ctl/subcommands/exec.h"
+#include "x5ctl/subcommands/setup_host.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 #include "x5ctl/text/task_file.h"
@@ -302,8 +303,8 @@ Handler SetUpRun(CLI::App& run) {
   run.footer(kRunDescription);
   run.add_option("task", options->task_path, "Task file (TOML)")->required();
   run.add_option("--runner", options->runner,
-                 "x5runner.exe to start (default: ../mingw/x5runner.exe beside x5ctl, else "
-                 "x5runner.exe beside x5ctl)");
+                 "x5runner.exe to start (default: the first of ../mingw/x5runner.exe, "
+                 "x5runner.exe and ../lib/x5runner/x5runner.exe beside x5ctl)");
   run.add_option("--wine", options->wine,
                  "Command that runs a Windows program (may hold several words; \"\" runs the "
                  "runner directly)")
@@ -525,6 +526,8 @@ constexpr Subcommand kSubcommands[] = {
      SetUpCheck},
     {"explain", "Say why a step ended as it did, from a captured runner output", SetUpExplain},
     {"exec", "Run one step as an ordinary command (for schedulers)", SetUpExec},
+    {"setup-host", "Prepare a Wine prefix and a display for runners, print their environment",
+     SetUpSetupHost},
     {"decode", "Decode a captured byte stream of records", SetUpDecode},
     {"encode", "Show the task a task file describes, or write its bytes with -o", SetUpEncode},
     {"show-console-file", "Print the console file a task file names (nothing when none)",

@@ -1,5 +1,6 @@
 // Starting the runner on Linux (normally through wine) with pipes, and deadline-bound pipe I/O.
 #include "x5ctl/step/session.h"
+#include "x5ctl/host/wine_host.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -374,6 +375,10 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& 
     error = "out of memory starting the runner";
     return nullptr;
   }
+}
+
+std::string ProgramOnPath(const std::string& name) {
+  return ResolveProgram(name);
 }
 
 std::string DefaultWineCommand() {

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "cipher/password_cipher.h"
+#include "x5ctl/host/wine_host.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/explain.h"
 #include "x5ctl/step/rc_file.h"
@@ -190,6 +191,13 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
   const std::string runner = RunnerPath(options.runner, problem);
   if (runner.empty()) {
     Say(errors, json, problem);
+    return kExecNotStarted;
+  }
+  // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
+  // say what is missing instead.
+  if (const std::string missing = WineHostProblem(ReadWineHostFacts(options.wine));
+      !missing.empty()) {
+    Say(errors, json, missing);
     return kExecNotStarted;
   }
   // Held until x5ctl ends: from before the RC is read until after the new one is written.

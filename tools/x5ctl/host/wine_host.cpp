@@ -1,0 +1,72 @@
+// The portable half of the Wine host: what the runner needs and how a missing piece is named.
+#include "x5ctl/host/wine_host.h"
+
+namespace x5 {
+
+std::string RunnerPrefixRegistry() {
+  return "REGEDIT4\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
+         "\"ShowCrashDialog\"=dword:00000000\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
+         "\"Managed\"=\"N\"\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\Software\\Halvex]\r\n\r\n";
+}
+
+WineCommandParts SplitWineCommand(std::string_view wine_command) {
+  WineCommandParts parts;
+  size_t pos = 0;
+  while (pos < wine_command.size()) {
+    const size_t start = wine_command.find_first_not_of(" \t", pos);
+    if (start == std::string_view::npos)
+      break;
+    size_t end = wine_command.find_first_of(" \t", start);
+    if (end == std::string_view::npos)
+      end = wine_command.size();
+    const std::string word(wine_command.substr(start, end - start));
+    pos = end;
+    const size_t equals = word.find('=');
+    if (word == "env" && parts.settings.empty())
+      continue;
+    if (equals != std::string::npos && equals > 0) {
+      parts.settings.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+      continue;
+    }
+    parts.program = word;
+    break;
+  }
+  return parts;
+}
+
+std::string WineHostProblem(const WineHostFacts& facts) {
+  if (!facts.uses_wine)
+    return {};
+  std::vector<std::string> missing;
+  if (!facts.wine_found)
+    missing.push_back(facts.wine_program + " is not installed (not found on PATH)");
+  if (facts.display.empty())
+    missing.push_back("no display for the runner's console: DISPLAY is not set");
+  else if (facts.display_local && !facts.display_answers)
+    missing.push_back("no display for the runner's console: no X server answers on DISPLAY=" +
+                      facts.display);
+  const std::string where = facts.prefix_named
+                                ? "WINEPREFIX=" + facts.prefix
+                                : "WINEPREFIX is not set and the default prefix " + facts.prefix;
+  if (!facts.prefix_exists)
+    missing.push_back("no Wine prefix: " + where + " does not exist");
+  else if (!facts.prefix_built)
+    missing.push_back("no Wine prefix: " + where + " is not a built prefix (it has no system.reg)");
+  if (missing.empty())
+    return {};
+  std::string message = "the runner cannot start here: ";
+  for (size_t i = 0; i < missing.size(); ++i)
+    message += (i == 0 ? "" : "; ") + missing[i];
+  return message +
+         ". `x5ctl setup-host` prepares a prefix and a display and prints the WINEPREFIX and "
+         "DISPLAY lines to set";
+}
+
+std::string SchedulerEnvironment(const std::string& prefix, const std::string& display) {
+  return "WINEPREFIX=" + prefix + "\nDISPLAY=" + display + "\n";
+}
+
+}  // namespace x5

@@ -1,0 +1,77 @@
+// What a runner started through Wine needs on a Linux host, and how x5ctl prepares it: a display
+// for the runner's console, and a Wine prefix built with the settings the runner wants. `x5ctl
+// setup-host` prepares both; `x5ctl exec` names what is missing before it starts a runner.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/result.h"
+
+namespace x5 {
+
+// The registry settings a prefix needs for the runner, as a REGEDIT4 file: a crashing step
+// program gets no crash dialog that waits for a click nobody gives; windows close without waiting
+// for a window manager; and HKLM\Software\Halvex exists, so runners on the host take pictures one
+// at a time under the capture lock.
+[[nodiscard]] std::string RunnerPrefixRegistry();
+
+// The host as a runner started through `wine_command` would find it.
+struct WineHostFacts {
+  bool uses_wine = false;      // the command runs a wine program (not a wrapper of the user's)
+  std::string wine_program;    // its first word
+  bool wine_found = false;     // ... found on PATH
+  std::string display;         // DISPLAY for the runner, "" when not set
+  bool display_local = false;  // a display of this machine, whose socket could be tried
+  bool display_answers = false;
+  std::string prefix;          // WINEPREFIX, or ~/.wine when it is not set
+  bool prefix_named = false;   // WINEPREFIX was set
+  bool prefix_exists = false;  // the folder exists
+  bool prefix_built = false;   // it holds a built registry (system.reg)
+};
+
+// The words of `wine_command` that matter here: NAME=VALUE settings in front of the program (as
+// "env WINEPREFIX=/p wine" gives them) and the program.
+struct WineCommandParts {
+  std::vector<std::pair<std::string, std::string>> settings;
+  std::string program;
+};
+[[nodiscard]] WineCommandParts SplitWineCommand(std::string_view wine_command);
+
+// Everything that is missing, in one message; "" when the runner can start.
+[[nodiscard]] std::string WineHostProblem(const WineHostFacts& facts);
+
+// The lines a scheduler's environment needs (NAME=VALUE, one per line).
+[[nodiscard]] std::string SchedulerEnvironment(const std::string& prefix,
+                                               const std::string& display);
+
+// ------------------------------------------------------------------- platform parts
+// (host/wine_host_posix.cpp; on Windows, host/wine_host_win.cpp: no Wine, nothing to prepare)
+
+// The facts for `wine_command`, with this process's environment.
+[[nodiscard]] WineHostFacts ReadWineHostFacts(std::string_view wine_command);
+
+// A display of this machine answers on `display` (":N", ":N.S", "unix:N").
+[[nodiscard]] bool DisplayAnswers(const std::string& display);
+
+// A virtual display (Xvfb) started for the host: it runs on in a session of its own after x5ctl
+// has ended, until it is stopped by its process id.
+struct StartedDisplay {
+  std::string display;
+  long pid = 0;
+};
+[[nodiscard]] Result<StartedDisplay> StartVirtualDisplay();
+
+// The program a bare name stands for, searched on PATH as the shell does ("" when none; Linux
+// only, host/child_process_posix.cpp).
+[[nodiscard]] std::string ProgramOnPath(const std::string& name);
+
+// Sets an environment variable of this process (and so of the programs it starts); an existing
+// value stays unless `replace`.
+void SetEnvironment(const std::string& name, const std::string& value, bool replace);
+
+// Runs a program to its end with its output discarded; its exit code.
+[[nodiscard]] Result<int> RunToEnd(const std::vector<std::string>& argv);
+
+}  // namespace x5

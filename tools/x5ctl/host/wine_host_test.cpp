@@ -1,0 +1,83 @@
+// What `x5ctl exec` says is missing on a Wine host, and the wine command's words it reads.
+#include "x5ctl/host/wine_host.h"
+
+#include <gtest/gtest.h>
+
+namespace x5 {
+namespace {
+
+WineHostFacts Ready() {
+  WineHostFacts facts;
+  facts.uses_wine = true;
+  facts.wine_program = "wine";
+  facts.wine_found = true;
+  facts.display = ":7";
+  facts.display_local = true;
+  facts.display_answers = true;
+  facts.prefix = "/p";
+  facts.prefix_named = true;
+  facts.prefix_exists = true;
+  facts.prefix_built = true;
+  return facts;
+}
+
+struct Row {
+  const char* name;
+  void (*change)(WineHostFacts&);
+  const char* expected;  // the whole list of what is missing, "" for none
+};
+
+const Row kRows[] = {
+    {"Ready", [](WineHostFacts&) {}, ""},
+    {"NotThroughWine", [](WineHostFacts& f) { f = WineHostFacts{}; }, ""},
+    {"RemoteDisplayTakenOnTrust",
+     [](WineHostFacts& f) { f.display = "host:0", f.display_local = f.display_answers = false; },
+     ""},
+    {"NoWine", [](WineHostFacts& f) { f.wine_found = false; },
+     "wine is not installed (not found on PATH)"},
+    {"NoDisplay", [](WineHostFacts& f) { f.display.clear(), f.display_local = false; },
+     "no display for the runner's console: DISPLAY is not set"},
+    {"DisplayGone", [](WineHostFacts& f) { f.display_answers = false; },
+     "no display for the runner's console: no X server answers on DISPLAY=:7"},
+    {"PrefixMissing", [](WineHostFacts& f) { f.prefix_exists = f.prefix_built = false; },
+     "no Wine prefix: WINEPREFIX=/p does not exist"},
+    {"DefaultPrefixNotBuilt",
+     [](WineHostFacts& f) { f.prefix = "/home/u/.wine", f.prefix_named = f.prefix_built = false; },
+     "no Wine prefix: WINEPREFIX is not set and the default prefix /home/u/.wine is not a built "
+     "prefix (it has no system.reg)"},
+    {"EverythingAtOnce",
+     [](WineHostFacts& f) {
+       f.wine_found = f.display_answers = f.prefix_exists = f.prefix_built = false;
+     },
+     "wine is not installed (not found on PATH); no display for the runner's console: no X "
+     "server answers on DISPLAY=:7; no Wine prefix: WINEPREFIX=/p does not exist"},
+};
+
+class Missing : public testing::TestWithParam<Row> {};
+
+TEST_P(Missing, IsNamedInOneMessage) {
+  WineHostFacts facts = Ready();
+  GetParam().change(facts);
+  const std::string expected = GetParam().expected;
+  EXPECT_EQ(WineHostProblem(facts),
+            expected.empty() ? ""
+                             : "the runner cannot start here: " + expected +
+                                   ". `x5ctl setup-host` prepares a prefix and a display and "
+                                   "prints the WINEPREFIX and DISPLAY lines to set");
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, Missing, testing::ValuesIn(kRows), [](const auto& info) {
+  return std::string(info.param.name);
+});
+
+TEST(WineCommand, SettingsInFrontOfTheProgramAreRead) {
+  using Settings = std::vector<std::pair<std::string, std::string>>;
+  WineCommandParts parts = SplitWineCommand("  env WINEPREFIX=/p DISPLAY=:3  wine64 --x A=B");
+  EXPECT_EQ(parts.program, "wine64");
+  EXPECT_EQ(parts.settings, (Settings{{"WINEPREFIX", "/p"}, {"DISPLAY", ":3"}}));
+  EXPECT_EQ(SplitWineCommand("").program, "");
+  EXPECT_EQ(SplitWineCommand("/opt/wine/bin/wine").program, "/opt/wine/bin/wine");
+}
+
+}  // namespace
+}  // namespace x5

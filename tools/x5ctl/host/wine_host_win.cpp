@@ -1,0 +1,29 @@
+// On Windows the runner starts directly: there is no Wine host to read or prepare.
+#include "x5ctl/host/wine_host.h"
+
+#include <cstdlib>
+
+namespace x5 {
+
+WineHostFacts ReadWineHostFacts(std::string_view) {
+  return {};
+}
+
+bool DisplayAnswers(const std::string&) {
+  return false;
+}
+
+Result<StartedDisplay> StartVirtualDisplay() {
+  return Failure{"a virtual display is for runners under Wine on Linux"};
+}
+
+void SetEnvironment(const std::string& name, const std::string& value, bool replace) {
+  if (replace || std::getenv(name.c_str()) == nullptr)
+    (void)_putenv_s(name.c_str(), value.c_str());
+}
+
+Result<int> RunToEnd(const std::vector<std::string>& argv) {
+  return Failure{"cannot run " + (argv.empty() ? std::string() : argv[0]) + " here"};
+}
+
+}  // namespace x5

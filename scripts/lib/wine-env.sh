@@ -26,9 +26,6 @@ x5_wine_start() {
   rm -f "$fdfile"
 
   mkdir -p "$WINEPREFIX"
-  # A persistent server keeps every later start warm. It answers 2 when a server for this prefix
-  # already runs, which is just as good.
-  wineserver -p || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # Built and set up as on a host (x5ctl setup-host): the runner's settings are in one place.
     local x5ctl
@@ -39,8 +36,12 @@ x5_wine_start() {
       echo "wine-env: no x5ctl to build the prefix with: run scripts/build" >&2
       return 1
     fi
+    # Before the persistent server below: the new prefix is saved when its server ends.
     "$x5ctl" setup-host --prefix "$WINEPREFIX" --display "$DISPLAY" >/dev/null
   fi
+  # A persistent server keeps every later start warm. It answers 2 when a server for this prefix
+  # already runs, which is just as good.
+  wineserver -p || true
   # Once, so that later pipes close when the child exits.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }

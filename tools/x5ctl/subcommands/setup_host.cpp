@@ -3,11 +3,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "x5ctl/host/wine_host.h"
 #include "x5ctl/step/session.h"
@@ -120,11 +122,13 @@ int SetUpHost(const Options& options) {
 
   fs::create_directories(prefix, ec);
   const std::string log = prefix + "/setup-host.log";
-  if (!fs::is_regular_file(fs::path(prefix) / "system.reg", ec)) {
+  const fs::path system_reg = fs::path(prefix) / "system.reg";
+  const bool build = !fs::is_regular_file(system_reg, ec);
+  if (build) {
     std::cerr << "x5ctl: setup-host: building the Wine prefix " << prefix
               << " (about half a minute)\n";
     Result<int> built = RunToEnd(WineArgv(options.wine, {"wineboot", "-i"}, log));
-    if (!built || *built != 0 || !fs::is_regular_file(fs::path(prefix) / "system.reg", ec))
+    if (!built || *built != 0)
       return Fail(
           "wineboot could not build the prefix " + prefix +
           (built ? " (exit code " + std::to_string(*built) + ")" : ": " + built.failure().text) +
@@ -147,6 +151,16 @@ int SetUpHost(const Options& options) {
                 (imported ? " (exit code " + std::to_string(*imported) + ")"
                           : ": " + imported.failure().text) +
                 "; Wine's messages are in " + log);
+  // Wine's server writes a new prefix's registry to its files when it ends, a few seconds after
+  // the last program: until then the prefix is not built for anyone who looks at its files.
+  if (build) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::is_regular_file(system_reg, ec) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!fs::is_regular_file(system_reg, ec))
+      return Fail("Wine did not save the new prefix " + prefix +
+                  " within a minute (a Wine server kept running for it: wineserver -p?)");
+  }
   std::cerr << "x5ctl: setup-host: the prefix " << prefix << " is ready for the runner\n";
   std::cout << SchedulerEnvironment(prefix, display) << std::flush;
   return 0;

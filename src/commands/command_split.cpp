@@ -7,6 +7,12 @@
 #include "commands/command_text.h"
 
 namespace x5 {
+
+std::string CommandTooLongLine(size_t length) {
+  return "** The command line is " + std::to_string(length) +
+         " characters long; the system starts at most " + std::to_string(kLongestCommandLine) +
+         ": the step is not started **";
+}
 namespace {
 
 using command_text::Trim;

@@ -26,6 +26,15 @@ enum class CommandKind : uint8_t {
   kNotFound = 2,  // nothing found or nothing to look up; the line runs as written
 };
 
+// The longest command line the system starts a process with, in characters without the ending
+// null; a longer one is refused rather than cut. The code such a refusal reports (the system's
+// "filename or extension is too long").
+inline constexpr size_t kLongestCommandLine = 32766;
+inline constexpr int32_t kCommandTooLongCode = 206;
+
+// The console line that says why a command line too long to start is refused.
+[[nodiscard]] std::string CommandTooLongLine(size_t length);
+
 // The seven parts of one command line.
 struct CommandLineParts {
   std::string associated_program;  // full path found by the lookup; empty for kNotFound

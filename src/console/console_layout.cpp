@@ -41,6 +41,38 @@ ConsoleResizePlan PlanConsoleResize(int32_t current_columns,
   return plan;
 }
 
+std::optional<BufferSize> JobLogBufferGrowth(int32_t columns, int32_t rows) {
+  const int32_t wanted_columns = std::max(columns, kJobLogColumns);
+  const int32_t wanted_rows = std::max(rows, kJobLogRows);
+  if (wanted_columns == columns && wanted_rows == rows)
+    return std::nullopt;
+  if (!FitsInt16(wanted_columns) || !FitsInt16(wanted_rows))
+    return std::nullopt;
+  return BufferSize{static_cast<int16_t>(wanted_columns), static_cast<int16_t>(wanted_rows)};
+}
+
+bool ConsoleLostRows(int32_t rows,
+                     int32_t cursor_row,
+                     std::string_view row0,
+                     std::string_view first_line) {
+  if (rows < 1 || cursor_row < rows - 1)
+    return false;
+  if (first_line.empty())
+    return true;
+  const auto trimmed = [](std::string_view text) {
+    const size_t end = text.find_last_not_of(' ');
+    return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+  };
+  const std::string_view shown = trimmed(row0);
+  const std::string_view expected = trimmed(first_line.substr(0, row0.size()));
+  return shown != expected;
+}
+
+std::string LostRowsLine(int32_t rows) {
+  return "** The job log holds only the console's last " + std::to_string(rows) +
+         " rows: earlier output scrolled out of it **";
+}
+
 void AppendConsoleRow(std::string& out, std::string_view row) {
   size_t end = row.find_last_not_of(' ');
   if (end != std::string_view::npos)

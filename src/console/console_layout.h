@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,31 @@ struct ConsoleResizePlan {
                                                   int32_t rows,
                                                   int32_t largest_width,
                                                   int32_t largest_height);
+
+// The job log's least buffer, whatever the system: what a current console holds by default, so a
+// step's output does not scroll out of it and ordinary long lines are not broken into rows.
+inline constexpr int32_t kJobLogColumns = 120;
+inline constexpr int32_t kJobLogRows = 9001;
+
+struct BufferSize {
+  int16_t columns = 0;
+  int16_t rows = 0;
+};
+
+// The buffer to grow a console of `columns` x `rows` to, so it is at least the job log's least
+// size; nothing when it is that large already. A buffer only grows here: its window stays.
+[[nodiscard]] std::optional<BufferSize> JobLogBufferGrowth(int32_t columns, int32_t rows);
+
+// Whether rows scrolled out of the top of a buffer of `rows` rows: the cursor stands on the last
+// row and row 0 no longer holds the first line the runner wrote (`first_line`, as much of it as
+// fits the row; empty when unknown, which counts a full buffer as one that lost rows).
+[[nodiscard]] bool ConsoleLostRows(int32_t rows,
+                                   int32_t cursor_row,
+                                   std::string_view row0,
+                                   std::string_view first_line);
+
+// The first line of a saved job log whose console lost rows.
+[[nodiscard]] std::string LostRowsLine(int32_t rows);
 
 // One row of console text as it goes into a saved file: trailing blanks removed, CR LF added.
 void AppendConsoleRow(std::string& out, std::string_view row);

@@ -32,6 +32,39 @@ TEST(ConsoleResize, RefusesSizesBeyond16Bits) {
   EXPECT_EQ(PlanConsoleResize(200, 300, 80, 25, 160, 60).result, -1);  // 60000 current cells
 }
 
+TEST(JobLogBuffer, GrowsToTheLeastSizeAndNeverShrinks) {
+  struct {
+    int32_t columns, rows;
+    bool grows;
+    int16_t new_columns, new_rows;
+  } cases[] = {
+      {80, 25, true, 120, 9001},    // the host's small default
+      {160, 300, true, 160, 9001},  // wider than asked: the width stays
+      {120, 9001, false, 0, 0},     // large enough already
+      {200, 20000, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const std::optional<BufferSize> growth = JobLogBufferGrowth(c.columns, c.rows);
+    ASSERT_EQ(growth.has_value(), c.grows) << c.columns << "x" << c.rows;
+    if (growth) {
+      EXPECT_EQ(growth->columns, c.new_columns);
+      EXPECT_EQ(growth->rows, c.new_rows);
+    }
+  }
+}
+
+TEST(JobLogBuffer, LostRowsOnlyWhenTheFirstLineScrolledAway) {
+  const std::string first = "first line of the runner";
+  EXPECT_FALSE(ConsoleLostRows(9001, 120, first + "   ", first));   // not full
+  EXPECT_FALSE(ConsoleLostRows(9001, 9000, first + "   ", first));  // exactly full
+  EXPECT_TRUE(ConsoleLostRows(9001, 9000, "output line 42", first));
+  EXPECT_FALSE(ConsoleLostRows(9001, 9000, "first", "first line wider than the row"));
+  EXPECT_TRUE(ConsoleLostRows(9001, 9000, "anything", ""));  // first line unknown
+  EXPECT_EQ(LostRowsLine(9001),
+            "** The job log holds only the console's last 9001 rows: earlier output scrolled out "
+            "of it **");
+}
+
 TEST(ConsoleRows, TrailingBlanksNeverReachTheFile) {
   std::string out;
   AppendConsoleRow(out, "hello   ");

@@ -1,6 +1,7 @@
 // The runner's own console (the job log): open, title, write lines, save text, size, close.
 #include "console/console_win.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <vector>
@@ -79,6 +80,8 @@ int32_t clsConsole::SendText(std::string_view sText) {
   DWORD written = 0;
   BOOL ok =
       WriteConsoleA(output_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (ok && first_line_.empty())
+    first_line_ = line.substr(0, line.find_first_of("\r\n"));
   return ok ? 1 : 0;
 }
 
@@ -91,7 +94,10 @@ int32_t clsConsole::SendLines(const std::vector<std::string>& lines) {
   return result;
 }
 
-int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName) {
+int32_t SaveConsoleText(HANDLE hConsole,
+                        int32_t FirstRow,
+                        const std::string& FileName,
+                        std::string_view first_line) {
   // Only a console whose text can be read is saved: without it an earlier file (the last run's
   // job log) is kept as it is, never emptied.
   CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -100,18 +106,31 @@ int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& Fi
   if (info.dwCursorPosition.Y < 0)
     return 0;
   try {
-    const int columns = info.dwSize.X;
-    std::vector<char> row(static_cast<size_t>(columns) + 1, ' ');
+    const int32_t columns = info.dwSize.X;
+    const int32_t last = info.dwCursorPosition.Y;
     std::string text;
-    for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= info.dwCursorPosition.Y; ++y) {
+    // Many rows per read: a full job log is thousands of rows, each read a round trip.
+    constexpr int32_t kRowsPerRead = 256;
+    std::vector<char> rows(static_cast<size_t>(columns) * kRowsPerRead, ' ');
+    for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= last; y += kRowsPerRead) {
+      const int32_t count = std::min(kRowsPerRead, last - y + 1);
       DWORD read = 0;
       COORD at{0, static_cast<SHORT>(y)};
-      if (!ReadConsoleOutputCharacterA(hConsole, row.data(), static_cast<DWORD>(columns), at,
-                                       &read)) {
+      if (!ReadConsoleOutputCharacterA(hConsole, rows.data(), static_cast<DWORD>(columns * count),
+                                       at, &read)) {
         return -1;
       }
-      if (read > 0)
-        AppendConsoleRow(text, std::string_view(row.data(), read));
+      for (int32_t r = 0; r < count; ++r) {
+        const size_t from = static_cast<size_t>(r) * columns;
+        if (from >= read)
+          break;
+        const size_t length = std::min<size_t>(columns, read - from);
+        if (y + r == 0 && ConsoleLostRows(info.dwSize.Y, last,
+                                          std::string_view(rows.data(), length), first_line)) {
+          text.insert(0, LostRowsLine(info.dwSize.Y) + "\r\n");
+        }
+        AppendConsoleRow(text, std::string_view(rows.data() + from, length));
+      }
     }
     // The console file and the DIAG files may lie in folders the step's user can change: written
     // only when neither the folder nor the file is a link. Written whole beside the file and
@@ -129,6 +148,16 @@ int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& Fi
     (void)UnexpectedFault("SaveConsoleText");
     return -1;
   }
+}
+
+int32_t GrowJobLogBuffer(HANDLE hConsole) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(hConsole, &info))
+    return -1;
+  const std::optional<BufferSize> growth = JobLogBufferGrowth(info.dwSize.X, info.dwSize.Y);
+  if (!growth)
+    return 0;
+  return SetConsoleScreenBufferSize(hConsole, COORD{growth->columns, growth->rows}) ? 2 : -1;
 }
 
 int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows) {

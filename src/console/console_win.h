@@ -33,18 +33,29 @@ class clsConsole {
   [[nodiscard]] HANDLE Output() const { return output_.get(); }
   [[nodiscard]] HANDLE Input() const { return input_.get(); }
   [[nodiscard]] bool IsOpen() const { return static_cast<bool>(output_); }
+  // The first line written to the console, by which a save tells whether rows scrolled away.
+  [[nodiscard]] const std::string& FirstLine() const { return first_line_; }
 
  private:
   ScopedFileHandle output_;
   ScopedFileHandle input_;
   bool allocated_ = false;
+  std::string first_line_;
 };
 
 // Copies the console text from FirstRow to the cursor row into FileName, which is written only
 // when neither it nor its folder is a link (a refusal is said in one console line), and replaced
-// only by a complete copy. 1 done, 0 cursor row negative (no file touched), -1 the console text
-// could not be read or the file not written whole (the earlier file is left as it was).
-int32_t SaveConsoleText(HANDLE hConsole, int32_t FirstRow, const std::string& FileName);
+// only by a complete copy. When rows scrolled out of the buffer (`first_line`: see
+// clsConsole::FirstLine) the file starts with a line that says so. 1 done, 0 cursor row negative
+// (no file touched), -1 the console text could not be read or the file not written whole (the
+// earlier file is left as it was).
+int32_t SaveConsoleText(HANDLE hConsole,
+                        int32_t FirstRow,
+                        const std::string& FileName,
+                        std::string_view first_line = {});
+// Grows the screen buffer to at least the job log's least size (the window stays as it is).
+// 2 grown, 0 large enough already, -1 the buffer could not be read or grown.
+int32_t GrowJobLogBuffer(HANDLE hConsole);
 // 1 shrunk, 2 grown, 0 same cell count, -1 refused.
 int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);
 // Minimises the top-level window titled exactly Title; 0 when there is none.

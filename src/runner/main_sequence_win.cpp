@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "commands/command_split.h"
 #include "launch/launch_plan.h"
 #include "launch/launch_win.h"
 #include "pictures/capture_bounds.h"
@@ -83,6 +84,13 @@ void ReadTask(Run& run) {
 
 // The step's launch: the plan from the task, carried out; what it made joins the run.
 int32_t Launch(Run& run) {
+  // Cut, the step would run another command than the one written.
+  if (run.step_command.Size() > kLongestCommandLine) {
+    (void)run.console.SendText(CommandTooLongLine(run.step_command.Size()));
+    run.step.status_text = Padded("STEP=?", 8);
+    run.step.status_code = kCommandTooLongCode;
+    return 0;
+  }
   const LaunchPlan plan = PlanLaunch(run.task, run.os_version, run.console_title);
   const VariableContext variables = VariablesOf(run);
   ContextExpander expander(variables);
@@ -126,6 +134,9 @@ bool Prepare(Run& run) {
     (void)SizeConsole(run.console.Output(), run.task.console_columns, run.task.console_rows);
     (void)MinimizeConsoleWindow(run.console_title);
   }
+  // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
+  // which the task's geometry decides).
+  (void)GrowJobLogBuffer(run.console.Output());
 
   SetStepVariables(run);
   run.condition_rules = ExpandVariables(run, run.conditions_text, kMaskPasswords, false);

@@ -105,7 +105,7 @@ Handled GetPriority(Run& run, const OperatorCommand& command) {
 Handled Diag(Run& run, const OperatorCommand& command) {
   run.diag_number = NextDiagNumber(run.diag_number, command.argument);
   if (auto file = DiagFileName(run.task, run.global_parameter_directory, run.diag_number)) {
-    (void)SaveConsoleText(run.console.Output(), 0, *file);
+    (void)SaveConsoleText(run.console.Output(), 0, *file, run.console.FirstLine());
   }
   return {kKeepCode, nullptr};
 }

@@ -110,7 +110,7 @@ void SaveConsoleFile(Run& run) {
   // Without an open console there is no job log to save, and the last one is kept.
   if (file.empty() || !run.console.IsOpen())
     return;
-  if (SaveConsoleText(run.console.Output(), 0, file) == -1) {
+  if (SaveConsoleText(run.console.Output(), 0, file, run.console.FirstLine()) == -1) {
     run.report.status_text = Padded("FILE ?", 8);
   }
 }

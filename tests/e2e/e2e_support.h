@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/console_layout.h"
 #include "protocol/protocol.h"
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
@@ -62,8 +63,9 @@ inline size_t LineCount(const fs::path& path) {
 }
 
 // The saved console breaks a line longer than the console is wide into rows; this joins them
-// again. A row of exactly the width counts as broken (separator rows of "_" excepted).
-inline std::string Unwrapped(const std::string& console, size_t width = 80) {
+// again. A row of exactly the width counts as broken (separator rows of "_" excepted), and so does
+// a row one short of it: the saved form dropped the blank the line was broken at.
+inline std::string Unwrapped(const std::string& console, size_t width = kJobLogColumns) {
   std::string out;
   size_t start = 0;
   while (start < console.size()) {
@@ -74,8 +76,10 @@ inline std::string Unwrapped(const std::string& console, size_t width = 80) {
     }
     const std::string_view row(console.data() + start, end - start);
     out.append(row);
-    if (row.size() != width || row.find_first_not_of('_') == std::string_view::npos)
+    if (row.find_first_not_of('_') == std::string_view::npos || row.size() + 1 < width)
       out.append("\r\n");
+    else if (row.size() + 1 == width)
+      out.append(" ");
     start = end + 2;
   }
   return out;

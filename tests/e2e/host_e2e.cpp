@@ -77,6 +77,7 @@ TEST_F(Host, SetupHostMakesAPrefixAndDisplayThatExecRuns) {
         .out;
   };
   EXPECT_TRUE(Contains(query("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog"), "0x0"));
+  EXPECT_TRUE(Contains(query("HKCU\\Console", "ScreenBufferSize"), "0x23290078"));
   EXPECT_TRUE(Contains(query("HKCU\\Software\\Wine\\X11 Driver", "Managed"), "N"));
   EXPECT_EQ(RunProgram({"env", "WINEPREFIX=" + prefix.string(), "DISPLAY=" + display, "wine", "reg",
                         "query", "HKLM\\Software\\Halvex"})

@@ -3,6 +3,8 @@
 
 #include "e2e_support.h"
 
+#include "commands/command_split.h"
+
 namespace x5::e2e {
 namespace {
 
@@ -86,6 +88,44 @@ TEST_F(MainSequence, LoadsOnlyKernel32AndTheCRuntimeBeforeStarted) {
   for (const std::string& name : loaded)
     EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end())
         << name << " loaded before \"Started \"";
+}
+
+// The job log keeps what the step wrote, whole lines as wide as a current console, and says so
+// when the console could not hold it all.
+TEST_F(MainSequence, JobLogKeepsTheStepsLinesOrSaysWhatScrolledAway) {
+  struct {
+    int lines;
+    int width;
+    bool lost;
+  } cases[] = {{1000, 110, false}, {kJobLogRows + 100, 16, true}};
+  for (const auto& c : cases) {
+    Start(Task(step_ + " lines " + std::to_string(c.lines) + " " + std::to_string(c.width)));
+    StatUntilFinal(600);
+    EndConversation();
+    const std::string console = ReadFileText(Linux("console.txt"));
+    const std::string lost = LostRowsLine(kJobLogRows) + "\r\n";
+    EXPECT_EQ(console.rfind(lost, 0) == 0, c.lost) << c.lines << "\n" << console.substr(0, 300);
+    const auto line = [&](int k) {
+      std::string text = "output line " + std::to_string(k);
+      return "\n" + text + std::string(static_cast<size_t>(c.width) - text.size(), '.') + "\r\n";
+    };
+    EXPECT_TRUE(Contains(console, line(c.lines))) << c.lines;
+    EXPECT_EQ(Contains(console, line(1)), !c.lost) << c.lines;
+    if (c.lost)
+      EXPECT_EQ(LineCount(Linux("console.txt")), static_cast<size_t>(kJobLogRows) + 1);
+  }
+}
+
+// A command line longer than the system starts is refused whole, never run cut.
+TEST_F(MainSequence, CommandLongerThanTheSystemStartsIsRefusedNotCut) {
+  const std::string command =
+      step_ + " write " + Win("ran.txt") + " yes echo " + std::string(kLongestCommandLine, 'x');
+  Start(Task(command));
+  const ReportRecord final_report = StatUntilFinal();
+  EXPECT_EQ(final_report.report.status_text, "STEP=?  ");
+  EndConversation();
+  EXPECT_FALSE(fs::exists(Linux("ran.txt")));
+  EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")), CommandTooLongLine(command.size())));
 }
 
 // Files named as pictures and picture leftovers are, and a picture request.

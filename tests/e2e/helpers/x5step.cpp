@@ -1,5 +1,6 @@
 // A step program for the end-to-end tests. Usage: x5step ACTION [ARG] [ACTION [ARG] ...]
 //   echo TEXT     write TEXT and a line end to standard output (the runner's console)
+//   lines N W     write N lines "output line K" padded with "." to W characters
 //   sleep MS      sleep (pumping messages once a window exists)
 //   exit CODE     end with that exit code
 //   env NAME      write NAME=value (or NAME is not set) to standard output
@@ -232,6 +233,17 @@ int main(int argc, char** argv) {
     if (a == "echo") {
       Write(std::string(arg(1)) + "\r\n");
       i += 1;
+    } else if (a == "lines") {
+      const int width = atoi(arg(2));
+      std::string all;
+      for (int k = 1; k <= atoi(arg(1)); ++k) {
+        std::string line = "output line " + std::to_string(k);
+        if (static_cast<int>(line.size()) < width)
+          line.append(static_cast<size_t>(width) - line.size(), '.');
+        all += line + "\r\n";
+      }
+      Write(all);
+      i += 2;
     } else if (a == "sleep") {
       windows ? PumpFor(static_cast<DWORD>(atoi(arg(1)))) : Sleep(static_cast<DWORD>(atoi(arg(1))));
       i += 1;

@@ -5,6 +5,11 @@ namespace x5 {
 
 std::string RunnerPrefixRegistry() {
   return "REGEDIT4\r\n\r\n"
+         // The console defaults of a current Windows (120 columns, 9001 rows kept); the runner
+         // grows its own console to at least this too.
+         "[HKEY_CURRENT_USER\\Console]\r\n"
+         "\"ScreenBufferSize\"=dword:23290078\r\n"
+         "\"WindowSize\"=dword:001e0078\r\n\r\n"
          "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
          "\"ShowCrashDialog\"=dword:00000000\r\n\r\n"
          "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"

@@ -183,7 +183,7 @@ const Row kRows[] = {
     {"TerminatedAndExplained", kLongStep, "", {"--explain"}, nullptr,
      [](pid_t p) { Signals(p, {SIGTERM}); }, 143,
      "KILLED on user request *****\nrunner exit code 0\n"
-     "explanation: The step ran until the operator killed it", "Ending process #"},
+     "explanation: The step was killed: the operator ended it", "Ending process #"},
     {"Interrupted", kLongStep, "", {}, nullptr, [](pid_t p) { Signals(p, {SIGINT}); }, 130,
      "command \"KILL\"  argument 130", "Ending process #"},
     {"HungUpWithAKillCode", kLongStep, "", {"--kill-code", "7"}, nullptr,

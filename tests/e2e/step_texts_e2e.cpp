@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
+#include "x5ctl/step/exit_status.h"
 
 namespace x5::e2e {
 namespace {
@@ -63,7 +64,8 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
                               "--op", "STAT", "--after", "500", "--op", "KILL"},
                              std::chrono::minutes(5));
   const std::string& out = ran.out;
-  EXPECT_EQ(ran.code, std::optional<int32_t>(0)) << out;
+  // The killed check sets the step RC value 0: the job ends as requested.
+  EXPECT_EQ(ran.code, std::optional<int32_t>(kExecEnded)) << out;
 
   std::vector<nlohmann::json> reports;
   std::istringstream lines(out);

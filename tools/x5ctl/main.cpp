@@ -1,6 +1,7 @@
 // x5ctl: the parent side of the runner protocol, for users and tests.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "x5ctl/step/conversation.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/explain.h"
+#include "x5ctl/step/launch_failure.h"
 #include "x5ctl/step/session.h"
 #include "x5ctl/subcommands/exec.h"
 #include "x5ctl/subcommands/setup_host.h"
@@ -50,9 +52,13 @@ Otherwise none are sent. On standard input, one command per line:
 Every command gets one step report. After the last command x5ctl sends END
 until the runner answers from phase 5 (END during the step only ends its
 monitoring), reads to the end of the runner's output and prints its exit code.
+A step that did not start is named on standard error with the system's reason.
+A --capture file that cannot be written makes a 0 into 125.)";
 
-Exit status: 0 when the conversation ran to its end, 1 when the runner failed
-or timed out (it is then killed), 2 for usage and task file errors.)";
+// The statuses of the subcommands that do not run a step.
+constexpr const char* kToolExitStatusHelp =
+    "Exit status: 0 done, 1 the input could not be read as a whole (what was read is shown),\n"
+    "2 the options or the task file were not understood.";
 
 bool WriteFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -172,14 +178,14 @@ int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
   TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherForTask);
   if (!loaded.file) {
     std::cerr << "x5ctl: " << loaded.error << "\n";
-    return kExitUsage;
+    return kStepExitUsage;
   }
   const TaskFile& task = *loaded.file;
   std::string problem;
   const std::string runner = RunnerPath(options.runner, problem);
   if (runner.empty()) {
     std::cerr << "x5ctl: " << problem << "\n";
-    return kExitUsage;
+    return kStepExitUsage;
   }
 
   std::unique_ptr<OpSource> ops;
@@ -201,21 +207,28 @@ int Run(const RunOptions& options, std::vector<OpStep> cli_ops) {
     std::cerr << "x5ctl: " << session.LastError() << "\n";
     if (options.json)
       std::cout << ErrorJson(session.LastError()) << "\n";
-    return 1;
+    return kExecNotStarted;
   }
   ConversationOptions conversation;
   conversation.json = options.json;
-  int status =
-      RunConversation(session, task.Stream(), *ops, conversation, std::cout, std::cerr).RunStatus();
+  const ConversationResult result =
+      RunConversation(session, task.Stream(), *ops, conversation, std::cout, std::cerr);
+  std::optional<StepReport> final_report;
+  if (result.final_report)
+    final_report = result.final_report->report;
+  int status = OutcomeOfExec(result.end, final_report, 0).status;
+  if (const auto failure =
+          result.final_report ? LaunchFailureIn(result.final_report->text) : std::nullopt)
+    std::cerr << "x5ctl: " << VisibleText(LaunchFailureSentence(*failure)) << "\n";
 
   std::string error;
   if (!options.capture.empty() && !WriteFile(options.capture, session.Received(), error)) {
     std::cerr << "x5ctl: " << error << "\n";
-    status = status == 0 ? 1 : status;
+    status = status == 0 ? kExecBrokeOff : status;
   }
   if (!options.capture_input.empty() && !WriteFile(options.capture_input, session.Sent(), error)) {
     std::cerr << "x5ctl: " << error << "\n";
-    status = status == 0 ? 1 : status;
+    status = status == 0 ? kExecBrokeOff : status;
   }
   if (options.explain) {
     PrintExplanation(
@@ -274,8 +287,10 @@ int Encode(const std::string& task_path,
   }
   const TaskFile& task = *loaded.file;
   if (output.empty()) {
+    // The ops are no part of the task stream; the readable form keeps them so it reads back as
+    // the same task file.
     std::cout << (json ? TaskJson(task.task, task.blocks) + "\n"
-                       : FormatTask(task.task, task.blocks));
+                       : FormatTask(task.task, task.blocks, task.ops));
     return 0;
   }
   std::vector<uint8_t> stream = task.Stream();
@@ -300,7 +315,7 @@ using Handler = std::function<int()>;
 
 Handler SetUpRun(CLI::App& run) {
   auto options = std::make_shared<RunOptions>();
-  run.footer(kRunDescription);
+  run.footer(std::string(kRunDescription) + "\n\n" + kStepExitStatusHelp);
   run.add_option("task", options->task_path, "Task file (TOML)")->required();
   run.add_option("--runner", options->runner,
                  "x5runner.exe to start (default: the first of ../mingw/x5runner.exe, "
@@ -344,7 +359,7 @@ Handler SetUpRun(CLI::App& run) {
     std::string error;
     if (!CollectOps(run, op_option, after_option, options->op_lines, options->afters, ops, error)) {
       std::cerr << "x5ctl: " << error << "\n";
-      return kExitUsage;
+      return kStepExitUsage;
     }
     return Run(*options, std::move(ops));
   };
@@ -367,6 +382,7 @@ Handler SetUpExplain(CLI::App& explain) {
       ->required();
   explain.add_option("--log", options->log, "The step's saved job log (its console file)");
   explain.add_flag("--json", options->json, "One JSON object");
+  explain.footer(kToolExitStatusHelp);
   return [options] {
     std::vector<uint8_t> bytes;
     std::string error;
@@ -397,6 +413,7 @@ Handler SetUpDecode(CLI::App& decode) {
   };
   auto options = std::make_shared<Options>();
   decode.add_option("file", options->path, "Captured bytes (\"-\" for standard input)")->required();
+  decode.footer(kToolExitStatusHelp);
   decode.add_flag("--json", options->json, "One JSON object per record");
   decode.add_flag("--input", options->input,
                   "The stream is the parent's (task record, blocks, operator commands) rather "
@@ -413,6 +430,10 @@ Handler SetUpEncode(CLI::App& encode) {
   };
   auto options = std::make_shared<Options>();
   encode.add_option("task", options->path, "Task file (TOML)")->required();
+  encode.footer(
+      "Without -o, shows the task as a task file (ops included) that reads back to the same\n"
+      "bytes; with --json as one JSON object (without the ops).\n\n" +
+      std::string(kToolExitStatusHelp));
   encode.add_option("-o,--output", options->output,
                     "Write the task stream (and operator commands) to FILE");
   encode.add_option("--op", options->op_lines, "Operator command to append (with -o)")
@@ -439,6 +460,7 @@ Handler SetUpEncode(CLI::App& encode) {
 Handler SetUpShowPath(CLI::App& show, bool console_file) {
   auto path = std::make_shared<std::string>();
   show.add_option("task", *path, "Task file (TOML)")->required();
+  show.footer(kToolExitStatusHelp);
   return [path, console_file] {
     TaskFileResult loaded = LoadTaskFile(*path, &EncipherForTask);
     if (!loaded.file) {
@@ -474,7 +496,10 @@ Handler SetUpEncipher(CLI::App& encipher, bool field) {
     encipher.footer(
         "Prints a `password = \"...\"` line for a task file: the 40 enciphered bytes, with\n"
         "everything but printable ASCII written as \\u00XX. A task file may instead hold the\n"
-        "plain password as password_plain; x5ctl then enciphers it itself.");
+        "plain password as password_plain; x5ctl then enciphers it itself.\n\n" +
+        std::string(kToolExitStatusHelp));
+  } else {
+    encipher.footer(kToolExitStatusHelp);
   }
   return [password, field] {
     std::string plain_error;
@@ -554,14 +579,31 @@ int Main(int argc, char** argv) {
     CLI::App* sub = app.add_subcommand(subcommand.name, subcommand.description);
     handlers.emplace_back(sub, subcommand.set_up(*sub));
   }
+  // CLI11 says only "A subcommand is required" for a word it does not know: name it.
+  if (argc > 1) {
+    const std::string first = argv[1];
+    const bool known = std::any_of(std::begin(kSubcommands), std::end(kSubcommands),
+                                   [&](const Subcommand& s) { return first == s.name; });
+    const bool top_option = first == "-h" || first == "--help" || first == "--version";
+    if (!known && !top_option) {
+      std::cerr << "x5ctl: "
+                << (first.starts_with("-") ? "unknown option \"" : "unknown subcommand \"") << first
+                << "\"; x5ctl --help lists the subcommands\n";
+      return kExitUsage;
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help is a "parse error" that exits 0; every other one is a usage error, which for exec
-    // (whose statuses a scheduler reads by its table) is a step that did not start.
+    // --help is a "parse error" that exits 0; every other one is a usage error, which for the
+    // subcommands that exit by the step's table is a step that did not start.
     if (app.exit(e) == 0)
       return 0;
-    return app.get_subcommand("exec")->parsed() ? kExecNotStarted : kExitUsage;
+    for (const char* step_subcommand : {"run", "exec", "check"}) {
+      if (app.get_subcommand(step_subcommand)->parsed())
+        return kStepExitUsage;
+    }
+    return kExitUsage;
   }
   for (const auto& [sub, handler] : handlers) {
     if (*sub)

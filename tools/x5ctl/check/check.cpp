@@ -19,6 +19,7 @@
 #include "protocol/task_values.h"
 #include "x5ctl/check/check_text.h"
 #include "x5ctl/check/check_world.h"
+#include "x5ctl/step/exit_status.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/task_file.h"
 
@@ -165,12 +166,13 @@ class Checker {
   std::string Shown(const MappedPath& mapped) const;
   Json Mapped(const check::FileLookup& lookup) const;
   void Variables();
+  [[nodiscard]] bool UsesPassword(std::string_view value) const;
   void Rules(int pass, bool emit);
   std::string Command(bool emit);
   // Records the return-code decision; `no_command_verdict` when no command line is left.
-  int Decide(const std::string& stage,
-             const std::string& message,
-             const char* no_command_verdict = nullptr);
+  void Decide(const std::string& stage,
+              const std::string& message,
+              const char* no_command_verdict = nullptr);
   std::string JobLogCommand();
   CommandContext Commands(Expander& expander, VariableStore& store);
   void Notes(bool runs);
@@ -203,6 +205,10 @@ class Checker {
   std::string post_messages_;
   std::string status_text_;
   std::string verdict_;
+  // Rule lines whose file no mapping reaches: "line 2 (C:\\data\\in.txt)".
+  std::vector<std::string> unchecked_;
+  // What works differently from how the task reads: said in the summary.
+  std::vector<std::string> warnings_;
 
   // How far the journal and the table were shown.
   size_t console_mark_ = 0;
@@ -282,7 +288,23 @@ Json Checker::NewVariables() {
     const size_t equals = entry.find('=');
     const std::string_view value = std::string_view(entry).substr(equals + 1);
     const bool password = !value.empty() && value.front() == kPasswordMarker;
-    defined.push_back(U(entry.substr(0, equals + 1)) + (password ? "*****" : U(value)));
+    std::string shown = U(entry.substr(0, equals + 1)) + (password ? "*****" : U(value));
+    const std::string name = entry.substr(0, equals);
+    for (size_t k = 0; k < table_mark_; ++k) {
+      if (!SameName(table_[k], name))
+        continue;
+      // %NAME% takes the first definition of a name, such as a global parameter loaded from its
+      // file before the step's own lines ran.
+      const std::string_view old = std::string_view(table_[k]).substr(equals + 1);
+      const std::string earlier =
+          U(table_[k].substr(0, equals + 1)) +
+          (!old.empty() && old.front() == kPasswordMarker ? "*****" : U(old));
+      warnings_.push_back(shown + " does not change %" + U(name) + "% in this step: " + earlier +
+                          ", defined earlier, comes first");
+      shown += " (not used for %" + U(name) + "%: " + earlier + " comes first)";
+      break;
+    }
+    defined.push_back(std::move(shown));
   }
   return defined;
 }
@@ -321,6 +343,25 @@ void Checker::EmitWrites() {
 
 // ------------------------------------------------------------------------------ variables
 
+// Whether a SET value names a password variable (%NAME% of a SETP line or a password field).
+bool Checker::UsesPassword(std::string_view value) const {
+  for (size_t open = value.find('%'); open != std::string_view::npos;) {
+    const size_t close = value.find('%', open + 1);
+    if (close == std::string_view::npos)
+      return false;
+    const std::string_view name = value.substr(open + 1, close - open - 1);
+    for (const std::string& entry : table_) {
+      if (!name.empty() && SameName(entry, name)) {
+        if (entry.size() > name.size() + 1 && entry[name.size() + 1] == kPasswordMarker)
+          return true;
+        break;
+      }
+    }
+    open = value.find('%', close + 1);
+  }
+  return false;
+}
+
 void Checker::Variables() {
   (void)SetStepVariables(variables_);
   // SetStepVariables defines, in order: the global parameter files, X5S to X5TRC, the SET lines
@@ -351,6 +392,11 @@ void Checker::Variables() {
     bool shadowed = false;
     for (size_t k = 0; k < i && !shadowed; ++k)
       shadowed = SameName(table_[k], name);
+    if (source == "SET line" && UsesPassword(value))
+      warnings_.push_back(U(name) +
+                          " is set from a password variable: a SET line gets its "
+                          "value as ***** and the step gets those five asterisks (SETP keeps a "
+                          "password, or use the password variable in the command itself)");
     Json j;
     j["record"] = "variable";
     j["name"] = U(name);
@@ -453,6 +499,18 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     j["outcome"] = outcome;
     j["console"] = checker_.Console();
     j["files"] = checker_.Files();
+    if (outcome != "rejected" && outcome != "ended") {
+      // Counted as missing here, the file may well be there on the real machine.
+      for (const Json& file : j["files"]) {
+        if (!file["local"].is_null())
+          continue;
+        j["outcome_here"] = outcome;
+        j["outcome"] = "unchecked";
+        checker_.unchecked_.push_back("line " + std::to_string(line_number) + " (" +
+                                      file["path"].get<std::string>() + ")");
+        break;
+      }
+    }
     j["output"] = U(output);
     j["step_rc_before"] = rc_;
     j["step_rc_after"] = checker_.rc_.step_rc_value;
@@ -579,9 +637,9 @@ std::string Checker::Command(bool emit) {
 
 // ------------------------------------------------------------------------------ decisions
 
-int Checker::Decide(const std::string& stage,
-                    const std::string& message,
-                    const char* no_command_verdict) {
+void Checker::Decide(const std::string& stage,
+                     const std::string& message,
+                     const char* no_command_verdict) {
   Json j;
   j["record"] = "decision";
   j["stage"] = stage;
@@ -589,25 +647,18 @@ int Checker::Decide(const std::string& stage,
   j["current_rc"] = rc_.current_rc;
   j["result_flag"] = Flag(rc_.result_flag);
   j["message"] = U(message);
-  int status = kCheckRuns;
   std::string verdict = stage == "after" ? "the step ends normally" : "the step runs";
   if (rc_.result_flag == 'S') {
-    if (stage != "after") {
-      status = kCheckSkipped;
+    if (stage != "after")
       verdict = "the step is skipped";
-    }
   } else if (rc_.result_flag == '-') {
-    status = rc_.current_rc == 0 ? kCheckEnded : kCheckAbended;
     verdict = rc_.current_rc == 0 ? "the job ends as requested" : "the step abends";
   }
-  if (no_command_verdict) {
+  if (no_command_verdict)
     verdict = no_command_verdict;
-    status = kCheckNoCommand;
-  }
   j["verdict"] = verdict;
   verdict_ = verdict;
   Emit(std::move(j));
-  return status;
 }
 
 void Checker::Notes(bool runs) {
@@ -735,13 +786,11 @@ int Checker::Run(CheckOptions::Sections sections) {
   task["step_rc_value"] = rc_.step_rc_value;
   Emit(std::move(task));
 
-  int status = kCheckRuns;
   bool runs = false;
   if (rc_.maximum_rc == 0) {
     rc_.result_flag = '-';
     status_text_ = "RC = 0";
     pre_messages_ += "** ERROR - Maximum Return Code = 0 **";
-    status = kCheckRcZero;
     verdict_ = "the task cannot run: its maximum RC is 0";
   } else {
     Variables();
@@ -764,13 +813,24 @@ int Checker::Run(CheckOptions::Sections sections) {
     if (command.empty()) {
       status_text_ = "Null CMD";
       const std::string line = NoCommandRc(rc_);
-      status = Decide("before", message, "there is no command to run");
+      Decide("before", message, "there is no command to run");
       world_.console().Line(line.substr(0, line.size() - 2));
       Emit(Json{{"record", "console"}, {"lines", Console()}});
     } else {
-      status = Decide("before", message);
+      Decide("before", message);
       if (rc_.result_flag != '+') {
         status_text_ = "RC <>";
+      } else if (command.size() > kLongestCommandLine) {
+        // The runner refuses it rather than start a cut command.
+        warnings_.push_back("the command line is " + std::to_string(command.size()) +
+                            " characters long; the system starts at most " +
+                            std::to_string(kLongestCommandLine) +
+                            ", so the runner refuses it (\"STEP=?\", code " +
+                            std::to_string(kCommandTooLongCode) + ")");
+        status_text_ = "STEP=?";
+        verdict_ = "the step does not start: its command line is too long";
+        if (rc_.current_rc > 0)
+          rc_.current_rc = 99;
       } else {
         runs = true;
         (void)AddVariable(variables_, "X5RC", std::to_string(rc_.step_rc_value));
@@ -790,7 +850,7 @@ int Checker::Run(CheckOptions::Sections sections) {
       Rules(Iskanje::kPassAfterStep, true);
       const size_t post_checked = post_messages_.size();
       post_messages_ = ApplyRcRules(rc_, std::move(post_messages_));
-      status = Decide("after", post_messages_.substr(post_checked));
+      Decide("after", post_messages_.substr(post_checked));
       status_text_.clear();
     }
   }
@@ -810,8 +870,20 @@ int Checker::Run(CheckOptions::Sections sections) {
   report["text"] = U(pre_messages_ + post_messages_);
   Emit(std::move(report));
   Notes(runs);
+  // The status the parent would read from the final report, by the table `exec` exits by.
+  StepReport predicted;
+  predicted.status_text = Padded(status_text_.empty() ? "STEP OK" : status_text_, 8);
+  predicted.current_rc = rc_.current_rc;
+  predicted.result_flag = rc_.result_flag;
+  int status = OutcomeOfFinalReport(predicted).status;
   Json outcome;
   outcome["record"] = "outcome";
+  if (!unchecked_.empty()) {
+    status = kCheckUnchecked;
+    outcome["unchecked"] = unchecked_;
+  }
+  if (!warnings_.empty())
+    outcome["warnings"] = warnings_;
   outcome["status_text"] = status_text_;
   outcome["current_rc"] = rc_.current_rc;
   outcome["result_flag"] = Flag(rc_.result_flag);
@@ -911,7 +983,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& error
   } catch (...) {
     errors << "x5ctl: the check could not be completed\n";
   }
-  return kCheckFailed;
+  return kCheckUnchecked;
 }
 
 std::function<int()> SetUpCheckCommand(CLI::App& check,
@@ -926,10 +998,10 @@ std::function<int()> SetUpCheckCommand(CLI::App& check,
       "the return-code decision, with the runner's own messages. Windows paths reach local files\n"
       "through --drive mappings only; a path no mapping covers is not found, as on a missing\n"
       "drive. Nothing is written, deleted or deciphered: switches are followed, not carried out,\n"
-      "and passwords stay *****. What the real machine may do differently is said at the end.\n\n"
-      "Exit status: 0 the step runs (and ends normally), 3 it is skipped (\"RC <>\"), 4 the job\n"
-      "ends as requested, 5 the step abends, 6 no command is left (\"Null CMD\"), 7 the maximum\n"
-      "RC is 0, 2 for usage and task file errors, 1 when the check could not be completed.");
+      "and passwords stay *****. What the real machine may do differently is said at the end.\n"
+      "It exits with the status `x5ctl exec` would exit with for the final report it "
+      "predicts.\n\n" +
+      std::string(kStepExitStatusHelp));
   check.add_option("task", options->task_path, "Task file (TOML)")->required();
   check
       .add_option("--drive", options->drives,

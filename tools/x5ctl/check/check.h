@@ -10,21 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "x5ctl/step/exit_status.h"
+
 namespace CLI {
 class App;
 }
 
 namespace x5 {
 
-// Exit statuses of `x5ctl check`, by what the runner would do with the step.
-inline constexpr int kCheckRuns = 0;       // the step is launched (and, after it, ends normally)
-inline constexpr int kCheckFailed = 1;     // the check could not be completed
-inline constexpr int kCheckUsage = 2;      // options or task file not understood
-inline constexpr int kCheckSkipped = 3;    // "RC <>": the RC lies outside the step's range
-inline constexpr int kCheckEnded = 4;      // "Task ENDED as requested" (step RC value 0)
-inline constexpr int kCheckAbended = 5;    // "Task Step ABENDED" (RC above the maximum RC)
-inline constexpr int kCheckNoCommand = 6;  // "Null CMD": no command line remains
-inline constexpr int kCheckRcZero = 7;     // "RC = 0": the task's maximum RC is 0
+// `x5ctl check` exits by the table of `x5ctl exec` (x5ctl/step/exit_status.h) for the final report
+// it predicts; its own are these two.
+inline constexpr int kCheckUsage = kStepExitUsage;          // options or task file not understood
+inline constexpr int kCheckUnchecked = kStepExitUnchecked;  // not checked, or not completed
 
 struct CheckOptions {
   enum class Sections { kBefore, kAfter, kBoth };

@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "commands/command_split.h"
 #include "x5ctl/check/check_world.h"
 
 namespace x5 {
@@ -46,8 +47,10 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
   std::string error;
   ASSERT_TRUE(drives.Add("C=c", root, error)) << error;
   ASSERT_TRUE(drives.Add("\\\\srv\\Share=share", root, error)) << error;
-  for (const char* refused : {"C", "CD=c", "D=missing"})
+  ASSERT_TRUE(drives.Add("c=./c", root, error)) << "the same place twice: " << error;
+  for (const char* refused : {"C", "CD=c", "D=missing", "c=share"})
     EXPECT_FALSE(drives.Add(refused, root, error)) << refused;
+  EXPECT_EQ(error, "--drive \"c=share\": C: is mapped to c already");
 
   struct Case {
     const char* windows;
@@ -75,6 +78,46 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
   }
   drives.SetCurrentDirectory("");
   EXPECT_TRUE(drives.Map("C:\\PROGRA~1\\app.exe").short_name);
+  fs::remove_all(root);
+}
+
+// What the check cannot vouch for is never a pass: unmapped files and a command too long to start.
+TEST(CheckOutcome, UncheckedAndRefusedAreNotPasses) {
+  const fs::path root = fs::temp_directory_path() / ("x5ctl-outcome-" + std::to_string(getpid()));
+  fs::create_directories(root / "c");
+  struct Case {
+    std::string task;
+    std::vector<std::string> drives;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"conditions = 'R=5 F=C:\\in.txt'\ncommand = 'x.exe'\n",
+       {},
+       kCheckUnchecked,
+       "\"unchecked\":[\"line 1 (C:\\\\in.txt)\"]"},
+      {"conditions = 'R=5 F=C:\\in.txt'\ncommand = 'x.exe'\n",
+       {"C=c"},
+       0,
+       "\"outcome\":\"passed\""},
+      {"command = 'x.exe " + std::string(kLongestCommandLine, 'a') + "'\n",
+       {},
+       99,
+       "the runner refuses it (\\\"STEP=?\\\", code 206)"},
+  };
+  for (const Case& c : cases) {
+    WriteText(root / "task.toml", c.task);
+    CheckOptions options;
+    options.task_path = (root / "task.toml").string();
+    options.drives = c.drives;
+    options.base = root;
+    options.json = true;
+    std::ostringstream out;
+    std::ostringstream errors;
+    EXPECT_EQ(RunCheck(options, out, errors), c.status)
+        << errors.str() << out.str().substr(0, 2000);
+    EXPECT_NE(out.str().find(c.says), std::string::npos) << c.says << "\n"
+                                                         << out.str().substr(0, 3000);
+  }
   fs::remove_all(root);
 }
 

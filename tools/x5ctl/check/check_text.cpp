@@ -149,7 +149,9 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
         rules_after = true;
       }
       out << "  line " << r["line"] << ": " << S(r["text"]) << "\n";
-      const std::string outcome = r["outcome"];
+      const bool unchecked = r["outcome"] == "unchecked";
+      // An unchecked rule is shown as it came out here, with a line that says why that is unsure.
+      const std::string outcome = unchecked ? r["outcome_here"] : r["outcome"];
       if (outcome == "rejected") {
         TextBlock(out, "    ", "report | ", r["output"]);
         out << "    the line is rejected: it is not evaluated and changes nothing\n";
@@ -191,6 +193,9 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
       } else {
         out << "    does not fire: the file is not as the rule describes\n";
       }
+      if (unchecked)
+        out << "    unchecked: no --drive mapping reaches its file, so whether it fires on the "
+               "real machine is not known (here it counts as missing)\n";
       for (const Json& v : r["variables"])
         out << "    defines " << S(v) << "\n";
       for (const Json& w : r["writes"])
@@ -237,6 +242,18 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
       notes = true;
       out << "  " << S(r["topic"]) << ": " << S(r["text"]) << "\n";
     } else if (kind == "outcome") {
+      if (r.contains("warnings")) {
+        out << "\n";
+        for (const Json& warning : r["warnings"])
+          out << "Warning: " << S(warning) << "\n";
+      }
+      if (r.contains("unchecked")) {
+        out << "\nUnchecked: no --drive mapping reaches the file of rule ";
+        std::string list;
+        for (const Json& line : r["unchecked"])
+          list += (list.empty() ? "" : ", ") + S(line);
+        out << list << "; map its drive with --drive to check it. What the rest says:";
+      }
       out << "\nOutcome: " << S(r["verdict"]);
       if (!r["status_text"].get<std::string>().empty())
         out << ", status " << Quoted(r["status_text"]);

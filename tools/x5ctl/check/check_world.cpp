@@ -144,9 +144,16 @@ bool DriveMap::Add(std::string_view mapping, const fs::path& base, std::string& 
     error = "--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder";
     return false;
   }
-  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                [&](const Entry& e) { return e.prefix == entry.prefix; }),
-                 entries_.end());
+  for (const Entry& earlier : entries_) {
+    if (earlier.prefix != entry.prefix)
+      continue;
+    // The same place twice is harmless; two places for one drive leave one of them unread.
+    if (fs::equivalent(earlier.directory, entry.directory, ec))
+      return true;
+    error = "--drive \"" + std::string(mapping) + "\": " + entry.prefix + " is mapped to " +
+            earlier.given + " already";
+    return false;
+  }
   entries_.push_back(std::move(entry));
   return true;
 }

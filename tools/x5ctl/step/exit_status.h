@@ -20,6 +20,26 @@ inline constexpr int kExecNotStarted = 123;  // the runner could not be started 
 inline constexpr int kExecTimedOut = 124;    // the runner did not answer in time (it was killed)
 inline constexpr int kExecBrokeOff = 125;    // the runner broke off the conversation
 inline constexpr int kExecSignalBase = 128;  // 128 + N: stopped by signal N, the step was killed
+// x5ctl's own, outside the step's outcomes: options or task file not understood (as a step that
+// did not start), and what `check` could not check.
+inline constexpr int kStepExitUsage = kExecNotStarted;
+inline constexpr int kStepExitUnchecked = 126;
+
+// The table above for a subcommand's help: `run`, `exec` and `check` exit by it.
+inline constexpr const char* kStepExitStatusHelp =
+    R"(Exit status, the same table for run, exec and check:
+  0       the step ran (check: would run) and the job goes on
+  1..119  the step failed, or abended, with that current RC (above 119: 119)
+  120     the job ends as requested (current RC 0, result flag "-")
+  121     the step was skipped: "RC <>", the RC lies outside its range
+  122     "Null CMD": no command line remained
+  123     the step did not start: the runner could not be started, or the
+          options or the task file were not understood
+  124     the runner did not answer in time (it was killed)
+  125     the runner broke off the conversation
+  126     check only: not checked, a file a rule reads lies where no --drive
+          mapping reaches (or the check could not be completed)
+  128+N   exec only: stopped by signal N; a running step was killed)";
 
 struct ExecOutcome {
   int status = kExecBrokeOff;

@@ -6,6 +6,8 @@
 #include <regex>
 #include <vector>
 
+#include "x5ctl/step/launch_failure.h"
+
 namespace x5 {
 namespace {
 
@@ -144,8 +146,8 @@ std::string Opening(const std::string& status, const ReportRecord& last, const R
   if (status == "STEP OK")
     return r.killed_process.empty()
                ? "The step ran and its process ended (status \"STEP OK\")."
-               : "The step ran until the operator killed it (KILL of process #" + r.killed_process +
-                     "); its process ended (status \"STEP OK\").";
+               : "The step was killed: the operator ended it with KILL of process #" +
+                     r.killed_process + " before it ended on its own (status \"STEP OK\").";
   if (status == "STEP ?")
     return "The step ran, but waiting for its process failed (status \"STEP ?\", code " +
            std::to_string(last.report.status_code) + ").";
@@ -202,6 +204,8 @@ std::string Explain(const RunnerStream& stream, std::string_view job_log) {
   if (!r.launch_error.empty())
     sentences.push_back("The runner said: " + r.launch_error +
                         (report.current_rc == 99 ? " (a current RC above 0 becomes 99)." : ""));
+  if (const std::optional<LaunchFailure> failure = LaunchFailureIn(last.text))
+    sentences.push_back("The system's reason: " + LaunchCodeMeaning(failure->code) + ".");
 
   for (const FiredRule& rule : r.fired) {
     if (rule.message.find("DezaVI KILLED") != std::string::npos)
@@ -238,6 +242,10 @@ std::string Explain(const RunnerStream& stream, std::string_view job_log) {
       sentences.push_back("The return-code rules found step RC " + r.step_rc + source +
                           " outside the step's range " + r.step_range + " (" + r.rc_message +
                           "), so the step counts as not executed.");
+  } else if (report.phase >= 4 && !r.killed_process.empty()) {
+    sentences.push_back("A killed step did not succeed, although its final report reads \"" +
+                        status + "\" with result flag \"" + std::string(1, report.result_flag) +
+                        "\": the RC is what the rules before the step left.");
   } else if (report.phase >= 4 && (status == "STEP OK" || status == "FILE ?")) {
     const FiredRule* decider = Decider(r.fired, report.current_rc);
     sentences.push_back(

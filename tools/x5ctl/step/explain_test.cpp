@@ -25,6 +25,7 @@ TEST(ExplainStep, SaysWhatDecided) {
     RunnerStream stream;
     std::string job_log;
     std::vector<std::string> says;
+    std::vector<std::string> never = {};
   } cases[] = {
       {"ended as requested by a killed check",
        Final("RC <>", 0, '-',
@@ -45,10 +46,18 @@ TEST(ExplainStep, SaysWhatDecided) {
              "\r\n***** Task #392 KILLED on user request *****\r\n"),
        "Command=worker.exe\r\nEnding process #400 child.exe, windows: \"Child\"\r\n"
        "Ending process #401 helper.exe, no titled windows\r\n",
-       {"until the operator killed it (KILL of process #392)", "held the step 1 time(s)",
-        "rules after the step were not evaluated", "succeeded with the RC the task gave it",
+       {"The step was killed: the operator ended it with KILL of process #392",
+        "held the step 1 time(s)", "rules after the step were not evaluated",
+        "A killed step did not succeed",
         "names 2 process(es) the runner ended at the end of the job: #400 child.exe, "
-        "#401 helper.exe"}},
+        "#401 helper.exe"},
+       {"succeeded"}},
+      {"working directory missing",
+       Final("STEP=?", 1, '+',
+             "\r\n***** Error - Command  \"cmd /c echo hi\"  STEP=?   RC=267 *****\r\n\r\n"),
+       "",
+       {"could not be started", "code 267: The directory name is invalid.",
+        "working directory does not exist"}},
       {"launch failed",
        Final("LOGON ?", 99, '+', "\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n"),
        "",
@@ -60,6 +69,8 @@ TEST(ExplainStep, SaysWhatDecided) {
     for (const std::string& part : c.says)
       EXPECT_NE(paragraph.find(part), std::string::npos)
           << c.name << ": \"" << part << "\" is not in: " << paragraph;
+    for (const std::string& part : c.never)
+      EXPECT_EQ(paragraph.find(part), std::string::npos) << c.name << ": " << paragraph;
   }
   EXPECT_NE(ExplainStep(RunnerStream{}).find("sent nothing"), std::string::npos);
 }

@@ -16,6 +16,7 @@
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/explain.h"
 #include "x5ctl/step/rc_file.h"
+#include "x5ctl/step/launch_failure.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 #include "x5ctl/text/task_file.h"
@@ -33,19 +34,11 @@ Stop requests become operator commands: SIGTERM, SIGINT and SIGHUP (on Windows
 Ctrl+C, Ctrl+Break, closing the console) send KILL, finish the handshake, print
 the job log and exit with 128 + the signal's number; another one a second or more
 later ends the runner at once. SIGTSTP sends STOP (x5ctl itself does not stop),
-SIGCONT sends STRT for each STOP in force.
+SIGCONT sends STRT for each STOP in force.)";
 
-Exit status:
-  0        the step ran and the return-code rules let the job go on
-  1..119   the step failed: its current RC (below 1 gives 1, above 119 gives 119)
-  120      the job was ended as requested (current RC 0)
-  121      the return-code rules skipped the step ("RC <>")
-  122      no command line remained to run ("Null CMD")
-  123      the runner could not be started (or a usage or task file error)
-  124      the runner did not answer within --timeout (it was killed)
-  125      the runner broke off the conversation
-  128+N    stopped by signal N (the step was killed)
-The outcome line names the exit code of the step's main process when it ran to
+// After the shared exit status table.
+constexpr const char* kExecStatusNotes =
+    R"(The outcome line names the exit code of the step's main process when it ran to
 its end; with --fail-on-exit-code a code other than 0 turns status 0 into that
 code (1..119, above 119 gives 119).
 
@@ -304,6 +297,9 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
       Say(errors, json, options.rc_file + " left as it was: the runner gave no final report");
     }
   }
+  if (const auto failure =
+          result.final_report ? LaunchFailureIn(result.final_report->text) : std::nullopt)
+    outcome.meaning += "; " + LaunchCodeMeaning(failure->code);
   if (json != nullptr)
     *json << OutcomeJson(outcome, final_report ? StepExitCodeOf(*final_report) : std::nullopt,
                          rc_use)
@@ -317,7 +313,8 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
 
 std::function<int()> SetUpExec(CLI::App& exec) {
   auto options = std::make_shared<ExecOptions>();
-  exec.footer(kExecDescription);
+  exec.footer(std::string(kExecDescription) + "\n\n" + kStepExitStatusHelp + "\n" +
+              kExecStatusNotes);
   exec.add_option("task", options->task_path, "Task file (TOML)")->required();
   exec.add_option("--runner", options->runner, "x5runner.exe to start (as for `run`)");
   exec.add_option("--wine", options->wine, "Command that runs a Windows program (as for `run`)")

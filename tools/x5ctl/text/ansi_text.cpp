@@ -127,8 +127,6 @@ std::string VisibleText(std::string_view bytes) {
     auto b = static_cast<uint8_t>(c);
     if (b < 0x20 || b == 0x7F || IsUndefinedByte(b))
       out += "\\x" + Hex2(b);
-    else if (c == '\\')
-      out += "\\\\";
     else
       AppendUtf8(out, CodePointOf(b));
   }

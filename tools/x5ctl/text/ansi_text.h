@@ -19,7 +19,8 @@ namespace x5 {
 [[nodiscard]] std::string Utf8FromAnsi(std::string_view bytes);
 
 // Text for a terminal: printable characters decoded as Utf8FromAnsi does, control characters and
-// undefined bytes written as \xNN, a backslash as \\. Blanks stay blanks.
+// undefined bytes written as \xNN. A backslash stays as it is, so paths read as written (JSON
+// output carries the exact bytes). Blanks stay blanks.
 [[nodiscard]] std::string VisibleText(std::string_view bytes);
 
 // The bytes between double quotes with blanks kept visible and the quote escaped: "STEP OK ".

@@ -152,7 +152,9 @@ std::string FormatCommand(std::string_view name, int32_t argument) {
   return "command " + QuotedText(Padded(name, 4)) + "  argument " + std::to_string(argument) + "\n";
 }
 
-std::string FormatTask(const TaskRecord& t, const TaskBlocks& blocks) {
+std::string FormatTask(const TaskRecord& t,
+                       const TaskBlocks& blocks,
+                       const std::vector<OpStep>& ops) {
   std::string out;
   auto text = [&](std::string_view key, const std::string& value) {
     AppendLine(out, key, TomlString(Trimmed(value)));
@@ -197,6 +199,7 @@ std::string FormatTask(const TaskRecord& t, const TaskBlocks& blocks) {
     variables.remove_prefix(1);
   }
   AppendLine(out, "variables", TomlString(variables));
+  out += FormatOps(ops);
   TaskRecord filled = t;
   FillBlockLengths(filled, blocks);
   if (filled.command_length != t.command_length ||

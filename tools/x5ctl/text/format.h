@@ -31,8 +31,11 @@ namespace x5 {
 [[nodiscard]] std::string FormatReport(const ReportRecord& report, size_t number);
 [[nodiscard]] std::string FormatCommand(std::string_view name, int32_t argument);
 // The task in the task file's own key names (text fields right-trimmed as the runner reads them);
-// lengths that disagree with the blocks appear under [raw].
-[[nodiscard]] std::string FormatTask(const TaskRecord& task, const TaskBlocks& blocks);
+// lengths that disagree with the blocks appear under [raw]. With the task file's ops, it reads back
+// as the same task file.
+[[nodiscard]] std::string FormatTask(const TaskRecord& task,
+                                     const TaskBlocks& blocks,
+                                     const std::vector<OpStep>& ops = {});
 
 // One JSON object on one line, without the line end. Text is decoded from Windows-1252.
 [[nodiscard]] std::string StatusJson(const StatusRecord& status);

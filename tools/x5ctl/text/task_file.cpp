@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <new>
@@ -203,11 +204,14 @@ std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
     reader.Fail(node, "ops", "must be an array of strings such as [\"STAT\", \"KILL 5\"]");
     return ops;
   }
+  size_t number = 0;
   for (const toml::node& item : *node.as_array()) {
-    std::string line = reader.Text(item, "ops");
+    // Named by its place, so a long list points at the bad item.
+    const std::string key = "ops item " + std::to_string(++number);
+    std::string line = reader.Text(item, key);
     OpParse parsed = ParseOpLine(line);
     if (!parsed.error.empty())
-      reader.Fail(item, "ops", parsed.error);
+      reader.Fail(item, key, parsed.error);
     if (reader.Failed())
       break;
     if (parsed.step)
@@ -390,6 +394,32 @@ std::vector<uint8_t> TaskFile::Stream() const {
   return stream;
 }
 
+std::string FormatOps(const std::vector<OpStep>& ops) {
+  if (ops.empty())
+    return {};
+  std::string items;
+  auto add = [&items](const std::string& line) {
+    items += (items.empty() ? "" : ", ") + TomlString(line);
+  };
+  for (const OpStep& op : ops) {
+    if (op.kind == OpStep::Kind::kSleep) {
+      add("sleep " + std::to_string(op.delay_ms));
+      continue;
+    }
+    if (op.delay_ms > 0)
+      add("sleep " + std::to_string(op.delay_ms));
+    if (op.kind == OpStep::Kind::kClose) {
+      add("close");
+      continue;
+    }
+    std::string name = op.name;
+    while (!name.empty() && name.back() == ' ')
+      name.pop_back();
+    add(op.argument != 0 ? name + " " + std::to_string(op.argument) : name);
+  }
+  return "ops = [" + items + "]\n";
+}
+
 OpParse ParseOpLine(std::string_view line) {
   OpParse result;
   std::vector<std::string_view> words = Words(line);
@@ -436,6 +466,33 @@ OpParse ParseOpLine(std::string_view line) {
   return result;
 }
 
+namespace {
+
+// The parser's words, except where they hide a common slip: a string whose closing quote is
+// missing reads as a string holding the line end.
+std::string ParseErrorText(std::string_view toml_text, const toml::parse_error& e) {
+  const std::string description(e.description());
+  if (description.find("string") == std::string::npos ||
+      description.find("control character") == std::string::npos) {
+    return description;
+  }
+  size_t line_start = 0;
+  for (auto line = e.source().begin.line; line > 1 && line_start != std::string_view::npos;
+       --line) {
+    line_start = toml_text.find('\n', line_start);
+    if (line_start != std::string_view::npos)
+      ++line_start;
+  }
+  if (line_start == std::string_view::npos)
+    return description;
+  const size_t at = line_start + e.source().begin.column - 1;
+  if (at < toml_text.size() && toml_text[at] != '\n' && toml_text[at] != '\r')
+    return description;
+  return "unterminated string: the closing quote is missing on this line";
+}
+
+}  // namespace
+
 TaskFileResult ParseTaskFile(std::string_view toml_text,
                              std::string_view source_name,
                              const FieldEncipher& encipher_field) {
@@ -446,7 +503,7 @@ TaskFileResult ParseTaskFile(std::string_view toml_text,
       const toml::parse_error& e = parsed.error();
       std::ostringstream out;
       out << source_name << ':' << e.source().begin.line << ':' << e.source().begin.column << ": "
-          << e.description();
+          << ParseErrorText(toml_text, e);
       result.error = out.str();
       return result;
     }
@@ -465,6 +522,11 @@ TaskFileResult ParseTaskFile(std::string_view toml_text,
 TaskFileResult LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
   TaskFileResult result;
   try {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      result.error = path + ": is a folder, not a task file";
+      return result;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
       result.error = path + ": cannot open the task file";

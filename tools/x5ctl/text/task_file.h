@@ -54,6 +54,9 @@ struct OpParse {
 // "close". Blank lines and lines starting with '#' are skipped.
 [[nodiscard]] OpParse ParseOpLine(std::string_view line);
 
+// The `ops = [...]` line of a task file that reads back as these steps ("" for none).
+[[nodiscard]] std::string FormatOps(const std::vector<OpStep>& ops);
+
 // Gives the 40-character enciphered password field for a plain password, or "" when the password
 // cannot be enciphered.
 using FieldEncipher = std::function<std::string(std::string_view)>;

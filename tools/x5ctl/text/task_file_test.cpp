@@ -109,7 +109,9 @@ TEST(TaskFile, RefusalsNameFileLineAndKey) {
       {"password_plain = \"y\"\n", "this build cannot encipher passwords"},
       {"[raw]\nlength = 3\n", "t.toml:2: raw.length: unknown key"},
       {"raw = 3\n", "raw: must be a table"},
-      {"ops = [\"STATUS\"]\n", "ops: operator command 'STATUS' is longer than 4 characters"},
+      {"ops = [\"STATUS\"]\n", "ops item 1: operator command 'STATUS' is longer than 4 characters"},
+      {"ops = [\"STAT\", 5]\n", "t.toml:1: ops item 2: must be a string"},
+      {"job_name = \"A\ncommand = \"x\"\n", "unterminated string: the closing quote is missing"},
       {"ops = \"STAT\"\n", "ops: must be an array"},
       {"user_name = \"\xe2\x82\xac\xe2\x9c\x93\"\n", "character U+2713 has no ANSI"},
       {"line_ends = \"lf\"\n", "line_ends: must be \"crlf\" or \"keep\""},
@@ -123,6 +125,7 @@ TEST(TaskFile, RefusalsNameFileLineAndKey) {
   }
   EXPECT_NE(LoadTaskFile("/nonexistent/x5ctl/task.toml").error.find("cannot open"),
             std::string::npos);
+  EXPECT_EQ(LoadTaskFile("/tmp").error, "/tmp: is a folder, not a task file");
 }
 
 TEST(TaskFile, ShownTaskParsesBackToTheSameBytes) {
@@ -130,10 +133,13 @@ TEST(TaskFile, ShownTaskParsesBackToTheSameBytes) {
       "user_name = \"M\\u00FCller\"\npassword = \"\\u0000\\u00FF\\\" x\"\n"
       "command = \"cmd /c echo \\\"a\\\\b\\\"\"\nconditions = \"->\\nF=x\"\n"
       "variables_delimiter = \"\\u0002\"\nvariables = \"SET A=\\u20AC\"\n"
+      "ops = [\"STAT\", \"sleep 500\", \"KILL 5\", \"END\", \"close\"]\n"
       "[raw]\nconditions_length = 99\n");
-  std::string shown = FormatTask(f.task, f.blocks);
+  std::string shown = FormatTask(f.task, f.blocks, f.ops);
   TaskFile again = MustParse(shown);
   EXPECT_EQ(again.Stream(), f.Stream()) << shown;
+  EXPECT_EQ(FormatOps(again.ops), FormatOps(f.ops));
+  EXPECT_EQ(FormatOps(f.ops), "ops = [\"STAT\", \"sleep 500\", \"KILL 5\", \"END\", \"close\"]\n");
 }
 
 TEST(OpLine, Forms) {
@@ -190,7 +196,7 @@ TEST(AnsiText, Utf8ConvertsToWindows1252Bytes) {
 TEST(AnsiText, VisibleAndQuotedForms) {
   EXPECT_EQ(QuotedText("STEP OK "), "\"STEP OK \"");
   EXPECT_EQ(QuotedText("a\"b"), "\"a\\\"b\"");
-  EXPECT_EQ(VisibleText(std::string("\x00\t\\\xfc\x81", 5)), "\\x00\\x09\\\\\xc3\xbc\\x81");
+  EXPECT_EQ(VisibleText(std::string("\x00\t\\\xfc\x81", 5)), "\\x00\\x09\\\xc3\xbc\\x81");
   EXPECT_EQ(TomlString("a\"\\\x01\xff"), "\"a\\\"\\\\\\u0001\\u00FF\"");
 }
 

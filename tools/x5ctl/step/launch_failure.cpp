@@ -1,0 +1,74 @@
+// The system codes a step's launch commonly fails with, in the system's words with a hint.
+#include "x5ctl/step/launch_failure.h"
+
+#include <charconv>
+#include <regex>
+
+#include "commands/command_split.h"
+
+namespace x5 {
+namespace {
+
+struct KnownCode {
+  int32_t code;
+  const char* system_text;
+  const char* hint;
+};
+
+// The texts are the system's own messages for these codes.
+constexpr KnownCode kKnownCodes[] = {
+    {2, "The system cannot find the file specified.",
+     "the command's program was not found: check its first word, or give its full path"},
+    {3, "The system cannot find the path specified.",
+     "a folder in the program's path (or the working directory's) does not exist"},
+    {5, "Access is denied.",
+     "the step's user may not run the program or use the working directory"},
+    {8, "Not enough memory resources are available to process this command.", ""},
+    {87, "The parameter is incorrect.", "check the task's window and console geometry"},
+    {193, "%1 is not a valid Win32 application.",
+     "the command's first word names a file that is not a program this system runs"},
+    {kCommandTooLongCode, "The filename or extension is too long.",
+     "the command line is longer than the system starts; shorten it, or pass the long part in a "
+     "file"},
+    {267, "The directory name is invalid.",
+     "the task's working directory does not exist (or is not a folder): create it before the "
+     "run, or correct working_directory"},
+    {740, "The requested operation requires elevation.",
+     "the program asks for administrator rights, which a step does not get"},
+    {1314, "A required privilege is not held by the client.",
+     "the runner's account lacks the right to start a process as another user"},
+    {1326, "The user name or password is incorrect.", "check the task's user and password"},
+};
+
+}  // namespace
+
+std::optional<LaunchFailure> LaunchFailureIn(std::string_view report_text) {
+  static const std::regex kLine(R"(\*\*\*\*\* Error - Command .*  (\S+(?: \?)?) +RC=(-?\d+) \*\*\*\*\*)");
+  std::match_results<std::string_view::const_iterator> m;
+  if (!std::regex_search(report_text.begin(), report_text.end(), m, kLine))
+    return std::nullopt;
+  LaunchFailure failure;
+  failure.status = m[1].str();
+  const std::string digits = m[2].str();
+  std::from_chars(digits.data(), digits.data() + digits.size(), failure.code);
+  return failure;
+}
+
+std::string LaunchCodeMeaning(int32_t code) {
+  std::string text = "code " + std::to_string(code);
+  for (const KnownCode& known : kKnownCodes) {
+    if (known.code != code)
+      continue;
+    text += std::string(": ") + known.system_text;
+    if (*known.hint != '\0')
+      text += std::string(" (") + known.hint + ")";
+  }
+  return text;
+}
+
+std::string LaunchFailureSentence(const LaunchFailure& failure) {
+  return "The step did not start (status \"" + failure.status + "\", " +
+         LaunchCodeMeaning(failure.code) + ").";
+}
+
+}  // namespace x5

@@ -1,0 +1,28 @@
+// What a step that did not start says about why: the system code of a failed launch ("STEP=?",
+// "LOGON ?", ...) found in the report text, in the system's words with a hint for the task's author.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace x5 {
+
+struct LaunchFailure {
+  std::string status;  // the status text, trimmed ("STEP=?")
+  int32_t code = 0;    // the system code the runner reported
+};
+
+// The launch failure a final report's text names ("***** Error - Command ... STEP=? RC=267"), or
+// nothing when the text names none.
+[[nodiscard]] std::optional<LaunchFailure> LaunchFailureIn(std::string_view report_text);
+
+// "code 267: The directory name is invalid. (hint)" for the codes a launch commonly fails with;
+// "code N" with no words for others.
+[[nodiscard]] std::string LaunchCodeMeaning(int32_t code);
+
+// One sentence about a failure: "The step did not start (status "STEP=?", code 267: ...)."
+[[nodiscard]] std::string LaunchFailureSentence(const LaunchFailure& failure);
+
+}  // namespace x5

@@ -173,6 +173,7 @@ std::string CheckFileRule(ConditionContext& context,
     bool checks_done = false;  // size or attribute test failed: straight to the output
     OpenState state = OpenState::kNotOpened;
     ConditionFile file;
+    std::optional<ValueField> field;  // only followed for an observer
 
     const std::optional<IskanjePlus::FileFacts> facts = context.files.Find(s.file_name);
     if (facts) {
@@ -226,7 +227,8 @@ std::string CheckFileRule(ConditionContext& context,
         NoteFound(context, file, s, found);
         found_text = Concat({"*** String Found at Position: ", std::to_string(found),
                              " Max Quantity= ", std::to_string(quantity), " *** \r\n"});
-        message = CheckValues(file, found, s, context.case_map, context.number_format);
+        message = CheckValues(file, found, s, context.case_map, context.number_format,
+                              context.observer ? &field : nullptr);
       }
     }
 
@@ -240,6 +242,9 @@ std::string CheckFileRule(ConditionContext& context,
         message = Concat({"Invalid file \"", s.file_name, "\""});
       }
     }
+
+    if (context.observer)
+      context.observer->Checked(message, field ? &*field : nullptr);
 
     std::string output;
     bool apply = false;

@@ -43,11 +43,20 @@ struct RuleSettings {
   std::string variable_name;  // reset per line
 };
 
+// The field a V= rule read after its found text.
+struct ValueField {
+  std::string bytes;                // as read, before case folding
+  int32_t number = kInvalidNumber;  // its value when it reads as a number
+};
+
 // Told of each rule line of a pass after it was evaluated (the runner has none; tools that explain
 // rules to their authors do).
 class RuleLineObserver {
  public:
   virtual ~RuleLineObserver() = default;
+  // Before Evaluated, for a line whose file was checked: what a normal rule reports when it fires
+  // ("" when the file is as the line describes), and the V= field if one was read.
+  virtual void Checked(std::string_view /*finding*/, const ValueField* /*field*/) noexcept {}
   virtual void Evaluated(int32_t line_number,
                          std::string_view line,
                          bool after_step,

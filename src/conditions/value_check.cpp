@@ -80,7 +80,8 @@ std::string CheckValues(IskanjePlus::ConditionFile& file,
                         int64_t found_position,
                         const RuleSettings& s,
                         const CaseMap& case_map,
-                        const NumberFormat& number_format) noexcept {
+                        const NumberFormat& number_format,
+                        std::optional<ValueField>* read) noexcept {
   try {
     if (s.value_length <= 0)
       return {};
@@ -97,6 +98,8 @@ std::string CheckValues(IskanjePlus::ConditionFile& file,
       return "Value not found";
     std::string field(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const int32_t field_number = ParseNumber(Trimmed(field), true, number_format);
+    if (read)
+      *read = ValueField{field, field_number};
     if (s.case_folding)
       field = ToUpper(field, case_map);
 

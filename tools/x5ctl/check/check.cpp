@@ -438,6 +438,18 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     }
   }
 
+  void Checked(std::string_view finding, const Iskanje::ValueField* field) noexcept override {
+    try {
+      finding_ = finding;
+      field_.reset();
+      if (field)
+        field_ = *field;
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+
   std::exception_ptr failure;
 
  private:
@@ -465,7 +477,8 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     } else if (parse == Iskanje::LineParse::kEnded) {
       outcome = "ended";
     } else {
-      outcome = !output.empty() ? "fired" : settings.reverse ? "not found" : "passed";
+      // A reverse rule that stays quiet found its file not as it describes: the finding says how.
+      outcome = !output.empty() ? "fired" : settings.reverse ? "not fired" : "passed";
       checker_.values_compared_ |= settings.value_length > 0;
       checker_.attributes_tested_ |=
           settings.attribute_operator == "=" ||
@@ -494,7 +507,13 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
       // So does the offset of V=: a V= without one reads at the offset an earlier line gave.
       j["value_offset_kept"] =
           settings.value_offset != 0 && ValueWithoutOffset(ParameterValue(line, 'V'));
+      if (field_)
+        j["value"] = ValueRecord(*field_, settings);
     }
+    if (parse == Iskanje::LineParse::kAccepted && !finding_.empty())
+      j["finding"] = U(finding_);
+    if (parse == Iskanje::LineParse::kEnded)
+      j["ended_at"] = U(line.substr(line.find_last_of(' ') + 1));
     j["reverse"] = parse == Iskanje::LineParse::kAccepted && settings.reverse;
     j["outcome"] = outcome;
     j["console"] = checker_.Console();
@@ -517,8 +536,46 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     j["variables"] = checker_.NewVariables();
     j["writes"] = checker_.Writes();
     rc_ = checker_.rc_.step_rc_value;
+    finding_.clear();
+    field_.reset();
     if (emit_)
       checker_.Emit(std::move(j));
+  }
+
+  // The field and how each of the line's values was compared with it, and why.
+  static Json ValueRecord(const Iskanje::ValueField& field, const Iskanje::RuleSettings& s) {
+    Json j;
+    j["field"] = U(field.bytes);
+    if (field.number != kInvalidNumber)
+      j["number"] = field.number;
+    j["comparisons"] = Json::array();
+    const auto add = [&](const std::string& op, const std::optional<std::string>& value) {
+      if (!value)
+        return;
+      Json c;
+      c["operator"] = op;
+      c["value"] = U(*value);
+      const bool quoted = !value->empty() && value->front() == '"';
+      if (quoted && value->size() <= 2) {
+        c["as"] = "none";
+        c["why"] = "the value is empty";
+      } else if (quoted) {
+        c["as"] = "text";
+        c["why"] = "the value is in quotation marks";
+      } else if (field.number == kInvalidNumber) {
+        c["as"] = "text";
+        c["why"] = field.bytes.find_first_of("\r\n") != std::string::npos
+                       ? "the field is not a number: it holds a line end (only spaces are trimmed)"
+                       : "the field is not a number (only spaces are trimmed)";
+      } else {
+        c["as"] = "number";
+        c["why"] = "the field and the value are numbers";
+      }
+      j["comparisons"].push_back(std::move(c));
+    };
+    add(s.value_operator_1, s.value_text_1);
+    add(s.value_operator_2, s.value_text_2);
+    return j;
   }
 
   Checker& checker_;
@@ -526,6 +583,8 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
   bool emit_;
   Iskanje::RuleSettings before_;
   int32_t rc_ = 0;
+  std::string finding_;
+  std::optional<Iskanje::ValueField> field_;
 };
 
 void Checker::Rules(int pass, bool emit) {

@@ -85,6 +85,7 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
 TEST(CheckOutcome, UncheckedAndRefusedAreNotPasses) {
   const fs::path root = fs::temp_directory_path() / ("x5ctl-outcome-" + std::to_string(getpid()));
   fs::create_directories(root / "c");
+  WriteText(root / "c" / "in.txt", "Total rows: 1500\r\n");
   struct Case {
     std::string task;
     std::vector<std::string> drives;
@@ -95,10 +96,15 @@ TEST(CheckOutcome, UncheckedAndRefusedAreNotPasses) {
        {},
        kCheckUnchecked,
        "\"unchecked\":[\"line 1 (C:\\\\in.txt)\"]"},
-      {"conditions = 'R=5 F=C:\\in.txt'\ncommand = 'x.exe'\n",
+      // The field runs into the line end, so it is compared as text; the text was found, so the
+      // quiet reverse rule is "not fired", not "not found".
+      {"conditions = 'R=R6 F=C:\\in.txt S=\"Total rows:\" V=(6 > 1000)'\ncommand = 'x.exe'\n",
        {"C=c"},
        0,
-       "\"outcome\":\"passed\""},
+       "\"value\":{\"field\":\" 1500\\r\",\"comparisons\":[{\"operator\":\">\",\"value\":"
+       "\"1000\",\"as\":\"text\",\"why\":\"the field is not a number: it holds a line end (only "
+       "spaces are trimmed)\"}]},\"finding\":\"\\\" 1500^M\\\">\\\"1000\\\" = False\","
+       "\"reverse\":true,\"outcome\":\"not fired\""},
       {"command = 'x.exe " + std::string(kLongestCommandLine, 'a') + "'\n",
        {},
        99,

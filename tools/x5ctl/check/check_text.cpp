@@ -158,8 +158,9 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
         continue;
       }
       if (outcome == "ended") {
-        out << "    the line ends in an empty value (\"X=\"): it is not evaluated and says "
-               "nothing\n";
+        out << "    the line ends in " << Quoted(r["ended_at"])
+            << ", a \"=\" as its last character: the runner stops reading it there, so it is "
+               "not evaluated and says nothing\n";
         continue;
       }
       if (r["reverse"])
@@ -176,6 +177,17 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
                                          "offset keeps the last one)"
                                        : "")
             << "\n";
+        if (r.contains("value")) {
+          const Json& v = r["value"];
+          out << "    the field reads " << Quoted(v["field"])
+              << (v.contains("number") ? ", the number " + v["number"].dump() : std::string())
+              << "\n";
+          for (const Json& c : v["comparisons"])
+            out << "      " << S(c["operator"]) << " " << S(c["value"]) << ": "
+                << (c["as"] == "none" ? std::string("not compared")
+                                      : "compared as " + c["as"].get<std::string>())
+                << ", " << S(c["why"]) << "\n";
+        }
       }
       Block(out, "    ", "console| ", r["console"]);
       TextBlock(out, "    ", "report | ", r["output"]);
@@ -192,6 +204,8 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
         out << "    passes: the file is as the rule describes\n";
       } else {
         out << "    does not fire: the file is not as the rule describes\n";
+        if (r.contains("finding"))
+          out << "      reason: " << S(r["finding"]) << "\n";
       }
       if (unchecked)
         out << "    unchecked: no --drive mapping reaches its file, so whether it fires on the "

@@ -108,22 +108,6 @@ TEST(StepReport, LayoutIsExact) {
   EXPECT_EQ(d.start_time, r.start_time);
 }
 
-TEST(StatusRecord, StartedHasTrailingBlank) {
-  StatusRecord r;
-  r.status_text = "Started ";
-  auto b = EncodeStatusRecord(r);
-  EXPECT_EQ(std::string(b.begin() + 16, b.begin() + 24), "Started ");
-  for (int i = 0; i < 16; ++i)
-    EXPECT_EQ(b[i], 0);
-}
-
-TEST(OperatorCommand, ShortNamesArePadded) {
-  auto b = EncodeOperatorCommand("END", 0);
-  EXPECT_EQ(DecodeOperatorCommand(b).name, "END ");
-  auto k = EncodeOperatorCommand("KILL", 5);
-  EXPECT_EQ(DecodeOperatorCommand(k).argument, 5);
-}
-
 TEST(TextBlock, ReadIn4096PiecesAndCompletedNeverPastTheBlock) {
   char delim = ';';
   ScriptedReader in(std::string(10000, 'a') + "STAT");

@@ -14,11 +14,6 @@ constexpr int64_t kMs = 10'000;  // 100 ns ticks per millisecond
 constexpr int64_t kSecond = 1000 * kMs;
 constexpr int64_t kHour = 3600 * kSecond;
 
-TEST(Accounting, Unsigned64TakesHalvesUnsigned) {
-  EXPECT_EQ(Unsigned64(0, 0x80000000u), 2147483648u);
-  EXPECT_EQ(Unsigned64(0xFFFFFFFFu, 0xFFFFFFFFu), std::numeric_limits<uint64_t>::max());
-}
-
 TEST(Accounting, KilobytesRoundHalvesToEven) {
   const std::pair<uint64_t, int32_t> cases[] = {
       {511, 0}, {512, 0}, {513, 1}, {1536, 2}, {2560, 2}, {uint64_t{1} << 41, INT32_MAX}};

@@ -101,56 +101,5 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   EXPECT_TRUE(fs::exists(Linux("JOB/S01/DIAG1.txt")));
 }
 
-// A name compares as the system compares environment names: a password named with an accented
-// letter and used in another case is the table's (masked), never the environment's copy of it
-// that the launch made (deciphered).
-TEST_F(Secrets, PasswordNamedOutsideAsciiIsMaskedInAnyCase) {
-  fs::create_directories(Linux("OUT"));
-  TaskRecord t = Task(step_ + " write " + Win("OUT\\arg.txt") + " %Passw\xF6rt%");
-  blocks_.variables = "SETP PASSW\xD6RT=" + Rozavadedo::EncipherVariable(kPlain);
-  Start(t);
-  EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
-  EndConversation();
-  EXPECT_EQ(ReadFileText(Linux("OUT/arg.txt")), kPlain);
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-  EXPECT_TRUE(Contains(console, "arg.txt *****")) << console;
-  ExpectNoPlain("console", console);
-  ExpectNoPlain("bytes sent to the parent",
-                std::string(session_->Received().begin(), session_->Received().end()));
-}
-
-// What is shown is what runs: a password that holds "/X5" would move where the line is cut
-// into command and switch. Such a command does not run at all and counts as failed.
-TEST_F(Secrets, APasswordThatWouldMoveACutRefusesTheCommand) {
-  fs::create_directories(Linux("OUT"));
-  WriteText(Linux("OUT/f.txt"), "a");
-  const std::string out = Win("OUT\\");
-  const std::pair<std::string, std::string> cases[] = {
-      {"s3cr/X5Jet", step_ + " write " + out + "arg.txt -p %PW% -v"},
-      {"x/X5S A=tail", step_ + " write " + out + "arg.txt x\r\n/X5S A$=%PW%"},
-      {"q/X5R a", "/X5R %PW% z " + out + "f.txt\r\n" + step_ + " write " + out + "arg.txt x"},
-  };
-  for (const auto& [password, command] : cases) {
-    SCOPED_TRACE(password);
-    TaskRecord t = Task(command);
-    blocks_.variables = "SETP PW=" + Rozavadedo::EncipherVariable(password);
-    Start(t);
-    const ReportRecord final_report = StatUntilFinal();
-    EXPECT_EQ(final_report.report.status_text, "Null CMD");
-    EndConversation();
-    EXPECT_FALSE(fs::exists(Linux("OUT/arg.txt")));
-    EXPECT_FALSE(fs::exists(Linux("JOB/S01/A$.$$$")));
-    EXPECT_EQ(ReadFileText(Linux("OUT/f.txt")), "a");
-    const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
-    EXPECT_TRUE(Contains(console,
-                         "***** Command not run: a password would change where this "
-                         "line is cut"))
-        << console;
-    for (const std::string& where :
-         {console, std::string(session_->Received().begin(), session_->Received().end())})
-      EXPECT_FALSE(Contains(where, password.substr(0, 4))) << where;
-  }
-}
-
 }  // namespace
 }  // namespace x5::e2e

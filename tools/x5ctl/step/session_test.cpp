@@ -84,13 +84,6 @@ TEST(Session, DestructorEndsARunnerThatDoesNotExit) {
   EXPECT_TRUE(state->killed);
 }
 
-TEST(Session, CommandLineSplitsTheWineCommand) {
-  EXPECT_EQ(RunnerCommandLine("C:\\x5runner.exe", ""),
-            (std::vector<std::string>{"C:\\x5runner.exe"}));
-  EXPECT_EQ(RunnerCommandLine("/b/x5runner.exe", "  env  WINEDEBUG=-all\twine "),
-            (std::vector<std::string>{"env", "WINEDEBUG=-all", "wine", "/b/x5runner.exe"}));
-}
-
 // Real processes: /bin/sh scripts stand in for the runner, so pipes, exit codes and kills are the
 // operating system's own.
 std::string TempPath(const std::string& name) {

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
                "LASTVAR=the last value",
                "X5W=C:\\work"};
   run.table.push_back("PW=" + std::string(1, x5::kPasswordMarker) +
-                      x5::Rozavadedo::EncipherVariable("bench-secret"));
+                      x5::cipher::EncipherVariable("bench-secret"));
   MapEnvironment environment;
   environment.values = {{"HOMEPATH", "\\Users\\clerk"}, {"PATH", "C:\\Windows"}};
   x5::VariableContext context{

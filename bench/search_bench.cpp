@@ -36,8 +36,8 @@
 
 namespace {
 
-using x5::IskanjePlus::ConditionFile;
-using x5::IskanjePlus::SearchEnv;
+using x5::conditions::ConditionFile;
+using x5::conditions::SearchEnv;
 
 // Counts chunks and kilobytes as the runner's pacer does, and never stops.
 class CountingPacer final : public x5::Pacer {
@@ -77,23 +77,23 @@ struct Options {
   bool breakdown = false;
   int32_t buffer = 4096;
   int repeat = 5;
-  int64_t read = x5::IskanjePlus::kLargestReadBytes;
+  int64_t read = x5::conditions::kLargestReadBytes;
   int32_t count = 0;  // > 0: the counted-rule figures
   int32_t column = 0;
 };
 
 int64_t RunSearch(ConditionFile& file, const Options& o, CountingPacer& pacer) {
   const x5::CaseMap map = x5::AsciiCaseMap();
-  SearchEnv env{pacer, o.buffer, map, x5::IskanjePlus::kFirstReadBytes, o.read};
+  SearchEnv env{pacer, o.buffer, map, x5::conditions::kFirstReadBytes, o.read};
   if (!o.backward)
-    return x5::IskanjePlus::SearchForward(env, file, o.text, o.fold, 1, 0);
+    return x5::conditions::SearchForward(env, file, o.text, o.fold, 1, 0);
   int64_t start = -1;
-  return x5::IskanjePlus::SearchBackward(env, file, o.text, o.fold, start, 0);
+  return x5::conditions::SearchBackward(env, file, o.text, o.fold, start, 0);
 }
 
 ConditionFile OpenOrDie(const std::string& path) {
   int32_t error = 0;
-  auto reader = x5::IskanjePlus::OpenFileReader(path, false, error);
+  auto reader = x5::conditions::OpenFileReader(path, false, error);
   if (!reader) {
     std::fprintf(stderr, "cannot open %s (error %d)\n", path.c_str(), error);
     std::exit(2);
@@ -137,7 +137,7 @@ int FileMode(const Options& o) {
 int64_t ReadsAlone(const Options& o, bool touch) {
   ConditionFile file = OpenOrDie(o.file);
   const int64_t size = file.Size();
-  int64_t read = x5::IskanjePlus::kFirstReadBytes;
+  int64_t read = x5::conditions::kFirstReadBytes;
   int64_t sum = 0;
   for (int64_t at = 0; at < size;) {
     const std::span<const uint8_t> block = file.Block(at, std::min(read, size - at));
@@ -181,7 +181,7 @@ int64_t CatsWork(const Options& o) {
 // CPU seconds per GiB of each part, medians of the repeats, interleaved.
 int BreakdownMode(const Options& o) {
   const x5::CaseMap map = x5::AsciiCaseMap();
-  const x5::IskanjePlus::Needle needle(o.text, o.fold, map);
+  const x5::conditions::Needle needle(o.text, o.fold, map);
   std::vector<uint8_t> hot(static_cast<size_t>(o.read), '.');
   double gib = 0;
   std::vector<double> parts[5];
@@ -249,17 +249,17 @@ int CountMode(const Options& o) {
   std::vector<double> cpu[kCases];
   CountingPacer pacers[kCases];
   std::string outputs[kCases];
-  auto files = x5::IskanjePlus::MakeSystemRuleFiles();
+  auto files = x5::conditions::MakeSystemRuleFiles();
   Quiet quiet;
   for (int r = 0; r < o.repeat; ++r) {
     for (size_t i = 0; i < kCases; ++i) {
       const Case& c = cases[i];
       x5::RcState rc;
       CountingPacer pacer;
-      x5::Iskanje::ConditionLimits limits;
+      x5::conditions::ConditionLimits limits;
       limits.file_buffer_size = o.buffer;
-      x5::Iskanje::ConditionContext context(limits, rc, quiet, quiet, pacer, *files);
-      x5::Iskanje::RuleSettings s;
+      x5::conditions::ConditionContext context(limits, rc, quiet, quiet, pacer, *files);
+      x5::conditions::RuleSettings s;
       s.rc_value = 8;
       s.file_name = o.file;
       s.size_operator = ">=";
@@ -271,7 +271,7 @@ int CountMode(const Options& o) {
       s.occurrence_count = c.count;
       const auto t0 = std::chrono::steady_clock::now();
       const double c0 = CpuSeconds();
-      outputs[i] = x5::Iskanje::CheckFileRule(context, s, 1, false, c.forward);
+      outputs[i] = x5::conditions::CheckFileRule(context, s, 1, false, c.forward);
       cpu[i].push_back(CpuSeconds() - c0);
       times[i].push_back(Seconds(std::chrono::steady_clock::now() - t0));
       pacers[i] = pacer;
@@ -340,7 +340,7 @@ int MemoryMode() {
         std::vector<double> times;
         CountingPacer pacer;
         for (int i = 0; i < 5; ++i) {
-          ConditionFile file(std::make_unique<x5::IskanjePlus::MemoryReader>(data));
+          ConditionFile file(std::make_unique<x5::conditions::MemoryReader>(data));
           pacer = CountingPacer();
           const auto t0 = std::chrono::steady_clock::now();
           (void)RunSearch(file, o, pacer);
@@ -358,7 +358,7 @@ int MemoryMode() {
   for (int i = 0; i < 21; ++i) {
     const int64_t size = int64_t{1} << 30;
     ConditionFile file(
-        std::make_unique<x5::IskanjePlus::PatternReader>(size, '.', "TAIL-MARK", size - 3000));
+        std::make_unique<x5::conditions::PatternReader>(size, '.', "TAIL-MARK", size - 3000));
     CountingPacer pacer;
     Options o;
     o.text = "TAIL-MARK";

@@ -9,7 +9,7 @@ using x5::fuzz::FixedFill;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096)
     return 0;
-  namespace R = x5::Rozavadedo;
+  namespace R = x5::cipher;
   const std::string input = x5::fuzz::Text(data, size);
 
   const x5::SecretString variable = R::DecipherVariable(input);

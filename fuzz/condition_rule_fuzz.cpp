@@ -9,7 +9,7 @@ using x5::fuzz::Check;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4)
     return 0;
-  x5::Iskanje::RuleHarness h;
+  x5::conditions::RuleHarness h;
   h.context.limits.file_buffer_size = 1 + data[0] % 128;
   h.context.limits.line_width = data[1] % 2 ? 80 + data[1] : 0;
   h.context.limits.line_limit = 1 + data[2];
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.files.files["B.LOG"].facts.read_only = true;
   h.files.Add("W.LOG", "busy");
   h.files.files["W.LOG"].open_fails = true;
-  for (int pass : {x5::Iskanje::kPassBeforeStep, x5::Iskanje::kPassAfterStep}) {
+  for (int pass : {x5::conditions::kPassBeforeStep, x5::conditions::kPassAfterStep}) {
     const std::string out = h.Run(pass, rules);
     Check(out.empty() || out.ends_with("\r\n"));
     Check(h.rc.step_rc_value >= 0 && h.rc.step_rc_value <= 99);

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     x5::testing::FakeRun run;
     run.table = {"X=1", "A=",
                  "P=" + std::string(1, x5::kPasswordMarker) +
-                     x5::Rozavadedo::EncipherVariable(password, &FixedFill),
+                     x5::cipher::EncipherVariable(password, &FixedFill),
                  "Q=" + std::string(1, x5::kPasswordMarker) + "zz", "R=%X%"};
     run.environment.values = {{"PATH", "/bin"}, {"EMPTY", ""}};
     const std::string masked = x5::ExpandVariables(run.context, text, x5::kMaskPasswords, quote);

@@ -13,7 +13,7 @@
 
 using x5::fuzz::Check;
 
-using namespace x5::Iskanje;
+using namespace x5::conditions;
 
 namespace {
 
@@ -102,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const RuleSettings s = AnySettings(in);
       const int64_t found = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 2100)
                                              : in.ConsumeIntegral<int64_t>() / 2;
-      x5::IskanjePlus::ConditionFile file;
-      Check(x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
+      x5::conditions::ConditionFile file;
+      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
       const std::string out =
           CheckValues(file, found, s, h.context.case_map, h.context.number_format);
       // The field is shown: a line break in the message can only come from the rule's own texts.
@@ -128,10 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     default: {
-      x5::IskanjePlus::ConditionFile file;
-      Check(x5::IskanjePlus::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
+      x5::conditions::ConditionFile file;
+      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
       const int64_t position = in.ConsumeIntegral<int64_t>() / 2;
-      const int64_t column = x5::IskanjePlus::ColumnOf(file, position, AnyInt(in));
+      const int64_t column = x5::conditions::ColumnOf(file, position, AnyInt(in));
       Check(column >= 0 && (column == 0 || column <= position));
       break;
     }

@@ -12,7 +12,7 @@
 
 using x5::fuzz::Check;
 
-using namespace x5::IskanjePlus;
+using namespace x5::conditions;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);

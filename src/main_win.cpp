@@ -4,5 +4,5 @@
 #include "runner/main_sequence_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return x5::DARVEKM::RunMainSequence();
+  return x5::runner::RunMainSequence();
 }

@@ -200,9 +200,9 @@ int main(int argc, char** argv) {
     for (const bool jpeg : {true, false}) {
       // One capture run for each kind, each sharing its codec factory across rounds as the
       // runner shares it across the windows of one run.
-      x5::modCapture::CaptureRun end_run;
-      x5::modCapture::CaptureRun request_run;
-      for (x5::modCapture::CaptureRun* run : {&end_run, &request_run}) {
+      x5::pictures::CaptureRun end_run;
+      x5::pictures::CaptureRun request_run;
+      for (x5::pictures::CaptureRun* run : {&end_run, &request_run}) {
         run->prefix = out;
         run->picture_interval = 0;
         run->jpeg_wanted = jpeg;
@@ -221,12 +221,12 @@ int main(int argc, char** argv) {
         ShowWindow(s.window, SW_SHOW);
         Sleep(30);
       };
-      auto capture = [&](x5::modCapture::CaptureRun& run) {
+      auto capture = [&](x5::pictures::CaptureRun& run) {
         run.captured.clear();
         const int32_t before = run.pictures_written;
         const double t0 = NowMs();
-        (void)x5::modCapture::CaptureWindow(s.window, GetCurrentProcessId(), 1,
-                                            x5::modCapture::SanitiseTitle(s.title), run);
+        (void)x5::pictures::CaptureWindow(s.window, GetCurrentProcessId(), 1,
+                                          x5::pictures::SanitiseTitle(s.title), run);
         const double ms = NowMs() - t0;
         if (run.pictures_written != before + 1) {
           std::fprintf(stderr, "capture failed (%s, %s)\n", s.title.c_str(), jpeg ? "JPG" : "BMP");
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
           return 1;
         }
         // Which way the capture before an end goes: as it is, or raised first.
-        const bool front = x5::modCapture::InFrontAndUncovered(s.window);
+        const bool front = x5::pictures::InFrontAndUncovered(s.window);
         const double end_ms = capture(end_run);
         show_again();
         const double request_ms = capture(request_run);
@@ -290,23 +290,23 @@ int main(int argc, char** argv) {
         (void)x5::RegistryLock("Capture", x5::kLockRelease, token, 60, 200);
       });
       time("input attach + detach", [&] {
-        x5::modCapture::InputAttachment attach(
+        x5::pictures::InputAttachment attach(
             GetWindowThreadProcessId(GetForegroundWindow(), nullptr),
             GetWindowThreadProcessId(s.window, nullptr));
       });
-      time("input block (+ unblock)", [&] { x5::modCapture::InputBlock block; });
+      time("input block (+ unblock)", [&] { x5::pictures::InputBlock block; });
       time("topmost + back (handed over)",
-           [&] { x5::modCapture::TopmostPlacement topmost(s.window); });
+           [&] { x5::pictures::TopmostPlacement topmost(s.window); });
       time("raise + wait for the window's thread", [&] {
-        x5::modCapture::TopmostPlacement topmost(s.window);
+        x5::pictures::TopmostPlacement topmost(s.window);
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(s.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 500, &ignored);
       });
       time("in front and uncovered? (before an end)",
-           [&] { (void)x5::modCapture::InFrontAndUncovered(s.window); });
-      time("window update lock", [&] { x5::modCapture::WindowUpdateLock updates(s.window); });
-      time("grab (BitBlt)", [&] { (void)x5::modCapture::GrabWindowPicture(s.window); });
-      x5::WindowPicture picture = x5::modCapture::GrabWindowPicture(s.window);
+           [&] { (void)x5::pictures::InFrontAndUncovered(s.window); });
+      time("window update lock", [&] { x5::pictures::WindowUpdateLock updates(s.window); });
+      time("grab (BitBlt)", [&] { (void)x5::pictures::GrabWindowPicture(s.window); });
+      x5::WindowPicture picture = x5::pictures::GrabWindowPicture(s.window);
       x5::ImagingSession session;
       time("SaveJpg", [&] { (void)x5::SaveJpg(picture, out + "breakdown.jpg", session); });
       time("SaveBmp", [&] { (void)x5::SaveBmp(picture, out + "breakdown.bmp"); });

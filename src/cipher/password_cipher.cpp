@@ -6,7 +6,7 @@
 
 #include "core/fault.h"
 
-namespace x5::Rozavadedo {
+namespace x5::cipher {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -333,4 +333,4 @@ SecretString VariableCipher(std::string_view text, std::string_view mode, Random
   return DecipherVariable(text);
 }
 
-}  // namespace x5::Rozavadedo
+}  // namespace x5::cipher

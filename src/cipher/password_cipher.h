@@ -11,7 +11,7 @@
 #include "cipher/random_source.h"
 #include "core/secret_string.h"
 
-namespace x5::Rozavadedo {
+namespace x5::cipher {
 
 inline constexpr size_t kFieldLength = 40;        // width of the task record's password field
 inline constexpr int kFieldLengthFactor = 5;      // the length mark is the plain length times this
@@ -68,4 +68,4 @@ uint8_t SwapBitPair(std::span<char> text, char& mark, size_t position, int pair)
                                           std::string_view mode,
                                           RandomFill fill = &FillRandom);
 
-}  // namespace x5::Rozavadedo
+}  // namespace x5::cipher

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5::Rozavadedo {
+namespace x5::cipher {
 namespace {
 
 // A fixed filler, so enciphered outputs can be compared byte for byte.
@@ -98,4 +98,4 @@ TEST(SecretString, WipesItsBufferAndMovesOut) {
 }
 
 }  // namespace
-}  // namespace x5::Rozavadedo
+}  // namespace x5::cipher

@@ -5,7 +5,7 @@
 
 #include "commands/command_split.h"
 
-namespace x5::mShellExe {
+namespace x5::commands {
 
 // FindExecutableA with a MAX_PATH result buffer. A found path comes back as the whole buffer:
 // the lookup may cut a path at a blank with a NUL, which ParseCommandLine turns back into a blank.
@@ -14,4 +14,4 @@ namespace x5::mShellExe {
 // The drive letter of the runner's own program file, or 0 when it has none (a UNC path).
 [[nodiscard]] char RunnerDriveLetter() noexcept;
 
-}  // namespace x5::mShellExe
+}  // namespace x5::commands

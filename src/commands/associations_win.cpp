@@ -11,7 +11,7 @@
 
 #include "core/fault.h"
 
-namespace x5::mShellExe {
+namespace x5::commands {
 namespace {
 
 // FindExecutableA reports success with a value above 32; the smaller values are its error codes.
@@ -59,4 +59,4 @@ char RunnerDriveLetter() noexcept {
   return ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) ? drive : '\0';
 }
 
-}  // namespace x5::mShellExe
+}  // namespace x5::commands

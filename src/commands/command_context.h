@@ -50,7 +50,7 @@ struct CommandContext {
   ConsoleFile& console_file;
   const Associations& associations;
   FileAccess& files;
-  mPrnt::PrinterSource& printers;
+  commands::PrinterSource& printers;
   RcState& rc;
   int32_t& picture_interval;  // ms before each grab; negative: no pictures ("/X5J")
   std::string& picture_type;  // "JPG" or "BMP"

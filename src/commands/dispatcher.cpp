@@ -100,12 +100,12 @@ void ShowResolved(CommandContext& context, const SwitchLine&) {
 void PrinterSwitch(CommandContext& context, const SwitchLine&) {
   FlushEdit(context);
   std::string path = context.global_parameter_directory;
-  path.append(mPrnt::kPrinterReportFile);
+  path.append(commands::kPrinterReportFile);
   context.console.Line(kLineEnd);
   context.console.Line(path);
   bool written = false;
-  context.console.Line(mPrnt::WritePrinterReport(context.printers, context.files,
-                                                 context.global_parameter_directory, written));
+  context.console.Line(commands::WritePrinterReport(context.printers, context.files,
+                                                    context.global_parameter_directory, written));
   if (!written) {
     context.console.Line("ERROR - File NOT saved: " + path);
   }

@@ -28,7 +28,7 @@ int32_t SetPictureOptions(std::string_view argument,
       return interval;
     }
     // Cut to the longest interval: each picture waits this long, and a KILL waits for them.
-    interval = modCapture::BoundedPictureInterval(number);
+    interval = pictures::BoundedPictureInterval(number);
     if (number > interval) {
       console.Line("\r\n***** New valid /X5J value is: " + std::to_string(interval) +
                    " msec type is " + type + " *****\r\n***** /X5J value " +

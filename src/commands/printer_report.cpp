@@ -6,7 +6,7 @@
 
 #include "core/fault.h"
 
-namespace x5::mPrnt {
+namespace x5::commands {
 namespace {
 
 constexpr size_t kMaxAnsiText = 512;
@@ -96,4 +96,4 @@ std::string WritePrinterReport(PrinterSource& printers,
   }
 }
 
-}  // namespace x5::mPrnt
+}  // namespace x5::commands

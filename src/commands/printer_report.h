@@ -9,7 +9,7 @@
 
 #include "commands/file_access.h"
 
-namespace x5::mPrnt {
+namespace x5::commands {
 
 // An installed printer as the spooler lists it.
 struct PrinterEntry {
@@ -60,4 +60,4 @@ class PrinterSource {
 
 inline constexpr std::string_view kPrinterReportFile = "Printers.txt";
 
-}  // namespace x5::mPrnt
+}  // namespace x5::commands

@@ -5,7 +5,7 @@
 
 #include "commands/testing/commands_test_support.h"
 
-namespace x5::mPrnt {
+namespace x5::commands {
 namespace {
 
 TEST(PrinterReport, LocationOfTheDescription) {
@@ -61,4 +61,4 @@ TEST(PrinterReport, CopyAnsiTextStopsAtTheFirstNul) {
 }
 
 }  // namespace
-}  // namespace x5::mPrnt
+}  // namespace x5::commands

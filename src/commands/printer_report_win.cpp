@@ -10,7 +10,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5::mPrnt {
+namespace x5::commands {
 namespace {
 
 struct PrinterHandleTraits {
@@ -96,4 +96,4 @@ std::unique_ptr<PrinterSource> MakeSpoolerPrinters() {
   return std::make_unique<SpoolerPrinters>();
 }
 
-}  // namespace x5::mPrnt
+}  // namespace x5::commands

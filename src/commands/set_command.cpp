@@ -98,7 +98,7 @@ int32_t SetCommand(CommandContext& context,
           context.last_result = context.variables.AddPassword(assignment.name, assignment.value);
           if (context.last_result == 0) {
             context.console.Line("\r\n/X5S - Password value cannot be enciphered (at most " +
-                                 std::to_string(Rozavadedo::kVariablePlainMax) +
+                                 std::to_string(cipher::kVariablePlainMax) +
                                  " characters): " + std::string(seen.name) + "\r\n");
             result = 0;
             break;

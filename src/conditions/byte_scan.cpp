@@ -10,7 +10,7 @@
 #include <immintrin.h>
 #endif
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 // Bytes roughly from most to least frequent in log and report files; probes avoid the front.
@@ -343,4 +343,4 @@ int64_t Needle::FindLast(std::span<const uint8_t> block) const noexcept {
 #endif
 }
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -10,7 +10,7 @@
 
 #include "conditions/case_map.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 
 // A search text prepared for scanning. Two of its bytes, chosen to be rare in text files, are
 // compared a vector at a time; only their joint matches are compared in full.
@@ -50,4 +50,4 @@ class Needle {
   bool use_avx2_ = false;
 };
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -6,7 +6,7 @@
 
 #include <random>
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 int64_t PlainFind(const std::string& hay, const std::string& needle, bool last) {
@@ -60,4 +60,4 @@ TEST(ByteScanTest, AgreesWithPlainSearch) {
 }
 
 }  // namespace
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

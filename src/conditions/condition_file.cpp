@@ -7,7 +7,7 @@
 
 #include "core/fault.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 
 namespace {
 constexpr int64_t kPageBytes = 4096;
@@ -146,4 +146,4 @@ int32_t OpenConditionFile(RuleFiles& files,
   return 1;
 }
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

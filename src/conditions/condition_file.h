@@ -30,7 +30,7 @@ class Pacer {
 
 }  // namespace x5
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 
 // Size and attributes of an ordinary file.
 struct FileFacts {
@@ -106,4 +106,4 @@ class ConditionFile {
                                         std::string_view name,
                                         ConditionFile& file) noexcept;
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -8,7 +8,7 @@
 
 #include "conditions/condition_file.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 
 // Opens a file for reading raw bytes at explicit offsets. With `exclusive` nobody else may have
 // the file open, and nobody else can open it meanwhile (an advisory lock on POSIX). On failure:
@@ -20,4 +20,4 @@ namespace x5::IskanjePlus {
 // The file system as rule files see it.
 [[nodiscard]] std::unique_ptr<RuleFiles> MakeSystemRuleFiles();
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -11,7 +11,7 @@
 
 #include "core/fault.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 class Descriptor {
@@ -119,4 +119,4 @@ std::unique_ptr<RuleFiles> MakeSystemRuleFiles() {
   return std::make_unique<PosixRuleFiles>();
 }
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

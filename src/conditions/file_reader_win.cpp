@@ -9,7 +9,7 @@
 #include "core/fault.h"
 #include "win/unique_handle.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 int64_t NegatedLastError() {
@@ -117,4 +117,4 @@ std::unique_ptr<RuleFiles> MakeSystemRuleFiles() {
   return std::make_unique<Win32RuleFiles>();
 }
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

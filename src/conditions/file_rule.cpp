@@ -11,10 +11,10 @@
 #include "core/fault.h"
 #include "core/shown_text.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
-using IskanjePlus::ConditionFile;
+using conditions::ConditionFile;
 
 bool HoldsSize(std::string_view op, int64_t file_size, int64_t wanted) {
   if (op == "=")
@@ -32,7 +32,7 @@ bool HoldsSize(std::string_view op, int64_t file_size, int64_t wanted) {
   return false;
 }
 
-std::string AttributePattern(const IskanjePlus::FileFacts& f) {
+std::string AttributePattern(const conditions::FileFacts& f) {
   std::string p = "    ";
   if (f.archive)
     p[0] = 'A';
@@ -96,7 +96,7 @@ void NoteFound(ConditionContext& context,
     }
   }
   if (!counted) {
-    const int64_t column = IskanjePlus::ColumnOf(file, position, context.limits.line_limit);
+    const int64_t column = conditions::ColumnOf(file, position, context.limits.line_limit);
     if (column > 0)
       where += Concat({", column ", std::to_string(column)});
   }
@@ -175,7 +175,7 @@ std::string CheckFileRule(ConditionContext& context,
     ConditionFile file;
     std::optional<ValueField> field;  // only followed for an observer
 
-    const std::optional<IskanjePlus::FileFacts> facts = context.files.Find(s.file_name);
+    const std::optional<conditions::FileFacts> facts = context.files.Find(s.file_name);
     if (facts) {
       const std::string actual = AttributePattern(*facts);
       if (!HoldsSize(s.size_operator, facts->size, s.size)) {
@@ -186,8 +186,7 @@ std::string CheckFileRule(ConditionContext& context,
         message = Concat(
             {"File Attribute ", actual, " requested: ", s.attribute_operator, s.attribute_pattern});
         checks_done = true;
-      } else if (IskanjePlus::OpenConditionFile(context.files, s.open_mode, s.file_name, file) <
-                 1) {
+      } else if (conditions::OpenConditionFile(context.files, s.open_mode, s.file_name, file) < 1) {
         state = OpenState::kOpenFailed;
       } else {
         state = OpenState::kOpen;
@@ -200,9 +199,9 @@ std::string CheckFileRule(ConditionContext& context,
       // The buffer size comes normalised; a value that is not would make every byte a chunk.
       const int32_t buffer =
           context.limits.file_buffer_size > 0 ? context.limits.file_buffer_size : 4096;
-      IskanjePlus::SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
-                                 context.largest_read_bytes};
-      IskanjePlus::OccurrenceQuery query;
+      conditions::SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
+                                context.largest_read_bytes};
+      conditions::OccurrenceQuery query;
       query.text = s.search_text;
       query.case_folding = s.case_folding;
       query.forward = forward;
@@ -211,14 +210,14 @@ std::string CheckFileRule(ConditionContext& context,
       query.count = count;
       query.column = s.search_column;
       query.line_limit = context.limits.line_limit;
-      const int64_t found = IskanjePlus::FindOccurrence(env, file, query);
+      const int64_t found = conditions::FindOccurrence(env, file, query);
       if (found < 1) {
-        if (found == IskanjePlus::kSearchKilled) {
+        if (found == conditions::kSearchKilled) {
           message = "***** Task DezaVI KILLED on user request *****";
           s.rc_value = 0;
           if (killed)
             *killed = true;
-        } else if (found == IskanjePlus::kReadFailed) {
+        } else if (found == conditions::kReadFailed) {
           message = ReadFailedMessage(s.file_name);
         } else {
           message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});
@@ -268,4 +267,4 @@ std::string CheckFileRule(ConditionContext& context,
   }
 }
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -7,7 +7,7 @@
 
 #include "conditions/rule_settings.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 
 // A value field longer than this is not read (it is reported as not found).
 inline constexpr int64_t kMaxValueFieldBytes = 1024 * 1024;
@@ -29,4 +29,4 @@ inline constexpr int64_t kCheapLineCountBytes = 1024 * 1024;
                                         bool forward,
                                         bool* killed = nullptr) noexcept;
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

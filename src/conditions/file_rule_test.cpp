@@ -8,7 +8,7 @@
 
 #include "conditions/testing/rule_harness.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
 TEST(LinePrefixTest, PadsCutsAndMarksTheSection) {
@@ -134,9 +134,9 @@ TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
 }
 
 // Rule files whose lookup runs out of memory.
-class FaultyFiles final : public IskanjePlus::RuleFiles {
+class FaultyFiles final : public conditions::RuleFiles {
  public:
-  std::optional<IskanjePlus::FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
+  std::optional<conditions::FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
   std::unique_ptr<ChunkReader> Open(std::string_view, bool, int32_t&) override { return nullptr; }
 };
 
@@ -159,4 +159,4 @@ TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
 }
 
 }  // namespace
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

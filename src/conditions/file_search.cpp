@@ -21,7 +21,7 @@
 #include "conditions/byte_scan.h"
 #include "core/fault.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 // Asks the pacer for chunks 0, 1, ... in order, each once.
@@ -367,4 +367,4 @@ int64_t ColumnOf(ConditionFile& file, int64_t position, int64_t line_limit) noex
   return LineStarts(*feed, line_limit).Column(file, position);
 }
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -8,7 +8,7 @@
 #include "conditions/case_map.h"
 #include "conditions/condition_file.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 
 // Search results besides a 1-based position.
 inline constexpr int64_t kNotFound = 0;
@@ -89,4 +89,4 @@ struct OccurrenceQuery {
 // the bytes cannot be read.
 [[nodiscard]] int64_t ColumnOf(ConditionFile& file, int64_t position, int64_t line_limit) noexcept;
 
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -7,7 +7,7 @@
 
 #include "conditions/testing/memory_files.h"
 
-namespace x5::IskanjePlus {
+namespace x5::conditions {
 namespace {
 
 ConditionFile MemoryFileOf(const std::string& content, MemoryReader** reader = nullptr) {
@@ -165,4 +165,4 @@ TEST(FileSearchTest, ColumnOfLooksBackForTheLineStart) {
 }
 
 }  // namespace
-}  // namespace x5::IskanjePlus
+}  // namespace x5::conditions

@@ -8,7 +8,7 @@
 #include "core/fault.h"
 #include "core/shown_text.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
 constexpr int kMaxTokens = 7;
@@ -574,4 +574,4 @@ std::string EvaluateConditions(ConditionContext& context,
   return result;
 }
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -9,7 +9,7 @@
 
 #include "conditions/rule_settings.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 
 // Pass numbers of EvaluateConditions.
 inline constexpr int kPassBeforeStep = 2;
@@ -64,4 +64,4 @@ LineParse ParseRuleLine(RuleSettings& settings,
                                              int pass,
                                              std::string_view rule_text) noexcept;
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

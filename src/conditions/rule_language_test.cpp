@@ -8,7 +8,7 @@
 
 #include "conditions/testing/rule_harness.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
 std::string Slot(TokenKind kind, std::string_view value) {
@@ -186,4 +186,4 @@ TEST(EvaluateConditionsTest, KillEndsThePass) {
 }
 
 }  // namespace
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -13,7 +13,7 @@
 #include "core/interfaces.h"
 #include "core/rc_rules.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 
 // The rule settings. They live as long as the run (the run keeps one and passes it to both passes):
 // some are reset at the start of every parsed line, the others keep what an earlier line set.
@@ -79,7 +79,7 @@ struct ConditionContext {
                    ConsoleSink& console_in,
                    VariableStore& variables_in,
                    Pacer& pacer_in,
-                   IskanjePlus::RuleFiles& files_in) noexcept
+                   conditions::RuleFiles& files_in) noexcept
       : limits(limits_in),
         rc(rc_in),
         console(console_in),
@@ -92,12 +92,12 @@ struct ConditionContext {
   ConsoleSink& console;      // where a found text's location is noted
   VariableStore& variables;  // the "?=" variable of a rule
   Pacer& pacer;              // asked before every chunk read
-  IskanjePlus::RuleFiles& files;
+  conditions::RuleFiles& files;
   CaseMap case_map = AsciiCaseMap();  // the runner passes SystemCaseMap()
   NumberFormat number_format;         // the runner passes UserNumberFormat()
-  int64_t first_read_bytes = IskanjePlus::kFirstReadBytes;
-  int64_t largest_read_bytes = IskanjePlus::kLargestReadBytes;
+  int64_t first_read_bytes = conditions::kFirstReadBytes;
+  int64_t largest_read_bytes = conditions::kLargestReadBytes;
   RuleLineObserver* observer = nullptr;
 };
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -7,7 +7,7 @@
 #include "core/fault.h"
 #include "core/shown_text.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
 // `order` is <0, 0 or >0 as the field is below, equal to or above the value.
@@ -76,7 +76,7 @@ void Compare(const Comparison& c,
 
 }  // namespace
 
-std::string CheckValues(IskanjePlus::ConditionFile& file,
+std::string CheckValues(conditions::ConditionFile& file,
                         int64_t found_position,
                         const RuleSettings& s,
                         const CaseMap& case_map,
@@ -121,4 +121,4 @@ std::string CheckValues(IskanjePlus::ConditionFile& file,
   }
 }
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -9,17 +9,17 @@
 #include "conditions/condition_file.h"
 #include "conditions/rule_settings.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 
 // Reads the field value_offset bytes after the found text (found_position is 1-based) from the
 // open file and applies the comparisons of `settings`. Returns "" when every comparison made
 // passed, else "Value not found", "Empty values" or the failed comparisons joined by " + ".
 // `read`, when given, gets the field when there was one to read.
-[[nodiscard]] std::string CheckValues(IskanjePlus::ConditionFile& file,
+[[nodiscard]] std::string CheckValues(conditions::ConditionFile& file,
                                       int64_t found_position,
                                       const RuleSettings& settings,
                                       const CaseMap& case_map,
                                       const NumberFormat& number_format,
                                       std::optional<ValueField>* read = nullptr) noexcept;
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

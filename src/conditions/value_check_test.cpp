@@ -6,7 +6,7 @@
 
 #include "conditions/testing/rule_harness.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 namespace {
 
 struct ValueCase {
@@ -58,4 +58,4 @@ TEST(CheckValuesTest, FollowsTheNumberFormat) {
 }
 
 }  // namespace
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

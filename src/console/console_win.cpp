@@ -36,13 +36,13 @@ void WriteLine(HANDLE console, const std::string& text) {
 
 }  // namespace
 
-clsConsole::~clsConsole() {
+Console::~Console() {
   if (allocated_)
     (void)CloseConsole();
 }
 
-int32_t clsConsole::OpenConsole(const std::string& CNaslov, uint8_t OsVer) {
-  if (OsVer >= 4)
+int32_t Console::OpenConsole(const std::string& title, uint8_t os_version) {
+  if (os_version >= 4)
     FreeConsole();
   if (!AllocConsole())
     return 2;
@@ -56,13 +56,13 @@ int32_t clsConsole::OpenConsole(const std::string& CNaslov, uint8_t OsVer) {
     return 0;
   }
   SetConsoleCtrlHandler(IgnoreControlEvent, TRUE);
-  SetConsoleTitleA(CNaslov.c_str());
+  SetConsoleTitleA(title.c_str());
   input_.reset(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &sa,
                            OPEN_EXISTING, 0, nullptr));
   return 1;
 }
 
-bool clsConsole::CloseConsole() {
+bool Console::CloseConsole() {
   output_.reset();
   input_.reset();
   if (allocated_) {
@@ -72,10 +72,10 @@ bool clsConsole::CloseConsole() {
   return false;
 }
 
-int32_t clsConsole::SendText(std::string_view sText) {
+int32_t Console::SendText(std::string_view text) {
   if (!output_)
     return 0;
-  std::string line(sText);
+  std::string line(text);
   line += "\r\n";
   DWORD written = 0;
   BOOL ok =
@@ -85,7 +85,7 @@ int32_t clsConsole::SendText(std::string_view sText) {
   return ok ? 1 : 0;
 }
 
-int32_t clsConsole::SendLines(const std::vector<std::string>& lines) {
+int32_t Console::SendLines(const std::vector<std::string>& lines) {
   int32_t result = 1;
   for (const std::string& text : PackConsoleLines(lines, kLongestConsoleWrite)) {
     if (SendText(text) != 1)

@@ -13,19 +13,19 @@
 
 namespace x5 {
 
-class clsConsole {
+class Console {
  public:
-  clsConsole() = default;
-  clsConsole(const clsConsole&) = delete;
-  clsConsole& operator=(const clsConsole&) = delete;
-  ~clsConsole();
+  Console() = default;
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  ~Console();
 
   // 1 open, 0 output could not be opened (console freed again), 2 no console could be allocated.
-  int32_t OpenConsole(const std::string& CNaslov, uint8_t OsVer);
+  int32_t OpenConsole(const std::string& title, uint8_t os_version);
   // Closes the console's handles and detaches the runner from the console. Always false.
   bool CloseConsole();
   // Writes the text and a line end; the write call's result (0 on failure).
-  int32_t SendText(std::string_view sText);
+  int32_t SendText(std::string_view text);
   // Writes each line as SendText would, in as few console writes as the console takes. 1 when
   // every write succeeded, else 0.
   int32_t SendLines(const std::vector<std::string>& lines);
@@ -46,7 +46,7 @@ class clsConsole {
 // Copies the console text from FirstRow to the cursor row into FileName, which is written only
 // when neither it nor its folder is a link (a refusal is said in one console line), and replaced
 // only by a complete copy. When rows scrolled out of the buffer (`first_line`: see
-// clsConsole::FirstLine) the file starts with a line that says so. 1 done, 0 cursor row negative
+// Console::FirstLine) the file starts with a line that says so. 1 done, 0 cursor row negative
 // (no file touched), -1 the console text could not be read or the file not written whole (the
 // earlier file is left as it was).
 int32_t SaveConsoleText(HANDLE hConsole,
@@ -64,11 +64,11 @@ int32_t MinimizeConsoleWindow(const std::string& Title);
 // Console lines for portable code.
 class ConsoleSinkWin : public ConsoleSink {
  public:
-  explicit ConsoleSinkWin(clsConsole& console) : console_(console) {}
+  explicit ConsoleSinkWin(Console& console) : console_(console) {}
   void Line(std::string_view text) override { (void)console_.SendText(text); }
 
  private:
-  clsConsole& console_;
+  Console& console_;
 };
 
 }  // namespace x5

@@ -122,7 +122,7 @@ void AddLine(std::string& text, const std::string& line) {
 
 }  // namespace
 
-namespace StationPraviceMod {
+namespace launch {
 
 std::string AddAccessEntries(HANDLE object,
                              StepIdentity& identity,
@@ -146,9 +146,9 @@ std::string AddAccessEntries(HANDLE object,
   }
 }
 
-}  // namespace StationPraviceMod
+}  // namespace launch
 
-namespace DesktopPraviceMod {
+namespace launch {
 
 std::string GrantDesktopAccess(StepIdentity& identity, const std::string& account, bool add) {
   try {
@@ -160,8 +160,8 @@ std::string GrantDesktopAccess(StepIdentity& identity, const std::string& accoun
     AddLine(text, "OpenWindowStation=" + HandleValue(station.get()));
     if (!station)
       return text;
-    AddLine(text, StationPraviceMod::AddAccessEntries(station.get(), identity, account,
-                                                      kStationInheritedMask, kStationMask, add));
+    AddLine(text, launch::AddAccessEntries(station.get(), identity, account, kStationInheritedMask,
+                                           kStationMask, add));
     ScopedDesktop desktop;
     ProcessWindowStationRestorer restorer(original);
     // A desktop is opened within the process's window station: without the switch, "default"
@@ -173,8 +173,8 @@ std::string GrantDesktopAccess(StepIdentity& identity, const std::string& accoun
     desktop.reset(OpenDesktopA("default", 0, FALSE, kDesktopAccess));
     AddLine(text, "OpenDesktop=" + HandleValue(desktop.get()));
     if (desktop) {
-      AddLine(text, StationPraviceMod::AddAccessEntries(desktop.get(), identity, account,
-                                                        kDesktopMask, 0, add));
+      AddLine(text,
+              launch::AddAccessEntries(desktop.get(), identity, account, kDesktopMask, 0, add));
     }
     return text;
   } catch (const std::bad_alloc&) {
@@ -182,5 +182,5 @@ std::string GrantDesktopAccess(StepIdentity& identity, const std::string& accoun
   }
 }
 
-}  // namespace DesktopPraviceMod
+}  // namespace launch
 }  // namespace x5

@@ -153,7 +153,7 @@ EnvironmentBlock StepEnvironmentBlock(const std::vector<std::string>& table,
   const std::vector<std::string> profile = ReadUserEnvironment(user_block, text);
   MergeUserEnvironment(merged, profile);
   RemoveDuplicateNames(merged);
-  mSimpleSort::SortVariables(merged);
+  launch::SortVariables(merged);
   return BuildEnvironmentBlock(merged, decipher, text);
 }
 

@@ -85,7 +85,7 @@ TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCaseAndSortIsByCode) {
   EXPECT_EQ(table, (std::vector<std::string>{"", "", "", "=C:=x", "junk", "A=3", "b="}));
   // The sort is by unsigned character code.
   table = {"b=1", "B=1", "", "\xC4=1", "A=2", "A=1", "_=1"};
-  mSimpleSort::SortVariables(table);
+  launch::SortVariables(table);
   EXPECT_EQ(table, (std::vector<std::string>{"", "A=1", "A=2", "B=1", "_=1", "b=1", "\xC4=1"}));
 }
 

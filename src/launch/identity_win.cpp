@@ -61,7 +61,7 @@ namespace {
 class ProfileListReader {
  public:
   explicit ProfileListReader(HKEY list) : list_(list) {
-    if (RegisM::EnumerateSubkeys(list_, names_) != ERROR_SUCCESS)
+    if (registry::EnumerateSubkeys(list_, names_) != ERROR_SUCCESS)
       names_.clear();
   }
 
@@ -71,13 +71,13 @@ class ProfileListReader {
     ProfileListEntry entry;
     entry.name = names_[next_++];
     ScopedKey key;
-    if (RegisM::OpenKey(list_, entry.name, KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+    if (registry::OpenKey(list_, entry.name, KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
       return entry;
     std::string path;
-    if (RegisM::ReadString(key.get(), kProfileImagePathValue, path) == ERROR_SUCCESS)
+    if (registry::ReadString(key.get(), kProfileImagePathValue, path) == ERROR_SUCCESS)
       entry.image_path = std::move(path);
     std::vector<uint8_t> sid;
-    if (RegisM::ReadBinary(key.get(), kProfileSidValue, sid) == ERROR_SUCCESS)
+    if (registry::ReadBinary(key.get(), kProfileSidValue, sid) == ERROR_SUCCESS)
       entry.sid = std::move(sid);
     return entry;
   }
@@ -101,7 +101,7 @@ std::string LoadUserHive(StepIdentity& identity,
         return LookupFailureText(account);
       ScopedKey list;
       std::optional<ProfileListEntry> profile;
-      if (RegisM::OpenKey(HKEY_LOCAL_MACHINE, kProfileListKey, KEY_READ, list) == ERROR_SUCCESS) {
+      if (registry::OpenKey(HKEY_LOCAL_MACHINE, kProfileListKey, KEY_READ, list) == ERROR_SUCCESS) {
         ProfileListReader reader(list.get());
         profile = FindProfile([&reader] { return reader.Next(); }, identity.account_sid);
       }
@@ -117,11 +117,11 @@ std::string LoadUserHive(StepIdentity& identity,
       if (identity.hive.Loaded()) {
         status = identity.hive.Name() == hive_name ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
       } else {
-        status = RegisM::LoadHive(hive_name, identity.hive_file);
+        status = registry::LoadHive(hive_name, identity.hive_file);
         // Only a hive this runner loaded is ever unloaded: one the system loaded for a user
         // who is logged on (the load fails then) belongs to that session.
         if (status == ERROR_SUCCESS)
-          identity.hive = RegisM::LoadedHive(hive_name);
+          identity.hive = registry::LoadedHive(hive_name);
       }
     } else {
       status = identity.hive.Loaded() ? identity.hive.Unload() : ERROR_FILE_NOT_FOUND;

@@ -35,7 +35,7 @@ class StepIdentity {
   std::vector<uint8_t> account_sid;  // empty unless the most recent account lookup succeeded
   std::string lookup_text;           // the text of a failed lookup
   std::string hive_file;
-  RegisM::LoadedHive hive;
+  registry::LoadedHive hive;
 
   ScopedModule userenv;
   ScopedModule profile_library;

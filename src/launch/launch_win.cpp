@@ -47,7 +47,7 @@ int32_t FailureCode(DWORD error) {
 }
 
 SecretString DecipherVariableValue(std::string_view enciphered) {
-  return Rozavadedo::DecipherVariable(enciphered);
+  return cipher::DecipherVariable(enciphered);
 }
 
 // Without a logon the step inherits the runner's own environment, so the variable table's changes
@@ -223,7 +223,7 @@ int32_t LogOn(const LaunchPlan& plan,
   BOOL logged_on = FALSE;
   DWORD error = 0;
   {
-    SecretString password = Rozavadedo::DecipherField(plan.enciphered_password);
+    SecretString password = cipher::DecipherField(plan.enciphered_password);
     size_t length = password.Size();
     while (length > 0 && password[length - 1] == ' ')
       --length;
@@ -242,7 +242,7 @@ int32_t LogOn(const LaunchPlan& plan,
   // Neither outcome changes the course of the launch; the profile library loads the profile
   // even where the hive could not be loaded here.
   (void)LoadUserHive(identity, expander, plan.hive_account, true);
-  (void)DesktopPraviceMod::GrantDesktopAccess(identity, std::string(), true);
+  (void)launch::GrantDesktopAccess(identity, std::string(), true);
   SetStatus(record, "LOGON OK", 1);
   return 0;
 }
@@ -336,8 +336,8 @@ CreatedProcess CreateStepProcess(const LaunchPlan& plan,
   } else {
     StepSecurity security(token);
     // Needed to start a process with another user's token; enabled only for the call.
-    RegisM::PrivilegeGuard quota("SeIncreaseQuotaPrivilege");
-    RegisM::PrivilegeGuard assign("SeAssignPrimaryTokenPrivilege");
+    registry::PrivilegeGuard quota("SeIncreaseQuotaPrivilege");
+    registry::PrivilegeGuard assign("SeAssignPrimaryTokenPrivilege");
     Wow64RedirectionOff redirection(plan.redirection_off);
     ok = CreateProcessAsUserA(token, nullptr, command_line.Span().data(), security.Process(),
                               security.Thread(), TRUE, flags, const_cast<char16_t*>(block->data()),

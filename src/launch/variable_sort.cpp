@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace x5::mSimpleSort {
+namespace x5::launch {
 
 void SortVariables(std::vector<std::string>& table) noexcept {
   // Equal entries are identical texts, so any correct sort gives the one order an exchange sort
@@ -11,4 +11,4 @@ void SortVariables(std::vector<std::string>& table) noexcept {
   std::sort(table.begin(), table.end());
 }
 
-}  // namespace x5::mSimpleSort
+}  // namespace x5::launch

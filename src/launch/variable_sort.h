@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace x5::mSimpleSort {
+namespace x5::launch {
 
 // Sorts the entries ascending by character code (case-sensitive, bytes compared unsigned).
 void SortVariables(std::vector<std::string>& table) noexcept;
 
-}  // namespace x5::mSimpleSort
+}  // namespace x5::launch

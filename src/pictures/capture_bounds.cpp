@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace x5::modCapture {
+namespace x5::pictures {
 
 uint32_t PictureTimeAllowedMs(size_t windows, int32_t interval) noexcept {
   const int32_t bounded = BoundedPictureInterval(interval);
@@ -30,4 +30,4 @@ std::string PicturesCutShortLine(uint32_t allowed_ms, int32_t missed, bool endin
   return line + " *****\r\n";
 }
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

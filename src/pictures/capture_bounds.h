@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace x5::modCapture {
+namespace x5::pictures {
 
 // The longest pause before a grab. A larger interval (up to 2^31 ms, about 24 days) would keep a
 // KILL from ever ending the step, and input stays blocked during the pause.
@@ -37,4 +37,4 @@ inline constexpr int32_t kLockTries = 200;
 // `ending`, that the processes are ended without those pictures.
 [[nodiscard]] std::string PicturesCutShortLine(uint32_t allowed_ms, int32_t missed, bool ending);
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

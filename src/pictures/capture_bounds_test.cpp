@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5::modCapture {
+namespace x5::pictures {
 namespace {
 
 TEST(CaptureBounds, TimeAllowedIsTwoSecondsPlusTheIntervalPerWindowAtMostOneMinute) {
@@ -37,4 +37,4 @@ TEST(CaptureBounds, CutShortLine) {
 }
 
 }  // namespace
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

@@ -9,7 +9,7 @@
 #include "pictures/capture_bounds.h"
 #include "pictures/capture_lock_win.h"
 
-namespace x5::modCapture {
+namespace x5::pictures {
 
 // The input of one thread attached to another's.
 class InputAttachment {
@@ -135,4 +135,4 @@ class CaptureLockHold {
   int32_t result_;
 };
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

@@ -10,7 +10,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5::modCapture {
+namespace x5::pictures {
 namespace {
 
 std::vector<BOOL> block_calls;
@@ -78,4 +78,4 @@ TEST(CaptureGuards, CaptureLockIsReleasedOnce) {
 }
 
 }  // namespace
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

@@ -34,30 +34,30 @@ class RegistryLockStore : public LockValueStore {
  public:
   int32_t OpenKey(std::string_view lock_name) override {
     // Only what the lock needs: a runner without full control of the key can still use it.
-    return static_cast<int32_t>(RegisM::OpenKey(HKEY_LOCAL_MACHINE, KeyPath(lock_name),
-                                                KEY_QUERY_VALUE | KEY_SET_VALUE, key_));
+    return static_cast<int32_t>(registry::OpenKey(HKEY_LOCAL_MACHINE, KeyPath(lock_name),
+                                                  KEY_QUERY_VALUE | KEY_SET_VALUE, key_));
   }
 
   int32_t CreateKey(std::string_view lock_name) override {
     // The parent must exist already: a machine without it does not use the lock.
     ScopedKey parent;
-    LSTATUS status = RegisM::OpenKey(HKEY_LOCAL_MACHINE, kParentKey, KEY_CREATE_SUB_KEY, parent);
+    LSTATUS status = registry::OpenKey(HKEY_LOCAL_MACHINE, kParentKey, KEY_CREATE_SUB_KEY, parent);
     if (status != ERROR_SUCCESS)
       return static_cast<int32_t>(status);
-    status = RegisM::CreateKey(parent.get(), std::string(lock_name),
-                               KEY_QUERY_VALUE | KEY_SET_VALUE, key_);
+    status = registry::CreateKey(parent.get(), std::string(lock_name),
+                                 KEY_QUERY_VALUE | KEY_SET_VALUE, key_);
     return static_cast<int32_t>(status);
   }
 
   LockValue ReadValue() override {
     uint32_t number = 0;
-    LSTATUS status = RegisM::ReadDword(key_.get(), kLockValue, number);
+    LSTATUS status = registry::ReadDword(key_.get(), kLockValue, number);
     if (status == ERROR_SUCCESS)
       return LockValue::Number(static_cast<int32_t>(number));
     if (status != ERROR_INVALID_DATATYPE)
       return LockValue{};  // absent, or unreadable: read as nothing, as an absent value
     std::string text;
-    status = RegisM::ReadString(key_.get(), kLockValue, text);
+    status = registry::ReadString(key_.get(), kLockValue, text);
     if (status == ERROR_SUCCESS)
       return LockValue::Text(std::move(text));
     return LockValue::Other();
@@ -65,7 +65,7 @@ class RegistryLockStore : public LockValueStore {
 
   int32_t WriteValue(int32_t value) override {
     return static_cast<int32_t>(
-        RegisM::WriteDword(key_.get(), kLockValue, static_cast<uint32_t>(value)));
+        registry::WriteDword(key_.get(), kLockValue, static_cast<uint32_t>(value)));
   }
 
   void CloseKey() override { key_.reset(); }

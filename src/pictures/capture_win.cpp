@@ -11,7 +11,7 @@
 #include "pictures/capture_guards_win.h"
 #include "pictures/picture_names.h"
 
-namespace x5::modCapture {
+namespace x5::pictures {
 namespace {
 
 // The longest the runner waits for one window's thread to answer (its title, or that it has
@@ -298,4 +298,4 @@ int32_t CaptureProcessWindows(uint32_t process_id,
   }
 }
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

@@ -9,7 +9,7 @@
 
 #include "pictures/picture_file_win.h"
 
-namespace x5::modCapture {
+namespace x5::pictures {
 
 // The time one KILL, end of job or picture request may spend on pictures, shared by all of its
 // windows. Windows still to be pictured when it has run out are counted instead.
@@ -97,4 +97,4 @@ int32_t CaptureWindow(HWND window,
 // KILL that later names and pictures the step's windows.
 void ConnectToWindowManager() noexcept;
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

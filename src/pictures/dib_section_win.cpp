@@ -1,4 +1,4 @@
-// cDIBSection: a device-independent bitmap held in a memory device context, whose pixel memory a
+// DibSection: a device-independent bitmap held in a memory device context, whose pixel memory a
 // picture encoder reads directly.
 #include "pictures/dib_section_win.h"
 
@@ -6,24 +6,24 @@
 
 namespace x5 {
 
-cDIBSection::cDIBSection() noexcept {
+DibSection::DibSection() noexcept {
   ResetHeader();
 }
 
-void cDIBSection::ResetHeader() noexcept {
+void DibSection::ResetHeader() noexcept {
   header_ = BITMAPINFOHEADER{};
   header_.biSize = sizeof(BITMAPINFOHEADER);
 }
 
-int32_t cDIBSection::BytesPerScanLine() const noexcept {
+int32_t DibSection::BytesPerScanLine() const noexcept {
   return x5::BytesPerScanLine(header_.biBitCount, header_.biWidth);
 }
 
-bool cDIBSection::CreateDIB(HDC lhDC,
-                            int32_t lWidth,
-                            int32_t lHeight,
-                            int32_t lChannels,
-                            HBITMAP& hDib) noexcept {
+bool DibSection::CreateDIB(HDC lhDC,
+                           int32_t lWidth,
+                           int32_t lHeight,
+                           int32_t lChannels,
+                           HBITMAP& hDib) noexcept {
   ResetHeader();
   header_.biWidth = lWidth;
   header_.biHeight = lHeight;
@@ -38,7 +38,7 @@ bool cDIBSection::CreateDIB(HDC lhDC,
   return hDib != nullptr;
 }
 
-bool cDIBSection::SelectSection() noexcept {
+bool DibSection::SelectSection() noexcept {
   old_bitmap_ = SelectObject(dc_.get(), dib_.get());
   if (old_bitmap_ == nullptr || old_bitmap_ == HGDI_ERROR) {
     old_bitmap_ = nullptr;
@@ -47,7 +47,7 @@ bool cDIBSection::SelectSection() noexcept {
   return true;
 }
 
-bool cDIBSection::Create(int32_t lWidth, int32_t lHeight, int32_t lChannels) noexcept {
+bool DibSection::Create(int32_t lWidth, int32_t lHeight, int32_t lChannels) noexcept {
   CleanUp();
   dc_.reset(CreateCompatibleDC(nullptr));
   if (!dc_)
@@ -65,7 +65,7 @@ bool cDIBSection::Create(int32_t lWidth, int32_t lHeight, int32_t lChannels) noe
   return true;
 }
 
-bool cDIBSection::LoadFromPictureHandle(HBITMAP PictureHandle) noexcept {
+bool DibSection::LoadFromPictureHandle(HBITMAP PictureHandle) noexcept {
   CleanUp();
   dc_.reset(CreateCompatibleDC(nullptr));
   if (!dc_ || PictureHandle == nullptr) {
@@ -116,7 +116,7 @@ bool cDIBSection::LoadFromPictureHandle(HBITMAP PictureHandle) noexcept {
   return true;
 }
 
-bool cDIBSection::Load(const std::string& Name) noexcept {
+bool DibSection::Load(const std::string& Name) noexcept {
   ScopedGdiObject bitmap(
       LoadImageA(nullptr, Name.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (!bitmap) {
@@ -126,14 +126,14 @@ bool cDIBSection::Load(const std::string& Name) noexcept {
   return LoadFromPictureHandle(static_cast<HBITMAP>(bitmap.get()));
 }
 
-void cDIBSection::PaintPicture(HDC lhDC,
-                               int32_t lDestLeft,
-                               int32_t lDestTop,
-                               int32_t lDestWidth,
-                               int32_t lDestHeight,
-                               int32_t lSrcLeft,
-                               int32_t lSrcTop,
-                               DWORD eRop) const noexcept {
+void DibSection::PaintPicture(HDC lhDC,
+                              int32_t lDestLeft,
+                              int32_t lDestTop,
+                              int32_t lDestWidth,
+                              int32_t lDestHeight,
+                              int32_t lSrcLeft,
+                              int32_t lSrcTop,
+                              DWORD eRop) const noexcept {
   if (!dc_)
     return;
   if (lDestWidth < 0)
@@ -143,7 +143,7 @@ void cDIBSection::PaintPicture(HDC lhDC,
   BitBlt(lhDC, lDestLeft, lDestTop, lDestWidth, lDestHeight, dc_.get(), lSrcLeft, lSrcTop, eRop);
 }
 
-void cDIBSection::CleanUp() noexcept {
+void DibSection::CleanUp() noexcept {
   if (dc_) {
     if (dib_ && old_bitmap_ != nullptr)
       SelectObject(dc_.get(), old_bitmap_);

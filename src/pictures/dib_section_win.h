@@ -1,4 +1,4 @@
-// cDIBSection: a device-independent bitmap held in a memory device context, whose pixel memory a
+// DibSection: a device-independent bitmap held in a memory device context, whose pixel memory a
 // picture encoder reads directly.
 #pragma once
 
@@ -11,12 +11,12 @@
 
 namespace x5 {
 
-class cDIBSection {
+class DibSection {
  public:
-  cDIBSection() noexcept;
-  cDIBSection(const cDIBSection&) = delete;
-  cDIBSection& operator=(const cDIBSection&) = delete;
-  ~cDIBSection() { CleanUp(); }
+  DibSection() noexcept;
+  DibSection(const DibSection&) = delete;
+  DibSection& operator=(const DibSection&) = delete;
+  ~DibSection() { CleanUp(); }
 
   // Fills the header (24 bits for 3 channels, 32 otherwise) and makes a DIB section on `lhDC`.
   bool CreateDIB(HDC lhDC,

@@ -111,7 +111,7 @@ constexpr UINT kRowsPerBand = 64;
 
 // Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `stream`. The codec writes into
 // memory, not to a file it would open by name: the file is written by the job folder's checks.
-bool EncodeJpeg(IWICImagingFactory* factory, IStream* stream, const cDIBSection& dib) noexcept {
+bool EncodeJpeg(IWICImagingFactory* factory, IStream* stream, const DibSection& dib) noexcept {
   ComRef<IWICBitmapEncoder> encoder;
   if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.Put())) ||
       FAILED(encoder->Initialize(stream, WICBitmapEncoderNoCache))) {
@@ -256,7 +256,7 @@ bool SaveJpg(const WindowPicture& picture,
     // An older picture of this name must not stand in for one that fails now.
     (void)folder.Delete(split->name);
     PumpPendingMessages();
-    cDIBSection dib;
+    DibSection dib;
     if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
       return false;
     PumpPendingMessages();
@@ -278,7 +278,7 @@ bool SaveJpg(const WindowPicture& picture,
     if (locked.Bytes() == nullptr)
       return false;
     const std::span<const uint8_t> jpeg(locked.Bytes(), static_cast<size_t>(stat.cbSize.QuadPart));
-    return folder.Replace(split->name, modCapture::PartialPictureName(split->name), {jpeg}, false)
+    return folder.Replace(split->name, pictures::PartialPictureName(split->name), {jpeg}, false)
         .Done();
   } catch (const std::exception&) {
     (void)UnexpectedFault("SaveJpg");
@@ -333,7 +333,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     }
     const auto* table = reinterpret_cast<const uint8_t*>(info.table);
     return folder
-        .Replace(split->name, modCapture::PartialPictureName(split->name),
+        .Replace(split->name, pictures::PartialPictureName(split->name),
                  {headers, std::span(table, 4 * layout.table_entries), rows}, false)
         .Done();
   } catch (const std::exception&) {

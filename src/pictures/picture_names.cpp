@@ -3,7 +3,7 @@
 
 #include <new>
 
-namespace x5::modCapture {
+namespace x5::pictures {
 namespace {
 
 constexpr size_t kTitleLimit = 100;
@@ -111,4 +111,4 @@ bool IsOldPictureName(std::string_view name, std::string_view picture_type) noex
          (name.size() > kPartialSuffix.size() && EndsWithNoCase(name, kPartialSuffix));
 }
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

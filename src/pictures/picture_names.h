@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5::modCapture {
+namespace x5::pictures {
 
 // At most the first 100 characters of the title, cut at a NUL, with every character that cannot
 // stand in a file name (and ".", ",") replaced by "_". Empty on any error.
@@ -33,4 +33,4 @@ inline constexpr std::string_view kPartialSuffix = ".x5part";
 // too ("#*.JPG" finds "#a.jpgx" through its short name).
 [[nodiscard]] bool IsOldPictureName(std::string_view name, std::string_view picture_type) noexcept;
 
-}  // namespace x5::modCapture
+}  // namespace x5::pictures

@@ -5,7 +5,7 @@
 
 #include "pictures/process_evidence.h"
 
-namespace x5::modCapture {
+namespace x5::pictures {
 namespace {
 
 struct TitleCase {
@@ -60,7 +60,7 @@ TEST(PictureNames, OldPicturesByTheirRealNames) {
 }
 
 }  // namespace
-}  // namespace x5::modCapture
+}  // namespace x5::pictures
 
 namespace x5 {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <new>
 
-namespace x5::RegisM {
+namespace x5::registry {
 
 LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, ScopedKey& key) noexcept {
   HKEY opened = nullptr;
@@ -192,4 +192,4 @@ LSTATUS LoadedHive::Unload() noexcept {
   return status;
 }
 
-}  // namespace x5::RegisM
+}  // namespace x5::registry

@@ -10,7 +10,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5::RegisM {
+namespace x5::registry {
 
 // Every routine returns the registry's own result code (ERROR_SUCCESS = 0), never throws, and
 // leaves its out-parameter untouched on failure.
@@ -82,4 +82,4 @@ class LoadedHive {
   std::string name_;
 };
 
-}  // namespace x5::RegisM
+}  // namespace x5::registry

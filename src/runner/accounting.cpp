@@ -7,7 +7,7 @@
 
 #include "protocol/protocol.h"
 
-namespace x5::mJobInfoPart {
+namespace x5::runner {
 namespace {
 
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
@@ -134,7 +134,7 @@ std::string AccountingNotices::Take(const QueryFailures& failures) {
   return lines;
 }
 
-}  // namespace x5::mJobInfoPart
+}  // namespace x5::runner
 
 namespace x5 {
 namespace {

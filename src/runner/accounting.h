@@ -9,7 +9,7 @@
 
 #include "core/interfaces.h"
 
-namespace x5::mJobInfoPart {
+namespace x5::runner {
 
 // A 64-bit counter that arrives as two 32-bit halves, each taken as unsigned.
 [[nodiscard]] constexpr uint64_t Unsigned64(uint32_t high, uint32_t low) noexcept {
@@ -109,7 +109,7 @@ class AccountingNotices {
   uint32_t said_ = 0;
 };
 
-}  // namespace x5::mJobInfoPart
+}  // namespace x5::runner
 
 namespace x5 {
 

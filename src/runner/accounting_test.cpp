@@ -8,7 +8,7 @@
 namespace x5 {
 namespace {
 
-using namespace mJobInfoPart;
+using namespace runner;
 
 constexpr int64_t kMs = 10'000;  // 100 ns ticks per millisecond
 constexpr int64_t kSecond = 1000 * kMs;

@@ -33,7 +33,7 @@ void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::strin
     return;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !modCapture::IsOldPictureName(data.cFileName, run.picture_type)) {
+        !pictures::IsOldPictureName(data.cFileName, run.picture_type)) {
       continue;
     }
     const JobFileOutcome deleted = folder.Delete(data.cFileName);
@@ -64,7 +64,7 @@ HeldProcesses ProcessesToEnd(const Run& run) noexcept {
     held.from_job = true;
     if (!run.HasJob())
       return held;
-    mJobInfoPart::JobProcessIds list = mJobInfoPart::ReadJobProcessIds(run.job.get());
+    runner::JobProcessIds list = runner::ReadJobProcessIds(run.job.get());
     if (list.result < 0)
       return held;
     held.processes.reserve(list.ids.size());
@@ -77,7 +77,7 @@ HeldProcesses ProcessesToEnd(const Run& run) noexcept {
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    mJobInfoPart::JobProcessIds again = mJobInfoPart::ReadJobProcessIds(run.job.get());
+    runner::JobProcessIds again = runner::ReadJobProcessIds(run.job.get());
     std::sort(again.ids.begin(), again.ids.end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
       if (again.result >= 0)
@@ -118,7 +118,7 @@ ProcessWindows WindowsOf(const HeldProcesses& held) noexcept {
     std::map<uint32_t, size_t> index;
     for (size_t i = 0; i < held.processes.size(); ++i)
       index.emplace(held.processes[i].id, i);
-    for (HWND window : modCapture::TopLevelWindows()) {
+    for (HWND window : pictures::TopLevelWindows()) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
       const auto it = index.find(owner);
@@ -191,19 +191,19 @@ void PictureProcesses(Run& run,
     size_t window_count = 0;
     for (const std::vector<HWND>& list : windows)
       window_count += list.size();
-    modCapture::CaptureDeadline deadline(
-        modCapture::PictureTimeAllowedMs(window_count, run.picture_interval));
+    pictures::CaptureDeadline deadline(
+        pictures::PictureTimeAllowedMs(window_count, run.picture_interval));
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const uint32_t id = ending.held.processes[i].id;
-      (void)modCapture::CaptureProcessWindows(id, WindowsAt(windows, i),
-                                              run.global_parameter_directory, killed_at_end,
-                                              run.picture_interval, run.picture_type, deadline);
+      (void)pictures::CaptureProcessWindows(id, WindowsAt(windows, i),
+                                            run.global_parameter_directory, killed_at_end,
+                                            run.picture_interval, run.picture_type, deadline);
       if (killed_at_end)
         KilledAtEndLine(run, ending, id);
     }
     if (deadline.Missed() > 0) {
       ending.lines.push_back(
-          modCapture::PicturesCutShortLine(deadline.AllowedMs(), deadline.Missed(), killed_at_end));
+          pictures::PicturesCutShortLine(deadline.AllowedMs(), deadline.Missed(), killed_at_end));
     }
   } catch (const std::exception&) {
     // Failed captures are not reported; the processes are ended all the same.

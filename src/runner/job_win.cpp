@@ -26,7 +26,7 @@ int32_t NegatedError(DWORD error) noexcept {
 }
 
 int64_t FileTimeTicks(const FILETIME& ft) noexcept {
-  uint64_t ticks = mJobInfoPart::Unsigned64(ft.dwHighDateTime, ft.dwLowDateTime);
+  uint64_t ticks = runner::Unsigned64(ft.dwHighDateTime, ft.dwLowDateTime);
   return ticks > uint64_t{std::numeric_limits<int64_t>::max()} ? 0 : static_cast<int64_t>(ticks);
 }
 
@@ -85,9 +85,9 @@ struct JobThreads {
 JobThreads ListJobThreads(HANDLE job) {
   JobThreads out;
   DWORD assigned = 0;
-  DWORD error = QueryJobIds(job, mThread::kThreadControlRoom, out.process_ids, assigned);
+  DWORD error = QueryJobIds(job, runner::kThreadControlRoom, out.process_ids, assigned);
   if (error != 0) {
-    out.result = error == ERROR_MORE_DATA ? mThread::kJobListTooSmall : mThread::kJobListFailed;
+    out.result = error == ERROR_MORE_DATA ? runner::kJobListTooSmall : runner::kJobListFailed;
     out.error = error;
     return out;
   }
@@ -109,7 +109,7 @@ JobThreads ListJobThreads(HANDLE job) {
   return out;
 }
 
-class WinHeldThread final : public mThread::HeldThread {
+class WinHeldThread final : public runner::HeldThread {
  public:
   explicit WinHeldThread(ScopedHandle thread) noexcept : thread_(std::move(thread)) {}
   int64_t Suspend() noexcept override { return Result(SuspendThread(thread_.get())); }
@@ -126,14 +126,14 @@ class WinHeldThread final : public mThread::HeldThread {
 };
 
 // The threads of the job's processes, re-listed on every pass of a hold.
-class JobThreadSource final : public mThread::ThreadSource {
+class JobThreadSource final : public runner::ThreadSource {
  public:
   explicit JobThreadSource(HANDLE job) noexcept : job_(job) {}
 
-  mThread::ThreadListing List() override {
+  runner::ThreadListing List() override {
     JobThreads listed = ListJobThreads(job_);
     process_ids_ = std::move(listed.process_ids);
-    mThread::ThreadListing listing;
+    runner::ThreadListing listing;
     listing.result = listed.result;
     listing.error = listed.error;
     listing.thread_ids.reserve(listed.threads.size());
@@ -142,7 +142,7 @@ class JobThreadSource final : public mThread::ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<mThread::HeldThread> Open(uint32_t thread_id, uint32_t& error) override {
+  std::unique_ptr<runner::HeldThread> Open(uint32_t thread_id, uint32_t& error) override {
     ScopedHandle thread(
         OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread_id));
     if (!thread) {
@@ -165,15 +165,15 @@ class JobThreadSource final : public mThread::ThreadSource {
 };
 
 // The step's main thread alone (no job object).
-class MainThreadSource final : public mThread::ThreadSource {
+class MainThreadSource final : public runner::ThreadSource {
  public:
   explicit MainThreadSource(HANDLE thread) noexcept : thread_(thread) {}
 
-  mThread::ThreadListing List() override {
-    mThread::ThreadListing listing;
+  runner::ThreadListing List() override {
+    runner::ThreadListing listing;
     DWORD id = GetThreadId(thread_);
     if (id == 0) {
-      listing.result = mThread::kJobListFailed;
+      listing.result = runner::kJobListFailed;
       listing.error = GetLastError();
       return listing;
     }
@@ -181,7 +181,7 @@ class MainThreadSource final : public mThread::ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<mThread::HeldThread> Open(uint32_t, uint32_t& error) override {
+  std::unique_ptr<runner::HeldThread> Open(uint32_t, uint32_t& error) override {
     ScopedHandle own;
     if (!DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), own.put(),
                          THREAD_SUSPEND_RESUME, FALSE, 0)) {
@@ -197,7 +197,7 @@ class MainThreadSource final : public mThread::ThreadSource {
 
 }  // namespace
 
-namespace mJobInfoPart {
+namespace runner {
 
 JobAccounting QueryJobAccounting(HANDLE job) noexcept {
   JobAccounting out;
@@ -280,9 +280,9 @@ JobProcessIds ReadJobProcessIds(HANDLE job) noexcept {
   return out;
 }
 
-}  // namespace mJobInfoPart
+}  // namespace runner
 
-namespace mPrty {
+namespace runner {
 namespace {
 
 DWORD ClassConstant(PriorityClass priority_class) noexcept {
@@ -355,9 +355,9 @@ int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
   return PriorityCodeFromReadBack(ClassFromConstant(priority_class), class_error, thread_priority);
 }
 
-}  // namespace mPrty
+}  // namespace runner
 
-namespace mThread {
+namespace runner {
 namespace {
 
 // 'S' and 'G' over every (process, thread) pair of the job. Pairs whose process or thread cannot
@@ -378,13 +378,13 @@ ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) 
     if (!process || !thread)
       continue;
     if (set) {
-      int32_t scratch = mPrty::SetStepPriority(process.get(), thread.get(), request.priority_code,
-                                               request.os_version);
+      int32_t scratch = runner::SetStepPriority(process.get(), thread.get(), request.priority_code,
+                                                request.os_version);
       if (scratch < 0)
         outcome.last_error = static_cast<uint32_t>(-int64_t{scratch});
     } else {
       request.priority_code =
-          std::max(request.priority_code, mPrty::ReadStepPriority(process.get(), thread.get()));
+          std::max(request.priority_code, runner::ReadStepPriority(process.get(), thread.get()));
     }
   }
   return outcome;
@@ -424,5 +424,5 @@ ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept {
   return outcome;
 }
 
-}  // namespace mThread
+}  // namespace runner
 }  // namespace x5

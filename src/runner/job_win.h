@@ -11,7 +11,7 @@
 #include "core/interfaces.h"
 #include "runner/thread_hold.h"
 
-namespace x5::mJobInfoPart {
+namespace x5::runner {
 
 struct JobAccounting {
   JobFigures figures;  // fields of failed queries stay 0
@@ -49,9 +49,9 @@ struct JobProcessIds {
 // it has (and again if processes joined meanwhile).
 [[nodiscard]] JobProcessIds ReadJobProcessIds(HANDLE job) noexcept;
 
-}  // namespace x5::mJobInfoPart
+}  // namespace x5::runner
 
-namespace x5::mPrty {
+namespace x5::runner {
 
 // Sets the process's priority class and then the thread's priority from the code. Returns 1, or
 // the negated system error code of the first call that failed (both calls are always made).
@@ -60,9 +60,9 @@ int32_t SetStepPriority(HANDLE process, HANDLE thread, int32_t code, int32_t os_
 // The priority code the pair reads back as (error * 1000 + units when the class cannot be read).
 [[nodiscard]] int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept;
 
-}  // namespace x5::mPrty
+}  // namespace x5::runner
 
-namespace x5::mThread {
+namespace x5::runner {
 
 // Room of the job's process list for the thread control.
 inline constexpr size_t kThreadControlRoom = 1025;
@@ -85,4 +85,4 @@ struct ThreadControlRequest {
 // The ledger keeps its own handle to the thread, so the caller may close its handle at any time.
 [[nodiscard]] ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept;
 
-}  // namespace x5::mThread
+}  // namespace x5::runner

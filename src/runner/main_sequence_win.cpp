@@ -19,7 +19,7 @@
 #include "runner/run_win.h"
 #include "runner/subsystems_win.h"
 
-namespace x5::DARVEKM {
+namespace x5::runner {
 namespace {
 
 int64_t LocalFileTimeNow() {
@@ -68,7 +68,7 @@ void ReadTask(Run& run) {
   run.os_version = EffectiveOsVersion(run.task.os_version, run.program_files_x86);
   run.task.os_version = run.os_version;
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
-  run.picture_interval = modCapture::BoundedPictureInterval(run.task.picture_interval);
+  run.picture_interval = pictures::BoundedPictureInterval(run.task.picture_interval);
 
   char delimiter = ';';
   run.command_text = ReadTextBlock(in, run.task.command_length, false, delimiter).text;
@@ -197,7 +197,7 @@ bool Prepare(Run& run) {
 void Monitor(Run& run) {
   SetLaunchPriority(run, run.task.priority);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
-  modCapture::ConnectToWindowManager();
+  pictures::ConnectToWindowManager();
   run.report.phase = 2;
   for (;;) {
     run.last_wait_result = static_cast<int32_t>(WaitForSingleObject(run.process.get(), 0));
@@ -319,4 +319,4 @@ int RunMainSequence() {
   return 0;
 }
 
-}  // namespace x5::DARVEKM
+}  // namespace x5::runner

@@ -39,21 +39,21 @@ Handled End(Run& run, const OperatorCommand&) {
 }
 
 Handled Hold(Run& run, const OperatorCommand&) {
-  mThread::ThreadControlOutcome outcome;
+  runner::ThreadControlOutcome outcome;
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'P', run.os_version, 0};
-    outcome = mThread::ThreadControl(run.job.get(), request, run.holds);
+    runner::ThreadControlRequest request{'P', run.os_version, 0};
+    outcome = runner::ThreadControl(run.job.get(), request, run.holds);
   } else {
-    outcome = mThread::HoldMainThread(run.thread.get(), run.holds);
+    outcome = runner::HoldMainThread(run.thread.get(), run.holds);
   }
   return {static_cast<int32_t>(outcome.last_error), " HOLDED on user request *****"};
 }
 
 Handled Resume(Run& run, const OperatorCommand&) {
-  mThread::ThreadControlOutcome outcome;
+  runner::ThreadControlOutcome outcome;
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'R', run.os_version, 0};
-    outcome = mThread::ThreadControl(run.job.get(), request, run.holds);
+    runner::ThreadControlRequest request{'R', run.os_version, 0};
+    outcome = runner::ThreadControl(run.job.get(), request, run.holds);
   } else {
     outcome = run.holds.Resume();
   }
@@ -80,12 +80,12 @@ Handled Kill(Run& run, const OperatorCommand& command) {
 
 Handled Priority(Run& run, const OperatorCommand& command) {
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'S', run.os_version, command.argument};
-    (void)mThread::ThreadControl(run.job.get(), request, run.holds);
+    runner::ThreadControlRequest request{'S', run.os_version, command.argument};
+    (void)runner::ThreadControl(run.job.get(), request, run.holds);
   } else {
-    (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), command.argument,
-                                 run.os_version);
-    (void)mPrty::ReadStepPriority(run.process.get(), run.thread.get());
+    (void)runner::SetStepPriority(run.process.get(), run.thread.get(), command.argument,
+                                  run.os_version);
+    (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
   }
   return {kKeepCode, nullptr};
 }
@@ -94,10 +94,10 @@ Handled Priority(Run& run, const OperatorCommand& command) {
 // would have gone into, so nothing keeps it.
 Handled GetPriority(Run& run, const OperatorCommand& command) {
   if (run.HasJob()) {
-    mThread::ThreadControlRequest request{'G', run.os_version, command.argument};
-    (void)mThread::ThreadControl(run.job.get(), request, run.holds);
+    runner::ThreadControlRequest request{'G', run.os_version, command.argument};
+    (void)runner::ThreadControl(run.job.get(), request, run.holds);
   } else {
-    (void)mPrty::ReadStepPriority(run.process.get(), run.thread.get());
+    (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
   }
   return {kKeepCode, nullptr};
 }
@@ -148,7 +148,7 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
 }
 
 void SetLaunchPriority(Run& run, int32_t priority) {
-  (void)mPrty::SetStepPriority(run.process.get(), run.thread.get(), priority, run.os_version);
+  (void)runner::SetStepPriority(run.process.get(), run.thread.get(), priority, run.os_version);
 }
 
 }  // namespace x5

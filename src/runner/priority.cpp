@@ -4,7 +4,7 @@
 
 #include <limits>
 
-namespace x5::mPrty {
+namespace x5::runner {
 namespace {
 
 constexpr int32_t kThreadByUnits[] = {kThreadIdle,        kThreadLowest,      kThreadBelowNormal,
@@ -88,4 +88,4 @@ int32_t PriorityCodeFromReadBack(PriorityClass priority_class,
   return static_cast<int32_t>(code > kMax ? kMax : code);
 }
 
-}  // namespace x5::mPrty
+}  // namespace x5::runner

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace x5::mPrty {
+namespace x5::runner {
 
 // The process priority classes the code can name. kOther is any class read back that is none of
 // these.
@@ -59,4 +59,4 @@ struct PrioritySetting {
                                                uint32_t class_error,
                                                int32_t thread_priority) noexcept;
 
-}  // namespace x5::mPrty
+}  // namespace x5::runner

@@ -5,7 +5,7 @@
 
 #include <limits>
 
-namespace x5::mPrty {
+namespace x5::runner {
 namespace {
 
 struct SetCase {
@@ -57,4 +57,4 @@ TEST(Priority, EveryTableCodeReadsBackAsItself) {
 }
 
 }  // namespace
-}  // namespace x5::mPrty
+}  // namespace x5::runner

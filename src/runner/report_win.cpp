@@ -17,7 +17,7 @@ LocalTime LocalFromFileTime(int64_t file_time) {
 }
 
 // Failed measurements are named on the console once per run, never in the report.
-void SayFailures(Run& run, const mJobInfoPart::QueryFailures& failures) {
+void SayFailures(Run& run, const runner::QueryFailures& failures) {
   if (!failures.any || !run.console.IsOpen())
     return;
   std::string lines = run.accounting_notices.Take(failures);
@@ -32,7 +32,7 @@ void ReportAndAccount(Run& run) {
   uint64_t measured_io = 0;
   StepReport& report = run.report;
   if (run.os_version == 4) {
-    mJobInfoPart::ProcessMemory memory = mJobInfoPart::QueryProcessMemory(run.process.get());
+    runner::ProcessMemory memory = runner::QueryProcessMemory(run.process.get());
     report.memory_kb = memory.memory.current_kb;
     report.peak_memory_kb = memory.memory.peak_kb;
     SayFailures(run, memory.failures);
@@ -43,7 +43,7 @@ void ReportAndAccount(Run& run) {
     LocalTime creation;
     LocalTime exit;
     if (run.os_version >= 4) {
-      mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
+      runner::ProcessTimes times = runner::QueryProcessTimes(run.process.get());
       if (times.ok) {
         run.step_times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
@@ -75,7 +75,7 @@ void ReportAndAccount(Run& run) {
     }
   } else {
     if (run.os_version >= 4) {
-      mJobInfoPart::ProcessTimes times = mJobInfoPart::QueryProcessTimes(run.process.get());
+      runner::ProcessTimes times = runner::QueryProcessTimes(run.process.get());
       if (times.ok) {
         run.step_times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
@@ -86,7 +86,7 @@ void ReportAndAccount(Run& run) {
     report.status_text = ReportStatusText(run.report_code);
   }
   if (run.HasJob()) {
-    mJobInfoPart::JobAccounting job = mJobInfoPart::QueryJobAccounting(run.job.get());
+    runner::JobAccounting job = runner::QueryJobAccounting(run.job.get());
     process_count = job.figures.process_count;
     report.kernel_time = job.figures.kernel_time;
     report.user_time = job.figures.user_time;
@@ -100,7 +100,7 @@ void ReportAndAccount(Run& run) {
     (void)run.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
     (void)run.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");
   }
-  report.io_count = mJobInfoPart::IoCountField(measured_io, run.kilobytes_read);
+  report.io_count = runner::IoCountField(measured_io, run.kilobytes_read);
   if (!run.final_flag)
     WriteStepReport(run);
 }

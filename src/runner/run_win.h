@@ -79,18 +79,18 @@ struct Run {
   int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
   int32_t diag_number = 0;
 
-  std::vector<std::string> variables;   // the runner variable table, "NAME=value"
-  Iskanje::RuleSettings rule_settings;  // kept across the checks before and after the step
-  std::unique_ptr<IskanjePlus::RuleFiles> rule_files;
+  std::vector<std::string> variables;      // the runner variable table, "NAME=value"
+  conditions::RuleSettings rule_settings;  // kept across the checks before and after the step
+  std::unique_ptr<conditions::RuleFiles> rule_files;
   PendingEdit edit;
   int32_t last_result = 0;
   std::string global_parameter_directory;
 
-  mThread::HoldLedger holds;  // every suspend applied to the step, so none outlives the run
-  mJobInfoPart::AccountingNotices accounting_notices;
+  runner::HoldLedger holds;  // every suspend applied to the step, so none outlives the run
+  runner::AccountingNotices accounting_notices;
   std::string command_line_shown;  // "Command=" of the job log
 
-  clsConsole console;
+  Console console;
   ConsoleSinkWin console_sink{console};
   SystemEnvironment environment;
   SystemClock clock;

@@ -44,15 +44,15 @@ std::string EvaluateConditions(Run& run, int32_t pass) {
   FileCheckPacer pacer(link, run.limits.check_interval, run.kilobytes_read, run.report.io_count,
                        run.file_check_chunks);
   if (!run.rule_files)
-    run.rule_files = IskanjePlus::MakeSystemRuleFiles();
-  const Iskanje::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,
-                                        run.limits.line_limit};
-  Iskanje::ConditionContext context(limits, run.rc, run.console_sink, store, pacer,
-                                    *run.rule_files);
+    run.rule_files = conditions::MakeSystemRuleFiles();
+  const conditions::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,
+                                           run.limits.line_limit};
+  conditions::ConditionContext context(limits, run.rc, run.console_sink, store, pacer,
+                                       *run.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
   std::string messages =
-      Iskanje::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
+      conditions::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
   if (pacer.Killed())
     run.killed_in_checks = true;
   return messages;
@@ -76,9 +76,9 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode)
   ContextExpander expander(variables);
   ContextVariableStore store(variables, &FillRandom);
   RunConsoleFile console_file(run);
-  const std::unique_ptr<Associations> associations = mShellExe::MakeShellAssociations();
+  const std::unique_ptr<Associations> associations = commands::MakeShellAssociations();
   std::unique_ptr<FileAccess> files = MakeSystemFileAccess();
-  std::unique_ptr<mPrnt::PrinterSource> printers = mPrnt::MakeSpoolerPrinters();
+  std::unique_ptr<commands::PrinterSource> printers = commands::MakeSpoolerPrinters();
   CommandContext context{expander,
                          store,
                          run.console_sink,
@@ -93,7 +93,7 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode)
                          run.edit,
                          run.last_result,
                          run.global_parameter_directory};
-  context.runner_drive = mShellExe::RunnerDriveLetter();
+  context.runner_drive = commands::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
   return x5::DispatchCommand(context, text, static_cast<DispatchMode>(mode));
 }

@@ -6,7 +6,7 @@
 #include <new>
 #include <set>
 
-namespace x5::mThread {
+namespace x5::runner {
 namespace {
 
 uint32_t ErrorOf(int64_t result) noexcept {
@@ -93,4 +93,4 @@ int32_t HoldLedger::HoldCount(uint32_t thread_id) const noexcept {
   return it == held_.end() ? 0 : it->second.count;
 }
 
-}  // namespace x5::mThread
+}  // namespace x5::runner

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-namespace x5::mThread {
+namespace x5::runner {
 
 // Result of a thread control request: 0 when the job's threads could be listed, -1 when the job
 // holds more processes than the list has room for, -2 when the list could not be read otherwise.
@@ -84,4 +84,4 @@ class HoldLedger {
   std::map<uint32_t, Entry> held_;
 };
 
-}  // namespace x5::mThread
+}  // namespace x5::runner

@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-namespace x5::mThread {
+namespace x5::runner {
 namespace {
 
 using Counts = std::map<uint32_t, int64_t>;
@@ -132,4 +132,4 @@ TEST_F(HoldLedgerTest, ReleasesEverythingWhenItGoes) {
 }
 
 }  // namespace
-}  // namespace x5::mThread
+}  // namespace x5::runner

@@ -12,7 +12,7 @@ int32_t AddPasswordVariable(VariableContext& context,
   try {
     std::string value(1, kPasswordMarker);
     if (!plain.empty()) {
-      const std::string enciphered = Rozavadedo::EncipherVariable(plain, fill);
+      const std::string enciphered = cipher::EncipherVariable(plain, fill);
       if (enciphered.empty())
         return 0;
       value += enciphered;

@@ -29,7 +29,7 @@ TEST(AddPasswordVariable, StoresTheEncipheredFormAndWritesNoPlainText) {
     const std::optional<std::string_view> value = FindVariable(run.table, "PW$");
     ASSERT_TRUE(value && !value->empty());
     EXPECT_EQ(value->front(), kPasswordMarker);
-    EXPECT_EQ(Rozavadedo::DecipherVariable(value->substr(1)).View(), c.plain);
+    EXPECT_EQ(cipher::DecipherVariable(value->substr(1)).View(), c.plain);
     EXPECT_EQ(ExpandVariables(run.context, "%PW$%", kMaskPasswords, false), "*****");
     EXPECT_EQ(run.files.files["C:\\J\\S1\\PW$.$$$"], "\"" + std::string(*value) + "\"\r\n");
   }

@@ -94,7 +94,7 @@ class StepVariablesTest : public ::testing::Test {
 };
 
 TEST_F(StepVariablesTest, DefinesTaskVariablesInOrderThenSetLinesThenX5W) {
-  run_.SetBlock("SET A=1;SETP PW=" + Rozavadedo::EncipherVariable("pw"));
+  run_.SetBlock("SET A=1;SETP PW=" + cipher::EncipherVariable("pw"));
   EXPECT_EQ(SetStepVariables(run_.context), 13);
   ASSERT_EQ(run_.table.size(), 13u);
   EXPECT_EQ(Joined(run_.table, 11),

@@ -106,7 +106,7 @@ class DecipheringSink {
     out_.shown.append(s);
   }
   void AppendPassword(std::string_view enciphered) {
-    const SecretString plain = Rozavadedo::DecipherVariable(enciphered);
+    const SecretString plain = cipher::DecipherVariable(enciphered);
     out_.passwords.push_back({out_.shown.size(), out_.deciphered.Size(), plain.Size()});
     out_.deciphered.Append(plain.View());
     out_.shown.append(kMaskedPassword);

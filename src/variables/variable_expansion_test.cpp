@@ -16,7 +16,7 @@ class ExpandVariablesTest : public ::testing::Test {
   void SetUp() override {
     run_.table = {"X=1",
                   "A=",
-                  std::string("P=") + kPasswordMarker + Rozavadedo::EncipherVariable("s3cret"),
+                  std::string("P=") + kPasswordMarker + cipher::EncipherVariable("s3cret"),
                   std::string("Q=") + kPasswordMarker,
                   "D=first",
                   "d=second",
@@ -87,8 +87,8 @@ TEST_F(ExpandVariablesTest, ResolveVariableMarksEmptyAndMissing) {
 TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
   // The output outgrows its first buffer several times while holding the password, both forms.
   const std::string password(120, 'k');
-  run_.table.insert(run_.table.begin(), std::string("LONG=") + kPasswordMarker +
-                                            Rozavadedo::EncipherVariable(password));
+  run_.table.insert(run_.table.begin(),
+                    std::string("LONG=") + kPasswordMarker + cipher::EncipherVariable(password));
   std::string text;
   for (int i = 0; i < 50; ++i)
     text += "%LONG%";
@@ -128,7 +128,7 @@ TEST(FindVariable, NamesCompareAsEnvironmentNames) {
 
 TEST_F(ExpandVariablesTest, ATableNameIsNeverTakenFromTheEnvironment) {
   run_.table.push_back("PASSW\xD6RT=" + std::string(1, kPasswordMarker) +
-                       Rozavadedo::EncipherVariable("s3cr"));
+                       cipher::EncipherVariable("s3cr"));
   run_.environment.values["Passw\xF6rt"] = "s3cr";  // the runner's environment after the launch
   EXPECT_EQ(ExpandVariables(run_.context, "-p %Passw\xF6rt%", kMaskPasswords, false), "-p *****");
   // Nor is a name no variable can have, which the environment would read cut.

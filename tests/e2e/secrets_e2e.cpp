@@ -16,7 +16,7 @@ void ExpectNoPlain(const std::string& where, const std::string& bytes) {
 }
 
 TEST_F(Secrets, PasswordReachesOnlyTheStep) {
-  const std::string hex = Rozavadedo::EncipherVariable(kPlain);
+  const std::string hex = cipher::EncipherVariable(kPlain);
   ASSERT_FALSE(hex.empty());
   // The step's own files (and the file a replace switch was asked to edit) may hold it.
   fs::create_directories(Linux("OUT"));
@@ -57,7 +57,7 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   const std::string stored = ReadFileText(Linux("JOB/S01/PW2$.$$$"));
   ASSERT_GE(stored.size(), 5u);
   EXPECT_EQ(stored.substr(0, 2), "\"\xFF");
-  EXPECT_EQ(Rozavadedo::DecipherVariable(stored.substr(2, stored.size() - 5)).View(), kPlain);
+  EXPECT_EQ(cipher::DecipherVariable(stored.substr(2, stored.size() - 5)).View(), kPlain);
   const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
   // Shown masked, not left out (each switch's masking has a unit test).
   for (const std::string& masked :

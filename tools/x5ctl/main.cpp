@@ -92,7 +92,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 }
 
 std::string EncipherForTask(std::string_view plain) {
-  return Rozavadedo::EncipherField(plain);
+  return cipher::EncipherField(plain);
 }
 
 // Pairs each --after with the --op given just before it, in command-line order.
@@ -509,19 +509,19 @@ Handler SetUpEncipher(CLI::App& encipher, bool field) {
       return kExitUsage;
     }
     if (field) {
-      std::string cipher = Rozavadedo::EncipherField(*plain);
+      std::string cipher = cipher::EncipherField(*plain);
       if (cipher.empty()) {
-        std::cerr << "x5ctl: the password cannot be enciphered (at most "
-                  << Rozavadedo::kFieldPlainMax << " characters)\n";
+        std::cerr << "x5ctl: the password cannot be enciphered (at most " << cipher::kFieldPlainMax
+                  << " characters)\n";
         return kExitUsage;
       }
       std::cout << "password = " << TomlString(cipher) << "\n";
       return 0;
     }
-    std::string cipher = Rozavadedo::EncipherVariable(*plain);
+    std::string cipher = cipher::EncipherVariable(*plain);
     if (cipher.empty()) {
-      std::cerr << "x5ctl: the password cannot be enciphered (1 to "
-                << Rozavadedo::kVariablePlainMax << " characters)\n";
+      std::cerr << "x5ctl: the password cannot be enciphered (1 to " << cipher::kVariablePlainMax
+                << " characters)\n";
       return kExitUsage;
     }
     std::cout << cipher << "\n";

@@ -44,7 +44,7 @@ class RecordingVariables : public VariableStore {
     return 1;
   }
   int32_t AddPassword(std::string_view name, std::string_view plain) override {
-    if (plain.size() > Rozavadedo::kVariablePlainMax)
+    if (plain.size() > cipher::kVariablePlainMax)
       return 0;
     return AddVariable(name, "PW:" + std::string(plain));
   }
@@ -160,9 +160,9 @@ class MemoryFiles : public FileAccess {
 };
 
 // The installed printers; those that open have a description and comment.
-class ListedPrinters : public mPrnt::PrinterSource {
+class ListedPrinters : public commands::PrinterSource {
  public:
-  std::vector<mPrnt::PrinterEntry> Installed() override { return installed; }
+  std::vector<commands::PrinterEntry> Installed() override { return installed; }
   bool Describe(const std::string& device_name,
                 std::string& description,
                 std::string& comment) override {
@@ -171,7 +171,7 @@ class ListedPrinters : public mPrnt::PrinterSource {
       std::tie(description, comment) = found->second;
     return found != opening.end();
   }
-  std::vector<mPrnt::PrinterEntry> installed;
+  std::vector<commands::PrinterEntry> installed;
   std::map<std::string, std::pair<std::string, std::string>> opening;
 };
 

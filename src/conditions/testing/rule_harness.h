@@ -9,7 +9,7 @@
 #include "conditions/testing/memory_files.h"
 #include "conditions/rule_language.h"
 
-namespace x5::Iskanje {
+namespace x5::conditions {
 
 struct RuleHarness : ConsoleSink, VariableStore {
   void Line(std::string_view text) override { console.emplace_back(text); }
@@ -30,10 +30,10 @@ struct RuleHarness : ConsoleSink, VariableStore {
   std::vector<std::string> console;
   std::vector<std::string> variables;
   RcState rc;
-  IskanjePlus::MemoryRuleFiles files;
-  IskanjePlus::RecordingPacer pacer;
+  conditions::MemoryRuleFiles files;
+  conditions::RecordingPacer pacer;
   RuleSettings settings;
   ConditionContext context{ConditionLimits{}, rc, *this, *this, pacer, files};
 };
 
-}  // namespace x5::Iskanje
+}  // namespace x5::conditions

@@ -114,7 +114,7 @@ std::string ParameterValue(std::string_view line, char letter) {
       ++position;
     if (position > line.size())
       break;
-    const std::string parameter = Iskanje::NextParameter(line, position);
+    const std::string parameter = conditions::NextParameter(line, position);
     if (parameter.size() < 3)
       break;
     if (UpperAscii(parameter[0]) == letter)
@@ -194,7 +194,7 @@ class Checker {
                              world_.parameter_files()};
   RcState rc_{task_.maximum_rc, task_.task_rc, task_.step_minimum_rc, task_.step_maximum_rc};
   FileCheckLimits limits_ = NormaliseFileCheckLimits(task_);
-  Iskanje::RuleSettings settings_;
+  conditions::RuleSettings settings_;
   std::string rules_;
   int32_t picture_interval_ = task_.picture_interval;
   std::string picture_type_ = "JPG";
@@ -416,7 +416,7 @@ void Checker::Variables() {
 // ------------------------------------------------------------------------------ rules
 
 // Follows each rule line of a pass: how it parsed, what it read, what it said and did.
-class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
+class Checker::RuleTrace final : public conditions::RuleLineObserver {
  public:
   RuleTrace(Checker& checker, int pass, bool emit)
       : checker_(checker), pass_(pass), emit_(emit), before_(checker.settings_) {
@@ -427,7 +427,7 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
                  std::string_view line,
                  bool after_step,
                  bool forward,
-                 const Iskanje::RuleSettings& settings,
+                 const conditions::RuleSettings& settings,
                  std::string_view output) noexcept override {
     // The rules go on whatever happens here; a failure to follow them ends the check afterwards.
     try {
@@ -438,7 +438,7 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     }
   }
 
-  void Checked(std::string_view finding, const Iskanje::ValueField* field) noexcept override {
+  void Checked(std::string_view finding, const conditions::ValueField* field) noexcept override {
     try {
       finding_ = finding;
       field_.reset();
@@ -457,24 +457,24 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
               std::string_view line,
               bool after_step,
               bool forward,
-              const Iskanje::RuleSettings& settings,
+              const conditions::RuleSettings& settings,
               std::string_view output) {
-    if (after_step != (pass_ == Iskanje::kPassAfterStep) ||
+    if (after_step != (pass_ == conditions::kPassAfterStep) ||
         line.find_first_not_of(' ') == std::string_view::npos) {
       return;
     }
     // The same parse on the settings as they were, to tell a line that ended early from one that
     // passed (neither says anything).
-    Iskanje::RuleSettings probe = before_;
+    conditions::RuleSettings probe = before_;
     std::string error;
-    const Iskanje::LineParse parse =
-        Iskanje::ParseRuleLine(probe, line, line_number, AsciiCaseMap(), error);
+    const conditions::LineParse parse =
+        conditions::ParseRuleLine(probe, line, line_number, AsciiCaseMap(), error);
     before_ = settings;
 
     std::string outcome;
-    if (parse == Iskanje::LineParse::kRejected) {
+    if (parse == conditions::LineParse::kRejected) {
       outcome = "rejected";
-    } else if (parse == Iskanje::LineParse::kEnded) {
+    } else if (parse == conditions::LineParse::kEnded) {
       outcome = "ended";
     } else {
       // A reverse rule that stays quiet found its file not as it describes: the finding says how.
@@ -493,15 +493,15 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
     }
     Json j;
     j["record"] = "rule";
-    j["pass"] = pass_ == Iskanje::kPassAfterStep ? "after" : "before";
+    j["pass"] = pass_ == conditions::kPassAfterStep ? "after" : "before";
     j["line"] = line_number;
     j["text"] = U(line);
     j["search"] = forward ? "forward" : "backward";
     j["rc"] = settings.rc_value;
-    j["search_text"] = parse == Iskanje::LineParse::kAccepted ? U(settings.search_text) : "";
+    j["search_text"] = parse == conditions::LineParse::kAccepted ? U(settings.search_text) : "";
     // S= keeps its value from line to line: a line without one searches for the last one's text.
     j["search_kept"] = !settings.search_text.empty() && ParameterValue(line, 'S').empty();
-    if (parse == Iskanje::LineParse::kAccepted && settings.value_length > 0) {
+    if (parse == conditions::LineParse::kAccepted && settings.value_length > 0) {
       j["value_offset"] = settings.value_offset;
       j["value_length"] = settings.value_length;
       // So does the offset of V=: a V= without one reads at the offset an earlier line gave.
@@ -510,11 +510,11 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
       if (field_)
         j["value"] = ValueRecord(*field_, settings);
     }
-    if (parse == Iskanje::LineParse::kAccepted && !finding_.empty())
+    if (parse == conditions::LineParse::kAccepted && !finding_.empty())
       j["finding"] = U(finding_);
-    if (parse == Iskanje::LineParse::kEnded)
+    if (parse == conditions::LineParse::kEnded)
       j["ended_at"] = U(line.substr(line.find_last_of(' ') + 1));
-    j["reverse"] = parse == Iskanje::LineParse::kAccepted && settings.reverse;
+    j["reverse"] = parse == conditions::LineParse::kAccepted && settings.reverse;
     j["outcome"] = outcome;
     j["console"] = checker_.Console();
     j["files"] = checker_.Files();
@@ -543,7 +543,7 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
   }
 
   // The field and how each of the line's values was compared with it, and why.
-  static Json ValueRecord(const Iskanje::ValueField& field, const Iskanje::RuleSettings& s) {
+  static Json ValueRecord(const conditions::ValueField& field, const conditions::RuleSettings& s) {
     Json j;
     j["field"] = U(field.bytes);
     if (field.number != kInvalidNumber)
@@ -581,25 +581,25 @@ class Checker::RuleTrace final : public Iskanje::RuleLineObserver {
   Checker& checker_;
   int pass_;
   bool emit_;
-  Iskanje::RuleSettings before_;
+  conditions::RuleSettings before_;
   int32_t rc_ = 0;
   std::string finding_;
-  std::optional<Iskanje::ValueField> field_;
+  std::optional<conditions::ValueField> field_;
 };
 
 void Checker::Rules(int pass, bool emit) {
-  const Iskanje::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
-                                        limits_.line_limit};
+  const conditions::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
+                                           limits_.line_limit};
   ContextVariableStore store(variables_);
-  Iskanje::ConditionContext context(limits, rc_, world_.console(), store, world_.pacer(),
-                                    world_.rule_files());
+  conditions::ConditionContext context(limits, rc_, world_.console(), store, world_.pacer(),
+                                       world_.rule_files());
   context.number_format = world_.options().number_format;
   RuleTrace trace(*this, pass, emit);
   context.observer = &trace;
-  std::string messages = Iskanje::EvaluateConditions(context, settings_, pass, rules_);
+  std::string messages = conditions::EvaluateConditions(context, settings_, pass, rules_);
   if (trace.failure)
     std::rethrow_exception(trace.failure);
-  (pass == Iskanje::kPassAfterStep ? post_messages_ : pre_messages_) += messages;
+  (pass == conditions::kPassAfterStep ? post_messages_ : pre_messages_) += messages;
 }
 
 // ------------------------------------------------------------------------------ command
@@ -856,7 +856,7 @@ int Checker::Run(CheckOptions::Sections sections) {
     rules_ = ExpandVariables(variables_, input_.conditions, kMaskPasswords, false);
     if (!rules_.empty())
       Emit(Json{{"record", "rules"}, {"text", U(rules_)}});
-    Rules(Iskanje::kPassBeforeStep, before);
+    Rules(conditions::kPassBeforeStep, before);
     const std::string command = Command(before);
     if (!before) {
       Skip();
@@ -906,7 +906,7 @@ int Checker::Run(CheckOptions::Sections sections) {
       Emit(Json{{"record", "job_log"}, {"line", U("Command=" + JobLogCommand())}});
       world_.console_file(Trimmed(task_.console_file)).Save();
       EmitWrites();
-      Rules(Iskanje::kPassAfterStep, true);
+      Rules(conditions::kPassAfterStep, true);
       const size_t post_checked = post_messages_.size();
       post_messages_ = ApplyRcRules(rc_, std::move(post_messages_));
       Decide("after", post_messages_.substr(post_checked));
@@ -958,7 +958,7 @@ namespace {
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
   TaskFileResult loaded = LoadTaskFile(
-      options.task_path, [](std::string_view plain) { return Rozavadedo::EncipherField(plain); });
+      options.task_path, [](std::string_view plain) { return cipher::EncipherField(plain); });
   if (!loaded.file) {
     errors << "x5ctl: " << loaded.error << "\n";
     return kCheckUsage;

@@ -326,14 +326,14 @@ struct World::Adapters {
     SystemParameterFiles system_;
   };
 
-  class Rules final : public IskanjePlus::RuleFiles {
+  class Rules final : public conditions::RuleFiles {
    public:
     explicit Rules(World& world) : world_(world) {}
-    std::optional<IskanjePlus::FileFacts> Find(std::string_view name) override {
+    std::optional<conditions::FileFacts> Find(std::string_view name) override {
       FileLookup& lookup = world_.Look(name);
       if (!lookup.mapped.local || name.find_first_of("*?") != std::string_view::npos)
         return std::nullopt;
-      IskanjePlus::FileFacts facts;
+      conditions::FileFacts facts;
       // Attributes other than read-only are not kept here: taken as a file written since the
       // last backup (archive set), neither system nor hidden.
       facts.archive = true;
@@ -363,7 +363,7 @@ struct World::Adapters {
       if (const std::string* written = world_.Written(mapped))
         return std::make_unique<StringReader>(*written);
       // Never locked here: whether another process holds the file open is the real machine's.
-      return IskanjePlus::OpenFileReader(mapped.local->string(), false, error);
+      return conditions::OpenFileReader(mapped.local->string(), false, error);
     }
 
    private:
@@ -394,7 +394,7 @@ struct World::Adapters {
     }
     WriteOutcome WriteAtomically(std::string_view path, std::string_view content) override {
       RecordedWrite write{
-          path.ends_with(mPrnt::kPrinterReportFile) ? "printer report" : "edited file",
+          path.ends_with(commands::kPrinterReportFile) ? "printer report" : "edited file",
           std::string(path), world_.drives_.Map(path), content.size()};
       const bool fails = FolderMissing(write.mapped);
       write.would_fail = fails;
@@ -425,10 +425,10 @@ struct World::Adapters {
     Journal& journal_;
   };
 
-  class Printers final : public mPrnt::PrinterSource {
+  class Printers final : public commands::PrinterSource {
    public:
     explicit Printers(Journal& journal) : journal_(journal) {}
-    std::vector<mPrnt::PrinterEntry> Installed() override {
+    std::vector<commands::PrinterEntry> Installed() override {
       journal_.printers_asked = true;
       return {};
     }
@@ -521,7 +521,7 @@ const DateNames& World::date_names() const {
 ParameterFiles& World::parameter_files() {
   return adapters_->parameters;
 }
-IskanjePlus::RuleFiles& World::rule_files() {
+conditions::RuleFiles& World::rule_files() {
   return adapters_->rules;
 }
 FileAccess& World::file_access() {
@@ -530,7 +530,7 @@ FileAccess& World::file_access() {
 Pacer& World::pacer() {
   return adapters_->pacer;
 }
-mPrnt::PrinterSource& World::printers() {
+commands::PrinterSource& World::printers() {
   return adapters_->printers;
 }
 const Associations& World::associations() const {

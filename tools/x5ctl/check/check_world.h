@@ -116,10 +116,10 @@ class World {
   [[nodiscard]] const Clock& clock() const;
   [[nodiscard]] const DateNames& date_names() const;
   [[nodiscard]] ParameterFiles& parameter_files();
-  [[nodiscard]] IskanjePlus::RuleFiles& rule_files();
+  [[nodiscard]] conditions::RuleFiles& rule_files();
   [[nodiscard]] FileAccess& file_access();
   [[nodiscard]] Pacer& pacer();
-  [[nodiscard]] mPrnt::PrinterSource& printers();
+  [[nodiscard]] commands::PrinterSource& printers();
   [[nodiscard]] const Associations& associations() const;
   // Records the copy of the console text into `console_file` (the task's, trimmed).
   [[nodiscard]] ConsoleFile& console_file(const std::string& console_file);

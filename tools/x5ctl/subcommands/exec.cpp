@@ -58,7 +58,7 @@ OpStep Command(const char* name, int32_t argument = 0) {
 }
 
 std::string EncipherForTask(std::string_view plain) {
-  return Rozavadedo::EncipherField(plain);
+  return cipher::EncipherField(plain);
 }
 
 // What the console file looked like before the run, so that a file the runner did not write

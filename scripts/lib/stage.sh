@@ -20,11 +20,12 @@ x5_stage() {
   local start
   start="$(x5_now)"
   echo "$script: $name ..."
-  if "$@" >"$log" 2>&1; then
+  local rc=0
+  "$@" >"$log" 2>&1 || rc=$?
+  if [ "$rc" -eq 0 ]; then
     echo "$script: $name done in $(x5_elapsed "$start")"
     return 0
   fi
-  local rc=$?
   echo "$script: $name FAILED after $(x5_elapsed "$start") (exit $rc); the end of $log:"
   tail -n 40 "$log" | sed 's/^/  | /'
   return "$rc"

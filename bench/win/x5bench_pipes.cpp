@@ -1,6 +1,8 @@
 // Whole-process figures under Wine, measured from a Win32 parent as a scheduler would see them:
 // (a) task sent -> "Started " received, against a bare start of a trivial program;
 // (b) STAT round trips to a running step, against a bare 8-byte/80-byte pipe echo.
+// With X5_BENCH_BREAKDOWN set, (c): where a STAT's time goes, each system call a runner makes for
+// it timed alone, and the runner's round trip against an echo that makes the same calls.
 // Usage: x5bench_pipes RUNNER.EXE TRIVIAL.EXE STEP_COMMAND [STARTS] [ROUNDS]
 #include <windows.h>
 
@@ -15,6 +17,7 @@
 
 namespace {
 
+using x5::bench::Median;
 using x5::bench::NowUs;
 using x5::bench::Percentile;
 using x5::bench::PrintFigure;
@@ -85,6 +88,126 @@ std::vector<uint8_t> TaskStream(const std::string& command) {
   std::vector<uint8_t> stream(bytes.begin(), bytes.end());
   stream.insert(stream.end(), command.begin(), command.end());
   return stream;
+}
+
+bool StartRunner(const std::string& runner, const std::vector<uint8_t>& task, Child& r) {
+  if (!Launch(runner, r) || !WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size())))
+    return false;
+  uint8_t status[x5::kStatusRecordSize];
+  return ReadExact(r.from_child, status, sizeof(status));
+}
+
+double Trip(Child& c) {
+  static const auto stat = x5::EncodeOperatorCommand("STAT", 0);
+  uint8_t report[80];
+  const double t0 = NowUs();
+  if (!WriteAll(c.to_child, stat.data(), 8) || !ReadExact(c.from_child, report, 80))
+    return -1;
+  return NowUs() - t0;
+}
+
+void Stop(Child& c) {
+  auto kill = x5::EncodeOperatorCommand("KILL", 0);
+  WriteAll(c.to_child, kill.data(), 8);
+  Finish(c);
+}
+
+// (c) The calls a runner makes for each STAT, on a step of the same command in a job made here,
+// then three round trips side by side in blocks of 100: the bare echo, an echo that makes the
+// same calls, and the runner.
+int Breakdown(const std::string& runner,
+              const std::string& trivial,
+              const std::string& step,
+              const std::vector<uint8_t>& task,
+              int rounds) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE job = CreateJobObjectA(&inherit, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::string line = step;
+  if (job == nullptr || !CreateProcessA(nullptr, line.data(), &inherit, nullptr, FALSE,
+                                        CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    std::fprintf(stderr, "breakdown: no step in a job\n");
+    return 1;
+  }
+  AssignProcessToJobObject(job, pi.hProcess);
+  ResumeThread(pi.hThread);
+  CloseHandle(pi.hThread);
+  // Where the runner looks for a picture request after each command: its step folder.
+  const std::string marker = "C:\\x5bench\\BENCH\\S01\\_X5C_";
+
+  std::printf("\nwhere a STAT's time goes (medians of %d, us):\n", rounds);
+  double sum = 0;
+  auto time = [&](const char* what, auto&& call) {
+    std::vector<double> v;
+    v.reserve(static_cast<size_t>(rounds));
+    for (int i = 0; i < rounds; ++i) {
+      const double t0 = NowUs();
+      call();
+      v.push_back(NowUs() - t0);
+    }
+    const double m = Median(v);
+    sum += m;
+    std::printf("  %-58s %7.1f\n", what, m);
+  };
+  time("is the step still running (WaitForSingleObject, 0)",
+       [&] { (void)WaitForSingleObject(pi.hProcess, 0); });
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  time("process times (GetProcessTimes)",
+       [&] { (void)GetProcessTimes(pi.hProcess, &creation, &exit, &kernel, &user); });
+  time("creation time as local time (SystemTimeToTzSpecificLocalTime)", [&] {
+    SYSTEMTIME utc, local;
+    FileTimeToSystemTime(&creation, &utc);
+    (void)SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+  });
+  time("job accounting, basic and I/O (QueryInformationJobObject)", [&] {
+    JOBOBJECT_BASIC_AND_IO_ACCOUNTING_INFORMATION both{};
+    (void)QueryInformationJobObject(job, JobObjectBasicAndIoAccountingInformation, &both,
+                                    sizeof both, nullptr);
+  });
+  time("job accounting, extended limits (QueryInformationJobObject)", [&] {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION extended{};
+    (void)QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &extended,
+                                    sizeof extended, nullptr);
+  });
+  time("look for a picture request (GetFileAttributesA)",
+       [&] { (void)GetFileAttributesA(marker.c_str()); });
+  std::printf("  %-58s %7.1f\n", "the calls together", sum);
+
+  Child bare, calls, run;
+  const std::string calls_line =
+      trivial + " echo-calls " + std::to_string(reinterpret_cast<uintptr_t>(job)) + " " +
+      std::to_string(reinterpret_cast<uintptr_t>(pi.hProcess)) + " " + marker;
+  if (!Launch(trivial + " echo", bare) || !Launch(calls_line, calls) ||
+      !StartRunner(runner, task, run)) {
+    std::fprintf(stderr, "breakdown: a child did not start\n");
+    return 1;
+  }
+  std::vector<double> bare_trip, calls_trip, runner_trip;
+  for (int done = 0; done < rounds; done += 100) {
+    for (auto [child, trips] : {std::pair{&bare, &bare_trip}, std::pair{&calls, &calls_trip},
+                                std::pair{&run, &runner_trip}}) {
+      for (int i = 0; i < 100; ++i) {
+        const double us = Trip(*child);
+        if (us < 0)
+          return 1;
+        trips->push_back(us);
+      }
+    }
+  }
+  Finish(bare);
+  Finish(calls);
+  Stop(run);
+  TerminateJobObject(job, 0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(job);
+  const double b = Median(bare_trip), c = Median(calls_trip), r = Median(runner_trip);
+  std::printf(
+      "round trips side by side, blocks of 100 (median us): bare echo %.0f, echo making the same"
+      " calls %.0f (%.2fx), runner %.0f (%.2fx); the runner beyond the calls: %.0f us\n",
+      b, c, c / b, r, r / b, r - c);
+  return 0;
 }
 
 }  // namespace
@@ -185,5 +308,8 @@ int main(int argc, char** argv) {
       rounds, b_bare50, b_bare99, b_run50, b_run99, b_run50 / b_bare50, b_run99 / b_bare99);
   PrintFigure("STAT round trip / bare echo (median)", b_run50 / b_bare50, "<= 1.3");
   PrintFigure("STAT round trip / bare echo (p99)", b_run99 / b_bare99, "<= 2");
+  std::fflush(stdout);
+  if (std::getenv("X5_BENCH_BREAKDOWN") != nullptr)
+    return Breakdown(runner, trivial, step, task, rounds);
   return 0;
 }

@@ -37,8 +37,8 @@ void ReportAndAccount(Run& run) {
     report.peak_memory_kb = memory.memory.peak_kb;
     SayFailures(run, memory.failures);
   }
-  const std::string separator = SeparatorLine(run.task.console_columns);
   if (run.final_flag) {
+    const std::string separator = SeparatorLine(run.task.console_columns);
     (void)run.console.SendText("\r\n" + separator);
     LocalTime creation;
     LocalTime exit;
@@ -74,7 +74,9 @@ void ReportAndAccount(Run& run) {
       (void)run.console.SendText(ExitCodeLine(static_cast<uint32_t>(report.step_exit_code)));
     }
   } else {
-    if (run.os_version >= 4) {
+    // A step in a job is reported with the job's times, read below; its main process's times
+    // would be one more request to the system in every operator command's answer for nothing.
+    if (run.os_version >= 4 && !run.HasJob()) {
       runner::ProcessTimes times = runner::QueryProcessTimes(run.process.get());
       if (times.ok) {
         run.step_times.Read(times.creation, times.exit);

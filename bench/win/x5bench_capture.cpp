@@ -288,7 +288,7 @@ int main(int argc, char** argv) {
         run->prefix = out;
         run->picture_interval = 0;
         run->jpeg_wanted = jpeg;
-        (void)run->imaging.Factory();
+        (void)run->imaging->Factory();
       }
       end_run.before_end = true;
       std::vector<double> before_end;

@@ -106,7 +106,7 @@ bool WritePictures(HWND window,
   WindowPicture picture = GrabWindowPicture(window);
   if (run.jpeg_wanted && picture &&
       SaveJpg(picture, PictureFileName(run.prefix, process_id, window_number, handle, title, "jpg"),
-              run.imaging)) {
+              *run.imaging)) {
     return true;
   }
   // SaveBmp deletes an older file of this name itself, without following a link of that name.

@@ -63,8 +63,8 @@ struct CaptureRun {
   std::vector<Captured> captured;   // in capture order, to put back (not kept before an end)
   std::vector<HWND> not_answering;  // windows whose thread let a request time out: not waited for
   int32_t pictures_written = 0;
-  CaptureDeadline* deadline = nullptr;  // shared with the other processes' runs; none: no end
-  ImagingSession imaging;
+  CaptureDeadline* deadline = nullptr;      // shared with the other processes' runs; none: no end
+  ImagingSession* imaging = &RunImaging();  // the runner's, shared by every capture run
 };
 
 // Captures one window as picture number `window_number`. Returns the result of handing the final

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <span>
 #include <vector>
@@ -229,9 +230,11 @@ ImagingSession::~ImagingSession() {
 }
 
 IWICImagingFactory* ImagingSession::Factory() noexcept {
+  // The factory lives in the apartment of the thread that made it.
   if (tried_)
-    return factory_;
+    return thread_ == GetCurrentThreadId() ? factory_ : nullptr;
   tried_ = true;
+  thread_ = GetCurrentThreadId();
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   // S_FALSE: already initialised here, still to be balanced. RPC_E_CHANGED_MODE: COM is usable
   // in the mode this thread already has.
@@ -243,6 +246,13 @@ IWICImagingFactory* ImagingSession::Factory() noexcept {
     factory_ = nullptr;
   }
   return factory_;
+}
+
+ImagingSession& RunImaging() noexcept {
+  // Never destroyed: releasing COM objects while the process ends gains nothing.
+  alignas(ImagingSession) static unsigned char storage[sizeof(ImagingSession)];
+  static ImagingSession* const session = new (storage) ImagingSession;
+  return *session;
 }
 
 bool SaveJpg(const WindowPicture& picture,

@@ -33,8 +33,8 @@ struct WindowPicture {
                                             int32_t width,
                                             int32_t height) noexcept;
 
-// The imaging codecs for a run of captures: COM for this thread and one codec factory, made on
-// first use and released with the session.
+// The imaging codecs: COM for the thread that first asks and one codec factory, made on first
+// use and released with the session; asked from another thread, no factory.
 class ImagingSession {
  public:
   ImagingSession() noexcept = default;
@@ -48,8 +48,14 @@ class ImagingSession {
  private:
   bool tried_ = false;
   bool uninitialize_ = false;
+  DWORD thread_ = 0;
   IWICImagingFactory* factory_ = nullptr;
 };
+
+// The runner's one session, made on the first picture (never before a picture is taken, so no
+// codec library is loaded by a run without one) and kept to the end of the process: under Wine
+// making COM ready and the factory costs milliseconds, which every KILL with windows paid anew.
+[[nodiscard]] ImagingSession& RunImaging() noexcept;
 
 inline constexpr float kJpegQuality = 0.75f;
 

@@ -407,6 +407,47 @@ int main(int argc, char** argv) {
         }
       }
       time("SaveBmp", [&] { (void)x5::SaveBmp(picture, out + "breakdown.bmp"); });
+      time("a JPG encoder from the factory (CreateEncoder)", [&] {
+        IWICBitmapEncoder* encoder = nullptr;
+        if (SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder)))
+          encoder->Release();
+      });
+      {
+        IClassFactory* jpeg_class = nullptr;
+        if (SUCCEEDED(CoGetClassObject(CLSID_WICJpegEncoder, CLSCTX_INPROC_SERVER, nullptr,
+                                       IID_IClassFactory, reinterpret_cast<void**>(&jpeg_class)))) {
+          HRESULT made = S_OK;
+          time("a JPG encoder from its class, kept (CreateInstance)", [&] {
+            IWICBitmapEncoder* encoder = nullptr;
+            made = jpeg_class->CreateInstance(nullptr, IID_IWICBitmapEncoder,
+                                              reinterpret_cast<void**>(&encoder));
+            if (SUCCEEDED(made))
+              encoder->Release();
+          });
+          if (FAILED(made))
+            std::printf("  (the class made no encoder: 0x%08lx)\n",
+                        static_cast<unsigned long>(made));
+          jpeg_class->Release();
+        }
+      }
+      time("24-bit rows by GetDIBits into memory (as the bare)", [&] {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bi.bmiHeader.biWidth = picture.width;
+        bi.bmiHeader.biHeight = -picture.height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 24;
+        std::vector<BYTE> rows(static_cast<size_t>((picture.width * 3 + 3) & ~3) *
+                               static_cast<size_t>(picture.height));
+        HDC dc = CreateCompatibleDC(nullptr);
+        GetDIBits(dc, picture.Bitmap(), 0, static_cast<UINT>(picture.height), rows.data(), &bi,
+                  DIB_RGB_COLORS);
+        DeleteDC(dc);
+      });
+      time("24-bit DIB section (as the runner)", [&] {
+        x5::DibSection dib;
+        (void)dib.LoadFromPictureHandle(picture.Bitmap());
+      });
       time("hide + show again", [&] {
         ShowWindow(s.window, SW_HIDE);
         ShowWindow(s.window, SW_SHOW);

@@ -112,9 +112,9 @@ constexpr UINT kRowsPerBand = 64;
 
 // Encodes the 24-bit rows (bottom-up, `stride` apart) as a JPG into `stream`. The codec writes into
 // memory, not to a file it would open by name: the file is written by the job folder's checks.
-bool EncodeJpeg(IWICImagingFactory* factory, IStream* stream, const DibSection& dib) noexcept {
+bool EncodeJpeg(ImagingSession& session, IStream* stream, const DibSection& dib) noexcept {
   ComRef<IWICBitmapEncoder> encoder;
-  if (FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.Put())) ||
+  if (FAILED(session.NewJpegEncoder(encoder.Put())) ||
       FAILED(encoder->Initialize(stream, WICBitmapEncoderNoCache))) {
     return false;
   }
@@ -223,6 +223,8 @@ WindowPicture WindowToPicture(HWND window,
 }
 
 ImagingSession::~ImagingSession() {
+  if (jpeg_class_ != nullptr)
+    jpeg_class_->Release();
   if (factory_ != nullptr)
     factory_->Release();
   if (uninitialize_)
@@ -248,6 +250,29 @@ IWICImagingFactory* ImagingSession::Factory() noexcept {
   return factory_;
 }
 
+HRESULT ImagingSession::NewJpegEncoder(IWICBitmapEncoder** encoder) noexcept {
+  *encoder = nullptr;
+  IWICImagingFactory* factory = Factory();
+  if (factory == nullptr)
+    return E_FAIL;
+  if (!jpeg_class_tried_) {
+    jpeg_class_tried_ = true;
+    ++encoder_lookups_;
+    if (FAILED(CoGetClassObject(CLSID_WICJpegEncoder, CLSCTX_INPROC_SERVER, nullptr,
+                                IID_IClassFactory, reinterpret_cast<void**>(&jpeg_class_)))) {
+      jpeg_class_ = nullptr;
+    }
+  }
+  if (jpeg_class_ != nullptr &&
+      SUCCEEDED(jpeg_class_->CreateInstance(nullptr, IID_IWICBitmapEncoder,
+                                            reinterpret_cast<void**>(encoder)))) {
+    return S_OK;
+  }
+  *encoder = nullptr;
+  ++encoder_lookups_;
+  return factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder);
+}
+
 ImagingSession& RunImaging() noexcept {
   // Never destroyed: releasing COM objects while the process ends gains nothing.
   alignas(ImagingSession) static unsigned char storage[sizeof(ImagingSession)];
@@ -270,12 +295,11 @@ bool SaveJpg(const WindowPicture& picture,
     if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
       return false;
     PumpPendingMessages();
-    IWICImagingFactory* factory = session.Factory();
-    if (factory == nullptr)
+    if (session.Factory() == nullptr)
       return false;
     ComRef<IStream> memory;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.Put())) ||
-        !EncodeJpeg(factory, memory.Get(), dib)) {
+        !EncodeJpeg(session, memory.Get(), dib)) {
       return false;
     }
     HGLOBAL global = nullptr;

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include <unknwn.h>
+
 #include "win/unique_handle.h"
 
+struct IWICBitmapEncoder;
 struct IWICImagingFactory;
 
 namespace x5 {
@@ -45,11 +48,22 @@ class ImagingSession {
   // Null when the codecs cannot be had (the JPG is then not written).
   [[nodiscard]] IWICImagingFactory* Factory() noexcept;
 
+  // A new JPG encoder, or a failure. The encoder's class is looked up once and kept: the factory
+  // looks it up in the registry for every encoder it makes, under Wine about as long as encoding
+  // a small picture. The factory makes it only when the class cannot be had.
+  [[nodiscard]] HRESULT NewJpegEncoder(IWICBitmapEncoder** encoder) noexcept;
+
+  // How often the session asked the system to find an encoder's class.
+  [[nodiscard]] uint32_t EncoderLookups() const noexcept { return encoder_lookups_; }
+
  private:
   bool tried_ = false;
   bool uninitialize_ = false;
   DWORD thread_ = 0;
   IWICImagingFactory* factory_ = nullptr;
+  bool jpeg_class_tried_ = false;
+  IClassFactory* jpeg_class_ = nullptr;
+  uint32_t encoder_lookups_ = 0;
 };
 
 // The runner's one session, made on the first picture (never before a picture is taken, so no

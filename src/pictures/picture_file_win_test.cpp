@@ -1,8 +1,10 @@
 // The codec factory is made once for the runner: every capture run shares it, and it is handed
-// only to the thread whose apartment made it.
+// only to the thread whose apartment made it. The JPG encoder's class is looked up once.
 #include "pictures/picture_file_win.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "pictures/capture_win.h"
 
@@ -29,6 +31,28 @@ TEST(PictureFiles, OneCodecFactoryServesEveryCaptureRunOfTheRunner) {
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
   EXPECT_EQ(elsewhere, nullptr);
+}
+
+TEST(PictureFiles, JpgEncoderClassIsLookedUpOncePerSession) {
+  char temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string folder = std::string(temp) + "x5_jpg_" + std::to_string(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  HDC screen = GetDC(nullptr);
+  WindowPicture picture;
+  picture.bitmap.reset(CreateCompatibleBitmap(screen, 64, 32));
+  picture.width = 64;
+  picture.height = 32;
+  ReleaseDC(nullptr, screen);
+  ImagingSession session;
+  for (const char* name : {"\\a.jpg", "\\b.jpg", "\\a.jpg"}) {
+    EXPECT_TRUE(SaveJpg(picture, folder + name, session)) << name;
+    EXPECT_NE(GetFileAttributesA((folder + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+  }
+  EXPECT_EQ(session.EncoderLookups(), 1u);
+  DeleteFileA((folder + "\\a.jpg").c_str());
+  DeleteFileA((folder + "\\b.jpg").c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace

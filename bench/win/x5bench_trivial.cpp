@@ -1,8 +1,9 @@
 // Bare references for the pipe benchmarks: "ready" writes one byte and ends (a bare start);
 // "echo" answers every 8 bytes read with 80 bytes, like a runner answering STAT; "echo-calls JOB
 // PROCESS FILE" also makes the system calls a runner makes for each STAT (is the step still
-// running, its process times, the job's two accounting queries, the look for a picture request),
-// on inherited handles of a step in a job, so that what a runner adds beyond them shows.
+// running, the job's two accounting queries, the look for a picture request),
+// on inherited handles of a step in a job, so that what a runner adds beyond them shows (FILE
+// "-": no look for a picture request).
 #include <windows.h>
 
 #include <cstdlib>
@@ -29,12 +30,6 @@ int main(int argc, char** argv) {
         got += n;
       }
       if (calls) {
-        // The creation time in local time, as the runner turns it (the exit time is zero).
-        FILETIME creation, exit, kernel, user;
-        SYSTEMTIME utc, local;
-        GetProcessTimes(process, &creation, &exit, &kernel, &user);
-        FileTimeToSystemTime(&creation, &utc);
-        SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
         JOBOBJECT_BASIC_AND_IO_ACCOUNTING_INFORMATION both{};
         QueryInformationJobObject(job, JobObjectBasicAndIoAccountingInformation, &both, sizeof both,
                                   nullptr);
@@ -44,7 +39,7 @@ int main(int argc, char** argv) {
         report[0] = static_cast<char>(both.BasicInfo.TotalProcesses);
       }
       WriteFile(out, report, sizeof(report), &n, nullptr);
-      if (calls)
+      if (calls && std::strcmp(argv[4], "-") != 0)
         (void)GetFileAttributesA(argv[4]);
     }
   }

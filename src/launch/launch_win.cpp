@@ -11,6 +11,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "launch/environment_block.h"
 #include "launch/step_job_win.h"
 #include "launch/user_hive.h"
+#include "protocol/status_texts.h"
 #include "registry/registry_win.h"
 
 namespace x5 {
@@ -36,7 +38,7 @@ static_assert(kStartUseSize == STARTF_USESIZE && kStartUsePosition == STARTF_USE
 
 constexpr int32_t kProfileFailureCode = 5;
 
-void SetStatus(StatusRecord& record, const char* text, int32_t code) {
+void SetStatus(StatusRecord& record, std::string_view text, int32_t code) {
   record.status_text = Padded(text, 8);
   record.status_code = code;
 }
@@ -217,7 +219,7 @@ int32_t LogOn(const LaunchPlan& plan,
               StepIdentity& identity,
               StatusRecord& record) {
   if (plan.logon == LogonChoice::kRefused) {
-    SetStatus(record, "LOGON ?", 0);
+    SetStatus(record, kStatusLogonFailed, 0);
     return ERROR_LOGON_FAILURE;
   }
   BOOL logged_on = FALSE;
@@ -235,7 +237,7 @@ int32_t LogOn(const LaunchPlan& plan,
   }  // the password is wiped here, as soon as the logon call has returned
   if (!logged_on) {
     (void)identity.token.release();  // a refused logon hands back no token to close
-    SetStatus(record, "LOGON ?", 0);
+    SetStatus(record, kStatusLogonFailed, 0);
     // 1 would read as "started" to the caller.
     return error > 1 ? static_cast<int32_t>(error) : static_cast<int32_t>(ERROR_LOGON_FAILURE);
   }
@@ -371,7 +373,7 @@ int32_t Launch(const LaunchPlan& plan,
   if (plan.job) {
     StepJob made = CreateStepJob(plan.job_name);
     if (!made.job) {
-      SetStatus(record, "STEP=?", FailureCode(made.error));
+      SetStatus(record, kStatusNotStarted, FailureCode(made.error));
       return 0;
     }
     out.job = std::move(made.job);
@@ -386,7 +388,7 @@ int32_t Launch(const LaunchPlan& plan,
     ApplyToRunnerEnvironment(start.variables);
   } else {
     if (!LoadProfile(identity, plan.user)) {
-      SetStatus(record, "PROFILE?", kProfileFailureCode);
+      SetStatus(record, kStatusProfileFailed, kProfileFailureCode);
       return 0;
     }
     block =
@@ -402,14 +404,14 @@ int32_t Launch(const LaunchPlan& plan,
   SuspendedStep suspended(std::move(created.process), std::move(created.thread));
   EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
-    SetStatus(record, "STEP=?", FailureCode(created.error));
+    SetStatus(record, kStatusNotStarted, FailureCode(created.error));
     return 0;
   }
   DWORD error = out.job ? suspended.JoinJob(out.job.get()) : 0;
   if (error == 0)
     error = suspended.Start();
   if (error != 0) {
-    SetStatus(record, "STEP=?", static_cast<int32_t>(error));
+    SetStatus(record, kStatusNotStarted, static_cast<int32_t>(error));
     return 0;
   }
   suspended.Release(out.process, out.thread);
@@ -422,7 +424,7 @@ int32_t Launch(const LaunchPlan& plan,
   record.thread_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.thread.get()));
   record.process_id = created.process_id;
   record.thread_id = created.thread_id;
-  SetStatus(record, "STEP OK", 1);
+  SetStatus(record, kStatusStepOk, 1);
   return 1;
 }
 
@@ -433,7 +435,7 @@ LaunchedStep LaunchStep(const LaunchPlan& plan, StepStart start, StepIdentity& i
   try {
     out.result = Launch(plan, start, identity, out);
   } catch (const std::bad_alloc&) {
-    SetStatus(out.record, "STEP=?", ERROR_NOT_ENOUGH_MEMORY);
+    SetStatus(out.record, kStatusNotStarted, ERROR_NOT_ENOUGH_MEMORY);
     out.result = 0;
   }
   return out;

@@ -12,12 +12,14 @@
 #include "launch/launch_win.h"
 #include "pictures/capture_bounds.h"
 #include "pictures/capture_win.h"
+#include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/operator_commands_win.h"
 #include "runner/pipe_win.h"
 #include "runner/report_win.h"
 #include "runner/run_win.h"
 #include "runner/subsystems_win.h"
+#include "sequence/main_sequence.h"
 
 namespace x5::runner {
 namespace {
@@ -41,11 +43,6 @@ std::string EnvironmentValue(const char* name) {
   n = GetEnvironmentVariableA(name, value.data(), n);
   value.resize(n);
   return value;
-}
-
-void SetStatusText(Run& run, const char* text, int32_t code) {
-  run.report.status_text = Padded(text, 8);
-  run.report.status_code = code;
 }
 
 // The step must never hold the parent's pipes open (a step that lives on would keep the parent
@@ -77,120 +74,99 @@ void ReadTask(Run& run) {
   run.list_delimiter = delimiter;
 
   StatusRecord started;
-  started.status_text = "Started ";
+  started.status_text = kStatusStarted;
   PipeWriter out(run.output.get());
   (void)WriteFull(out, EncodeStatusRecord(started));
 }
 
-// The step's launch: the plan from the task, carried out; what it made joins the run.
-int32_t Launch(Run& run) {
-  // Cut, the step would run another command than the one written.
-  if (run.step_command.Size() > kLongestCommandLine) {
-    (void)run.console.SendText(CommandTooLongLine(run.step_command.Size()));
-    run.step.status_text = Padded("STEP=?", 8);
-    run.step.status_code = kCommandTooLongCode;
-    return 0;
+// The sequence's stages carried out with the runner's real services.
+class RunnerWorld final : public sequence::World {
+ public:
+  explicit RunnerWorld(Run& run) : run_(run) {}
+
+  bool OpenConsole() override {
+    run_.console_title = BuildConsoleTitle(run_.task);
+    if (run_.console.OpenConsole(run_.console_title, run_.os_version) != 1)
+      return false;
+    if (run_.os_version < 4) {
+      (void)SizeConsole(run_.console.Output(), run_.task.console_columns, run_.task.console_rows);
+      (void)MinimizeConsoleWindow(run_.console_title);
+    }
+    // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
+    // which the task's geometry decides).
+    (void)GrowJobLogBuffer(run_.console.Output());
+    return true;
   }
-  const LaunchPlan plan = PlanLaunch(run.task, run.os_version, run.console_title);
-  const VariableContext variables = VariablesOf(run);
-  ContextExpander expander(variables);
-  LaunchedStep launched = LaunchStep(plan,
-                                     StepStart{std::move(run.step_command), run.variables,
-                                               run.console.Input(), run.console.Output(), expander},
-                                     run.identity);
-  run.step = std::move(launched.record);
-  run.job = std::move(launched.job);
-  run.process = std::move(launched.process);
-  run.thread = std::move(launched.thread);
-  return launched.result;
-}
+
+  void SetStepVariables() override {
+    x5::SetStepVariables(run_);
+    run_.condition_rules = ExpandVariables(run_, run_.conditions_text, kMaskPasswords, false);
+  }
+
+  std::string EvaluateRules(sequence::Pass pass) override {
+    if (pass == sequence::Pass::kBeforeStep) {
+      run_.report.phase = 1;
+      return EvaluateConditions(run_, 2);
+    }
+    return EvaluateConditions(run_, 3);
+  }
+
+  bool KilledInChecks() override { return run_.killed_in_checks; }
+
+  sequence::Command DispatchCommand() override {
+    // The line the step runs and the line that messages show come from one dispatch, each
+    // expanded once more; only the first holds deciphered passwords.
+    const DispatchedCommand dispatched = x5::DispatchCommand(run_, Trimmed(run_.command_text), 2);
+    run_.step_command = ExpandVariables(run_, dispatched.command_line, kMaskPasswords, false);
+    run_.step_command_shown = ExpandVariables(run_, dispatched.shown, kMaskPasswords, false);
+    return sequence::Command{run_.step_command.Size(), run_.step_command_shown};
+  }
+
+  void AddVariable(std::string_view name, std::string_view value) override {
+    (void)x5::AddVariable(run_, name, value);
+  }
+
+  // The step's launch: the plan from the task, carried out; what it made joins the run.
+  sequence::Launched Launch() override {
+    const LaunchPlan plan = PlanLaunch(run_.task, run_.os_version, run_.console_title);
+    const VariableContext variables = VariablesOf(run_);
+    ContextExpander expander(variables);
+    LaunchedStep launched =
+        LaunchStep(plan,
+                   StepStart{std::move(run_.step_command), run_.variables, run_.console.Input(),
+                             run_.console.Output(), expander},
+                   run_.identity);
+    run_.step = std::move(launched.record);
+    run_.job = std::move(launched.job);
+    run_.process = std::move(launched.process);
+    run_.thread = std::move(launched.thread);
+    if (launched.result == 1)
+      run_.step_times.Launched(run_.clock.Now());
+    return sequence::Launched{launched.result == 1, run_.step.status_text, run_.step.status_code};
+  }
+
+  void ConsoleText(std::string_view text) override { (void)run_.console.SendText(text); }
+
+  void SetStatus(std::string_view text, int32_t code) override {
+    run_.report.status_text = Padded(text, 8);
+    run_.report.status_code = code;
+  }
+
+  void SaveConsoleFile() override { x5::SaveConsoleFile(run_); }
+
+ private:
+  Run& run_;
+};
 
 // Steps 8 to 22: everything before the launch. False when the step will not run.
 bool Prepare(Run& run) {
-  run.rc.maximum_rc = run.task.maximum_rc;
-  run.rc.task_rc = run.task.task_rc;
-  run.rc.step_minimum_rc = run.task.step_minimum_rc;
-  run.rc.step_maximum_rc = run.task.step_maximum_rc;
-  run.pre_messages = SetupAbendMode(run.rc);
+  run.outcome = sequence::StartOutcome(run.task);
   run.limits = NormaliseFileCheckLimits(run.task);
-
-  if (run.rc.maximum_rc == 0) {
-    run.rc.result_flag = '-';
-    run.final_flag = true;
-    SetStatusText(run, "RC = 0", 0);
-    run.pre_messages += "** ERROR - Maximum Return Code = 0 **";
-    return false;
-  }
-  run.rc.result_flag = '+';
-
-  run.console_title = BuildConsoleTitle(run.task);
-  if (run.console.OpenConsole(run.console_title, run.os_version) != 1) {
-    run.final_flag = true;
-    SetStatusText(run, "CONSOLE?", 0);
-    run.pre_messages += "** Unable to open console **";
-    return false;
-  }
-  if (run.os_version < 4) {
-    (void)SizeConsole(run.console.Output(), run.task.console_columns, run.task.console_rows);
-    (void)MinimizeConsoleWindow(run.console_title);
-  }
-  // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
-  // which the task's geometry decides).
-  (void)GrowJobLogBuffer(run.console.Output());
-
-  SetStepVariables(run);
-  run.condition_rules = ExpandVariables(run, run.conditions_text, kMaskPasswords, false);
-  run.report.phase = 1;
-  run.pre_messages += EvaluateConditions(run, 2);
-  // After a KILL the operator has asked for the stop: the switches (edits, global parameters for
-  // later steps, the printer report) are not carried out either.
-  if (run.killed_in_checks) {
-    run.pre_messages = ApplyRcRules(run.rc, std::move(run.pre_messages));
-    run.final_flag = true;
-    SetStatusText(run, "RC <>", 0);
-    return false;
-  }
-  {
-    // The line the step runs and the line that messages show come from one dispatch, each
-    // expanded once more; only the first holds deciphered passwords.
-    const DispatchedCommand dispatched = DispatchCommand(run, Trimmed(run.command_text), 2);
-    run.step_command = ExpandVariables(run, dispatched.command_line, kMaskPasswords, false);
-    run.step_command_shown = ExpandVariables(run, dispatched.shown, kMaskPasswords, false);
-  }
-  run.pre_messages = ApplyRcRules(run.rc, std::move(run.pre_messages));
-
-  if (run.step_command.Empty()) {
-    run.final_flag = true;
-    SetStatusText(run, "Null CMD", 0);
-    (void)run.console.SendText(NoCommandRc(run.rc));
-    return false;
-  }
-  if (run.rc.result_flag != '+') {
-    run.final_flag = true;
-    SetStatusText(run, "RC <>", 0);
-    return false;
-  }
-
-  (void)AddVariable(run, "X5RC", std::to_string(run.rc.step_rc_value));
-  if (Launch(run) != 1) {
-    std::string message;
-    if (run.step.status_text == "LOGON ? ") {
-      message = "***** INVALID LOGON  RC=99 *****\r\n";
-    } else {
-      message = "***** Error - Command  \"" + run.step_command_shown + "\"  " +
-                run.step.status_text + " RC=" + std::to_string(run.step.status_code) + " *****\r\n";
-    }
-    (void)run.console.SendText(message);
-    run.pre_messages += "\r\n" + message + "\r\n";
-    if (run.rc.current_rc > 0)
-      run.rc.current_rc = 99;
-    run.final_flag = true;
-    run.report.status_text = run.step.status_text;
-    run.report.status_code = 0;
-    return false;
-  }
-  run.step_times.Launched(run.clock.Now());
-  return true;
+  RunnerWorld world(run);
+  if (sequence::BeforeStep(world, run.outcome) == sequence::Decision::kRuns)
+    return true;
+  run.final_flag = true;
+  return false;
 }
 
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
@@ -222,41 +198,32 @@ void Monitor(Run& run) {
 void Finish(Run& run) {
   run.final_flag = true;
   run.accounting_flag = true;
-  if (run.rc.result_flag != '+')
+  if (run.outcome.rc.result_flag != '+')
     return;
+  RunnerWorld world(run);
   DWORD wait = WaitForSingleObject(run.process.get(), INFINITE);
   run.last_wait_result = static_cast<int32_t>(wait);
-  run.report.status_code = static_cast<int32_t>(wait);
+  DWORD exit_code = 0;
+  const bool got_exit_code = GetExitCodeProcess(run.process.get(), &exit_code) != 0;
   if (wait == WAIT_OBJECT_0) {
-    run.report.status_text = Padded("STEP OK", 8);
-    // The status code stays the wait result; the step's own exit code travels beside it.
-    DWORD exit_code = 0;
-    if (GetExitCodeProcess(run.process.get(), &exit_code))
+    if (got_exit_code)
       run.report.step_exit_code = static_cast<int32_t>(exit_code);
   } else {
-    DWORD exit_code = 0;
-    GetExitCodeProcess(run.process.get(), &exit_code);
-    run.report.status_code = static_cast<int32_t>(exit_code);
     run.accounting_flag = false;
-    run.report.status_text = Padded("STEP ?", 8);
   }
+  sequence::StepEnded(world, wait == WAIT_OBJECT_0, static_cast<int32_t>(wait),
+                      static_cast<int32_t>(exit_code));
   ReportAndAccount(run);
   run.report.phase = 3;
-  if (run.killed) {
-    if (run.job)
-      TerminateJobObject(run.job.get(), 0);
-  } else {
-    SaveConsoleFile(run);
-    run.post_messages = EvaluateConditions(run, 3);
-  }
-  run.post_messages = ApplyRcRules(run.rc, std::move(run.post_messages));
+  if (run.killed && run.job)
+    TerminateJobObject(run.job.get(), 0);
+  sequence::AfterStep(world, run.outcome, run.killed);
 }
 
 // Steps 27 to 30: final reports until "END ".
 void FinalReports(Run& run) {
-  run.report_text = run.pre_messages + run.post_messages;
+  run.report_text = sequence::FinalReportText(run.outcome);
   run.report.report_text_length = static_cast<int32_t>(run.report_text.size());
-  FinalRcAdjustment(run.rc);
   run.report.end_time = LocalFileTimeNow();
   run.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
 #include "runner/job_win.h"
@@ -19,7 +20,7 @@ namespace {
 
 struct Handled {
   int32_t report_code;
-  const char* message;  // appended to the pre-step messages after the report; null for none
+  std::string_view message;  // appended to the pre-step messages after the report; empty for none
   CommandOutcome outcome = CommandOutcome::kStayInMonitor;
   // What a KILL ended: the lines naming it are written, and its processes let go, after the
   // report (closing their handles waits behind the system's work of ending them).
@@ -29,13 +30,13 @@ struct Handled {
 constexpr int32_t kKeepCode = INT32_MIN;
 
 Handled Stat(Run&, const OperatorCommand&) {
-  return {1, nullptr};
+  return {1, {}};
 }
 
 Handled End(Run& run, const OperatorCommand&) {
   // The runner now waits for the step without a time limit: a held step would never end.
   run.holds.ResumeAllHeld();
-  return {998, nullptr, CommandOutcome::kLeaveMonitor};
+  return {998, {}, CommandOutcome::kLeaveMonitor};
 }
 
 Handled Hold(Run& run, const OperatorCommand&) {
@@ -46,7 +47,7 @@ Handled Hold(Run& run, const OperatorCommand&) {
   } else {
     outcome = runner::HoldMainThread(run.thread.get(), run.holds);
   }
-  return {static_cast<int32_t>(outcome.last_error), " HOLDED on user request *****"};
+  return {static_cast<int32_t>(outcome.last_error), kHeldOnRequest};
 }
 
 Handled Resume(Run& run, const OperatorCommand&) {
@@ -57,7 +58,7 @@ Handled Resume(Run& run, const OperatorCommand&) {
   } else {
     outcome = run.holds.Resume();
   }
-  return {static_cast<int32_t>(outcome.last_error), " RESUMED on user request *****"};
+  return {static_cast<int32_t>(outcome.last_error), kResumedOnRequest};
 }
 
 Handled Kill(Run& run, const OperatorCommand& command) {
@@ -75,7 +76,7 @@ Handled Kill(Run& run, const OperatorCommand& command) {
     TerminateJobObject(run.job.get(), 0);
   run.killed = true;
   // The lines naming what was ended change nothing in the report, so they follow it.
-  return {999, " KILLED on user request *****", CommandOutcome::kLeaveMonitor, std::move(ending)};
+  return {999, kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
 Handled Priority(Run& run, const OperatorCommand& command) {
@@ -87,7 +88,7 @@ Handled Priority(Run& run, const OperatorCommand& command) {
                                   run.os_version);
     (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
   }
-  return {kKeepCode, nullptr};
+  return {kKeepCode, {}};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
@@ -99,7 +100,7 @@ Handled GetPriority(Run& run, const OperatorCommand& command) {
   } else {
     (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
   }
-  return {kKeepCode, nullptr};
+  return {kKeepCode, {}};
 }
 
 Handled Diag(Run& run, const OperatorCommand& command) {
@@ -107,7 +108,7 @@ Handled Diag(Run& run, const OperatorCommand& command) {
   if (auto file = DiagFileName(run.task, run.global_parameter_directory, run.diag_number)) {
     (void)SaveConsoleText(run.console.Output(), 0, *file, run.console.FirstLine());
   }
-  return {kKeepCode, nullptr};
+  return {kKeepCode, {}};
 }
 
 struct Entry {
@@ -129,7 +130,7 @@ constexpr std::array<Entry, 8> kCommands{{
 }  // namespace
 
 CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command) {
-  Handled handled{9, nullptr};
+  Handled handled{9, {}};
   for (const Entry& entry : kCommands) {
     if (entry.name == command.name) {
       handled = entry.handler(run, command);
@@ -140,9 +141,9 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
     run.report_code = handled.report_code;
   ReportAndAccount(run);
   WriteEndingLines(run, handled.ending.lines);
-  if (handled.message != nullptr) {
-    run.pre_messages +=
-        "\r\n***** Task #" + std::to_string(run.step.process_id) + handled.message + "\r\n";
+  if (!handled.message.empty()) {
+    run.outcome.pre_messages += "\r\n***** Task #" + std::to_string(run.step.process_id) +
+                                std::string(handled.message) + "\r\n";
   }
   return handled.outcome;
 }

@@ -46,8 +46,8 @@ std::optional<OperatorCommand> ReadOperatorCommand(Run& run) {
 }
 
 void WriteStepReport(Run& run) {
-  run.report.current_rc = run.rc.current_rc;
-  run.report.result_flag = run.rc.result_flag;
+  run.report.current_rc = run.outcome.rc.current_rc;
+  run.report.result_flag = run.outcome.rc.result_flag;
   PipeWriter out(run.output.get());
   auto bytes = EncodeStepReport(run.report);
   (void)WriteFull(out, bytes);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "protocol/status_texts.h"
 #include "runner/accounting.h"
 #include "runner/job_win.h"
 #include "runner/run_win.h"
@@ -113,7 +114,7 @@ void SaveConsoleFile(Run& run) {
   if (file.empty() || !run.console.IsOpen())
     return;
   if (SaveConsoleText(run.console.Output(), 0, file, run.console.FirstLine()) == -1) {
-    run.report.status_text = Padded("FILE ?", 8);
+    run.report.status_text = Padded(kStatusConsoleFileFailed, 8);
   }
 }
 

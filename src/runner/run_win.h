@@ -18,6 +18,7 @@
 #include "core/rc_rules.h"
 #include "protocol/task_values.h"
 #include "runner/thread_hold.h"
+#include "sequence/main_sequence.h"
 #include "variables/system_adapters.h"
 #include "variables/variables.h"
 #include "win/unique_handle.h"
@@ -59,9 +60,7 @@ struct Run {
   StepIdentity identity;  // logon token, hive, profile: released on every path
   StepTimes step_times;   // of the step's main process, local
 
-  RcState rc;
-  std::string pre_messages;
-  std::string post_messages;
+  sequence::Outcome outcome;  // RC state and the report text's messages
   std::string report_text;
 
   bool final_flag = false;

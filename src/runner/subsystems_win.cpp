@@ -47,7 +47,7 @@ std::string EvaluateConditions(Run& run, int32_t pass) {
     run.rule_files = conditions::MakeSystemRuleFiles();
   const conditions::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,
                                            run.limits.line_limit};
-  conditions::ConditionContext context(limits, run.rc, run.console_sink, store, pacer,
+  conditions::ConditionContext context(limits, run.outcome.rc, run.console_sink, store, pacer,
                                        *run.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
@@ -86,7 +86,7 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode)
                          *associations,
                          *files,
                          *printers,
-                         run.rc,
+                         run.outcome.rc,
                          run.picture_interval,
                          run.picture_type,
                          run.show_resolved,

@@ -3,7 +3,12 @@
 
 #include "e2e_support.h"
 
+#include <nlohmann/json.hpp>
+
 #include "commands/command_split.h"
+#include "x5ctl/check/check.h"
+#include "x5ctl/step/exit_status.h"
+#include "x5ctl/text/ansi_text.h"
 
 namespace x5::e2e {
 namespace {
@@ -116,18 +121,6 @@ TEST_F(MainSequence, JobLogKeepsTheStepsLinesOrSaysWhatScrolledAway) {
   }
 }
 
-// A command line longer than the system starts is refused whole, never run cut.
-TEST_F(MainSequence, CommandLongerThanTheSystemStartsIsRefusedNotCut) {
-  const std::string command =
-      step_ + " write " + Win("ran.txt") + " yes echo " + std::string(kLongestCommandLine, 'x');
-  Start(Task(command));
-  const ReportRecord final_report = StatUntilFinal();
-  EXPECT_EQ(final_report.report.status_text, "STEP=?  ");
-  EndConversation();
-  EXPECT_FALSE(fs::exists(Linux("ran.txt")));
-  EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")), CommandTooLongLine(command.size())));
-}
-
 // Files named as pictures and picture leftovers are, and a picture request.
 void PlantSentinels(const fs::path& dir) {
   fs::create_directories(dir);
@@ -135,24 +128,57 @@ void PlantSentinels(const fs::path& dir) {
     std::ofstream(dir / name, std::ios::binary) << "sentinel " << name;
 }
 
-struct EarlyEnd {
+// One row per decision of the main sequence. Each task runs both ways: through the real runner
+// and through `x5ctl check`, which drives the same sequence over a world that only reads; both
+// must give the row's final report, so a change to one driver alone fails here.
+struct Decision {
   const char* name;
   int32_t maximum_rc, task_rc, step_min, step_max;
-  const char* command;  // "" for an empty command block; "@" for the step helper
+  const char* command;     // "" for an empty command block; "@" for the step helper; "#" too long
+  const char* conditions;  // rule lines; %X5S%marker.txt exists
   const char* status_text;
   int32_t current_rc;
   char flag;
+  // "#" for the failed launch of the command too long; %S% stands for the step folder.
   const char* report_text;
   const char* console_line;  // in the job log, or ""
+  bool check_launches;       // false where only the real launch can fail
 };
 
-class EarlyEnds : public RunnerTest, public testing::WithParamInterface<EarlyEnd> {};
+class MainSequenceBothWays : public RunnerTest, public testing::WithParamInterface<Decision> {
+ protected:
+  std::string Command(const Decision& c) const {
+    if (std::string(c.command) == "@")
+      return step_ + " exit 0";
+    if (std::string(c.command) == "#")
+      return step_ + " exit 0 " + std::string(kLongestCommandLine, 'x');
+    return c.command;
+  }
+};
 
 // With pictures on, an early end also leaves the runner's current directory, the job base
 // directory and the job folder alone: no old picture, leftover or request outside the step folder
 // is deleted.
-TEST_P(EarlyEnds, FinalReportsCarryTheStateAndTextAndTouchNothingOutsideTheStep) {
-  const EarlyEnd& c = GetParam();
+TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
+  const Decision& c = GetParam();
+  const std::string command = Command(c);
+  std::string report_text = c.report_text;
+  if (report_text == "#")
+    report_text = "\r\n***** Error - Command  \"" + command + "\"  STEP=?   RC=206 *****\r\n\r\n";
+  if (const size_t at = report_text.find("%S%"); at != std::string::npos)
+    report_text.replace(at, 3, Win("JOB\\S01\\"));
+  std::ofstream(Linux("JOB/S01/marker.txt")) << "present";
+  const fs::path task_file = Linux("task.toml");
+  std::ofstream(task_file) << TaskFileHead()
+                           << "picture_interval = 200\nmaximum_rc = " << c.maximum_rc
+                           << "\ntask_rc = " << c.task_rc << "\nstep_minimum_rc = " << c.step_min
+                           << "\nstep_maximum_rc = " << c.step_max
+                           << "\ncommand = " << TomlString(command) << "\nconditions = '''\n"
+                           << c.conditions << "'''\n";
+  const TaskFileResult parsed = LoadTaskFile(task_file.string());
+  ASSERT_TRUE(parsed.file) << parsed.error;
+
+  const bool runs = std::string(c.status_text) == "STEP OK ";
   const std::vector<fs::path> outside{Linux("cwd"), dir_linux_, Linux("JOB")};
   std::vector<std::map<std::string, std::string>> before;
   // The last run's job log: an end before the console is opened leaves it as it is.
@@ -161,24 +187,17 @@ TEST_P(EarlyEnds, FinalReportsCarryTheStateAndTextAndTouchNothingOutsideTheStep)
     PlantSentinels(dir);
     before.push_back(Snapshot(dir));
   }
-  TaskRecord t = Task(std::string(c.command) == "@" ? step_ + " exit 0" : c.command);
-  t.maximum_rc = c.maximum_rc;
-  t.task_rc = c.task_rc;
-  t.step_minimum_rc = c.step_min;
-  t.step_maximum_rc = c.step_max;
-  t.picture_interval = 200;
-  Start(t, outside[0]);
-  EXPECT_EQ(Exchange("DIAG", -1).report.status_text, c.status_text);
-  ReportRecord r = Exchange("STAT");
+  blocks_ = parsed.file->blocks;
+  Start(parsed.file->task, outside[0]);
+  ReportRecord r = runs ? StatUntilFinal() : Exchange("STAT");
   EXPECT_EQ(r.report.status_text, c.status_text);
   EXPECT_EQ(r.report.phase, 4);
   EXPECT_EQ(r.report.current_rc, c.current_rc);
   EXPECT_EQ(r.report.result_flag, c.flag);
-  EXPECT_EQ(r.text, c.report_text);
+  EXPECT_EQ(r.text, report_text);
   EXPECT_EQ(r.report.report_text_length, static_cast<int32_t>(r.text.size()));
-  EXPECT_EQ(EndConversation().text, c.report_text);
+  EXPECT_EQ(EndConversation().text, report_text);
   EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")), c.console_line));
-
   for (size_t i = 0; i < outside.size(); ++i) {
     auto after = Snapshot(outside[i]);
     if (c.maximum_rc != 0) {
@@ -188,28 +207,70 @@ TEST_P(EarlyEnds, FinalReportsCarryTheStateAndTextAndTouchNothingOutsideTheStep)
     }
     EXPECT_EQ(after, before[i]) << outside[i];
   }
+
+  if (!c.check_launches)
+    return;
+  CheckOptions options;
+  options.task_path = task_file.string();
+  options.drives = {"C=" + drive_c_.string()};
+  options.sections = runs ? CheckOptions::Sections::kBoth : CheckOptions::Sections::kBefore;
+  options.json = true;
+  std::ostringstream out;
+  std::ostringstream errors;
+  // The check exits with the status exec exits with for the runner's final report.
+  EXPECT_EQ(RunCheck(options, out, errors), OutcomeOfFinalReport(r.report).status) << errors.str();
+  std::istringstream lines(out.str());
+  nlohmann::json outcome;
+  std::string checked_text;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json record = nlohmann::json::parse(line);
+    if (record["record"] == "outcome")
+      outcome = record;
+    else if (record["record"] == "report_text")
+      checked_text = record["text"];
+  }
+  ASSERT_TRUE(outcome.is_object()) << out.str();
+  const std::string status = outcome["status_text"];
+  EXPECT_EQ(Padded(status.empty() ? "STEP OK" : status, 8), c.status_text);
+  EXPECT_EQ(outcome["current_rc"], c.current_rc);
+  EXPECT_EQ(outcome["result_flag"], std::string(1, c.flag));
+  EXPECT_EQ(checked_text, Utf8FromAnsi(report_text));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ends,
-    EarlyEnds,
-    // One row per way the runner ends early; the rules' texts and their other cases have unit
-    // tests.
+    Rows,
+    MainSequenceBothWays,
     testing::Values(
-        EarlyEnd{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "RC = 0  ", 3, '-',
+        Decision{"MaxRcZeroInAbendMode", 0, 3, 1, 4, "@", "", "RC = 0  ", 3, '-',
                  "***** WARNING - ABEND MODE, Task RC= 3 *****\r\n\r\n"
                  "** ERROR - Maximum Return Code = 0 **",
-                 ""},
-        EarlyEnd{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "Null CMD", 2, '+', "",
-                 "***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n"},
-        EarlyEnd{
-            "Skipped", 4, 3, 1, 2, "@", "RC <>   ", 3, '+',
-            "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n",
-            ""},
-        EarlyEnd{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "STEP=?  ", 99, '+',
+                 "", true},
+        Decision{"NullCommandRaisesOneToTwo", 4, 1, 1, 4, "", "", "Null CMD", 2, '+', "",
+                 "***** No command to execute - current RC=1 new RC=2 *****\r\n\r\n", true},
+        Decision{"Skipped", 4, 3, 1, 2, "@", "", "RC <>   ", 3, '+',
+                 "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4"
+                 "\r\n",
+                 "", true},
+        Decision{"EndedBeforeTheStep", 4, 1, 1, 4, "@", "R=R0 F=%X5S%marker.txt\n", "RC <>   ", 0,
+                 '-',
+                 "-1 RC=0     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
+                 "***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n",
+                 "", true},
+        // Refused whole, never run cut.
+        Decision{"CommandTooLong", 4, 1, 1, 4, "#", "", "STEP=?  ", 99, '+', "#",
+                 "** The command line is ", true},
+        Decision{"CommandNotFound", 4, 1, 1, 4, "C:\\windows\\nosuch.exe", "", "STEP=?  ", 99, '+',
                  "\r\n***** Error - Command  \"C:\\windows\\nosuch.exe\"  STEP=?   RC=2 *****"
                  "\r\n\r\n",
-                 ""}),
+                 "", false},
+        Decision{"Runs", 4, 1, 1, 4, "@", "", "STEP OK ", 1, '+', "", "", true},
+        Decision{"AbendModeRaisesTheFinalRc", 4, 5, 1, 9, "@", "", "STEP OK ", 5, '+',
+                 "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n", "", true},
+        Decision{"AbendsAfterTheStep", 4, 1, 1, 4, "@", "+>\nR=R8 F=%X5S%marker.txt\n", "STEP OK ",
+                 8, '-',
+                 "+2 RC=8     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
+                 "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n",
+                 "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

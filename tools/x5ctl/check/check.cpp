@@ -16,7 +16,9 @@
 #include "commands/dispatcher.h"
 #include "conditions/rule_language.h"
 #include "core/rc_rules.h"
+#include "protocol/status_texts.h"
 #include "protocol/task_values.h"
+#include "sequence/main_sequence.h"
 #include "x5ctl/check/check_text.h"
 #include "x5ctl/check/check_world.h"
 #include "x5ctl/step/exit_status.h"
@@ -155,6 +157,7 @@ class Checker {
  private:
   class Expanding;
   class RuleTrace;
+  class Stages;
 
   void Emit(Json record) { records.push_back(std::move(record)); }
   Json Console();
@@ -167,7 +170,7 @@ class Checker {
   Json Mapped(const check::FileLookup& lookup) const;
   void Variables();
   [[nodiscard]] bool UsesPassword(std::string_view value) const;
-  void Rules(int pass, bool emit);
+  [[nodiscard]] std::string Rules(int pass, bool emit);
   std::string Command(bool emit);
   // Records the return-code decision; `no_command_verdict` when no command line is left.
   void Decide(const std::string& stage,
@@ -192,7 +195,8 @@ class Checker {
                              world_.clock(),
                              world_.date_names(),
                              world_.parameter_files()};
-  RcState rc_{task_.maximum_rc, task_.task_rc, task_.step_minimum_rc, task_.step_maximum_rc};
+  sequence::Outcome outcome_ = sequence::StartOutcome(task_);
+  RcState& rc_ = outcome_.rc;
   FileCheckLimits limits_ = NormaliseFileCheckLimits(task_);
   conditions::RuleSettings settings_;
   std::string rules_;
@@ -201,8 +205,6 @@ class Checker {
   bool show_resolved_ = false;
   PendingEdit edit_;
   int32_t last_result_ = 0;
-  std::string pre_messages_;
-  std::string post_messages_;
   std::string status_text_;
   std::string verdict_;
   // Rule lines whose file no mapping reaches: "line 2 (C:\\data\\in.txt)".
@@ -587,7 +589,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
   std::optional<conditions::ValueField> field_;
 };
 
-void Checker::Rules(int pass, bool emit) {
+std::string Checker::Rules(int pass, bool emit) {
   const conditions::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
                                            limits_.line_limit};
   ContextVariableStore store(variables_);
@@ -599,7 +601,7 @@ void Checker::Rules(int pass, bool emit) {
   std::string messages = conditions::EvaluateConditions(context, settings_, pass, rules_);
   if (trace.failure)
     std::rethrow_exception(trace.failure);
-  (pass == conditions::kPassAfterStep ? post_messages_ : pre_messages_) += messages;
+  return messages;
 }
 
 // ------------------------------------------------------------------------------ command
@@ -825,10 +827,103 @@ std::string Checker::JobLogCommand() {
       .shown;
 }
 
+// The sequence's stages carried out in the check's world, each shown as it is carried out.
+class Checker::Stages final : public sequence::World {
+ public:
+  Stages(Checker& checker, bool before) : checker_(checker), before_(before) {}
+
+  // The step runs here unless the sequence decides otherwise: the launch is not checked.
+  bool OpenConsole() override { return true; }
+
+  void SetStepVariables() override {
+    checker_.Variables();
+    checker_.rules_ =
+        ExpandVariables(checker_.variables_, checker_.input_.conditions, kMaskPasswords, false);
+    if (!checker_.rules_.empty())
+      checker_.Emit(Json{{"record", "rules"}, {"text", U(checker_.rules_)}});
+  }
+
+  std::string EvaluateRules(sequence::Pass pass) override {
+    if (pass == sequence::Pass::kBeforeStep)
+      return checker_.Rules(conditions::kPassBeforeStep, before_);
+    return checker_.Rules(conditions::kPassAfterStep, true);
+  }
+
+  // Nothing here asks for a stop.
+  bool KilledInChecks() override { return false; }
+
+  sequence::Command DispatchCommand() override {
+    command_ = checker_.Command(before_);
+    if (!before_) {
+      checker_.Skip();
+      checker_.Emit(Json{{"record", "remark"},
+                         {"text",
+                          "The rules before the step and the command's switches were carried out "
+                          "too (not shown): the rules after the step start from what they left."}});
+    }
+    return sequence::Command{command_.size(), command_};
+  }
+
+  void AddVariable(std::string_view name, std::string_view value) override {
+    (void)x5::AddVariable(checker_.variables_, name, value);
+    // Defined for the step, not by anything the task wrote.
+    checker_.table_mark_ = checker_.table_.size();
+  }
+
+  sequence::Launched Launch() override {
+    return sequence::Launched{true, std::string(kStatusStepOk), 1};
+  }
+
+  void ConsoleText(std::string_view text) override {
+    if (text.ends_with("\r\n"))
+      text.remove_suffix(2);
+    checker_.world_.console().Line(text);
+    checker_.Emit(Json{{"record", "console"}, {"lines", checker_.Console()}});
+  }
+
+  void SetStatus(std::string_view text, int32_t /*code*/) override {
+    checker_.status_text_ = Trimmed(text);
+  }
+
+  // The job log block, the console file, then (from the sequence) the rules after the step.
+  void SaveConsoleFile() override {
+    checker_.Emit(Json{{"record", "job_log"}, {"line", U("Command=" + checker_.JobLogCommand())}});
+    checker_.world_.console_file(Trimmed(checker_.task_.console_file)).Save();
+    checker_.EmitWrites();
+  }
+
+  void Decided(sequence::Pass pass,
+               sequence::Decision decision,
+               std::string_view message) override {
+    if (pass == sequence::Pass::kAfterStep) {
+      checker_.Decide("after", std::string(message));
+      return;
+    }
+    checker_.Emit(Json{{"record", "command"}, {"command_line", U(command_)}});
+    if (decision == sequence::Decision::kNoCommand) {
+      checker_.Decide("before", std::string(message), "there is no command to run");
+    } else if (decision == sequence::Decision::kCommandTooLong) {
+      checker_.warnings_.push_back(
+          "the command line is " + std::to_string(command_.size()) +
+          " characters long; the system starts at most " + std::to_string(kLongestCommandLine) +
+          ", so the runner refuses it (\"" + std::string(kStatusNotStarted) + "\", code " +
+          std::to_string(kCommandTooLongCode) + ")");
+      checker_.Decide("before", std::string(message),
+                      "the step does not start: its command line is too long");
+    } else {
+      checker_.Decide("before", std::string(message));
+    }
+  }
+
+ private:
+  Checker& checker_;
+  bool before_;
+  std::string command_;
+};
+
 int Checker::Run(CheckOptions::Sections sections) {
   const bool before = sections != CheckOptions::Sections::kAfter;
   const bool after = sections != CheckOptions::Sections::kBefore;
-  pre_messages_ = SetupAbendMode(rc_);
 
   Json task;
   task["record"] = "task";
@@ -845,77 +940,23 @@ int Checker::Run(CheckOptions::Sections sections) {
   task["step_rc_value"] = rc_.step_rc_value;
   Emit(std::move(task));
 
-  bool runs = false;
-  if (rc_.maximum_rc == 0) {
-    rc_.result_flag = '-';
-    status_text_ = "RC = 0";
-    pre_messages_ += "** ERROR - Maximum Return Code = 0 **";
+  Stages stages(*this, before);
+  const sequence::Decision decision = sequence::BeforeStep(stages, outcome_);
+  const bool runs = decision == sequence::Decision::kRuns;
+  if (decision == sequence::Decision::kMaximumRcZero) {
     verdict_ = "the task cannot run: its maximum RC is 0";
-  } else {
-    Variables();
-    rules_ = ExpandVariables(variables_, input_.conditions, kMaskPasswords, false);
-    if (!rules_.empty())
-      Emit(Json{{"record", "rules"}, {"text", U(rules_)}});
-    Rules(conditions::kPassBeforeStep, before);
-    const std::string command = Command(before);
-    if (!before) {
-      Skip();
+  } else if (after) {
+    if (!runs)
       Emit(Json{{"record", "remark"},
                 {"text",
-                 "The rules before the step and the command's switches were carried out "
-                 "too (not shown): the rules after the step start from what they left."}});
-    }
-    const size_t checked = pre_messages_.size();
-    pre_messages_ = ApplyRcRules(rc_, std::move(pre_messages_));
-    Emit(Json{{"record", "command"}, {"command_line", U(command)}});
-    const std::string message = pre_messages_.substr(checked);
-    if (command.empty()) {
-      status_text_ = "Null CMD";
-      const std::string line = NoCommandRc(rc_);
-      Decide("before", message, "there is no command to run");
-      world_.console().Line(line.substr(0, line.size() - 2));
-      Emit(Json{{"record", "console"}, {"lines", Console()}});
-    } else {
-      Decide("before", message);
-      if (rc_.result_flag != '+') {
-        status_text_ = "RC <>";
-      } else if (command.size() > kLongestCommandLine) {
-        // The runner refuses it rather than start a cut command.
-        warnings_.push_back("the command line is " + std::to_string(command.size()) +
-                            " characters long; the system starts at most " +
-                            std::to_string(kLongestCommandLine) +
-                            ", so the runner refuses it (\"STEP=?\", code " +
-                            std::to_string(kCommandTooLongCode) + ")");
-        status_text_ = "STEP=?";
-        verdict_ = "the step does not start: its command line is too long";
-        if (rc_.current_rc > 0)
-          rc_.current_rc = 99;
-      } else {
-        runs = true;
-        (void)AddVariable(variables_, "X5RC", std::to_string(rc_.step_rc_value));
-        table_mark_ = table_.size();
-      }
-    }
-    if (after) {
-      if (!runs)
-        Emit(Json{{"record", "remark"},
-                  {"text",
-                   "On these files the step would not run; the rules after the step are "
-                   "evaluated as if it had."}});
-      // The job log block, the console file, then the rules after the step.
-      Emit(Json{{"record", "job_log"}, {"line", U("Command=" + JobLogCommand())}});
-      world_.console_file(Trimmed(task_.console_file)).Save();
-      EmitWrites();
-      Rules(conditions::kPassAfterStep, true);
-      const size_t post_checked = post_messages_.size();
-      post_messages_ = ApplyRcRules(rc_, std::move(post_messages_));
-      Decide("after", post_messages_.substr(post_checked));
-      status_text_.clear();
-    }
+                 "On these files the step would not run; the rules after the step are "
+                 "evaluated as if it had."}});
+    sequence::AfterStep(stages, outcome_, false);
+    status_text_.clear();
   }
   const char flag = rc_.result_flag;
   const int32_t current = rc_.current_rc;
-  FinalRcAdjustment(rc_);
+  const std::string report_text = sequence::FinalReportText(outcome_);
   if (flag == 'S')
     Emit(Json{{"record", "remark"},
               {"text", "A skipped step is reported with result flag \"+\" and status \"RC <>\"."}});
@@ -926,12 +967,12 @@ int Checker::Run(CheckOptions::Sections sections) {
                            "."}});
   Json report;
   report["record"] = "report_text";
-  report["text"] = U(pre_messages_ + post_messages_);
+  report["text"] = U(report_text);
   Emit(std::move(report));
   Notes(runs);
   // The status the parent would read from the final report, by the table `exec` exits by.
   StepReport predicted;
-  predicted.status_text = Padded(status_text_.empty() ? "STEP OK" : status_text_, 8);
+  predicted.status_text = Padded(status_text_.empty() ? kStatusStepOk : status_text_, 8);
   predicted.current_rc = rc_.current_rc;
   predicted.result_flag = rc_.result_flag;
   int status = OutcomeOfFinalReport(predicted).status;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "protocol/status_texts.h"
+
 namespace x5 {
 namespace {
 
@@ -31,20 +33,20 @@ ExecOutcome EndedOrAbended(const StepReport& report, const std::string& when) {
 ExecOutcome OutcomeOfFinalReport(const StepReport& report) {
   const std::string status = Trimmed(report.status_text);
   const char flag = report.result_flag;
-  if (status == "STEP OK") {
+  if (status == kStatusStepOk) {
     if (flag == '+')
       return {kExecSucceeded,
               "the step ran and the job goes on (" + RcText(report.current_rc) + ")"};
     if (flag == '-')
       return EndedOrAbended(report, "after the step");
-  } else if (status == "RC <>") {
+  } else if (status == kStatusNotRun) {
     if (flag == '+') {
       return {kExecSkipped, "the step was not executed: the RC lies outside its range (" +
                                 RcText(report.current_rc) + ")"};
     }
     if (flag == '-')
       return EndedOrAbended(report, "before the step");
-  } else if (status == "Null CMD") {
+  } else if (status == kStatusNoCommand) {
     return {kExecNoCommand, "no command line remained to run (" + RcText(report.current_rc) + ")"};
   }
   return Failed(report, "the step did not end normally: status \"" + report.status_text +
@@ -76,7 +78,7 @@ ExecOutcome OutcomeOfExec(ConversationEnd end,
 }
 
 std::optional<uint32_t> StepExitCodeOf(const StepReport& report) {
-  if (report.phase < 4 || Trimmed(report.status_text) != "STEP OK")
+  if (report.phase < 4 || Trimmed(report.status_text) != kStatusStepOk)
     return std::nullopt;
   return static_cast<uint32_t>(report.step_exit_code);
 }

@@ -6,6 +6,7 @@
 #include <regex>
 #include <vector>
 
+#include "protocol/status_texts.h"
 #include "x5ctl/step/launch_failure.h"
 
 namespace x5 {
@@ -143,32 +144,32 @@ const FiredRule* Decider(const std::vector<FiredRule>& fired, int value) {
 }
 
 std::string Opening(const std::string& status, const ReportRecord& last, const Reading& r) {
-  if (status == "STEP OK")
+  if (status == kStatusStepOk)
     return r.killed_process.empty()
                ? "The step ran and its process ended (status \"STEP OK\")."
                : "The step was killed: the operator ended it with KILL of process #" +
                      r.killed_process + " before it ended on its own (status \"STEP OK\").";
-  if (status == "STEP ?")
+  if (status == kStatusStepWaitFailed)
     return "The step ran, but waiting for its process failed (status \"STEP ?\", code " +
            std::to_string(last.report.status_code) + ").";
-  if (status == "FILE ?")
+  if (status == kStatusConsoleFileFailed)
     return "The step ran, but the runner could not write its console file (status \"FILE ?\").";
-  if (status == "RC <>")
+  if (status == kStatusNotRun)
     return "The step did not run (status \"RC <>\"): the return-code rules before the launch "
            "said so.";
-  if (status == "Null CMD")
+  if (status == kStatusNoCommand)
     return "The step did not run (status \"Null CMD\"): no command line was left after the "
            "switches and variables.";
-  if (status == "RC = 0")
+  if (status == kStatusMaximumRcZero)
     return "The step did not run (status \"RC = 0\"): the task's maximum RC is 0, which the "
            "runner refuses.";
-  if (status == "CONSOLE?")
+  if (status == kStatusNoConsole)
     return "The step did not run (status \"CONSOLE?\"): the runner could not open its console.";
-  if (status == "LOGON ?")
+  if (status == kStatusLogonFailed)
     return "The launch failed (status \"LOGON ?\"): the step's user could not be logged on.";
-  if (status == "PROFILE?")
+  if (status == kStatusProfileFailed)
     return "The launch failed (status \"PROFILE?\"): the user's profile could not be loaded.";
-  if (status == "STEP=?")
+  if (status == kStatusNotStarted)
     return "The launch failed (status \"STEP=?\"): the step's process could not be started.";
   return "The step ended with status \"" + status + "\".";
 }
@@ -246,7 +247,7 @@ std::string Explain(const RunnerStream& stream, std::string_view job_log) {
     sentences.push_back("A killed step did not succeed, although its final report reads \"" +
                         status + "\" with result flag \"" + std::string(1, report.result_flag) +
                         "\": the RC is what the rules before the step left.");
-  } else if (report.phase >= 4 && (status == "STEP OK" || status == "FILE ?")) {
+  } else if (report.phase >= 4 && (status == kStatusStepOk || status == kStatusConsoleFileFailed)) {
     const FiredRule* decider = Decider(r.fired, report.current_rc);
     sentences.push_back(
         "The return-code rules found the step RC value within the step's range, so the step "

@@ -162,6 +162,10 @@ TEST(FileSearchTest, ColumnOfLooksBackForTheLineStart) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ColumnOf(file, c.position, c.limit), c.column) << c.position << " " << c.limit;
+  // A feed just below a hit is looked for byte by byte, one further back by the scanner.
+  ConditionFile long_line = MemoryFileOf("\n" + std::string(70, 'a'));
+  for (const int64_t position : {2, 16, 17, 18, 19, 40, 71})
+    EXPECT_EQ(ColumnOf(long_line, position, 256), position - 1) << position;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "launch/launch_win.h"
 #include "pictures/capture_bounds.h"
 #include "pictures/capture_win.h"
+#include "protocol/operator_commands.h"
 #include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/operator_commands_win.h"
@@ -104,11 +105,9 @@ class RunnerWorld final : public sequence::World {
   }
 
   std::string EvaluateRules(sequence::Pass pass) override {
-    if (pass == sequence::Pass::kBeforeStep) {
+    if (pass == sequence::Pass::kBeforeStep)
       run_.report.phase = 1;
-      return EvaluateConditions(run_, 2);
-    }
-    return EvaluateConditions(run_, 3);
+    return EvaluateConditions(run_, pass);
   }
 
   bool KilledInChecks() override { return run_.killed_in_checks; }
@@ -116,7 +115,8 @@ class RunnerWorld final : public sequence::World {
   sequence::Command DispatchCommand() override {
     // The line the step runs and the line that messages show come from one dispatch, each
     // expanded once more; only the first holds deciphered passwords.
-    const DispatchedCommand dispatched = x5::DispatchCommand(run_, Trimmed(run_.command_text), 2);
+    const DispatchedCommand dispatched =
+        x5::DispatchCommand(run_, Trimmed(run_.command_text), DispatchMode::kExecute);
     run_.step_command = ExpandVariables(run_, dispatched.command_line, kMaskPasswords, false);
     run_.step_command_shown = ExpandVariables(run_, dispatched.shown, kMaskPasswords, false);
     return sequence::Command{run_.step_command.Size(), run_.step_command_shown};
@@ -228,7 +228,8 @@ void FinalReports(Run& run) {
   run.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
   for (std::optional<OperatorCommand> command = ReadOperatorCommand(run);
-       command && command->name != "END "; command = ReadOperatorCommand(run)) {
+       command && KindOf(command->name) != OperatorCommandKind::kEnd;
+       command = ReadOperatorCommand(run)) {
     WriteStepReport(run);
   }
   run.report.phase = 5;

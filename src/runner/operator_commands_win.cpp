@@ -3,11 +3,11 @@
 
 #include <windows.h>
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "protocol/operator_commands.h"
 #include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
@@ -111,32 +111,35 @@ Handled Diag(Run& run, const OperatorCommand& command) {
   return {kKeepCode, {}};
 }
 
-struct Entry {
-  std::string_view name;
-  Handled (*handler)(Run&, const OperatorCommand&);
-};
-
-constexpr std::array<Entry, 8> kCommands{{
-    {"STAT", Stat},
-    {"END ", End},
-    {"STOP", Hold},
-    {"STRT", Resume},
-    {"KILL", Kill},
-    {"PRTY", Priority},
-    {"GPRT", GetPriority},
-    {"DIAG", Diag},
-}};
+// What each command of the protocol's table does here.
+Handled CarryOut(OperatorCommandKind kind, Run& run, const OperatorCommand& command) {
+  switch (kind) {
+    case OperatorCommandKind::kStatus:
+      return Stat(run, command);
+    case OperatorCommandKind::kEnd:
+      return End(run, command);
+    case OperatorCommandKind::kHold:
+      return Hold(run, command);
+    case OperatorCommandKind::kResume:
+      return Resume(run, command);
+    case OperatorCommandKind::kKill:
+      return Kill(run, command);
+    case OperatorCommandKind::kSetPriority:
+      return Priority(run, command);
+    case OperatorCommandKind::kGetPriority:
+      return GetPriority(run, command);
+    case OperatorCommandKind::kDiagnostics:
+      return Diag(run, command);
+    case OperatorCommandKind::kUnknown:
+      break;
+  }
+  return {9, {}};
+}
 
 }  // namespace
 
 CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command) {
-  Handled handled{9, {}};
-  for (const Entry& entry : kCommands) {
-    if (entry.name == command.name) {
-      handled = entry.handler(run, command);
-      break;
-    }
-  }
+  Handled handled = CarryOut(KindOf(command.name), run, command);
   if (handled.report_code != kKeepCode)
     run.report_code = handled.report_code;
   ReportAndAccount(run);

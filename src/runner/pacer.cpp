@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "protocol/operator_commands.h"
+
 namespace x5 {
 
 bool FileCheckPacer::Poll(int64_t chunk_bytes) {
@@ -35,25 +37,29 @@ int64_t FileCheckPacer::LookForCommand() {
   if (waiting < static_cast<int64_t>(kOperatorCommandSize))
     return 0;
   const OperatorCommand command = DecodeOperatorCommand(peeked);
+  const OperatorCommandKind kind = KindOf(command.name);
   OperatorCommand read;
-  if (command.name == "STOP") {
+  if (kind == OperatorCommandKind::kHold) {
     if (!link_.ReadCommand(read))
       return waiting;
     // Hold the check until the operator resumes, kills or ends; every command gets a report.
-    while (read.name != "END " && read.name != "KILL" && read.name != "STRT") {
+    for (OperatorCommandKind held = KindOf(read.name);
+         held != OperatorCommandKind::kEnd && held != OperatorCommandKind::kKill &&
+         held != OperatorCommandKind::kResume;
+         held = KindOf(read.name)) {
       link_.SendReport();
       if (!link_.ReadCommand(read))
         return waiting;  // the parent is gone: stop holding
-      if (read.name == "PRTY")
+      if (KindOf(read.name) == OperatorCommandKind::kSetPriority)
         link_.StorePriority(read.argument);
     }
-    return read.name == "KILL" ? 1 : waiting;
+    return KindOf(read.name) == OperatorCommandKind::kKill ? 1 : waiting;
   }
-  if (command.name == "KILL") {
+  if (kind == OperatorCommandKind::kKill) {
     (void)link_.ReadCommand(read);
     return 1;
   }
-  if (command.name == "PRTY")
+  if (kind == OperatorCommandKind::kSetPriority)
     link_.StorePriority(command.argument);
   if (!link_.ReadCommand(read))
     return -109;  // ERROR_BROKEN_PIPE

@@ -60,8 +60,9 @@ void ReportAndAccount(Run& run) {
     const int64_t job_value = run.HasJob() ? static_cast<int64_t>(run.JobHandleValue()) : 0;
     (void)run.console.SendText(IdentificationLine(run.console_title, job_value));
     const std::string shown =
-        DispatchCommand(run, ExpandVariables(run, run.command_text, kMaskPasswords, false),
-                        run.show_resolved ? 1 : 0)
+        DispatchCommand(
+            run, ExpandVariables(run, run.command_text, kMaskPasswords, false),
+            run.show_resolved ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
             .shown;
     (void)run.console.SendText(CommandLogLine(shown));
     (void)run.console.SendText(WorkDirLogLine(

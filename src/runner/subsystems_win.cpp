@@ -37,7 +37,7 @@ int32_t AddVariable(Run& run, std::string_view name, std::string_view value) {
   return x5::AddVariable(context, name, value);
 }
 
-std::string EvaluateConditions(Run& run, int32_t pass) {
+std::string EvaluateConditions(Run& run, sequence::Pass pass) {
   VariableContext variables = VariablesOf(run);
   ContextVariableStore store(variables);
   PipeCommandLink link(run);
@@ -51,8 +51,11 @@ std::string EvaluateConditions(Run& run, int32_t pass) {
                                        *run.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
-  std::string messages =
-      conditions::EvaluateConditions(context, run.rule_settings, pass, run.condition_rules);
+  std::string messages = conditions::EvaluateConditions(context, run.rule_settings,
+                                                        pass == sequence::Pass::kBeforeStep
+                                                            ? conditions::kPassBeforeStep
+                                                            : conditions::kPassAfterStep,
+                                                        run.condition_rules);
   if (pacer.Killed())
     run.killed_in_checks = true;
   return messages;
@@ -71,7 +74,7 @@ class RunConsoleFile final : public ConsoleFile {
 
 }  // namespace
 
-DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode) {
+DispatchedCommand DispatchCommand(Run& run, std::string_view text, DispatchMode mode) {
   VariableContext variables = VariablesOf(run);
   ContextExpander expander(variables);
   ContextVariableStore store(variables, &FillRandom);
@@ -95,7 +98,7 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode)
                          run.global_parameter_directory};
   context.runner_drive = commands::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
-  return x5::DispatchCommand(context, text, static_cast<DispatchMode>(mode));
+  return x5::DispatchCommand(context, text, mode);
 }
 
 }  // namespace x5

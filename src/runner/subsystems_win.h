@@ -8,6 +8,7 @@
 
 #include "core/secret_string.h"
 #include "commands/dispatcher.h"
+#include "sequence/main_sequence.h"
 #include "variables/variables.h"
 
 namespace x5 {
@@ -23,10 +24,10 @@ Expansion ExpandVariables(Run& run, std::string_view text, DecipherPasswords, bo
 // A text that holds deciphered passwords, expanded again: it stays secret.
 SecretString ExpandVariables(Run& run, const SecretString& text, MaskPasswords, bool quote_empty);
 int32_t AddVariable(Run& run, std::string_view name, std::string_view value);
-// pass 2 before the step, 3 after it; returns the messages for the report text.
-std::string EvaluateConditions(Run& run, int32_t pass);
-// mode 2 executes the switches and gives the command line to run and its shown form; 1 and 0
-// only give the shown form.
-DispatchedCommand DispatchCommand(Run& run, std::string_view text, uint8_t mode);
+// One pass of the condition rules; returns the messages for the report text.
+std::string EvaluateConditions(Run& run, sequence::Pass pass);
+// kExecute carries out the switches and gives the command line to run and its shown form; the
+// other modes only give the shown form.
+DispatchedCommand DispatchCommand(Run& run, std::string_view text, DispatchMode mode);
 
 }  // namespace x5

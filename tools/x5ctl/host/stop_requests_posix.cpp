@@ -1,18 +1,15 @@
-// `x5ctl exec` on Linux: signals as stop requests (through self-pipes), and the job log reached
-// through the Wine prefix.
+// Stop requests on Linux: signals, noted through self-pipes.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <new>
+#include <vector>
 
-#include "x5ctl/subcommands/exec.h"
-#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/host/stop_requests.h"
 
 namespace x5 {
 namespace {
@@ -76,19 +73,15 @@ class SignalStopRequests final : public StopRequests {
   SignalStopRequests(const SignalStopRequests&) = delete;
   SignalStopRequests& operator=(const SignalStopRequests&) = delete;
 
-  bool Install(std::string& error) {
+  Result<void> Install() {
     int event[2];
     int hard[2];
-    if (pipe2(event, O_CLOEXEC | O_NONBLOCK) != 0) {
-      error = "cannot create a pipe for signals";
-      return false;
-    }
+    if (pipe2(event, O_CLOEXEC | O_NONBLOCK) != 0)
+      return Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
     event_read_ = event[0];
     event_write_ = event[1];
-    if (pipe2(hard, O_CLOEXEC | O_NONBLOCK) != 0) {
-      error = "cannot create a pipe for signals";
-      return false;
-    }
+    if (pipe2(hard, O_CLOEXEC | O_NONBLOCK) != 0)
+      return Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
     hard_read_ = hard[0];
     hard_write_ = hard[1];
     g_stops = 0;
@@ -113,7 +106,7 @@ class SignalStopRequests final : public StopRequests {
     // handshake is done; writes then fail instead.
     action.sa_handler = SIG_IGN;
     Handle(SIGPIPE, nullptr, action);
-    return true;
+    return {};
   }
 
   ~SignalStopRequests() override {
@@ -129,7 +122,7 @@ class SignalStopRequests final : public StopRequests {
   [[nodiscard]] bool Requested() const override { return g_stops >= 2; }
   [[nodiscard]] int WakeDescriptor() const override { return hard_read_; }
 
-  [[nodiscard]] Noted Now() const override {
+  Noted Now() const override {
     Noted noted;
     noted.stop_signal = g_first_stop;
     noted.holds = g_holds;
@@ -176,91 +169,13 @@ class SignalStopRequests final : public StopRequests {
   std::vector<Saved> saved_;
 };
 
-std::filesystem::path WinePrefix() {
-  const char* prefix = std::getenv("WINEPREFIX");
-  if (prefix != nullptr && *prefix != '\0')
-    return prefix;
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / ".wine";
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
-// `name` inside `folder`, or the entry whose name differs only in case.
-std::filesystem::path Entry(const std::filesystem::path& folder, const std::string& name) {
-  std::error_code ec;
-  std::filesystem::path exact = folder / name;
-  if (std::filesystem::exists(exact, ec))
-    return exact;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    if (SameLetters(it->path().filename().string(), name))
-      return it->path();
-  }
-  return exact;
-}
-
 }  // namespace
 
-std::unique_ptr<StopRequests> WatchStopRequests(std::string& error) {
-  try {
-    auto requests = std::make_unique<SignalStopRequests>();
-    if (!requests->Install(error))
-      return nullptr;
-    return requests;
-  } catch (const std::bad_alloc&) {
-    error = "out of memory";
-    return nullptr;
-  }
-}
-
-std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_view wine_command) {
-  if (wine_command.find_first_not_of(" \t") == std::string_view::npos)
-    return windows_path;
-  std::string rest = windows_path;
-  std::filesystem::path at;
-  if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
-    const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
-    const std::filesystem::path prefix = WinePrefix();
-    at = prefix / "dosdevices" / (std::string(1, drive) + ":");
-    std::error_code ec;
-    if (drive == 'c' && !std::filesystem::exists(at, ec))
-      at = prefix / "drive_c";
-    rest.erase(0, 2);
-  } else if (rest.starts_with("\\\\")) {
-    return {};  // a share the runner reaches and x5ctl does not
-  } else {
-    at = ".";  // relative: the runner started in x5ctl's own folder
-  }
-  size_t start = 0;
-  while (start <= rest.size()) {
-    size_t end = rest.find_first_of("\\/", start);
-    if (end == std::string::npos)
-      end = rest.size();
-    const std::string part = rest.substr(start, end - start);
-    if (part == "..")
-      at = at.parent_path();
-    else if (!part.empty() && part != ".")
-      at = Entry(at, part);
-    start = end + 1;
-  }
-  return at;
-}
-
-std::string PrintableJobLog(std::string_view bytes) {
-  std::string lines;
-  lines.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-      continue;
-    lines += bytes[i];
-  }
-  return Utf8FromAnsi(lines);
+Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
+  auto requests = std::make_unique<SignalStopRequests>();
+  if (Result<void> installed = requests->Install(); !installed)
+    return std::move(installed).failure();
+  return std::unique_ptr<StopRequests>(std::move(requests));
 }
 
 }  // namespace x5

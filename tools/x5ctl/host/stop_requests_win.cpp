@@ -1,11 +1,10 @@
-// `x5ctl exec` on Windows: console events as stop requests, and the job log read where it lies.
+// Stop requests on Windows: console events.
 #include <windows.h>
 
 #include <atomic>
-#include <new>
 
 #include "win/unique_handle.h"
-#include "x5ctl/subcommands/exec.h"
+#include "x5ctl/host/stop_requests.h"
 
 namespace x5 {
 namespace {
@@ -66,23 +65,19 @@ class ConsoleStopRequests final : public StopRequests {
   ConsoleStopRequests(const ConsoleStopRequests&) = delete;
   ConsoleStopRequests& operator=(const ConsoleStopRequests&) = delete;
 
-  bool Install(std::string& error) {
+  Result<void> Install() {
     event_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     hard_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event_ || !hard_) {
-      error = "cannot create events for console events";
-      return false;
-    }
+    if (!event_ || !hard_)
+      return Failure{"cannot create events for console events", GetLastError()};
     g_stops = 0;
     g_first_stop = 0;
     g_event = event_.get();
     g_hard = hard_.get();
-    if (!SetConsoleCtrlHandler(OnConsoleEvent, TRUE)) {
-      error = "cannot watch console events";
-      return false;
-    }
+    if (!SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
+      return Failure{"cannot watch console events", GetLastError()};
     installed_ = true;
-    return true;
+    return {};
   }
 
   ~ConsoleStopRequests() override {
@@ -93,7 +88,7 @@ class ConsoleStopRequests final : public StopRequests {
 
   [[nodiscard]] bool Requested() const override { return g_stops.load() >= 2; }
 
-  [[nodiscard]] Noted Now() const override {
+  Noted Now() const override {
     Noted noted;
     noted.stop_signal = g_first_stop.load();
     return noted;
@@ -113,24 +108,11 @@ class ConsoleStopRequests final : public StopRequests {
 
 }  // namespace
 
-std::unique_ptr<StopRequests> WatchStopRequests(std::string& error) {
-  try {
-    auto requests = std::make_unique<ConsoleStopRequests>();
-    if (!requests->Install(error))
-      return nullptr;
-    return requests;
-  } catch (const std::bad_alloc&) {
-    error = "out of memory";
-    return nullptr;
-  }
-}
-
-std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_view) {
-  return windows_path;
-}
-
-std::string PrintableJobLog(std::string_view bytes) {
-  return std::string(bytes);
+Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
+  auto requests = std::make_unique<ConsoleStopRequests>();
+  if (Result<void> installed = requests->Install(); !installed)
+    return std::move(installed).failure();
+  return std::unique_ptr<StopRequests>(std::move(requests));
 }
 
 }  // namespace x5

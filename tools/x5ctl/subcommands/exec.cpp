@@ -8,18 +8,13 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <system_error>
+#include <memory>
 
-#include "cipher/password_cipher.h"
-#include "x5ctl/host/wine_host.h"
 #include "x5ctl/step/exit_status.h"
-#include "x5ctl/step/explain.h"
-#include "x5ctl/step/rc_file.h"
 #include "x5ctl/step/launch_failure.h"
-#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/step/rc_file.h"
+#include "x5ctl/subcommands/step_options.h"
 #include "x5ctl/text/format.h"
-#include "x5ctl/text/task_file.h"
 
 namespace x5 {
 namespace {
@@ -57,30 +52,6 @@ OpStep Command(const char* name, int32_t argument = 0) {
   return step;
 }
 
-std::string EncipherForTask(std::string_view plain) {
-  return cipher::EncipherField(plain);
-}
-
-// What the console file looked like before the run, so that a file the runner did not write
-// (it was killed first, say) is not printed as this run's job log.
-struct FileStamp {
-  bool exists = false;
-  std::filesystem::file_time_type written{};
-  uintmax_t size = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::filesystem::path& path) {
-  std::error_code ec;
-  FileStamp stamp;
-  stamp.exists = std::filesystem::is_regular_file(path, ec);
-  if (!stamp.exists)
-    return stamp;
-  stamp.written = std::filesystem::last_write_time(path, ec);
-  stamp.size = std::filesystem::file_size(path, ec);
-  return stamp;
-}
-
 // What happened to the RC file, for the outcome.
 struct RcFileUse {
   std::optional<int32_t> read;
@@ -101,22 +72,6 @@ std::string OutcomeJson(const ExecOutcome& outcome,
     j["rc_file_written"] = rc_file->written ? nlohmann::json(*rc_file->written) : nlohmann::json();
   }
   return j.dump();
-}
-
-// Problems before the conversation: to standard error, and to the JSON file when there is one.
-void Say(std::ostream& errors, std::ostream* json, const std::string& message) {
-  errors << "x5ctl: " << message << "\n";
-  errors.flush();
-  if (json != nullptr)
-    *json << ErrorJson(message) << "\n" << std::flush;
-}
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
 }
 
 }  // namespace
@@ -164,145 +119,111 @@ std::optional<OpStep> ExecOpSource::Next() {
   }
 }
 
+namespace {
+
+// Exec's part of the step: the RC file and the stop requests, held until x5ctl ends.
+class ExecDriver final : public StepDriver {
+ public:
+  ExecDriver(const ExecOptions& options, const StepStreams& streams)
+      : options_(options), streams_(streams) {}
+
+  Result<void> Prepare(TaskFile& task) override {
+    if (!options_.rc_file.empty()) {
+      Result<std::unique_ptr<RcFile>> locked =
+          LockRcFile(options_.rc_file, "task " + options_.task_path);
+      if (!locked)
+        return std::move(locked).failure();
+      rc_file_ = std::move(*locked);
+      Result<std::optional<int32_t>> rc = rc_file_->Read();
+      if (!rc)
+        return std::move(rc).failure();
+      rc_use_.emplace();
+      rc_use_->read = *rc;
+      if (*rc)
+        task.task.task_rc = **rc;
+      if (!streams_.json) {
+        streams_.errors << "x5ctl: "
+                        << (*rc ? "task RC " + std::to_string(**rc) + " from " + options_.rc_file
+                                : options_.rc_file +
+                                      " does not exist yet: the task's own task RC " +
+                                      std::to_string(task.task.task_rc) + " starts the job")
+                        << "\n";
+      }
+    }
+    Result<std::unique_ptr<StopRequests>> watched = WatchStopRequests();
+    if (!watched)
+      return std::move(watched).failure();
+    requests_ = std::move(*watched);
+    ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code);
+    return {};
+  }
+  OpSource& Ops() override { return *ops_; }
+  const Interrupt* Interruption() const override { return requests_.get(); }
+
+  int StopSignal() const { return requests_->Now().stop_signal; }
+  RcFile* rc_file() { return rc_file_.get(); }
+  std::optional<RcFileUse>& rc_use() { return rc_use_; }
+
+ private:
+  const ExecOptions& options_;
+  const StepStreams& streams_;
+  // Held from before the RC is read until after the new one is written.
+  std::unique_ptr<RcFile> rc_file_;
+  std::optional<RcFileUse> rc_use_;
+  std::unique_ptr<StopRequests> requests_;
+  std::optional<ExecOpSource> ops_;
+};
+
+}  // namespace
+
 int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& errors) {
   std::unique_ptr<std::ofstream> json_file;
   if (!options.json_file.empty()) {
     json_file = std::make_unique<std::ofstream>(options.json_file, std::ios::trunc);
     if (!*json_file) {
-      Say(errors, nullptr, options.json_file + ": cannot write the file");
+      errors << "x5ctl: " << options.json_file << ": cannot write the file\n" << std::flush;
       return kExecNotStarted;
     }
   }
   std::ostream* json = json_file.get();
-  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherForTask);
-  if (!loaded.file) {
-    Say(errors, json, loaded.error);
+  const StepStreams streams{json != nullptr ? *json : errors, json != nullptr, errors, &job_log};
+  ExecDriver driver(options, streams);
+  Result<StepRun> run = RunStep(options, driver, streams);
+  if (!run)
     return kExecNotStarted;
-  }
-  TaskFile& task = *loaded.file;
-  std::string problem;
-  const std::string runner = RunnerPath(options.runner, problem);
-  if (runner.empty()) {
-    Say(errors, json, problem);
-    return kExecNotStarted;
-  }
-  // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
-  // say what is missing instead.
-  if (const std::string missing = WineHostProblem(ReadWineHostFacts(options.wine));
-      !missing.empty()) {
-    Say(errors, json, missing);
-    return kExecNotStarted;
-  }
-  // Held until x5ctl ends: from before the RC is read until after the new one is written.
-  std::unique_ptr<RcFile> rc_file;
-  std::optional<RcFileUse> rc_use;
-  if (!options.rc_file.empty()) {
-    Result<std::unique_ptr<RcFile>> locked =
-        LockRcFile(options.rc_file, "task " + options.task_path);
-    if (!locked) {
-      Say(errors, json, locked.failure().text);
-      return kExecNotStarted;
-    }
-    rc_file = std::move(*locked);
-    Result<std::optional<int32_t>> rc = rc_file->Read();
-    if (!rc) {
-      Say(errors, json, rc.failure().text);
-      return kExecNotStarted;
-    }
-    rc_use.emplace();
-    rc_use->read = *rc;
-    if (*rc)
-      task.task.task_rc = **rc;
-    if (json == nullptr) {
-      errors << "x5ctl: "
-             << (*rc ? "task RC " + std::to_string(**rc) + " from " + options.rc_file
-                     : options.rc_file + " does not exist yet: the task's own task RC " +
-                           std::to_string(task.task.task_rc) + " starts the job")
-             << "\n";
-    }
-  }
-  std::string error;
-  std::unique_ptr<StopRequests> requests = WatchStopRequests(error);
-  if (!requests) {
-    Say(errors, json, error);
-    return kExecNotStarted;
-  }
 
-  const std::string console_file = Trimmed(task.task.console_file);
-  const std::filesystem::path log_path =
-      console_file.empty() ? std::filesystem::path() : LocalPathOf(console_file, options.wine);
-  const FileStamp before = console_file.empty() ? FileStamp{} : StampOf(log_path);
-
-  RunnerSession session;
-  session.SetTimeout(
-      std::chrono::milliseconds(static_cast<int64_t>(options.timeout_seconds * 1000)));
-  session.SetInterrupt(requests.get());
-  ConversationResult result;
-  if (session.Start(runner, options.wine)) {
-    ExecOpSource ops(*requests, std::chrono::milliseconds(options.poll_ms), options.kill_code);
-    ConversationOptions conversation;
-    conversation.json = json != nullptr;
-    result = RunConversation(session, task.Stream(), ops, conversation,
-                             json != nullptr ? *json : errors, errors);
-  } else {
-    result.end = ConversationEnd::kNotStarted;
-    Say(errors, json, session.LastError());
-  }
-  if (!options.capture.empty() && !WriteBytes(options.capture, session.Received()))
-    Say(errors, json, options.capture + ": cannot write the file");
-
-  std::string log_bytes;
-  if (console_file.empty()) {
-    Say(errors, json, "the task names no console file, so there is no job log to print");
-  } else if (log_path.empty()) {
-    Say(errors, json, "the job log " + console_file + " lies where x5ctl cannot read it");
-  } else if (StampOf(log_path) == before) {
-    Say(errors, json, "the runner did not write the job log " + log_path.string() + " in this run");
-  } else {
-    std::ifstream in(log_path, std::ios::binary);
-    log_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    job_log << PrintableJobLog(log_bytes) << std::flush;
-  }
-  if (options.explain) {
-    const std::string paragraph = ExplainStep(DecodeRunnerStream(session.Received()), log_bytes);
-    if (json != nullptr)
-      *json << ExplanationJson(paragraph) << "\n" << std::flush;
-    else
-      errors << "explanation: " << VisibleText(paragraph) << "\n";
-  }
-
-  std::optional<StepReport> final_report;
-  if (result.final_report)
-    final_report = result.final_report->report;
-  const int stop_signal = requests->Now().stop_signal;
-  ExecOutcome outcome = WithStepExitCode(OutcomeOfExec(result.end, final_report, stop_signal),
-                                         final_report, stop_signal, options.fail_on_exit_code);
-  if (rc_file) {
+  const std::optional<StepReport>& final_report = run->final_report;
+  const int stop_signal = driver.StopSignal();
+  ExecOutcome outcome =
+      WithStepExitCode(OutcomeOfExec(run->conversation.end, final_report, stop_signal),
+                       final_report, stop_signal, options.fail_on_exit_code);
+  if (RcFile* rc_file = driver.rc_file()) {
     // Only an RC the runner gave at the very end is the step's; without one the next step runs
     // with the RC this one had.
-    if (result.end == ConversationEnd::kCompleted && final_report) {
+    if (run->conversation.end == ConversationEnd::kCompleted && final_report) {
       const int32_t rc = final_report->current_rc;
       if (Result<void> written = rc_file->Write(rc); written) {
-        rc_use->written = rc;
+        driver.rc_use()->written = rc;
         if (json == nullptr)
           errors << "x5ctl: RC " << rc << " written to " << options.rc_file << "\n";
       } else {
-        Say(errors, json, written.failure().text);
+        SayProblem(streams, written.failure().text);
         // A chain must not go on as if this step had left its RC.
         if (outcome.status == kExecSucceeded)
           outcome = {kExecNotStarted,
                      "the step ran, but its RC could not be written to " + options.rc_file};
       }
     } else {
-      Say(errors, json, options.rc_file + " left as it was: the runner gave no final report");
+      SayProblem(streams, options.rc_file + " left as it was: the runner gave no final report");
     }
   }
-  if (const auto failure =
-          result.final_report ? LaunchFailureIn(result.final_report->text) : std::nullopt)
+  if (const auto failure = run->conversation.final_report
+                               ? LaunchFailureIn(run->conversation.final_report->text)
+                               : std::nullopt)
     outcome.meaning += "; " + LaunchCodeMeaning(failure->code);
   if (json != nullptr)
     *json << OutcomeJson(outcome, final_report ? StepExitCodeOf(*final_report) : std::nullopt,
-                         rc_use)
+                         driver.rc_use())
           << "\n"
           << std::flush;
   else
@@ -315,16 +236,9 @@ std::function<int()> SetUpExec(CLI::App& exec) {
   auto options = std::make_shared<ExecOptions>();
   exec.footer(std::string(kExecDescription) + "\n\n" + kStepExitStatusHelp + "\n" +
               kExecStatusNotes);
-  exec.add_option("task", options->task_path, "Task file (TOML)")->required();
-  exec.add_option("--runner", options->runner, "x5runner.exe to start (as for `run`)");
-  exec.add_option("--wine", options->wine, "Command that runs a Windows program (as for `run`)")
-      ->default_str(DefaultWineCommand());
-  exec.add_option("--timeout", options->timeout_seconds,
-                  "Seconds to wait for each answer of the runner (0: no limit)")
-      ->default_val(60)
-      ->check(CLI::NonNegativeNumber);
-  exec.add_option("--capture", options->capture,
-                  "Write every byte the runner sent to FILE (for `decode`)");
+  AddTaskAndRunnerOptions(exec, *options, RunnerHelp::kAsForRun);
+  AddTimeoutOption(exec, *options);
+  AddCaptureOption(exec, *options);
   exec.add_option("--json", options->json_file,
                   "Write the reports and the outcome as JSON lines to FILE instead of readable "
                   "lines to standard error");
@@ -335,8 +249,7 @@ std::function<int()> SetUpExec(CLI::App& exec) {
                   "Longest pause in milliseconds between the runner's status checks")
       ->default_val(500)
       ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
-  exec.add_flag("--explain", options->explain,
-                "After the reports, say in one paragraph why the step ended as it did");
+  AddExplainFlag(exec, *options);
   exec.add_flag("--fail-on-exit-code", options->fail_on_exit_code,
                 "A step that ran and let the job go on fails all the same when its main "
                 "process's exit code is not 0 (exit status: that code, 1..119)");

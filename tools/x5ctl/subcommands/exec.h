@@ -5,42 +5,20 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <iosfwd>
-#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
+#include "x5ctl/host/stop_requests.h"
 #include "x5ctl/step/conversation.h"
-#include "x5ctl/step/session.h"
+#include "x5ctl/step/run_step.h"
 
 namespace CLI {
 class App;
 }
 
 namespace x5 {
-
-// Requests that reach x5ctl from outside while it runs a step: signals on Linux (SIGTERM, SIGINT,
-// SIGHUP stop; SIGTSTP holds; SIGCONT resumes), console events on Windows (Ctrl+C, Ctrl+Break,
-// closing the console, shutdown). The handlers only note them; the conversation acts on them. A
-// second stop request, a second or more after the first, makes Requested() true: the runner is
-// then ended at once.
-class StopRequests : public Interrupt {
- public:
-  struct Noted {
-    int stop_signal = 0;  // number of the first stop request (exit status 128 + it), 0: none
-    int holds = 0;        // hold requests so far
-    int resumes = 0;      // resume requests so far
-  };
-  [[nodiscard]] virtual Noted Now() const = 0;
-  // Returns when a request arrives (true) or when `limit` has passed (false).
-  virtual bool WaitFor(std::chrono::milliseconds limit) = 0;
-};
-
-// Installs this process's handlers; null with a message in `error` when that fails. One at a time.
-[[nodiscard]] std::unique_ptr<StopRequests> WatchStopRequests(std::string& error);
 
 // The operator commands of `x5ctl exec`: it asks "STAT" at growing intervals up to `poll_limit`
 // (the runner notices the end of its step only when a command arrives, and keeps listening for
@@ -55,7 +33,7 @@ class ExecOpSource final : public OpSource {
                std::optional<int32_t> kill_code);
   std::optional<OpStep> Next() override;
   // The polls are not printed; commands sent on a request are.
-  [[nodiscard]] bool Shown(const OpStep& step) const override { return step.name != "STAT"; }
+  bool Shown(const OpStep& step) const override { return step.name != "STAT"; }
   void Answered(const ReportRecord& report) override;
 
  private:
@@ -70,16 +48,10 @@ class ExecOpSource final : public OpSource {
   int resumes_due_ = 0;  // "STRT"s still to send
 };
 
-struct ExecOptions {
-  std::string task_path;
-  std::string runner;
-  std::string wine = DefaultWineCommand();
-  double timeout_seconds = 60;
-  std::string capture;
+struct ExecOptions : StepOptions {
   std::string json_file;  // JSON lines of the conversation go here instead of readable lines
   std::optional<int32_t> kill_code;
   int64_t poll_ms = 500;
-  bool explain = false;  // after the reports, why the step ended as it did
   // A step that ran and let the job go on fails when its main process's exit code is not 0.
   bool fail_on_exit_code = false;
   // The job's RC so far: read as the task RC before the step, the final current RC written back
@@ -95,15 +67,5 @@ struct ExecOptions {
 // Declares exec's arguments and options on its subcommand; the handler runs it once they are
 // parsed (job log to standard output, the rest to standard error) and returns the exit status.
 [[nodiscard]] std::function<int()> SetUpExec(CLI::App& exec);
-
-// Platform parts (host/stop_requests_posix.cpp, host/stop_requests_win.cpp).
-// Where the file that the runner knows by a Windows path lies for x5ctl: on Linux, when the runner
-// runs through Wine, inside the Wine prefix (WINEPREFIX, else ~/.wine) by its drive links, each
-// folder matched without regard to case as Wine does; otherwise the path itself.
-[[nodiscard]] std::filesystem::path LocalPathOf(const std::string& windows_path,
-                                                std::string_view wine_command);
-// The job log's bytes (the runner's ANSI code page, CR LF) as this system's text: UTF-8 with LF
-// line ends on Linux, the bytes as they are on Windows.
-[[nodiscard]] std::string PrintableJobLog(std::string_view bytes);
 
 }  // namespace x5

@@ -13,13 +13,12 @@
 
 #include "x5ctl/host/wine_host.h"
 #include "x5ctl/step/session.h"
+#include "x5ctl/subcommands/tool_exit.h"
 
 namespace x5 {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kExitUsage = 2;
 
 constexpr const char* kSetupDescription =
     R"(Prepares this Linux host for runners under Wine and prints the lines a scheduler's
@@ -78,7 +77,7 @@ int SetUpHost(const Options& options) {
     std::cerr << "x5ctl: setup-host prepares a Wine prefix and a display for runners under Wine "
                  "on Linux; with --wine \""
               << options.wine << "\" there is nothing to prepare\n";
-    return kExitUsage;
+    return kToolUsage;
   }
   if (!facts.wine_found)
     return Fail(facts.wine_program +

@@ -14,6 +14,7 @@
 #include <new>
 #include <sstream>
 
+#include "cipher/password_cipher.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5 {
@@ -517,6 +518,10 @@ TaskFileResult ParseTaskFile(std::string_view toml_text,
     result.error = std::string(source_name) + ": out of memory";
   }
   return result;
+}
+
+std::string EncipherPasswordField(std::string_view plain) {
+  return cipher::EncipherField(plain);
 }
 
 TaskFileResult LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {

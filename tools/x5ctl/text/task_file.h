@@ -83,6 +83,9 @@ struct TaskFileResult {
                                            std::string_view source_name,
                                            const FieldEncipher& encipher_field = {});
 
+// The runner's own cipher for the task record's password field: what password_plain becomes.
+std::string EncipherPasswordField(std::string_view plain);
+
 // Reads and parses the file at `path`.
 [[nodiscard]] TaskFileResult LoadTaskFile(const std::string& path,
                                           const FieldEncipher& encipher_field = {});

@@ -1,0 +1,87 @@
+// The job log on Linux: reached through the Wine prefix when the runner runs through Wine.
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "x5ctl/host/job_log_path.h"
+#include "x5ctl/text/ansi_text.h"
+
+namespace x5 {
+namespace {
+
+std::filesystem::path WinePrefix() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix != nullptr && *prefix != '\0')
+    return prefix;
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home != nullptr ? home : ".") / ".wine";
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+// `name` inside `folder`, or the entry whose name differs only in case.
+std::filesystem::path Entry(const std::filesystem::path& folder, const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path exact = folder / name;
+  if (std::filesystem::exists(exact, ec))
+    return exact;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (SameLetters(it->path().filename().string(), name))
+      return it->path();
+  }
+  return exact;
+}
+
+}  // namespace
+
+std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_view wine_command) {
+  if (wine_command.find_first_not_of(" \t") == std::string_view::npos)
+    return windows_path;
+  std::string rest = windows_path;
+  std::filesystem::path at;
+  if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
+    const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+    const std::filesystem::path prefix = WinePrefix();
+    at = prefix / "dosdevices" / (std::string(1, drive) + ":");
+    std::error_code ec;
+    if (drive == 'c' && !std::filesystem::exists(at, ec))
+      at = prefix / "drive_c";
+    rest.erase(0, 2);
+  } else if (rest.starts_with("\\\\")) {
+    return {};  // a share the runner reaches and x5ctl does not
+  } else {
+    at = ".";  // relative: the runner started in x5ctl's own folder
+  }
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find_first_of("\\/", start);
+    if (end == std::string::npos)
+      end = rest.size();
+    const std::string part = rest.substr(start, end - start);
+    if (part == "..")
+      at = at.parent_path();
+    else if (!part.empty() && part != ".")
+      at = Entry(at, part);
+    start = end + 1;
+  }
+  return at;
+}
+
+std::string PrintableJobLog(std::string_view bytes) {
+  std::string lines;
+  lines.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+      continue;
+    lines += bytes[i];
+  }
+  return Utf8FromAnsi(lines);
+}
+
+}  // namespace x5

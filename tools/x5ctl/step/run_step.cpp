@@ -1,0 +1,142 @@
+#include "x5ctl/step/run_step.h"
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <system_error>
+
+#include "x5ctl/host/job_log_path.h"
+#include "x5ctl/host/whole_file.h"
+#include "x5ctl/host/wine_host.h"
+#include "x5ctl/step/explain.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
+
+namespace x5 {
+namespace {
+
+// What the console file looked like before the run, so that a file the runner did not write
+// (it was killed first, say) is not taken for this run's job log.
+struct FileStamp {
+  bool exists = false;
+  std::filesystem::file_time_type written{};
+  uintmax_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::filesystem::path& path) {
+  std::error_code ec;
+  FileStamp stamp;
+  stamp.exists = std::filesystem::is_regular_file(path, ec);
+  if (!stamp.exists)
+    return stamp;
+  stamp.written = std::filesystem::last_write_time(path, ec);
+  stamp.size = std::filesystem::file_size(path, ec);
+  return stamp;
+}
+
+// The job log's bytes when the runner wrote it in this run; else why not.
+Result<std::string> JobLogOfThisRun(const std::string& console_file,
+                                    const std::filesystem::path& log_path,
+                                    const FileStamp& before) {
+  if (console_file.empty())
+    return Failure{"the task names no console file, so there is no job log to print"};
+  if (log_path.empty())
+    return Failure{"the job log " + console_file + " lies where x5ctl cannot read it"};
+  if (StampOf(log_path) == before)
+    return Failure{"the runner did not write the job log " + log_path.string() + " in this run"};
+  std::ifstream in(log_path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::filesystem::path StepDriver::JobLogPath(const std::string& console_file,
+                                             const std::string& wine_command) const {
+  return LocalPathOf(console_file, wine_command);
+}
+
+void SayProblem(const StepStreams& streams, const std::string& message) {
+  streams.errors << "x5ctl: " << message << "\n";
+  streams.errors.flush();
+  if (streams.json)
+    streams.records << ErrorJson(message) << "\n" << std::flush;
+}
+
+Result<StepRun> RunStep(const StepOptions& options,
+                        StepDriver& driver,
+                        const StepStreams& streams) {
+  const auto refused = [&](const std::string& message) {
+    SayProblem(streams, message);
+    return Failure{message};
+  };
+  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  if (!loaded.file)
+    return refused(loaded.error);
+  StepRun run{std::move(*loaded.file), {}, {}, false};
+  std::string problem;
+  const std::string runner = RunnerPath(options.runner, problem);
+  if (runner.empty())
+    return refused(problem);
+  // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
+  // say what is missing instead.
+  if (const std::string missing = WineHostProblem(ReadWineHostFacts(options.wine));
+      !missing.empty())
+    return refused(missing);
+  if (Result<void> prepared = driver.Prepare(run.task); !prepared)
+    return refused(prepared.failure().text);
+
+  const std::string console_file = Trimmed(run.task.task.console_file);
+  const std::filesystem::path log_path = console_file.empty()
+                                             ? std::filesystem::path()
+                                             : driver.JobLogPath(console_file, options.wine);
+  const FileStamp before = log_path.empty() ? FileStamp{} : StampOf(log_path);
+
+  RunnerSession session;
+  session.SetTimeout(
+      std::chrono::milliseconds(static_cast<int64_t>(options.timeout_seconds * 1000)));
+  session.SetInterrupt(driver.Interruption());
+  if (session.Start(runner, options.wine)) {
+    ConversationOptions conversation;
+    conversation.json = streams.json;
+    run.conversation = RunConversation(session, run.task.Stream(), driver.Ops(), conversation,
+                                       streams.records, streams.errors);
+  } else {
+    run.conversation.end = ConversationEnd::kNotStarted;
+    SayProblem(streams, session.LastError());
+  }
+  if (run.conversation.final_report)
+    run.final_report = run.conversation.final_report->report;
+
+  for (const auto& [path, bytes] : {std::pair{&options.capture, &session.Received()},
+                                    std::pair{&options.capture_input, &session.Sent()}}) {
+    if (path->empty())
+      continue;
+    if (Result<void> written = WriteWholeFile(*path, *bytes); !written) {
+      SayProblem(streams, written.failure().text);
+      run.capture_failed = true;
+    }
+  }
+
+  std::string job_log;
+  if (streams.job_log != nullptr || options.explain) {
+    if (Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read) {
+      job_log = std::move(*read);
+      if (streams.job_log != nullptr)
+        *streams.job_log << PrintableJobLog(job_log) << std::flush;
+    } else if (streams.job_log != nullptr) {
+      SayProblem(streams, read.failure().text);
+    }
+  }
+  if (options.explain) {
+    const std::string paragraph = ExplainStep(DecodeRunnerStream(session.Received()), job_log);
+    if (streams.json)
+      streams.records << ExplanationJson(paragraph) << "\n" << std::flush;
+    else
+      streams.records << "explanation: " << VisibleText(paragraph) << "\n";
+  }
+  return run;
+}
+
+}  // namespace x5

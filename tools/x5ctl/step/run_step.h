@@ -1,0 +1,72 @@
+// One step run from a task file, as `x5ctl run` and `x5ctl exec` both hold it: read the task, find
+// the runner, check the host, start it, hold the conversation, keep the capture, find the job log
+// the runner wrote and say why the step ended. What differs between the two (where the operator
+// commands come from, what is prepared before the start) is the driver's.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/result.h"
+#include "x5ctl/step/conversation.h"
+#include "x5ctl/step/session.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+
+// The options `run` and `exec` share.
+struct StepOptions {
+  std::string task_path;
+  std::string runner;  // "" finds it beside x5ctl (RunnerPath)
+  std::string wine = DefaultWineCommand();
+  double timeout_seconds = 60;
+  std::string capture;        // every byte the runner sent goes to this file
+  std::string capture_input;  // every byte sent to the runner goes to this file
+  bool explain = false;       // after the reports, why the step ended as it did
+};
+
+// Where a step run's output goes.
+struct StepStreams {
+  std::ostream& records;  // the status record, reports and explanation (JSON lines when `json`)
+  bool json = false;
+  std::ostream& errors;  // problems, "x5ctl: ..."; with `json` also as error records
+  // The job log the runner wrote in this run, as this system's text, and why there is none; null:
+  // not shown.
+  std::ostream* job_log = nullptr;
+};
+
+// What differs between the subcommands that run a step.
+class StepDriver {
+ public:
+  virtual ~StepDriver() = default;
+  // After the task is read and the host checked, before the runner starts (the task may still be
+  // changed). A failure is said and the step does not start.
+  virtual Result<void> Prepare(TaskFile& task) = 0;
+  // The operator commands; asked for once Prepare has succeeded.
+  virtual OpSource& Ops() = 0;
+  // What cuts the session's waits short; null: nothing.
+  virtual const Interrupt* Interruption() const { return nullptr; }
+  // Where the console file the runner knows by `console_file` lies for x5ctl.
+  virtual std::filesystem::path JobLogPath(const std::string& console_file,
+                                           const std::string& wine_command) const;
+};
+
+struct StepRun {
+  TaskFile task;
+  ConversationResult conversation;
+  std::optional<StepReport> final_report;
+  bool capture_failed = false;  // a --capture or --capture-input file could not be written
+};
+
+// Runs the step; a Failure (already said on `streams`) when it did not get as far as starting the
+// runner. A runner that could not be started is a StepRun that ended kNotStarted.
+Result<StepRun> RunStep(const StepOptions& options, StepDriver& driver, const StepStreams& streams);
+
+// Says a problem on `streams`: "x5ctl: ..." on errors, and an error record when JSON.
+void SayProblem(const StepStreams& streams, const std::string& message);
+
+}  // namespace x5

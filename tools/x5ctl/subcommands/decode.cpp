@@ -1,0 +1,66 @@
+#include "x5ctl/subcommands/decode.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+
+#include "x5ctl/host/whole_file.h"
+#include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/format.h"
+
+namespace x5 {
+
+int RunDecode(const DecodeOptions& options,
+              std::istream& input,
+              std::ostream& out,
+              std::ostream& errors) {
+  Result<std::vector<uint8_t>> bytes = ReadWholeFile(options.path, input);
+  if (!bytes) {
+    errors << "x5ctl: " << bytes.failure().text << "\n";
+    return kToolUsage;
+  }
+  const bool json = options.json;
+  std::string problem;
+  if (options.parent_side) {
+    ParentStream stream = DecodeParentStream(*bytes);
+    if (stream.task) {
+      out << (json ? TaskJson(*stream.task, stream.blocks) + "\n"
+                   : FormatTask(*stream.task, stream.blocks));
+    }
+    for (const OperatorCommand& command : stream.commands) {
+      out << (json ? CommandJson(command.name, command.argument) + "\n"
+                   : FormatCommand(command.name, command.argument));
+    }
+    problem = stream.problem;
+  } else {
+    RunnerStream stream = DecodeRunnerStream(*bytes);
+    if (stream.status)
+      out << (json ? StatusJson(*stream.status) + "\n" : FormatStatus(*stream.status));
+    for (size_t i = 0; i < stream.reports.size(); ++i) {
+      out << (json ? ReportJson(stream.reports[i], i + 1) + "\n"
+                   : FormatReport(stream.reports[i], i + 1));
+    }
+    problem = stream.problem;
+  }
+  if (!problem.empty()) {
+    errors << "x5ctl: " << options.path << ": " << problem << "\n";
+    if (json)
+      out << ErrorJson(problem) << "\n";
+    return kToolIncomplete;
+  }
+  return kToolDone;
+}
+
+std::function<int()> SetUpDecode(CLI::App& decode) {
+  auto options = std::make_shared<DecodeOptions>();
+  decode.add_option("file", options->path, "Captured bytes (\"-\" for standard input)")->required();
+  decode.footer(kToolExitStatusHelp);
+  decode.add_flag("--json", options->json, "One JSON object per record");
+  decode.add_flag("--input", options->parent_side,
+                  "The stream is the parent's (task record, blocks, operator commands) rather "
+                  "than the runner's (status record, step reports)");
+  return [options] { return RunDecode(*options, std::cin, std::cout, std::cerr); };
+}
+
+}  // namespace x5

@@ -1,0 +1,57 @@
+#include "x5ctl/subcommands/explain.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+
+#include "x5ctl/host/whole_file.h"
+#include "x5ctl/step/explain.h"
+#include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
+
+namespace x5 {
+
+int RunExplain(const ExplainOptions& options,
+               std::istream& input,
+               std::ostream& out,
+               std::ostream& errors) {
+  Result<std::vector<uint8_t>> bytes = ReadWholeFile(options.capture, input);
+  if (!bytes) {
+    errors << "x5ctl: " << bytes.failure().text << "\n";
+    return kToolUsage;
+  }
+  Result<std::vector<uint8_t>> log = std::vector<uint8_t>{};
+  if (!options.log.empty())
+    log = ReadWholeFile(options.log, input);
+  if (!log) {
+    errors << "x5ctl: " << log.failure().text << "\n";
+    return kToolUsage;
+  }
+  const RunnerStream stream = DecodeRunnerStream(*bytes);
+  const std::string paragraph = ExplainStep(stream, std::string(log->begin(), log->end()));
+  if (options.json)
+    out << ExplanationJson(paragraph) << "\n";
+  else
+    out << "explanation: " << VisibleText(paragraph) << "\n";
+  if (!stream.problem.empty()) {
+    errors << "x5ctl: " << options.capture << ": " << stream.problem << "\n";
+    return kToolIncomplete;
+  }
+  return kToolDone;
+}
+
+std::function<int()> SetUpExplain(CLI::App& explain) {
+  auto options = std::make_shared<ExplainOptions>();
+  explain
+      .add_option("capture", options->capture,
+                  "What the runner sent (x5ctl run --capture FILE; \"-\" for standard input)")
+      ->required();
+  explain.add_option("--log", options->log, "The step's saved job log (its console file)");
+  explain.add_flag("--json", options->json, "One JSON object");
+  explain.footer(kToolExitStatusHelp);
+  return [options] { return RunExplain(*options, std::cin, std::cout, std::cerr); };
+}
+
+}  // namespace x5

@@ -1,0 +1,181 @@
+#include "x5ctl/subcommands/run.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "x5ctl/check/check_world.h"
+#include "x5ctl/step/exit_status.h"
+#include "x5ctl/step/launch_failure.h"
+#include "x5ctl/subcommands/step_options.h"
+#include "x5ctl/text/ansi_text.h"
+
+namespace x5 {
+namespace {
+
+constexpr const char* kRunDescription =
+    R"(Runs one step: builds the task record and blocks from TASK.toml, starts the runner
+with pipes on its standard input and output, prints the status record and every step
+report, sends the operator commands, and finishes with END.
+
+Operator commands come from, in this order of preference:
+  1. --op options (in the order given; --after MS delays the --op just before it);
+  2. x5ctl's standard input, with --ops-from-stdin;
+  3. the task file's `ops` list;
+  4. x5ctl's standard input when it is not a terminal (a pipe or a file).
+Otherwise none are sent. On standard input, one command per line:
+  NAME [ARGUMENT]   an operator command: NAME of 1-4 characters sent as written
+                    (blank padded: "END" is sent as "END "), ARGUMENT a 32-bit
+                    integer (decimal or 0x hex, default 0)
+  sleep MS          pause before the next line
+  close             close the runner's input (no END handshake)
+  # ...             comment; blank lines are skipped
+Every command gets one step report. After the last command x5ctl sends END
+until the runner answers from phase 5 (END during the step only ends its
+monitoring), reads to the end of the runner's output and prints its exit code.
+A step that did not start is named on standard error with the system's reason.
+A --capture file that cannot be written makes a 0 into 125.)";
+
+// Pairs each --after with the --op given just before it, in command-line order.
+Result<std::vector<OpStep>> CollectOps(const CLI::App& run,
+                                       const CLI::Option* op_option,
+                                       const CLI::Option* after_option,
+                                       const std::vector<std::string>& op_lines,
+                                       const std::vector<int64_t>& afters) {
+  std::vector<OpStep> ops;
+  size_t next_op = 0;
+  size_t next_after = 0;
+  for (const CLI::Option* option : run.parse_order()) {
+    if (option == op_option) {
+      const std::string& line = op_lines.at(next_op++);
+      OpParse parsed = ParseOpLine(line);
+      if (!parsed.error.empty() || !parsed.step)
+        return Failure{"--op \"" + line +
+                       "\": " + (parsed.error.empty() ? "no command" : parsed.error)};
+      ops.push_back(*parsed.step);
+    } else if (option == after_option) {
+      int64_t ms = afters.at(next_after++);
+      if (ops.empty())
+        return Failure{"--after " + std::to_string(ms) + " must follow the --op it delays"};
+      if (ms < 0)
+        return Failure{"--after takes milliseconds, 0 or more"};
+      ops.back().delay_ms = ms;
+    }
+  }
+  return ops;
+}
+
+// Run's part of the step: operator commands from the user, the job log found through --drive.
+class RunDriver final : public StepDriver {
+ public:
+  RunDriver(const RunOptions& options, std::istream& input, std::ostream& errors)
+      : options_(options), input_(input), errors_(errors) {}
+
+  Result<void> Prepare(TaskFile& task) override {
+    if (!options_.ops.empty())
+      ops_ = std::make_unique<ListOpSource>(options_.ops);
+    else if (options_.ops_from_input)
+      ops_ = std::make_unique<LineOpSource>(input_, errors_);
+    else if (!task.ops.empty())
+      ops_ = std::make_unique<ListOpSource>(task.ops);
+    else if (options_.input_is_stream)
+      ops_ = std::make_unique<LineOpSource>(input_, errors_);
+    else
+      ops_ = std::make_unique<ListOpSource>(std::vector<OpStep>{});
+    return {};
+  }
+  OpSource& Ops() override { return *ops_; }
+
+  // The user's own mappings win over the prefix's drives (C: is the Wine prefix's drive_c unless
+  // mapped).
+  std::filesystem::path JobLogPath(const std::string& console_file,
+                                   const std::string& wine_command) const override {
+    if (!options_.drives.empty()) {
+      check::DriveMap drives;
+      std::string error;
+      for (const std::string& mapping : options_.drives)
+        (void)drives.Add(mapping, std::filesystem::current_path(), error);  // unmapped: as before
+      if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
+        return *mapped.local;
+    }
+    return StepDriver::JobLogPath(console_file, wine_command);
+  }
+
+ private:
+  const RunOptions& options_;
+  std::istream& input_;
+  std::ostream& errors_;
+  std::unique_ptr<OpSource> ops_;
+};
+
+}  // namespace
+
+int RunRun(const RunOptions& options,
+           std::istream& input,
+           std::ostream& out,
+           std::ostream& errors) {
+  RunDriver driver(options, input, errors);
+  Result<StepRun> run = RunStep(options, driver, StepStreams{out, options.json, errors});
+  if (!run)
+    return kStepExitUsage;
+  int status = OutcomeOfExec(run->conversation.end, run->final_report, 0).status;
+  if (const auto failure = run->conversation.final_report
+                               ? LaunchFailureIn(run->conversation.final_report->text)
+                               : std::nullopt)
+    errors << "x5ctl: " << VisibleText(LaunchFailureSentence(*failure)) << "\n";
+  if (run->capture_failed && status == 0)
+    status = kExecBrokeOff;
+  return status;
+}
+
+std::function<int()> SetUpRun(CLI::App& run) {
+  struct Parsed {
+    RunOptions options;
+    std::vector<std::string> op_lines;
+    std::vector<int64_t> afters;
+  };
+  auto parsed = std::make_shared<Parsed>();
+  RunOptions& options = parsed->options;
+  run.footer(std::string(kRunDescription) + "\n\n" + kStepExitStatusHelp);
+  AddTaskAndRunnerOptions(run, options, RunnerHelp::kFull);
+  CLI::Option* op_option =
+      run.add_option("--op", parsed->op_lines, "Operator command, e.g. \"STAT\", \"KILL 5\"")
+          ->take_all()
+          ->expected(1)
+          ->allow_extra_args(false);
+  CLI::Option* after_option =
+      run.add_option("--after", parsed->afters,
+                     "Milliseconds to wait before sending the --op given just before")
+          ->take_all()
+          ->expected(1)
+          ->allow_extra_args(false);
+  run.add_flag("--ops-from-stdin", options.ops_from_input,
+               "Read operator commands from standard input, one per line");
+  run.add_flag("--json", options.json, "One JSON object per record");
+  AddTimeoutOption(run, options);
+  AddCaptureOption(run, options);
+  run.add_option("--capture-input", options.capture_input,
+                 "Write every byte sent to the runner to FILE (for `decode --input`)");
+  AddExplainFlag(run, options);
+  run.add_option("--drive", options.drives,
+                 "With --explain: where a drive of the runner is on this machine (C=DIR), to read "
+                 "the job log (under Wine C: is the prefix's drive_c)")
+      ->take_all()
+      ->expected(1)
+      ->allow_extra_args(false);
+  return [&run, parsed, op_option, after_option] {
+    Result<std::vector<OpStep>> ops =
+        CollectOps(run, op_option, after_option, parsed->op_lines, parsed->afters);
+    if (!ops) {
+      std::cerr << "x5ctl: " << ops.failure().text << "\n";
+      return kStepExitUsage;
+    }
+    parsed->options.ops = std::move(*ops);
+    parsed->options.input_is_stream = !StdinIsTerminal();
+    return RunRun(parsed->options, std::cin, std::cout, std::cerr);
+  };
+}
+
+}  // namespace x5

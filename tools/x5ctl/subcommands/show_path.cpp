@@ -1,0 +1,51 @@
+#include "x5ctl/subcommands/show_path.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+
+#include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/task_file.h"
+
+namespace x5 {
+namespace {
+
+std::function<int()> SetUpShowPath(CLI::App& show, TaskPath which) {
+  auto path = std::make_shared<std::string>();
+  show.add_option("task", *path, "Task file (TOML)")->required();
+  show.footer(kToolExitStatusHelp);
+  return [path, which] { return RunShowPath(*path, which, std::cout, std::cerr); };
+}
+
+}  // namespace
+
+int RunShowPath(const std::string& task_path,
+                TaskPath which,
+                std::ostream& out,
+                std::ostream& errors) {
+  TaskFileResult loaded = LoadTaskFile(task_path, &EncipherPasswordField);
+  if (!loaded.file) {
+    errors << "x5ctl: " << loaded.error << "\n";
+    return kToolUsage;
+  }
+  const TaskRecord& t = loaded.file->task;
+  const std::string shown = which == TaskPath::kConsoleFile
+                                ? Trimmed(t.console_file)
+                                : Trimmed(t.job_base_directory) + Trimmed(t.job_name) + "\\" +
+                                      Trimmed(t.step_directory) + "\\";
+  if (!shown.empty())
+    out << Utf8FromAnsi(shown) << "\n";
+  return kToolDone;
+}
+
+std::function<int()> SetUpShowConsoleFile(CLI::App& show) {
+  return SetUpShowPath(show, TaskPath::kConsoleFile);
+}
+
+std::function<int()> SetUpShowStepDirectory(CLI::App& show) {
+  return SetUpShowPath(show, TaskPath::kStepDirectory);
+}
+
+}  // namespace x5

@@ -1,0 +1,38 @@
+#include "x5ctl/subcommands/step_options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace x5 {
+
+void AddTaskAndRunnerOptions(CLI::App& app, StepOptions& options, RunnerHelp help) {
+  const bool full = help == RunnerHelp::kFull;
+  app.add_option("task", options.task_path, "Task file (TOML)")->required();
+  app.add_option("--runner", options.runner,
+                 full ? "x5runner.exe to start (default: the first of ../mingw/x5runner.exe, "
+                        "x5runner.exe and ../lib/x5runner/x5runner.exe beside x5ctl)"
+                      : "x5runner.exe to start (as for `run`)");
+  app.add_option("--wine", options.wine,
+                 full ? "Command that runs a Windows program (may hold several words; \"\" runs "
+                        "the runner directly)"
+                      : "Command that runs a Windows program (as for `run`)")
+      ->default_str(DefaultWineCommand());
+}
+
+void AddTimeoutOption(CLI::App& app, StepOptions& options) {
+  app.add_option("--timeout", options.timeout_seconds,
+                 "Seconds to wait for each answer of the runner (0: no limit)")
+      ->default_val(60)
+      ->check(CLI::NonNegativeNumber);
+}
+
+void AddCaptureOption(CLI::App& app, StepOptions& options) {
+  app.add_option("--capture", options.capture,
+                 "Write every byte the runner sent to FILE (for `decode`)");
+}
+
+void AddExplainFlag(CLI::App& app, StepOptions& options) {
+  app.add_flag("--explain", options.explain,
+               "After the reports, say in one paragraph why the step ended as it did");
+}
+
+}  // namespace x5

@@ -1,0 +1,22 @@
+// The options of the subcommands that run a step (`run`, `exec`), each declared here once; each
+// subcommand declares them in its own order among its own options.
+#pragma once
+
+#include "x5ctl/step/run_step.h"
+
+namespace CLI {
+class App;
+}
+
+namespace x5 {
+
+// How the runner options are described: in full (`run`), or by reference to `run` (`exec`).
+enum class RunnerHelp { kFull, kAsForRun };
+
+// The task file, --runner and --wine.
+void AddTaskAndRunnerOptions(CLI::App& app, StepOptions& options, RunnerHelp help);
+void AddTimeoutOption(CLI::App& app, StepOptions& options);
+void AddCaptureOption(CLI::App& app, StepOptions& options);
+void AddExplainFlag(CLI::App& app, StepOptions& options);
+
+}  // namespace x5

@@ -53,18 +53,19 @@ void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::strin
 HeldProcesses ProcessesToEnd(const Run& run) noexcept {
   HeldProcesses held;
   try {
-    if (run.os_version == 4 && run.step.process_id >= 1) {
+    if (run.inputs.os_version == 4 && run.step.record.process_id >= 1) {
       HANDLE copy = nullptr;
-      if (DuplicateHandle(GetCurrentProcess(), run.process.get(), GetCurrentProcess(), &copy, 0,
-                          FALSE, DUPLICATE_SAME_ACCESS)) {
-        held.processes.push_back({static_cast<uint32_t>(run.step.process_id), ScopedHandle(copy)});
+      if (DuplicateHandle(GetCurrentProcess(), run.step.process.get(), GetCurrentProcess(), &copy,
+                          0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        held.processes.push_back(
+            {static_cast<uint32_t>(run.step.record.process_id), ScopedHandle(copy)});
       }
       return held;
     }
     held.from_job = true;
-    if (!run.HasJob())
+    if (!run.step.HasJob())
       return held;
-    runner::JobProcessIds list = runner::ReadJobProcessIds(run.job.get());
+    runner::JobProcessIds list = runner::ReadJobProcessIds(run.step.job.get());
     if (list.result < 0)
       return held;
     held.processes.reserve(list.ids.size());
@@ -77,13 +78,13 @@ HeldProcesses ProcessesToEnd(const Run& run) noexcept {
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    runner::JobProcessIds again = runner::ReadJobProcessIds(run.job.get());
+    runner::JobProcessIds again = runner::ReadJobProcessIds(run.step.job.get());
     std::sort(again.ids.begin(), again.ids.end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
       if (again.result >= 0)
         return !std::binary_search(again.ids.begin(), again.ids.end(), p.id);
       BOOL in_job = FALSE;
-      return !IsProcessInJob(p.handle.get(), run.job.get(), &in_job) || !in_job;
+      return !IsProcessInJob(p.handle.get(), run.step.job.get(), &in_job) || !in_job;
     });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).
@@ -165,7 +166,7 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
 // each one, whether its pictures could be taken or not.
 void KilledAtEndLine(const Run& run, StepEnding& ending, uint32_t id) {
   const std::string job =
-      ending.held.from_job ? "  Job #" + std::to_string(run.JobHandleValue()) : std::string();
+      ending.held.from_job ? "  Job #" + std::to_string(run.step.JobHandleValue()) : std::string();
   ending.lines.push_back("\r\nProcess #" + std::to_string(id) + job +
                          " killed at end of job, final window(s) picture(s) may exist!\r\n");
 }
@@ -254,14 +255,15 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
 
 void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept {
   try {
-    (void)run.console.SendLines(lines);
+    (void)run.services.console.SendLines(lines);
   } catch (const std::exception&) {
     (void)UnexpectedFault("WriteEndingLines");
   }
 }
 
 void PictureRequest(Run& run) {
-  if (run.os_version < 4 || run.picture_request_ignored || run.global_parameter_directory.empty())
+  if (run.inputs.os_version < 4 || run.picture_request_ignored ||
+      run.global_parameter_directory.empty())
     return;
   try {
     const std::string marker = run.global_parameter_directory + "_X5C_";
@@ -284,11 +286,11 @@ void PictureRequest(Run& run) {
     if (!deleted.Done()) {
       // A request that stays would ask again after every command: it counts once, then no more.
       run.picture_request_ignored = true;
-      (void)run.console.SendText(deleted.Refused() ? deleted.refusal
-                                                   : "***** Picture request " + marker +
-                                                         " cannot be deleted (error " +
-                                                         std::to_string(-deleted.result) +
-                                                         "): it is ignored from now on *****");
+      (void)run.services.console.SendText(
+          deleted.Refused()
+              ? deleted.refusal
+              : "***** Picture request " + marker + " cannot be deleted (error " +
+                    std::to_string(-deleted.result) + "): it is ignored from now on *****");
       return;
     }
   } catch (const std::exception&) {

@@ -49,8 +49,8 @@ std::string EnvironmentValue(const char* name) {
 // The step must never hold the parent's pipes open (a step that lives on would keep the parent
 // from seeing the end of them): it inherits only the console's handles.
 void KeepPipesFromChildren(Run& run) {
-  SetHandleInformation(run.input, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(run.output.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(run.services.input, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(run.services.output.get(), HANDLE_FLAG_INHERIT, 0);
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   if (error != nullptr && error != INVALID_HANDLE_VALUE) {
     SetHandleInformation(error, HANDLE_FLAG_INHERIT, 0);
@@ -58,25 +58,29 @@ void KeepPipesFromChildren(Run& run) {
 }
 
 void ReadTask(Run& run) {
-  PipeReader in(run.input);
+  PipeReader in(run.services.input);
   TaskBytes bytes{};
   (void)ReadFull(in, bytes);
-  run.task = DecodeTaskRecord(bytes);
-  run.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
-  run.os_version = EffectiveOsVersion(run.task.os_version, run.program_files_x86);
-  run.task.os_version = run.os_version;
+  run.inputs.task = DecodeTaskRecord(bytes);
+  run.inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
+  run.inputs.os_version =
+      EffectiveOsVersion(run.inputs.task.os_version, run.inputs.program_files_x86);
+  run.inputs.task.os_version = run.inputs.os_version;
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
-  run.picture_interval = pictures::BoundedPictureInterval(run.task.picture_interval);
+  run.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
 
   char delimiter = ';';
-  run.command_text = ReadTextBlock(in, run.task.command_length, false, delimiter).text;
-  run.conditions_text = ReadTextBlock(in, run.task.conditions_length, false, delimiter).text;
-  run.variables_text = ReadTextBlock(in, run.task.variables_length, true, delimiter).text;
-  run.list_delimiter = delimiter;
+  run.inputs.command_text =
+      ReadTextBlock(in, run.inputs.task.command_length, false, delimiter).text;
+  run.inputs.conditions_text =
+      ReadTextBlock(in, run.inputs.task.conditions_length, false, delimiter).text;
+  run.inputs.variables_text =
+      ReadTextBlock(in, run.inputs.task.variables_length, true, delimiter).text;
+  run.inputs.list_delimiter = delimiter;
 
   StatusRecord started;
   started.status_text = kStatusStarted;
-  PipeWriter out(run.output.get());
+  PipeWriter out(run.services.output.get());
   (void)WriteFull(out, EncodeStatusRecord(started));
 }
 
@@ -86,27 +90,29 @@ class RunnerWorld final : public sequence::World {
   explicit RunnerWorld(Run& run) : run_(run) {}
 
   bool OpenConsole() override {
-    run_.console_title = BuildConsoleTitle(run_.task);
-    if (run_.console.OpenConsole(run_.console_title, run_.os_version) != 1)
+    run_.inputs.console_title = BuildConsoleTitle(run_.inputs.task);
+    if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) != 1)
       return false;
-    if (run_.os_version < 4) {
-      (void)SizeConsole(run_.console.Output(), run_.task.console_columns, run_.task.console_rows);
-      (void)MinimizeConsoleWindow(run_.console_title);
+    if (run_.inputs.os_version < 4) {
+      (void)SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
+                        run_.inputs.task.console_rows);
+      (void)MinimizeConsoleWindow(run_.inputs.console_title);
     }
     // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
     // which the task's geometry decides).
-    (void)GrowJobLogBuffer(run_.console.Output());
+    (void)GrowJobLogBuffer(run_.services.console.Output());
     return true;
   }
 
   void SetStepVariables() override {
     x5::SetStepVariables(run_);
-    run_.condition_rules = ExpandVariables(run_, run_.conditions_text, kMaskPasswords, false);
+    run_.condition_rules =
+        ExpandVariables(run_, run_.inputs.conditions_text, kMaskPasswords, false);
   }
 
   std::string EvaluateRules(sequence::Pass pass) override {
     if (pass == sequence::Pass::kBeforeStep)
-      run_.report.phase = 1;
+      run_.outcome.report.phase = 1;
     return EvaluateConditions(run_, pass);
   }
 
@@ -116,7 +122,7 @@ class RunnerWorld final : public sequence::World {
     // The line the step runs and the line that messages show come from one dispatch, each
     // expanded once more; only the first holds deciphered passwords.
     const DispatchedCommand dispatched =
-        x5::DispatchCommand(run_, Trimmed(run_.command_text), DispatchMode::kExecute);
+        x5::DispatchCommand(run_, Trimmed(run_.inputs.command_text), DispatchMode::kExecute);
     run_.step_command = ExpandVariables(run_, dispatched.command_line, kMaskPasswords, false);
     run_.step_command_shown = ExpandVariables(run_, dispatched.shown, kMaskPasswords, false);
     return sequence::Command{run_.step_command.Size(), run_.step_command_shown};
@@ -128,28 +134,30 @@ class RunnerWorld final : public sequence::World {
 
   // The step's launch: the plan from the task, carried out; what it made joins the run.
   sequence::Launched Launch() override {
-    const LaunchPlan plan = PlanLaunch(run_.task, run_.os_version, run_.console_title);
+    const LaunchPlan plan =
+        PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
     const VariableContext variables = VariablesOf(run_);
     ContextExpander expander(variables);
-    LaunchedStep launched =
-        LaunchStep(plan,
-                   StepStart{std::move(run_.step_command), run_.variables, run_.console.Input(),
-                             run_.console.Output(), expander},
-                   run_.identity);
-    run_.step = std::move(launched.record);
-    run_.job = std::move(launched.job);
-    run_.process = std::move(launched.process);
-    run_.thread = std::move(launched.thread);
+    LaunchedStep launched = LaunchStep(
+        plan,
+        StepStart{std::move(run_.step_command), run_.variables, run_.services.console.Input(),
+                  run_.services.console.Output(), expander},
+        run_.step.identity);
+    run_.step.record = std::move(launched.record);
+    run_.step.job = std::move(launched.job);
+    run_.step.process = std::move(launched.process);
+    run_.step.thread = std::move(launched.thread);
     if (launched.result == 1)
-      run_.step_times.Launched(run_.clock.Now());
-    return sequence::Launched{launched.result == 1, run_.step.status_text, run_.step.status_code};
+      run_.step.times.Launched(run_.services.clock.Now());
+    return sequence::Launched{launched.result == 1, run_.step.record.status_text,
+                              run_.step.record.status_code};
   }
 
-  void ConsoleText(std::string_view text) override { (void)run_.console.SendText(text); }
+  void ConsoleText(std::string_view text) override { (void)run_.services.console.SendText(text); }
 
   void SetStatus(std::string_view text, int32_t code) override {
-    run_.report.status_text = Padded(text, 8);
-    run_.report.status_code = code;
+    run_.outcome.report.status_text = Padded(text, 8);
+    run_.outcome.report.status_code = code;
   }
 
   void SaveConsoleFile() override { x5::SaveConsoleFile(run_); }
@@ -160,32 +168,33 @@ class RunnerWorld final : public sequence::World {
 
 // Steps 8 to 22: everything before the launch. False when the step will not run.
 bool Prepare(Run& run) {
-  run.outcome = sequence::StartOutcome(run.task);
-  run.limits = NormaliseFileCheckLimits(run.task);
+  static_cast<sequence::Outcome&>(run.outcome) = sequence::StartOutcome(run.inputs.task);
+  run.inputs.limits = NormaliseFileCheckLimits(run.inputs.task);
   RunnerWorld world(run);
   if (sequence::BeforeStep(world, run.outcome) == sequence::Decision::kRuns)
     return true;
-  run.final_flag = true;
+  run.outcome.final_flag = true;
   return false;
 }
 
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
 void Monitor(Run& run) {
-  SetLaunchPriority(run, run.task.priority);
+  SetLaunchPriority(run, run.inputs.task.priority);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
-  run.report.phase = 2;
+  run.outcome.report.phase = 2;
   for (;;) {
-    run.last_wait_result = static_cast<int32_t>(WaitForSingleObject(run.process.get(), 0));
-    if (run.last_wait_result != kStillRunning)
+    run.step.last_wait_result =
+        static_cast<int32_t>(WaitForSingleObject(run.step.process.get(), 0));
+    if (run.step.last_wait_result != kStillRunning)
       break;
-    run.report.report_text_length = 0;
+    run.outcome.report.report_text_length = 0;
     const std::optional<OperatorCommand> command = ReadOperatorCommand(run);
     if (!command) {
       // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
       // step's work is not lost with it. The step runs to its end, and the post-step checks, the
       // job log, the console file and the clean-up follow as always.
-      run.holds.ResumeAllHeld();
+      run.step.holds.ResumeAllHeld();
       break;
     }
     if (CarryOutOperatorCommand(run, *command) == CommandOutcome::kLeaveMonitor)
@@ -196,88 +205,87 @@ void Monitor(Run& run) {
 
 // Steps 25 and 26: the step has ended (or is being waited for).
 void Finish(Run& run) {
-  run.final_flag = true;
-  run.accounting_flag = true;
+  run.outcome.final_flag = true;
+  run.outcome.accounting_flag = true;
   if (run.outcome.rc.result_flag != '+')
     return;
   RunnerWorld world(run);
-  DWORD wait = WaitForSingleObject(run.process.get(), INFINITE);
-  run.last_wait_result = static_cast<int32_t>(wait);
+  DWORD wait = WaitForSingleObject(run.step.process.get(), INFINITE);
+  run.step.last_wait_result = static_cast<int32_t>(wait);
   DWORD exit_code = 0;
-  const bool got_exit_code = GetExitCodeProcess(run.process.get(), &exit_code) != 0;
+  const bool got_exit_code = GetExitCodeProcess(run.step.process.get(), &exit_code) != 0;
   if (wait == WAIT_OBJECT_0) {
     if (got_exit_code)
-      run.report.step_exit_code = static_cast<int32_t>(exit_code);
+      run.outcome.report.step_exit_code = static_cast<int32_t>(exit_code);
   } else {
-    run.accounting_flag = false;
+    run.outcome.accounting_flag = false;
   }
   sequence::StepEnded(world, wait == WAIT_OBJECT_0, static_cast<int32_t>(wait),
                       static_cast<int32_t>(exit_code));
   ReportAndAccount(run);
-  run.report.phase = 3;
-  if (run.killed && run.job)
-    TerminateJobObject(run.job.get(), 0);
-  sequence::AfterStep(world, run.outcome, run.killed);
+  run.outcome.report.phase = 3;
+  if (run.step.killed)
+    run.step.EndJob();
+  sequence::AfterStep(world, run.outcome, run.step.killed);
 }
 
 // Steps 27 to 30: final reports until "END ".
 void FinalReports(Run& run) {
-  run.report_text = sequence::FinalReportText(run.outcome);
-  run.report.report_text_length = static_cast<int32_t>(run.report_text.size());
-  run.report.end_time = LocalFileTimeNow();
-  run.report.phase = 4;
+  run.outcome.report_text = sequence::FinalReportText(run.outcome);
+  run.outcome.report.report_text_length = static_cast<int32_t>(run.outcome.report_text.size());
+  run.outcome.report.end_time = LocalFileTimeNow();
+  run.outcome.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
   for (std::optional<OperatorCommand> command = ReadOperatorCommand(run);
        command && KindOf(command->name) != OperatorCommandKind::kEnd;
        command = ReadOperatorCommand(run)) {
     WriteStepReport(run);
   }
-  run.report.phase = 5;
+  run.outcome.report.phase = 5;
   WriteStepReport(run);
 }
 
 // Steps 31 to 35.
 void CleanUp(Run& run) {
-  run.thread.reset();
-  run.process.reset();
-  run.step.process_id = 0;
+  run.step.thread.reset();
+  run.step.process.reset();
+  run.step.record.process_id = 0;
   // Nothing the runner suspended may outlive it, whichever way the step ended.
-  run.holds.ResumeAllHeld();
+  run.step.holds.ResumeAllHeld();
   {
     // Held open until they are ended, so no id named or pictured can pass to another process.
     const StepEnding ending = EndOfJobPictures(run, true);
-    if (run.job)
-      TerminateJobObject(run.job.get(), 0);
+    run.step.EndJob();
     WriteEndingLines(run, ending.lines);
   }
-  run.job.reset();
-  run.output.reset();
+  run.step.job.reset();
+  run.services.output.reset();
   SaveConsoleFile(run);
-  const bool had_console = run.console.IsOpen();
-  (void)run.console.CloseConsole();
+  const bool had_console = run.services.console.IsOpen();
+  (void)run.services.console.CloseConsole();
   if (had_console) {
-    if (HWND window = FindWindowA(nullptr, run.console_title.c_str())) {
+    if (HWND window = FindWindowA(nullptr, run.inputs.console_title.c_str())) {
       PostMessageA(window, WM_CLOSE, 1, 1);
       (void)IsWindow(window);
     }
   }
-  UnloadStepProfile(run.identity);
+  UnloadStepProfile(run.step.identity);
 }
 
 }  // namespace
 
 int RunMainSequence() {
   Run run;
-  run.report.start_time = LocalFileTimeNow();
+  run.outcome.report.start_time = LocalFileTimeNow();
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE)
     return 0;
-  run.input = input;
-  run.output.reset(GetStdHandle(STD_OUTPUT_HANDLE));
+  run.services.input = input;
+  run.services.output.reset(GetStdHandle(STD_OUTPUT_HANDLE));
   KeepPipesFromChildren(run);
 
   ReadTask(run);
-  run.name_fold = SystemNameFold();
+  run.services.name_fold = SystemNameFold();
   if (Prepare(run)) {
     Monitor(run);
     Finish(run);

@@ -35,78 +35,50 @@ Handled Stat(Run&, const OperatorCommand&) {
 
 Handled End(Run& run, const OperatorCommand&) {
   // The runner now waits for the step without a time limit: a held step would never end.
-  run.holds.ResumeAllHeld();
+  run.step.holds.ResumeAllHeld();
   return {998, {}, CommandOutcome::kLeaveMonitor};
 }
 
 Handled Hold(Run& run, const OperatorCommand&) {
-  runner::ThreadControlOutcome outcome;
-  if (run.HasJob()) {
-    runner::ThreadControlRequest request{'P', run.os_version, 0};
-    outcome = runner::ThreadControl(run.job.get(), request, run.holds);
-  } else {
-    outcome = runner::HoldMainThread(run.thread.get(), run.holds);
-  }
+  const runner::ThreadControlOutcome outcome = run.step.Hold(run.inputs.os_version);
   return {static_cast<int32_t>(outcome.last_error), kHeldOnRequest};
 }
 
 Handled Resume(Run& run, const OperatorCommand&) {
-  runner::ThreadControlOutcome outcome;
-  if (run.HasJob()) {
-    runner::ThreadControlRequest request{'R', run.os_version, 0};
-    outcome = runner::ThreadControl(run.job.get(), request, run.holds);
-  } else {
-    outcome = run.holds.Resume();
-  }
+  const runner::ThreadControlOutcome outcome = run.step.Resume(run.inputs.os_version);
   return {static_cast<int32_t>(outcome.last_error), kResumedOnRequest};
 }
 
 Handled Kill(Run& run, const OperatorCommand& command) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
-  run.holds.ResumeAllHeld();
+  run.step.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
   StepEnding ending = EndOfJobPictures(run, true);
   run.picture_interval = -1;
-  TerminateProcess(run.process.get(), static_cast<UINT>(command.argument));
-  // The rest of the tree ends now rather than after the job log is written: the report the
-  // operator gets then means the whole step has been stopped. The job's own terminate after the
-  // step finds nothing left.
-  if (run.HasJob())
-    TerminateJobObject(run.job.get(), 0);
-  run.killed = true;
+  // The rest of the tree ends now rather than after the job log is written.
+  run.step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
   return {999, kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
 Handled Priority(Run& run, const OperatorCommand& command) {
-  if (run.HasJob()) {
-    runner::ThreadControlRequest request{'S', run.os_version, command.argument};
-    (void)runner::ThreadControl(run.job.get(), request, run.holds);
-  } else {
-    (void)runner::SetStepPriority(run.process.get(), run.thread.get(), command.argument,
-                                  run.os_version);
-    (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
-  }
+  run.step.SetPriority(command.argument, run.inputs.os_version);
   return {kKeepCode, {}};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
 // would have gone into, so nothing keeps it.
 Handled GetPriority(Run& run, const OperatorCommand& command) {
-  if (run.HasJob()) {
-    runner::ThreadControlRequest request{'G', run.os_version, command.argument};
-    (void)runner::ThreadControl(run.job.get(), request, run.holds);
-  } else {
-    (void)runner::ReadStepPriority(run.process.get(), run.thread.get());
-  }
+  run.step.ReadPriority(command.argument, run.inputs.os_version);
   return {kKeepCode, {}};
 }
 
 Handled Diag(Run& run, const OperatorCommand& command) {
   run.diag_number = NextDiagNumber(run.diag_number, command.argument);
-  if (auto file = DiagFileName(run.task, run.global_parameter_directory, run.diag_number)) {
-    (void)SaveConsoleText(run.console.Output(), 0, *file, run.console.FirstLine());
+  if (auto file = DiagFileName(run.inputs.task, run.global_parameter_directory, run.diag_number)) {
+    (void)SaveConsoleText(run.services.console.Output(), 0, *file,
+                          run.services.console.FirstLine());
   }
   return {kKeepCode, {}};
 }
@@ -141,18 +113,19 @@ Handled CarryOut(OperatorCommandKind kind, Run& run, const OperatorCommand& comm
 CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command) {
   Handled handled = CarryOut(KindOf(command.name), run, command);
   if (handled.report_code != kKeepCode)
-    run.report_code = handled.report_code;
+    run.outcome.report_code = handled.report_code;
   ReportAndAccount(run);
   WriteEndingLines(run, handled.ending.lines);
   if (!handled.message.empty()) {
-    run.outcome.pre_messages += "\r\n***** Task #" + std::to_string(run.step.process_id) +
+    run.outcome.pre_messages += "\r\n***** Task #" + std::to_string(run.step.record.process_id) +
                                 std::string(handled.message) + "\r\n";
   }
   return handled.outcome;
 }
 
 void SetLaunchPriority(Run& run, int32_t priority) {
-  (void)runner::SetStepPriority(run.process.get(), run.thread.get(), priority, run.os_version);
+  (void)runner::SetStepPriority(run.step.process.get(), run.step.thread.get(), priority,
+                                run.inputs.os_version);
 }
 
 }  // namespace x5

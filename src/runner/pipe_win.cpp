@@ -35,25 +35,26 @@ std::optional<OperatorCommand> ReadOperatorCommand(Run& run) {
   if (run.parent_gone)
     return std::nullopt;
   std::array<uint8_t, kOperatorCommandSize> bytes{};
-  PipeReader in(run.input);
+  PipeReader in(run.services.input);
   if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
     run.parent_gone = true;
-    if (run.console.IsOpen())
-      (void)run.console.SendText(kParentGoneLine);
+    if (run.services.console.IsOpen())
+      (void)run.services.console.SendText(kParentGoneLine);
     return std::nullopt;
   }
   return DecodeOperatorCommand(bytes);
 }
 
 void WriteStepReport(Run& run) {
-  run.report.current_rc = run.outcome.rc.current_rc;
-  run.report.result_flag = run.outcome.rc.result_flag;
-  PipeWriter out(run.output.get());
-  auto bytes = EncodeStepReport(run.report);
+  run.outcome.report.current_rc = run.outcome.rc.current_rc;
+  run.outcome.report.result_flag = run.outcome.rc.result_flag;
+  PipeWriter out(run.services.output.get());
+  auto bytes = EncodeStepReport(run.outcome.report);
   (void)WriteFull(out, bytes);
-  if (run.final_flag && run.report.report_text_length > 0) {
-    (void)WriteText(out, std::string_view(run.report_text)
-                             .substr(0, static_cast<size_t>(run.report.report_text_length)));
+  if (run.outcome.final_flag && run.outcome.report.report_text_length > 0) {
+    (void)WriteText(out,
+                    std::string_view(run.outcome.report_text)
+                        .substr(0, static_cast<size_t>(run.outcome.report.report_text_length)));
   }
 }
 
@@ -64,8 +65,8 @@ int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
     return unpeekable_;
   DWORD read = 0;
   DWORD available = 0;
-  if (!PeekNamedPipe(run_.input, into.data(), static_cast<DWORD>(into.size()), &read, &available,
-                     nullptr)) {
+  if (!PeekNamedPipe(run_.services.input, into.data(), static_cast<DWORD>(into.size()), &read,
+                     &available, nullptr)) {
     const DWORD error = GetLastError();
     if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
       unpeekable_ = -static_cast<int64_t>(error);
@@ -83,13 +84,13 @@ bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
 }
 
 void PipeCommandLink::SendReport() {
-  run_.report.report_text_length = 0;
-  run_.report.status_code = run_.last_wait_result;
+  run_.outcome.report.report_text_length = 0;
+  run_.outcome.report.status_code = run_.step.last_wait_result;
   WriteStepReport(run_);
 }
 
 void PipeCommandLink::StorePriority(int32_t priority) {
-  run_.task.priority = priority;
+  run_.inputs.task.priority = priority;
 }
 
 }  // namespace x5

@@ -1,4 +1,5 @@
-// The runner-wide state of one run: task, texts, step handles, return codes, messages, console.
+// The runner-wide state of one run, in parts: the inputs, the step's process, the outcome, the
+// services, and what the switches and rules set along the way.
 #pragma once
 
 #include <windows.h>
@@ -28,66 +29,69 @@ namespace x5 {
 class PipeReader;
 class PipeWriter;
 
-struct Run {
-  // Pipes to the parent. The output is closed at the end so the parent sees the end of the pipe.
-  HANDLE input = nullptr;
-  ScopedHandle output;
-
+// What the parent sent, fixed once the task is read (and what follows from it alone).
+struct RunInputs {
   TaskRecord task;
   std::string command_text;
   std::string conditions_text;
   std::string variables_text;
   char list_delimiter = ';';
-
-  int32_t picture_interval = 200;
-  std::string picture_type = "JPG";
-
-  // The command line to launch, passwords deciphered (the launch takes it), and the same line
-  // with passwords masked, for messages.
-  SecretString step_command;
-  std::string step_command_shown;
-  std::string condition_rules;
+  std::string program_files_x86;
+  uint8_t os_version = 0;  // effective OS version code
+  FileCheckLimits limits;
   std::string console_title;
+};
 
-  ScopedHandle job;  // empty when no job object was made
-  StepReport report;
-  int32_t report_code = 0;
-  int32_t last_wait_result = kStillRunning;
+// The step's process: its handles, launch record and times, and the ledger of every suspend the
+// runner applied to it, so none outlives the run. It holds, resumes and kills the step.
+class StepProcess {
+ public:
+  [[nodiscard]] bool HasJob() const { return static_cast<bool>(job); }
+  // The job handle's value as operators see it in the job log.
+  [[nodiscard]] uint32_t JobHandleValue() const {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
+  }
+  // Suspends every thread of the step (of its job, or its main thread without one).
+  runner::ThreadControlOutcome Hold(uint8_t os_version);
+  // Releases what the last hold suspended.
+  runner::ThreadControlOutcome Resume(uint8_t os_version);
+  // Sets the step's priority from a priority code; in a job, of every process in it.
+  void SetPriority(int32_t code, uint8_t os_version);
+  // Reads the step's priority (the code read has no field in the step report).
+  void ReadPriority(int32_t argument, uint8_t os_version);
+  // Ends the step's main process with `exit_code` and, now, the rest of its tree: the report the
+  // operator gets then means the whole step has been stopped.
+  void Kill(uint32_t exit_code);
+  // Ends whatever is left in the step's job.
+  void EndJob();
 
-  StatusRecord step;  // launch record: status text and code of the launch
+  StatusRecord record;  // launch record: status text and code of the launch
+  ScopedHandle job;     // empty when no job object was made
   ScopedHandle process;
   ScopedHandle thread;
   StepIdentity identity;  // logon token, hive, profile: released on every path
-  StepTimes step_times;   // of the step's main process, local
+  StepTimes times;        // of the step's main process, local
+  runner::HoldLedger holds;
+  int32_t last_wait_result = kStillRunning;
+  bool killed = false;
+};
 
-  sequence::Outcome outcome;  // RC state and the report text's messages
+// What the parent is told: the return-code state and messages the sequence decides, the step
+// report and the report text.
+struct RunOutcome : sequence::Outcome {
+  StepReport report;
+  int32_t report_code = 0;
   std::string report_text;
-
   bool final_flag = false;
   bool accounting_flag = false;
-  bool killed = false;
-  bool show_resolved = false;
-  bool parent_gone = false;  // the parent's pipe ended: no more commands will come
-  // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
-  bool killed_in_checks = false;
-  // A "_X5C_" that could not be deleted counts once; later requests are not acted on.
-  bool picture_request_ignored = false;
-
-  FileCheckLimits limits;
-  int32_t kilobytes_read = 0;
-  int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
-  int32_t diag_number = 0;
-
-  std::vector<std::string> variables;      // the runner variable table, "NAME=value"
-  conditions::RuleSettings rule_settings;  // kept across the checks before and after the step
-  std::unique_ptr<conditions::RuleFiles> rule_files;
-  PendingEdit edit;
-  int32_t last_result = 0;
-  std::string global_parameter_directory;
-
-  runner::HoldLedger holds;  // every suspend applied to the step, so none outlives the run
   runner::AccountingNotices accounting_notices;
-  std::string command_line_shown;  // "Command=" of the job log
+};
+
+// The services the run works through: the parent's pipes, the console and the system's answers.
+struct RunServices {
+  // Pipes to the parent. The output is closed at the end so the parent sees the end of the pipe.
+  HANDLE input = nullptr;
+  ScopedHandle output;
 
   Console console;
   ConsoleSinkWin console_sink{console};
@@ -99,29 +103,55 @@ struct Run {
   // asks user32, and loading it (under Wine a connection to the display) before that answer
   // would slow every start.
   NameFold name_fold;
-  std::string program_files_x86;
-  uint8_t os_version = 0;  // effective OS version code
+  std::unique_ptr<conditions::RuleFiles> rule_files;
+};
 
-  [[nodiscard]] bool HasJob() const { return static_cast<bool>(job); }
-  // The job handle's value as operators see it in the job log.
-  [[nodiscard]] uint32_t JobHandleValue() const {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
-  }
+struct Run {
+  RunInputs inputs;
+  StepProcess step;
+  RunOutcome outcome;
+  RunServices services;
+
+  // What the switches and rules set for the rest of the run.
+  int32_t picture_interval = 200;
+  std::string picture_type = "JPG";
+  // The command line to launch, passwords deciphered (the launch takes it), and the same line
+  // with passwords masked, for messages.
+  SecretString step_command;
+  std::string step_command_shown;
+  std::string condition_rules;
+  bool show_resolved = false;
+  std::vector<std::string> variables;      // the runner variable table, "NAME=value"
+  conditions::RuleSettings rule_settings;  // kept across the checks before and after the step
+  PendingEdit edit;
+  int32_t last_result = 0;
+  std::string global_parameter_directory;
+  std::string command_line_shown;  // "Command=" of the job log
+
+  bool parent_gone = false;  // the parent's pipe ended: no more commands will come
+  // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
+  bool killed_in_checks = false;
+  // A "_X5C_" that could not be deleted counts once; later requests are not acted on.
+  bool picture_request_ignored = false;
+
+  int32_t kilobytes_read = 0;
+  int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
+  int32_t diag_number = 0;
 };
 
 // The variable routines' view of the run.
 [[nodiscard]] inline VariableContext VariablesOf(Run& run) {
   return VariableContext{run.variables,
-                         run.task,
-                         run.variables_text,
-                         run.list_delimiter,
+                         run.inputs.task,
+                         run.inputs.variables_text,
+                         run.inputs.list_delimiter,
                          run.global_parameter_directory,
-                         run.console_sink,
-                         run.environment,
-                         run.clock,
-                         run.date_names,
-                         run.parameter_files,
-                         run.name_fold};
+                         run.services.console_sink,
+                         run.services.environment,
+                         run.services.clock,
+                         run.services.date_names,
+                         run.services.parameter_files,
+                         run.services.name_fold};
 }
 
 // Writes the step report (the report text follows in the final reports).

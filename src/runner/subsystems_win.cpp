@@ -41,14 +41,15 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
   VariableContext variables = VariablesOf(run);
   ContextVariableStore store(variables);
   PipeCommandLink link(run);
-  FileCheckPacer pacer(link, run.limits.check_interval, run.kilobytes_read, run.report.io_count,
-                       run.file_check_chunks);
-  if (!run.rule_files)
-    run.rule_files = conditions::MakeSystemRuleFiles();
-  const conditions::ConditionLimits limits{run.limits.file_buffer_size, run.limits.line_width,
-                                           run.limits.line_limit};
-  conditions::ConditionContext context(limits, run.outcome.rc, run.console_sink, store, pacer,
-                                       *run.rule_files);
+  FileCheckPacer pacer(link, run.inputs.limits.check_interval, run.kilobytes_read,
+                       run.outcome.report.io_count, run.file_check_chunks);
+  if (!run.services.rule_files)
+    run.services.rule_files = conditions::MakeSystemRuleFiles();
+  const conditions::ConditionLimits limits{run.inputs.limits.file_buffer_size,
+                                           run.inputs.limits.line_width,
+                                           run.inputs.limits.line_limit};
+  conditions::ConditionContext context(limits, run.outcome.rc, run.services.console_sink, store,
+                                       pacer, *run.services.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
   std::string messages = conditions::EvaluateConditions(context, run.rule_settings,
@@ -84,7 +85,7 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, DispatchMode 
   std::unique_ptr<commands::PrinterSource> printers = commands::MakeSpoolerPrinters();
   CommandContext context{expander,
                          store,
-                         run.console_sink,
+                         run.services.console_sink,
                          console_file,
                          *associations,
                          *files,

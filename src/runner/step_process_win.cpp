@@ -1,0 +1,54 @@
+// The step's process: hold, resume, priority and kill, in its job when it has one.
+#include <windows.h>
+
+#include "runner/job_win.h"
+#include "runner/run_win.h"
+
+namespace x5 {
+
+runner::ThreadControlOutcome StepProcess::Hold(uint8_t os_version) {
+  if (!HasJob())
+    return runner::HoldMainThread(thread.get(), holds);
+  runner::ThreadControlRequest request{'P', os_version, 0};
+  return runner::ThreadControl(job.get(), request, holds);
+}
+
+runner::ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
+  if (!HasJob())
+    return holds.Resume();
+  runner::ThreadControlRequest request{'R', os_version, 0};
+  return runner::ThreadControl(job.get(), request, holds);
+}
+
+void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
+  if (HasJob()) {
+    runner::ThreadControlRequest request{'S', os_version, code};
+    (void)runner::ThreadControl(job.get(), request, holds);
+    return;
+  }
+  (void)runner::SetStepPriority(process.get(), thread.get(), code, os_version);
+  (void)runner::ReadStepPriority(process.get(), thread.get());
+}
+
+void StepProcess::ReadPriority(int32_t argument, uint8_t os_version) {
+  if (HasJob()) {
+    runner::ThreadControlRequest request{'G', os_version, argument};
+    (void)runner::ThreadControl(job.get(), request, holds);
+    return;
+  }
+  (void)runner::ReadStepPriority(process.get(), thread.get());
+}
+
+void StepProcess::Kill(uint32_t exit_code) {
+  TerminateProcess(process.get(), exit_code);
+  // The job's own terminate after the step then finds nothing left.
+  EndJob();
+  killed = true;
+}
+
+void StepProcess::EndJob() {
+  if (HasJob())
+    TerminateJobObject(job.get(), 0);
+}
+
+}  // namespace x5

@@ -360,8 +360,8 @@ int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
 namespace runner {
 namespace {
 
-// 'S' and 'G' over every (process, thread) pair of the job. Pairs whose process or thread cannot
-// be opened are passed over.
+// Setting and reading the priority over every (process, thread) pair of the job. Pairs whose
+// process or thread cannot be opened are passed over.
 ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) {
   ThreadControlOutcome outcome;
   JobThreads listed = ListJobThreads(job);
@@ -369,7 +369,7 @@ ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) 
   outcome.last_error = listed.error;
   if (listed.result != 0)
     return outcome;
-  const bool set = request.action == 'S';
+  const bool set = request.action == ThreadAction::kSetPriority;
   const DWORD process_access = set ? PROCESS_SET_INFORMATION : PROCESS_QUERY_LIMITED_INFORMATION;
   const DWORD thread_access = set ? THREAD_SET_INFORMATION : THREAD_QUERY_LIMITED_INFORMATION;
   for (const ThreadOfJob& t : listed.threads) {
@@ -396,14 +396,14 @@ ThreadControlOutcome ThreadControl(HANDLE job,
                                    ThreadControlRequest& request,
                                    HoldLedger& holds) noexcept {
   ThreadControlOutcome outcome;
-  const char action = request.action;
-  if (action != 'G' && action != 'P' && action != 'R' && action != 'S')
+  const ThreadAction action = request.action;
+  if (action == ThreadAction::kNone)
     return outcome;
   try {
-    if (action == 'P') {
+    if (action == ThreadAction::kHold) {
       JobThreadSource source(job);
       outcome = holds.Hold(source);
-    } else if (action == 'R') {
+    } else if (action == ThreadAction::kResume) {
       outcome = holds.Resume();
     } else {
       outcome = PriorityOverJob(job, request);
@@ -412,7 +412,7 @@ ThreadControlOutcome ThreadControl(HANDLE job,
     outcome.result = kJobListFailed;
     outcome.last_error = ERROR_NOT_ENOUGH_MEMORY;
   }
-  request.action = ' ';
+  request.action = ThreadAction::kNone;
   SetLastError(outcome.last_error);
   return outcome;
 }

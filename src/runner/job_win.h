@@ -67,13 +67,16 @@ namespace x5::runner {
 // Room of the job's process list for the thread control.
 inline constexpr size_t kThreadControlRoom = 1025;
 
+enum class ThreadAction { kNone, kHold, kResume, kSetPriority, kReadPriority };
+
 struct ThreadControlRequest {
-  char action = ' ';  // 'P' hold, 'R' resume, 'S' set priority, 'G' read priority; blank after
+  ThreadAction action = ThreadAction::kNone;  // kNone after the request was carried out
   int32_t os_version = 0;
-  int32_t priority_code = 0;  // input for 'S'; for 'G' the start value in, the highest code out
+  // Input for kSetPriority; for kReadPriority the start value in, the highest code out.
+  int32_t priority_code = 0;
 };
 
-// Applies the request to every thread of every process in the job. 'P' and 'R' go through the
+// Applies the request to every thread of every process in the job. Holds and resumes go through the
 // ledger, so every hold can be undone with `holds.ResumeAllHeld()` and a resume touches only
 // threads the runner suspended. The last error of the outcome is also left as the thread's last
 // error.

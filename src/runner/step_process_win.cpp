@@ -9,20 +9,20 @@ namespace x5 {
 runner::ThreadControlOutcome StepProcess::Hold(uint8_t os_version) {
   if (!HasJob())
     return runner::HoldMainThread(thread.get(), holds);
-  runner::ThreadControlRequest request{'P', os_version, 0};
+  runner::ThreadControlRequest request{runner::ThreadAction::kHold, os_version, 0};
   return runner::ThreadControl(job.get(), request, holds);
 }
 
 runner::ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
   if (!HasJob())
     return holds.Resume();
-  runner::ThreadControlRequest request{'R', os_version, 0};
+  runner::ThreadControlRequest request{runner::ThreadAction::kResume, os_version, 0};
   return runner::ThreadControl(job.get(), request, holds);
 }
 
 void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
   if (HasJob()) {
-    runner::ThreadControlRequest request{'S', os_version, code};
+    runner::ThreadControlRequest request{runner::ThreadAction::kSetPriority, os_version, code};
     (void)runner::ThreadControl(job.get(), request, holds);
     return;
   }
@@ -32,7 +32,7 @@ void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
 
 void StepProcess::ReadPriority(int32_t argument, uint8_t os_version) {
   if (HasJob()) {
-    runner::ThreadControlRequest request{'G', os_version, argument};
+    runner::ThreadControlRequest request{runner::ThreadAction::kReadPriority, os_version, argument};
     (void)runner::ThreadControl(job.get(), request, holds);
     return;
   }

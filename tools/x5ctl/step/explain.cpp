@@ -143,34 +143,43 @@ const FiredRule* Decider(const std::vector<FiredRule>& fired, int value) {
   return nullptr;
 }
 
+// How a final report's status opens the explanation: "<before> (status "<status>"<after>".
+struct StatusOpening {
+  std::string_view status;
+  const char* before;
+  const char* after;
+};
+
+constexpr StatusOpening kOpenings[] = {
+    {kStatusConsoleFileFailed, "The step ran, but the runner could not write its console file",
+     ")."},
+    {kStatusNotRun, "The step did not run", "): the return-code rules before the launch said so."},
+    {kStatusNoCommand, "The step did not run",
+     "): no command line was left after the switches and variables."},
+    {kStatusMaximumRcZero, "The step did not run",
+     "): the task's maximum RC is 0, which the runner refuses."},
+    {kStatusNoConsole, "The step did not run", "): the runner could not open its console."},
+    {kStatusLogonFailed, "The launch failed", "): the step's user could not be logged on."},
+    {kStatusProfileFailed, "The launch failed", "): the user's profile could not be loaded."},
+    {kStatusNotStarted, "The launch failed", "): the step's process could not be started."},
+};
+
+std::string Quoted(std::string_view status) {
+  return "(status \"" + std::string(status) + "\"";
+}
+
 std::string Opening(const std::string& status, const ReportRecord& last, const Reading& r) {
   if (status == kStatusStepOk)
     return r.killed_process.empty()
-               ? "The step ran and its process ended (status \"STEP OK\")."
+               ? "The step ran and its process ended " + Quoted(status) + ")."
                : "The step was killed: the operator ended it with KILL of process #" +
-                     r.killed_process + " before it ended on its own (status \"STEP OK\").";
+                     r.killed_process + " before it ended on its own " + Quoted(status) + ").";
   if (status == kStatusStepWaitFailed)
-    return "The step ran, but waiting for its process failed (status \"STEP ?\", code " +
+    return "The step ran, but waiting for its process failed " + Quoted(status) + ", code " +
            std::to_string(last.report.status_code) + ").";
-  if (status == kStatusConsoleFileFailed)
-    return "The step ran, but the runner could not write its console file (status \"FILE ?\").";
-  if (status == kStatusNotRun)
-    return "The step did not run (status \"RC <>\"): the return-code rules before the launch "
-           "said so.";
-  if (status == kStatusNoCommand)
-    return "The step did not run (status \"Null CMD\"): no command line was left after the "
-           "switches and variables.";
-  if (status == kStatusMaximumRcZero)
-    return "The step did not run (status \"RC = 0\"): the task's maximum RC is 0, which the "
-           "runner refuses.";
-  if (status == kStatusNoConsole)
-    return "The step did not run (status \"CONSOLE?\"): the runner could not open its console.";
-  if (status == kStatusLogonFailed)
-    return "The launch failed (status \"LOGON ?\"): the step's user could not be logged on.";
-  if (status == kStatusProfileFailed)
-    return "The launch failed (status \"PROFILE?\"): the user's profile could not be loaded.";
-  if (status == kStatusNotStarted)
-    return "The launch failed (status \"STEP=?\"): the step's process could not be started.";
+  for (const StatusOpening& opening : kOpenings)
+    if (status == opening.status)
+      return std::string(opening.before) + " " + Quoted(status) + opening.after;
   return "The step ended with status \"" + status + "\".";
 }
 

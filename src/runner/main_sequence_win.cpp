@@ -66,6 +66,7 @@ void ReadTask(Run& run) {
   run.inputs.os_version =
       EffectiveOsVersion(run.inputs.task.os_version, run.inputs.program_files_x86);
   run.inputs.task.os_version = run.inputs.os_version;
+  run.launch_priority = run.inputs.task.priority;
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
   run.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
 
@@ -179,7 +180,7 @@ bool Prepare(Run& run) {
 
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
 void Monitor(Run& run) {
-  SetLaunchPriority(run, run.inputs.task.priority);
+  SetLaunchPriority(run, run.launch_priority);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
   run.outcome.report.phase = 2;
@@ -239,10 +240,10 @@ void FinalReports(Run& run) {
   for (std::optional<OperatorCommand> command = ReadOperatorCommand(run);
        command && KindOf(command->name) != OperatorCommandKind::kEnd;
        command = ReadOperatorCommand(run)) {
-    WriteStepReport(run);
+    WriteStepReport(run.outcome, run.services.output.get());
   }
   run.outcome.report.phase = 5;
-  WriteStepReport(run);
+  WriteStepReport(run.outcome, run.services.output.get());
 }
 
 // Steps 31 to 35.

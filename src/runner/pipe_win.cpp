@@ -45,16 +45,15 @@ std::optional<OperatorCommand> ReadOperatorCommand(Run& run) {
   return DecodeOperatorCommand(bytes);
 }
 
-void WriteStepReport(Run& run) {
-  run.outcome.report.current_rc = run.outcome.rc.current_rc;
-  run.outcome.report.result_flag = run.outcome.rc.result_flag;
-  PipeWriter out(run.services.output.get());
-  auto bytes = EncodeStepReport(run.outcome.report);
+void WriteStepReport(RunOutcome& outcome, HANDLE output) {
+  outcome.report.current_rc = outcome.rc.current_rc;
+  outcome.report.result_flag = outcome.rc.result_flag;
+  PipeWriter out(output);
+  auto bytes = EncodeStepReport(outcome.report);
   (void)WriteFull(out, bytes);
-  if (run.outcome.final_flag && run.outcome.report.report_text_length > 0) {
-    (void)WriteText(out,
-                    std::string_view(run.outcome.report_text)
-                        .substr(0, static_cast<size_t>(run.outcome.report.report_text_length)));
+  if (outcome.final_flag && outcome.report.report_text_length > 0) {
+    (void)WriteText(out, std::string_view(outcome.report_text)
+                             .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
   }
 }
 
@@ -86,11 +85,11 @@ bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
 void PipeCommandLink::SendReport() {
   run_.outcome.report.report_text_length = 0;
   run_.outcome.report.status_code = run_.step.last_wait_result;
-  WriteStepReport(run_);
+  WriteStepReport(run_.outcome, run_.services.output.get());
 }
 
 void PipeCommandLink::StorePriority(int32_t priority) {
-  run_.inputs.task.priority = priority;
+  run_.launch_priority = priority;
 }
 
 }  // namespace x5

@@ -108,7 +108,7 @@ void ReportAndAccount(Run& run) {
   }
   report.io_count = runner::IoCountField(measured_io, run.kilobytes_read);
   if (!run.outcome.final_flag)
-    WriteStepReport(run);
+    WriteStepReport(run.outcome, run.services.output.get());
 }
 
 void SaveConsoleFile(Run& run) {

@@ -112,7 +112,8 @@ struct Run {
   RunOutcome outcome;
   RunServices services;
 
-  // What the switches and rules set for the rest of the run.
+  // What the switches, rules and early commands set for the rest of the run.
+  int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   int32_t picture_interval = 200;
   std::string picture_type = "JPG";
   // The command line to launch, passwords deciphered (the launch takes it), and the same line
@@ -154,7 +155,7 @@ struct Run {
                          run.services.name_fold};
 }
 
-// Writes the step report (the report text follows in the final reports).
-void WriteStepReport(Run& run);
+// Writes the step report to the parent's pipe (the report text follows in the final reports).
+void WriteStepReport(RunOutcome& outcome, HANDLE output);
 
 }  // namespace x5

@@ -33,7 +33,7 @@ void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::strin
     return;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !pictures::IsOldPictureName(data.cFileName, run.picture_type)) {
+        !pictures::IsOldPictureName(data.cFileName, run.state.picture_type)) {
       continue;
     }
     const JobFileOutcome deleted = folder.Delete(data.cFileName);
@@ -193,12 +193,12 @@ void PictureProcesses(Run& run,
     for (const std::vector<HWND>& list : windows)
       window_count += list.size();
     pictures::CaptureDeadline deadline(
-        pictures::PictureTimeAllowedMs(window_count, run.picture_interval));
+        pictures::PictureTimeAllowedMs(window_count, run.state.picture_interval));
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const uint32_t id = ending.held.processes[i].id;
-      (void)pictures::CaptureProcessWindows(id, WindowsAt(windows, i),
-                                            run.global_parameter_directory, killed_at_end,
-                                            run.picture_interval, run.picture_type, deadline);
+      (void)pictures::CaptureProcessWindows(
+          id, WindowsAt(windows, i), run.state.global_parameter_directory, killed_at_end,
+          run.state.picture_interval, run.state.picture_type, deadline);
       if (killed_at_end)
         KilledAtEndLine(run, ending, id);
     }
@@ -216,7 +216,7 @@ void PictureProcesses(Run& run,
 
 StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
   StepEnding ending;
-  const bool pictures_on = run.picture_interval >= 0;
+  const bool pictures_on = run.state.picture_interval >= 0;
   if (!killed_at_end && !pictures_on)
     return ending;
   ending.held = ProcessesToEnd(run);
@@ -228,15 +228,16 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
   // Pictures are written and deleted only in the global parameter directory: before it is known,
   // or where it cannot be opened, there is nowhere to put them, but the processes are named as
   // handed to the capture all the same.
-  if (run.global_parameter_directory.empty()) {
+  if (run.state.global_parameter_directory.empty()) {
     if (killed_at_end)
       KilledAtEndLines(run, ending);
     return ending;
   }
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
-    JobFolder folder = JobFolder::Open(run.global_parameter_directory,
-                                       run.global_parameter_directory + "#*." + run.picture_type);
+    JobFolder folder =
+        JobFolder::Open(run.state.global_parameter_directory,
+                        run.state.global_parameter_directory + "#*." + run.state.picture_type);
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);
@@ -263,16 +264,16 @@ void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept 
 
 void PictureRequest(Run& run) {
   if (run.inputs.os_version < 4 || run.picture_request_ignored ||
-      run.global_parameter_directory.empty())
+      run.state.global_parameter_directory.empty())
     return;
   try {
-    const std::string marker = run.global_parameter_directory + "_X5C_";
+    const std::string marker = run.state.global_parameter_directory + "_X5C_";
     // A cheap look first: this runs after every operator command.
     if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
       return;
     JobFileOutcome deleted;
     {
-      JobFolder folder = JobFolder::Open(run.global_parameter_directory, marker, "deleted");
+      JobFolder folder = JobFolder::Open(run.state.global_parameter_directory, marker, "deleted");
       if (!folder) {
         deleted = folder.Failure();
       } else if (folder.Kind("_X5C_") != JobEntryKind::kPlainFile) {

@@ -68,7 +68,7 @@ void ReadTask(Run& run) {
   run.inputs.task.os_version = run.inputs.os_version;
   run.launch_priority = run.inputs.task.priority;
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
-  run.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
+  run.state.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
 
   char delimiter = ';';
   run.inputs.command_text =
@@ -107,7 +107,7 @@ class RunnerWorld final : public sequence::World {
 
   void SetStepVariables() override {
     x5::SetStepVariables(run_);
-    run_.condition_rules =
+    run_.state.condition_rules =
         ExpandVariables(run_, run_.inputs.conditions_text, kMaskPasswords, false);
   }
 
@@ -141,7 +141,7 @@ class RunnerWorld final : public sequence::World {
     ContextExpander expander(variables);
     LaunchedStep launched = LaunchStep(
         plan,
-        StepStart{std::move(run_.step_command), run_.variables, run_.services.console.Input(),
+        StepStart{std::move(run_.step_command), run_.state.variables, run_.services.console.Input(),
                   run_.services.console.Output(), expander},
         run_.step.identity);
     run_.step.record = std::move(launched.record);

@@ -55,7 +55,7 @@ Handled Kill(Run& run, const OperatorCommand& command) {
   run.step.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
   StepEnding ending = EndOfJobPictures(run, true);
-  run.picture_interval = -1;
+  run.state.picture_interval = -1;
   // The rest of the tree ends now rather than after the job log is written.
   run.step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
@@ -76,7 +76,8 @@ Handled GetPriority(Run& run, const OperatorCommand& command) {
 
 Handled Diag(Run& run, const OperatorCommand& command) {
   run.diag_number = NextDiagNumber(run.diag_number, command.argument);
-  if (auto file = DiagFileName(run.inputs.task, run.global_parameter_directory, run.diag_number)) {
+  if (auto file =
+          DiagFileName(run.inputs.task, run.state.global_parameter_directory, run.diag_number)) {
     (void)SaveConsoleText(run.services.console.Output(), 0, *file,
                           run.services.console.FirstLine());
   }

@@ -63,7 +63,7 @@ void ReportAndAccount(Run& run) {
     const std::string shown =
         DispatchCommand(
             run, ExpandVariables(run, run.inputs.command_text, kMaskPasswords, false),
-            run.show_resolved ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
+            run.state.show_resolved ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
             .shown;
     (void)run.services.console.SendText(CommandLogLine(shown));
     (void)run.services.console.SendText(WorkDirLogLine(

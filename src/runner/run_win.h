@@ -20,6 +20,7 @@
 #include "protocol/task_values.h"
 #include "runner/thread_hold.h"
 #include "sequence/main_sequence.h"
+#include "sequence/step_state.h"
 #include "variables/system_adapters.h"
 #include "variables/variables.h"
 #include "win/unique_handle.h"
@@ -112,21 +113,13 @@ struct Run {
   RunOutcome outcome;
   RunServices services;
 
-  // What the switches, rules and early commands set for the rest of the run.
+  sequence::StepState state;  // what the variables, rules and switches set, as the check keeps it
+
   int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
-  int32_t picture_interval = 200;
-  std::string picture_type = "JPG";
   // The command line to launch, passwords deciphered (the launch takes it), and the same line
   // with passwords masked, for messages.
   SecretString step_command;
   std::string step_command_shown;
-  std::string condition_rules;
-  bool show_resolved = false;
-  std::vector<std::string> variables;      // the runner variable table, "NAME=value"
-  conditions::RuleSettings rule_settings;  // kept across the checks before and after the step
-  PendingEdit edit;
-  int32_t last_result = 0;
-  std::string global_parameter_directory;
   std::string command_line_shown;  // "Command=" of the job log
 
   bool parent_gone = false;  // the parent's pipe ended: no more commands will come
@@ -142,11 +135,11 @@ struct Run {
 
 // The variable routines' view of the run.
 [[nodiscard]] inline VariableContext VariablesOf(Run& run) {
-  return VariableContext{run.variables,
+  return VariableContext{run.state.variables,
                          run.inputs.task,
                          run.inputs.variables_text,
                          run.inputs.list_delimiter,
-                         run.global_parameter_directory,
+                         run.state.global_parameter_directory,
                          run.services.console_sink,
                          run.services.environment,
                          run.services.clock,

@@ -52,11 +52,11 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
                                        pacer, *run.services.rule_files);
   context.case_map = SystemCaseMap();
   context.number_format = UserNumberFormat();
-  std::string messages = conditions::EvaluateConditions(context, run.rule_settings,
+  std::string messages = conditions::EvaluateConditions(context, run.state.rule_settings,
                                                         pass == sequence::Pass::kBeforeStep
                                                             ? conditions::kPassBeforeStep
                                                             : conditions::kPassAfterStep,
-                                                        run.condition_rules);
+                                                        run.state.condition_rules);
   if (pacer.Killed())
     run.killed_in_checks = true;
   return messages;
@@ -91,12 +91,12 @@ DispatchedCommand DispatchCommand(Run& run, std::string_view text, DispatchMode 
                          *files,
                          *printers,
                          run.outcome.rc,
-                         run.picture_interval,
-                         run.picture_type,
-                         run.show_resolved,
-                         run.edit,
-                         run.last_result,
-                         run.global_parameter_directory};
+                         run.state.picture_interval,
+                         run.state.picture_type,
+                         run.state.show_resolved,
+                         run.state.edit,
+                         run.state.last_result,
+                         run.state.global_parameter_directory};
   context.runner_drive = commands::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
   return x5::DispatchCommand(context, text, mode);

@@ -19,6 +19,7 @@
 #include "protocol/status_texts.h"
 #include "protocol/task_values.h"
 #include "sequence/main_sequence.h"
+#include "sequence/step_state.h"
 #include "x5ctl/check/check_text.h"
 #include "x5ctl/check/check_world.h"
 #include "x5ctl/step/exit_status.h"
@@ -144,6 +145,13 @@ std::string Flag(char flag) {
 
 // ------------------------------------------------------------------------------ the check
 
+// The check takes the task's picture interval as written; it takes no pictures.
+sequence::StepState StateOf(const TaskRecord& task) {
+  sequence::StepState state;
+  state.picture_interval = task.picture_interval;
+  return state;
+}
+
 class Checker {
  public:
   Checker(const RunnerInput& input, const check::DriveMap& drives, check::WorldOptions world)
@@ -183,13 +191,13 @@ class Checker {
   const RunnerInput& input_;
   check::World world_;
   TaskRecord task_ = input_.task;
-  std::vector<std::string> table_;
-  std::string directory_;
+  sequence::StepState state_ = StateOf(task_);
+  std::vector<std::string>& table_ = state_.variables;
   VariableContext variables_{table_,
                              task_,
                              input_.variables,
                              input_.delimiter,
-                             directory_,
+                             state_.global_parameter_directory,
                              world_.console(),
                              world_.environment(),
                              world_.clock(),
@@ -198,13 +206,6 @@ class Checker {
   sequence::Outcome outcome_ = sequence::StartOutcome(task_);
   RcState& rc_ = outcome_.rc;
   FileCheckLimits limits_ = NormaliseFileCheckLimits(task_);
-  conditions::RuleSettings settings_;
-  std::string rules_;
-  int32_t picture_interval_ = task_.picture_interval;
-  std::string picture_type_ = "JPG";
-  bool show_resolved_ = false;
-  PendingEdit edit_;
-  int32_t last_result_ = 0;
   std::string status_text_;
   std::string verdict_;
   // Rule lines whose file no mapping reaches: "line 2 (C:\\data\\in.txt)".
@@ -384,7 +385,7 @@ void Checker::Variables() {
     const bool password = !value.empty() && value.front() == kPasswordMarker;
     std::string source;
     if (i < task_first)
-      source = "global parameter file " + U(directory_ + name) + ".$$$";
+      source = "global parameter file " + U(state_.global_parameter_directory + name) + ".$$$";
     else if (i < task_first + kTaskVariables)
       source = "task";
     else if (i + 1 == table_.size() && name == "X5W")
@@ -421,7 +422,7 @@ void Checker::Variables() {
 class Checker::RuleTrace final : public conditions::RuleLineObserver {
  public:
   RuleTrace(Checker& checker, int pass, bool emit)
-      : checker_(checker), pass_(pass), emit_(emit), before_(checker.settings_) {
+      : checker_(checker), pass_(pass), emit_(emit), before_(checker.state_.rule_settings) {
     rc_ = checker.rc_.step_rc_value;
   }
 
@@ -598,7 +599,8 @@ std::string Checker::Rules(int pass, bool emit) {
   context.number_format = world_.options().number_format;
   RuleTrace trace(*this, pass, emit);
   context.observer = &trace;
-  std::string messages = conditions::EvaluateConditions(context, settings_, pass, rules_);
+  std::string messages =
+      conditions::EvaluateConditions(context, state_.rule_settings, pass, state_.condition_rules);
   if (trace.failure)
     std::rethrow_exception(trace.failure);
   return messages;
@@ -676,12 +678,12 @@ CommandContext Checker::Commands(Expander& expander, VariableStore& store) {
                          world_.file_access(),
                          world_.printers(),
                          rc_,
-                         picture_interval_,
-                         picture_type_,
-                         show_resolved_,
-                         edit_,
-                         last_result_,
-                         directory_};
+                         state_.picture_interval,
+                         state_.picture_type,
+                         state_.show_resolved,
+                         state_.edit,
+                         state_.last_result,
+                         state_.global_parameter_directory};
   context.runner_drive = kRunnerDrive;
   return context;
 }
@@ -823,7 +825,7 @@ std::string Checker::JobLogCommand() {
   CommandContext context = Commands(quiet, store);
   return DispatchCommand(
              context, ExpandVariables(variables_, input_.command, kMaskPasswords, false),
-             show_resolved_ ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
+             state_.show_resolved ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
       .shown;
 }
 
@@ -837,10 +839,10 @@ class Checker::Stages final : public sequence::World {
 
   void SetStepVariables() override {
     checker_.Variables();
-    checker_.rules_ =
+    checker_.state_.condition_rules =
         ExpandVariables(checker_.variables_, checker_.input_.conditions, kMaskPasswords, false);
-    if (!checker_.rules_.empty())
-      checker_.Emit(Json{{"record", "rules"}, {"text", U(checker_.rules_)}});
+    if (!checker_.state_.condition_rules.empty())
+      checker_.Emit(Json{{"record", "rules"}, {"text", U(checker_.state_.condition_rules)}});
   }
 
   std::string EvaluateRules(sequence::Pass pass) override {

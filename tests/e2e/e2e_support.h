@@ -128,12 +128,12 @@ struct Ran {
 inline Ran RunProgram(const std::vector<std::string>& argv,
                       std::chrono::seconds limit = std::chrono::seconds(60)) {
   Ran ran;
-  std::string error;
-  auto child = StartChildProcess(argv, error);
-  if (!child) {
-    ADD_FAILURE() << error;
+  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+  if (!started) {
+    ADD_FAILURE() << started.failure().text;
     return ran;
   }
+  std::unique_ptr<ChildProcess>& child = *started;
   child->CloseInput();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   uint8_t buf[4096];

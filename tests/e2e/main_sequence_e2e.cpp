@@ -52,9 +52,9 @@ TEST_F(MainSequence, LoadsOnlyKernel32AndTheCRuntimeBeforeStarted) {
   std::vector<std::string> argv{"/bin/sh", "-c", "WINEDEBUG=+pid,+loaddll exec \"$@\" 2>&1", "sh"};
   for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
     argv.push_back(std::move(part));
-  std::string error;
-  std::unique_ptr<ChildProcess> child = StartChildProcess(argv, error);
-  ASSERT_TRUE(child) << error;
+  Result<std::unique_ptr<ChildProcess>> start = StartChildProcess(argv);
+  ASSERT_TRUE(start) << start.failure().text;
+  std::unique_ptr<ChildProcess>& child = *start;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   ASSERT_EQ(child->Write(EncodeTaskStream(task, blocks_), deadline).status, ChildProcess::Io::kOk);
   std::string out;  // read to the end, so that a full pipe never holds the runner up

@@ -57,11 +57,11 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
   const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 3);
   // A watcher holds the main process open so that its exit code can be read after its end.
-  std::string error;
-  auto watcher = StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
-                                    Win("pids.txt"), Win("exit.txt")},
-                                   error);
-  ASSERT_TRUE(watcher) << error;
+  Result<std::unique_ptr<ChildProcess>> started =
+      StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
+                         Win("pids.txt"), Win("exit.txt")});
+  ASSERT_TRUE(started) << started.failure().text;
+  std::unique_ptr<ChildProcess>& watcher = *started;
   watcher->CloseInput();
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("exit.txt.open")); }));
 

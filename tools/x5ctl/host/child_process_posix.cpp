@@ -1,5 +1,5 @@
 // Starting the runner on Linux (normally through wine) with pipes, and deadline-bound pipe I/O.
-#include "x5ctl/step/session.h"
+#include "x5ctl/host/child_process.h"
 #include "x5ctl/host/wine_host.h"
 
 #include <fcntl.h>
@@ -314,67 +314,55 @@ std::string ResolveProgram(const std::string& name) {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& argv,
-                                                std::string& error) {
-  try {
-    if (argv.empty() || argv[0].empty()) {
-      error = "no program to start";
-      return nullptr;
-    }
-    const std::string program = ResolveProgram(argv[0]);
-    if (program.empty()) {
-      error = "cannot start " + argv[0] + ": " + std::strerror(ENOENT);
-      return nullptr;
-    }
-    UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
-    int code = 0;
-    if (!MakePipe(child_stdin, parent_input, code) ||
-        !MakePipe(parent_output, child_stdout, code) ||
-        !MakePipe(report_read, report_write, code)) {
-      error = std::string("cannot create pipes: ") + std::strerror(code);
-      return nullptr;
-    }
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-      args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+  const std::string program = ResolveProgram(argv[0]);
+  if (program.empty())
+    return Failure{"cannot start " + argv[0] + ": " + std::strerror(ENOENT), ENOENT};
+  UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
+  int code = 0;
+  if (!MakePipe(child_stdin, parent_input, code) || !MakePipe(parent_output, child_stdout, code) ||
+      !MakePipe(report_read, report_write, code))
+    return Failure{std::string("cannot create pipes: ") + std::strerror(code),
+                   static_cast<uint32_t>(code)};
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
 
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0) {
-      error = "cannot start " + argv[0] + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    if (pid == 0) {
-      BecomeChild(parent, child_stdin.get(), child_stdout.get(), report_write.get(),
-                  program.c_str(), args.data());
-    }
-    // Also from here, so the group exists whichever of the two runs first.
-    setpgid(pid, pid);
-    child_stdin.Reset();
-    child_stdout.Reset();
-    report_write.Reset();
-    // The report pipe closes without a word when exec succeeded (it is close-on-exec).
-    int child_error = 0;
-    ssize_t n = 0;
-    do {
-      n = read(report_read.get(), &child_error, sizeof child_error);
-    } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof child_error)) {
-      int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      error = "cannot start " + argv[0] + ": " + std::strerror(child_error);
-      return nullptr;
-    }
-    // Our write end must not block: a runner that stops reading must not hang the caller.
-    int flags = fcntl(parent_input.get(), F_GETFL);
-    fcntl(parent_input.get(), F_SETFL, flags | O_NONBLOCK);
-    return std::make_unique<PosixChild>(pid, std::move(parent_input), std::move(parent_output));
-  } catch (const std::bad_alloc&) {
-    error = "out of memory starting the runner";
-    return nullptr;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int fork_error = errno;
+    return Failure{"cannot start " + argv[0] + ": " + std::strerror(fork_error),
+                   static_cast<uint32_t>(fork_error)};
   }
+  if (pid == 0) {
+    BecomeChild(parent, child_stdin.get(), child_stdout.get(), report_write.get(), program.c_str(),
+                args.data());
+  }
+  // Also from here, so the group exists whichever of the two runs first.
+  setpgid(pid, pid);
+  child_stdin.Reset();
+  child_stdout.Reset();
+  report_write.Reset();
+  // The report pipe closes without a word when exec succeeded (it is close-on-exec).
+  int child_error = 0;
+  ssize_t n = 0;
+  do {
+    n = read(report_read.get(), &child_error, sizeof child_error);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof child_error)) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return Failure{"cannot start " + argv[0] + ": " + std::strerror(child_error),
+                   static_cast<uint32_t>(child_error)};
+  }
+  // Our write end must not block: a runner that stops reading must not hang the caller.
+  int flags = fcntl(parent_input.get(), F_GETFL);
+  fcntl(parent_input.get(), F_SETFL, flags | O_NONBLOCK);
+  return std::unique_ptr<ChildProcess>(
+      std::make_unique<PosixChild>(pid, std::move(parent_input), std::move(parent_output)));
 }
 
 std::string ProgramOnPath(const std::string& name) {

@@ -1,5 +1,5 @@
 // Starting the runner on Windows with CreateProcessA and anonymous pipes, and deadline-bound I/O.
-#include "x5ctl/step/session.h"
+#include "x5ctl/host/child_process.h"
 
 #include <windows.h>
 
@@ -154,70 +154,60 @@ std::string SystemMessage(DWORD code) {
   return text + " (error " + std::to_string(code) + ")";
 }
 
+// `what` with the system's words for the last error, and its code.
+Failure SystemFailure(const std::string& what) {
+  const DWORD code = GetLastError();
+  return Failure{what + SystemMessage(code), code};
+}
+
 }  // namespace
 
-std::unique_ptr<ChildProcess> StartChildProcess(const std::vector<std::string>& argv,
-                                                std::string& error) {
-  try {
-    if (argv.empty() || argv[0].empty()) {
-      error = "no program to start";
-      return nullptr;
-    }
-    // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
-    // our ends open and each side sees the other's end of pipe.
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    ScopedHandle child_stdin, parent_input, parent_output, child_stdout;
-    if (!CreatePipe(child_stdin.put(), parent_input.put(), &inherit, kPipeBufferSize) ||
-        !CreatePipe(parent_output.put(), child_stdout.put(), &inherit, kPipeBufferSize) ||
-        !SetHandleInformation(parent_input.get(), HANDLE_FLAG_INHERIT, 0) ||
-        !SetHandleInformation(parent_output.get(), HANDLE_FLAG_INHERIT, 0)) {
-      error = "cannot create pipes: " + SystemMessage(GetLastError());
-      return nullptr;
-    }
-    std::string command_line;
-    for (const std::string& arg : argv)
-      command_line += (command_line.empty() ? "" : " ") + QuoteArgument(arg);
+Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+  // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
+  // our ends open and each side sees the other's end of pipe.
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  ScopedHandle child_stdin, parent_input, parent_output, child_stdout;
+  if (!CreatePipe(child_stdin.put(), parent_input.put(), &inherit, kPipeBufferSize) ||
+      !CreatePipe(parent_output.put(), child_stdout.put(), &inherit, kPipeBufferSize) ||
+      !SetHandleInformation(parent_input.get(), HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(parent_output.get(), HANDLE_FLAG_INHERIT, 0))
+    return SystemFailure("cannot create pipes: ");
+  std::string command_line;
+  for (const std::string& arg : argv)
+    command_line += (command_line.empty() ? "" : " ") + QuoteArgument(arg);
 
-    // The runner lives in a job that we alone hold, killed when we end. Its own children leave
-    // our job silently, so that the runner can put its step into a job of its own (also on
-    // systems without nested jobs); the runner's job then ends the step when the runner goes.
-    ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags =
-        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-    if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits)) {
-      error = "cannot create a job object for the runner: " + SystemMessage(GetLastError());
-      return nullptr;
-    }
+  // The runner lives in a job that we alone hold, killed when we end. Its own children leave
+  // our job silently, so that the runner can put its step into a job of its own (also on
+  // systems without nested jobs); the runner's job then ends the step when the runner goes.
+  ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                       sizeof limits))
+    return SystemFailure("cannot create a job object for the runner: ");
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = child_stdin.get();
-    startup.hStdOutput = child_stdout.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION info{};
-    // Suspended until it is in the job, so that it never runs outside it.
-    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                        nullptr, nullptr, &startup, &info)) {
-      error = "cannot start " + argv[0] + ": " + SystemMessage(GetLastError());
-      return nullptr;
-    }
-    ScopedHandle process(info.hProcess);
-    ScopedHandle thread(info.hThread);
-    if (!AssignProcessToJobObject(job.get(), process.get()) ||
-        ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-      error = "cannot hold " + argv[0] + " in a job object: " + SystemMessage(GetLastError());
-      TerminateProcess(process.get(), 1);
-      return nullptr;
-    }
-    return std::make_unique<WinChild>(std::move(job), std::move(process), std::move(parent_input),
-                                      std::move(parent_output));
-  } catch (const std::bad_alloc&) {
-    error = "out of memory starting the runner";
-    return nullptr;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_stdin.get();
+  startup.hStdOutput = child_stdout.get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info{};
+  // Suspended until it is in the job, so that it never runs outside it.
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &info))
+    return SystemFailure("cannot start " + argv[0] + ": ");
+  ScopedHandle process(info.hProcess);
+  ScopedHandle thread(info.hThread);
+  if (!AssignProcessToJobObject(job.get(), process.get()) ||
+      ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    Failure failure = SystemFailure("cannot hold " + argv[0] + " in a job object: ");
+    TerminateProcess(process.get(), 1);
+    return failure;
   }
+  return std::unique_ptr<ChildProcess>(std::make_unique<WinChild>(
+      std::move(job), std::move(process), std::move(parent_input), std::move(parent_output)));
 }
 
 std::string DefaultWineCommand() {

@@ -158,10 +158,10 @@ void SetEnvironment(const std::string& name, const std::string& value, bool repl
 }
 
 Result<int> RunToEnd(const std::vector<std::string>& argv) {
-  std::string error;
-  std::unique_ptr<ChildProcess> child = StartChildProcess(argv, error);
-  if (!child)
-    return Failure{error};
+  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+  if (!started)
+    return std::move(started).failure();
+  std::unique_ptr<ChildProcess>& child = *started;
   child->CloseInput();
   // Wine's first start of a prefix takes about half a minute; a loaded machine, more.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);

@@ -85,12 +85,12 @@ bool RunnerSession::Start(const std::vector<std::string>& argv) {
     SetError(SessionError::kStartFailed, "this session has already started a runner");
     return false;
   }
-  std::string error;
-  child_ = StartChildProcess(argv, error);
-  if (!child_) {
-    SetError(SessionError::kStartFailed, error);
+  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+  if (!started) {
+    SetError(SessionError::kStartFailed, started.failure().text);
     return false;
   }
+  child_ = std::move(*started);
   child_->SetInterrupt(interrupt_);
   input_open_ = true;
   return true;

@@ -1,0 +1,17 @@
+#include "x5ctl/host/child_process.h"
+
+#include <new>
+
+namespace x5 {
+
+Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty())
+    return Failure{"no program to start"};
+  try {
+    return StartProgram(argv);
+  } catch (const std::bad_alloc&) {
+    return Failure{"out of memory starting the runner"};
+  }
+}
+
+}  // namespace x5

@@ -1,0 +1,85 @@
+// A child process with pipes on its standard input and output, started per platform
+// (host/child_process_posix.cpp, host/child_process_win.cpp); tests may supply their own.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/result.h"
+
+namespace x5 {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Lets a caller cut every wait of a session short (a second stop signal: "end the runner now").
+// Once requested it stays requested.
+class Interrupt {
+ public:
+  virtual ~Interrupt() = default;
+  [[nodiscard]] virtual bool Requested() const = 0;
+  // POSIX: a descriptor that turns readable (and stays so) once Requested() holds, so waits end at
+  // once; -1 when there is none (waits then look at least every 50 ms).
+  [[nodiscard]] virtual int WakeDescriptor() const { return -1; }
+};
+
+// A started child process whose standard input and output are pipes held by us. Implemented per
+// platform (host/child_process_posix.cpp, host/child_process_win.cpp); tests may supply their own.
+class ChildProcess {
+ public:
+  enum class Io { kOk, kEndOfPipe, kTimedOut, kFailed, kInterrupted };
+  struct IoResult {
+    Io status = Io::kOk;
+    size_t bytes = 0;  // bytes moved
+    int error = 0;     // system error code when kFailed
+  };
+
+  virtual ~ChildProcess() = default;
+  // Returns as soon as at least one byte has arrived (up to into.size()), at the end of the pipe,
+  // or at the deadline. Deadline::max() waits without limit.
+  virtual IoResult Read(std::span<uint8_t> into, Deadline deadline) = 0;
+  // Writes all bytes unless the pipe breaks or the deadline passes.
+  virtual IoResult Write(std::span<const uint8_t> bytes, Deadline deadline) = 0;
+  // Closes our end of the child's standard input; the child's next read sees the end of the pipe.
+  virtual void CloseInput() = 0;
+  // The exit code once the process has ended, nullopt when it still runs at the deadline.
+  // On POSIX a process ended by signal N gives 128 + N, and only the low 8 bits of a code survive.
+  virtual std::optional<int32_t> Wait(Deadline deadline) = 0;
+  // Ends the process at once (on POSIX its whole process group).
+  virtual void Kill() = 0;
+
+  // Read and Write give up with kInterrupted once `interrupt` (which must outlive the child) is
+  // requested; null: never.
+  void SetInterrupt(const Interrupt* interrupt) { interrupt_ = interrupt; }
+
+ protected:
+  [[nodiscard]] const Interrupt* interrupt() const { return interrupt_; }
+  [[nodiscard]] bool Interrupted() const {
+    return interrupt_ != nullptr && interrupt_->Requested();
+  }
+
+ private:
+  const Interrupt* interrupt_ = nullptr;
+};
+
+// Starts argv[0] (searched on PATH) with the given arguments and pipes on its standard input and
+// output; standard error and the environment are passed through. The child dies with the caller,
+// however the caller ends: on Linux it runs in a process group of its own and gets SIGKILL when
+// the thread that started it ends (a parent-death signal: start it from a thread that lives as
+// long as the child should); on Windows it is held in a job object that is killed on close.
+Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv);
+// The platform part of StartChildProcess, for a non-empty argv[0].
+Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv);
+
+// The command that runs a Windows program here: "wine" on Linux, "" (run directly) on Windows.
+std::string DefaultWineCommand();
+// Directory of the running executable, without a trailing separator ("" when unknown).
+std::string ExecutableDirectory();
+bool StdinIsTerminal();
+
+}  // namespace x5

@@ -1,7 +1,8 @@
-// Fuzzes the condition routines below the rule-text driver: one rule line, the file and value
-// checks on settings no parser would produce, the tokenizer, NextParameter and ColumnOf. Nothing
-// may crash, hang, read outside a buffer or throw; outputs are whole lines, and console lines and
-// value messages carry no control byte the rule did not give.
+// Fuzzes the condition routines: whole rule texts through the driver (both passes, sections,
+// markers), one rule line, the file and value checks on settings no parser would produce, the
+// tokenizer, NextParameter and ColumnOf. Nothing may crash, hang, read outside a buffer or throw;
+// outputs are whole lines, and console lines and value messages carry no control byte the rule
+// did not give.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -80,12 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.files.Add("A.LOG", in.ConsumeRandomLengthString(2048));
   h.files.files["A.LOG"].fail_from =
       in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 2048) : -1;
+  h.files.files["A.LOG"].facts.read_only = in.ConsumeBool();
+  h.files.Add("W.LOG", "busy");
+  h.files.files["W.LOG"].open_fails = true;
   h.rc.step_rc_value = in.ConsumeIntegralInRange<int32_t>(0, 99);
   const int32_t line_number = AnyInt(in);
   const bool after_step = in.ConsumeBool();
   const bool forward = in.ConsumeBool();
 
-  switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+  switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+    case 5: {
+      const std::string text = in.ConsumeRemainingBytesAsString();
+      for (int pass : {kPassBeforeStep, kPassAfterStep})
+        CheckOutcome(h, h.Run(pass, text));
+      break;
+    }
     case 0: {
       const int pass = in.ConsumeBool() ? kPassBeforeStep : kPassAfterStep;
       const std::string line = in.ConsumeRemainingBytesAsString();

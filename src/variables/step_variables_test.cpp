@@ -35,7 +35,6 @@ TEST(ParseSetLine, Table) {
       {1, "\r\nSET B=2", -1, "", ""},  // an empty line ends the block
       {0, "SET A=1", -1, "", ""},
       {8, "SET A=1", -1, "", ""},
-      {1, "SET A=1\r\n", 10, "A", "1"},
       {10, "SET A=1\r\n", -1, "", ""},
   };
   for (const Case& c : cases) {

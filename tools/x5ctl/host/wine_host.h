@@ -3,6 +3,7 @@
 // setup-host` prepares both; `x5ctl exec` names what is missing before it starts a runner.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,12 @@ struct StartedDisplay {
 // The program a bare name stands for, searched on PATH as the shell does ("" when none; Linux
 // only, host/child_process_posix.cpp).
 [[nodiscard]] std::string ProgramOnPath(const std::string& name);
+
+// An environment variable of this process, or `fallback` when it is not set.
+[[nodiscard]] inline std::string EnvOr(const char* name, const std::string& fallback = {}) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : fallback;
+}
 
 // Sets an environment variable of this process (and so of the programs it starts); an existing
 // value stays unless `replace`.

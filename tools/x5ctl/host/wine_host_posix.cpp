@@ -25,11 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string EnvOr(const char* name, const std::string& fallback = {}) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : fallback;
-}
-
 // The display number of a display of this machine (":N", ":N.S", "unix:N"), or -1.
 int LocalDisplayNumber(const std::string& display) {
   std::string_view rest(display);

@@ -49,11 +49,6 @@ struct Options {
   std::string wine = DefaultWineCommand();
 };
 
-std::string EnvOr(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
-}
-
 int Fail(const std::string& message) {
   std::cerr << "x5ctl: setup-host: " << message << "\n";
   return 1;

@@ -1000,8 +1000,7 @@ int Checker::Run(CheckOptions::Sections sections) {
 namespace {
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
-  TaskFileResult loaded = LoadTaskFile(
-      options.task_path, [](std::string_view plain) { return cipher::EncipherField(plain); });
+  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
   if (!loaded.file) {
     errors << "x5ctl: " << loaded.error << "\n";
     return kCheckUsage;

@@ -114,15 +114,11 @@ TEST_F(MainSequence, JobLogKeepsTheStepsLinesOrSaysWhatScrolledAway) {
       std::string text = "output line " + std::to_string(k);
       return "\n" + text + std::string(static_cast<size_t>(c.width) - text.size(), '.') + "\r\n";
     };
-    EXPECT_TRUE(Contains(console, line(c.lines))) << c.lines;
-    // Under heavy load the first line has gone missing a few times: show how the log begins and
-    // where the step's first line stands in it, to tell a wrapped line from a lost one.
-    const size_t first = console.find("output line 1");
-    EXPECT_EQ(Contains(console, line(1)), !c.lost)
-        << c.lines << "\n"
-        << console.substr(0, 400) << "\n...\n"
-        << (first == std::string::npos ? std::string("(no first line)")
-                                       : console.substr(first < 40 ? 0 : first - 40, 300));
+    // Whole lines, the first one too. The step's first line can open the log: the runner's own
+    // lines after the launch race with the step's output, and on a busy machine the step wins.
+    const std::string lines = "\n" + console;
+    EXPECT_TRUE(Contains(lines, line(c.lines))) << c.lines;
+    EXPECT_EQ(Contains(lines, line(1)), !c.lost) << c.lines << "\n" << console.substr(0, 400);
     if (c.lost)
       EXPECT_EQ(LineCount(Linux("console.txt")), static_cast<size_t>(kJobLogRows) + 1);
   }

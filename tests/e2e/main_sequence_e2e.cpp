@@ -178,8 +178,8 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
                            << "\nstep_maximum_rc = " << c.step_max
                            << "\ncommand = " << TomlString(command) << "\nconditions = '''\n"
                            << c.conditions << "'''\n";
-  const TaskFileResult parsed = LoadTaskFile(task_file.string());
-  ASSERT_TRUE(parsed.file) << parsed.error;
+  const Result<TaskFile> parsed = LoadTaskFile(task_file.string());
+  ASSERT_TRUE(parsed) << parsed.failure().text;
 
   const bool runs = std::string(c.status_text) == "STEP OK ";
   const std::vector<fs::path> outside{Linux("cwd"), dir_linux_, Linux("JOB")};
@@ -190,8 +190,8 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
     PlantSentinels(dir);
     before.push_back(Snapshot(dir));
   }
-  blocks_ = parsed.file->blocks;
-  Start(parsed.file->task, outside[0]);
+  blocks_ = parsed->blocks;
+  Start(parsed->task, outside[0]);
   ReportRecord r = runs ? StatUntilFinal() : Exchange("STAT");
   EXPECT_EQ(r.report.status_text, c.status_text);
   EXPECT_EQ(r.report.phase, 4);

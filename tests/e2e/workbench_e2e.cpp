@@ -27,10 +27,10 @@ TEST_F(Workbench, CheckGivesTheRunnersReportTextAndExplainSaysWhy) {
   toml += "R=R8 F=" + Win("console.txt") + " S=\"import FAILED\"\n'''\n";
   const fs::path task_file = Linux("task.toml");
   std::ofstream(task_file) << toml;
-  TaskFileResult parsed = ParseTaskFile(toml, "task.toml");
-  ASSERT_TRUE(parsed.file) << parsed.error;
-  blocks_ = parsed.file->blocks;
-  Start(parsed.file->task);
+  Result<TaskFile> parsed = ParseTaskFile(toml, "task.toml");
+  ASSERT_TRUE(parsed) << parsed.failure().text;
+  blocks_ = parsed->blocks;
+  Start(parsed->task);
   const ReportRecord final_report = StatUntilFinal();
   EndConversation();
   ASSERT_NE(final_report.text.find("ABENDED"), std::string::npos) << final_report.text;

@@ -1000,26 +1000,25 @@ int Checker::Run(CheckOptions::Sections sections) {
 namespace {
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
-  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
-  if (!loaded.file) {
-    errors << "x5ctl: " << loaded.error << "\n";
+  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  if (!loaded) {
+    errors << "x5ctl: " << loaded.failure().text << "\n";
     return kCheckUsage;
   }
 
   check::DriveMap drives;
-  std::string error;
   const fs::path base = options.base.empty() ? fs::current_path() : options.base;
   for (const std::string& mapping : options.drives) {
-    if (!drives.Add(mapping, base, error)) {
-      errors << "x5ctl: " << error << "\n";
+    if (Result<void> added = drives.Add(mapping, base); !added) {
+      errors << "x5ctl: " << added.failure().text << "\n";
       return kCheckUsage;
     }
   }
   check::WorldOptions world;
   if (!options.current_directory.empty()) {
-    std::optional<std::string> current = AnsiFromUtf8(options.current_directory, error);
+    Result<std::string> current = AnsiFromUtf8(options.current_directory);
     if (!current) {
-      errors << "x5ctl: --current-directory: " << error << "\n";
+      errors << "x5ctl: --current-directory: " << current.failure().text << "\n";
       return kCheckUsage;
     }
     while (current->size() > 3 && (current->back() == '\\' || current->back() == '/'))
@@ -1028,7 +1027,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   }
   for (const std::string& assignment : options.environment) {
     const size_t equals = assignment.find('=');
-    std::optional<std::string> ansi = AnsiFromUtf8(assignment, error);
+    const Result<std::string> ansi = AnsiFromUtf8(assignment);
     if (equals == std::string::npos || equals == 0 || !ansi) {
       errors << "x5ctl: --env \"" << assignment << "\": write NAME=VALUE\n";
       return kCheckUsage;
@@ -1052,7 +1051,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   world.number_format.decimal_separator = options.decimal_separator;
   world.number_format.thousands_separator = options.decimal_separator == '.' ? ',' : '.';
 
-  const RunnerInput input = ReadAsRunner(loaded.file->Stream());
+  const RunnerInput input = ReadAsRunner(loaded->Stream());
   Checker checker(input, drives, std::move(world));
   Json head;
   head["record"] = "check";

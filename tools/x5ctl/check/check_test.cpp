@@ -44,13 +44,15 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
   WriteText(root / "c" / "Jobs" / "Run.LOG", "x");
   WriteText(root / "share" / "a.txt", "x");
   check::DriveMap drives;
-  std::string error;
-  ASSERT_TRUE(drives.Add("C=c", root, error)) << error;
-  ASSERT_TRUE(drives.Add("\\\\srv\\Share=share", root, error)) << error;
-  ASSERT_TRUE(drives.Add("c=./c", root, error)) << "the same place twice: " << error;
-  for (const char* refused : {"C", "CD=c", "D=missing", "c=share"})
-    EXPECT_FALSE(drives.Add(refused, root, error)) << refused;
-  EXPECT_EQ(error, "--drive \"c=share\": C: is mapped to c already");
+  for (const char* mapping : {"C=c", "\\\\srv\\Share=share", "c=./c"}) {
+    const Result<void> added = drives.Add(mapping, root);  // c=./c: the same place twice
+    ASSERT_TRUE(added) << mapping << ": " << added.failure().text;
+  }
+  for (const char* refused : {"C", "CD=c", "D=missing"})
+    EXPECT_FALSE(drives.Add(refused, root)) << refused;
+  const Result<void> twice = drives.Add("c=share", root);
+  ASSERT_FALSE(twice);
+  EXPECT_EQ(twice.failure().text, "--drive \"c=share\": C: is mapped to c already");
 
   struct Case {
     const char* windows;

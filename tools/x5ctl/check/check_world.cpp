@@ -46,9 +46,11 @@ fs::path PathFromAnsi(std::string_view ansi) {
 // The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
 std::optional<std::string> AnsiName(const fs::path& name) {
   const std::u8string utf8 = name.u8string();
-  std::string error;
-  return AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()),
-                      error);
+  Result<std::string> ansi =
+      AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  if (!ansi)
+    return std::nullopt;
+  return std::move(*ansi);
 }
 
 bool LooksLikeShortName(std::string_view component) {
@@ -115,11 +117,10 @@ class StringReader final : public ChunkReader {
 
 }  // namespace
 
-bool DriveMap::Add(std::string_view mapping, const fs::path& base, std::string& error) {
+Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
   const size_t equals = mapping.find('=');
   if (equals == std::string_view::npos || equals + 1 == mapping.size()) {
-    error = "--drive \"" + std::string(mapping) + "\": write DRIVE=DIR, e.g. C=./c-drive";
-    return false;
+    return Failure{"--drive \"" + std::string(mapping) + "\": write DRIVE=DIR, e.g. C=./c-drive"};
   }
   std::string key(mapping.substr(0, equals));
   std::replace(key.begin(), key.end(), '/', '\\');
@@ -132,30 +133,27 @@ bool DriveMap::Add(std::string_view mapping, const fs::path& base, std::string& 
              key.find('\\', key.find('\\', 2) + 1) == std::string::npos) {
     entry.prefix = UpperAscii(key);
   } else {
-    error =
-        "--drive \"" + std::string(mapping) + "\": the drive is a letter (C) or \\\\server\\share";
-    return false;
+    return Failure{"--drive \"" + std::string(mapping) +
+                   "\": the drive is a letter (C) or \\\\server\\share"};
   }
   entry.given = std::string(mapping.substr(equals + 1));
   fs::path directory(entry.given);
   entry.directory = directory.is_absolute() ? directory : base / directory;
   std::error_code ec;
   if (!fs::is_directory(entry.directory, ec)) {
-    error = "--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder";
-    return false;
+    return Failure{"--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder"};
   }
   for (const Entry& earlier : entries_) {
     if (earlier.prefix != entry.prefix)
       continue;
     // The same place twice is harmless; two places for one drive leave one of them unread.
     if (fs::equivalent(earlier.directory, entry.directory, ec))
-      return true;
-    error = "--drive \"" + std::string(mapping) + "\": " + entry.prefix + " is mapped to " +
-            earlier.given + " already";
-    return false;
+      return {};
+    return Failure{"--drive \"" + std::string(mapping) + "\": " + entry.prefix + " is mapped to " +
+                   earlier.given + " already"};
   }
   entries_.push_back(std::move(entry));
-  return true;
+  return {};
 }
 
 MappedPath DriveMap::Map(std::string_view windows_path) const {

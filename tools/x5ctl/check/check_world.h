@@ -19,6 +19,7 @@
 #include "conditions/condition_file.h"
 #include "conditions/parse_number.h"
 #include "core/interfaces.h"
+#include "core/result.h"
 #include "variables/variables.h"
 
 namespace x5::check {
@@ -41,11 +42,8 @@ class DriveMap {
     std::filesystem::path directory;
   };
 
-  // DIR is taken relative to `base` unless it is absolute. False, with `error`, when the
-  // mapping cannot be read.
-  [[nodiscard]] bool Add(std::string_view mapping,
-                         const std::filesystem::path& base,
-                         std::string& error);
+  // DIR is taken relative to `base` unless it is absolute. Fails when the mapping cannot be read.
+  Result<void> Add(std::string_view mapping, const std::filesystem::path& base);
   // The runner's own current directory (a Windows path), against which relative names resolve.
   void SetCurrentDirectory(std::string windows_directory) {
     current_directory_ = std::move(windows_directory);

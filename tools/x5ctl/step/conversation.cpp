@@ -114,15 +114,15 @@ std::optional<OpStep> LineOpSource::Next() {
   std::string line;
   while (std::getline(in_, line)) {
     ++line_number_;
-    OpParse parsed = ParseOpLine(line);
-    if (!parsed.error.empty()) {
-      errors_ << "x5ctl: standard input line " << line_number_ << ": " << parsed.error
+    Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+    if (!parsed) {
+      errors_ << "x5ctl: standard input line " << line_number_ << ": " << parsed.failure().text
               << " (skipped)\n";
       errors_.flush();
       continue;
     }
-    if (parsed.step)
-      return parsed.step;
+    if (*parsed)
+      return std::move(*parsed);
   }
   return std::nullopt;
 }

@@ -19,7 +19,7 @@ using Reports = std::vector<ReportRecord>;
 std::vector<OpStep> Ops(std::initializer_list<const char*> lines) {
   std::vector<OpStep> ops;
   for (const char* line : lines)
-    ops.push_back(*ParseOpLine(line).step);
+    ops.push_back(**ParseOpLine(line));
   return ops;
 }
 

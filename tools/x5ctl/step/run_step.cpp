@@ -71,14 +71,14 @@ Result<StepRun> RunStep(const StepOptions& options,
     SayProblem(streams, message);
     return Failure{message};
   };
-  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
-  if (!loaded.file)
-    return refused(loaded.error);
-  StepRun run{std::move(*loaded.file), {}, {}, false};
-  std::string problem;
-  const std::string runner = RunnerPath(options.runner, problem);
-  if (runner.empty())
-    return refused(problem);
+  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  if (!loaded)
+    return refused(loaded.failure().text);
+  StepRun run{std::move(*loaded), {}, {}, false};
+  const Result<std::string> runner_path = RunnerPath(options.runner);
+  if (!runner_path)
+    return refused(runner_path.failure().text);
+  const std::string& runner = *runner_path;
   // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
   // say what is missing instead.
   if (const std::string missing = WineHostProblem(ReadWineHostFacts(options.wine));

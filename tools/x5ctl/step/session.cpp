@@ -19,7 +19,7 @@ constexpr const char* kInterruptedText = "stopped on request while waiting for "
 
 }  // namespace
 
-std::string RunnerPath(const std::string& given, std::string& problem) {
+Result<std::string> RunnerPath(const std::string& given) {
   namespace fs = std::filesystem;
   if (!given.empty())
     return given;
@@ -40,8 +40,7 @@ std::string RunnerPath(const std::string& given, std::string& problem) {
       looked += (looked.empty() ? "" : ", ") + normal.string();
     }
   }
-  problem = "x5runner.exe not found (looked for " + looked + "); name it with --runner";
-  return {};
+  return Failure{"x5runner.exe not found (looked for " + looked + "); name it with --runner"};
 }
 
 std::vector<std::string> RunnerCommandLine(std::string_view runner_path,

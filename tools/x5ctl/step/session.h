@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
 #include "protocol/protocol.h"
 #include "x5ctl/host/child_process.h"
 #include "x5ctl/text/task_file.h"
@@ -20,9 +21,8 @@ namespace x5 {
 
 // The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
 // x5ctl's own directory (the build tree's layout), else in its own directory (the zip), else in
-// ../lib/x5runner/ (the Linux package). Returns "" when none exists; `problem` then says where it
-// looked.
-[[nodiscard]] std::string RunnerPath(const std::string& given, std::string& problem);
+// ../lib/x5runner/ (the Linux package). When none exists the failure says where it looked.
+Result<std::string> RunnerPath(const std::string& given);
 
 // The argument vector for starting `runner_path` through `wine_command`, which may hold several
 // words ("env WINEDEBUG=-all wine"); an empty command runs the runner directly.

@@ -40,10 +40,9 @@ int RunEncipher(const std::string& password,
                 PasswordUse use,
                 std::ostream& out,
                 std::ostream& errors) {
-  std::string plain_error;
-  std::optional<std::string> plain = AnsiFromUtf8(password, plain_error);
+  Result<std::string> plain = AnsiFromUtf8(password);
   if (!plain) {
-    errors << "x5ctl: " << plain_error << "\n";
+    errors << "x5ctl: " << plain.failure().text << "\n";
     return kToolUsage;
   }
   if (use == PasswordUse::kField) {

@@ -12,12 +12,12 @@
 namespace x5 {
 
 int RunEncode(const EncodeOptions& options, std::ostream& out, std::ostream& errors) {
-  TaskFileResult loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
-  if (!loaded.file) {
-    errors << "x5ctl: " << loaded.error << "\n";
+  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  if (!loaded) {
+    errors << "x5ctl: " << loaded.failure().text << "\n";
     return kToolUsage;
   }
-  const TaskFile& task = *loaded.file;
+  const TaskFile& task = *loaded;
   if (options.output.empty()) {
     // The ops are no part of the task stream; the readable form keeps them so it reads back as
     // the same task file.
@@ -59,13 +59,13 @@ std::function<int()> SetUpEncode(CLI::App& encode) {
   encode.add_flag("--json", parsed->options.json, "Show the task as one JSON object");
   return [parsed] {
     for (const std::string& line : parsed->op_lines) {
-      OpParse op = ParseOpLine(line);
-      if (!op.error.empty()) {
-        std::cerr << "x5ctl: --op \"" << line << "\": " << op.error << "\n";
+      Result<std::optional<OpStep>> op = ParseOpLine(line);
+      if (!op) {
+        std::cerr << "x5ctl: --op \"" << line << "\": " << op.failure().text << "\n";
         return kToolUsage;
       }
-      if (op.step)
-        parsed->options.ops.push_back(*op.step);
+      if (*op)
+        parsed->options.ops.push_back(**op);
     }
     return RunEncode(parsed->options, std::cout, std::cerr);
   };

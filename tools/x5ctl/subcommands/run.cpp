@@ -50,11 +50,10 @@ Result<std::vector<OpStep>> CollectOps(const CLI::App& run,
   for (const CLI::Option* option : run.parse_order()) {
     if (option == op_option) {
       const std::string& line = op_lines.at(next_op++);
-      OpParse parsed = ParseOpLine(line);
-      if (!parsed.error.empty() || !parsed.step)
-        return Failure{"--op \"" + line +
-                       "\": " + (parsed.error.empty() ? "no command" : parsed.error)};
-      ops.push_back(*parsed.step);
+      Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+      if (!parsed || !*parsed)
+        return Failure{"--op \"" + line + "\": " + (parsed ? "no command" : parsed.failure().text)};
+      ops.push_back(**parsed);
     } else if (option == after_option) {
       int64_t ms = afters.at(next_after++);
       if (ops.empty())
@@ -94,9 +93,8 @@ class RunDriver final : public StepDriver {
                                    const std::string& wine_command) const override {
     if (!options_.drives.empty()) {
       check::DriveMap drives;
-      std::string error;
       for (const std::string& mapping : options_.drives)
-        (void)drives.Add(mapping, std::filesystem::current_path(), error);  // unmapped: as before
+        (void)drives.Add(mapping, std::filesystem::current_path());  // unmapped: as before
       if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
         return *mapped.local;
     }

@@ -25,12 +25,12 @@ int RunShowPath(const std::string& task_path,
                 TaskPath which,
                 std::ostream& out,
                 std::ostream& errors) {
-  TaskFileResult loaded = LoadTaskFile(task_path, &EncipherPasswordField);
-  if (!loaded.file) {
-    errors << "x5ctl: " << loaded.error << "\n";
+  Result<TaskFile> loaded = LoadTaskFile(task_path, &EncipherPasswordField);
+  if (!loaded) {
+    errors << "x5ctl: " << loaded.failure().text << "\n";
     return kToolUsage;
   }
-  const TaskRecord& t = loaded.file->task;
+  const TaskRecord& t = loaded->task;
   const std::string shown = which == TaskPath::kConsoleFile
                                 ? Trimmed(t.console_file)
                                 : Trimmed(t.job_base_directory) + Trimmed(t.job_name) + "\\" +

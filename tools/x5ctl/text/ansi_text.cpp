@@ -78,7 +78,7 @@ bool NextCodePoint(std::string_view s, size_t& pos, char32_t& cp) {
 
 }  // namespace
 
-std::optional<std::string> AnsiFromUtf8(std::string_view utf8, std::string& error) {
+Result<std::string> AnsiFromUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   size_t pos = 0;
@@ -86,8 +86,7 @@ std::optional<std::string> AnsiFromUtf8(std::string_view utf8, std::string& erro
     size_t start = pos;
     char32_t cp = 0;
     if (!NextCodePoint(utf8, pos, cp)) {
-      error = "malformed UTF-8 at byte " + std::to_string(start + 1);
-      return std::nullopt;
+      return Failure{"malformed UTF-8 at byte " + std::to_string(start + 1)};
     }
     if (cp <= 0xFF) {
       out += static_cast<char>(cp);
@@ -104,9 +103,8 @@ std::optional<std::string> AnsiFromUtf8(std::string_view utf8, std::string& erro
     if (!found) {
       char buffer[32];
       std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
-      error = std::string("character ") + buffer +
-              " has no ANSI (Windows-1252) byte; write bytes as \\u0000..\\u00FF";
-      return std::nullopt;
+      return Failure{std::string("character ") + buffer +
+                     " has no ANSI (Windows-1252) byte; write bytes as \\u0000..\\u00FF"};
     }
   }
   return out;

@@ -2,17 +2,17 @@
 // terminals and JSON.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "core/result.h"
 
 namespace x5 {
 
 // UTF-8 to one byte per character. U+0000..U+00FF give the byte of the same value (so any byte
 // can be written as \u00XX); the Windows-1252 characters of 0x80..0x9F (euro sign, typographic
-// quotes, ...) give their code page byte. Any other character, or malformed UTF-8, is refused
-// with a message in `error`.
-[[nodiscard]] std::optional<std::string> AnsiFromUtf8(std::string_view utf8, std::string& error);
+// quotes, ...) give their code page byte. Any other character, or malformed UTF-8, is refused.
+Result<std::string> AnsiFromUtf8(std::string_view utf8);
 
 // Windows-1252 bytes to UTF-8. Every byte maps to its own code point, so the bytes can be
 // recovered; the five bytes that code page leaves undefined map to U+0081, U+008D, ... .

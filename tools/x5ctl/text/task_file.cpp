@@ -115,13 +115,12 @@ class Reader {
       Fail(node, key, "must be a string");
       return {};
     }
-    std::string error;
-    std::optional<std::string> bytes = AnsiFromUtf8(node.as_string()->get(), error);
+    Result<std::string> bytes = AnsiFromUtf8(node.as_string()->get());
     if (!bytes) {
-      Fail(node, key, error);
+      Fail(node, key, bytes.failure().text);
       return {};
     }
-    return *bytes;
+    return std::move(*bytes);
   }
 
   std::string Field(const toml::node& node, std::string_view key, size_t width) {
@@ -210,13 +209,13 @@ std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
     // Named by its place, so a long list points at the bad item.
     const std::string key = "ops item " + std::to_string(++number);
     std::string line = reader.Text(item, key);
-    OpParse parsed = ParseOpLine(line);
-    if (!parsed.error.empty())
-      reader.Fail(item, key, parsed.error);
+    Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+    if (!parsed)
+      reader.Fail(item, key, parsed.failure().text);
     if (reader.Failed())
       break;
-    if (parsed.step)
-      ops.push_back(*parsed.step);
+    if (*parsed)
+      ops.push_back(**parsed);
   }
   return ops;
 }
@@ -421,50 +420,35 @@ std::string FormatOps(const std::vector<OpStep>& ops) {
   return "ops = [" + items + "]\n";
 }
 
-OpParse ParseOpLine(std::string_view line) {
-  OpParse result;
+Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
   std::vector<std::string_view> words = Words(line);
   if (words.empty() || words[0].front() == '#')
-    return result;
+    return std::optional<OpStep>();
   OpStep step;
   std::string_view name = words[0];
   if (name == "sleep") {
     int32_t ms = 0;
-    if (words.size() != 2 || !ParseInt32(words[1], ms) || ms < 0) {
-      result.error = "sleep takes one number of milliseconds (0 or more)";
-      return result;
-    }
+    if (words.size() != 2 || !ParseInt32(words[1], ms) || ms < 0)
+      return Failure{"sleep takes one number of milliseconds (0 or more)"};
     step.kind = OpStep::Kind::kSleep;
     step.delay_ms = ms;
   } else if (name == "close") {
-    if (words.size() != 1) {
-      result.error = "close takes no argument";
-      return result;
-    }
+    if (words.size() != 1)
+      return Failure{"close takes no argument"};
     step.kind = OpStep::Kind::kClose;
   } else {
-    std::string error;
-    std::optional<std::string> bytes = AnsiFromUtf8(name, error);
-    if (!bytes) {
-      result.error = error;
-      return result;
-    }
-    if (bytes->size() > kOperatorCommandSize / 2) {
-      result.error = "operator command '" + std::string(name) + "' is longer than 4 characters";
-      return result;
-    }
-    if (words.size() > 2) {
-      result.error = "an operator command takes at most one argument";
-      return result;
-    }
-    if (words.size() == 2 && !ParseInt32(words[1], step.argument)) {
-      result.error = "argument '" + std::string(words[1]) + "' is not a 32-bit integer";
-      return result;
-    }
+    Result<std::string> bytes = AnsiFromUtf8(name);
+    if (!bytes)
+      return std::move(bytes).failure();
+    if (bytes->size() > kOperatorCommandSize / 2)
+      return Failure{"operator command '" + std::string(name) + "' is longer than 4 characters"};
+    if (words.size() > 2)
+      return Failure{"an operator command takes at most one argument"};
+    if (words.size() == 2 && !ParseInt32(words[1], step.argument))
+      return Failure{"argument '" + std::string(words[1]) + "' is not a 32-bit integer"};
     step.name = Padded(*bytes, 4);
   }
-  result.step = step;
-  return result;
+  return std::optional<OpStep>(std::move(step));
 }
 
 namespace {
@@ -494,10 +478,9 @@ std::string ParseErrorText(std::string_view toml_text, const toml::parse_error& 
 
 }  // namespace
 
-TaskFileResult ParseTaskFile(std::string_view toml_text,
-                             std::string_view source_name,
-                             const FieldEncipher& encipher_field) {
-  TaskFileResult result;
+Result<TaskFile> ParseTaskFile(std::string_view toml_text,
+                               std::string_view source_name,
+                               const FieldEncipher& encipher_field) {
   try {
     toml::parse_result parsed = toml::parse(toml_text, source_name);
     if (!parsed) {
@@ -505,49 +488,38 @@ TaskFileResult ParseTaskFile(std::string_view toml_text,
       std::ostringstream out;
       out << source_name << ':' << e.source().begin.line << ':' << e.source().begin.column << ": "
           << ParseErrorText(toml_text, e);
-      result.error = out.str();
-      return result;
+      return Failure{out.str()};
     }
     Reader reader(source_name);
     TaskFile file = ReadTaskFile(parsed.table(), reader, encipher_field);
     if (reader.Failed())
-      result.error = reader.Error();
-    else
-      result.file = std::move(file);
+      return Failure{reader.Error()};
+    return file;
   } catch (const std::bad_alloc&) {
-    result.error = std::string(source_name) + ": out of memory";
+    return Failure{std::string(source_name) + ": out of memory"};
   }
-  return result;
 }
 
 std::string EncipherPasswordField(std::string_view plain) {
   return cipher::EncipherField(plain);
 }
 
-TaskFileResult LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
-  TaskFileResult result;
+Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
   try {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-      result.error = path + ": is a folder, not a task file";
-      return result;
-    }
+    if (std::filesystem::is_directory(path, error))
+      return Failure{path + ": is a folder, not a task file"};
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      result.error = path + ": cannot open the task file";
-      return result;
-    }
+    if (!in)
+      return Failure{path + ": cannot open the task file"};
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) {
-      result.error = path + ": cannot read the task file";
-      return result;
-    }
+    if (in.bad())
+      return Failure{path + ": cannot read the task file"};
     return ParseTaskFile(text.str(), path, encipher_field);
   } catch (const std::exception& e) {
-    result.error = path + ": " + e.what();
+    return Failure{path + ": " + e.what()};
   }
-  return result;
 }
 
 }  // namespace x5

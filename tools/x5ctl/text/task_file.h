@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
 #include "protocol/protocol.h"
 
 namespace x5 {
@@ -44,15 +45,10 @@ struct OpStep {
   int64_t delay_ms = 0;  // wait this long first (kSleep: the whole pause)
 };
 
-struct OpParse {
-  std::optional<OpStep> step;  // empty for a blank line or a # comment, and on error
-  std::string error;           // set when the line is not understood
-};
-
 // Reads one op line: "NAME [ARGUMENT]" (NAME of 1 to 4 characters, sent as written, case
 // included; ARGUMENT a 32-bit integer, decimal or 0x hexadecimal, default 0), "sleep MS", or
-// "close". Blank lines and lines starting with '#' are skipped.
-[[nodiscard]] OpParse ParseOpLine(std::string_view line);
+// "close". Blank lines and lines starting with '#' give no step; a line not understood fails.
+Result<std::optional<OpStep>> ParseOpLine(std::string_view line);
 
 // The `ops = [...]` line of a task file that reads back as these steps ("" for none).
 [[nodiscard]] std::string FormatOps(const std::vector<OpStep>& ops);
@@ -72,22 +68,17 @@ struct TaskFile {
   [[nodiscard]] std::vector<uint8_t> Stream() const;
 };
 
-struct TaskFileResult {
-  std::optional<TaskFile> file;
-  std::string error;  // "NAME:LINE: message" when the file was refused
-};
-
 // Parses a task file's text. Every key must be known; values are range-checked and text is
-// converted to ANSI bytes. `encipher_field` serves the password_plain key.
-[[nodiscard]] TaskFileResult ParseTaskFile(std::string_view toml_text,
-                                           std::string_view source_name,
-                                           const FieldEncipher& encipher_field = {});
+// converted to ANSI bytes. `encipher_field` serves the password_plain key. A refusal's text is
+// "NAME:LINE: message".
+Result<TaskFile> ParseTaskFile(std::string_view toml_text,
+                               std::string_view source_name,
+                               const FieldEncipher& encipher_field = {});
 
 // The runner's own cipher for the task record's password field: what password_plain becomes.
 std::string EncipherPasswordField(std::string_view plain);
 
 // Reads and parses the file at `path`.
-[[nodiscard]] TaskFileResult LoadTaskFile(const std::string& path,
-                                          const FieldEncipher& encipher_field = {});
+Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field = {});
 
 }  // namespace x5

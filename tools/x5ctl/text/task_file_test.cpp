@@ -14,9 +14,9 @@ namespace x5 {
 namespace {
 
 TaskFile MustParse(std::string_view text, const FieldEncipher& encipher = {}) {
-  TaskFileResult r = ParseTaskFile(text, "t.toml", encipher);
-  EXPECT_TRUE(r.file.has_value()) << r.error;
-  return r.file.value_or(TaskFile{});
+  Result<TaskFile> r = ParseTaskFile(text, "t.toml", encipher);
+  EXPECT_TRUE(r) << r.failure().text;
+  return r ? std::move(*r) : TaskFile{};
 }
 
 // Every key given in the form the task is shown in, so each line must come back as it went in.
@@ -85,10 +85,11 @@ TEST(TaskFile, PlainPasswordIsEncipheredByTheGivenCipher) {
   };
   TaskFile f = MustParse("password_plain = \"secret\"\n", fake);
   EXPECT_EQ(f.task.password, Padded("E:secret", 40));
-  TaskFileResult too_long =
+  Result<TaskFile> too_long =
       ParseTaskFile("password_plain = \"" + std::string(40, 'p') + "\"\n", "t.toml", fake);
-  EXPECT_FALSE(too_long.file);
-  EXPECT_NE(too_long.error.find("at most 39"), std::string::npos) << too_long.error;
+  ASSERT_FALSE(too_long);
+  EXPECT_NE(too_long.failure().text.find("at most 39"), std::string::npos)
+      << too_long.failure().text;
 }
 
 TEST(TaskFile, RefusalsNameFileLineAndKey) {
@@ -118,14 +119,17 @@ TEST(TaskFile, RefusalsNameFileLineAndKey) {
       {"job_number = = 3\n", "t.toml:1:"},
   };
   for (const Case& c : cases) {
-    TaskFileResult r = ParseTaskFile(c.text, "t.toml");
-    EXPECT_FALSE(r.file) << c.text;
-    EXPECT_NE(r.error.find(c.message), std::string::npos)
-        << "input: " << c.text << "\nerror: " << r.error;
+    Result<TaskFile> r = ParseTaskFile(c.text, "t.toml");
+    ASSERT_FALSE(r) << c.text;
+    EXPECT_NE(r.failure().text.find(c.message), std::string::npos)
+        << "input: " << c.text << "\nerror: " << r.failure().text;
   }
-  EXPECT_NE(LoadTaskFile("/nonexistent/x5ctl/task.toml").error.find("cannot open"),
-            std::string::npos);
-  EXPECT_EQ(LoadTaskFile("/tmp").error, "/tmp: is a folder, not a task file");
+  const Result<TaskFile> missing = LoadTaskFile("/nonexistent/x5ctl/task.toml");
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.failure().text.find("cannot open"), std::string::npos);
+  const Result<TaskFile> folder = LoadTaskFile("/tmp");
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.failure().text, "/tmp: is a folder, not a task file");
 }
 
 TEST(TaskFile, ShownTaskParsesBackToTheSameBytes) {
@@ -160,37 +164,41 @@ TEST(OpLine, Forms) {
       {"close", OpStep::Kind::kClose, "", 0, 0},
   };
   for (const Case& c : good) {
-    OpParse p = ParseOpLine(c.line);
-    ASSERT_TRUE(p.step) << c.line << ": " << p.error;
-    EXPECT_EQ(std::tie(p.step->kind, p.step->name, p.step->argument, p.step->delay_ms),
+    Result<std::optional<OpStep>> p = ParseOpLine(c.line);
+    ASSERT_TRUE(p && *p) << c.line << ": " << (p ? "no step" : p.failure().text);
+    const OpStep& step = **p;
+    EXPECT_EQ(std::tie(step.kind, step.name, step.argument, step.delay_ms),
               std::make_tuple(c.kind, std::string(c.name), c.argument, c.delay))
         << c.line;
   }
   for (const char* skipped : {" \t", "# a comment"}) {
-    OpParse p = ParseOpLine(skipped);
-    EXPECT_FALSE(p.step) << skipped;
-    EXPECT_TRUE(p.error.empty()) << skipped;
+    Result<std::optional<OpStep>> p = ParseOpLine(skipped);
+    ASSERT_TRUE(p) << skipped;
+    EXPECT_FALSE(*p) << skipped;
   }
   for (const char* bad : {"STATS", "KILL 5 6", "KILL x", "KILL 2147483648", "KILL 0x100000000",
                           "sleep", "sleep -1", "close 1", "KILL 0x"}) {
-    OpParse p = ParseOpLine(bad);
-    EXPECT_FALSE(p.step) << bad;
-    EXPECT_FALSE(p.error.empty()) << bad;
+    Result<std::optional<OpStep>> p = ParseOpLine(bad);
+    ASSERT_FALSE(p) << bad;
+    EXPECT_FALSE(p.failure().text.empty()) << bad;
   }
 }
 
 TEST(AnsiText, Utf8ConvertsToWindows1252Bytes) {
-  std::string error;
-  EXPECT_EQ(AnsiFromUtf8("M\xc3\xbcller \xe2\x82\xac \xc2\x81", error), "M\xfcller \x80 \x81");
-  EXPECT_FALSE(AnsiFromUtf8("\xc3", error)) << "truncated sequence";
-  EXPECT_FALSE(AnsiFromUtf8("\xc0\xaf", error)) << "overlong form";
-  EXPECT_FALSE(AnsiFromUtf8("\xed\xa0\x80", error)) << "surrogate";
-  EXPECT_FALSE(AnsiFromUtf8("\xf0\x9f\x98\x80", error)) << "outside the code page";
+  const Result<std::string> converted = AnsiFromUtf8("M\xc3\xbcller \xe2\x82\xac \xc2\x81");
+  ASSERT_TRUE(converted);
+  EXPECT_EQ(*converted, "M\xfcller \x80 \x81");
+  EXPECT_FALSE(AnsiFromUtf8("\xc3")) << "truncated sequence";
+  EXPECT_FALSE(AnsiFromUtf8("\xc0\xaf")) << "overlong form";
+  EXPECT_FALSE(AnsiFromUtf8("\xed\xa0\x80")) << "surrogate";
+  EXPECT_FALSE(AnsiFromUtf8("\xf0\x9f\x98\x80")) << "outside the code page";
   // Every byte survives the trip to UTF-8 and back.
   std::string all;
   for (int b = 0; b < 256; ++b)
     all += static_cast<char>(b);
-  EXPECT_EQ(AnsiFromUtf8(Utf8FromAnsi(all), error), all);
+  const Result<std::string> back = AnsiFromUtf8(Utf8FromAnsi(all));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, all);
 }
 
 TEST(AnsiText, VisibleAndQuotedForms) {

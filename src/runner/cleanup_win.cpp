@@ -26,14 +26,16 @@ namespace {
 // The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
 // files a capture left unfinished; matched by their real names, deleted only through the folder's
 // checks (a link of such a name is refused, never followed).
-void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::string>& lines) {
+void DeleteOldPictures(const std::string& picture_type,
+                       JobFolder& folder,
+                       std::vector<std::string>& lines) {
   WIN32_FIND_DATAA data{};
   ScopedFindHandle find(FindFirstFileA((folder.Path() + "*").c_str(), &data));
   if (!find)
     return;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !pictures::IsOldPictureName(data.cFileName, run.state.picture_type)) {
+        !pictures::IsOldPictureName(data.cFileName, picture_type)) {
       continue;
     }
     const JobFileOutcome deleted = folder.Delete(data.cFileName);
@@ -50,22 +52,22 @@ void DeleteOldPictures(const Run& run, JobFolder& folder, std::vector<std::strin
 // A process's id passes to no other process while a handle to it is open, so an id that the
 // job's list holds after its process was opened is that process's: one more read of the list
 // confirms them all, where asking each process costs a round trip to the system per process.
-HeldProcesses ProcessesToEnd(const Run& run) noexcept {
+HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexcept {
   HeldProcesses held;
   try {
-    if (run.inputs.os_version == 4 && run.step.record.process_id >= 1) {
+    if (os_version == 4 && step.record.process_id >= 1) {
       HANDLE copy = nullptr;
-      if (DuplicateHandle(GetCurrentProcess(), run.step.process.get(), GetCurrentProcess(), &copy,
-                          0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      if (DuplicateHandle(GetCurrentProcess(), step.process.get(), GetCurrentProcess(), &copy, 0,
+                          FALSE, DUPLICATE_SAME_ACCESS)) {
         held.processes.push_back(
-            {static_cast<uint32_t>(run.step.record.process_id), ScopedHandle(copy)});
+            {static_cast<uint32_t>(step.record.process_id), ScopedHandle(copy)});
       }
       return held;
     }
     held.from_job = true;
-    if (!run.step.HasJob())
+    if (!step.HasJob())
       return held;
-    runner::JobProcessIds list = runner::ReadJobProcessIds(run.step.job.get());
+    runner::JobProcessIds list = runner::ReadJobProcessIds(step.job.get());
     if (list.result < 0)
       return held;
     held.processes.reserve(list.ids.size());
@@ -78,13 +80,13 @@ HeldProcesses ProcessesToEnd(const Run& run) noexcept {
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    runner::JobProcessIds again = runner::ReadJobProcessIds(run.step.job.get());
+    runner::JobProcessIds again = runner::ReadJobProcessIds(step.job.get());
     std::sort(again.ids.begin(), again.ids.end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
       if (again.result >= 0)
         return !std::binary_search(again.ids.begin(), again.ids.end(), p.id);
       BOOL in_job = FALSE;
-      return !IsProcessInJob(p.handle.get(), run.step.job.get(), &in_job) || !in_job;
+      return !IsProcessInJob(p.handle.get(), step.job.get(), &in_job) || !in_job;
     });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).
@@ -164,17 +166,17 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
 
 // The evidence that a process was handed to the capture and is about to be ended: written for
 // each one, whether its pictures could be taken or not.
-void KilledAtEndLine(const Run& run, StepEnding& ending, uint32_t id) {
+void KilledAtEndLine(const StepProcess& step, StepEnding& ending, uint32_t id) {
   const std::string job =
-      ending.held.from_job ? "  Job #" + std::to_string(run.step.JobHandleValue()) : std::string();
+      ending.held.from_job ? "  Job #" + std::to_string(step.JobHandleValue()) : std::string();
   ending.lines.push_back("\r\nProcess #" + std::to_string(id) + job +
                          " killed at end of job, final window(s) picture(s) may exist!\r\n");
 }
 
-void KilledAtEndLines(const Run& run, StepEnding& ending) noexcept {
+void KilledAtEndLines(const StepProcess& step, StepEnding& ending) noexcept {
   try {
     for (const HeldProcess& process : ending.held.processes)
-      KilledAtEndLine(run, ending, process.id);
+      KilledAtEndLine(step, ending, process.id);
   } catch (const std::exception&) {
     (void)UnexpectedFault("KilledAtEndLines");
   }
@@ -182,7 +184,8 @@ void KilledAtEndLines(const Run& run, StepEnding& ending) noexcept {
 
 // One deadline for all windows of all held processes; when it runs out the rest are left out
 // (and counted), so a step whose windows stop answering is still ended promptly.
-void PictureProcesses(Run& run,
+void PictureProcesses(const StepProcess& step,
+                      const sequence::StepState& state,
                       StepEnding& ending,
                       const ProcessWindows& windows,
                       bool killed_at_end) noexcept {
@@ -193,14 +196,14 @@ void PictureProcesses(Run& run,
     for (const std::vector<HWND>& list : windows)
       window_count += list.size();
     pictures::CaptureDeadline deadline(
-        pictures::PictureTimeAllowedMs(window_count, run.state.picture_interval));
+        pictures::PictureTimeAllowedMs(window_count, state.picture_interval));
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const uint32_t id = ending.held.processes[i].id;
-      (void)pictures::CaptureProcessWindows(
-          id, WindowsAt(windows, i), run.state.global_parameter_directory, killed_at_end,
-          run.state.picture_interval, run.state.picture_type, deadline);
+      (void)pictures::CaptureProcessWindows(id, WindowsAt(windows, i),
+                                            state.global_parameter_directory, killed_at_end,
+                                            state.picture_interval, state.picture_type, deadline);
       if (killed_at_end)
-        KilledAtEndLine(run, ending, id);
+        KilledAtEndLine(step, ending, id);
     }
     if (deadline.Missed() > 0) {
       ending.lines.push_back(
@@ -214,12 +217,16 @@ void PictureProcesses(Run& run,
 
 }  // namespace
 
-StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
+StepEnding EndOfJobPictures(const RunInputs& inputs,
+                            const StepProcess& step,
+                            const sequence::StepState& state,
+                            PictureOccasion occasion) {
   StepEnding ending;
-  const bool pictures_on = run.state.picture_interval >= 0;
+  const bool killed_at_end = occasion == PictureOccasion::kKilledAtEnd;
+  const bool pictures_on = state.picture_interval >= 0;
   if (!killed_at_end && !pictures_on)
     return ending;
-  ending.held = ProcessesToEnd(run);
+  ending.held = ProcessesToEnd(step, inputs.os_version);
   const ProcessWindows windows = WindowsOf(ending.held);
   if (killed_at_end)
     NameProcessesToEnd(ending, windows);
@@ -228,25 +235,25 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
   // Pictures are written and deleted only in the global parameter directory: before it is known,
   // or where it cannot be opened, there is nowhere to put them, but the processes are named as
   // handed to the capture all the same.
-  if (run.state.global_parameter_directory.empty()) {
+  if (state.global_parameter_directory.empty()) {
     if (killed_at_end)
-      KilledAtEndLines(run, ending);
+      KilledAtEndLines(step, ending);
     return ending;
   }
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
     JobFolder folder =
-        JobFolder::Open(run.state.global_parameter_directory,
-                        run.state.global_parameter_directory + "#*." + run.state.picture_type);
+        JobFolder::Open(state.global_parameter_directory,
+                        state.global_parameter_directory + "#*." + state.picture_type);
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);
       if (killed_at_end)
-        KilledAtEndLines(run, ending);
+        KilledAtEndLines(step, ending);
       return ending;
     }
-    DeleteOldPictures(run, folder, ending.lines);
-    PictureProcesses(run, ending, windows, killed_at_end);
+    DeleteOldPictures(state.picture_type, folder, ending.lines);
+    PictureProcesses(step, state, ending, windows, killed_at_end);
   } catch (const std::exception&) {
     // No pictures: the processes are named and ended all the same.
     (void)UnexpectedFault("EndOfJobPictures");
@@ -254,26 +261,29 @@ StepEnding EndOfJobPictures(Run& run, bool killed_at_end) {
   return ending;
 }
 
-void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept {
+void WriteEndingLines(Console& console, const std::vector<std::string>& lines) noexcept {
   try {
-    (void)run.services.console.SendLines(lines);
+    (void)console.SendLines(lines);
   } catch (const std::exception&) {
     (void)UnexpectedFault("WriteEndingLines");
   }
 }
 
-void PictureRequest(Run& run) {
-  if (run.inputs.os_version < 4 || run.picture_request_ignored ||
-      run.state.global_parameter_directory.empty())
+void PictureRequest(const RunInputs& inputs,
+                    const StepProcess& step,
+                    const sequence::StepState& state,
+                    Console& console,
+                    bool& request_ignored) {
+  if (inputs.os_version < 4 || request_ignored || state.global_parameter_directory.empty())
     return;
   try {
-    const std::string marker = run.state.global_parameter_directory + "_X5C_";
+    const std::string marker = state.global_parameter_directory + "_X5C_";
     // A cheap look first: this runs after every operator command.
     if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
       return;
     JobFileOutcome deleted;
     {
-      JobFolder folder = JobFolder::Open(run.state.global_parameter_directory, marker, "deleted");
+      JobFolder folder = JobFolder::Open(state.global_parameter_directory, marker, "deleted");
       if (!folder) {
         deleted = folder.Failure();
       } else if (folder.Kind("_X5C_") != JobEntryKind::kPlainFile) {
@@ -286,19 +296,20 @@ void PictureRequest(Run& run) {
       return;  // gone meanwhile
     if (!deleted.Done()) {
       // A request that stays would ask again after every command: it counts once, then no more.
-      run.picture_request_ignored = true;
-      (void)run.services.console.SendText(
-          deleted.Refused()
-              ? deleted.refusal
-              : "***** Picture request " + marker + " cannot be deleted (error " +
-                    std::to_string(-deleted.result) + "): it is ignored from now on *****");
+      request_ignored = true;
+      (void)console.SendText(deleted.Refused() ? deleted.refusal
+                                               : "***** Picture request " + marker +
+                                                     " cannot be deleted (error " +
+                                                     std::to_string(-deleted.result) +
+                                                     "): it is ignored from now on *****");
       return;
     }
   } catch (const std::exception&) {
     (void)UnexpectedFault("PictureRequest");
     return;
   }
-  WriteEndingLines(run, EndOfJobPictures(run, false).lines);
+  WriteEndingLines(console,
+                   EndOfJobPictures(inputs, step, state, PictureOccasion::kOnRequest).lines);
 }
 
 }  // namespace x5

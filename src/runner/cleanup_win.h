@@ -10,7 +10,12 @@
 
 namespace x5 {
 
-struct Run;
+class Console;
+class StepProcess;
+struct RunInputs;
+namespace sequence {
+struct StepState;
+}
 
 // A process of the step, opened once from the job's list and confirmed in the job. While its
 // handle is held its id cannot pass to another process, so what is named, pictured and ended
@@ -34,20 +39,31 @@ struct StepEnding {
   std::vector<std::string> lines;
 };
 
-// Pictures the step's remaining windows. With `killed_at_end` (the processes are about to be
-// ended) it first names every one of them, with its image and window titles, even when pictures
+// Why the step's windows are pictured: its processes are about to be ended (a KILL, the end of
+// the job), or a "_X5C_" asked for pictures without ending anything.
+enum class PictureOccasion { kKilledAtEnd, kOnRequest };
+
+// Pictures the step's remaining windows. Killed at end (the processes are about to be ended) it
+// first names every one of them, with its image and window titles, even when pictures
 // are off, and names each process pictured; such pictures leave out what would change nothing
 // before the end (hiding the window, raising one already in front). All its picture work ends
 // within 2 s plus the picture interval per window, 60 s at most; what was left out is said in
 // one line. The step's windows are listed in one pass over the desktop for all of this.
-[[nodiscard]] StepEnding EndOfJobPictures(Run& run, bool killed_at_end);
+[[nodiscard]] StepEnding EndOfJobPictures(const RunInputs& inputs,
+                                          const StepProcess& step,
+                                          const sequence::StepState& state,
+                                          PictureOccasion occasion);
 
 // Writes the lines gathered by EndOfJobPictures to the console.
-void WriteEndingLines(Run& run, const std::vector<std::string>& lines) noexcept;
+void WriteEndingLines(Console& console, const std::vector<std::string>& lines) noexcept;
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only
 // a plain file counts (not a folder, not a link); one that cannot be deleted is said once on the
-// console and not acted on again.
-void PictureRequest(Run& run);
+// console and not acted on again (`request_ignored` keeps that for the run).
+void PictureRequest(const RunInputs& inputs,
+                    const StepProcess& step,
+                    const sequence::StepState& state,
+                    Console& console,
+                    bool& request_ignored);
 
 }  // namespace x5

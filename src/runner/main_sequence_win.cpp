@@ -48,41 +48,60 @@ std::string EnvironmentValue(const char* name) {
 
 // The step must never hold the parent's pipes open (a step that lives on would keep the parent
 // from seeing the end of them): it inherits only the console's handles.
-void KeepPipesFromChildren(Run& run) {
-  SetHandleInformation(run.services.input, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(run.services.output.get(), HANDLE_FLAG_INHERIT, 0);
+void KeepPipesFromChildren(HANDLE input, HANDLE output) {
+  SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   if (error != nullptr && error != INVALID_HANDLE_VALUE) {
     SetHandleInformation(error, HANDLE_FLAG_INHERIT, 0);
   }
 }
 
-void ReadTask(Run& run) {
-  PipeReader in(run.services.input);
+// The task record and its blocks, and what follows from them alone: the run's inputs, fixed from
+// here on.
+RunInputs ReadInputs(HANDLE input) {
+  RunInputs inputs;
+  PipeReader in(input);
   TaskBytes bytes{};
   (void)ReadFull(in, bytes);
-  run.inputs.task = DecodeTaskRecord(bytes);
-  run.inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
-  run.inputs.os_version =
-      EffectiveOsVersion(run.inputs.task.os_version, run.inputs.program_files_x86);
-  run.inputs.task.os_version = run.inputs.os_version;
-  run.launch_priority = run.inputs.task.priority;
-  // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
-  run.state.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
+  inputs.task = DecodeTaskRecord(bytes);
+  inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
+  inputs.os_version = EffectiveOsVersion(inputs.task.os_version, inputs.program_files_x86);
+  inputs.task.os_version = inputs.os_version;
 
   char delimiter = ';';
-  run.inputs.command_text =
-      ReadTextBlock(in, run.inputs.task.command_length, false, delimiter).text;
-  run.inputs.conditions_text =
-      ReadTextBlock(in, run.inputs.task.conditions_length, false, delimiter).text;
-  run.inputs.variables_text =
-      ReadTextBlock(in, run.inputs.task.variables_length, true, delimiter).text;
-  run.inputs.list_delimiter = delimiter;
+  inputs.command_text = ReadTextBlock(in, inputs.task.command_length, false, delimiter).text;
+  inputs.conditions_text = ReadTextBlock(in, inputs.task.conditions_length, false, delimiter).text;
+  inputs.variables_text = ReadTextBlock(in, inputs.task.variables_length, true, delimiter).text;
+  inputs.list_delimiter = delimiter;
+  inputs.limits = NormaliseFileCheckLimits(inputs.task);
+  inputs.console_title = BuildConsoleTitle(inputs.task);
+  return inputs;
+}
 
+void SayStarted(HANDLE output) {
   StatusRecord started;
   started.status_text = kStatusStarted;
-  PipeWriter out(run.services.output.get());
+  PipeWriter out(output);
   (void)WriteFull(out, EncodeStatusRecord(started));
+}
+
+// The "Command=" and "WorkDir" of the job log block, expanded again with passwords masked.
+JobLogCommand JobLogCommandOf(const RunInputs& inputs,
+                              sequence::StepState& state,
+                              RunOutcome& outcome,
+                              RunServices& services) {
+  JobLogCommand shown;
+  shown.command = DispatchCommand(inputs, state, outcome, services,
+                                  ExpandVariables(VariablesOf(inputs, state, services),
+                                                  inputs.command_text, kMaskPasswords, false),
+                                  state.show_resolved ? DispatchMode::kShowResolved
+                                                      : DispatchMode::kShowAsWritten)
+                      .shown;
+  shown.working_directory =
+      ExpandVariables(VariablesOf(inputs, state, services), Trimmed(inputs.task.working_directory),
+                      kMaskPasswords, false);
+  return shown;
 }
 
 // The sequence's stages carried out with the runner's real services.
@@ -91,7 +110,6 @@ class RunnerWorld final : public sequence::World {
   explicit RunnerWorld(Run& run) : run_(run) {}
 
   bool OpenConsole() override {
-    run_.inputs.console_title = BuildConsoleTitle(run_.inputs.task);
     if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) != 1)
       return false;
     if (run_.inputs.os_version < 4) {
@@ -106,9 +124,10 @@ class RunnerWorld final : public sequence::World {
   }
 
   void SetStepVariables() override {
-    x5::SetStepVariables(run_);
+    VariableContext variables = Variables();
+    (void)x5::SetStepVariables(variables);
     run_.state.condition_rules =
-        ExpandVariables(run_, run_.inputs.conditions_text, kMaskPasswords, false);
+        ExpandVariables(Variables(), run_.inputs.conditions_text, kMaskPasswords, false);
   }
 
   std::string EvaluateRules(sequence::Pass pass) override {
@@ -117,27 +136,30 @@ class RunnerWorld final : public sequence::World {
     return EvaluateConditions(run_, pass);
   }
 
-  bool KilledInChecks() override { return run_.killed_in_checks; }
+  bool KilledInChecks() override { return run_.step.killed_in_checks; }
 
   sequence::Command DispatchCommand() override {
     // The line the step runs and the line that messages show come from one dispatch, each
     // expanded once more; only the first holds deciphered passwords.
     const DispatchedCommand dispatched =
-        x5::DispatchCommand(run_, Trimmed(run_.inputs.command_text), DispatchMode::kExecute);
-    run_.step_command = ExpandVariables(run_, dispatched.command_line, kMaskPasswords, false);
-    run_.step_command_shown = ExpandVariables(run_, dispatched.shown, kMaskPasswords, false);
+        x5::DispatchCommand(run_.inputs, run_.state, run_.outcome, run_.services,
+                            Trimmed(run_.inputs.command_text), DispatchMode::kExecute);
+    run_.step_command =
+        ExpandVariables(Variables(), dispatched.command_line, kMaskPasswords, false);
+    run_.step_command_shown = ExpandVariables(Variables(), dispatched.shown, kMaskPasswords, false);
     return sequence::Command{run_.step_command.Size(), run_.step_command_shown};
   }
 
   void AddVariable(std::string_view name, std::string_view value) override {
-    (void)x5::AddVariable(run_, name, value);
+    VariableContext variables = Variables();
+    (void)x5::AddVariable(variables, name, value);
   }
 
   // The step's launch: the plan from the task, carried out; what it made joins the run.
   sequence::Launched Launch() override {
     const LaunchPlan plan =
         PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
-    const VariableContext variables = VariablesOf(run_);
+    const VariableContext variables = Variables();
     ContextExpander expander(variables);
     LaunchedStep launched = LaunchStep(
         plan,
@@ -161,16 +183,19 @@ class RunnerWorld final : public sequence::World {
     run_.outcome.report.status_code = code;
   }
 
-  void SaveConsoleFile() override { x5::SaveConsoleFile(run_); }
+  void SaveConsoleFile() override { x5::SaveConsoleFile(run_.inputs, run_.outcome, run_.services); }
 
  private:
+  [[nodiscard]] VariableContext Variables() {
+    return VariablesOf(run_.inputs, run_.state, run_.services);
+  }
+
   Run& run_;
 };
 
 // Steps 8 to 22: everything before the launch. False when the step will not run.
 bool Prepare(Run& run) {
   static_cast<sequence::Outcome&>(run.outcome) = sequence::StartOutcome(run.inputs.task);
-  run.inputs.limits = NormaliseFileCheckLimits(run.inputs.task);
   RunnerWorld world(run);
   if (sequence::BeforeStep(world, run.outcome) == sequence::Decision::kRuns)
     return true;
@@ -180,7 +205,7 @@ bool Prepare(Run& run) {
 
 // Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
 void Monitor(Run& run) {
-  SetLaunchPriority(run, run.launch_priority);
+  run.step.ApplyLaunchPriority(run.inputs.os_version);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
   run.outcome.report.phase = 2;
@@ -190,7 +215,7 @@ void Monitor(Run& run) {
     if (run.step.last_wait_result != kStillRunning)
       break;
     run.outcome.report.report_text_length = 0;
-    const std::optional<OperatorCommand> command = ReadOperatorCommand(run);
+    const std::optional<OperatorCommand> command = ReadOperatorCommand(run.services);
     if (!command) {
       // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
       // step's work is not lost with it. The step runs to its end, and the post-step checks, the
@@ -200,7 +225,8 @@ void Monitor(Run& run) {
     }
     if (CarryOutOperatorCommand(run, *command) == CommandOutcome::kLeaveMonitor)
       break;
-    PictureRequest(run);
+    PictureRequest(run.inputs, run.step, run.state, run.services.console,
+                   run.picture_request_ignored);
   }
 }
 
@@ -223,7 +249,8 @@ void Finish(Run& run) {
   }
   sequence::StepEnded(world, wait == WAIT_OBJECT_0, static_cast<int32_t>(wait),
                       static_cast<int32_t>(exit_code));
-  ReportAndAccount(run);
+  AccountStep(run.inputs, run.step, run.outcome, run.services,
+              JobLogCommandOf(run.inputs, run.state, run.outcome, run.services));
   run.outcome.report.phase = 3;
   if (run.step.killed)
     run.step.EndJob();
@@ -231,19 +258,19 @@ void Finish(Run& run) {
 }
 
 // Steps 27 to 30: final reports until "END ".
-void FinalReports(Run& run) {
-  run.outcome.report_text = sequence::FinalReportText(run.outcome);
-  run.outcome.report.report_text_length = static_cast<int32_t>(run.outcome.report_text.size());
-  run.outcome.report.end_time = LocalFileTimeNow();
-  run.outcome.report.phase = 4;
+void FinalReports(RunOutcome& outcome, RunServices& services) {
+  outcome.report_text = sequence::FinalReportText(outcome);
+  outcome.report.report_text_length = static_cast<int32_t>(outcome.report_text.size());
+  outcome.report.end_time = LocalFileTimeNow();
+  outcome.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
-  for (std::optional<OperatorCommand> command = ReadOperatorCommand(run);
+  for (std::optional<OperatorCommand> command = ReadOperatorCommand(services);
        command && KindOf(command->name) != OperatorCommandKind::kEnd;
-       command = ReadOperatorCommand(run)) {
-    WriteStepReport(run.outcome, run.services.output.get());
+       command = ReadOperatorCommand(services)) {
+    WriteStepReport(outcome, services.output.get());
   }
-  run.outcome.report.phase = 5;
-  WriteStepReport(run.outcome, run.services.output.get());
+  outcome.report.phase = 5;
+  WriteStepReport(outcome, services.output.get());
 }
 
 // Steps 31 to 35.
@@ -255,13 +282,14 @@ void CleanUp(Run& run) {
   run.step.holds.ResumeAllHeld();
   {
     // Held open until they are ended, so no id named or pictured can pass to another process.
-    const StepEnding ending = EndOfJobPictures(run, true);
+    const StepEnding ending =
+        EndOfJobPictures(run.inputs, run.step, run.state, PictureOccasion::kKilledAtEnd);
     run.step.EndJob();
-    WriteEndingLines(run, ending.lines);
+    WriteEndingLines(run.services.console, ending.lines);
   }
   run.step.job.reset();
   run.services.output.reset();
-  SaveConsoleFile(run);
+  SaveConsoleFile(run.inputs, run.outcome, run.services);
   const bool had_console = run.services.console.IsOpen();
   (void)run.services.console.CloseConsole();
   if (had_console) {
@@ -276,22 +304,27 @@ void CleanUp(Run& run) {
 }  // namespace
 
 int RunMainSequence() {
-  Run run;
-  run.outcome.report.start_time = LocalFileTimeNow();
+  const int64_t start_time = LocalFileTimeNow();
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE)
     return 0;
-  run.services.input = input;
-  run.services.output.reset(GetStdHandle(STD_OUTPUT_HANDLE));
-  KeepPipesFromChildren(run);
+  ScopedHandle output(GetStdHandle(STD_OUTPUT_HANDLE));
+  KeepPipesFromChildren(input, output.get());
 
-  ReadTask(run);
+  Run run(ReadInputs(input));
+  run.outcome.report.start_time = start_time;
+  run.services.input = input;
+  run.services.output = std::move(output);
+  run.step.launch_priority = run.inputs.task.priority;
+  // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
+  run.state.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
+  SayStarted(run.services.output.get());
   run.services.name_fold = SystemNameFold();
   if (Prepare(run)) {
     Monitor(run);
     Finish(run);
   }
-  FinalReports(run);
+  FinalReports(run.outcome, run.services);
   CleanUp(run);
   return 0;
 }

@@ -29,58 +29,62 @@ struct Handled {
 
 constexpr int32_t kKeepCode = INT32_MIN;
 
-Handled Stat(Run&, const OperatorCommand&) {
+Handled Stat() {
   return {1, {}};
 }
 
-Handled End(Run& run, const OperatorCommand&) {
+Handled End(StepProcess& step) {
   // The runner now waits for the step without a time limit: a held step would never end.
-  run.step.holds.ResumeAllHeld();
+  step.holds.ResumeAllHeld();
   return {998, {}, CommandOutcome::kLeaveMonitor};
 }
 
-Handled Hold(Run& run, const OperatorCommand&) {
-  const runner::ThreadControlOutcome outcome = run.step.Hold(run.inputs.os_version);
+Handled Hold(StepProcess& step, const RunInputs& inputs) {
+  const runner::ThreadControlOutcome outcome = step.Hold(inputs.os_version);
   return {static_cast<int32_t>(outcome.last_error), kHeldOnRequest};
 }
 
-Handled Resume(Run& run, const OperatorCommand&) {
-  const runner::ThreadControlOutcome outcome = run.step.Resume(run.inputs.os_version);
+Handled Resume(StepProcess& step, const RunInputs& inputs) {
+  const runner::ThreadControlOutcome outcome = step.Resume(inputs.os_version);
   return {static_cast<int32_t>(outcome.last_error), kResumedOnRequest};
 }
 
-Handled Kill(Run& run, const OperatorCommand& command) {
+Handled Kill(StepProcess& step,
+             const RunInputs& inputs,
+             sequence::StepState& state,
+             const OperatorCommand& command) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
-  run.step.holds.ResumeAllHeld();
+  step.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
-  StepEnding ending = EndOfJobPictures(run, true);
-  run.state.picture_interval = -1;
+  StepEnding ending = EndOfJobPictures(inputs, step, state, PictureOccasion::kKilledAtEnd);
+  state.picture_interval = -1;
   // The rest of the tree ends now rather than after the job log is written.
-  run.step.Kill(static_cast<uint32_t>(command.argument));
+  step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
   return {999, kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
-Handled Priority(Run& run, const OperatorCommand& command) {
-  run.step.SetPriority(command.argument, run.inputs.os_version);
+Handled Priority(StepProcess& step, const RunInputs& inputs, const OperatorCommand& command) {
+  step.SetPriority(command.argument, inputs.os_version);
   return {kKeepCode, {}};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
 // would have gone into, so nothing keeps it.
-Handled GetPriority(Run& run, const OperatorCommand& command) {
-  run.step.ReadPriority(command.argument, run.inputs.os_version);
+Handled GetPriority(StepProcess& step, const RunInputs& inputs, const OperatorCommand& command) {
+  step.ReadPriority(command.argument, inputs.os_version);
   return {kKeepCode, {}};
 }
 
-Handled Diag(Run& run, const OperatorCommand& command) {
-  run.diag_number = NextDiagNumber(run.diag_number, command.argument);
-  if (auto file =
-          DiagFileName(run.inputs.task, run.state.global_parameter_directory, run.diag_number)) {
-    (void)SaveConsoleText(run.services.console.Output(), 0, *file,
-                          run.services.console.FirstLine());
-  }
+Handled Diag(int32_t& diag_number,
+             const RunInputs& inputs,
+             const sequence::StepState& state,
+             Console& console,
+             const OperatorCommand& command) {
+  diag_number = NextDiagNumber(diag_number, command.argument);
+  if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
+    (void)SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
   return {kKeepCode, {}};
 }
 
@@ -88,21 +92,21 @@ Handled Diag(Run& run, const OperatorCommand& command) {
 Handled CarryOut(OperatorCommandKind kind, Run& run, const OperatorCommand& command) {
   switch (kind) {
     case OperatorCommandKind::kStatus:
-      return Stat(run, command);
+      return Stat();
     case OperatorCommandKind::kEnd:
-      return End(run, command);
+      return End(run.step);
     case OperatorCommandKind::kHold:
-      return Hold(run, command);
+      return Hold(run.step, run.inputs);
     case OperatorCommandKind::kResume:
-      return Resume(run, command);
+      return Resume(run.step, run.inputs);
     case OperatorCommandKind::kKill:
-      return Kill(run, command);
+      return Kill(run.step, run.inputs, run.state, command);
     case OperatorCommandKind::kSetPriority:
-      return Priority(run, command);
+      return Priority(run.step, run.inputs, command);
     case OperatorCommandKind::kGetPriority:
-      return GetPriority(run, command);
+      return GetPriority(run.step, run.inputs, command);
     case OperatorCommandKind::kDiagnostics:
-      return Diag(run, command);
+      return Diag(run.diag_number, run.inputs, run.state, run.services.console, command);
     case OperatorCommandKind::kUnknown:
       break;
   }
@@ -115,18 +119,13 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
   Handled handled = CarryOut(KindOf(command.name), run, command);
   if (handled.report_code != kKeepCode)
     run.outcome.report_code = handled.report_code;
-  ReportAndAccount(run);
-  WriteEndingLines(run, handled.ending.lines);
+  ReportStep(run.inputs, run.step, run.outcome, run.services);
+  WriteEndingLines(run.services.console, handled.ending.lines);
   if (!handled.message.empty()) {
     run.outcome.pre_messages += "\r\n***** Task #" + std::to_string(run.step.record.process_id) +
                                 std::string(handled.message) + "\r\n";
   }
   return handled.outcome;
-}
-
-void SetLaunchPriority(Run& run, int32_t priority) {
-  (void)runner::SetStepPriority(run.step.process.get(), run.step.thread.get(), priority,
-                                run.inputs.os_version);
 }
 
 }  // namespace x5

@@ -1,8 +1,6 @@
 // Operator commands during the step: status, hold, resume, kill, priority, console dump.
 #pragma once
 
-#include <cstdint>
-
 #include "protocol/protocol.h"
 
 namespace x5 {
@@ -11,10 +9,9 @@ struct Run;
 
 enum class CommandOutcome { kStayInMonitor, kLeaveMonitor };
 
-// Carries out the command, sends its report and appends its message.
+// Carries out the command, sends its report and appends its message. It takes the whole run:
+// the commands between them reach the step's process, the outcome, the pipes and console, and
+// what the switches set (the picture settings a KILL uses and ends).
 CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command);
-
-// Sets the step's priority from a priority code (the task's, right after the launch).
-void SetLaunchPriority(Run& run, int32_t priority);
 
 }  // namespace x5

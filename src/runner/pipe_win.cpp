@@ -29,17 +29,17 @@ int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
   return put;
 }
 
-std::optional<OperatorCommand> ReadOperatorCommand(Run& run) {
+std::optional<OperatorCommand> ReadOperatorCommand(RunServices& services) {
   // A pipe that has ended or failed once is not read again: nothing more can come from it, and
   // reading on would only spin.
-  if (run.parent_gone)
+  if (services.parent_gone)
     return std::nullopt;
   std::array<uint8_t, kOperatorCommandSize> bytes{};
-  PipeReader in(run.services.input);
+  PipeReader in(services.input);
   if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
-    run.parent_gone = true;
-    if (run.services.console.IsOpen())
-      (void)run.services.console.SendText(kParentGoneLine);
+    services.parent_gone = true;
+    if (services.console.IsOpen())
+      (void)services.console.SendText(kParentGoneLine);
     return std::nullopt;
   }
   return DecodeOperatorCommand(bytes);
@@ -58,13 +58,13 @@ void WriteStepReport(RunOutcome& outcome, HANDLE output) {
 }
 
 int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
-  if (run_.parent_gone)
+  if (services_.parent_gone)
     return 0;
   if (unpeekable_ != 0)
     return unpeekable_;
   DWORD read = 0;
   DWORD available = 0;
-  if (!PeekNamedPipe(run_.services.input, into.data(), static_cast<DWORD>(into.size()), &read,
+  if (!PeekNamedPipe(services_.input, into.data(), static_cast<DWORD>(into.size()), &read,
                      &available, nullptr)) {
     const DWORD error = GetLastError();
     if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
@@ -75,7 +75,7 @@ int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
 }
 
 bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
-  std::optional<OperatorCommand> read = ReadOperatorCommand(run_);
+  std::optional<OperatorCommand> read = ReadOperatorCommand(services_);
   if (!read)
     return false;
   command = std::move(*read);
@@ -83,13 +83,13 @@ bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
 }
 
 void PipeCommandLink::SendReport() {
-  run_.outcome.report.report_text_length = 0;
-  run_.outcome.report.status_code = run_.step.last_wait_result;
-  WriteStepReport(run_.outcome, run_.services.output.get());
+  outcome_.report.report_text_length = 0;
+  outcome_.report.status_code = step_.last_wait_result;
+  WriteStepReport(outcome_, services_.output.get());
 }
 
 void PipeCommandLink::StorePriority(int32_t priority) {
-  run_.launch_priority = priority;
+  step_.launch_priority = priority;
 }
 
 }  // namespace x5

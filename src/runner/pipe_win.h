@@ -10,7 +10,9 @@
 
 namespace x5 {
 
-struct Run;
+class StepProcess;
+struct RunOutcome;
+struct RunServices;
 
 class PipeReader : public ByteReader {
  public:
@@ -32,23 +34,28 @@ class PipeWriter : public ByteWriter {
 };
 
 // Reads one whole operator command. None when the pipe failed or ended first: the parent is then
-// gone for the rest of the run (run.parent_gone), the console says so once, and no later read or
-// peek touches the pipe again.
-std::optional<OperatorCommand> ReadOperatorCommand(Run& run);
+// gone for the rest of the run (services.parent_gone), the console says so once, and no later read
+// or peek touches the pipe again.
+std::optional<OperatorCommand> ReadOperatorCommand(RunServices& services);
 
 inline constexpr const char* kParentGoneLine =
     "***** Parent pipe closed - the runner carries on without operator commands *****";
 
+// The pacer's link: reads from the parent's pipe, reports from the outcome, and keeps a PRTY for
+// the step's launch.
 class PipeCommandLink : public CommandLink {
  public:
-  explicit PipeCommandLink(Run& run) : run_(run) {}
+  PipeCommandLink(RunServices& services, RunOutcome& outcome, StepProcess& step)
+      : services_(services), outcome_(outcome), step_(step) {}
   int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) override;
   bool ReadCommand(OperatorCommand& command) override;
   void SendReport() override;
   void StorePriority(int32_t priority) override;
 
  private:
-  Run& run_;
+  RunServices& services_;
+  RunOutcome& outcome_;
+  StepProcess& step_;
   // A handle that cannot be peeked at all (under Wine, a pipe made by a Linux parent) never can
   // be: its failure is kept instead of being asked for again at every look of a file check.
   int64_t unpeekable_ = 0;

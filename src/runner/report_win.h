@@ -2,12 +2,34 @@
 // the job log block after it; and the copy of the console into the task's console file.
 #pragma once
 
+#include <string>
+
 namespace x5 {
 
-struct Run;
+class StepProcess;
+struct RunInputs;
+struct RunOutcome;
+struct RunServices;
 
-void ReportAndAccount(Run& run);
+// The command and working directory the job log block names, as the step's user wrote them (or
+// resolved, after /X5?), passwords masked.
+struct JobLogCommand {
+  std::string command;
+  std::string working_directory;
+};
+
+// During the step: measures it and sends the step report that answers an operator command.
+void ReportStep(const RunInputs& inputs,
+                StepProcess& step,
+                RunOutcome& outcome,
+                RunServices& services);
+// After the step (the outcome's final flag set): measures it and writes the job log block.
+void AccountStep(const RunInputs& inputs,
+                 StepProcess& step,
+                 RunOutcome& outcome,
+                 RunServices& services,
+                 const JobLogCommand& command);
 // Copies the console text into the console file named in the task; "FILE ?" when that fails.
-void SaveConsoleFile(Run& run);
+void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services);
 
 }  // namespace x5

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/command_context.h"
@@ -30,7 +31,8 @@ namespace x5 {
 class PipeReader;
 class PipeWriter;
 
-// What the parent sent, fixed once the task is read (and what follows from it alone).
+// What the parent sent, and what follows from it alone. Made once, by the read of the task
+// (ReadInputs); the run holds it const, so nothing after the read can change it.
 struct RunInputs {
   TaskRecord task;
   std::string command_text;
@@ -65,6 +67,8 @@ class StepProcess {
   void Kill(uint32_t exit_code);
   // Ends whatever is left in the step's job.
   void EndJob();
+  // Gives the step the priority it is launched with (the task's, or a PRTY's before the launch).
+  void ApplyLaunchPriority(uint8_t os_version);
 
   StatusRecord record;  // launch record: status text and code of the launch
   ScopedHandle job;     // empty when no job object was made
@@ -74,7 +78,10 @@ class StepProcess {
   StepTimes times;        // of the step's main process, local
   runner::HoldLedger holds;
   int32_t last_wait_result = kStillRunning;
+  int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   bool killed = false;
+  // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
+  bool killed_in_checks = false;
 };
 
 // What the parent is told: the return-code state and messages the sequence decides, the step
@@ -86,6 +93,10 @@ struct RunOutcome : sequence::Outcome {
   bool final_flag = false;
   bool accounting_flag = false;
   runner::AccountingNotices accounting_notices;
+  // What the file checks read, over both condition passes: the I/O count of the report counts
+  // it, and the pacer's look interval counts on across the passes.
+  int32_t kilobytes_read = 0;
+  int64_t file_check_chunks = 0;
 };
 
 // The services the run works through: the parent's pipes, the console and the system's answers.
@@ -93,6 +104,7 @@ struct RunServices {
   // Pipes to the parent. The output is closed at the end so the parent sees the end of the pipe.
   HANDLE input = nullptr;
   ScopedHandle output;
+  bool parent_gone = false;  // the parent's pipe ended: no more commands will come
 
   Console console;
   ConsoleSinkWin console_sink{console};
@@ -107,45 +119,44 @@ struct RunServices {
   std::unique_ptr<conditions::RuleFiles> rule_files;
 };
 
+// The whole run. Only the routines that drive all of it take it: the main sequence, its world,
+// the operator commands' dispatcher and a pass of the condition rules (which answers operator
+// commands between file chunks); everything else takes the parts it uses.
 struct Run {
-  RunInputs inputs;
+  explicit Run(RunInputs read) : inputs(std::move(read)) {}
+
+  const RunInputs inputs;
   StepProcess step;
   RunOutcome outcome;
   RunServices services;
 
   sequence::StepState state;  // what the variables, rules and switches set, as the check keeps it
 
-  int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   // The command line to launch, passwords deciphered (the launch takes it), and the same line
   // with passwords masked, for messages.
   SecretString step_command;
   std::string step_command_shown;
-  std::string command_line_shown;  // "Command=" of the job log
 
-  bool parent_gone = false;  // the parent's pipe ended: no more commands will come
-  // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
-  bool killed_in_checks = false;
   // A "_X5C_" that could not be deleted counts once; later requests are not acted on.
   bool picture_request_ignored = false;
-
-  int32_t kilobytes_read = 0;
-  int64_t file_check_chunks = 0;  // the pacer's chunk count, over both condition passes
   int32_t diag_number = 0;
 };
 
 // The variable routines' view of the run.
-[[nodiscard]] inline VariableContext VariablesOf(Run& run) {
-  return VariableContext{run.state.variables,
-                         run.inputs.task,
-                         run.inputs.variables_text,
-                         run.inputs.list_delimiter,
-                         run.state.global_parameter_directory,
-                         run.services.console_sink,
-                         run.services.environment,
-                         run.services.clock,
-                         run.services.date_names,
-                         run.services.parameter_files,
-                         run.services.name_fold};
+[[nodiscard]] inline VariableContext VariablesOf(const RunInputs& inputs,
+                                                 sequence::StepState& state,
+                                                 RunServices& services) {
+  return VariableContext{state.variables,
+                         inputs.task,
+                         inputs.variables_text,
+                         inputs.list_delimiter,
+                         state.global_parameter_directory,
+                         services.console_sink,
+                         services.environment,
+                         services.clock,
+                         services.date_names,
+                         services.parameter_files,
+                         services.name_fold};
 }
 
 // Writes the step report to the parent's pipe (the report text follows in the final reports).

@@ -51,4 +51,8 @@ void StepProcess::EndJob() {
     TerminateJobObject(job.get(), 0);
 }
 
+void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
+  (void)runner::SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
+}
+
 }  // namespace x5

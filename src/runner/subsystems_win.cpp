@@ -15,34 +15,12 @@
 
 namespace x5 {
 
-void SetStepVariables(Run& run) {
-  VariableContext context = VariablesOf(run);
-  (void)x5::SetStepVariables(context);
-}
-
-std::string ExpandVariables(Run& run, std::string_view text, MaskPasswords, bool quote_empty) {
-  return x5::ExpandVariables(VariablesOf(run), text, kMaskPasswords, quote_empty);
-}
-
-Expansion ExpandVariables(Run& run, std::string_view text, DecipherPasswords, bool quote_empty) {
-  return x5::ExpandVariables(VariablesOf(run), text, kDecipherPasswords, quote_empty);
-}
-
-SecretString ExpandVariables(Run& run, const SecretString& text, MaskPasswords, bool quote_empty) {
-  return x5::ExpandVariables(VariablesOf(run), text, kMaskPasswords, quote_empty);
-}
-
-int32_t AddVariable(Run& run, std::string_view name, std::string_view value) {
-  VariableContext context = VariablesOf(run);
-  return x5::AddVariable(context, name, value);
-}
-
 std::string EvaluateConditions(Run& run, sequence::Pass pass) {
-  VariableContext variables = VariablesOf(run);
+  VariableContext variables = VariablesOf(run.inputs, run.state, run.services);
   ContextVariableStore store(variables);
-  PipeCommandLink link(run);
-  FileCheckPacer pacer(link, run.inputs.limits.check_interval, run.kilobytes_read,
-                       run.outcome.report.io_count, run.file_check_chunks);
+  PipeCommandLink link(run.services, run.outcome, run.step);
+  FileCheckPacer pacer(link, run.inputs.limits.check_interval, run.outcome.kilobytes_read,
+                       run.outcome.report.io_count, run.outcome.file_check_chunks);
   if (!run.services.rule_files)
     run.services.rule_files = conditions::MakeSystemRuleFiles();
   const conditions::ConditionLimits limits{run.inputs.limits.file_buffer_size,
@@ -58,7 +36,7 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
                                                             : conditions::kPassAfterStep,
                                                         run.state.condition_rules);
   if (pacer.Killed())
-    run.killed_in_checks = true;
+    run.step.killed_in_checks = true;
   return messages;
 }
 
@@ -66,37 +44,45 @@ namespace {
 
 class RunConsoleFile final : public ConsoleFile {
  public:
-  explicit RunConsoleFile(Run& run) : run_(run) {}
-  void Save() override { SaveConsoleFile(run_); }
+  RunConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services)
+      : inputs_(inputs), outcome_(outcome), services_(services) {}
+  void Save() override { SaveConsoleFile(inputs_, outcome_, services_); }
 
  private:
-  Run& run_;
+  const RunInputs& inputs_;
+  RunOutcome& outcome_;
+  RunServices& services_;
 };
 
 }  // namespace
 
-DispatchedCommand DispatchCommand(Run& run, std::string_view text, DispatchMode mode) {
-  VariableContext variables = VariablesOf(run);
+DispatchedCommand DispatchCommand(const RunInputs& inputs,
+                                  sequence::StepState& state,
+                                  RunOutcome& outcome,
+                                  RunServices& services,
+                                  std::string_view text,
+                                  DispatchMode mode) {
+  VariableContext variables = VariablesOf(inputs, state, services);
   ContextExpander expander(variables);
   ContextVariableStore store(variables, &FillRandom);
-  RunConsoleFile console_file(run);
+  RunConsoleFile console_file(inputs, outcome, services);
   const std::unique_ptr<Associations> associations = commands::MakeShellAssociations();
   std::unique_ptr<FileAccess> files = MakeSystemFileAccess();
   std::unique_ptr<commands::PrinterSource> printers = commands::MakeSpoolerPrinters();
   CommandContext context{expander,
                          store,
-                         run.services.console_sink,
+                         services.console_sink,
                          console_file,
                          *associations,
                          *files,
                          *printers,
-                         run.outcome.rc,
-                         run.state.picture_interval,
-                         run.state.picture_type,
-                         run.state.show_resolved,
-                         run.state.edit,
-                         run.state.last_result,
-                         run.state.global_parameter_directory};
+                         outcome.rc,
+                         state.picture_interval,
+                         state.picture_type,
+                         state.show_resolved,
+                         state.edit,
+                         state.last_result,
+                         state.global_parameter_directory};
   context.runner_drive = commands::RunnerDriveLetter();
   context.case_fold = SystemCaseFold();
   return x5::DispatchCommand(context, text, mode);

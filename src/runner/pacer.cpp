@@ -19,29 +19,27 @@ bool FileCheckPacer::Poll(int64_t chunk_bytes) {
   ++chunks_;
   if (chunks_ % check_interval_ != 0)
     return true;
-  const int64_t result = LookForCommand();
-  if (result <= 0)
+  const Look look = LookForCommand();
+  if (look == Look::kNothing)
     return true;
   link_.SendReport();
-  if (result == 1)
+  if (look == Look::kKilled)
     killed_ = true;
-  return result != 1;
+  return look != Look::kKilled;
 }
 
-int64_t FileCheckPacer::LookForCommand() {
+FileCheckPacer::Look FileCheckPacer::LookForCommand() {
   std::array<uint8_t, kOperatorCommandSize> peeked{};
   const int64_t waiting = link_.Peek(peeked);
-  if (waiting < 0)
-    return waiting;
   // A command that has not arrived whole is left for the next look, so the check never blocks.
   if (waiting < static_cast<int64_t>(kOperatorCommandSize))
-    return 0;
+    return Look::kNothing;
   const OperatorCommand command = DecodeOperatorCommand(peeked);
   const OperatorCommandKind kind = KindOf(command.name);
   OperatorCommand read;
   if (kind == OperatorCommandKind::kHold) {
     if (!link_.ReadCommand(read))
-      return waiting;
+      return Look::kAnswered;
     // Hold the check until the operator resumes, kills or ends; every command gets a report.
     for (OperatorCommandKind held = KindOf(read.name);
          held != OperatorCommandKind::kEnd && held != OperatorCommandKind::kKill &&
@@ -49,21 +47,21 @@ int64_t FileCheckPacer::LookForCommand() {
          held = KindOf(read.name)) {
       link_.SendReport();
       if (!link_.ReadCommand(read))
-        return waiting;  // the parent is gone: stop holding
+        return Look::kAnswered;  // the parent is gone: stop holding
       if (KindOf(read.name) == OperatorCommandKind::kSetPriority)
         link_.StorePriority(read.argument);
     }
-    return KindOf(read.name) == OperatorCommandKind::kKill ? 1 : waiting;
+    return KindOf(read.name) == OperatorCommandKind::kKill ? Look::kKilled : Look::kAnswered;
   }
   if (kind == OperatorCommandKind::kKill) {
     (void)link_.ReadCommand(read);
-    return 1;
+    return Look::kKilled;
   }
   if (kind == OperatorCommandKind::kSetPriority)
     link_.StorePriority(command.argument);
   if (!link_.ReadCommand(read))
-    return -109;  // ERROR_BROKEN_PIPE
-  return waiting;
+    return Look::kNothing;  // the pipe broke: there is no one to answer
+  return Look::kAnswered;
 }
 
 }  // namespace x5

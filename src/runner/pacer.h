@@ -21,7 +21,7 @@ class CommandLink {
   virtual bool ReadCommand(OperatorCommand& command) = 0;
   // Sends a step report with report text length 0 and the last wait result as status code.
   virtual void SendReport() = 0;
-  // A PRTY that arrives before the launch becomes the task's priority.
+  // A PRTY that arrives before the launch becomes the priority the step is launched with.
   virtual void StorePriority(int32_t priority) = 0;
 };
 
@@ -43,8 +43,10 @@ class FileCheckPacer : public Pacer {
 
   bool Poll(int64_t chunk_bytes) override;
 
-  // -error, 0 nothing waiting, 1 KILL, or the number of bytes that were waiting.
-  int64_t LookForCommand();
+  // What a look at the pipe did: nothing (no whole command waiting, or the pipe failed), answered
+  // a command (its report is still to be sent), or took a KILL.
+  enum class Look { kNothing, kAnswered, kKilled };
+  Look LookForCommand();
 
   // Whether a KILL stopped a check: nothing more of the step is then carried out.
   [[nodiscard]] bool Killed() const noexcept { return killed_; }

@@ -74,20 +74,20 @@ struct ThreadOfJob {
 };
 
 struct JobThreads {
-  int32_t result = 0;
+  runner::JobList result = runner::JobList::kListed;
   uint32_t error = 0;                 // of the process list or of the snapshot
   std::vector<uint32_t> process_ids;  // sorted
   std::vector<ThreadOfJob> threads;   // in snapshot order
 };
 
 // Every thread of every process in the job, from one process list (fixed room) and one snapshot
-// of the system's threads. A failed snapshot gives result 0 and no threads.
+// of the system's threads. A failed snapshot gives a listed job and no threads.
 JobThreads ListJobThreads(HANDLE job) {
   JobThreads out;
   DWORD assigned = 0;
   DWORD error = QueryJobIds(job, runner::kThreadControlRoom, out.process_ids, assigned);
   if (error != 0) {
-    out.result = error == ERROR_MORE_DATA ? runner::kJobListTooSmall : runner::kJobListFailed;
+    out.result = error == ERROR_MORE_DATA ? runner::JobList::kTooSmall : runner::JobList::kFailed;
     out.error = error;
     return out;
   }
@@ -173,7 +173,7 @@ class MainThreadSource final : public runner::ThreadSource {
     runner::ThreadListing listing;
     DWORD id = GetThreadId(thread_);
     if (id == 0) {
-      listing.result = runner::kJobListFailed;
+      listing.result = runner::JobList::kFailed;
       listing.error = GetLastError();
       return listing;
     }
@@ -367,7 +367,7 @@ ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) 
   JobThreads listed = ListJobThreads(job);
   outcome.result = listed.result;
   outcome.last_error = listed.error;
-  if (listed.result != 0)
+  if (listed.result != JobList::kListed)
     return outcome;
   const bool set = request.action == ThreadAction::kSetPriority;
   const DWORD process_access = set ? PROCESS_SET_INFORMATION : PROCESS_QUERY_LIMITED_INFORMATION;
@@ -409,7 +409,7 @@ ThreadControlOutcome ThreadControl(HANDLE job,
       outcome = PriorityOverJob(job, request);
     }
   } catch (const std::bad_alloc&) {
-    outcome.result = kJobListFailed;
+    outcome.result = JobList::kFailed;
     outcome.last_error = ERROR_NOT_ENOUGH_MEMORY;
   }
   request.action = ThreadAction::kNone;

@@ -21,7 +21,7 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
     std::set<uint32_t> done;  // threads this hold has dealt with
     for (int pass = 0; pass < kHoldPasses; ++pass) {
       ThreadListing listing = source.List();
-      if (listing.result != 0) {
+      if (listing.result != JobList::kListed) {
         // A later pass that fails leaves what earlier passes held; the first decides the result.
         if (pass == 0)
           outcome.result = listing.result;

@@ -9,17 +9,17 @@
 
 namespace x5::runner {
 
-// Result of a thread control request: 0 when the job's threads could be listed, -1 when the job
-// holds more processes than the list has room for, -2 when the list could not be read otherwise.
-// `last_error` is the system error code of the last call that failed (0 when every call
-// succeeded); the operator's STOP and STRT report it.
+// Whether the threads to control could be listed: kTooSmall when the job holds more processes
+// than the list has room for, kFailed when the list could not be read otherwise.
+enum class JobList { kListed, kTooSmall, kFailed };
+
+// Result of a thread control request. `last_error` is the system error code of the last call that
+// failed (0 when every call succeeded); the operator's STOP and STRT report it.
 struct ThreadControlOutcome {
-  int32_t result = 0;
+  JobList result = JobList::kListed;
   uint32_t last_error = 0;
 };
 
-inline constexpr int32_t kJobListTooSmall = -1;
-inline constexpr int32_t kJobListFailed = -2;
 // The system's "not enough memory" error code, for a ledger that cannot grow.
 inline constexpr uint32_t kOutOfMemoryError = 8;
 
@@ -34,7 +34,7 @@ class HeldThread {
 };
 
 struct ThreadListing {
-  int32_t result = 0;  // 0, kJobListTooSmall or kJobListFailed
+  JobList result = JobList::kListed;
   uint32_t error = 0;  // of a failed list or snapshot
   std::vector<uint32_t> thread_ids;
 };

@@ -34,7 +34,7 @@ class FakeThread final : public HeldThread {
 struct FakeSystem final : ThreadSource {
   Counts suspend_count = {{10, 0}, {11, 0}, {20, 0}};  // live threads
   std::vector<uint32_t> listed = {10, 11, 20};         // what the next List() shows
-  int32_t list_result = 0;
+  JobList list_result = JobList::kListed;
   uint32_t list_error = 0;
   int list_calls = 0;
   // Runs after each listing, e.g. to start a new thread while a hold walks the job.
@@ -61,7 +61,7 @@ class HoldLedgerTest : public testing::Test {
 
 // Each hold needs its own resume; a thread the step resumed itself is not resumed again.
 TEST_F(HoldLedgerTest, EachHoldNeedsAResumeAndNoneIsResumedMoreThanHeld) {
-  EXPECT_EQ(ledger.Hold(s).result, 0);
+  EXPECT_EQ(ledger.Hold(s).result, JobList::kListed);
   EXPECT_EQ(ledger.Hold(s).last_error, 0u);
   EXPECT_EQ(s.suspend_count, (Counts{{10, 2}, {11, 2}, {20, 2}}));
   s.suspend_count[10] = 0;  // behind the ledger's back
@@ -102,17 +102,17 @@ TEST_F(HoldLedgerTest, PassesAreBounded) {
 }
 
 TEST_F(HoldLedgerTest, ListFailuresHoldNothing) {
-  s.list_result = kJobListFailed;
+  s.list_result = JobList::kFailed;
   s.list_error = 6;
   const ThreadControlOutcome o = ledger.Hold(s);
-  EXPECT_EQ(o.result, kJobListFailed);
+  EXPECT_EQ(o.result, JobList::kFailed);
   EXPECT_EQ(o.last_error, 6u);
   EXPECT_EQ(s.suspend_count[10], 0);
 }
 
 TEST_F(HoldLedgerTest, EndedThreadsAreForgottenAndReported) {
   s.listed = {10, 11, 20, 99};  // 99 ended between the listing and the open
-  EXPECT_EQ(ledger.Hold(s).result, 0);
+  EXPECT_EQ(ledger.Hold(s).result, JobList::kListed);
   EXPECT_EQ(ledger.HeldThreadCount(), 3u);
   s.suspend_count.erase(11);  // killed while held
   EXPECT_EQ(ledger.Resume().last_error, 5u);

@@ -10,6 +10,7 @@
 #include "conditions/value_check.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
+#include "protocol/status_texts.h"
 
 namespace x5::conditions {
 namespace {
@@ -213,7 +214,7 @@ std::string CheckFileRule(ConditionContext& context,
       const int64_t found = conditions::FindOccurrence(env, file, query);
       if (found < 1) {
         if (found == conditions::kSearchKilled) {
-          message = "***** Task DezaVI KILLED on user request *****";
+          message = "***** Task DezaVI" + std::string(kKilledOnRequest);
           s.rc_value = 0;
           if (killed)
             *killed = true;

@@ -961,7 +961,8 @@ int Checker::Run(CheckOptions::Sections sections) {
   const std::string report_text = sequence::FinalReportText(outcome_);
   if (flag == 'S')
     Emit(Json{{"record", "remark"},
-              {"text", "A skipped step is reported with result flag \"+\" and status \"RC <>\"."}});
+              {"text", "A skipped step is reported with result flag \"+\" and status \"" +
+                           std::string(kStatusNotRun) + "\"."}});
   if (rc_.current_rc != current)
     Emit(Json{{"record", "remark"},
               {"text", "In abend mode the final reports carry at least the task RC: current RC " +

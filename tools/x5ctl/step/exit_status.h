@@ -7,6 +7,7 @@
 #include <string>
 
 #include "protocol/protocol.h"
+#include "protocol/status_texts.h"
 #include "x5ctl/step/conversation.h"
 
 namespace x5 {
@@ -26,13 +27,15 @@ inline constexpr int kStepExitUsage = kExecNotStarted;
 inline constexpr int kStepExitUnchecked = 126;
 
 // The table above for a subcommand's help: `run`, `exec` and `check` exit by it.
-inline constexpr const char* kStepExitStatusHelp =
-    R"(Exit status, the same table for run, exec and check:
+inline const std::string kStepExitStatusHelp =
+    std::string(R"(Exit status, the same table for run, exec and check:
   0       the step ran (check: would run) and the job goes on
   1..119  the step failed, or abended, with that current RC (above 119: 119)
   120     the job ends as requested (current RC 0, result flag "-")
-  121     the step was skipped: "RC <>", the RC lies outside its range
-  122     "Null CMD": no command line remained
+  121     the step was skipped: ")") +
+    std::string(kStatusNotRun) + R"(", the RC lies outside its range
+  122     ")" +
+    std::string(kStatusNoCommand) + R"(": no command line remained
   123     the step did not start: the runner could not be started, or the
           options or the task file were not understood
   124     the runner did not answer in time (it was killed)

@@ -24,7 +24,7 @@ std::shared_ptr<FakeState> NewState(std::string to_parent = {}) {
 // A negative text length is no text, not text to the end: the next report is read whole.
 TEST(Session, RecordsAreAssembledFromOneBytePieces) {
   StatusRecord status;
-  status.status_text = "Started ";
+  status.status_text = std::string(kStatusStarted);
   StepReport no_text;
   no_text.report_text_length = -4;
   auto state = NewState();
@@ -36,7 +36,7 @@ TEST(Session, RecordsAreAssembledFromOneBytePieces) {
 
   std::optional<StatusRecord> got = session.ReadStatus();
   ASSERT_TRUE(got) << session.LastError();
-  EXPECT_EQ(got->status_text, "Started ");
+  EXPECT_EQ(got->status_text, kStatusStarted);
   std::optional<ReportRecord> first = session.ReadReport();
   ASSERT_TRUE(first) << session.LastError();
   EXPECT_EQ(first->text, "");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "protocol/protocol.h"
+#include "protocol/status_texts.h"
 #include "x5ctl/step/session.h"
 
 namespace x5::testing {
@@ -90,7 +91,7 @@ inline std::function<void(FakeState&)> ScriptedRunner(Responder respond, size_t 
         return;
       *consumed = task_size;
       StatusRecord status;
-      status.status_text = "Started ";
+      status.status_text = std::string(kStatusStarted);
       Append(s.to_parent, EncodeStatusRecord(status));
     }
     while (s.from_parent.size() - *consumed >= kOperatorCommandSize) {

@@ -39,7 +39,8 @@ inline const std::string kStepExitStatusHelp =
   123     the step did not start: the runner could not be started, or the
           options or the task file were not understood
   124     the runner did not answer in time (it was killed)
-  125     the runner broke off the conversation
+  125     the runner broke off the conversation (run and exec: also a step
+          that ran and would give 0 when a --capture file was not written)
   126     check only: not checked, a file a rule reads lies where no --drive
           mapping reaches (or the check could not be completed)
   128+N   exec only: stopped by signal N; a running step was killed)";

@@ -57,6 +57,12 @@ std::filesystem::path StepDriver::JobLogPath(const std::string& console_file,
   return LocalPathOf(console_file, wine_command);
 }
 
+ExecOutcome WithCaptureKept(ExecOutcome outcome, const StepRun& run) {
+  if (!run.capture_failed || outcome.status != kExecSucceeded)
+    return outcome;
+  return {kExecBrokeOff, "the step ran, but a capture file could not be written"};
+}
+
 void SayProblem(const StepStreams& streams, const std::string& message) {
   streams.errors << "x5ctl: " << message << "\n";
   streams.errors.flush();

@@ -13,6 +13,7 @@
 
 #include "core/result.h"
 #include "x5ctl/step/conversation.h"
+#include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
 
@@ -65,6 +66,10 @@ struct StepRun {
 // Runs the step; a Failure (already said on `streams`) when it did not get as far as starting the
 // runner. A runner that could not be started is a StepRun that ended kNotStarted.
 Result<StepRun> RunStep(const StepOptions& options, StepDriver& driver, const StepStreams& streams);
+
+// The outcome of a step run whose --capture or --capture-input file could not be written: the
+// evidence asked for is missing, so a success becomes kExecBrokeOff; any other outcome stands.
+ExecOutcome WithCaptureKept(ExecOutcome outcome, const StepRun& run);
 
 // Says a problem on `streams`: "x5ctl: ..." on errors, and an error record when JSON.
 void SayProblem(const StepStreams& streams, const std::string& message);

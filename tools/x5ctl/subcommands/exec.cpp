@@ -194,9 +194,10 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
 
   const std::optional<StepReport>& final_report = run->final_report;
   const int stop_signal = driver.StopSignal();
-  ExecOutcome outcome =
+  ExecOutcome outcome = WithCaptureKept(
       WithStepExitCode(OutcomeOfExec(run->conversation.end, final_report, stop_signal),
-                       final_report, stop_signal, options.fail_on_exit_code);
+                       final_report, stop_signal, options.fail_on_exit_code),
+      *run);
   if (RcFile* rc_file = driver.rc_file()) {
     // Only an RC the runner gave at the very end is the step's; without one the next step runs
     // with the RC this one had.

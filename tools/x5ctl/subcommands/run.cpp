@@ -35,8 +35,7 @@ Otherwise none are sent. On standard input, one command per line:
 Every command gets one step report. After the last command x5ctl sends END
 until the runner answers from phase 5 (END during the step only ends its
 monitoring), reads to the end of the runner's output and prints its exit code.
-A step that did not start is named on standard error with the system's reason.
-A --capture file that cannot be written makes a 0 into 125.)";
+A step that did not start is named on standard error with the system's reason.)";
 
 // Pairs each --after with the --op given just before it, in command-line order.
 Result<std::vector<OpStep>> CollectOps(const CLI::App& run,
@@ -118,13 +117,12 @@ int RunRun(const RunOptions& options,
   Result<StepRun> run = RunStep(options, driver, StepStreams{out, options.json, errors});
   if (!run)
     return kStepExitUsage;
-  int status = OutcomeOfExec(run->conversation.end, run->final_report, 0).status;
+  const int status =
+      WithCaptureKept(OutcomeOfExec(run->conversation.end, run->final_report, 0), *run).status;
   if (const auto failure = run->conversation.final_report
                                ? LaunchFailureIn(run->conversation.final_report->text)
                                : std::nullopt)
     errors << "x5ctl: " << VisibleText(LaunchFailureSentence(*failure)) << "\n";
-  if (run->capture_failed && status == 0)
-    status = kExecBrokeOff;
   return status;
 }
 

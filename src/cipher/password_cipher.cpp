@@ -213,7 +213,7 @@ std::string EncipherField(std::string_view plain, RandomFill fill) {
     }
     return out;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("EncipherField");
+    UnexpectedFault("EncipherField");
     return {};
   }
 }
@@ -234,7 +234,7 @@ SecretString DecipherField(std::string_view cipher) {
       return {};
     return SecretString(block.View().substr(kFieldLength - 1 - n, n));
   } catch (const std::exception&) {
-    (void)UnexpectedFault("DecipherField");
+    UnexpectedFault("DecipherField");
     return {};
   }
 }
@@ -270,7 +270,7 @@ std::string EncipherVariable(std::string_view plain, RandomFill fill) {
     XorInPlace(block.Span(), VariableKey(block.Size()));
     return ToHex(block.View());
   } catch (const std::exception&) {
-    (void)UnexpectedFault("EncipherVariable");
+    UnexpectedFault("EncipherVariable");
     return {};
   }
 }
@@ -304,7 +304,7 @@ SecretString DecipherVariable(std::string_view hex_text) {
     }
     return out;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("DecipherVariable");
+    UnexpectedFault("DecipherVariable");
     return {};
   }
 }
@@ -314,7 +314,7 @@ SecretString FieldCipher(std::string_view text, std::string_view mode, RandomFil
     try {
       return SecretString(EncipherField(text, fill));
     } catch (const std::exception&) {
-      (void)UnexpectedFault("FieldCipher");
+      UnexpectedFault("FieldCipher");
       return {};
     }
   }
@@ -326,7 +326,7 @@ SecretString VariableCipher(std::string_view text, std::string_view mode, Random
     try {
       return SecretString(EncipherVariable(text, fill));
     } catch (const std::exception&) {
-      (void)UnexpectedFault("VariableCipher");
+      UnexpectedFault("VariableCipher");
       return {};
     }
   }

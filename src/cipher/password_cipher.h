@@ -32,13 +32,13 @@ inline constexpr size_t kVariableHexMax = 256;    // longest hexadecimal text th
 
 // XOR with a key that repeats from its second character after the first pass. Empty when the
 // text is shorter than the key.
-[[nodiscard]] std::string XorWithKey(std::string_view text, std::string_view key);
+std::string XorWithKey(std::string_view text, std::string_view key);
 
 // `count` filler characters from the random source; empty when the source failed.
-[[nodiscard]] std::string RandomText(size_t count, RandomFill fill = &FillRandom);
+std::string RandomText(size_t count, RandomFill fill = &FillRandom);
 
 // Two upper-case hexadecimal digits per character.
-[[nodiscard]] std::string ToHex(std::string_view text);
+std::string ToHex(std::string_view text);
 // Pairs the digits 0-9 and A-F of the text (upper case only); every other character is skipped.
 [[nodiscard]] std::string FromHex(std::string_view text);
 

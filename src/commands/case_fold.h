@@ -11,7 +11,7 @@ namespace x5 {
 struct CaseFold {
   std::array<uint8_t, 256> map = AsciiMap();
 
-  [[nodiscard]] uint8_t operator()(uint8_t c) const noexcept { return map[c]; }
+  uint8_t operator()(uint8_t c) const noexcept { return map[c]; }
 
   [[nodiscard]] static constexpr std::array<uint8_t, 256> AsciiMap() noexcept {
     std::array<uint8_t, 256> ascii{};

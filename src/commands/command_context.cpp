@@ -10,7 +10,7 @@ void FailedCommand(CommandContext& context) noexcept {
   try {
     context.console_file.Save();
   } catch (...) {
-    (void)UnexpectedFault("FailedCommand");
+    UnexpectedFault("FailedCommand");
     // The copy is a courtesy to the operator; the raised RC already tells the parent.
   }
 }

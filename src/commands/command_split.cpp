@@ -165,7 +165,7 @@ CommandCuts FindCommandCuts(std::string_view line) {
   }
   cuts.command_end = first + command.size();
   std::string rest;
-  (void)SplitToken(command, rest, false);
+  SplitToken(command, rest, false);
   cuts.token_end = cuts.command_end - rest.size();
   return cuts;
 }

@@ -33,7 +33,7 @@ inline constexpr size_t kLongestCommandLine = 32766;
 inline constexpr int32_t kCommandTooLongCode = 206;
 
 // The console line that says why a command line too long to start is refused.
-[[nodiscard]] std::string CommandTooLongLine(size_t length);
+std::string CommandTooLongLine(size_t length);
 
 // The seven parts of one command line.
 struct CommandLineParts {
@@ -49,7 +49,7 @@ struct CommandLineParts {
 // Returns the first token of `source` (trimmed first): a word ending at a blank, or a text in
 // double quotes in which two double quotes stand for one. `rest` receives what follows (for a
 // word, from its blank on). With `strip_quotes` the token comes back without its quotes.
-[[nodiscard]] std::string SplitToken(std::string_view source, std::string& rest, bool strip_quotes);
+std::string SplitToken(std::string_view source, std::string& rest, bool strip_quotes);
 
 // Fills `parts` from `line`. The program name is looked up through `associations`; a lookup
 // that fails for a path starting with a backslash is retried once on `runner_drive` (the drive
@@ -72,6 +72,6 @@ struct CommandCuts {
 [[nodiscard]] CommandCuts FindCommandCuts(std::string_view line);
 
 // The switch tail alone (" " + the line from its last "/X5" on), without any lookup.
-[[nodiscard]] std::string SwitchTailOf(std::string_view line);
+std::string SwitchTailOf(std::string_view line);
 
 }  // namespace x5

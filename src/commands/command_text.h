@@ -8,17 +8,17 @@
 namespace x5::command_text {
 
 // Blanks only: tabs and other control characters are part of the text, as in the job's own texts.
-[[nodiscard]] inline std::string_view TrimLeft(std::string_view text) noexcept {
+inline std::string_view TrimLeft(std::string_view text) noexcept {
   const size_t first = text.find_first_not_of(' ');
   return first == std::string_view::npos ? std::string_view{} : text.substr(first);
 }
 
-[[nodiscard]] inline std::string_view TrimRight(std::string_view text) noexcept {
+inline std::string_view TrimRight(std::string_view text) noexcept {
   const size_t last = text.find_last_not_of(' ');
   return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
 }
 
-[[nodiscard]] inline std::string_view Trim(std::string_view text) noexcept {
+inline std::string_view Trim(std::string_view text) noexcept {
   return TrimRight(TrimLeft(text));
 }
 
@@ -26,7 +26,7 @@ namespace x5::command_text {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-[[nodiscard]] inline std::string UpperAscii(std::string_view text) {
+inline std::string UpperAscii(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) {
     c = UpperAscii(c);

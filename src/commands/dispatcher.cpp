@@ -113,7 +113,7 @@ void PrinterSwitch(CommandContext& context, const SwitchLine&) {
 }
 
 void ReplaceSwitch(CommandContext& context, const SwitchLine& line, bool case_insensitive) {
-  (void)ReplaceCommand(context, case_insensitive, SecretString(Trim(line.tail)),
+  ReplaceCommand(context, case_insensitive, SecretString(Trim(line.tail)),
                        Trim(line.shown_tail));
 }
 
@@ -126,13 +126,13 @@ void ReplaceExact(CommandContext& context, const SwitchLine& line) {
 }
 
 void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
-  (void)SetCommand(context, TrimLeft(line.tail), TrimLeft(line.shown_tail));
+  SetCommand(context, TrimLeft(line.tail), TrimLeft(line.shown_tail));
 }
 
 // A picture setting is no place for a password: it is read from the masked text, so neither
 // message of the switch can show a deciphered one.
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  (void)SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval,
+  SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval,
                           context.picture_type, context.console);
 }
 
@@ -183,7 +183,7 @@ void FlushEdit(CommandContext& context) noexcept {
   try {
     context.console.Line(context.edit.message);
   } catch (...) {
-    (void)UnexpectedFault("FlushEdit");
+    UnexpectedFault("FlushEdit");
   }
   if (result < 0) {
     FailedCommand(context);

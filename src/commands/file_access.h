@@ -53,7 +53,7 @@ class FileAccess {
     return WriteAtomically(path, content);
   }
   // The system's text for an error number, without a line end.
-  [[nodiscard]] virtual std::string ErrorText(int32_t error) = 0;
+  virtual std::string ErrorText(int32_t error) = 0;
 };
 
 // The platform's file access (the Win32 one in the runner, POSIX natively).

@@ -24,7 +24,7 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() { Close(); }
-  [[nodiscard]] int get() const noexcept { return fd_; }
+  int get() const noexcept { return fd_; }
   explicit operator bool() const noexcept { return fd_ >= 0; }
   int Close() noexcept {
     const int result = fd_ >= 0 ? ::close(fd_) : 0;
@@ -87,7 +87,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
-      (void)UnexpectedFault("ReadWhole");
+      UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ENOMEM};
     }
@@ -140,7 +140,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {WriteOutcome::State::kWritten, 0};
     } catch (...) {
-      (void)UnexpectedFault("WriteAtomically");
+      UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ENOMEM};
     }
   }
@@ -149,7 +149,7 @@ class PosixFileAccess final : public FileAccess {
     try {
       return std::generic_category().message(error);
     } catch (...) {
-      (void)UnexpectedFault("ErrorText");
+      UnexpectedFault("ErrorText");
       return {};
     }
   }

@@ -106,7 +106,7 @@ class WinFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
-      (void)UnexpectedFault("ReadWhole");
+      UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ERROR_NOT_ENOUGH_MEMORY};
     }
@@ -177,7 +177,7 @@ class WinFileAccess final : public FileAccess {
       DeleteFileA(temporary.c_str());
       return {WriteOutcome::State::kReplaceFailed, static_cast<int32_t>(error)};
     } catch (...) {
-      (void)UnexpectedFault("WriteAtomically");
+      UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }
@@ -198,7 +198,7 @@ class WinFileAccess final : public FileAccess {
       refusal = std::move(outcome.refusal);
       return {WriteOutcome::State::kWriteFailed, -outcome.result};
     } catch (...) {
-      (void)UnexpectedFault("WriteJobFile");
+      UnexpectedFault("WriteJobFile");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }
@@ -220,7 +220,7 @@ class WinFileAccess final : public FileAccess {
       }
       return text;
     } catch (...) {
-      (void)UnexpectedFault("ErrorText");
+      UnexpectedFault("ErrorText");
       return {};
     }
   }

@@ -91,7 +91,7 @@ std::string WritePrinterReport(PrinterSource& printers,
       return report + "\r\n" + refusal;
     return report;
   } catch (...) {
-    (void)UnexpectedFault("WritePrinterReport");
+    UnexpectedFault("WritePrinterReport");
     return {};  // not written
   }
 }

@@ -36,18 +36,18 @@ class PrinterSource {
 
 // Copies a NUL-terminated text of at most 512 characters; a null pointer or a text without NUL
 // within 512 characters gives the empty string. Never reads past the first NUL.
-[[nodiscard]] std::string CopyAnsiText(const char* text);
+std::string CopyAnsiText(const char* text);
 
 // The location part of a printer description ("desc,name,comment" style, comma separated).
-[[nodiscard]] std::string LocationOf(std::string_view description);
+std::string LocationOf(std::string_view description);
 
 // One report line for a printer.
-[[nodiscard]] std::string PrinterLine(const PrinterEntry& printer,
+std::string PrinterLine(const PrinterEntry& printer,
                                       std::string_view description,
                                       std::string_view comment);
 
 // "Printing Off: " followed by a line end and a line for every printer that can be opened.
-[[nodiscard]] std::string PrinterReport(PrinterSource& printers);
+std::string PrinterReport(PrinterSource& printers);
 
 // Builds the report and writes it, with a line end, to `directory` (the global parameter
 // directory) + "Printers.txt", replacing the file in one step; nothing is written while the

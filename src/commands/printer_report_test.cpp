@@ -39,7 +39,7 @@ TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
   EXPECT_TRUE(written);
   EXPECT_EQ(files.files["C:\\J\\S\\Printers.txt"], report + "\r\n");
   files.write_failure = WriteOutcome::State::kWriteFailed;
-  (void)WritePrinterReport(printers, files, "C:\\J\\S\\", written);
+  (void)WritePrinterReport(printers, files, "C:\\J\\S\\", written);  // only `written` counts here
   EXPECT_FALSE(written);
   // A refusal is said after the report; before the directory is known nothing is written.
   files.refusal = "***** C:\\J\\S\\Printers.txt not written: its folder is a link *****";

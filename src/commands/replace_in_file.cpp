@@ -103,7 +103,7 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
     edit.message += "\r\n";
     return result;
   } catch (...) {
-    (void)UnexpectedFault("SaveEdit");
+    UnexpectedFault("SaveEdit");
     return kEditWriteFailed;
   }
 }
@@ -213,12 +213,12 @@ int32_t EditFile(PendingEdit& edit,
     edit.message = std::move(message);
     return result;
   } catch (...) {
-    (void)UnexpectedFault("EditFile");
+    UnexpectedFault("EditFile");
     try {
       edit.message = ErrorCodeText(kEditReadError, kNotEnoughMemory,
                                    "Not enough memory to hold the edited text.");
     } catch (...) {
-      (void)UnexpectedFault("EditFile");
+      UnexpectedFault("EditFile");
     }
     return kEditReadError;
   }

@@ -182,7 +182,7 @@ ReplaceOutcome ReplaceAll(std::string_view text,
     out.shrink_to_fit();
     return ReplaceOutcome::kNoMemory;
   } catch (...) {
-    (void)UnexpectedFault("ReplaceAll");
+    UnexpectedFault("ReplaceAll");
     out.clear();
     return ReplaceOutcome::kNoMemory;
   }

@@ -20,9 +20,9 @@ class Needle {
   // map.upper[n]. The map is copied.
   Needle(std::string_view text, bool fold, const CaseMap& map);
 
-  [[nodiscard]] size_t size() const noexcept { return bytes_.size(); }
+  size_t size() const noexcept { return bytes_.size(); }
   // The text as it is compared (upper-cased when folding).
-  [[nodiscard]] const std::string& bytes() const noexcept { return bytes_; }
+  const std::string& bytes() const noexcept { return bytes_; }
 
   // Offset of the first / last occurrence that lies wholly inside `block`, or -1. An empty text
   // is never found.
@@ -38,8 +38,8 @@ class Needle {
   };
 
   [[nodiscard]] bool MatchesAt(const uint8_t* at) const noexcept;
-  [[nodiscard]] const Probe& probe(int i) const noexcept { return i == 0 ? first_ : second_; }
-  [[nodiscard]] bool folds() const noexcept { return fold_; }
+  const Probe& probe(int i) const noexcept { return i == 0 ? first_ : second_; }
+  bool folds() const noexcept { return fold_; }
 
  private:
   std::string bytes_;

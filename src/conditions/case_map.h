@@ -19,6 +19,6 @@ struct CaseMap {
 // The system code page's mapping (Windows); the ASCII mapping elsewhere.
 [[nodiscard]] CaseMap SystemCaseMap() noexcept;
 
-[[nodiscard]] std::string ToUpper(std::string_view text, const CaseMap& map);
+std::string ToUpper(std::string_view text, const CaseMap& map);
 
 }  // namespace x5

@@ -63,20 +63,20 @@ class ConditionFile {
   ConditionFile(ConditionFile&&) noexcept = default;
   ConditionFile& operator=(ConditionFile&&) noexcept = default;
 
-  [[nodiscard]] bool IsOpen() const noexcept { return reader_ != nullptr; }
+  bool IsOpen() const noexcept { return reader_ != nullptr; }
   void Close() noexcept;
 
   // The file's current length; negative when it cannot be read.
-  [[nodiscard]] int64_t Size() const noexcept;
+  int64_t Size() const noexcept;
 
   // Bytes [offset, offset + length) for a search block: from the block buffer when it holds them,
   // else read into it. Empty when they cannot all be read.
   [[nodiscard]] std::span<const uint8_t> Block(int64_t offset, int64_t length) noexcept;
   // What the block buffer already holds from `offset` on (at most max_length bytes), or ending at
   // `end` (at most max_length bytes); empty when the position is not buffered.
-  [[nodiscard]] std::span<const uint8_t> BufferedFrom(int64_t offset,
+  std::span<const uint8_t> BufferedFrom(int64_t offset,
                                                       int64_t max_length) const noexcept;
-  [[nodiscard]] std::span<const uint8_t> BufferedUpTo(int64_t end,
+  std::span<const uint8_t> BufferedUpTo(int64_t end,
                                                       int64_t max_length) const noexcept;
   // A small read (a column, a value field, a line count) that leaves the block buffer alone.
   [[nodiscard]] std::span<const uint8_t> Peek(int64_t offset, int64_t length) noexcept;

@@ -28,7 +28,7 @@ class Descriptor {
       errno = saved;
     }
   }
-  [[nodiscard]] int get() const noexcept { return fd_; }
+  int get() const noexcept { return fd_; }
 
  private:
   int fd_;
@@ -109,7 +109,7 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     }
     return std::make_unique<PosixFileReader>(std::move(fd));
   } catch (...) {
-    (void)UnexpectedFault("OpenFileReader");
+    UnexpectedFault("OpenFileReader");
     error = ENOMEM;
     return nullptr;
   }

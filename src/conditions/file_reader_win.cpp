@@ -107,7 +107,7 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     }
     return std::make_unique<Win32FileReader>(std::move(file));
   } catch (...) {
-    (void)UnexpectedFault("OpenFileReader");
+    UnexpectedFault("OpenFileReader");
     error = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }

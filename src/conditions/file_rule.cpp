@@ -132,13 +132,13 @@ std::string FaultedRule(ConditionContext& context,
     ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}), fault);
     const std::string variable = TrimBlanks(s.variable_name);
     if (!variable.empty())
-      (void)context.variables.AddVariable(variable, std::to_string(s.rc_value));
+      context.variables.AddVariable(variable, std::to_string(s.rc_value));
     if (s.reverse)
       return {};
     return Concat(
         {LinePrefix(line_number, s.rc_value, after_step), ReadFailedMessage(s.file_name), "\r\n"});
   } catch (...) {
-    (void)UnexpectedFault("CheckFileRule");
+    UnexpectedFault("CheckFileRule");
     return {};
   }
 }
@@ -261,7 +261,7 @@ std::string CheckFileRule(ConditionContext& context,
       ApplyRc(context.rc, s.rc_value);
     const std::string variable = TrimBlanks(s.variable_name);
     if (!variable.empty())
-      (void)context.variables.AddVariable(variable, std::to_string(s.rc_value));
+      context.variables.AddVariable(variable, std::to_string(s.rc_value));
     return output;
   } catch (...) {
     return FaultedRule(context, s, line_number, after_step, UnexpectedFault("CheckFileRule"));

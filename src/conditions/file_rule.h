@@ -16,7 +16,7 @@ inline constexpr int64_t kCheapLineCountBytes = 1024 * 1024;
 
 // The 12-character start of every output line of an evaluated rule: "-" (before the step) or "+"
 // (after it), the line number, " RC=" and the RC value, padded with blanks or cut.
-[[nodiscard]] std::string LinePrefix(int32_t line_number, int32_t rc_value, bool after_step);
+std::string LinePrefix(int32_t line_number, int32_t rc_value, bool after_step);
 
 // Evaluates the rule in `settings` (as parsed for this line). Returns its output (empty, or the
 // prefixed message or found text). A firing rule sets the step RC value in context.rc; the rule's

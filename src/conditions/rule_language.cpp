@@ -518,7 +518,7 @@ std::string EvaluateRuleLine(ConditionContext& context,
       return Concat(
           {std::to_string(line_number), " Rule not evaluated: ", ShownText(fault), "\r\n"});
     } catch (...) {
-      (void)UnexpectedFault("EvaluateRuleLine");
+      UnexpectedFault("EvaluateRuleLine");
       return {};
     }
   }

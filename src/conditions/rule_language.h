@@ -28,10 +28,10 @@ int32_t TokenizeValue(std::string_view value, TokenSlots& slots);
 
 // The parameter that begins at the 1-based position, as written (letter, "=", value); empty when
 // the first "=" from there on is the line's last character; "-1".."-4" when there is none.
-[[nodiscard]] std::string NextParameter(std::string_view line, size_t position);
+std::string NextParameter(std::string_view line, size_t position);
 
 // The text with every quotation mark doubled.
-[[nodiscard]] std::string DoubleQuotes(std::string_view text);
+std::string DoubleQuotes(std::string_view text);
 
 enum class LineParse { kAccepted, kEnded, kRejected };
 

@@ -8,7 +8,7 @@
 
 namespace x5 {
 
-[[nodiscard]] inline std::string Concat(std::initializer_list<std::string_view> pieces) {
+inline std::string Concat(std::initializer_list<std::string_view> pieces) {
   size_t size = 0;
   for (std::string_view p : pieces)
     size += p.size();

@@ -116,7 +116,7 @@ std::string CheckValues(conditions::ConditionFile& file,
       return "Empty values";
     return result;
   } catch (...) {
-    (void)UnexpectedFault("CheckValues");
+    UnexpectedFault("CheckValues");
     return "Value not found";  // as for a field that cannot be read
   }
 }

@@ -51,7 +51,7 @@ struct BufferSize {
                                    std::string_view first_line);
 
 // The first line of a saved job log whose console lost rows.
-[[nodiscard]] std::string LostRowsLine(int32_t rows);
+std::string LostRowsLine(int32_t rows);
 
 // One row of console text as it goes into a saved file: trailing blanks removed, CR LF added.
 void AppendConsoleRow(std::string& out, std::string_view row);

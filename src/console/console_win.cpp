@@ -38,7 +38,7 @@ void WriteLine(HANDLE console, const std::string& text) {
 
 Console::~Console() {
   if (allocated_)
-    (void)CloseConsole();
+    CloseConsole();
 }
 
 int32_t Console::OpenConsole(const std::string& title, uint8_t os_version) {
@@ -145,7 +145,7 @@ int32_t SaveConsoleText(HANDLE hConsole,
       WriteLine(hConsole, outcome.refusal);
     return outcome.Done() ? 1 : -1;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("SaveConsoleText");
+    UnexpectedFault("SaveConsoleText");
     return -1;
   }
 }

@@ -30,11 +30,11 @@ class Console {
   // every write succeeded, else 0.
   int32_t SendLines(const std::vector<std::string>& lines);
 
-  [[nodiscard]] HANDLE Output() const { return output_.get(); }
-  [[nodiscard]] HANDLE Input() const { return input_.get(); }
-  [[nodiscard]] bool IsOpen() const { return static_cast<bool>(output_); }
+  HANDLE Output() const { return output_.get(); }
+  HANDLE Input() const { return input_.get(); }
+  bool IsOpen() const { return static_cast<bool>(output_); }
   // The first line written to the console, by which a save tells whether rows scrolled away.
-  [[nodiscard]] const std::string& FirstLine() const { return first_line_; }
+  const std::string& FirstLine() const { return first_line_; }
 
  private:
   ScopedFileHandle output_;
@@ -65,7 +65,7 @@ int32_t MinimizeConsoleWindow(const std::string& Title);
 class ConsoleSinkWin : public ConsoleSink {
  public:
   explicit ConsoleSinkWin(Console& console) : console_(console) {}
-  void Line(std::string_view text) override { (void)console_.SendText(text); }
+  void Line(std::string_view text) override { console_.SendText(text); }
 
  private:
   Console& console_;

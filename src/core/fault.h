@@ -13,10 +13,10 @@ namespace x5 {
 // text stays valid until that catch block ends. Built with X5_ABORT_ON_FAULT (the native unit-test
 // and fuzz builds), anything but an allocation failure prints `where` and the text to stderr and
 // aborts: allocation failure is a failure a routine can meet in production, the rest are bugs.
-[[nodiscard]] std::string_view UnexpectedFault(const char* where) noexcept;
+std::string_view UnexpectedFault(const char* where) noexcept;
 
 // "***** Unexpected fault in WHERE: FAULT *****", the fault shown as text.
-[[nodiscard]] std::string FaultLine(std::string_view where, std::string_view fault);
+std::string FaultLine(std::string_view where, std::string_view fault);
 
 // Writes FaultLine to a console sink (anything with Line(std::string_view)); a console that fails
 // as well loses the line.
@@ -25,7 +25,7 @@ void ReportFault(Sink& console, std::string_view where, std::string_view fault) 
   try {
     console.Line(FaultLine(where, fault));
   } catch (...) {
-    (void)UnexpectedFault("ReportFault");
+    UnexpectedFault("ReportFault");
   }
 }
 

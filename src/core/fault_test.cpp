@@ -16,7 +16,7 @@ TEST(FaultDeathTest, AnyOtherFaultStopsTestBuilds) {
         try {
           throw std::out_of_range("index 7\r\nforged line");
         } catch (...) {
-          (void)UnexpectedFault("the check");
+          UnexpectedFault("the check");
         }
       },
       "unexpected fault in the check: index 7");

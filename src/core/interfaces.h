@@ -50,7 +50,7 @@ struct Expansion {
 
   // The place in the deciphered text of a place in the shown one: the same text lies before both
   // apart from the passwords. npos for npos, and for a place inside a mask, which has none.
-  [[nodiscard]] size_t DecipheredPosition(size_t shown_position) const noexcept {
+  size_t DecipheredPosition(size_t shown_position) const noexcept {
     if (shown_position == std::string::npos)
       return std::string::npos;
     size_t deciphered = shown_position;

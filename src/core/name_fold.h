@@ -15,7 +15,7 @@ namespace x5 {
 struct NameFold {
   std::array<uint8_t, 256> upper = Windows1252();
 
-  [[nodiscard]] bool Equal(std::string_view a, std::string_view b) const noexcept {
+  bool Equal(std::string_view a, std::string_view b) const noexcept {
     if (a.size() != b.size())
       return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -23,7 +23,7 @@ struct NameFold {
         return false;
     return true;
   }
-  [[nodiscard]] std::string Folded(std::string_view name) const {
+  std::string Folded(std::string_view name) const {
     std::string out(name);
     for (char& c : out)
       c = static_cast<char>(upper[static_cast<uint8_t>(c)]);

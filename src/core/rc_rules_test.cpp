@@ -56,15 +56,15 @@ TEST(RcRules, AbendWarningAndNoCommandTexts) {
 
 TEST(RcRules, FinalAdjustmentRaisesToTaskRcInAbendMode) {
   RcState rc{4, 7, 1, 9};
-  (void)SetupAbendMode(rc);
+  SetupAbendMode(rc);
   rc.step_rc_value = 2;
-  (void)ApplyRcRules(rc, "");
+  ApplyRcRules(rc, "");
   FinalRcAdjustment(rc);
   EXPECT_EQ(rc.current_rc, 7);
 
   RcState skipped{4, 3, 1, 2};
-  (void)SetupAbendMode(skipped);
-  (void)ApplyRcRules(skipped, "");
+  SetupAbendMode(skipped);
+  ApplyRcRules(skipped, "");
   ASSERT_EQ(skipped.result_flag, 'S');
   FinalRcAdjustment(skipped);
   EXPECT_EQ(skipped.result_flag, '+');

@@ -52,11 +52,11 @@ class SecretString {
   }
   ~SecretString() { Clear(); }
 
-  [[nodiscard]] std::string_view View() const noexcept { return {text_.data(), text_.size()}; }
+  std::string_view View() const noexcept { return {text_.data(), text_.size()}; }
   // NUL-terminated, for the A functions of the platform.
-  [[nodiscard]] const char* CStr() const noexcept { return text_.c_str(); }
-  [[nodiscard]] size_t Size() const noexcept { return text_.size(); }
-  [[nodiscard]] bool Empty() const noexcept { return text_.empty(); }
+  const char* CStr() const noexcept { return text_.c_str(); }
+  size_t Size() const noexcept { return text_.size(); }
+  bool Empty() const noexcept { return text_.empty(); }
   [[nodiscard]] std::span<char> Span() noexcept { return {text_.data(), text_.size()}; }
   char& operator[](size_t i) noexcept { return text_[i]; }
   char operator[](size_t i) const noexcept { return text_[i]; }

@@ -10,7 +10,7 @@ namespace x5 {
 // Each control byte (below 32, and 127) becomes "^" and the character 64 above it, as terminals
 // show them ("^M" for a carriage return, "^J" for a line feed, "^@" for NUL, "^[" for escape, "^?"
 // for 127), so a quoted text cannot end, overwrite or colour a line. Other bytes pass unchanged.
-[[nodiscard]] std::string ShownText(std::string_view bytes);
+std::string ShownText(std::string_view bytes);
 void AppendShown(std::string& out, std::string_view bytes);
 
 }  // namespace x5

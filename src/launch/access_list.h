@@ -51,7 +51,7 @@ struct AccessEntryView {
   uint8_t flags = 0;
   std::span<const uint8_t> bytes;
   // The entry's SID for the entry types that hold one right after the mask; empty otherwise.
-  [[nodiscard]] std::span<const uint8_t> Sid() const noexcept;
+  std::span<const uint8_t> Sid() const noexcept;
 };
 
 // The entries of a list's bytes (header first). nullopt, with the index of the first entry that
@@ -72,7 +72,7 @@ class AccessListBuilder {
   [[nodiscard]] bool AddEntry(std::span<const uint8_t> entry);
   // Appends an access-allowed entry; false for a malformed SID or when it does not fit.
   [[nodiscard]] bool AddAllowed(std::span<const uint8_t> sid, uint32_t mask, uint8_t flags);
-  [[nodiscard]] uint16_t Count() const noexcept { return count_; }
+  uint16_t Count() const noexcept { return count_; }
   // The finished list: header with revision, size and count, the entries, zeros after them.
   [[nodiscard]] std::vector<uint8_t> Take();
 
@@ -96,7 +96,7 @@ class ObjectSecurity {
   [[nodiscard]] virtual Snapshot ReadDacl() = 0;
   [[nodiscard]] virtual WriteFailure WriteDacl(std::span<const uint8_t> acl) = 0;
   // The object's handle as the texts show it.
-  [[nodiscard]] virtual std::string HandleText() const = 0;
+  virtual std::string HandleText() const = 0;
 };
 
 struct AccessChange {
@@ -115,7 +115,7 @@ struct AccessChange {
                                             bool add);
 
 // The text of a change that could not start because the account had no usable SID.
-[[nodiscard]] std::string NoSidText(const std::string& lookup_text);
+std::string NoSidText(const std::string& lookup_text);
 
 // A list that gives `mask` to each well-formed SID once, and nothing to anyone else.
 [[nodiscard]] std::vector<uint8_t> OwnersOnlyAccessList(std::span<const std::vector<uint8_t>> sids,

@@ -58,7 +58,7 @@ struct EnvironmentEdit {
 
 // The name of a "NAME=value" entry: the text before the first "=" that is not its first
 // character (as the platform names "=C:=C:\dir"); empty when the entry has no such "=".
-[[nodiscard]] std::string_view EntryName(std::string_view entry) noexcept;
+std::string_view EntryName(std::string_view entry) noexcept;
 
 // The entries of a user environment block, as ANSI text. Entries end at a NUL unit; an empty entry
 // (two NULs in a row, or a NUL first) ends the block; at most `max_units` units are looked at, and

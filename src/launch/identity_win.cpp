@@ -12,13 +12,13 @@ namespace x5 {
 void StepIdentity::Release() noexcept {
   if (profile_loaded && us_prof != nullptr) {
     char message[kProfileMessageSize] = {};
-    (void)us_prof(kProfileUnload, userenv.get(), token.get(), &environment, &profile, message);
+    us_prof(kProfileUnload, userenv.get(), token.get(), &environment, &profile, message);
   }
   profile_loaded = false;
   environment = nullptr;
   profile.hProfile = nullptr;
   token.reset();
-  (void)hive.Unload();
+  hive.Unload();
   us_prof = nullptr;
   profile_library.reset();
   userenv.reset();

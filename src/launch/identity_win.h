@@ -25,7 +25,7 @@ class StepIdentity {
   ~StepIdentity() { Release(); }
 
   // The step runs under the token of another user's logon.
-  [[nodiscard]] bool LoggedOn() const noexcept { return static_cast<bool>(token); }
+  bool LoggedOn() const noexcept { return static_cast<bool>(token); }
 
   // Releases in the order the holds depend on each other: the profile and its environment block
   // (through the library that loaded them), the token, the hive, then the libraries.

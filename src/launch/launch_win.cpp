@@ -243,8 +243,8 @@ int32_t LogOn(const LaunchPlan& plan,
   }
   // Neither outcome changes the course of the launch; the profile library loads the profile
   // even where the hive could not be loaded here.
-  (void)LoadUserHive(identity, expander, plan.hive_account, true);
-  (void)launch::GrantDesktopAccess(identity, std::string(), true);
+  LoadUserHive(identity, expander, plan.hive_account, true);
+  launch::GrantDesktopAccess(identity, std::string(), true);
   SetStatus(record, "LOGON OK", 1);
   return 0;
 }

@@ -32,18 +32,18 @@ struct ProfileListEntry {
     std::span<const uint8_t> account_sid);
 
 // The hive file of an (expanded) profile directory.
-[[nodiscard]] std::string HiveFile(std::string_view profile_directory);
+std::string HiveFile(std::string_view profile_directory);
 
 // The account the hive is looked up by: the bare user name when the domain is the local form
 // "$...$", else the domain, "\" and the user name.
-[[nodiscard]] std::string HiveAccount(std::string_view user_name, std::string_view domain);
+std::string HiveAccount(std::string_view user_name, std::string_view domain);
 // True for the domain form that logs on with an empty domain.
 [[nodiscard]] bool IsLocalDomainForm(std::string_view domain) noexcept;
 
-[[nodiscard]] std::string LookupFailureText(std::string_view account);
+std::string LookupFailureText(std::string_view account);
 inline constexpr char kKeyNotFoundText[] = "0 Key Not Found in ProfileList\r\n";
 // "1 Load = 0" (or "0 Load = code"), the hive file and the hive name, each ending a line.
-[[nodiscard]] std::string HiveResultText(long code,
+std::string HiveResultText(long code,
                                          std::string_view hive_file,
                                          std::string_view hive_name);
 

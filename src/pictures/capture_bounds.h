@@ -35,6 +35,6 @@ inline constexpr int32_t kLockTries = 200;
 
 // The one console line saying that the time ran out before `missed` windows were pictured; with
 // `ending`, that the processes are ended without those pictures.
-[[nodiscard]] std::string PicturesCutShortLine(uint32_t allowed_ms, int32_t missed, bool ending);
+std::string PicturesCutShortLine(uint32_t allowed_ms, int32_t missed, bool ending);
 
 }  // namespace x5::pictures

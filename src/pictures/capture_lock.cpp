@@ -135,7 +135,7 @@ int32_t RegistryLock(const std::string& lock_name,
       return Release(lock_name, token, services);
     return -1;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("RegistryLock");
+    UnexpectedFault("RegistryLock");
     return -1;
   }
 }

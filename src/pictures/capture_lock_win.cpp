@@ -144,7 +144,7 @@ int32_t RegistryLock(const std::string& lock_name,
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
   } catch (const std::exception&) {
-    (void)UnexpectedFault("CaptureLock");
+    UnexpectedFault("CaptureLock");
     return -1;
   }
 }

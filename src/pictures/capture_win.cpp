@@ -77,7 +77,7 @@ class PutBackCaptured {
       PutBack(run_.captured[i - 1].window, run_.captured[i - 1].placement);
     for (const CaptureRun::Captured& item : run_.captured) {
       if (Answers(run_, item.window))
-        (void)CaughtUp(item.window, std::min(kAnswerTimeoutMs, RemainingMs(run_)));
+        CaughtUp(item.window, std::min(kAnswerTimeoutMs, RemainingMs(run_)));
     }
   }
 
@@ -91,7 +91,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("EnumWindows");
+    UnexpectedFault("EnumWindows");
     return FALSE;
   }
 }
@@ -165,7 +165,7 @@ bool InFrontAndUncovered(HWND window) noexcept {
 }
 
 void ConnectToWindowManager() noexcept {
-  (void)GetDesktopWindow();
+  GetDesktopWindow();
 }
 
 WindowPicture GrabWindowPicture(HWND window) noexcept {
@@ -249,7 +249,7 @@ int32_t CaptureWindow(HWND window,
       return 1;
     return ShowWindowAsync(window, SW_HIDE);
   } catch (const std::exception&) {
-    (void)UnexpectedFault("CaptureWindow");
+    UnexpectedFault("CaptureWindow");
     return -1;
   }
 }
@@ -289,11 +289,11 @@ int32_t CaptureProcessWindows(uint32_t process_id,
       if (title.empty())
         continue;
       ++counter;
-      (void)CaptureWindow(window, process_id, counter, SanitiseTitle(title), run);
+      CaptureWindow(window, process_id, counter, SanitiseTitle(title), run);
     }
     return run.pictures_written;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("CaptureProcessWindows");
+    UnexpectedFault("CaptureProcessWindows");
     return 0;
   }
 }

@@ -18,14 +18,14 @@ class CaptureDeadline {
   explicit CaptureDeadline(uint32_t allowed_ms) noexcept
       : allowed_ms_(allowed_ms), end_tick_(GetTickCount64() + allowed_ms) {}
 
-  [[nodiscard]] uint32_t AllowedMs() const noexcept { return allowed_ms_; }
-  [[nodiscard]] uint64_t EndTick() const noexcept { return end_tick_; }
-  [[nodiscard]] uint32_t RemainingMs() const noexcept {
+  uint32_t AllowedMs() const noexcept { return allowed_ms_; }
+  uint64_t EndTick() const noexcept { return end_tick_; }
+  uint32_t RemainingMs() const noexcept {
     const uint64_t now = GetTickCount64();
     return now >= end_tick_ ? 0 : static_cast<uint32_t>(end_tick_ - now);
   }
   void CountMissed() noexcept { ++missed_; }
-  [[nodiscard]] int32_t Missed() const noexcept { return missed_; }
+  int32_t Missed() const noexcept { return missed_; }
 
  private:
   uint32_t allowed_ms_;

@@ -31,10 +31,10 @@ class DibSection {
   // A 24-bit copy of a BMP file.
   bool Load(const std::string& Name) noexcept;
 
-  [[nodiscard]] int32_t BytesPerScanLine() const noexcept;
-  [[nodiscard]] int32_t dib_width() const noexcept { return header_.biWidth; }
-  [[nodiscard]] int32_t dib_height() const noexcept { return header_.biHeight; }
-  [[nodiscard]] int32_t dib_channels() const noexcept { return header_.biBitCount / 8; }
+  int32_t BytesPerScanLine() const noexcept;
+  int32_t dib_width() const noexcept { return header_.biWidth; }
+  int32_t dib_height() const noexcept { return header_.biHeight; }
+  int32_t dib_channels() const noexcept { return header_.biBitCount / 8; }
 
   // Copies the section to `lhDC`; a negative destination width or height stands for the
   // section's own.
@@ -47,10 +47,10 @@ class DibSection {
                     int32_t lSrcTop = 0,
                     DWORD eRop = SRCCOPY) const noexcept;
 
-  [[nodiscard]] HDC hdc() const noexcept { return dc_.get(); }
-  [[nodiscard]] HBITMAP hDib() const noexcept { return static_cast<HBITMAP>(dib_.get()); }
+  HDC hdc() const noexcept { return dc_.get(); }
+  HBITMAP hDib() const noexcept { return static_cast<HBITMAP>(dib_.get()); }
   // First byte of the pixels; rows are stored bottom-up, BytesPerScanLine() apart.
-  [[nodiscard]] uint8_t* DIBSectionBitsPtr() const noexcept { return bits_; }
+  uint8_t* DIBSectionBitsPtr() const noexcept { return bits_; }
 
   void CleanUp() noexcept;
 

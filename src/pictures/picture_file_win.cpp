@@ -31,7 +31,7 @@ class ComRef {
   ComRef& operator=(const ComRef&) = delete;
   ~ComRef() { Reset(); }
   T* operator->() const noexcept { return object_; }
-  [[nodiscard]] T* Get() const noexcept { return object_; }
+  T* Get() const noexcept { return object_; }
   T** Put() noexcept {
     Reset();
     return &object_;
@@ -93,7 +93,7 @@ class ScopedGlobalLock {
     if (bytes_ != nullptr)
       GlobalUnlock(global_);
   }
-  [[nodiscard]] const uint8_t* Bytes() const noexcept {
+  const uint8_t* Bytes() const noexcept {
     return static_cast<const uint8_t*>(bytes_);
   }
 
@@ -134,7 +134,7 @@ bool EncodeJpeg(ImagingSession& session, IStream* stream, const DibSection& dib)
     VariantInit(&subsampling);
     subsampling.vt = VT_UI1;
     subsampling.bVal = WICJpegYCrCbSubsampling420;
-    (void)WriteProperty(options.Get(), L"JpegYCrCbSubsampling", subsampling);
+    WriteProperty(options.Get(), L"JpegYCrCbSubsampling", subsampling);
   }
   const UINT width = static_cast<UINT>(dib.dib_width());
   const UINT height = static_cast<UINT>(dib.dib_height());
@@ -315,7 +315,7 @@ bool SaveJpg(const WindowPicture& picture,
     return folder.Replace(split->name, pictures::PartialPictureName(split->name), {jpeg}, false)
         .Done();
   } catch (const std::exception&) {
-    (void)UnexpectedFault("SaveJpg");
+    UnexpectedFault("SaveJpg");
     return false;
   }
 }
@@ -326,7 +326,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     if (!split)
       return false;
     JobFolder folder = JobFolder::Open(split->folder, file_name);
-    (void)folder.Delete(split->name);
+    (void)folder.Delete(split->name);  // as for a JPG: no older picture stands in for this one
     if (!picture)
       return false;
     BITMAP bm{};
@@ -371,7 +371,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
                  {headers, std::span(table, 4 * layout.table_entries), rows}, false)
         .Done();
   } catch (const std::exception&) {
-    (void)UnexpectedFault("SaveBmp");
+    UnexpectedFault("SaveBmp");
     return false;
   }
 }

@@ -23,7 +23,7 @@ struct WindowPicture {
   int32_t width = 0;
   int32_t height = 0;
 
-  [[nodiscard]] HBITMAP Bitmap() const noexcept { return static_cast<HBITMAP>(bitmap.get()); }
+  HBITMAP Bitmap() const noexcept { return static_cast<HBITMAP>(bitmap.get()); }
   explicit operator bool() const noexcept { return static_cast<bool>(bitmap); }
 };
 
@@ -54,7 +54,7 @@ class ImagingSession {
   [[nodiscard]] HRESULT NewJpegEncoder(IWICBitmapEncoder** encoder) noexcept;
 
   // How often the session asked the system to find an encoder's class.
-  [[nodiscard]] uint32_t EncoderLookups() const noexcept { return encoder_lookups_; }
+  uint32_t EncoderLookups() const noexcept { return encoder_lookups_; }
 
  private:
   bool tried_ = false;

@@ -9,13 +9,13 @@ namespace x5::pictures {
 
 // At most the first 100 characters of the title, cut at a NUL, with every character that cannot
 // stand in a file name (and ".", ",") replaced by "_". Empty on any error.
-[[nodiscard]] std::string SanitiseTitle(std::string_view title) noexcept;
+std::string SanitiseTitle(std::string_view title) noexcept;
 
 // True when pictures are written as JPG first (the type is exactly "JPG").
 [[nodiscard]] bool JpegWanted(std::string_view picture_type) noexcept;
 
 // prefix "#" process "_" number "#" window "_" title "." extension, numbers in decimal.
-[[nodiscard]] std::string PictureFileName(std::string_view prefix,
+std::string PictureFileName(std::string_view prefix,
                                           uint32_t process_id,
                                           int32_t window_number,
                                           uint32_t window_handle,
@@ -25,7 +25,7 @@ namespace x5::pictures {
 // Suffix of the name a picture is written under before it is complete (renamed afterwards).
 inline constexpr std::string_view kPartialSuffix = ".x5part";
 
-[[nodiscard]] std::string PartialPictureName(std::string_view file_name);
+std::string PartialPictureName(std::string_view file_name);
 
 // True for the real (long) name of a picture an earlier capture left: "#", anything, then "." and
 // the picture type, the BMP fallback of JPG pictures, or the suffix of an unfinished file; letters

@@ -22,6 +22,6 @@ inline constexpr size_t kEvidenceTitleCount = 20;
 // "Ending process #ID IMAGE, windows: "A", "B"" or "..., no titled windows". The image name and
 // the titles are the step's own texts: they are shown (control characters made visible), so they
 // cannot break or forge the job log's lines.
-[[nodiscard]] std::string ProcessEvidenceLine(const ProcessEvidence& evidence);
+std::string ProcessEvidenceLine(const ProcessEvidence& evidence);
 
 }  // namespace x5

@@ -117,9 +117,9 @@ struct StepReport {
 [[nodiscard]] StepReport DecodeStepReport(std::span<const uint8_t, kStepReportSize> bytes);
 
 // Pads with blanks or cuts to exactly `width` characters.
-[[nodiscard]] std::string Padded(std::string_view text, size_t width);
+std::string Padded(std::string_view text, size_t width);
 // Removes trailing blanks (a field of only blanks becomes empty).
-[[nodiscard]] std::string Trimmed(std::string_view text);
+std::string Trimmed(std::string_view text);
 
 // The runner's side of one pipe. Read returns the bytes read (0 at end of pipe) or a negated system
 // error code; Write returns the bytes written or a negated system error code.

@@ -18,7 +18,7 @@ struct FileCheckLimits {
 [[nodiscard]] FileCheckLimits NormaliseFileCheckLimits(const TaskRecord& task);
 
 // User name "/" job name "." job number "." step number; the job log's title and the job's name.
-[[nodiscard]] std::string BuildConsoleTitle(const TaskRecord& task);
+std::string BuildConsoleTitle(const TaskRecord& task);
 
 // 64 when the runner runs on a 64-bit system (ProgramFiles(x86) has two or more characters).
 [[nodiscard]] uint8_t EffectiveOsVersion(uint8_t reported, const std::string& program_files_x86);

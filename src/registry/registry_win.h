@@ -47,7 +47,7 @@ class PrivilegeGuard {
   ~PrivilegeGuard();
 
   // False when the token does not hold the privilege or could not be changed.
-  [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
+  bool Enabled() const noexcept { return enabled_; }
 
  private:
   ScopedHandle token_;
@@ -72,8 +72,8 @@ class LoadedHive {
   LoadedHive& operator=(LoadedHive&& other) noexcept;
   ~LoadedHive() { static_cast<void>(Unload()); }
 
-  [[nodiscard]] bool Loaded() const noexcept { return !name_.empty(); }
-  [[nodiscard]] const std::string& Name() const noexcept { return name_; }
+  bool Loaded() const noexcept { return !name_.empty(); }
+  const std::string& Name() const noexcept { return name_; }
   // Unloads now; ERROR_SUCCESS when nothing was loaded. The guard is empty afterwards either way,
   // so a hive that cannot be unloaded is not retried from a destructor.
   LSTATUS Unload() noexcept;

@@ -92,9 +92,9 @@ void StepEnded(World& world, bool waited, int32_t wait_result, int32_t exit_code
 void AfterStep(World& world, Outcome& outcome, bool killed);
 
 // Before the final reports: the report text, and the final adjustment of flag and RC.
-[[nodiscard]] std::string FinalReportText(Outcome& outcome);
+std::string FinalReportText(Outcome& outcome);
 
 // The report text's line for a launch that failed.
-[[nodiscard]] std::string LaunchFailedMessage(const Launched& launch, std::string_view shown);
+std::string LaunchFailedMessage(const Launched& launch, std::string_view shown);
 
 }  // namespace x5::sequence

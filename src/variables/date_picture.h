@@ -12,18 +12,18 @@ namespace x5 {
 class DateNames {
  public:
   virtual ~DateNames() = default;
-  [[nodiscard]] virtual std::string DayName(const LocalTime& t, bool abbreviated) const = 0;
-  [[nodiscard]] virtual std::string MonthName(const LocalTime& t, bool abbreviated) const = 0;
+  virtual std::string DayName(const LocalTime& t, bool abbreviated) const = 0;
+  virtual std::string MonthName(const LocalTime& t, bool abbreviated) const = 0;
   // The locale's general date-and-time form (short date, then time).
-  [[nodiscard]] virtual std::string GeneralDateTime(const LocalTime& t) const = 0;
+  virtual std::string GeneralDateTime(const LocalTime& t) const = 0;
 };
 
 // English names and "yyyy-mm-dd hh:nn:ss", for tests, tools and when no locale is at hand.
 class EnglishDateNames final : public DateNames {
  public:
-  [[nodiscard]] std::string DayName(const LocalTime& t, bool abbreviated) const override;
-  [[nodiscard]] std::string MonthName(const LocalTime& t, bool abbreviated) const override;
-  [[nodiscard]] std::string GeneralDateTime(const LocalTime& t) const override;
+  std::string DayName(const LocalTime& t, bool abbreviated) const override;
+  std::string MonthName(const LocalTime& t, bool abbreviated) const override;
+  std::string GeneralDateTime(const LocalTime& t) const override;
 };
 
 // Formats `picture` (the text between the two "#") for `t`. Tokens, in either case:
@@ -37,7 +37,7 @@ class EnglishDateNames final : public DateNames {
 //   w            day of the week (1 = Sunday)   q     quarter
 //   AM/PM am/pm A/P a/p AMPM   morning/afternoon marker, in the case written
 // Every other character is copied. An empty picture gives the general date-and-time form.
-[[nodiscard]] std::string FormatDatePicture(std::string_view picture,
+std::string FormatDatePicture(std::string_view picture,
                                             const LocalTime& t,
                                             const DateNames& names);
 

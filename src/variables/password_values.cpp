@@ -19,7 +19,7 @@ int32_t AddPasswordVariable(VariableContext& context,
     }
     return AddVariable(context, name, value);
   } catch (...) {
-    (void)UnexpectedFault("AddPasswordVariable");
+    UnexpectedFault("AddPasswordVariable");
     return 0;  // nothing was added
   }
 }

@@ -131,7 +131,7 @@ int32_t LoadGlobalParameters(VariableContext& context, const std::string& direct
     }
     bytes += line->size();
     // The directory is still empty here, so nothing is written back.
-    (void)AddVariable(context, name, ParameterFileValue(*line));
+    AddVariable(context, name, ParameterFileValue(*line));
     ++count;
   }
   if (skipped > 0) {
@@ -252,7 +252,7 @@ int32_t AddVariable(VariableContext& context,
     entry.append(name).append("=").append(value);
     context.table.push_back(std::move(entry));
   } catch (...) {
-    (void)UnexpectedFault("AddVariable");
+    UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
   if (context.global_parameter_directory.empty() || name.empty() || name.back() != '$')
@@ -283,7 +283,7 @@ int32_t AddVariable(VariableContext& context,
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
     return 1;
   } catch (...) {
-    (void)UnexpectedFault("AddVariable");
+    UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -292,7 +292,7 @@ int32_t AddVariable(VariableContext& context, std::string_view name, int64_t val
   try {
     return AddVariable(context, name, std::string_view(std::to_string(value)));
   } catch (...) {
-    (void)UnexpectedFault("AddVariable");
+    UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -323,7 +323,7 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
         {"X5TRC", std::to_string(task.task_rc)},
     };
     for (const auto& [name, value] : task_variables) {
-      (void)AddVariable(context, name, std::string_view(value));
+      AddVariable(context, name, std::string_view(value));
       ++count;
     }
 
@@ -344,7 +344,7 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
 
     const std::string work =
         ExpandVariables(context, TrimmedField(task.working_directory), kMaskPasswords, false);
-    (void)AddVariable(context, "X5W", std::string_view(work));
+    AddVariable(context, "X5W", std::string_view(work));
     ++count;
   } catch (...) {
     // Whatever was defined stays defined; the console names the fault.

@@ -117,7 +117,7 @@ TEST_F(StepVariablesTest, BlocksEndAtALineWithoutSetAndSplitAtTheirDelimiter) {
     FakeRun run;
     run.task = run_.task;
     run.SetBlock(block, delimiter);
-    (void)SetStepVariables(run.context);
+    SetStepVariables(run.context);
     EXPECT_EQ(Joined({run.table.begin() + 10, run.table.end() - 1}), want) << block;
   }
 }
@@ -140,7 +140,7 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreDataNeverNames) {
     run_.files.files[kDir + name] = content;
   run_.files.files["C:\\Jobs\\PAY\\S02\\OTHER$.$$$"] = "\"other step\"";
   run_.files.unreadable.insert(kDir + std::string("Z$.$$$"));
-  (void)SetStepVariables(run_.context);
+  SetStepVariables(run_.context);
   EXPECT_EQ(Joined(run_.table, 4), "ABC$=hello|E$=|TAB$=a\tb|X5S=C:\\Jobs\\PAY\\S01\\|");
   const std::string file = std::string("/X5  Global parameter file ") + kDir;
   EXPECT_EQ(Joined(run_.console.lines),
@@ -163,7 +163,7 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreBoundedInNumberAndSize) {
     run.task = run_.task;
     for (size_t i = 0; i < count; ++i)
       run.files.files[kDir + std::to_string(100000 + i) + "$.$$$"] = content;
-    (void)SetStepVariables(run.context);
+    SetStepVariables(run.context);
     EXPECT_EQ(run.table.size(), defined + 11);
     ASSERT_EQ(run.console.lines.size(), 1u);
     EXPECT_NE(run.console.lines[0].find(" skipped: " + std::to_string(count - defined)),
@@ -175,7 +175,7 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreBoundedInNumberAndSize) {
 TEST_F(StepVariablesTest, SetLineWritesGlobalParameterButLoadedValueWinsForExpansion) {
   run_.files.files[std::string(kDir) + "X$.$$$"] = "\"old\"\r\n";
   run_.SetBlock("SET X$=5");
-  (void)SetStepVariables(run_.context);
+  SetStepVariables(run_.context);
   EXPECT_EQ(run_.files.files[std::string(kDir) + "X$.$$$"], "\"5\"\r\n");
   EXPECT_EQ(Expand("%X$%"), "old");
   EXPECT_NE(std::find(run_.table.begin(), run_.table.end(), "X$=5"), run_.table.end());

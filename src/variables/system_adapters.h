@@ -10,20 +10,20 @@ namespace x5 {
 
 class SystemEnvironment final : public Environment {
  public:
-  [[nodiscard]] std::optional<std::string> Get(std::string_view name) const override;
+  std::optional<std::string> Get(std::string_view name) const override;
 };
 
 class SystemClock final : public Clock {
  public:
-  [[nodiscard]] LocalTime Now() const override;
+  LocalTime Now() const override;
 };
 
 // Day and month names and the general date form of the user's locale.
 class SystemDateNames final : public DateNames {
  public:
-  [[nodiscard]] std::string DayName(const LocalTime& t, bool abbreviated) const override;
-  [[nodiscard]] std::string MonthName(const LocalTime& t, bool abbreviated) const override;
-  [[nodiscard]] std::string GeneralDateTime(const LocalTime& t) const override;
+  std::string DayName(const LocalTime& t, bool abbreviated) const override;
+  std::string MonthName(const LocalTime& t, bool abbreviated) const override;
+  std::string GeneralDateTime(const LocalTime& t) const override;
 };
 
 // Longest first line read from a global parameter file; a longer one counts as unreadable

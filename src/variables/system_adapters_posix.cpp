@@ -48,7 +48,7 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() { Close(); }
-  [[nodiscard]] int get() const noexcept { return fd_; }
+  int get() const noexcept { return fd_; }
   int Close() noexcept {
     int rc = 0;
     if (fd_ >= 0)

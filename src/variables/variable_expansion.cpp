@@ -63,7 +63,7 @@ void ResolveOrNothing(const VariableContext& context,
   try {
     Resolve(context, name, r);
   } catch (...) {
-    (void)UnexpectedFault("ResolveVariable");
+    UnexpectedFault("ResolveVariable");
     r.found = Found::kNothing;
     r.value = {};
   }
@@ -195,11 +195,11 @@ std::string ExpandVariables(const VariableContext& context,
     ExpandInto(context, text, quote_empty, out);
     return out.Take();
   } catch (...) {
-    (void)UnexpectedFault("ExpandVariables");
+    UnexpectedFault("ExpandVariables");
     try {
       return std::string(text);
     } catch (...) {
-      (void)UnexpectedFault("ExpandVariables");
+      UnexpectedFault("ExpandVariables");
       return {};
     }
   }
@@ -217,12 +217,12 @@ Expansion ExpandVariables(const VariableContext& context,
       ExpandInto(context, text, quote_empty, out);
     return out.Take();
   } catch (...) {
-    (void)UnexpectedFault("ExpandVariables");
+    UnexpectedFault("ExpandVariables");
     // The text as written holds no deciphered password.
     try {
       return Expansion{SecretString(text), std::string(text), {}};
     } catch (...) {
-      (void)UnexpectedFault("ExpandVariables");
+      UnexpectedFault("ExpandVariables");
       return {};
     }
   }
@@ -240,14 +240,14 @@ SecretString ExpandVariables(const VariableContext& context,
       ExpandInto(context, text.View(), quote_empty, out);
     return out.Take();
   } catch (...) {
-    (void)UnexpectedFault("ExpandVariables");
+    UnexpectedFault("ExpandVariables");
     try {
       SecretString copy;
       copy.Reserve(ReserveFor(text.View()));
       copy.Append(text.View());
       return copy;
     } catch (...) {
-      (void)UnexpectedFault("ExpandVariables");
+      UnexpectedFault("ExpandVariables");
       return {};
     }
   }

@@ -111,7 +111,7 @@ inline constexpr DecipherPasswords kDecipherPasswords{};
 // Replaces every %NAME% whose name resolves; references that resolve to nothing stay as written.
 // A variable defined empty expands to "" (two quotes) when `quote_empty` is true, else to nothing.
 // Password values are shown as "*****".
-[[nodiscard]] std::string ExpandVariables(const VariableContext& context,
+std::string ExpandVariables(const VariableContext& context,
                                           std::string_view text,
                                           MaskPasswords,
                                           bool quote_empty) noexcept;
@@ -129,7 +129,7 @@ inline constexpr DecipherPasswords kDecipherPasswords{};
 // The value for one name: a date picture, then the table, then the environment. The empty string
 // when nothing is found, kEmptyValueMarker for a variable defined empty. A password value keeps
 // its marker and stays enciphered.
-[[nodiscard]] std::string ResolveVariable(const VariableContext& context, std::string_view name);
+std::string ResolveVariable(const VariableContext& context, std::string_view name);
 
 // ------------------------------------------------------------------------------ step variables
 
@@ -143,10 +143,10 @@ struct SetLineResult {
 [[nodiscard]] SetLineResult ParseSetLine(int32_t position, std::string_view text);
 
 // The variables block with every list delimiter replaced by CR LF.
-[[nodiscard]] std::string VariablesBlockLines(std::string_view block, char list_delimiter);
+std::string VariablesBlockLines(std::string_view block, char list_delimiter);
 
 // The value a global parameter file's first line holds (quotes removed).
-[[nodiscard]] std::string ParameterFileValue(std::string_view first_line);
+std::string ParameterFileValue(std::string_view first_line);
 
 // Why `name` cannot be a global parameter file, written or loaded; empty when it can.
 [[nodiscard]] std::string_view GlobalParameterNameProblem(std::string_view name) noexcept;

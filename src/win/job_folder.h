@@ -18,7 +18,7 @@ struct FolderAndName {
 [[nodiscard]] bool IsRootFolder(std::string_view path) noexcept;
 
 // The path without trailing separators, a root keeping its own ("C:\").
-[[nodiscard]] std::string WithoutTrailingSeparator(std::string_view path);
+std::string WithoutTrailingSeparator(std::string_view path);
 
 // Splits an absolute path at its last separator ("\" or "/"). nullopt when the path is a root or
 // ends in a separator, or when what follows the last separator is not a plain name.
@@ -44,7 +44,7 @@ enum class JobFolderProblem {
 
 // The one console line that names the refused file: "***** <path> not written: <reason> *****".
 // `action` is "written", "renamed" or "deleted".
-[[nodiscard]] std::string RefusalLine(std::string_view path,
+std::string RefusalLine(std::string_view path,
                                       std::string_view action,
                                       JobFolderProblem problem);
 

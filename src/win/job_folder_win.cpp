@@ -190,7 +190,7 @@ JobFolder JobFolder::Open(std::string_view folder,
     opened.handle_ = std::move(handle);
     return opened;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("JobFolder::Open");
+    UnexpectedFault("JobFolder::Open");
     JobFolder failed;
     failed.failure_.result = -static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
     return failed;
@@ -248,7 +248,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
     }
     return file;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("CreateOrEmpty");
+    UnexpectedFault("CreateOrEmpty");
     outcome = Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
     return {};
   }
@@ -284,7 +284,7 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     ScopedFileHandle file(CreateFileA(temporary_path.c_str(), kAccess, 0, nullptr, CREATE_NEW,
                                       kNoFollow | FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
-      // Left by a run that ended before it could rename it.
+      // Left by a run that ended before it could rename it; if it stays, the create below says so.
       (void)Delete(temporary);
       file.reset(CreateFileA(temporary_path.c_str(), kAccess, 0, nullptr, CREATE_NEW,
                              kNoFollow | FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -302,19 +302,19 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
       written = FlushFileBuffers(file.get()) != FALSE;
     if (!written) {
       const int32_t error = LastErrorCode();
-      (void)Dispose(file.get());
+      Dispose(file.get());
       return Failed(error);
     }
     file.reset();
     if (!MoveFileExA(temporary_path.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0))) {
       const int32_t error = LastErrorCode();
-      (void)Delete(temporary);
+      (void)Delete(temporary);  // the rename's failure is the one to report
       return Failed(error);
     }
     return JobFileOutcome{};
   } catch (const std::exception&) {
-    (void)UnexpectedFault("Replace");
+    UnexpectedFault("Replace");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -342,7 +342,7 @@ JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
       return Failed(LastErrorCode());
     return JobFileOutcome{};
   } catch (const std::exception&) {
-    (void)UnexpectedFault("Delete");
+    UnexpectedFault("Delete");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -353,7 +353,7 @@ ScopedFileHandle JobFolder::OpenForReading(std::string_view name) noexcept {
       return {};
     return OpenForReadingIn(final_path_, path_ + std::string(name));
   } catch (const std::exception&) {
-    (void)UnexpectedFault("OpenForReading");
+    UnexpectedFault("OpenForReading");
     return {};
   }
 }
@@ -376,7 +376,7 @@ JobEntryKind JobFolder::Kind(std::string_view name) noexcept {
     }
     return JobEntryKind::kPlainFile;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("Kind");
+    UnexpectedFault("Kind");
     return JobEntryKind::kOther;
   }
 }
@@ -393,7 +393,7 @@ ScopedFileHandle OpenForReadingIn(const std::string& folder_final,
     }
     return file;
   } catch (const std::exception&) {
-    (void)UnexpectedFault("OpenForReadingIn");
+    UnexpectedFault("OpenForReadingIn");
     return {};
   }
 }

@@ -19,8 +19,8 @@ struct JobFileOutcome {
   int32_t result = 1;   // 1 done; 0 nothing to delete; a negated system error code
   std::string refusal;  // one console line naming the file, when a link was refused
 
-  [[nodiscard]] bool Done() const noexcept { return result == 1; }
-  [[nodiscard]] bool Refused() const noexcept { return !refusal.empty(); }
+  bool Done() const noexcept { return result == 1; }
+  bool Refused() const noexcept { return !refusal.empty(); }
 };
 
 enum class JobEntryKind : uint8_t {
@@ -46,13 +46,13 @@ class JobFolder {
                                       std::string_view file_for_refusal = {},
                                       std::string_view action = "written") noexcept;
 
-  [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(handle_); }
+  explicit operator bool() const noexcept { return static_cast<bool>(handle_); }
   // Why Open failed.
-  [[nodiscard]] const JobFileOutcome& Failure() const noexcept { return failure_; }
+  const JobFileOutcome& Failure() const noexcept { return failure_; }
   // The folder as given, made absolute, with a trailing backslash.
-  [[nodiscard]] const std::string& Path() const noexcept { return path_; }
+  const std::string& Path() const noexcept { return path_; }
   // Where the folder really lies, as the system names it ("\\?\C:\...").
-  [[nodiscard]] const std::string& FinalPath() const noexcept { return final_path_; }
+  const std::string& FinalPath() const noexcept { return final_path_; }
 
   // Opens `name` for writing and empties it, or creates it. An existing file is taken only when it
   // is a plain file lying in this folder with no other names (hard links): it is written in place.
@@ -100,6 +100,6 @@ class JobFolder {
 
 // The name of the temporary file beside `name` that Replace writes first; the process id keeps
 // two runners apart.
-[[nodiscard]] std::string TemporaryNameFor(std::string_view name);
+std::string TemporaryNameFor(std::string_view name);
 
 }  // namespace x5

@@ -26,7 +26,7 @@ class UniqueHandle {
   }
   ~UniqueHandle() { reset(); }
 
-  [[nodiscard]] Handle get() const noexcept { return handle_; }
+  Handle get() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return Traits::IsValid(handle_); }
 
   void reset(Handle h = Traits::Empty()) noexcept {
@@ -136,7 +136,7 @@ class ScopedWindowDc {
     if (dc_ != nullptr)
       ReleaseDC(window_, dc_);
   }
-  [[nodiscard]] HDC get() const noexcept { return dc_; }
+  HDC get() const noexcept { return dc_; }
   explicit operator bool() const noexcept { return dc_ != nullptr; }
 
  private:

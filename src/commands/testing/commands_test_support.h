@@ -20,7 +20,7 @@ namespace x5::command_testing {
 class RecordingConsole : public ConsoleSink {
  public:
   void Line(std::string_view text) override { lines.emplace_back(text); }
-  [[nodiscard]] std::string All() const {
+  std::string All() const {
     std::string all;
     for (const std::string& line : lines)
       all += line + "\n";

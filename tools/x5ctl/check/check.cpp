@@ -70,7 +70,7 @@ struct RunnerInput {
 RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream) {
   BytesReader in(stream);
   TaskBytes bytes{};
-  (void)ReadFull(in, bytes);
+  ReadFull(in, bytes);
   RunnerInput input;
   input.task = DecodeTaskRecord(bytes);
   input.command = ReadTextBlock(in, input.task.command_length, false, input.delimiter).text;
@@ -177,8 +177,8 @@ class Checker {
   std::string Shown(const MappedPath& mapped) const;
   Json Mapped(const check::FileLookup& lookup) const;
   void Variables();
-  [[nodiscard]] bool UsesPassword(std::string_view value) const;
-  [[nodiscard]] std::string Rules(int pass, bool emit);
+  bool UsesPassword(std::string_view value) const;
+  std::string Rules(int pass, bool emit);
   std::string Command(bool emit);
   // Records the return-code decision; `no_command_verdict` when no command line is left.
   void Decide(const std::string& stage,
@@ -366,7 +366,7 @@ bool Checker::UsesPassword(std::string_view value) const {
 }
 
 void Checker::Variables() {
-  (void)SetStepVariables(variables_);
+  SetStepVariables(variables_);
   // SetStepVariables defines, in order: the global parameter files, X5S to X5TRC, the SET lines
   // of the variables block, X5W.
   size_t task_first = table_.size();
@@ -867,7 +867,7 @@ class Checker::Stages final : public sequence::World {
   }
 
   void AddVariable(std::string_view name, std::string_view value) override {
-    (void)x5::AddVariable(checker_.variables_, name, value);
+    x5::AddVariable(checker_.variables_, name, value);
     // Defined for the step, not by anything the task wrote.
     checker_.table_mark_ = checker_.table_.size();
   }

@@ -48,8 +48,8 @@ class DriveMap {
   void SetCurrentDirectory(std::string windows_directory) {
     current_directory_ = std::move(windows_directory);
   }
-  [[nodiscard]] const std::string& current_directory() const { return current_directory_; }
-  [[nodiscard]] const std::vector<Entry>& entries() const { return entries_; }
+  const std::string& current_directory() const { return current_directory_; }
+  const std::vector<Entry>& entries() const { return entries_; }
 
   [[nodiscard]] MappedPath Map(std::string_view windows_path) const;
 
@@ -106,19 +106,19 @@ class World {
   World& operator=(const World&) = delete;
 
   [[nodiscard]] Journal& journal() { return journal_; }
-  [[nodiscard]] const DriveMap& drives() const { return drives_; }
-  [[nodiscard]] const WorldOptions& options() const { return options_; }
+  const DriveMap& drives() const { return drives_; }
+  const WorldOptions& options() const { return options_; }
 
   [[nodiscard]] ConsoleSink& console();
-  [[nodiscard]] const Environment& environment() const;
-  [[nodiscard]] const Clock& clock() const;
-  [[nodiscard]] const DateNames& date_names() const;
+  const Environment& environment() const;
+  const Clock& clock() const;
+  const DateNames& date_names() const;
   [[nodiscard]] ParameterFiles& parameter_files();
   [[nodiscard]] conditions::RuleFiles& rule_files();
   [[nodiscard]] FileAccess& file_access();
   [[nodiscard]] Pacer& pacer();
   [[nodiscard]] commands::PrinterSource& printers();
-  [[nodiscard]] const Associations& associations() const;
+  const Associations& associations() const;
   // Records the copy of the console text into `console_file` (the task's, trimmed).
   [[nodiscard]] ConsoleFile& console_file(const std::string& console_file);
 

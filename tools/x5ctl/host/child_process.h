@@ -22,10 +22,10 @@ using Deadline = std::chrono::steady_clock::time_point;
 class Interrupt {
  public:
   virtual ~Interrupt() = default;
-  [[nodiscard]] virtual bool Requested() const = 0;
+  virtual bool Requested() const = 0;
   // POSIX: a descriptor that turns readable (and stays so) once Requested() holds, so waits end at
   // once; -1 when there is none (waits then look at least every 50 ms).
-  [[nodiscard]] virtual int WakeDescriptor() const { return -1; }
+  virtual int WakeDescriptor() const { return -1; }
 };
 
 // A started child process whose standard input and output are pipes held by us. Implemented per
@@ -58,8 +58,8 @@ class ChildProcess {
   void SetInterrupt(const Interrupt* interrupt) { interrupt_ = interrupt; }
 
  protected:
-  [[nodiscard]] const Interrupt* interrupt() const { return interrupt_; }
-  [[nodiscard]] bool Interrupted() const {
+  const Interrupt* interrupt() const { return interrupt_; }
+  bool Interrupted() const {
     return interrupt_ != nullptr && interrupt_->Requested();
   }
 

@@ -37,7 +37,7 @@ class UniqueFd {
     return *this;
   }
   ~UniqueFd() { Reset(); }
-  [[nodiscard]] int get() const { return fd_; }
+  int get() const { return fd_; }
   void Reset(int fd = -1) {
     if (fd_ >= 0)
       close(fd_);
@@ -108,7 +108,7 @@ class PosixChild final : public ChildProcess {
     // Never leave a zombie behind: the owner has waited or killed already when it could.
     if (!exit_code_) {
       Kill();
-      (void)Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+      Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
     }
   }
 

@@ -57,7 +57,7 @@ class WinChild final : public ChildProcess {
   ~WinChild() override {
     if (!exit_code_) {
       Kill();
-      (void)Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+      Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
     }
   }
 

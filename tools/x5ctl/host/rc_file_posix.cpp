@@ -28,7 +28,7 @@ class Descriptor {
     if (fd_ >= 0)
       close(fd_);
   }
-  [[nodiscard]] int get() const { return fd_; }
+  int get() const { return fd_; }
   [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
   // Closes now and says whether the close succeeded (NFS reports late write errors here).
   bool Close() {
@@ -112,7 +112,7 @@ class PosixRcFile final : public RcFile {
     // The rename itself on disk, so that a machine that fails now does not bring the old RC back.
     Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
-      (void)fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
+      fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
     return {};
   }
 
@@ -149,7 +149,7 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   }
   // Who holds it, for a step refused meanwhile; a failure here only loses that note.
   char host[256] = "";
-  (void)gethostname(host, sizeof host - 1);
+  gethostname(host, sizeof host - 1);
   const std::string holder = RcHolderNote(getpid(), host, what);
   if (ftruncate(lock.get(), 0) == 0) {
     (void)!pwrite(lock.get(), holder.data(), holder.size(), 0);

@@ -96,12 +96,12 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   // Who holds it, for a step refused meanwhile; a failure here only loses that note.
   char host[MAX_COMPUTERNAME_LENGTH + 1] = "";
   DWORD host_size = sizeof host;
-  (void)GetComputerNameA(host, &host_size);
+  GetComputerNameA(host, &host_size);
   const std::string holder = RcHolderNote(GetCurrentProcessId(), host, what);
   DWORD wrote = 0;
   if (SetFilePointer(lock.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
       SetEndOfFile(lock.get()))
-    (void)WriteFile(lock.get(), holder.data(), static_cast<DWORD>(holder.size()), &wrote, nullptr);
+    WriteFile(lock.get(), holder.data(), static_cast<DWORD>(holder.size()), &wrote, nullptr);
   return std::unique_ptr<RcFile>(std::make_unique<WinRcFile>(path, lock.release()));
 }
 

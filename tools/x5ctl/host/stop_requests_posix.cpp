@@ -119,8 +119,8 @@ class SignalStopRequests final : public StopRequests {
     }
   }
 
-  [[nodiscard]] bool Requested() const override { return g_stops >= 2; }
-  [[nodiscard]] int WakeDescriptor() const override { return hard_read_; }
+  bool Requested() const override { return g_stops >= 2; }
+  int WakeDescriptor() const override { return hard_read_; }
 
   Noted Now() const override {
     Noted noted;

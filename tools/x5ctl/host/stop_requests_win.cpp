@@ -86,7 +86,7 @@ class ConsoleStopRequests final : public StopRequests {
     g_event = g_hard = nullptr;
   }
 
-  [[nodiscard]] bool Requested() const override { return g_stops.load() >= 2; }
+  bool Requested() const override { return g_stops.load() >= 2; }
 
   Noted Now() const override {
     Noted noted;

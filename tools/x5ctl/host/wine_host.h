@@ -16,7 +16,7 @@ namespace x5 {
 // program gets no crash dialog that waits for a click nobody gives; windows close without waiting
 // for a window manager; and HKLM\Software\Halvex exists, so runners on the host take pictures one
 // at a time under the capture lock.
-[[nodiscard]] std::string RunnerPrefixRegistry();
+std::string RunnerPrefixRegistry();
 
 // The host as a runner started through `wine_command` would find it.
 struct WineHostFacts {
@@ -44,7 +44,7 @@ struct WineCommandParts {
 [[nodiscard]] std::string WineHostProblem(const WineHostFacts& facts);
 
 // The lines a scheduler's environment needs (NAME=VALUE, one per line).
-[[nodiscard]] std::string SchedulerEnvironment(const std::string& prefix,
+std::string SchedulerEnvironment(const std::string& prefix,
                                                const std::string& display);
 
 // ------------------------------------------------------------------- platform parts
@@ -69,7 +69,7 @@ struct StartedDisplay {
 [[nodiscard]] std::string ProgramOnPath(const std::string& name);
 
 // An environment variable of this process, or `fallback` when it is not set.
-[[nodiscard]] inline std::string EnvOr(const char* name, const std::string& fallback = {}) {
+inline std::string EnvOr(const char* name, const std::string& fallback = {}) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : fallback;
 }

@@ -19,7 +19,7 @@ Result<StartedDisplay> StartVirtualDisplay() {
 
 void SetEnvironment(const std::string& name, const std::string& value, bool replace) {
   if (replace || std::getenv(name.c_str()) == nullptr)
-    (void)_putenv_s(name.c_str(), value.c_str());
+    _putenv_s(name.c_str(), value.c_str());
 }
 
 Result<int> RunToEnd(const std::vector<std::string>& argv) {

@@ -22,9 +22,9 @@ class OpSource {
   // The next step, or nullopt when there are no more.
   virtual std::optional<OpStep> Next() = 0;
   // Steps known to be left without reading further (a stream source never knows).
-  [[nodiscard]] virtual size_t Pending() const { return 0; }
+  virtual size_t Pending() const { return 0; }
   // Whether a step's command and report are printed (a source's own polls need not be).
-  [[nodiscard]] virtual bool Shown(const OpStep&) const { return true; }
+  virtual bool Shown(const OpStep&) const { return true; }
   // Every report the runner sends in answer to a step of this source.
   virtual void Answered(const ReportRecord&) {}
 };
@@ -33,7 +33,7 @@ class ListOpSource final : public OpSource {
  public:
   explicit ListOpSource(std::vector<OpStep> ops) : ops_(std::move(ops)) {}
   std::optional<OpStep> Next() override;
-  [[nodiscard]] size_t Pending() const override { return ops_.size() - next_; }
+  size_t Pending() const override { return ops_.size() - next_; }
 
  private:
   std::vector<OpStep> ops_;
@@ -75,7 +75,7 @@ struct ConversationResult {
   std::optional<int32_t> runner_exit_code;
   std::string problem;  // what went wrong, when the end is not kCompleted
   // The exit status of `x5ctl run`: 0 when the conversation ran to its end, else 1.
-  [[nodiscard]] int RunStatus() const { return end == ConversationEnd::kCompleted ? 0 : 1; }
+  int RunStatus() const { return end == ConversationEnd::kCompleted ? 0 : 1; }
 };
 
 // Sends the task stream, prints the status record, carries out the ops, then sends "END " until

@@ -11,7 +11,7 @@ namespace x5 {
 
 // One paragraph, in the runner's ANSI bytes like the texts it is built from (convert with
 // Utf8FromAnsi to print). `job_log` is the console file's text, or empty when it is not at hand.
-[[nodiscard]] std::string ExplainStep(const RunnerStream& stream,
+std::string ExplainStep(const RunnerStream& stream,
                                       std::string_view job_log = {}) noexcept;
 
 }  // namespace x5

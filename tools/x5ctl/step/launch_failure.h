@@ -20,9 +20,9 @@ struct LaunchFailure {
 
 // "code 267: The directory name is invalid. (hint)" for the codes a launch commonly fails with;
 // "code N" with no words for others.
-[[nodiscard]] std::string LaunchCodeMeaning(int32_t code);
+std::string LaunchCodeMeaning(int32_t code);
 
 // One sentence about a failure: "The step did not start (status "STEP=?", code 267: ...)."
-[[nodiscard]] std::string LaunchFailureSentence(const LaunchFailure& failure);
+std::string LaunchFailureSentence(const LaunchFailure& failure);
 
 }  // namespace x5

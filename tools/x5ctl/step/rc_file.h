@@ -19,7 +19,7 @@ namespace x5 {
 // written by something else must not start a step with a guessed RC.
 [[nodiscard]] Result<int32_t> ParseRcFileText(std::string_view text);
 // "<rc>\n".
-[[nodiscard]] std::string RcFileText(int32_t rc);
+std::string RcFileText(int32_t rc);
 // Larger files are refused unread.
 inline constexpr size_t kRcFileMaxBytes = 256;
 
@@ -37,7 +37,7 @@ class RcFile {
   // Replaces the file whole: a temporary file in the same folder, written and flushed to disk,
   // renamed over it. A reader sees the old RC or the new one, never a part.
   [[nodiscard]] virtual Result<void> Write(int32_t rc) = 0;
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const { return path_; }
 
  protected:
   explicit RcFile(std::filesystem::path path) : path_(std::move(path)) {}
@@ -50,7 +50,7 @@ class RcFile {
 [[nodiscard]] Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                          std::string_view what);
 // "x5ctl exec pid <pid> on <host> since <UTC time>, <what>".
-[[nodiscard]] std::string RcHolderNote(int64_t process_id,
+std::string RcHolderNote(int64_t process_id,
                                        std::string_view host,
                                        std::string_view what);
 

@@ -70,7 +70,7 @@ RunnerSession::~RunnerSession() {
   child_->CloseInput();
   if (!child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(2))) {
     child_->Kill();
-    (void)child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
   }
 }
 

@@ -74,7 +74,7 @@ class RunnerSession {
   void SetInterrupt(const Interrupt* interrupt);
   // Zero or negative: wait without limit.
   void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
-  [[nodiscard]] std::chrono::milliseconds Timeout() const { return timeout_; }
+  std::chrono::milliseconds Timeout() const { return timeout_; }
 
   // Sends the task record with its length fields set from the blocks, then the blocks.
   [[nodiscard]] bool SendTask(TaskRecord task, const TaskBlocks& blocks);
@@ -96,12 +96,12 @@ class RunnerSession {
   [[nodiscard]] std::optional<int32_t> Wait();
   void Kill();
 
-  [[nodiscard]] bool Started() const { return child_ != nullptr; }
-  [[nodiscard]] const std::string& LastError() const { return error_; }
-  [[nodiscard]] SessionError LastErrorKind() const { return error_kind_; }
+  bool Started() const { return child_ != nullptr; }
+  const std::string& LastError() const { return error_; }
+  SessionError LastErrorKind() const { return error_kind_; }
   // Every byte read from the runner and written to it, in order (for captures and exact checks).
-  [[nodiscard]] const std::vector<uint8_t>& Received() const { return received_; }
-  [[nodiscard]] const std::vector<uint8_t>& Sent() const { return sent_; }
+  const std::vector<uint8_t>& Received() const { return received_; }
+  const std::vector<uint8_t>& Sent() const { return sent_; }
 
  private:
   Deadline NextDeadline() const;

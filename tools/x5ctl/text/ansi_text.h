@@ -16,18 +16,18 @@ Result<std::string> AnsiFromUtf8(std::string_view utf8);
 
 // Windows-1252 bytes to UTF-8. Every byte maps to its own code point, so the bytes can be
 // recovered; the five bytes that code page leaves undefined map to U+0081, U+008D, ... .
-[[nodiscard]] std::string Utf8FromAnsi(std::string_view bytes);
+std::string Utf8FromAnsi(std::string_view bytes);
 
 // Text for a terminal: printable characters decoded as Utf8FromAnsi does, control characters and
 // undefined bytes written as \xNN. A backslash stays as it is, so paths read as written (JSON
 // output carries the exact bytes). Blanks stay blanks.
-[[nodiscard]] std::string VisibleText(std::string_view bytes);
+std::string VisibleText(std::string_view bytes);
 
 // The bytes between double quotes with blanks kept visible and the quote escaped: "STEP OK ".
-[[nodiscard]] std::string QuotedText(std::string_view bytes);
+std::string QuotedText(std::string_view bytes);
 
 // A TOML basic string (with its quotes) whose value converts back to exactly these bytes with
 // AnsiFromUtf8: printable ASCII as is, everything else as \u00XX.
-[[nodiscard]] std::string TomlString(std::string_view bytes);
+std::string TomlString(std::string_view bytes);
 
 }  // namespace x5

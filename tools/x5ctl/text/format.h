@@ -18,35 +18,35 @@ namespace x5 {
 
 // A FILETIME that holds local time (100 ns units since 1601-01-01) as "YYYY-MM-DD HH:MM:SS";
 // "-" for 0 (not set yet), the raw number for a negative value.
-[[nodiscard]] std::string FormatFileTime(int64_t filetime);
+std::string FormatFileTime(int64_t filetime);
 // 100 ns units as seconds with three decimals: "1.250 s".
-[[nodiscard]] std::string FormatDuration(int64_t units_100ns);
+std::string FormatDuration(int64_t units_100ns);
 // The report's fixed-point I/O count (count * 10000) as "12.0000".
-[[nodiscard]] std::string FormatIoCount(int64_t fixed);
+std::string FormatIoCount(int64_t fixed);
 // "initialising", "before the step", ..., or "unknown" for a value the runner never sends.
-[[nodiscard]] std::string PhaseName(uint8_t phase);
+std::string PhaseName(uint8_t phase);
 
 // Readable forms; each ends with a line end.
-[[nodiscard]] std::string FormatStatus(const StatusRecord& status);
-[[nodiscard]] std::string FormatReport(const ReportRecord& report, size_t number);
-[[nodiscard]] std::string FormatCommand(std::string_view name, int32_t argument);
+std::string FormatStatus(const StatusRecord& status);
+std::string FormatReport(const ReportRecord& report, size_t number);
+std::string FormatCommand(std::string_view name, int32_t argument);
 // The task in the task file's own key names (text fields right-trimmed as the runner reads them);
 // lengths that disagree with the blocks appear under [raw]. With the task file's ops, it reads back
 // as the same task file.
-[[nodiscard]] std::string FormatTask(const TaskRecord& task,
+std::string FormatTask(const TaskRecord& task,
                                      const TaskBlocks& blocks,
                                      const std::vector<OpStep>& ops = {});
 
 // One JSON object on one line, without the line end. Text is decoded from Windows-1252.
-[[nodiscard]] std::string StatusJson(const StatusRecord& status);
-[[nodiscard]] std::string ReportJson(const ReportRecord& report, size_t number);
-[[nodiscard]] std::string CommandJson(std::string_view name, int32_t argument);
-[[nodiscard]] std::string TaskJson(const TaskRecord& task, const TaskBlocks& blocks);
+std::string StatusJson(const StatusRecord& status);
+std::string ReportJson(const ReportRecord& report, size_t number);
+std::string CommandJson(std::string_view name, int32_t argument);
+std::string TaskJson(const TaskRecord& task, const TaskBlocks& blocks);
 // Events of a conversation that are not records: the runner's exit, and a failure.
-[[nodiscard]] std::string ExitJson(int32_t exit_code);
-[[nodiscard]] std::string ErrorJson(std::string_view message);
+std::string ExitJson(int32_t exit_code);
+std::string ErrorJson(std::string_view message);
 // Why the step ended as it did (x5ctl explain, run --explain); the paragraph in ANSI bytes.
-[[nodiscard]] std::string ExplanationJson(std::string_view paragraph);
+std::string ExplanationJson(std::string_view paragraph);
 
 // What the runner wrote: the status record, then step reports with their report text.
 struct RunnerStream {

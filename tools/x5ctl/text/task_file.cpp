@@ -87,8 +87,8 @@ class Reader {
     out << source_ << ':' << node.source().begin.line << ": " << key << ": " << what;
     error_ = out.str();
   }
-  [[nodiscard]] bool Failed() const { return !error_.empty(); }
-  [[nodiscard]] const std::string& Error() const { return error_; }
+  bool Failed() const { return !error_.empty(); }
+  const std::string& Error() const { return error_; }
 
   int64_t Integer(const toml::node& node, std::string_view key, int64_t min, int64_t max) {
     if (!node.is_integer()) {

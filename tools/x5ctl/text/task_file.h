@@ -51,7 +51,7 @@ struct OpStep {
 Result<std::optional<OpStep>> ParseOpLine(std::string_view line);
 
 // The `ops = [...]` line of a task file that reads back as these steps ("" for none).
-[[nodiscard]] std::string FormatOps(const std::vector<OpStep>& ops);
+std::string FormatOps(const std::vector<OpStep>& ops);
 
 // Gives the 40-character enciphered password field for a plain password, or "" when the password
 // cannot be enciphered.

@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "x5ctl/step/rc_file.h"
+#include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5 {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "win/unique_handle.h"
-#include "x5ctl/step/rc_file.h"
+#include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5 {

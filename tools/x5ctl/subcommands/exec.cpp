@@ -12,7 +12,7 @@
 
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/launch_failure.h"
-#include "x5ctl/step/rc_file.h"
+#include "x5ctl/host/rc_file.h"
 #include "x5ctl/subcommands/step_options.h"
 #include "x5ctl/text/format.h"
 

@@ -1,5 +1,5 @@
 // The RC file: its text both ways, and a held file as two steps of one job would meet it.
-#include "x5ctl/step/rc_file.h"
+#include "x5ctl/host/rc_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

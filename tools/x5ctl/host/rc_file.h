@@ -44,7 +44,7 @@ class RcFile {
   std::filesystem::path path_;
 };
 
-// Takes the lock without waiting (platform part: host/rc_file_posix.cpp, host/rc_file_win.cpp).
+// Takes the lock without waiting (platform part: rc_file_posix.cpp, rc_file_win.cpp).
 // Who takes it (process, host, time and `what`, the task say) is written into the lock file, so
 // that a step refused because of it can say who holds it.
 [[nodiscard]] Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,

@@ -1,5 +1,5 @@
 // The RC file's text and its reading; locking and the atomic write are per platform.
-#include "x5ctl/step/rc_file.h"
+#include "x5ctl/host/rc_file.h"
 
 #include <cerrno>
 #include <charconv>

@@ -33,7 +33,7 @@ std::string MakeText(size_t size) {
 }
 
 // A plain map: the test fake keeps a log of every lookup, which would grow across the runs.
-class MapEnvironment final : public x5::Environment {
+class MapEnvironment final : public x5::variables::Environment {
  public:
   std::optional<std::string> Get(std::string_view name) const override {
     for (const auto& [key, value] : values)
@@ -53,7 +53,7 @@ double ThreadSeconds() {
 
 // Best of `runs` measurements, each timing `batch` expansions (short texts are batched so the
 // clock's own cost does not count).
-double SecondsPerRun(x5::VariableContext& context,
+double SecondsPerRun(x5::variables::VariableContext& context,
                      const std::string& text,
                      bool decipher,
                      int runs,
@@ -64,9 +64,12 @@ double SecondsPerRun(x5::VariableContext& context,
     const double start = ThreadSeconds();
     for (int b = 0; b < batch; ++b) {
       if (decipher)
-        sink += x5::ExpandVariables(context, text, x5::kDecipherPasswords, false).deciphered.Size();
+        sink +=
+            x5::variables::ExpandVariables(context, text, x5::variables::kDecipherPasswords, false)
+                .deciphered.Size();
       else
-        sink += x5::ExpandVariables(context, text, x5::kMaskPasswords, false).size();
+        sink += x5::variables::ExpandVariables(context, text, x5::variables::kMaskPasswords, false)
+                    .size();
     }
     const double end = ThreadSeconds();
     best = std::min(best, (end - start) / batch);
@@ -86,7 +89,7 @@ int main(int argc, char** argv) {
   // the figure keeps to the expansion's own cost.
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  x5::testing::FakeRun run;
+  x5::variables::testing::FakeRun run;
   // A table shaped like a real step's: the X5 variables, a few SET lines, X5W last.
   run.table = {"X5S=C:\\Jobs\\PAY\\S01\\",
                "X5T=C:\\Jobs\\PAY\\",
@@ -103,11 +106,11 @@ int main(int argc, char** argv) {
                "OUTDIR=D:\\out",
                "LASTVAR=the last value",
                "X5W=C:\\work"};
-  run.table.push_back("PW=" + std::string(1, x5::kPasswordMarker) +
+  run.table.push_back("PW=" + std::string(1, x5::variables::kPasswordMarker) +
                       x5::cipher::EncipherVariable("bench-secret"));
   MapEnvironment environment;
   environment.values = {{"HOMEPATH", "\\Users\\clerk"}, {"PATH", "C:\\Windows"}};
-  x5::VariableContext context{
+  x5::variables::VariableContext context{
       run.table,   run.task,    "",        ';',       run.global_parameter_directory,
       run.console, environment, run.clock, run.names, run.files};
 

@@ -61,21 +61,21 @@ int main(int argc, char** argv) {
   const std::string find = argc > 2 ? argv[2] : "NEEDLE42";
   const std::string replacement = argc > 3 ? argv[3] : "REPLACED-TEXT";
   const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 15;
-  auto files = x5::MakeSystemFileAccess();
+  auto files = x5::commands::MakeSystemFileAccess();
 
   std::string text;
   if (argc > 1) {
-    if (files->ReadWhole(argv[1], x5::kMaxEditFileBytes, text).state !=
-        x5::ReadOutcome::State::kRead) {
+    if (files->ReadWhole(argv[1], x5::commands::kMaxEditFileBytes, text).state !=
+        x5::commands::ReadOutcome::State::kRead) {
       std::fprintf(stderr, "cannot read %s (at most %lld bytes)\n", argv[1],
-                   static_cast<long long>(x5::kMaxEditFileBytes));
+                   static_cast<long long>(x5::commands::kMaxEditFileBytes));
       return 1;
     }
   } else {
     text = MakeText(find);
   }
 
-  const x5::CaseFold fold;
+  const x5::commands::CaseFold fold;
   std::string out;
   size_t occurrences = 0;
   for (size_t at = text.find(find); at != std::string::npos;
@@ -83,10 +83,12 @@ int main(int argc, char** argv) {
     ++occurrences;
   }
   const double exact = MedianMilliseconds(runs, [&] {
-    (void)x5::ReplaceAll(text, find, replacement, nullptr, x5::kMaxEditBufferBytes, out);
+    (void)x5::commands::ReplaceAll(text, find, replacement, nullptr,
+                                   x5::commands::kMaxEditBufferBytes, out);
   });
   const double folded = MedianMilliseconds(runs, [&] {
-    (void)x5::ReplaceAll(text, find, replacement, &fold, x5::kMaxEditBufferBytes, out);
+    (void)x5::commands::ReplaceAll(text, find, replacement, &fold,
+                                   x5::commands::kMaxEditBufferBytes, out);
   });
   std::printf("input: %zu bytes, %zu occurrences of \"%s\" -> \"%s\", median of %d runs\n",
               text.size(), occurrences, find.c_str(), replacement.c_str(), runs);
@@ -103,15 +105,16 @@ int main(int argc, char** argv) {
     const std::string parameters = "\"" + find + "\" \"" + replacement + "\" \"" + path + "\"";
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-      if (files->WriteAtomically(path, original).state != x5::WriteOutcome::State::kWritten) {
+      if (files->WriteAtomically(path, original).state !=
+          x5::commands::WriteOutcome::State::kWritten) {
         std::fprintf(stderr, "cannot restore %s\n", path.c_str());
         return 1;
       }
       const auto start = std::chrono::steady_clock::now();
-      x5::PendingEdit edit;
-      if (x5::EditFile(edit, x5::EditRequest::kReplaceExact, parameters, *files, fold,
-                       x5::kMaxEditBufferBytes) != 1 ||
-          x5::SaveEdit(edit, *files) != 3) {
+      x5::commands::PendingEdit edit;
+      if (x5::commands::EditFile(edit, x5::commands::EditRequest::kReplaceExact, parameters, *files,
+                                 fold, x5::commands::kMaxEditBufferBytes) != 1 ||
+          x5::commands::SaveEdit(edit, *files) != 3) {
         std::fprintf(stderr, "edit failed: %s\n", edit.message.c_str());
         return 1;
       }

@@ -40,7 +40,7 @@ using x5::conditions::ConditionFile;
 using x5::conditions::SearchEnv;
 
 // Counts chunks and kilobytes as the runner's pacer does, and never stops.
-class CountingPacer final : public x5::Pacer {
+class CountingPacer final : public x5::conditions::Pacer {
  public:
   bool Poll(int64_t chunk_bytes) override {
     ++chunks;
@@ -82,23 +82,23 @@ struct Options {
   int32_t column = 0;
 };
 
-int64_t RunSearch(ConditionFile& file, const Options& o, CountingPacer& pacer) {
-  const x5::CaseMap map = x5::AsciiCaseMap();
-  SearchEnv env{pacer, o.buffer, map, x5::conditions::kFirstReadBytes, o.read};
+int64_t RunSearch(x5::conditions::ConditionFile& file, const Options& o, CountingPacer& pacer) {
+  const x5::conditions::CaseMap map = x5::conditions::AsciiCaseMap();
+  x5::conditions::SearchEnv env{pacer, o.buffer, map, x5::conditions::kFirstReadBytes, o.read};
   if (!o.backward)
     return x5::conditions::SearchForward(env, file, o.text, o.fold, 1, 0);
   int64_t start = -1;
   return x5::conditions::SearchBackward(env, file, o.text, o.fold, start, 0);
 }
 
-ConditionFile OpenOrDie(const std::string& path) {
+x5::conditions::ConditionFile OpenOrDie(const std::string& path) {
   int32_t error = 0;
   auto reader = x5::conditions::OpenFileReader(path, false, error);
   if (!reader) {
     std::fprintf(stderr, "cannot open %s (error %d)\n", path.c_str(), error);
     std::exit(2);
   }
-  return ConditionFile(std::move(reader));
+  return x5::conditions::ConditionFile(std::move(reader));
 }
 
 int FileMode(const Options& o) {
@@ -108,7 +108,7 @@ int FileMode(const Options& o) {
   CountingPacer pacer;
   for (int i = 0; i < o.repeat; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
-    ConditionFile file = OpenOrDie(o.file);
+    x5::conditions::ConditionFile file = OpenOrDie(o.file);
     size = file.Size();
     pacer = CountingPacer();
     result = o.latency ? [&] {
@@ -135,7 +135,7 @@ int FileMode(const Options& o) {
 // The reads of a forward search (the same reader, the same growing read sizes, the same buffer),
 // without the scan: with `touch`, one load from every 64-byte line of what each read delivered.
 int64_t ReadsAlone(const Options& o, bool touch) {
-  ConditionFile file = OpenOrDie(o.file);
+  x5::conditions::ConditionFile file = OpenOrDie(o.file);
   const int64_t size = file.Size();
   int64_t read = x5::conditions::kFirstReadBytes;
   int64_t sum = 0;
@@ -180,7 +180,7 @@ int64_t CatsWork(const Options& o) {
 
 // CPU seconds per GiB of each part, medians of the repeats, interleaved.
 int BreakdownMode(const Options& o) {
-  const x5::CaseMap map = x5::AsciiCaseMap();
+  const x5::conditions::CaseMap map = x5::conditions::AsciiCaseMap();
   const x5::conditions::Needle needle(o.text, o.fold, map);
   std::vector<uint8_t> hot(static_cast<size_t>(o.read), '.');
   double gib = 0;
@@ -196,7 +196,7 @@ int BreakdownMode(const Options& o) {
     CountingPacer pacer;
     c0 = CpuSeconds();
     {
-      ConditionFile file = OpenOrDie(o.file);
+      x5::conditions::ConditionFile file = OpenOrDie(o.file);
       gib = static_cast<double>(file.Size()) / (1 << 30);
       sink += RunSearch(file, o, pacer);
     }
@@ -222,7 +222,7 @@ int BreakdownMode(const Options& o) {
 }
 
 // A rule's console note and variable go nowhere.
-struct Quiet final : x5::ConsoleSink, x5::VariableStore {
+struct Quiet final : x5::core::ConsoleSink, x5::core::VariableStore {
   void Line(std::string_view) override {}
   int32_t AddVariable(std::string_view, std::string_view) override { return 1; }
 };
@@ -254,7 +254,7 @@ int CountMode(const Options& o) {
   for (int r = 0; r < o.repeat; ++r) {
     for (size_t i = 0; i < kCases; ++i) {
       const Case& c = cases[i];
-      x5::RcState rc;
+      x5::core::RcState rc;
       CountingPacer pacer;
       x5::conditions::ConditionLimits limits;
       limits.file_buffer_size = o.buffer;
@@ -266,7 +266,7 @@ int CountMode(const Options& o) {
       s.attribute_operator = "<>";
       s.attribute_pattern = "    ";
       s.case_folding = true;
-      s.search_text = x5::ToUpper(c.text, context.case_map);
+      s.search_text = x5::conditions::ToUpper(c.text, context.case_map);
       s.search_column = c.column;
       s.occurrence_count = c.count;
       const auto t0 = std::chrono::steady_clock::now();
@@ -340,7 +340,7 @@ int MemoryMode() {
         std::vector<double> times;
         CountingPacer pacer;
         for (int i = 0; i < 5; ++i) {
-          ConditionFile file(std::make_unique<x5::conditions::MemoryReader>(data));
+          x5::conditions::ConditionFile file(std::make_unique<x5::conditions::MemoryReader>(data));
           pacer = CountingPacer();
           const auto t0 = std::chrono::steady_clock::now();
           (void)RunSearch(file, o, pacer);
@@ -357,7 +357,7 @@ int MemoryMode() {
   std::vector<double> times;
   for (int i = 0; i < 21; ++i) {
     const int64_t size = int64_t{1} << 30;
-    ConditionFile file(
+    x5::conditions::ConditionFile file(
         std::make_unique<x5::conditions::PatternReader>(size, '.', "TAIL-MARK", size - 3000));
     CountingPacer pacer;
     Options o;

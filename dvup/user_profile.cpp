@@ -36,7 +36,7 @@ struct UserEnv {
 
 void Say(char* message, const char* what, DWORD code) {
   if (message != nullptr)
-    std::snprintf(message, x5::kProfileMessageSize, "%s %lu", what,
+    std::snprintf(message, x5::launch::kProfileMessageSize, "%s %lu", what,
                   static_cast<unsigned long>(code));
 }
 
@@ -105,9 +105,9 @@ extern "C" __declspec(dllexport) int32_t WINAPI UsProf(uint8_t mode,
   if (!api.Complete())
     return Failure(message, "UsProf: userenv.dll lacks an entry", ERROR_PROC_NOT_FOUND);
   switch (mode) {
-    case x5::kProfileLoad:
+    case x5::launch::kProfileLoad:
       return Load(api, token, environment, profile, message);
-    case x5::kProfileUnload:
+    case x5::launch::kProfileUnload:
       return Unload(api, token, environment, profile, message);
     default:
       return Failure(message, "UsProf: unknown mode", ERROR_INVALID_PARAMETER);

@@ -10,7 +10,7 @@ using x5::fuzz::Check;
 
 namespace {
 
-class BytesObject final : public x5::ObjectSecurity {
+class BytesObject final : public x5::launch::ObjectSecurity {
  public:
   BytesObject(std::span<const uint8_t> acl, uint16_t count) {
     snapshot_.acl.assign(acl.begin(), acl.end());
@@ -41,15 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> acl(data + 3, size - 3);
 
   BytesObject object(acl, count);
-  const x5::AccessChange change = x5::AddAccessEntries(object, kUser, x5::kStationInheritedMask,
-                                                       (mode & 1) ? x5::kStationMask : 0, mode & 2);
+  const x5::launch::AccessChange change =
+      x5::launch::AddAccessEntries(object, kUser, x5::launch::kStationInheritedMask,
+                                   (mode & 1) ? x5::launch::kStationMask : 0, mode & 2);
   if (change.text.empty()) {
     const std::vector<uint8_t>& written = object.Written();
-    Check(written.size() >= x5::kAclHeaderSize && written.size() % 4 == 0);
+    Check(written.size() >= x5::launch::kAclHeaderSize && written.size() % 4 == 0);
     Check((written[2] | written[3] << 8) == static_cast<int>(written.size()));
     const uint16_t new_count = static_cast<uint16_t>(written[4] | written[5] << 8);
     Check(new_count == change.entry_count);
-    const x5::AccessListEntries entries = x5::ReadAccessList(written, new_count);
+    const x5::launch::AccessListEntries entries = x5::launch::ReadAccessList(written, new_count);
     Check(!entries.damaged_entry && entries.entries.size() == new_count);
   }
 
@@ -57,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::u16string units(acl.size() / 2, u'\0');
   for (size_t i = 0; i < units.size(); ++i)
     units[i] = static_cast<char16_t>(acl[2 * i] | acl[2 * i + 1] << 8);
-  const x5::ByteBlockText text;
-  const std::vector<std::string> read = x5::ReadUserEnvironment(units.data(), text, units.size());
+  const x5::launch::ByteBlockText text;
+  const std::vector<std::string> read =
+      x5::launch::ReadUserEnvironment(units.data(), text, units.size());
   size_t total = 0;
   for (const std::string& entry : read)
     total += entry.size() + 1;

@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace R = x5::cipher;
   const std::string input = x5::fuzz::Text(data, size);
 
-  const x5::SecretString variable = R::DecipherVariable(input);
+  const x5::core::SecretString variable = R::DecipherVariable(input);
   Check(variable.Size() <= R::kVariablePlainMax);
-  const x5::SecretString field = R::DecipherField(input);
+  const x5::core::SecretString field = R::DecipherField(input);
   Check(field.Size() <= R::kFieldPlainMax);
   Check(R::FromHex(input).size() <= size / 2);
 

@@ -17,7 +17,7 @@ bool StartsWithSwitch(const std::string& tail) {
 // Bytes a text rarely holds, so the password shows up only where it is deciphered.
 constexpr std::string_view kPassword = "\xA7\xB3\xC9\xD4\xE2\xF1";
 
-void SetUp(x5::command_testing::CommandWorld& world, char drive) {
+void SetUp(x5::commands::testing::CommandWorld& world, char drive) {
   world.context.runner_drive = drive;
   world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
                               {"a.txt", "C:\\Windows\\notepad.exe"},
@@ -33,11 +33,11 @@ void SetUp(x5::command_testing::CommandWorld& world, char drive) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 1 << 14)
     return 0;
-  const auto mode = static_cast<x5::DispatchMode>(data[0] % 3);
+  const auto mode = static_cast<x5::commands::DispatchMode>(data[0] % 3);
   const char drive = (data[0] & 0x80) != 0 ? '\0' : 'D';
   const std::string text = x5::fuzz::Text(data, size, 1);
 
-  x5::command_testing::CommandWorld world;
+  x5::commands::testing::CommandWorld world;
   SetUp(world, drive);
 
   // Every line splits into consistent parts.
@@ -45,11 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (start <= text.size()) {
     const size_t end = text.find("\r\n", start);
     const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-    x5::CommandLineParts parts;
-    x5::ParseCommandLine(parts, line, world.associations, drive);
+    x5::commands::CommandLineParts parts;
+    x5::commands::ParseCommandLine(parts, line, world.associations, drive);
     Check(parts.switch_tail.empty() || StartsWithSwitch(parts.switch_tail));
-    Check(parts.switch_tail == x5::SwitchTailOf(line));
-    Check((parts.kind == x5::CommandKind::kNotFound) == parts.associated_program.empty());
+    Check(parts.switch_tail == x5::commands::SwitchTailOf(line));
+    Check((parts.kind == x5::commands::CommandKind::kNotFound) == parts.associated_program.empty());
     Check(parts.program_token.empty() == parts.program_name.empty() ||
           parts.program_token == "\"\"" || parts.program_token == "\"");
     if (end == std::string::npos)
@@ -57,8 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 2;
   }
 
-  const x5::DispatchedCommand dispatched = x5::DispatchCommand(world.context, text, mode);
-  const std::string command = mode == x5::DispatchMode::kExecute
+  const x5::commands::DispatchedCommand dispatched =
+      x5::commands::DispatchCommand(world.context, text, mode);
+  const std::string command = mode == x5::commands::DispatchMode::kExecute
                                   ? std::string(dispatched.command_line.View())
                                   : dispatched.shown;
   // The password reaches the command line only, never the shown line nor the console (unless the
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(world.console.All().find(kPassword) == std::string::npos);
   }
   // Only the execute mode carries out switches; nothing is ever left pending.
-  if (mode != x5::DispatchMode::kExecute) {
+  if (mode != x5::commands::DispatchMode::kExecute) {
     Check(world.files.writes.empty());
     Check(world.variables.added.empty());
     Check(world.console.lines.empty());
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(world.edit.file_name.empty());
   // Switch tails never reach the command line, unless the text wrote one itself, a variable
   // made one, or it sits inside a quoted program token left open (which runs to the line's end).
-  Check(x5::SwitchTailOf(command).empty() || text.find("/X5") != std::string::npos ||
+  Check(x5::commands::SwitchTailOf(command).empty() || text.find("/X5") != std::string::npos ||
         text.find("/x5") != std::string::npos || text.find('%') != std::string::npos ||
         command.find('"') != std::string::npos);
   return 0;

@@ -16,15 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Two runs that differ only in the password's value.
   auto expand = [&](const std::string& password) {
-    x5::testing::FakeRun run;
+    x5::variables::testing::FakeRun run;
     run.table = {"X=1", "A=",
-                 "P=" + std::string(1, x5::kPasswordMarker) +
+                 "P=" + std::string(1, x5::variables::kPasswordMarker) +
                      x5::cipher::EncipherVariable(password, &FixedFill),
-                 "Q=" + std::string(1, x5::kPasswordMarker) + "zz", "R=%X%"};
+                 "Q=" + std::string(1, x5::variables::kPasswordMarker) + "zz", "R=%X%"};
     run.environment.values = {{"PATH", "/bin"}, {"EMPTY", ""}};
-    const std::string masked = x5::ExpandVariables(run.context, text, x5::kMaskPasswords, quote);
-    const x5::Expansion both =
-        x5::ExpandVariables(run.context, text, x5::kDecipherPasswords, quote);
+    const std::string masked =
+        x5::variables::ExpandVariables(run.context, text, x5::variables::kMaskPasswords, quote);
+    const x5::core::Expansion both =
+        x5::variables::ExpandVariables(run.context, text, x5::variables::kDecipherPasswords, quote);
     // The masked half of the deciphering pass is the masked expansion itself.
     Check(both.shown == masked);
     return decipher ? std::string(both.deciphered.View()) : masked;
@@ -37,8 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(out == expand("OtherSecretText"));
 
   // With nothing defined and no date pictures, every reference stays as written.
-  x5::testing::FakeRun empty;
+  x5::variables::testing::FakeRun empty;
   if (text.find('#') == std::string::npos)
-    Check(x5::ExpandVariables(empty.context, text, x5::kMaskPasswords, quote) == text);
+    Check(x5::variables::ExpandVariables(empty.context, text, x5::variables::kMaskPasswords,
+                                         quote) == text);
   return 0;
 }

@@ -12,7 +12,7 @@ namespace {
 std::string Reference(std::string_view text,
                       std::string_view find,
                       std::string_view replacement,
-                      const x5::CaseFold* fold) {
+                      const x5::commands::CaseFold* fold) {
   const auto same = [&](char a, char b) {
     return fold == nullptr ? a == b
                            : (*fold)(static_cast<uint8_t>(a)) == (*fold)(static_cast<uint8_t>(b));
@@ -51,39 +51,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view replacement = NextField(rest);
   const std::string_view text = rest;
 
-  x5::CaseFold fold;
+  x5::commands::CaseFold fold;
   if ((flags & 2) != 0) {
     fold.map[0xC9] = 0xE9;  // a code-page letter pair as well as ASCII
   }
-  const x5::CaseFold* used = (flags & 1) != 0 ? &fold : nullptr;
+  const x5::commands::CaseFold* used = (flags & 1) != 0 ? &fold : nullptr;
   const size_t limit = (flags & 4) != 0 ? text.size() + 16 : 1 << 20;
   if (!find.empty()) {
     std::string out;
-    const x5::ReplaceOutcome outcome = x5::ReplaceAll(text, find, replacement, used, limit, out);
+    const x5::commands::ReplaceOutcome outcome =
+        x5::commands::ReplaceAll(text, find, replacement, used, limit, out);
     const std::string expected = Reference(text, find, replacement, used);
     if (expected.size() <= limit) {
-      Check(outcome == x5::ReplaceOutcome::kDone && out == expected);
+      Check(outcome == x5::commands::ReplaceOutcome::kDone && out == expected);
     } else {
-      Check(outcome == x5::ReplaceOutcome::kTooLarge && out.empty());
+      Check(outcome == x5::commands::ReplaceOutcome::kTooLarge && out.empty());
     }
   }
 
   // The same bytes as switch parameters: results stay in range, files change only when saved.
-  x5::command_testing::CommandWorld world;
+  x5::commands::testing::CommandWorld world;
   world.files.files = {{"f.txt", std::string(text)}, {"a", "aaa"}};
   const std::string parameters(find);
-  const int32_t first = x5::EditFile(world.edit, static_cast<x5::EditRequest>(flags & 1),
-                                     parameters, world.files, fold, limit);
+  const int32_t first =
+      x5::commands::EditFile(world.edit, static_cast<x5::commands::EditRequest>(flags & 1),
+                             parameters, world.files, fold, limit);
   Check(first >= -7 && first <= 2);
   Check(world.files.files["f.txt"] == text && world.files.files["a"] == "aaa");
   Check((first == 1) == !world.edit.file_name.empty());
-  const int32_t second = x5::EditFile(world.edit, x5::EditRequest::kReplaceExact,
-                                      std::string(replacement), world.files, fold, limit);
+  const int32_t second =
+      x5::commands::EditFile(world.edit, x5::commands::EditRequest::kReplaceExact,
+                             std::string(replacement), world.files, fold, limit);
   Check(second >= -9 && second <= 2);
   const bool pending = !world.edit.file_name.empty();
   const std::string name = world.edit.file_name;
   const std::string buffer = world.edit.buffer;
-  const int32_t saved = x5::SaveEdit(world.edit, world.files);
+  const int32_t saved = x5::commands::SaveEdit(world.edit, world.files);
   Check(saved == (pending ? 3 : 0));
   Check(!pending || world.files.files[name] == buffer);
   return 0;

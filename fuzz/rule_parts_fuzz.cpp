@@ -39,8 +39,8 @@ std::string AnyOperator(FuzzedDataProvider& in) {
   return kOperators[in.ConsumeIntegralInRange<size_t>(0, std::size(kOperators) - 1)];
 }
 
-RuleSettings AnySettings(FuzzedDataProvider& in) {
-  RuleSettings s;
+x5::conditions::RuleSettings AnySettings(FuzzedDataProvider& in) {
+  x5::conditions::RuleSettings s;
   s.rc_value = in.ConsumeIntegralInRange<int32_t>(0, 99);
   s.reverse = in.ConsumeBool();
   s.case_folding = in.ConsumeBool();
@@ -61,7 +61,7 @@ RuleSettings AnySettings(FuzzedDataProvider& in) {
 }
 
 // What a rule line may leave: whole lines out, an RC in range, console lines shown.
-void CheckOutcome(const RuleHarness& h, const std::string& out) {
+void CheckOutcome(const x5::conditions::testing::RuleHarness& h, const std::string& out) {
   Check(out.empty() || out.ends_with("\r\n"));
   Check(h.rc.step_rc_value >= 0 && h.rc.step_rc_value <= 99);
   Check(std::ranges::none_of(h.console, HasControl));
@@ -71,7 +71,7 @@ void CheckOutcome(const RuleHarness& h, const std::string& out) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  RuleHarness h;
+  x5::conditions::testing::RuleHarness h;
   h.context.limits.file_buffer_size = in.ConsumeIntegralInRange<int32_t>(-1, 160);
   h.context.limits.line_width = in.ConsumeIntegralInRange<int32_t>(-1, 200);
   h.context.limits.line_limit = in.ConsumeIntegralInRange<int32_t>(-1, 300);
@@ -92,30 +92,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 5: {
       const std::string text = in.ConsumeRemainingBytesAsString();
-      for (int pass : {kPassBeforeStep, kPassAfterStep})
+      for (int pass : {x5::conditions::kPassBeforeStep, x5::conditions::kPassAfterStep})
         CheckOutcome(h, h.Run(pass, text));
       break;
     }
     case 0: {
-      const int pass = in.ConsumeBool() ? kPassBeforeStep : kPassAfterStep;
+      const int pass =
+          in.ConsumeBool() ? x5::conditions::kPassBeforeStep : x5::conditions::kPassAfterStep;
       const std::string line = in.ConsumeRemainingBytesAsString();
-      CheckOutcome(
-          h, EvaluateRuleLine(h.context, h.settings, pass, line, line_number, after_step, forward));
+      CheckOutcome(h, x5::conditions::EvaluateRuleLine(h.context, h.settings, pass, line,
+                                                       line_number, after_step, forward));
       break;
     }
     case 1: {
-      RuleSettings s = AnySettings(in);
-      CheckOutcome(h, CheckFileRule(h.context, s, line_number, after_step, forward));
+      x5::conditions::RuleSettings s = AnySettings(in);
+      CheckOutcome(h,
+                   x5::conditions::CheckFileRule(h.context, s, line_number, after_step, forward));
       break;
     }
     case 2: {
-      const RuleSettings s = AnySettings(in);
+      const x5::conditions::RuleSettings s = AnySettings(in);
       const int64_t found = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 2100)
                                              : in.ConsumeIntegral<int64_t>() / 2;
       x5::conditions::ConditionFile file;
       Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
       const std::string out =
-          CheckValues(file, found, s, h.context.case_map, h.context.number_format);
+          x5::conditions::CheckValues(file, found, s, h.context.case_map, h.context.number_format);
       // The field is shown: a line break in the message can only come from the rule's own texts.
       const bool rule_breaks = (s.value_text_1 && HasControl(*s.value_text_1)) ||
                                (s.value_text_2 && HasControl(*s.value_text_2)) ||
@@ -125,15 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     case 3: {
       const std::string value = in.ConsumeRemainingBytesAsString();
-      TokenSlots slots;
-      const int32_t count = TokenizeValue(value, slots);
+      x5::conditions::TokenSlots slots;
+      const int32_t count = x5::conditions::TokenizeValue(value, slots);
       Check(count >= -3 && count <= 7);
       const size_t position = static_cast<size_t>(line_number) % (value.size() + 3);
-      const std::string parameter = NextParameter(value, position);
+      const std::string parameter = x5::conditions::NextParameter(value, position);
       Check(parameter.size() < 3 || value.find(parameter) != std::string::npos);
       std::string error;
-      if (ParseRuleLine(h.settings, value, line_number, h.context.case_map, error) ==
-          LineParse::kRejected)
+      if (x5::conditions::ParseRuleLine(h.settings, value, line_number, h.context.case_map,
+                                        error) == x5::conditions::LineParse::kRejected)
         Check(error.ends_with("\r\n"));
       break;
     }

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t max_per_read = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(1, 16) : 0;
   const int64_t start = in.ConsumeIntegralInRange<int64_t>(forward ? 0 : -2, 765);
   const int64_t limit = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(0, 765) : 0;
-  OccurrenceQuery query;
+  x5::conditions::OccurrenceQuery query;
   query.forward = forward;
   query.case_folding = fold;
   query.start = start < 0 ? 0 : start;
@@ -42,39 +42,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (text.empty())
     return 0;
   query.text = text;
-  const x5::CaseMap map = x5::AsciiCaseMap();
+  const x5::conditions::CaseMap map = x5::conditions::AsciiCaseMap();
 
-  RecordingPacer expected_pacer;
+  x5::conditions::testing::RecordingPacer expected_pacer;
   expected_pacer.stop_at = stop_at;
   int64_t expected_start = start;
   int64_t expected;
   if (occurrences)
-    expected = ReferenceFindOccurrence(file, query, map, buffer, expected_pacer);
+    expected =
+        x5::conditions::testing::ReferenceFindOccurrence(file, query, map, buffer, expected_pacer);
   else if (forward)
-    expected = ReferenceSearchForward(file, text, fold, map, buffer, start, limit, expected_pacer);
+    expected = x5::conditions::testing::ReferenceSearchForward(file, text, fold, map, buffer, start,
+                                                               limit, expected_pacer);
   else
-    expected = ReferenceSearchBackward(file, text, fold, map, buffer, expected_start, limit,
-                                       expected_pacer);
+    expected = x5::conditions::testing::ReferenceSearchBackward(
+        file, text, fold, map, buffer, expected_start, limit, expected_pacer);
 
-  RecordingPacer pacer;
+  x5::conditions::testing::RecordingPacer pacer;
   pacer.stop_at = stop_at;
-  SearchEnv env{pacer, static_cast<int32_t>(buffer), map, first_read, largest_read};
-  auto reader = std::make_unique<MemoryReader>(std::make_shared<const std::string>(file));
+  x5::conditions::SearchEnv env{pacer, static_cast<int32_t>(buffer), map, first_read, largest_read};
+  auto reader = std::make_unique<x5::conditions::testing::MemoryReader>(
+      std::make_shared<const std::string>(file));
   reader->max_per_read = max_per_read;
-  ConditionFile condition_file(std::move(reader));
+  x5::conditions::ConditionFile condition_file(std::move(reader));
   const auto file_size = static_cast<int64_t>(file.size());
   if (preload_from >= 0 && file_size > 0)
     (void)condition_file.Block(preload_from % file_size, file_size - preload_from % file_size);
   int64_t actual_start = start;
   int64_t actual;
   if (occurrences)
-    actual = FindOccurrence(env, condition_file, query);
+    actual = x5::conditions::FindOccurrence(env, condition_file, query);
   else if (forward)
-    actual = SearchForward(env, condition_file, text, fold, start, limit);
+    actual = x5::conditions::SearchForward(env, condition_file, text, fold, start, limit);
   else
-    actual = SearchBackward(env, condition_file, text, fold, actual_start, limit);
+    actual = x5::conditions::SearchBackward(env, condition_file, text, fold, actual_start, limit);
   Check(actual == expected && pacer.chunks == expected_pacer.chunks &&
         actual_start == expected_start);
-  Check(actual <= 0 || ColumnOf(condition_file, actual, buffer) >= 0);
+  Check(actual <= 0 || x5::conditions::ColumnOf(condition_file, actual, buffer) >= 0);
   return 0;
 }

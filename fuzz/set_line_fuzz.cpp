@@ -13,23 +13,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string block = x5::fuzz::Text(data, size, 1);
 
   // The parse loop always moves forward and ends.
-  const std::string lines = x5::VariablesBlockLines(block, delimiter);
+  const std::string lines = x5::variables::VariablesBlockLines(block, delimiter);
   int32_t position = 1;
   for (;;) {
-    const x5::SetLineResult r = x5::ParseSetLine(position, lines);
+    const x5::variables::SetLineResult r = x5::variables::ParseSetLine(position, lines);
     Check(r.next == -1 || r.next == 0 || r.next > position);
     if (r.next <= 0)
       break;
     position = r.next;
   }
-  (void)x5::ParameterFileValue(block);
+  (void)x5::variables::ParameterFileValue(block);
 
-  x5::testing::FakeRun run;
+  x5::variables::testing::FakeRun run;
   run.task.job_base_directory = "C:\\Jobs\\";
   run.task.job_name = "J";
   run.task.step_directory = "S";
   run.SetBlock(block, delimiter);
-  (void)x5::SetStepVariables(run.context);
+  (void)x5::variables::SetStepVariables(run.context);
 
   // Whatever the names, every file written stays a plain name inside the step's directory.
   const std::string dir = "C:\\Jobs\\J\\S\\";
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name = path.substr(dir.size());
     Check(name.find_first_of("\\/:") == std::string::npos);
     Check(name.find("..") == std::string::npos);
-    Check(x5::GlobalParameterNameProblem(name.substr(0, name.size() - 4)).empty());
+    Check(x5::variables::GlobalParameterNameProblem(name.substr(0, name.size() - 4)).empty());
     Check(content.size() >= 4 && content.front() == '"' && content.ends_with("\"\r\n"));
   }
   return 0;

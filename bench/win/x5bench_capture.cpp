@@ -149,7 +149,7 @@ struct JpgParts {
   std::vector<double> folder, delete_older, dib, encoder, encode, file, whole;
 };
 
-bool TimedRunnerJpg(const x5::WindowPicture& picture,
+bool TimedRunnerJpg(const x5::pictures::WindowPicture& picture,
                     const std::string& file_name,
                     IWICImagingFactory* factory,
                     JpgParts& parts) {
@@ -160,12 +160,12 @@ bool TimedRunnerJpg(const x5::WindowPicture& picture,
     t = now;
   };
   const double start = t;
-  const auto split = x5::SplitFolderAndName(x5::AbsolutePath(file_name));
-  x5::JobFolder folder = x5::JobFolder::Open(split->folder, file_name);
+  const auto split = x5::win::SplitFolderAndName(x5::win::AbsolutePath(file_name));
+  x5::win::JobFolder folder = x5::win::JobFolder::Open(split->folder, file_name);
   lap(parts.folder);
   (void)folder.Delete(split->name);
   lap(parts.delete_older);
-  x5::DibSection dib;
+  x5::pictures::DibSection dib;
   if (!dib.LoadFromPictureHandle(picture.Bitmap()))
     return false;
   lap(parts.dib);
@@ -183,7 +183,7 @@ bool TimedRunnerJpg(const x5::WindowPicture& picture,
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_R4;
-    value.fltVal = x5::kJpegQuality;
+    value.fltVal = x5::pictures::kJpegQuality;
     options->Write(1, &option, &value);
   }
   lap(parts.encoder);
@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
     Sleep(20);
   Sleep(500);  // first paint
 
-  x5::ImagingSession reference_session;
+  x5::pictures::ImagingSession reference_session;
   const double factory_start = NowMs();
   IWICImagingFactory* factory = reference_session.Factory();
   const double factory_ms = NowMs() - factory_start;
@@ -368,8 +368,8 @@ int main(int argc, char** argv) {
       std::printf("\nbreakdown (%s), medians:\n", s.title.c_str());
       const int32_t token = static_cast<int32_t>(reinterpret_cast<uintptr_t>(s.window));
       time("capture lock acquire + release", [&] {
-        (void)x5::RegistryLock("Capture", x5::kLockAcquire, token, 200, 200);
-        (void)x5::RegistryLock("Capture", x5::kLockRelease, token, 60, 200);
+        (void)x5::pictures::RegistryLock("Capture", x5::pictures::kLockAcquire, token, 200, 200);
+        (void)x5::pictures::RegistryLock("Capture", x5::pictures::kLockRelease, token, 60, 200);
       });
       time("input attach + detach", [&] {
         x5::pictures::InputAttachment attach(
@@ -388,9 +388,10 @@ int main(int argc, char** argv) {
            [&] { (void)x5::pictures::InFrontAndUncovered(s.window); });
       time("window update lock", [&] { x5::pictures::WindowUpdateLock updates(s.window); });
       time("grab (BitBlt)", [&] { (void)x5::pictures::GrabWindowPicture(s.window); });
-      x5::WindowPicture picture = x5::pictures::GrabWindowPicture(s.window);
-      x5::ImagingSession session;
-      time("SaveJpg", [&] { (void)x5::SaveJpg(picture, out + "breakdown.jpg", session); });
+      x5::pictures::WindowPicture picture = x5::pictures::GrabWindowPicture(s.window);
+      x5::pictures::ImagingSession session;
+      time("SaveJpg",
+           [&] { (void)x5::pictures::SaveJpg(picture, out + "breakdown.jpg", session); });
       {
         JpgParts parts;
         for (int i = 0; i < rounds; ++i)
@@ -406,7 +407,7 @@ int main(int argc, char** argv) {
           std::printf("    %-38s %8.3f ms\n", what, Median(*v));
         }
       }
-      time("SaveBmp", [&] { (void)x5::SaveBmp(picture, out + "breakdown.bmp"); });
+      time("SaveBmp", [&] { (void)x5::pictures::SaveBmp(picture, out + "breakdown.bmp"); });
       time("a JPG encoder from the factory (CreateEncoder)", [&] {
         IWICBitmapEncoder* encoder = nullptr;
         if (SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder)))
@@ -445,7 +446,7 @@ int main(int argc, char** argv) {
         DeleteDC(dc);
       });
       time("24-bit DIB section (as the runner)", [&] {
-        x5::DibSection dib;
+        x5::pictures::DibSection dib;
         (void)dib.LoadFromPictureHandle(picture.Bitmap());
       });
       time("hide + show again", [&] {

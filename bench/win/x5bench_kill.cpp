@@ -20,11 +20,11 @@
 
 namespace {
 
-using x5::ScopedHandle;
 using x5::bench::Median;
 using x5::bench::NowUs;
 using x5::bench::ReadExact;
 using x5::bench::WriteAll;
+using x5::win::ScopedHandle;
 
 std::string ReadText(const std::string& path) {
   std::string text;
@@ -42,7 +42,7 @@ std::string ReadText(const std::string& path) {
 // once), then opens each for waiting.
 bool OpenTree(const std::string& pid_file,
               int count,
-              std::vector<ScopedHandle>& processes,
+              std::vector<x5::win::ScopedHandle>& processes,
               std::string& why) {
   for (int i = 0; i < 60000 / 5; ++i) {
     const std::string text = ReadText(pid_file);
@@ -71,9 +71,9 @@ bool OpenTree(const std::string& pid_file,
   return false;
 }
 
-bool WaitAll(const std::vector<ScopedHandle>& processes) {
+bool WaitAll(const std::vector<x5::win::ScopedHandle>& processes) {
   std::vector<HANDLE> raw;
-  for (const ScopedHandle& h : processes)
+  for (const x5::win::ScopedHandle& h : processes)
     raw.push_back(h.get());
   return WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), TRUE, 60000) <
          WAIT_OBJECT_0 + raw.size();
@@ -90,7 +90,7 @@ bool BareRound(const std::string& step,
                double& us,
                std::string& why) {
   DeleteFileA(pid_file.c_str());
-  ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+  x5::win::ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
   if (!job) {
     why = "no job object";
     return false;
@@ -108,15 +108,15 @@ bool BareRound(const std::string& step,
     why = "the step helper does not start";
     return false;
   }
-  ScopedHandle process(pi.hProcess);
-  ScopedHandle thread(pi.hThread);
+  x5::win::ScopedHandle process(pi.hProcess);
+  x5::win::ScopedHandle thread(pi.hThread);
   if (!AssignProcessToJobObject(job.get(), process.get())) {
     TerminateProcess(process.get(), 1);
     why = "the tree cannot join the job";
     return false;
   }
   ResumeThread(thread.get());
-  std::vector<ScopedHandle> tree;
+  std::vector<x5::win::ScopedHandle> tree;
   if (!OpenTree(pid_file, count, tree, why)) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
     QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &info, sizeof(info),
@@ -148,7 +148,7 @@ int32_t PictureInterval() {
 }
 
 std::vector<uint8_t> TaskStream(const std::string& command, const std::string& work_dir) {
-  x5::TaskRecord t;
+  x5::protocol::TaskRecord t;
   t.window_left = t.window_top = t.window_width = t.window_height = -1;
   t.console_columns = 80;
   t.console_rows = 25;
@@ -164,7 +164,7 @@ std::vector<uint8_t> TaskStream(const std::string& command, const std::string& w
   t.picture_interval = PictureInterval();
   t.os_version = 6;
   t.command_length = static_cast<int32_t>(command.size());
-  const x5::TaskBytes bytes = x5::EncodeTaskRecord(t);
+  const x5::protocol::TaskBytes bytes = x5::protocol::EncodeTaskRecord(t);
   std::vector<uint8_t> stream(bytes.size() + command.size());
   std::memcpy(stream.data(), bytes.data(), bytes.size());
   std::memcpy(stream.data() + bytes.size(), command.data(), command.size());
@@ -185,12 +185,12 @@ bool RunnerRound(const std::string& runner,
     why = "no pipe";
     return false;
   }
-  ScopedHandle child_in(in_read), to_runner(in_write);
+  x5::win::ScopedHandle child_in(in_read), to_runner(in_write);
   if (!CreatePipe(&out_read, &out_write, &sa, 0)) {
     why = "no pipe";
     return false;
   }
-  ScopedHandle from_runner(out_read), child_out(out_write);
+  x5::win::ScopedHandle from_runner(out_read), child_out(out_write);
   SetHandleInformation(to_runner.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(from_runner.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si{};
@@ -206,22 +206,22 @@ bool RunnerRound(const std::string& runner,
     why = "the runner does not start";
     return false;
   }
-  ScopedHandle runner_process(pi.hProcess);
+  x5::win::ScopedHandle runner_process(pi.hProcess);
   CloseHandle(pi.hThread);
   child_in.reset();
   child_out.reset();
 
   const std::vector<uint8_t> task = TaskStream(FanCommand(step, count, pid_file), work_dir);
-  uint8_t status[x5::kStatusRecordSize];
+  uint8_t status[x5::protocol::kStatusRecordSize];
   if (!WriteAll(to_runner.get(), task.data(), static_cast<DWORD>(task.size())) ||
       !ReadExact(from_runner.get(), status, sizeof(status))) {
     why = "no status record";
     return false;
   }
-  std::vector<ScopedHandle> tree;
+  std::vector<x5::win::ScopedHandle> tree;
   const bool tree_ok = OpenTree(pid_file, count, tree, why);
-  uint8_t report[x5::kStepReportSize];
-  const auto stat = x5::EncodeOperatorCommand("STAT", 0);
+  uint8_t report[x5::protocol::kStepReportSize];
+  const auto stat = x5::protocol::EncodeOperatorCommand("STAT", 0);
   std::vector<double> trips;
   for (int i = 0; tree_ok && i < 9; ++i) {
     const double t0 = NowUs();
@@ -234,7 +234,7 @@ bool RunnerRound(const std::string& runner,
   }
   figures.stat_us = Median(trips);
 
-  const auto kill = x5::EncodeOperatorCommand("KILL", 0);
+  const auto kill = x5::protocol::EncodeOperatorCommand("KILL", 0);
   const double t0 = NowUs();
   const bool answered = WriteAll(to_runner.get(), kill.data(), 8) &&
                         ReadExact(from_runner.get(), report, sizeof(report));
@@ -250,7 +250,7 @@ bool RunnerRound(const std::string& runner,
   }
 
   // END, then drain: the final report and its text, until the runner closes its output.
-  const auto end = x5::EncodeOperatorCommand("END ", 0);
+  const auto end = x5::protocol::EncodeOperatorCommand("END ", 0);
   WriteAll(to_runner.get(), end.data(), 8);
   to_runner.reset();
   char sink[4096];

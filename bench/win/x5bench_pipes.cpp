@@ -69,7 +69,7 @@ void Finish(Child& c) {
 }
 
 std::vector<uint8_t> TaskStream(const std::string& command) {
-  x5::TaskRecord t;
+  x5::protocol::TaskRecord t;
   t.window_left = t.window_top = t.window_width = t.window_height = -1;
   t.console_columns = 80;
   t.console_rows = 25;
@@ -84,14 +84,14 @@ std::vector<uint8_t> TaskStream(const std::string& command) {
   t.picture_interval = -1;
   t.os_version = 6;
   t.command_length = static_cast<int32_t>(command.size());
-  x5::TaskBytes bytes = x5::EncodeTaskRecord(t);
+  x5::protocol::TaskBytes bytes = x5::protocol::EncodeTaskRecord(t);
   std::vector<uint8_t> stream(bytes.begin(), bytes.end());
   stream.insert(stream.end(), command.begin(), command.end());
   return stream;
 }
 
 double Trip(Child& c) {
-  static const auto stat = x5::EncodeOperatorCommand("STAT", 0);
+  static const auto stat = x5::protocol::EncodeOperatorCommand("STAT", 0);
   uint8_t report[80];
   const double t0 = NowUs();
   if (!WriteAll(c.to_child, stat.data(), 8) || !ReadExact(c.from_child, report, 80))
@@ -104,12 +104,12 @@ double Trip(Child& c) {
 bool StartRunner(const std::string& runner, const std::vector<uint8_t>& task, Child& r) {
   if (!Launch(runner, r) || !WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size())))
     return false;
-  uint8_t status[x5::kStatusRecordSize];
+  uint8_t status[x5::protocol::kStatusRecordSize];
   return ReadExact(r.from_child, status, sizeof(status)) && Trip(r) >= 0;
 }
 
 void Stop(Child& c) {
-  auto kill = x5::EncodeOperatorCommand("KILL", 0);
+  auto kill = x5::protocol::EncodeOperatorCommand("KILL", 0);
   WriteAll(c.to_child, kill.data(), 8);
   Finish(c);
 }
@@ -251,11 +251,11 @@ int main(int argc, char** argv) {
       return 1;
     if (!WriteAll(r.to_child, task.data(), static_cast<DWORD>(task.size())))
       return 1;
-    uint8_t status[x5::kStatusRecordSize];
+    uint8_t status[x5::protocol::kStatusRecordSize];
     if (!ReadExact(r.from_child, status, sizeof(status)))
       return 1;
     runner_start.push_back(NowUs() - t0);
-    auto kill = x5::EncodeOperatorCommand("KILL", 0);
+    auto kill = x5::protocol::EncodeOperatorCommand("KILL", 0);
     WriteAll(r.to_child, kill.data(), 8);
     Finish(r);
   }

@@ -197,7 +197,7 @@ std::string EncipherField(std::string_view plain, RandomFill fill) {
     std::string filler = RandomText(kFieldLength, fill);
     if (filler.size() != kFieldLength)
       return {};
-    SecretString block(filler);
+    core::SecretString block(filler);
     block[kFieldLength - 1] = Char(static_cast<uint8_t>(kFieldLengthFactor * n));
     // The password ends right before the length mark.
     for (size_t i = 0; i < n; ++i)
@@ -213,17 +213,17 @@ std::string EncipherField(std::string_view plain, RandomFill fill) {
     }
     return out;
   } catch (const std::exception&) {
-    UnexpectedFault("EncipherField");
+    core::UnexpectedFault("EncipherField");
     return {};
   }
 }
 
-SecretString DecipherField(std::string_view cipher) {
+core::SecretString DecipherField(std::string_view cipher) {
   try {
     if (cipher.size() != kFieldLength)
       return {};
     const std::string permutation = FromHex(kStoredPermutation);
-    SecretString block(std::string_view("                                        "));
+    core::SecretString block(std::string_view("                                        "));
     for (size_t i = 1; i <= kFieldLength; ++i) {
       uint8_t c = Code(cipher[i - 1]);
       block[Code(permutation[i - 1])] = Char(i % 2 == 1 ? RotateLeftCode(c) : RotateRightCode(c));
@@ -232,9 +232,9 @@ SecretString DecipherField(std::string_view cipher) {
     const size_t n = (Code(block[kFieldLength - 1]) + kFieldLengthFactor / 2) / kFieldLengthFactor;
     if (n > kFieldPlainMax)
       return {};
-    return SecretString(block.View().substr(kFieldLength - 1 - n, n));
+    return core::SecretString(block.View().substr(kFieldLength - 1 - n, n));
   } catch (const std::exception&) {
-    UnexpectedFault("DecipherField");
+    core::UnexpectedFault("DecipherField");
     return {};
   }
 }
@@ -244,13 +244,13 @@ std::string EncipherVariable(std::string_view plain, RandomFill fill) {
     const size_t n = plain.size();
     if (n == 0 || n > kVariablePlainMax)
       return {};
-    SecretString reversed;
+    core::SecretString reversed;
     reversed.Reserve(n);
     for (size_t i = n; i >= 1; --i) {
       uint8_t c = Code(plain[i - 1]);
       reversed.Append(Char(i % 2 == 1 ? RotateRightCode(c) : RotateLeftCode(c)));
     }
-    SecretString block;
+    core::SecretString block;
     block.Reserve(n + 6);
     if (n < 6) {
       std::string filler = RandomText(5 - n, fill);
@@ -270,16 +270,16 @@ std::string EncipherVariable(std::string_view plain, RandomFill fill) {
     XorInPlace(block.Span(), VariableKey(block.Size()));
     return ToHex(block.View());
   } catch (const std::exception&) {
-    UnexpectedFault("EncipherVariable");
+    core::UnexpectedFault("EncipherVariable");
     return {};
   }
 }
 
-SecretString DecipherVariable(std::string_view hex_text) {
+core::SecretString DecipherVariable(std::string_view hex_text) {
   try {
     if (hex_text.empty() || hex_text.size() > kVariableHexMax)
       return {};
-    SecretString block;
+    core::SecretString block;
     block.Reserve(hex_text.size() / 2);
     AppendFromHex(hex_text, block);
     if (block.Size() < 6)
@@ -296,7 +296,7 @@ SecretString DecipherVariable(std::string_view hex_text) {
     if (block.Size() < needed)
       return {};
     auto body = [&](size_t i) { return Code(block[n > 5 && i > 5 ? i : i - 1]); };
-    SecretString out;
+    core::SecretString out;
     out.Reserve(n);
     for (size_t i = n; i >= 1; --i) {
       uint8_t c = body(i);
@@ -304,29 +304,29 @@ SecretString DecipherVariable(std::string_view hex_text) {
     }
     return out;
   } catch (const std::exception&) {
-    UnexpectedFault("DecipherVariable");
+    core::UnexpectedFault("DecipherVariable");
     return {};
   }
 }
 
-SecretString FieldCipher(std::string_view text, std::string_view mode, RandomFill fill) {
+core::SecretString FieldCipher(std::string_view text, std::string_view mode, RandomFill fill) {
   if (mode == "E") {
     try {
-      return SecretString(EncipherField(text, fill));
+      return core::SecretString(EncipherField(text, fill));
     } catch (const std::exception&) {
-      UnexpectedFault("FieldCipher");
+      core::UnexpectedFault("FieldCipher");
       return {};
     }
   }
   return DecipherField(text);
 }
 
-SecretString VariableCipher(std::string_view text, std::string_view mode, RandomFill fill) {
+core::SecretString VariableCipher(std::string_view text, std::string_view mode, RandomFill fill) {
   if (mode == "E") {
     try {
-      return SecretString(EncipherVariable(text, fill));
+      return core::SecretString(EncipherVariable(text, fill));
     } catch (const std::exception&) {
-      UnexpectedFault("VariableCipher");
+      core::UnexpectedFault("VariableCipher");
       return {};
     }
   }

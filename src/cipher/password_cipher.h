@@ -50,22 +50,22 @@ uint8_t SwapBitPair(std::span<char> text, char& mark, size_t position, int pair)
 // the random source failed. The default source is the system's; tests may pass a fixed one.
 [[nodiscard]] std::string EncipherField(std::string_view plain, RandomFill fill = &FillRandom);
 // Empty for anything that is not a well-formed 40-character field.
-[[nodiscard]] SecretString DecipherField(std::string_view cipher);
+[[nodiscard]] core::SecretString DecipherField(std::string_view cipher);
 
 // The variable form as upper-case hexadecimal text (12 digits, or 2 x (length + 1)); empty for
 // an empty or over-long plain text, or when the random source failed.
 [[nodiscard]] std::string EncipherVariable(std::string_view plain, RandomFill fill = &FillRandom);
 // Empty for anything malformed.
-[[nodiscard]] SecretString DecipherVariable(std::string_view hex_text);
+[[nodiscard]] core::SecretString DecipherVariable(std::string_view hex_text);
 
 // Mode "E" enciphers, any other mode deciphers. Code that only deciphers should call
 // DecipherField / DecipherVariable: the default argument ties the caller to the platform's
 // random source.
-[[nodiscard]] SecretString FieldCipher(std::string_view text,
-                                       std::string_view mode,
-                                       RandomFill fill = &FillRandom);
-[[nodiscard]] SecretString VariableCipher(std::string_view text,
-                                          std::string_view mode,
-                                          RandomFill fill = &FillRandom);
+[[nodiscard]] core::SecretString FieldCipher(std::string_view text,
+                                             std::string_view mode,
+                                             RandomFill fill = &FillRandom);
+[[nodiscard]] core::SecretString VariableCipher(std::string_view text,
+                                                std::string_view mode,
+                                                RandomFill fill = &FillRandom);
 
 }  // namespace x5::cipher

@@ -79,7 +79,7 @@ TEST(Cipher, FixedVectorsPinTheKeys) {
 }
 
 TEST(SecretString, WipesItsBufferAndMovesOut) {
-  SecretString s(std::string_view("a password long enough to live on the heap"));
+  core::SecretString s(std::string_view("a password long enough to live on the heap"));
   const char* data = s.CStr();
   const size_t size = s.Size();
   s.Resize(4);  // what it held beyond its current length is wiped too
@@ -89,8 +89,8 @@ TEST(SecretString, WipesItsBufferAndMovesOut) {
   for (size_t i = 0; i < size; ++i)
     ASSERT_EQ(data[i], '\0') << i;
 
-  SecretString a(std::string_view("short"));
-  SecretString b(std::move(a));
+  core::SecretString a(std::string_view("short"));
+  core::SecretString b(std::move(a));
   EXPECT_EQ(b.View(), "short");
   EXPECT_TRUE(a.Empty());  // NOLINT(bugprone-use-after-move): moved-from state is specified
   a = std::move(b);

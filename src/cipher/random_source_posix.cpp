@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace x5 {
+namespace x5::cipher {
 
 bool FillRandom(std::span<uint8_t> out) noexcept {
   size_t done = 0;
@@ -21,4 +21,4 @@ bool FillRandom(std::span<uint8_t> out) noexcept {
   return true;
 }
 
-}  // namespace x5
+}  // namespace x5::cipher

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace x5 {
+namespace x5::cipher {
 
 bool FillRandom(std::span<uint8_t> out) noexcept {
   size_t done = 0;
@@ -19,4 +19,4 @@ bool FillRandom(std::span<uint8_t> out) noexcept {
   return true;
 }
 
-}  // namespace x5
+}  // namespace x5::cipher

@@ -36,7 +36,7 @@ class ShellAssociations final : public Associations {
       error = 0;
       return std::string(result.data(), MAX_PATH);
     } catch (...) {
-      UnexpectedFault("FindExecutable");
+      core::UnexpectedFault("FindExecutable");
       error = ERROR_NOT_ENOUGH_MEMORY;
       return std::nullopt;
     }

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-namespace x5 {
+namespace x5::commands {
 
 // Maps every byte to its lower-case form; bytes compare equal without regard to case when their
 // mapped values are equal. The default folds the ASCII letters only.
@@ -25,4 +25,4 @@ struct CaseFold {
 // The folding of the system's ANSI code page (accented letters included). Windows build only.
 [[nodiscard]] CaseFold SystemCaseFold();
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace x5 {
+namespace x5::commands {
 
 CaseFold SystemCaseFold() {
   CaseFold fold;
@@ -15,4 +15,4 @@ CaseFold SystemCaseFold() {
   return fold;
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -3,16 +3,16 @@
 
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::commands {
 
 void FailedCommand(CommandContext& context) noexcept {
-  RaiseStepRcAfterFailedCommand(context.rc);
+  core::RaiseStepRcAfterFailedCommand(context.rc);
   try {
     context.console_file.Save();
   } catch (...) {
-    UnexpectedFault("FailedCommand");
+    core::UnexpectedFault("FailedCommand");
     // The copy is a courtesy to the operator; the raised RC already tells the parent.
   }
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -13,7 +13,7 @@
 #include "core/interfaces.h"
 #include "core/rc_rules.h"
 
-namespace x5 {
+namespace x5::commands {
 
 // Copies the console text into the task's console file, as at the end of the job.
 class ConsoleFile {
@@ -44,14 +44,14 @@ inline constexpr int64_t kMaxEditFileBytes = 5'000'000;
 inline constexpr size_t kMaxEditBufferBytes = 0x7FFFFFFF;
 
 struct CommandContext {
-  Expander& expander;
-  VariableStore& variables;
-  ConsoleSink& console;
+  core::Expander& expander;
+  core::VariableStore& variables;
+  core::ConsoleSink& console;
   ConsoleFile& console_file;
   const Associations& associations;
   FileAccess& files;
-  commands::PrinterSource& printers;
-  RcState& rc;
+  PrinterSource& printers;
+  core::RcState& rc;
   int32_t& picture_interval;  // ms before each grab; negative: no pictures ("/X5J")
   std::string& picture_type;  // "JPG" or "BMP"
   bool& show_resolved;        // set by "/X5?"; the job log then shows lines resolved
@@ -67,4 +67,4 @@ struct CommandContext {
 // console text is copied into the console file.
 void FailedCommand(CommandContext& context) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -6,7 +6,7 @@
 
 #include "commands/command_text.h"
 
-namespace x5 {
+namespace x5::commands {
 
 std::string CommandTooLongLine(size_t length) {
   return "** The command line is " + std::to_string(length) +
@@ -15,16 +15,13 @@ std::string CommandTooLongLine(size_t length) {
 }
 namespace {
 
-using command_text::Trim;
-using command_text::TrimLeft;
-
 // Position of the last "/X5" in any case, or npos.
 size_t LastSwitchPosition(std::string_view line) {
   if (line.size() < 3) {
     return std::string_view::npos;
   }
   for (size_t p = line.size() - 3 + 1; p-- > 0;) {
-    if (line[p] == '/' && command_text::UpperAscii(line[p + 1]) == 'X' && line[p + 2] == '5') {
+    if (line[p] == '/' && UpperAscii(line[p + 1]) == 'X' && line[p + 2] == '5') {
       return p;
     }
   }
@@ -77,7 +74,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
   }
   const std::string_view end = text.substr(text.size() - tail.size());
   for (size_t i = 0; i < tail.size(); ++i) {
-    if (command_text::UpperAscii(end[i]) != command_text::UpperAscii(tail[i])) {
+    if (UpperAscii(end[i]) != UpperAscii(tail[i])) {
       return false;
     }
   }
@@ -85,7 +82,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
 }
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
-  return command_text::UpperAscii(text).find(command_text::UpperAscii(what)) != std::string::npos;
+  return UpperAscii(text).find(UpperAscii(what)) != std::string::npos;
 }
 
 }  // namespace
@@ -247,4 +244,4 @@ void ParseCommandLine(CommandLineParts& parts,
   parts.associated_program = std::move(found);
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::commands {
 
 // The program associated with a document, as the shell knows it.
 class Associations {
@@ -74,4 +74,4 @@ struct CommandCuts {
 // The switch tail alone (" " + the line from its last "/X5" on), without any lookup.
 std::string SwitchTailOf(std::string_view line);
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -5,7 +5,7 @@
 
 #include "commands/testing/commands_test_support.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 TEST(SplitToken, Table) {
@@ -36,7 +36,7 @@ TEST(SplitToken, Table) {
 // The parts in one line: kind (P program, D document, - not found), associated program, token,
 // name, parameters, switch tail, switch argument and the number of association lookups.
 std::string Parsed(std::string_view line, char drive = 'D') {
-  command_testing::TableAssociations associations;
+  commands::testing::TableAssociations associations;
   associations.paths = {{"prog.exe", "C:\\BIN\\P.EXE"},
                         {"report.txt", "C:\\n.exe"},
                         {"C:\\My Files\\a.doc", "C:\\w.exe"},
@@ -92,4 +92,4 @@ TEST(ParseCommandLine, Table) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

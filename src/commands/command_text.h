@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5::command_text {
+namespace x5::commands {
 
 // Blanks only: tabs and other control characters are part of the text, as in the job's own texts.
 inline std::string_view TrimLeft(std::string_view text) noexcept {
@@ -34,4 +34,4 @@ inline std::string UpperAscii(std::string_view text) {
   return upper;
 }
 
-}  // namespace x5::command_text
+}  // namespace x5::commands

@@ -12,11 +12,8 @@
 #include "commands/set_command.h"
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
-
-using command_text::Trim;
-using command_text::TrimLeft;
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kRefusedLine =
@@ -27,7 +24,7 @@ void AppendTo(std::string& out, std::string_view text) {
   out.append(text);
 }
 
-void AppendTo(SecretString& out, std::string_view text) {
+void AppendTo(core::SecretString& out, std::string_view text) {
   out.Append(text);
 }
 
@@ -78,7 +75,7 @@ void Join(Text& result, const Text& contribution) {
   AppendTo(result, contribution);
 }
 
-void Join(SecretString& result, const SecretString& contribution) {
+void Join(core::SecretString& result, const core::SecretString& contribution) {
   if (contribution.Empty()) {
     return;
   }
@@ -100,12 +97,12 @@ void ShowResolved(CommandContext& context, const SwitchLine&) {
 void PrinterSwitch(CommandContext& context, const SwitchLine&) {
   FlushEdit(context);
   std::string path = context.global_parameter_directory;
-  path.append(commands::kPrinterReportFile);
+  path.append(kPrinterReportFile);
   context.console.Line(kLineEnd);
   context.console.Line(path);
   bool written = false;
-  context.console.Line(commands::WritePrinterReport(context.printers, context.files,
-                                                    context.global_parameter_directory, written));
+  context.console.Line(WritePrinterReport(context.printers, context.files,
+                                          context.global_parameter_directory, written));
   if (!written) {
     context.console.Line("ERROR - File NOT saved: " + path);
   }
@@ -113,8 +110,8 @@ void PrinterSwitch(CommandContext& context, const SwitchLine&) {
 }
 
 void ReplaceSwitch(CommandContext& context, const SwitchLine& line, bool case_insensitive) {
-  ReplaceCommand(context, case_insensitive, SecretString(Trim(line.tail)),
-                       Trim(line.shown_tail));
+  ReplaceCommand(context, case_insensitive, core::SecretString(Trim(line.tail)),
+                 Trim(line.shown_tail));
 }
 
 void ReplaceIgnoringCase(CommandContext& context, const SwitchLine& line) {
@@ -132,8 +129,8 @@ void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
 // A picture setting is no place for a password: it is read from the masked text, so neither
 // message of the switch can show a deciphered one.
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval,
-                          context.picture_type, context.console);
+  SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval, context.picture_type,
+                    context.console);
 }
 
 struct SwitchHandler {
@@ -158,11 +155,11 @@ void CarryOutSwitch(CommandContext& context,
   // " /X5" and a letter: anything shorter is no switch. A password that holds "/X5" must not
   // make a switch of its own, nor turn one switch into another.
   if (tail.size() < 5 || shown_tail.size() < 5 ||
-      command_text::UpperAscii(tail[4]) != command_text::UpperAscii(shown_tail[4])) {
+      UpperAscii(tail[4]) != UpperAscii(shown_tail[4])) {
     FlushEdit(context);
     return;
   }
-  const char letter = command_text::UpperAscii(tail[4]);
+  const char letter = UpperAscii(tail[4]);
   for (const SwitchHandler& handler : kSwitches) {
     if (handler.letter == letter) {
       handler.handle(context, SwitchLine{tail, shown_tail});
@@ -183,7 +180,7 @@ void FlushEdit(CommandContext& context) noexcept {
   try {
     context.console.Line(context.edit.message);
   } catch (...) {
-    UnexpectedFault("FlushEdit");
+    core::UnexpectedFault("FlushEdit");
   }
   if (result < 0) {
     FailedCommand(context);
@@ -200,7 +197,7 @@ DispatchedCommand DispatchLine(CommandContext& context, std::string_view line, D
     return result;
   }
 
-  const Expansion expanded = context.expander.ExpandDeciphered(line, false);
+  const core::Expansion expanded = context.expander.ExpandDeciphered(line, false);
   // The line is cut (and its program looked up) as the console shows it; the deciphered text is
   // cut at the same places, so what runs is what is shown with the passwords in their masks.
   CommandLineParts shown_parts;
@@ -278,7 +275,7 @@ DispatchedCommand DispatchCommand(CommandContext& context,
     return result;
   } catch (...) {
     // Never run half a command line: nothing runs, and the step RC shows the failed commands.
-    ReportFault(context.console, "/X5 commands", UnexpectedFault("DispatchCommand"));
+    core::ReportFault(context.console, "/X5 commands", core::UnexpectedFault("DispatchCommand"));
     FlushEdit(context);
     if (mode == DispatchMode::kExecute)
       FailedCommand(context);
@@ -286,4 +283,4 @@ DispatchedCommand DispatchCommand(CommandContext& context,
   }
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -8,13 +8,13 @@
 #include "core/secret_string.h"
 #include "commands/command_context.h"
 
-namespace x5 {
+namespace x5::commands {
 
 // What the dispatcher leaves: the command line to run, with passwords deciphered (execute mode
 // only), and the same line as it may be shown, with passwords masked. Both come from one expansion
 // of each line as written.
 struct DispatchedCommand {
-  SecretString command_line;
+  core::SecretString command_line;
   std::string shown;
   // A line a password would cut otherwise than its shown form (execute mode), as shown: nothing
   // of the command runs then, and it counts as failed.
@@ -38,4 +38,4 @@ struct DispatchedCommand {
 // a failed internal command.
 void FlushEdit(CommandContext& context) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

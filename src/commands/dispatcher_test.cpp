@@ -6,10 +6,10 @@
 
 #include "commands/testing/commands_test_support.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
-using command_testing::CommandWorld;
+using commands::testing::CommandWorld;
 
 struct JoinCase {
   std::string text;
@@ -24,7 +24,9 @@ std::string LineOf(const DispatchedCommand& dispatched, DispatchMode mode) {
                                         : dispatched.shown;
 }
 
-std::string Dispatch(CommandWorld& world, std::string_view text, DispatchMode mode) {
+std::string Dispatch(commands::testing::CommandWorld& world,
+                     std::string_view text,
+                     DispatchMode mode) {
   return LineOf(DispatchCommand(world.context, text, mode), mode);
 }
 
@@ -46,7 +48,7 @@ TEST(DispatchCommand, JoinsContributions) {
       {"%P% -p %PW%", kWritten, "tool -p *****"},
   };
   for (const JoinCase& c : cases) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.associations.paths = {{"report.txt", "C:\\Windows\\notepad.exe"},
                                 {"tool", "C:\\bin\\tool.exe"},
                                 {"a b.doc", "C:\\Program Files\\Office\\word.exe"}};
@@ -62,7 +64,7 @@ TEST(DispatchCommand, JoinsContributions) {
 TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
   for (const DispatchMode mode :
        {DispatchMode::kShowAsWritten, DispatchMode::kShowResolved, DispatchMode::kExecute}) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.files.files["f.txt"] = "Abc";
     const bool run = mode == DispatchMode::kExecute;
     EXPECT_EQ(Dispatch(world, "/x5j B1000\r\n/x5s A=1\r\n/x5r a b f.txt\r\n/x5?", mode), "");
@@ -88,7 +90,7 @@ TEST(DispatchCommand, EditSavedAtTheRightMoments) {
       {"prog x /X5R a b f.txt\r\n/X5R b c", "C:\\prog.exe x", "b c", missing},
   };
   for (const auto& c : cases) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.files.files["f.txt"] = "a c";
     world.associations.paths = {{"prog", "C:\\prog.exe"}};
     world.edit.file_name = "left.txt";  // every call starts without an edit
@@ -104,7 +106,7 @@ TEST(DispatchCommand, EditSavedAtTheRightMoments) {
 }
 
 TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.files.files["f.txt"] = "a";
   world.files.write_failure = WriteOutcome::State::kReplaceFailed;
   EXPECT_EQ(Dispatch(world, "/X5R a b f.txt", DispatchMode::kExecute), "");
@@ -115,7 +117,7 @@ TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
 }
 
 TEST(DispatchCommand, AFaultRunsNothingAndCountsAsAFailedCommandWhenCarriedOut) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.expander.out_of_memory = true;
   EXPECT_EQ(Dispatch(world, "prog.exe", DispatchMode::kShowAsWritten), "");
   EXPECT_EQ(world.rc.step_rc_value, 2);
@@ -126,7 +128,7 @@ TEST(DispatchCommand, AFaultRunsNothingAndCountsAsAFailedCommandWhenCarriedOut) 
 }
 
 TEST(DispatchCommand, PrinterReportAfterTheEditIsSaved) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.printers.installed = {{"P1", "D1", "LPT1:"}};
   world.printers.opening = {{"P1", {"", ""}}};
   world.files.files["f.txt"] = "a";
@@ -138,7 +140,7 @@ TEST(DispatchCommand, PrinterReportAfterTheEditIsSaved) {
 }
 
 TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.expander.values = {{"PW", "PW:s3cret"}};
   world.files.files["f.txt"] = "pw=@";
   EXPECT_EQ(Dispatch(world, "/X5L @ %PW% f.txt\r\n/X5S;P=%PW%;U=me\r\n/X5J %PW%\r\nprog %PW%",
@@ -172,7 +174,7 @@ TEST(DispatchCommand, APasswordNeverMovesACut) {
       {"s3\"/x5", "x.exe\r\nprog %PW% /X5S B=x", "x.exe&C:\\prog.exe s3\"/x5"},
   };
   for (const auto& c : cases) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.expander.values = {{"PW", "PW:" + c.password}};
     world.associations.paths = {{"prog", "C:\\prog.exe"}, {"prog.exe", "C:\\prog.exe"}};
     world.files.files["f.txt"] = "a";
@@ -196,4 +198,4 @@ TEST(DispatchCommand, APasswordNeverMovesACut) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

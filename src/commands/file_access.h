@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::commands {
 
 struct ReadOutcome {
   enum class State : uint8_t {
@@ -59,4 +59,4 @@ class FileAccess {
 // The platform's file access (the Win32 one in the runner, POSIX natively).
 [[nodiscard]] std::unique_ptr<FileAccess> MakeSystemFileAccess();
 
-}  // namespace x5
+}  // namespace x5::commands

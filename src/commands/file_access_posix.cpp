@@ -13,7 +13,7 @@
 
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 constexpr size_t kPiece = 1 << 20;
@@ -87,7 +87,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
-      UnexpectedFault("ReadWhole");
+      core::UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ENOMEM};
     }
@@ -140,7 +140,7 @@ class PosixFileAccess final : public FileAccess {
       }
       return {WriteOutcome::State::kWritten, 0};
     } catch (...) {
-      UnexpectedFault("WriteAtomically");
+      core::UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ENOMEM};
     }
   }
@@ -149,7 +149,7 @@ class PosixFileAccess final : public FileAccess {
     try {
       return std::generic_category().message(error);
     } catch (...) {
-      UnexpectedFault("ErrorText");
+      core::UnexpectedFault("ErrorText");
       return {};
     }
   }
@@ -161,4 +161,4 @@ std::unique_ptr<FileAccess> MakeSystemFileAccess() {
   return std::make_unique<PosixFileAccess>();
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 namespace fs = std::filesystem;
@@ -76,4 +76,4 @@ TEST(PosixFileAccess, AFailedReplacementLeavesEverythingAsItWas) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

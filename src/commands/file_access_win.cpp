@@ -12,7 +12,7 @@
 #include "win/job_folder_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 constexpr DWORD kPiece = 1 << 20;
@@ -22,14 +22,14 @@ bool IsMissing(DWORD error) {
 }
 
 // The temporary file sits beside the target, so the final rename stays on one volume.
-ScopedFileHandle CreateTemporaryBeside(const std::string& path,
-                                       std::string& temporary,
-                                       DWORD& error) {
+win::ScopedFileHandle CreateTemporaryBeside(const std::string& path,
+                                            std::string& temporary,
+                                            DWORD& error) {
   const std::string stem = path + "." + std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = stem + std::to_string(attempt) + ".x5tmp";
-    ScopedFileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::ScopedFileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
       return file;
     }
@@ -39,7 +39,7 @@ ScopedFileHandle CreateTemporaryBeside(const std::string& path,
     }
   }
   temporary.clear();
-  return ScopedFileHandle();
+  return win::ScopedFileHandle();
 }
 
 // The attributes a user sets on a file; the content was replaced, so these carry over.
@@ -69,7 +69,7 @@ class WinFileAccess final : public FileAccess {
       if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return {ReadOutcome::State::kMissing, 0, ERROR_FILE_NOT_FOUND};
       }
-      ScopedFileHandle file(CreateFileA(
+      win::ScopedFileHandle file(CreateFileA(
           name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
       if (!file) {
@@ -106,7 +106,7 @@ class WinFileAccess final : public FileAccess {
       }
       return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
     } catch (...) {
-      UnexpectedFault("ReadWhole");
+      core::UnexpectedFault("ReadWhole");
       into.clear();
       return {ReadOutcome::State::kReadFailed, 0, ERROR_NOT_ENOUGH_MEMORY};
     }
@@ -118,7 +118,7 @@ class WinFileAccess final : public FileAccess {
       std::string temporary;
       DWORD error = 0;
       {
-        ScopedFileHandle file = CreateTemporaryBeside(target, temporary, error);
+        win::ScopedFileHandle file = CreateTemporaryBeside(target, temporary, error);
         if (!file) {
           return {WriteOutcome::State::kWriteFailed, static_cast<int32_t>(error)};
         }
@@ -177,7 +177,7 @@ class WinFileAccess final : public FileAccess {
       DeleteFileA(temporary.c_str());
       return {WriteOutcome::State::kReplaceFailed, static_cast<int32_t>(error)};
     } catch (...) {
-      UnexpectedFault("WriteAtomically");
+      core::UnexpectedFault("WriteAtomically");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }
@@ -187,18 +187,19 @@ class WinFileAccess final : public FileAccess {
                             std::string& refusal) override {
     try {
       refusal.clear();
-      const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+      const std::optional<win::FolderAndName> split =
+          win::SplitFolderAndName(win::AbsolutePath(path));
       if (!split)
         return {WriteOutcome::State::kWriteFailed, ERROR_INVALID_NAME};
-      JobFolder folder = JobFolder::Open(split->folder, path);
-      JobFileOutcome outcome =
-          folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(content)}, true);
+      win::JobFolder folder = win::JobFolder::Open(split->folder, path);
+      win::JobFileOutcome outcome = folder.Replace(split->name, win::TemporaryNameFor(split->name),
+                                                   {win::AsBytes(content)}, true);
       if (outcome.Done())
         return {WriteOutcome::State::kWritten, 0};
       refusal = std::move(outcome.refusal);
       return {WriteOutcome::State::kWriteFailed, -outcome.result};
     } catch (...) {
-      UnexpectedFault("WriteJobFile");
+      core::UnexpectedFault("WriteJobFile");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};
     }
   }
@@ -220,7 +221,7 @@ class WinFileAccess final : public FileAccess {
       }
       return text;
     } catch (...) {
-      UnexpectedFault("ErrorText");
+      core::UnexpectedFault("ErrorText");
       return {};
     }
   }
@@ -232,4 +233,4 @@ std::unique_ptr<FileAccess> MakeSystemFileAccess() {
   return std::make_unique<WinFileAccess>();
 }
 
-}  // namespace x5
+}  // namespace x5::commands

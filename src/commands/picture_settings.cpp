@@ -8,22 +8,23 @@
 #include "core/fault.h"
 #include "pictures/capture_bounds.h"
 
-namespace x5 {
+namespace x5::commands {
 
 int32_t SetPictureOptions(std::string_view argument,
                           int32_t& interval,
                           std::string& type,
-                          ConsoleSink& console) noexcept {
+                          core::ConsoleSink& console) noexcept {
   try {
-    const std::string_view text = command_text::Trim(argument);
+    const std::string_view text = Trim(argument);
     std::string_view number_text = text;
     if (!text.empty() && text.front() == 'B') {
       type = "BMP";
-      number_text = command_text::Trim(text.substr(1));
+      number_text = Trim(text.substr(1));
     }
     // No digits at all is no interval, even where the number parser would read it as 0.
-    const int32_t number = number_text.empty() ? kInvalidNumber : ParseNumber(number_text, false);
-    if (number == kInvalidNumber) {
+    const int32_t number = number_text.empty() ? conditions::kInvalidNumber
+                                               : conditions::ParseNumber(number_text, false);
+    if (number == conditions::kInvalidNumber) {
       console.Line("\r\n***** Invalid /X5J value: " + std::string(text) + " *****\r\n");
       return interval;
     }
@@ -43,9 +44,9 @@ int32_t SetPictureOptions(std::string_view argument,
     }
   } catch (...) {
     // The settings are what the switch made of them so far; the console names the fault.
-    ReportFault(console, "/X5J", UnexpectedFault("SetPictureOptions"));
+    core::ReportFault(console, "/X5J", core::UnexpectedFault("SetPictureOptions"));
   }
   return interval;
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -7,13 +7,13 @@
 
 #include "core/interfaces.h"
 
-namespace x5 {
+namespace x5::commands {
 
 // `argument` is the text after "/X5J" (trimmed here): an optional capital "B" for BMP pictures,
 // then the interval in milliseconds (negative: no pictures). Returns the interval afterwards.
 int32_t SetPictureOptions(std::string_view argument,
                           int32_t& interval,
                           std::string& type,
-                          ConsoleSink& console) noexcept;
+                          core::ConsoleSink& console) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

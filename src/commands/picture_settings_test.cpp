@@ -5,7 +5,7 @@
 
 #include "commands/testing/commands_test_support.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 struct PictureCase {
@@ -40,7 +40,7 @@ TEST(SetPictureOptions, Table) {
   for (const PictureCase& c : cases) {
     int32_t interval = 200;
     std::string type = c.type_before;
-    command_testing::RecordingConsole console;
+    commands::testing::RecordingConsole console;
     SCOPED_TRACE(c.argument);
     EXPECT_EQ(SetPictureOptions(c.argument, interval, type, console), c.interval);
     EXPECT_EQ(interval, c.interval);
@@ -51,4 +51,4 @@ TEST(SetPictureOptions, Table) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

@@ -91,7 +91,7 @@ std::string WritePrinterReport(PrinterSource& printers,
       return report + "\r\n" + refusal;
     return report;
   } catch (...) {
-    UnexpectedFault("WritePrinterReport");
+    core::UnexpectedFault("WritePrinterReport");
     return {};  // not written
   }
 }

@@ -29,8 +29,8 @@ TEST(PrinterReport, LineLayouts) {
 }
 
 TEST(PrinterReport, SkipsPrintersThatDoNotOpenAndWritesTheFile) {
-  command_testing::ListedPrinters printers;
-  command_testing::MemoryFiles files;
+  commands::testing::ListedPrinters printers;
+  commands::testing::MemoryFiles files;
   printers.installed = {{"P1", "D1", "LPT1:"}, {"P2", "D2", "LPT2:"}, {"P3", "D3", "COM1:"}};
   printers.opening = {{"P1", {"x,y,Hall", ""}}, {"P3", {"", "note"}}};
   const std::string report = "Printing Off: \r\nHall/LPT1: P1\r\nD3/note: P3";

@@ -19,7 +19,7 @@ struct PrinterHandleTraits {
   static bool IsValid(Handle h) noexcept { return h != nullptr; }
   static void Close(Handle h) noexcept { ClosePrinter(h); }
 };
-using ScopedPrinter = UniqueHandle<PrinterHandleTraits>;
+using ScopedPrinter = win::UniqueHandle<PrinterHandleTraits>;
 
 // Spooler buffers hold structures with pointers; 8-byte words keep them aligned (and the size a
 // whole number of 32-bit words).

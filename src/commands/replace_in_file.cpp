@@ -9,10 +9,8 @@
 #include "commands/replace_text.h"
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
-
-using command_text::Trim;
 
 // Windows' number for "not enough memory", used for edits that cannot be held.
 constexpr int32_t kNotEnoughMemory = 8;
@@ -103,7 +101,7 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
     edit.message += "\r\n";
     return result;
   } catch (...) {
-    UnexpectedFault("SaveEdit");
+    core::UnexpectedFault("SaveEdit");
     return kEditWriteFailed;
   }
 }
@@ -213,12 +211,12 @@ int32_t EditFile(PendingEdit& edit,
     edit.message = std::move(message);
     return result;
   } catch (...) {
-    UnexpectedFault("EditFile");
+    core::UnexpectedFault("EditFile");
     try {
       edit.message = ErrorCodeText(kEditReadError, kNotEnoughMemory,
                                    "Not enough memory to hold the edited text.");
     } catch (...) {
-      UnexpectedFault("EditFile");
+      core::UnexpectedFault("EditFile");
     }
     return kEditReadError;
   }
@@ -226,13 +224,13 @@ int32_t EditFile(PendingEdit& edit,
 
 int32_t ReplaceCommand(CommandContext& context,
                        bool case_insensitive,
-                       const SecretString& switch_text,
+                       const core::SecretString& switch_text,
                        std::string_view shown_text) noexcept {
   int32_t result = kEditNoParameters;
   try {
     // The argument is expanded once more (empty values quoted); what the first expansion
     // deciphered stays in the wiping type.
-    const SecretString text = context.expander.ExpandSecret(switch_text, true);
+    const core::SecretString text = context.expander.ExpandSecret(switch_text, true);
     const std::string shown = context.expander.Expand(shown_text, true);
     context.edit.message = shown;
     context.console.Line("\r\n" + shown);
@@ -247,7 +245,7 @@ int32_t ReplaceCommand(CommandContext& context,
       context.console.Line(context.edit.message);
     }
   } catch (...) {
-    ReportFault(context.console, "/X5R", UnexpectedFault("ReplaceCommand"));
+    core::ReportFault(context.console, "/X5R", core::UnexpectedFault("ReplaceCommand"));
     result = kEditReadError;
   }
   if (result < 1) {
@@ -256,4 +254,4 @@ int32_t ReplaceCommand(CommandContext& context,
   return result;
 }
 
-}  // namespace x5
+}  // namespace x5::commands

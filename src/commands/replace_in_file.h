@@ -11,7 +11,7 @@
 #include "commands/command_context.h"
 #include "commands/file_access.h"
 
-namespace x5 {
+namespace x5::commands {
 
 enum class EditRequest : uint8_t {
   kReplaceExact = 0,
@@ -68,7 +68,7 @@ inline constexpr int32_t kEditWriteFailed = -9;    // the new content could not 
 // console into the console file.
 int32_t ReplaceCommand(CommandContext& context,
                        bool case_insensitive,
-                       const SecretString& switch_text,
+                       const core::SecretString& switch_text,
                        std::string_view shown_text) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

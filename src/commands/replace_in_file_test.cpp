@@ -7,12 +7,12 @@
 #include "commands/testing/commands_test_support.h"
 #include "commands/dispatcher.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
-using command_testing::CommandWorld;
+using commands::testing::CommandWorld;
 
-int32_t Edit(CommandWorld& w,
+int32_t Edit(commands::testing::CommandWorld& w,
              std::string_view parameters,
              size_t limit = kMaxEditBufferBytes,
              EditRequest request = EditRequest::kReplaceExact) {
@@ -45,7 +45,7 @@ TEST(EditFile, ResultsAndMessages) {
       {"\"FOO Foo\" \"x  y\" f.txt", kExact, 1, Opened("f.txt", 11, 8), "foo x  y"},
   };
   for (const auto& c : cases) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.files.files["f.txt"] = "foo FOO Foo";
     world.files.files["empty.txt"] = "";
     SCOPED_TRACE(c.parameters);
@@ -57,7 +57,7 @@ TEST(EditFile, ResultsAndMessages) {
 }
 
 TEST(EditFile, PendingEditAcrossSwitches) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.files.files["f.txt"] = "a-c";
   EXPECT_EQ(Edit(world, "a b f.txt"), 1);
   EXPECT_EQ(Edit(world, "c d"), 2);
@@ -77,7 +77,7 @@ TEST(EditFile, PendingEditAcrossSwitches) {
 }
 
 TEST(EditFile, SizeLimitsAndReadErrors) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.files.files["exact.txt"] = std::string(5'000'000, 'a');
   world.files.files["big.txt"] = std::string(5'000'001, 'a');
   EXPECT_EQ(Edit(world, "b c exact.txt"), 1);
@@ -91,7 +91,7 @@ TEST(EditFile, SizeLimitsAndReadErrors) {
 }
 
 TEST(EditFile, GrowthPastTheLimitLeavesTheEditAsItWas) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.files.files["f.txt"] = "aaaa";
   ASSERT_EQ(Edit(world, "b c f.txt", 10), 1);
   EXPECT_EQ(Edit(world, "a xxx", 10), -6);
@@ -103,7 +103,7 @@ TEST(EditFile, GrowthPastTheLimitLeavesTheEditAsItWas) {
 TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
   for (const auto failure :
        {WriteOutcome::State::kReplaceFailed, WriteOutcome::State::kWriteFailed}) {
-    CommandWorld world;
+    commands::testing::CommandWorld world;
     world.files.files["f.txt"] = "abc";
     world.files.files["g.txt"] = "ggg";
     ASSERT_EQ(Edit(world, "a x f.txt"), 1);
@@ -122,23 +122,25 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
 }
 
 TEST(ReplaceCommand, AFailureRaisesTheStepRcAndCopiesTheConsole) {
-  CommandWorld failed;
-  EXPECT_EQ(ReplaceCommand(failed.context, true, SecretString("/X5R a"), "/X5R a"), -1);
+  commands::testing::CommandWorld failed;
+  EXPECT_EQ(ReplaceCommand(failed.context, true, core::SecretString("/X5R a"), "/X5R a"), -1);
   EXPECT_EQ(failed.console.lines.back(), "Invalid Replace function\r\n\r\n");
   EXPECT_EQ(failed.rc.step_rc_value, 5);
   EXPECT_EQ(failed.console_file.saves, 1);
 }
 
 TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   world.expander.values["E"] = "";
   world.files.files["f-s3cret.txt"] = "key=@PW@;";
   // The tail as the dispatcher expanded it for running, and as it may be shown: the file gets the
   // password, the console names the file masked.
-  EXPECT_EQ(ReplaceCommand(world.context, false, SecretString("/X5L @PW@ s3cret f-s3cret.txt"),
-                           "/X5L @PW@ ***** f-*****.txt"),
-            1);
-  EXPECT_EQ(ReplaceCommand(world.context, false, SecretString("/X5L ; %E%"), "/X5L ; %E%"), 2);
+  EXPECT_EQ(
+      ReplaceCommand(world.context, false, core::SecretString("/X5L @PW@ s3cret f-s3cret.txt"),
+                     "/X5L @PW@ ***** f-*****.txt"),
+      1);
+  EXPECT_EQ(ReplaceCommand(world.context, false, core::SecretString("/X5L ; %E%"), "/X5L ; %E%"),
+            2);
   FlushEdit(world.context);
   EXPECT_EQ(world.files.files["f-s3cret.txt"], "key=s3cret");
   EXPECT_EQ(world.rc.step_rc_value, 2);
@@ -148,9 +150,9 @@ TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
                                      "\n\r\n/X5L ; \"\"\nReplace succesful (10 bytes)\r\n\n"
                                      "File f-*****.txt (10 bytes) saved\r\n\n");
   // A password with a blank would move the file name: refused, nothing read or written.
-  CommandWorld moved;
+  commands::testing::CommandWorld moved;
   moved.files.files["f.txt"] = "@PW@";
-  EXPECT_EQ(ReplaceCommand(moved.context, false, SecretString("/X5L @PW@ s3 cret f.txt"),
+  EXPECT_EQ(ReplaceCommand(moved.context, false, core::SecretString("/X5L @PW@ s3 cret f.txt"),
                            "/X5L @PW@ ***** f.txt"),
             -1);
   EXPECT_TRUE(moved.files.reads.empty());
@@ -159,4 +161,4 @@ TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

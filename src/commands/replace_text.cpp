@@ -8,7 +8,7 @@
 
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 // Verification may cost this many compares per byte passed before the finder turns to KMP.
@@ -182,10 +182,10 @@ ReplaceOutcome ReplaceAll(std::string_view text,
     out.shrink_to_fit();
     return ReplaceOutcome::kNoMemory;
   } catch (...) {
-    UnexpectedFault("ReplaceAll");
+    core::UnexpectedFault("ReplaceAll");
     out.clear();
     return ReplaceOutcome::kNoMemory;
   }
 }
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -10,7 +10,7 @@
 
 #include "commands/case_fold.h"
 
-namespace x5 {
+namespace x5::commands {
 
 // Finds the leftmost occurrence of a fixed needle. Candidates come from a fast scan for the first
 // byte; when verifying them costs more than a few times the bytes passed (a needle like "aaab" in
@@ -63,4 +63,4 @@ enum class ReplaceOutcome : uint8_t {
                                         size_t max_bytes,
                                         std::string& out) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 TEST(ReplaceAll, Table) {
@@ -69,4 +69,4 @@ TEST(ReplaceAll, PathologicalNeedlesStayCorrect) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

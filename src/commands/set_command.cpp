@@ -9,7 +9,7 @@
 #include "core/fault.h"
 #include "core/name_fold.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
 // Where the assignments begin: after "/X5S" and the delimiter.
@@ -46,8 +46,7 @@ SetSwitch ParseSetSwitch(std::string_view text) {
     // An "=" behind this assignment's end belongs to a later one: this one has none.
     const bool has_equals = equals != std::string_view::npos && equals + 1 <= end;
     const std::string_view name =
-        has_equals ? command_text::Trim(text.substr(start - 1, equals - (start - 1)))
-                   : std::string_view{};
+        has_equals ? Trim(text.substr(start - 1, equals - (start - 1))) : std::string_view{};
     if (name.empty()) {
       parsed.invalid = true;
       if (start - 1 < length) {
@@ -84,7 +83,7 @@ int32_t SetCommand(CommandContext& context,
         const SetAssignment& assignment = parsed.assignments[i];
         const SetAssignment& seen = shown.assignments[i];
         // A variable is never named after a password (a global parameter's file would carry it).
-        if (assignment.name != seen.name || !VariableNameProblem(seen.name).empty()) {
+        if (assignment.name != seen.name || !core::VariableNameProblem(seen.name).empty()) {
           InvalidAssignment(context, shown_text.substr(seen.start));
           result = 0;
           break;
@@ -112,7 +111,7 @@ int32_t SetCommand(CommandContext& context,
       }
     }
   } catch (...) {
-    ReportFault(context.console, "/X5S", UnexpectedFault("SetCommand"));
+    core::ReportFault(context.console, "/X5S", core::UnexpectedFault("SetCommand"));
     result = 0;
   }
   if (result != 1) {
@@ -121,4 +120,4 @@ int32_t SetCommand(CommandContext& context,
   return result;
 }
 
-}  // namespace x5
+}  // namespace x5::commands

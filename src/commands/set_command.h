@@ -9,7 +9,7 @@
 
 #include "commands/command_context.h"
 
-namespace x5 {
+namespace x5::commands {
 
 inline constexpr size_t kMaxSetAssignments = 1000;
 
@@ -43,4 +43,4 @@ int32_t SetCommand(CommandContext& context,
                    std::string_view text,
                    std::string_view shown_text) noexcept;
 
-}  // namespace x5
+}  // namespace x5::commands

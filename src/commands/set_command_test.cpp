@@ -6,10 +6,10 @@
 
 #include "commands/testing/commands_test_support.h"
 
-namespace x5 {
+namespace x5::commands {
 namespace {
 
-using command_testing::CommandWorld;
+using commands::testing::CommandWorld;
 
 struct SetCase {
   std::string text;
@@ -27,7 +27,7 @@ std::string Joined(const std::vector<std::string>& parts) {
 }
 
 void Check(const SetCase& c) {
-  CommandWorld world;
+  commands::testing::CommandWorld world;
   SCOPED_TRACE(c.text);
   EXPECT_EQ(SetCommand(world.context, c.text, c.shown), c.result);
   EXPECT_EQ(Joined(world.variables.added), c.made);
@@ -93,4 +93,4 @@ TEST(SetCommand, DecipheredValuesStayPasswordsAndAreNotShown) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::commands

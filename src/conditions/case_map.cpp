@@ -1,7 +1,7 @@
 // ASCII case mapping and text upper-casing through a case map.
 #include "conditions/case_map.h"
 
-namespace x5 {
+namespace x5::conditions {
 
 CaseMap AsciiCaseMap() noexcept {
   CaseMap map;
@@ -17,4 +17,4 @@ std::string ToUpper(std::string_view text, const CaseMap& map) {
   return out;
 }
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::conditions {
 
 // upper[c] is the upper-case form of byte c in the system's ANSI code page.
 struct CaseMap {
@@ -21,4 +21,4 @@ struct CaseMap {
 
 std::string ToUpper(std::string_view text, const CaseMap& map);
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -137,7 +137,7 @@ int32_t OpenConditionFile(RuleFiles& files,
   try {
     reader = files.Open(name, mode == 'W', error);
   } catch (...) {
-    UnexpectedFault("OpenConditionFile");
+    core::UnexpectedFault("OpenConditionFile");
     return -1;
   }
   if (!reader)

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace x5 {
+namespace x5::conditions {
 
 // Reads a file in chunks at given offsets (forward or backward searches).
 class ChunkReader {
@@ -28,7 +28,7 @@ class Pacer {
   virtual bool Poll(int64_t chunk_bytes) = 0;
 };
 
-}  // namespace x5
+}  // namespace x5::conditions
 
 namespace x5::conditions {
 
@@ -74,10 +74,8 @@ class ConditionFile {
   [[nodiscard]] std::span<const uint8_t> Block(int64_t offset, int64_t length) noexcept;
   // What the block buffer already holds from `offset` on (at most max_length bytes), or ending at
   // `end` (at most max_length bytes); empty when the position is not buffered.
-  std::span<const uint8_t> BufferedFrom(int64_t offset,
-                                                      int64_t max_length) const noexcept;
-  std::span<const uint8_t> BufferedUpTo(int64_t end,
-                                                      int64_t max_length) const noexcept;
+  std::span<const uint8_t> BufferedFrom(int64_t offset, int64_t max_length) const noexcept;
+  std::span<const uint8_t> BufferedUpTo(int64_t end, int64_t max_length) const noexcept;
   // A small read (a column, a value field, a line count) that leaves the block buffer alone.
   [[nodiscard]] std::span<const uint8_t> Peek(int64_t offset, int64_t length) noexcept;
 

@@ -109,7 +109,7 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     }
     return std::make_unique<PosixFileReader>(std::move(fd));
   } catch (...) {
-    UnexpectedFault("OpenFileReader");
+    core::UnexpectedFault("OpenFileReader");
     error = ENOMEM;
     return nullptr;
   }

@@ -19,7 +19,7 @@ int64_t NegatedLastError() {
 
 class Win32FileReader final : public ChunkReader {
  public:
-  explicit Win32FileReader(ScopedFileHandle&& file) noexcept : file_(std::move(file)) {}
+  explicit Win32FileReader(win::ScopedFileHandle&& file) noexcept : file_(std::move(file)) {}
 
   int64_t Size() const override {
     LARGE_INTEGER size{};
@@ -53,7 +53,7 @@ class Win32FileReader final : public ChunkReader {
   }
 
  private:
-  ScopedFileHandle file_;
+  win::ScopedFileHandle file_;
   int64_t position_ = 0;  // where the file pointer stands; -1 when unknown
 };
 
@@ -99,15 +99,15 @@ std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
     // Shared mode lets the step (or anyone) keep writing the log being checked; exclusive mode
     // fails while anybody has the file open and keeps everybody out while it is open.
     const DWORD share = exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    ScopedFileHandle file(CreateFileA(std::string(path).c_str(), GENERIC_READ, share, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::ScopedFileHandle file(CreateFileA(std::string(path).c_str(), GENERIC_READ, share, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       error = static_cast<int32_t>(GetLastError());
       return nullptr;
     }
     return std::make_unique<Win32FileReader>(std::move(file));
   } catch (...) {
-    UnexpectedFault("OpenFileReader");
+    core::UnexpectedFault("OpenFileReader");
     error = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }

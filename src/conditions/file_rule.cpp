@@ -15,8 +15,6 @@
 namespace x5::conditions {
 namespace {
 
-using conditions::ConditionFile;
-
 bool HoldsSize(std::string_view op, int64_t file_size, int64_t wanted) {
   if (op == "=")
     return file_size == wanted;
@@ -33,7 +31,7 @@ bool HoldsSize(std::string_view op, int64_t file_size, int64_t wanted) {
   return false;
 }
 
-std::string AttributePattern(const conditions::FileFacts& f) {
+std::string AttributePattern(const FileFacts& f) {
   std::string p = "    ";
   if (f.archive)
     p[0] = 'A';
@@ -97,18 +95,18 @@ void NoteFound(ConditionContext& context,
     }
   }
   if (!counted) {
-    const int64_t column = conditions::ColumnOf(file, position, context.limits.line_limit);
+    const int64_t column = ColumnOf(file, position, context.limits.line_limit);
     if (column > 0)
       where += Concat({", column ", std::to_string(column)});
   }
   // The search text is what the file holds there, so it is shown like any file bytes.
-  context.console.Line(ShownText(where));
+  context.console.Line(core::ShownText(where));
 }
 
 enum class OpenState { kNotOpened, kOpen, kOpenFailed };
 
 // A firing rule: an RC value of 0 sets the step RC value to 0, any other raises it.
-void ApplyRc(RcState& rc, int32_t rc_value) noexcept {
+void ApplyRc(core::RcState& rc, int32_t rc_value) noexcept {
   if (rc_value == 0)
     rc.step_rc_value = 0;
   else if (rc_value > rc.step_rc_value)
@@ -129,7 +127,8 @@ std::string FaultedRule(ConditionContext& context,
   if (!s.reverse)
     ApplyRc(context.rc, s.rc_value);
   try {
-    ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}), fault);
+    core::ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}),
+                      fault);
     const std::string variable = TrimBlanks(s.variable_name);
     if (!variable.empty())
       context.variables.AddVariable(variable, std::to_string(s.rc_value));
@@ -138,7 +137,7 @@ std::string FaultedRule(ConditionContext& context,
     return Concat(
         {LinePrefix(line_number, s.rc_value, after_step), ReadFailedMessage(s.file_name), "\r\n"});
   } catch (...) {
-    UnexpectedFault("CheckFileRule");
+    core::UnexpectedFault("CheckFileRule");
     return {};
   }
 }
@@ -176,7 +175,7 @@ std::string CheckFileRule(ConditionContext& context,
     ConditionFile file;
     std::optional<ValueField> field;  // only followed for an observer
 
-    const std::optional<conditions::FileFacts> facts = context.files.Find(s.file_name);
+    const std::optional<FileFacts> facts = context.files.Find(s.file_name);
     if (facts) {
       const std::string actual = AttributePattern(*facts);
       if (!HoldsSize(s.size_operator, facts->size, s.size)) {
@@ -187,7 +186,7 @@ std::string CheckFileRule(ConditionContext& context,
         message = Concat(
             {"File Attribute ", actual, " requested: ", s.attribute_operator, s.attribute_pattern});
         checks_done = true;
-      } else if (conditions::OpenConditionFile(context.files, s.open_mode, s.file_name, file) < 1) {
+      } else if (OpenConditionFile(context.files, s.open_mode, s.file_name, file) < 1) {
         state = OpenState::kOpenFailed;
       } else {
         state = OpenState::kOpen;
@@ -200,9 +199,9 @@ std::string CheckFileRule(ConditionContext& context,
       // The buffer size comes normalised; a value that is not would make every byte a chunk.
       const int32_t buffer =
           context.limits.file_buffer_size > 0 ? context.limits.file_buffer_size : 4096;
-      conditions::SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
-                                context.largest_read_bytes};
-      conditions::OccurrenceQuery query;
+      SearchEnv env{context.pacer, buffer, context.case_map, context.first_read_bytes,
+                    context.largest_read_bytes};
+      OccurrenceQuery query;
       query.text = s.search_text;
       query.case_folding = s.case_folding;
       query.forward = forward;
@@ -211,14 +210,14 @@ std::string CheckFileRule(ConditionContext& context,
       query.count = count;
       query.column = s.search_column;
       query.line_limit = context.limits.line_limit;
-      const int64_t found = conditions::FindOccurrence(env, file, query);
+      const int64_t found = FindOccurrence(env, file, query);
       if (found < 1) {
-        if (found == conditions::kSearchKilled) {
-          message = "***** Task DezaVI" + std::string(kKilledOnRequest);
+        if (found == kSearchKilled) {
+          message = "***** Task DezaVI" + std::string(protocol::kKilledOnRequest);
           s.rc_value = 0;
           if (killed)
             *killed = true;
-        } else if (found == conditions::kReadFailed) {
+        } else if (found == kReadFailed) {
           message = ReadFailedMessage(s.file_name);
         } else {
           message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});
@@ -264,7 +263,7 @@ std::string CheckFileRule(ConditionContext& context,
       context.variables.AddVariable(variable, std::to_string(s.rc_value));
     return output;
   } catch (...) {
-    return FaultedRule(context, s, line_number, after_step, UnexpectedFault("CheckFileRule"));
+    return FaultedRule(context, s, line_number, after_step, core::UnexpectedFault("CheckFileRule"));
   }
 }
 

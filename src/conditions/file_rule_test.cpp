@@ -19,7 +19,7 @@ TEST(LinePrefixTest, PadsCutsAndMarksTheSection) {
 }
 
 TEST(CheckFileRuleTest, MissingFilesAndFileFacts) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.rc.step_rc_value = 2;
   EXPECT_EQ(h.Line1("R=8 F=A.LOG"), "");
   EXPECT_EQ(h.rc.step_rc_value, 2);
@@ -45,7 +45,7 @@ TEST(CheckFileRuleTest, MissingFilesAndFileFacts) {
 }
 
 TEST(CheckFileRuleTest, ReturnCodeRisesOrDropsToZero) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.rc.step_rc_value = 6;
   EXPECT_EQ(h.Line1("R=4 F=(NONE > 0)"), "-1 RC=4     Invalid file \"NONE\"\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 6);
@@ -57,7 +57,7 @@ TEST(CheckFileRuleTest, ReturnCodeRisesOrDropsToZero) {
 }
 
 TEST(CheckFileRuleTest, SearchDirectionCountsAndFolding) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("A.LOG", "AAAA");
   // Forward N=2 over AAAA finds 1 and 2.
   EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=2", true),
@@ -81,7 +81,7 @@ TEST(CheckFileRuleTest, SearchDirectionCountsAndFolding) {
 }
 
 TEST(CheckFileRuleTest, ColumnsWindowsAndStartPositions) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("C.LOG", "ERR one\nx ERR two\nERR three");
   // S=(1, ...) counts only hits at the start of a line.
   EXPECT_EQ(h.Line1("R=R1 F=C.LOG S=(1, \"ERR\") N=2", true),
@@ -107,7 +107,7 @@ TEST(CheckFileRuleTest, ColumnsWindowsAndStartPositions) {
 }
 
 TEST(CheckFileRuleTest, OpenAndReadFailures) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("W.LOG", "data");
   h.files.files["W.LOG"].open_fails = true;
   EXPECT_EQ(h.Line1("R=6 F=(W, W.LOG)"), "-1 RC=6     Open \"W.LOG\" for W not succesful\r\n");
@@ -119,7 +119,7 @@ TEST(CheckFileRuleTest, OpenAndReadFailures) {
 }
 
 TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("N.LOG", "first line\nsecond ERROR line\n");
   EXPECT_EQ(h.Line1("R=1 F=N.LOG S=error", true), "");
   ASSERT_EQ(h.console.size(), 1u);
@@ -134,14 +134,14 @@ TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
 }
 
 // Rule files whose lookup runs out of memory.
-class FaultyFiles final : public conditions::RuleFiles {
+class FaultyFiles final : public RuleFiles {
  public:
-  std::optional<conditions::FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
+  std::optional<FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
   std::unique_ptr<ChunkReader> Open(std::string_view, bool, int32_t&) override { return nullptr; }
 };
 
 TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   FaultyFiles files;
   ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
   h.rc.step_rc_value = 2;

@@ -54,7 +54,7 @@ std::optional<Needle> MakeNeedle(std::string_view text, bool fold, const CaseMap
   try {
     return Needle(text, fold, map);
   } catch (...) {
-    UnexpectedFault("Needle");
+    core::UnexpectedFault("Needle");
     return std::nullopt;  // the search ends as a failed read
   }
 }

@@ -10,15 +10,17 @@
 namespace x5::conditions {
 namespace {
 
-ConditionFile MemoryFileOf(const std::string& content, MemoryReader** reader = nullptr) {
-  auto r = std::make_unique<MemoryReader>(std::make_shared<const std::string>(content));
+ConditionFile MemoryFileOf(const std::string& content,
+                           conditions::testing::MemoryReader** reader = nullptr) {
+  auto r = std::make_unique<conditions::testing::MemoryReader>(
+      std::make_shared<const std::string>(content));
   if (reader)
     *reader = r.get();
   return ConditionFile(std::move(r));
 }
 
 struct Searcher {
-  RecordingPacer pacer;
+  conditions::testing::RecordingPacer pacer;
   CaseMap map = AsciiCaseMap();
   SearchEnv env{pacer, 4096, map};
 };
@@ -31,14 +33,15 @@ TEST(FileSearchTest, AgreesWithTheChunkByChunkReferenceAcrossReadBorders) {
   for (int64_t at = 0; at <= 37; ++at) {
     std::string data(40, '.');
     data.replace(static_cast<size_t>(at), 3, "aBc");
-    RecordingPacer pacer, expected;
+    conditions::testing::RecordingPacer pacer, expected;
     SearchEnv env{pacer, 5, map, 4, 8};
     ConditionFile file = MemoryFileOf(data);
     int64_t start = -1, expected_start = -1;
     EXPECT_EQ(SearchForward(env, file, "abc", true, 1, 0), at + 1);
     EXPECT_EQ(SearchBackward(env, file, "abc", true, start, 0), at + 1);
-    ReferenceSearchForward(data, "abc", true, map, 5, 1, 0, expected);
-    ReferenceSearchBackward(data, "abc", true, map, 5, expected_start, 0, expected);
+    conditions::testing::ReferenceSearchForward(data, "abc", true, map, 5, 1, 0, expected);
+    conditions::testing::ReferenceSearchBackward(data, "abc", true, map, 5, expected_start, 0,
+                                                 expected);
     EXPECT_EQ(pacer.chunks, expected.chunks) << at;
   }
   std::string lines;
@@ -46,11 +49,11 @@ TEST(FileSearchTest, AgreesWithTheChunkByChunkReferenceAcrossReadBorders) {
     lines += "x abc\nabc\n";
   for (const bool forward : {true, false}) {
     const OccurrenceQuery query{.text = "ABC", .forward = forward, .count = 7, .column = 1};
-    RecordingPacer pacer, expected;
+    conditions::testing::RecordingPacer pacer, expected;
     SearchEnv env{pacer, 5, map, 4, 8};
     ConditionFile file = MemoryFileOf(lines);
     EXPECT_EQ(FindOccurrence(env, file, query),
-              ReferenceFindOccurrence(lines, query, map, 5, expected));
+              conditions::testing::ReferenceFindOccurrence(lines, query, map, 5, expected));
     EXPECT_EQ(pacer.chunks, expected.chunks);
   }
 }
@@ -124,7 +127,7 @@ TEST(FileSearchTest, UnusableRangesAndTinyFiles) {
 
 TEST(FileSearchTest, ReadFailureIsReported) {
   Searcher s;
-  MemoryReader* reader = nullptr;
+  conditions::testing::MemoryReader* reader = nullptr;
   ConditionFile file = MemoryFileOf(std::string(300000, 'x'), &reader);
   reader->fail_from = 200000;
   EXPECT_EQ(SearchForward(s.env, file, "y", false, 1, 0), kReadFailed);
@@ -137,8 +140,8 @@ TEST(FileSearchTest, ReadFailureIsReported) {
 TEST(FileSearchTest, FilesBeyondFourGigabytes) {
   const int64_t size = (int64_t{5} << 30) + 123;
   const int64_t at = size - 1000;
-  auto reader = std::make_unique<PatternReader>(size, '-', "MARK", at);
-  PatternReader* raw = reader.get();
+  auto reader = std::make_unique<conditions::testing::PatternReader>(size, '-', "MARK", at);
+  conditions::testing::PatternReader* raw = reader.get();
   ConditionFile file(std::move(reader));
   Searcher s;
   int64_t start = -1;

@@ -2,7 +2,7 @@
 #include "conditions/case_map.h"
 #include "conditions/parse_number.h"
 
-namespace x5 {
+namespace x5::conditions {
 
 CaseMap SystemCaseMap() noexcept {
   return AsciiCaseMap();
@@ -12,4 +12,4 @@ NumberFormat UserNumberFormat() noexcept {
   return NumberFormat{};
 }
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -5,7 +5,7 @@
 #include "conditions/case_map.h"
 #include "conditions/parse_number.h"
 
-namespace x5 {
+namespace x5::conditions {
 
 CaseMap SystemCaseMap() noexcept {
   CaseMap map = AsciiCaseMap();
@@ -31,4 +31,4 @@ NumberFormat UserNumberFormat() noexcept {
   return format;
 }
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -1,7 +1,7 @@
 // The shared number parser: whole numbers and locale-formatted numbers with decimals.
 #include "conditions/parse_number.h"
 
-namespace x5 {
+namespace x5::conditions {
 namespace {
 
 constexpr int64_t kMagnitudeCap = int64_t{1} << 40;  // far beyond 32 bits, far below overflow
@@ -66,4 +66,4 @@ int32_t ParseNumber(std::string_view text,
   return static_cast<int32_t>(value);
 }
 
-}  // namespace x5
+}  // namespace x5::conditions

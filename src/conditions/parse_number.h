@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-namespace x5 {
+namespace x5::conditions {
 
 // What ParseNumber answers for text that is not a number (the smallest 32-bit integer). Callers
 // test for it or for a negative result.
@@ -29,4 +29,4 @@ struct NumberFormat {
 // The separators of the current user's locale (the system's on Windows; "." and "," elsewhere).
 [[nodiscard]] NumberFormat UserNumberFormat() noexcept;
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::conditions {
 namespace {
 
 TEST(ParseNumberTest, Table) {
@@ -42,4 +42,4 @@ TEST(ParseNumberTest, FollowsTheLocaleSeparators) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::conditions

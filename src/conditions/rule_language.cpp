@@ -512,13 +512,14 @@ std::string EvaluateRuleLine(ConditionContext& context,
     return CheckFileRule(context, settings, line_number, after_step, forward, killed);
   } catch (...) {
     // A line that could not be read is answered like a rejected one, with the fault named.
-    const std::string_view fault = UnexpectedFault("EvaluateRuleLine");
+    const std::string_view fault = core::UnexpectedFault("EvaluateRuleLine");
     try {
-      ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}), fault);
+      core::ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}),
+                        fault);
       return Concat(
-          {std::to_string(line_number), " Rule not evaluated: ", ShownText(fault), "\r\n"});
+          {std::to_string(line_number), " Rule not evaluated: ", core::ShownText(fault), "\r\n"});
     } catch (...) {
-      UnexpectedFault("EvaluateRuleLine");
+      core::UnexpectedFault("EvaluateRuleLine");
       return {};
     }
   }
@@ -548,7 +549,8 @@ std::string EvaluateConditions(ConditionContext& context,
       result += output;
     } catch (...) {
       if (!output_lost)
-        ReportFault(context.console, "DezaVI output", UnexpectedFault("EvaluateConditions"));
+        core::ReportFault(context.console, "DezaVI output",
+                          core::UnexpectedFault("EvaluateConditions"));
       output_lost = true;
     }
   };

@@ -151,7 +151,7 @@ TEST(ParseRuleLineTest, AcceptedSettingsAndWhatTheNextLineResets) {
 }
 
 TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("X.LOG", "nothing here");
   // Lines are numbered from 1 over every CR LF line; markers switch the sections.
   const std::string text = "->\r\nR=8 F=(X.LOG = 1)\r\n\r\n+<\r\nR=9 F=(X.LOG = 2)";
@@ -173,7 +173,7 @@ TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
 }
 
 TEST(EvaluateConditionsTest, KillEndsThePass) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.files.Add("BIG.LOG", std::string(100000, 'x'));
   h.pacer.stop_at = 0;
   h.rc.step_rc_value = 5;

@@ -75,11 +75,11 @@ struct ConditionLimits {
 // What rule evaluation reads and changes in the run. The run owns everything referred to here.
 struct ConditionContext {
   ConditionContext(const ConditionLimits& limits_in,
-                   RcState& rc_in,
-                   ConsoleSink& console_in,
-                   VariableStore& variables_in,
+                   core::RcState& rc_in,
+                   core::ConsoleSink& console_in,
+                   core::VariableStore& variables_in,
                    Pacer& pacer_in,
-                   conditions::RuleFiles& files_in) noexcept
+                   RuleFiles& files_in) noexcept
       : limits(limits_in),
         rc(rc_in),
         console(console_in),
@@ -88,15 +88,15 @@ struct ConditionContext {
         files(files_in) {}
 
   ConditionLimits limits;
-  RcState& rc;               // step_rc_value is set by firing rules
-  ConsoleSink& console;      // where a found text's location is noted
-  VariableStore& variables;  // the "?=" variable of a rule
-  Pacer& pacer;              // asked before every chunk read
-  conditions::RuleFiles& files;
+  core::RcState& rc;               // step_rc_value is set by firing rules
+  core::ConsoleSink& console;      // where a found text's location is noted
+  core::VariableStore& variables;  // the "?=" variable of a rule
+  Pacer& pacer;                    // asked before every chunk read
+  RuleFiles& files;
   CaseMap case_map = AsciiCaseMap();  // the runner passes SystemCaseMap()
   NumberFormat number_format;         // the runner passes UserNumberFormat()
-  int64_t first_read_bytes = conditions::kFirstReadBytes;
-  int64_t largest_read_bytes = conditions::kLargestReadBytes;
+  int64_t first_read_bytes = kFirstReadBytes;
+  int64_t largest_read_bytes = kLargestReadBytes;
   RuleLineObserver* observer = nullptr;
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::conditions {
 
 inline std::string Concat(std::initializer_list<std::string_view> pieces) {
   size_t size = 0;
@@ -19,4 +19,4 @@ inline std::string Concat(std::initializer_list<std::string_view> pieces) {
   return out;
 }
 
-}  // namespace x5
+}  // namespace x5::conditions

@@ -60,8 +60,8 @@ void Compare(const Comparison& c,
     if (!result.empty())
       result += " + ";
     // The field is bytes of the searched file: shown, so it cannot break or forge a line.
-    result += Concat({"\"", DoubleQuotes(ShownText(field)), "\"", c.op, "\"", DoubleQuotes(wanted),
-                      "\" = False"});
+    result += Concat({"\"", DoubleQuotes(core::ShownText(field)), "\"", c.op, "\"",
+                      DoubleQuotes(wanted), "\" = False"});
     return;
   }
   const int order = field_number < c.number ? -1 : (field_number > c.number ? 1 : 0);
@@ -76,7 +76,7 @@ void Compare(const Comparison& c,
 
 }  // namespace
 
-std::string CheckValues(conditions::ConditionFile& file,
+std::string CheckValues(ConditionFile& file,
                         int64_t found_position,
                         const RuleSettings& s,
                         const CaseMap& case_map,
@@ -116,7 +116,7 @@ std::string CheckValues(conditions::ConditionFile& file,
       return "Empty values";
     return result;
   } catch (...) {
-    UnexpectedFault("CheckValues");
+    core::UnexpectedFault("CheckValues");
     return "Value not found";  // as for a field that cannot be read
   }
 }

@@ -15,7 +15,7 @@ namespace x5::conditions {
 // open file and applies the comparisons of `settings`. Returns "" when every comparison made
 // passed, else "Value not found", "Empty values" or the failed comparisons joined by " + ".
 // `read`, when given, gets the field when there was one to read.
-[[nodiscard]] std::string CheckValues(conditions::ConditionFile& file,
+[[nodiscard]] std::string CheckValues(ConditionFile& file,
                                       int64_t found_position,
                                       const RuleSettings& settings,
                                       const CaseMap& case_map,

@@ -40,7 +40,7 @@ TEST(CheckValuesTest, Table) {
       {"x=a\r\n\x1B", "S=\"x=\" V=(4 = \"z\")", "\"A^M^J^[\"=\"z\" = False"},
   };
   for (const ValueCase& c : cases) {
-    RuleHarness h;
+    conditions::testing::RuleHarness h;
     h.files.Add("V.LOG", c.file);
     const std::string rule = std::string("R=5 F=V.LOG N=0 ") + c.rule;
     const std::string expected =
@@ -50,7 +50,7 @@ TEST(CheckValuesTest, Table) {
 }
 
 TEST(CheckValuesTest, FollowsTheNumberFormat) {
-  RuleHarness h;
+  conditions::testing::RuleHarness h;
   h.context.number_format = NumberFormat{',', '.'};
   h.files.Add("V.LOG", "x=1,5 y=1.5");
   EXPECT_EQ(h.Line1("R=5 F=V.LOG S=\"x=\" V=(3 = 2)", true), "");

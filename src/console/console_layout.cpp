@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace x5 {
+namespace x5::console {
 namespace {
 bool FitsInt16(int64_t v) {
   return v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max();
@@ -97,4 +97,4 @@ std::vector<std::string> PackConsoleLines(const std::vector<std::string>& lines,
   return writes;
 }
 
-}  // namespace x5
+}  // namespace x5::console

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace x5 {
+namespace x5::console {
 
 // How to take a console from its current buffer to Columns x Rows without ever making the window
 // larger than the buffer.
@@ -65,4 +65,4 @@ inline constexpr size_t kLongestConsoleWrite = 16 * 1024;
 [[nodiscard]] std::vector<std::string> PackConsoleLines(const std::vector<std::string>& lines,
                                                         size_t longest);
 
-}  // namespace x5
+}  // namespace x5::console

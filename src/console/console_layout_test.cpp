@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::console {
 namespace {
 
 TEST(ConsoleResize, OrderFollowsCellCount) {
@@ -96,4 +96,4 @@ TEST(ConsoleLines, PackedWritesKeepTheBytesAndTheLimit) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::console

@@ -11,7 +11,7 @@
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 
-namespace x5 {
+namespace x5::console {
 namespace {
 
 // Keyboard breaks and close events in the job log never stop the runner.
@@ -135,17 +135,18 @@ int32_t SaveConsoleText(HANDLE hConsole,
     // The console file and the DIAG files may lie in folders the step's user can change: written
     // only when neither the folder nor the file is a link. Written whole beside the file and
     // renamed over it, so a full disk or an end halfway leaves the earlier file whole.
-    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(FileName));
+    const std::optional<win::FolderAndName> split =
+        win::SplitFolderAndName(win::AbsolutePath(FileName));
     if (!split)
       return -1;
-    JobFolder folder = JobFolder::Open(split->folder, FileName);
-    const JobFileOutcome outcome =
-        folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(text)}, true);
+    win::JobFolder folder = win::JobFolder::Open(split->folder, FileName);
+    const win::JobFileOutcome outcome =
+        folder.Replace(split->name, win::TemporaryNameFor(split->name), {win::AsBytes(text)}, true);
     if (outcome.Refused())
       WriteLine(hConsole, outcome.refusal);
     return outcome.Done() ? 1 : -1;
   } catch (const std::exception&) {
-    UnexpectedFault("SaveConsoleText");
+    core::UnexpectedFault("SaveConsoleText");
     return -1;
   }
 }
@@ -189,4 +190,4 @@ int32_t MinimizeConsoleWindow(const std::string& Title) {
   return CloseWindow(window) ? 1 : 0;
 }
 
-}  // namespace x5
+}  // namespace x5::console

@@ -11,7 +11,7 @@
 #include "core/interfaces.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::console {
 
 class Console {
  public:
@@ -37,8 +37,8 @@ class Console {
   const std::string& FirstLine() const { return first_line_; }
 
  private:
-  ScopedFileHandle output_;
-  ScopedFileHandle input_;
+  win::ScopedFileHandle output_;
+  win::ScopedFileHandle input_;
   bool allocated_ = false;
   std::string first_line_;
 };
@@ -62,7 +62,7 @@ int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);
 int32_t MinimizeConsoleWindow(const std::string& Title);
 
 // Console lines for portable code.
-class ConsoleSinkWin : public ConsoleSink {
+class ConsoleSinkWin : public core::ConsoleSink {
  public:
   explicit ConsoleSinkWin(Console& console) : console_(console) {}
   void Line(std::string_view text) override { console_.SendText(text); }
@@ -71,4 +71,4 @@ class ConsoleSinkWin : public ConsoleSink {
   Console& console_;
 };
 
-}  // namespace x5
+}  // namespace x5::console

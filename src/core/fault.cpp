@@ -8,7 +8,7 @@
 
 #include "core/shown_text.h"
 
-namespace x5 {
+namespace x5::core {
 
 std::string_view UnexpectedFault(const char* where) noexcept {
   const char* text = "unknown exception";
@@ -47,4 +47,4 @@ std::string FaultLine(std::string_view where, std::string_view fault) {
   return line;
 }
 
-}  // namespace x5
+}  // namespace x5::core

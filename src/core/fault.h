@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::core {
 
 // Call only from inside a catch block. Names the exception being handled: "out of memory" for an
 // allocation failure, else the exception's own text ("unknown exception" when it has none); the
@@ -29,4 +29,4 @@ void ReportFault(Sink& console, std::string_view where, std::string_view fault) 
   }
 }
 
-}  // namespace x5
+}  // namespace x5::core

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace x5 {
+namespace x5::core {
 namespace {
 
 TEST(FaultDeathTest, AnyOtherFaultStopsTestBuilds) {
@@ -23,4 +23,4 @@ TEST(FaultDeathTest, AnyOtherFaultStopsTestBuilds) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::core

@@ -10,7 +10,7 @@
 
 #include "core/secret_string.h"
 
-namespace x5 {
+namespace x5::core {
 
 // One line to the runner's console (the job log). The line end is added by the sink.
 class ConsoleSink {
@@ -89,4 +89,4 @@ class VariableStore {
   virtual int32_t AddPassword(std::string_view /*name*/, std::string_view /*plain*/) { return 0; }
 };
 
-}  // namespace x5
+}  // namespace x5::core

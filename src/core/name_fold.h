@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::core {
 
 // upper[c] is the byte that stands for c's whole case class: two names are the same name when
 // their bytes map alike. The default is Windows-1252, the ANSI code page of western systems; the
@@ -72,4 +72,4 @@ inline constexpr NameFold kWesternNameFold{};
 // names. Windows build only.
 [[nodiscard]] NameFold SystemNameFold() noexcept;
 
-}  // namespace x5
+}  // namespace x5::core

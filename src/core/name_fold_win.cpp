@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace x5 {
+namespace x5::core {
 
 NameFold SystemNameFold() noexcept {
   NameFold fold;
@@ -33,4 +33,4 @@ NameFold SystemNameFold() noexcept {
   return fold;
 }
 
-}  // namespace x5
+}  // namespace x5::core

@@ -8,7 +8,7 @@
 
 #include "core/name_fold.h"
 
-namespace x5 {
+namespace x5::core {
 namespace {
 
 std::string NameWith(int c) {
@@ -39,4 +39,4 @@ TEST(NameFold, FoldsAsTheSystemComparesEnvironmentNames) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::core

@@ -1,7 +1,7 @@
 // Return-code rules: abend mode, the run/skip/end decision and the task messages.
 #include "core/rc_rules.h"
 
-namespace x5 {
+namespace x5::core {
 namespace {
 constexpr const char* kLineEnd = "\r\n";
 }
@@ -70,4 +70,4 @@ void RaiseStepRcAfterFailedCommand(RcState& rc) {
   }
 }
 
-}  // namespace x5
+}  // namespace x5::core

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace x5 {
+namespace x5::core {
 
 // The return-code state of one run. Limits come from the task record; the rest is decided here,
 // by condition checks and by internal commands.
@@ -37,4 +37,4 @@ void FinalRcAdjustment(RcState& rc);
 // failed: only when it is at least 1 and below a step maximum RC that is itself below 99.
 void RaiseStepRcAfterFailedCommand(RcState& rc);
 
-}  // namespace x5
+}  // namespace x5::core

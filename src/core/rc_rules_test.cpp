@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::core {
 namespace {
 
 TEST(RcRules, DecideFlagAndMessage) {
@@ -85,4 +85,4 @@ TEST(RcRules, FailedCommandRaise) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::core

@@ -13,7 +13,7 @@
 #include <utility>
 #include <variant>
 
-namespace x5 {
+namespace x5::core {
 
 struct Failure {
   std::string text;          // for people: what could not be done, and why when known
@@ -70,4 +70,4 @@ class [[nodiscard]] Result<void> {
   std::optional<Failure> failure_;
 };
 
-}  // namespace x5
+}  // namespace x5::core

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace x5 {
+namespace x5::core {
 
 void WipeBytes(void* data, size_t size) noexcept {
   if (size == 0)
@@ -28,4 +28,4 @@ void SecretString::Clear() noexcept {
   text_.clear();
 }
 
-}  // namespace x5
+}  // namespace x5::core

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::core {
 
 // Overwrites `size` bytes with zeros in a way the optimiser may not drop.
 void WipeBytes(void* data, size_t size) noexcept;
@@ -72,4 +72,4 @@ class SecretString {
   WipingString text_;
 };
 
-}  // namespace x5
+}  // namespace x5::core

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace x5 {
+namespace x5::core {
 namespace {
 
 bool IsControl(unsigned char c) {
@@ -33,4 +33,4 @@ std::string ShownText(std::string_view bytes) {
   return out;
 }
 
-}  // namespace x5
+}  // namespace x5::core

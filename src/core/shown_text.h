@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::core {
 
 // Each control byte (below 32, and 127) becomes "^" and the character 64 above it, as terminals
 // show them ("^M" for a carriage return, "^J" for a line feed, "^@" for NUL, "^[" for escape, "^?"
@@ -13,4 +13,4 @@ namespace x5 {
 std::string ShownText(std::string_view bytes);
 void AppendShown(std::string& out, std::string_view bytes);
 
-}  // namespace x5
+}  // namespace x5::core

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::core {
 namespace {
 
 TEST(ShownText, ControlBytesBecomeCaretPairs) {
@@ -16,4 +16,4 @@ TEST(ShownText, ControlBytesBecomeCaretPairs) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::core

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 constexpr uint8_t kSidRevision = 1;
@@ -240,4 +240,4 @@ std::vector<uint8_t> OwnersOnlyAccessList(std::span<const std::vector<uint8_t>> 
   return builder.Take();
 }
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace x5 {
+namespace x5::launch {
 
 inline constexpr uint8_t kAclRevision = 2;
 inline constexpr uint8_t kAclRevisionDs = 4;  // lists that hold object entries
@@ -121,4 +121,4 @@ std::string NoSidText(const std::string& lookup_text);
 [[nodiscard]] std::vector<uint8_t> OwnersOnlyAccessList(std::span<const std::vector<uint8_t>> sids,
                                                         uint32_t mask);
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -181,4 +181,4 @@ TEST(OwnersOnlyList, EachWellFormedSidOnceWithTheMask) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::launch

@@ -10,7 +10,7 @@
 #include "launch/identity_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 std::string HandleValue(const void* handle) {
@@ -122,8 +122,6 @@ void AddLine(std::string& text, const std::string& line) {
 
 }  // namespace
 
-namespace launch {
-
 std::string AddAccessEntries(HANDLE object,
                              StepIdentity& identity,
                              const std::string& account,
@@ -137,7 +135,8 @@ std::string AddAccessEntries(HANDLE object,
     if (add && !IsWellFormedSid(identity.account_sid))
       return NoSidText(identity.lookup_text);
     UserObjectSecurity security(object);
-    AccessChange change = x5::AddAccessEntries(security, identity.account_sid, mask1, mask2, add);
+    AccessChange change =
+        x5::launch::AddAccessEntries(security, identity.account_sid, mask1, mask2, add);
     if (change.entry_count >= 0)
       AddLine(change.text, "ACE Count for this File Is: " + std::to_string(change.entry_count));
     return change.text;
@@ -146,23 +145,19 @@ std::string AddAccessEntries(HANDLE object,
   }
 }
 
-}  // namespace launch
-
-namespace launch {
-
 std::string GrantDesktopAccess(StepIdentity& identity, const std::string& account, bool add) {
   try {
     std::string text;
     HWINSTA original = GetProcessWindowStation();
     AddLine(text, "GetProcessWindowStation=" + HandleValue(original));
 
-    ScopedWindowStation station(OpenWindowStationA("winsta0", FALSE, kStationAccess));
+    win::ScopedWindowStation station(OpenWindowStationA("winsta0", FALSE, kStationAccess));
     AddLine(text, "OpenWindowStation=" + HandleValue(station.get()));
     if (!station)
       return text;
-    AddLine(text, launch::AddAccessEntries(station.get(), identity, account, kStationInheritedMask,
-                                           kStationMask, add));
-    ScopedDesktop desktop;
+    AddLine(text, AddAccessEntries(station.get(), identity, account, kStationInheritedMask,
+                                   kStationMask, add));
+    win::ScopedDesktop desktop;
     ProcessWindowStationRestorer restorer(original);
     // A desktop is opened within the process's window station: without the switch, "default"
     // would be the runner's own station's desktop.
@@ -173,8 +168,7 @@ std::string GrantDesktopAccess(StepIdentity& identity, const std::string& accoun
     desktop.reset(OpenDesktopA("default", 0, FALSE, kDesktopAccess));
     AddLine(text, "OpenDesktop=" + HandleValue(desktop.get()));
     if (desktop) {
-      AddLine(text,
-              launch::AddAccessEntries(desktop.get(), identity, account, kDesktopMask, 0, add));
+      AddLine(text, AddAccessEntries(desktop.get(), identity, account, kDesktopMask, 0, add));
     }
     return text;
   } catch (const std::bad_alloc&) {
@@ -182,5 +176,4 @@ std::string GrantDesktopAccess(StepIdentity& identity, const std::string& accoun
   }
 }
 
-}  // namespace launch
-}  // namespace x5
+}  // namespace x5::launch

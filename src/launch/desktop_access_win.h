@@ -6,11 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace x5 {
+namespace x5::launch {
 
 class StepIdentity;
-
-namespace launch {
 
 // Rewrites the object's access list without the account's entries and, when `add` is set, appends
 // the account's new ones (two for a window station, when `mask2` is not 0; one for a desktop).
@@ -23,13 +21,8 @@ std::string AddAccessEntries(HANDLE object,
                              uint32_t mask2,
                              bool add);
 
-}  // namespace launch
-
-namespace launch {
-
 // Gives the account access to "winsta0" and its desktop "default"; returns the steps' diagnostic
 // lines. The runner's own window station is the one it had before, whatever happened.
 std::string GrantDesktopAccess(StepIdentity& identity, const std::string& account, bool add);
 
-}  // namespace launch
-}  // namespace x5
+}  // namespace x5::launch

@@ -7,7 +7,7 @@
 #include "launch/variable_sort.h"
 #include "variables/variables.h"
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 char FoldAscii(char c) noexcept {
@@ -49,11 +49,12 @@ std::vector<EnvironmentEdit> RunnerEnvironmentEdits(const std::vector<std::strin
     const std::string_view value = std::string_view(entry).substr(eq + 1);
     if (value.empty())
       continue;
-    if (value.front() != kPasswordMarker) {
+    if (value.front() != variables::kPasswordMarker) {
       edit.value.emplace(value);
       continue;
     }
-    SecretString plain = value.size() > 1 && decipher ? decipher(value.substr(1)) : SecretString();
+    core::SecretString plain =
+        value.size() > 1 && decipher ? decipher(value.substr(1)) : core::SecretString();
     if (!plain.Empty())
       edit.value.emplace(std::move(plain));
   }
@@ -126,10 +127,10 @@ EnvironmentBlock BuildEnvironmentBlock(const std::vector<std::string>& table,
     if (name.empty() || entry.size() == name.size() + 1)
       continue;
     const std::string_view value = std::string_view(entry).substr(name.size() + 1);
-    if (value.front() == kPasswordMarker) {
+    if (value.front() == variables::kPasswordMarker) {
       if (value.size() < 2 || !decipher)
         continue;
-      const SecretString plain = decipher(value.substr(1));
+      const core::SecretString plain = decipher(value.substr(1));
       if (plain.Empty())
         continue;  // a password that does not decipher is not handed on as an empty value
       text.AppendWide(std::string_view(entry).substr(0, name.size() + 1), block);
@@ -153,8 +154,8 @@ EnvironmentBlock StepEnvironmentBlock(const std::vector<std::string>& table,
   const std::vector<std::string> profile = ReadUserEnvironment(user_block, text);
   MergeUserEnvironment(merged, profile);
   RemoveDuplicateNames(merged);
-  launch::SortVariables(merged);
+  SortVariables(merged);
   return BuildEnvironmentBlock(merged, decipher, text);
 }
 
-}  // namespace x5
+}  // namespace x5::launch

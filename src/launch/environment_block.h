@@ -13,7 +13,7 @@
 
 #include "core/secret_string.h"
 
-namespace x5 {
+namespace x5::launch {
 
 // The most of a user environment block that is read; a block without its end stops here.
 inline constexpr size_t kUserBlockMaxBytes = 20000;
@@ -21,7 +21,7 @@ inline constexpr size_t kUserBlockMaxUnits = kUserBlockMaxBytes / 2;
 
 // A UTF-16 environment block. It may hold deciphered passwords, so its memory is wiped when it is
 // released (a vector has no inline buffer that the allocator would miss).
-using EnvironmentBlock = std::vector<char16_t, WipingAllocator<char16_t>>;
+using EnvironmentBlock = std::vector<char16_t, core::WipingAllocator<char16_t>>;
 
 // Conversion between the block's UTF-16 text and the runner's ANSI text.
 class BlockText {
@@ -40,12 +40,12 @@ class ByteBlockText final : public BlockText {
 };
 
 // Deciphers the part of a password variable's value after its marker.
-using PasswordDecipher = std::function<SecretString(std::string_view enciphered)>;
+using PasswordDecipher = std::function<core::SecretString(std::string_view enciphered)>;
 
 // One change the variable table makes to the runner's own environment.
 struct EnvironmentEdit {
   std::string name;
-  std::optional<SecretString> value;  // none: the variable is removed
+  std::optional<core::SecretString> value;  // none: the variable is removed
 };
 
 // The changes, in table order (so later entries override earlier ones), for the entries with a
@@ -91,4 +91,4 @@ void RemoveDuplicateNames(std::vector<std::string>& table);
                                                     const PasswordDecipher& decipher,
                                                     const BlockText& text);
 
-}  // namespace x5
+}  // namespace x5::launch

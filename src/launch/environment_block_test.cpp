@@ -7,7 +7,7 @@
 #include "launch/variable_sort.h"
 #include "variables/variables.h"
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 const ByteBlockText kBytes;
@@ -32,10 +32,10 @@ std::string Ansi(const EnvironmentBlock& block) {
   return out;
 }
 
-SecretString FakeDecipher(std::string_view hex) {
+core::SecretString FakeDecipher(std::string_view hex) {
   if (hex == "BAD")
-    return SecretString();
-  return SecretString("plain:" + std::string(hex));
+    return core::SecretString();
+  return core::SecretString("plain:" + std::string(hex));
 }
 
 // High units keep their low byte in the byte form.
@@ -85,13 +85,13 @@ TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCaseAndSortIsByCode) {
   EXPECT_EQ(table, (std::vector<std::string>{"", "", "", "=C:=x", "junk", "A=3", "b="}));
   // The sort is by unsigned character code.
   table = {"b=1", "B=1", "", "\xC4=1", "A=2", "A=1", "_=1"};
-  launch::SortVariables(table);
+  SortVariables(table);
   EXPECT_EQ(table, (std::vector<std::string>{"", "A=1", "A=2", "B=1", "_=1", "b=1", "\xC4=1"}));
 }
 
 // Empty, nameless and undecipherable entries: left out of a block, removed from the runner's.
 TEST(EnvironmentBlock, UnusableEntries) {
-  const std::string pw(1, kPasswordMarker);
+  const std::string pw(1, variables::kPasswordMarker);
   std::vector<std::string> table = {"", "A=1", "EMPTY=", "noequals", "=C:=C:\\dir", "A=2"};
   table.insert(table.end(), {"PW=" + pw + "C0FFEE", "PW0=" + pw, "PWBAD=" + pw + "BAD"});
   EXPECT_EQ(Ansi(BuildEnvironmentBlock(table, FakeDecipher, kBytes)),
@@ -113,4 +113,4 @@ TEST(StepEnvironment, WholeChain) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::launch

@@ -7,7 +7,7 @@
 
 #include "launch/user_hive.h"
 
-namespace x5 {
+namespace x5::launch {
 
 void StepIdentity::Release() noexcept {
   if (profile_loaded && us_prof != nullptr) {
@@ -70,7 +70,7 @@ class ProfileListReader {
       return std::nullopt;
     ProfileListEntry entry;
     entry.name = names_[next_++];
-    ScopedKey key;
+    win::ScopedKey key;
     if (registry::OpenKey(list_, entry.name, KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
       return entry;
     std::string path;
@@ -91,7 +91,7 @@ class ProfileListReader {
 }  // namespace
 
 std::string LoadUserHive(StepIdentity& identity,
-                         Expander& expander,
+                         core::Expander& expander,
                          const std::string& account,
                          bool load) {
   try {
@@ -99,7 +99,7 @@ std::string LoadUserHive(StepIdentity& identity,
     if (!account.empty()) {
       if (!LookupAccount(identity, account))
         return LookupFailureText(account);
-      ScopedKey list;
+      win::ScopedKey list;
       std::optional<ProfileListEntry> profile;
       if (registry::OpenKey(HKEY_LOCAL_MACHINE, kProfileListKey, KEY_READ, list) == ERROR_SUCCESS) {
         ProfileListReader reader(list.get());
@@ -132,4 +132,4 @@ std::string LoadUserHive(StepIdentity& identity,
   }
 }
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -13,7 +13,7 @@
 #include "registry/registry_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::launch {
 
 // Each hold is released by Release(), which the destructor also calls, so a launch that fails
 // halfway or a run that ends by an operator KILL leaves nothing loaded.
@@ -31,14 +31,14 @@ class StepIdentity {
   // (through the library that loaded them), the token, the hive, then the libraries.
   void Release() noexcept;
 
-  ScopedHandle token;
+  win::ScopedHandle token;
   std::vector<uint8_t> account_sid;  // empty unless the most recent account lookup succeeded
   std::string lookup_text;           // the text of a failed lookup
   std::string hive_file;
   registry::LoadedHive hive;
 
-  ScopedModule userenv;
-  ScopedModule profile_library;
+  win::ScopedModule userenv;
+  win::ScopedModule profile_library;
   UsProfFunction us_prof = nullptr;
   void* environment = nullptr;  // the user's block, owned by the library until its unload
   PROFILEINFOA profile{};
@@ -55,8 +55,8 @@ bool LookupAccount(StepIdentity& identity, const std::string& account);
 // The profile folder is expanded with `expander` (it is stored with references such as
 // %SystemDrive%).
 std::string LoadUserHive(StepIdentity& identity,
-                         Expander& expander,
+                         core::Expander& expander,
                          const std::string& account,
                          bool load);
 
-}  // namespace x5
+}  // namespace x5::launch

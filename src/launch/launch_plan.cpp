@@ -3,12 +3,14 @@
 
 #include "launch/user_hive.h"
 
-namespace x5 {
+namespace x5::launch {
 
-LaunchPlan PlanLaunch(const TaskRecord& task, uint8_t os_version, std::string_view job_name) {
+LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
+                      uint8_t os_version,
+                      std::string_view job_name) {
   LaunchPlan plan;
-  plan.user = Trimmed(task.user_name);
-  const std::string domain = Trimmed(task.domain);
+  plan.user = protocol::Trimmed(task.user_name);
+  const std::string domain = protocol::Trimmed(task.domain);
   // Systems below 4 have no logon for a step; an empty domain asks for none.
   const bool logon = !domain.empty() && os_version >= 4;
   if (logon && plan.user.empty()) {
@@ -40,7 +42,7 @@ LaunchPlan PlanLaunch(const TaskRecord& task, uint8_t os_version, std::string_vi
   }
   startup.console_handles = os_version >= 4;
 
-  plan.working_directory = Trimmed(task.working_directory);
+  plan.working_directory = protocol::Trimmed(task.working_directory);
   // A step never runs outside a job: without one it could neither be ended as a tree nor be sure
   // to end with the runner. The runner runs only on systems that have jobs, whatever OS version
   // code the parent sends.
@@ -57,4 +59,4 @@ LaunchPlan PlanLaunch(const TaskRecord& task, uint8_t os_version, std::string_vi
   return plan;
 }
 
-}  // namespace x5
+}  // namespace x5::launch

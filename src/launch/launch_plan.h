@@ -9,7 +9,7 @@
 
 #include "protocol/protocol.h"
 
-namespace x5 {
+namespace x5::launch {
 
 // The platform's values of the flags a plan names (the Win32 launch checks them against its
 // headers).
@@ -71,8 +71,8 @@ struct LaunchPlan {
 
 // `os_version` is the effective OS version code (64 on a 64-bit system); `job_name` the console
 // title.
-[[nodiscard]] LaunchPlan PlanLaunch(const TaskRecord& task,
+[[nodiscard]] LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
                                     uint8_t os_version,
                                     std::string_view job_name);
 
-}  // namespace x5
+}  // namespace x5::launch

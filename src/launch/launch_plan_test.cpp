@@ -4,15 +4,15 @@
 
 #include <array>
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
-TaskRecord Task(const char* user, const char* domain) {
-  TaskRecord task;
-  task.user_name = Padded(user, kUserNameWidth);
-  task.domain = Padded(domain, kDomainWidth);
-  task.password = Padded("enciphered", kPasswordWidth);
-  task.working_directory = Padded("C:\\work", kPathWidth);
+protocol::TaskRecord Task(const char* user, const char* domain) {
+  protocol::TaskRecord task;
+  task.user_name = protocol::Padded(user, protocol::kUserNameWidth);
+  task.domain = protocol::Padded(domain, protocol::kDomainWidth);
+  task.password = protocol::Padded("enciphered", protocol::kPasswordWidth);
+  task.working_directory = protocol::Padded("C:\\work", protocol::kPathWidth);
   return task;
 }
 
@@ -64,7 +64,7 @@ TEST(PlanLaunch, LocalDomainFormAndTheMissingUser) {
 
 // -1 in a window field means none: its flag stays off and its pair is not used.
 TEST(PlanLaunch, WindowFieldsSetTheirFlagsFromZeroUp) {
-  TaskRecord task = Task("alice", "");
+  protocol::TaskRecord task = Task("alice", "");
   auto startup = [&](std::array<int32_t, 6> f) {
     task.window_left = f[0];
     task.window_top = f[1];
@@ -82,8 +82,8 @@ TEST(PlanLaunch, WindowFieldsSetTheirFlagsFromZeroUp) {
             (std::array<uint32_t, 7>{0x102, 0, 0, 300, 200, 0, 0}));
   const StartupValues s = PlanLaunch(task, 6, "t").startup;
   EXPECT_EQ(s.desktop, "winsta0\\default");
-  EXPECT_EQ(s.title, Padded("alice", kUserNameWidth));  // all 40 characters
+  EXPECT_EQ(s.title, protocol::Padded("alice", protocol::kUserNameWidth));  // all 40 characters
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::launch

@@ -24,7 +24,7 @@
 #include "protocol/status_texts.h"
 #include "registry/registry_win.h"
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 // The plan speaks in the platform's values.
@@ -38,8 +38,8 @@ static_assert(kStartUseSize == STARTF_USESIZE && kStartUsePosition == STARTF_USE
 
 constexpr int32_t kProfileFailureCode = 5;
 
-void SetStatus(StatusRecord& record, std::string_view text, int32_t code) {
-  record.status_text = Padded(text, 8);
+void SetStatus(protocol::StatusRecord& record, std::string_view text, int32_t code) {
+  record.status_text = protocol::Padded(text, 8);
   record.status_code = code;
 }
 
@@ -48,7 +48,7 @@ int32_t FailureCode(DWORD error) {
   return error != 0 ? static_cast<int32_t>(error) : 99;
 }
 
-SecretString DecipherVariableValue(std::string_view enciphered) {
+core::SecretString DecipherVariableValue(std::string_view enciphered) {
   return cipher::DecipherVariable(enciphered);
 }
 
@@ -162,7 +162,7 @@ class StepSecurity {
   explicit StepSecurity(HANDLE logon_token) {
     std::vector<std::vector<uint8_t>> sids;
     sids.push_back(TokenUserSid(logon_token));
-    ScopedHandle own;
+    win::ScopedHandle own;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()))
       sids.push_back(TokenUserSid(own.get()));
     sids.push_back(WellKnownSid(WinLocalSystemSid));
@@ -215,17 +215,17 @@ class StepSecurity {
 // Logs the plan's user on and prepares the hive and desktop access. 0 when the logon succeeded,
 // else the value LaunchStep returns for a refused logon.
 int32_t LogOn(const LaunchPlan& plan,
-              Expander& expander,
+              core::Expander& expander,
               StepIdentity& identity,
-              StatusRecord& record) {
+              protocol::StatusRecord& record) {
   if (plan.logon == LogonChoice::kRefused) {
-    SetStatus(record, kStatusLogonFailed, 0);
+    SetStatus(record, protocol::kStatusLogonFailed, 0);
     return ERROR_LOGON_FAILURE;
   }
   BOOL logged_on = FALSE;
   DWORD error = 0;
   {
-    SecretString password = cipher::DecipherField(plan.enciphered_password);
+    core::SecretString password = cipher::DecipherField(plan.enciphered_password);
     size_t length = password.Size();
     while (length > 0 && password[length - 1] == ' ')
       --length;
@@ -237,14 +237,14 @@ int32_t LogOn(const LaunchPlan& plan,
   }  // the password is wiped here, as soon as the logon call has returned
   if (!logged_on) {
     (void)identity.token.release();  // a refused logon hands back no token to close
-    SetStatus(record, kStatusLogonFailed, 0);
+    SetStatus(record, protocol::kStatusLogonFailed, 0);
     // 1 would read as "started" to the caller.
     return error > 1 ? static_cast<int32_t>(error) : static_cast<int32_t>(ERROR_LOGON_FAILURE);
   }
   // Neither outcome changes the course of the launch; the profile library loads the profile
   // even where the hive could not be loaded here.
   LoadUserHive(identity, expander, plan.hive_account, true);
-  launch::GrantDesktopAccess(identity, std::string(), true);
+  GrantDesktopAccess(identity, std::string(), true);
   SetStatus(record, "LOGON OK", 1);
   return 0;
 }
@@ -300,8 +300,8 @@ STARTUPINFOA StartupInformation(StartupValues& values, const StepStart& start) {
 
 // The create call's outcome, its handles owned from the moment the call returns.
 struct CreatedProcess {
-  ScopedHandle process;
-  ScopedHandle thread;
+  win::ScopedHandle process;
+  win::ScopedHandle thread;
   DWORD process_id = 0;
   DWORD thread_id = 0;
   bool ok = false;
@@ -309,9 +309,9 @@ struct CreatedProcess {
 };
 
 CreatedProcess CreateStepProcess(const LaunchPlan& plan,
-                                 SecretString command_line,
+                                 core::SecretString command_line,
                                  const STARTUPINFOA& startup,
-                                 const SecretString& directory,
+                                 const core::SecretString& directory,
                                  HANDLE job,
                                  HANDLE token,
                                  const EnvironmentBlock* block) {
@@ -360,7 +360,7 @@ int32_t Launch(const LaunchPlan& plan,
                StepStart& start,
                StepIdentity& identity,
                LaunchedStep& out) {
-  StatusRecord& record = out.record;
+  protocol::StatusRecord& record = out.record;
   if (plan.logon == LogonChoice::kNone) {
     SetStatus(record, "NO LOGON", record.status_code);
   } else if (const int32_t refused = LogOn(plan, start.expander, identity, record); refused != 0) {
@@ -373,13 +373,13 @@ int32_t Launch(const LaunchPlan& plan,
   if (plan.job) {
     StepJob made = CreateStepJob(plan.job_name);
     if (!made.job) {
-      SetStatus(record, kStatusNotStarted, FailureCode(made.error));
+      SetStatus(record, protocol::kStatusNotStarted, FailureCode(made.error));
       return 0;
     }
     out.job = std::move(made.job);
   }
 
-  const SecretString directory =
+  const core::SecretString directory =
       start.expander.ExpandDeciphered(plan.working_directory, false).deciphered;
 
   EnvironmentBlock block;
@@ -388,7 +388,7 @@ int32_t Launch(const LaunchPlan& plan,
     ApplyToRunnerEnvironment(start.variables);
   } else {
     if (!LoadProfile(identity, plan.user)) {
-      SetStatus(record, kStatusProfileFailed, kProfileFailureCode);
+      SetStatus(record, protocol::kStatusProfileFailed, kProfileFailureCode);
       return 0;
     }
     block =
@@ -404,14 +404,14 @@ int32_t Launch(const LaunchPlan& plan,
   SuspendedStep suspended(std::move(created.process), std::move(created.thread));
   EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
   if (!created.ok) {
-    SetStatus(record, kStatusNotStarted, FailureCode(created.error));
+    SetStatus(record, protocol::kStatusNotStarted, FailureCode(created.error));
     return 0;
   }
   DWORD error = out.job ? suspended.JoinJob(out.job.get()) : 0;
   if (error == 0)
     error = suspended.Start();
   if (error != 0) {
-    SetStatus(record, kStatusNotStarted, static_cast<int32_t>(error));
+    SetStatus(record, protocol::kStatusNotStarted, static_cast<int32_t>(error));
     return 0;
   }
   suspended.Release(out.process, out.thread);
@@ -424,7 +424,7 @@ int32_t Launch(const LaunchPlan& plan,
   record.thread_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.thread.get()));
   record.process_id = created.process_id;
   record.thread_id = created.thread_id;
-  SetStatus(record, kStatusStepOk, 1);
+  SetStatus(record, protocol::kStatusStepOk, 1);
   return 1;
 }
 
@@ -435,7 +435,7 @@ LaunchedStep LaunchStep(const LaunchPlan& plan, StepStart start, StepIdentity& i
   try {
     out.result = Launch(plan, start, identity, out);
   } catch (const std::bad_alloc&) {
-    SetStatus(out.record, kStatusNotStarted, ERROR_NOT_ENOUGH_MEMORY);
+    SetStatus(out.record, protocol::kStatusNotStarted, ERROR_NOT_ENOUGH_MEMORY);
     out.result = 0;
   }
   return out;
@@ -446,4 +446,4 @@ void UnloadStepProfile(StepIdentity& identity) noexcept {
   identity.Release();
 }
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -15,25 +15,25 @@
 #include "protocol/protocol.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::launch {
 
 // What a launch takes besides its plan.
 struct StepStart {
-  SecretString command_line;  // passwords deciphered; wiped as soon as the create call has it
+  core::SecretString command_line;  // passwords deciphered; wiped as soon as the create call has it
   const std::vector<std::string>& variables;  // the runner variable table
   HANDLE console_input = nullptr;             // lent: the runner console's handles
   HANDLE console_output = nullptr;
-  Expander& expander;  // the working directory, and the profile folder of the user's hive
+  core::Expander& expander;  // the working directory, and the profile folder of the user's hive
 };
 
 // What a launch made. The record is the launch record: the status text and code of the launch and,
 // once the step runs, its handle values and ids.
 struct LaunchedStep {
   int32_t result = 0;  // 1 the step runs; 0 it does not; a refused logon's platform error code
-  StatusRecord record;
-  ScopedHandle job;  // kept when a later stage failed: the job lives until the runner ends
-  ScopedHandle process;
-  ScopedHandle thread;
+  protocol::StatusRecord record;
+  win::ScopedHandle job;  // kept when a later stage failed: the job lives until the runner ends
+  win::ScopedHandle process;
+  win::ScopedHandle thread;
 };
 
 // A logon's token, hive, desktop access and profile are held in `identity`, which outlives the
@@ -45,4 +45,4 @@ struct LaunchedStep {
 // Releases the user's profile and registry hive when the launch logged a user on.
 void UnloadStepProfile(StepIdentity& identity) noexcept;
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace x5 {
+namespace x5::launch {
 
 inline constexpr char kProfileLibraryName[] = "dvup.dll";
 inline constexpr char kProfileEntryName[] = "UsProf";
@@ -28,4 +28,4 @@ using UsProfFunction = int32_t(WINAPI*)(uint8_t mode,
                                         PROFILEINFOA* profile,
                                         char* message);
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -1,7 +1,7 @@
 // The step's job object, and how a new step process gets into it before any of its code runs.
 #include "launch/step_job_win.h"
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 // PROC_THREAD_ATTRIBUTE_JOB_LIST (attribute 13, an input value): the headers offer it only to
@@ -12,8 +12,8 @@ constexpr DWORD_PTR kJobListAttribute = 0x0002000D;
 constexpr DWORD kEndWaitMs = 5000;
 
 // 0 or the error code of the attempt; `job` holds the new job only on 0.
-DWORD MakeJob(const char* name, ScopedHandle& job) noexcept {
-  ScopedHandle made(CreateJobObjectA(nullptr, name));
+DWORD MakeJob(const char* name, win::ScopedHandle& job) noexcept {
+  win::ScopedHandle made(CreateJobObjectA(nullptr, name));
   if (!made)
     return GetLastError() != 0 ? GetLastError() : ERROR_INVALID_HANDLE;
   // Another runner's job: sharing it would mix two steps and let one runner end the other's.
@@ -83,9 +83,9 @@ DWORD SuspendedStep::Start() noexcept {
   return GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
 }
 
-void SuspendedStep::Release(ScopedHandle& process, ScopedHandle& thread) noexcept {
+void SuspendedStep::Release(win::ScopedHandle& process, win::ScopedHandle& thread) noexcept {
   process = std::move(process_);
   thread = std::move(thread_);
 }
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -9,11 +9,11 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::launch {
 
 struct StepJob {
-  ScopedHandle job;  // empty when no job could be made
-  DWORD error = 0;   // then: the system's error code of the last attempt
+  win::ScopedHandle job;  // empty when no job could be made
+  DWORD error = 0;        // then: the system's error code of the last attempt
 };
 
 // A job whose processes all end when its last handle closes, so no process of the step outlives
@@ -48,7 +48,7 @@ class JobAtCreation {
 // ever.
 class SuspendedStep {
  public:
-  SuspendedStep(ScopedHandle process, ScopedHandle thread) noexcept
+  SuspendedStep(win::ScopedHandle process, win::ScopedHandle thread) noexcept
       : process_(std::move(process)), thread_(std::move(thread)) {}
   SuspendedStep(const SuspendedStep&) = delete;
   SuspendedStep& operator=(const SuspendedStep&) = delete;
@@ -60,11 +60,11 @@ class SuspendedStep {
   // 0 when the main thread runs, else the system's error code.
   [[nodiscard]] DWORD Start() noexcept;
   // Hands the running process over to the caller.
-  void Release(ScopedHandle& process, ScopedHandle& thread) noexcept;
+  void Release(win::ScopedHandle& process, win::ScopedHandle& thread) noexcept;
 
  private:
-  ScopedHandle process_;
-  ScopedHandle thread_;
+  win::ScopedHandle process_;
+  win::ScopedHandle thread_;
 };
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 // This test program itself, created suspended: it never runs a line. Its process and thread.
-std::pair<ScopedHandle, ScopedHandle> SuspendedChild() {
+std::pair<win::ScopedHandle, win::ScopedHandle> SuspendedChild() {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   STARTUPINFOA startup{};
@@ -17,7 +17,7 @@ std::pair<ScopedHandle, ScopedHandle> SuspendedChild() {
   if (!CreateProcessA(self, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                       &startup, &info))
     return {};
-  return {ScopedHandle(info.hProcess), ScopedHandle(info.hThread)};
+  return {win::ScopedHandle(info.hProcess), win::ScopedHandle(info.hThread)};
 }
 
 bool EndedWithin(HANDLE process, DWORD ms) {
@@ -25,7 +25,7 @@ bool EndedWithin(HANDLE process, DWORD ms) {
 }
 
 TEST(StepJob, NameHeldByAnotherKindOfObjectStillGivesAKillOnCloseJob) {
-  const ScopedHandle squatter(CreateEventA(nullptr, TRUE, FALSE, "x5test/JOB.7.1"));
+  const win::ScopedHandle squatter(CreateEventA(nullptr, TRUE, FALSE, "x5test/JOB.7.1"));
   ASSERT_TRUE(squatter);
   StepJob made = CreateStepJob("x5test/JOB.7.1");
   ASSERT_TRUE(made.job);
@@ -40,13 +40,13 @@ TEST(StepJob, NameHeldByAnotherKindOfObjectStillGivesAKillOnCloseJob) {
 TEST(StepJob, FailedAssignmentEndsTheCreatedProcess) {
   auto [process, thread] = SuspendedChild();
   ASSERT_TRUE(process);
-  ScopedHandle watched;
+  win::ScopedHandle watched;
   ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(),
                               watched.put(), SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0));
   {
     SuspendedStep step(std::move(process), std::move(thread));
     // An event is no job: the assignment fails.
-    const ScopedHandle not_a_job(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const win::ScopedHandle not_a_job(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     EXPECT_NE(step.JoinJob(not_a_job.get()), 0u);
   }
   ASSERT_TRUE(EndedWithin(watched.get(), 0));
@@ -56,4 +56,4 @@ TEST(StepJob, FailedAssignmentEndsTheCreatedProcess) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::launch

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace x5 {
+namespace x5::launch {
 
 std::optional<ProfileListEntry> FindProfile(
     const std::function<std::optional<ProfileListEntry>()>& next,
@@ -57,4 +57,4 @@ std::string HiveResultText(long code, std::string_view hive_file, std::string_vi
   return text;
 }
 
-}  // namespace x5
+}  // namespace x5::launch

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace x5 {
+namespace x5::launch {
 
 inline constexpr char kProfileListKey[] =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
@@ -43,8 +43,6 @@ std::string HiveAccount(std::string_view user_name, std::string_view domain);
 std::string LookupFailureText(std::string_view account);
 inline constexpr char kKeyNotFoundText[] = "0 Key Not Found in ProfileList\r\n";
 // "1 Load = 0" (or "0 Load = code"), the hive file and the hive name, each ending a line.
-std::string HiveResultText(long code,
-                                         std::string_view hive_file,
-                                         std::string_view hive_name);
+std::string HiveResultText(long code, std::string_view hive_file, std::string_view hive_name);
 
-}  // namespace x5
+}  // namespace x5::launch

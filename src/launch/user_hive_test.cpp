@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::launch {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -58,4 +58,4 @@ TEST(ProfileList, HiveFileAccountAndTexts) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::launch

@@ -59,7 +59,7 @@ int32_t LockHolder() {
 }
 
 TEST(CaptureGuards, CaptureLockIsReleasedOnce) {
-  ScopedKey parent;
+  win::ScopedKey parent;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Halvex", 0, nullptr, 0, KEY_READ,
                             nullptr, parent.put(), nullptr),
             ERROR_SUCCESS);

@@ -7,7 +7,7 @@
 #include "conditions/parse_number.h"
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 // Holds the machine-wide exclusion for one read-compare-write.
@@ -111,8 +111,8 @@ std::optional<int32_t> LockToken(const LockValue& value) noexcept {
         text.remove_prefix(1);
       while (!text.empty() && text.back() == ' ')
         text.remove_suffix(1);
-      const int32_t number = ParseNumber(text, false);
-      if (number == kInvalidNumber)
+      const int32_t number = conditions::ParseNumber(text, false);
+      if (number == conditions::kInvalidNumber)
         return std::nullopt;
       return number;
     }
@@ -135,9 +135,9 @@ int32_t RegistryLock(const std::string& lock_name,
       return Release(lock_name, token, services);
     return -1;
   } catch (const std::exception&) {
-    UnexpectedFault("RegistryLock");
+    core::UnexpectedFault("RegistryLock");
     return -1;
   }
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-namespace x5 {
+namespace x5::pictures {
 
 // The "LOCK" value as the store holds it. The lock writes only 32-bit numbers; a text or a value of
 // another type was put there by someone else.
@@ -88,4 +88,4 @@ inline constexpr uint8_t kLockRelease = 0;
   return result == 1 || result == 2;
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

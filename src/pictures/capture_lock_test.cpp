@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 constexpr int32_t kNotFound = 2;  // ERROR_FILE_NOT_FOUND
@@ -136,4 +136,4 @@ TEST(CaptureLock, ReleaseOnlyByTheHolder) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::pictures

@@ -11,7 +11,7 @@
 #include "registry/registry_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 constexpr const char* kParentKey = "Software\\Halvex";
@@ -40,7 +40,7 @@ class RegistryLockStore : public LockValueStore {
 
   int32_t CreateKey(std::string_view lock_name) override {
     // The parent must exist already: a machine without it does not use the lock.
-    ScopedKey parent;
+    win::ScopedKey parent;
     LSTATUS status = registry::OpenKey(HKEY_LOCAL_MACHINE, kParentKey, KEY_CREATE_SUB_KEY, parent);
     if (status != ERROR_SUCCESS)
       return static_cast<int32_t>(status);
@@ -78,7 +78,7 @@ class RegistryLockStore : public LockValueStore {
     return path;
   }
 
-  ScopedKey key_;
+  win::ScopedKey key_;
 };
 
 // A named mutex seen by every runner on the machine; "Local\" when this session may not create a
@@ -103,7 +103,7 @@ class MachineMutex : public LockExclusion {
   void Leave() override { ReleaseMutex(mutex_.get()); }
 
  private:
-  ScopedHandle mutex_;
+  win::ScopedHandle mutex_;
   uint64_t end_tick_;
 };
 
@@ -144,9 +144,9 @@ int32_t RegistryLock(const std::string& lock_name,
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
   } catch (const std::exception&) {
-    UnexpectedFault("CaptureLock");
+    core::UnexpectedFault("CaptureLock");
     return -1;
   }
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

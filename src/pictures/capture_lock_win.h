@@ -7,7 +7,7 @@
 
 #include "pictures/capture_lock.h"
 
-namespace x5 {
+namespace x5::pictures {
 
 // `RegistryLock` of capture_lock.h on this machine's registry; waits handle the runner's window
 // messages between sleeps.
@@ -27,4 +27,4 @@ namespace x5 {
                                    int32_t wait_ms,
                                    uint64_t end_tick) noexcept;
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -91,7 +91,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
     reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
   } catch (const std::exception&) {
-    UnexpectedFault("EnumWindows");
+    core::UnexpectedFault("EnumWindows");
     return FALSE;
   }
 }
@@ -249,7 +249,7 @@ int32_t CaptureWindow(HWND window,
       return 1;
     return ShowWindowAsync(window, SW_HIDE);
   } catch (const std::exception&) {
-    UnexpectedFault("CaptureWindow");
+    core::UnexpectedFault("CaptureWindow");
     return -1;
   }
 }
@@ -293,7 +293,7 @@ int32_t CaptureProcessWindows(uint32_t process_id,
     }
     return run.pictures_written;
   } catch (const std::exception&) {
-    UnexpectedFault("CaptureProcessWindows");
+    core::UnexpectedFault("CaptureProcessWindows");
     return 0;
   }
 }

@@ -4,7 +4,7 @@
 
 #include "pictures/picture_format.h"
 
-namespace x5 {
+namespace x5::pictures {
 
 DibSection::DibSection() noexcept {
   ResetHeader();
@@ -16,7 +16,7 @@ void DibSection::ResetHeader() noexcept {
 }
 
 int32_t DibSection::BytesPerScanLine() const noexcept {
-  return x5::BytesPerScanLine(header_.biBitCount, header_.biWidth);
+  return x5::pictures::BytesPerScanLine(header_.biBitCount, header_.biWidth);
 }
 
 bool DibSection::CreateDIB(HDC lhDC,
@@ -117,7 +117,7 @@ bool DibSection::LoadFromPictureHandle(HBITMAP PictureHandle) noexcept {
 }
 
 bool DibSection::Load(const std::string& Name) noexcept {
-  ScopedGdiObject bitmap(
+  win::ScopedGdiObject bitmap(
       LoadImageA(nullptr, Name.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   if (!bitmap) {
     CleanUp();
@@ -156,4 +156,4 @@ void DibSection::CleanUp() noexcept {
   ResetHeader();
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -9,7 +9,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::pictures {
 
 class DibSection {
  public:
@@ -58,11 +58,11 @@ class DibSection {
   void ResetHeader() noexcept;
   bool SelectSection() noexcept;
 
-  ScopedCreatedDc dc_;
-  ScopedGdiObject dib_;
+  win::ScopedCreatedDc dc_;
+  win::ScopedGdiObject dib_;
   HGDIOBJ old_bitmap_ = nullptr;
   uint8_t* bits_ = nullptr;
   BITMAPINFOHEADER header_{};
 };
 
-}  // namespace x5
+}  // namespace x5::pictures

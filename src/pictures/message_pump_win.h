@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace x5 {
+namespace x5::pictures {
 
 inline void PumpPendingMessages() noexcept {
   MSG msg;
@@ -13,4 +13,4 @@ inline void PumpPendingMessages() noexcept {
   }
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -19,7 +19,7 @@
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 // Owns one reference to a COM object.
@@ -66,7 +66,7 @@ class ScopedSelectPalette {
 };
 
 // The 256 colours the system palette holds now.
-ScopedGdiObject SystemPalette(HDC dc) noexcept {
+win::ScopedGdiObject SystemPalette(HDC dc) noexcept {
   struct {
     WORD version;
     WORD entries;
@@ -75,7 +75,7 @@ ScopedGdiObject SystemPalette(HDC dc) noexcept {
   palette.version = 0x300;
   palette.entries = 256;
   GetSystemPaletteEntries(dc, 0, 256, palette.colours);
-  return ScopedGdiObject(CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette)));
+  return win::ScopedGdiObject(CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette)));
 }
 
 bool IsPaletteDevice(HDC dc) noexcept {
@@ -93,9 +93,7 @@ class ScopedGlobalLock {
     if (bytes_ != nullptr)
       GlobalUnlock(global_);
   }
-  const uint8_t* Bytes() const noexcept {
-    return static_cast<const uint8_t*>(bytes_);
-  }
+  const uint8_t* Bytes() const noexcept { return static_cast<const uint8_t*>(bytes_); }
 
  private:
   HGLOBAL global_;
@@ -196,16 +194,16 @@ WindowPicture WindowToPicture(HWND window,
   WindowPicture picture;
   if (width <= 0 || height <= 0)
     return picture;
-  ScopedWindowDc window_dc(window, client_only ? GetDC(window) : GetWindowDC(window));
+  win::ScopedWindowDc window_dc(window, client_only ? GetDC(window) : GetWindowDC(window));
   if (!window_dc)
     return picture;
-  ScopedCreatedDc memory(CreateCompatibleDC(window_dc.get()));
-  ScopedGdiObject bitmap(CreateCompatibleBitmap(window_dc.get(), width, height));
+  win::ScopedCreatedDc memory(CreateCompatibleDC(window_dc.get()));
+  win::ScopedGdiObject bitmap(CreateCompatibleBitmap(window_dc.get(), width, height));
   if (!memory || !bitmap)
     return picture;
-  ScopedGdiObject palette;
+  win::ScopedGdiObject palette;
   {
-    ScopedSelectObject select_bitmap(memory.get(), bitmap.get());
+    win::ScopedSelectObject select_bitmap(memory.get(), bitmap.get());
     std::optional<ScopedSelectPalette> select_palette;
     if (IsPaletteDevice(window_dc.get())) {
       palette = SystemPalette(window_dc.get());
@@ -284,10 +282,11 @@ bool SaveJpg(const WindowPicture& picture,
              const std::string& file_name,
              ImagingSession& session) noexcept {
   try {
-    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(file_name));
+    const std::optional<win::FolderAndName> split =
+        win::SplitFolderAndName(win::AbsolutePath(file_name));
     if (!split)
       return false;
-    JobFolder folder = JobFolder::Open(split->folder, file_name);
+    win::JobFolder folder = win::JobFolder::Open(split->folder, file_name);
     // An older picture of this name must not stand in for one that fails now.
     (void)folder.Delete(split->name);
     PumpPendingMessages();
@@ -312,20 +311,20 @@ bool SaveJpg(const WindowPicture& picture,
     if (locked.Bytes() == nullptr)
       return false;
     const std::span<const uint8_t> jpeg(locked.Bytes(), static_cast<size_t>(stat.cbSize.QuadPart));
-    return folder.Replace(split->name, pictures::PartialPictureName(split->name), {jpeg}, false)
-        .Done();
+    return folder.Replace(split->name, PartialPictureName(split->name), {jpeg}, false).Done();
   } catch (const std::exception&) {
-    UnexpectedFault("SaveJpg");
+    core::UnexpectedFault("SaveJpg");
     return false;
   }
 }
 
 bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
   try {
-    const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(file_name));
+    const std::optional<win::FolderAndName> split =
+        win::SplitFolderAndName(win::AbsolutePath(file_name));
     if (!split)
       return false;
-    JobFolder folder = JobFolder::Open(split->folder, file_name);
+    win::JobFolder folder = win::JobFolder::Open(split->folder, file_name);
     (void)folder.Delete(split->name);  // as for a JPG: no older picture stands in for this one
     if (!picture)
       return false;
@@ -354,7 +353,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     }
     std::vector<uint8_t> rows(DibImageSize(layout));
     {
-      ScopedCreatedDc dc(CreateCompatibleDC(nullptr));
+      win::ScopedCreatedDc dc(CreateCompatibleDC(nullptr));
       if (!dc)
         return false;
       std::optional<ScopedSelectPalette> select_palette;
@@ -367,13 +366,13 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     }
     const auto* table = reinterpret_cast<const uint8_t*>(info.table);
     return folder
-        .Replace(split->name, pictures::PartialPictureName(split->name),
+        .Replace(split->name, PartialPictureName(split->name),
                  {headers, std::span(table, 4 * layout.table_entries), rows}, false)
         .Done();
   } catch (const std::exception&) {
-    UnexpectedFault("SaveBmp");
+    core::UnexpectedFault("SaveBmp");
     return false;
   }
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

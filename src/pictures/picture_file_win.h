@@ -14,12 +14,12 @@
 struct IWICBitmapEncoder;
 struct IWICImagingFactory;
 
-namespace x5 {
+namespace x5::pictures {
 
 // What a window showed: a screen-compatible bitmap and, on palette devices, its palette.
 struct WindowPicture {
-  ScopedGdiObject bitmap;
-  ScopedGdiObject palette;
+  win::ScopedGdiObject bitmap;
+  win::ScopedGdiObject palette;
   int32_t width = 0;
   int32_t height = 0;
 
@@ -84,4 +84,4 @@ inline constexpr float kJpegQuality = 0.75f;
 // the file was written; false leaves no file of that name.
 [[nodiscard]] bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept;
 
-}  // namespace x5
+}  // namespace x5::pictures

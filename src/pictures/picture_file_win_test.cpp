@@ -8,12 +8,12 @@
 
 #include "pictures/capture_win.h"
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 TEST(PictureFiles, OneCodecFactoryServesEveryCaptureRunOfTheRunner) {
-  const pictures::CaptureRun kill;
-  const pictures::CaptureRun request;
+  const CaptureRun kill;
+  const CaptureRun request;
   ASSERT_EQ(kill.imaging, request.imaging);
   IWICImagingFactory* const factory = kill.imaging->Factory();
   ASSERT_NE(factory, nullptr);
@@ -56,4 +56,4 @@ TEST(PictureFiles, JpgEncoderClassIsLookedUpOncePerSession) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::pictures

@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 constexpr uint32_t kFileHeaderSize = 14;
@@ -155,4 +155,4 @@ std::optional<PictureInfo> ProbePicture(std::span<const uint8_t> bytes) noexcept
   return std::nullopt;
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-namespace x5 {
+namespace x5::pictures {
 
 // Bytes of one row of a device-independent bitmap: bits per pixel × width, rounded up to a whole
 // multiple of 4 bytes. 0 for impossible sizes.
@@ -48,4 +48,4 @@ struct PictureInfo {
 // before the size).
 [[nodiscard]] std::optional<PictureInfo> ProbePicture(std::span<const uint8_t> bytes) noexcept;
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 TEST(PictureFormat, RowsArePaddedToFourBytes) {
@@ -93,4 +93,4 @@ TEST(PictureFormat, CutOrForeignBytesAreNotPictures) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::pictures

@@ -62,7 +62,7 @@ TEST(PictureNames, OldPicturesByTheirRealNames) {
 }  // namespace
 }  // namespace x5::pictures
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
@@ -78,4 +78,4 @@ TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::pictures

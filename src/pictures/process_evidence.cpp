@@ -4,13 +4,13 @@
 
 #include "core/shown_text.h"
 
-namespace x5 {
+namespace x5::pictures {
 namespace {
 
 void AppendTitle(std::string& line, std::string_view title) {
   line += '"';
   const size_t n = title.size() < kEvidenceTitleLimit ? title.size() : kEvidenceTitleLimit;
-  AppendShown(line, title.substr(0, n));
+  core::AppendShown(line, title.substr(0, n));
   if (title.size() > n)
     line += "...";
   line += '"';
@@ -23,7 +23,7 @@ std::string ProcessEvidenceLine(const ProcessEvidence& evidence) {
   if (evidence.image_name.empty())
     line += '?';
   else
-    AppendShown(line, evidence.image_name);
+    core::AppendShown(line, evidence.image_name);
   if (evidence.titles.empty())
     return line + ", no titled windows";
   line += ", windows: ";
@@ -39,4 +39,4 @@ std::string ProcessEvidenceLine(const ProcessEvidence& evidence) {
   return line;
 }
 
-}  // namespace x5
+}  // namespace x5::pictures

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace x5 {
+namespace x5::pictures {
 
 struct ProcessEvidence {
   uint32_t process_id = 0;
@@ -24,4 +24,4 @@ inline constexpr size_t kEvidenceTitleCount = 20;
 // cannot break or forge the job log's lines.
 std::string ProcessEvidenceLine(const ProcessEvidence& evidence);
 
-}  // namespace x5
+}  // namespace x5::pictures

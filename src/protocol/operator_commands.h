@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-namespace x5 {
+namespace x5::protocol {
 
 enum class OperatorCommandKind {
   kStatus,       // "STAT"
@@ -43,4 +43,4 @@ inline constexpr std::array<OperatorCommandName, 8> kOperatorCommandNames{{
   return OperatorCommandKind::kUnknown;
 }
 
-}  // namespace x5
+}  // namespace x5::protocol

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-namespace x5 {
+namespace x5::protocol {
 namespace {
 
 int32_t GetI32(const uint8_t* p) {
@@ -280,4 +280,4 @@ int64_t WriteText(ByteWriter& out, std::string_view text) {
   return total;
 }
 
-}  // namespace x5
+}  // namespace x5::protocol

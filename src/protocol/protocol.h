@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::protocol {
 
 inline constexpr size_t kTaskRecordSize = 1085;
 inline constexpr size_t kStatusRecordSize = 28;
@@ -160,4 +160,4 @@ BlockResult ReadTextBlock(ByteReader& in,
 // Writes the text in pieces of at most 4096 bytes. Returns the sum written or a negated error.
 int64_t WriteText(ByteWriter& out, std::string_view text);
 
-}  // namespace x5
+}  // namespace x5::protocol

@@ -6,7 +6,7 @@
 #include <deque>
 #include <vector>
 
-namespace x5 {
+namespace x5::protocol {
 namespace {
 
 // Delivers scripted reads: each entry is what one Read call returns (a chunk, or an error code).
@@ -157,4 +157,4 @@ TEST(WriteText, SplitsIntoPiecesOfAtMost4096) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::protocol

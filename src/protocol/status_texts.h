@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace x5 {
+namespace x5::protocol {
 
 // The runner's answer to the task record.
 inline constexpr std::string_view kStatusStarted = "Started ";
@@ -39,4 +39,4 @@ inline constexpr std::string_view kHeldOnRequest = " HOLDED on user request ****
 inline constexpr std::string_view kResumedOnRequest = " RESUMED on user request *****";
 inline constexpr std::string_view kKilledOnRequest = " KILLED on user request *****";
 
-}  // namespace x5
+}  // namespace x5::protocol

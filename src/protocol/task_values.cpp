@@ -1,7 +1,7 @@
 // Values the main sequence derives from the task record: normalised limits and the console title.
 #include "protocol/task_values.h"
 
-namespace x5 {
+namespace x5::protocol {
 
 FileCheckLimits NormaliseFileCheckLimits(const TaskRecord& task) {
   FileCheckLimits limits;
@@ -22,4 +22,4 @@ uint8_t EffectiveOsVersion(uint8_t reported, const std::string& program_files_x8
   return program_files_x86.size() >= 2 ? 64 : reported;
 }
 
-}  // namespace x5
+}  // namespace x5::protocol

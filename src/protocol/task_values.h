@@ -6,7 +6,7 @@
 
 #include "protocol/protocol.h"
 
-namespace x5 {
+namespace x5::protocol {
 
 struct FileCheckLimits {
   int32_t file_buffer_size = 4096;
@@ -23,4 +23,4 @@ std::string BuildConsoleTitle(const TaskRecord& task);
 // 64 when the runner runs on a 64-bit system (ProgramFiles(x86) has two or more characters).
 [[nodiscard]] uint8_t EffectiveOsVersion(uint8_t reported, const std::string& program_files_x86);
 
-}  // namespace x5
+}  // namespace x5::protocol

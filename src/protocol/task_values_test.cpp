@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::protocol {
 namespace {
 
 TEST(FileCheckLimits, BufferSizeIsRoundedOrDefaulted) {
@@ -44,4 +44,4 @@ TEST(TaskValues, TitleDirectoryAndCodes) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::protocol

@@ -5,7 +5,7 @@
 
 namespace x5::registry {
 
-LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, ScopedKey& key) noexcept {
+LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, win::ScopedKey& key) noexcept {
   HKEY opened = nullptr;
   const LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, access, &opened);
   if (status == ERROR_SUCCESS)
@@ -13,7 +13,7 @@ LSTATUS OpenKey(HKEY root, const std::string& path, REGSAM access, ScopedKey& ke
   return status;
 }
 
-LSTATUS CreateKey(HKEY root, const std::string& path, REGSAM access, ScopedKey& key) noexcept {
+LSTATUS CreateKey(HKEY root, const std::string& path, REGSAM access, win::ScopedKey& key) noexcept {
   HKEY opened = nullptr;
   const LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                          access, nullptr, &opened, nullptr);

@@ -19,12 +19,12 @@ namespace x5::registry {
 [[nodiscard]] LSTATUS OpenKey(HKEY root,
                               const std::string& path,
                               REGSAM access,
-                              ScopedKey& key) noexcept;
+                              win::ScopedKey& key) noexcept;
 // Opens the key, creating it (and missing parents) when it does not exist.
 [[nodiscard]] LSTATUS CreateKey(HKEY root,
                                 const std::string& path,
                                 REGSAM access,
-                                ScopedKey& key) noexcept;
+                                win::ScopedKey& key) noexcept;
 
 // A REG_DWORD value; ERROR_INVALID_DATATYPE when the value has another type or size.
 [[nodiscard]] LSTATUS ReadDword(HKEY key, const char* name, uint32_t& value) noexcept;
@@ -50,7 +50,7 @@ class PrivilegeGuard {
   bool Enabled() const noexcept { return enabled_; }
 
  private:
-  ScopedHandle token_;
+  win::ScopedHandle token_;
   TOKEN_PRIVILEGES previous_{};
   bool changed_ = false;
   bool enabled_ = false;

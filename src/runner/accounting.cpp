@@ -136,7 +136,7 @@ std::string AccountingNotices::Take(const QueryFailures& failures) {
 
 }  // namespace x5::runner
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 constexpr int64_t kTicksPerMillisecond = 10'000;
@@ -175,18 +175,18 @@ std::string TwoDigits(int value) {
 }
 
 // A LocalTime that holds no time at all (a query's zeros); every real one is after 1601.
-bool NoTime(const LocalTime& time) noexcept {
+bool NoTime(const core::LocalTime& time) noexcept {
   return time.year == 0;
 }
 
 }  // namespace
 
-LocalTime CalendarFromFileTime(int64_t file_time) noexcept {
+core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept {
   if (file_time < 0)
     file_time = 0;
   const int64_t days = file_time / kTicksPerDay;
   int64_t rest = file_time % kTicksPerDay;
-  LocalTime t;
+  core::LocalTime t;
   CivilFromDays(days - kDaysFrom1601To1970, t.year, t.month, t.day);
   t.day_of_week = static_cast<int>((days + 1) % 7);  // 1601-01-01 was a Monday
   t.hour = static_cast<int>(rest / (3600 * kTicksPerSecond));
@@ -199,7 +199,7 @@ LocalTime CalendarFromFileTime(int64_t file_time) noexcept {
   return t;
 }
 
-int64_t FileTimeFromCalendar(const LocalTime& time) noexcept {
+int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept {
   // Normalise the month first so month 13 or 0 falls into the neighbouring year.
   int64_t month_index = int64_t{time.year} * 12 + (int64_t{time.month} - 1);
   int64_t year = month_index >= 0 ? month_index / 12 : (month_index - 11) / 12;
@@ -227,7 +227,7 @@ std::string ZeroPairBlanking(std::string text) {
 }
 
 std::string DurationLine(int64_t duration_100ns, std::string_view label) {
-  LocalTime t = CalendarFromFileTime(duration_100ns);
+  core::LocalTime t = CalendarFromFileTime(duration_100ns);
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%03dh %02dm %02ds %03dms", t.hour, t.minute, t.second,
                 t.millisecond);
@@ -236,7 +236,7 @@ std::string DurationLine(int64_t duration_100ns, std::string_view label) {
   return ZeroPairBlanking(std::move(line));
 }
 
-std::string DateTimeText(const LocalTime& time) {
+std::string DateTimeText(const core::LocalTime& time) {
   std::string text = TwoDigits(time.day);
   text += '/';
   text += TwoDigits(time.month);
@@ -251,22 +251,22 @@ std::string DateTimeText(const LocalTime& time) {
   return text;
 }
 
-void StepTimes::Read(const LocalTime& creation, const LocalTime& exit) noexcept {
+void StepTimes::Read(const core::LocalTime& creation, const core::LocalTime& exit) noexcept {
   if (!NoTime(creation))
     creation_ = creation;
   if (!NoTime(exit))
     exit_ = exit;
 }
 
-LocalTime StepTimes::Exit(const LocalTime& now) const noexcept {
+core::LocalTime StepTimes::Exit(const core::LocalTime& now) const noexcept {
   return NoTime(exit_) ? now : exit_;
 }
 
-std::string StartedLine(const LocalTime& creation) {
+std::string StartedLine(const core::LocalTime& creation) {
   return "Started " + DateTimeText(creation);
 }
 
-std::string EndedLine(const LocalTime& exit) {
+std::string EndedLine(const core::LocalTime& exit) {
   return "Ended   " + DateTimeText(exit);
 }
 
@@ -322,14 +322,14 @@ std::string RcLine(uint32_t process_id, std::string_view status_text, int32_t st
   std::string line = "RC#";
   line += std::to_string(process_id);
   line += '=';
-  line += Padded(status_text, 8);
+  line += protocol::Padded(status_text, 8);
   line += '/';
   line += std::to_string(status_code);
   return line;
 }
 
 std::string ReportStatusText(int32_t report_code) {
-  return Padded(std::to_string(report_code), 8);
+  return protocol::Padded(std::to_string(report_code), 8);
 }
 
-}  // namespace x5
+}  // namespace x5::runner

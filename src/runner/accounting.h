@@ -111,13 +111,13 @@ class AccountingNotices {
 
 }  // namespace x5::runner
 
-namespace x5 {
+namespace x5::runner {
 
 // Calendar fields of a FILETIME value (100 ns units since 1601-01-01); negative counts as 0.
-[[nodiscard]] LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
+[[nodiscard]] core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
 // The FILETIME value of calendar fields (day of week ignored); fields out of range are taken as
 // they fall (month 13 is January of the next year), dates before 1601 give 0.
-[[nodiscard]] int64_t FileTimeFromCalendar(const LocalTime& time) noexcept;
+[[nodiscard]] int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept;
 
 // Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
 // replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.
@@ -130,10 +130,10 @@ inline constexpr std::string_view kKernelLabel = "Kernel ";
 inline constexpr std::string_view kUserLabel = "User   ";
 
 // "dd/mm/yyyy hh:mm:ss".
-[[nodiscard]] std::string DateTimeText(const LocalTime& time);
+[[nodiscard]] std::string DateTimeText(const core::LocalTime& time);
 // "Started dd/mm/yyyy hh:mm:ss" and "Ended   dd/mm/yyyy hh:mm:ss".
-[[nodiscard]] std::string StartedLine(const LocalTime& creation);
-[[nodiscard]] std::string EndedLine(const LocalTime& exit);
+[[nodiscard]] std::string StartedLine(const core::LocalTime& creation);
+[[nodiscard]] std::string EndedLine(const core::LocalTime& exit);
 // "Exit    <code>": the exit code of the step's main process, which no other line shows (the RC
 // line holds the wait result); large codes also in hexadecimal, as system status codes are known.
 [[nodiscard]] std::string ExitCodeLine(uint32_t exit_code);
@@ -144,17 +144,17 @@ inline constexpr std::string_view kUserLabel = "User   ";
 class StepTimes {
  public:
   // At the launch: the moment the step was started stands in until the system's own time is read.
-  void Launched(const LocalTime& now) noexcept { creation_ = now; }
+  void Launched(const core::LocalTime& now) noexcept { creation_ = now; }
   // A query that answered; the exit time is all zeros while the process runs.
-  void Read(const LocalTime& creation, const LocalTime& exit) noexcept;
-  [[nodiscard]] const LocalTime& Creation() const noexcept { return creation_; }
+  void Read(const core::LocalTime& creation, const core::LocalTime& exit) noexcept;
+  [[nodiscard]] const core::LocalTime& Creation() const noexcept { return creation_; }
   // The exit time read, or `now` when the process was only ever seen running: the job log is
   // written as soon as the runner has seen the step end.
-  [[nodiscard]] LocalTime Exit(const LocalTime& now) const noexcept;
+  [[nodiscard]] core::LocalTime Exit(const core::LocalTime& now) const noexcept;
 
  private:
-  LocalTime creation_;
-  LocalTime exit_;
+  core::LocalTime creation_;
+  core::LocalTime exit_;
 };
 
 // "IO      <io> | PeakMemory <kb> | Processes <n>".
@@ -185,4 +185,4 @@ inline constexpr int32_t kMaxSeparatorWidth = 32767;
 // The status text of a report during the step: the report code left-aligned in 8 characters.
 [[nodiscard]] std::string ReportStatusText(int32_t report_code);
 
-}  // namespace x5
+}  // namespace x5::runner

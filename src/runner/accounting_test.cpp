@@ -5,7 +5,7 @@
 
 #include <limits>
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 using namespace runner;
@@ -98,16 +98,16 @@ TEST(Accounting, DurationLines) {
 
 // A last query that fails keeps the times read before it: the job log never shows zeros.
 TEST(Accounting, StepTimesKeepTheLastTimesRead) {
-  const LocalTime created{2024, 3, 7, 4, 9, 5, 1, 0};
-  const LocalTime now{2024, 3, 7, 4, 9, 8, 0, 0};
+  const core::LocalTime created{2024, 3, 7, 4, 9, 5, 1, 0};
+  const core::LocalTime now{2024, 3, 7, 4, 9, 8, 0, 0};
   StepTimes times;
-  times.Launched(LocalTime{2024, 3, 7, 4, 9, 5, 0, 0});
+  times.Launched(core::LocalTime{2024, 3, 7, 4, 9, 5, 0, 0});
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:00");
-  times.Read(created, LocalTime{});  // a report while the step runs
+  times.Read(created, core::LocalTime{});  // a report while the step runs
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
   EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:08:00");  // never seen ended
-  times.Read(created, LocalTime{2024, 3, 7, 4, 9, 7, 30, 0});
-  times.Read(LocalTime{}, LocalTime{});  // an answer without times changes nothing
+  times.Read(created, core::LocalTime{2024, 3, 7, 4, 9, 7, 30, 0});
+  times.Read(core::LocalTime{}, core::LocalTime{});  // an answer without times changes nothing
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
   EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:07:30");
 }
@@ -115,7 +115,7 @@ TEST(Accounting, StepTimesKeepTheLastTimesRead) {
 TEST(Accounting, CalendarAndFileTimeAgree) {
   // 2024-02-29 13:45:30.123 as a FILETIME count.
   constexpr int64_t kLeapDay = 133'536'879'301'230'000;
-  const LocalTime t = CalendarFromFileTime(kLeapDay);
+  const core::LocalTime t = CalendarFromFileTime(kLeapDay);
   EXPECT_EQ(StartedLine(t), "Started 29/02/2024 13:45:30");
   EXPECT_EQ(t.millisecond, 123);
   EXPECT_EQ(t.day_of_week, 4);  // Thursday
@@ -148,4 +148,4 @@ TEST(Accounting, SeparatorIdentificationCommandAndRcLines) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::runner

@@ -20,17 +20,17 @@
 #include "win/job_folder_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 // The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
 // files a capture left unfinished; matched by their real names, deleted only through the folder's
 // checks (a link of such a name is refused, never followed).
 void DeleteOldPictures(const std::string& picture_type,
-                       JobFolder& folder,
+                       win::JobFolder& folder,
                        std::vector<std::string>& lines) {
   WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA((folder.Path() + "*").c_str(), &data));
+  win::ScopedFindHandle find(FindFirstFileA((folder.Path() + "*").c_str(), &data));
   if (!find)
     return;
   do {
@@ -38,7 +38,7 @@ void DeleteOldPictures(const std::string& picture_type,
         !pictures::IsOldPictureName(data.cFileName, picture_type)) {
       continue;
     }
-    const JobFileOutcome deleted = folder.Delete(data.cFileName);
+    const win::JobFileOutcome deleted = folder.Delete(data.cFileName);
     if (deleted.Refused())
       lines.push_back(deleted.refusal);
   } while (FindNextFileA(find.get(), &data));
@@ -60,27 +60,27 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
       if (DuplicateHandle(GetCurrentProcess(), step.process.get(), GetCurrentProcess(), &copy, 0,
                           FALSE, DUPLICATE_SAME_ACCESS)) {
         held.processes.push_back(
-            {static_cast<uint32_t>(step.record.process_id), ScopedHandle(copy)});
+            {static_cast<uint32_t>(step.record.process_id), win::ScopedHandle(copy)});
       }
       return held;
     }
     held.from_job = true;
     if (!step.HasJob())
       return held;
-    runner::JobProcessIds list = runner::ReadJobProcessIds(step.job.get());
+    JobProcessIds list = ReadJobProcessIds(step.job.get());
     if (list.result < 0)
       return held;
     held.processes.reserve(list.ids.size());
     for (uint32_t id : list.ids) {
       // Wine answers the job question only with the full query right; Windows also with the
       // limited one, which a process of another user may still grant.
-      ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+      win::ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
       if (!process)
         process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    runner::JobProcessIds again = runner::ReadJobProcessIds(step.job.get());
+    JobProcessIds again = ReadJobProcessIds(step.job.get());
     std::sort(again.ids.begin(), again.ids.end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
       if (again.result >= 0)
@@ -90,7 +90,7 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
     });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).
-    (void)UnexpectedFault("ProcessesToEnd");
+    (void)core::UnexpectedFault("ProcessesToEnd");
   }
   return held;
 }
@@ -129,7 +129,7 @@ ProcessWindows WindowsOf(const HeldProcesses& held) noexcept {
         windows[it->second].push_back(window);
     }
   } catch (const std::exception&) {
-    (void)UnexpectedFault("WindowsOf");
+    (void)core::UnexpectedFault("WindowsOf");
   }
   return windows;
 }
@@ -146,7 +146,7 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
   try {
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const HeldProcess& process = ending.held.processes[i];
-      ProcessEvidence evidence;
+      pictures::ProcessEvidence evidence;
       evidence.process_id = process.id;
       evidence.image_name = ImageName(process.handle.get());
       for (HWND window : WindowsAt(windows, i)) {
@@ -156,10 +156,10 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
         if (length > 0)
           evidence.titles.emplace_back(title, static_cast<size_t>(length));
       }
-      ending.lines.push_back(ProcessEvidenceLine(evidence));
+      ending.lines.push_back(pictures::ProcessEvidenceLine(evidence));
     }
   } catch (const std::exception&) {
-    (void)UnexpectedFault("ProcessEvidence");
+    (void)core::UnexpectedFault("ProcessEvidence");
     // The lines are a help to the operator; the cleanup goes on without them.
   }
 }
@@ -178,7 +178,7 @@ void KilledAtEndLines(const StepProcess& step, StepEnding& ending) noexcept {
     for (const HeldProcess& process : ending.held.processes)
       KilledAtEndLine(step, ending, process.id);
   } catch (const std::exception&) {
-    (void)UnexpectedFault("KilledAtEndLines");
+    (void)core::UnexpectedFault("KilledAtEndLines");
   }
 }
 
@@ -211,7 +211,7 @@ void PictureProcesses(const StepProcess& step,
     }
   } catch (const std::exception&) {
     // Failed captures are not reported; the processes are ended all the same.
-    (void)UnexpectedFault("PictureProcesses");
+    (void)core::UnexpectedFault("PictureProcesses");
   }
 }
 
@@ -242,9 +242,9 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
   }
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
-    JobFolder folder =
-        JobFolder::Open(state.global_parameter_directory,
-                        state.global_parameter_directory + "#*." + state.picture_type);
+    win::JobFolder folder =
+        win::JobFolder::Open(state.global_parameter_directory,
+                             state.global_parameter_directory + "#*." + state.picture_type);
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);
@@ -256,23 +256,23 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
     PictureProcesses(step, state, ending, windows, killed_at_end);
   } catch (const std::exception&) {
     // No pictures: the processes are named and ended all the same.
-    (void)UnexpectedFault("EndOfJobPictures");
+    (void)core::UnexpectedFault("EndOfJobPictures");
   }
   return ending;
 }
 
-void WriteEndingLines(Console& console, const std::vector<std::string>& lines) noexcept {
+void WriteEndingLines(console::Console& console, const std::vector<std::string>& lines) noexcept {
   try {
     (void)console.SendLines(lines);
   } catch (const std::exception&) {
-    (void)UnexpectedFault("WriteEndingLines");
+    (void)core::UnexpectedFault("WriteEndingLines");
   }
 }
 
 void PictureRequest(const RunInputs& inputs,
                     const StepProcess& step,
                     const sequence::StepState& state,
-                    Console& console,
+                    console::Console& console,
                     bool& request_ignored) {
   if (inputs.os_version < 4 || request_ignored || state.global_parameter_directory.empty())
     return;
@@ -281,12 +281,13 @@ void PictureRequest(const RunInputs& inputs,
     // A cheap look first: this runs after every operator command.
     if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
       return;
-    JobFileOutcome deleted;
+    win::JobFileOutcome deleted;
     {
-      JobFolder folder = JobFolder::Open(state.global_parameter_directory, marker, "deleted");
+      win::JobFolder folder =
+          win::JobFolder::Open(state.global_parameter_directory, marker, "deleted");
       if (!folder) {
         deleted = folder.Failure();
-      } else if (folder.Kind("_X5C_") != JobEntryKind::kPlainFile) {
+      } else if (folder.Kind("_X5C_") != win::JobEntryKind::kPlainFile) {
         return;  // a folder or a link of that name is no request
       } else {
         deleted = folder.Delete("_X5C_");
@@ -305,11 +306,11 @@ void PictureRequest(const RunInputs& inputs,
       return;
     }
   } catch (const std::exception&) {
-    (void)UnexpectedFault("PictureRequest");
+    (void)core::UnexpectedFault("PictureRequest");
     return;
   }
   WriteEndingLines(console,
                    EndOfJobPictures(inputs, step, state, PictureOccasion::kOnRequest).lines);
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -8,21 +8,25 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
-
+namespace x5::console {
 class Console;
+}  // namespace x5::console
+
+namespace x5::sequence {
+struct StepState;
+}  // namespace x5::sequence
+
+namespace x5::runner {
+
 class StepProcess;
 struct RunInputs;
-namespace sequence {
-struct StepState;
-}
 
 // A process of the step, opened once from the job's list and confirmed in the job. While its
 // handle is held its id cannot pass to another process, so what is named, pictured and ended
 // under that id is the step's.
 struct HeldProcess {
   uint32_t id = 0;
-  ScopedHandle handle;
+  win::ScopedHandle handle;
 };
 
 struct HeldProcesses {
@@ -55,7 +59,7 @@ enum class PictureOccasion { kKilledAtEnd, kOnRequest };
                                           PictureOccasion occasion);
 
 // Writes the lines gathered by EndOfJobPictures to the console.
-void WriteEndingLines(Console& console, const std::vector<std::string>& lines) noexcept;
+void WriteEndingLines(console::Console& console, const std::vector<std::string>& lines) noexcept;
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only
 // a plain file counts (not a folder, not a link); one that cannot be deleted is said once on the
@@ -63,7 +67,7 @@ void WriteEndingLines(Console& console, const std::vector<std::string>& lines) n
 void PictureRequest(const RunInputs& inputs,
                     const StepProcess& step,
                     const sequence::StepState& state,
-                    Console& console,
+                    console::Console& console,
                     bool& request_ignored);
 
-}  // namespace x5
+}  // namespace x5::runner

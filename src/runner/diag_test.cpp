@@ -5,7 +5,7 @@
 
 #include <limits>
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 TEST(Diag, NumberSetsOrCountsOn) {
@@ -17,8 +17,8 @@ TEST(Diag, NumberSetsOrCountsOn) {
 }
 
 TEST(Diag, FileOnlyInTheGlobalParameterDirectory) {
-  TaskRecord task;
-  task.console_file = Padded("C:\\jobs\\log.txt", kPathWidth);
+  protocol::TaskRecord task;
+  task.console_file = protocol::Padded("C:\\jobs\\log.txt", protocol::kPathWidth);
   const std::string directory = "C:\\jobs\\PAYROLL\\S010\\";
   EXPECT_EQ(DiagFileName(task, directory, 8), "C:\\jobs\\PAYROLL\\S010\\DIAG8.txt");
   // Not known yet: nowhere else instead.
@@ -29,4 +29,4 @@ TEST(Diag, FileOnlyInTheGlobalParameterDirectory) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::runner

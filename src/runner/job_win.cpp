@@ -15,7 +15,7 @@
 #include "win/system_time_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 int32_t NegatedError(DWORD error) noexcept {
@@ -26,19 +26,19 @@ int32_t NegatedError(DWORD error) noexcept {
 }
 
 int64_t FileTimeTicks(const FILETIME& ft) noexcept {
-  uint64_t ticks = runner::Unsigned64(ft.dwHighDateTime, ft.dwLowDateTime);
+  uint64_t ticks = Unsigned64(ft.dwHighDateTime, ft.dwLowDateTime);
   return ticks > uint64_t{std::numeric_limits<int64_t>::max()} ? 0 : static_cast<int64_t>(ticks);
 }
 
 // A UTC file time as local time, with the daylight rule of that date; 0 stays all zeros.
-LocalTime LocalFromUtc(const FILETIME& utc) noexcept {
+core::LocalTime LocalFromUtc(const FILETIME& utc) noexcept {
   if (utc.dwHighDateTime == 0 && utc.dwLowDateTime == 0)
-    return LocalTime{};
+    return core::LocalTime{};
   SYSTEMTIME utc_st{};
   SYSTEMTIME local_st{};
   if (FileTimeToSystemTime(&utc, &utc_st) &&
       SystemTimeToTzSpecificLocalTime(nullptr, &utc_st, &local_st))
-    return LocalTimeFromSystemTime(local_st);
+    return win::LocalTimeFromSystemTime(local_st);
   FILETIME local{};
   if (FileTimeToLocalFileTime(&utc, &local))
     return CalendarFromFileTime(FileTimeTicks(local));
@@ -74,7 +74,7 @@ struct ThreadOfJob {
 };
 
 struct JobThreads {
-  runner::JobList result = runner::JobList::kListed;
+  JobList result = JobList::kListed;
   uint32_t error = 0;                 // of the process list or of the snapshot
   std::vector<uint32_t> process_ids;  // sorted
   std::vector<ThreadOfJob> threads;   // in snapshot order
@@ -85,14 +85,14 @@ struct JobThreads {
 JobThreads ListJobThreads(HANDLE job) {
   JobThreads out;
   DWORD assigned = 0;
-  DWORD error = QueryJobIds(job, runner::kThreadControlRoom, out.process_ids, assigned);
+  DWORD error = QueryJobIds(job, kThreadControlRoom, out.process_ids, assigned);
   if (error != 0) {
-    out.result = error == ERROR_MORE_DATA ? runner::JobList::kTooSmall : runner::JobList::kFailed;
+    out.result = error == ERROR_MORE_DATA ? JobList::kTooSmall : JobList::kFailed;
     out.error = error;
     return out;
   }
   std::sort(out.process_ids.begin(), out.process_ids.end());
-  ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  win::ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   if (!snapshot) {
     out.error = GetLastError();
     return out;
@@ -109,9 +109,9 @@ JobThreads ListJobThreads(HANDLE job) {
   return out;
 }
 
-class WinHeldThread final : public runner::HeldThread {
+class WinHeldThread final : public HeldThread {
  public:
-  explicit WinHeldThread(ScopedHandle thread) noexcept : thread_(std::move(thread)) {}
+  explicit WinHeldThread(win::ScopedHandle thread) noexcept : thread_(std::move(thread)) {}
   int64_t Suspend() noexcept override { return Result(SuspendThread(thread_.get())); }
   int64_t Resume() noexcept override { return Result(ResumeThread(thread_.get())); }
 
@@ -122,18 +122,18 @@ class WinHeldThread final : public runner::HeldThread {
     DWORD error = GetLastError();
     return -static_cast<int64_t>(error == 0 ? ERROR_GEN_FAILURE : error);
   }
-  ScopedHandle thread_;
+  win::ScopedHandle thread_;
 };
 
 // The threads of the job's processes, re-listed on every pass of a hold.
-class JobThreadSource final : public runner::ThreadSource {
+class JobThreadSource final : public ThreadSource {
  public:
   explicit JobThreadSource(HANDLE job) noexcept : job_(job) {}
 
-  runner::ThreadListing List() override {
+  ThreadListing List() override {
     JobThreads listed = ListJobThreads(job_);
     process_ids_ = std::move(listed.process_ids);
-    runner::ThreadListing listing;
+    ThreadListing listing;
     listing.result = listed.result;
     listing.error = listed.error;
     listing.thread_ids.reserve(listed.threads.size());
@@ -142,8 +142,8 @@ class JobThreadSource final : public runner::ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<runner::HeldThread> Open(uint32_t thread_id, uint32_t& error) override {
-    ScopedHandle thread(
+  std::unique_ptr<HeldThread> Open(uint32_t thread_id, uint32_t& error) override {
+    win::ScopedHandle thread(
         OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread_id));
     if (!thread) {
       error = GetLastError();
@@ -165,15 +165,15 @@ class JobThreadSource final : public runner::ThreadSource {
 };
 
 // The step's main thread alone (no job object).
-class MainThreadSource final : public runner::ThreadSource {
+class MainThreadSource final : public ThreadSource {
  public:
   explicit MainThreadSource(HANDLE thread) noexcept : thread_(thread) {}
 
-  runner::ThreadListing List() override {
-    runner::ThreadListing listing;
+  ThreadListing List() override {
+    ThreadListing listing;
     DWORD id = GetThreadId(thread_);
     if (id == 0) {
-      listing.result = runner::JobList::kFailed;
+      listing.result = JobList::kFailed;
       listing.error = GetLastError();
       return listing;
     }
@@ -181,8 +181,8 @@ class MainThreadSource final : public runner::ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<runner::HeldThread> Open(uint32_t, uint32_t& error) override {
-    ScopedHandle own;
+  std::unique_ptr<HeldThread> Open(uint32_t, uint32_t& error) override {
+    win::ScopedHandle own;
     if (!DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), own.put(),
                          THREAD_SUSPEND_RESUME, FALSE, 0)) {
       error = GetLastError();
@@ -196,8 +196,6 @@ class MainThreadSource final : public runner::ThreadSource {
 };
 
 }  // namespace
-
-namespace runner {
 
 JobAccounting QueryJobAccounting(HANDLE job) noexcept {
   JobAccounting out;
@@ -280,9 +278,6 @@ JobProcessIds ReadJobProcessIds(HANDLE job) noexcept {
   return out;
 }
 
-}  // namespace runner
-
-namespace runner {
 namespace {
 
 DWORD ClassConstant(PriorityClass priority_class) noexcept {
@@ -355,9 +350,6 @@ int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
   return PriorityCodeFromReadBack(ClassFromConstant(priority_class), class_error, thread_priority);
 }
 
-}  // namespace runner
-
-namespace runner {
 namespace {
 
 // Setting and reading the priority over every (process, thread) pair of the job. Pairs whose
@@ -373,18 +365,18 @@ ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) 
   const DWORD process_access = set ? PROCESS_SET_INFORMATION : PROCESS_QUERY_LIMITED_INFORMATION;
   const DWORD thread_access = set ? THREAD_SET_INFORMATION : THREAD_QUERY_LIMITED_INFORMATION;
   for (const ThreadOfJob& t : listed.threads) {
-    ScopedHandle process(OpenProcess(process_access, FALSE, t.process_id));
-    ScopedHandle thread(OpenThread(thread_access, FALSE, t.thread_id));
+    win::ScopedHandle process(OpenProcess(process_access, FALSE, t.process_id));
+    win::ScopedHandle thread(OpenThread(thread_access, FALSE, t.thread_id));
     if (!process || !thread)
       continue;
     if (set) {
-      int32_t scratch = runner::SetStepPriority(process.get(), thread.get(), request.priority_code,
-                                                request.os_version);
+      int32_t scratch =
+          SetStepPriority(process.get(), thread.get(), request.priority_code, request.os_version);
       if (scratch < 0)
         outcome.last_error = static_cast<uint32_t>(-int64_t{scratch});
     } else {
       request.priority_code =
-          std::max(request.priority_code, runner::ReadStepPriority(process.get(), thread.get()));
+          std::max(request.priority_code, ReadStepPriority(process.get(), thread.get()));
     }
   }
   return outcome;
@@ -424,5 +416,4 @@ ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept {
   return outcome;
 }
 
-}  // namespace runner
-}  // namespace x5
+}  // namespace x5::runner

@@ -31,9 +31,9 @@ struct ProcessMemory {
 
 struct ProcessTimes {
   bool ok = false;
-  LocalTime creation;       // local time
-  LocalTime exit;           // local time; all fields 0 while the process runs
-  int64_t kernel_time = 0;  // 100 ns units
+  core::LocalTime creation;  // local time
+  core::LocalTime exit;      // local time; all fields 0 while the process runs
+  int64_t kernel_time = 0;   // 100 ns units
   int64_t user_time = 0;
   QueryFailures failures;
 };

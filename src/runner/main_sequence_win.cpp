@@ -62,28 +62,32 @@ void KeepPipesFromChildren(HANDLE input, HANDLE output) {
 RunInputs ReadInputs(HANDLE input) {
   RunInputs inputs;
   PipeReader in(input);
-  TaskBytes bytes{};
-  (void)ReadFull(in, bytes);
-  inputs.task = DecodeTaskRecord(bytes);
+  protocol::TaskBytes bytes{};
+  (void)protocol::ReadFull(in, bytes);
+  inputs.task = protocol::DecodeTaskRecord(bytes);
   inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
-  inputs.os_version = EffectiveOsVersion(inputs.task.os_version, inputs.program_files_x86);
+  inputs.os_version =
+      protocol::EffectiveOsVersion(inputs.task.os_version, inputs.program_files_x86);
   inputs.task.os_version = inputs.os_version;
 
   char delimiter = ';';
-  inputs.command_text = ReadTextBlock(in, inputs.task.command_length, false, delimiter).text;
-  inputs.conditions_text = ReadTextBlock(in, inputs.task.conditions_length, false, delimiter).text;
-  inputs.variables_text = ReadTextBlock(in, inputs.task.variables_length, true, delimiter).text;
+  inputs.command_text =
+      protocol::ReadTextBlock(in, inputs.task.command_length, false, delimiter).text;
+  inputs.conditions_text =
+      protocol::ReadTextBlock(in, inputs.task.conditions_length, false, delimiter).text;
+  inputs.variables_text =
+      protocol::ReadTextBlock(in, inputs.task.variables_length, true, delimiter).text;
   inputs.list_delimiter = delimiter;
-  inputs.limits = NormaliseFileCheckLimits(inputs.task);
-  inputs.console_title = BuildConsoleTitle(inputs.task);
+  inputs.limits = protocol::NormaliseFileCheckLimits(inputs.task);
+  inputs.console_title = protocol::BuildConsoleTitle(inputs.task);
   return inputs;
 }
 
 void SayStarted(HANDLE output) {
-  StatusRecord started;
-  started.status_text = kStatusStarted;
+  protocol::StatusRecord started;
+  started.status_text = protocol::kStatusStarted;
   PipeWriter out(output);
-  (void)WriteFull(out, EncodeStatusRecord(started));
+  (void)protocol::WriteFull(out, protocol::EncodeStatusRecord(started));
 }
 
 // The "Command=" and "WorkDir" of the job log block, expanded again with passwords masked.
@@ -93,14 +97,15 @@ JobLogCommand JobLogCommandOf(const RunInputs& inputs,
                               RunServices& services) {
   JobLogCommand shown;
   shown.command = DispatchCommand(inputs, state, outcome, services,
-                                  ExpandVariables(VariablesOf(inputs, state, services),
-                                                  inputs.command_text, kMaskPasswords, false),
-                                  state.show_resolved ? DispatchMode::kShowResolved
-                                                      : DispatchMode::kShowAsWritten)
+                                  variables::ExpandVariables(VariablesOf(inputs, state, services),
+                                                             inputs.command_text,
+                                                             variables::kMaskPasswords, false),
+                                  state.show_resolved ? commands::DispatchMode::kShowResolved
+                                                      : commands::DispatchMode::kShowAsWritten)
                       .shown;
-  shown.working_directory =
-      ExpandVariables(VariablesOf(inputs, state, services), Trimmed(inputs.task.working_directory),
-                      kMaskPasswords, false);
+  shown.working_directory = variables::ExpandVariables(
+      VariablesOf(inputs, state, services), protocol::Trimmed(inputs.task.working_directory),
+      variables::kMaskPasswords, false);
   return shown;
 }
 
@@ -113,21 +118,21 @@ class RunnerWorld final : public sequence::World {
     if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) != 1)
       return false;
     if (run_.inputs.os_version < 4) {
-      (void)SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
-                        run_.inputs.task.console_rows);
-      (void)MinimizeConsoleWindow(run_.inputs.console_title);
+      (void)console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
+                                 run_.inputs.task.console_rows);
+      (void)console::MinimizeConsoleWindow(run_.inputs.console_title);
     }
     // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
     // which the task's geometry decides).
-    (void)GrowJobLogBuffer(run_.services.console.Output());
+    (void)console::GrowJobLogBuffer(run_.services.console.Output());
     return true;
   }
 
   void SetStepVariables() override {
-    VariableContext variables = Variables();
-    (void)x5::SetStepVariables(variables);
-    run_.state.condition_rules =
-        ExpandVariables(Variables(), run_.inputs.conditions_text, kMaskPasswords, false);
+    variables::VariableContext variables = Variables();
+    (void)x5::variables::SetStepVariables(variables);
+    run_.state.condition_rules = variables::ExpandVariables(
+        Variables(), run_.inputs.conditions_text, variables::kMaskPasswords, false);
   }
 
   std::string EvaluateRules(sequence::Pass pass) override {
@@ -141,30 +146,31 @@ class RunnerWorld final : public sequence::World {
   sequence::Command DispatchCommand() override {
     // The line the step runs and the line that messages show come from one dispatch, each
     // expanded once more; only the first holds deciphered passwords.
-    const DispatchedCommand dispatched =
-        x5::DispatchCommand(run_.inputs, run_.state, run_.outcome, run_.services,
-                            Trimmed(run_.inputs.command_text), DispatchMode::kExecute);
-    run_.step_command =
-        ExpandVariables(Variables(), dispatched.command_line, kMaskPasswords, false);
-    run_.step_command_shown = ExpandVariables(Variables(), dispatched.shown, kMaskPasswords, false);
+    const commands::DispatchedCommand dispatched = x5::runner::DispatchCommand(
+        run_.inputs, run_.state, run_.outcome, run_.services,
+        protocol::Trimmed(run_.inputs.command_text), commands::DispatchMode::kExecute);
+    run_.step_command = variables::ExpandVariables(Variables(), dispatched.command_line,
+                                                   variables::kMaskPasswords, false);
+    run_.step_command_shown =
+        variables::ExpandVariables(Variables(), dispatched.shown, variables::kMaskPasswords, false);
     return sequence::Command{run_.step_command.Size(), run_.step_command_shown};
   }
 
   void AddVariable(std::string_view name, std::string_view value) override {
-    VariableContext variables = Variables();
-    (void)x5::AddVariable(variables, name, value);
+    variables::VariableContext variables = Variables();
+    (void)x5::variables::AddVariable(variables, name, value);
   }
 
   // The step's launch: the plan from the task, carried out; what it made joins the run.
   sequence::Launched Launch() override {
-    const LaunchPlan plan =
-        PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
-    const VariableContext variables = Variables();
-    ContextExpander expander(variables);
-    LaunchedStep launched = LaunchStep(
+    const launch::LaunchPlan plan =
+        launch::PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
+    const variables::VariableContext variables = Variables();
+    variables::ContextExpander expander(variables);
+    launch::LaunchedStep launched = launch::LaunchStep(
         plan,
-        StepStart{std::move(run_.step_command), run_.state.variables, run_.services.console.Input(),
-                  run_.services.console.Output(), expander},
+        launch::StepStart{std::move(run_.step_command), run_.state.variables,
+                          run_.services.console.Input(), run_.services.console.Output(), expander},
         run_.step.identity);
     run_.step.record = std::move(launched.record);
     run_.step.job = std::move(launched.job);
@@ -179,14 +185,16 @@ class RunnerWorld final : public sequence::World {
   void ConsoleText(std::string_view text) override { (void)run_.services.console.SendText(text); }
 
   void SetStatus(std::string_view text, int32_t code) override {
-    run_.outcome.report.status_text = Padded(text, 8);
+    run_.outcome.report.status_text = protocol::Padded(text, 8);
     run_.outcome.report.status_code = code;
   }
 
-  void SaveConsoleFile() override { x5::SaveConsoleFile(run_.inputs, run_.outcome, run_.services); }
+  void SaveConsoleFile() override {
+    x5::runner::SaveConsoleFile(run_.inputs, run_.outcome, run_.services);
+  }
 
  private:
-  [[nodiscard]] VariableContext Variables() {
+  [[nodiscard]] variables::VariableContext Variables() {
     return VariablesOf(run_.inputs, run_.state, run_.services);
   }
 
@@ -212,10 +220,10 @@ void Monitor(Run& run) {
   for (;;) {
     run.step.last_wait_result =
         static_cast<int32_t>(WaitForSingleObject(run.step.process.get(), 0));
-    if (run.step.last_wait_result != kStillRunning)
+    if (run.step.last_wait_result != protocol::kStillRunning)
       break;
     run.outcome.report.report_text_length = 0;
-    const std::optional<OperatorCommand> command = ReadOperatorCommand(run.services);
+    const std::optional<protocol::OperatorCommand> command = ReadOperatorCommand(run.services);
     if (!command) {
       // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
       // step's work is not lost with it. The step runs to its end, and the post-step checks, the
@@ -264,8 +272,8 @@ void FinalReports(RunOutcome& outcome, RunServices& services) {
   outcome.report.end_time = LocalFileTimeNow();
   outcome.report.phase = 4;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
-  for (std::optional<OperatorCommand> command = ReadOperatorCommand(services);
-       command && KindOf(command->name) != OperatorCommandKind::kEnd;
+  for (std::optional<protocol::OperatorCommand> command = ReadOperatorCommand(services);
+       command && protocol::KindOf(command->name) != protocol::OperatorCommandKind::kEnd;
        command = ReadOperatorCommand(services)) {
     WriteStepReport(outcome, services.output.get());
   }
@@ -298,7 +306,7 @@ void CleanUp(Run& run) {
       (void)IsWindow(window);
     }
   }
-  UnloadStepProfile(run.step.identity);
+  launch::UnloadStepProfile(run.step.identity);
 }
 
 }  // namespace
@@ -308,7 +316,7 @@ int RunMainSequence() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE)
     return 0;
-  ScopedHandle output(GetStdHandle(STD_OUTPUT_HANDLE));
+  win::ScopedHandle output(GetStdHandle(STD_OUTPUT_HANDLE));
   KeepPipesFromChildren(input, output.get());
 
   Run run(ReadInputs(input));
@@ -319,7 +327,7 @@ int RunMainSequence() {
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
   run.state.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
   SayStarted(run.services.output.get());
-  run.services.name_fold = SystemNameFold();
+  run.services.name_fold = core::SystemNameFold();
   if (Prepare(run)) {
     Monitor(run);
     Finish(run);

@@ -15,7 +15,7 @@
 #include "runner/report_win.h"
 #include "runner/run_win.h"
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 struct Handled {
@@ -40,19 +40,19 @@ Handled End(StepProcess& step) {
 }
 
 Handled Hold(StepProcess& step, const RunInputs& inputs) {
-  const runner::ThreadControlOutcome outcome = step.Hold(inputs.os_version);
-  return {static_cast<int32_t>(outcome.last_error), kHeldOnRequest};
+  const ThreadControlOutcome outcome = step.Hold(inputs.os_version);
+  return {static_cast<int32_t>(outcome.last_error), protocol::kHeldOnRequest};
 }
 
 Handled Resume(StepProcess& step, const RunInputs& inputs) {
-  const runner::ThreadControlOutcome outcome = step.Resume(inputs.os_version);
-  return {static_cast<int32_t>(outcome.last_error), kResumedOnRequest};
+  const ThreadControlOutcome outcome = step.Resume(inputs.os_version);
+  return {static_cast<int32_t>(outcome.last_error), protocol::kResumedOnRequest};
 }
 
 Handled Kill(StepProcess& step,
              const RunInputs& inputs,
              sequence::StepState& state,
-             const OperatorCommand& command) {
+             const protocol::OperatorCommand& command) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
   step.holds.ResumeAllHeld();
@@ -62,17 +62,21 @@ Handled Kill(StepProcess& step,
   // The rest of the tree ends now rather than after the job log is written.
   step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
-  return {999, kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
+  return {999, protocol::kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
-Handled Priority(StepProcess& step, const RunInputs& inputs, const OperatorCommand& command) {
+Handled Priority(StepProcess& step,
+                 const RunInputs& inputs,
+                 const protocol::OperatorCommand& command) {
   step.SetPriority(command.argument, inputs.os_version);
   return {kKeepCode, {}};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
 // would have gone into, so nothing keeps it.
-Handled GetPriority(StepProcess& step, const RunInputs& inputs, const OperatorCommand& command) {
+Handled GetPriority(StepProcess& step,
+                    const RunInputs& inputs,
+                    const protocol::OperatorCommand& command) {
   step.ReadPriority(command.argument, inputs.os_version);
   return {kKeepCode, {}};
 }
@@ -80,34 +84,36 @@ Handled GetPriority(StepProcess& step, const RunInputs& inputs, const OperatorCo
 Handled Diag(int32_t& diag_number,
              const RunInputs& inputs,
              const sequence::StepState& state,
-             Console& console,
-             const OperatorCommand& command) {
+             console::Console& console,
+             const protocol::OperatorCommand& command) {
   diag_number = NextDiagNumber(diag_number, command.argument);
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
-    (void)SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
+    (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
   return {kKeepCode, {}};
 }
 
 // What each command of the protocol's table does here.
-Handled CarryOut(OperatorCommandKind kind, Run& run, const OperatorCommand& command) {
+Handled CarryOut(protocol::OperatorCommandKind kind,
+                 Run& run,
+                 const protocol::OperatorCommand& command) {
   switch (kind) {
-    case OperatorCommandKind::kStatus:
+    case protocol::OperatorCommandKind::kStatus:
       return Stat();
-    case OperatorCommandKind::kEnd:
+    case protocol::OperatorCommandKind::kEnd:
       return End(run.step);
-    case OperatorCommandKind::kHold:
+    case protocol::OperatorCommandKind::kHold:
       return Hold(run.step, run.inputs);
-    case OperatorCommandKind::kResume:
+    case protocol::OperatorCommandKind::kResume:
       return Resume(run.step, run.inputs);
-    case OperatorCommandKind::kKill:
+    case protocol::OperatorCommandKind::kKill:
       return Kill(run.step, run.inputs, run.state, command);
-    case OperatorCommandKind::kSetPriority:
+    case protocol::OperatorCommandKind::kSetPriority:
       return Priority(run.step, run.inputs, command);
-    case OperatorCommandKind::kGetPriority:
+    case protocol::OperatorCommandKind::kGetPriority:
       return GetPriority(run.step, run.inputs, command);
-    case OperatorCommandKind::kDiagnostics:
+    case protocol::OperatorCommandKind::kDiagnostics:
       return Diag(run.diag_number, run.inputs, run.state, run.services.console, command);
-    case OperatorCommandKind::kUnknown:
+    case protocol::OperatorCommandKind::kUnknown:
       break;
   }
   return {9, {}};
@@ -115,8 +121,8 @@ Handled CarryOut(OperatorCommandKind kind, Run& run, const OperatorCommand& comm
 
 }  // namespace
 
-CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command) {
-  Handled handled = CarryOut(KindOf(command.name), run, command);
+CommandOutcome CarryOutOperatorCommand(Run& run, const protocol::OperatorCommand& command) {
+  Handled handled = CarryOut(protocol::KindOf(command.name), run, command);
   if (handled.report_code != kKeepCode)
     run.outcome.report_code = handled.report_code;
   ReportStep(run.inputs, run.step, run.outcome, run.services);
@@ -128,4 +134,4 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const OperatorCommand& command)
   return handled.outcome;
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -7,7 +7,7 @@
 
 #include "protocol/operator_commands.h"
 
-namespace x5 {
+namespace x5::runner {
 
 bool FileCheckPacer::Poll(int64_t chunk_bytes) {
   const int64_t kb = chunk_bytes > 0 ? (chunk_bytes + 1023) / 1024 : 0;
@@ -29,39 +29,41 @@ bool FileCheckPacer::Poll(int64_t chunk_bytes) {
 }
 
 FileCheckPacer::Look FileCheckPacer::LookForCommand() {
-  std::array<uint8_t, kOperatorCommandSize> peeked{};
+  std::array<uint8_t, protocol::kOperatorCommandSize> peeked{};
   const int64_t waiting = link_.Peek(peeked);
   // A command that has not arrived whole is left for the next look, so the check never blocks.
-  if (waiting < static_cast<int64_t>(kOperatorCommandSize))
+  if (waiting < static_cast<int64_t>(protocol::kOperatorCommandSize))
     return Look::kNothing;
-  const OperatorCommand command = DecodeOperatorCommand(peeked);
-  const OperatorCommandKind kind = KindOf(command.name);
-  OperatorCommand read;
-  if (kind == OperatorCommandKind::kHold) {
+  const protocol::OperatorCommand command = protocol::DecodeOperatorCommand(peeked);
+  const protocol::OperatorCommandKind kind = protocol::KindOf(command.name);
+  protocol::OperatorCommand read;
+  if (kind == protocol::OperatorCommandKind::kHold) {
     if (!link_.ReadCommand(read))
       return Look::kAnswered;
     // Hold the check until the operator resumes, kills or ends; every command gets a report.
-    for (OperatorCommandKind held = KindOf(read.name);
-         held != OperatorCommandKind::kEnd && held != OperatorCommandKind::kKill &&
-         held != OperatorCommandKind::kResume;
-         held = KindOf(read.name)) {
+    for (protocol::OperatorCommandKind held = protocol::KindOf(read.name);
+         held != protocol::OperatorCommandKind::kEnd &&
+         held != protocol::OperatorCommandKind::kKill &&
+         held != protocol::OperatorCommandKind::kResume;
+         held = protocol::KindOf(read.name)) {
       link_.SendReport();
       if (!link_.ReadCommand(read))
         return Look::kAnswered;  // the parent is gone: stop holding
-      if (KindOf(read.name) == OperatorCommandKind::kSetPriority)
+      if (protocol::KindOf(read.name) == protocol::OperatorCommandKind::kSetPriority)
         link_.StorePriority(read.argument);
     }
-    return KindOf(read.name) == OperatorCommandKind::kKill ? Look::kKilled : Look::kAnswered;
+    return protocol::KindOf(read.name) == protocol::OperatorCommandKind::kKill ? Look::kKilled
+                                                                               : Look::kAnswered;
   }
-  if (kind == OperatorCommandKind::kKill) {
+  if (kind == protocol::OperatorCommandKind::kKill) {
     (void)link_.ReadCommand(read);
     return Look::kKilled;
   }
-  if (kind == OperatorCommandKind::kSetPriority)
+  if (kind == protocol::OperatorCommandKind::kSetPriority)
     link_.StorePriority(command.argument);
   if (!link_.ReadCommand(read))
     return Look::kNothing;  // the pipe broke: there is no one to answer
   return Look::kAnswered;
 }
 
-}  // namespace x5
+}  // namespace x5::runner

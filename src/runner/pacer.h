@@ -8,7 +8,7 @@
 #include "conditions/condition_file.h"
 #include "protocol/protocol.h"
 
-namespace x5 {
+namespace x5::runner {
 
 // The pacer's view of the parent's pipe and of the runner's reporting.
 class CommandLink {
@@ -16,16 +16,16 @@ class CommandLink {
   virtual ~CommandLink() = default;
   // Looks at up to 8 waiting bytes without removing them. Returns the number of bytes waiting
   // (copying what fits into `into`), or a negated system error code when the peek fails.
-  virtual int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) = 0;
+  virtual int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) = 0;
   // Reads one whole command; false when the pipe failed or ended.
-  virtual bool ReadCommand(OperatorCommand& command) = 0;
+  virtual bool ReadCommand(protocol::OperatorCommand& command) = 0;
   // Sends a step report with report text length 0 and the last wait result as status code.
   virtual void SendReport() = 0;
   // A PRTY that arrives before the launch becomes the priority the step is launched with.
   virtual void StorePriority(int32_t priority) = 0;
 };
 
-class FileCheckPacer : public Pacer {
+class FileCheckPacer : public conditions::Pacer {
  public:
   // `kilobytes_read`, `io_count` and `chunks` are the runner's counters (the I/O count is
   // fixed-point, x10000). They belong to the run: the look interval counts on across the checks
@@ -60,4 +60,4 @@ class FileCheckPacer : public Pacer {
   bool killed_ = false;
 };
 
-}  // namespace x5
+}  // namespace x5::runner

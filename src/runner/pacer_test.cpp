@@ -7,27 +7,27 @@
 #include <string>
 #include <vector>
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 class FakeLink : public CommandLink {
  public:
-  std::deque<OperatorCommand> pipe;
+  std::deque<protocol::OperatorCommand> pipe;
   int64_t peek_error = 0;
   int peeks = 0;
   int reports = 0;
   std::vector<int32_t> priorities;
 
-  int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) override {
+  int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override {
     ++peeks;
     if (peek_error)
       return peek_error;
     if (pipe.empty())
       return 0;
-    into = EncodeOperatorCommand(pipe.front().name, pipe.front().argument);
-    return static_cast<int64_t>(pipe.size() * kOperatorCommandSize);
+    into = protocol::EncodeOperatorCommand(pipe.front().name, pipe.front().argument);
+    return static_cast<int64_t>(pipe.size() * protocol::kOperatorCommandSize);
   }
-  bool ReadCommand(OperatorCommand& c) override {
+  bool ReadCommand(protocol::OperatorCommand& c) override {
     if (pipe.empty())
       return false;
     c = pipe.front();
@@ -66,7 +66,7 @@ TEST(Pacer, CountsKilobytesRoundedUpAndLooksEveryInterval) {
 TEST(Pacer, CommandsAtALook) {
   const struct {
     const char* name;
-    std::vector<OperatorCommand> queued;
+    std::vector<protocol::OperatorCommand> queued;
     bool goes_on;
     int reports;
     std::vector<int32_t> priorities;
@@ -103,4 +103,4 @@ TEST(Pacer, CommandsAtALook) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::runner

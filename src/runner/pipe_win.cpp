@@ -6,7 +6,7 @@
 
 #include "runner/run_win.h"
 
-namespace x5 {
+namespace x5::runner {
 
 int64_t PipeReader::Read(std::span<uint8_t> into) {
   DWORD got = 0;
@@ -29,35 +29,36 @@ int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
   return put;
 }
 
-std::optional<OperatorCommand> ReadOperatorCommand(RunServices& services) {
+std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& services) {
   // A pipe that has ended or failed once is not read again: nothing more can come from it, and
   // reading on would only spin.
   if (services.parent_gone)
     return std::nullopt;
-  std::array<uint8_t, kOperatorCommandSize> bytes{};
+  std::array<uint8_t, protocol::kOperatorCommandSize> bytes{};
   PipeReader in(services.input);
-  if (ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
+  if (protocol::ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
     services.parent_gone = true;
     if (services.console.IsOpen())
       (void)services.console.SendText(kParentGoneLine);
     return std::nullopt;
   }
-  return DecodeOperatorCommand(bytes);
+  return protocol::DecodeOperatorCommand(bytes);
 }
 
 void WriteStepReport(RunOutcome& outcome, HANDLE output) {
   outcome.report.current_rc = outcome.rc.current_rc;
   outcome.report.result_flag = outcome.rc.result_flag;
   PipeWriter out(output);
-  auto bytes = EncodeStepReport(outcome.report);
-  (void)WriteFull(out, bytes);
+  auto bytes = protocol::EncodeStepReport(outcome.report);
+  (void)protocol::WriteFull(out, bytes);
   if (outcome.final_flag && outcome.report.report_text_length > 0) {
-    (void)WriteText(out, std::string_view(outcome.report_text)
-                             .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
+    (void)protocol::WriteText(
+        out, std::string_view(outcome.report_text)
+                 .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
   }
 }
 
-int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
+int64_t PipeCommandLink::Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) {
   if (services_.parent_gone)
     return 0;
   if (unpeekable_ != 0)
@@ -74,8 +75,8 @@ int64_t PipeCommandLink::Peek(std::array<uint8_t, kOperatorCommandSize>& into) {
   return available;
 }
 
-bool PipeCommandLink::ReadCommand(OperatorCommand& command) {
-  std::optional<OperatorCommand> read = ReadOperatorCommand(services_);
+bool PipeCommandLink::ReadCommand(protocol::OperatorCommand& command) {
+  std::optional<protocol::OperatorCommand> read = ReadOperatorCommand(services_);
   if (!read)
     return false;
   command = std::move(*read);
@@ -92,4 +93,4 @@ void PipeCommandLink::StorePriority(int32_t priority) {
   step_.launch_priority = priority;
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -8,13 +8,13 @@
 #include "runner/pacer.h"
 #include "protocol/protocol.h"
 
-namespace x5 {
+namespace x5::runner {
 
 class StepProcess;
 struct RunOutcome;
 struct RunServices;
 
-class PipeReader : public ByteReader {
+class PipeReader : public protocol::ByteReader {
  public:
   explicit PipeReader(HANDLE handle) : handle_(handle) {}
   // The end of the parent's pipe reads as 0 bytes, not as an error.
@@ -24,7 +24,7 @@ class PipeReader : public ByteReader {
   HANDLE handle_;
 };
 
-class PipeWriter : public ByteWriter {
+class PipeWriter : public protocol::ByteWriter {
  public:
   explicit PipeWriter(HANDLE handle) : handle_(handle) {}
   int64_t Write(std::span<const uint8_t> bytes) override;
@@ -36,7 +36,7 @@ class PipeWriter : public ByteWriter {
 // Reads one whole operator command. None when the pipe failed or ended first: the parent is then
 // gone for the rest of the run (services.parent_gone), the console says so once, and no later read
 // or peek touches the pipe again.
-std::optional<OperatorCommand> ReadOperatorCommand(RunServices& services);
+std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& services);
 
 inline constexpr const char* kParentGoneLine =
     "***** Parent pipe closed - the runner carries on without operator commands *****";
@@ -47,8 +47,8 @@ class PipeCommandLink : public CommandLink {
  public:
   PipeCommandLink(RunServices& services, RunOutcome& outcome, StepProcess& step)
       : services_(services), outcome_(outcome), step_(step) {}
-  int64_t Peek(std::array<uint8_t, kOperatorCommandSize>& into) override;
-  bool ReadCommand(OperatorCommand& command) override;
+  int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override;
+  bool ReadCommand(protocol::OperatorCommand& command) override;
   void SendReport() override;
   void StorePriority(int32_t priority) override;
 
@@ -61,4 +61,4 @@ class PipeCommandLink : public CommandLink {
   int64_t unpeekable_ = 0;
 };
 
-}  // namespace x5
+}  // namespace x5::runner

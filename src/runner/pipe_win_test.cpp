@@ -7,15 +7,15 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
 TEST(ParentPipe, RecordWrittenInThreePiecesIsReadWhole) {
   for (const bool writer_stays : {true, false}) {
-    ScopedHandle read_end;
-    ScopedHandle write_end;
+    win::ScopedHandle read_end;
+    win::ScopedHandle write_end;
     ASSERT_TRUE(CreatePipe(read_end.put(), write_end.put(), nullptr, 0));
-    TaskBytes sent{};
+    protocol::TaskBytes sent{};
     for (size_t i = 0; i < sent.size(); ++i)
       sent[i] = static_cast<uint8_t>(i * 7);
     // Three pieces with pauses, so each read finds only part of the record; without the last
@@ -31,8 +31,8 @@ TEST(ParentPipe, RecordWrittenInThreePiecesIsReadWhole) {
       write_end.reset();
     });
     PipeReader in(read_end.get());
-    TaskBytes got{};
-    const int64_t read = ReadFull(in, got);
+    protocol::TaskBytes got{};
+    const int64_t read = protocol::ReadFull(in, got);
     writer.join();
     if (writer_stays) {
       EXPECT_EQ(read, static_cast<int64_t>(sent.size()));
@@ -44,4 +44,4 @@ TEST(ParentPipe, RecordWrittenInThreePiecesIsReadWhole) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::runner

@@ -9,17 +9,15 @@
 #include "runner/job_win.h"
 #include "runner/run_win.h"
 
-namespace x5 {
+namespace x5::runner {
 namespace {
 
-LocalTime LocalFromFileTime(int64_t file_time) {
+core::LocalTime LocalFromFileTime(int64_t file_time) {
   return CalendarFromFileTime(file_time);
 }
 
 // Failed measurements are named on the console once per run, never in the report.
-void SayFailures(RunOutcome& outcome,
-                 RunServices& services,
-                 const runner::QueryFailures& failures) {
+void SayFailures(RunOutcome& outcome, RunServices& services, const QueryFailures& failures) {
   if (!failures.any || !services.console.IsOpen())
     return;
   std::string lines = outcome.accounting_notices.Take(failures);
@@ -36,9 +34,9 @@ void ReportAndAccount(const RunInputs& inputs,
                       const JobLogCommand* command) {
   int32_t process_count = 1;
   uint64_t measured_io = 0;
-  StepReport& report = outcome.report;
+  protocol::StepReport& report = outcome.report;
   if (inputs.os_version == 4) {
-    runner::ProcessMemory memory = runner::QueryProcessMemory(step.process.get());
+    ProcessMemory memory = QueryProcessMemory(step.process.get());
     report.memory_kb = memory.memory.current_kb;
     report.peak_memory_kb = memory.memory.peak_kb;
     SayFailures(outcome, services, memory.failures);
@@ -46,10 +44,10 @@ void ReportAndAccount(const RunInputs& inputs,
   if (command != nullptr) {
     const std::string separator = SeparatorLine(inputs.task.console_columns);
     (void)services.console.SendText("\r\n" + separator);
-    LocalTime creation;
-    LocalTime exit;
+    core::LocalTime creation;
+    core::LocalTime exit;
     if (inputs.os_version >= 4) {
-      runner::ProcessTimes times = runner::QueryProcessTimes(step.process.get());
+      ProcessTimes times = QueryProcessTimes(step.process.get());
       if (times.ok) {
         step.times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
@@ -78,7 +76,7 @@ void ReportAndAccount(const RunInputs& inputs,
     // A step in a job is reported with the job's times, read below; its main process's times
     // would be one more request to the system in every operator command's answer for nothing.
     if (inputs.os_version >= 4 && !step.HasJob()) {
-      runner::ProcessTimes times = runner::QueryProcessTimes(step.process.get());
+      ProcessTimes times = QueryProcessTimes(step.process.get());
       if (times.ok) {
         step.times.Read(times.creation, times.exit);
         report.kernel_time = times.kernel_time;
@@ -89,7 +87,7 @@ void ReportAndAccount(const RunInputs& inputs,
     report.status_text = ReportStatusText(outcome.report_code);
   }
   if (step.HasJob()) {
-    runner::JobAccounting job = runner::QueryJobAccounting(step.job.get());
+    JobAccounting job = QueryJobAccounting(step.job.get());
     process_count = job.figures.process_count;
     report.kernel_time = job.figures.kernel_time;
     report.user_time = job.figures.user_time;
@@ -103,7 +101,7 @@ void ReportAndAccount(const RunInputs& inputs,
     (void)services.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
     (void)services.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");
   }
-  report.io_count = runner::IoCountField(measured_io, outcome.kilobytes_read);
+  report.io_count = IoCountField(measured_io, outcome.kilobytes_read);
   if (command == nullptr)
     WriteStepReport(outcome, services.output.get());
 }
@@ -126,13 +124,14 @@ void AccountStep(const RunInputs& inputs,
 }
 
 void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services) {
-  const std::string file = Trimmed(inputs.task.console_file);
+  const std::string file = protocol::Trimmed(inputs.task.console_file);
   // Without an open console there is no job log to save, and the last one is kept.
   if (file.empty() || !services.console.IsOpen())
     return;
-  if (SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()) == -1) {
-    outcome.report.status_text = Padded(kStatusConsoleFileFailed, 8);
+  if (console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()) ==
+      -1) {
+    outcome.report.status_text = protocol::Padded(protocol::kStatusConsoleFileFailed, 8);
   }
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace x5 {
+namespace x5::runner {
 
 class StepProcess;
 struct RunInputs;
@@ -32,4 +32,4 @@ void AccountStep(const RunInputs& inputs,
 // Copies the console text into the console file named in the task; "FILE ?" when that fails.
 void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services);
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -26,7 +26,7 @@
 #include "variables/variables.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::runner {
 
 class PipeReader;
 class PipeWriter;
@@ -34,14 +34,14 @@ class PipeWriter;
 // What the parent sent, and what follows from it alone. Made once, by the read of the task
 // (ReadInputs); the run holds it const, so nothing after the read can change it.
 struct RunInputs {
-  TaskRecord task;
+  protocol::TaskRecord task;
   std::string command_text;
   std::string conditions_text;
   std::string variables_text;
   char list_delimiter = ';';
   std::string program_files_x86;
   uint8_t os_version = 0;  // effective OS version code
-  FileCheckLimits limits;
+  protocol::FileCheckLimits limits;
   std::string console_title;
 };
 
@@ -55,9 +55,9 @@ class StepProcess {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
   }
   // Suspends every thread of the step (of its job, or its main thread without one).
-  runner::ThreadControlOutcome Hold(uint8_t os_version);
+  ThreadControlOutcome Hold(uint8_t os_version);
   // Releases what the last hold suspended.
-  runner::ThreadControlOutcome Resume(uint8_t os_version);
+  ThreadControlOutcome Resume(uint8_t os_version);
   // Sets the step's priority from a priority code; in a job, of every process in it.
   void SetPriority(int32_t code, uint8_t os_version);
   // Reads the step's priority (the code read has no field in the step report).
@@ -70,14 +70,14 @@ class StepProcess {
   // Gives the step the priority it is launched with (the task's, or a PRTY's before the launch).
   void ApplyLaunchPriority(uint8_t os_version);
 
-  StatusRecord record;  // launch record: status text and code of the launch
-  ScopedHandle job;     // empty when no job object was made
-  ScopedHandle process;
-  ScopedHandle thread;
-  StepIdentity identity;  // logon token, hive, profile: released on every path
-  StepTimes times;        // of the step's main process, local
-  runner::HoldLedger holds;
-  int32_t last_wait_result = kStillRunning;
+  protocol::StatusRecord record;  // launch record: status text and code of the launch
+  win::ScopedHandle job;          // empty when no job object was made
+  win::ScopedHandle process;
+  win::ScopedHandle thread;
+  launch::StepIdentity identity;  // logon token, hive, profile: released on every path
+  StepTimes times;                // of the step's main process, local
+  HoldLedger holds;
+  int32_t last_wait_result = protocol::kStillRunning;
   int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   bool killed = false;
   // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
@@ -87,12 +87,12 @@ class StepProcess {
 // What the parent is told: the return-code state and messages the sequence decides, the step
 // report and the report text.
 struct RunOutcome : sequence::Outcome {
-  StepReport report;
+  protocol::StepReport report;
   int32_t report_code = 0;
   std::string report_text;
   bool final_flag = false;
   bool accounting_flag = false;
-  runner::AccountingNotices accounting_notices;
+  AccountingNotices accounting_notices;
   // What the file checks read, over both condition passes: the I/O count of the report counts
   // it, and the pacer's look interval counts on across the passes.
   int32_t kilobytes_read = 0;
@@ -103,19 +103,19 @@ struct RunOutcome : sequence::Outcome {
 struct RunServices {
   // Pipes to the parent. The output is closed at the end so the parent sees the end of the pipe.
   HANDLE input = nullptr;
-  ScopedHandle output;
+  win::ScopedHandle output;
   bool parent_gone = false;  // the parent's pipe ended: no more commands will come
 
-  Console console;
-  ConsoleSinkWin console_sink{console};
-  SystemEnvironment environment;
-  SystemClock clock;
-  SystemDateNames date_names;
-  SystemParameterFiles parameter_files;
+  console::Console console;
+  console::ConsoleSinkWin console_sink{console};
+  variables::SystemEnvironment environment;
+  variables::SystemClock clock;
+  variables::SystemDateNames date_names;
+  variables::SystemParameterFiles parameter_files;
   // Variable names compare as environment names do. Filled after "Started ": the system's folding
   // asks user32, and loading it (under Wine a connection to the display) before that answer
   // would slow every start.
-  NameFold name_fold;
+  core::NameFold name_fold;
   std::unique_ptr<conditions::RuleFiles> rule_files;
 };
 
@@ -134,7 +134,7 @@ struct Run {
 
   // The command line to launch, passwords deciphered (the launch takes it), and the same line
   // with passwords masked, for messages.
-  SecretString step_command;
+  core::SecretString step_command;
   std::string step_command_shown;
 
   // A "_X5C_" that could not be deleted counts once; later requests are not acted on.
@@ -143,23 +143,23 @@ struct Run {
 };
 
 // The variable routines' view of the run.
-[[nodiscard]] inline VariableContext VariablesOf(const RunInputs& inputs,
-                                                 sequence::StepState& state,
-                                                 RunServices& services) {
-  return VariableContext{state.variables,
-                         inputs.task,
-                         inputs.variables_text,
-                         inputs.list_delimiter,
-                         state.global_parameter_directory,
-                         services.console_sink,
-                         services.environment,
-                         services.clock,
-                         services.date_names,
-                         services.parameter_files,
-                         services.name_fold};
+[[nodiscard]] inline variables::VariableContext VariablesOf(const RunInputs& inputs,
+                                                            sequence::StepState& state,
+                                                            RunServices& services) {
+  return variables::VariableContext{state.variables,
+                                    inputs.task,
+                                    inputs.variables_text,
+                                    inputs.list_delimiter,
+                                    state.global_parameter_directory,
+                                    services.console_sink,
+                                    services.environment,
+                                    services.clock,
+                                    services.date_names,
+                                    services.parameter_files,
+                                    services.name_fold};
 }
 
 // Writes the step report to the parent's pipe (the report text follows in the final reports).
 void WriteStepReport(RunOutcome& outcome, HANDLE output);
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -4,39 +4,39 @@
 #include "runner/job_win.h"
 #include "runner/run_win.h"
 
-namespace x5 {
+namespace x5::runner {
 
-runner::ThreadControlOutcome StepProcess::Hold(uint8_t os_version) {
+ThreadControlOutcome StepProcess::Hold(uint8_t os_version) {
   if (!HasJob())
-    return runner::HoldMainThread(thread.get(), holds);
-  runner::ThreadControlRequest request{runner::ThreadAction::kHold, os_version, 0};
-  return runner::ThreadControl(job.get(), request, holds);
+    return HoldMainThread(thread.get(), holds);
+  ThreadControlRequest request{ThreadAction::kHold, os_version, 0};
+  return ThreadControl(job.get(), request, holds);
 }
 
-runner::ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
+ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
   if (!HasJob())
     return holds.Resume();
-  runner::ThreadControlRequest request{runner::ThreadAction::kResume, os_version, 0};
-  return runner::ThreadControl(job.get(), request, holds);
+  ThreadControlRequest request{ThreadAction::kResume, os_version, 0};
+  return ThreadControl(job.get(), request, holds);
 }
 
 void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
   if (HasJob()) {
-    runner::ThreadControlRequest request{runner::ThreadAction::kSetPriority, os_version, code};
-    (void)runner::ThreadControl(job.get(), request, holds);
+    ThreadControlRequest request{ThreadAction::kSetPriority, os_version, code};
+    (void)ThreadControl(job.get(), request, holds);
     return;
   }
-  (void)runner::SetStepPriority(process.get(), thread.get(), code, os_version);
-  (void)runner::ReadStepPriority(process.get(), thread.get());
+  (void)SetStepPriority(process.get(), thread.get(), code, os_version);
+  (void)ReadStepPriority(process.get(), thread.get());
 }
 
 void StepProcess::ReadPriority(int32_t argument, uint8_t os_version) {
   if (HasJob()) {
-    runner::ThreadControlRequest request{runner::ThreadAction::kReadPriority, os_version, argument};
-    (void)runner::ThreadControl(job.get(), request, holds);
+    ThreadControlRequest request{ThreadAction::kReadPriority, os_version, argument};
+    (void)ThreadControl(job.get(), request, holds);
     return;
   }
-  (void)runner::ReadStepPriority(process.get(), thread.get());
+  (void)ReadStepPriority(process.get(), thread.get());
 }
 
 void StepProcess::Kill(uint32_t exit_code) {
@@ -52,7 +52,7 @@ void StepProcess::EndJob() {
 }
 
 void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
-  (void)runner::SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
+  (void)SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -13,11 +13,11 @@
 #include "runner/report_win.h"
 #include "runner/run_win.h"
 
-namespace x5 {
+namespace x5::runner {
 
 std::string EvaluateConditions(Run& run, sequence::Pass pass) {
-  VariableContext variables = VariablesOf(run.inputs, run.state, run.services);
-  ContextVariableStore store(variables);
+  variables::VariableContext variables = VariablesOf(run.inputs, run.state, run.services);
+  variables::ContextVariableStore store(variables);
   PipeCommandLink link(run.services, run.outcome, run.step);
   FileCheckPacer pacer(link, run.inputs.limits.check_interval, run.outcome.kilobytes_read,
                        run.outcome.report.io_count, run.outcome.file_check_chunks);
@@ -28,8 +28,8 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
                                            run.inputs.limits.line_limit};
   conditions::ConditionContext context(limits, run.outcome.rc, run.services.console_sink, store,
                                        pacer, *run.services.rule_files);
-  context.case_map = SystemCaseMap();
-  context.number_format = UserNumberFormat();
+  context.case_map = conditions::SystemCaseMap();
+  context.number_format = conditions::UserNumberFormat();
   std::string messages = conditions::EvaluateConditions(context, run.state.rule_settings,
                                                         pass == sequence::Pass::kBeforeStep
                                                             ? conditions::kPassBeforeStep
@@ -42,7 +42,7 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
 
 namespace {
 
-class RunConsoleFile final : public ConsoleFile {
+class RunConsoleFile final : public commands::ConsoleFile {
  public:
   RunConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services)
       : inputs_(inputs), outcome_(outcome), services_(services) {}
@@ -56,36 +56,36 @@ class RunConsoleFile final : public ConsoleFile {
 
 }  // namespace
 
-DispatchedCommand DispatchCommand(const RunInputs& inputs,
-                                  sequence::StepState& state,
-                                  RunOutcome& outcome,
-                                  RunServices& services,
-                                  std::string_view text,
-                                  DispatchMode mode) {
-  VariableContext variables = VariablesOf(inputs, state, services);
-  ContextExpander expander(variables);
-  ContextVariableStore store(variables, &FillRandom);
+commands::DispatchedCommand DispatchCommand(const RunInputs& inputs,
+                                            sequence::StepState& state,
+                                            RunOutcome& outcome,
+                                            RunServices& services,
+                                            std::string_view text,
+                                            commands::DispatchMode mode) {
+  variables::VariableContext variables = VariablesOf(inputs, state, services);
+  variables::ContextExpander expander(variables);
+  variables::ContextVariableStore store(variables, &cipher::FillRandom);
   RunConsoleFile console_file(inputs, outcome, services);
-  const std::unique_ptr<Associations> associations = commands::MakeShellAssociations();
-  std::unique_ptr<FileAccess> files = MakeSystemFileAccess();
+  const std::unique_ptr<commands::Associations> associations = commands::MakeShellAssociations();
+  std::unique_ptr<commands::FileAccess> files = commands::MakeSystemFileAccess();
   std::unique_ptr<commands::PrinterSource> printers = commands::MakeSpoolerPrinters();
-  CommandContext context{expander,
-                         store,
-                         services.console_sink,
-                         console_file,
-                         *associations,
-                         *files,
-                         *printers,
-                         outcome.rc,
-                         state.picture_interval,
-                         state.picture_type,
-                         state.show_resolved,
-                         state.edit,
-                         state.last_result,
-                         state.global_parameter_directory};
+  commands::CommandContext context{expander,
+                                   store,
+                                   services.console_sink,
+                                   console_file,
+                                   *associations,
+                                   *files,
+                                   *printers,
+                                   outcome.rc,
+                                   state.picture_interval,
+                                   state.picture_type,
+                                   state.show_resolved,
+                                   state.edit,
+                                   state.last_result,
+                                   state.global_parameter_directory};
   context.runner_drive = commands::RunnerDriveLetter();
-  context.case_fold = SystemCaseFold();
-  return x5::DispatchCommand(context, text, mode);
+  context.case_fold = commands::SystemCaseFold();
+  return x5::commands::DispatchCommand(context, text, mode);
 }
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -9,7 +9,7 @@
 #include "sequence/main_sequence.h"
 #include "sequence/step_state.h"
 
-namespace x5 {
+namespace x5::runner {
 
 struct Run;
 struct RunInputs;
@@ -22,11 +22,11 @@ struct RunServices;
 std::string EvaluateConditions(Run& run, sequence::Pass pass);
 // kExecute carries out the switches and gives the command line to run and its shown form; the
 // other modes only give the shown form.
-DispatchedCommand DispatchCommand(const RunInputs& inputs,
-                                  sequence::StepState& state,
-                                  RunOutcome& outcome,
-                                  RunServices& services,
-                                  std::string_view text,
-                                  DispatchMode mode);
+commands::DispatchedCommand DispatchCommand(const RunInputs& inputs,
+                                            sequence::StepState& state,
+                                            RunOutcome& outcome,
+                                            RunServices& services,
+                                            std::string_view text,
+                                            commands::DispatchMode mode);
 
-}  // namespace x5
+}  // namespace x5::runner

@@ -8,38 +8,42 @@ namespace x5::sequence {
 namespace {
 
 // Applies the RC rules to `messages` and tells the world what they added.
-void ApplyRules(World& world, RcState& rc, std::string& messages, Pass pass, Decision decision) {
+void ApplyRules(World& world,
+                core::RcState& rc,
+                std::string& messages,
+                Pass pass,
+                Decision decision) {
   const size_t checked = messages.size();
-  messages = ApplyRcRules(rc, std::move(messages));
+  messages = core::ApplyRcRules(rc, std::move(messages));
   world.Decided(pass, decision, std::string_view(messages).substr(checked));
 }
 
 }  // namespace
 
-Outcome StartOutcome(const TaskRecord& task) {
+Outcome StartOutcome(const protocol::TaskRecord& task) {
   Outcome outcome;
   outcome.rc.maximum_rc = task.maximum_rc;
   outcome.rc.task_rc = task.task_rc;
   outcome.rc.step_minimum_rc = task.step_minimum_rc;
   outcome.rc.step_maximum_rc = task.step_maximum_rc;
-  outcome.pre_messages = SetupAbendMode(outcome.rc);
+  outcome.pre_messages = core::SetupAbendMode(outcome.rc);
   return outcome;
 }
 
 Decision BeforeStep(World& world, Outcome& outcome) {
-  RcState& rc = outcome.rc;
+  core::RcState& rc = outcome.rc;
   std::string& messages = outcome.pre_messages;
   if (rc.maximum_rc == 0) {
     rc.result_flag = '-';
-    world.SetStatus(kStatusMaximumRcZero, 0);
-    messages += kMaximumRcZeroMessage;
+    world.SetStatus(protocol::kStatusMaximumRcZero, 0);
+    messages += protocol::kMaximumRcZeroMessage;
     return Decision::kMaximumRcZero;
   }
   rc.result_flag = '+';
 
   if (!world.OpenConsole()) {
-    world.SetStatus(kStatusNoConsole, 0);
-    messages += kNoConsoleMessage;
+    world.SetStatus(protocol::kStatusNoConsole, 0);
+    messages += protocol::kNoConsoleMessage;
     return Decision::kNoConsole;
   }
   world.SetStepVariables();
@@ -48,34 +52,35 @@ Decision BeforeStep(World& world, Outcome& outcome) {
   // later steps, the printer report) are not carried out either.
   if (world.KilledInChecks()) {
     ApplyRules(world, rc, messages, Pass::kBeforeStep, Decision::kKilledInChecks);
-    world.SetStatus(kStatusNotRun, 0);
+    world.SetStatus(protocol::kStatusNotRun, 0);
     return Decision::kKilledInChecks;
   }
   const Command command = world.DispatchCommand();
   const size_t checked = messages.size();
-  messages = ApplyRcRules(rc, std::move(messages));
+  messages = core::ApplyRcRules(rc, std::move(messages));
   const std::string rules_said = messages.substr(checked);
 
   if (command.length == 0) {
-    world.SetStatus(kStatusNoCommand, 0);
-    const std::string line = NoCommandRc(rc);
+    world.SetStatus(protocol::kStatusNoCommand, 0);
+    const std::string line = core::NoCommandRc(rc);
     world.Decided(Pass::kBeforeStep, Decision::kNoCommand, rules_said);
     world.ConsoleText(line);
     return Decision::kNoCommand;
   }
   if (rc.result_flag != '+') {
     world.Decided(Pass::kBeforeStep, Decision::kNotRun, rules_said);
-    world.SetStatus(kStatusNotRun, 0);
+    world.SetStatus(protocol::kStatusNotRun, 0);
     return Decision::kNotRun;
   }
 
   world.AddVariable("X5RC", std::to_string(rc.step_rc_value));
   Decision decision = Decision::kRuns;
   Launched launched;
-  if (command.length > kLongestCommandLine) {
+  if (command.length > commands::kLongestCommandLine) {
     // Cut, the step would run another command than the one written.
-    world.ConsoleText(CommandTooLongLine(command.length));
-    launched = Launched{false, std::string(kStatusNotStarted), kCommandTooLongCode};
+    world.ConsoleText(commands::CommandTooLongLine(command.length));
+    launched =
+        Launched{false, std::string(protocol::kStatusNotStarted), commands::kCommandTooLongCode};
     decision = Decision::kCommandTooLong;
   } else {
     launched = world.Launch();
@@ -97,9 +102,9 @@ Decision BeforeStep(World& world, Outcome& outcome) {
 void StepEnded(World& world, bool waited, int32_t wait_result, int32_t exit_code) {
   // A step waited for keeps the wait's result as its code; its exit code travels beside it.
   if (waited)
-    world.SetStatus(kStatusStepOk, wait_result);
+    world.SetStatus(protocol::kStatusStepOk, wait_result);
   else
-    world.SetStatus(kStatusStepWaitFailed, exit_code);
+    world.SetStatus(protocol::kStatusStepWaitFailed, exit_code);
 }
 
 void AfterStep(World& world, Outcome& outcome, bool killed) {
@@ -112,15 +117,16 @@ void AfterStep(World& world, Outcome& outcome, bool killed) {
 
 std::string FinalReportText(Outcome& outcome) {
   std::string text = outcome.pre_messages + outcome.post_messages;
-  FinalRcAdjustment(outcome.rc);
+  core::FinalRcAdjustment(outcome.rc);
   return text;
 }
 
 std::string LaunchFailedMessage(const Launched& launch, std::string_view shown) {
-  if (Trimmed(launch.status_text) == kStatusLogonFailed)
-    return std::string(kInvalidLogonMessage);
-  return "***** Error - Command  \"" + std::string(shown) + "\"  " + Padded(launch.status_text, 8) +
-         " RC=" + std::to_string(launch.status_code) + " *****\r\n";
+  if (protocol::Trimmed(launch.status_text) == protocol::kStatusLogonFailed)
+    return std::string(protocol::kInvalidLogonMessage);
+  return "***** Error - Command  \"" + std::string(shown) + "\"  " +
+         protocol::Padded(launch.status_text, 8) + " RC=" + std::to_string(launch.status_code) +
+         " *****\r\n";
 }
 
 }  // namespace x5::sequence

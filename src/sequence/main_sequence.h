@@ -72,13 +72,13 @@ class World {
 
 // The return-code state and the messages of the report text.
 struct Outcome {
-  RcState rc;
+  core::RcState rc;
   std::string pre_messages;   // before the step
   std::string post_messages;  // after it
 };
 
 // The outcome's start from the task: its RC limits, abend mode and the abend warning.
-[[nodiscard]] Outcome StartOutcome(const TaskRecord& task);
+[[nodiscard]] Outcome StartOutcome(const protocol::TaskRecord& task);
 
 // Everything before the launch, up to and including it.
 Decision BeforeStep(World& world, Outcome& outcome);

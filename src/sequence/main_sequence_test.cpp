@@ -55,7 +55,7 @@ TEST(Sequence, EndsOnlyTheRealMachineReaches) {
        false,
        {},
        Decision::kNoConsole,
-       kStatusNoConsole,
+       protocol::kStatusNoConsole,
        0,
        "",
        "** Unable to open console **"},
@@ -65,7 +65,7 @@ TEST(Sequence, EndsOnlyTheRealMachineReaches) {
        true,
        {},
        Decision::kKilledInChecks,
-       kStatusNotRun,
+       protocol::kStatusNotRun,
        1,
        "variables;",
        "-1 RC=3     rule\r\n"},
@@ -74,7 +74,7 @@ TEST(Sequence, EndsOnlyTheRealMachineReaches) {
        false,
        {false, "LOGON ? ", 0},
        Decision::kNotStarted,
-       kStatusLogonFailed,
+       protocol::kStatusLogonFailed,
        99,
        "variables;switches;X5RC;launch;",
        "-1 RC=3     rule\r\n\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n"},
@@ -85,14 +85,14 @@ TEST(Sequence, EndsOnlyTheRealMachineReaches) {
     world.console_opens = c.console_opens;
     world.killed = c.killed;
     world.launch = c.launch;
-    TaskRecord task;
+    protocol::TaskRecord task;
     task.maximum_rc = 4;
     task.task_rc = 1;
     task.step_minimum_rc = 1;
     task.step_maximum_rc = 4;
     Outcome outcome = StartOutcome(task);
     EXPECT_EQ(BeforeStep(world, outcome), c.decision);
-    EXPECT_EQ(Trimmed(world.status), c.status);
+    EXPECT_EQ(protocol::Trimmed(world.status), c.status);
     EXPECT_EQ(outcome.rc.current_rc, c.current_rc);
     EXPECT_EQ(world.asked, c.asked);
     EXPECT_EQ(FinalReportText(outcome), c.report_text);

@@ -19,7 +19,7 @@ struct StepState {
   int32_t picture_interval = 200;
   std::string picture_type = "JPG";
   bool show_resolved = false;  // "/X5?": the job log shows the command as it runs
-  PendingEdit edit;
+  commands::PendingEdit edit;
   int32_t last_result = 0;
 };
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 constexpr std::array<std::string_view, 7> kDays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -75,19 +75,19 @@ int DayOfYear(int year, int month, int day) noexcept {
   return kBefore[month - 1] + day + (month > 2 && IsLeapYear(year) ? 1 : 0);
 }
 
-std::string EnglishDateNames::DayName(const LocalTime& t, bool abbreviated) const {
+std::string EnglishDateNames::DayName(const core::LocalTime& t, bool abbreviated) const {
   std::string_view name = kDays[static_cast<size_t>(DayOfWeek(t.year, t.month, t.day))];
   return std::string(abbreviated ? name.substr(0, 3) : name);
 }
 
-std::string EnglishDateNames::MonthName(const LocalTime& t, bool abbreviated) const {
+std::string EnglishDateNames::MonthName(const core::LocalTime& t, bool abbreviated) const {
   if (t.month < 1 || t.month > 12)
     return {};
   std::string_view name = kMonths[static_cast<size_t>(t.month - 1)];
   return std::string(abbreviated ? name.substr(0, 3) : name);
 }
 
-std::string EnglishDateNames::GeneralDateTime(const LocalTime& t) const {
+std::string EnglishDateNames::GeneralDateTime(const core::LocalTime& t) const {
   std::string out;
   AppendNumber(out, t.year, 4);
   out += '-';
@@ -104,7 +104,7 @@ std::string EnglishDateNames::GeneralDateTime(const LocalTime& t) const {
 }
 
 std::string FormatDatePicture(std::string_view picture,
-                              const LocalTime& t,
+                              const core::LocalTime& t,
                               const DateNames& names) {
   if (picture.empty())
     return names.GeneralDateTime(t);
@@ -218,4 +218,4 @@ std::string FormatDatePicture(std::string_view picture,
   return out;
 }
 
-}  // namespace x5
+}  // namespace x5::variables

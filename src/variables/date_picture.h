@@ -6,24 +6,24 @@
 
 #include "core/interfaces.h"
 
-namespace x5 {
+namespace x5::variables {
 
 // The locale-dependent parts of a date picture.
 class DateNames {
  public:
   virtual ~DateNames() = default;
-  virtual std::string DayName(const LocalTime& t, bool abbreviated) const = 0;
-  virtual std::string MonthName(const LocalTime& t, bool abbreviated) const = 0;
+  virtual std::string DayName(const core::LocalTime& t, bool abbreviated) const = 0;
+  virtual std::string MonthName(const core::LocalTime& t, bool abbreviated) const = 0;
   // The locale's general date-and-time form (short date, then time).
-  virtual std::string GeneralDateTime(const LocalTime& t) const = 0;
+  virtual std::string GeneralDateTime(const core::LocalTime& t) const = 0;
 };
 
 // English names and "yyyy-mm-dd hh:nn:ss", for tests, tools and when no locale is at hand.
 class EnglishDateNames final : public DateNames {
  public:
-  std::string DayName(const LocalTime& t, bool abbreviated) const override;
-  std::string MonthName(const LocalTime& t, bool abbreviated) const override;
-  std::string GeneralDateTime(const LocalTime& t) const override;
+  std::string DayName(const core::LocalTime& t, bool abbreviated) const override;
+  std::string MonthName(const core::LocalTime& t, bool abbreviated) const override;
+  std::string GeneralDateTime(const core::LocalTime& t) const override;
 };
 
 // Formats `picture` (the text between the two "#") for `t`. Tokens, in either case:
@@ -38,12 +38,12 @@ class EnglishDateNames final : public DateNames {
 //   AM/PM am/pm A/P a/p AMPM   morning/afternoon marker, in the case written
 // Every other character is copied. An empty picture gives the general date-and-time form.
 std::string FormatDatePicture(std::string_view picture,
-                                            const LocalTime& t,
-                                            const DateNames& names);
+                              const core::LocalTime& t,
+                              const DateNames& names);
 
 // 0 = Sunday, computed from the date itself.
 [[nodiscard]] int DayOfWeek(int year, int month, int day) noexcept;
 // 1 for 1 January.
 [[nodiscard]] int DayOfYear(int year, int month, int day) noexcept;
 
-}  // namespace x5
+}  // namespace x5::variables

@@ -3,15 +3,15 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 TEST(DatePicture, Tokens) {
   const EnglishDateNames names;
-  const LocalTime afternoon{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday
-  const LocalTime midnight{2023, 12, 31, 0, 0, 5, 0, 0};  // Sunday
+  const core::LocalTime afternoon{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday
+  const core::LocalTime midnight{2023, 12, 31, 0, 0, 5, 0, 0};  // Sunday
   struct Case {
-    const LocalTime& t;
+    const core::LocalTime& t;
     std::string_view picture;
     std::string_view want;
   };
@@ -55,4 +55,4 @@ TEST(DatePicture, CalendarArithmetic) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::variables

@@ -3,12 +3,12 @@
 #include "core/fault.h"
 #include "variables/variables.h"
 
-namespace x5 {
+namespace x5::variables {
 
 int32_t AddPasswordVariable(VariableContext& context,
                             std::string_view name,
                             std::string_view plain,
-                            RandomFill fill) noexcept {
+                            cipher::RandomFill fill) noexcept {
   try {
     std::string value(1, kPasswordMarker);
     if (!plain.empty()) {
@@ -19,9 +19,9 @@ int32_t AddPasswordVariable(VariableContext& context,
     }
     return AddVariable(context, name, value);
   } catch (...) {
-    UnexpectedFault("AddPasswordVariable");
+    core::UnexpectedFault("AddPasswordVariable");
     return 0;  // nothing was added
   }
 }
 
-}  // namespace x5
+}  // namespace x5::variables

@@ -5,7 +5,7 @@
 #include "variables/testing/test_fakes.h"
 #include "variables/variables.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 using testing::FakeRun;
@@ -17,10 +17,10 @@ TEST(AddPasswordVariable, StoresTheEncipheredFormAndWritesNoPlainText) {
   };
   for (const Case& c : {Case{"s3cret", 1}, Case{"", 1}, Case{std::string(127, 'k'), 1},
                         Case{std::string(128, 'k'), 0}}) {
-    FakeRun run;
+    variables::testing::FakeRun run;
     run.global_parameter_directory = "C:\\J\\S1\\";
     SCOPED_TRACE(c.plain.size());
-    EXPECT_EQ(AddPasswordVariable(run.context, "PW$", c.plain, &FillRandom), c.result);
+    EXPECT_EQ(AddPasswordVariable(run.context, "PW$", c.plain, &cipher::FillRandom), c.result);
     if (c.result == 0) {
       EXPECT_TRUE(run.table.empty());
       EXPECT_TRUE(run.files.files.empty());
@@ -36,4 +36,4 @@ TEST(AddPasswordVariable, StoresTheEncipheredFormAndWritesNoPlainText) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::variables

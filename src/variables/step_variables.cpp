@@ -6,7 +6,7 @@
 
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 constexpr int32_t kErrorNotEnoughMemory = 8;
@@ -242,7 +242,7 @@ int32_t AddVariable(VariableContext& context,
   try {
     // The environment would cut such a name or read another one in it, and the step would get
     // the value under a name nobody wrote.
-    if (const std::string_view problem = VariableNameProblem(name); !problem.empty()) {
+    if (const std::string_view problem = core::VariableNameProblem(name); !problem.empty()) {
       context.console.Line("/X5  Variable " + Printable(name) +
                            " not defined: " + std::string(problem));
       return -kErrorInvalidName;
@@ -252,7 +252,7 @@ int32_t AddVariable(VariableContext& context,
     entry.append(name).append("=").append(value);
     context.table.push_back(std::move(entry));
   } catch (...) {
-    UnexpectedFault("AddVariable");
+    core::UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
   if (context.global_parameter_directory.empty() || name.empty() || name.back() != '$')
@@ -283,7 +283,7 @@ int32_t AddVariable(VariableContext& context,
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
     return 1;
   } catch (...) {
-    UnexpectedFault("AddVariable");
+    core::UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -292,7 +292,7 @@ int32_t AddVariable(VariableContext& context, std::string_view name, int64_t val
   try {
     return AddVariable(context, name, std::string_view(std::to_string(value)));
   } catch (...) {
-    UnexpectedFault("AddVariable");
+    core::UnexpectedFault("AddVariable");
     return -kErrorNotEnoughMemory;
   }
 }
@@ -300,7 +300,7 @@ int32_t AddVariable(VariableContext& context, std::string_view name, int64_t val
 int32_t SetStepVariables(VariableContext& context) noexcept {
   int32_t count = 0;
   try {
-    const TaskRecord& task = context.task;
+    const protocol::TaskRecord& task = context.task;
     const std::string job_directory =
         TrimmedField(task.job_base_directory) + TrimmedField(task.job_name) + "\\";
     const std::string directory = job_directory + TrimmedField(task.step_directory) + "\\";
@@ -348,9 +348,9 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
     ++count;
   } catch (...) {
     // Whatever was defined stays defined; the console names the fault.
-    ReportFault(context.console, "step variables", UnexpectedFault("SetStepVariables"));
+    core::ReportFault(context.console, "step variables", core::UnexpectedFault("SetStepVariables"));
   }
   return count;
 }
 
-}  // namespace x5
+}  // namespace x5::variables

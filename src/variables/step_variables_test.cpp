@@ -8,7 +8,7 @@
 #include "cipher/password_cipher.h"
 #include "variables/testing/test_fakes.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 using testing::FakeRun;
@@ -66,12 +66,12 @@ TEST(GlobalParameterNameProblem, Table) {
 class StepVariablesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TaskRecord& t = run_.task;
-    t.job_base_directory = Padded("C:\\Jobs\\", kPathWidth);
-    t.job_name = Padded("PAY", kJobNameWidth);
-    t.step_directory = Padded("S01", kStepDirectoryWidth);
-    t.user_name = Padded("clerk", kUserNameWidth);
-    t.working_directory = Padded("C:\\work\\%A%\\%PW%", kPathWidth);
+    protocol::TaskRecord& t = run_.task;
+    t.job_base_directory = protocol::Padded("C:\\Jobs\\", protocol::kPathWidth);
+    t.job_name = protocol::Padded("PAY", protocol::kJobNameWidth);
+    t.step_directory = protocol::Padded("S01", protocol::kStepDirectoryWidth);
+    t.user_name = protocol::Padded("clerk", protocol::kUserNameWidth);
+    t.working_directory = protocol::Padded("C:\\work\\%A%\\%PW%", protocol::kPathWidth);
     t.job_number = 42;
     t.step_number = 3;
     t.repeat_count = 2;
@@ -89,7 +89,7 @@ class StepVariablesTest : public ::testing::Test {
     return ExpandVariables(run_.context, text, kMaskPasswords, false);
   }
   static constexpr const char* kDir = "C:\\Jobs\\PAY\\S01\\";
-  FakeRun run_;
+  variables::testing::FakeRun run_;
 };
 
 TEST_F(StepVariablesTest, DefinesTaskVariablesInOrderThenSetLinesThenX5W) {
@@ -114,7 +114,7 @@ TEST_F(StepVariablesTest, BlocksEndAtALineWithoutSetAndSplitAtTheirDelimiter) {
       {std::string("SETP PW\0X=1;SET B\tC=2;SET C=3", 29), ';', "C=3|"},
   };
   for (const auto& [block, delimiter, want] : cases) {
-    FakeRun run;
+    variables::testing::FakeRun run;
     run.task = run_.task;
     run.SetBlock(block, delimiter);
     SetStepVariables(run.context);
@@ -159,7 +159,7 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreBoundedInNumberAndSize) {
   for (const auto& [count, content, defined] :
        {std::tuple{kMaxParameterFiles + 3, std::string("1"), kMaxParameterFiles},
         std::tuple{fit + 2, line, fit}}) {
-    FakeRun run;
+    variables::testing::FakeRun run;
     run.task = run_.task;
     for (size_t i = 0; i < count; ++i)
       run.files.files[kDir + std::to_string(100000 + i) + "$.$$$"] = content;
@@ -239,4 +239,4 @@ TEST_F(StepVariablesTest, BadGlobalParameterNamesNeverWriteAFile) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::variables

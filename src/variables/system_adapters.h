@@ -6,7 +6,7 @@
 #include "variables/date_picture.h"
 #include "variables/variables.h"
 
-namespace x5 {
+namespace x5::variables {
 
 class SystemEnvironment final : public Environment {
  public:
@@ -15,15 +15,15 @@ class SystemEnvironment final : public Environment {
 
 class SystemClock final : public Clock {
  public:
-  LocalTime Now() const override;
+  core::LocalTime Now() const override;
 };
 
 // Day and month names and the general date form of the user's locale.
 class SystemDateNames final : public DateNames {
  public:
-  std::string DayName(const LocalTime& t, bool abbreviated) const override;
-  std::string MonthName(const LocalTime& t, bool abbreviated) const override;
-  std::string GeneralDateTime(const LocalTime& t) const override;
+  std::string DayName(const core::LocalTime& t, bool abbreviated) const override;
+  std::string MonthName(const core::LocalTime& t, bool abbreviated) const override;
+  std::string GeneralDateTime(const core::LocalTime& t) const override;
 };
 
 // Longest first line read from a global parameter file; a longer one counts as unreadable
@@ -44,4 +44,4 @@ class SystemParameterFiles final : public ParameterFiles {
   std::string listed_final_;
 };
 
-}  // namespace x5
+}  // namespace x5::variables

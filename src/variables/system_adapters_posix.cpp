@@ -13,7 +13,7 @@
 #include <ctime>
 #include <memory>
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 std::string PosixPath(std::string path) {
@@ -21,7 +21,7 @@ std::string PosixPath(std::string path) {
   return path;
 }
 
-std::tm ToTm(const LocalTime& t) {
+std::tm ToTm(const core::LocalTime& t) {
   std::tm tm{};
   tm.tm_year = t.year - 1900;
   tm.tm_mon = t.month - 1;
@@ -35,7 +35,7 @@ std::tm ToTm(const LocalTime& t) {
   return tm;
 }
 
-std::string Strftime(const char* format, const LocalTime& t) {
+std::string Strftime(const char* format, const core::LocalTime& t) {
   const std::tm tm = ToTm(t);
   char buffer[256];
   size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
@@ -76,12 +76,12 @@ std::optional<std::string> SystemEnvironment::Get(std::string_view name) const {
   return std::string(value);
 }
 
-LocalTime SystemClock::Now() const {
+core::LocalTime SystemClock::Now() const {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   std::tm tm{};
   localtime_r(&now.tv_sec, &tm);
-  LocalTime t;
+  core::LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;
   t.day = tm.tm_mday;
@@ -93,15 +93,15 @@ LocalTime SystemClock::Now() const {
   return t;
 }
 
-std::string SystemDateNames::DayName(const LocalTime& t, bool abbreviated) const {
+std::string SystemDateNames::DayName(const core::LocalTime& t, bool abbreviated) const {
   return Strftime(abbreviated ? "%a" : "%A", t);
 }
 
-std::string SystemDateNames::MonthName(const LocalTime& t, bool abbreviated) const {
+std::string SystemDateNames::MonthName(const core::LocalTime& t, bool abbreviated) const {
   return Strftime(abbreviated ? "%b" : "%B", t);
 }
 
-std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
+std::string SystemDateNames::GeneralDateTime(const core::LocalTime& t) const {
   return Strftime("%x %X", t);
 }
 
@@ -198,4 +198,4 @@ int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
   return 1;
 }
 
-}  // namespace x5
+}  // namespace x5::variables

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,4 +32,4 @@ TEST(SystemParameterFiles, ReadsTheFirstLineWholeOrNotAtAll) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::variables

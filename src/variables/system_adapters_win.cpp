@@ -11,13 +11,13 @@
 #include "win/system_time_win.h"
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 constexpr DWORD kLookupBuffer = 8192;
 constexpr DWORD kReadPiece = 4096;
 
-SYSTEMTIME ToSystemTime(const LocalTime& t) {
+SYSTEMTIME ToSystemTime(const core::LocalTime& t) {
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(t.year);
   st.wMonth = static_cast<WORD>(t.month);
@@ -31,7 +31,7 @@ SYSTEMTIME ToSystemTime(const LocalTime& t) {
 }
 
 // GetDateFormatA with a picture (or a flag and no picture); empty when the call fails.
-std::string DateFormat(const LocalTime& t, DWORD flags, const char* picture) {
+std::string DateFormat(const core::LocalTime& t, DWORD flags, const char* picture) {
   const SYSTEMTIME st = ToSystemTime(t);
   char buffer[256];
   int n = GetDateFormatA(LOCALE_USER_DEFAULT, flags, &st, picture, buffer, sizeof buffer);
@@ -63,23 +63,23 @@ std::optional<std::string> SystemEnvironment::Get(std::string_view name) const {
   return std::nullopt;  // never stable: not taken rather than taken from a stale buffer
 }
 
-LocalTime SystemClock::Now() const {
+core::LocalTime SystemClock::Now() const {
   SYSTEMTIME st{};
   GetLocalTime(&st);
-  return LocalTimeFromSystemTime(st);
+  return win::LocalTimeFromSystemTime(st);
 }
 
-std::string SystemDateNames::DayName(const LocalTime& t, bool abbreviated) const {
+std::string SystemDateNames::DayName(const core::LocalTime& t, bool abbreviated) const {
   std::string name = DateFormat(t, 0, abbreviated ? "ddd" : "dddd");
   return name.empty() ? EnglishDateNames().DayName(t, abbreviated) : name;
 }
 
-std::string SystemDateNames::MonthName(const LocalTime& t, bool abbreviated) const {
+std::string SystemDateNames::MonthName(const core::LocalTime& t, bool abbreviated) const {
   std::string name = DateFormat(t, 0, abbreviated ? "MMM" : "MMMM");
   return name.empty() ? EnglishDateNames().MonthName(t, abbreviated) : name;
 }
 
-std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
+std::string SystemDateNames::GeneralDateTime(const core::LocalTime& t) const {
   const std::string date = DateFormat(t, DATE_SHORTDATE, nullptr);
   const SYSTEMTIME st = ToSystemTime(t);
   char buffer[256];
@@ -92,7 +92,7 @@ std::string SystemDateNames::GeneralDateTime(const LocalTime& t) const {
 ParameterListing SystemParameterFiles::List(const std::string& directory, size_t max_names) {
   ParameterListing listing;
   const std::string pattern = directory + "*.$$$";
-  JobFolder folder = JobFolder::Open(directory, pattern, "read");
+  win::JobFolder folder = win::JobFolder::Open(directory, pattern, "read");
   if (!folder) {
     listing.refusal = folder.Failure().refusal;
     return listing;
@@ -100,7 +100,7 @@ ParameterListing SystemParameterFiles::List(const std::string& directory, size_t
   listed_directory_ = directory;
   listed_final_ = folder.FinalPath();
   WIN32_FIND_DATAA data{};
-  ScopedFindHandle find(FindFirstFileA(pattern.c_str(), &data));
+  win::ScopedFindHandle find(FindFirstFileA(pattern.c_str(), &data));
   if (!find)
     return listing;
   do {
@@ -121,14 +121,15 @@ ParameterListing SystemParameterFiles::List(const std::string& directory, size_t
 std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string& path) {
   // A parameter file that leads out of its folder would hand the step a line of a file it may not
   // read itself: such a file counts as unreadable.
-  const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+  const std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(path));
   if (!split)
     return std::nullopt;
   // The folder listed last is known by its final path already: each file is checked against it.
-  ScopedFileHandle file = !listed_final_.empty() && path.size() > listed_directory_.size() &&
-                                  path.compare(0, listed_directory_.size(), listed_directory_) == 0
-                              ? OpenForReadingIn(listed_final_, path)
-                              : JobFolder::Open(split->folder).OpenForReading(split->name);
+  win::ScopedFileHandle file =
+      !listed_final_.empty() && path.size() > listed_directory_.size() &&
+              path.compare(0, listed_directory_.size(), listed_directory_) == 0
+          ? win::OpenForReadingIn(listed_final_, path)
+          : win::JobFolder::Open(split->folder).OpenForReading(split->name);
   if (!file)
     return std::nullopt;
   std::string line;
@@ -153,15 +154,15 @@ int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
                                               std::string_view content,
                                               std::string& refusal) {
   refusal.clear();
-  const std::optional<FolderAndName> split = SplitFolderAndName(AbsolutePath(path));
+  const std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(path));
   if (!split)
     return -static_cast<int32_t>(ERROR_INVALID_NAME);
   // Written beside the target and renamed over it, neither through a link.
-  JobFolder folder = JobFolder::Open(split->folder, path);
-  JobFileOutcome outcome =
-      folder.Replace(split->name, TemporaryNameFor(split->name), {AsBytes(content)}, true);
+  win::JobFolder folder = win::JobFolder::Open(split->folder, path);
+  win::JobFileOutcome outcome = folder.Replace(split->name, win::TemporaryNameFor(split->name),
+                                               {win::AsBytes(content)}, true);
   refusal = std::move(outcome.refusal);
   return outcome.result;
 }
 
-}  // namespace x5
+}  // namespace x5::variables

@@ -6,7 +6,7 @@
 #include "core/secret_string.h"
 #include "core/fault.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 enum class Found { kNothing, kEmpty, kValue };
@@ -32,7 +32,7 @@ void Resolve(const VariableContext& context, std::string_view name, Resolution& 
   if (name == "#")
     return;
   if (IsDatePicture(name)) {
-    const LocalTime now = context.clock.Now();  // read once per reference
+    const core::LocalTime now = context.clock.Now();  // read once per reference
     r.owned = FormatDatePicture(name.substr(1, name.size() - 2), now, context.date_names);
     if (!r.owned.empty()) {
       r.found = Found::kValue;
@@ -42,7 +42,7 @@ void Resolve(const VariableContext& context, std::string_view name, Resolution& 
   }
   // An empty name ("%%") is never a reference, whatever the table holds.
   // Nor is a name no variable can have: the environment would cut it at a NUL.
-  if (name.empty() || name.size() > kMaxVariableName || !VariableNameProblem(name).empty())
+  if (name.empty() || name.size() > kMaxVariableName || !core::VariableNameProblem(name).empty())
     return;
   if (std::optional<std::string_view> value = FindVariable(context.table, name, context.names)) {
     r.found = value->empty() ? Found::kEmpty : Found::kValue;
@@ -63,7 +63,7 @@ void ResolveOrNothing(const VariableContext& context,
   try {
     Resolve(context, name, r);
   } catch (...) {
-    UnexpectedFault("ResolveVariable");
+    core::UnexpectedFault("ResolveVariable");
     r.found = Found::kNothing;
     r.value = {};
   }
@@ -88,10 +88,10 @@ class SecretMaskedSink {
   explicit SecretMaskedSink(size_t reserve) { text_.Reserve(reserve); }
   void Append(std::string_view s) { text_.Append(s); }
   void AppendPassword(std::string_view) { text_.Append(kMaskedPassword); }
-  SecretString Take() { return std::move(text_); }
+  core::SecretString Take() { return std::move(text_); }
 
  private:
-  SecretString text_;
+  core::SecretString text_;
 };
 
 // Both forms at once, so that every reference (a date picture too) is resolved once for both.
@@ -106,15 +106,15 @@ class DecipheringSink {
     out_.shown.append(s);
   }
   void AppendPassword(std::string_view enciphered) {
-    const SecretString plain = cipher::DecipherVariable(enciphered);
+    const core::SecretString plain = cipher::DecipherVariable(enciphered);
     out_.passwords.push_back({out_.shown.size(), out_.deciphered.Size(), plain.Size()});
     out_.deciphered.Append(plain.View());
     out_.shown.append(kMaskedPassword);
   }
-  Expansion Take() { return std::move(out_); }
+  core::Expansion Take() { return std::move(out_); }
 
  private:
-  Expansion out_;
+  core::Expansion out_;
 };
 
 // Room for a few passwords beyond the text, so a secret buffer rarely grows. It always starts on
@@ -174,7 +174,7 @@ bool HasNoReference(std::string_view text) noexcept {
 
 std::optional<std::string_view> FindVariable(const std::vector<std::string>& table,
                                              std::string_view name,
-                                             const NameFold& names) noexcept {
+                                             const core::NameFold& names) noexcept {
   const size_t n = name.size();
   for (const std::string& entry : table) {
     if (entry.size() > n && entry[n] == '=' &&
@@ -195,20 +195,20 @@ std::string ExpandVariables(const VariableContext& context,
     ExpandInto(context, text, quote_empty, out);
     return out.Take();
   } catch (...) {
-    UnexpectedFault("ExpandVariables");
+    core::UnexpectedFault("ExpandVariables");
     try {
       return std::string(text);
     } catch (...) {
-      UnexpectedFault("ExpandVariables");
+      core::UnexpectedFault("ExpandVariables");
       return {};
     }
   }
 }
 
-Expansion ExpandVariables(const VariableContext& context,
-                          std::string_view text,
-                          DecipherPasswords,
-                          bool quote_empty) noexcept {
+core::Expansion ExpandVariables(const VariableContext& context,
+                                std::string_view text,
+                                DecipherPasswords,
+                                bool quote_empty) noexcept {
   try {
     DecipheringSink out(ReserveFor(text));
     if (HasNoReference(text))
@@ -217,21 +217,21 @@ Expansion ExpandVariables(const VariableContext& context,
       ExpandInto(context, text, quote_empty, out);
     return out.Take();
   } catch (...) {
-    UnexpectedFault("ExpandVariables");
+    core::UnexpectedFault("ExpandVariables");
     // The text as written holds no deciphered password.
     try {
-      return Expansion{SecretString(text), std::string(text), {}};
+      return core::Expansion{core::SecretString(text), std::string(text), {}};
     } catch (...) {
-      UnexpectedFault("ExpandVariables");
+      core::UnexpectedFault("ExpandVariables");
       return {};
     }
   }
 }
 
-SecretString ExpandVariables(const VariableContext& context,
-                             const SecretString& text,
-                             MaskPasswords,
-                             bool quote_empty) noexcept {
+core::SecretString ExpandVariables(const VariableContext& context,
+                                   const core::SecretString& text,
+                                   MaskPasswords,
+                                   bool quote_empty) noexcept {
   try {
     SecretMaskedSink out(ReserveFor(text.View()));
     if (HasNoReference(text.View()))
@@ -240,14 +240,14 @@ SecretString ExpandVariables(const VariableContext& context,
       ExpandInto(context, text.View(), quote_empty, out);
     return out.Take();
   } catch (...) {
-    UnexpectedFault("ExpandVariables");
+    core::UnexpectedFault("ExpandVariables");
     try {
-      SecretString copy;
+      core::SecretString copy;
       copy.Reserve(ReserveFor(text.View()));
       copy.Append(text.View());
       return copy;
     } catch (...) {
-      UnexpectedFault("ExpandVariables");
+      core::UnexpectedFault("ExpandVariables");
       return {};
     }
   }
@@ -267,4 +267,4 @@ std::string ResolveVariable(const VariableContext& context, std::string_view nam
   return std::string(r.value);
 }
 
-}  // namespace x5
+}  // namespace x5::variables

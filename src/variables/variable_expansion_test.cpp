@@ -6,7 +6,7 @@
 #include "cipher/password_cipher.h"
 #include "variables/testing/test_fakes.h"
 
-namespace x5 {
+namespace x5::variables {
 namespace {
 
 using testing::FakeRun;
@@ -35,11 +35,11 @@ class ExpandVariablesTest : public ::testing::Test {
     const std::string masked = ExpandVariables(run_.context, text, kMaskPasswords, quote);
     if (!decipher)
       return masked;
-    const Expansion both = ExpandVariables(run_.context, text, kDecipherPasswords, quote);
+    const core::Expansion both = ExpandVariables(run_.context, text, kDecipherPasswords, quote);
     EXPECT_EQ(both.shown, masked) << text;
     return std::string(both.deciphered.View());
   }
-  FakeRun run_;
+  variables::testing::FakeRun run_;
 };
 
 TEST_F(ExpandVariablesTest, Table) {
@@ -100,7 +100,7 @@ TEST_F(ExpandVariablesTest, DeciphersPasswordsLongerThanTheirReferences) {
 }
 
 TEST_F(ExpandVariablesTest, ASecretTextStaysSecretWhenExpandedAgain) {
-  const SecretString secret("k=s3cret %X% %P% %A%");
+  const core::SecretString secret("k=s3cret %X% %P% %A%");
   EXPECT_EQ(ExpandVariables(run_.context, secret, kMaskPasswords, true).View(),
             "k=s3cret 1 ***** \"\"");
 }
@@ -140,4 +140,4 @@ TEST(FindVariable, MatchesWholeNamesWithoutRegardToCase) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::variables

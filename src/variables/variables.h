@@ -15,7 +15,7 @@
 #include "protocol/protocol.h"
 #include "variables/date_picture.h"
 
-namespace x5 {
+namespace x5::variables {
 
 // First character of a password variable's value; the enciphered password follows it.
 inline constexpr char kPasswordMarker = '\xFF';
@@ -32,7 +32,7 @@ inline constexpr std::string_view kGlobalParameterSuffix = ".$$$";
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual LocalTime Now() const = 0;
+  virtual core::LocalTime Now() const = 0;
 };
 
 // The runner process's own environment.
@@ -76,18 +76,18 @@ class ParameterFiles {
 // state and must outlive the context.
 struct VariableContext {
   std::vector<std::string>& table;  // the runner variable table, "NAME=value" in order
-  const TaskRecord& task;
+  const protocol::TaskRecord& task;
   std::string_view variables_text;  // the variables block
   char list_delimiter = ';';
   std::string& global_parameter_directory;  // empty until the global parameters are loaded
-  ConsoleSink& console;
+  core::ConsoleSink& console;
   const Environment& environment;
   const Clock& clock;
   const DateNames& date_names;
   ParameterFiles& files;
   // How names compare: as the system compares environment names, so that a name the table holds
   // is never taken from the environment.
-  const NameFold& names = kWesternNameFold;
+  const core::NameFold& names = core::kWesternNameFold;
 };
 
 // ------------------------------------------------------------------------------ variable table
@@ -97,7 +97,7 @@ struct VariableContext {
 [[nodiscard]] std::optional<std::string_view> FindVariable(
     const std::vector<std::string>& table,
     std::string_view name,
-    const NameFold& names = kWesternNameFold) noexcept;
+    const core::NameFold& names = core::kWesternNameFold) noexcept;
 
 // ------------------------------------------------------------------------------ expansion
 
@@ -112,19 +112,19 @@ inline constexpr DecipherPasswords kDecipherPasswords{};
 // A variable defined empty expands to "" (two quotes) when `quote_empty` is true, else to nothing.
 // Password values are shown as "*****".
 std::string ExpandVariables(const VariableContext& context,
-                                          std::string_view text,
-                                          MaskPasswords,
-                                          bool quote_empty) noexcept;
+                            std::string_view text,
+                            MaskPasswords,
+                            bool quote_empty) noexcept;
 // Password values deciphered, and in the same pass masked: only for texts handed to the step.
-[[nodiscard]] Expansion ExpandVariables(const VariableContext& context,
-                                        std::string_view text,
-                                        DecipherPasswords,
-                                        bool quote_empty) noexcept;
+[[nodiscard]] core::Expansion ExpandVariables(const VariableContext& context,
+                                              std::string_view text,
+                                              DecipherPasswords,
+                                              bool quote_empty) noexcept;
 // A text that already holds deciphered passwords stays secret, whatever it is expanded with.
-[[nodiscard]] SecretString ExpandVariables(const VariableContext& context,
-                                           const SecretString& text,
-                                           MaskPasswords,
-                                           bool quote_empty) noexcept;
+[[nodiscard]] core::SecretString ExpandVariables(const VariableContext& context,
+                                                 const core::SecretString& text,
+                                                 MaskPasswords,
+                                                 bool quote_empty) noexcept;
 
 // The value for one name: a date picture, then the table, then the environment. The empty string
 // when nothing is found, kEmptyValueMarker for a variable defined empty. A password value keeps
@@ -167,7 +167,7 @@ int32_t AddVariable(VariableContext& context, std::string_view name, int64_t val
 int32_t AddPasswordVariable(VariableContext& context,
                             std::string_view name,
                             std::string_view plain,
-                            RandomFill fill) noexcept;
+                            cipher::RandomFill fill) noexcept;
 
 // Loads the global parameters, defines the X5 variables of the task and the SET lines of the
 // variables block, then X5W. Returns the number of variables defined.
@@ -176,16 +176,16 @@ int32_t SetStepVariables(VariableContext& context) noexcept;
 // ------------------------------------------------------------------------------ seams
 
 // Expansion for the subsystems that take an Expander.
-class ContextExpander final : public Expander {
+class ContextExpander final : public core::Expander {
  public:
   explicit ContextExpander(const VariableContext& context) : context_(context) {}
   std::string Expand(std::string_view text, bool quote_empty) override {
     return ExpandVariables(context_, text, kMaskPasswords, quote_empty);
   }
-  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+  core::Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
     return ExpandVariables(context_, text, kDecipherPasswords, quote_empty);
   }
-  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
+  core::SecretString ExpandSecret(const core::SecretString& text, bool quote_empty) override {
     return ExpandVariables(context_, text, kMaskPasswords, quote_empty);
   }
 
@@ -194,13 +194,13 @@ class ContextExpander final : public Expander {
 };
 
 // AddVariable for the subsystems that take a VariableStore.
-class ContextVariableStore final : public VariableStore {
+class ContextVariableStore final : public core::VariableStore {
  public:
   // `fill` enciphers the passwords it is given; without one it keeps none.
-  explicit ContextVariableStore(VariableContext& context, RandomFill fill = nullptr)
+  explicit ContextVariableStore(VariableContext& context, cipher::RandomFill fill = nullptr)
       : context_(context), fill_(fill) {}
   int32_t AddVariable(std::string_view name, std::string_view value) override {
-    return x5::AddVariable(context_, name, value);
+    return x5::variables::AddVariable(context_, name, value);
   }
   int32_t AddPassword(std::string_view name, std::string_view plain) override {
     return fill_ != nullptr ? AddPasswordVariable(context_, name, plain, fill_) : 0;
@@ -208,7 +208,7 @@ class ContextVariableStore final : public VariableStore {
 
  private:
   VariableContext& context_;
-  RandomFill fill_;
+  cipher::RandomFill fill_;
 };
 
-}  // namespace x5
+}  // namespace x5::variables

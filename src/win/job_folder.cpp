@@ -2,7 +2,7 @@
 // how its paths split, where a final path may lie, and the console line of a refusal.
 #include "win/job_folder.h"
 
-namespace x5 {
+namespace x5::win {
 namespace {
 
 bool IsSeparator(char c) noexcept {
@@ -147,4 +147,4 @@ std::string RefusalLine(std::string_view path, std::string_view action, JobFolde
   return line;
 }
 
-}  // namespace x5
+}  // namespace x5::win

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::win {
 
 struct FolderAndName {
   std::string folder;  // no trailing separator, except for a root ("C:\", "\\server\share\")
@@ -44,8 +44,6 @@ enum class JobFolderProblem {
 
 // The one console line that names the refused file: "***** <path> not written: <reason> *****".
 // `action` is "written", "renamed" or "deleted".
-std::string RefusalLine(std::string_view path,
-                                      std::string_view action,
-                                      JobFolderProblem problem);
+std::string RefusalLine(std::string_view path, std::string_view action, JobFolderProblem problem);
 
-}  // namespace x5
+}  // namespace x5::win

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::win {
 namespace {
 
 TEST(JobFolder, RootsAreTheDriveAndShareRoots) {
@@ -70,4 +70,4 @@ TEST(JobFolder, RefusalNamesTheFileOnOneLine) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::win

@@ -8,7 +8,7 @@
 #include "core/fault.h"
 #include "win/job_folder.h"
 
-namespace x5 {
+namespace x5::win {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -190,7 +190,7 @@ JobFolder JobFolder::Open(std::string_view folder,
     opened.handle_ = std::move(handle);
     return opened;
   } catch (const std::exception&) {
-    UnexpectedFault("JobFolder::Open");
+    core::UnexpectedFault("JobFolder::Open");
     JobFolder failed;
     failed.failure_.result = -static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
     return failed;
@@ -248,7 +248,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
     }
     return file;
   } catch (const std::exception&) {
-    UnexpectedFault("CreateOrEmpty");
+    core::UnexpectedFault("CreateOrEmpty");
     outcome = Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
     return {};
   }
@@ -314,7 +314,7 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     }
     return JobFileOutcome{};
   } catch (const std::exception&) {
-    UnexpectedFault("Replace");
+    core::UnexpectedFault("Replace");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -342,7 +342,7 @@ JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
       return Failed(LastErrorCode());
     return JobFileOutcome{};
   } catch (const std::exception&) {
-    UnexpectedFault("Delete");
+    core::UnexpectedFault("Delete");
     return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
   }
 }
@@ -353,7 +353,7 @@ ScopedFileHandle JobFolder::OpenForReading(std::string_view name) noexcept {
       return {};
     return OpenForReadingIn(final_path_, path_ + std::string(name));
   } catch (const std::exception&) {
-    UnexpectedFault("OpenForReading");
+    core::UnexpectedFault("OpenForReading");
     return {};
   }
 }
@@ -376,7 +376,7 @@ JobEntryKind JobFolder::Kind(std::string_view name) noexcept {
     }
     return JobEntryKind::kPlainFile;
   } catch (const std::exception&) {
-    UnexpectedFault("Kind");
+    core::UnexpectedFault("Kind");
     return JobEntryKind::kOther;
   }
 }
@@ -393,7 +393,7 @@ ScopedFileHandle OpenForReadingIn(const std::string& folder_final,
     }
     return file;
   } catch (const std::exception&) {
-    UnexpectedFault("OpenForReadingIn");
+    core::UnexpectedFault("OpenForReadingIn");
     return {};
   }
 }
@@ -406,4 +406,4 @@ std::string TemporaryNameFor(std::string_view name) {
   return temporary;
 }
 
-}  // namespace x5
+}  // namespace x5::win

@@ -12,7 +12,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::win {
 
 // The outcome of one change in a job folder.
 struct JobFileOutcome {
@@ -102,4 +102,4 @@ class JobFolder {
 // two runners apart.
 std::string TemporaryNameFor(std::string_view name);
 
-}  // namespace x5
+}  // namespace x5::win

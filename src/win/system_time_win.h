@@ -5,11 +5,11 @@
 
 #include "core/interfaces.h"
 
-namespace x5 {
+namespace x5::win {
 
-[[nodiscard]] inline LocalTime LocalTimeFromSystemTime(const SYSTEMTIME& st) noexcept {
-  return LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
-                   st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+[[nodiscard]] inline core::LocalTime LocalTimeFromSystemTime(const SYSTEMTIME& st) noexcept {
+  return core::LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                         st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
-}  // namespace x5
+}  // namespace x5::win

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace x5 {
+namespace x5::win {
 
 // Releases preserve the thread's last error, so a cleanup on an error path never hides the code
 // the caller is about to read.
@@ -160,4 +160,4 @@ class ScopedSelectObject {
   HGDIOBJ old_;
 };
 
-}  // namespace x5
+}  // namespace x5::win

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::win {
 namespace {
 
 constexpr DWORD kCallersError = ERROR_ACCESS_DENIED;
@@ -43,4 +43,4 @@ TEST(HandleOwners, FailedReleaseKeepsTheCallersError) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::win

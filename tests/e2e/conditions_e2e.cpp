@@ -16,7 +16,7 @@ TEST_F(ConditionBytes, FileBytesAreShownAndChunksCountedExactly) {
     std::ofstream out(Linux("data.log"), std::ios::binary);
     out << log;
   }
-  TaskRecord t = Task(step_ + " write " + Win("ran.txt") + " yes");
+  protocol::TaskRecord t = Task(step_ + " write " + Win("ran.txt") + " yes");
   t.file_buffer_size = 1024;
   // Backward from the end, "STATUS:" lies in the first chunk. The 700-byte text is longer than half
   // the buffer: forward, its chunks of 1024 bytes move on by 325, 29 of them for 10000 bytes.
@@ -25,7 +25,7 @@ TEST_F(ConditionBytes, FileBytesAreShownAndChunksCountedExactly) {
                        " S=STATUS: C=N V=(25 = \"DONE\")\r\n->\r\nR=9 F=" + Win("data.log") +
                        " S=" + long_text;
   Start(t);
-  ReportRecord r = Exchange("STAT");
+  ctl::step::ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.phase, 4);
   EXPECT_EQ(r.report.status_text, "RC <>   ");
   EXPECT_EQ(r.report.io_count, (1 + 29) * 10000);

@@ -65,7 +65,7 @@ inline size_t LineCount(const fs::path& path) {
 // The saved console breaks a line longer than the console is wide into rows; this joins them
 // again. A row of exactly the width counts as broken (separator rows of "_" excepted), and so does
 // a row one short of it: the saved form dropped the blank the line was broken at.
-inline std::string Unwrapped(const std::string& console, size_t width = kJobLogColumns) {
+inline std::string Unwrapped(const std::string& console, size_t width = console::kJobLogColumns) {
   std::string out;
   size_t start = 0;
   while (start < console.size()) {
@@ -128,17 +128,18 @@ struct Ran {
 inline Ran RunProgram(const std::vector<std::string>& argv,
                       std::chrono::seconds limit = std::chrono::seconds(60)) {
   Ran ran;
-  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+  core::Result<std::unique_ptr<ctl::host::ChildProcess>> started =
+      ctl::host::StartChildProcess(argv);
   if (!started) {
     ADD_FAILURE() << started.failure().text;
     return ran;
   }
-  std::unique_ptr<ChildProcess>& child = *started;
+  std::unique_ptr<ctl::host::ChildProcess>& child = *started;
   child->CloseInput();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   uint8_t buf[4096];
-  for (ChildProcess::IoResult got;
-       (got = child->Read(buf, deadline)).status == ChildProcess::Io::kOk;)
+  for (ctl::host::ChildProcess::IoResult got;
+       (got = child->Read(buf, deadline)).status == ctl::host::ChildProcess::Io::kOk;)
     ran.out.append(reinterpret_cast<const char*>(buf), got.bytes);
   ran.code = child->Wait(deadline);
   return ran;
@@ -192,15 +193,15 @@ class RunnerTest : public testing::Test {
   }
 
   // A task that runs, with its folders inside this test's private folder.
-  TaskRecord Task(std::string command = {}) {
-    TaskRecord t = DefaultTaskRecord();
+  protocol::TaskRecord Task(std::string command = {}) {
+    protocol::TaskRecord t = ctl::text::DefaultTaskRecord();
     t.user_name = "tester";
     t.job_name = "JOB";
     t.job_number = job_number_;
     t.job_base_directory = dir_;
     t.step_directory = "S01";
     t.console_file = dir_ + "console.txt";
-    blocks_ = TaskBlocks{};
+    blocks_ = ctl::text::TaskBlocks{};
     blocks_.command = std::move(command);
     return t;
   }
@@ -214,35 +215,37 @@ class RunnerTest : public testing::Test {
 
   // Starts the runner (in `cwd`, a Linux path, when one is given), sends the task and checks the
   // exact status record.
-  void Start(const TaskRecord& task, const fs::path& cwd = {}) {
-    session_ = std::make_unique<RunnerSession>();
+  void Start(const protocol::TaskRecord& task, const fs::path& cwd = {}) {
+    session_ = std::make_unique<ctl::step::RunnerSession>();
     session_->SetTimeout(std::chrono::seconds(60));
     if (cwd.empty()) {
       ASSERT_TRUE(session_->Start(runner_)) << session_->LastError();
     } else {
       std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd.string()};
-      for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
+      for (std::string& part :
+           ctl::step::RunnerCommandLine(runner_, ctl::host::DefaultWineCommand()))
         argv.push_back(std::move(part));
       ASSERT_TRUE(session_->Start(argv)) << session_->LastError();
     }
     ASSERT_TRUE(session_->SendTask(task, blocks_)) << session_->LastError();
     ASSERT_TRUE(session_->ReadStatus()) << session_->LastError();
     const std::vector<uint8_t>& got = session_->Received();
-    ASSERT_GE(got.size(), kStatusRecordSize);
-    std::vector<uint8_t> expected(kStatusRecordSize, 0);
+    ASSERT_GE(got.size(), protocol::kStatusRecordSize);
+    std::vector<uint8_t> expected(protocol::kStatusRecordSize, 0);
     std::memcpy(expected.data() + 16, "Started ", 8);
-    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + kStatusRecordSize), expected);
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + protocol::kStatusRecordSize),
+              expected);
   }
 
-  ReportRecord Exchange(const char* name, int32_t argument = 0) {
-    std::optional<ReportRecord> r = session_->Exchange(name, argument);
+  ctl::step::ReportRecord Exchange(const char* name, int32_t argument = 0) {
+    std::optional<ctl::step::ReportRecord> r = session_->Exchange(name, argument);
     EXPECT_TRUE(r) << name << ": " << session_->LastError();
-    return r.value_or(ReportRecord{});
+    return r.value_or(ctl::step::ReportRecord{});
   }
 
   // Sends STAT until the step has been seen to end (a report of phase 4), at most `tries` times.
-  ReportRecord StatUntilFinal(int tries = 100) {
-    ReportRecord r;
+  ctl::step::ReportRecord StatUntilFinal(int tries = 100) {
+    ctl::step::ReportRecord r;
     for (int i = 0; i < tries; ++i) {
       r = Exchange("STAT");
       if (r.report.phase >= 4 || HasFailure())
@@ -254,8 +257,8 @@ class RunnerTest : public testing::Test {
   }
 
   // Ends the conversation and checks that the runner closes its output and exits.
-  ReportRecord EndConversation() {
-    ReportRecord last = Exchange("END ");
+  ctl::step::ReportRecord EndConversation() {
+    ctl::step::ReportRecord last = Exchange("END ");
     EXPECT_EQ(last.report.phase, 5);
     std::optional<std::vector<uint8_t>> rest = session_->ReadRemaining();
     EXPECT_TRUE(rest && rest->empty()) << "bytes after the END report";
@@ -286,8 +289,8 @@ class RunnerTest : public testing::Test {
   std::string dir_;   // Windows form, ends in a backslash
   std::string step_;  // Windows path of the step helper
   int32_t job_number_ = 0;
-  TaskBlocks blocks_;
-  std::unique_ptr<RunnerSession> session_;
+  ctl::text::TaskBlocks blocks_;
+  std::unique_ptr<ctl::step::RunnerSession> session_;
 };
 
 }  // namespace x5::e2e

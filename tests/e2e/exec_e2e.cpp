@@ -27,7 +27,7 @@ using Action = std::function<void(pid_t x5ctl)>;
 
 class Exec : public RunnerTest {
  protected:
-  fs::path Tool() const { return fs::path(ExecutableDirectory()) / "x5ctl"; }
+  fs::path Tool() const { return fs::path(ctl::host::ExecutableDirectory()) / "x5ctl"; }
 
   // A task file for this test; in `command` the step helper is written as STEP, and the file the
   // step writes once it runs as RUNNING.
@@ -214,13 +214,13 @@ TEST_F(Exec, RcFileCarriesTheJobsRcFromStepToStep) {
   std::ofstream(rc_file) << "3\n";
   WriteTask("STEP echo skipped", "step_maximum_rc = 2\n");
   Ran skipped = RunExec({"--rc-file", rc_file});
-  EXPECT_EQ(skipped.status, kExecSkipped) << skipped.err;
+  EXPECT_EQ(skipped.status, ctl::step::kExecSkipped) << skipped.err;
   EXPECT_NE(skipped.err.find("task RC 3 from " + rc_file), std::string::npos) << skipped.err;
   EXPECT_EQ(ReadFileText(rc_file), "3\n");
 
   WriteTask("STEP echo ran", "conditions = \"+>\\nR=4 F=(C:\\\\nosuch.txt > 0)\"\n");
   Ran ran = RunExec({"--rc-file", rc_file});
-  EXPECT_EQ(ran.status, kExecSucceeded) << ran.err;
+  EXPECT_EQ(ran.status, ctl::step::kExecSucceeded) << ran.err;
   EXPECT_NE(ran.err.find("RC 4 written to " + rc_file), std::string::npos) << ran.err;
   EXPECT_EQ(ReadFileText(rc_file), "4\n");
 
@@ -230,7 +230,7 @@ TEST_F(Exec, RcFileCarriesTheJobsRcFromStepToStep) {
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("running.txt")); }));
   fs::rename(Linux("err.txt"), Linux("first-err.txt"));
   Ran second = RunExec({"--rc-file", rc_file});
-  EXPECT_EQ(second.status, kExecNotStarted) << second.err;
+  EXPECT_EQ(second.status, ctl::step::kExecNotStarted) << second.err;
   EXPECT_NE(second.err.find("another step of this job holds the RC file (x5ctl exec pid " +
                             std::to_string(first)),
             std::string::npos)

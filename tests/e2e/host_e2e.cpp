@@ -11,7 +11,7 @@ namespace {
 
 class Host : public RunnerTest {
  protected:
-  fs::path Tool() const { return fs::path(ExecutableDirectory()) / "x5ctl"; }
+  fs::path Tool() const { return fs::path(ctl::host::ExecutableDirectory()) / "x5ctl"; }
 
   // A step with its job folder under C:\x5host of `prefix`.
   fs::path WriteTask(const fs::path& prefix) {

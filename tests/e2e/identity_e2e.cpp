@@ -57,8 +57,8 @@ class Identity : public RunnerTest {
     return Reg({"query", "HKU\\" + hive_name + "\\Software\\x5e2e", "/v", "probe"}) == 0;
   }
 
-  TaskRecord LogonTask(const std::string& user, const std::string& domain) {
-    TaskRecord t = Task(step_ + " exit 0");
+  protocol::TaskRecord LogonTask(const std::string& user, const std::string& domain) {
+    protocol::TaskRecord t = Task(step_ + " exit 0");
     t.user_name = user;
     t.domain = domain;
     return t;
@@ -69,7 +69,7 @@ class Identity : public RunnerTest {
 
 TEST_F(Identity, LogonWithoutUserNameIsRefused) {
   Start(LogonTask("", "CORP"));
-  const ReportRecord r = Exchange("STAT");
+  const ctl::step::ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.status_text, "LOGON ? ");
   EXPECT_EQ(r.report.current_rc, 99);
   EXPECT_EQ(r.text, "\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n");
@@ -81,7 +81,7 @@ TEST_F(Identity, LogonWithoutUserNameIsRefused) {
 TEST_F(Identity, UsersHiveIsLoadedForTheRunAndUnloadedAtItsEnd) {
   const std::string hive = MakeUserProfile();
   Start(LogonTask(WineUserName(), "$local$"));
-  const ReportRecord r = Exchange("STAT");
+  const ctl::step::ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.status_text, "PROFILE?");
   EXPECT_EQ(r.report.current_rc, 99);
   EXPECT_EQ(r.text,

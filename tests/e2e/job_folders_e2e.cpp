@@ -52,7 +52,8 @@ TEST_P(Links, AreRefusedAndWhatTheyLeadToStaysAsItWas) {
 
   // With the step folder linked, the step is killed so that pictures and a DIAG are written.
   const bool step_folder = !c.lines.empty();
-  TaskRecord t = Task(step_folder ? "/X5P\r\n" + step_ + " sleep 30000" : step_ + " exit 0");
+  protocol::TaskRecord t =
+      Task(step_folder ? "/X5P\r\n" + step_ + " sleep 30000" : step_ + " exit 0");
   t.picture_interval = 200;
   blocks_.variables = "SET X$=inside";
   Start(t);
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(JobFolders, PictureRequestCountsOnlyAsAPlainFileAndOnce) {
   const fs::path request = Linux("JOB/S01/_X5C_");
-  TaskRecord t = Task(step_ + " sleep 30000");
+  protocol::TaskRecord t = Task(step_ + " sleep 30000");
   t.picture_interval = 200;
   Start(t);
   fs::create_directory(request);  // a folder is no request
@@ -136,7 +137,7 @@ TEST_F(JobFolders, AFullDiskLeavesEarlierFilesWhole) {
     while (fill.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
     }
   }
-  TaskRecord t = Task(step_ + " sleep 3000");
+  protocol::TaskRecord t = Task(step_ + " sleep 3000");
   t.console_file = Win("JOB\\S01\\console.txt");
   Start(t);
   (void)Exchange("DIAG", 1);

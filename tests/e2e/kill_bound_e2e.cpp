@@ -35,12 +35,12 @@ class KillBound : public RunnerTest {
   // Starts the step, waits for its `processes` windows and KILLs it; the milliseconds from the
   // KILL to its report.
   int64_t StartAndKill(const std::string& command, size_t processes) {
-    TaskRecord t = Task(command);
+    protocol::TaskRecord t = Task(command);
     t.picture_interval = 200;
     Start(t);
     EXPECT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() >= processes; }));
     const auto sent = steady_clock::now();
-    const ReportRecord kill = Exchange("KILL");
+    const ctl::step::ReportRecord kill = Exchange("KILL");
     const int64_t took =
         std::chrono::duration_cast<milliseconds>(steady_clock::now() - sent).count();
     EXPECT_EQ(kill.report.status_text, "999     ");

@@ -17,15 +17,15 @@ using MainSequence = RunnerTest;
 
 TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
   Start(Task(step_ + " echo hello-from-step sleep 800 exit 3"));
-  ReportRecord r = Exchange("STAT");
+  ctl::step::ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.status_text, "1       ");
-  EXPECT_EQ(r.report.status_code, kStillRunning);
+  EXPECT_EQ(r.report.status_code, protocol::kStillRunning);
   EXPECT_EQ(r.report.phase, 2);
   EXPECT_EQ(r.report.current_rc, 1);  // the rules ran before the launch
   EXPECT_GT(r.report.start_time, 0);
   EXPECT_EQ(r.report.end_time, 0);
 
-  ReportRecord final_report = StatUntilFinal();
+  ctl::step::ReportRecord final_report = StatUntilFinal();
   EXPECT_EQ(final_report.report.status_text, "STEP OK ");
   EXPECT_EQ(final_report.report.current_rc, 1);  // the step's exit code plays no part
   EXPECT_GE(final_report.report.end_time, final_report.report.start_time);
@@ -47,20 +47,21 @@ TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
 // one on the runner's standard error, here the same pipe as its answers, so a load traced before
 // "Started " happened before it.
 TEST_F(MainSequence, LoadsOnlyKernel32AndTheCRuntimeBeforeStarted) {
-  TaskRecord task = Task(step_ + " exit 0");
-  FillBlockLengths(task, blocks_);
+  protocol::TaskRecord task = Task(step_ + " exit 0");
+  ctl::text::FillBlockLengths(task, blocks_);
   std::vector<std::string> argv{"/bin/sh", "-c", "WINEDEBUG=+pid,+loaddll exec \"$@\" 2>&1", "sh"};
-  for (std::string& part : RunnerCommandLine(runner_, DefaultWineCommand()))
+  for (std::string& part : ctl::step::RunnerCommandLine(runner_, ctl::host::DefaultWineCommand()))
     argv.push_back(std::move(part));
-  Result<std::unique_ptr<ChildProcess>> start = StartChildProcess(argv);
+  core::Result<std::unique_ptr<ctl::host::ChildProcess>> start = ctl::host::StartChildProcess(argv);
   ASSERT_TRUE(start) << start.failure().text;
-  std::unique_ptr<ChildProcess>& child = *start;
+  std::unique_ptr<ctl::host::ChildProcess>& child = *start;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  ASSERT_EQ(child->Write(EncodeTaskStream(task, blocks_), deadline).status, ChildProcess::Io::kOk);
+  ASSERT_EQ(child->Write(ctl::text::EncodeTaskStream(task, blocks_), deadline).status,
+            ctl::host::ChildProcess::Io::kOk);
   std::string out;  // read to the end, so that a full pipe never holds the runner up
   uint8_t buf[4096];
-  for (ChildProcess::IoResult got;
-       (got = child->Read(buf, deadline)).status == ChildProcess::Io::kOk;) {
+  for (ctl::host::ChildProcess::IoResult got;
+       (got = child->Read(buf, deadline)).status == ctl::host::ChildProcess::Io::kOk;) {
     out.append(reinterpret_cast<const char*>(buf), got.bytes);
     if (Contains(out, "Started "))
       child->CloseInput();
@@ -102,13 +103,13 @@ TEST_F(MainSequence, JobLogKeepsTheStepsLinesOrSaysWhatScrolledAway) {
     int lines;
     int width;
     bool lost;
-  } cases[] = {{1000, 110, false}, {kJobLogRows + 100, 16, true}};
+  } cases[] = {{1000, 110, false}, {console::kJobLogRows + 100, 16, true}};
   for (const auto& c : cases) {
     Start(Task(step_ + " lines " + std::to_string(c.lines) + " " + std::to_string(c.width)));
     StatUntilFinal(2400);  // a console of 9,000 rows fills slowly on a busy machine
     EndConversation();
     const std::string console = ReadFileText(Linux("console.txt"));
-    const std::string lost = LostRowsLine(kJobLogRows) + "\r\n";
+    const std::string lost = console::LostRowsLine(console::kJobLogRows) + "\r\n";
     EXPECT_EQ(console.rfind(lost, 0) == 0, c.lost) << c.lines << "\n" << console.substr(0, 300);
     const auto line = [&](int k) {
       std::string text = "output line " + std::to_string(k);
@@ -120,7 +121,7 @@ TEST_F(MainSequence, JobLogKeepsTheStepsLinesOrSaysWhatScrolledAway) {
     EXPECT_TRUE(Contains(lines, line(c.lines))) << c.lines;
     EXPECT_EQ(Contains(lines, line(1)), !c.lost) << c.lines << "\n" << console.substr(0, 400);
     if (c.lost)
-      EXPECT_EQ(LineCount(Linux("console.txt")), static_cast<size_t>(kJobLogRows) + 1);
+      EXPECT_EQ(LineCount(Linux("console.txt")), static_cast<size_t>(console::kJobLogRows) + 1);
   }
 }
 
@@ -154,7 +155,7 @@ class MainSequenceBothWays : public RunnerTest, public testing::WithParamInterfa
     if (std::string(c.command) == "@")
       return step_ + " exit 0";
     if (std::string(c.command) == "#")
-      return step_ + " exit 0 " + std::string(kLongestCommandLine, 'x');
+      return step_ + " exit 0 " + std::string(commands::kLongestCommandLine, 'x');
     return c.command;
   }
 };
@@ -176,9 +177,10 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
                            << "picture_interval = 200\nmaximum_rc = " << c.maximum_rc
                            << "\ntask_rc = " << c.task_rc << "\nstep_minimum_rc = " << c.step_min
                            << "\nstep_maximum_rc = " << c.step_max
-                           << "\ncommand = " << TomlString(command) << "\nconditions = '''\n"
+                           << "\ncommand = " << ctl::text::TomlString(command)
+                           << "\nconditions = '''\n"
                            << c.conditions << "'''\n";
-  const Result<TaskFile> parsed = LoadTaskFile(task_file.string());
+  const core::Result<ctl::text::TaskFile> parsed = ctl::text::LoadTaskFile(task_file.string());
   ASSERT_TRUE(parsed) << parsed.failure().text;
 
   const bool runs = std::string(c.status_text) == "STEP OK ";
@@ -192,7 +194,7 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   }
   blocks_ = parsed->blocks;
   Start(parsed->task, outside[0]);
-  ReportRecord r = runs ? StatUntilFinal() : Exchange("STAT");
+  ctl::step::ReportRecord r = runs ? StatUntilFinal() : Exchange("STAT");
   EXPECT_EQ(r.report.status_text, c.status_text);
   EXPECT_EQ(r.report.phase, 4);
   EXPECT_EQ(r.report.current_rc, c.current_rc);
@@ -213,15 +215,18 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
 
   if (!c.check_launches)
     return;
-  CheckOptions options;
+  ctl::check::CheckOptions options;
   options.task_path = task_file.string();
   options.drives = {"C=" + drive_c_.string()};
-  options.sections = runs ? CheckOptions::Sections::kBoth : CheckOptions::Sections::kBefore;
+  options.sections = runs ? ctl::check::CheckOptions::Sections::kBoth
+                          : ctl::check::CheckOptions::Sections::kBefore;
   options.json = true;
   std::ostringstream out;
   std::ostringstream errors;
   // The check exits with the status exec exits with for the runner's final report.
-  EXPECT_EQ(RunCheck(options, out, errors), OutcomeOfFinalReport(r.report).status) << errors.str();
+  EXPECT_EQ(ctl::check::RunCheck(options, out, errors),
+            ctl::step::OutcomeOfFinalReport(r.report).status)
+      << errors.str();
   std::istringstream lines(out.str());
   nlohmann::json outcome;
   std::string checked_text;
@@ -234,10 +239,10 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   }
   ASSERT_TRUE(outcome.is_object()) << out.str();
   const std::string status = outcome["status_text"];
-  EXPECT_EQ(Padded(status.empty() ? "STEP OK" : status, 8), c.status_text);
+  EXPECT_EQ(protocol::Padded(status.empty() ? "STEP OK" : status, 8), c.status_text);
   EXPECT_EQ(outcome["current_rc"], c.current_rc);
   EXPECT_EQ(outcome["result_flag"], std::string(1, c.flag));
-  EXPECT_EQ(checked_text, Utf8FromAnsi(report_text));
+  EXPECT_EQ(checked_text, ctl::text::Utf8FromAnsi(report_text));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -24,9 +24,9 @@ TEST_F(OperatorCommands, HoldsAreCountedAndEndOfAHeldStepLetsItFinish) {
     EXPECT_LE(LineCount(ticks), at_hold + 1) << what;
   };
 
-  ReportRecord hold = Exchange("STOP");
+  ctl::step::ReportRecord hold = Exchange("STOP");
   EXPECT_EQ(hold.report.status_text, "0       ");  // no error while suspending
-  EXPECT_EQ(hold.report.status_code, kStillRunning);
+  EXPECT_EQ(hold.report.status_code, protocol::kStillRunning);
   EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
   expect_held("after two holds");
   EXPECT_EQ(Exchange("STRT").report.status_text, "0       ");
@@ -38,7 +38,7 @@ TEST_F(OperatorCommands, HoldsAreCountedAndEndOfAHeldStepLetsItFinish) {
   Exchange("STOP");
   Exchange("STOP");
   EXPECT_EQ(Exchange("END ").report.status_text, "998     ");
-  ReportRecord final_report = Exchange("STAT");  // answered once the step has ended
+  ctl::step::ReportRecord final_report = Exchange("STAT");  // answered once the step has ended
   EXPECT_EQ(final_report.report.phase, 4);
   EXPECT_EQ(final_report.report.status_text, "STEP OK ");
   EXPECT_EQ(final_report.text, TaskLine(pid, "HOLDED") + TaskLine(pid, "HOLDED") +
@@ -57,19 +57,19 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
   const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
   EXPECT_EQ(AliveCount(Linux("pids.txt")), 3);
   // A watcher holds the main process open so that its exit code can be read after its end.
-  Result<std::unique_ptr<ChildProcess>> started =
-      StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
-                         Win("pids.txt"), Win("exit.txt")});
+  core::Result<std::unique_ptr<ctl::host::ChildProcess>> started =
+      ctl::host::StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
+                                    Win("pids.txt"), Win("exit.txt")});
   ASSERT_TRUE(started) << started.failure().text;
-  std::unique_ptr<ChildProcess>& watcher = *started;
+  std::unique_ptr<ctl::host::ChildProcess>& watcher = *started;
   watcher->CloseInput();
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("exit.txt.open")); }));
 
   EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
-  ReportRecord kill = Exchange("KILL", 5);
+  ctl::step::ReportRecord kill = Exchange("KILL", 5);
   EXPECT_EQ(kill.report.status_text, "999     ");
   EXPECT_EQ(kill.report.phase, 2);
-  ReportRecord final_report = Exchange("STAT");
+  ctl::step::ReportRecord final_report = Exchange("STAT");
   EXPECT_EQ(final_report.report.phase, 4);
   EXPECT_EQ(final_report.report.status_text, "STEP OK ");
   EXPECT_EQ(final_report.text, TaskLine(main_pid, "HOLDED") + TaskLine(main_pid, "KILLED"));
@@ -83,7 +83,7 @@ TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
 
 // Whatever OS version code the parent sends, the step runs in a job: a KILL ends its whole tree.
 TEST_F(OperatorCommands, AnyOsVersionCodeGetsAJobThatAKillEnds) {
-  TaskRecord t = Task(step_ + " tree 2 " + Win("pids.txt") + " 60000");
+  protocol::TaskRecord t = Task(step_ + " tree 2 " + Win("pids.txt") + " 60000");
   t.os_version = 3;
   Start(t);
   ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
@@ -96,7 +96,7 @@ TEST_F(OperatorCommands, AnyOsVersionCodeGetsAJobThatAKillEnds) {
 // The launch priority reaches the step's main process and thread; PRTY reaches every process of
 // the job and each of its threads; GPRT changes nothing. The codes' meanings have unit tests.
 TEST_F(OperatorCommands, LaunchPriorityThenPrtyReachesEveryProcessOfTheJob) {
-  TaskRecord t = Task(step_ + " tree 1 " + Win("pids.txt") + " 60000");
+  protocol::TaskRecord t = Task(step_ + " tree 1 " + Win("pids.txt") + " 60000");
   t.priority = 15;  // below normal class, highest thread priority
   Start(t);
   ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 2; }));

@@ -12,7 +12,7 @@ namespace {
 
 struct Picture {
   std::string name;
-  std::optional<PictureInfo> info;
+  std::optional<pictures::PictureInfo> info;
   std::vector<uint8_t> bytes;
   // The same pixels, whatever the file's name.
   bool operator==(const Picture& other) const { return bytes == other.bytes; }
@@ -26,7 +26,7 @@ std::vector<Picture> PicturesIn(const fs::path& dir) {
       continue;
     const std::string text = ReadFileText(entry.path());
     Picture p{name, std::nullopt, std::vector<uint8_t>(text.begin(), text.end())};
-    p.info = ProbePicture(p.bytes);
+    p.info = pictures::ProbePicture(p.bytes);
     pictures.push_back(std::move(p));
   }
   std::sort(pictures.begin(), pictures.end(),
@@ -91,7 +91,7 @@ TEST_F(Pictures, RequestsAndKillTakeTheSamePictures) {
   }
   for (const auto& [name, p] : requested) {
     ASSERT_TRUE(p.info) << name;
-    EXPECT_EQ(p.info->kind, PictureKind::kBmp) << name;
+    EXPECT_EQ(p.info->kind, pictures::PictureKind::kBmp) << name;
     EXPECT_GE(p.info->depth, 24) << name;  // the display runs at 24 bits
     EXPECT_EQ(p.info->width, 320) << name;
     EXPECT_EQ(p.info->height, 200) << name;
@@ -121,8 +121,8 @@ class Leftovers : public Pictures, public testing::WithParamInterface<int32_t> {
 TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
   const int32_t interval = GetParam();
   std::ofstream(StepDir() / "#1_1#2_old.JPG").put('x');
-  TaskRecord t = Task(step_ + " spawn 6 window Left1 pidfile " + Win("pids.txt") +
-                      " sleep 30000 sleep 3000 exit 0");
+  protocol::TaskRecord t = Task(step_ + " spawn 6 window Left1 pidfile " + Win("pids.txt") +
+                                " sleep 30000 sleep 3000 exit 0");
   t.picture_interval = interval;
   Start(t);
   ASSERT_TRUE(WaitUntil([&] { return !ReadPids(Linux("pids.txt")).empty(); }));
@@ -142,7 +142,7 @@ TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
     const std::regex name("#" + std::to_string(child) + "_1#[0-9]+_Left1\\.jpg");
     EXPECT_TRUE(std::regex_match(pictures[0].name, name)) << pictures[0].name;
     ASSERT_TRUE(pictures[0].info) << pictures[0].name << " is not a picture";
-    EXPECT_EQ(pictures[0].info->kind, PictureKind::kJpeg);
+    EXPECT_EQ(pictures[0].info->kind, pictures::PictureKind::kJpeg);
     EXPECT_EQ(pictures[0].info->width, 320);  // the helper's window, frame included
     EXPECT_EQ(pictures[0].info->height, 200);
     EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(child) + "  Job #")) << console;

@@ -26,7 +26,7 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
 
   // Run 1: every switch, SET lines and a global parameter built from the password, rules naming
   // it, a working directory holding it; the step runs while DIAG and pictures are taken.
-  TaskRecord t = Task();
+  protocol::TaskRecord t = Task();
   t.working_directory = Win("wd-%PW%");
   t.picture_interval = 0;
   blocks_.command = "/X5R @PW@ %PW% " + out + "cfg.txt\r\n/X5L @U@ %PW%\r\n" +
@@ -43,7 +43,7 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   std::ofstream(Linux("JOB/S01/_X5C_")).put('x');
   (void)Exchange("STAT");
   (void)Exchange("STAT");
-  const ReportRecord first = StatUntilFinal();
+  const ctl::step::ReportRecord first = StatUntilFinal();
   EXPECT_EQ(first.report.status_text, "STEP OK ");
   EXPECT_TRUE(Contains(first.text, "Invalid file \"" + out + "missing-*****.txt\"")) << first.text;
   EndConversation();
@@ -73,7 +73,7 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   t.working_directory = Win("nowhere-%PW%");
   blocks_.variables = "SETP PW=" + hex + ";SET X=%PW%";
   Start(t);
-  const ReportRecord second = Exchange("STAT");
+  const ctl::step::ReportRecord second = Exchange("STAT");
   EXPECT_EQ(second.report.status_text, "STEP=?  ");
   EXPECT_TRUE(Contains(second.text, "***** Error - Command  \"" + step_ + " write " + out +
                                         "arg2.txt ***** ***** ***** *****\"  STEP=?   RC="))

@@ -11,14 +11,14 @@ using StepLife = RunnerTest;
 // before the final report is written. The step works on (a file written seconds later, its last
 // line) and the run goes on to its end: the job log block is saved whole.
 TEST_F(StepLife, ParentGoneBothWaysLetsTheStepFinishAndSavesTheJobLog) {
-  TaskRecord task =
+  protocol::TaskRecord task =
       Task(step_ + " echo begun sleep 3000 write " + Win("work.txt") + " done echo finished");
-  FillBlockLengths(task, blocks_);
-  const std::vector<uint8_t> stream = EncodeTaskStream(task, blocks_);
+  ctl::text::FillBlockLengths(task, blocks_);
+  const std::vector<uint8_t> stream = ctl::text::EncodeTaskStream(task, blocks_);
   WriteText(Linux("task.bin"), std::string(stream.begin(), stream.end()));
   const std::string command = "wine '" + runner_ + "' < '" + Linux("task.bin").string() +
-                              "' | head -c " + std::to_string(kStatusRecordSize) + " > '" +
-                              Linux("status.bin").string() + "'";
+                              "' | head -c " + std::to_string(protocol::kStatusRecordSize) +
+                              " > '" + Linux("status.bin").string() + "'";
   // The shell returns once the runner has ended.
   EXPECT_EQ(RunProgram({"sh", "-c", command}).code, std::optional<int32_t>(0));
   EXPECT_EQ(ReadFileText(Linux("status.bin")).substr(16, 8), "Started ");

@@ -17,13 +17,14 @@ using Commands = RunnerTest;
 // files in the next run, have unit tests (and the password test loads them through a second run).
 TEST_F(Variables, SetLinesGlobalParametersAndPostStepRulesReachTheStepAndItsFiles) {
   const std::string log = Win("step.log");
-  TaskRecord t = Task(step_ + " envfile A " + Win("a.txt") + " write " + log + " ERROR-42");
+  protocol::TaskRecord t =
+      Task(step_ + " envfile A " + Win("a.txt") + " write " + log + " ERROR-42");
   blocks_.variables = "SET A=1;SET X$=5";
   // Found by the first rule (a reverse rule fires on a hit), found by the second (a normal rule
   // fires when its text is missing); only the first sets the RC.
   blocks_.conditions = "+>\r\nR=R3 F=" + log + " S=error ?=RES$\r\nR=2 F=" + log + " S=ERROR-42";
   Start(t);
-  ReportRecord r = StatUntilFinal();
+  ctl::step::ReportRecord r = StatUntilFinal();
   EXPECT_EQ(r.report.status_text, "STEP OK ");
   EXPECT_EQ(r.report.current_rc, 3);
   EXPECT_EQ(r.text, "+2 RC=3     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
@@ -65,7 +66,7 @@ TEST_F(Conditions, HoldAndKillArriveDuringALongSearch) {
                              std::chrono::minutes(5));
   const std::string& out = ran.out;
   // The killed check sets the step RC value 0: the job ends as requested.
-  EXPECT_EQ(ran.code, std::optional<int32_t>(kExecEnded)) << out;
+  EXPECT_EQ(ran.code, std::optional<int32_t>(ctl::step::kExecEnded)) << out;
 
   std::vector<nlohmann::json> reports;
   std::istringstream lines(out);
@@ -172,7 +173,7 @@ TEST_P(FailedSaves, LeaveTheTargetByteForByte) {
     command += " " + Win(file);
   Start(Task(command + "\r\n" + step_ + " exit 0"));
   // The step would read a file that was not edited: it does not run, and the job is abended.
-  ReportRecord r = StatUntilFinal();
+  ctl::step::ReportRecord r = StatUntilFinal();
   EXPECT_EQ(r.report.status_text, "RC <>   ");
   EXPECT_EQ(r.report.current_rc, 5);
   EXPECT_EQ(r.text, "\r\n***** Task Step ABENDED *****, Step RC=5  / Max RC=4\r\n");

@@ -26,7 +26,7 @@
 #include "x5ctl/subcommands/show_path.h"
 #include "x5ctl/subcommands/tool_exit.h"
 
-namespace x5 {
+namespace x5::ctl {
 namespace {
 
 // What a subcommand's setup returns: the handler that runs once the options are parsed.
@@ -41,25 +41,27 @@ struct Subcommand {
 };
 
 constexpr Subcommand kSubcommands[] = {
-    {"run", "Run one step from a task file", SetUpRun},
+    {"run", "Run one step from a task file", subcommands::SetUpRun},
     {"check", "Check a task without running it: variables, rules, switches, return code",
-     [](CLI::App& check) { return SetUpCheckCommand(check, std::cout, std::cerr); }},
-    {"explain", "Say why a step ended as it did, from a captured runner output", SetUpExplain},
-    {"exec", "Run one step as an ordinary command (for schedulers)", SetUpExec},
+     [](CLI::App& check) { return check::SetUpCheckCommand(check, std::cout, std::cerr); }},
+    {"explain", "Say why a step ended as it did, from a captured runner output",
+     subcommands::SetUpExplain},
+    {"exec", "Run one step as an ordinary command (for schedulers)", subcommands::SetUpExec},
     {"setup-host", "Prepare a Wine prefix and a display for runners, print their environment",
-     SetUpSetupHost},
-    {"decode", "Decode a captured byte stream of records", SetUpDecode},
-    {"encode", "Show the task a task file describes, or write its bytes with -o", SetUpEncode},
+     subcommands::SetUpSetupHost},
+    {"decode", "Decode a captured byte stream of records", subcommands::SetUpDecode},
+    {"encode", "Show the task a task file describes, or write its bytes with -o",
+     subcommands::SetUpEncode},
     {"show-console-file", "Print the console file a task file names (nothing when none)",
-     SetUpShowConsoleFile},
+     subcommands::SetUpShowConsoleFile},
     {"show-step-directory",
      "Print the step's folder (job base directory, job name, step directory), which holds its "
      "global parameter files and DIAG files",
-     SetUpShowStepDirectory},
+     subcommands::SetUpShowStepDirectory},
     {"encipher-field", "Encipher a logon password for the task record's password field",
-     SetUpEncipherField},
+     subcommands::SetUpEncipherField},
     {"encipher-variable", "Encipher a password for a SETP line (hexadecimal text)",
-     SetUpEncipherVariable},
+     subcommands::SetUpEncipherVariable},
 };
 
 int Main(int argc, char** argv) {
@@ -84,7 +86,7 @@ int Main(int argc, char** argv) {
       std::cerr << "x5ctl: "
                 << (first.starts_with("-") ? "unknown option \"" : "unknown subcommand \"") << first
                 << "\"; x5ctl --help lists the subcommands\n";
-      return kToolUsage;
+      return subcommands::kToolUsage;
     }
   }
   try {
@@ -96,23 +98,23 @@ int Main(int argc, char** argv) {
       return 0;
     for (const char* step_subcommand : {"run", "exec", "check"}) {
       if (app.get_subcommand(step_subcommand)->parsed())
-        return kStepExitUsage;
+        return step::kStepExitUsage;
     }
-    return kToolUsage;
+    return subcommands::kToolUsage;
   }
   for (const auto& [sub, handler] : handlers) {
     if (*sub)
       return handler();
   }
-  return kToolUsage;
+  return subcommands::kToolUsage;
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl
 
 int main(int argc, char** argv) {
   try {
-    return x5::Main(argc, argv);
+    return x5::ctl::Main(argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("x5ctl: out of memory\n", stderr);
   } catch (const std::exception& e) {

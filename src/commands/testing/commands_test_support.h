@@ -15,9 +15,9 @@
 #include "cipher/password_cipher.h"
 #include "commands/command_context.h"
 
-namespace x5::command_testing {
+namespace x5::commands::testing {
 
-class RecordingConsole : public ConsoleSink {
+class RecordingConsole : public core::ConsoleSink {
  public:
   void Line(std::string_view text) override { lines.emplace_back(text); }
   std::string All() const {
@@ -37,7 +37,7 @@ class CountingConsoleFile : public ConsoleFile {
 
 // Each variable made as "NAME=value"; a password's value in the TableExpander's form, "PW:" and
 // the plain text.
-class RecordingVariables : public VariableStore {
+class RecordingVariables : public core::VariableStore {
  public:
   int32_t AddVariable(std::string_view name, std::string_view value) override {
     added.push_back(std::string(name) + "=" + std::string(value));
@@ -53,25 +53,25 @@ class RecordingVariables : public VariableStore {
 
 // %NAME% references from a table. A value starting with "PW:" is a password: deciphered it is the
 // rest, masked "*****". An empty value gives "" with quote_empty. Unknown names stay as written.
-class TableExpander : public Expander {
+class TableExpander : public core::Expander {
  public:
   std::string Expand(std::string_view text, bool quote_empty) override {
     return Table(text, quote_empty).shown;
   }
-  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+  core::Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
     return Table(text, quote_empty);
   }
-  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
-    return SecretString(Table(text.View(), quote_empty).shown);
+  core::SecretString ExpandSecret(const core::SecretString& text, bool quote_empty) override {
+    return core::SecretString(Table(text.View(), quote_empty).shown);
   }
   std::map<std::string, std::string> values;
   bool out_of_memory = false;
 
  private:
-  Expansion Table(std::string_view text, bool quote_empty) {
+  core::Expansion Table(std::string_view text, bool quote_empty) {
     if (out_of_memory)
       throw std::bad_alloc();
-    Expansion out;
+    core::Expansion out;
     size_t start = 0;
     while (start < text.size()) {
       const size_t open = text.find('%', start);
@@ -185,7 +185,7 @@ struct CommandWorld {
   MemoryFiles files;
   ListedPrinters printers;
   // maximum, task, step minimum and step maximum RC, no abend mode, the step RC value
-  RcState rc{8, 2, 1, 4, false, 2};
+  core::RcState rc{8, 2, 1, 4, false, 2};
   int32_t picture_interval = 200;
   std::string picture_type = "JPG";
   bool show_resolved = false;
@@ -197,4 +197,4 @@ struct CommandWorld {
                          show_resolved, edit,      last_result, directory,        'D'};
 };
 
-}  // namespace x5::command_testing
+}  // namespace x5::commands::testing

@@ -14,7 +14,7 @@
 #include "conditions/condition_file.h"
 #include "conditions/file_search.h"
 
-namespace x5::conditions {
+namespace x5::conditions::testing {
 
 // A file held in memory. Reads can be cut short (at most max_per_read bytes) or fail from a given
 // offset on, to exercise the callers' loops and failure paths.
@@ -286,4 +286,4 @@ inline int64_t ReferenceFindOccurrence(const std::string& data,
   }
 }
 
-}  // namespace x5::conditions
+}  // namespace x5::conditions::testing

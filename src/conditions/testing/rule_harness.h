@@ -9,9 +9,9 @@
 #include "conditions/testing/memory_files.h"
 #include "conditions/rule_language.h"
 
-namespace x5::conditions {
+namespace x5::conditions::testing {
 
-struct RuleHarness : ConsoleSink, VariableStore {
+struct RuleHarness : core::ConsoleSink, core::VariableStore {
   void Line(std::string_view text) override { console.emplace_back(text); }
   int32_t AddVariable(std::string_view name, std::string_view value) override {
     variables.push_back(std::string(name) + "=" + std::string(value));
@@ -29,11 +29,11 @@ struct RuleHarness : ConsoleSink, VariableStore {
 
   std::vector<std::string> console;
   std::vector<std::string> variables;
-  RcState rc;
-  conditions::MemoryRuleFiles files;
-  conditions::RecordingPacer pacer;
+  core::RcState rc;
+  MemoryRuleFiles files;
+  RecordingPacer pacer;
   RuleSettings settings;
   ConditionContext context{ConditionLimits{}, rc, *this, *this, pacer, files};
 };
 
-}  // namespace x5::conditions
+}  // namespace x5::conditions::testing

@@ -10,7 +10,7 @@
 
 #include "variables/variables.h"
 
-namespace x5::testing {
+namespace x5::variables::testing {
 
 struct NoCaseLess {
   bool operator()(const std::string& a, const std::string& b) const {
@@ -37,11 +37,11 @@ class FakeEnvironment final : public Environment {
 
 class FixedClock final : public Clock {
  public:
-  LocalTime Now() const override { return now; }
-  LocalTime now{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday 5 March 2024, 14:07:09
+  core::LocalTime Now() const override { return now; }
+  core::LocalTime now{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday 5 March 2024, 14:07:09
 };
 
-class CollectingConsole final : public ConsoleSink {
+class CollectingConsole final : public core::ConsoleSink {
  public:
   void Line(std::string_view text) override { lines.emplace_back(text); }
   std::vector<std::string> lines;
@@ -93,7 +93,7 @@ class FakeParameterFiles final : public ParameterFiles {
 // A complete context over the fakes above.
 struct FakeRun {
   std::vector<std::string> table;
-  TaskRecord task;
+  protocol::TaskRecord task;
   std::string variables_text;
   std::string global_parameter_directory;
   CollectingConsole console;
@@ -111,4 +111,4 @@ struct FakeRun {
   }
 };
 
-}  // namespace x5::testing
+}  // namespace x5::variables::testing

@@ -26,25 +26,24 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::check {
 namespace {
 
 using Json = nlohmann::ordered_json;
 namespace fs = std::filesystem;
-using check::MappedPath;
 
 // The drive of the runner's own folder, on which a document named from the root ("\x.doc") is
 // looked for again. Not known here; the shell's answer is not known either (see the notes).
 constexpr char kRunnerDrive = 'C';
 
 std::string U(std::string_view ansi) {
-  return Utf8FromAnsi(ansi);
+  return text::Utf8FromAnsi(ansi);
 }
 
 // ------------------------------------------------------------------------------ task and options
 
 // The runner's own reading of the bytes a parent sends: the record, then the three blocks.
-class BytesReader final : public ByteReader {
+class BytesReader final : public protocol::ByteReader {
  public:
   explicit BytesReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   int64_t Read(std::span<uint8_t> into) override {
@@ -60,7 +59,7 @@ class BytesReader final : public ByteReader {
 };
 
 struct RunnerInput {
-  TaskRecord task;
+  protocol::TaskRecord task;
   std::string command;
   std::string conditions;
   std::string variables;
@@ -69,18 +68,21 @@ struct RunnerInput {
 
 RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream) {
   BytesReader in(stream);
-  TaskBytes bytes{};
-  ReadFull(in, bytes);
+  protocol::TaskBytes bytes{};
+  protocol::ReadFull(in, bytes);
   RunnerInput input;
-  input.task = DecodeTaskRecord(bytes);
-  input.command = ReadTextBlock(in, input.task.command_length, false, input.delimiter).text;
-  input.conditions = ReadTextBlock(in, input.task.conditions_length, false, input.delimiter).text;
-  input.variables = ReadTextBlock(in, input.task.variables_length, true, input.delimiter).text;
+  input.task = protocol::DecodeTaskRecord(bytes);
+  input.command =
+      protocol::ReadTextBlock(in, input.task.command_length, false, input.delimiter).text;
+  input.conditions =
+      protocol::ReadTextBlock(in, input.task.conditions_length, false, input.delimiter).text;
+  input.variables =
+      protocol::ReadTextBlock(in, input.task.variables_length, true, input.delimiter).text;
   return input;
 }
 
-std::optional<LocalTime> ParseNow(const std::string& text) {
-  LocalTime t;
+std::optional<core::LocalTime> ParseNow(const std::string& text) {
+  core::LocalTime t;
   char separator = 0;
   char tail = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%c", &t.year, &t.month, &t.day, &separator,
@@ -88,7 +90,7 @@ std::optional<LocalTime> ParseNow(const std::string& text) {
       (separator != ' ' && separator != 'T') || t.month < 1 || t.month > 12 || t.day < 1 ||
       t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 || t.year < 1601)
     return std::nullopt;
-  t.day_of_week = DayOfWeek(t.year, t.month, t.day);
+  t.day_of_week = variables::DayOfWeek(t.year, t.month, t.day);
   return t;
 }
 
@@ -146,7 +148,7 @@ std::string Flag(char flag) {
 // ------------------------------------------------------------------------------ the check
 
 // The check takes the task's picture interval as written; it takes no pictures.
-sequence::StepState StateOf(const TaskRecord& task) {
+sequence::StepState StateOf(const protocol::TaskRecord& task) {
   sequence::StepState state;
   state.picture_interval = task.picture_interval;
   return state;
@@ -154,7 +156,7 @@ sequence::StepState StateOf(const TaskRecord& task) {
 
 class Checker {
  public:
-  Checker(const RunnerInput& input, const check::DriveMap& drives, check::WorldOptions world)
+  Checker(const RunnerInput& input, const DriveMap& drives, WorldOptions world)
       : input_(input), world_(drives, std::move(world)) {}
 
   // Carries out the runner's sequence up to the launch and, when asked, after the step.
@@ -175,7 +177,7 @@ class Checker {
   void EmitWrites();
   void Skip();
   std::string Shown(const MappedPath& mapped) const;
-  Json Mapped(const check::FileLookup& lookup) const;
+  Json Mapped(const FileLookup& lookup) const;
   void Variables();
   bool UsesPassword(std::string_view value) const;
   std::string Rules(int pass, bool emit);
@@ -185,27 +187,27 @@ class Checker {
               const std::string& message,
               const char* no_command_verdict = nullptr);
   std::string JobLogCommand();
-  CommandContext Commands(Expander& expander, VariableStore& store);
+  commands::CommandContext Commands(core::Expander& expander, core::VariableStore& store);
   void Notes(bool runs);
 
   const RunnerInput& input_;
-  check::World world_;
-  TaskRecord task_ = input_.task;
+  World world_;
+  protocol::TaskRecord task_ = input_.task;
   sequence::StepState state_ = StateOf(task_);
   std::vector<std::string>& table_ = state_.variables;
-  VariableContext variables_{table_,
-                             task_,
-                             input_.variables,
-                             input_.delimiter,
-                             state_.global_parameter_directory,
-                             world_.console(),
-                             world_.environment(),
-                             world_.clock(),
-                             world_.date_names(),
-                             world_.parameter_files()};
+  variables::VariableContext variables_{table_,
+                                        task_,
+                                        input_.variables,
+                                        input_.delimiter,
+                                        state_.global_parameter_directory,
+                                        world_.console(),
+                                        world_.environment(),
+                                        world_.clock(),
+                                        world_.date_names(),
+                                        world_.parameter_files()};
   sequence::Outcome outcome_ = sequence::StartOutcome(task_);
-  RcState& rc_ = outcome_.rc;
-  FileCheckLimits limits_ = NormaliseFileCheckLimits(task_);
+  core::RcState& rc_ = outcome_.rc;
+  protocol::FileCheckLimits limits_ = protocol::NormaliseFileCheckLimits(task_);
   std::string status_text_;
   std::string verdict_;
   // Rule lines whose file no mapping reaches: "line 2 (C:\\data\\in.txt)".
@@ -241,7 +243,7 @@ Json Checker::Console() {
 std::string Checker::Shown(const MappedPath& mapped) const {
   if (!mapped.local)
     return {};
-  for (const check::DriveMap::Entry& entry : world_.drives().entries()) {
+  for (const DriveMap::Entry& entry : world_.drives().entries()) {
     const fs::path relative = mapped.local->lexically_relative(entry.directory);
     if (!relative.empty() && *relative.begin() != "..") {
       const std::u8string rest = relative.generic_u8string();
@@ -255,7 +257,7 @@ std::string Checker::Shown(const MappedPath& mapped) const {
   return std::string(whole.begin(), whole.end());
 }
 
-Json Checker::Mapped(const check::FileLookup& lookup) const {
+Json Checker::Mapped(const FileLookup& lookup) const {
   const MappedPath& mapped = lookup.mapped;
   Json j;
   j["path"] = U(lookup.path);
@@ -274,7 +276,7 @@ Json Checker::Files() {
   auto& looked = world_.journal().files;
   std::vector<std::string> seen;
   for (; files_mark_ < looked.size(); ++files_mark_) {
-    const check::FileLookup& lookup = looked[files_mark_];
+    const FileLookup& lookup = looked[files_mark_];
     if (std::find(seen.begin(), seen.end(), lookup.path) != seen.end())
       continue;
     seen.push_back(lookup.path);
@@ -290,7 +292,7 @@ Json Checker::NewVariables() {
     const std::string& entry = table_[table_mark_];
     const size_t equals = entry.find('=');
     const std::string_view value = std::string_view(entry).substr(equals + 1);
-    const bool password = !value.empty() && value.front() == kPasswordMarker;
+    const bool password = !value.empty() && value.front() == variables::kPasswordMarker;
     std::string shown = U(entry.substr(0, equals + 1)) + (password ? "*****" : U(value));
     const std::string name = entry.substr(0, equals);
     for (size_t k = 0; k < table_mark_; ++k) {
@@ -301,7 +303,7 @@ Json Checker::NewVariables() {
       const std::string_view old = std::string_view(table_[k]).substr(equals + 1);
       const std::string earlier =
           U(table_[k].substr(0, equals + 1)) +
-          (!old.empty() && old.front() == kPasswordMarker ? "*****" : U(old));
+          (!old.empty() && old.front() == variables::kPasswordMarker ? "*****" : U(old));
       warnings_.push_back(shown + " does not change %" + U(name) + "% in this step: " + earlier +
                           ", defined earlier, comes first");
       shown += " (not used for %" + U(name) + "%: " + earlier + " comes first)";
@@ -324,7 +326,7 @@ Json Checker::Writes() {
   Json list = Json::array();
   auto& writes = world_.journal().writes;
   for (; writes_mark_ < writes.size(); ++writes_mark_) {
-    const check::RecordedWrite& w = writes[writes_mark_];
+    const RecordedWrite& w = writes[writes_mark_];
     Json j;
     j["record"] = "write";
     j["what"] = w.what;
@@ -355,7 +357,7 @@ bool Checker::UsesPassword(std::string_view value) const {
     const std::string_view name = value.substr(open + 1, close - open - 1);
     for (const std::string& entry : table_) {
       if (!name.empty() && SameName(entry, name)) {
-        if (entry.size() > name.size() + 1 && entry[name.size() + 1] == kPasswordMarker)
+        if (entry.size() > name.size() + 1 && entry[name.size() + 1] == variables::kPasswordMarker)
           return true;
         break;
       }
@@ -382,7 +384,7 @@ void Checker::Variables() {
     const size_t equals = entry.find('=');
     const std::string name = entry.substr(0, equals);
     const std::string_view value = std::string_view(entry).substr(equals + 1);
-    const bool password = !value.empty() && value.front() == kPasswordMarker;
+    const bool password = !value.empty() && value.front() == variables::kPasswordMarker;
     std::string source;
     if (i < task_first)
       source = "global parameter file " + U(state_.global_parameter_directory + name) + ".$$$";
@@ -471,7 +473,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
     conditions::RuleSettings probe = before_;
     std::string error;
     const conditions::LineParse parse =
-        conditions::ParseRuleLine(probe, line, line_number, AsciiCaseMap(), error);
+        conditions::ParseRuleLine(probe, line, line_number, conditions::AsciiCaseMap(), error);
     before_ = settings;
 
     std::string outcome;
@@ -488,7 +490,8 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
           settings.attribute_pattern.find_first_not_of(' ') != std::string::npos;
       checker_.exclusive_open_ |= settings.open_mode == 'W';
       checker_.job_log_read_after_ |=
-          after_step && EqualNoCase(settings.file_name, Trimmed(checker_.task_.console_file));
+          after_step &&
+          EqualNoCase(settings.file_name, protocol::Trimmed(checker_.task_.console_file));
       checker_.folded_high_bytes_ |=
           settings.case_folding &&
           std::any_of(settings.search_text.begin(), settings.search_text.end(),
@@ -549,7 +552,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
   static Json ValueRecord(const conditions::ValueField& field, const conditions::RuleSettings& s) {
     Json j;
     j["field"] = U(field.bytes);
-    if (field.number != kInvalidNumber)
+    if (field.number != conditions::kInvalidNumber)
       j["number"] = field.number;
     j["comparisons"] = Json::array();
     const auto add = [&](const std::string& op, const std::optional<std::string>& value) {
@@ -565,7 +568,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
       } else if (quoted) {
         c["as"] = "text";
         c["why"] = "the value is in quotation marks";
-      } else if (field.number == kInvalidNumber) {
+      } else if (field.number == conditions::kInvalidNumber) {
         c["as"] = "text";
         c["why"] = field.bytes.find_first_of("\r\n") != std::string::npos
                        ? "the field is not a number: it holds a line end (only spaces are trimmed)"
@@ -593,7 +596,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
 std::string Checker::Rules(int pass, bool emit) {
   const conditions::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
                                            limits_.line_limit};
-  ContextVariableStore store(variables_);
+  variables::ContextVariableStore store(variables_);
   conditions::ConditionContext context(limits, rc_, world_.console(), store, world_.pacer(),
                                        world_.rule_files());
   context.number_format = world_.options().number_format;
@@ -612,25 +615,27 @@ std::string Checker::Rules(int pass, bool emit) {
 // password's plain text (the step's command line, switch arguments) the check has "*****".
 // The dispatcher asks for the deciphering expansion exactly once per line, first of all, which
 // is where the check starts following a new line.
-class Checker::Expanding final : public Expander {
+class Checker::Expanding final : public core::Expander {
  public:
   Expanding(Checker& checker, bool follow) : checker_(checker), follow_(follow) {}
 
   std::string Expand(std::string_view text, bool quote_empty) override {
-    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
+    return variables::ExpandVariables(checker_.variables_, text, variables::kMaskPasswords,
+                                      quote_empty);
   }
 
-  Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
+  core::Expansion ExpandDeciphered(std::string_view text, bool quote_empty) override {
     std::string shown = Expand(text, quote_empty);
     if (follow_) {
       Close();
       Open(text, shown);
     }
-    return Expansion{SecretString(shown), std::move(shown), {}};
+    return core::Expansion{core::SecretString(shown), std::move(shown), {}};
   }
 
-  SecretString ExpandSecret(const SecretString& text, bool quote_empty) override {
-    return ExpandVariables(checker_.variables_, text, kMaskPasswords, quote_empty);
+  core::SecretString ExpandSecret(const core::SecretString& text, bool quote_empty) override {
+    return variables::ExpandVariables(checker_.variables_, text, variables::kMaskPasswords,
+                                      quote_empty);
   }
 
   // The last line's record, with what its switch (or the final save of an edit) did.
@@ -647,8 +652,8 @@ class Checker::Expanding final : public Expander {
 
  private:
   void Open(std::string_view text, const std::string& expanded) {
-    CommandLineParts parts;
-    ParseCommandLine(parts, expanded, checker_.world_.associations(), kRunnerDrive);
+    commands::CommandLineParts parts;
+    commands::ParseCommandLine(parts, expanded, checker_.world_.associations(), kRunnerDrive);
     current_ = Json();
     current_["record"] = "command_line";
     current_["line"] = ++line_;
@@ -669,33 +674,33 @@ class Checker::Expanding final : public Expander {
 
 // What the command routines see of the checked run: its variables, RC, picture settings and
 // pending edit, over this machine's recording world.
-CommandContext Checker::Commands(Expander& expander, VariableStore& store) {
-  CommandContext context{expander,
-                         store,
-                         world_.console(),
-                         world_.console_file(Trimmed(task_.console_file)),
-                         world_.associations(),
-                         world_.file_access(),
-                         world_.printers(),
-                         rc_,
-                         state_.picture_interval,
-                         state_.picture_type,
-                         state_.show_resolved,
-                         state_.edit,
-                         state_.last_result,
-                         state_.global_parameter_directory};
+commands::CommandContext Checker::Commands(core::Expander& expander, core::VariableStore& store) {
+  commands::CommandContext context{expander,
+                                   store,
+                                   world_.console(),
+                                   world_.console_file(protocol::Trimmed(task_.console_file)),
+                                   world_.associations(),
+                                   world_.file_access(),
+                                   world_.printers(),
+                                   rc_,
+                                   state_.picture_interval,
+                                   state_.picture_type,
+                                   state_.show_resolved,
+                                   state_.edit,
+                                   state_.last_result,
+                                   state_.global_parameter_directory};
   context.runner_drive = kRunnerDrive;
   return context;
 }
 
 std::string Checker::Command(bool emit) {
   Expanding expander(*this, emit);
-  ContextVariableStore store(variables_);
-  CommandContext context = Commands(expander, store);
-  const DispatchedCommand dispatched =
-      DispatchCommand(context, Trimmed(input_.command), DispatchMode::kExecute);
+  variables::ContextVariableStore store(variables_);
+  commands::CommandContext context = Commands(expander, store);
+  const commands::DispatchedCommand dispatched =
+      DispatchCommand(context, protocol::Trimmed(input_.command), commands::DispatchMode::kExecute);
   expander.Close();
-  return ExpandVariables(variables_, dispatched.shown, kMaskPasswords, false);
+  return variables::ExpandVariables(variables_, dispatched.shown, variables::kMaskPasswords, false);
 }
 
 // ------------------------------------------------------------------------------ decisions
@@ -725,7 +730,7 @@ void Checker::Decide(const std::string& stage,
 }
 
 void Checker::Notes(bool runs) {
-  const check::Journal& journal = world_.journal();
+  const Journal& journal = world_.journal();
   auto note = [this](const char* topic, std::string text) {
     Emit(Json{{"record", "note"}, {"topic", topic}, {"text", std::move(text)}});
   };
@@ -784,7 +789,7 @@ void Checker::Notes(bool runs) {
          "file open; here files are only read");
   bool relative = false;
   bool short_name = false;
-  for (const check::FileLookup& lookup : journal.files) {
+  for (const FileLookup& lookup : journal.files) {
     relative |= lookup.mapped.relative;
     short_name |= lookup.mapped.short_name;
   }
@@ -804,7 +809,7 @@ void Checker::Notes(bool runs) {
     note("error texts", "error numbers and texts are this machine's; Windows gives its own");
   if (std::any_of(table_.begin(), table_.end(), [](const std::string& entry) {
         const size_t equals = entry.find('=');
-        return equals + 1 < entry.size() && entry[equals + 1] == kPasswordMarker;
+        return equals + 1 < entry.size() && entry[equals + 1] == variables::kPasswordMarker;
       }))
     note("passwords",
          "shown as ***** everywhere, also where the runner hands the plain "
@@ -821,11 +826,13 @@ void Checker::Notes(bool runs) {
 // The "Command=" line of the job log: the command as written, or resolved after "/X5?".
 std::string Checker::JobLogCommand() {
   Expanding quiet(*this, false);
-  ContextVariableStore store(variables_);
-  CommandContext context = Commands(quiet, store);
-  return DispatchCommand(
-             context, ExpandVariables(variables_, input_.command, kMaskPasswords, false),
-             state_.show_resolved ? DispatchMode::kShowResolved : DispatchMode::kShowAsWritten)
+  variables::ContextVariableStore store(variables_);
+  commands::CommandContext context = Commands(quiet, store);
+  return DispatchCommand(context,
+                         variables::ExpandVariables(variables_, input_.command,
+                                                    variables::kMaskPasswords, false),
+                         state_.show_resolved ? commands::DispatchMode::kShowResolved
+                                              : commands::DispatchMode::kShowAsWritten)
       .shown;
 }
 
@@ -839,8 +846,8 @@ class Checker::Stages final : public sequence::World {
 
   void SetStepVariables() override {
     checker_.Variables();
-    checker_.state_.condition_rules =
-        ExpandVariables(checker_.variables_, checker_.input_.conditions, kMaskPasswords, false);
+    checker_.state_.condition_rules = variables::ExpandVariables(
+        checker_.variables_, checker_.input_.conditions, variables::kMaskPasswords, false);
     if (!checker_.state_.condition_rules.empty())
       checker_.Emit(Json{{"record", "rules"}, {"text", U(checker_.state_.condition_rules)}});
   }
@@ -867,13 +874,13 @@ class Checker::Stages final : public sequence::World {
   }
 
   void AddVariable(std::string_view name, std::string_view value) override {
-    x5::AddVariable(checker_.variables_, name, value);
+    x5::variables::AddVariable(checker_.variables_, name, value);
     // Defined for the step, not by anything the task wrote.
     checker_.table_mark_ = checker_.table_.size();
   }
 
   sequence::Launched Launch() override {
-    return sequence::Launched{true, std::string(kStatusStepOk), 1};
+    return sequence::Launched{true, std::string(protocol::kStatusStepOk), 1};
   }
 
   void ConsoleText(std::string_view text) override {
@@ -884,13 +891,13 @@ class Checker::Stages final : public sequence::World {
   }
 
   void SetStatus(std::string_view text, int32_t /*code*/) override {
-    checker_.status_text_ = Trimmed(text);
+    checker_.status_text_ = protocol::Trimmed(text);
   }
 
   // The job log block, the console file, then (from the sequence) the rules after the step.
   void SaveConsoleFile() override {
     checker_.Emit(Json{{"record", "job_log"}, {"line", U("Command=" + checker_.JobLogCommand())}});
-    checker_.world_.console_file(Trimmed(checker_.task_.console_file)).Save();
+    checker_.world_.console_file(protocol::Trimmed(checker_.task_.console_file)).Save();
     checker_.EmitWrites();
   }
 
@@ -905,11 +912,12 @@ class Checker::Stages final : public sequence::World {
     if (decision == sequence::Decision::kNoCommand) {
       checker_.Decide("before", std::string(message), "there is no command to run");
     } else if (decision == sequence::Decision::kCommandTooLong) {
-      checker_.warnings_.push_back(
-          "the command line is " + std::to_string(command_.size()) +
-          " characters long; the system starts at most " + std::to_string(kLongestCommandLine) +
-          ", so the runner refuses it (\"" + std::string(kStatusNotStarted) + "\", code " +
-          std::to_string(kCommandTooLongCode) + ")");
+      checker_.warnings_.push_back("the command line is " + std::to_string(command_.size()) +
+                                   " characters long; the system starts at most " +
+                                   std::to_string(commands::kLongestCommandLine) +
+                                   ", so the runner refuses it (\"" +
+                                   std::string(protocol::kStatusNotStarted) + "\", code " +
+                                   std::to_string(commands::kCommandTooLongCode) + ")");
       checker_.Decide("before", std::string(message),
                       "the step does not start: its command line is too long");
     } else {
@@ -929,11 +937,11 @@ int Checker::Run(CheckOptions::Sections sections) {
 
   Json task;
   task["record"] = "task";
-  task["job_name"] = U(Trimmed(task_.job_name));
+  task["job_name"] = U(protocol::Trimmed(task_.job_name));
   task["job_number"] = task_.job_number;
   task["step_number"] = task_.step_number;
-  task["step_directory"] = U(Trimmed(task_.step_directory));
-  task["user_name"] = U(Trimmed(task_.user_name));
+  task["step_directory"] = U(protocol::Trimmed(task_.step_directory));
+  task["user_name"] = U(protocol::Trimmed(task_.user_name));
   task["maximum_rc"] = task_.maximum_rc;
   task["task_rc"] = task_.task_rc;
   task["step_minimum_rc"] = task_.step_minimum_rc;
@@ -962,7 +970,7 @@ int Checker::Run(CheckOptions::Sections sections) {
   if (flag == 'S')
     Emit(Json{{"record", "remark"},
               {"text", "A skipped step is reported with result flag \"+\" and status \"" +
-                           std::string(kStatusNotRun) + "\"."}});
+                           std::string(protocol::kStatusNotRun) + "\"."}});
   if (rc_.current_rc != current)
     Emit(Json{{"record", "remark"},
               {"text", "In abend mode the final reports carry at least the task RC: current RC " +
@@ -974,11 +982,12 @@ int Checker::Run(CheckOptions::Sections sections) {
   Emit(std::move(report));
   Notes(runs);
   // The status the parent would read from the final report, by the table `exec` exits by.
-  StepReport predicted;
-  predicted.status_text = Padded(status_text_.empty() ? kStatusStepOk : status_text_, 8);
+  protocol::StepReport predicted;
+  predicted.status_text =
+      protocol::Padded(status_text_.empty() ? protocol::kStatusStepOk : status_text_, 8);
   predicted.current_rc = rc_.current_rc;
   predicted.result_flag = rc_.result_flag;
-  int status = OutcomeOfFinalReport(predicted).status;
+  int status = step::OutcomeOfFinalReport(predicted).status;
   Json outcome;
   outcome["record"] = "outcome";
   if (!unchecked_.empty()) {
@@ -1001,23 +1010,24 @@ int Checker::Run(CheckOptions::Sections sections) {
 namespace {
 
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
-  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  core::Result<text::TaskFile> loaded =
+      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded) {
     errors << "x5ctl: " << loaded.failure().text << "\n";
     return kCheckUsage;
   }
 
-  check::DriveMap drives;
+  DriveMap drives;
   const fs::path base = options.base.empty() ? fs::current_path() : options.base;
   for (const std::string& mapping : options.drives) {
-    if (Result<void> added = drives.Add(mapping, base); !added) {
+    if (core::Result<void> added = drives.Add(mapping, base); !added) {
       errors << "x5ctl: " << added.failure().text << "\n";
       return kCheckUsage;
     }
   }
-  check::WorldOptions world;
+  WorldOptions world;
   if (!options.current_directory.empty()) {
-    Result<std::string> current = AnsiFromUtf8(options.current_directory);
+    core::Result<std::string> current = text::AnsiFromUtf8(options.current_directory);
     if (!current) {
       errors << "x5ctl: --current-directory: " << current.failure().text << "\n";
       return kCheckUsage;
@@ -1028,7 +1038,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   }
   for (const std::string& assignment : options.environment) {
     const size_t equals = assignment.find('=');
-    const Result<std::string> ansi = AnsiFromUtf8(assignment);
+    const core::Result<std::string> ansi = text::AnsiFromUtf8(assignment);
     if (equals == std::string::npos || equals == 0 || !ansi) {
       errors << "x5ctl: --env \"" << assignment << "\": write NAME=VALUE\n";
       return kCheckUsage;
@@ -1058,7 +1068,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   head["record"] = "check";
   head["task"] = options.task_path;
   head["drives"] = Json::array();
-  for (const check::DriveMap::Entry& entry : drives.entries())
+  for (const DriveMap::Entry& entry : drives.entries())
     head["drives"].push_back(Json{{"drive", U(entry.prefix)}, {"folder", entry.given}});
   if (!drives.current_directory().empty())
     head["current_directory"] = U(drives.current_directory());
@@ -1102,7 +1112,7 @@ std::function<int()> SetUpCheckCommand(CLI::App& check,
       "and passwords stay *****. What the real machine may do differently is said at the end.\n"
       "It exits with the status `x5ctl exec` would exit with for the final report it "
       "predicts.\n\n" +
-      std::string(kStepExitStatusHelp));
+      std::string(step::kStepExitStatusHelp));
   check.add_option("task", options->task_path, "Task file (TOML)")->required();
   check
       .add_option("--drive", options->drives,
@@ -1139,4 +1149,4 @@ std::function<int()> SetUpCheckCommand(CLI::App& check,
   };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::check

@@ -16,12 +16,12 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::check {
 
 // `x5ctl check` exits by the table of `x5ctl exec` (x5ctl/step/exit_status.h) for the final report
 // it predicts; its own are these two.
-inline constexpr int kCheckUsage = kStepExitUsage;          // options or task file not understood
-inline constexpr int kCheckUnchecked = kStepExitUnchecked;  // not checked, or not completed
+inline constexpr int kCheckUsage = step::kStepExitUsage;  // options or task file not understood
+inline constexpr int kCheckUnchecked = step::kStepExitUnchecked;  // not checked, or not completed
 
 struct CheckOptions {
   enum class Sections { kBefore, kAfter, kBoth };
@@ -48,4 +48,4 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& error
                                                      std::ostream& errors,
                                                      const std::filesystem::path& base = {});
 
-}  // namespace x5
+}  // namespace x5::ctl::check

@@ -17,7 +17,7 @@
 #include "commands/command_split.h"
 #include "x5ctl/check/check_world.h"
 
-namespace x5 {
+namespace x5::ctl::check {
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,14 +43,14 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
     fs::create_directories(root / folder);
   WriteText(root / "c" / "Jobs" / "Run.LOG", "x");
   WriteText(root / "share" / "a.txt", "x");
-  check::DriveMap drives;
+  DriveMap drives;
   for (const char* mapping : {"C=c", "\\\\srv\\Share=share", "c=./c"}) {
-    const Result<void> added = drives.Add(mapping, root);  // c=./c: the same place twice
+    const core::Result<void> added = drives.Add(mapping, root);  // c=./c: the same place twice
     ASSERT_TRUE(added) << mapping << ": " << added.failure().text;
   }
   for (const char* refused : {"C", "CD=c", "D=missing"})
     EXPECT_FALSE(drives.Add(refused, root)) << refused;
-  const Result<void> twice = drives.Add("c=share", root);
+  const core::Result<void> twice = drives.Add("c=share", root);
   ASSERT_FALSE(twice);
   EXPECT_EQ(twice.failure().text, "--drive \"c=share\": C: is mapped to c already");
 
@@ -72,7 +72,7 @@ TEST(CheckDriveMap, MapsWindowsNamesLikeWindows) {
   };
   for (const Case& c : cases) {
     drives.SetCurrentDirectory(c.current_directory);
-    const check::MappedPath mapped = drives.Map(c.windows);
+    const MappedPath mapped = drives.Map(c.windows);
     const std::string got = mapped.local
                                 ? mapped.local->lexically_relative(root).generic_string()
                                 : ("!" + mapped.problem).substr(0, std::strlen(c.expected));
@@ -107,7 +107,7 @@ TEST(CheckOutcome, UncheckedAndRefusedAreNotPasses) {
        "\"1000\",\"as\":\"text\",\"why\":\"the field is not a number: it holds a line end (only "
        "spaces are trimmed)\"}]},\"finding\":\"\\\" 1500^M\\\">\\\"1000\\\" = False\","
        "\"reverse\":true,\"outcome\":\"not fired\""},
-      {"command = 'x.exe " + std::string(kLongestCommandLine, 'a') + "'\n",
+      {"command = 'x.exe " + std::string(commands::kLongestCommandLine, 'a') + "'\n",
        {},
        99,
        "the runner refuses it (\\\"STEP=?\\\", code 206)"},
@@ -257,4 +257,4 @@ TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::check

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <ostream>
 
-namespace x5 {
+namespace x5::ctl::check {
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -292,4 +292,4 @@ std::vector<std::string> CrLfLines(std::string_view text, bool keep_last) {
   }
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::check

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace x5 {
+namespace x5::ctl::check {
 
 // Writes the records (one JSON object each, with a "record" member) as the readable report.
 void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ostream& out);
@@ -17,4 +17,4 @@ void WriteCheckText(const std::vector<nlohmann::ordered_json>& records, std::ost
 // `keep_last`.
 [[nodiscard]] std::vector<std::string> CrLfLines(std::string_view text, bool keep_last);
 
-}  // namespace x5
+}  // namespace x5::ctl::check

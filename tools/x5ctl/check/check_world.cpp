@@ -10,7 +10,7 @@
 #include "variables/system_adapters.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5::check {
+namespace x5::ctl::check {
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,15 +39,15 @@ bool IsLetter(char c) {
 }
 
 fs::path PathFromAnsi(std::string_view ansi) {
-  const std::string utf8 = Utf8FromAnsi(ansi);
+  const std::string utf8 = text::Utf8FromAnsi(ansi);
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
 std::optional<std::string> AnsiName(const fs::path& name) {
   const std::u8string utf8 = name.u8string();
-  Result<std::string> ansi =
-      AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  core::Result<std::string> ansi =
+      text::AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
   if (!ansi)
     return std::nullopt;
   return std::move(*ansi);
@@ -99,7 +99,7 @@ std::vector<std::string> Components(std::string_view rest) {
 }
 
 // A file held in memory: what a recorded write left at a path.
-class StringReader final : public ChunkReader {
+class StringReader final : public conditions::ChunkReader {
  public:
   explicit StringReader(const std::string& data) : data_(data) {}
   int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
@@ -117,10 +117,11 @@ class StringReader final : public ChunkReader {
 
 }  // namespace
 
-Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
+core::Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
   const size_t equals = mapping.find('=');
   if (equals == std::string_view::npos || equals + 1 == mapping.size()) {
-    return Failure{"--drive \"" + std::string(mapping) + "\": write DRIVE=DIR, e.g. C=./c-drive"};
+    return core::Failure{"--drive \"" + std::string(mapping) +
+                         "\": write DRIVE=DIR, e.g. C=./c-drive"};
   }
   std::string key(mapping.substr(0, equals));
   std::replace(key.begin(), key.end(), '/', '\\');
@@ -133,15 +134,16 @@ Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
              key.find('\\', key.find('\\', 2) + 1) == std::string::npos) {
     entry.prefix = UpperAscii(key);
   } else {
-    return Failure{"--drive \"" + std::string(mapping) +
-                   "\": the drive is a letter (C) or \\\\server\\share"};
+    return core::Failure{"--drive \"" + std::string(mapping) +
+                         "\": the drive is a letter (C) or \\\\server\\share"};
   }
   entry.given = std::string(mapping.substr(equals + 1));
   fs::path directory(entry.given);
   entry.directory = directory.is_absolute() ? directory : base / directory;
   std::error_code ec;
   if (!fs::is_directory(entry.directory, ec)) {
-    return Failure{"--drive \"" + std::string(mapping) + "\": " + entry.given + " is not a folder"};
+    return core::Failure{"--drive \"" + std::string(mapping) + "\": " + entry.given +
+                         " is not a folder"};
   }
   for (const Entry& earlier : entries_) {
     if (earlier.prefix != entry.prefix)
@@ -149,8 +151,8 @@ Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
     // The same place twice is harmless; two places for one drive leave one of them unread.
     if (fs::equivalent(earlier.directory, entry.directory, ec))
       return {};
-    return Failure{"--drive \"" + std::string(mapping) + "\": " + entry.prefix + " is mapped to " +
-                   earlier.given + " already"};
+    return core::Failure{"--drive \"" + std::string(mapping) + "\": " + entry.prefix +
+                         " is mapped to " + earlier.given + " already"};
   }
   entries_.push_back(std::move(entry));
   return {};
@@ -233,7 +235,7 @@ MappedPath DriveMap::Map(std::string_view windows_path) const {
 // ------------------------------------------------------------------------------ the adapters
 
 struct World::Adapters {
-  class Console final : public ConsoleSink {
+  class Console final : public core::ConsoleSink {
    public:
     explicit Console(Journal& journal) : journal_(journal) {}
     void Line(std::string_view text) override { journal_.console.emplace_back(text); }
@@ -242,7 +244,7 @@ struct World::Adapters {
     Journal& journal_;
   };
 
-  class Env final : public Environment {
+  class Env final : public variables::Environment {
    public:
     explicit Env(World& world) : world_(world) {}
     std::optional<std::string> Get(std::string_view name) const override {
@@ -259,26 +261,26 @@ struct World::Adapters {
     World& world_;
   };
 
-  class Time final : public Clock {
+  class Time final : public variables::Clock {
    public:
     explicit Time(World& world) : world_(world) {}
-    LocalTime Now() const override {
+    core::LocalTime Now() const override {
       world_.journal_.clock_used = true;
       return world_.options_.now ? *world_.options_.now : system_.Now();
     }
 
    private:
     World& world_;
-    SystemClock system_;
+    variables::SystemClock system_;
   };
 
   // Lists and reads through the mapping; a write is recorded, and fails where the runner's would
   // (no mapping covers the folder, or the folder is missing).
-  class Parameters final : public ParameterFiles {
+  class Parameters final : public variables::ParameterFiles {
    public:
     explicit Parameters(World& world) : world_(world) {}
-    ParameterListing List(const std::string& directory, size_t max_names) override {
-      ParameterListing listing;
+    variables::ParameterListing List(const std::string& directory, size_t max_names) override {
+      variables::ParameterListing listing;
       FileLookup& lookup = world_.Look(directory);
       if (!lookup.mapped.local)
         return listing;
@@ -290,8 +292,8 @@ struct World::Adapters {
         if (!it->is_regular_file(type_error))
           continue;
         std::optional<std::string> name = AnsiName(it->path().filename());
-        if (name && name->size() > kGlobalParameterSuffix.size() &&
-            name->ends_with(kGlobalParameterSuffix))
+        if (name && name->size() > variables::kGlobalParameterSuffix.size() &&
+            name->ends_with(variables::kGlobalParameterSuffix))
           listing.names.push_back(std::move(*name));
       }
       // A fixed order, as the runner's native build has; then the runner's bound.
@@ -321,7 +323,7 @@ struct World::Adapters {
 
    private:
     World& world_;
-    SystemParameterFiles system_;
+    variables::SystemParameterFiles system_;
   };
 
   class Rules final : public conditions::RuleFiles {
@@ -352,7 +354,9 @@ struct World::Adapters {
       facts.read_only = (status.permissions() & fs::perms::owner_write) == fs::perms::none;
       return facts;
     }
-    std::unique_ptr<ChunkReader> Open(std::string_view name, bool, int32_t& error) override {
+    std::unique_ptr<conditions::ChunkReader> Open(std::string_view name,
+                                                  bool,
+                                                  int32_t& error) override {
       const MappedPath mapped = world_.drives_.Map(name);
       if (!mapped.local) {
         error = kErrorPathNotFound;
@@ -368,29 +372,33 @@ struct World::Adapters {
     World& world_;
   };
 
-  class Files final : public FileAccess {
+  class Files final : public commands::FileAccess {
    public:
-    explicit Files(World& world) : world_(world), system_(MakeSystemFileAccess()) {}
-    ReadOutcome ReadWhole(std::string_view path, int64_t max_bytes, std::string& into) override {
+    explicit Files(World& world) : world_(world), system_(commands::MakeSystemFileAccess()) {}
+    commands::ReadOutcome ReadWhole(std::string_view path,
+                                    int64_t max_bytes,
+                                    std::string& into) override {
       into.clear();
       FileLookup& lookup = world_.Look(path);
       if (!lookup.mapped.local)
-        return {ReadOutcome::State::kMissing, 0, kErrorPathNotFound};
+        return {commands::ReadOutcome::State::kMissing, 0, kErrorPathNotFound};
       if (const std::string* written = world_.Written(lookup.mapped)) {
         lookup.found = lookup.written = true;
         if (static_cast<int64_t>(written->size()) > max_bytes)
-          return {ReadOutcome::State::kTooLarge, static_cast<int64_t>(written->size()), 0};
+          return {commands::ReadOutcome::State::kTooLarge, static_cast<int64_t>(written->size()),
+                  0};
         into = *written;
-        return {ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
+        return {commands::ReadOutcome::State::kRead, static_cast<int64_t>(into.size()), 0};
       }
-      const ReadOutcome outcome =
+      const commands::ReadOutcome outcome =
           system_->ReadWhole(lookup.mapped.local->string(), max_bytes, into);
-      lookup.found = outcome.state != ReadOutcome::State::kMissing;
-      if (outcome.state == ReadOutcome::State::kMissing)
-        return {ReadOutcome::State::kMissing, 0, kErrorFileNotFound};
+      lookup.found = outcome.state != commands::ReadOutcome::State::kMissing;
+      if (outcome.state == commands::ReadOutcome::State::kMissing)
+        return {commands::ReadOutcome::State::kMissing, 0, kErrorFileNotFound};
       return outcome;
     }
-    WriteOutcome WriteAtomically(std::string_view path, std::string_view content) override {
+    commands::WriteOutcome WriteAtomically(std::string_view path,
+                                           std::string_view content) override {
       RecordedWrite write{
           path.ends_with(commands::kPrinterReportFile) ? "printer report" : "edited file",
           std::string(path), world_.drives_.Map(path), content.size()};
@@ -398,8 +406,8 @@ struct World::Adapters {
       write.would_fail = fails;
       world_.Record(std::move(write), std::string(content));
       if (fails)
-        return {WriteOutcome::State::kWriteFailed, kErrorPathNotFound};
-      return {WriteOutcome::State::kWritten, 0};
+        return {commands::WriteOutcome::State::kWriteFailed, kErrorPathNotFound};
+      return {commands::WriteOutcome::State::kWritten, 0};
     }
     std::string ErrorText(int32_t error) override {
       world_.journal_.error_texts_used = true;
@@ -408,10 +416,10 @@ struct World::Adapters {
 
    private:
     World& world_;
-    std::unique_ptr<FileAccess> system_;
+    std::unique_ptr<commands::FileAccess> system_;
   };
 
-  class Pace final : public Pacer {
+  class Pace final : public conditions::Pacer {
    public:
     explicit Pace(Journal& journal) : journal_(journal) {}
     bool Poll(int64_t chunk_bytes) override {
@@ -436,7 +444,7 @@ struct World::Adapters {
     Journal& journal_;
   };
 
-  class Shell final : public Associations {
+  class Shell final : public commands::Associations {
    public:
     explicit Shell(Journal& journal) : journal_(journal) {}
     std::optional<std::string> FindExecutable(std::string_view document,
@@ -453,7 +461,7 @@ struct World::Adapters {
     Journal& journal_;
   };
 
-  class ConsoleCopy final : public ConsoleFile {
+  class ConsoleCopy final : public commands::ConsoleFile {
    public:
     explicit ConsoleCopy(World& world) : world_(world) {}
     void Save() override {
@@ -489,7 +497,7 @@ struct World::Adapters {
   Console console;
   Env environment;
   Time clock;
-  EnglishDateNames names;
+  variables::EnglishDateNames names;
   Parameters parameters;
   Rules rules;
   Files files;
@@ -504,37 +512,37 @@ World::World(const DriveMap& drives, WorldOptions options)
 
 World::~World() = default;
 
-ConsoleSink& World::console() {
+core::ConsoleSink& World::console() {
   return adapters_->console;
 }
-const Environment& World::environment() const {
+const variables::Environment& World::environment() const {
   return adapters_->environment;
 }
-const Clock& World::clock() const {
+const variables::Clock& World::clock() const {
   return adapters_->clock;
 }
-const DateNames& World::date_names() const {
+const variables::DateNames& World::date_names() const {
   return adapters_->names;
 }
-ParameterFiles& World::parameter_files() {
+variables::ParameterFiles& World::parameter_files() {
   return adapters_->parameters;
 }
 conditions::RuleFiles& World::rule_files() {
   return adapters_->rules;
 }
-FileAccess& World::file_access() {
+commands::FileAccess& World::file_access() {
   return adapters_->files;
 }
-Pacer& World::pacer() {
+conditions::Pacer& World::pacer() {
   return adapters_->pacer;
 }
 commands::PrinterSource& World::printers() {
   return adapters_->printers;
 }
-const Associations& World::associations() const {
+const commands::Associations& World::associations() const {
   return adapters_->shell;
 }
-ConsoleFile& World::console_file(const std::string& console_file) {
+commands::ConsoleFile& World::console_file(const std::string& console_file) {
   adapters_->console_copy.path = console_file;
   return adapters_->console_copy;
 }
@@ -557,4 +565,4 @@ FileLookup& World::Look(std::string_view path) {
   return journal_.files.back();
 }
 
-}  // namespace x5::check
+}  // namespace x5::ctl::check

@@ -22,7 +22,7 @@
 #include "core/result.h"
 #include "variables/variables.h"
 
-namespace x5::check {
+namespace x5::ctl::check {
 
 // Where a Windows path leads on this machine.
 struct MappedPath {
@@ -43,7 +43,7 @@ class DriveMap {
   };
 
   // DIR is taken relative to `base` unless it is absolute. Fails when the mapping cannot be read.
-  Result<void> Add(std::string_view mapping, const std::filesystem::path& base);
+  core::Result<void> Add(std::string_view mapping, const std::filesystem::path& base);
   // The runner's own current directory (a Windows path), against which relative names resolve.
   void SetCurrentDirectory(std::string windows_directory) {
     current_directory_ = std::move(windows_directory);
@@ -92,8 +92,8 @@ struct Journal {
 
 struct WorldOptions {
   std::map<std::string, std::string> environment;  // --env NAME=VALUE (names upper case)
-  std::optional<LocalTime> now;                    // --now; else this machine's clock
-  NumberFormat number_format;
+  std::optional<core::LocalTime> now;              // --now; else this machine's clock
+  conditions::NumberFormat number_format;
 };
 
 // The adapters, over one drive map and one journal. Files the check "wrote" are kept in memory,
@@ -109,18 +109,18 @@ class World {
   const DriveMap& drives() const { return drives_; }
   const WorldOptions& options() const { return options_; }
 
-  [[nodiscard]] ConsoleSink& console();
-  const Environment& environment() const;
-  const Clock& clock() const;
-  const DateNames& date_names() const;
-  [[nodiscard]] ParameterFiles& parameter_files();
+  [[nodiscard]] core::ConsoleSink& console();
+  const variables::Environment& environment() const;
+  const variables::Clock& clock() const;
+  const variables::DateNames& date_names() const;
+  [[nodiscard]] variables::ParameterFiles& parameter_files();
   [[nodiscard]] conditions::RuleFiles& rule_files();
-  [[nodiscard]] FileAccess& file_access();
-  [[nodiscard]] Pacer& pacer();
+  [[nodiscard]] commands::FileAccess& file_access();
+  [[nodiscard]] conditions::Pacer& pacer();
   [[nodiscard]] commands::PrinterSource& printers();
-  const Associations& associations() const;
+  const commands::Associations& associations() const;
   // Records the copy of the console text into `console_file` (the task's, trimmed).
-  [[nodiscard]] ConsoleFile& console_file(const std::string& console_file);
+  [[nodiscard]] commands::ConsoleFile& console_file(const std::string& console_file);
 
   // What a recorded write left at the path, when there was one.
   [[nodiscard]] const std::string* Written(const MappedPath& mapped) const;
@@ -136,4 +136,4 @@ class World {
   std::unique_ptr<Adapters> adapters_;
 };
 
-}  // namespace x5::check
+}  // namespace x5::ctl::check

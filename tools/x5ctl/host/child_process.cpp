@@ -2,16 +2,17 @@
 
 #include <new>
 
-namespace x5 {
+namespace x5::ctl::host {
 
-Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(
+    const std::vector<std::string>& argv) {
   if (argv.empty() || argv[0].empty())
-    return Failure{"no program to start"};
+    return core::Failure{"no program to start"};
   try {
     return StartProgram(argv);
   } catch (const std::bad_alloc&) {
-    return Failure{"out of memory starting the runner"};
+    return core::Failure{"out of memory starting the runner"};
   }
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -13,7 +13,7 @@
 
 #include "core/result.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
@@ -59,9 +59,7 @@ class ChildProcess {
 
  protected:
   const Interrupt* interrupt() const { return interrupt_; }
-  bool Interrupted() const {
-    return interrupt_ != nullptr && interrupt_->Requested();
-  }
+  bool Interrupted() const { return interrupt_ != nullptr && interrupt_->Requested(); }
 
  private:
   const Interrupt* interrupt_ = nullptr;
@@ -72,9 +70,9 @@ class ChildProcess {
 // however the caller ends: on Linux it runs in a process group of its own and gets SIGKILL when
 // the thread that started it ends (a parent-death signal: start it from a thread that lives as
 // long as the child should); on Windows it is held in a job object that is killed on close.
-Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv);
+core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv);
 // The platform part of StartChildProcess, for a non-empty argv[0].
-Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv);
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv);
 
 // The command that runs a Windows program here: "wine" on Linux, "" (run directly) on Windows.
 std::string DefaultWineCommand();
@@ -82,4 +80,4 @@ std::string DefaultWineCommand();
 std::string ExecutableDirectory();
 bool StdinIsTerminal();
 
-}  // namespace x5
+}  // namespace x5::ctl::host

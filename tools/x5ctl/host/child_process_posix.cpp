@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 class UniqueFd {
@@ -314,16 +314,16 @@ std::string ResolveProgram(const std::string& name) {
 
 }  // namespace
 
-Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
   const std::string program = ResolveProgram(argv[0]);
   if (program.empty())
-    return Failure{"cannot start " + argv[0] + ": " + std::strerror(ENOENT), ENOENT};
+    return core::Failure{"cannot start " + argv[0] + ": " + std::strerror(ENOENT), ENOENT};
   UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
   int code = 0;
   if (!MakePipe(child_stdin, parent_input, code) || !MakePipe(parent_output, child_stdout, code) ||
       !MakePipe(report_read, report_write, code))
-    return Failure{std::string("cannot create pipes: ") + std::strerror(code),
-                   static_cast<uint32_t>(code)};
+    return core::Failure{std::string("cannot create pipes: ") + std::strerror(code),
+                         static_cast<uint32_t>(code)};
   std::vector<char*> args;
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
@@ -333,8 +333,8 @@ Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string
   const pid_t pid = fork();
   if (pid < 0) {
     const int fork_error = errno;
-    return Failure{"cannot start " + argv[0] + ": " + std::strerror(fork_error),
-                   static_cast<uint32_t>(fork_error)};
+    return core::Failure{"cannot start " + argv[0] + ": " + std::strerror(fork_error),
+                         static_cast<uint32_t>(fork_error)};
   }
   if (pid == 0) {
     BecomeChild(parent, child_stdin.get(), child_stdout.get(), report_write.get(), program.c_str(),
@@ -355,8 +355,8 @@ Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return Failure{"cannot start " + argv[0] + ": " + std::strerror(child_error),
-                   static_cast<uint32_t>(child_error)};
+    return core::Failure{"cannot start " + argv[0] + ": " + std::strerror(child_error),
+                         static_cast<uint32_t>(child_error)};
   }
   // Our write end must not block: a runner that stops reading must not hang the caller.
   int flags = fcntl(parent_input.get(), F_GETFL);
@@ -387,4 +387,4 @@ bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -8,7 +8,7 @@
 
 #include "win/unique_handle.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 // Room for a task record with large blocks, so the first write rarely waits for the runner.
@@ -48,7 +48,10 @@ std::string QuoteArgument(const std::string& arg) {
 
 class WinChild final : public ChildProcess {
  public:
-  WinChild(ScopedHandle job, ScopedHandle process, ScopedHandle input, ScopedHandle output)
+  WinChild(win::ScopedHandle job,
+           win::ScopedHandle process,
+           win::ScopedHandle input,
+           win::ScopedHandle output)
       : job_(std::move(job)),
         process_(std::move(process)),
         input_(std::move(input)),
@@ -137,10 +140,10 @@ class WinChild final : public ChildProcess {
   }
 
  private:
-  ScopedHandle job_;  // kill-on-close: the runner goes when we do, however we end
-  ScopedHandle process_;
-  ScopedHandle input_;   // our end of the child's standard input
-  ScopedHandle output_;  // our end of the child's standard output
+  win::ScopedHandle job_;  // kill-on-close: the runner goes when we do, however we end
+  win::ScopedHandle process_;
+  win::ScopedHandle input_;   // our end of the child's standard input
+  win::ScopedHandle output_;  // our end of the child's standard output
   std::optional<int32_t> exit_code_;
 };
 
@@ -155,18 +158,18 @@ std::string SystemMessage(DWORD code) {
 }
 
 // `what` with the system's words for the last error, and its code.
-Failure SystemFailure(const std::string& what) {
+core::Failure SystemFailure(const std::string& what) {
   const DWORD code = GetLastError();
-  return Failure{what + SystemMessage(code), code};
+  return core::Failure{what + SystemMessage(code), code};
 }
 
 }  // namespace
 
-Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
   // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
   // our ends open and each side sees the other's end of pipe.
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  ScopedHandle child_stdin, parent_input, parent_output, child_stdout;
+  win::ScopedHandle child_stdin, parent_input, parent_output, child_stdout;
   if (!CreatePipe(child_stdin.put(), parent_input.put(), &inherit, kPipeBufferSize) ||
       !CreatePipe(parent_output.put(), child_stdout.put(), &inherit, kPipeBufferSize) ||
       !SetHandleInformation(parent_input.get(), HANDLE_FLAG_INHERIT, 0) ||
@@ -179,7 +182,7 @@ Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string
   // The runner lives in a job that we alone hold, killed when we end. Its own children leave
   // our job silently, so that the runner can put its step into a job of its own (also on
   // systems without nested jobs); the runner's job then ends the step when the runner goes.
-  ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+  win::ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags =
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
@@ -198,11 +201,11 @@ Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                       nullptr, nullptr, &startup, &info))
     return SystemFailure("cannot start " + argv[0] + ": ");
-  ScopedHandle process(info.hProcess);
-  ScopedHandle thread(info.hThread);
+  win::ScopedHandle process(info.hProcess);
+  win::ScopedHandle thread(info.hThread);
   if (!AssignProcessToJobObject(job.get(), process.get()) ||
       ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-    Failure failure = SystemFailure("cannot hold " + argv[0] + " in a job object: ");
+    core::Failure failure = SystemFailure("cannot hold " + argv[0] + " in a job object: ");
     TerminateProcess(process.get(), 1);
     return failure;
   }
@@ -228,4 +231,4 @@ bool StdinIsTerminal() {
   return GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

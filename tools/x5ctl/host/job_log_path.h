@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::ctl::host {
 
 // Where the file that the runner knows by a Windows path lies for x5ctl: on Linux, when the runner
 // runs through Wine, inside the Wine prefix (WINEPREFIX, else ~/.wine) by its drive links, each
@@ -16,4 +16,4 @@ std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_v
 // line ends on Linux, the bytes as they are on Windows.
 std::string PrintableJobLog(std::string_view bytes);
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -6,7 +6,7 @@
 #include "x5ctl/host/job_log_path.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 std::filesystem::path WinePrefix() {
@@ -81,7 +81,7 @@ std::string PrintableJobLog(std::string_view bytes) {
       continue;
     lines += bytes[i];
   }
-  return Utf8FromAnsi(lines);
+  return text::Utf8FromAnsi(lines);
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

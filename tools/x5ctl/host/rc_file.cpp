@@ -7,7 +7,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 bool Blank(char c) {
@@ -16,7 +16,7 @@ bool Blank(char c) {
 
 }  // namespace
 
-Result<int32_t> ParseRcFileText(std::string_view text) {
+core::Result<int32_t> ParseRcFileText(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && Blank(text[begin]))
@@ -25,16 +25,16 @@ Result<int32_t> ParseRcFileText(std::string_view text) {
     --end;
   const std::string_view number = text.substr(begin, end - begin);
   if (number.empty())
-    return Failure{"holds no RC (an RC file holds one decimal number)"};
+    return core::Failure{"holds no RC (an RC file holds one decimal number)"};
   // from_chars takes no plus sign; a minus sign it does.
   const std::string_view digits = number.front() == '+' ? number.substr(1) : number;
   int32_t rc = 0;
   const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), rc);
   if (ec == std::errc::result_out_of_range)
-    return Failure{"holds an RC out of range (-2147483648 to 2147483647)"};
+    return core::Failure{"holds an RC out of range (-2147483648 to 2147483647)"};
   if (ec != std::errc() || ptr != digits.data() + digits.size() || digits.empty() ||
       (digits.front() == '-' && number.front() == '+'))
-    return Failure{"holds something other than one decimal number"};
+    return core::Failure{"holds something other than one decimal number"};
   return rc;
 }
 
@@ -62,26 +62,28 @@ std::string RcHolderNote(int64_t process_id, std::string_view host, std::string_
          when + ", " + std::string(what) + "\n";
 }
 
-Result<std::optional<int32_t>> RcFile::Read() const {
+core::Result<std::optional<int32_t>> RcFile::Read() const {
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
     std::error_code ec;
     if (!std::filesystem::exists(path_, ec) && !ec)
       return std::optional<int32_t>();
-    return Failure{path_.string() + ": cannot read the RC file", static_cast<uint32_t>(errno)};
+    return core::Failure{path_.string() + ": cannot read the RC file",
+                         static_cast<uint32_t>(errno)};
   }
   std::string text(kRcFileMaxBytes + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (in.bad())
-    return Failure{path_.string() + ": cannot read the RC file", static_cast<uint32_t>(errno)};
+    return core::Failure{path_.string() + ": cannot read the RC file",
+                         static_cast<uint32_t>(errno)};
   text.resize(static_cast<size_t>(in.gcount()));
   if (text.size() > kRcFileMaxBytes)
-    return Failure{path_.string() + ": not an RC file (more than " +
-                   std::to_string(kRcFileMaxBytes) + " bytes)"};
-  Result<int32_t> rc = ParseRcFileText(text);
+    return core::Failure{path_.string() + ": not an RC file (more than " +
+                         std::to_string(kRcFileMaxBytes) + " bytes)"};
+  core::Result<int32_t> rc = ParseRcFileText(text);
   if (!rc)
     return rc.failure().Within(path_.string() + ": the RC file ");
   return std::optional<int32_t>(*rc);
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -12,12 +12,12 @@
 
 #include "core/result.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 // The file holds one decimal number (32-bit, optional sign) and a line end. Blanks and line ends
 // around it are allowed; anything else, an empty file included, is refused: a file cut short or
 // written by something else must not start a step with a guessed RC.
-[[nodiscard]] Result<int32_t> ParseRcFileText(std::string_view text);
+[[nodiscard]] core::Result<int32_t> ParseRcFileText(std::string_view text);
 // "<rc>\n".
 std::string RcFileText(int32_t rc);
 // Larger files are refused unread.
@@ -33,10 +33,10 @@ class RcFile {
  public:
   virtual ~RcFile() = default;  // gives up the lock
   // The RC in the file; nullopt when the file does not exist yet.
-  [[nodiscard]] Result<std::optional<int32_t>> Read() const;
+  [[nodiscard]] core::Result<std::optional<int32_t>> Read() const;
   // Replaces the file whole: a temporary file in the same folder, written and flushed to disk,
   // renamed over it. A reader sees the old RC or the new one, never a part.
-  [[nodiscard]] virtual Result<void> Write(int32_t rc) = 0;
+  [[nodiscard]] virtual core::Result<void> Write(int32_t rc) = 0;
   const std::filesystem::path& Path() const { return path_; }
 
  protected:
@@ -47,11 +47,9 @@ class RcFile {
 // Takes the lock without waiting (platform part: rc_file_posix.cpp, rc_file_win.cpp).
 // Who takes it (process, host, time and `what`, the task say) is written into the lock file, so
 // that a step refused because of it can say who holds it.
-[[nodiscard]] Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
-                                                         std::string_view what);
+[[nodiscard]] core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
+                                                               std::string_view what);
 // "x5ctl exec pid <pid> on <host> since <UTC time>, <what>".
-std::string RcHolderNote(int64_t process_id,
-                                       std::string_view host,
-                                       std::string_view what);
+std::string RcHolderNote(int64_t process_id, std::string_view host, std::string_view what);
 
-}  // namespace x5
+}  // namespace x5::ctl::host

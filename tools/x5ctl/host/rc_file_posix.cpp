@@ -16,7 +16,7 @@
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 class Descriptor {
@@ -40,9 +40,9 @@ class Descriptor {
   int fd_;
 };
 
-Failure SystemFailure(const std::string& what) {
+core::Failure SystemFailure(const std::string& what) {
   const int code = errno;
-  return Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
+  return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
 }
 
 bool WriteAll(int fd, std::string_view text) {
@@ -79,14 +79,14 @@ std::string HolderText(int fd) {
   std::string text(buffer, static_cast<size_t>(n));
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
     text.pop_back();
-  return VisibleText(text);
+  return text::VisibleText(text);
 }
 
 class PosixRcFile final : public RcFile {
  public:
   PosixRcFile(std::filesystem::path path, int lock_fd) : RcFile(std::move(path)), lock_(lock_fd) {}
 
-  Result<void> Write(int32_t rc) override {
+  core::Result<void> Write(int32_t rc) override {
     const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
     std::string temp = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
     Descriptor file(mkstemp(temp.data()));
@@ -96,7 +96,7 @@ class PosixRcFile final : public RcFile {
     // steps of the job, perhaps under another user, can still read it.
     struct stat old {};
     const mode_t mode = stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : DefaultMode();
-    Result<void> written = [&]() -> Result<void> {
+    core::Result<void> written = [&]() -> core::Result<void> {
       if (fchmod(file.get(), mode) != 0)
         return SystemFailure(temp + ": cannot set its permissions");
       if (!WriteAll(file.get(), RcFileText(rc)) || fsync(file.get()) != 0 || !file.Close())
@@ -128,8 +128,8 @@ class PosixRcFile final : public RcFile {
 
 }  // namespace
 
-Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
-                                           std::string_view what) {
+core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
+                                                 std::string_view what) {
   const std::filesystem::path lock_path = RcLockPath(path);
   Descriptor lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (lock.get() < 0)
@@ -137,10 +137,10 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   if (const int code = TryLock(lock.get()); code != 0) {
     if (code == EAGAIN || code == EACCES) {
       const std::string who = HolderText(lock.get());
-      return Failure{path.string() + ": another step of this job holds the RC file" +
-                         (who.empty() ? std::string() : " (" + who + ")") +
-                         "; steps of one job run one after the other",
-                     static_cast<uint32_t>(code)};
+      return core::Failure{path.string() + ": another step of this job holds the RC file" +
+                               (who.empty() ? std::string() : " (" + who + ")") +
+                               "; steps of one job run one after the other",
+                           static_cast<uint32_t>(code)};
     }
     errno = code;
     return SystemFailure(lock_path.string() +
@@ -157,4 +157,4 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   return std::unique_ptr<RcFile>(std::make_unique<PosixRcFile>(path, lock.Release()));
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

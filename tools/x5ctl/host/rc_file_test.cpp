@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -35,7 +35,7 @@ TEST(RcFile, TextIsOneDecimalNumber) {
       {"-", std::nullopt},
   };
   for (const Row& row : rows) {
-    const Result<int32_t> rc = ParseRcFileText(row.text);
+    const core::Result<int32_t> rc = ParseRcFileText(row.text);
     EXPECT_EQ(rc.ok() ? std::optional<int32_t>(*rc) : std::nullopt, row.rc) << row.text;
   }
   EXPECT_FALSE(ParseRcFileText(std::string_view("3\0", 2)).ok());
@@ -61,10 +61,10 @@ class RcFileHeld : public testing::Test {
 // permissions it was given.
 TEST_F(RcFileHeld, StepsOfOneJobTakeTheFileInTurn) {
   {
-    Result<std::unique_ptr<RcFile>> first = LockRcFile(path_, "task first.toml");
+    core::Result<std::unique_ptr<RcFile>> first = LockRcFile(path_, "task first.toml");
     ASSERT_TRUE(first.ok()) << first.failure().text;
     EXPECT_EQ(*(*first)->Read(), std::nullopt);
-    Result<std::unique_ptr<RcFile>> second = LockRcFile(path_, "task second.toml");
+    core::Result<std::unique_ptr<RcFile>> second = LockRcFile(path_, "task second.toml");
     ASSERT_FALSE(second.ok());
     EXPECT_NE(second.failure().text.find("another step of this job holds the RC file (x5ctl exec "
                                          "pid " +
@@ -75,7 +75,7 @@ TEST_F(RcFileHeld, StepsOfOneJobTakeTheFileInTurn) {
     ASSERT_TRUE((*first)->Write(3).ok());
     chmod(path_.c_str(), 0640);
   }
-  Result<std::unique_ptr<RcFile>> next = LockRcFile(path_, "task third.toml");
+  core::Result<std::unique_ptr<RcFile>> next = LockRcFile(path_, "task third.toml");
   ASSERT_TRUE(next.ok()) << next.failure().text;
   EXPECT_EQ(*(*next)->Read(), std::optional<int32_t>(3));
   ASSERT_TRUE((*next)->Write(-4).ok());
@@ -92,7 +92,7 @@ TEST_F(RcFileHeld, StepsOfOneJobTakeTheFileInTurn) {
 
 TEST_F(RcFileHeld, DamagedFileIsRefused) {
   std::ofstream(path_) << std::string(kRcFileMaxBytes + 1, '1');
-  Result<std::unique_ptr<RcFile>> held = LockRcFile(path_, "task");
+  core::Result<std::unique_ptr<RcFile>> held = LockRcFile(path_, "task");
   ASSERT_TRUE(held.ok());
   const auto too_long = (*held)->Read();
   ASSERT_FALSE(too_long.ok());
@@ -106,4 +106,4 @@ TEST_F(RcFileHeld, DamagedFileIsRefused) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::host

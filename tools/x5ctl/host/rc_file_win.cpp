@@ -7,12 +7,12 @@
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
-Failure SystemFailure(const std::string& what) {
+core::Failure SystemFailure(const std::string& what) {
   const DWORD code = GetLastError();
-  return Failure{what + " (error " + std::to_string(code) + ")", code};
+  return core::Failure{what + " (error " + std::to_string(code) + ")", code};
 }
 
 // Windows locks keep others from reading the locked bytes: the lock lies far beyond the holder's
@@ -28,7 +28,7 @@ std::string HolderText(HANDLE file) {
   std::string text(buffer, got);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
     text.pop_back();
-  return VisibleText(text);
+  return text::VisibleText(text);
 }
 
 class WinRcFile final : public RcFile {
@@ -40,19 +40,19 @@ class WinRcFile final : public RcFile {
     UnlockFileEx(lock_.get(), 0, 1, 0, &at);
   }
 
-  Result<void> Write(int32_t rc) override {
+  core::Result<void> Write(int32_t rc) override {
     const std::string target = path_.string();
     const std::string temp = target + ".tmp-" + std::to_string(GetCurrentProcessId());
     {
-      ScopedFileHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+      win::ScopedFileHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file)
         return SystemFailure(temp + ": cannot make the RC file's temporary file");
       const std::string text = RcFileText(rc);
       DWORD wrote = 0;
       if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) ||
           wrote != text.size() || !FlushFileBuffers(file.get())) {
-        Failure failure = SystemFailure(temp + ": cannot write the new RC");
+        core::Failure failure = SystemFailure(temp + ": cannot write the new RC");
         file.reset();
         DeleteFileA(temp.c_str());
         return failure;
@@ -60,7 +60,7 @@ class WinRcFile final : public RcFile {
     }
     if (!MoveFileExA(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      Failure failure = SystemFailure(target + ": cannot replace the RC file");
+      core::Failure failure = SystemFailure(target + ": cannot replace the RC file");
       DeleteFileA(temp.c_str());
       return failure;
     }
@@ -68,17 +68,17 @@ class WinRcFile final : public RcFile {
   }
 
  private:
-  ScopedFileHandle lock_;
+  win::ScopedFileHandle lock_;
 };
 
 }  // namespace
 
-Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
-                                           std::string_view what) {
+core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
+                                                 std::string_view what) {
   const std::string lock_path = RcLockPath(path).string();
-  ScopedFileHandle lock(CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::ScopedFileHandle lock(CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!lock)
     return SystemFailure(lock_path + ": cannot open the RC file's lock");
   OVERLAPPED at{};
@@ -86,10 +86,10 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     if (GetLastError() == ERROR_LOCK_VIOLATION) {
       const std::string who = HolderText(lock.get());
-      return Failure{path.string() + ": another step of this job holds the RC file" +
-                         (who.empty() ? std::string() : " (" + who + ")") +
-                         "; steps of one job run one after the other",
-                     ERROR_LOCK_VIOLATION};
+      return core::Failure{path.string() + ": another step of this job holds the RC file" +
+                               (who.empty() ? std::string() : " (" + who + ")") +
+                               "; steps of one job run one after the other",
+                           ERROR_LOCK_VIOLATION};
     }
     return SystemFailure(lock_path + ": cannot lock the RC file");
   }
@@ -105,4 +105,4 @@ Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
   return std::unique_ptr<RcFile>(std::make_unique<WinRcFile>(path, lock.release()));
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

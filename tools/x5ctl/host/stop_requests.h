@@ -10,7 +10,7 @@
 #include "core/result.h"
 #include "x5ctl/step/session.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 // The handlers only note the requests; the conversation acts on them. A second stop request, a
 // second or more after the first, makes Requested() true: the runner is then ended at once.
@@ -27,6 +27,6 @@ class StopRequests : public Interrupt {
 };
 
 // Installs this process's handlers. One at a time.
-Result<std::unique_ptr<StopRequests>> WatchStopRequests();
+core::Result<std::unique_ptr<StopRequests>> WatchStopRequests();
 
-}  // namespace x5
+}  // namespace x5::ctl::host

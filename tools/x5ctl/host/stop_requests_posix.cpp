@@ -11,7 +11,7 @@
 
 #include "x5ctl/host/stop_requests.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 // What the signal handlers note; a handler runs with all of these signals blocked, so the counts
@@ -73,15 +73,15 @@ class SignalStopRequests final : public StopRequests {
   SignalStopRequests(const SignalStopRequests&) = delete;
   SignalStopRequests& operator=(const SignalStopRequests&) = delete;
 
-  Result<void> Install() {
+  core::Result<void> Install() {
     int event[2];
     int hard[2];
     if (pipe2(event, O_CLOEXEC | O_NONBLOCK) != 0)
-      return Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
+      return core::Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
     event_read_ = event[0];
     event_write_ = event[1];
     if (pipe2(hard, O_CLOEXEC | O_NONBLOCK) != 0)
-      return Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
+      return core::Failure{"cannot create a pipe for signals", static_cast<uint32_t>(errno)};
     hard_read_ = hard[0];
     hard_write_ = hard[1];
     g_stops = 0;
@@ -171,11 +171,11 @@ class SignalStopRequests final : public StopRequests {
 
 }  // namespace
 
-Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
+core::Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
   auto requests = std::make_unique<SignalStopRequests>();
-  if (Result<void> installed = requests->Install(); !installed)
+  if (core::Result<void> installed = requests->Install(); !installed)
     return std::move(installed).failure();
   return std::unique_ptr<StopRequests>(std::move(requests));
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -6,7 +6,7 @@
 #include "win/unique_handle.h"
 #include "x5ctl/host/stop_requests.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 // Numbers of the stop requests, as the C runtime's signals: the exit status is 128 + the number.
@@ -65,17 +65,17 @@ class ConsoleStopRequests final : public StopRequests {
   ConsoleStopRequests(const ConsoleStopRequests&) = delete;
   ConsoleStopRequests& operator=(const ConsoleStopRequests&) = delete;
 
-  Result<void> Install() {
+  core::Result<void> Install() {
     event_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     hard_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event_ || !hard_)
-      return Failure{"cannot create events for console events", GetLastError()};
+      return core::Failure{"cannot create events for console events", GetLastError()};
     g_stops = 0;
     g_first_stop = 0;
     g_event = event_.get();
     g_hard = hard_.get();
     if (!SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
-      return Failure{"cannot watch console events", GetLastError()};
+      return core::Failure{"cannot watch console events", GetLastError()};
     installed_ = true;
     return {};
   }
@@ -101,18 +101,18 @@ class ConsoleStopRequests final : public StopRequests {
   }
 
  private:
-  ScopedHandle event_;
-  ScopedHandle hard_;
+  win::ScopedHandle event_;
+  win::ScopedHandle hard_;
   bool installed_ = false;
 };
 
 }  // namespace
 
-Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
+core::Result<std::unique_ptr<StopRequests>> WatchStopRequests() {
   auto requests = std::make_unique<ConsoleStopRequests>();
-  if (Result<void> installed = requests->Install(); !installed)
+  if (core::Result<void> installed = requests->Install(); !installed)
     return std::move(installed).failure();
   return std::unique_ptr<StopRequests>(std::move(requests));
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -9,12 +9,13 @@
 
 #include "core/result.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 // Every byte of the file at `path`; "-" reads `standard_input` to its end.
-Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::istream& standard_input);
+core::Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path,
+                                                 std::istream& standard_input);
 
 // Writes `bytes` as the whole file at `path`, replacing what it held.
-Result<void> WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes);
+core::Result<void> WriteWholeFile(const std::string& path, std::span<const uint8_t> bytes);
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -1,7 +1,7 @@
 // The portable half of the Wine host: what the runner needs and how a missing piece is named.
 #include "x5ctl/host/wine_host.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 std::string RunnerPrefixRegistry() {
   return "REGEDIT4\r\n\r\n"
@@ -74,4 +74,4 @@ std::string SchedulerEnvironment(const std::string& prefix, const std::string& d
   return "WINEPREFIX=" + prefix + "\nDISPLAY=" + display + "\n";
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -10,7 +10,7 @@
 
 #include "core/result.h"
 
-namespace x5 {
+namespace x5::ctl::host {
 
 // The registry settings a prefix needs for the runner, as a REGEDIT4 file: a crashing step
 // program gets no crash dialog that waits for a click nobody gives; windows close without waiting
@@ -44,8 +44,7 @@ struct WineCommandParts {
 [[nodiscard]] std::string WineHostProblem(const WineHostFacts& facts);
 
 // The lines a scheduler's environment needs (NAME=VALUE, one per line).
-std::string SchedulerEnvironment(const std::string& prefix,
-                                               const std::string& display);
+std::string SchedulerEnvironment(const std::string& prefix, const std::string& display);
 
 // ------------------------------------------------------------------- platform parts
 // (host/wine_host_posix.cpp; on Windows, host/wine_host_win.cpp: no Wine, nothing to prepare)
@@ -62,7 +61,7 @@ struct StartedDisplay {
   std::string display;
   long pid = 0;
 };
-[[nodiscard]] Result<StartedDisplay> StartVirtualDisplay();
+[[nodiscard]] core::Result<StartedDisplay> StartVirtualDisplay();
 
 // The program a bare name stands for, searched on PATH as the shell does ("" when none; Linux
 // only, host/child_process_posix.cpp).
@@ -79,6 +78,6 @@ inline std::string EnvOr(const char* name, const std::string& fallback = {}) {
 void SetEnvironment(const std::string& name, const std::string& value, bool replace);
 
 // Runs a program to its end with its output discarded; its exit code.
-[[nodiscard]] Result<int> RunToEnd(const std::vector<std::string>& argv);
+[[nodiscard]] core::Result<int> RunToEnd(const std::vector<std::string>& argv);
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,15 +89,15 @@ WineHostFacts ReadWineHostFacts(std::string_view wine_command) {
   return facts;
 }
 
-Result<StartedDisplay> StartVirtualDisplay() {
+core::Result<StartedDisplay> StartVirtualDisplay() {
   const std::string xvfb = ProgramOnPath("Xvfb");
   if (xvfb.empty())
-    return Failure{
+    return core::Failure{
         "Xvfb is not installed (not found on PATH): install the xvfb package, or name "
         "a display with --display"};
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0)
-    return Failure{"cannot create a pipe for Xvfb", static_cast<uint32_t>(errno)};
+    return core::Failure{"cannot create a pipe for Xvfb", static_cast<uint32_t>(errno)};
   // Xvfb writes the display it chose to this descriptor, and finds a free one itself.
   const std::string fd_text = std::to_string(fds[1]);
   const char* args[] = {xvfb.c_str(),   "-displayfd", fd_text.c_str(), "-screen", "0",
@@ -107,7 +107,7 @@ Result<StartedDisplay> StartVirtualDisplay() {
     const int error = errno;
     close(fds[0]);
     close(fds[1]);
-    return Failure{"cannot start Xvfb", static_cast<uint32_t>(error)};
+    return core::Failure{"cannot start Xvfb", static_cast<uint32_t>(error)};
   }
   if (pid == 0) {
     // A session of its own: the display outlives x5ctl and the terminal it ran in.
@@ -143,7 +143,7 @@ Result<StartedDisplay> StartVirtualDisplay() {
   if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    return Failure{"Xvfb did not start (it named no display within 10 seconds)"};
+    return core::Failure{"Xvfb did not start (it named no display within 10 seconds)"};
   }
   return StartedDisplay{":" + number, static_cast<long>(pid)};
 }
@@ -152,8 +152,8 @@ void SetEnvironment(const std::string& name, const std::string& value, bool repl
   setenv(name.c_str(), value.c_str(), replace ? 1 : 0);
 }
 
-Result<int> RunToEnd(const std::vector<std::string>& argv) {
-  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+core::Result<int> RunToEnd(const std::vector<std::string>& argv) {
+  core::Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
   if (!started)
     return std::move(started).failure();
   std::unique_ptr<ChildProcess>& child = *started;
@@ -166,9 +166,9 @@ Result<int> RunToEnd(const std::vector<std::string>& argv) {
   const std::optional<int32_t> code = child->Wait(deadline);
   if (!code) {
     child->Kill();
-    return Failure{argv[0] + " did not end within 5 minutes"};
+    return core::Failure{argv[0] + " did not end within 5 minutes"};
   }
   return static_cast<int>(*code);
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::ctl::host {
 namespace {
 
 WineHostFacts Ready() {
@@ -80,4 +80,4 @@ TEST(WineCommand, SettingsInFrontOfTheProgramAreRead) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::host

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-namespace x5 {
+namespace x5::ctl::host {
 
 WineHostFacts ReadWineHostFacts(std::string_view) {
   return {};
@@ -13,8 +13,8 @@ bool DisplayAnswers(const std::string&) {
   return false;
 }
 
-Result<StartedDisplay> StartVirtualDisplay() {
-  return Failure{"a virtual display is for runners under Wine on Linux"};
+core::Result<StartedDisplay> StartVirtualDisplay() {
+  return core::Failure{"a virtual display is for runners under Wine on Linux"};
 }
 
 void SetEnvironment(const std::string& name, const std::string& value, bool replace) {
@@ -22,8 +22,8 @@ void SetEnvironment(const std::string& name, const std::string& value, bool repl
     _putenv_s(name.c_str(), value.c_str());
 }
 
-Result<int> RunToEnd(const std::vector<std::string>& argv) {
-  return Failure{"cannot run " + (argv.empty() ? std::string() : argv[0]) + " here"};
+core::Result<int> RunToEnd(const std::vector<std::string>& argv) {
+  return core::Failure{"cannot run " + (argv.empty() ? std::string() : argv[0]) + " here"};
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::host

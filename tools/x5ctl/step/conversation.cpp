@@ -8,7 +8,7 @@
 
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 constexpr uint8_t kPhaseEndReceived = 5;
@@ -18,12 +18,13 @@ class Printer {
   Printer(const ConversationOptions& options, std::ostream& out, std::ostream& errors)
       : json_(options.json), out_(out), errors_(errors) {}
 
-  void Status(const StatusRecord& status) {
-    out_ << (json_ ? StatusJson(status) + "\n" : FormatStatus(status));
+  void Status(const protocol::StatusRecord& status) {
+    out_ << (json_ ? text::StatusJson(status) + "\n" : text::FormatStatus(status));
     out_.flush();
   }
   void Command(const std::string& name, int32_t argument) {
-    out_ << (json_ ? CommandJson(name, argument) + "\n" : FormatCommand(name, argument));
+    out_ << (json_ ? text::CommandJson(name, argument) + "\n"
+                   : text::FormatCommand(name, argument));
     out_.flush();
   }
   // Every report counts, so the numbers are the runner's; only shown ones are printed.
@@ -31,7 +32,8 @@ class Printer {
     ++reports_;
     if (!shown)
       return;
-    out_ << (json_ ? ReportJson(report, reports_) + "\n" : FormatReport(report, reports_));
+    out_ << (json_ ? text::ReportJson(report, reports_) + "\n"
+                   : text::FormatReport(report, reports_));
     out_.flush();
   }
   void Note(const std::string& text) {
@@ -40,14 +42,14 @@ class Printer {
     out_.flush();
   }
   void Exit(int32_t code) {
-    out_ << (json_ ? ExitJson(code) : "runner exit code " + std::to_string(code)) << "\n";
+    out_ << (json_ ? text::ExitJson(code) : "runner exit code " + std::to_string(code)) << "\n";
     out_.flush();
   }
   void Error(const std::string& message) {
     errors_ << "x5ctl: " << message << "\n";
     errors_.flush();
     if (json_) {
-      out_ << ErrorJson(message) << "\n";
+      out_ << text::ErrorJson(message) << "\n";
       out_.flush();
     }
   }
@@ -68,7 +70,7 @@ void Pause(int64_t ms) {
 void PrintLeftovers(std::span<const uint8_t> bytes, Printer& printer) {
   if (bytes.empty())
     return;
-  RunnerStream stream = DecodeReportStream(bytes);
+  text::RunnerStream stream = text::DecodeReportStream(bytes);
   for (const ReportRecord& report : stream.reports)
     printer.Report(report);
   if (!stream.problem.empty())
@@ -104,17 +106,17 @@ void KeepIfFinal(const ReportRecord& report, ConversationResult& result) {
 
 }  // namespace
 
-std::optional<OpStep> ListOpSource::Next() {
+std::optional<text::OpStep> ListOpSource::Next() {
   if (next_ >= ops_.size())
     return std::nullopt;
   return ops_[next_++];
 }
 
-std::optional<OpStep> LineOpSource::Next() {
+std::optional<text::OpStep> LineOpSource::Next() {
   std::string line;
   while (std::getline(in_, line)) {
     ++line_number_;
-    Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+    core::Result<std::optional<text::OpStep>> parsed = text::ParseOpLine(line);
     if (!parsed) {
       errors_ << "x5ctl: standard input line " << line_number_ << ": " << parsed.failure().text
               << " (skipped)\n";
@@ -141,7 +143,7 @@ ConversationResult RunConversation(RunnerSession& session,
       result.end = ConversationEnd::kNotStarted;
     return result;
   }
-  std::optional<StatusRecord> status = session.ReadStatus();
+  std::optional<protocol::StatusRecord> status = session.ReadStatus();
   if (!status) {
     Fail(session, printer, "reading the status record", result);
     if (result.end == ConversationEnd::kBrokeOff)
@@ -153,13 +155,13 @@ ConversationResult RunConversation(RunnerSession& session,
   bool finished = false;
   bool closed = false;
   while (!finished && !closed) {
-    std::optional<OpStep> op = ops.Next();
+    std::optional<text::OpStep> op = ops.Next();
     if (!op)
       break;
     Pause(op->delay_ms);
-    if (op->kind == OpStep::Kind::kSleep)
+    if (op->kind == text::OpStep::Kind::kSleep)
       continue;
-    if (op->kind == OpStep::Kind::kClose) {
+    if (op->kind == text::OpStep::Kind::kClose) {
       session.CloseInput();
       printer.Note("input closed");
       closed = true;
@@ -170,7 +172,7 @@ ConversationResult RunConversation(RunnerSession& session,
       printer.Command(op->name, op->argument);
     std::optional<ReportRecord> report = session.Exchange(op->name, op->argument);
     if (!report)
-      return Fail(session, printer, "operator command " + Trimmed(op->name), result);
+      return Fail(session, printer, "operator command " + protocol::Trimmed(op->name), result);
     printer.Report(*report, shown);
     KeepIfFinal(*report, result);
     ops.Answered(*report);
@@ -215,4 +217,4 @@ ConversationResult RunConversation(RunnerSession& session,
   return result;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

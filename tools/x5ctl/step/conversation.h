@@ -13,30 +13,30 @@
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 
 // Where the operator commands of a conversation come from.
 class OpSource {
  public:
   virtual ~OpSource() = default;
   // The next step, or nullopt when there are no more.
-  virtual std::optional<OpStep> Next() = 0;
+  virtual std::optional<text::OpStep> Next() = 0;
   // Steps known to be left without reading further (a stream source never knows).
   virtual size_t Pending() const { return 0; }
   // Whether a step's command and report are printed (a source's own polls need not be).
-  virtual bool Shown(const OpStep&) const { return true; }
+  virtual bool Shown(const text::OpStep&) const { return true; }
   // Every report the runner sends in answer to a step of this source.
   virtual void Answered(const ReportRecord&) {}
 };
 
 class ListOpSource final : public OpSource {
  public:
-  explicit ListOpSource(std::vector<OpStep> ops) : ops_(std::move(ops)) {}
-  std::optional<OpStep> Next() override;
+  explicit ListOpSource(std::vector<text::OpStep> ops) : ops_(std::move(ops)) {}
+  std::optional<text::OpStep> Next() override;
   size_t Pending() const override { return ops_.size() - next_; }
 
  private:
-  std::vector<OpStep> ops_;
+  std::vector<text::OpStep> ops_;
   size_t next_ = 0;
 };
 
@@ -45,7 +45,7 @@ class ListOpSource final : public OpSource {
 class LineOpSource final : public OpSource {
  public:
   LineOpSource(std::istream& in, std::ostream& errors) : in_(in), errors_(errors) {}
-  std::optional<OpStep> Next() override;
+  std::optional<text::OpStep> Next() override;
 
  private:
   std::istream& in_;
@@ -89,4 +89,4 @@ ConversationResult RunConversation(RunnerSession& session,
                                    std::ostream& out,
                                    std::ostream& errors);
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -8,7 +8,7 @@
 
 #include "x5ctl/testing/fake_child.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 using testing::FakeState;
@@ -16,23 +16,23 @@ using testing::PhaseReport;
 using testing::Responder;
 using Reports = std::vector<ReportRecord>;
 
-std::vector<OpStep> Ops(std::initializer_list<const char*> lines) {
-  std::vector<OpStep> ops;
+std::vector<text::OpStep> Ops(std::initializer_list<const char*> lines) {
+  std::vector<text::OpStep> ops;
   for (const char* line : lines)
-    ops.push_back(**ParseOpLine(line));
+    ops.push_back(**text::ParseOpLine(line));
   return ops;
 }
 
 // A runner whose step is running until the first END; the second END gets the final report.
-Responder StepThatEndsAfterFirstEnd() {
-  return [ends = 0](const OperatorCommand& c, FakeState& s) mutable {
+testing::Responder StepThatEndsAfterFirstEnd() {
+  return [ends = 0](const protocol::OperatorCommand& c, testing::FakeState& s) mutable {
     if (c.name != "END ")
-      return Reports{PhaseReport(ends ? 4 : 2, ends ? "STEP OK" : "1")};
+      return Reports{testing::PhaseReport(ends ? 4 : 2, ends ? "STEP OK" : "1")};
     if (++ends == 1)
-      return Reports{PhaseReport(2, "998")};
+      return Reports{testing::PhaseReport(2, "998")};
     s.output_closed = true;
     s.exit_code = 0;
-    return Reports{PhaseReport(5, "STEP OK", "done\r\n")};
+    return Reports{testing::PhaseReport(5, "STEP OK", "done\r\n")};
   };
 }
 
@@ -40,24 +40,24 @@ struct Outcome {
   ConversationResult result;
   std::string out;
   std::string errors;
-  std::shared_ptr<FakeState> state;
+  std::shared_ptr<testing::FakeState> state;
   std::vector<std::string> sent;  // operator command names, in order
 };
 
-const TaskBlocks kBlocks{"cmd /c exit", "", ""};
+const text::TaskBlocks kBlocks{"cmd /c exit", "", ""};
 
 // `respond` answers each command; `after_input` also sees each write and the close of input.
-Outcome Converse(const Responder& respond,
+Outcome Converse(const testing::Responder& respond,
                  std::initializer_list<const char*> op_lines,
                  bool json = false,
-                 std::function<void(FakeState&)> after_input = {}) {
-  TaskRecord task = DefaultTaskRecord();
-  FillBlockLengths(task, kBlocks);
-  const std::vector<uint8_t> stream = EncodeTaskStream(task, kBlocks);
+                 std::function<void(testing::FakeState&)> after_input = {}) {
+  protocol::TaskRecord task = text::DefaultTaskRecord();
+  text::FillBlockLengths(task, kBlocks);
+  const std::vector<uint8_t> stream = text::EncodeTaskStream(task, kBlocks);
   Outcome o;
-  o.state = std::make_shared<FakeState>();
+  o.state = std::make_shared<testing::FakeState>();
   o.state->on_input = [scripted = testing::ScriptedRunner(respond, stream.size()),
-                       after_input](FakeState& s) {
+                       after_input](testing::FakeState& s) {
     scripted(s);
     if (after_input)
       after_input(s);
@@ -95,10 +95,10 @@ TEST(Conversation, OpsThenEndUntilPhaseFive) {
 }
 
 TEST(Conversation, AnEndThatFinishesStopsTheOps) {
-  Responder finish_at_once = [](const OperatorCommand&, FakeState& s) {
+  testing::Responder finish_at_once = [](const protocol::OperatorCommand&, testing::FakeState& s) {
     s.output_closed = true;
     s.exit_code = 0;
-    return Reports{PhaseReport(5, "RC <>")};
+    return Reports{testing::PhaseReport(5, "RC <>")};
   };
   Outcome o = Converse(finish_at_once, {"END", "STAT", "STAT"});
   EXPECT_EQ(o.result.RunStatus(), 0);
@@ -107,7 +107,7 @@ TEST(Conversation, AnEndThatFinishesStopsTheOps) {
 }
 
 TEST(Conversation, RunnerThatDiesIsReportedAndKilled) {
-  Responder dies = [](const OperatorCommand&, FakeState& s) {
+  testing::Responder dies = [](const protocol::OperatorCommand&, testing::FakeState& s) {
     s.output_closed = true;
     return Reports{};
   };
@@ -119,8 +119,9 @@ TEST(Conversation, RunnerThatDiesIsReportedAndKilled) {
 }
 
 TEST(Conversation, EndlessStepGivesUpAfterTheEndAttempts) {
-  Outcome o = Converse(
-      [](const OperatorCommand&, FakeState&) { return Reports{PhaseReport(2, "998")}; }, {});
+  Outcome o = Converse([](const protocol::OperatorCommand&,
+                          testing::FakeState&) { return Reports{testing::PhaseReport(2, "998")}; },
+                       {});
   EXPECT_EQ(o.result.RunStatus(), 1);
   EXPECT_EQ(o.sent.size(), 8u);
   EXPECT_TRUE(o.state->killed);
@@ -128,16 +129,16 @@ TEST(Conversation, EndlessStepGivesUpAfterTheEndAttempts) {
 
 TEST(Conversation, ClosingTheInputReadsWhatIsLeft) {
   // The runner takes the closed pipe as END: one final report, then it ends.
-  auto ends_on_close = [](FakeState& s) {
+  auto ends_on_close = [](testing::FakeState& s) {
     if (s.input_closed && !s.output_closed) {
-      testing::QueueReport(s, PhaseReport(5, "STEP OK"));
+      testing::QueueReport(s, testing::PhaseReport(5, "STEP OK"));
       s.output_closed = true;
       s.exit_code = 0;
     }
   };
-  Outcome o =
-      Converse([](const OperatorCommand&, FakeState&) { return Reports{PhaseReport(2, "1")}; },
-               {"STAT", "close"}, false, ends_on_close);
+  Outcome o = Converse([](const protocol::OperatorCommand&,
+                          testing::FakeState&) { return Reports{testing::PhaseReport(2, "1")}; },
+                       {"STAT", "close"}, false, ends_on_close);
   EXPECT_EQ(o.result.end, ConversationEnd::kCompleted) << o.errors;
   EXPECT_EQ(o.sent, (std::vector<std::string>{"STAT"}));
   EXPECT_NE(o.out.find("input closed"), std::string::npos);
@@ -145,4 +146,4 @@ TEST(Conversation, ClosingTheInputReadsWhatIsLeft) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::step

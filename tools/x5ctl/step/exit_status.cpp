@@ -6,7 +6,7 @@
 
 #include "protocol/status_texts.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 std::string RcText(int32_t rc) {
@@ -14,7 +14,7 @@ std::string RcText(int32_t rc) {
 }
 
 // Below 1 would read as success, above the band would read as one of x5ctl's own statuses.
-ExecOutcome Failed(const StepReport& report, const std::string& why) {
+ExecOutcome Failed(const protocol::StepReport& report, const std::string& why) {
   const int status = static_cast<int>(std::clamp<int32_t>(report.current_rc, 1, kExecHighestRc));
   std::string meaning = why + " (" + RcText(report.current_rc) + ")";
   if (status != report.current_rc)
@@ -22,7 +22,7 @@ ExecOutcome Failed(const StepReport& report, const std::string& why) {
   return {status, meaning};
 }
 
-ExecOutcome EndedOrAbended(const StepReport& report, const std::string& when) {
+ExecOutcome EndedOrAbended(const protocol::StepReport& report, const std::string& when) {
   if (report.current_rc == 0)
     return {kExecEnded, "the job was ended as requested " + when + " (" + RcText(0) + ")"};
   return Failed(report, "the step abended " + when + ": its RC is above the maximum RC");
@@ -30,23 +30,23 @@ ExecOutcome EndedOrAbended(const StepReport& report, const std::string& when) {
 
 }  // namespace
 
-ExecOutcome OutcomeOfFinalReport(const StepReport& report) {
-  const std::string status = Trimmed(report.status_text);
+ExecOutcome OutcomeOfFinalReport(const protocol::StepReport& report) {
+  const std::string status = protocol::Trimmed(report.status_text);
   const char flag = report.result_flag;
-  if (status == kStatusStepOk) {
+  if (status == protocol::kStatusStepOk) {
     if (flag == '+')
       return {kExecSucceeded,
               "the step ran and the job goes on (" + RcText(report.current_rc) + ")"};
     if (flag == '-')
       return EndedOrAbended(report, "after the step");
-  } else if (status == kStatusNotRun) {
+  } else if (status == protocol::kStatusNotRun) {
     if (flag == '+') {
       return {kExecSkipped, "the step was not executed: the RC lies outside its range (" +
                                 RcText(report.current_rc) + ")"};
     }
     if (flag == '-')
       return EndedOrAbended(report, "before the step");
-  } else if (status == kStatusNoCommand) {
+  } else if (status == protocol::kStatusNoCommand) {
     return {kExecNoCommand, "no command line remained to run (" + RcText(report.current_rc) + ")"};
   }
   return Failed(report, "the step did not end normally: status \"" + report.status_text +
@@ -54,7 +54,7 @@ ExecOutcome OutcomeOfFinalReport(const StepReport& report) {
 }
 
 ExecOutcome OutcomeOfExec(ConversationEnd end,
-                          const std::optional<StepReport>& final_report,
+                          const std::optional<protocol::StepReport>& final_report,
                           int stop_signal) {
   if (stop_signal > 0) {
     return {kExecSignalBase + stop_signal, "stopped from outside by signal " +
@@ -77,14 +77,14 @@ ExecOutcome OutcomeOfExec(ConversationEnd end,
   return OutcomeOfFinalReport(*final_report);
 }
 
-std::optional<uint32_t> StepExitCodeOf(const StepReport& report) {
-  if (report.phase < 4 || Trimmed(report.status_text) != kStatusStepOk)
+std::optional<uint32_t> StepExitCodeOf(const protocol::StepReport& report) {
+  if (report.phase < 4 || protocol::Trimmed(report.status_text) != protocol::kStatusStepOk)
     return std::nullopt;
   return static_cast<uint32_t>(report.step_exit_code);
 }
 
 ExecOutcome WithStepExitCode(ExecOutcome outcome,
-                             const std::optional<StepReport>& final_report,
+                             const std::optional<protocol::StepReport>& final_report,
                              int stop_signal,
                              bool fail_on_exit_code) {
   if (!final_report)
@@ -112,4 +112,4 @@ ExecOutcome WithStepExitCode(ExecOutcome outcome,
   return outcome;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

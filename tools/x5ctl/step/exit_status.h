@@ -10,7 +10,7 @@
 #include "protocol/status_texts.h"
 #include "x5ctl/step/conversation.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 
 inline constexpr int kExecSucceeded = 0;     // the step ran and the RC rules let the job go on
 inline constexpr int kExecHighestRc = 119;   // a failed step exits with its current RC, 1..119
@@ -33,9 +33,9 @@ inline const std::string kStepExitStatusHelp =
   1..119  the step failed, or abended, with that current RC (above 119: 119)
   120     the job ends as requested (current RC 0, result flag "-")
   121     the step was skipped: ")") +
-    std::string(kStatusNotRun) + R"(", the RC lies outside its range
+    std::string(protocol::kStatusNotRun) + R"(", the RC lies outside its range
   122     ")" +
-    std::string(kStatusNoCommand) + R"(": no command line remained
+    std::string(protocol::kStatusNoCommand) + R"(": no command line remained
   123     the step did not start: the runner could not be started, or the
           options or the task file were not understood
   124     the runner did not answer in time (it was killed)
@@ -58,26 +58,26 @@ struct ExecOutcome {
 //   "Null CMD"                    no command line remained                       122
 //   any other status text         the step could not run, or its end is unsure  current RC, 1..119
 //     ("STEP ?", "FILE ?", "CONSOLE?", "RC = 0", a failed launch such as "LOGON ?" or "STEP=?")
-[[nodiscard]] ExecOutcome OutcomeOfFinalReport(const StepReport& report);
+[[nodiscard]] ExecOutcome OutcomeOfFinalReport(const protocol::StepReport& report);
 
 // The whole outcome of `x5ctl exec`. A stop signal (the number x5ctl was stopped with, 0 for none)
 // outranks the report: a killed step's final report still reads "STEP OK". Without one, a
 // conversation that did not complete gives the runner's own failure statuses.
 [[nodiscard]] ExecOutcome OutcomeOfExec(ConversationEnd end,
-                                        const std::optional<StepReport>& final_report,
+                                        const std::optional<protocol::StepReport>& final_report,
                                         int stop_signal);
 
 // The exit code of the step's main process, which the final report carries beside the status
 // text; known only when the step ran and was waited for ("STEP OK").
-[[nodiscard]] std::optional<uint32_t> StepExitCodeOf(const StepReport& report);
+[[nodiscard]] std::optional<uint32_t> StepExitCodeOf(const protocol::StepReport& report);
 
 // The outcome with the step's exit code named. With `fail_on_exit_code`, a step that ran and let
 // the job go on (status 0) but whose main process ended with a code other than 0 fails with that
 // code as its status (1..119, as a failed RC: above the band gives 119). A stop signal still
 // outranks it: the killed step ends with the kill code.
 [[nodiscard]] ExecOutcome WithStepExitCode(ExecOutcome outcome,
-                                           const std::optional<StepReport>& final_report,
+                                           const std::optional<protocol::StepReport>& final_report,
                                            int stop_signal,
                                            bool fail_on_exit_code);
 
-}  // namespace x5
+}  // namespace x5::ctl::step

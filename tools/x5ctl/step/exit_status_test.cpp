@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
-StepReport Final(const char* status_text, char flag, int32_t current_rc) {
-  StepReport report;
-  report.status_text = Padded(status_text, 8);
+protocol::StepReport Final(const char* status_text, char flag, int32_t current_rc) {
+  protocol::StepReport report;
+  report.status_text = protocol::Padded(status_text, 8);
   report.result_flag = flag;
   report.current_rc = current_rc;
   report.phase = 5;
@@ -47,7 +47,7 @@ TEST(ExecOutcome, FinalReportGivesItsStatus) {
 }
 
 TEST(ExecOutcome, RunnerFailuresAndSignalsHaveStatusesOfTheirOwn) {
-  const StepReport ok = Final("STEP OK", '+', 1);
+  const protocol::StepReport ok = Final("STEP OK", '+', 1);
   EXPECT_EQ(OutcomeOfExec(ConversationEnd::kNotStarted, std::nullopt, 0).status, kExecNotStarted);
   EXPECT_EQ(OutcomeOfExec(ConversationEnd::kTimedOut, std::nullopt, 0).status, kExecTimedOut);
   EXPECT_EQ(OutcomeOfExec(ConversationEnd::kBrokeOff, ok, 0).status, kExecBrokeOff);
@@ -62,7 +62,7 @@ TEST(ExecOutcome, RunnerFailuresAndSignalsHaveStatusesOfTheirOwn) {
 TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {
   struct ExitRow {
     const char* name;
-    StepReport report;
+    protocol::StepReport report;
     uint32_t exit_code;
     int stop_signal;
     bool fail;
@@ -80,7 +80,7 @@ TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {
       {"SkippedHasNone", Final("RC <>", '+', 3), 0, 0, true, kExecSkipped, "not executed"},
   };
   for (const ExitRow& row : rows) {
-    StepReport report = row.report;
+    protocol::StepReport report = row.report;
     report.step_exit_code = static_cast<int32_t>(row.exit_code);
     const ExecOutcome outcome =
         WithStepExitCode(OutcomeOfExec(ConversationEnd::kCompleted, report, row.stop_signal),
@@ -93,4 +93,4 @@ TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -9,7 +9,7 @@
 #include "protocol/status_texts.h"
 #include "x5ctl/step/launch_failure.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 struct FiredRule {
@@ -151,17 +151,22 @@ struct StatusOpening {
 };
 
 constexpr StatusOpening kOpenings[] = {
-    {kStatusConsoleFileFailed, "The step ran, but the runner could not write its console file",
-     ")."},
-    {kStatusNotRun, "The step did not run", "): the return-code rules before the launch said so."},
-    {kStatusNoCommand, "The step did not run",
+    {protocol::kStatusConsoleFileFailed,
+     "The step ran, but the runner could not write its console file", ")."},
+    {protocol::kStatusNotRun, "The step did not run",
+     "): the return-code rules before the launch said so."},
+    {protocol::kStatusNoCommand, "The step did not run",
      "): no command line was left after the switches and variables."},
-    {kStatusMaximumRcZero, "The step did not run",
+    {protocol::kStatusMaximumRcZero, "The step did not run",
      "): the task's maximum RC is 0, which the runner refuses."},
-    {kStatusNoConsole, "The step did not run", "): the runner could not open its console."},
-    {kStatusLogonFailed, "The launch failed", "): the step's user could not be logged on."},
-    {kStatusProfileFailed, "The launch failed", "): the user's profile could not be loaded."},
-    {kStatusNotStarted, "The launch failed", "): the step's process could not be started."},
+    {protocol::kStatusNoConsole, "The step did not run",
+     "): the runner could not open its console."},
+    {protocol::kStatusLogonFailed, "The launch failed",
+     "): the step's user could not be logged on."},
+    {protocol::kStatusProfileFailed, "The launch failed",
+     "): the user's profile could not be loaded."},
+    {protocol::kStatusNotStarted, "The launch failed",
+     "): the step's process could not be started."},
 };
 
 std::string Quoted(std::string_view status) {
@@ -169,12 +174,12 @@ std::string Quoted(std::string_view status) {
 }
 
 std::string Opening(const std::string& status, const ReportRecord& last, const Reading& r) {
-  if (status == kStatusStepOk)
+  if (status == protocol::kStatusStepOk)
     return r.killed_process.empty()
                ? "The step ran and its process ended " + Quoted(status) + ")."
                : "The step was killed: the operator ended it with KILL of process #" +
                      r.killed_process + " before it ended on its own " + Quoted(status) + ").";
-  if (status == kStatusStepWaitFailed)
+  if (status == protocol::kStatusStepWaitFailed)
     return "The step ran, but waiting for its process failed " + Quoted(status) + ", code " +
            std::to_string(last.report.status_code) + ").";
   for (const StatusOpening& opening : kOpenings)
@@ -183,14 +188,14 @@ std::string Opening(const std::string& status, const ReportRecord& last, const R
   return "The step ended with status \"" + status + "\".";
 }
 
-std::string Explain(const RunnerStream& stream, std::string_view job_log) {
+std::string Explain(const text::RunnerStream& stream, std::string_view job_log) {
   if (stream.reports.empty()) {
     return stream.status ? "The runner started (\"" + Trim(stream.status->status_text) +
                                "\") but sent no step report, so how the step ended is not known."
                          : "The runner sent nothing, so how the step ended is not known.";
   }
   const ReportRecord& last = stream.reports.back();
-  const StepReport& report = last.report;
+  const protocol::StepReport& report = last.report;
   const std::string status = Trim(report.status_text);
   const Reading r = Read(last.text);
   std::vector<std::string> sentences;
@@ -256,7 +261,8 @@ std::string Explain(const RunnerStream& stream, std::string_view job_log) {
     sentences.push_back("A killed step did not succeed, although its final report reads \"" +
                         status + "\" with result flag \"" + std::string(1, report.result_flag) +
                         "\": the RC is what the rules before the step left.");
-  } else if (report.phase >= 4 && (status == kStatusStepOk || status == kStatusConsoleFileFailed)) {
+  } else if (report.phase >= 4 &&
+             (status == protocol::kStatusStepOk || status == protocol::kStatusConsoleFileFailed)) {
     const FiredRule* decider = Decider(r.fired, report.current_rc);
     sentences.push_back(
         "The return-code rules found the step RC value within the step's range, so the step "
@@ -300,7 +306,7 @@ std::string Explain(const RunnerStream& stream, std::string_view job_log) {
 
 }  // namespace
 
-std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) noexcept {
+std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_log) noexcept {
   try {
     return Explain(stream, job_log);
   } catch (const std::exception& e) {
@@ -310,4 +316,4 @@ std::string ExplainStep(const RunnerStream& stream, std::string_view job_log) no
   }
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -7,11 +7,10 @@
 
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 
 // One paragraph, in the runner's ANSI bytes like the texts it is built from (convert with
 // Utf8FromAnsi to print). `job_log` is the console file's text, or empty when it is not at hand.
-std::string ExplainStep(const RunnerStream& stream,
-                                      std::string_view job_log = {}) noexcept;
+std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_log = {}) noexcept;
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -3,14 +3,18 @@
 
 #include <gtest/gtest.h>
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
-RunnerStream Final(const char* status, int32_t rc, char flag, std::string text, uint8_t phase = 5) {
-  RunnerStream stream;
-  stream.status = StatusRecord{};
+text::RunnerStream Final(const char* status,
+                         int32_t rc,
+                         char flag,
+                         std::string text,
+                         uint8_t phase = 5) {
+  text::RunnerStream stream;
+  stream.status = protocol::StatusRecord{};
   ReportRecord last;
-  last.report.status_text = Padded(status, 8);
+  last.report.status_text = protocol::Padded(status, 8);
   last.report.current_rc = rc;
   last.report.result_flag = flag;
   last.report.phase = phase;
@@ -22,7 +26,7 @@ RunnerStream Final(const char* status, int32_t rc, char flag, std::string text, 
 TEST(ExplainStep, SaysWhatDecided) {
   struct Case {
     const char* name;
-    RunnerStream stream;
+    text::RunnerStream stream;
     std::string job_log;
     std::vector<std::string> says;
     std::vector<std::string> never = {};
@@ -72,8 +76,8 @@ TEST(ExplainStep, SaysWhatDecided) {
     for (const std::string& part : c.never)
       EXPECT_EQ(paragraph.find(part), std::string::npos) << c.name << ": " << paragraph;
   }
-  EXPECT_NE(ExplainStep(RunnerStream{}).find("sent nothing"), std::string::npos);
+  EXPECT_NE(ExplainStep(text::RunnerStream{}).find("sent nothing"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -6,7 +6,7 @@
 
 #include "commands/command_split.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 struct KnownCode {
@@ -27,7 +27,7 @@ constexpr KnownCode kKnownCodes[] = {
     {87, "The parameter is incorrect.", "check the task's window and console geometry"},
     {193, "%1 is not a valid Win32 application.",
      "the command's first word names a file that is not a program this system runs"},
-    {kCommandTooLongCode, "The filename or extension is too long.",
+    {commands::kCommandTooLongCode, "The filename or extension is too long.",
      "the command line is longer than the system starts; shorten it, or pass the long part in a "
      "file"},
     {267, "The directory name is invalid.",
@@ -43,7 +43,8 @@ constexpr KnownCode kKnownCodes[] = {
 }  // namespace
 
 std::optional<LaunchFailure> LaunchFailureIn(std::string_view report_text) {
-  static const std::regex kLine(R"(\*\*\*\*\* Error - Command .*  (\S+(?: \?)?) +RC=(-?\d+) \*\*\*\*\*)");
+  static const std::regex kLine(
+      R"(\*\*\*\*\* Error - Command .*  (\S+(?: \?)?) +RC=(-?\d+) \*\*\*\*\*)");
   std::match_results<std::string_view::const_iterator> m;
   if (!std::regex_search(report_text.begin(), report_text.end(), m, kLine))
     return std::nullopt;
@@ -71,4 +72,4 @@ std::string LaunchFailureSentence(const LaunchFailure& failure) {
          LaunchCodeMeaning(failure.code) + ").";
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -1,5 +1,6 @@
 // What a step that did not start says about why: the system code of a failed launch ("STEP=?",
-// "LOGON ?", ...) found in the report text, in the system's words with a hint for the task's author.
+// "LOGON ?", ...) found in the report text, in the system's words with a hint for the task's
+// author.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace x5 {
+namespace x5::ctl::step {
 
 struct LaunchFailure {
   std::string status;  // the status text, trimmed ("STEP=?")
@@ -25,4 +26,4 @@ std::string LaunchCodeMeaning(int32_t code);
 // One sentence about a failure: "The step did not start (status "STEP=?", code 267: ...)."
 std::string LaunchFailureSentence(const LaunchFailure& failure);
 
-}  // namespace x5
+}  // namespace x5::ctl::step

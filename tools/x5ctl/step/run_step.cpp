@@ -13,7 +13,7 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 // What the console file looked like before the run, so that a file the runner did not write
@@ -37,15 +37,16 @@ FileStamp StampOf(const std::filesystem::path& path) {
 }
 
 // The job log's bytes when the runner wrote it in this run; else why not.
-Result<std::string> JobLogOfThisRun(const std::string& console_file,
-                                    const std::filesystem::path& log_path,
-                                    const FileStamp& before) {
+core::Result<std::string> JobLogOfThisRun(const std::string& console_file,
+                                          const std::filesystem::path& log_path,
+                                          const FileStamp& before) {
   if (console_file.empty())
-    return Failure{"the task names no console file, so there is no job log to print"};
+    return core::Failure{"the task names no console file, so there is no job log to print"};
   if (log_path.empty())
-    return Failure{"the job log " + console_file + " lies where x5ctl cannot read it"};
+    return core::Failure{"the job log " + console_file + " lies where x5ctl cannot read it"};
   if (StampOf(log_path) == before)
-    return Failure{"the runner did not write the job log " + log_path.string() + " in this run"};
+    return core::Failure{"the runner did not write the job log " + log_path.string() +
+                         " in this run"};
   std::ifstream in(log_path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -54,7 +55,7 @@ Result<std::string> JobLogOfThisRun(const std::string& console_file,
 
 std::filesystem::path StepDriver::JobLogPath(const std::string& console_file,
                                              const std::string& wine_command) const {
-  return LocalPathOf(console_file, wine_command);
+  return host::LocalPathOf(console_file, wine_command);
 }
 
 ExecOutcome WithCaptureKept(ExecOutcome outcome, const StepRun& run) {
@@ -67,33 +68,34 @@ void SayProblem(const StepStreams& streams, const std::string& message) {
   streams.errors << "x5ctl: " << message << "\n";
   streams.errors.flush();
   if (streams.json)
-    streams.records << ErrorJson(message) << "\n" << std::flush;
+    streams.records << text::ErrorJson(message) << "\n" << std::flush;
 }
 
-Result<StepRun> RunStep(const StepOptions& options,
-                        StepDriver& driver,
-                        const StepStreams& streams) {
+core::Result<StepRun> RunStep(const StepOptions& options,
+                              StepDriver& driver,
+                              const StepStreams& streams) {
   const auto refused = [&](const std::string& message) {
     SayProblem(streams, message);
-    return Failure{message};
+    return core::Failure{message};
   };
-  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  core::Result<text::TaskFile> loaded =
+      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded)
     return refused(loaded.failure().text);
   StepRun run{std::move(*loaded), {}, {}, false};
-  const Result<std::string> runner_path = RunnerPath(options.runner);
+  const core::Result<std::string> runner_path = RunnerPath(options.runner);
   if (!runner_path)
     return refused(runner_path.failure().text);
   const std::string& runner = *runner_path;
   // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
   // say what is missing instead.
-  if (const std::string missing = WineHostProblem(ReadWineHostFacts(options.wine));
+  if (const std::string missing = host::WineHostProblem(host::ReadWineHostFacts(options.wine));
       !missing.empty())
     return refused(missing);
-  if (Result<void> prepared = driver.Prepare(run.task); !prepared)
+  if (core::Result<void> prepared = driver.Prepare(run.task); !prepared)
     return refused(prepared.failure().text);
 
-  const std::string console_file = Trimmed(run.task.task.console_file);
+  const std::string console_file = protocol::Trimmed(run.task.task.console_file);
   const std::filesystem::path log_path = console_file.empty()
                                              ? std::filesystem::path()
                                              : driver.JobLogPath(console_file, options.wine);
@@ -119,7 +121,7 @@ Result<StepRun> RunStep(const StepOptions& options,
                                     std::pair{&options.capture_input, &session.Sent()}}) {
     if (path->empty())
       continue;
-    if (Result<void> written = WriteWholeFile(*path, *bytes); !written) {
+    if (core::Result<void> written = host::WriteWholeFile(*path, *bytes); !written) {
       SayProblem(streams, written.failure().text);
       run.capture_failed = true;
     }
@@ -127,22 +129,23 @@ Result<StepRun> RunStep(const StepOptions& options,
 
   std::string job_log;
   if (streams.job_log != nullptr || options.explain) {
-    if (Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read) {
+    if (core::Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read) {
       job_log = std::move(*read);
       if (streams.job_log != nullptr)
-        *streams.job_log << PrintableJobLog(job_log) << std::flush;
+        *streams.job_log << host::PrintableJobLog(job_log) << std::flush;
     } else if (streams.job_log != nullptr) {
       SayProblem(streams, read.failure().text);
     }
   }
   if (options.explain) {
-    const std::string paragraph = ExplainStep(DecodeRunnerStream(session.Received()), job_log);
+    const std::string paragraph =
+        ExplainStep(text::DecodeRunnerStream(session.Received()), job_log);
     if (streams.json)
-      streams.records << ExplanationJson(paragraph) << "\n" << std::flush;
+      streams.records << text::ExplanationJson(paragraph) << "\n" << std::flush;
     else
-      streams.records << "explanation: " << VisibleText(paragraph) << "\n";
+      streams.records << "explanation: " << text::VisibleText(paragraph) << "\n";
   }
   return run;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -17,13 +17,13 @@
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 
 // The options `run` and `exec` share.
 struct StepOptions {
   std::string task_path;
   std::string runner;  // "" finds it beside x5ctl (RunnerPath)
-  std::string wine = DefaultWineCommand();
+  std::string wine = host::DefaultWineCommand();
   double timeout_seconds = 60;
   std::string capture;        // every byte the runner sent goes to this file
   std::string capture_input;  // every byte sent to the runner goes to this file
@@ -46,26 +46,28 @@ class StepDriver {
   virtual ~StepDriver() = default;
   // After the task is read and the host checked, before the runner starts (the task may still be
   // changed). A failure is said and the step does not start.
-  virtual Result<void> Prepare(TaskFile& task) = 0;
+  virtual core::Result<void> Prepare(text::TaskFile& task) = 0;
   // The operator commands; asked for once Prepare has succeeded.
   virtual OpSource& Ops() = 0;
   // What cuts the session's waits short; null: nothing.
-  virtual const Interrupt* Interruption() const { return nullptr; }
+  virtual const host::Interrupt* Interruption() const { return nullptr; }
   // Where the console file the runner knows by `console_file` lies for x5ctl.
   virtual std::filesystem::path JobLogPath(const std::string& console_file,
                                            const std::string& wine_command) const;
 };
 
 struct StepRun {
-  TaskFile task;
+  text::TaskFile task;
   ConversationResult conversation;
-  std::optional<StepReport> final_report;
+  std::optional<protocol::StepReport> final_report;
   bool capture_failed = false;  // a --capture or --capture-input file could not be written
 };
 
 // Runs the step; a Failure (already said on `streams`) when it did not get as far as starting the
 // runner. A runner that could not be started is a StepRun that ended kNotStarted.
-Result<StepRun> RunStep(const StepOptions& options, StepDriver& driver, const StepStreams& streams);
+core::Result<StepRun> RunStep(const StepOptions& options,
+                              StepDriver& driver,
+                              const StepStreams& streams);
 
 // The outcome of a step run whose --capture or --capture-input file could not be written: the
 // evidence asked for is missing, so a success becomes kExecBrokeOff; any other outcome stands.
@@ -74,4 +76,4 @@ ExecOutcome WithCaptureKept(ExecOutcome outcome, const StepRun& run);
 // Says a problem on `streams`: "x5ctl: ..." on errors, and an error record when JSON.
 void SayProblem(const StepStreams& streams, const std::string& message);
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 std::string Describe(std::string_view what, size_t got, size_t want) {
@@ -19,11 +19,11 @@ constexpr const char* kInterruptedText = "stopped on request while waiting for "
 
 }  // namespace
 
-Result<std::string> RunnerPath(const std::string& given) {
+core::Result<std::string> RunnerPath(const std::string& given) {
   namespace fs = std::filesystem;
   if (!given.empty())
     return given;
-  std::string directory = ExecutableDirectory();
+  std::string directory = host::ExecutableDirectory();
   std::string looked = "(the directory of x5ctl is unknown)";
   if (!directory.empty()) {
     fs::path own(directory);
@@ -40,7 +40,7 @@ Result<std::string> RunnerPath(const std::string& given) {
       looked += (looked.empty() ? "" : ", ") + normal.string();
     }
   }
-  return Failure{"x5runner.exe not found (looked for " + looked + "); name it with --runner"};
+  return core::Failure{"x5runner.exe not found (looked for " + looked + "); name it with --runner"};
 }
 
 std::vector<std::string> RunnerCommandLine(std::string_view runner_path,
@@ -61,7 +61,7 @@ std::vector<std::string> RunnerCommandLine(std::string_view runner_path,
   return argv;
 }
 
-RunnerSession::RunnerSession(std::unique_ptr<ChildProcess> child)
+RunnerSession::RunnerSession(std::unique_ptr<host::ChildProcess> child)
     : child_(std::move(child)), input_open_(child_ != nullptr) {}
 
 RunnerSession::~RunnerSession() {
@@ -84,7 +84,7 @@ bool RunnerSession::Start(const std::vector<std::string>& argv) {
     SetError(SessionError::kStartFailed, "this session has already started a runner");
     return false;
   }
-  Result<std::unique_ptr<ChildProcess>> started = StartChildProcess(argv);
+  core::Result<std::unique_ptr<host::ChildProcess>> started = host::StartChildProcess(argv);
   if (!started) {
     SetError(SessionError::kStartFailed, started.failure().text);
     return false;
@@ -95,15 +95,15 @@ bool RunnerSession::Start(const std::vector<std::string>& argv) {
   return true;
 }
 
-void RunnerSession::SetInterrupt(const Interrupt* interrupt) {
+void RunnerSession::SetInterrupt(const host::Interrupt* interrupt) {
   interrupt_ = interrupt;
   if (child_)
     child_->SetInterrupt(interrupt);
 }
 
-Deadline RunnerSession::NextDeadline() const {
+host::Deadline RunnerSession::NextDeadline() const {
   if (timeout_.count() <= 0)
-    return Deadline::max();
+    return host::Deadline::max();
   return std::chrono::steady_clock::now() + timeout_;
 }
 
@@ -117,10 +117,10 @@ void RunnerSession::ClearError() {
   error_.clear();
 }
 
-bool RunnerSession::SendTask(TaskRecord task, const TaskBlocks& blocks) {
-  FillBlockLengths(task, blocks);
+bool RunnerSession::SendTask(protocol::TaskRecord task, const text::TaskBlocks& blocks) {
+  text::FillBlockLengths(task, blocks);
   try {
-    std::vector<uint8_t> stream = EncodeTaskStream(task, blocks);
+    std::vector<uint8_t> stream = text::EncodeTaskStream(task, blocks);
     return SendBytes(stream);
   } catch (const std::bad_alloc&) {
     SetError(SessionError::kFailed, "out of memory building the task stream");
@@ -135,30 +135,30 @@ bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
              child_ ? "the runner's input is already closed" : "no runner has been started");
     return false;
   }
-  ChildProcess::IoResult r = child_->Write(bytes, NextDeadline());
+  host::ChildProcess::IoResult r = child_->Write(bytes, NextDeadline());
   try {
     sent_.insert(sent_.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(r.bytes));
   } catch (const std::bad_alloc&) {
     // The capture is a convenience; the conversation goes on without it.
   }
   switch (r.status) {
-    case ChildProcess::Io::kOk:
+    case host::ChildProcess::Io::kOk:
       return true;
-    case ChildProcess::Io::kTimedOut:
+    case host::ChildProcess::Io::kTimedOut:
       SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
                                             " ms writing to the runner, which is not reading (" +
                                             std::to_string(r.bytes) + " of " +
                                             std::to_string(bytes.size()) + " bytes written)");
       return false;
-    case ChildProcess::Io::kEndOfPipe:
+    case host::ChildProcess::Io::kEndOfPipe:
       SetError(SessionError::kEndOfPipe, "the runner closed its input after " +
                                              std::to_string(r.bytes) + " of " +
                                              std::to_string(bytes.size()) + " bytes");
       return false;
-    case ChildProcess::Io::kInterrupted:
+    case host::ChildProcess::Io::kInterrupted:
       SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to read");
       return false;
-    case ChildProcess::Io::kFailed:
+    case host::ChildProcess::Io::kFailed:
       break;
   }
   SetError(SessionError::kFailed,
@@ -166,14 +166,16 @@ bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
   return false;
 }
 
-bool RunnerSession::ReadExact(std::span<uint8_t> into, std::string_view what, Deadline deadline) {
+bool RunnerSession::ReadExact(std::span<uint8_t> into,
+                              std::string_view what,
+                              host::Deadline deadline) {
   if (!child_) {
     SetError(SessionError::kNotStarted, "no runner has been started");
     return false;
   }
   size_t got = 0;
   while (got < into.size()) {
-    ChildProcess::IoResult r = child_->Read(into.subspan(got), deadline);
+    host::ChildProcess::IoResult r = child_->Read(into.subspan(got), deadline);
     try {
       received_.insert(received_.end(), into.begin() + static_cast<ptrdiff_t>(got),
                        into.begin() + static_cast<ptrdiff_t>(got + r.bytes));
@@ -181,22 +183,22 @@ bool RunnerSession::ReadExact(std::span<uint8_t> into, std::string_view what, De
     }
     got += r.bytes;
     switch (r.status) {
-      case ChildProcess::Io::kOk:
+      case host::ChildProcess::Io::kOk:
         continue;
-      case ChildProcess::Io::kTimedOut:
+      case host::ChildProcess::Io::kTimedOut:
         SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
                                               " ms waiting for " +
                                               Describe(what, got, into.size()));
         return false;
-      case ChildProcess::Io::kEndOfPipe:
+      case host::ChildProcess::Io::kEndOfPipe:
         SetError(SessionError::kEndOfPipe, "the runner closed its output before the end of " +
                                                Describe(what, got, into.size()));
         return false;
-      case ChildProcess::Io::kFailed:
+      case host::ChildProcess::Io::kFailed:
         SetError(SessionError::kFailed, "reading " + std::string(what) + " failed (system error " +
                                             std::to_string(r.error) + ")");
         return false;
-      case ChildProcess::Io::kInterrupted:
+      case host::ChildProcess::Io::kInterrupted:
         SetError(SessionError::kInterrupted, kInterruptedText + Describe(what, got, into.size()));
         return false;
     }
@@ -204,27 +206,28 @@ bool RunnerSession::ReadExact(std::span<uint8_t> into, std::string_view what, De
   return true;
 }
 
-std::optional<StatusRecord> RunnerSession::ReadStatus() {
+std::optional<protocol::StatusRecord> RunnerSession::ReadStatus() {
   ClearError();
-  std::array<uint8_t, kStatusRecordSize> bytes{};
+  std::array<uint8_t, protocol::kStatusRecordSize> bytes{};
   if (!ReadExact(bytes, "the status record", NextDeadline()))
     return std::nullopt;
-  return DecodeStatusRecord(bytes);
+  return protocol::DecodeStatusRecord(bytes);
 }
 
 bool RunnerSession::Send(std::string_view name, int32_t argument) {
-  std::array<uint8_t, kOperatorCommandSize> bytes = EncodeOperatorCommand(name, argument);
+  std::array<uint8_t, protocol::kOperatorCommandSize> bytes =
+      protocol::EncodeOperatorCommand(name, argument);
   return SendBytes(bytes);
 }
 
 std::optional<ReportRecord> RunnerSession::ReadReport() {
   ClearError();
-  Deadline deadline = NextDeadline();
-  std::array<uint8_t, kStepReportSize> bytes{};
+  host::Deadline deadline = NextDeadline();
+  std::array<uint8_t, protocol::kStepReportSize> bytes{};
   if (!ReadExact(bytes, "a step report", deadline))
     return std::nullopt;
   try {
-    ReportRecord record{DecodeStepReport(bytes), {}};
+    ReportRecord record{protocol::DecodeStepReport(bytes), {}};
     int32_t length = record.report.report_text_length;
     if (length > kMaxReportText) {
       SetError(SessionError::kBadRecord, "the step report announces " + std::to_string(length) +
@@ -262,12 +265,12 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
     SetError(SessionError::kNotStarted, "no runner has been started");
     return std::nullopt;
   }
-  Deadline deadline = NextDeadline();
+  host::Deadline deadline = NextDeadline();
   try {
     std::vector<uint8_t> all;
     std::array<uint8_t, 4096> buffer{};
     for (;;) {
-      ChildProcess::IoResult r = child_->Read(buffer, deadline);
+      host::ChildProcess::IoResult r = child_->Read(buffer, deadline);
       all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
       received_.insert(received_.end(), buffer.begin(),
                        buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
@@ -278,20 +281,20 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
         return std::nullopt;
       }
       switch (r.status) {
-        case ChildProcess::Io::kOk:
+        case host::ChildProcess::Io::kOk:
           continue;
-        case ChildProcess::Io::kEndOfPipe:
+        case host::ChildProcess::Io::kEndOfPipe:
           return all;
-        case ChildProcess::Io::kTimedOut:
+        case host::ChildProcess::Io::kTimedOut:
           SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
                                                 " ms waiting for the runner to close its output (" +
                                                 std::to_string(all.size()) + " bytes arrived)");
           return std::nullopt;
-        case ChildProcess::Io::kFailed:
+        case host::ChildProcess::Io::kFailed:
           SetError(SessionError::kFailed, "reading the runner's output failed (system error " +
                                               std::to_string(r.error) + ")");
           return std::nullopt;
-        case ChildProcess::Io::kInterrupted:
+        case host::ChildProcess::Io::kInterrupted:
           SetError(SessionError::kInterrupted,
                    std::string(kInterruptedText) + "the runner to close its output");
           return std::nullopt;
@@ -310,13 +313,13 @@ std::optional<int32_t> RunnerSession::Wait() {
     return std::nullopt;
   }
   // In slices, so that an interrupt is noticed while the runner takes its time to end.
-  const Deadline deadline = NextDeadline();
+  const host::Deadline deadline = NextDeadline();
   while (!exit_code_) {
     if (interrupt_ != nullptr && interrupt_->Requested()) {
       SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to end");
       return std::nullopt;
     }
-    const Deadline slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    const host::Deadline slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
     exit_code_ = child_->Wait(std::min(deadline, slice));
     if (!exit_code_ && std::chrono::steady_clock::now() >= deadline) {
       SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
@@ -334,4 +337,4 @@ void RunnerSession::Kill() {
   exit_code_ = child_->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(10));
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -17,12 +17,12 @@
 #include "x5ctl/host/child_process.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 
 // The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
 // x5ctl's own directory (the build tree's layout), else in its own directory (the zip), else in
 // ../lib/x5runner/ (the Linux package). When none exists the failure says where it looked.
-Result<std::string> RunnerPath(const std::string& given);
+core::Result<std::string> RunnerPath(const std::string& given);
 
 // The argument vector for starting `runner_path` through `wine_command`, which may hold several
 // words ("env WINEDEBUG=-all wine"); an empty command runs the runner directly.
@@ -31,7 +31,7 @@ Result<std::string> RunnerPath(const std::string& given);
 
 // One step report and the report text that followed it.
 struct ReportRecord {
-  StepReport report;
+  protocol::StepReport report;
   std::string text;
 };
 
@@ -55,11 +55,11 @@ class RunnerSession {
   // Larger report text lengths are taken for a corrupt record rather than read.
   static constexpr int32_t kMaxReportText = 64 << 20;
   // Most bytes ReadRemaining takes after the conversation: a whole report with the longest text.
-  static constexpr size_t kMaxRemaining = size_t{kMaxReportText} + kStepReportSize;
+  static constexpr size_t kMaxRemaining = size_t{kMaxReportText} + protocol::kStepReportSize;
 
   RunnerSession() = default;
   // Takes over a child that is already running (tests, or callers that start it their own way).
-  explicit RunnerSession(std::unique_ptr<ChildProcess> child);
+  explicit RunnerSession(std::unique_ptr<host::ChildProcess> child);
   // Closes the runner's input, lets it end for up to 2 s, then kills it.
   ~RunnerSession();
   RunnerSession(const RunnerSession&) = delete;
@@ -67,21 +67,21 @@ class RunnerSession {
 
   // Starts the runner (through `wine_command`, see RunnerCommandLine).
   [[nodiscard]] bool Start(std::string_view runner_path,
-                           std::string_view wine_command = DefaultWineCommand());
+                           std::string_view wine_command = host::DefaultWineCommand());
   [[nodiscard]] bool Start(const std::vector<std::string>& argv);
   // Every wait gives up with kInterrupted once `interrupt` is requested (it must outlive the
   // session); Kill and the destructor still end the runner.
-  void SetInterrupt(const Interrupt* interrupt);
+  void SetInterrupt(const host::Interrupt* interrupt);
   // Zero or negative: wait without limit.
   void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
   std::chrono::milliseconds Timeout() const { return timeout_; }
 
   // Sends the task record with its length fields set from the blocks, then the blocks.
-  [[nodiscard]] bool SendTask(TaskRecord task, const TaskBlocks& blocks);
+  [[nodiscard]] bool SendTask(protocol::TaskRecord task, const text::TaskBlocks& blocks);
   // Sends bytes as they are (task streams with deliberate faults, split records, ...).
   [[nodiscard]] bool SendBytes(std::span<const uint8_t> bytes);
   // Reads exactly the 28-byte status record.
-  [[nodiscard]] std::optional<StatusRecord> ReadStatus();
+  [[nodiscard]] std::optional<protocol::StatusRecord> ReadStatus();
   // Sends one operator command; the name is blank padded or cut to 4 characters.
   [[nodiscard]] bool Send(std::string_view name, int32_t argument = 0);
   // Reads one 80-byte step report and then exactly its report_text_length bytes of text.
@@ -104,13 +104,13 @@ class RunnerSession {
   const std::vector<uint8_t>& Sent() const { return sent_; }
 
  private:
-  Deadline NextDeadline() const;
-  bool ReadExact(std::span<uint8_t> into, std::string_view what, Deadline deadline);
+  host::Deadline NextDeadline() const;
+  bool ReadExact(std::span<uint8_t> into, std::string_view what, host::Deadline deadline);
   void SetError(SessionError kind, std::string message);
   void ClearError();
 
-  std::unique_ptr<ChildProcess> child_;
-  const Interrupt* interrupt_ = nullptr;
+  std::unique_ptr<host::ChildProcess> child_;
+  const host::Interrupt* interrupt_ = nullptr;
   bool input_open_ = false;
   std::optional<int32_t> exit_code_;
   std::chrono::milliseconds timeout_ = kDefaultTimeout;
@@ -120,4 +120,4 @@ class RunnerSession {
   std::vector<uint8_t> sent_;
 };
 
-}  // namespace x5
+}  // namespace x5::ctl::step

@@ -9,34 +9,34 @@
 
 #include "x5ctl/testing/fake_child.h"
 
-namespace x5 {
+namespace x5::ctl::step {
 namespace {
 
 using testing::FakeChild;
 using testing::FakeState;
 
-std::shared_ptr<FakeState> NewState(std::string to_parent = {}) {
-  auto state = std::make_shared<FakeState>();
+std::shared_ptr<testing::FakeState> NewState(std::string to_parent = {}) {
+  auto state = std::make_shared<testing::FakeState>();
   state->to_parent = std::move(to_parent);
   return state;
 }
 
 // A negative text length is no text, not text to the end: the next report is read whole.
 TEST(Session, RecordsAreAssembledFromOneBytePieces) {
-  StatusRecord status;
-  status.status_text = std::string(kStatusStarted);
-  StepReport no_text;
+  protocol::StatusRecord status;
+  status.status_text = std::string(protocol::kStatusStarted);
+  protocol::StepReport no_text;
   no_text.report_text_length = -4;
   auto state = NewState();
   state->piece = 1;
-  testing::Append(state->to_parent, EncodeStatusRecord(status));
-  testing::Append(state->to_parent, EncodeStepReport(no_text));
+  testing::Append(state->to_parent, protocol::EncodeStatusRecord(status));
+  testing::Append(state->to_parent, protocol::EncodeStepReport(no_text));
   testing::QueueReport(*state, testing::PhaseReport(4, "STEP OK", "line\r\n"));
-  RunnerSession session(std::make_unique<FakeChild>(state));
+  RunnerSession session(std::make_unique<testing::FakeChild>(state));
 
-  std::optional<StatusRecord> got = session.ReadStatus();
+  std::optional<protocol::StatusRecord> got = session.ReadStatus();
   ASSERT_TRUE(got) << session.LastError();
-  EXPECT_EQ(got->status_text, kStatusStarted);
+  EXPECT_EQ(got->status_text, protocol::kStatusStarted);
   std::optional<ReportRecord> first = session.ReadReport();
   ASSERT_TRUE(first) << session.LastError();
   EXPECT_EQ(first->text, "");
@@ -52,7 +52,7 @@ TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
                    const char* says) {
     auto state = NewState(std::move(to_parent));
     state->output_closed = closed;
-    RunnerSession session(std::make_unique<FakeChild>(state));
+    RunnerSession session(std::make_unique<testing::FakeChild>(state));
     session.SetTimeout(std::chrono::milliseconds(5));
     EXPECT_FALSE((session.*read)());
     EXPECT_EQ(session.LastErrorKind(), kind) << session.LastError();
@@ -63,10 +63,10 @@ TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
          "a step report (50 of 80 bytes arrived)");
   failed(std::string(10, '\0'), true, &RunnerSession::ReadStatus, SessionError::kEndOfPipe,
          "10 of 28");
-  StepReport huge;
+  protocol::StepReport huge;
   huge.report_text_length = RunnerSession::kMaxReportText + 1;
   std::string huge_bytes;
-  testing::Append(huge_bytes, EncodeStepReport(huge));
+  testing::Append(huge_bytes, protocol::EncodeStepReport(huge));
   failed(huge_bytes, false, &RunnerSession::ReadReport, SessionError::kBadRecord,
          "more than any runner sends");
   // After the conversation too: bounded by size as well as by time.
@@ -79,7 +79,7 @@ TEST(Session, FailuresSayWhatWasAwaitedAndHowFarItGot) {
 
 TEST(Session, DestructorEndsARunnerThatDoesNotExit) {
   auto state = NewState();
-  { RunnerSession session(std::make_unique<FakeChild>(state)); }
+  { RunnerSession session(std::make_unique<testing::FakeChild>(state)); }
   EXPECT_TRUE(state->input_closed);
   EXPECT_TRUE(state->killed);
 }
@@ -135,4 +135,4 @@ TEST(SessionProcess, WritingToAnEndedRunnerFailsQuietly) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::step

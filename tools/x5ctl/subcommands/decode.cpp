@@ -9,13 +9,13 @@
 #include "x5ctl/subcommands/tool_exit.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 int RunDecode(const DecodeOptions& options,
               std::istream& input,
               std::ostream& out,
               std::ostream& errors) {
-  Result<std::vector<uint8_t>> bytes = ReadWholeFile(options.path, input);
+  core::Result<std::vector<uint8_t>> bytes = host::ReadWholeFile(options.path, input);
   if (!bytes) {
     errors << "x5ctl: " << bytes.failure().text << "\n";
     return kToolUsage;
@@ -23,30 +23,30 @@ int RunDecode(const DecodeOptions& options,
   const bool json = options.json;
   std::string problem;
   if (options.parent_side) {
-    ParentStream stream = DecodeParentStream(*bytes);
+    text::ParentStream stream = text::DecodeParentStream(*bytes);
     if (stream.task) {
-      out << (json ? TaskJson(*stream.task, stream.blocks) + "\n"
-                   : FormatTask(*stream.task, stream.blocks));
+      out << (json ? text::TaskJson(*stream.task, stream.blocks) + "\n"
+                   : text::FormatTask(*stream.task, stream.blocks));
     }
-    for (const OperatorCommand& command : stream.commands) {
-      out << (json ? CommandJson(command.name, command.argument) + "\n"
-                   : FormatCommand(command.name, command.argument));
+    for (const protocol::OperatorCommand& command : stream.commands) {
+      out << (json ? text::CommandJson(command.name, command.argument) + "\n"
+                   : text::FormatCommand(command.name, command.argument));
     }
     problem = stream.problem;
   } else {
-    RunnerStream stream = DecodeRunnerStream(*bytes);
+    text::RunnerStream stream = text::DecodeRunnerStream(*bytes);
     if (stream.status)
-      out << (json ? StatusJson(*stream.status) + "\n" : FormatStatus(*stream.status));
+      out << (json ? text::StatusJson(*stream.status) + "\n" : text::FormatStatus(*stream.status));
     for (size_t i = 0; i < stream.reports.size(); ++i) {
-      out << (json ? ReportJson(stream.reports[i], i + 1) + "\n"
-                   : FormatReport(stream.reports[i], i + 1));
+      out << (json ? text::ReportJson(stream.reports[i], i + 1) + "\n"
+                   : text::FormatReport(stream.reports[i], i + 1));
     }
     problem = stream.problem;
   }
   if (!problem.empty()) {
     errors << "x5ctl: " << options.path << ": " << problem << "\n";
     if (json)
-      out << ErrorJson(problem) << "\n";
+      out << text::ErrorJson(problem) << "\n";
     return kToolIncomplete;
   }
   return kToolDone;
@@ -63,4 +63,4 @@ std::function<int()> SetUpDecode(CLI::App& decode) {
   return [options] { return RunDecode(*options, std::cin, std::cout, std::cerr); };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

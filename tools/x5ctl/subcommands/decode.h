@@ -9,7 +9,7 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 struct DecodeOptions {
   std::string path;  // "-": `input`
@@ -25,4 +25,4 @@ struct DecodeOptions {
 
 [[nodiscard]] std::function<int()> SetUpDecode(CLI::App& decode);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

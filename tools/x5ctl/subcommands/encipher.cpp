@@ -11,7 +11,7 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 std::function<int()> SetUpEncipher(CLI::App& encipher, PasswordUse use) {
@@ -40,7 +40,7 @@ int RunEncipher(const std::string& password,
                 PasswordUse use,
                 std::ostream& out,
                 std::ostream& errors) {
-  Result<std::string> plain = AnsiFromUtf8(password);
+  core::Result<std::string> plain = text::AnsiFromUtf8(password);
   if (!plain) {
     errors << "x5ctl: " << plain.failure().text << "\n";
     return kToolUsage;
@@ -52,7 +52,7 @@ int RunEncipher(const std::string& password,
              << " characters)\n";
       return kToolUsage;
     }
-    out << "password = " << TomlString(cipher) << "\n";
+    out << "password = " << text::TomlString(cipher) << "\n";
     return kToolDone;
   }
   const std::string cipher = cipher::EncipherVariable(*plain);
@@ -73,4 +73,4 @@ std::function<int()> SetUpEncipherVariable(CLI::App& encipher) {
   return SetUpEncipher(encipher, PasswordUse::kVariable);
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -10,7 +10,7 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 enum class PasswordUse {
   kField,     // the task record's password field: a `password = "..."` line
@@ -26,4 +26,4 @@ enum class PasswordUse {
 [[nodiscard]] std::function<int()> SetUpEncipherField(CLI::App& encipher);
 [[nodiscard]] std::function<int()> SetUpEncipherVariable(CLI::App& encipher);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

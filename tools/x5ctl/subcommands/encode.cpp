@@ -9,30 +9,31 @@
 #include "x5ctl/subcommands/tool_exit.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 int RunEncode(const EncodeOptions& options, std::ostream& out, std::ostream& errors) {
-  Result<TaskFile> loaded = LoadTaskFile(options.task_path, &EncipherPasswordField);
+  core::Result<text::TaskFile> loaded =
+      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded) {
     errors << "x5ctl: " << loaded.failure().text << "\n";
     return kToolUsage;
   }
-  const TaskFile& task = *loaded;
+  const text::TaskFile& task = *loaded;
   if (options.output.empty()) {
     // The ops are no part of the task stream; the readable form keeps them so it reads back as
     // the same task file.
-    out << (options.json ? TaskJson(task.task, task.blocks) + "\n"
-                         : FormatTask(task.task, task.blocks, task.ops));
+    out << (options.json ? text::TaskJson(task.task, task.blocks) + "\n"
+                         : text::FormatTask(task.task, task.blocks, task.ops));
     return kToolDone;
   }
   std::vector<uint8_t> stream = task.Stream();
-  for (const OpStep& op : options.ops.empty() ? task.ops : options.ops) {
-    if (op.kind != OpStep::Kind::kSend)
+  for (const text::OpStep& op : options.ops.empty() ? task.ops : options.ops) {
+    if (op.kind != text::OpStep::Kind::kSend)
       continue;
-    auto bytes = EncodeOperatorCommand(op.name, op.argument);
+    auto bytes = protocol::EncodeOperatorCommand(op.name, op.argument);
     stream.insert(stream.end(), bytes.begin(), bytes.end());
   }
-  if (Result<void> written = WriteWholeFile(options.output, stream); !written) {
+  if (core::Result<void> written = host::WriteWholeFile(options.output, stream); !written) {
     errors << "x5ctl: " << written.failure().text << "\n";
     return kToolIncomplete;
   }
@@ -59,7 +60,7 @@ std::function<int()> SetUpEncode(CLI::App& encode) {
   encode.add_flag("--json", parsed->options.json, "Show the task as one JSON object");
   return [parsed] {
     for (const std::string& line : parsed->op_lines) {
-      Result<std::optional<OpStep>> op = ParseOpLine(line);
+      core::Result<std::optional<text::OpStep>> op = text::ParseOpLine(line);
       if (!op) {
         std::cerr << "x5ctl: --op \"" << line << "\": " << op.failure().text << "\n";
         return kToolUsage;
@@ -71,4 +72,4 @@ std::function<int()> SetUpEncode(CLI::App& encode) {
   };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -12,13 +12,13 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 struct EncodeOptions {
   std::string task_path;
   std::string output;  // "": show the task instead of writing its stream
   bool json = false;
-  std::vector<OpStep> ops;  // appended to the stream instead of the task file's own
+  std::vector<text::OpStep> ops;  // appended to the stream instead of the task file's own
 };
 
 // The exit status (subcommands/tool_exit.h).
@@ -26,4 +26,4 @@ struct EncodeOptions {
 
 [[nodiscard]] std::function<int()> SetUpEncode(CLI::App& encode);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

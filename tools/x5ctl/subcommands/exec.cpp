@@ -16,7 +16,7 @@
 #include "x5ctl/subcommands/step_options.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 constexpr const char* kExecDescription =
@@ -45,9 +45,9 @@ starts while one runs is refused (status 123). Without a final report FILE is
 left as it was.
 See docs/x5ctl.md and docs/schedulers.md.)";
 
-OpStep Command(const char* name, int32_t argument = 0) {
-  OpStep step;
-  step.name = Padded(name, 4);
+text::OpStep Command(const char* name, int32_t argument = 0) {
+  text::OpStep step;
+  step.name = protocol::Padded(name, 4);
   step.argument = argument;
   return step;
 }
@@ -58,7 +58,7 @@ struct RcFileUse {
   std::optional<int32_t> written;
 };
 
-std::string OutcomeJson(const ExecOutcome& outcome,
+std::string OutcomeJson(const step::ExecOutcome& outcome,
                         const std::optional<uint32_t>& step_exit_code,
                         const std::optional<RcFileUse>& rc_file) {
   nlohmann::json j;
@@ -76,25 +76,25 @@ std::string OutcomeJson(const ExecOutcome& outcome,
 
 }  // namespace
 
-ExecOpSource::ExecOpSource(StopRequests& requests,
+ExecOpSource::ExecOpSource(host::StopRequests& requests,
                            std::chrono::milliseconds poll_limit,
                            std::optional<int32_t> kill_code)
     : requests_(requests),
       poll_limit_(std::max(poll_limit, std::chrono::milliseconds(1))),
       kill_code_(kill_code) {}
 
-void ExecOpSource::Answered(const ReportRecord& report) {
+void ExecOpSource::Answered(const step::ReportRecord& report) {
   if (report.report.phase >= 4)
     over_ = true;
 }
 
-std::optional<OpStep> ExecOpSource::Next() {
+std::optional<text::OpStep> ExecOpSource::Next() {
   for (;;) {
     // A second stop request: the END handshake that follows fails at once and the runner is
     // ended.
     if (over_ || requests_.Requested())
       return std::nullopt;
-    const StopRequests::Noted noted = requests_.Now();
+    const host::StopRequests::Noted noted = requests_.Now();
     if (noted.stop_signal > 0) {
       over_ = true;
       return Command("KILL", kill_code_.value_or(128 + noted.stop_signal));
@@ -122,19 +122,19 @@ std::optional<OpStep> ExecOpSource::Next() {
 namespace {
 
 // Exec's part of the step: the RC file and the stop requests, held until x5ctl ends.
-class ExecDriver final : public StepDriver {
+class ExecDriver final : public step::StepDriver {
  public:
-  ExecDriver(const ExecOptions& options, const StepStreams& streams)
+  ExecDriver(const ExecOptions& options, const step::StepStreams& streams)
       : options_(options), streams_(streams) {}
 
-  Result<void> Prepare(TaskFile& task) override {
+  core::Result<void> Prepare(text::TaskFile& task) override {
     if (!options_.rc_file.empty()) {
-      Result<std::unique_ptr<RcFile>> locked =
-          LockRcFile(options_.rc_file, "task " + options_.task_path);
+      core::Result<std::unique_ptr<host::RcFile>> locked =
+          host::LockRcFile(options_.rc_file, "task " + options_.task_path);
       if (!locked)
         return std::move(locked).failure();
       rc_file_ = std::move(*locked);
-      Result<std::optional<int32_t>> rc = rc_file_->Read();
+      core::Result<std::optional<int32_t>> rc = rc_file_->Read();
       if (!rc)
         return std::move(rc).failure();
       rc_use_.emplace();
@@ -150,27 +150,27 @@ class ExecDriver final : public StepDriver {
                         << "\n";
       }
     }
-    Result<std::unique_ptr<StopRequests>> watched = WatchStopRequests();
+    core::Result<std::unique_ptr<host::StopRequests>> watched = host::WatchStopRequests();
     if (!watched)
       return std::move(watched).failure();
     requests_ = std::move(*watched);
     ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code);
     return {};
   }
-  OpSource& Ops() override { return *ops_; }
-  const Interrupt* Interruption() const override { return requests_.get(); }
+  step::OpSource& Ops() override { return *ops_; }
+  const host::Interrupt* Interruption() const override { return requests_.get(); }
 
   int StopSignal() const { return requests_->Now().stop_signal; }
-  RcFile* rc_file() { return rc_file_.get(); }
+  host::RcFile* rc_file() { return rc_file_.get(); }
   std::optional<RcFileUse>& rc_use() { return rc_use_; }
 
  private:
   const ExecOptions& options_;
-  const StepStreams& streams_;
+  const step::StepStreams& streams_;
   // Held from before the RC is read until after the new one is written.
-  std::unique_ptr<RcFile> rc_file_;
+  std::unique_ptr<host::RcFile> rc_file_;
   std::optional<RcFileUse> rc_use_;
-  std::unique_ptr<StopRequests> requests_;
+  std::unique_ptr<host::StopRequests> requests_;
   std::optional<ExecOpSource> ops_;
 };
 
@@ -182,48 +182,50 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
     json_file = std::make_unique<std::ofstream>(options.json_file, std::ios::trunc);
     if (!*json_file) {
       errors << "x5ctl: " << options.json_file << ": cannot write the file\n" << std::flush;
-      return kExecNotStarted;
+      return step::kExecNotStarted;
     }
   }
   std::ostream* json = json_file.get();
-  const StepStreams streams{json != nullptr ? *json : errors, json != nullptr, errors, &job_log};
+  const step::StepStreams streams{json != nullptr ? *json : errors, json != nullptr, errors,
+                                  &job_log};
   ExecDriver driver(options, streams);
-  Result<StepRun> run = RunStep(options, driver, streams);
+  core::Result<step::StepRun> run = step::RunStep(options, driver, streams);
   if (!run)
-    return kExecNotStarted;
+    return step::kExecNotStarted;
 
-  const std::optional<StepReport>& final_report = run->final_report;
+  const std::optional<protocol::StepReport>& final_report = run->final_report;
   const int stop_signal = driver.StopSignal();
-  ExecOutcome outcome = WithCaptureKept(
-      WithStepExitCode(OutcomeOfExec(run->conversation.end, final_report, stop_signal),
-                       final_report, stop_signal, options.fail_on_exit_code),
+  step::ExecOutcome outcome = step::WithCaptureKept(
+      step::WithStepExitCode(step::OutcomeOfExec(run->conversation.end, final_report, stop_signal),
+                             final_report, stop_signal, options.fail_on_exit_code),
       *run);
-  if (RcFile* rc_file = driver.rc_file()) {
+  if (host::RcFile* rc_file = driver.rc_file()) {
     // Only an RC the runner gave at the very end is the step's; without one the next step runs
     // with the RC this one had.
-    if (run->conversation.end == ConversationEnd::kCompleted && final_report) {
+    if (run->conversation.end == step::ConversationEnd::kCompleted && final_report) {
       const int32_t rc = final_report->current_rc;
-      if (Result<void> written = rc_file->Write(rc); written) {
+      if (core::Result<void> written = rc_file->Write(rc); written) {
         driver.rc_use()->written = rc;
         if (json == nullptr)
           errors << "x5ctl: RC " << rc << " written to " << options.rc_file << "\n";
       } else {
-        SayProblem(streams, written.failure().text);
+        step::SayProblem(streams, written.failure().text);
         // A chain must not go on as if this step had left its RC.
-        if (outcome.status == kExecSucceeded)
-          outcome = {kExecNotStarted,
+        if (outcome.status == step::kExecSucceeded)
+          outcome = {step::kExecNotStarted,
                      "the step ran, but its RC could not be written to " + options.rc_file};
       }
     } else {
-      SayProblem(streams, options.rc_file + " left as it was: the runner gave no final report");
+      step::SayProblem(streams,
+                       options.rc_file + " left as it was: the runner gave no final report");
     }
   }
   if (const auto failure = run->conversation.final_report
-                               ? LaunchFailureIn(run->conversation.final_report->text)
+                               ? step::LaunchFailureIn(run->conversation.final_report->text)
                                : std::nullopt)
-    outcome.meaning += "; " + LaunchCodeMeaning(failure->code);
+    outcome.meaning += "; " + step::LaunchCodeMeaning(failure->code);
   if (json != nullptr)
-    *json << OutcomeJson(outcome, final_report ? StepExitCodeOf(*final_report) : std::nullopt,
+    *json << OutcomeJson(outcome, final_report ? step::StepExitCodeOf(*final_report) : std::nullopt,
                          driver.rc_use())
           << "\n"
           << std::flush;
@@ -235,7 +237,7 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
 
 std::function<int()> SetUpExec(CLI::App& exec) {
   auto options = std::make_shared<ExecOptions>();
-  exec.footer(std::string(kExecDescription) + "\n\n" + kStepExitStatusHelp + "\n" +
+  exec.footer(std::string(kExecDescription) + "\n\n" + step::kStepExitStatusHelp + "\n" +
               kExecStatusNotes);
   AddTaskAndRunnerOptions(exec, *options, RunnerHelp::kAsForRun);
   AddTimeoutOption(exec, *options);
@@ -260,4 +262,4 @@ std::function<int()> SetUpExec(CLI::App& exec) {
   return [options] { return RunExec(*options, std::cout, std::cerr); };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

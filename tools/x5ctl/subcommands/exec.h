@@ -18,7 +18,7 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 // The operator commands of `x5ctl exec`: it asks "STAT" at growing intervals up to `poll_limit`
 // (the runner notices the end of its step only when a command arrives, and keeps listening for
@@ -26,18 +26,18 @@ namespace x5 {
 // (argument `kill_code`, else 128 + the request's number), hold requests into "STOP" and a resume
 // request into one "STRT" for each hold still in force. It ends once a final report has arrived
 // or KILL has been sent; the conversation then finishes with "END ".
-class ExecOpSource final : public OpSource {
+class ExecOpSource final : public step::OpSource {
  public:
-  ExecOpSource(StopRequests& requests,
+  ExecOpSource(host::StopRequests& requests,
                std::chrono::milliseconds poll_limit,
                std::optional<int32_t> kill_code);
-  std::optional<OpStep> Next() override;
+  std::optional<text::OpStep> Next() override;
   // The polls are not printed; commands sent on a request are.
-  bool Shown(const OpStep& step) const override { return step.name != "STAT"; }
-  void Answered(const ReportRecord& report) override;
+  bool Shown(const text::OpStep& step) const override { return step.name != "STAT"; }
+  void Answered(const step::ReportRecord& report) override;
 
  private:
-  StopRequests& requests_;
+  host::StopRequests& requests_;
   std::chrono::milliseconds poll_limit_;
   std::chrono::milliseconds interval_{10};
   std::optional<int32_t> kill_code_;
@@ -48,7 +48,7 @@ class ExecOpSource final : public OpSource {
   int resumes_due_ = 0;  // "STRT"s still to send
 };
 
-struct ExecOptions : StepOptions {
+struct ExecOptions : step::StepOptions {
   std::string json_file;  // JSON lines of the conversation go here instead of readable lines
   std::optional<int32_t> kill_code;
   int64_t poll_ms = 500;
@@ -68,4 +68,4 @@ struct ExecOptions : StepOptions {
 // parsed (job log to standard output, the rest to standard error) and returns the exit status.
 [[nodiscard]] std::function<int()> SetUpExec(CLI::App& exec);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

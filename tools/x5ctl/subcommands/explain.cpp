@@ -11,30 +11,30 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 int RunExplain(const ExplainOptions& options,
                std::istream& input,
                std::ostream& out,
                std::ostream& errors) {
-  Result<std::vector<uint8_t>> bytes = ReadWholeFile(options.capture, input);
+  core::Result<std::vector<uint8_t>> bytes = host::ReadWholeFile(options.capture, input);
   if (!bytes) {
     errors << "x5ctl: " << bytes.failure().text << "\n";
     return kToolUsage;
   }
-  Result<std::vector<uint8_t>> log = std::vector<uint8_t>{};
+  core::Result<std::vector<uint8_t>> log = std::vector<uint8_t>{};
   if (!options.log.empty())
-    log = ReadWholeFile(options.log, input);
+    log = host::ReadWholeFile(options.log, input);
   if (!log) {
     errors << "x5ctl: " << log.failure().text << "\n";
     return kToolUsage;
   }
-  const RunnerStream stream = DecodeRunnerStream(*bytes);
-  const std::string paragraph = ExplainStep(stream, std::string(log->begin(), log->end()));
+  const text::RunnerStream stream = text::DecodeRunnerStream(*bytes);
+  const std::string paragraph = step::ExplainStep(stream, std::string(log->begin(), log->end()));
   if (options.json)
-    out << ExplanationJson(paragraph) << "\n";
+    out << text::ExplanationJson(paragraph) << "\n";
   else
-    out << "explanation: " << VisibleText(paragraph) << "\n";
+    out << "explanation: " << text::VisibleText(paragraph) << "\n";
   if (!stream.problem.empty()) {
     errors << "x5ctl: " << options.capture << ": " << stream.problem << "\n";
     return kToolIncomplete;
@@ -54,4 +54,4 @@ std::function<int()> SetUpExplain(CLI::App& explain) {
   return [options] { return RunExplain(*options, std::cin, std::cout, std::cerr); };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -9,7 +9,7 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 struct ExplainOptions {
   std::string capture;  // what the runner sent; "-": `input`
@@ -25,4 +25,4 @@ struct ExplainOptions {
 
 [[nodiscard]] std::function<int()> SetUpExplain(CLI::App& explain);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -12,7 +12,7 @@
 #include "x5ctl/subcommands/step_options.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 constexpr const char* kRunDescription =
@@ -38,27 +38,28 @@ monitoring), reads to the end of the runner's output and prints its exit code.
 A step that did not start is named on standard error with the system's reason.)";
 
 // Pairs each --after with the --op given just before it, in command-line order.
-Result<std::vector<OpStep>> CollectOps(const CLI::App& run,
-                                       const CLI::Option* op_option,
-                                       const CLI::Option* after_option,
-                                       const std::vector<std::string>& op_lines,
-                                       const std::vector<int64_t>& afters) {
-  std::vector<OpStep> ops;
+core::Result<std::vector<text::OpStep>> CollectOps(const CLI::App& run,
+                                                   const CLI::Option* op_option,
+                                                   const CLI::Option* after_option,
+                                                   const std::vector<std::string>& op_lines,
+                                                   const std::vector<int64_t>& afters) {
+  std::vector<text::OpStep> ops;
   size_t next_op = 0;
   size_t next_after = 0;
   for (const CLI::Option* option : run.parse_order()) {
     if (option == op_option) {
       const std::string& line = op_lines.at(next_op++);
-      Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+      core::Result<std::optional<text::OpStep>> parsed = text::ParseOpLine(line);
       if (!parsed || !*parsed)
-        return Failure{"--op \"" + line + "\": " + (parsed ? "no command" : parsed.failure().text)};
+        return core::Failure{"--op \"" + line +
+                             "\": " + (parsed ? "no command" : parsed.failure().text)};
       ops.push_back(**parsed);
     } else if (option == after_option) {
       int64_t ms = afters.at(next_after++);
       if (ops.empty())
-        return Failure{"--after " + std::to_string(ms) + " must follow the --op it delays"};
+        return core::Failure{"--after " + std::to_string(ms) + " must follow the --op it delays"};
       if (ms < 0)
-        return Failure{"--after takes milliseconds, 0 or more"};
+        return core::Failure{"--after takes milliseconds, 0 or more"};
       ops.back().delay_ms = ms;
     }
   }
@@ -66,25 +67,25 @@ Result<std::vector<OpStep>> CollectOps(const CLI::App& run,
 }
 
 // Run's part of the step: operator commands from the user, the job log found through --drive.
-class RunDriver final : public StepDriver {
+class RunDriver final : public step::StepDriver {
  public:
   RunDriver(const RunOptions& options, std::istream& input, std::ostream& errors)
       : options_(options), input_(input), errors_(errors) {}
 
-  Result<void> Prepare(TaskFile& task) override {
+  core::Result<void> Prepare(text::TaskFile& task) override {
     if (!options_.ops.empty())
-      ops_ = std::make_unique<ListOpSource>(options_.ops);
+      ops_ = std::make_unique<step::ListOpSource>(options_.ops);
     else if (options_.ops_from_input)
-      ops_ = std::make_unique<LineOpSource>(input_, errors_);
+      ops_ = std::make_unique<step::LineOpSource>(input_, errors_);
     else if (!task.ops.empty())
-      ops_ = std::make_unique<ListOpSource>(task.ops);
+      ops_ = std::make_unique<step::ListOpSource>(task.ops);
     else if (options_.input_is_stream)
-      ops_ = std::make_unique<LineOpSource>(input_, errors_);
+      ops_ = std::make_unique<step::LineOpSource>(input_, errors_);
     else
-      ops_ = std::make_unique<ListOpSource>(std::vector<OpStep>{});
+      ops_ = std::make_unique<step::ListOpSource>(std::vector<text::OpStep>{});
     return {};
   }
-  OpSource& Ops() override { return *ops_; }
+  step::OpSource& Ops() override { return *ops_; }
 
   // The user's own mappings win over the prefix's drives (C: is the Wine prefix's drive_c unless
   // mapped).
@@ -97,14 +98,14 @@ class RunDriver final : public StepDriver {
       if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
         return *mapped.local;
     }
-    return StepDriver::JobLogPath(console_file, wine_command);
+    return step::StepDriver::JobLogPath(console_file, wine_command);
   }
 
  private:
   const RunOptions& options_;
   std::istream& input_;
   std::ostream& errors_;
-  std::unique_ptr<OpSource> ops_;
+  std::unique_ptr<step::OpSource> ops_;
 };
 
 }  // namespace
@@ -114,15 +115,17 @@ int RunRun(const RunOptions& options,
            std::ostream& out,
            std::ostream& errors) {
   RunDriver driver(options, input, errors);
-  Result<StepRun> run = RunStep(options, driver, StepStreams{out, options.json, errors});
+  core::Result<step::StepRun> run =
+      step::RunStep(options, driver, step::StepStreams{out, options.json, errors});
   if (!run)
-    return kStepExitUsage;
+    return step::kStepExitUsage;
   const int status =
-      WithCaptureKept(OutcomeOfExec(run->conversation.end, run->final_report, 0), *run).status;
+      step::WithCaptureKept(step::OutcomeOfExec(run->conversation.end, run->final_report, 0), *run)
+          .status;
   if (const auto failure = run->conversation.final_report
-                               ? LaunchFailureIn(run->conversation.final_report->text)
+                               ? step::LaunchFailureIn(run->conversation.final_report->text)
                                : std::nullopt)
-    errors << "x5ctl: " << VisibleText(LaunchFailureSentence(*failure)) << "\n";
+    errors << "x5ctl: " << text::VisibleText(step::LaunchFailureSentence(*failure)) << "\n";
   return status;
 }
 
@@ -134,7 +137,7 @@ std::function<int()> SetUpRun(CLI::App& run) {
   };
   auto parsed = std::make_shared<Parsed>();
   RunOptions& options = parsed->options;
-  run.footer(std::string(kRunDescription) + "\n\n" + kStepExitStatusHelp);
+  run.footer(std::string(kRunDescription) + "\n\n" + step::kStepExitStatusHelp);
   AddTaskAndRunnerOptions(run, options, RunnerHelp::kFull);
   CLI::Option* op_option =
       run.add_option("--op", parsed->op_lines, "Operator command, e.g. \"STAT\", \"KILL 5\"")
@@ -162,16 +165,16 @@ std::function<int()> SetUpRun(CLI::App& run) {
       ->expected(1)
       ->allow_extra_args(false);
   return [&run, parsed, op_option, after_option] {
-    Result<std::vector<OpStep>> ops =
+    core::Result<std::vector<text::OpStep>> ops =
         CollectOps(run, op_option, after_option, parsed->op_lines, parsed->afters);
     if (!ops) {
       std::cerr << "x5ctl: " << ops.failure().text << "\n";
-      return kStepExitUsage;
+      return step::kStepExitUsage;
     }
     parsed->options.ops = std::move(*ops);
-    parsed->options.input_is_stream = !StdinIsTerminal();
+    parsed->options.input_is_stream = !host::StdinIsTerminal();
     return RunRun(parsed->options, std::cin, std::cout, std::cerr);
   };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -13,10 +13,10 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
-struct RunOptions : StepOptions {
-  std::vector<OpStep> ops;  // --op with its --after, in the order given
+struct RunOptions : step::StepOptions {
+  std::vector<text::OpStep> ops;  // --op with its --after, in the order given
   bool ops_from_input = false;
   // `input` is no terminal (a pipe or a file): op lines are read from it when nothing else gives
   // operator commands.
@@ -36,4 +36,4 @@ struct RunOptions : StepOptions {
 // (on x5ctl's standard streams) and returns the exit status.
 [[nodiscard]] std::function<int()> SetUpRun(CLI::App& run);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

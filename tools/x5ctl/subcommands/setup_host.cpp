@@ -15,7 +15,7 @@
 #include "x5ctl/step/session.h"
 #include "x5ctl/subcommands/tool_exit.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 namespace fs = std::filesystem;
@@ -46,7 +46,7 @@ Exit status: 0 ready, 1 something could not be done (said on standard error),
 struct Options {
   std::string prefix;
   std::string display;
-  std::string wine = DefaultWineCommand();
+  std::string wine = host::DefaultWineCommand();
 };
 
 int Fail(const std::string& message) {
@@ -60,14 +60,14 @@ std::vector<std::string> WineArgv(const std::string& wine,
                                   std::vector<std::string> arguments,
                                   const std::string& log) {
   std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$@\" 2>>\"$0\"", log};
-  for (std::string& word : RunnerCommandLine(arguments.front(), wine))
+  for (std::string& word : step::RunnerCommandLine(arguments.front(), wine))
     argv.push_back(std::move(word));
   argv.insert(argv.end(), arguments.begin() + 1, arguments.end());
   return argv;
 }
 
 int SetUpHost(const Options& options) {
-  const WineHostFacts facts = ReadWineHostFacts(options.wine);
+  const host::WineHostFacts facts = host::ReadWineHostFacts(options.wine);
   if (!facts.uses_wine) {
     std::cerr << "x5ctl: setup-host prepares a Wine prefix and a display for runners under Wine "
                  "on Linux; with --wine \""
@@ -79,10 +79,11 @@ int SetUpHost(const Options& options) {
                 " is not installed (not found on PATH): install the wine "
                 "and wine64 packages");
 
-  std::string prefix = options.prefix.empty() ? EnvOr("WINEPREFIX") : options.prefix;
+  std::string prefix = options.prefix.empty() ? host::EnvOr("WINEPREFIX") : options.prefix;
   if (prefix.empty()) {
-    const std::string data = EnvOr("XDG_DATA_HOME");
-    prefix = (data.empty() ? EnvOr("HOME") + "/.local/share" : data) + "/x5runner/wine-prefix";
+    const std::string data = host::EnvOr("XDG_DATA_HOME");
+    prefix =
+        (data.empty() ? host::EnvOr("HOME") + "/.local/share" : data) + "/x5runner/wine-prefix";
   }
   std::error_code ec;
   prefix = fs::absolute(prefix, ec).lexically_normal().string();
@@ -91,14 +92,14 @@ int SetUpHost(const Options& options) {
 
   std::string display = options.display;
   if (!display.empty()) {
-    if (!DisplayAnswers(display))
+    if (!host::DisplayAnswers(display))
       return Fail("no X server answers on --display " + display);
-  } else if (const std::string current = EnvOr("DISPLAY");
-             !current.empty() && DisplayAnswers(current)) {
+  } else if (const std::string current = host::EnvOr("DISPLAY");
+             !current.empty() && host::DisplayAnswers(current)) {
     display = current;
     std::cerr << "x5ctl: setup-host: using the display " << display << " (DISPLAY)\n";
   } else {
-    Result<StartedDisplay> started = StartVirtualDisplay();
+    core::Result<host::StartedDisplay> started = host::StartVirtualDisplay();
     if (!started)
       return Fail(started.failure().text);
     display = started->display;
@@ -107,12 +108,12 @@ int SetUpHost(const Options& options) {
   }
 
   // What every Wine program started from here needs; the build settings matter only for wineboot.
-  SetEnvironment("WINEPREFIX", prefix, true);
-  SetEnvironment("DISPLAY", display, true);
-  SetEnvironment("WINEARCH", "win64", true);
-  SetEnvironment("WINEDEBUG", "-all", false);
+  host::SetEnvironment("WINEPREFIX", prefix, true);
+  host::SetEnvironment("DISPLAY", display, true);
+  host::SetEnvironment("WINEARCH", "win64", true);
+  host::SetEnvironment("WINEDEBUG", "-all", false);
   // No installer dialogs for .NET and HTML support, which the runner does not use.
-  SetEnvironment("WINEDLLOVERRIDES", "mscoree,mshtml=", false);
+  host::SetEnvironment("WINEDLLOVERRIDES", "mscoree,mshtml=", false);
 
   fs::create_directories(prefix, ec);
   const std::string log = prefix + "/setup-host.log";
@@ -121,7 +122,7 @@ int SetUpHost(const Options& options) {
   if (build) {
     std::cerr << "x5ctl: setup-host: building the Wine prefix " << prefix
               << " (about half a minute)\n";
-    Result<int> built = RunToEnd(WineArgv(options.wine, {"wineboot", "-i"}, log));
+    core::Result<int> built = host::RunToEnd(WineArgv(options.wine, {"wineboot", "-i"}, log));
     if (!built || *built != 0)
       return Fail(
           "wineboot could not build the prefix " + prefix +
@@ -133,11 +134,11 @@ int SetUpHost(const Options& options) {
   fs::create_directories(reg.parent_path(), ec);
   {
     std::ofstream out(reg, std::ios::binary | std::ios::trunc);
-    out << RunnerPrefixRegistry();
+    out << host::RunnerPrefixRegistry();
     if (!out.flush())
       return Fail("cannot write " + reg.string());
   }
-  Result<int> imported = RunToEnd(
+  core::Result<int> imported = host::RunToEnd(
       WineArgv(options.wine, {"regedit", "/S", "C:\\windows\\temp\\x5runner-prefix.reg"}, log));
   fs::remove(reg, ec);
   if (!imported || *imported != 0)
@@ -156,7 +157,7 @@ int SetUpHost(const Options& options) {
                   " within a minute (a Wine server kept running for it: wineserver -p?)");
   }
   std::cerr << "x5ctl: setup-host: the prefix " << prefix << " is ready for the runner\n";
-  std::cout << SchedulerEnvironment(prefix, display) << std::flush;
+  std::cout << host::SchedulerEnvironment(prefix, display) << std::flush;
   return 0;
 }
 
@@ -172,8 +173,8 @@ std::function<int()> SetUpSetupHost(CLI::App& setup) {
                    "The X display for the runners' consoles (default: DISPLAY when one answers "
                    "there, else a new Xvfb display)");
   setup.add_option("--wine", options->wine, "Command that runs a Windows program (as for `run`)")
-      ->default_str(DefaultWineCommand());
+      ->default_str(host::DefaultWineCommand());
   return [options] { return SetUpHost(*options); };
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -8,9 +8,9 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 // Declares setup-host's options on its subcommand; the handler returns the exit status.
 [[nodiscard]] std::function<int()> SetUpSetupHost(CLI::App& setup);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -9,7 +9,7 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 std::function<int()> SetUpShowPath(CLI::App& show, TaskPath which) {
@@ -25,18 +25,19 @@ int RunShowPath(const std::string& task_path,
                 TaskPath which,
                 std::ostream& out,
                 std::ostream& errors) {
-  Result<TaskFile> loaded = LoadTaskFile(task_path, &EncipherPasswordField);
+  core::Result<text::TaskFile> loaded = text::LoadTaskFile(task_path, &text::EncipherPasswordField);
   if (!loaded) {
     errors << "x5ctl: " << loaded.failure().text << "\n";
     return kToolUsage;
   }
-  const TaskRecord& t = loaded->task;
+  const protocol::TaskRecord& t = loaded->task;
   const std::string shown = which == TaskPath::kConsoleFile
-                                ? Trimmed(t.console_file)
-                                : Trimmed(t.job_base_directory) + Trimmed(t.job_name) + "\\" +
-                                      Trimmed(t.step_directory) + "\\";
+                                ? protocol::Trimmed(t.console_file)
+                                : protocol::Trimmed(t.job_base_directory) +
+                                      protocol::Trimmed(t.job_name) + "\\" +
+                                      protocol::Trimmed(t.step_directory) + "\\";
   if (!shown.empty())
-    out << Utf8FromAnsi(shown) << "\n";
+    out << text::Utf8FromAnsi(shown) << "\n";
   return kToolDone;
 }
 
@@ -48,4 +49,4 @@ std::function<int()> SetUpShowStepDirectory(CLI::App& show) {
   return SetUpShowPath(show, TaskPath::kStepDirectory);
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -9,7 +9,7 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 enum class TaskPath {
   kConsoleFile,    // the console file the task names
@@ -25,4 +25,4 @@ enum class TaskPath {
 [[nodiscard]] std::function<int()> SetUpShowConsoleFile(CLI::App& show);
 [[nodiscard]] std::function<int()> SetUpShowStepDirectory(CLI::App& show);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
-void AddTaskAndRunnerOptions(CLI::App& app, StepOptions& options, RunnerHelp help) {
+void AddTaskAndRunnerOptions(CLI::App& app, step::StepOptions& options, RunnerHelp help) {
   const bool full = help == RunnerHelp::kFull;
   app.add_option("task", options.task_path, "Task file (TOML)")->required();
   app.add_option("--runner", options.runner,
@@ -15,24 +15,24 @@ void AddTaskAndRunnerOptions(CLI::App& app, StepOptions& options, RunnerHelp hel
                  full ? "Command that runs a Windows program (may hold several words; \"\" runs "
                         "the runner directly)"
                       : "Command that runs a Windows program (as for `run`)")
-      ->default_str(DefaultWineCommand());
+      ->default_str(host::DefaultWineCommand());
 }
 
-void AddTimeoutOption(CLI::App& app, StepOptions& options) {
+void AddTimeoutOption(CLI::App& app, step::StepOptions& options) {
   app.add_option("--timeout", options.timeout_seconds,
                  "Seconds to wait for each answer of the runner (0: no limit)")
       ->default_val(60)
       ->check(CLI::NonNegativeNumber);
 }
 
-void AddCaptureOption(CLI::App& app, StepOptions& options) {
+void AddCaptureOption(CLI::App& app, step::StepOptions& options) {
   app.add_option("--capture", options.capture,
                  "Write every byte the runner sent to FILE (for `decode`)");
 }
 
-void AddExplainFlag(CLI::App& app, StepOptions& options) {
+void AddExplainFlag(CLI::App& app, step::StepOptions& options) {
   app.add_flag("--explain", options.explain,
                "After the reports, say in one paragraph why the step ended as it did");
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

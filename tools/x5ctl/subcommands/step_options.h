@@ -8,15 +8,15 @@ namespace CLI {
 class App;
 }
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 
 // How the runner options are described: in full (`run`), or by reference to `run` (`exec`).
 enum class RunnerHelp { kFull, kAsForRun };
 
 // The task file, --runner and --wine.
-void AddTaskAndRunnerOptions(CLI::App& app, StepOptions& options, RunnerHelp help);
-void AddTimeoutOption(CLI::App& app, StepOptions& options);
-void AddCaptureOption(CLI::App& app, StepOptions& options);
-void AddExplainFlag(CLI::App& app, StepOptions& options);
+void AddTaskAndRunnerOptions(CLI::App& app, step::StepOptions& options, RunnerHelp help);
+void AddTimeoutOption(CLI::App& app, step::StepOptions& options);
+void AddCaptureOption(CLI::App& app, step::StepOptions& options);
+void AddExplainFlag(CLI::App& app, step::StepOptions& options);
 
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

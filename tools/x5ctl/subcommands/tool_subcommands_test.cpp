@@ -17,7 +17,7 @@
 #include "x5ctl/subcommands/show_path.h"
 #include "x5ctl/subcommands/tool_exit.h"
 
-namespace x5 {
+namespace x5::ctl::subcommands {
 namespace {
 
 namespace fs = std::filesystem;
@@ -114,4 +114,4 @@ TEST(ToolSubcommands, EndWithTheirStatusAndSayWhy) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::subcommands

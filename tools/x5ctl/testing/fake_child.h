@@ -14,7 +14,7 @@
 #include "protocol/status_texts.h"
 #include "x5ctl/step/session.h"
 
-namespace x5::testing {
+namespace x5::ctl::testing {
 
 struct FakeState {
   std::string to_parent;  // bytes the parent will read
@@ -28,11 +28,11 @@ struct FakeState {
   std::function<void(FakeState&)> on_input;  // after each write and on close of input
 };
 
-class FakeChild final : public ChildProcess {
+class FakeChild final : public host::ChildProcess {
  public:
   explicit FakeChild(std::shared_ptr<FakeState> state) : state_(std::move(state)) {}
 
-  IoResult Read(std::span<uint8_t> into, Deadline) override {
+  IoResult Read(std::span<uint8_t> into, host::Deadline) override {
     FakeState& s = *state_;
     size_t left = s.to_parent.size() - s.read_pos;
     if (left == 0)
@@ -42,7 +42,7 @@ class FakeChild final : public ChildProcess {
     s.read_pos += n;
     return {Io::kOk, n, 0};
   }
-  IoResult Write(std::span<const uint8_t> bytes, Deadline) override {
+  IoResult Write(std::span<const uint8_t> bytes, host::Deadline) override {
     FakeState& s = *state_;
     if (s.input_closed)
       return {Io::kEndOfPipe, 0, 0};
@@ -56,7 +56,7 @@ class FakeChild final : public ChildProcess {
     if (state_->on_input)
       state_->on_input(*state_);
   }
-  std::optional<int32_t> Wait(Deadline) override { return state_->exit_code; }
+  std::optional<int32_t> Wait(host::Deadline) override { return state_->exit_code; }
   void Kill() override {
     state_->killed = true;
     state_->output_closed = true;
@@ -71,17 +71,18 @@ inline void Append(std::string& out, std::span<const uint8_t> bytes) {
   out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-inline void QueueReport(FakeState& s, const ReportRecord& r) {
-  StepReport report = r.report;
+inline void QueueReport(FakeState& s, const step::ReportRecord& r) {
+  protocol::StepReport report = r.report;
   report.report_text_length = static_cast<int32_t>(r.text.size());
-  Append(s.to_parent, EncodeStepReport(report));
+  Append(s.to_parent, protocol::EncodeStepReport(report));
   s.to_parent += r.text;
 }
 
 // Speaks the runner's side: answers the task (its first `task_size` bytes) with "Started ", then
 // each operator command with what `respond` returns (it may also close the output or set the exit
 // code).
-using Responder = std::function<std::vector<ReportRecord>(const OperatorCommand&, FakeState&)>;
+using Responder =
+    std::function<std::vector<step::ReportRecord>(const protocol::OperatorCommand&, FakeState&)>;
 
 inline std::function<void(FakeState&)> ScriptedRunner(Responder respond, size_t task_size) {
   auto consumed = std::make_shared<size_t>(0);
@@ -90,26 +91,29 @@ inline std::function<void(FakeState&)> ScriptedRunner(Responder respond, size_t 
       if (s.from_parent.size() < task_size)
         return;
       *consumed = task_size;
-      StatusRecord status;
-      status.status_text = std::string(kStatusStarted);
-      Append(s.to_parent, EncodeStatusRecord(status));
+      protocol::StatusRecord status;
+      status.status_text = std::string(protocol::kStatusStarted);
+      Append(s.to_parent, protocol::EncodeStatusRecord(status));
     }
-    while (s.from_parent.size() - *consumed >= kOperatorCommandSize) {
-      OperatorCommand command = DecodeOperatorCommand(std::span<const uint8_t, 8>(
-          reinterpret_cast<const uint8_t*>(s.from_parent.data() + *consumed), 8));
-      *consumed += kOperatorCommandSize;
-      for (const ReportRecord& r : respond(command, s))
+    while (s.from_parent.size() - *consumed >= protocol::kOperatorCommandSize) {
+      protocol::OperatorCommand command =
+          protocol::DecodeOperatorCommand(std::span<const uint8_t, 8>(
+              reinterpret_cast<const uint8_t*>(s.from_parent.data() + *consumed), 8));
+      *consumed += protocol::kOperatorCommandSize;
+      for (const step::ReportRecord& r : respond(command, s))
         QueueReport(s, r);
     }
   };
 }
 
-inline ReportRecord PhaseReport(uint8_t phase, std::string status_text, std::string text = {}) {
-  ReportRecord r;
+inline step::ReportRecord PhaseReport(uint8_t phase,
+                                      std::string status_text,
+                                      std::string text = {}) {
+  step::ReportRecord r;
   r.report.phase = phase;
-  r.report.status_text = Padded(status_text, 8);
+  r.report.status_text = protocol::Padded(status_text, 8);
   r.text = std::move(text);
   return r;
 }
 
-}  // namespace x5::testing
+}  // namespace x5::ctl::testing

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace x5 {
+namespace x5::ctl::text {
 namespace {
 
 // Code points of the bytes 0x80..0x9F in Windows-1252; the undefined ones keep their own value.
@@ -78,7 +78,7 @@ bool NextCodePoint(std::string_view s, size_t& pos, char32_t& cp) {
 
 }  // namespace
 
-Result<std::string> AnsiFromUtf8(std::string_view utf8) {
+core::Result<std::string> AnsiFromUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   size_t pos = 0;
@@ -86,7 +86,7 @@ Result<std::string> AnsiFromUtf8(std::string_view utf8) {
     size_t start = pos;
     char32_t cp = 0;
     if (!NextCodePoint(utf8, pos, cp)) {
-      return Failure{"malformed UTF-8 at byte " + std::to_string(start + 1)};
+      return core::Failure{"malformed UTF-8 at byte " + std::to_string(start + 1)};
     }
     if (cp <= 0xFF) {
       out += static_cast<char>(cp);
@@ -103,8 +103,8 @@ Result<std::string> AnsiFromUtf8(std::string_view utf8) {
     if (!found) {
       char buffer[32];
       std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
-      return Failure{std::string("character ") + buffer +
-                     " has no ANSI (Windows-1252) byte; write bytes as \\u0000..\\u00FF"};
+      return core::Failure{std::string("character ") + buffer +
+                           " has no ANSI (Windows-1252) byte; write bytes as \\u0000..\\u00FF"};
     }
   }
   return out;
@@ -157,4 +157,4 @@ std::string TomlString(std::string_view bytes) {
   return out + "\"";
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::text

@@ -7,12 +7,12 @@
 
 #include "core/result.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 
 // UTF-8 to one byte per character. U+0000..U+00FF give the byte of the same value (so any byte
 // can be written as \u00XX); the Windows-1252 characters of 0x80..0x9F (euro sign, typographic
 // quotes, ...) give their code page byte. Any other character, or malformed UTF-8, is refused.
-Result<std::string> AnsiFromUtf8(std::string_view utf8);
+core::Result<std::string> AnsiFromUtf8(std::string_view utf8);
 
 // Windows-1252 bytes to UTF-8. Every byte maps to its own code point, so the bytes can be
 // recovered; the five bytes that code page leaves undefined map to U+0081, U+008D, ... .
@@ -30,4 +30,4 @@ std::string QuotedText(std::string_view bytes);
 // AnsiFromUtf8: printable ASCII as is, everything else as \u00XX.
 std::string TomlString(std::string_view bytes);
 
-}  // namespace x5
+}  // namespace x5::ctl::text

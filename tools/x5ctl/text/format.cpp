@@ -9,7 +9,7 @@
 
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -111,15 +111,15 @@ std::string PhaseName(uint8_t phase) {
   }
 }
 
-std::string FormatStatus(const StatusRecord& s) {
+std::string FormatStatus(const protocol::StatusRecord& s) {
   return "status  " + QuotedText(s.status_text) + "  code " + std::to_string(s.status_code) +
          "  (process handle " + std::to_string(s.process_handle) + ", thread handle " +
          std::to_string(s.thread_handle) + ", process id " + std::to_string(s.process_id) +
          ", thread id " + std::to_string(s.thread_id) + ")\n";
 }
 
-std::string FormatReport(const ReportRecord& record, size_t number) {
-  const StepReport& r = record.report;
+std::string FormatReport(const step::ReportRecord& record, size_t number) {
+  const protocol::StepReport& r = record.report;
   std::string out = "report " + std::to_string(number) + "  phase " + std::to_string(r.phase) +
                     " (" + PhaseName(r.phase) + ")  status " + QuotedText(r.status_text) +
                     "  code " + std::to_string(r.status_code) + "  current RC " +
@@ -149,15 +149,16 @@ std::string FormatReport(const ReportRecord& record, size_t number) {
 }
 
 std::string FormatCommand(std::string_view name, int32_t argument) {
-  return "command " + QuotedText(Padded(name, 4)) + "  argument " + std::to_string(argument) + "\n";
+  return "command " + QuotedText(protocol::Padded(name, 4)) + "  argument " +
+         std::to_string(argument) + "\n";
 }
 
-std::string FormatTask(const TaskRecord& t,
+std::string FormatTask(const protocol::TaskRecord& t,
                        const TaskBlocks& blocks,
                        const std::vector<OpStep>& ops) {
   std::string out;
   auto text = [&](std::string_view key, const std::string& value) {
-    AppendLine(out, key, TomlString(Trimmed(value)));
+    AppendLine(out, key, TomlString(protocol::Trimmed(value)));
   };
   auto number = [&](std::string_view key, int64_t value) {
     AppendLine(out, key, std::to_string(value));
@@ -173,7 +174,7 @@ std::string FormatTask(const TaskRecord& t,
   number("priority", t.priority);
   text("user_name", t.user_name);
   // The enciphered field is binary: every byte counts, blanks included (unless all are blanks).
-  AppendLine(out, "password", TomlString(Trimmed(t.password).empty() ? "" : t.password));
+  AppendLine(out, "password", TomlString(protocol::Trimmed(t.password).empty() ? "" : t.password));
   text("domain", t.domain);
   text("job_name", t.job_name);
   text("working_directory", t.working_directory);
@@ -200,7 +201,7 @@ std::string FormatTask(const TaskRecord& t,
   }
   AppendLine(out, "variables", TomlString(variables));
   out += FormatOps(ops);
-  TaskRecord filled = t;
+  protocol::TaskRecord filled = t;
   FillBlockLengths(filled, blocks);
   if (filled.command_length != t.command_length ||
       filled.conditions_length != t.conditions_length ||
@@ -213,7 +214,7 @@ std::string FormatTask(const TaskRecord& t,
   return out;
 }
 
-std::string StatusJson(const StatusRecord& s) {
+std::string StatusJson(const protocol::StatusRecord& s) {
   Json j;
   j["record"] = "status";
   j["process_handle"] = s.process_handle;
@@ -225,8 +226,8 @@ std::string StatusJson(const StatusRecord& s) {
   return Dump(j);
 }
 
-std::string ReportJson(const ReportRecord& record, size_t number) {
-  const StepReport& r = record.report;
+std::string ReportJson(const step::ReportRecord& record, size_t number) {
+  const protocol::StepReport& r = record.report;
   Json j;
   j["record"] = "report";
   j["number"] = number;
@@ -255,12 +256,12 @@ std::string ReportJson(const ReportRecord& record, size_t number) {
 std::string CommandJson(std::string_view name, int32_t argument) {
   Json j;
   j["record"] = "command";
-  j["name"] = Utf8FromAnsi(Padded(name, 4));
+  j["name"] = Utf8FromAnsi(protocol::Padded(name, 4));
   j["argument"] = argument;
   return Dump(j);
 }
 
-std::string TaskJson(const TaskRecord& t, const TaskBlocks& blocks) {
+std::string TaskJson(const protocol::TaskRecord& t, const TaskBlocks& blocks) {
   Json j;
   j["record"] = "task";
   j["window_left"] = t.window_left;
@@ -272,17 +273,17 @@ std::string TaskJson(const TaskRecord& t, const TaskBlocks& blocks) {
   j["job_number"] = t.job_number;
   j["step_number"] = t.step_number;
   j["priority"] = t.priority;
-  j["user_name"] = Utf8FromAnsi(Trimmed(t.user_name));
-  j["password"] = Utf8FromAnsi(Trimmed(t.password).empty() ? "" : t.password);
-  j["domain"] = Utf8FromAnsi(Trimmed(t.domain));
-  j["job_name"] = Utf8FromAnsi(Trimmed(t.job_name));
+  j["user_name"] = Utf8FromAnsi(protocol::Trimmed(t.user_name));
+  j["password"] = Utf8FromAnsi(protocol::Trimmed(t.password).empty() ? "" : t.password);
+  j["domain"] = Utf8FromAnsi(protocol::Trimmed(t.domain));
+  j["job_name"] = Utf8FromAnsi(protocol::Trimmed(t.job_name));
   j["command_length"] = t.command_length;
   j["conditions_length"] = t.conditions_length;
   j["variables_length"] = t.variables_length;
-  j["working_directory"] = Utf8FromAnsi(Trimmed(t.working_directory));
-  j["console_file"] = Utf8FromAnsi(Trimmed(t.console_file));
-  j["job_base_directory"] = Utf8FromAnsi(Trimmed(t.job_base_directory));
-  j["step_directory"] = Utf8FromAnsi(Trimmed(t.step_directory));
+  j["working_directory"] = Utf8FromAnsi(protocol::Trimmed(t.working_directory));
+  j["console_file"] = Utf8FromAnsi(protocol::Trimmed(t.console_file));
+  j["job_base_directory"] = Utf8FromAnsi(protocol::Trimmed(t.job_base_directory));
+  j["step_directory"] = Utf8FromAnsi(protocol::Trimmed(t.step_directory));
   j["maximum_rc"] = t.maximum_rc;
   j["task_rc"] = t.task_rc;
   j["step_minimum_rc"] = t.step_minimum_rc;
@@ -325,14 +326,15 @@ namespace {
 void DecodeReports(std::span<const uint8_t> bytes, size_t pos, RunnerStream& stream) {
   while (pos < bytes.size()) {
     size_t left = bytes.size() - pos;
-    if (left < kStepReportSize) {
+    if (left < protocol::kStepReportSize) {
       stream.trailing = left;
       stream.problem =
           "the stream ends inside a step report (" + std::to_string(left) + " of 80 bytes)";
       return;
     }
-    ReportRecord record{DecodeStepReport(bytes.subspan(pos).first<kStepReportSize>()), {}};
-    pos += kStepReportSize;
+    step::ReportRecord record{
+        protocol::DecodeStepReport(bytes.subspan(pos).first<protocol::kStepReportSize>()), {}};
+    pos += protocol::kStepReportSize;
     int32_t length = record.report.report_text_length;
     if (length > 0) {
       size_t take = std::min<size_t>(static_cast<size_t>(length), bytes.size() - pos);
@@ -354,14 +356,14 @@ void DecodeReports(std::span<const uint8_t> bytes, size_t pos, RunnerStream& str
 
 RunnerStream DecodeRunnerStream(std::span<const uint8_t> bytes) {
   RunnerStream stream;
-  if (bytes.size() < kStatusRecordSize) {
+  if (bytes.size() < protocol::kStatusRecordSize) {
     stream.trailing = bytes.size();
     stream.problem = "the stream is shorter than a status record (" + std::to_string(bytes.size()) +
                      " of 28 bytes)";
     return stream;
   }
-  stream.status = DecodeStatusRecord(bytes.first<kStatusRecordSize>());
-  DecodeReports(bytes, kStatusRecordSize, stream);
+  stream.status = protocol::DecodeStatusRecord(bytes.first<protocol::kStatusRecordSize>());
+  DecodeReports(bytes, protocol::kStatusRecordSize, stream);
   return stream;
 }
 
@@ -373,14 +375,14 @@ RunnerStream DecodeReportStream(std::span<const uint8_t> bytes) {
 
 ParentStream DecodeParentStream(std::span<const uint8_t> bytes) {
   ParentStream stream;
-  if (bytes.size() < kTaskRecordSize) {
+  if (bytes.size() < protocol::kTaskRecordSize) {
     stream.trailing = bytes.size();
     stream.problem = "the stream is shorter than a task record (" + std::to_string(bytes.size()) +
                      " of 1085 bytes)";
     return stream;
   }
-  stream.task = DecodeTaskRecord(bytes.first<kTaskRecordSize>());
-  size_t pos = kTaskRecordSize;
+  stream.task = protocol::DecodeTaskRecord(bytes.first<protocol::kTaskRecordSize>());
+  size_t pos = protocol::kTaskRecordSize;
   struct Block {
     const char* name;
     int32_t length;
@@ -402,10 +404,10 @@ ParentStream DecodeParentStream(std::span<const uint8_t> bytes) {
       return stream;
     }
   }
-  while (bytes.size() - pos >= kOperatorCommandSize) {
-    stream.commands.push_back(
-        DecodeOperatorCommand(bytes.subspan(pos).first<kOperatorCommandSize>()));
-    pos += kOperatorCommandSize;
+  while (bytes.size() - pos >= protocol::kOperatorCommandSize) {
+    stream.commands.push_back(protocol::DecodeOperatorCommand(
+        bytes.subspan(pos).first<protocol::kOperatorCommandSize>()));
+    pos += protocol::kOperatorCommandSize;
   }
   stream.trailing = bytes.size() - pos;
   if (stream.trailing > 0) {
@@ -415,4 +417,4 @@ ParentStream DecodeParentStream(std::span<const uint8_t> bytes) {
   return stream;
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::text

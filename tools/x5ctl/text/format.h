@@ -14,7 +14,7 @@
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 
 // A FILETIME that holds local time (100 ns units since 1601-01-01) as "YYYY-MM-DD HH:MM:SS";
 // "-" for 0 (not set yet), the raw number for a negative value.
@@ -27,21 +27,21 @@ std::string FormatIoCount(int64_t fixed);
 std::string PhaseName(uint8_t phase);
 
 // Readable forms; each ends with a line end.
-std::string FormatStatus(const StatusRecord& status);
-std::string FormatReport(const ReportRecord& report, size_t number);
+std::string FormatStatus(const protocol::StatusRecord& status);
+std::string FormatReport(const step::ReportRecord& report, size_t number);
 std::string FormatCommand(std::string_view name, int32_t argument);
 // The task in the task file's own key names (text fields right-trimmed as the runner reads them);
 // lengths that disagree with the blocks appear under [raw]. With the task file's ops, it reads back
 // as the same task file.
-std::string FormatTask(const TaskRecord& task,
-                                     const TaskBlocks& blocks,
-                                     const std::vector<OpStep>& ops = {});
+std::string FormatTask(const protocol::TaskRecord& task,
+                       const TaskBlocks& blocks,
+                       const std::vector<OpStep>& ops = {});
 
 // One JSON object on one line, without the line end. Text is decoded from Windows-1252.
-std::string StatusJson(const StatusRecord& status);
-std::string ReportJson(const ReportRecord& report, size_t number);
+std::string StatusJson(const protocol::StatusRecord& status);
+std::string ReportJson(const step::ReportRecord& report, size_t number);
 std::string CommandJson(std::string_view name, int32_t argument);
-std::string TaskJson(const TaskRecord& task, const TaskBlocks& blocks);
+std::string TaskJson(const protocol::TaskRecord& task, const TaskBlocks& blocks);
 // Events of a conversation that are not records: the runner's exit, and a failure.
 std::string ExitJson(int32_t exit_code);
 std::string ErrorJson(std::string_view message);
@@ -50,8 +50,8 @@ std::string ExplanationJson(std::string_view paragraph);
 
 // What the runner wrote: the status record, then step reports with their report text.
 struct RunnerStream {
-  std::optional<StatusRecord> status;
-  std::vector<ReportRecord> reports;
+  std::optional<protocol::StatusRecord> status;
+  std::vector<step::ReportRecord> reports;
   size_t trailing = 0;  // bytes at the end that do not make a whole record
   std::string problem;  // why decoding stopped early; empty when the stream was whole
 };
@@ -62,12 +62,12 @@ struct RunnerStream {
 // What the parent wrote: the task record, the blocks its length fields announce, then operator
 // commands.
 struct ParentStream {
-  std::optional<TaskRecord> task;
+  std::optional<protocol::TaskRecord> task;
   TaskBlocks blocks;  // as sent; the variables block keeps its leading delimiter
-  std::vector<OperatorCommand> commands;
+  std::vector<protocol::OperatorCommand> commands;
   size_t trailing = 0;
   std::string problem;
 };
 [[nodiscard]] ParentStream DecodeParentStream(std::span<const uint8_t> bytes);
 
-}  // namespace x5
+}  // namespace x5::ctl::text

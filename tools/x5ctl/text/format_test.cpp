@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-namespace x5 {
+namespace x5::ctl::text {
 namespace {
 
 TEST(Format, TimesCountsAndPhases) {
@@ -24,8 +24,8 @@ TEST(Format, TimesCountsAndPhases) {
   EXPECT_EQ(PhaseName(9), "unknown");
 }
 
-ReportRecord FinalReport() {
-  ReportRecord r;
+step::ReportRecord FinalReport() {
+  step::ReportRecord r;
   r.report.start_time = 116'444'736'000'000'000;
   r.report.end_time = 116'444'736'600'000'000;
   r.report.kernel_time = 1'000'000;
@@ -50,7 +50,7 @@ TEST(Format, ReportShowsBlanksLinesAndMissingLineEnd) {
       "  | ***** WARNING - ABEND MODE, Task RC= 7 *****\n  |\n  | M\xc3\xbcller\n"
       "  (no line end after the last line)\n");
   // A report without text says nothing about text.
-  EXPECT_EQ(FormatReport(ReportRecord{}, 1).find("report text"), std::string::npos);
+  EXPECT_EQ(FormatReport(step::ReportRecord{}, 1).find("report text"), std::string::npos);
 }
 
 TEST(Format, JsonRecordsCarryEveryField) {
@@ -62,16 +62,16 @@ TEST(Format, JsonRecordsCarryEveryField) {
   for (const auto& [key, value] : expected.items())
     EXPECT_EQ(report[key], value) << key;
   EXPECT_TRUE(report["report_text"].get<std::string>().ends_with("\r\n\r\nM\xc3\xbcller"));
-  EXPECT_TRUE(nlohmann::json::parse(ReportJson(ReportRecord{}, 1))["end_time"].is_null());
+  EXPECT_TRUE(nlohmann::json::parse(ReportJson(step::ReportRecord{}, 1))["end_time"].is_null());
 }
 
-std::vector<uint8_t> CapturedStream(const std::vector<ReportRecord>& reports) {
-  StatusRecord status;
+std::vector<uint8_t> CapturedStream(const std::vector<step::ReportRecord>& reports) {
+  protocol::StatusRecord status;
   status.status_text = "Started ";
-  auto head = EncodeStatusRecord(status);
+  auto head = protocol::EncodeStatusRecord(status);
   std::vector<uint8_t> bytes(head.begin(), head.end());
-  for (const ReportRecord& r : reports) {
-    auto b = EncodeStepReport(r.report);
+  for (const step::ReportRecord& r : reports) {
+    auto b = protocol::EncodeStepReport(r.report);
     bytes.insert(bytes.end(), b.begin(), b.end());
     bytes.insert(bytes.end(), r.text.begin(), r.text.end());
   }
@@ -79,11 +79,11 @@ std::vector<uint8_t> CapturedStream(const std::vector<ReportRecord>& reports) {
 }
 
 TEST(Decode, CapturedRunnerStream) {
-  ReportRecord running;
+  step::ReportRecord running;
   running.report.status_text = "1       ";
-  running.report.status_code = kStillRunning;
+  running.report.status_code = protocol::kStillRunning;
   running.report.phase = 2;
-  ReportRecord no_text = running;  // a negative length is no text, not text to the end
+  step::ReportRecord no_text = running;  // a negative length is no text, not text to the end
   no_text.report.report_text_length = -4;
   std::vector<uint8_t> bytes = CapturedStream({running, no_text, FinalReport()});
 
@@ -92,7 +92,7 @@ TEST(Decode, CapturedRunnerStream) {
   ASSERT_TRUE(whole.status);
   EXPECT_EQ(whole.status->status_text, "Started ");
   ASSERT_EQ(whole.reports.size(), 3u);
-  EXPECT_EQ(whole.reports[1].report.status_code, kStillRunning);
+  EXPECT_EQ(whole.reports[1].report.status_code, protocol::kStillRunning);
   EXPECT_EQ(whole.reports[1].text, "");
   EXPECT_EQ(whole.reports[2].text, FinalReport().text);
 
@@ -109,12 +109,12 @@ TEST(Decode, CapturedRunnerStream) {
 }
 
 TEST(Decode, CapturedParentStream) {
-  TaskRecord task = DefaultTaskRecord();
+  protocol::TaskRecord task = DefaultTaskRecord();
   TaskBlocks blocks{"cmd /c echo hi", "", "\x01SET A=1"};
   FillBlockLengths(task, blocks);
   std::vector<uint8_t> bytes = EncodeTaskStream(task, blocks);
   for (const char* name : {"STAT", "KILL", "END "}) {
-    auto c = EncodeOperatorCommand(name, 5);
+    auto c = protocol::EncodeOperatorCommand(name, 5);
     bytes.insert(bytes.end(), c.begin(), c.end());
   }
   ParentStream whole = DecodeParentStream(bytes);
@@ -124,10 +124,10 @@ TEST(Decode, CapturedParentStream) {
   EXPECT_EQ(whole.commands[2].name, "END ");
   EXPECT_EQ(whole.commands[1].argument, 5);
 
-  ParentStream cut = DecodeParentStream(std::span(bytes).first(kTaskRecordSize + 4));
+  ParentStream cut = DecodeParentStream(std::span(bytes).first(protocol::kTaskRecordSize + 4));
   EXPECT_NE(cut.problem.find("command block announces 14 bytes but 4 follow"), std::string::npos)
       << cut.problem;
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::text

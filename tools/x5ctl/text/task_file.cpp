@@ -17,61 +17,61 @@
 #include "cipher/password_cipher.h"
 #include "x5ctl/text/ansi_text.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 namespace {
 
 struct IntField {
   std::string_view key;
-  int32_t TaskRecord::*member;
+  int32_t protocol::TaskRecord::*member;
 };
 
 constexpr IntField kIntFields[] = {
-    {"window_left", &TaskRecord::window_left},
-    {"window_top", &TaskRecord::window_top},
-    {"window_width", &TaskRecord::window_width},
-    {"window_height", &TaskRecord::window_height},
-    {"console_columns", &TaskRecord::console_columns},
-    {"console_rows", &TaskRecord::console_rows},
-    {"job_number", &TaskRecord::job_number},
-    {"step_number", &TaskRecord::step_number},
-    {"priority", &TaskRecord::priority},
-    {"maximum_rc", &TaskRecord::maximum_rc},
-    {"task_rc", &TaskRecord::task_rc},
-    {"step_minimum_rc", &TaskRecord::step_minimum_rc},
-    {"step_maximum_rc", &TaskRecord::step_maximum_rc},
-    {"repeat_count", &TaskRecord::repeat_count},
-    {"file_buffer_size", &TaskRecord::file_buffer_size},
-    {"condition_line_width", &TaskRecord::condition_line_width},
-    {"condition_line_limit", &TaskRecord::condition_line_limit},
-    {"picture_interval", &TaskRecord::picture_interval},
+    {"window_left", &protocol::TaskRecord::window_left},
+    {"window_top", &protocol::TaskRecord::window_top},
+    {"window_width", &protocol::TaskRecord::window_width},
+    {"window_height", &protocol::TaskRecord::window_height},
+    {"console_columns", &protocol::TaskRecord::console_columns},
+    {"console_rows", &protocol::TaskRecord::console_rows},
+    {"job_number", &protocol::TaskRecord::job_number},
+    {"step_number", &protocol::TaskRecord::step_number},
+    {"priority", &protocol::TaskRecord::priority},
+    {"maximum_rc", &protocol::TaskRecord::maximum_rc},
+    {"task_rc", &protocol::TaskRecord::task_rc},
+    {"step_minimum_rc", &protocol::TaskRecord::step_minimum_rc},
+    {"step_maximum_rc", &protocol::TaskRecord::step_maximum_rc},
+    {"repeat_count", &protocol::TaskRecord::repeat_count},
+    {"file_buffer_size", &protocol::TaskRecord::file_buffer_size},
+    {"condition_line_width", &protocol::TaskRecord::condition_line_width},
+    {"condition_line_limit", &protocol::TaskRecord::condition_line_limit},
+    {"picture_interval", &protocol::TaskRecord::picture_interval},
 };
 
 struct TextField {
   std::string_view key;
-  std::string TaskRecord::*member;
+  std::string protocol::TaskRecord::*member;
   size_t width;
 };
 
 constexpr TextField kTextFields[] = {
-    {"user_name", &TaskRecord::user_name, kUserNameWidth},
-    {"password", &TaskRecord::password, kPasswordWidth},
-    {"domain", &TaskRecord::domain, kDomainWidth},
-    {"job_name", &TaskRecord::job_name, kJobNameWidth},
-    {"working_directory", &TaskRecord::working_directory, kPathWidth},
-    {"console_file", &TaskRecord::console_file, kPathWidth},
-    {"job_base_directory", &TaskRecord::job_base_directory, kPathWidth},
-    {"step_directory", &TaskRecord::step_directory, kStepDirectoryWidth},
+    {"user_name", &protocol::TaskRecord::user_name, protocol::kUserNameWidth},
+    {"password", &protocol::TaskRecord::password, protocol::kPasswordWidth},
+    {"domain", &protocol::TaskRecord::domain, protocol::kDomainWidth},
+    {"job_name", &protocol::TaskRecord::job_name, protocol::kJobNameWidth},
+    {"working_directory", &protocol::TaskRecord::working_directory, protocol::kPathWidth},
+    {"console_file", &protocol::TaskRecord::console_file, protocol::kPathWidth},
+    {"job_base_directory", &protocol::TaskRecord::job_base_directory, protocol::kPathWidth},
+    {"step_directory", &protocol::TaskRecord::step_directory, protocol::kStepDirectoryWidth},
 };
 
 struct LengthField {
   std::string_view key;
-  int32_t TaskRecord::*member;
+  int32_t protocol::TaskRecord::*member;
 };
 
 constexpr LengthField kRawLengths[] = {
-    {"command_length", &TaskRecord::command_length},
-    {"conditions_length", &TaskRecord::conditions_length},
-    {"variables_length", &TaskRecord::variables_length},
+    {"command_length", &protocol::TaskRecord::command_length},
+    {"conditions_length", &protocol::TaskRecord::conditions_length},
+    {"variables_length", &protocol::TaskRecord::variables_length},
 };
 
 // Reads typed values; the first problem found is kept (with the line of its key) and every later
@@ -115,7 +115,7 @@ class Reader {
       Fail(node, key, "must be a string");
       return {};
     }
-    Result<std::string> bytes = AnsiFromUtf8(node.as_string()->get());
+    core::Result<std::string> bytes = AnsiFromUtf8(node.as_string()->get());
     if (!bytes) {
       Fail(node, key, bytes.failure().text);
       return {};
@@ -209,7 +209,7 @@ std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
     // Named by its place, so a long list points at the bad item.
     const std::string key = "ops item " + std::to_string(++number);
     std::string line = reader.Text(item, key);
-    Result<std::optional<OpStep>> parsed = ParseOpLine(line);
+    core::Result<std::optional<OpStep>> parsed = ParseOpLine(line);
     if (!parsed)
       reader.Fail(item, key, parsed.failure().text);
     if (reader.Failed())
@@ -297,7 +297,7 @@ TaskFile ReadTaskFile(const toml::table& table,
       reader.Fail(node, "password_plain", "this build cannot encipher passwords");
     } else if (!reader.Failed()) {
       std::string field = encipher_field(plain);
-      if (field.empty() || field.size() > kPasswordWidth)
+      if (field.empty() || field.size() > protocol::kPasswordWidth)
         reader.Fail(node, "password_plain", "cannot be enciphered (at most 39 characters)");
       file.task.password = field;
     }
@@ -341,8 +341,8 @@ TaskFile ReadTaskFile(const toml::table& table,
 
 }  // namespace
 
-TaskRecord DefaultTaskRecord() {
-  TaskRecord t;
+protocol::TaskRecord DefaultTaskRecord() {
+  protocol::TaskRecord t;
   t.window_left = -1;
   t.window_top = -1;
   t.window_width = -1;
@@ -368,7 +368,7 @@ TaskRecord DefaultTaskRecord() {
   return t;
 }
 
-void FillBlockLengths(TaskRecord& task, const TaskBlocks& blocks) {
+void FillBlockLengths(protocol::TaskRecord& task, const TaskBlocks& blocks) {
   auto length = [](const std::string& block) {
     return static_cast<int32_t>(
         std::min<size_t>(block.size(), std::numeric_limits<int32_t>::max()));
@@ -378,8 +378,8 @@ void FillBlockLengths(TaskRecord& task, const TaskBlocks& blocks) {
   task.variables_length = length(blocks.variables);
 }
 
-std::vector<uint8_t> EncodeTaskStream(const TaskRecord& task, const TaskBlocks& blocks) {
-  TaskBytes record = EncodeTaskRecord(task);
+std::vector<uint8_t> EncodeTaskStream(const protocol::TaskRecord& task, const TaskBlocks& blocks) {
+  protocol::TaskBytes record = protocol::EncodeTaskRecord(task);
   std::vector<uint8_t> stream(record.begin(), record.end());
   for (const std::string* block : {&blocks.command, &blocks.conditions, &blocks.variables})
     stream.insert(stream.end(), block->begin(), block->end());
@@ -420,7 +420,7 @@ std::string FormatOps(const std::vector<OpStep>& ops) {
   return "ops = [" + items + "]\n";
 }
 
-Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
+core::Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
   std::vector<std::string_view> words = Words(line);
   if (words.empty() || words[0].front() == '#')
     return std::optional<OpStep>();
@@ -429,24 +429,25 @@ Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
   if (name == "sleep") {
     int32_t ms = 0;
     if (words.size() != 2 || !ParseInt32(words[1], ms) || ms < 0)
-      return Failure{"sleep takes one number of milliseconds (0 or more)"};
+      return core::Failure{"sleep takes one number of milliseconds (0 or more)"};
     step.kind = OpStep::Kind::kSleep;
     step.delay_ms = ms;
   } else if (name == "close") {
     if (words.size() != 1)
-      return Failure{"close takes no argument"};
+      return core::Failure{"close takes no argument"};
     step.kind = OpStep::Kind::kClose;
   } else {
-    Result<std::string> bytes = AnsiFromUtf8(name);
+    core::Result<std::string> bytes = AnsiFromUtf8(name);
     if (!bytes)
       return std::move(bytes).failure();
-    if (bytes->size() > kOperatorCommandSize / 2)
-      return Failure{"operator command '" + std::string(name) + "' is longer than 4 characters"};
+    if (bytes->size() > protocol::kOperatorCommandSize / 2)
+      return core::Failure{"operator command '" + std::string(name) +
+                           "' is longer than 4 characters"};
     if (words.size() > 2)
-      return Failure{"an operator command takes at most one argument"};
+      return core::Failure{"an operator command takes at most one argument"};
     if (words.size() == 2 && !ParseInt32(words[1], step.argument))
-      return Failure{"argument '" + std::string(words[1]) + "' is not a 32-bit integer"};
-    step.name = Padded(*bytes, 4);
+      return core::Failure{"argument '" + std::string(words[1]) + "' is not a 32-bit integer"};
+    step.name = protocol::Padded(*bytes, 4);
   }
   return std::optional<OpStep>(std::move(step));
 }
@@ -478,9 +479,9 @@ std::string ParseErrorText(std::string_view toml_text, const toml::parse_error& 
 
 }  // namespace
 
-Result<TaskFile> ParseTaskFile(std::string_view toml_text,
-                               std::string_view source_name,
-                               const FieldEncipher& encipher_field) {
+core::Result<TaskFile> ParseTaskFile(std::string_view toml_text,
+                                     std::string_view source_name,
+                                     const FieldEncipher& encipher_field) {
   try {
     toml::parse_result parsed = toml::parse(toml_text, source_name);
     if (!parsed) {
@@ -488,15 +489,15 @@ Result<TaskFile> ParseTaskFile(std::string_view toml_text,
       std::ostringstream out;
       out << source_name << ':' << e.source().begin.line << ':' << e.source().begin.column << ": "
           << ParseErrorText(toml_text, e);
-      return Failure{out.str()};
+      return core::Failure{out.str()};
     }
     Reader reader(source_name);
     TaskFile file = ReadTaskFile(parsed.table(), reader, encipher_field);
     if (reader.Failed())
-      return Failure{reader.Error()};
+      return core::Failure{reader.Error()};
     return file;
   } catch (const std::bad_alloc&) {
-    return Failure{std::string(source_name) + ": out of memory"};
+    return core::Failure{std::string(source_name) + ": out of memory"};
   }
 }
 
@@ -504,22 +505,22 @@ std::string EncipherPasswordField(std::string_view plain) {
   return cipher::EncipherField(plain);
 }
 
-Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
+core::Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
   try {
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
-      return Failure{path + ": is a folder, not a task file"};
+      return core::Failure{path + ": is a folder, not a task file"};
     std::ifstream in(path, std::ios::binary);
     if (!in)
-      return Failure{path + ": cannot open the task file"};
+      return core::Failure{path + ": cannot open the task file"};
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad())
-      return Failure{path + ": cannot read the task file"};
+      return core::Failure{path + ": cannot read the task file"};
     return ParseTaskFile(text.str(), path, encipher_field);
   } catch (const std::exception& e) {
-    return Failure{path + ": " + e.what()};
+    return core::Failure{path + ": " + e.what()};
   }
 }
 
-}  // namespace x5
+}  // namespace x5::ctl::text

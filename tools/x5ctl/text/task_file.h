@@ -13,7 +13,7 @@
 #include "core/result.h"
 #include "protocol/protocol.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 
 // The three text blocks exactly as they go down the pipe. `variables` already starts with its
 // list delimiter when the task uses one other than ";".
@@ -26,14 +26,14 @@ struct TaskBlocks {
 // The record a task file starts from; every value a task file leaves out comes from here (the
 // values are listed in docs/x5ctl.md). The step directory, left empty here, is derived from the
 // step number when a task file does not name it.
-[[nodiscard]] TaskRecord DefaultTaskRecord();
+[[nodiscard]] protocol::TaskRecord DefaultTaskRecord();
 
 // Sets the three length fields to the sizes of the blocks.
-void FillBlockLengths(TaskRecord& task, const TaskBlocks& blocks);
+void FillBlockLengths(protocol::TaskRecord& task, const TaskBlocks& blocks);
 
 // The 1085 record bytes followed by the three blocks. The blocks are sent whole, whatever the
 // length fields say, so a record can announce lengths that disagree with what follows.
-[[nodiscard]] std::vector<uint8_t> EncodeTaskStream(const TaskRecord& task,
+[[nodiscard]] std::vector<uint8_t> EncodeTaskStream(const protocol::TaskRecord& task,
                                                     const TaskBlocks& blocks);
 
 // One thing to do in a conversation: send an operator command, pause, or close the runner's input.
@@ -48,7 +48,7 @@ struct OpStep {
 // Reads one op line: "NAME [ARGUMENT]" (NAME of 1 to 4 characters, sent as written, case
 // included; ARGUMENT a 32-bit integer, decimal or 0x hexadecimal, default 0), "sleep MS", or
 // "close". Blank lines and lines starting with '#' give no step; a line not understood fails.
-Result<std::optional<OpStep>> ParseOpLine(std::string_view line);
+core::Result<std::optional<OpStep>> ParseOpLine(std::string_view line);
 
 // The `ops = [...]` line of a task file that reads back as these steps ("" for none).
 std::string FormatOps(const std::vector<OpStep>& ops);
@@ -58,7 +58,7 @@ std::string FormatOps(const std::vector<OpStep>& ops);
 using FieldEncipher = std::function<std::string(std::string_view)>;
 
 struct TaskFile {
-  TaskRecord task;  // length fields set (from the blocks, or from [raw])
+  protocol::TaskRecord task;  // length fields set (from the blocks, or from [raw])
   TaskBlocks blocks;
   std::vector<OpStep> ops;          // the file's `ops` list
   std::string extra;                // [raw] extra: bytes sent right after the blocks
@@ -71,14 +71,15 @@ struct TaskFile {
 // Parses a task file's text. Every key must be known; values are range-checked and text is
 // converted to ANSI bytes. `encipher_field` serves the password_plain key. A refusal's text is
 // "NAME:LINE: message".
-Result<TaskFile> ParseTaskFile(std::string_view toml_text,
-                               std::string_view source_name,
-                               const FieldEncipher& encipher_field = {});
+core::Result<TaskFile> ParseTaskFile(std::string_view toml_text,
+                                     std::string_view source_name,
+                                     const FieldEncipher& encipher_field = {});
 
 // The runner's own cipher for the task record's password field: what password_plain becomes.
 std::string EncipherPasswordField(std::string_view plain);
 
 // Reads and parses the file at `path`.
-Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field = {});
+core::Result<TaskFile> LoadTaskFile(const std::string& path,
+                                    const FieldEncipher& encipher_field = {});
 
-}  // namespace x5
+}  // namespace x5::ctl::text

@@ -10,11 +10,11 @@
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
-namespace x5 {
+namespace x5::ctl::text {
 namespace {
 
 TaskFile MustParse(std::string_view text, const FieldEncipher& encipher = {}) {
-  Result<TaskFile> r = ParseTaskFile(text, "t.toml", encipher);
+  core::Result<TaskFile> r = ParseTaskFile(text, "t.toml", encipher);
   EXPECT_TRUE(r) << r.failure().text;
   return r ? std::move(*r) : TaskFile{};
 }
@@ -41,7 +41,7 @@ TEST(TaskFile, EveryKeyReachesItsField) {
   EXPECT_EQ(std::tie(f.task.command_length, f.task.conditions_length, f.task.variables_length),
             std::make_tuple(10, 11, 15));
   // An empty file sends the record alone; the step directory follows the step number.
-  EXPECT_EQ(MustParse("").Stream().size(), kTaskRecordSize);
+  EXPECT_EQ(MustParse("").Stream().size(), protocol::kTaskRecordSize);
   EXPECT_EQ(MustParse("step_number = 12").task.step_directory, "S12");
 }
 
@@ -54,7 +54,7 @@ TEST(TaskFile, BlocksGetCrLfLineEndsAndTheDelimiterFirstOpsAreRead) {
   ASSERT_EQ(f.ops.size(), 3u);
   EXPECT_EQ(std::tie(f.ops[0].name, f.ops[1].kind, f.ops[2].argument),
             std::make_tuple("STAT", OpStep::Kind::kSleep, 5));
-  EXPECT_EQ(f.Stream().size(), kTaskRecordSize + 17 + 16);
+  EXPECT_EQ(f.Stream().size(), protocol::kTaskRecordSize + 17 + 16);
   EXPECT_EQ(f.blocks.variables, "\x01SET A=1\x01SET B=2");
 
   TaskFile kept = MustParse("line_ends = \"keep\"\ncommand = \"a\\nb\"\n");
@@ -72,7 +72,7 @@ TEST(TaskFile, RawOverridesLengthsAndShapesTheStream) {
   EXPECT_EQ(f.task.variables_length, 100000);
   std::vector<uint8_t> stream = f.Stream();
   // The block is sent whatever the record claims, then the extra bytes.
-  ASSERT_EQ(stream.size(), kTaskRecordSize + 5);
+  ASSERT_EQ(stream.size(), protocol::kTaskRecordSize + 5);
   EXPECT_EQ(std::string(stream.end() - 5, stream.end()), "abcZZ");
 
   TaskFile cut = MustParse("command = \"abc\"\n[raw]\nsend_only = 600\n");
@@ -81,11 +81,12 @@ TEST(TaskFile, RawOverridesLengthsAndShapesTheStream) {
 
 TEST(TaskFile, PlainPasswordIsEncipheredByTheGivenCipher) {
   FieldEncipher fake = [](std::string_view plain) {
-    return plain.size() > 39 ? std::string() : Padded(std::string("E:") + std::string(plain), 40);
+    return plain.size() > 39 ? std::string()
+                             : protocol::Padded(std::string("E:") + std::string(plain), 40);
   };
   TaskFile f = MustParse("password_plain = \"secret\"\n", fake);
-  EXPECT_EQ(f.task.password, Padded("E:secret", 40));
-  Result<TaskFile> too_long =
+  EXPECT_EQ(f.task.password, protocol::Padded("E:secret", 40));
+  core::Result<TaskFile> too_long =
       ParseTaskFile("password_plain = \"" + std::string(40, 'p') + "\"\n", "t.toml", fake);
   ASSERT_FALSE(too_long);
   EXPECT_NE(too_long.failure().text.find("at most 39"), std::string::npos)
@@ -119,15 +120,15 @@ TEST(TaskFile, RefusalsNameFileLineAndKey) {
       {"job_number = = 3\n", "t.toml:1:"},
   };
   for (const Case& c : cases) {
-    Result<TaskFile> r = ParseTaskFile(c.text, "t.toml");
+    core::Result<TaskFile> r = ParseTaskFile(c.text, "t.toml");
     ASSERT_FALSE(r) << c.text;
     EXPECT_NE(r.failure().text.find(c.message), std::string::npos)
         << "input: " << c.text << "\nerror: " << r.failure().text;
   }
-  const Result<TaskFile> missing = LoadTaskFile("/nonexistent/x5ctl/task.toml");
+  const core::Result<TaskFile> missing = LoadTaskFile("/nonexistent/x5ctl/task.toml");
   ASSERT_FALSE(missing);
   EXPECT_NE(missing.failure().text.find("cannot open"), std::string::npos);
-  const Result<TaskFile> folder = LoadTaskFile("/tmp");
+  const core::Result<TaskFile> folder = LoadTaskFile("/tmp");
   ASSERT_FALSE(folder);
   EXPECT_EQ(folder.failure().text, "/tmp: is a folder, not a task file");
 }
@@ -164,7 +165,7 @@ TEST(OpLine, Forms) {
       {"close", OpStep::Kind::kClose, "", 0, 0},
   };
   for (const Case& c : good) {
-    Result<std::optional<OpStep>> p = ParseOpLine(c.line);
+    core::Result<std::optional<OpStep>> p = ParseOpLine(c.line);
     ASSERT_TRUE(p && *p) << c.line << ": " << (p ? "no step" : p.failure().text);
     const OpStep& step = **p;
     EXPECT_EQ(std::tie(step.kind, step.name, step.argument, step.delay_ms),
@@ -172,20 +173,20 @@ TEST(OpLine, Forms) {
         << c.line;
   }
   for (const char* skipped : {" \t", "# a comment"}) {
-    Result<std::optional<OpStep>> p = ParseOpLine(skipped);
+    core::Result<std::optional<OpStep>> p = ParseOpLine(skipped);
     ASSERT_TRUE(p) << skipped;
     EXPECT_FALSE(*p) << skipped;
   }
   for (const char* bad : {"STATS", "KILL 5 6", "KILL x", "KILL 2147483648", "KILL 0x100000000",
                           "sleep", "sleep -1", "close 1", "KILL 0x"}) {
-    Result<std::optional<OpStep>> p = ParseOpLine(bad);
+    core::Result<std::optional<OpStep>> p = ParseOpLine(bad);
     ASSERT_FALSE(p) << bad;
     EXPECT_FALSE(p.failure().text.empty()) << bad;
   }
 }
 
 TEST(AnsiText, Utf8ConvertsToWindows1252Bytes) {
-  const Result<std::string> converted = AnsiFromUtf8("M\xc3\xbcller \xe2\x82\xac \xc2\x81");
+  const core::Result<std::string> converted = AnsiFromUtf8("M\xc3\xbcller \xe2\x82\xac \xc2\x81");
   ASSERT_TRUE(converted);
   EXPECT_EQ(*converted, "M\xfcller \x80 \x81");
   EXPECT_FALSE(AnsiFromUtf8("\xc3")) << "truncated sequence";
@@ -196,7 +197,7 @@ TEST(AnsiText, Utf8ConvertsToWindows1252Bytes) {
   std::string all;
   for (int b = 0; b < 256; ++b)
     all += static_cast<char>(b);
-  const Result<std::string> back = AnsiFromUtf8(Utf8FromAnsi(all));
+  const core::Result<std::string> back = AnsiFromUtf8(Utf8FromAnsi(all));
   ASSERT_TRUE(back);
   EXPECT_EQ(*back, all);
 }
@@ -209,4 +210,4 @@ TEST(AnsiText, VisibleAndQuotedForms) {
 }
 
 }  // namespace
-}  // namespace x5
+}  // namespace x5::ctl::text

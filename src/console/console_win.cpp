@@ -94,14 +94,14 @@ int32_t Console::SendLines(const std::vector<std::string>& lines) {
   return result;
 }
 
-int32_t SaveConsoleText(HANDLE hConsole,
+int32_t SaveConsoleText(HANDLE screen_buffer,
                         int32_t FirstRow,
                         const std::string& FileName,
                         std::string_view first_line) {
   // Only a console whose text can be read is saved: without it an earlier file (the last run's
   // job log) is kept as it is, never emptied.
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!GetConsoleScreenBufferInfo(hConsole, &info) || info.dwSize.X <= 0)
+  if (!GetConsoleScreenBufferInfo(screen_buffer, &info) || info.dwSize.X <= 0)
     return -1;
   if (info.dwCursorPosition.Y < 0)
     return 0;
@@ -116,8 +116,8 @@ int32_t SaveConsoleText(HANDLE hConsole,
       const int32_t count = std::min(kRowsPerRead, last - y + 1);
       DWORD read = 0;
       COORD at{0, static_cast<SHORT>(y)};
-      if (!ReadConsoleOutputCharacterA(hConsole, rows.data(), static_cast<DWORD>(columns * count),
-                                       at, &read)) {
+      if (!ReadConsoleOutputCharacterA(screen_buffer, rows.data(),
+                                       static_cast<DWORD>(columns * count), at, &read)) {
         return -1;
       }
       for (int32_t r = 0; r < count; ++r) {
@@ -143,7 +143,7 @@ int32_t SaveConsoleText(HANDLE hConsole,
     const win::JobFileOutcome outcome =
         folder.Replace(split->name, win::TemporaryNameFor(split->name), {win::AsBytes(text)}, true);
     if (outcome.Refused())
-      WriteLine(hConsole, outcome.refusal);
+      WriteLine(screen_buffer, outcome.refusal);
     return outcome.Done() ? 1 : -1;
   } catch (const std::exception&) {
     core::UnexpectedFault("SaveConsoleText");
@@ -151,39 +151,39 @@ int32_t SaveConsoleText(HANDLE hConsole,
   }
 }
 
-int32_t GrowJobLogBuffer(HANDLE hConsole) {
+int32_t GrowJobLogBuffer(HANDLE screen_buffer) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!GetConsoleScreenBufferInfo(hConsole, &info))
+  if (!GetConsoleScreenBufferInfo(screen_buffer, &info))
     return -1;
   const std::optional<BufferSize> growth = JobLogBufferGrowth(info.dwSize.X, info.dwSize.Y);
   if (!growth)
     return 0;
-  return SetConsoleScreenBufferSize(hConsole, COORD{growth->columns, growth->rows}) ? 2 : -1;
+  return SetConsoleScreenBufferSize(screen_buffer, COORD{growth->columns, growth->rows}) ? 2 : -1;
 }
 
-int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows) {
+int32_t SizeConsole(HANDLE screen_buffer, int32_t columns, int32_t rows) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(hConsole, &info) != 1)
+  if (GetConsoleScreenBufferInfo(screen_buffer, &info) != 1)
     return -1;
-  COORD largest = GetLargestConsoleWindowSize(hConsole);
+  COORD largest = GetLargestConsoleWindowSize(screen_buffer);
   ConsoleResizePlan plan =
-      PlanConsoleResize(info.dwSize.X, info.dwSize.Y, Columns, Rows, largest.X, largest.Y);
+      PlanConsoleResize(info.dwSize.X, info.dwSize.Y, columns, rows, largest.X, largest.Y);
   if (plan.result <= 0)
     return plan.result;
   SMALL_RECT window{0, 0, plan.window_right, plan.window_bottom};
   COORD buffer{plan.buffer_columns, plan.buffer_rows};
   if (plan.result == 1) {
-    SetConsoleWindowInfo(hConsole, TRUE, &window);
-    SetConsoleScreenBufferSize(hConsole, buffer);
+    SetConsoleWindowInfo(screen_buffer, TRUE, &window);
+    SetConsoleScreenBufferSize(screen_buffer, buffer);
   } else {
-    SetConsoleScreenBufferSize(hConsole, buffer);
-    SetConsoleWindowInfo(hConsole, TRUE, &window);
+    SetConsoleScreenBufferSize(screen_buffer, buffer);
+    SetConsoleWindowInfo(screen_buffer, TRUE, &window);
   }
   return plan.result;
 }
 
-int32_t MinimizeConsoleWindow(const std::string& Title) {
-  HWND window = FindWindowA(nullptr, Title.c_str());
+int32_t MinimizeConsoleWindow(const std::string& title) {
+  HWND window = FindWindowA(nullptr, title.c_str());
   if (window == nullptr)
     return 0;
   ShowWindow(window, SW_SHOWMINIMIZED);

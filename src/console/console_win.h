@@ -49,17 +49,17 @@ class Console {
 // Console::FirstLine) the file starts with a line that says so. 1 done, 0 cursor row negative
 // (no file touched), -1 the console text could not be read or the file not written whole (the
 // earlier file is left as it was).
-int32_t SaveConsoleText(HANDLE hConsole,
+int32_t SaveConsoleText(HANDLE screen_buffer,
                         int32_t FirstRow,
                         const std::string& FileName,
                         std::string_view first_line = {});
 // Grows the screen buffer to at least the job log's least size (the window stays as it is).
 // 2 grown, 0 large enough already, -1 the buffer could not be read or grown.
-int32_t GrowJobLogBuffer(HANDLE hConsole);
+int32_t GrowJobLogBuffer(HANDLE screen_buffer);
 // 1 shrunk, 2 grown, 0 same cell count, -1 refused.
-int32_t SizeConsole(HANDLE hConsole, int32_t Columns, int32_t Rows);
+int32_t SizeConsole(HANDLE screen_buffer, int32_t columns, int32_t rows);
 // Minimises the top-level window titled exactly Title; 0 when there is none.
-int32_t MinimizeConsoleWindow(const std::string& Title);
+int32_t MinimizeConsoleWindow(const std::string& title);
 
 // Console lines for portable code.
 class ConsoleSinkWin : public core::ConsoleSink {

@@ -12,13 +12,13 @@
 namespace x5::runner {
 
 // A 64-bit counter that arrives as two 32-bit halves, each taken as unsigned.
-[[nodiscard]] constexpr uint64_t Unsigned64(uint32_t high, uint32_t low) noexcept {
+constexpr uint64_t Unsigned64(uint32_t high, uint32_t low) noexcept {
   return (uint64_t{high} << 32) | uint64_t{low};
 }
 
 // Bytes to KB, rounded to the nearest integer with halves to the even neighbour; figures beyond
 // the 32-bit report field stay at its largest value instead of wrapping.
-[[nodiscard]] int32_t KilobytesRounded(uint64_t bytes) noexcept;
+int32_t KilobytesRounded(uint64_t bytes) noexcept;
 
 // What the job object answered; an empty optional is a query that failed.
 struct JobBasicRaw {
@@ -75,7 +75,7 @@ struct ProcessMemoryKb {
 
 // The I/O count field of the step report: (measured I/O + kilobytes read) * 10000, held at the
 // largest 64-bit value instead of wrapping; a negative kilobytes figure counts as 0.
-[[nodiscard]] int64_t IoCountField(uint64_t measured_io, int32_t kilobytes_read) noexcept;
+int64_t IoCountField(uint64_t measured_io, int32_t kilobytes_read) noexcept;
 
 // The accounting queries whose failure the console names (once per run each).
 enum class AccountingQuery : uint8_t {
@@ -93,11 +93,11 @@ struct QueryFailures {
   bool any = false;
 
   void Set(AccountingQuery query, uint32_t code) noexcept;
-  [[nodiscard]] uint32_t Get(AccountingQuery query) const noexcept;
+  uint32_t Get(AccountingQuery query) const noexcept;
 };
 
 // The console line that names a failed query.
-[[nodiscard]] std::string QueryFailureLine(AccountingQuery query, uint32_t error);
+std::string QueryFailureLine(AccountingQuery query, uint32_t error);
 
 // Remembers which failures the console has already named, so each is said once per run.
 class AccountingNotices {
@@ -114,29 +114,29 @@ class AccountingNotices {
 namespace x5::runner {
 
 // Calendar fields of a FILETIME value (100 ns units since 1601-01-01); negative counts as 0.
-[[nodiscard]] core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
+core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
 // The FILETIME value of calendar fields (day of week ignored); fields out of range are taken as
 // they fall (month 13 is January of the next year), dates before 1601 give 0.
-[[nodiscard]] int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept;
+int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept;
 
 // Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
 // replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.
-[[nodiscard]] std::string ZeroPairBlanking(std::string text);
+std::string ZeroPairBlanking(std::string text);
 
 // "Kernel " / "User   " duration line: hours within a day, minutes, seconds, milliseconds,
 // zero pairs blanked. A negative duration counts as 0.
-[[nodiscard]] std::string DurationLine(int64_t duration_100ns, std::string_view label);
+std::string DurationLine(int64_t duration_100ns, std::string_view label);
 inline constexpr std::string_view kKernelLabel = "Kernel ";
 inline constexpr std::string_view kUserLabel = "User   ";
 
 // "dd/mm/yyyy hh:mm:ss".
-[[nodiscard]] std::string DateTimeText(const core::LocalTime& time);
+std::string DateTimeText(const core::LocalTime& time);
 // "Started dd/mm/yyyy hh:mm:ss" and "Ended   dd/mm/yyyy hh:mm:ss".
-[[nodiscard]] std::string StartedLine(const core::LocalTime& creation);
-[[nodiscard]] std::string EndedLine(const core::LocalTime& exit);
+std::string StartedLine(const core::LocalTime& creation);
+std::string EndedLine(const core::LocalTime& exit);
 // "Exit    <code>": the exit code of the step's main process, which no other line shows (the RC
 // line holds the wait result); large codes also in hexadecimal, as system status codes are known.
-[[nodiscard]] std::string ExitCodeLine(uint32_t exit_code);
+std::string ExitCodeLine(uint32_t exit_code);
 
 // The step's main process times for the "Started " and "Ended   " lines. Each time the system
 // gives replaces the one kept; a query that fails (or gives no time) keeps it, so the job log shows
@@ -147,10 +147,10 @@ class StepTimes {
   void Launched(const core::LocalTime& now) noexcept { creation_ = now; }
   // A query that answered; the exit time is all zeros while the process runs.
   void Read(const core::LocalTime& creation, const core::LocalTime& exit) noexcept;
-  [[nodiscard]] const core::LocalTime& Creation() const noexcept { return creation_; }
+  const core::LocalTime& Creation() const noexcept { return creation_; }
   // The exit time read, or `now` when the process was only ever seen running: the job log is
   // written as soon as the runner has seen the step end.
-  [[nodiscard]] core::LocalTime Exit(const core::LocalTime& now) const noexcept;
+  core::LocalTime Exit(const core::LocalTime& now) const noexcept;
 
  private:
   core::LocalTime creation_;
@@ -158,9 +158,7 @@ class StepTimes {
 };
 
 // "IO      <io> | PeakMemory <kb> | Processes <n>".
-[[nodiscard]] std::string IoLine(uint64_t measured_io,
-                                 int32_t peak_memory_kb,
-                                 int32_t process_count);
+std::string IoLine(uint64_t measured_io, int32_t peak_memory_kb, int32_t process_count);
 
 // Used when the task gives no console size (negative columns).
 inline constexpr int32_t kDefaultSeparatorWidth = 80;
@@ -168,21 +166,19 @@ inline constexpr int32_t kDefaultSeparatorWidth = 80;
 inline constexpr int32_t kMaxSeparatorWidth = 32767;
 // As many "_" as the console has columns; 0 columns give the empty line, negative columns
 // (no console size given) the default width.
-[[nodiscard]] std::string SeparatorLine(int32_t console_columns);
+std::string SeparatorLine(int32_t console_columns);
 
 // The console title, followed by "  JOB# <handle>" when there is a job object (handle above 0).
-[[nodiscard]] std::string IdentificationLine(std::string_view console_title, int64_t job_handle);
+std::string IdentificationLine(std::string_view console_title, int64_t job_handle);
 
 // "Command=<text>" and "WorkDir=<text>": the caller passes the text already expanded/resolved.
-[[nodiscard]] std::string CommandLogLine(std::string_view command);
-[[nodiscard]] std::string WorkDirLogLine(std::string_view working_directory);
+std::string CommandLogLine(std::string_view command);
+std::string WorkDirLogLine(std::string_view working_directory);
 
 // "RC#<pid>=<status text, 8 characters>/<status code>".
-[[nodiscard]] std::string RcLine(uint32_t process_id,
-                                 std::string_view status_text,
-                                 int32_t status_code);
+std::string RcLine(uint32_t process_id, std::string_view status_text, int32_t status_code);
 
 // The status text of a report during the step: the report code left-aligned in 8 characters.
-[[nodiscard]] std::string ReportStatusText(int32_t report_code);
+std::string ReportStatusText(int32_t report_code);
 
 }  // namespace x5::runner

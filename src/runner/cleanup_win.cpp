@@ -90,7 +90,7 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
     });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).
-    (void)core::UnexpectedFault("ProcessesToEnd");
+    core::UnexpectedFault("ProcessesToEnd");
   }
   return held;
 }
@@ -129,7 +129,7 @@ ProcessWindows WindowsOf(const HeldProcesses& held) noexcept {
         windows[it->second].push_back(window);
     }
   } catch (const std::exception&) {
-    (void)core::UnexpectedFault("WindowsOf");
+    core::UnexpectedFault("WindowsOf");
   }
   return windows;
 }
@@ -159,7 +159,7 @@ void NameProcessesToEnd(StepEnding& ending, const ProcessWindows& windows) noexc
       ending.lines.push_back(pictures::ProcessEvidenceLine(evidence));
     }
   } catch (const std::exception&) {
-    (void)core::UnexpectedFault("ProcessEvidence");
+    core::UnexpectedFault("ProcessEvidence");
     // The lines are a help to the operator; the cleanup goes on without them.
   }
 }
@@ -178,7 +178,7 @@ void KilledAtEndLines(const StepProcess& step, StepEnding& ending) noexcept {
     for (const HeldProcess& process : ending.held.processes)
       KilledAtEndLine(step, ending, process.id);
   } catch (const std::exception&) {
-    (void)core::UnexpectedFault("KilledAtEndLines");
+    core::UnexpectedFault("KilledAtEndLines");
   }
 }
 
@@ -199,9 +199,9 @@ void PictureProcesses(const StepProcess& step,
         pictures::PictureTimeAllowedMs(window_count, state.picture_interval));
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const uint32_t id = ending.held.processes[i].id;
-      (void)pictures::CaptureProcessWindows(id, WindowsAt(windows, i),
-                                            state.global_parameter_directory, killed_at_end,
-                                            state.picture_interval, state.picture_type, deadline);
+      pictures::CaptureProcessWindows(id, WindowsAt(windows, i), state.global_parameter_directory,
+                                      killed_at_end, state.picture_interval, state.picture_type,
+                                      deadline);
       if (killed_at_end)
         KilledAtEndLine(step, ending, id);
     }
@@ -211,7 +211,7 @@ void PictureProcesses(const StepProcess& step,
     }
   } catch (const std::exception&) {
     // Failed captures are not reported; the processes are ended all the same.
-    (void)core::UnexpectedFault("PictureProcesses");
+    core::UnexpectedFault("PictureProcesses");
   }
 }
 
@@ -256,16 +256,16 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
     PictureProcesses(step, state, ending, windows, killed_at_end);
   } catch (const std::exception&) {
     // No pictures: the processes are named and ended all the same.
-    (void)core::UnexpectedFault("EndOfJobPictures");
+    core::UnexpectedFault("EndOfJobPictures");
   }
   return ending;
 }
 
 void WriteEndingLines(console::Console& console, const std::vector<std::string>& lines) noexcept {
   try {
-    (void)console.SendLines(lines);
+    console.SendLines(lines);
   } catch (const std::exception&) {
-    (void)core::UnexpectedFault("WriteEndingLines");
+    core::UnexpectedFault("WriteEndingLines");
   }
 }
 
@@ -298,15 +298,15 @@ void PictureRequest(const RunInputs& inputs,
     if (!deleted.Done()) {
       // A request that stays would ask again after every command: it counts once, then no more.
       request_ignored = true;
-      (void)console.SendText(deleted.Refused() ? deleted.refusal
-                                               : "***** Picture request " + marker +
-                                                     " cannot be deleted (error " +
-                                                     std::to_string(-deleted.result) +
-                                                     "): it is ignored from now on *****");
+      console.SendText(deleted.Refused()
+                           ? deleted.refusal
+                           : "***** Picture request " + marker + " cannot be deleted (error " +
+                                 std::to_string(-deleted.result) +
+                                 "): it is ignored from now on *****");
       return;
     }
   } catch (const std::exception&) {
-    (void)core::UnexpectedFault("PictureRequest");
+    core::UnexpectedFault("PictureRequest");
     return;
   }
   WriteEndingLines(console,

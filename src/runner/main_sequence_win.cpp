@@ -63,7 +63,7 @@ RunInputs ReadInputs(HANDLE input) {
   RunInputs inputs;
   PipeReader in(input);
   protocol::TaskBytes bytes{};
-  (void)protocol::ReadFull(in, bytes);
+  protocol::ReadFull(in, bytes);
   inputs.task = protocol::DecodeTaskRecord(bytes);
   inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
   inputs.os_version =
@@ -87,7 +87,7 @@ void SayStarted(HANDLE output) {
   protocol::StatusRecord started;
   started.status_text = protocol::kStatusStarted;
   PipeWriter out(output);
-  (void)protocol::WriteFull(out, protocol::EncodeStatusRecord(started));
+  protocol::WriteFull(out, protocol::EncodeStatusRecord(started));
 }
 
 // The "Command=" and "WorkDir" of the job log block, expanded again with passwords masked.
@@ -118,19 +118,19 @@ class RunnerWorld final : public sequence::World {
     if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) != 1)
       return false;
     if (run_.inputs.os_version < 4) {
-      (void)console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
-                                 run_.inputs.task.console_rows);
-      (void)console::MinimizeConsoleWindow(run_.inputs.console_title);
+      console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
+                           run_.inputs.task.console_rows);
+      console::MinimizeConsoleWindow(run_.inputs.console_title);
     }
     // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
     // which the task's geometry decides).
-    (void)console::GrowJobLogBuffer(run_.services.console.Output());
+    console::GrowJobLogBuffer(run_.services.console.Output());
     return true;
   }
 
   void SetStepVariables() override {
     variables::VariableContext variables = Variables();
-    (void)x5::variables::SetStepVariables(variables);
+    x5::variables::SetStepVariables(variables);
     run_.state.condition_rules = variables::ExpandVariables(
         Variables(), run_.inputs.conditions_text, variables::kMaskPasswords, false);
   }
@@ -158,7 +158,7 @@ class RunnerWorld final : public sequence::World {
 
   void AddVariable(std::string_view name, std::string_view value) override {
     variables::VariableContext variables = Variables();
-    (void)x5::variables::AddVariable(variables, name, value);
+    x5::variables::AddVariable(variables, name, value);
   }
 
   // The step's launch: the plan from the task, carried out; what it made joins the run.
@@ -182,7 +182,7 @@ class RunnerWorld final : public sequence::World {
                               run_.step.record.status_code};
   }
 
-  void ConsoleText(std::string_view text) override { (void)run_.services.console.SendText(text); }
+  void ConsoleText(std::string_view text) override { run_.services.console.SendText(text); }
 
   void SetStatus(std::string_view text, int32_t code) override {
     run_.outcome.report.status_text = protocol::Padded(text, 8);
@@ -299,11 +299,11 @@ void CleanUp(Run& run) {
   run.services.output.reset();
   SaveConsoleFile(run.inputs, run.outcome, run.services);
   const bool had_console = run.services.console.IsOpen();
-  (void)run.services.console.CloseConsole();
+  run.services.console.CloseConsole();
   if (had_console) {
     if (HWND window = FindWindowA(nullptr, run.inputs.console_title.c_str())) {
       PostMessageA(window, WM_CLOSE, 1, 1);
-      (void)IsWindow(window);
+      IsWindow(window);
     }
   }
   launch::UnloadStepProfile(run.step.identity);

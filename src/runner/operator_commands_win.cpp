@@ -88,7 +88,7 @@ Handled Diag(int32_t& diag_number,
              const protocol::OperatorCommand& command) {
   diag_number = NextDiagNumber(diag_number, command.argument);
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
-    (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
+    console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
   return {kKeepCode, {}};
 }
 

@@ -56,7 +56,7 @@ FileCheckPacer::Look FileCheckPacer::LookForCommand() {
                                                                                : Look::kAnswered;
   }
   if (kind == protocol::OperatorCommandKind::kKill) {
-    (void)link_.ReadCommand(read);
+    link_.ReadCommand(read);
     return Look::kKilled;
   }
   if (kind == protocol::OperatorCommandKind::kSetPriority)

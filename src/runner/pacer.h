@@ -49,7 +49,7 @@ class FileCheckPacer : public conditions::Pacer {
   Look LookForCommand();
 
   // Whether a KILL stopped a check: nothing more of the step is then carried out.
-  [[nodiscard]] bool Killed() const noexcept { return killed_; }
+  bool Killed() const noexcept { return killed_; }
 
  private:
   CommandLink& link_;

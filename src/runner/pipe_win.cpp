@@ -39,7 +39,7 @@ std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& servic
   if (protocol::ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
     services.parent_gone = true;
     if (services.console.IsOpen())
-      (void)services.console.SendText(kParentGoneLine);
+      services.console.SendText(kParentGoneLine);
     return std::nullopt;
   }
   return protocol::DecodeOperatorCommand(bytes);
@@ -50,11 +50,11 @@ void WriteStepReport(RunOutcome& outcome, HANDLE output) {
   outcome.report.result_flag = outcome.rc.result_flag;
   PipeWriter out(output);
   auto bytes = protocol::EncodeStepReport(outcome.report);
-  (void)protocol::WriteFull(out, bytes);
+  protocol::WriteFull(out, bytes);
   if (outcome.final_flag && outcome.report.report_text_length > 0) {
-    (void)protocol::WriteText(
-        out, std::string_view(outcome.report_text)
-                 .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
+    protocol::WriteText(out,
+                        std::string_view(outcome.report_text)
+                            .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
   }
 }
 

@@ -48,9 +48,9 @@ struct PrioritySetting {
 [[nodiscard]] PrioritySetting PriorityFromCode(int32_t code, int32_t os_version) noexcept;
 
 // 0, 10, 20, 30, 40, 50 for the known classes, 90 for any other.
-[[nodiscard]] int32_t ClassReadBack(PriorityClass priority_class) noexcept;
+int32_t ClassReadBack(PriorityClass priority_class) noexcept;
 // 0 to 6 for the known thread priorities, 9 for any other (including the system's error value).
-[[nodiscard]] int32_t ThreadReadBack(int32_t thread_priority) noexcept;
+int32_t ThreadReadBack(int32_t thread_priority) noexcept;
 
 // The code a process/thread pair reads back as. When the class could not be read, `class_error`
 // is the system error code and the tens part is that code times 1000 (held at the largest 32-bit

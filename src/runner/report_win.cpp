@@ -22,7 +22,7 @@ void SayFailures(RunOutcome& outcome, RunServices& services, const QueryFailures
     return;
   std::string lines = outcome.accounting_notices.Take(failures);
   if (!lines.empty())
-    (void)services.console.SendText(lines);
+    services.console.SendText(lines);
 }
 
 // With `command` (after the step) it writes the job log block; without it (during the step) it
@@ -43,7 +43,7 @@ void ReportAndAccount(const RunInputs& inputs,
   }
   if (command != nullptr) {
     const std::string separator = SeparatorLine(inputs.task.console_columns);
-    (void)services.console.SendText("\r\n" + separator);
+    services.console.SendText("\r\n" + separator);
     core::LocalTime creation;
     core::LocalTime exit;
     if (inputs.os_version >= 4) {
@@ -61,16 +61,16 @@ void ReportAndAccount(const RunInputs& inputs,
       exit = services.clock.Now();
     }
     const int64_t job_value = step.HasJob() ? static_cast<int64_t>(step.JobHandleValue()) : 0;
-    (void)services.console.SendText(IdentificationLine(inputs.console_title, job_value));
-    (void)services.console.SendText(CommandLogLine(command->command));
-    (void)services.console.SendText(WorkDirLogLine(command->working_directory));
-    (void)services.console.SendText(separator);
-    (void)services.console.SendText(
+    services.console.SendText(IdentificationLine(inputs.console_title, job_value));
+    services.console.SendText(CommandLogLine(command->command));
+    services.console.SendText(WorkDirLogLine(command->working_directory));
+    services.console.SendText(separator);
+    services.console.SendText(
         RcLine(step.record.process_id, report.status_text, report.status_code) + "\r\n");
     if (outcome.accounting_flag) {
-      (void)services.console.SendText(StartedLine(creation));
-      (void)services.console.SendText(EndedLine(exit));
-      (void)services.console.SendText(ExitCodeLine(static_cast<uint32_t>(report.step_exit_code)));
+      services.console.SendText(StartedLine(creation));
+      services.console.SendText(EndedLine(exit));
+      services.console.SendText(ExitCodeLine(static_cast<uint32_t>(report.step_exit_code)));
     }
   } else {
     // A step in a job is reported with the job's times, read below; its main process's times
@@ -97,9 +97,9 @@ void ReportAndAccount(const RunInputs& inputs,
     SayFailures(outcome, services, job.failures);
   }
   if (inputs.os_version >= 4 && outcome.accounting_flag) {
-    (void)services.console.SendText(IoLine(measured_io, report.peak_memory_kb, process_count));
-    (void)services.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
-    (void)services.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");
+    services.console.SendText(IoLine(measured_io, report.peak_memory_kb, process_count));
+    services.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
+    services.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");
   }
   report.io_count = IoCountField(measured_io, outcome.kilobytes_read);
   if (command == nullptr)

@@ -49,9 +49,9 @@ struct RunInputs {
 // runner applied to it, so none outlives the run. It holds, resumes and kills the step.
 class StepProcess {
  public:
-  [[nodiscard]] bool HasJob() const { return static_cast<bool>(job); }
+  bool HasJob() const { return static_cast<bool>(job); }
   // The job handle's value as operators see it in the job log.
-  [[nodiscard]] uint32_t JobHandleValue() const {
+  uint32_t JobHandleValue() const {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
   }
   // Suspends every thread of the step (of its job, or its main thread without one).

@@ -23,16 +23,18 @@ ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
 void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
   if (HasJob()) {
     ThreadControlRequest request{ThreadAction::kSetPriority, os_version, code};
+    // A PRTY answers with the step report whatever happened: it has no field for the outcome.
     (void)ThreadControl(job.get(), request, holds);
     return;
   }
-  (void)SetStepPriority(process.get(), thread.get(), code, os_version);
-  (void)ReadStepPriority(process.get(), thread.get());
+  SetStepPriority(process.get(), thread.get(), code, os_version);
+  (void)ReadStepPriority(process.get(), thread.get());  // read back as the job's threads are
 }
 
 void StepProcess::ReadPriority(int32_t argument, uint8_t os_version) {
   if (HasJob()) {
     ThreadControlRequest request{ThreadAction::kReadPriority, os_version, argument};
+    // The priority read has no field in the step report.
     (void)ThreadControl(job.get(), request, holds);
     return;
   }
@@ -52,7 +54,7 @@ void StepProcess::EndJob() {
 }
 
 void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
-  (void)SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
+  SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
 }
 
 }  // namespace x5::runner

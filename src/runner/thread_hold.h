@@ -72,9 +72,9 @@ class HoldLedger {
   // waiting for the step without a time limit, and at cleanup.
   void ResumeAllHeld() noexcept;
 
-  [[nodiscard]] size_t HeldThreadCount() const noexcept { return held_.size(); }
+  size_t HeldThreadCount() const noexcept { return held_.size(); }
   // The suspends applied to one thread and not yet undone.
-  [[nodiscard]] int32_t HoldCount(uint32_t thread_id) const noexcept;
+  int32_t HoldCount(uint32_t thread_id) const noexcept;
 
  private:
   struct Entry {

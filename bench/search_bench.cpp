@@ -340,7 +340,8 @@ int MemoryMode() {
         std::vector<double> times;
         CountingPacer pacer;
         for (int i = 0; i < 5; ++i) {
-          x5::conditions::ConditionFile file(std::make_unique<x5::conditions::MemoryReader>(data));
+          x5::conditions::ConditionFile file(
+              std::make_unique<x5::conditions::testing::MemoryReader>(data));
           pacer = CountingPacer();
           const auto t0 = std::chrono::steady_clock::now();
           (void)RunSearch(file, o, pacer);
@@ -357,8 +358,8 @@ int MemoryMode() {
   std::vector<double> times;
   for (int i = 0; i < 21; ++i) {
     const int64_t size = int64_t{1} << 30;
-    x5::conditions::ConditionFile file(
-        std::make_unique<x5::conditions::PatternReader>(size, '.', "TAIL-MARK", size - 3000));
+    x5::conditions::ConditionFile file(std::make_unique<x5::conditions::testing::PatternReader>(
+        size, '.', "TAIL-MARK", size - 3000));
     CountingPacer pacer;
     Options o;
     o.text = "TAIL-MARK";

@@ -10,23 +10,15 @@ using x5::fuzz::Check;
 
 namespace {
 
-class BytesObject final : public x5::launch::ObjectSecurity {
- public:
-  BytesObject(std::span<const uint8_t> acl, uint16_t count) {
-    snapshot_.acl.assign(acl.begin(), acl.end());
-    snapshot_.count = count;
-  }
-  Snapshot ReadDacl() override { return snapshot_; }
+struct BytesObject final : x5::launch::ObjectSecurity {
+  Snapshot snapshot;
+  std::vector<uint8_t> written;
+  Snapshot ReadDacl() override { return snapshot; }
   WriteFailure WriteDacl(std::span<const uint8_t> acl) override {
-    written_.assign(acl.begin(), acl.end());
+    written.assign(acl.begin(), acl.end());
     return WriteFailure::kNone;
   }
   std::string HandleText() const override { return "1"; }
-  const std::vector<uint8_t>& Written() const { return written_; }
-
- private:
-  Snapshot snapshot_;
-  std::vector<uint8_t> written_;
 };
 
 const std::vector<uint8_t> kUser = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 33, 2, 0, 0};
@@ -40,12 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = data[2];
   const std::span<const uint8_t> acl(data + 3, size - 3);
 
-  BytesObject object(acl, count);
+  BytesObject object;
+  object.snapshot.acl.assign(acl.begin(), acl.end());
+  object.snapshot.count = count;
   const x5::launch::AccessChange change =
       x5::launch::AddAccessEntries(object, kUser, x5::launch::kStationInheritedMask,
                                    (mode & 1) ? x5::launch::kStationMask : 0, mode & 2);
   if (change.text.empty()) {
-    const std::vector<uint8_t>& written = object.Written();
+    const std::vector<uint8_t>& written = object.written;
     Check(written.size() >= x5::launch::kAclHeaderSize && written.size() % 4 == 0);
     Check((written[2] | written[3] << 8) == static_cast<int>(written.size()));
     const uint16_t new_count = static_cast<uint16_t>(written[4] | written[5] << 8);

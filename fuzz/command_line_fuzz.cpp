@@ -17,17 +17,6 @@ bool StartsWithSwitch(const std::string& tail) {
 // Bytes a text rarely holds, so the password shows up only where it is deciphered.
 constexpr std::string_view kPassword = "\xA7\xB3\xC9\xD4\xE2\xF1";
 
-void SetUp(x5::commands::testing::CommandWorld& world, char drive) {
-  world.context.runner_drive = drive;
-  world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
-                              {"a.txt", "C:\\Windows\\notepad.exe"},
-                              {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
-                              {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
-  world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
-  world.expander.values = {
-      {"PW", "PW:" + std::string(kPassword)}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -38,7 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = x5::fuzz::Text(data, size, 1);
 
   x5::commands::testing::CommandWorld world;
-  SetUp(world, drive);
+  world.context.runner_drive = drive;
+  world.associations.paths = {{"prog", "C:\\bin\\prog.exe"},
+                              {"a.txt", "C:\\Windows\\notepad.exe"},
+                              {"D:\\a.txt", "C:\\Windows\\notepad.exe"},
+                              {"x y.doc", std::string("C:\\Program\0Files\\w.exe\0\0", 24)}};
+  world.files.files = {{"f.txt", "foo FOO"}, {"g.txt", ""}};
+  world.expander.values = {
+      {"PW", "PW:" + std::string(kPassword)}, {"E", ""}, {"X5S", "C:\\J\\S\\"}};
 
   // Every line splits into consistent parts.
   size_t start = 0;

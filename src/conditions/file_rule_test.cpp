@@ -11,6 +11,12 @@
 namespace x5::conditions {
 namespace {
 
+// What a reverse rule with RC 1 reports when its text was found.
+std::string Found(int position) {
+  return "-1 RC=1     *** String Found at Position: " + std::to_string(position) +
+         " Max Quantity= 0 *** \r\n\r\n";
+}
+
 TEST(LinePrefixTest, PadsCutsAndMarksTheSection) {
   EXPECT_EQ(LinePrefix(3, 8, false), "-3 RC=8     ");
   EXPECT_EQ(LinePrefix(3, 8, true), "+3 RC=8     ");
@@ -60,20 +66,16 @@ TEST(CheckFileRuleTest, SearchDirectionCountsAndFolding) {
   conditions::testing::RuleHarness h;
   h.files.Add("A.LOG", "AAAA");
   // Forward N=2 over AAAA finds 1 and 2.
-  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=2", true),
-            "-1 RC=1     *** String Found at Position: 2 Max Quantity= 0 *** \r\n\r\n");
+  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=2", true), Found(2));
   // Backward (no marker) finds the last occurrence first: 3, then 2.
   // The occurrence count is kept from line to line: N=0 asks for the first again.
-  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=0"),
-            "-1 RC=1     *** String Found at Position: 3 Max Quantity= 0 *** \r\n\r\n");
+  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=0"), Found(3));
   // Backward, each next window ends before the last hit: 3, then 1.
-  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=2"),
-            "-1 RC=1     *** String Found at Position: 1 Max Quantity= 0 *** \r\n\r\n");
+  EXPECT_EQ(h.Line1("R=R1 F=A.LOG S=AA N=2"), Found(1));
   EXPECT_EQ(h.Line1("R=2 F=A.LOG S=AA N=4"), "-1 RC=2     String \"AA\" not found\r\n");
 
   h.files.Add("B.LOG", "x Error y ERROR z error");
-  EXPECT_EQ(h.Line1("R=R1 F=B.LOG S=error C=N N=0", true),
-            "-1 RC=1     *** String Found at Position: 19 Max Quantity= 0 *** \r\n\r\n");
+  EXPECT_EQ(h.Line1("R=R1 F=B.LOG S=error C=N N=0", true), Found(19));
   EXPECT_EQ(h.Line1("R=3 F=B.LOG S=Error C=N N=2", true),
             "-1 RC=3     String \"Error\" not found\r\n");
   EXPECT_EQ(h.Line1("R=3 F=B.LOG S=(\"a\"\"b\")", true),
@@ -84,26 +86,24 @@ TEST(CheckFileRuleTest, ColumnsWindowsAndStartPositions) {
   conditions::testing::RuleHarness h;
   h.files.Add("C.LOG", "ERR one\nx ERR two\nERR three");
   // S=(1, ...) counts only hits at the start of a line.
-  EXPECT_EQ(h.Line1("R=R1 F=C.LOG S=(1, \"ERR\") N=2", true),
-            "-1 RC=1     *** String Found at Position: 19 Max Quantity= 0 *** \r\n\r\n");
-  EXPECT_EQ(h.Line1("R=R1 F=C.LOG S=(3, ERR) N=1", true),
-            "-1 RC=1     *** String Found at Position: 11 Max Quantity= 0 *** \r\n\r\n");
+  EXPECT_EQ(h.Line1("R=R1 F=C.LOG S=(1, \"ERR\") N=2", true), Found(19));
+  EXPECT_EQ(h.Line1("R=R1 F=C.LOG S=(3, ERR) N=1", true), Found(11));
 
   // Q below 80 is raised to 80: the window is position .. position + 80.
   std::string data(200, '.');
   data.replace(120, 3, "HIT");
   h.files.Add("Q.LOG", data);
+  const std::string no_hit = "-1 RC=2     String \"HIT\" not found\r\n";
   EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=(0, HIT) Q=50 P=43 N=0", true), "");  // column 0: any
-  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=50 P=42", true),
-            "-1 RC=2     String \"HIT\" not found\r\n");
+  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=50 P=42", true), no_hit);
   // Backward from P with a quantity: the window is P - Q - 1 .. P (P beyond the end: the end).
   EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=201"), "");
-  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=203"), "-1 RC=2     String \"HIT\" not found\r\n");
+  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=203"), no_hit);
   EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=123"), "");
-  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=122"), "-1 RC=2     String \"HIT\" not found\r\n");
+  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT Q=80 P=122"), no_hit);
   // The condition line width is the default quantity.
   h.context.limits.line_width = 80;
-  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT P=1", true), "-1 RC=2     String \"HIT\" not found\r\n");
+  EXPECT_EQ(h.Line1("R=2 F=Q.LOG S=HIT P=1", true), no_hit);
 }
 
 TEST(CheckFileRuleTest, OpenAndReadFailures) {

@@ -13,6 +13,7 @@ struct ValueCase {
   const char* file;
   const char* rule;
   const char* output;  // "" when the values pass
+  NumberFormat format = {};
 };
 
 TEST(CheckValuesTest, Table) {
@@ -38,23 +39,19 @@ TEST(CheckValuesTest, Table) {
       {"v=b", "S=\"v=\" V=(1 > a)", "\"B\">\"a\" = False"},  // by code: B (66) < a (97)
       // File bytes are shown, not obeyed: no line end or escape reaches the report.
       {"x=a\r\n\x1B", "S=\"x=\" V=(4 = \"z\")", "\"A^M^J^[\"=\"z\" = False"},
+      // The fields follow the number format.
+      {"x=1,5 y=1.5", "S=\"x=\" V=(3 = 2)", "", NumberFormat{',', '.'}},
+      {"x=1,5 y=1.5", "S=\"y=\" V=(3 = 2)", "15=2 = False", NumberFormat{',', '.'}},
   };
   for (const ValueCase& c : cases) {
     conditions::testing::RuleHarness h;
     h.files.Add("V.LOG", c.file);
+    h.context.number_format = c.format;
     const std::string rule = std::string("R=5 F=V.LOG N=0 ") + c.rule;
     const std::string expected =
         *c.output ? std::string("-1 RC=5     ") + c.output + "\r\n" : std::string();
     EXPECT_EQ(h.Line1(rule, true), expected) << c.file << " / " << c.rule;
   }
-}
-
-TEST(CheckValuesTest, FollowsTheNumberFormat) {
-  conditions::testing::RuleHarness h;
-  h.context.number_format = NumberFormat{',', '.'};
-  h.files.Add("V.LOG", "x=1,5 y=1.5");
-  EXPECT_EQ(h.Line1("R=5 F=V.LOG S=\"x=\" V=(3 = 2)", true), "");
-  EXPECT_EQ(h.Line1("R=5 F=V.LOG S=\"y=\" V=(3 = 2)", true), "-1 RC=5     15=2 = False\r\n");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "commands/testing/commands_test_support.h"
 
 namespace x5::commands {
@@ -68,12 +70,12 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
     world.files.files["f.txt"] = "Abc";
     const bool run = mode == DispatchMode::kExecute;
     EXPECT_EQ(Dispatch(world, "/x5j B1000\r\n/x5s A=1\r\n/x5r a b f.txt\r\n/x5?", mode), "");
-    EXPECT_EQ(world.picture_interval, run ? 1000 : 200);
-    EXPECT_EQ(world.picture_type, run ? "BMP" : "JPG");
-    EXPECT_EQ(world.variables.added.size(), run ? 1u : 0u);
-    EXPECT_EQ(world.show_resolved, run);
-    EXPECT_EQ(world.files.files["f.txt"], run ? "bbc" : "Abc");  // /X5R ignores case
-    EXPECT_EQ(world.console.lines.empty(), !run);
+    // Interval and type, variables made, shown resolved, the file (/x5r ignores case), console.
+    EXPECT_EQ(
+        std::tuple(world.picture_interval, world.picture_type, world.variables.added.size(),
+                   world.show_resolved, world.files.files["f.txt"], world.console.lines.empty()),
+        run ? std::tuple(1000, "BMP", 1u, true, "bbc", false)
+            : std::tuple(200, "JPG", 0u, false, "Abc", true));
   }
 }
 
@@ -105,7 +107,7 @@ TEST(DispatchCommand, EditSavedAtTheRightMoments) {
   }
 }
 
-TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
+TEST(DispatchCommand, AFailedFinalSaveOrAFaultCountsAsAFailedCommand) {
   commands::testing::CommandWorld world;
   world.files.files["f.txt"] = "a";
   world.files.write_failure = WriteOutcome::State::kReplaceFailed;
@@ -114,16 +116,14 @@ TEST(DispatchCommand, AFailedFinalSaveCountsAsAFailedCommand) {
   EXPECT_EQ(world.rc.step_rc_value, 5);
   EXPECT_EQ(world.console_file.saves, 1);
   EXPECT_EQ(world.files.files["f.txt"], "a");
-}
-
-TEST(DispatchCommand, AFaultRunsNothingAndCountsAsAFailedCommandWhenCarriedOut) {
-  commands::testing::CommandWorld world;
-  world.expander.out_of_memory = true;
-  EXPECT_EQ(Dispatch(world, "prog.exe", DispatchMode::kShowAsWritten), "");
-  EXPECT_EQ(world.rc.step_rc_value, 2);
-  EXPECT_EQ(Dispatch(world, "prog.exe", DispatchMode::kExecute), "");
-  EXPECT_EQ(world.rc.step_rc_value, 5);
-  EXPECT_EQ(world.console.lines.back(),
+  // A fault runs nothing, and counts as a failed command when the line is carried out.
+  commands::testing::CommandWorld faulty;
+  faulty.expander.out_of_memory = true;
+  EXPECT_EQ(Dispatch(faulty, "prog.exe", DispatchMode::kShowAsWritten), "");
+  EXPECT_EQ(faulty.rc.step_rc_value, 2);
+  EXPECT_EQ(Dispatch(faulty, "prog.exe", DispatchMode::kExecute), "");
+  EXPECT_EQ(faulty.rc.step_rc_value, 5);
+  EXPECT_EQ(faulty.console.lines.back(),
             "***** Unexpected fault in /X5 commands: out of memory *****");
 }
 

@@ -8,7 +8,7 @@
 namespace x5::commands {
 namespace {
 
-TEST(PrinterReport, LocationOfTheDescription) {
+TEST(PrinterReport, LocationOfTheDescriptionAndTheLine) {
   const std::pair<std::string, std::string> cases[] = {
       {"no comma", ""},
       {"HP,LaserJet,Room 12", "Room 12"},
@@ -20,9 +20,6 @@ TEST(PrinterReport, LocationOfTheDescription) {
   };
   for (const auto& [description, location] : cases)
     EXPECT_EQ(LocationOf(description), location) << description;
-}
-
-TEST(PrinterReport, LineLayouts) {
   const PrinterEntry printer{"\\\\srv\\P1", "HP Driver", "IP_10.0.0.1"};
   EXPECT_EQ(PrinterLine(printer, "a,b,Floor 2", "duplex"), "Floor 2/duplex: \\\\srv\\P1");
   EXPECT_EQ(PrinterLine(printer, "", ""), "HP Driver/IP_10.0.0.1 \\\\srv\\P1");

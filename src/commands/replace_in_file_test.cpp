@@ -56,27 +56,25 @@ TEST(EditFile, ResultsAndMessages) {
   }
 }
 
+// Nothing is written before a save; naming another file saves the pending one first, even an edit
+// that emptied it.
 TEST(EditFile, PendingEditAcrossSwitches) {
   commands::testing::CommandWorld world;
-  world.files.files["f.txt"] = "a-c";
-  EXPECT_EQ(Edit(world, "a b f.txt"), 1);
-  EXPECT_EQ(Edit(world, "c d"), 2);
-  EXPECT_EQ(world.edit.message, "Replace succesful (3 bytes)\r\n");
-  EXPECT_EQ(world.files.files["f.txt"], "a-c");
-  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
-  EXPECT_EQ(world.edit.message, "File f.txt (3 bytes) saved\r\n");
-  EXPECT_EQ(world.files.files["f.txt"], "b-d");
-  EXPECT_EQ(world.files.writes["f.txt"], 1);
-  EXPECT_EQ(SaveEdit(world.edit, world.files), 0);
-  // Naming another file saves the pending one first; an edit that empties a file is saved too.
-  world.files.files["two.txt"] = "x2";
-  ASSERT_EQ(Edit(world, "b-d \"\" f.txt"), 1);
+  world.files.files = {{"f.txt", "a-c"}, {"two.txt", "x2"}};
+  ASSERT_EQ(Edit(world, "a-c \"\" f.txt"), 1);
   ASSERT_EQ(Edit(world, "x z two.txt"), 1);
   EXPECT_EQ(world.files.files["f.txt"], "");
   EXPECT_EQ(world.edit.message, "File f.txt (0 bytes) saved\r\n" + Opened("two.txt", 2, 2));
+  EXPECT_EQ(Edit(world, "2 y"), 2);
+  EXPECT_EQ(world.edit.message, "Replace succesful (2 bytes)\r\n");
+  EXPECT_EQ(world.files.files["two.txt"], "x2");
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+  EXPECT_EQ(world.files.files["two.txt"], "zy");
+  EXPECT_EQ(world.files.writes, (std::map<std::string, int>{{"f.txt", 1}, {"two.txt", 1}}));
+  EXPECT_EQ(SaveEdit(world.edit, world.files), 0);
 }
 
-TEST(EditFile, SizeLimitsAndReadErrors) {
+TEST(EditFile, SizeLimitsAndReadErrorsLeaveTheEditAsItWas) {
   commands::testing::CommandWorld world;
   world.files.files["exact.txt"] = std::string(5'000'000, 'a');
   world.files.files["big.txt"] = std::string(5'000'001, 'a');
@@ -88,16 +86,14 @@ TEST(EditFile, SizeLimitsAndReadErrors) {
   world.files.read_error = 5;
   EXPECT_EQ(Edit(world, "a b exact.txt"), -6);
   EXPECT_EQ(world.edit.message, "\r\nError code=-6/5 Error text 5");
-}
-
-TEST(EditFile, GrowthPastTheLimitLeavesTheEditAsItWas) {
-  commands::testing::CommandWorld world;
-  world.files.files["f.txt"] = "aaaa";
-  ASSERT_EQ(Edit(world, "b c f.txt", 10), 1);
-  EXPECT_EQ(Edit(world, "a xxx", 10), -6);
-  EXPECT_EQ(world.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
-  EXPECT_EQ(world.edit.buffer, "aaaa");
-  EXPECT_EQ(world.edit.file_name, "f.txt");
+  // Growth past the limit leaves the edit as it was.
+  commands::testing::CommandWorld small;
+  small.files.files["f.txt"] = "aaaa";
+  ASSERT_EQ(Edit(small, "b c f.txt", 10), 1);
+  EXPECT_EQ(Edit(small, "a xxx", 10), -6);
+  EXPECT_EQ(small.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
+  EXPECT_EQ(small.edit.buffer, "aaaa");
+  EXPECT_EQ(small.edit.file_name, "f.txt");
 }
 
 TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {

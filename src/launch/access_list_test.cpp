@@ -123,15 +123,18 @@ TEST(AccessEntries, DesktopEntryIsAddedAndTakenAwayAgain) {
   EXPECT_EQ((*desktop.written)[0], kAclRevisionDs);
 }
 
+// Damaged and oversized lists and failed calls: the old list stays as it was.
 TEST(AccessEntries, FailureTextsLeaveTheOldList) {
   using R = ObjectSecurity::ReadFailure;
   using W = ObjectSecurity::WriteFailure;
+  using Damage = void (*)(ObjectSecurity::Snapshot&);
   const struct {
     R read;
     W write;
     const char* text;
     Bytes sid = kUser;
     uint32_t mask2 = kStationMask;
+    Damage damage = [](ObjectSecurity::Snapshot&) {};
   } cases[] = {
       {R::kDescriptor, W::kNone, "Error: Unable to Get the Object Security Descriptor"},
       {R::kGetDacl, W::kNone, "0 Error: Unable to Get DACL from File Security Descriptor"},
@@ -143,30 +146,22 @@ TEST(AccessEntries, FailureTextsLeaveTheOldList) {
       {R::kNone, W::kWrite, "0 Error: Unable to Set New Security Descriptor 92"},
       {R::kNone, W::kNone, "0 Error: CopySid fail 0", {}},
       {R::kNone, W::kNone, "0 Error: Unable to Add ACE/ACL to DACL", {1, 1, 0}, 0},
+      // More entries declared than held; an entry's size past the end; no room for two more.
+      {R::kNone, W::kNone, "0 Error: Unable to Obtain ACE (1)", kUser, kStationMask,
+       [](ObjectSecurity::Snapshot& s) { s.count = 3; }},
+      {R::kNone, W::kNone, "0 Error: Unable to Obtain ACE (0)", kUser, kStationMask,
+       [](ObjectSecurity::Snapshot& s) { s.acl[kAclHeaderSize + 2] = 200; }},
+      {R::kNone, W::kNone, "0 Error: Unable to Initialize New ACL", kUser, kStationMask,
+       [](ObjectSecurity::Snapshot& s) { s.acl.resize(kMaxAclSize - 16); }},
   };
   for (const auto& c : cases) {
     FakeObject object(List({Allowed(1, kSystem)}));
     object.snapshot.failure = c.read;
     object.write_result = c.write;
+    c.damage(object.snapshot);
     EXPECT_EQ(AddAccessEntries(object, c.sid, kStationInheritedMask, c.mask2, true).text, c.text);
     EXPECT_FALSE(object.written) << c.text;
   }
-}
-
-TEST(AccessEntries, DamagedAndOversizedListsAreNotWritten) {
-  FakeObject damaged(List({Allowed(1, kSystem)}));
-  damaged.snapshot.count = 3;  // declares more entries than it holds
-  EXPECT_EQ(AddAccessEntries(damaged, kUser, kDesktopMask, 0, true).text,
-            "0 Error: Unable to Obtain ACE (1)");
-  FakeObject bad_size(List({Allowed(1, kSystem)}));
-  bad_size.snapshot.acl[kAclHeaderSize + 2] = 200;  // entry size past the end
-  EXPECT_EQ(AddAccessEntries(bad_size, kUser, kDesktopMask, 0, true).text,
-            "0 Error: Unable to Obtain ACE (0)");
-  FakeObject full(List({Allowed(1, kSystem)}));
-  full.snapshot.acl.resize(kMaxAclSize - 16);
-  EXPECT_EQ(AddAccessEntries(full, kUser, kStationInheritedMask, kStationMask, true).text,
-            "0 Error: Unable to Initialize New ACL");
-  EXPECT_FALSE(damaged.written || bad_size.written || full.written);
   EXPECT_EQ(NoSidText("0 Error: Unable to Lookup the Current User Account: bob"),
             "0 GetSID:0 Error: Unable to Lookup the Current User Account: bob");
 }

@@ -39,7 +39,7 @@ core::SecretString FakeDecipher(std::string_view hex) {
 }
 
 // High units keep their low byte in the byte form.
-TEST(UserEnvironmentBlock, ReadsEntriesUntilTheEmptyEntry) {
+TEST(UserEnvironmentBlock, ReadsEntriesUntilTheEmptyEntryOrTheLimit) {
   const std::u16string block =
       Units(Bytes("A=1\0=C:=C:\\\0")) + u"N=\u0142\u00E9" + Units(Bytes("\0\0IGNORED=1\0\0"));
   EXPECT_EQ(ReadUserEnvironment(block.data(), kBytes),
@@ -47,14 +47,10 @@ TEST(UserEnvironmentBlock, ReadsEntriesUntilTheEmptyEntry) {
   const std::u16string empty(2, u'\0');
   EXPECT_TRUE(ReadUserEnvironment(empty.data(), kBytes).empty());
   EXPECT_TRUE(ReadUserEnvironment(nullptr, kBytes).empty());
-}
-
-TEST(UserEnvironmentBlock, StopsAtTheLimitAndDropsTheCutEntry) {
   // No terminator anywhere within the limit: nothing past it is read (ASan guards the bound).
-  std::u16string block = Units("A=1") + u'\0' + std::u16string(kUserBlockMaxUnits, u'x');
-  block.resize(kUserBlockMaxUnits);
-  EXPECT_EQ(ReadUserEnvironment(block.data(), kBytes), (std::vector<std::string>{"A=1"}));
-
+  std::u16string endless = Units("A=1") + u'\0' + std::u16string(kUserBlockMaxUnits, u'x');
+  endless.resize(kUserBlockMaxUnits);
+  EXPECT_EQ(ReadUserEnvironment(endless.data(), kBytes), (std::vector<std::string>{"A=1"}));
   // An entry that ends exactly on the last unit inside the limit is whole.
   std::u16string exact = Units("B=") + std::u16string(kUserBlockMaxUnits - 3, u'y') + u'\0';
   ASSERT_EQ(exact.size(), kUserBlockMaxUnits);
@@ -90,7 +86,7 @@ TEST(EnvironmentMerge, LastDefinitionWinsWithoutRegardToCaseAndSortIsByCode) {
 }
 
 // Empty, nameless and undecipherable entries: left out of a block, removed from the runner's.
-TEST(EnvironmentBlock, UnusableEntries) {
+TEST(EnvironmentBlock, UnusableEntriesAndTheWholeChain) {
   const std::string pw(1, variables::kPasswordMarker);
   std::vector<std::string> table = {"", "A=1", "EMPTY=", "noequals", "=C:=C:\\dir", "A=2"};
   table.insert(table.end(), {"PW=" + pw + "C0FFEE", "PW0=" + pw, "PWBAD=" + pw + "BAD"});
@@ -102,13 +98,10 @@ TEST(EnvironmentBlock, UnusableEntries) {
     edits.push_back(edit.name + (edit.value ? "=" + std::string(edit.value->View()) : " removed"));
   EXPECT_EQ(edits, (std::vector<std::string>{"A=1", "EMPTY removed", "A=2", "PW=plain:C0FFEE",
                                              "PW0 removed", "PWBAD removed"}));
-}
-
-// The chain merges, de-duplicates and sorts before it builds.
-TEST(StepEnvironment, WholeChain) {
-  const std::vector<std::string> table = {"X5Step=S01", "TEMP=", "Path=C:\\runner", "X=1", "X=2"};
+  // The chain merges, de-duplicates and sorts before it builds.
+  const std::vector<std::string> chain = {"X5Step=S01", "TEMP=", "Path=C:\\runner", "X=1", "X=2"};
   const std::u16string user = Units(Bytes("TEMP=C:\\u\0PATH=C:\\w\0USERPROFILE=C:\\Users\\u\0\0"));
-  EXPECT_EQ(Ansi(StepEnvironmentBlock(table, user.data(), FakeDecipher, kBytes)),
+  EXPECT_EQ(Ansi(StepEnvironmentBlock(chain, user.data(), FakeDecipher, kBytes)),
             Bytes("Path=C:\\runner\0USERPROFILE=C:\\Users\\u\0X5Step=S01\0X=2\0\0"));
 }
 

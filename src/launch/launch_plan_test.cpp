@@ -30,7 +30,6 @@ struct OsCase {
 
 TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
   const OsCase cases[] = {
-      {"zero", 0, "CORP", LogonChoice::kNone, false, false, false, 0},
       {"three", 3, "CORP", LogonChoice::kNone, false, false, false, 0},
       {"four", 4, "CORP", LogonChoice::kLogOn, true, false, false, 0},
       {"four, no domain", 4, "", LogonChoice::kNone, true, false, false, 0},

@@ -19,9 +19,7 @@ TEST(CaptureBounds, TimeAllowedIsTwoSecondsPlusTheIntervalPerWindowAtMostOneMinu
   };
   for (const Case& c : cases)
     EXPECT_EQ(PictureTimeAllowedMs(c.windows, c.interval), c.allowed) << c.windows << " windows";
-}
-
-TEST(CaptureBounds, LockTriesFitTheRemainingTime) {
+  // The lock's tries fit the time left.
   EXPECT_EQ(LockTriesWithin(0), 0);
   EXPECT_EQ(LockTriesWithin(2'200), 11);
   EXPECT_EQ(LockTriesWithin(60'000), 200);  // never more than the lock's own 40 s

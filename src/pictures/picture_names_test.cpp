@@ -35,12 +35,7 @@ TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
   EXPECT_EQ(PartialPictureName("a#1_1#2_t.jpg"), "a#1_1#2_t.jpg.x5part");
 }
 
-TEST(PictureNames, OnlyExactlyJpgWantsJpeg) {
-  EXPECT_TRUE(JpegWanted("JPG"));
-  EXPECT_FALSE(JpegWanted("BMP") || JpegWanted("jpg") || JpegWanted("JPG "));
-}
-
-TEST(PictureNames, OldPicturesByTheirRealNames) {
+TEST(PictureNames, OldPicturesByTheirRealNamesAndTheTypeAsked) {
   struct Case {
     const char* name;
     const char* type;
@@ -57,13 +52,10 @@ TEST(PictureNames, OldPicturesByTheirRealNames) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(IsOldPictureName(c.name, c.type), c.old) << c.name << " " << c.type;
+  // Only exactly "JPG" asks for JPG pictures.
+  EXPECT_TRUE(JpegWanted("JPG"));
+  EXPECT_FALSE(JpegWanted("BMP") || JpegWanted("jpg") || JpegWanted("JPG "));
 }
-
-}  // namespace
-}  // namespace x5::pictures
-
-namespace x5::pictures {
-namespace {
 
 TEST(ProcessEvidence, LineNamesIdImageAndWindows) {
   EXPECT_EQ(ProcessEvidenceLine({42, "x5step.exe", {}}),

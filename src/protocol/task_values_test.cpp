@@ -30,14 +30,12 @@ TEST(FileCheckLimits, LineLimitAndWidthBelow80AreDefaulted) {
   }
 }
 
-TEST(TaskValues, TitleDirectoryAndCodes) {
+TEST(TaskValues, TitleAndOsVersion) {
   TaskRecord t;
   t.user_name = Padded("alice", 40);
   t.job_name = Padded("PAYROLL", 32);
   t.job_number = 12;
   t.step_number = -3;
-  t.job_base_directory = Padded("C:\\jobs\\", 256);
-  t.step_directory = Padded("S01", 32);
   EXPECT_EQ(BuildConsoleTitle(t), "alice/PAYROLL.12.-3");
   EXPECT_EQ(EffectiveOsVersion(6, "C:\\Program Files (x86)"), 64);
   EXPECT_EQ(EffectiveOsVersion(6, "x"), 6);

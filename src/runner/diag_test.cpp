@@ -8,15 +8,13 @@
 namespace x5::runner {
 namespace {
 
-TEST(Diag, NumberSetsOrCountsOn) {
+TEST(Diag, NumberSetsOrCountsOnAndTheFileLiesInTheGlobalParameterDirectory) {
   EXPECT_EQ(NextDiagNumber(0, -1), 1);
   EXPECT_EQ(NextDiagNumber(3, 7), 7);
   EXPECT_EQ(NextDiagNumber(7, 0), 0);
   EXPECT_EQ(NextDiagNumber(std::numeric_limits<int32_t>::max(), -5),
             std::numeric_limits<int32_t>::max());
-}
-
-TEST(Diag, FileOnlyInTheGlobalParameterDirectory) {
+  // The file lies only in the global parameter directory.
   protocol::TaskRecord task;
   task.console_file = protocol::Padded("C:\\jobs\\log.txt", protocol::kPathWidth);
   const std::string directory = "C:\\jobs\\PAYROLL\\S010\\";

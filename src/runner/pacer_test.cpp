@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <string>
 #include <vector>
 
 namespace x5::runner {

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/status_texts.h"
-
 namespace x5::sequence {
 namespace {
 
@@ -40,62 +38,37 @@ class RecordingWorld final : public World {
 };
 
 TEST(Sequence, EndsOnlyTheRealMachineReaches) {
-  struct Case {
-    const char* name;
+  const struct {
     bool console_opens, killed;
     Launched launch;
     Decision decision;
-    std::string_view status;
-    int32_t current_rc;
-    const char* asked;
-    const char* report_text;
+    std::string left;  // status | current RC | what was asked | report text
   } cases[] = {
-      {"no console",
-       false,
-       false,
-       {},
-       Decision::kNoConsole,
-       protocol::kStatusNoConsole,
-       0,
-       "",
-       "** Unable to open console **"},
+      {false, false, {}, Decision::kNoConsole, "CONSOLE?|0||** Unable to open console **"},
       // The switches are not carried out after the operator asked for the stop.
-      {"killed in the rules",
-       true,
-       true,
-       {},
-       Decision::kKilledInChecks,
-       protocol::kStatusNotRun,
-       1,
-       "variables;",
-       "-1 RC=3     rule\r\n"},
-      {"logon failed",
-       true,
+      {true, true, {}, Decision::kKilledInChecks, "RC <>|1|variables;|-1 RC=3     rule\r\n"},
+      {true,
        false,
        {false, "LOGON ? ", 0},
        Decision::kNotStarted,
-       protocol::kStatusLogonFailed,
-       99,
-       "variables;switches;X5RC;launch;",
-       "-1 RC=3     rule\r\n\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n"},
+       "LOGON ?|99|variables;switches;X5RC;launch;|-1 RC=3     rule\r\n\r\n***** INVALID LOGON  "
+       "RC=99 *****\r\n\r\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
     RecordingWorld world;
     world.console_opens = c.console_opens;
     world.killed = c.killed;
     world.launch = c.launch;
     protocol::TaskRecord task;
     task.maximum_rc = 4;
-    task.task_rc = 1;
-    task.step_minimum_rc = 1;
+    task.task_rc = task.step_minimum_rc = 1;
     task.step_maximum_rc = 4;
     Outcome outcome = StartOutcome(task);
-    EXPECT_EQ(BeforeStep(world, outcome), c.decision);
-    EXPECT_EQ(protocol::Trimmed(world.status), c.status);
-    EXPECT_EQ(outcome.rc.current_rc, c.current_rc);
-    EXPECT_EQ(world.asked, c.asked);
-    EXPECT_EQ(FinalReportText(outcome), c.report_text);
+    EXPECT_EQ(BeforeStep(world, outcome), c.decision) << c.left;
+    EXPECT_EQ(std::string(protocol::Trimmed(world.status)) + "|" +
+                  std::to_string(outcome.rc.current_rc) + "|" + world.asked + "|" +
+                  FinalReportText(outcome),
+              c.left);
   }
 }
 

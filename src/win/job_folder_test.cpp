@@ -14,7 +14,7 @@ TEST(JobFolder, RootsAreTheDriveAndShareRoots) {
 }
 
 // Folder and name, "-" where the path is not split.
-TEST(JobFolder, SplitsAtTheLastSeparatorAndKeepsRoots) {
+TEST(JobFolder, SplitsIntoAFolderAndAPlainName) {
   const std::pair<const char*, const char*> cases[] = {
       {"C:\\jobs\\J1\\S01\\X$.$$$", "C:\\jobs\\J1\\S01|X$.$$$"},
       {"C:\\jobs\\J1\\\\S01", "C:\\jobs\\J1|S01"},
@@ -31,9 +31,7 @@ TEST(JobFolder, SplitsAtTheLastSeparatorAndKeepsRoots) {
   }
   EXPECT_EQ(WithoutTrailingSeparator("C:\\jobs\\J1\\\\"), "C:\\jobs\\J1");
   EXPECT_EQ(WithoutTrailingSeparator("C:\\"), "C:\\");
-}
-
-TEST(JobFolder, PlainNamesStayInTheirFolder) {
+  // A name that stays in its folder.
   for (const char* name : {"#12_1#34_Title.jpg.x5part", "A B$.$$$"})
     EXPECT_TRUE(IsPlainName(name)) << name;
   for (const char* name : {"", ".", "..", "a\\b", "a/b", "C:x", "a*", "a?", "a\x01"})

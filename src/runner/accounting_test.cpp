@@ -104,22 +104,18 @@ TEST(Accounting, StepTimesKeepTheLastTimesRead) {
   EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:07:30");
 }
 
-TEST(Accounting, FileTimesAndExitCodesAsTheJobLogShowsThem) {
+TEST(Accounting, JobLogLines) {
   // 2024-02-29 13:45:30.123 as a FILETIME count.
   constexpr int64_t kLeapDay = 133'536'879'301'230'000;
   const core::LocalTime t = CalendarFromFileTime(kLeapDay);
   EXPECT_EQ(StartedLine(t), "Started 29/02/2024 13:45:30");
-  EXPECT_EQ(t.millisecond, 123);
-  EXPECT_EQ(t.day_of_week, 4);  // Thursday
+  EXPECT_EQ(std::pair(t.millisecond, t.day_of_week), std::pair(123, 4));  // a Thursday
   EXPECT_EQ(EndedLine(CalendarFromFileTime(-5)), "Ended   01/01/1601 00:00:00");
+  EXPECT_EQ(EndedLine(CalendarFromFileTime(2'650'467'743'999'990'000)),
+            "Ended   31/12/9999 23:59:59");
   EXPECT_EQ(ExitCodeLine(3), "Exit    3");
   EXPECT_EQ(ExitCodeLine(65535), "Exit    65535");
   EXPECT_EQ(ExitCodeLine(0xC0000005), "Exit    3221225477 (0xC0000005)");
-  EXPECT_EQ(EndedLine(CalendarFromFileTime(2'650'467'743'999'990'000)),
-            "Ended   31/12/9999 23:59:59");
-}
-
-TEST(Accounting, SeparatorIdentificationCommandAndRcLines) {
   EXPECT_EQ(SeparatorLine(0), "");
   EXPECT_EQ(SeparatorLine(5), "_____");
   EXPECT_EQ(SeparatorLine(-1), std::string(80, '_'));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <tuple>
 #include <vector>
 
 namespace x5::runner {
@@ -92,12 +93,11 @@ TEST(Pacer, CommandsAtALook) {
     FileCheckPacer pacer(link, 1, n.kb, n.io, n.chunks);
     link.pipe.assign(c.queued.begin(), c.queued.end());
     link.peek_error = c.peek_error;
-    EXPECT_EQ(pacer.Poll(1024), c.goes_on) << c.name;
+    const bool goes_on = pacer.Poll(1024);
     // Only a KILL stops a check; the runner then carries out nothing more of the step.
-    EXPECT_EQ(pacer.Killed(), !c.goes_on) << c.name;
-    EXPECT_EQ(link.reports, c.reports) << c.name;
-    EXPECT_EQ(link.priorities, c.priorities) << c.name;
-    EXPECT_EQ(link.pipe.size(), c.left) << c.name;
+    EXPECT_EQ(std::tuple(goes_on, pacer.Killed(), link.reports, link.priorities, link.pipe.size()),
+              std::tuple(c.goes_on, !c.goes_on, c.reports, c.priorities, c.left))
+        << c.name;
   }
 }
 

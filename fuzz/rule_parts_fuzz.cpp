@@ -92,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0: {
       const std::string text = in.ConsumeRemainingBytesAsString();
-      for (int pass : {x5::conditions::kPassBeforeStep, x5::conditions::kPassAfterStep})
+      for (x5::conditions::Pass pass :
+           {x5::conditions::Pass::kBeforeStep, x5::conditions::Pass::kAfterStep})
         CheckOutcome(h, h.Run(pass, text));
       break;
     }

@@ -145,16 +145,17 @@ TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {
   FaultyFiles files;
   ConditionContext context{ConditionLimits{}, h.rc, h, h, h.pacer, files};
   h.rc.step_rc_value = 2;
-  EXPECT_EQ(
-      EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=8 F=A.LOG ?=RES", 3, false, false),
-      "-3 RC=8     Read \"A.LOG\" not succesful\r\n");
+  EXPECT_EQ(EvaluateRuleLine(context, h.settings, Pass::kBeforeStep, "R=8 F=A.LOG ?=RES", 3, false,
+                             false),
+            "-3 RC=8     Read \"A.LOG\" not succesful\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 8);
   EXPECT_EQ(h.variables, std::vector<std::string>{"RES=8"});
   EXPECT_EQ(h.console, std::vector<std::string>{
                            "***** Unexpected fault in DezaVI line 3: out of memory *****"});
   // A reverse rule does not fire on a file it could not read.
-  EXPECT_EQ(EvaluateRuleLine(context, h.settings, kPassBeforeStep, "R=R9 F=A.LOG", 4, false, false),
-            "");
+  EXPECT_EQ(
+      EvaluateRuleLine(context, h.settings, Pass::kBeforeStep, "R=R9 F=A.LOG", 4, false, false),
+      "");
   EXPECT_EQ(h.rc.step_rc_value, 8);
 }
 

@@ -488,13 +488,13 @@ LineParse ParseRuleLine(RuleSettings& s,
 
 std::string EvaluateRuleLine(ConditionContext& context,
                              RuleSettings& settings,
-                             int pass,
+                             Pass pass,
                              std::string_view line,
                              int32_t line_number,
                              bool after_step,
                              bool forward,
                              bool* killed) noexcept {
-  if ((after_step && pass == kPassBeforeStep) || (!after_step && pass == kPassAfterStep))
+  if ((after_step && pass == Pass::kBeforeStep) || (!after_step && pass == Pass::kAfterStep))
     return {};
   // A line of blanks only is as empty as an empty line (the blanks cannot be seen in the rules).
   if (line.find_first_not_of(' ') == std::string_view::npos)
@@ -527,7 +527,7 @@ std::string EvaluateRuleLine(ConditionContext& context,
 
 std::string EvaluateConditions(ConditionContext& context,
                                RuleSettings& settings,
-                               int pass,
+                               Pass pass,
                                std::string_view text) noexcept {
   std::string result;
   bool after_step = false;

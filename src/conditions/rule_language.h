@@ -11,9 +11,9 @@
 
 namespace x5::conditions {
 
-// Pass numbers of EvaluateConditions.
-inline constexpr int kPassBeforeStep = 2;
-inline constexpr int kPassAfterStep = 3;
+// The two times the rules are evaluated: before the step starts (lines after "->" and "-<") and
+// after it ends (lines after "+>" and "+<").
+enum class Pass { kBeforeStep, kAfterStep };
 
 // Token kinds; a token slot's first character is its kind's code.
 enum class TokenKind : char { kNone = 0, kNumber = 1, kText = 2, kOperator = 3, kComma = 4 };
@@ -49,7 +49,7 @@ LineParse ParseRuleLine(RuleSettings& settings,
 // produced. `killed` is set when the operator killed the file check.
 [[nodiscard]] std::string EvaluateRuleLine(ConditionContext& context,
                                            RuleSettings& settings,
-                                           int pass,
+                                           Pass pass,
                                            std::string_view line,
                                            int32_t line_number,
                                            bool after_step,
@@ -61,7 +61,7 @@ LineParse ParseRuleLine(RuleSettings& settings,
 // variables. After an operator KILL the remaining lines of the pass are not evaluated.
 [[nodiscard]] std::string EvaluateConditions(ConditionContext& context,
                                              RuleSettings& settings,
-                                             int pass,
+                                             Pass pass,
                                              std::string_view rule_text) noexcept;
 
 }  // namespace x5::conditions

@@ -150,19 +150,19 @@ TEST(EvaluateConditionsTest, SectionsPassesAndLineNumbers) {
   h.files.Add("X.LOG", "nothing here");
   // Lines are numbered from 1 over every CR LF line; markers switch the sections.
   const std::string text = "->\r\nR=8 F=(X.LOG = 1)\r\n\r\n+<\r\nR=9 F=(X.LOG = 2)";
-  EXPECT_EQ(h.Run(kPassBeforeStep, text), "-2 RC=8     File Size= 12 requested: =1\r\n");
+  EXPECT_EQ(h.Run(Pass::kBeforeStep, text), "-2 RC=8     File Size= 12 requested: =1\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 8);
-  EXPECT_EQ(h.Run(kPassAfterStep, text), "+5 RC=9     File Size= 12 requested: =2\r\n");
+  EXPECT_EQ(h.Run(Pass::kAfterStep, text), "+5 RC=9     File Size= 12 requested: =2\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 9);
 
   // Markers only and blank lines: nothing.
-  EXPECT_EQ(h.Run(kPassBeforeStep, "->  \r\n\r\n-<\r\n+>\r\n   "), "");
+  EXPECT_EQ(h.Run(Pass::kBeforeStep, "->  \r\n\r\n-<\r\n+>\r\n   "), "");
   // The part of a line before a marker is dropped: R=8 does not apply.
-  EXPECT_EQ(h.Run(kPassBeforeStep, "R=8 ->F=(X.LOG = 0)"),
+  EXPECT_EQ(h.Run(Pass::kBeforeStep, "R=8 ->F=(X.LOG = 0)"),
             "-1 RC=0     File Size= 12 requested: =0\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 0);
   // Rejections carry no prefix; the next line is evaluated.
-  EXPECT_EQ(h.Run(kPassBeforeStep, "R=100\r\nR=3 F=(X.LOG < 1)"),
+  EXPECT_EQ(h.Run(Pass::kBeforeStep, "R=100\r\nR=3 F=(X.LOG < 1)"),
             "1 Invalid R=100\r\n-2 RC=3     File Size= 12 requested: <1\r\n");
 }
 
@@ -172,7 +172,7 @@ TEST(EvaluateConditionsTest, KillEndsThePass) {
   h.pacer.stop_at = 0;
   h.rc.step_rc_value = 5;
   const std::string out =
-      h.Run(kPassBeforeStep, "R=8 F=BIG.LOG S=NEEDLE ?=RES\r\nR=9 F=(BIG.LOG = 1)");
+      h.Run(Pass::kBeforeStep, "R=8 F=BIG.LOG S=NEEDLE ?=RES\r\nR=9 F=(BIG.LOG = 1)");
   EXPECT_EQ(out, "-1 RC=8     ***** Task DezaVI KILLED on user request *****\r\n");
   EXPECT_EQ(h.rc.step_rc_value, 0);
   EXPECT_EQ(h.variables, (std::vector<std::string>{"RES=0"}));

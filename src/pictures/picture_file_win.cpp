@@ -278,17 +278,37 @@ ImagingSession& RunImaging() noexcept {
   return *session;
 }
 
+namespace {
+
+// Where a picture goes: its folder, opened without following links, and its name there. An older
+// picture of that name is deleted first, so that it cannot stand in for one that fails now.
+struct PictureTarget {
+  win::JobFolder folder;
+  std::string name;
+
+  bool Write(std::initializer_list<std::span<const uint8_t>> pieces) {
+    return folder.Replace(name, PartialPictureName(name), pieces, false).Done();
+  }
+};
+
+std::optional<PictureTarget> ClearedPictureTarget(const std::string& file_name) {
+  std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(file_name));
+  if (!split)
+    return std::nullopt;
+  PictureTarget target{win::JobFolder::Open(split->folder, file_name), std::move(split->name)};
+  (void)target.folder.Delete(target.name);  // if it stays, the write replaces it or fails
+  return target;
+}
+
+}  // namespace
+
 bool SaveJpg(const WindowPicture& picture,
              const std::string& file_name,
              ImagingSession& session) noexcept {
   try {
-    const std::optional<win::FolderAndName> split =
-        win::SplitFolderAndName(win::AbsolutePath(file_name));
-    if (!split)
+    std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
+    if (!target)
       return false;
-    win::JobFolder folder = win::JobFolder::Open(split->folder, file_name);
-    // An older picture of this name must not stand in for one that fails now.
-    (void)folder.Delete(split->name);
     PumpPendingMessages();
     DibSection dib;
     if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
@@ -311,7 +331,7 @@ bool SaveJpg(const WindowPicture& picture,
     if (locked.Bytes() == nullptr)
       return false;
     const std::span<const uint8_t> jpeg(locked.Bytes(), static_cast<size_t>(stat.cbSize.QuadPart));
-    return folder.Replace(split->name, PartialPictureName(split->name), {jpeg}, false).Done();
+    return target->Write({jpeg});
   } catch (const std::exception&) {
     core::UnexpectedFault("SaveJpg");
     return false;
@@ -320,12 +340,9 @@ bool SaveJpg(const WindowPicture& picture,
 
 bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
   try {
-    const std::optional<win::FolderAndName> split =
-        win::SplitFolderAndName(win::AbsolutePath(file_name));
-    if (!split)
+    std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
+    if (!target)
       return false;
-    win::JobFolder folder = win::JobFolder::Open(split->folder, file_name);
-    (void)folder.Delete(split->name);  // as for a JPG: no older picture stands in for this one
     if (!picture)
       return false;
     BITMAP bm{};
@@ -365,10 +382,7 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
       }
     }
     const auto* table = reinterpret_cast<const uint8_t*>(info.table);
-    return folder
-        .Replace(split->name, PartialPictureName(split->name),
-                 {headers, std::span(table, 4 * layout.table_entries), rows}, false)
-        .Done();
+    return target->Write({headers, std::span(table, 4 * layout.table_entries), rows});
   } catch (const std::exception&) {
     core::UnexpectedFault("SaveBmp");
     return false;

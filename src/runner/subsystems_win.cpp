@@ -30,10 +30,7 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
                                        pacer, *run.services.rule_files);
   context.case_map = conditions::SystemCaseMap();
   context.number_format = conditions::UserNumberFormat();
-  std::string messages = conditions::EvaluateConditions(context, run.state.rule_settings,
-                                                        pass == sequence::Pass::kBeforeStep
-                                                            ? conditions::kPassBeforeStep
-                                                            : conditions::kPassAfterStep,
+  std::string messages = conditions::EvaluateConditions(context, run.state.rule_settings, pass,
                                                         run.state.condition_rules);
   if (pacer.Killed())
     run.step.killed_in_checks = true;

@@ -10,13 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "conditions/rule_language.h"
 #include "core/rc_rules.h"
 #include "protocol/protocol.h"
 #include "protocol/task_values.h"
 
 namespace x5::sequence {
 
-enum class Pass { kBeforeStep, kAfterStep };
+using conditions::Pass;
 
 // How the steps before the launch ended: only kRuns leaves a step running.
 enum class Decision {

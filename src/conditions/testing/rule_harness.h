@@ -19,12 +19,12 @@ struct RuleHarness : core::ConsoleSink, core::VariableStore {
   }
 
   // All passes' lines of `text` in the given pass.
-  std::string Run(int pass, std::string_view text) {
+  std::string Run(Pass pass, std::string_view text) {
     return EvaluateConditions(context, settings, pass, text);
   }
   // One before-step line, backward unless `forward`.
   std::string Line1(std::string_view line, bool forward = false) {
-    return EvaluateRuleLine(context, settings, kPassBeforeStep, line, 1, false, forward);
+    return EvaluateRuleLine(context, settings, Pass::kBeforeStep, line, 1, false, forward);
   }
 
   std::vector<std::string> console;

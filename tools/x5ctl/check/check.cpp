@@ -24,6 +24,7 @@
 #include "x5ctl/check/check_world.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
 #include "x5ctl/text/task_file.h"
 
 namespace x5::ctl::check {
@@ -180,7 +181,7 @@ class Checker {
   Json Mapped(const FileLookup& lookup) const;
   void Variables();
   bool UsesPassword(std::string_view value) const;
-  std::string Rules(int pass, bool emit);
+  std::string Rules(conditions::Pass pass, bool emit);
   std::string Command(bool emit);
   // Records the return-code decision; `no_command_verdict` when no command line is left.
   void Decide(const std::string& stage,
@@ -423,7 +424,7 @@ void Checker::Variables() {
 // Follows each rule line of a pass: how it parsed, what it read, what it said and did.
 class Checker::RuleTrace final : public conditions::RuleLineObserver {
  public:
-  RuleTrace(Checker& checker, int pass, bool emit)
+  RuleTrace(Checker& checker, conditions::Pass pass, bool emit)
       : checker_(checker), pass_(pass), emit_(emit), before_(checker.state_.rule_settings) {
     rc_ = checker.rc_.step_rc_value;
   }
@@ -464,7 +465,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
               bool forward,
               const conditions::RuleSettings& settings,
               std::string_view output) {
-    if (after_step != (pass_ == conditions::kPassAfterStep) ||
+    if (after_step != (pass_ == conditions::Pass::kAfterStep) ||
         line.find_first_not_of(' ') == std::string_view::npos) {
       return;
     }
@@ -499,7 +500,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
     }
     Json j;
     j["record"] = "rule";
-    j["pass"] = pass_ == conditions::kPassAfterStep ? "after" : "before";
+    j["pass"] = pass_ == conditions::Pass::kAfterStep ? "after" : "before";
     j["line"] = line_number;
     j["text"] = U(line);
     j["search"] = forward ? "forward" : "backward";
@@ -585,7 +586,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
   }
 
   Checker& checker_;
-  int pass_;
+  conditions::Pass pass_;
   bool emit_;
   conditions::RuleSettings before_;
   int32_t rc_ = 0;
@@ -593,7 +594,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
   std::optional<conditions::ValueField> field_;
 };
 
-std::string Checker::Rules(int pass, bool emit) {
+std::string Checker::Rules(conditions::Pass pass, bool emit) {
   const conditions::ConditionLimits limits{limits_.file_buffer_size, limits_.line_width,
                                            limits_.line_limit};
   variables::ContextVariableStore store(variables_);
@@ -854,8 +855,8 @@ class Checker::Stages final : public sequence::World {
 
   std::string EvaluateRules(sequence::Pass pass) override {
     if (pass == sequence::Pass::kBeforeStep)
-      return checker_.Rules(conditions::kPassBeforeStep, before_);
-    return checker_.Rules(conditions::kPassAfterStep, true);
+      return checker_.Rules(conditions::Pass::kBeforeStep, before_);
+    return checker_.Rules(conditions::Pass::kAfterStep, true);
   }
 
   // Nothing here asks for a stop.
@@ -935,17 +936,12 @@ int Checker::Run(CheckOptions::Sections sections) {
   const bool before = sections != CheckOptions::Sections::kAfter;
   const bool after = sections != CheckOptions::Sections::kBefore;
 
+  const Json fields = text::TaskObject(task_, {});
   Json task;
   task["record"] = "task";
-  task["job_name"] = U(protocol::Trimmed(task_.job_name));
-  task["job_number"] = task_.job_number;
-  task["step_number"] = task_.step_number;
-  task["step_directory"] = U(protocol::Trimmed(task_.step_directory));
-  task["user_name"] = U(protocol::Trimmed(task_.user_name));
-  task["maximum_rc"] = task_.maximum_rc;
-  task["task_rc"] = task_.task_rc;
-  task["step_minimum_rc"] = task_.step_minimum_rc;
-  task["step_maximum_rc"] = task_.step_maximum_rc;
+  for (const char* key : {"job_name", "job_number", "step_number", "step_directory", "user_name",
+                          "maximum_rc", "task_rc", "step_minimum_rc", "step_maximum_rc"})
+    task[key] = fields[key];
   task["abend_mode"] = rc_.abend_mode;
   task["step_rc_value"] = rc_.step_rc_value;
   Emit(std::move(task));

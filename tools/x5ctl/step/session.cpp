@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "x5ctl/text/ansi_text.h"
+
 namespace x5::ctl::step {
 namespace {
 
@@ -46,17 +48,8 @@ core::Result<std::string> RunnerPath(const std::string& given) {
 std::vector<std::string> RunnerCommandLine(std::string_view runner_path,
                                            std::string_view wine_command) {
   std::vector<std::string> argv;
-  size_t pos = 0;
-  while (pos < wine_command.size()) {
-    size_t start = wine_command.find_first_not_of(" \t", pos);
-    if (start == std::string_view::npos)
-      break;
-    size_t end = wine_command.find_first_of(" \t", start);
-    if (end == std::string_view::npos)
-      end = wine_command.size();
-    argv.emplace_back(wine_command.substr(start, end - start));
-    pos = end;
-  }
+  for (std::string_view word : text::Words(wine_command))
+    argv.emplace_back(word);
   argv.emplace_back(runner_path);
   return argv;
 }

@@ -157,4 +157,20 @@ std::string TomlString(std::string_view bytes) {
   return out + "\"";
 }
 
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t pos = 0;
+  while (pos < line.size()) {
+    size_t start = line.find_first_not_of(" \t\r\n", pos);
+    if (start == std::string_view::npos)
+      break;
+    size_t end = line.find_first_of(" \t\r\n", start);
+    if (end == std::string_view::npos)
+      end = line.size();
+    words.push_back(line.substr(start, end - start));
+    pos = end;
+  }
+  return words;
+}
+
 }  // namespace x5::ctl::text

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/result.h"
 
@@ -29,5 +30,8 @@ std::string QuotedText(std::string_view bytes);
 // A TOML basic string (with its quotes) whose value converts back to exactly these bytes with
 // AnsiFromUtf8: printable ASCII as is, everything else as \u00XX.
 std::string TomlString(std::string_view bytes);
+
+// The words of a line, split at blanks, tabs and line ends (views into `line`).
+std::vector<std::string_view> Words(std::string_view line);
 
 }  // namespace x5::ctl::text

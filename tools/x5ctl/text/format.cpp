@@ -261,7 +261,7 @@ std::string CommandJson(std::string_view name, int32_t argument) {
   return Dump(j);
 }
 
-std::string TaskJson(const protocol::TaskRecord& t, const TaskBlocks& blocks) {
+Json TaskObject(const protocol::TaskRecord& t, const TaskBlocks& blocks) {
   Json j;
   j["record"] = "task";
   j["window_left"] = t.window_left;
@@ -297,7 +297,11 @@ std::string TaskJson(const protocol::TaskRecord& t, const TaskBlocks& blocks) {
   j["command"] = Utf8FromAnsi(blocks.command);
   j["conditions"] = Utf8FromAnsi(blocks.conditions);
   j["variables"] = Utf8FromAnsi(blocks.variables);
-  return Dump(j);
+  return j;
+}
+
+std::string TaskJson(const protocol::TaskRecord& task, const TaskBlocks& blocks) {
+  return Dump(TaskObject(task, blocks));
 }
 
 std::string ExitJson(int32_t exit_code) {

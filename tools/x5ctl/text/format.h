@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "protocol/protocol.h"
 #include "x5ctl/step/session.h"
 #include "x5ctl/text/task_file.h"
@@ -42,6 +44,8 @@ std::string StatusJson(const protocol::StatusRecord& status);
 std::string ReportJson(const step::ReportRecord& report, size_t number);
 std::string CommandJson(std::string_view name, int32_t argument);
 std::string TaskJson(const protocol::TaskRecord& task, const TaskBlocks& blocks);
+// The same record as an object, for records that show some of its fields under the same names.
+nlohmann::ordered_json TaskObject(const protocol::TaskRecord& task, const TaskBlocks& blocks);
 // Events of a conversation that are not records: the runner's exit, and a failure.
 std::string ExitJson(int32_t exit_code);
 std::string ErrorJson(std::string_view message);

@@ -182,22 +182,6 @@ bool ParseInt32(std::string_view text, int32_t& value) {
   return true;
 }
 
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  size_t pos = 0;
-  while (pos < line.size()) {
-    size_t start = line.find_first_not_of(" \t\r\n", pos);
-    if (start == std::string_view::npos)
-      break;
-    size_t end = line.find_first_of(" \t\r\n", start);
-    if (end == std::string_view::npos)
-      end = line.size();
-    words.push_back(line.substr(start, end - start));
-    pos = end;
-  }
-  return words;
-}
-
 std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
   std::vector<OpStep> ops;
   if (!node.is_array()) {

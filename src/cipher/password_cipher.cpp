@@ -309,28 +309,4 @@ core::SecretString DecipherVariable(std::string_view hex_text) {
   }
 }
 
-core::SecretString FieldCipher(std::string_view text, std::string_view mode, RandomFill fill) {
-  if (mode == "E") {
-    try {
-      return core::SecretString(EncipherField(text, fill));
-    } catch (const std::exception&) {
-      core::UnexpectedFault("FieldCipher");
-      return {};
-    }
-  }
-  return DecipherField(text);
-}
-
-core::SecretString VariableCipher(std::string_view text, std::string_view mode, RandomFill fill) {
-  if (mode == "E") {
-    try {
-      return core::SecretString(EncipherVariable(text, fill));
-    } catch (const std::exception&) {
-      core::UnexpectedFault("VariableCipher");
-      return {};
-    }
-  }
-  return DecipherVariable(text);
-}
-
 }  // namespace x5::cipher

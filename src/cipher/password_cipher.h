@@ -58,14 +58,4 @@ uint8_t SwapBitPair(std::span<char> text, char& mark, size_t position, int pair)
 // Empty for anything malformed.
 [[nodiscard]] core::SecretString DecipherVariable(std::string_view hex_text);
 
-// Mode "E" enciphers, any other mode deciphers. Code that only deciphers should call
-// DecipherField / DecipherVariable: the default argument ties the caller to the platform's
-// random source.
-[[nodiscard]] core::SecretString FieldCipher(std::string_view text,
-                                             std::string_view mode,
-                                             RandomFill fill = &FillRandom);
-[[nodiscard]] core::SecretString VariableCipher(std::string_view text,
-                                                std::string_view mode,
-                                                RandomFill fill = &FillRandom);
-
 }  // namespace x5::cipher

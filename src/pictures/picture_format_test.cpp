@@ -6,8 +6,13 @@
 #include <cstring>
 #include <tuple>
 
+#include "pictures/testing/picture_probe.h"
+
 namespace x5::pictures {
 namespace {
+
+using testing::PictureKind;
+using testing::ProbePicture;
 
 TEST(PictureFormat, RowsArePaddedToFourBytes) {
   struct Row {

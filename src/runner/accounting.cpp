@@ -144,9 +144,8 @@ constexpr int64_t kTicksPerSecond = 1000 * kTicksPerMillisecond;
 constexpr int64_t kTicksPerDay = 86'400 * kTicksPerSecond;
 // Days from 1601-01-01 to 1970-01-01.
 constexpr int64_t kDaysFrom1601To1970 = 134'774;
-constexpr int64_t kInt64Limit = std::numeric_limits<int64_t>::max();
 
-// Proleptic Gregorian calendar conversions around 1970-01-01 (day 0).
+// Proleptic Gregorian calendar conversion around 1970-01-01 (day 0).
 void CivilFromDays(int64_t z, int& year, int& month, int& day) noexcept {
   z += 719'468;
   const int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
@@ -157,15 +156,6 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) noexcept {
   day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) noexcept {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yoe = year - era * 400;
-  const int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146'097 + doe - 719'468;
 }
 
 std::string TwoDigits(int value) {
@@ -197,24 +187,6 @@ core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept {
   rest %= kTicksPerSecond;
   t.millisecond = static_cast<int>(rest / kTicksPerMillisecond);
   return t;
-}
-
-int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept {
-  // Normalise the month first so month 13 or 0 falls into the neighbouring year.
-  int64_t month_index = int64_t{time.year} * 12 + (int64_t{time.month} - 1);
-  int64_t year = month_index >= 0 ? month_index / 12 : (month_index - 11) / 12;
-  int64_t month = month_index - year * 12 + 1;
-  if (year < 1601)
-    return 0;
-  // 128-bit sum: fields far out of range must clamp, not overflow.
-  __int128 days = DaysFromCivil(year, month, 1) + int64_t{time.day} - 1 + kDaysFrom1601To1970;
-  __int128 ticks = days * kTicksPerDay + __int128{time.hour} * 3600 * kTicksPerSecond +
-                   __int128{time.minute} * 60 * kTicksPerSecond +
-                   __int128{time.second} * kTicksPerSecond +
-                   __int128{time.millisecond} * kTicksPerMillisecond;
-  if (ticks < 0)
-    return 0;
-  return ticks > kInt64Limit ? kInt64Limit : static_cast<int64_t>(ticks);
 }
 
 std::string ZeroPairBlanking(std::string text) {

@@ -115,9 +115,6 @@ namespace x5::runner {
 
 // Calendar fields of a FILETIME value (100 ns units since 1601-01-01); negative counts as 0.
 core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
-// The FILETIME value of calendar fields (day of week ignored); fields out of range are taken as
-// they fall (month 13 is January of the next year), dates before 1601 give 0.
-int64_t FileTimeFromCalendar(const core::LocalTime& time) noexcept;
 
 // Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
 // replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.

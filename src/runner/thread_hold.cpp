@@ -88,9 +88,4 @@ void HoldLedger::ResumeAllHeld() noexcept {
   held_.clear();
 }
 
-int32_t HoldLedger::HoldCount(uint32_t thread_id) const noexcept {
-  auto it = held_.find(thread_id);
-  return it == held_.end() ? 0 : it->second.count;
-}
-
 }  // namespace x5::runner

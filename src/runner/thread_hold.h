@@ -73,8 +73,6 @@ class HoldLedger {
   void ResumeAllHeld() noexcept;
 
   size_t HeldThreadCount() const noexcept { return held_.size(); }
-  // The suspends applied to one thread and not yet undone.
-  int32_t HoldCount(uint32_t thread_id) const noexcept;
 
  private:
   struct Entry {

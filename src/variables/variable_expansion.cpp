@@ -253,18 +253,4 @@ core::SecretString ExpandVariables(const VariableContext& context,
   }
 }
 
-std::string ResolveVariable(const VariableContext& context, std::string_view name) {
-  Resolution r;
-  ResolveOrNothing(context, name, r);
-  switch (r.found) {
-    case Found::kNothing:
-      return {};
-    case Found::kEmpty:
-      return std::string(kEmptyValueMarker);
-    case Found::kValue:
-      break;
-  }
-  return std::string(r.value);
-}
-
 }  // namespace x5::variables

@@ -19,8 +19,6 @@ namespace x5::variables {
 
 // First character of a password variable's value; the enciphered password follows it.
 inline constexpr char kPasswordMarker = '\xFF';
-// What ResolveVariable returns for a variable defined with an empty value.
-inline constexpr std::string_view kEmptyValueMarker{"\0", 1};
 // Longest name looked up in the table and the environment.
 inline constexpr size_t kMaxVariableName = 30;
 // Longest date picture name, both "#" included.
@@ -125,11 +123,6 @@ std::string ExpandVariables(const VariableContext& context,
                                                  const core::SecretString& text,
                                                  MaskPasswords,
                                                  bool quote_empty) noexcept;
-
-// The value for one name: a date picture, then the table, then the environment. The empty string
-// when nothing is found, kEmptyValueMarker for a variable defined empty. A password value keeps
-// its marker and stays enciphered.
-std::string ResolveVariable(const VariableContext& context, std::string_view name);
 
 // ------------------------------------------------------------------------------ step variables
 

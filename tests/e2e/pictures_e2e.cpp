@@ -5,14 +5,14 @@
 #include <set>
 
 #include "e2e_support.h"
-#include "pictures/picture_format.h"
+#include "pictures/testing/picture_probe.h"
 
 namespace x5::e2e {
 namespace {
 
 struct Picture {
   std::string name;
-  std::optional<pictures::PictureInfo> info;
+  std::optional<pictures::testing::PictureInfo> info;
   std::vector<uint8_t> bytes;
   // The same pixels, whatever the file's name.
   bool operator==(const Picture& other) const { return bytes == other.bytes; }
@@ -26,7 +26,7 @@ std::vector<Picture> PicturesIn(const fs::path& dir) {
       continue;
     const std::string text = ReadFileText(entry.path());
     Picture p{name, std::nullopt, std::vector<uint8_t>(text.begin(), text.end())};
-    p.info = pictures::ProbePicture(p.bytes);
+    p.info = pictures::testing::ProbePicture(p.bytes);
     pictures.push_back(std::move(p));
   }
   std::sort(pictures.begin(), pictures.end(),
@@ -91,7 +91,7 @@ TEST_F(Pictures, RequestsAndKillTakeTheSamePictures) {
   }
   for (const auto& [name, p] : requested) {
     ASSERT_TRUE(p.info) << name;
-    EXPECT_EQ(p.info->kind, pictures::PictureKind::kBmp) << name;
+    EXPECT_EQ(p.info->kind, pictures::testing::PictureKind::kBmp) << name;
     EXPECT_GE(p.info->depth, 24) << name;  // the display runs at 24 bits
     EXPECT_EQ(p.info->width, 320) << name;
     EXPECT_EQ(p.info->height, 200) << name;
@@ -142,7 +142,7 @@ TEST_P(Leftovers, ArePicturedOrNotNamedAndEnded) {
     const std::regex name("#" + std::to_string(child) + "_1#[0-9]+_Left1\\.jpg");
     EXPECT_TRUE(std::regex_match(pictures[0].name, name)) << pictures[0].name;
     ASSERT_TRUE(pictures[0].info) << pictures[0].name << " is not a picture";
-    EXPECT_EQ(pictures[0].info->kind, pictures::PictureKind::kJpeg);
+    EXPECT_EQ(pictures[0].info->kind, pictures::testing::PictureKind::kJpeg);
     EXPECT_EQ(pictures[0].info->width, 320);  // the helper's window, frame included
     EXPECT_EQ(pictures[0].info->height, 200);
     EXPECT_TRUE(Contains(console, "\r\nProcess #" + std::to_string(child) + "  Job #")) << console;

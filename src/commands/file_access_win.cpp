@@ -197,7 +197,7 @@ class WinFileAccess final : public FileAccess {
       if (outcome.Done())
         return {WriteOutcome::State::kWritten, 0};
       refusal = std::move(outcome.refusal);
-      return {WriteOutcome::State::kWriteFailed, -outcome.result};
+      return {WriteOutcome::State::kWriteFailed, static_cast<int32_t>(outcome.error)};
     } catch (...) {
       core::UnexpectedFault("WriteJobFile");
       return {WriteOutcome::State::kWriteFailed, ERROR_NOT_ENOUGH_MEMORY};

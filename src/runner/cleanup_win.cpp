@@ -293,7 +293,7 @@ void PictureRequest(const RunInputs& inputs,
         deleted = folder.Delete("_X5C_");
       }
     }
-    if (deleted.result == 0)
+    if (deleted.state == win::JobFileOutcome::State::kNothingToDelete)
       return;  // gone meanwhile
     if (!deleted.Done()) {
       // A request that stays would ask again after every command: it counts once, then no more.
@@ -301,7 +301,7 @@ void PictureRequest(const RunInputs& inputs,
       console.SendText(deleted.Refused()
                            ? deleted.refusal
                            : "***** Picture request " + marker + " cannot be deleted (error " +
-                                 std::to_string(-deleted.result) +
+                                 std::to_string(deleted.error) +
                                  "): it is ignored from now on *****");
       return;
     }

@@ -275,11 +275,13 @@ int32_t AddVariable(VariableContext& context,
     content.reserve(value.size() + 4);
     content.append("\"").append(value).append("\"\r\n");
     std::string refusal;
-    const int32_t written = context.files.WriteAtomically(path, content, refusal);
+    const core::Result<void> written = context.files.WriteAtomically(path, content, refusal);
     if (!refusal.empty())
       context.console.Line(refusal);
-    if (written != 1)
-      return written < 0 ? written : -1;  // defined all the same; the file keeps its old value
+    if (!written)  // defined all the same; the file keeps its old value
+      return written.failure().system_code != 0
+                 ? -static_cast<int32_t>(written.failure().system_code)
+                 : -1;
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
     return 1;
   } catch (...) {

@@ -34,9 +34,9 @@ class SystemParameterFiles final : public ParameterFiles {
  public:
   [[nodiscard]] ParameterListing List(const std::string& directory, size_t max_names) override;
   [[nodiscard]] std::optional<std::string> ReadFirstLine(const std::string& path) override;
-  [[nodiscard]] int32_t WriteAtomically(const std::string& path,
-                                        std::string_view content,
-                                        std::string& refusal) override;
+  core::Result<void> WriteAtomically(const std::string& path,
+                                     std::string_view content,
+                                     std::string& refusal) override;
 
  private:
   // The folder listed last and where it really lies (Windows only).

@@ -65,6 +65,11 @@ struct DirCloser {
   void operator()(DIR* d) const noexcept { closedir(d); }
 };
 
+// The failed write, with the errno that says why.
+core::Failure Failed(int error) {
+  return core::Failure{"the parameter file cannot be written", static_cast<uint32_t>(error)};
+}
+
 }  // namespace
 
 std::optional<std::string> SystemEnvironment::Get(std::string_view name) const {
@@ -154,9 +159,9 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
   }
 }
 
-int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
-                                              std::string_view content,
-                                              std::string& refusal) {
+core::Result<void> SystemParameterFiles::WriteAtomically(const std::string& path,
+                                                         std::string_view content,
+                                                         std::string& refusal) {
   refusal.clear();
   const std::string target = PosixPath(path);
   const size_t slash = target.rfind('/');
@@ -164,11 +169,11 @@ int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
       (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".x5tmpXXXXXX";
   Fd fd(mkstemp(temp.data()));
   if (fd.get() < 0)
-    return -errno;
+    return Failed(errno);
   auto fail = [&](int error) {
     fd.Close();
     ::unlink(temp.c_str());
-    return -error;
+    return Failed(error);
   };
   // mkstemp makes the file private to its owner; a parameter file is as readable as any other.
   if (::fchmod(fd.get(), 0644) != 0)
@@ -188,14 +193,14 @@ int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
   if (fd.Close() != 0) {
     int error = errno;
     ::unlink(temp.c_str());
-    return -error;
+    return Failed(error);
   }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     int error = errno;
     ::unlink(temp.c_str());
-    return -error;
+    return Failed(error);
   }
-  return 1;
+  return {};
 }
 
 }  // namespace x5::variables

@@ -150,19 +150,21 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
   }
 }
 
-int32_t SystemParameterFiles::WriteAtomically(const std::string& path,
-                                              std::string_view content,
-                                              std::string& refusal) {
+core::Result<void> SystemParameterFiles::WriteAtomically(const std::string& path,
+                                                         std::string_view content,
+                                                         std::string& refusal) {
   refusal.clear();
   const std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(path));
   if (!split)
-    return -static_cast<int32_t>(ERROR_INVALID_NAME);
+    return core::Failure{"the parameter file's name is no file name", ERROR_INVALID_NAME};
   // Written beside the target and renamed over it, neither through a link.
   win::JobFolder folder = win::JobFolder::Open(split->folder, path);
   win::JobFileOutcome outcome = folder.Replace(split->name, win::TemporaryNameFor(split->name),
                                                {win::AsBytes(content)}, true);
   refusal = std::move(outcome.refusal);
-  return outcome.result;
+  if (!outcome.Done())
+    return core::Failure{"the parameter file cannot be written", outcome.error};
+  return {};
 }
 
 }  // namespace x5::variables

@@ -12,6 +12,7 @@
 #include "core/name_fold.h"
 #include "core/secret_string.h"
 #include "core/interfaces.h"
+#include "core/result.h"
 #include "protocol/protocol.h"
 #include "variables/date_picture.h"
 
@@ -63,11 +64,11 @@ class ParameterFiles {
   // The file's first line without its line end; nullopt when the file cannot be read.
   [[nodiscard]] virtual std::optional<std::string> ReadFirstLine(const std::string& path) = 0;
   // Replaces the file's content so that a reader sees the old content or the whole new one,
-  // never a part. Returns 1, or a negated system error code. A file or folder that is a link is
-  // not written: `refusal` then holds the console line that says so.
-  [[nodiscard]] virtual int32_t WriteAtomically(const std::string& path,
-                                                std::string_view content,
-                                                std::string& refusal) = 0;
+  // never a part. A file or folder that is a link is not written: the write fails and `refusal`
+  // holds the console line that says so.
+  virtual core::Result<void> WriteAtomically(const std::string& path,
+                                             std::string_view content,
+                                             std::string& refusal) = 0;
 };
 
 // Everything the variable routines read and change; the references point into the runner-wide

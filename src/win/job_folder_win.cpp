@@ -17,17 +17,17 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kNoFollow = FILE_FLAG_OPEN_REPARSE_POINT;
 constexpr DWORD kWritePiece = 1u << 20;
 
-int32_t LastErrorCode() noexcept {
+DWORD LastErrorCode() noexcept {
   const DWORD error = GetLastError();
-  return error == 0 ? -static_cast<int32_t>(ERROR_GEN_FAILURE) : -static_cast<int32_t>(error);
+  return error == 0 ? ERROR_GEN_FAILURE : error;
 }
 
-JobFileOutcome Failed(int32_t result) {
-  return JobFileOutcome{result, {}};
+JobFileOutcome Failed(DWORD error) {
+  return JobFileOutcome{JobFileOutcome::State::kFailed, error, {}};
 }
 
 JobFileOutcome Refused(std::string_view path, std::string_view action, JobFolderProblem problem) {
-  return JobFileOutcome{-static_cast<int32_t>(ERROR_ACCESS_DENIED),
+  return JobFileOutcome{JobFileOutcome::State::kFailed, ERROR_ACCESS_DENIED,
                         RefusalLine(path, action, problem)};
 }
 
@@ -155,7 +155,7 @@ JobFolder JobFolder::Open(std::string_view folder,
       return opened;
     }
     if ((*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      opened.failure_ = Failed(-static_cast<int32_t>(ERROR_DIRECTORY));
+      opened.failure_ = Failed(ERROR_DIRECTORY);
       return opened;
     }
     const std::optional<std::string> final_path = FinalPathOf(handle.get());
@@ -192,7 +192,7 @@ JobFolder JobFolder::Open(std::string_view folder,
   } catch (const std::exception&) {
     core::UnexpectedFault("JobFolder::Open");
     JobFolder failed;
-    failed.failure_.result = -static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY);
+    failed.failure_ = Failed(ERROR_NOT_ENOUGH_MEMORY);
     return failed;
   }
 }
@@ -205,7 +205,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
       return {};
     }
     if (!IsPlainName(name)) {
-      outcome = Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+      outcome = Failed(ERROR_INVALID_NAME);
       return {};
     }
     const std::string path = path_ + std::string(name);
@@ -249,7 +249,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
     return file;
   } catch (const std::exception&) {
     core::UnexpectedFault("CreateOrEmpty");
-    outcome = Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    outcome = Failed(ERROR_NOT_ENOUGH_MEMORY);
     return {};
   }
 }
@@ -262,7 +262,7 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     if (!handle_)
       return failure_;
     if (!IsPlainName(name) || !IsPlainName(temporary) || name == temporary)
-      return Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+      return Failed(ERROR_INVALID_NAME);
     const std::string target = path_ + std::string(name);
     const std::string temporary_path = path_ + std::string(temporary);
     {
@@ -274,7 +274,7 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
         if (const auto problem = EntryProblem(existing.get(), final_path_, false, attributes))
           return Refused(target, "written", *problem);
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-          return Failed(-static_cast<int32_t>(ERROR_ACCESS_DENIED));
+          return Failed(ERROR_ACCESS_DENIED);
       } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return Failed(LastErrorCode());
       }
@@ -301,21 +301,21 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     if (written && flush)
       written = FlushFileBuffers(file.get()) != FALSE;
     if (!written) {
-      const int32_t error = LastErrorCode();
+      const DWORD error = LastErrorCode();
       Dispose(file.get());
       return Failed(error);
     }
     file.reset();
     if (!MoveFileExA(temporary_path.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0))) {
-      const int32_t error = LastErrorCode();
+      const DWORD error = LastErrorCode();
       (void)Delete(temporary);  // the rename's failure is the one to report
       return Failed(error);
     }
     return JobFileOutcome{};
   } catch (const std::exception&) {
     core::UnexpectedFault("Replace");
-    return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    return Failed(ERROR_NOT_ENOUGH_MEMORY);
   }
 }
 
@@ -324,26 +324,28 @@ JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
     if (!handle_)
       return failure_;
     if (!IsPlainName(name))
-      return Failed(-static_cast<int32_t>(ERROR_INVALID_NAME));
+      return Failed(ERROR_INVALID_NAME);
     const std::string path = path_ + std::string(name);
     ScopedFileHandle file(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll,
                                       nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
     if (!file) {
       const DWORD error = GetLastError();
-      return error == ERROR_FILE_NOT_FOUND ? JobFileOutcome{0, {}} : Failed(LastErrorCode());
+      return error == ERROR_FILE_NOT_FOUND
+                 ? JobFileOutcome{JobFileOutcome::State::kNothingToDelete, 0, {}}
+                 : Failed(LastErrorCode());
     }
     DWORD attributes = 0;
     if (const auto problem = EntryProblem(file.get(), final_path_, false, attributes))
       return Refused(path, "deleted", *problem);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      return Failed(-static_cast<int32_t>(ERROR_ACCESS_DENIED));
+      return Failed(ERROR_ACCESS_DENIED);
     if (!Dispose(file.get()))
       return Failed(LastErrorCode());
     return JobFileOutcome{};
   } catch (const std::exception&) {
     core::UnexpectedFault("Delete");
-    return Failed(-static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY));
+    return Failed(ERROR_NOT_ENOUGH_MEMORY);
   }
 }
 

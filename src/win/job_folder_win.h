@@ -16,10 +16,12 @@ namespace x5::win {
 
 // The outcome of one change in a job folder.
 struct JobFileOutcome {
-  int32_t result = 1;   // 1 done; 0 nothing to delete; a negated system error code
-  std::string refusal;  // one console line naming the file, when a link was refused
+  enum class State : uint8_t { kDone, kNothingToDelete, kFailed };
+  State state = State::kDone;
+  uint32_t error = 0;   // the system's error code when it failed
+  std::string refusal;  // one console line naming the file, when a link was refused (failed)
 
-  bool Done() const noexcept { return result == 1; }
+  bool Done() const noexcept { return state == State::kDone; }
   bool Refused() const noexcept { return !refusal.empty(); }
 };
 

@@ -71,17 +71,17 @@ class FakeParameterFiles final : public ParameterFiles {
       return std::nullopt;
     return it->second.substr(0, it->second.find_first_of("\r\n"));
   }
-  int32_t WriteAtomically(const std::string& path,
-                          std::string_view content,
-                          std::string& refused) override {
+  core::Result<void> WriteAtomically(const std::string& path,
+                                     std::string_view content,
+                                     std::string& refused) override {
     ++writes;
     refused = refusal;
     if (!refusal.empty())
-      return -5;
+      return core::Failure{"refused", 5};
     if (write_error != 0)
-      return write_error;
+      return core::Failure{"cannot be written", static_cast<uint32_t>(-write_error)};
     files[path] = std::string(content);
-    return 1;
+    return {};
   }
   std::map<std::string, std::string> files;
   std::set<std::string> unreadable;

@@ -310,15 +310,17 @@ struct World::Adapters {
         return std::nullopt;
       return system_.ReadFirstLine(lookup.mapped.local->string());
     }
-    int32_t WriteAtomically(const std::string& path,
-                            std::string_view content,
-                            std::string& refusal) override {
+    core::Result<void> WriteAtomically(const std::string& path,
+                                       std::string_view content,
+                                       std::string& refusal) override {
       refusal.clear();
       RecordedWrite write{"global parameter file", path, world_.drives_.Map(path), content.size()};
       const bool fails = FolderMissing(write.mapped);
       write.would_fail = fails;
       world_.Record(std::move(write), std::string(content));
-      return fails ? -kErrorPathNotFound : 1;
+      if (fails)
+        return core::Failure{"the parameter file's folder is missing", kErrorPathNotFound};
+      return {};
     }
 
    private:

@@ -24,7 +24,7 @@ ConsoleResizePlan PlanConsoleResize(int32_t current_columns,
   // 16-bit arithmetic, leaves the console as it is.
   if (!FitsInt16(columns) || !FitsInt16(rows) || columns < 1 || rows < 1 ||
       !FitsInt16(current_cells)) {
-    plan.result = -1;
+    plan.order = ResizeOrder::kRefused;
     return plan;
   }
   plan.buffer_columns = static_cast<int16_t>(columns);
@@ -32,11 +32,11 @@ ConsoleResizePlan PlanConsoleResize(int32_t current_columns,
   plan.window_right = static_cast<int16_t>(std::min(columns, largest_width) - 1);
   plan.window_bottom = static_cast<int16_t>(std::min(rows, largest_height) - 1);
   if (current_cells > wanted_cells) {
-    plan.result = 1;
+    plan.order = ResizeOrder::kWindowFirst;
   } else if (current_cells < wanted_cells) {
-    plan.result = 2;
+    plan.order = ResizeOrder::kBufferFirst;
   } else {
-    plan.result = 0;
+    plan.order = ResizeOrder::kSameCells;
   }
   return plan;
 }

@@ -10,10 +10,18 @@
 
 namespace x5::console {
 
+// Which of window and buffer changes first, so the window is never larger than the buffer.
+enum class ResizeOrder : uint8_t {
+  kRefused,      // a size the console cannot carry: nothing changes
+  kSameCells,    // as many cells as now: nothing changes
+  kWindowFirst,  // fewer cells: the window shrinks first
+  kBufferFirst,  // more cells: the buffer grows first
+};
+
 // How to take a console from its current buffer to Columns x Rows without ever making the window
 // larger than the buffer.
 struct ConsoleResizePlan {
-  int32_t result = 0;  // 1 shrink (window first), 2 grow (buffer first), 0 same cells, -1 refused
+  ResizeOrder order = ResizeOrder::kSameCells;
   int16_t buffer_columns = 0;
   int16_t buffer_rows = 0;
   int16_t window_right = 0;  // absolute buffer coordinates, left and top 0

@@ -11,24 +11,25 @@ namespace {
 TEST(ConsoleResize, OrderFollowsCellCount) {
   struct {
     int32_t cur_c, cur_r, c, r, lw, lh;
-    int32_t result;
+    ResizeOrder order;
     int16_t right, bottom;
   } cases[] = {
-      {80, 25, 80, 300, 160, 60, 2, 79, 59},     // grow: buffer first
-      {80, 300, 80, 25, 160, 60, 1, 79, 24},     // shrink: window first
-      {80, 300, 120, 200, 160, 60, 0, 119, 59},  // same cells, other shape: nothing changes
-      {80, 25, 400, 25, 160, 60, 2, 159, 24},    // wider than the largest window
+      {80, 25, 80, 300, 160, 60, ResizeOrder::kBufferFirst, 79, 59},
+      {80, 300, 80, 25, 160, 60, ResizeOrder::kWindowFirst, 79, 24},
+      {80, 300, 120, 200, 160, 60, ResizeOrder::kSameCells, 119, 59},  // other shape: no change
+      {80, 25, 400, 25, 160, 60, ResizeOrder::kBufferFirst, 159, 24},  // wider than the largest
   };
   for (const auto& c : cases) {
     ConsoleResizePlan p = PlanConsoleResize(c.cur_c, c.cur_r, c.c, c.r, c.lw, c.lh);
-    EXPECT_EQ(std::tuple(p.result, p.buffer_columns, p.window_right, p.window_bottom),
-              std::tuple(c.result, c.c, c.right, c.bottom))
+    EXPECT_EQ(std::tuple(p.order, p.buffer_columns, p.window_right, p.window_bottom),
+              std::tuple(c.order, c.c, c.right, c.bottom))
         << c.c << "x" << c.r;
   }
   // Sizes beyond 16 bits are refused.
-  EXPECT_EQ(PlanConsoleResize(80, 25, 40000, 25, 160, 60).result, -1);
-  EXPECT_EQ(PlanConsoleResize(80, 25, 80, -3, 160, 60).result, -1);
-  EXPECT_EQ(PlanConsoleResize(200, 300, 80, 25, 160, 60).result, -1);  // 60000 current cells
+  EXPECT_EQ(PlanConsoleResize(80, 25, 40000, 25, 160, 60).order, ResizeOrder::kRefused);
+  EXPECT_EQ(PlanConsoleResize(80, 25, 80, -3, 160, 60).order, ResizeOrder::kRefused);
+  // 60000 current cells
+  EXPECT_EQ(PlanConsoleResize(200, 300, 80, 25, 160, 60).order, ResizeOrder::kRefused);
 }
 
 TEST(JobLogBuffer, GrowsToTheLeastSizeAndLosesRowsOnlyWhenTheFirstLineScrolledAway) {

@@ -27,6 +27,11 @@ SECURITY_ATTRIBUTES InheritableAttributes() {
   return sa;
 }
 
+// What failed, with the system's error code of the console call that just failed.
+core::Failure ConsoleFailure(const char* what) {
+  return core::Failure{what, GetLastError()};
+}
+
 void WriteLine(HANDLE console, const std::string& text) {
   std::string line = text;
   line += "\r\n";
@@ -41,11 +46,11 @@ Console::~Console() {
     CloseConsole();
 }
 
-int32_t Console::OpenConsole(const std::string& title, uint8_t os_version) {
+ConsoleOpening Console::OpenConsole(const std::string& title, uint8_t os_version) {
   if (os_version >= 4)
     FreeConsole();
   if (!AllocConsole())
-    return 2;
+    return ConsoleOpening::kNotAllocated;
   allocated_ = true;
   SECURITY_ATTRIBUTES sa = InheritableAttributes();
   output_.reset(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
@@ -53,13 +58,13 @@ int32_t Console::OpenConsole(const std::string& title, uint8_t os_version) {
   if (!output_) {
     FreeConsole();
     allocated_ = false;
-    return 0;
+    return ConsoleOpening::kOutputNotOpened;
   }
   SetConsoleCtrlHandler(IgnoreControlEvent, TRUE);
   SetConsoleTitleA(title.c_str());
   input_.reset(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &sa,
                            OPEN_EXISTING, 0, nullptr));
-  return 1;
+  return ConsoleOpening::kOpen;
 }
 
 bool Console::CloseConsole() {
@@ -72,9 +77,9 @@ bool Console::CloseConsole() {
   return false;
 }
 
-int32_t Console::SendText(std::string_view text) {
+bool Console::SendText(std::string_view text) {
   if (!output_)
-    return 0;
+    return false;
   std::string line(text);
   line += "\r\n";
   DWORD written = 0;
@@ -82,29 +87,27 @@ int32_t Console::SendText(std::string_view text) {
       WriteConsoleA(output_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   if (ok && first_line_.empty())
     first_line_ = line.substr(0, line.find_first_of("\r\n"));
-  return ok ? 1 : 0;
+  return ok != FALSE;
 }
 
-int32_t Console::SendLines(const std::vector<std::string>& lines) {
-  int32_t result = 1;
-  for (const std::string& text : PackConsoleLines(lines, kLongestConsoleWrite)) {
-    if (SendText(text) != 1)
-      result = 0;
-  }
-  return result;
+bool Console::SendLines(const std::vector<std::string>& lines) {
+  bool all = true;
+  for (const std::string& text : PackConsoleLines(lines, kLongestConsoleWrite))
+    all = SendText(text) && all;
+  return all;
 }
 
-int32_t SaveConsoleText(HANDLE screen_buffer,
-                        int32_t FirstRow,
-                        const std::string& FileName,
-                        std::string_view first_line) {
+core::Result<void> SaveConsoleText(HANDLE screen_buffer,
+                                   int32_t FirstRow,
+                                   const std::string& FileName,
+                                   std::string_view first_line) {
   // Only a console whose text can be read is saved: without it an earlier file (the last run's
   // job log) is kept as it is, never emptied.
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(screen_buffer, &info) || info.dwSize.X <= 0)
-    return -1;
+    return ConsoleFailure("the console's size cannot be read");
   if (info.dwCursorPosition.Y < 0)
-    return 0;
+    return {};
   try {
     const int32_t columns = info.dwSize.X;
     const int32_t last = info.dwCursorPosition.Y;
@@ -118,7 +121,7 @@ int32_t SaveConsoleText(HANDLE screen_buffer,
       COORD at{0, static_cast<SHORT>(y)};
       if (!ReadConsoleOutputCharacterA(screen_buffer, rows.data(),
                                        static_cast<DWORD>(columns * count), at, &read)) {
-        return -1;
+        return ConsoleFailure("the console's text cannot be read");
       }
       for (int32_t r = 0; r < count; ++r) {
         const size_t from = static_cast<size_t>(r) * columns;
@@ -138,56 +141,61 @@ int32_t SaveConsoleText(HANDLE screen_buffer,
     const std::optional<win::FolderAndName> split =
         win::SplitFolderAndName(win::AbsolutePath(FileName));
     if (!split)
-      return -1;
+      return core::Failure{"the console file's name is no file name", ERROR_INVALID_NAME};
     win::JobFolder folder = win::JobFolder::Open(split->folder, FileName);
     const win::JobFileOutcome outcome =
         folder.Replace(split->name, win::TemporaryNameFor(split->name), {win::AsBytes(text)}, true);
     if (outcome.Refused())
       WriteLine(screen_buffer, outcome.refusal);
-    return outcome.Done() ? 1 : -1;
+    if (!outcome.Done())
+      return core::Failure{"the console file cannot be written", outcome.error};
+    return {};
   } catch (const std::exception&) {
-    core::UnexpectedFault("SaveConsoleText");
-    return -1;
+    return core::Failure{std::string(core::UnexpectedFault("SaveConsoleText"))};
   }
 }
 
-int32_t GrowJobLogBuffer(HANDLE screen_buffer) {
+core::Result<void> GrowJobLogBuffer(HANDLE screen_buffer) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(screen_buffer, &info))
-    return -1;
+    return ConsoleFailure("the console's size cannot be read");
   const std::optional<BufferSize> growth = JobLogBufferGrowth(info.dwSize.X, info.dwSize.Y);
   if (!growth)
-    return 0;
-  return SetConsoleScreenBufferSize(screen_buffer, COORD{growth->columns, growth->rows}) ? 2 : -1;
+    return {};
+  if (!SetConsoleScreenBufferSize(screen_buffer, COORD{growth->columns, growth->rows}))
+    return ConsoleFailure("the console's buffer cannot grow");
+  return {};
 }
 
-int32_t SizeConsole(HANDLE screen_buffer, int32_t columns, int32_t rows) {
+core::Result<void> SizeConsole(HANDLE screen_buffer, int32_t columns, int32_t rows) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (GetConsoleScreenBufferInfo(screen_buffer, &info) != 1)
-    return -1;
+    return ConsoleFailure("the console's size cannot be read");
   COORD largest = GetLargestConsoleWindowSize(screen_buffer);
   ConsoleResizePlan plan =
       PlanConsoleResize(info.dwSize.X, info.dwSize.Y, columns, rows, largest.X, largest.Y);
-  if (plan.result <= 0)
-    return plan.result;
+  if (plan.order == ResizeOrder::kRefused)
+    return core::Failure{"the console cannot have that size", ERROR_INVALID_PARAMETER};
+  if (plan.order == ResizeOrder::kSameCells)
+    return {};
   SMALL_RECT window{0, 0, plan.window_right, plan.window_bottom};
   COORD buffer{plan.buffer_columns, plan.buffer_rows};
-  if (plan.result == 1) {
+  if (plan.order == ResizeOrder::kWindowFirst) {
     SetConsoleWindowInfo(screen_buffer, TRUE, &window);
     SetConsoleScreenBufferSize(screen_buffer, buffer);
   } else {
     SetConsoleScreenBufferSize(screen_buffer, buffer);
     SetConsoleWindowInfo(screen_buffer, TRUE, &window);
   }
-  return plan.result;
+  return {};
 }
 
-int32_t MinimizeConsoleWindow(const std::string& title) {
+bool MinimizeConsoleWindow(const std::string& title) {
   HWND window = FindWindowA(nullptr, title.c_str());
   if (window == nullptr)
-    return 0;
+    return false;
   ShowWindow(window, SW_SHOWMINIMIZED);
-  return CloseWindow(window) ? 1 : 0;
+  return CloseWindow(window) != FALSE;
 }
 
 }  // namespace x5::console

@@ -115,16 +115,18 @@ class RunnerWorld final : public sequence::World {
   explicit RunnerWorld(Run& run) : run_(run) {}
 
   bool OpenConsole() override {
-    if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) != 1)
+    if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) !=
+        console::ConsoleOpening::kOpen)
       return false;
     if (run_.inputs.os_version < 4) {
-      console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
-                           run_.inputs.task.console_rows);
+      // A console that cannot take the task's size keeps its own.
+      (void)console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
+                                 run_.inputs.task.console_rows);
       console::MinimizeConsoleWindow(run_.inputs.console_title);
     }
     // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
-    // which the task's geometry decides).
-    console::GrowJobLogBuffer(run_.services.console.Output());
+    // which the task's geometry decides); a buffer that cannot grow keeps what fits.
+    (void)console::GrowJobLogBuffer(run_.services.console.Output());
     return true;
   }
 

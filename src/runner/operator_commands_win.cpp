@@ -87,8 +87,10 @@ Handled Diag(int32_t& diag_number,
              console::Console& console,
              const protocol::OperatorCommand& command) {
   diag_number = NextDiagNumber(diag_number, command.argument);
+  // The report has no field for a DIAG file that could not be saved; a link refused says so on
+  // the console.
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
-    console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
+    (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
   return {kKeepCode, {}};
 }
 

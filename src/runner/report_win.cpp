@@ -128,10 +128,8 @@ void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& 
   // Without an open console there is no job log to save, and the last one is kept.
   if (file.empty() || !services.console.IsOpen())
     return;
-  if (console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()) ==
-      -1) {
+  if (!console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()))
     outcome.report.status_text = protocol::Padded(protocol::kStatusConsoleFileFailed, 8);
-  }
 }
 
 }  // namespace x5::runner

@@ -123,16 +123,17 @@ class CaptureLockHold {
 
   // Frees the lock now (once); the window is hidden after the lock is free.
   void Release() noexcept {
+    // A lock that cannot be freed is taken over by the next runner once its wait runs out.
     if (LockAcquired(result_))
       (void)RegistryLock(kName, kLockRelease, token_, 60, static_cast<int32_t>(kLockTryWaitMs),
                          end_tick_);
-    result_ = 0;
+    result_ = LockState::kFreed;
   }
 
  private:
   int32_t token_;
   uint64_t end_tick_;
-  int32_t result_;
+  core::Result<LockState> result_;
 };
 
 }  // namespace x5::pictures

@@ -48,29 +48,37 @@ bool IsFree(LockValueStore& store) {
   return token && *token < 1;
 }
 
-int32_t WriteToken(LockValueStore& store, int32_t token, int32_t success) {
-  return store.WriteValue(token) == 0 ? success : -2;
+core::Result<LockState> WriteToken(LockValueStore& store, int32_t token, LockState success) {
+  const int32_t error = store.WriteValue(token);
+  if (error != 0)
+    return core::Failure{"the capture lock's token cannot be written",
+                         static_cast<uint32_t>(error)};
+  return success;
 }
 
-int32_t Acquire(const std::string& name,
-                int32_t token,
-                int32_t tries,
-                int32_t wait_ms,
-                const LockServices& s) {
+core::Result<LockState> KeyFailure(int32_t error) {
+  return core::Failure{"the capture lock's key cannot be opened", static_cast<uint32_t>(error)};
+}
+
+core::Result<LockState> Acquire(const std::string& name,
+                                int32_t token,
+                                int32_t tries,
+                                int32_t wait_ms,
+                                const LockServices& s) {
   KeyCloser key(s.store);
   if (s.store.OpenKey(name) != 0) {
     const int32_t created = s.store.CreateKey(name);
     if (created != 0)
-      return created;
+      return KeyFailure(created);
     key.MarkOpen();
     Exclusive exclusive(s.exclusion);
-    return WriteToken(s.store, token, 1);
+    return WriteToken(s.store, token, LockState::kTaken);
   }
   key.MarkOpen();
   {
     Exclusive exclusive(s.exclusion);
     if (IsFree(s.store))
-      return WriteToken(s.store, token, 1);
+      return WriteToken(s.store, token, LockState::kTaken);
   }
   for (int32_t attempt = 0; attempt < tries; ++attempt) {
     s.pause.Pause(wait_ms);
@@ -78,23 +86,23 @@ int32_t Acquire(const std::string& name,
     // the lock freed only one takes it; the other goes on waiting.
     Exclusive exclusive(s.exclusion);
     if (IsFree(s.store))
-      return WriteToken(s.store, token, 2);
+      return WriteToken(s.store, token, LockState::kTakenAfterWait);
   }
   // Waited long enough: a holder that never released is taken over.
   Exclusive exclusive(s.exclusion);
-  return WriteToken(s.store, token, 2);
+  return WriteToken(s.store, token, LockState::kTakenAfterWait);
 }
 
-int32_t Release(const std::string& name, int32_t token, const LockServices& s) {
+core::Result<LockState> Release(const std::string& name, int32_t token, const LockServices& s) {
   KeyCloser key(s.store);
   const int32_t opened = s.store.OpenKey(name);
   if (opened != 0)
-    return opened;
+    return KeyFailure(opened);
   key.MarkOpen();
   Exclusive exclusive(s.exclusion);
   if (LockToken(s.store.ReadValue()) != token)
-    return -2;
-  return s.store.WriteValue(0);
+    return core::Failure{"the capture lock is not held with this token"};
+  return WriteToken(s.store, 0, LockState::kFreed);
 }
 
 }  // namespace
@@ -122,21 +130,20 @@ std::optional<int32_t> LockToken(const LockValue& value) noexcept {
   return std::nullopt;
 }
 
-int32_t RegistryLock(const std::string& lock_name,
-                     uint8_t mode,
-                     int32_t token,
-                     int32_t tries,
-                     int32_t wait_ms,
-                     const LockServices& services) noexcept {
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms,
+                                     const LockServices& services) noexcept {
   try {
     if (mode == kLockAcquire)
       return Acquire(lock_name, token, tries, wait_ms, services);
     if (mode == kLockRelease)
       return Release(lock_name, token, services);
-    return -1;
+    return core::Failure{"no such capture lock mode"};
   } catch (const std::exception&) {
-    core::UnexpectedFault("RegistryLock");
-    return -1;
+    return core::Failure{std::string(core::UnexpectedFault("RegistryLock"))};
   }
 }
 

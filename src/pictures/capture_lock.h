@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "core/result.h"
+
 namespace x5::pictures {
 
 // The "LOCK" value as the store holds it. The lock writes only 32-bit numbers; a text or a value of
@@ -72,20 +74,26 @@ struct LockServices {
 inline constexpr uint8_t kLockAcquire = 1;
 inline constexpr uint8_t kLockRelease = 0;
 
-// Results: acquire 1 (was free, now held), 2 (held after waiting: freed meanwhile or taken over
-// when the tries ran out), -2 (writing the token failed); release 0 (freed), -2 (not held with
-// this token); -1 unexpected error; another positive value is the registry's error code of
-// opening or creating the key, and nothing was changed.
-[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
-                                   uint8_t mode,
-                                   int32_t token,
-                                   int32_t tries,
-                                   int32_t wait_ms,
-                                   const LockServices& services) noexcept;
+// What a lock call that went through did.
+enum class LockState : uint8_t {
+  kTaken,           // acquired: it was free
+  kTakenAfterWait,  // acquired after waiting: freed meanwhile, or taken over when the tries ran out
+  kFreed,           // released
+};
+
+// Fails when the key cannot be opened or created (with the registry's error code; nothing was
+// changed), when the token cannot be written, when a release finds the lock not held with this
+// token, and for an unknown mode.
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms,
+                                     const LockServices& services) noexcept;
 
 // True for the acquire results after which the lock holds the token.
-[[nodiscard]] constexpr bool LockAcquired(int32_t result) noexcept {
-  return result == 1 || result == 2;
+[[nodiscard]] inline bool LockAcquired(const core::Result<LockState>& result) noexcept {
+  return result && (*result == LockState::kTaken || *result == LockState::kTakenAfterWait);
 }
 
 }  // namespace x5::pictures

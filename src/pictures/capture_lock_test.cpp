@@ -55,7 +55,10 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
   std::optional<int32_t> Value() const {
     return key && key->kind == LockValue::Kind::kNumber ? std::optional(key->number) : std::nullopt;
   }
-  int32_t Lock(uint8_t mode, int32_t token, int32_t tries = 200, int32_t wait = 200) {
+  core::Result<LockState> Lock(uint8_t mode,
+                               int32_t token,
+                               int32_t tries = 200,
+                               int32_t wait = 200) {
     return RegistryLock("Capture", mode, token, tries, wait, LockServices{*this, *this, *this});
   }
 
@@ -65,12 +68,12 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
 
 TEST(CaptureLock, AcquireCreatesTheKeyOnlyBelowAnExistingParent) {
   FakeRegistry r;
-  EXPECT_EQ(r.Lock(kLockAcquire, 65802), 1);
+  EXPECT_EQ(*r.Lock(kLockAcquire, 65802), LockState::kTaken);
   EXPECT_EQ(r.Value(), 65802);
   EXPECT_EQ(r.outside, 0);
   FakeRegistry orphan;
   orphan.parent = false;
-  EXPECT_EQ(orphan.Lock(kLockAcquire, 5), kNotFound);
+  EXPECT_EQ(orphan.Lock(kLockAcquire, 5).failure().system_code, uint32_t{kNotFound});
   EXPECT_FALSE(orphan.key);
 }
 
@@ -84,7 +87,9 @@ TEST(CaptureLock, OnlyFreeValuesAreTakenAtOnce) {
   for (const auto& [held, pauses] : cases) {
     FakeRegistry r;
     r.key = held;
-    EXPECT_EQ(r.Lock(kLockAcquire, 9, 2, 100), pauses == 0 ? 1 : 2) << held.text;
+    EXPECT_EQ(*r.Lock(kLockAcquire, 9, 2, 100),
+              pauses == 0 ? LockState::kTaken : LockState::kTakenAfterWait)
+        << held.text;
     EXPECT_EQ(r.pauses, pauses) << held.text;
     EXPECT_EQ(r.Value(), 9);
     EXPECT_EQ(r.outside, 0);  // each value read and the token written under one exclusion
@@ -99,7 +104,7 @@ TEST(CaptureLock, AWaiterTakesTheLockOnlyWhenItIsFree) {
     if (reg.clock_ms == 400 || reg.clock_ms == 1000)
       reg.key = LockValue::Number(reg.clock_ms == 400 ? 333 : 0);
   };
-  EXPECT_EQ(r.Lock(kLockAcquire, 222), 2);
+  EXPECT_EQ(*r.Lock(kLockAcquire, 222), LockState::kTakenAfterWait);
   EXPECT_EQ(r.clock_ms, 1000);
   EXPECT_EQ(r.Value(), 222);
 }
@@ -108,17 +113,17 @@ TEST(CaptureLock, ReleaseOnlyByTheHolderAndFailedWrites) {
   FakeRegistry held;
   held.key = LockValue::Number(4);
   held.write_error = 5;
-  EXPECT_EQ(held.Lock(kLockAcquire, 1, 2, 10), -2);
-  EXPECT_EQ(held.Lock(kLockRelease, 4), 5);
+  EXPECT_EQ(held.Lock(kLockAcquire, 1, 2, 10).failure().system_code, 5u);
+  EXPECT_EQ(held.Lock(kLockRelease, 4).failure().system_code, 5u);
   // A holder whose token is stored as text still frees its own lock; nobody else frees it.
   FakeRegistry r;
   r.key = LockValue::Text("77");
-  EXPECT_EQ(r.Lock(kLockRelease, 78), -2);
-  EXPECT_EQ(r.Lock(kLockRelease, 77), 0);
+  EXPECT_FALSE(r.Lock(kLockRelease, 78).ok());
+  EXPECT_EQ(*r.Lock(kLockRelease, 77), LockState::kFreed);
   EXPECT_EQ(r.Value(), 0);
-  EXPECT_EQ(r.Lock(7, 77), -1);
-  EXPECT_TRUE(LockAcquired(1) && LockAcquired(2));
-  EXPECT_FALSE(LockAcquired(0) || LockAcquired(-2));
+  EXPECT_FALSE(r.Lock(7, 77).ok());
+  EXPECT_TRUE(LockAcquired(LockState::kTaken) && LockAcquired(LockState::kTakenAfterWait));
+  EXPECT_FALSE(LockAcquired(LockState::kFreed) || LockAcquired(core::Failure{}));
 }
 
 }  // namespace

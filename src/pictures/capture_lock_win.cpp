@@ -123,20 +123,20 @@ class MessagePause : public LockPause {
 
 }  // namespace
 
-int32_t RegistryLock(const std::string& lock_name,
-                     uint8_t mode,
-                     int32_t token,
-                     int32_t tries,
-                     int32_t wait_ms) noexcept {
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms) noexcept {
   return RegistryLock(lock_name, mode, token, tries, wait_ms, 0);
 }
 
-int32_t RegistryLock(const std::string& lock_name,
-                     uint8_t mode,
-                     int32_t token,
-                     int32_t tries,
-                     int32_t wait_ms,
-                     uint64_t end_tick) noexcept {
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms,
+                                     uint64_t end_tick) noexcept {
   try {
     RegistryLockStore store;
     MachineMutex exclusion(lock_name, end_tick);
@@ -144,8 +144,7 @@ int32_t RegistryLock(const std::string& lock_name,
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
   } catch (const std::exception&) {
-    core::UnexpectedFault("CaptureLock");
-    return -1;
+    return core::Failure{std::string(core::UnexpectedFault("CaptureLock"))};
   }
 }
 

@@ -11,20 +11,20 @@ namespace x5::pictures {
 
 // `RegistryLock` of capture_lock.h on this machine's registry; waits handle the runner's window
 // messages between sleeps.
-[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
-                                   uint8_t mode,
-                                   int32_t token,
-                                   int32_t tries,
-                                   int32_t wait_ms) noexcept;
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms) noexcept;
 
 // The same with no wait running past `end_tick` (a GetTickCount64 value; 0 for no end): once it
 // has passed, pauses between tries are skipped and the exclusion is asked for without waiting, so
 // picture work that ran out of time still takes and frees the lock at once.
-[[nodiscard]] int32_t RegistryLock(const std::string& lock_name,
-                                   uint8_t mode,
-                                   int32_t token,
-                                   int32_t tries,
-                                   int32_t wait_ms,
-                                   uint64_t end_tick) noexcept;
+core::Result<LockState> RegistryLock(const std::string& lock_name,
+                                     uint8_t mode,
+                                     int32_t token,
+                                     int32_t tries,
+                                     int32_t wait_ms,
+                                     uint64_t end_tick) noexcept;
 
 }  // namespace x5::pictures

@@ -67,11 +67,11 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
     held.from_job = true;
     if (!step.HasJob())
       return held;
-    JobProcessIds list = ReadJobProcessIds(step.job.get());
-    if (list.result < 0)
+    const core::Result<std::vector<uint32_t>> listed = ReadJobProcessIds(step.job.get());
+    if (!listed)
       return held;
-    held.processes.reserve(list.ids.size());
-    for (uint32_t id : list.ids) {
+    held.processes.reserve(listed->size());
+    for (uint32_t id : *listed) {
       // Wine answers the job question only with the full query right; Windows also with the
       // limited one, which a process of another user may still grant.
       win::ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
@@ -80,11 +80,12 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    JobProcessIds again = ReadJobProcessIds(step.job.get());
-    std::sort(again.ids.begin(), again.ids.end());
+    core::Result<std::vector<uint32_t>> again = ReadJobProcessIds(step.job.get());
+    if (again)
+      std::sort(again->begin(), again->end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
-      if (again.result >= 0)
-        return !std::binary_search(again.ids.begin(), again.ids.end(), p.id);
+      if (again)
+        return !std::binary_search(again->begin(), again->end(), p.id);
       BOOL in_job = FALSE;
       return !IsProcessInJob(p.handle.get(), step.job.get(), &in_job) || !in_job;
     });

@@ -18,13 +18,6 @@
 namespace x5::runner {
 namespace {
 
-int32_t NegatedError(DWORD error) noexcept {
-  if (error == 0)
-    return -1;
-  return error > DWORD{std::numeric_limits<int32_t>::max()} ? std::numeric_limits<int32_t>::min()
-                                                            : -static_cast<int32_t>(error);
-}
-
 int64_t FileTimeTicks(const FILETIME& ft) noexcept {
   uint64_t ticks = Unsigned64(ft.dwHighDateTime, ft.dwLowDateTime);
   return ticks > uint64_t{std::numeric_limits<int64_t>::max()} ? 0 : static_cast<int64_t>(ticks);
@@ -112,15 +105,20 @@ JobThreads ListJobThreads(HANDLE job) {
 class WinHeldThread final : public HeldThread {
  public:
   explicit WinHeldThread(win::ScopedHandle thread) noexcept : thread_(std::move(thread)) {}
-  int64_t Suspend() noexcept override { return Result(SuspendThread(thread_.get())); }
-  int64_t Resume() noexcept override { return Result(ResumeThread(thread_.get())); }
+  core::Result<int64_t> Suspend() noexcept override {
+    return Counted(SuspendThread(thread_.get()), "cannot suspend");
+  }
+  core::Result<int64_t> Resume() noexcept override {
+    return Counted(ResumeThread(thread_.get()), "cannot resume");
+  }
 
  private:
-  static int64_t Result(DWORD previous) noexcept {
+  // The texts fit a string's own storage: a failure here never allocates.
+  static core::Result<int64_t> Counted(DWORD previous, const char* failed) noexcept {
     if (previous != static_cast<DWORD>(-1))
-      return previous;
-    DWORD error = GetLastError();
-    return -static_cast<int64_t>(error == 0 ? ERROR_GEN_FAILURE : error);
+      return int64_t{previous};
+    const DWORD error = GetLastError();
+    return core::Failure{failed, error == 0 ? ERROR_GEN_FAILURE : error};
   }
   win::ScopedHandle thread_;
 };
@@ -259,23 +257,20 @@ ProcessTimes QueryProcessTimes(HANDLE process) noexcept {
   return out;
 }
 
-JobProcessIds ReadJobProcessIds(HANDLE job) noexcept {
-  JobProcessIds out;
+core::Result<std::vector<uint32_t>> ReadJobProcessIds(HANDLE job) noexcept {
   try {
+    std::vector<uint32_t> ids;
     DWORD assigned = 0;
-    DWORD error = QueryJobIds(job, 1, out.ids, assigned);
+    DWORD error = QueryJobIds(job, 1, ids, assigned);
     // Processes may join between two reads: ask again with the new count, a few times.
     for (int attempt = 0; error == ERROR_MORE_DATA && attempt < 4; ++attempt)
-      error = QueryJobIds(job, size_t{assigned} + 8, out.ids, assigned);
-    if (error != 0) {
-      out.ids.clear();
-      out.result = NegatedError(error);
-    }
+      error = QueryJobIds(job, size_t{assigned} + 8, ids, assigned);
+    if (error != 0)
+      return core::Failure{"the job's processes cannot be listed", error};
+    return ids;
   } catch (const std::bad_alloc&) {
-    out.ids.clear();
-    out.result = NegatedError(ERROR_NOT_ENOUGH_MEMORY);
+    return core::Failure{"out of memory", ERROR_NOT_ENOUGH_MEMORY};
   }
-  return out;
 }
 
 namespace {
@@ -327,14 +322,25 @@ static_assert(kThreadIdle == THREAD_PRIORITY_IDLE && kThreadLowest == THREAD_PRI
 
 }  // namespace
 
-int32_t SetStepPriority(HANDLE process, HANDLE thread, int32_t code, int32_t os_version) noexcept {
+core::Result<void> SetStepPriority(HANDLE process,
+                                   HANDLE thread,
+                                   int32_t code,
+                                   int32_t os_version) noexcept {
   PrioritySetting setting = PriorityFromCode(code, os_version);
-  int32_t result = 1;
-  if (!SetPriorityClass(process, ClassConstant(setting.priority_class)))
-    result = NegatedError(GetLastError());
-  if (!SetThreadPriority(thread, setting.thread_priority) && result == 1)
-    result = NegatedError(GetLastError());
-  return result;
+  bool failed = false;
+  DWORD error = 0;
+  if (!SetPriorityClass(process, ClassConstant(setting.priority_class))) {
+    failed = true;
+    error = GetLastError();
+  }
+  if (!SetThreadPriority(thread, setting.thread_priority) && !failed) {
+    failed = true;
+    error = GetLastError();
+  }
+  // A text short enough for a string's own storage: the failure never allocates.
+  if (failed)
+    return core::Failure{"priority unset", error};
+  return {};
 }
 
 int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
@@ -370,10 +376,11 @@ ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) 
     if (!process || !thread)
       continue;
     if (set) {
-      int32_t scratch =
+      const core::Result<void> priority =
           SetStepPriority(process.get(), thread.get(), request.priority_code, request.os_version);
-      if (scratch < 0)
-        outcome.last_error = static_cast<uint32_t>(-int64_t{scratch});
+      // A failure the system gave no code for still reports as one.
+      if (!priority)
+        outcome.last_error = std::max(priority.failure().system_code, uint32_t{1});
     } else {
       request.priority_code =
           std::max(request.priority_code, ReadStepPriority(process.get(), thread.get()));

@@ -9,6 +9,7 @@
 
 #include "runner/accounting.h"
 #include "core/interfaces.h"
+#include "core/result.h"
 #include "runner/thread_hold.h"
 
 namespace x5::runner {
@@ -40,22 +41,20 @@ struct ProcessTimes {
 
 [[nodiscard]] ProcessTimes QueryProcessTimes(HANDLE process) noexcept;
 
-struct JobProcessIds {
-  int32_t result = 0;  // 0, or the negated system error code of a failed read
-  std::vector<uint32_t> ids;
-};
-
 // Every process id in the job: asks with room for one, then with room for as many as the job says
 // it has (and again if processes joined meanwhile).
-[[nodiscard]] JobProcessIds ReadJobProcessIds(HANDLE job) noexcept;
+core::Result<std::vector<uint32_t>> ReadJobProcessIds(HANDLE job) noexcept;
 
 }  // namespace x5::runner
 
 namespace x5::runner {
 
-// Sets the process's priority class and then the thread's priority from the code. Returns 1, or
-// the negated system error code of the first call that failed (both calls are always made).
-int32_t SetStepPriority(HANDLE process, HANDLE thread, int32_t code, int32_t os_version) noexcept;
+// Sets the process's priority class and then the thread's priority from the code. Fails with the
+// system error code of the first call that failed (both calls are always made).
+core::Result<void> SetStepPriority(HANDLE process,
+                                   HANDLE thread,
+                                   int32_t code,
+                                   int32_t os_version) noexcept;
 
 // The priority code the pair reads back as (error * 1000 + units when the class cannot be read).
 [[nodiscard]] int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept;

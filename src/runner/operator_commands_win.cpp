@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,7 +20,7 @@ namespace x5::runner {
 namespace {
 
 struct Handled {
-  int32_t report_code;
+  std::optional<ReportCode> report_code;  // none: the report keeps the code it had
   std::string_view message;  // appended to the pre-step messages after the report; empty for none
   CommandOutcome outcome = CommandOutcome::kStayInMonitor;
   // What a KILL ended: the lines naming it are written, and its processes let go, after the
@@ -27,26 +28,32 @@ struct Handled {
   StepEnding ending = {};
 };
 
-constexpr int32_t kKeepCode = INT32_MIN;
+// The codes the commands' reports carry.
+constexpr ReportCode kStatCode{ReportCode::Kind::kCommand, 1};
+constexpr ReportCode kUnknownCode{ReportCode::Kind::kCommand, 9};
+constexpr ReportCode kEndCode{ReportCode::Kind::kCommand, 998};
+constexpr ReportCode kKillCode{ReportCode::Kind::kCommand, 999};
+
+ReportCode ThreadControlCode(const ThreadControlOutcome& outcome) {
+  return {ReportCode::Kind::kSystemError, static_cast<int32_t>(outcome.last_error)};
+}
 
 Handled Stat() {
-  return {1, {}};
+  return {kStatCode, {}};
 }
 
 Handled End(StepProcess& step) {
   // The runner now waits for the step without a time limit: a held step would never end.
   step.holds.ResumeAllHeld();
-  return {998, {}, CommandOutcome::kLeaveMonitor};
+  return {kEndCode, {}, CommandOutcome::kLeaveMonitor};
 }
 
 Handled Hold(StepProcess& step, const RunInputs& inputs) {
-  const ThreadControlOutcome outcome = step.Hold(inputs.os_version);
-  return {static_cast<int32_t>(outcome.last_error), protocol::kHeldOnRequest};
+  return {ThreadControlCode(step.Hold(inputs.os_version)), protocol::kHeldOnRequest};
 }
 
 Handled Resume(StepProcess& step, const RunInputs& inputs) {
-  const ThreadControlOutcome outcome = step.Resume(inputs.os_version);
-  return {static_cast<int32_t>(outcome.last_error), protocol::kResumedOnRequest};
+  return {ThreadControlCode(step.Resume(inputs.os_version)), protocol::kResumedOnRequest};
 }
 
 Handled Kill(StepProcess& step,
@@ -62,14 +69,14 @@ Handled Kill(StepProcess& step,
   // The rest of the tree ends now rather than after the job log is written.
   step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
-  return {999, protocol::kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
+  return {kKillCode, protocol::kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
 Handled Priority(StepProcess& step,
                  const RunInputs& inputs,
                  const protocol::OperatorCommand& command) {
   step.SetPriority(command.argument, inputs.os_version);
-  return {kKeepCode, {}};
+  return {std::nullopt, {}};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
@@ -78,7 +85,7 @@ Handled GetPriority(StepProcess& step,
                     const RunInputs& inputs,
                     const protocol::OperatorCommand& command) {
   step.ReadPriority(command.argument, inputs.os_version);
-  return {kKeepCode, {}};
+  return {std::nullopt, {}};
 }
 
 Handled Diag(int32_t& diag_number,
@@ -91,7 +98,7 @@ Handled Diag(int32_t& diag_number,
   // the console.
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
     (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
-  return {kKeepCode, {}};
+  return {std::nullopt, {}};
 }
 
 // What each command of the protocol's table does here.
@@ -118,15 +125,15 @@ Handled CarryOut(protocol::OperatorCommandKind kind,
     case protocol::OperatorCommandKind::kUnknown:
       break;
   }
-  return {9, {}};
+  return {kUnknownCode, {}};
 }
 
 }  // namespace
 
 CommandOutcome CarryOutOperatorCommand(Run& run, const protocol::OperatorCommand& command) {
   Handled handled = CarryOut(protocol::KindOf(command.name), run, command);
-  if (handled.report_code != kKeepCode)
-    run.outcome.report_code = handled.report_code;
+  if (handled.report_code)
+    run.outcome.report_code = *handled.report_code;
   ReportStep(run.inputs, run.step, run.outcome, run.services);
   WriteEndingLines(run.services.console, handled.ending.lines);
   if (!handled.message.empty()) {

@@ -30,9 +30,9 @@ bool FileCheckPacer::Poll(int64_t chunk_bytes) {
 
 FileCheckPacer::Look FileCheckPacer::LookForCommand() {
   std::array<uint8_t, protocol::kOperatorCommandSize> peeked{};
-  const int64_t waiting = link_.Peek(peeked);
+  const core::Result<int64_t> waiting = link_.Peek(peeked);
   // A command that has not arrived whole is left for the next look, so the check never blocks.
-  if (waiting < static_cast<int64_t>(protocol::kOperatorCommandSize))
+  if (!waiting || *waiting < static_cast<int64_t>(protocol::kOperatorCommandSize))
     return Look::kNothing;
   const protocol::OperatorCommand command = protocol::DecodeOperatorCommand(peeked);
   const protocol::OperatorCommandKind kind = protocol::KindOf(command.name);

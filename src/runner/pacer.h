@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "conditions/condition_file.h"
+#include "core/result.h"
 #include "protocol/protocol.h"
 
 namespace x5::runner {
@@ -14,9 +15,9 @@ namespace x5::runner {
 class CommandLink {
  public:
   virtual ~CommandLink() = default;
-  // Looks at up to 8 waiting bytes without removing them. Returns the number of bytes waiting
-  // (copying what fits into `into`), or a negated system error code when the peek fails.
-  virtual int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) = 0;
+  // Looks at up to 8 waiting bytes without removing them: the number of bytes waiting (copying
+  // what fits into `into`); fails with the system's error code when the peek fails.
+  virtual core::Result<int64_t> Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) = 0;
   // Reads one whole command; false when the pipe failed or ended.
   virtual bool ReadCommand(protocol::OperatorCommand& command) = 0;
   // Sends a step report with report text length 0 and the last wait result as status code.

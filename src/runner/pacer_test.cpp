@@ -18,10 +18,10 @@ class FakeLink : public CommandLink {
   int reports = 0;
   std::vector<int32_t> priorities;
 
-  int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override {
+  core::Result<int64_t> Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override {
     ++peeks;
     if (peek_error)
-      return peek_error;
+      return core::Failure{{}, static_cast<uint32_t>(-peek_error)};
     if (pipe.empty())
       return 0;
     into = protocol::EncodeOperatorCommand(pipe.front().name, pipe.front().argument);

@@ -58,21 +58,23 @@ void WriteStepReport(RunOutcome& outcome, HANDLE output) {
   }
 }
 
-int64_t PipeCommandLink::Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) {
+core::Result<int64_t> PipeCommandLink::Peek(
+    std::array<uint8_t, protocol::kOperatorCommandSize>& into) {
   if (services_.parent_gone)
-    return 0;
+    return int64_t{0};
+  // A text short enough for a string's own storage: a look at the pipe never allocates.
   if (unpeekable_ != 0)
-    return unpeekable_;
+    return core::Failure{"cannot peek", unpeekable_};
   DWORD read = 0;
   DWORD available = 0;
   if (!PeekNamedPipe(services_.input, into.data(), static_cast<DWORD>(into.size()), &read,
                      &available, nullptr)) {
     const DWORD error = GetLastError();
     if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
-      unpeekable_ = -static_cast<int64_t>(error);
-    return -static_cast<int64_t>(error);
+      unpeekable_ = error;
+    return core::Failure{"cannot peek", error};
   }
-  return available;
+  return int64_t{available};
 }
 
 bool PipeCommandLink::ReadCommand(protocol::OperatorCommand& command) {

@@ -47,7 +47,7 @@ class PipeCommandLink : public CommandLink {
  public:
   PipeCommandLink(RunServices& services, RunOutcome& outcome, StepProcess& step)
       : services_(services), outcome_(outcome), step_(step) {}
-  int64_t Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override;
+  core::Result<int64_t> Peek(std::array<uint8_t, protocol::kOperatorCommandSize>& into) override;
   bool ReadCommand(protocol::OperatorCommand& command) override;
   void SendReport() override;
   void StorePriority(int32_t priority) override;
@@ -58,7 +58,7 @@ class PipeCommandLink : public CommandLink {
   StepProcess& step_;
   // A handle that cannot be peeked at all (under Wine, a pipe made by a Linux parent) never can
   // be: its failure is kept instead of being asked for again at every look of a file check.
-  int64_t unpeekable_ = 0;
+  uint32_t unpeekable_ = 0;  // the peek's error code
 };
 
 }  // namespace x5::runner

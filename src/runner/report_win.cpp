@@ -84,7 +84,7 @@ void ReportAndAccount(const RunInputs& inputs,
       }
     }
     report.status_code = step.last_wait_result;
-    report.status_text = ReportStatusText(outcome.report_code);
+    report.status_text = ReportStatusText(outcome.report_code.number);
   }
   if (step.HasJob()) {
     JobAccounting job = QueryJobAccounting(step.job.get());

@@ -84,11 +84,20 @@ class StepProcess {
   bool killed_in_checks = false;
 };
 
+// The number in the status text of a report during the step, and what it is: the code of the
+// operator command the report answers, or the system's error code of a HOLD or RESUME (0 when it
+// went through). The parent reads only the number.
+struct ReportCode {
+  enum class Kind : uint8_t { kNone, kCommand, kSystemError };
+  Kind kind = Kind::kNone;  // kNone: no command answered yet (0)
+  int32_t number = 0;
+};
+
 // What the parent is told: the return-code state and messages the sequence decides, the step
 // report and the report text.
 struct RunOutcome : sequence::Outcome {
   protocol::StepReport report;
-  int32_t report_code = 0;
+  ReportCode report_code;
   std::string report_text;
   bool final_flag = false;
   bool accounting_flag = false;

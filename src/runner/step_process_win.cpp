@@ -27,7 +27,8 @@ void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
     (void)ThreadControl(job.get(), request, holds);
     return;
   }
-  SetStepPriority(process.get(), thread.get(), code, os_version);
+  // As in a job: the report that answers a PRTY has no field for the outcome.
+  (void)SetStepPriority(process.get(), thread.get(), code, os_version);
   (void)ReadStepPriority(process.get(), thread.get());  // read back as the job's threads are
 }
 
@@ -54,7 +55,8 @@ void StepProcess::EndJob() {
 }
 
 void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
-  SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
+  // A step whose priority cannot be set keeps the one it was created with.
+  (void)SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
 }
 
 }  // namespace x5::runner

@@ -7,13 +7,6 @@
 #include <set>
 
 namespace x5::runner {
-namespace {
-
-uint32_t ErrorOf(int64_t result) noexcept {
-  return result < 0 ? static_cast<uint32_t>(-result) : 0;
-}
-
-}  // namespace
 
 ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
   ThreadControlOutcome outcome;
@@ -44,9 +37,9 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
           // Recorded before it is suspended, so a suspend can never go unrecorded.
           it = held_.emplace(id, Entry{std::move(thread), 0}).first;
         }
-        int64_t previous = it->second.thread->Suspend();
-        if (previous < 0) {
-          outcome.last_error = ErrorOf(previous);
+        const core::Result<int64_t> previous = it->second.thread->Suspend();
+        if (!previous) {
+          outcome.last_error = previous.failure().system_code;
           if (it->second.count == 0)
             held_.erase(it);
           continue;
@@ -66,11 +59,11 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
 ThreadControlOutcome HoldLedger::Resume() noexcept {
   ThreadControlOutcome outcome;
   for (auto it = held_.begin(); it != held_.end();) {
-    int64_t previous = it->second.thread->Resume();
-    if (previous < 0)
-      outcome.last_error = ErrorOf(previous);
+    const core::Result<int64_t> previous = it->second.thread->Resume();
+    if (!previous)
+      outcome.last_error = previous.failure().system_code;
     // A thread that cannot be resumed has ended (or never will be resumable): forget one suspend.
-    if (--it->second.count <= 0 || previous == 0)
+    if (--it->second.count <= 0 || (previous && *previous == 0))
       it = held_.erase(it);
     else
       ++it;
@@ -81,7 +74,8 @@ ThreadControlOutcome HoldLedger::Resume() noexcept {
 void HoldLedger::ResumeAllHeld() noexcept {
   for (auto& [id, entry] : held_) {
     for (int32_t i = 0; i < entry.count; ++i) {
-      if (entry.thread->Resume() <= 0)
+      const core::Result<int64_t> previous = entry.thread->Resume();
+      if (!previous || *previous <= 0)
         break;  // ended, or no suspend left on it
     }
   }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/result.h"
+
 namespace x5::runner {
 
 // Whether the threads to control could be listed: kTooSmall when the job holds more processes
@@ -28,9 +30,9 @@ inline constexpr uint32_t kOutOfMemoryError = 8;
 class HeldThread {
  public:
   virtual ~HeldThread() = default;
-  // Both return the suspend count before the call, or the negated system error code.
-  virtual int64_t Suspend() noexcept = 0;
-  virtual int64_t Resume() noexcept = 0;
+  // Both give the suspend count before the call, or fail with the system's error code.
+  virtual core::Result<int64_t> Suspend() noexcept = 0;
+  virtual core::Result<int64_t> Resume() noexcept = 0;
 };
 
 struct ThreadListing {

@@ -15,14 +15,15 @@ using Counts = std::map<uint32_t, int64_t>;
 class FakeThread final : public HeldThread {
  public:
   FakeThread(Counts& counts, uint32_t id) : counts_(counts), id_(id) {}
-  int64_t Suspend() noexcept override {
+  core::Result<int64_t> Suspend() noexcept override {
     auto it = counts_.find(id_);
-    return it == counts_.end() ? -5 : it->second++;
+    return it == counts_.end() ? Ended() : it->second++;
   }
-  int64_t Resume() noexcept override {
+  core::Result<int64_t> Resume() noexcept override {
     auto it = counts_.find(id_);
-    return it == counts_.end() ? -5 : it->second > 0 ? it->second-- : 0;
+    return it == counts_.end() ? Ended() : it->second > 0 ? it->second-- : 0;
   }
+  static core::Result<int64_t> Ended() { return core::Failure{{}, 5}; }
 
  private:
   Counts& counts_;

@@ -13,7 +13,7 @@ class PieceReader : public x5::protocol::ByteReader {
  public:
   PieceReader(const uint8_t* data, size_t size, size_t piece)
       : data_(data), size_(size), piece_(piece == 0 ? 1 : piece) {}
-  int64_t Read(std::span<uint8_t> into) override {
+  x5::core::Result<int64_t> Read(std::span<uint8_t> into) override {
     size_t n = std::min({into.size(), size_ - pos_, piece_});
     std::copy_n(data_ + pos_, n, into.data());
     pos_ += n;

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int64_t found = in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, 2100)
                                              : in.ConsumeIntegral<int64_t>() / 2;
       x5::conditions::ConditionFile file;
-      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
+      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file).ok());
       const std::string out =
           x5::conditions::CheckValues(file, found, s, h.context.case_map, h.context.number_format);
       // The field is shown: a line break in the message can only come from the rule's own texts.
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     default: {
       x5::conditions::ConditionFile file;
-      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file) == 1);
+      Check(x5::conditions::OpenConditionFile(h.files, 'R', "A.LOG", file).ok());
       const int64_t position = in.ConsumeIntegral<int64_t>() / 2;
       const int64_t column = x5::conditions::ColumnOf(file, position, AnyInt(in));
       Check(column >= 0 && (column == 0 || column <= position));

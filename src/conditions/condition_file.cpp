@@ -32,7 +32,8 @@ void ConditionFile::Close() noexcept {
 int64_t ConditionFile::Size() const noexcept {
   if (!reader_)
     return -1;
-  return reader_->Size();
+  const core::Result<int64_t> size = reader_->Size();
+  return size ? *size : -1;
 }
 
 bool ConditionFile::ReadExact(int64_t offset, uint8_t* into, int64_t length) noexcept {
@@ -40,8 +41,11 @@ bool ConditionFile::ReadExact(int64_t offset, uint8_t* into, int64_t length) noe
     return false;
   // A reader may deliver less than asked (a network file, a huge request); loop until complete.
   while (length > 0) {
-    const int64_t got =
+    const core::Result<int64_t> read =
         reader_->ReadAt(offset, std::span<uint8_t>(into, static_cast<size_t>(length)));
+    if (!read)
+      return false;
+    const int64_t got = *read;
     if (got <= 0 || got > length)
       return false;
     offset += got;
@@ -123,27 +127,23 @@ std::span<const uint8_t> ConditionFile::Peek(int64_t offset, int64_t length) noe
   return {peek_.data(), static_cast<size_t>(length)};
 }
 
-int32_t OpenConditionFile(RuleFiles& files,
-                          char mode,
-                          std::string_view name,
-                          ConditionFile& file) noexcept {
-  if (mode != 'R' && mode != 'O' && mode != 'W') {
-    file.Close();
-    return 0;
-  }
+core::Result<void> OpenConditionFile(RuleFiles& files,
+                                     char mode,
+                                     std::string_view name,
+                                     ConditionFile& file) noexcept {
   file.Close();
-  int32_t error = 0;
-  std::unique_ptr<ChunkReader> reader;
   try {
-    reader = files.Open(name, mode == 'W', error);
+    if (mode != 'R' && mode != 'O' && mode != 'W')
+      return core::Failure{"no such open mode"};
+    int32_t error = 0;
+    std::unique_ptr<ChunkReader> reader = files.Open(name, mode == 'W', error);
+    if (!reader)
+      return core::Failure{"the file cannot be opened", static_cast<uint32_t>(error)};
+    file = ConditionFile(std::move(reader));
+    return {};
   } catch (...) {
-    core::UnexpectedFault("OpenConditionFile");
-    return -1;
+    return core::Failure{std::string(core::UnexpectedFault("OpenConditionFile"))};
   }
-  if (!reader)
-    return -1;
-  file = ConditionFile(std::move(reader));
-  return 1;
 }
 
 }  // namespace x5::conditions

@@ -9,15 +9,17 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
+
 namespace x5::conditions {
 
 // Reads a file in chunks at given offsets (forward or backward searches).
 class ChunkReader {
  public:
   virtual ~ChunkReader() = default;
-  virtual int64_t Size() const = 0;
-  // Reads up to into.size() bytes at offset; returns the bytes read or a negated error code.
-  virtual int64_t ReadAt(int64_t offset, std::span<uint8_t> into) = 0;
+  virtual core::Result<int64_t> Size() const = 0;
+  // Reads up to into.size() bytes at offset; the bytes read (0 past the end).
+  virtual core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) = 0;
 };
 
 // Called before every chunk a file condition reads, with the chunk's byte count. Answers false
@@ -97,11 +99,11 @@ class ConditionFile {
   int64_t peek_offset_ = 0;
 };
 
-// Opens `name` for a rule into `file`. Mode 'R' or 'O': shared read; 'W': exclusive read. Returns
-// 1, or -1 when the open fails. Any other mode closes `file` and returns 0.
-[[nodiscard]] int32_t OpenConditionFile(RuleFiles& files,
-                                        char mode,
-                                        std::string_view name,
-                                        ConditionFile& file) noexcept;
+// Opens `name` for a rule into `file`. Mode 'R' or 'O': shared read; 'W': exclusive read. Fails
+// with the system's error code when the open fails; any other mode fails with `file` closed.
+core::Result<void> OpenConditionFile(RuleFiles& files,
+                                     char mode,
+                                     std::string_view name,
+                                     ConditionFile& file) noexcept;
 
 }  // namespace x5::conditions

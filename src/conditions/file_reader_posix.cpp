@@ -34,27 +34,31 @@ class Descriptor {
   int fd_;
 };
 
+core::Failure ReadFailure(int error) {
+  return core::Failure{"the file cannot be read", static_cast<uint32_t>(error)};
+}
+
 class PosixFileReader final : public ChunkReader {
  public:
   explicit PosixFileReader(Descriptor&& fd) noexcept : fd_(std::move(fd)) {}
 
-  int64_t Size() const override {
+  core::Result<int64_t> Size() const override {
     struct stat st {};
     if (::fstat(fd_.get(), &st) != 0)
-      return -errno;
+      return ReadFailure(errno);
     return static_cast<int64_t>(st.st_size);
   }
 
-  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
+  core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) override {
     constexpr size_t kMaxCall = size_t{1} << 30;
     for (;;) {
       const ssize_t got =
           ::pread(fd_.get(), into.data(), into.size() < kMaxCall ? into.size() : kMaxCall,
                   static_cast<off_t>(offset));
       if (got >= 0)
-        return got;
+        return int64_t{got};
       if (errno != EINTR)
-        return -errno;
+        return ReadFailure(errno);
     }
   }
 

@@ -12,32 +12,31 @@
 namespace x5::conditions {
 namespace {
 
-int64_t NegatedLastError() {
-  const DWORD e = GetLastError();
-  return e == 0 ? -1 : -static_cast<int64_t>(e);
+core::Failure ReadFailure(DWORD error) {
+  return core::Failure{"the file cannot be read", error};
 }
 
 class Win32FileReader final : public ChunkReader {
  public:
   explicit Win32FileReader(win::ScopedFileHandle&& file) noexcept : file_(std::move(file)) {}
 
-  int64_t Size() const override {
+  core::Result<int64_t> Size() const override {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file_.get(), &size))
-      return NegatedLastError();
-    return size.QuadPart;
+      return ReadFailure(GetLastError());
+    return int64_t{size.QuadPart};
   }
 
-  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
+  core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) override {
     if (offset < 0)
-      return -ERROR_NEGATIVE_SEEK;
+      return ReadFailure(ERROR_NEGATIVE_SEEK);
     // Sequential reads need no seek; a separate seek per read costs noticeably at small chunks.
     if (offset != position_) {
       LARGE_INTEGER to{};
       to.QuadPart = offset;
       if (!SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN)) {
         position_ = -1;
-        return NegatedLastError();
+        return ReadFailure(GetLastError());
       }
       position_ = offset;
     }
@@ -46,10 +45,10 @@ class Win32FileReader final : public ChunkReader {
     DWORD got = 0;
     if (!ReadFile(file_.get(), into.data(), want, &got, nullptr)) {
       position_ = -1;
-      return NegatedLastError();
+      return ReadFailure(GetLastError());
     }
     position_ += got;
-    return got;
+    return int64_t{got};
   }
 
  private:

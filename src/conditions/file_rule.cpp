@@ -186,7 +186,7 @@ std::string CheckFileRule(ConditionContext& context,
         message = Concat(
             {"File Attribute ", actual, " requested: ", s.attribute_operator, s.attribute_pattern});
         checks_done = true;
-      } else if (OpenConditionFile(context.files, s.open_mode, s.file_name, file) < 1) {
+      } else if (!OpenConditionFile(context.files, s.open_mode, s.file_name, file)) {
         state = OpenState::kOpenFailed;
       } else {
         state = OpenState::kOpen;

@@ -205,26 +205,31 @@ StepReport DecodeStepReport(std::span<const uint8_t, kStepReportSize> bytes) {
   return r;
 }
 
-int64_t ReadFull(ByteReader& in, std::span<uint8_t> into) {
+core::Result<int64_t> ReadFull(ByteReader& in, std::span<uint8_t> into) {
   size_t got = 0;
   while (got < into.size()) {
-    int64_t n = in.Read(into.subspan(got));
-    if (n < 0)
-      return got > 0 ? static_cast<int64_t>(got) : n;
-    if (n == 0)
+    core::Result<int64_t> read = in.Read(into.subspan(got));
+    if (!read) {
+      if (got > 0)
+        break;
+      return read;
+    }
+    const int64_t n = *read;
+    if (n <= 0)
       break;
     got += static_cast<size_t>(n);
   }
   return static_cast<int64_t>(got);
 }
 
-int64_t WriteFull(ByteWriter& out, std::span<const uint8_t> bytes) {
+core::Result<int64_t> WriteFull(ByteWriter& out, std::span<const uint8_t> bytes) {
   size_t put = 0;
   while (put < bytes.size()) {
-    int64_t n = out.Write(bytes.subspan(put));
-    if (n < 0)
-      return n;
-    if (n == 0)
+    core::Result<int64_t> written = out.Write(bytes.subspan(put));
+    if (!written)
+      return written;
+    const int64_t n = *written;
+    if (n <= 0)
       break;
     put += static_cast<size_t>(n);
   }
@@ -243,11 +248,12 @@ BlockResult ReadTextBlock(ByteReader& in,
   bool first_bytes = true;
   while (unrequested > 0) {
     size_t request = static_cast<size_t>(std::min<int64_t>(unrequested, kBlockRequestSize));
-    int64_t n = ReadFull(in, std::span<uint8_t>(buffer.data(), request));
-    if (n < 0) {
-      block.result = n;
+    core::Result<int64_t> read = ReadFull(in, std::span<uint8_t>(buffer.data(), request));
+    if (!read) {
+      block.failure = std::move(read).failure();
       return block;
     }
+    const int64_t n = *read;
     if (n == 0)
       break;  // the parent closed its pipe: keep what arrived
     unrequested -= n;
@@ -267,15 +273,15 @@ BlockResult ReadTextBlock(ByteReader& in,
   return block;
 }
 
-int64_t WriteText(ByteWriter& out, std::string_view text) {
+core::Result<int64_t> WriteText(ByteWriter& out, std::string_view text) {
   int64_t total = 0;
   for (size_t pos = 0; pos < text.size(); pos += kTextWritePiece) {
     std::string_view piece = text.substr(pos, kTextWritePiece);
-    int64_t n =
+    core::Result<int64_t> written =
         WriteFull(out, std::span(reinterpret_cast<const uint8_t*>(piece.data()), piece.size()));
-    if (n < 0)
-      return n;
-    total += n;
+    if (!written)
+      return written;
+    total += *written;
   }
   return total;
 }

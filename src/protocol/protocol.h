@@ -5,9 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "core/result.h"
 
 namespace x5::protocol {
 
@@ -121,31 +124,31 @@ std::string Padded(std::string_view text, size_t width);
 // Removes trailing blanks (a field of only blanks becomes empty).
 std::string Trimmed(std::string_view text);
 
-// The runner's side of one pipe. Read returns the bytes read (0 at end of pipe) or a negated system
-// error code; Write returns the bytes written or a negated system error code.
+// The runner's side of one pipe. Read gives the bytes read (0 at end of pipe), Write the bytes
+// written; both fail with the system's error code.
 class ByteReader {
  public:
   virtual ~ByteReader() = default;
-  virtual int64_t Read(std::span<uint8_t> into) = 0;
+  virtual core::Result<int64_t> Read(std::span<uint8_t> into) = 0;
 };
 
 class ByteWriter {
  public:
   virtual ~ByteWriter() = default;
-  virtual int64_t Write(std::span<const uint8_t> bytes) = 0;
+  virtual core::Result<int64_t> Write(std::span<const uint8_t> bytes) = 0;
 };
 
 // Reads until `into` is full or the pipe ends: a pipe may deliver one write of the parent in
-// pieces. Returns the bytes read, or a negated error code when a read failed before anything
-// arrived.
-int64_t ReadFull(ByteReader& in, std::span<uint8_t> into);
+// pieces. The bytes read; fails only when a read failed before anything arrived.
+core::Result<int64_t> ReadFull(ByteReader& in, std::span<uint8_t> into);
 
-// Writes all bytes, looping over partial writes. Returns the bytes written or a negated error code.
-int64_t WriteFull(ByteWriter& out, std::span<const uint8_t> bytes);
+// Writes all bytes, looping over partial writes: the bytes written.
+core::Result<int64_t> WriteFull(ByteWriter& out, std::span<const uint8_t> bytes);
 
 struct BlockResult {
   std::string text;
-  int64_t result = 0;  // characters taken, or a negated error code
+  int64_t result = 0;                    // characters taken
+  std::optional<core::Failure> failure;  // a read failed: `text` holds what arrived before it
 };
 
 // Reads one text block of the declared length in requests of at most 4096 bytes. For the variables
@@ -157,7 +160,7 @@ BlockResult ReadTextBlock(ByteReader& in,
                           bool is_variables_block,
                           char& list_delimiter);
 
-// Writes the text in pieces of at most 4096 bytes. Returns the sum written or a negated error.
-int64_t WriteText(ByteWriter& out, std::string_view text);
+// Writes the text in pieces of at most 4096 bytes: the sum written.
+core::Result<int64_t> WriteText(ByteWriter& out, std::string_view text);
 
 }  // namespace x5::protocol

@@ -13,7 +13,7 @@ class ScriptedReader : public ByteReader {
  public:
   explicit ScriptedReader(std::string data, size_t piece = SIZE_MAX)
       : data_(std::move(data)), piece_(piece) {}
-  int64_t Read(std::span<uint8_t> into) override {
+  core::Result<int64_t> Read(std::span<uint8_t> into) override {
     requests.push_back(into.size());
     size_t n = std::min({into.size(), data_.size() - pos_, piece_});
     std::copy_n(data_.data() + pos_, n, into.data());
@@ -30,7 +30,7 @@ class ScriptedReader : public ByteReader {
 
 class CollectingWriter : public ByteWriter {
  public:
-  int64_t Write(std::span<const uint8_t> bytes) override {
+  core::Result<int64_t> Write(std::span<const uint8_t> bytes) override {
     writes.push_back(bytes.size());
     data.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return static_cast<int64_t>(bytes.size());
@@ -129,7 +129,7 @@ TEST(TextBlock, NegativeOrHugeDeclaredLengthsAreSafe) {
 TEST(WriteText, SplitsIntoPiecesOfAtMost4096) {
   CollectingWriter out;
   std::string text(9000, 'x');
-  EXPECT_EQ(WriteText(out, text), 9000);
+  EXPECT_EQ(*WriteText(out, text), 9000);
   EXPECT_EQ(out.writes, (std::vector<size_t>{4096, 4096, 808}));
   EXPECT_EQ(out.data, text);
 }

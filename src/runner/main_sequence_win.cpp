@@ -63,7 +63,8 @@ RunInputs ReadInputs(HANDLE input) {
   RunInputs inputs;
   PipeReader in(input);
   protocol::TaskBytes bytes{};
-  protocol::ReadFull(in, bytes);
+  // A record cut short or not read at all leaves its missing bytes zero.
+  (void)protocol::ReadFull(in, bytes);
   inputs.task = protocol::DecodeTaskRecord(bytes);
   inputs.program_files_x86 = EnvironmentValue("ProgramFiles(x86)");
   inputs.os_version =
@@ -87,7 +88,8 @@ void SayStarted(HANDLE output) {
   protocol::StatusRecord started;
   started.status_text = protocol::kStatusStarted;
   PipeWriter out(output);
-  protocol::WriteFull(out, protocol::EncodeStatusRecord(started));
+  // A parent that cannot take it is gone: the run goes on to its end.
+  (void)protocol::WriteFull(out, protocol::EncodeStatusRecord(started));
 }
 
 // The "Command=" and "WorkDir" of the job log block, expanded again with passwords masked.

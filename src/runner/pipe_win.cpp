@@ -8,25 +8,24 @@
 
 namespace x5::runner {
 
-int64_t PipeReader::Read(std::span<uint8_t> into) {
+core::Result<int64_t> PipeReader::Read(std::span<uint8_t> into) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<size_t>(into.size(), 1u << 30));
   if (!ReadFile(handle_, into.data(), want, &got, nullptr)) {
     const DWORD error = GetLastError();
     if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
-      return 0;
-    return -static_cast<int64_t>(error);
+      return int64_t{0};
+    return core::Failure{"the parent's pipe cannot be read", error};
   }
-  return got;
+  return int64_t{got};
 }
 
-int64_t PipeWriter::Write(std::span<const uint8_t> bytes) {
+core::Result<int64_t> PipeWriter::Write(std::span<const uint8_t> bytes) {
   DWORD put = 0;
   const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
-  if (!WriteFile(handle_, bytes.data(), want, &put, nullptr)) {
-    return -static_cast<int64_t>(GetLastError());
-  }
-  return put;
+  if (!WriteFile(handle_, bytes.data(), want, &put, nullptr))
+    return core::Failure{"the parent's pipe cannot be written", GetLastError()};
+  return int64_t{put};
 }
 
 std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& services) {
@@ -36,7 +35,8 @@ std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& servic
     return std::nullopt;
   std::array<uint8_t, protocol::kOperatorCommandSize> bytes{};
   PipeReader in(services.input);
-  if (protocol::ReadFull(in, bytes) != static_cast<int64_t>(bytes.size())) {
+  const core::Result<int64_t> read = protocol::ReadFull(in, bytes);
+  if (!read || *read != static_cast<int64_t>(bytes.size())) {
     services.parent_gone = true;
     if (services.console.IsOpen())
       services.console.SendText(kParentGoneLine);
@@ -50,11 +50,12 @@ void WriteStepReport(RunOutcome& outcome, HANDLE output) {
   outcome.report.result_flag = outcome.rc.result_flag;
   PipeWriter out(output);
   auto bytes = protocol::EncodeStepReport(outcome.report);
-  protocol::WriteFull(out, bytes);
+  // A report the parent cannot take is lost with the parent: the run goes on to its end.
+  (void)protocol::WriteFull(out, bytes);
   if (outcome.final_flag && outcome.report.report_text_length > 0) {
-    protocol::WriteText(out,
-                        std::string_view(outcome.report_text)
-                            .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
+    (void)protocol::WriteText(
+        out, std::string_view(outcome.report_text)
+                 .substr(0, static_cast<size_t>(outcome.report.report_text_length)));
   }
 }
 

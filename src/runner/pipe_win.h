@@ -18,7 +18,7 @@ class PipeReader : public protocol::ByteReader {
  public:
   explicit PipeReader(HANDLE handle) : handle_(handle) {}
   // The end of the parent's pipe reads as 0 bytes, not as an error.
-  int64_t Read(std::span<uint8_t> into) override;
+  core::Result<int64_t> Read(std::span<uint8_t> into) override;
 
  private:
   HANDLE handle_;
@@ -27,7 +27,7 @@ class PipeReader : public protocol::ByteReader {
 class PipeWriter : public protocol::ByteWriter {
  public:
   explicit PipeWriter(HANDLE handle) : handle_(handle) {}
-  int64_t Write(std::span<const uint8_t> bytes) override;
+  core::Result<int64_t> Write(std::span<const uint8_t> bytes) override;
 
  private:
   HANDLE handle_;

@@ -32,7 +32,7 @@ TEST(ParentPipe, RecordWrittenInThreePiecesIsReadWhole) {
     });
     PipeReader in(read_end.get());
     protocol::TaskBytes got{};
-    const int64_t read = protocol::ReadFull(in, got);
+    const int64_t read = *protocol::ReadFull(in, got);
     writer.join();
     if (writer_stays) {
       EXPECT_EQ(read, static_cast<int64_t>(sent.size()));

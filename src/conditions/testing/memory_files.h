@@ -22,18 +22,18 @@ class MemoryReader final : public ChunkReader {
  public:
   explicit MemoryReader(std::shared_ptr<const std::string> data) : data_(std::move(data)) {}
 
-  int64_t Size() const override {
+  core::Result<int64_t> Size() const override {
     ++size_calls;
     return static_cast<int64_t>(data_->size());
   }
 
-  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
+  core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) override {
     ++reads;
     if (fail_from >= 0 && offset + static_cast<int64_t>(into.size()) > fail_from)
-      return -5;
+      return core::Failure{"read failed", 5};
     const auto size = static_cast<int64_t>(data_->size());
     if (offset < 0 || offset > size)
-      return -22;
+      return core::Failure{"offset outside the file", 22};
     int64_t n = std::min<int64_t>(static_cast<int64_t>(into.size()), size - offset);
     if (max_per_read > 0)
       n = std::min(n, max_per_read);
@@ -59,12 +59,12 @@ class PatternReader final : public ChunkReader {
   PatternReader(int64_t size, char fill, std::string text, int64_t text_at)
       : size_(size), fill_(fill), text_(std::move(text)), text_at_(text_at) {}
 
-  int64_t Size() const override { return size_; }
+  core::Result<int64_t> Size() const override { return size_; }
 
-  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
+  core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) override {
     const int64_t n = std::min<int64_t>(static_cast<int64_t>(into.size()), size_ - offset);
     if (n < 0)
-      return -22;
+      return core::Failure{"offset outside the file", 22};
     std::memset(into.data(), fill_, static_cast<size_t>(n));
     const int64_t a = std::max(offset, text_at_);
     const int64_t b = std::min(offset + n, text_at_ + static_cast<int64_t>(text_.size()));

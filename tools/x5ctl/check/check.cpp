@@ -47,7 +47,7 @@ std::string U(std::string_view ansi) {
 class BytesReader final : public protocol::ByteReader {
  public:
   explicit BytesReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  int64_t Read(std::span<uint8_t> into) override {
+  core::Result<int64_t> Read(std::span<uint8_t> into) override {
     const size_t n = std::min(into.size(), bytes_.size() - at_);
     std::copy_n(bytes_.data() + at_, n, into.data());
     at_ += n;
@@ -70,7 +70,7 @@ struct RunnerInput {
 RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream) {
   BytesReader in(stream);
   protocol::TaskBytes bytes{};
-  protocol::ReadFull(in, bytes);
+  (void)protocol::ReadFull(in, bytes);  // bytes it cannot read stay zero, as in the runner
   RunnerInput input;
   input.task = protocol::DecodeTaskRecord(bytes);
   input.command =

@@ -102,10 +102,10 @@ std::vector<std::string> Components(std::string_view rest) {
 class StringReader final : public conditions::ChunkReader {
  public:
   explicit StringReader(const std::string& data) : data_(data) {}
-  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
-  int64_t ReadAt(int64_t offset, std::span<uint8_t> into) override {
-    if (offset < 0 || offset > Size())
-      return -22;
+  core::Result<int64_t> Size() const override { return static_cast<int64_t>(data_.size()); }
+  core::Result<int64_t> ReadAt(int64_t offset, std::span<uint8_t> into) override {
+    if (offset < 0 || offset > static_cast<int64_t>(data_.size()))
+      return core::Failure{"offset outside the file", 22};
     const size_t n = std::min(into.size(), data_.size() - static_cast<size_t>(offset));
     std::copy_n(data_.data() + offset, n, into.data());
     return static_cast<int64_t>(n);

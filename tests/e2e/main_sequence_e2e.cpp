@@ -8,39 +8,14 @@
 #include "commands/command_split.h"
 #include "x5ctl/check/check.h"
 #include "x5ctl/step/exit_status.h"
+#include "x5ctl/step/explain.h"
 #include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
 
 namespace x5::e2e {
 namespace {
 
 using MainSequence = RunnerTest;
-
-TEST_F(MainSequence, StepRunsReportsAndEndsWithEnd) {
-  Start(Task(step_ + " echo hello-from-step sleep 800 exit 3"));
-  ctl::step::ReportRecord r = Exchange("STAT");
-  EXPECT_EQ(r.report.status_text, "1       ");
-  EXPECT_EQ(r.report.status_code, protocol::kStillRunning);
-  EXPECT_EQ(r.report.phase, 2);
-  EXPECT_EQ(r.report.current_rc, 1);  // the rules ran before the launch
-  EXPECT_GT(r.report.start_time, 0);
-  EXPECT_EQ(r.report.end_time, 0);
-
-  ctl::step::ReportRecord final_report = StatUntilFinal();
-  EXPECT_EQ(final_report.report.status_text, "STEP OK ");
-  EXPECT_EQ(final_report.report.current_rc, 1);  // the step's exit code plays no part
-  EXPECT_GE(final_report.report.end_time, final_report.report.start_time);
-  EndConversation();
-
-  // The step's output, then the job log block (its lines have unit tests).
-  const std::string console = ReadFileText(Linux("console.txt"));
-  for (const std::string& line :
-       {std::string("hello-from-step\r\n"),
-        "tester/JOB." + std::to_string(job_number_) + ".1  JOB# ",
-        "Command=" + step_ + " echo hello-from-step sleep 800 exit 3\r\n",
-        std::string("Processes 1\r\n"), "\r\n" + std::string(80, '_') + "\r\n"})
-    EXPECT_TRUE(Contains(console, line)) << line << "\n" << console;
-  EXPECT_FALSE(Contains(console, " \r\n")) << "trailing blanks in the saved console";
-}
 
 // Before it answers "Started " a start loads nothing beyond what its import table allows. A
 // library loaded on first use is not in that table, so this watches the loads: Wine traces each
@@ -145,8 +120,9 @@ struct Decision {
   char flag;
   // "#" for the failed launch of the command too long; %S% stands for the step folder.
   const char* report_text;
-  const char* console_line;  // in the job log, or ""
-  bool check_launches;       // false where only the real launch can fail
+  const char* console_line;    // in the job log, or ""
+  bool check_launches;         // false where only the real launch can fail
+  const char* explained = "";  // in what `x5ctl exec --explain` makes of the real stream
 };
 
 class MainSequenceBothWays : public RunnerTest, public testing::WithParamInterface<Decision> {
@@ -201,8 +177,13 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   EXPECT_EQ(r.report.result_flag, c.flag);
   EXPECT_EQ(r.text, report_text);
   EXPECT_EQ(r.report.report_text_length, static_cast<int32_t>(r.text.size()));
+  EXPECT_TRUE(!runs || (r.report.start_time > 0 && r.report.end_time >= r.report.start_time));
   EXPECT_EQ(EndConversation().text, report_text);
-  EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")), c.console_line));
+  const std::string console = ReadFileText(Linux("console.txt"));
+  EXPECT_TRUE(Contains(console, c.console_line));
+  const std::string explained =
+      ctl::step::ExplainStep(ctl::text::DecodeRunnerStream(session_->Received()), console);
+  EXPECT_TRUE(Contains(explained, c.explained)) << explained;
   for (size_t i = 0; i < outside.size(); ++i) {
     auto after = Snapshot(outside[i]);
     if (c.maximum_rc != 0) {
@@ -263,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                  '-',
                  "-1 RC=0     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
                  "***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n",
-                 "", true},
+                 "", true, "Rule line 1 (before the step) set RC 0"},
         // Refused whole, never run cut.
         Decision{"CommandTooLong", 4, 1, 1, 4, "#", "", "STEP=?  ", 99, '+', "#",
                  "** The command line is ", true},
@@ -271,14 +252,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n***** Error - Command  \"C:\\windows\\nosuch.exe\"  STEP=?   RC=2 *****"
                  "\r\n\r\n",
                  "", false},
-        Decision{"Runs", 4, 1, 1, 4, "@", "", "STEP OK ", 1, '+', "", "", true},
+        Decision{"Runs", 4, 1, 1, 4, "@", "", "STEP OK ", 1, '+', "", "Processes 1\r\n", true,
+                 "The step ran and its process ended"},
         Decision{"AbendModeRaisesTheFinalRc", 4, 5, 1, 9, "@", "", "STEP OK ", 5, '+',
                  "***** WARNING - ABEND MODE, Task RC= 5 *****\r\n\r\n", "", true},
         Decision{"AbendsAfterTheStep", 4, 1, 1, 4, "@", "+>\nR=R8 F=%X5S%marker.txt\n", "STEP OK ",
                  8, '-',
                  "+2 RC=8     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
                  "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n",
-                 "", true}),
+                 "", true, "Rule line 2 (after the step) set RC 8, having found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

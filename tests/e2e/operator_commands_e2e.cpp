@@ -50,56 +50,15 @@ TEST_F(OperatorCommands, HoldsAreCountedAndEndOfAHeldStepLetsItFinish) {
   EXPECT_FALSE(Contains(ReadFileText(Linux("console.txt")), "HOLDED"));
 }
 
-// A KILL of a held tree, with an exit code: the whole tree ends, held or not.
-TEST_F(OperatorCommands, KillWithExitCodeEndsTheHeldStepItsChildAndGrandchild) {
-  Start(Task(step_ + " tree 2 " + Win("pids.txt") + " 60000"));
-  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
-  const unsigned long main_pid = ReadPids(Linux("pids.txt"))[0];
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 3);
-  // A watcher holds the main process open so that its exit code can be read after its end.
-  core::Result<std::unique_ptr<ctl::host::ChildProcess>> started =
-      ctl::host::StartChildProcess({"wine", (fs::path(mingw_) / "x5step.exe").string(), "exitof",
-                                    Win("pids.txt"), Win("exit.txt")});
-  ASSERT_TRUE(started) << started.failure().text;
-  std::unique_ptr<ctl::host::ChildProcess>& watcher = *started;
-  watcher->CloseInput();
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("exit.txt.open")); }));
-
-  EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
-  ctl::step::ReportRecord kill = Exchange("KILL", 5);
-  EXPECT_EQ(kill.report.status_text, "999     ");
-  EXPECT_EQ(kill.report.phase, 2);
-  ctl::step::ReportRecord final_report = Exchange("STAT");
-  EXPECT_EQ(final_report.report.phase, 4);
-  EXPECT_EQ(final_report.report.status_text, "STEP OK ");
-  EXPECT_EQ(final_report.text, TaskLine(main_pid, "HOLDED") + TaskLine(main_pid, "KILLED"));
-  // Before "END ": the clean-up has not run yet, so the KILL alone has ended the tree.
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-  EndConversation();
-  EXPECT_EQ(watcher->Wait(std::chrono::steady_clock::now() + std::chrono::seconds(60)),
-            std::optional<int32_t>(0));
-  EXPECT_EQ(ReadFileText(Linux("exit.txt")), "5") << "the exit code of the killed main process";
-}
-
-// Whatever OS version code the parent sends, the step runs in a job: a KILL ends its whole tree.
-TEST_F(OperatorCommands, AnyOsVersionCodeGetsAJobThatAKillEnds) {
-  protocol::TaskRecord t = Task(step_ + " tree 2 " + Win("pids.txt") + " 60000");
-  t.os_version = 3;
-  Start(t);
-  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
-  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
-  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-  StatUntilFinal();
-  EndConversation();
-}
-
 // The launch priority reaches the step's main process and thread; PRTY reaches every process of
-// the job and each of its threads; GPRT changes nothing. The codes' meanings have unit tests.
-TEST_F(OperatorCommands, LaunchPriorityThenPrtyReachesEveryProcessOfTheJob) {
-  protocol::TaskRecord t = Task(step_ + " tree 1 " + Win("pids.txt") + " 60000");
+// the job and each of its threads; GPRT changes nothing (the codes' meanings have unit tests). An
+// unknown command answers 9, which DIAG keeps while it writes the copy numbered as asked. Then a
+// KILL of the held tree, with an exit code: the whole tree ends, held or not.
+TEST_F(OperatorCommands, PriorityDiagAndAKillWithExitCodeThatEndsTheHeldTree) {
+  protocol::TaskRecord t = Task(step_ + " echo diag-marker tree 2 " + Win("pids.txt") + " 60000");
   t.priority = 15;  // below normal class, highest thread priority
   Start(t);
-  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return ReadPids(Linux("pids.txt")).size() == 3; }));
   const std::vector<unsigned long> pids = ReadPids(Linux("pids.txt"));
   // Per process listed: "PID CLASS T1,T2..." with the distinct priorities of its threads.
   auto priorities = [&] {
@@ -110,35 +69,28 @@ TEST_F(OperatorCommands, LaunchPriorityThenPrtyReachesEveryProcessOfTheJob) {
   EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
   const std::string launched = priorities();
   EXPECT_TRUE(launched.starts_with(std::to_string(pids[0]) + " 16384 2")) << launched;
-
   EXPECT_EQ(Exchange("PRTY", 30).report.status_text, "1       ") << "PRTY leaves the report code";
-  const std::string above_normal = priorities();
-  EXPECT_EQ(above_normal,
-            std::to_string(pids[0]) + " 32768 -15\n" + std::to_string(pids[1]) + " 32768 -15\n");
+  std::string above_normal;
+  for (unsigned long pid : pids)
+    above_normal += std::to_string(pid) + " 32768 -15\n";
+  EXPECT_EQ(priorities(), above_normal);
   EXPECT_EQ(Exchange("GPRT").report.status_text, "1       ");
   EXPECT_EQ(priorities(), above_normal);
-  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
-  StatUntilFinal();
-  EndConversation();
-}
-
-// DIAG numbers its copies on from the last (-1) or from the number given; an unknown command
-// answers 9, which DIAG keeps.
-TEST_F(OperatorCommands, DiagWritesNumberedConsoleCopiesAndUnknownCommandsAnswerNine) {
-  Start(Task(step_ + " echo diag-marker write " + Win("ready.txt") + " x sleep 60000"));
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("ready.txt")); }));
-  EXPECT_EQ(Exchange("STAT").report.status_text, "1       ");
-  for (int32_t argument : {-1, 7, -1})
-    EXPECT_EQ(Exchange("DIAG", argument).report.status_text, "1       ");
   EXPECT_EQ(Exchange("KIL!").report.status_text, "9       ");
-  EXPECT_EQ(Exchange("DIAG", -1).report.status_text, "9       ");
-  for (int n : {1, 7, 8, 9})
-    EXPECT_TRUE(Contains(ReadFileText(Linux("JOB/S01/DIAG" + std::to_string(n) + ".txt")),
-                         "diag-marker\r\n"))
-        << n;
-  EXPECT_FALSE(fs::exists(Linux("JOB/S01/DIAG2.txt")));
-  EXPECT_EQ(Exchange("KILL").report.status_text, "999     ");
-  StatUntilFinal();
+  EXPECT_EQ(Exchange("DIAG", 7).report.status_text, "9       ");
+  EXPECT_TRUE(Contains(ReadFileText(Linux("JOB/S01/DIAG7.txt")), "diag-marker\r\n"));
+
+  EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
+  ctl::step::ReportRecord kill = Exchange("KILL", 5);
+  EXPECT_EQ(kill.report.status_text, "999     ");
+  EXPECT_EQ(kill.report.phase, 2);
+  ctl::step::ReportRecord final_report = Exchange("STAT");
+  EXPECT_EQ(final_report.report.phase, 4);
+  EXPECT_EQ(final_report.report.status_text, "STEP OK ");
+  EXPECT_EQ(final_report.text, TaskLine(pids[0], "HOLDED") + TaskLine(pids[0], "KILLED"));
+  EXPECT_EQ(final_report.report.step_exit_code, 5) << "the exit code of the killed main process";
+  // Before "END ": the clean-up has not run yet, so the KILL alone has ended the tree.
+  EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
   EndConversation();
 }
 

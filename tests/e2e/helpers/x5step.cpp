@@ -20,8 +20,6 @@
 //   write F TEXT  replace file F by TEXT
 //   type F        copy file F to standard output
 //   cwd F         replace file F by the current directory
-//   exitof F OUT  hold the first process listed in F open (creating OUT.open once it does), wait
-//                 for it to end and write its exit code to OUT
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -195,22 +193,6 @@ void Fan(int n, const char* pid_file, const char* ms) {
   Sleep(static_cast<DWORD>(atoi(ms)));
 }
 
-// Holds the first listed process open (so its exit code outlives it), says so by creating
-// OUT.open, waits for it to end and writes its exit code to OUT.
-void WriteExitCode(const char* pid_file, const std::string& out_file) {
-  const std::vector<unsigned long> pids = ReadPids(pid_file);
-  HANDLE p = pids.empty()
-                 ? nullptr
-                 : OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids[0]);
-  if (p == nullptr)
-    return;
-  WriteWhole(out_file + ".open", "");
-  DWORD code = 0;
-  if (WaitForSingleObject(p, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(p, &code))
-    WriteWhole(out_file, std::to_string(code));
-  CloseHandle(p);
-}
-
 int AliveCount(const char* pid_file) {
   int alive = 0;
   for (unsigned long pid : ReadPids(pid_file)) {
@@ -315,9 +297,6 @@ int main(int argc, char** argv) {
       const DWORD n = GetCurrentDirectoryA(MAX_PATH, buf);
       WriteWhole(arg(1), std::string(buf, n < MAX_PATH ? n : 0));
       i += 1;
-    } else if (a == "exitof") {
-      WriteExitCode(arg(1), arg(2));
-      i += 2;
     }
   }
   return 0;

@@ -1,5 +1,5 @@
-// Steps run under another user's logon: a refused logon, the "$local$" domain form and the user's
-// hive, seen through the runner's pipes and the registry of the Wine prefix.
+// Steps run under another user's logon: the "$local$" domain form and the user's hive, seen
+// through the runner's pipes and the registry of the Wine prefix.
 // Under Wine every logon succeeds with a token that cannot start a process or build the user's
 // environment, so the logon path is seen here up to the profile load.
 #include <pwd.h>
@@ -18,77 +18,54 @@ std::string WineUserName() {
 }
 constexpr char kWineUserSidHex[] = "010500000000000515000000000000000000000000000000E8030000";
 
-constexpr char kProfileList[] =
-    "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+// Wine's reg.exe in the test prefix; its exit code, or -1 when it could not run.
+int Reg(std::vector<std::string> args) {
+  args.insert(args.begin(), "reg");
+  return RunWine(std::move(args)).code.value_or(-1);
+}
 
 class Identity : public RunnerTest {
  protected:
   void TearDown() override {
-    for (const std::string& key : cleanup_keys_)
-      (void)Reg({"delete", key, "/f"});
-    RunnerTest::TearDown();
+    if (!profile_key_.empty())
+      (void)Reg({"delete", profile_key_, "/f"});
   }
-
-  // Wine's reg.exe in the test prefix; its exit code, or -1 when it could not run.
-  static int Reg(std::vector<std::string> args) {
-    args.insert(args.begin(), "reg");
-    return RunWine(std::move(args)).code.value_or(-1);
-  }
-
-  // A profile-list entry for Wine's user whose profile folder holds a hive made here, with one
-  // value to find once the runner has loaded it as HKEY_USERS\<hive name>.
-  std::string MakeUserProfile() {
-    const std::string hive_name = "X5E2E-" + std::to_string(getpid());
-    fs::create_directories(Linux("profile"));
-    std::ofstream(Linux("profile/NTUSER.DAT"), std::ios::binary)
-        << "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\X5E2E\n\n#arch=win64\n\n"
-           "[Software\\\\x5e2e] 1700000000\n\"probe\"=\"from-the-hive\"\n";
-    const std::string key = std::string(kProfileList) + "\\" + hive_name;
-    cleanup_keys_.push_back(key);
-    EXPECT_EQ(Reg({"add", key, "/v", "Sid", "/t", "REG_BINARY", "/d", kWineUserSidHex, "/f"}), 0);
-    // Stored as the system stores it, with a reference the runner expands.
-    const std::string folder = "%SystemDrive%" + dir_.substr(2) + "profile";
-    EXPECT_EQ(
-        Reg({"add", key, "/v", "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d", folder, "/f"}), 0);
-    return hive_name;
-  }
-
-  bool HiveLoaded(const std::string& hive_name) {
-    return Reg({"query", "HKU\\" + hive_name + "\\Software\\x5e2e", "/v", "probe"}) == 0;
-  }
-
-  protocol::TaskRecord LogonTask(const std::string& user, const std::string& domain) {
-    protocol::TaskRecord t = Task(step_ + " exit 0");
-    t.user_name = user;
-    t.domain = domain;
-    return t;
-  }
-
-  std::vector<std::string> cleanup_keys_;
+  std::string profile_key_;
 };
-
-TEST_F(Identity, LogonWithoutUserNameIsRefused) {
-  Start(LogonTask("", "CORP"));
-  const ctl::step::ReportRecord r = Exchange("STAT");
-  EXPECT_EQ(r.report.status_text, "LOGON ? ");
-  EXPECT_EQ(r.report.current_rc, 99);
-  EXPECT_EQ(r.text, "\r\n***** INVALID LOGON  RC=99 *****\r\n\r\n");
-  EndConversation();
-}
 
 // The "$local$" domain form loads the user's hive, which stays loaded until the end of the run,
 // after the console is closed. Under Wine the profile library then refuses the logon token.
 TEST_F(Identity, UsersHiveIsLoadedForTheRunAndUnloadedAtItsEnd) {
-  const std::string hive = MakeUserProfile();
-  Start(LogonTask(WineUserName(), "$local$"));
+  // A profile-list entry for Wine's user whose profile folder holds a hive made here, with one
+  // value to find once the runner has loaded it as HKEY_USERS\<hive name>.
+  const std::string hive = "X5E2E-" + std::to_string(getpid());
+  fs::create_directories(Linux("profile"));
+  WriteText(Linux("profile/NTUSER.DAT"),
+            "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\X5E2E\n\n#arch=win64\n\n"
+            "[Software\\\\x5e2e] 1700000000\n\"probe\"=\"from-the-hive\"\n");
+  profile_key_ = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + hive;
+  EXPECT_EQ(
+      Reg({"add", profile_key_, "/v", "Sid", "/t", "REG_BINARY", "/d", kWineUserSidHex, "/f"}), 0);
+  // Stored as the system stores it, with a reference the runner expands.
+  EXPECT_EQ(Reg({"add", profile_key_, "/v", "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d",
+                 "%SystemDrive%" + dir_.substr(2) + "profile", "/f"}),
+            0);
+  const auto loaded = [&] {
+    return Reg({"query", "HKU\\" + hive + "\\Software\\x5e2e", "/v", "probe"}) == 0;
+  };
+
+  protocol::TaskRecord t = Task(step_ + " exit 0");
+  t.user_name = WineUserName();
+  t.domain = "$local$";
+  Start(t);
   const ctl::step::ReportRecord r = Exchange("STAT");
   EXPECT_EQ(r.report.status_text, "PROFILE?");
   EXPECT_EQ(r.report.current_rc, 99);
   EXPECT_EQ(r.text,
             "\r\n***** Error - Command  \"" + blocks_.command + "\"  PROFILE? RC=5 *****\r\n\r\n");
-  EXPECT_TRUE(HiveLoaded(hive));
+  EXPECT_TRUE(loaded());
   EndConversation();
-  EXPECT_FALSE(HiveLoaded(hive));
+  EXPECT_FALSE(loaded());
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ class KillBound : public RunnerTest {
 
   void ExpectStepGoneAndLockFree() {
     EXPECT_EQ(AliveCount(Linux("pids.txt")), 0);
-    const std::string lock = CaptureLockValue();
+    const std::string lock =
+        RunWine({"reg", "query", "HKLM\\Software\\Halvex\\Capture", "/v", "LOCK"}).out;
     EXPECT_NE(lock.find("0x0\r"), std::string::npos) << lock;
   }
 

@@ -35,22 +35,12 @@ const Row kRows[] = {
      ""},
     {"NoWine", [](WineHostFacts& f) { f.wine_found = false; },
      "wine is not installed (not found on PATH)"},
-    {"NoDisplay", [](WineHostFacts& f) { f.display.clear(), f.display_local = false; },
-     "no display for the runner's console: DISPLAY is not set"},
     {"DisplayGone", [](WineHostFacts& f) { f.display_answers = false; },
      "no display for the runner's console: no X server answers on DISPLAY=:7"},
-    {"PrefixMissing", [](WineHostFacts& f) { f.prefix_exists = f.prefix_built = false; },
-     "no Wine prefix: WINEPREFIX=/p does not exist"},
     {"DefaultPrefixNotBuilt",
      [](WineHostFacts& f) { f.prefix = "/home/u/.wine", f.prefix_named = f.prefix_built = false; },
      "no Wine prefix: WINEPREFIX is not set and the default prefix /home/u/.wine is not a built "
      "prefix (it has no system.reg)"},
-    {"EverythingAtOnce",
-     [](WineHostFacts& f) {
-       f.wine_found = f.display_answers = f.prefix_exists = f.prefix_built = false;
-     },
-     "wine is not installed (not found on PATH); no display for the runner's console: no X "
-     "server answers on DISPLAY=:7; no Wine prefix: WINEPREFIX=/p does not exist"},
 };
 
 class Missing : public testing::TestWithParam<Row> {};

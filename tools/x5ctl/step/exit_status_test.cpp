@@ -46,17 +46,6 @@ TEST(ExecOutcome, FinalReportGivesItsStatus) {
   }
 }
 
-TEST(ExecOutcome, RunnerFailuresAndSignalsHaveStatusesOfTheirOwn) {
-  const protocol::StepReport ok = Final("STEP OK", '+', 1);
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kNotStarted, std::nullopt, 0).status, kExecNotStarted);
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kTimedOut, std::nullopt, 0).status, kExecTimedOut);
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kBrokeOff, ok, 0).status, kExecBrokeOff);
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, std::nullopt, 0).status, kExecBrokeOff);
-  // A killed step still reports "STEP OK": the signal decides, also when the runner was ended.
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, ok, 15).status, 143);
-  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kInterrupted, std::nullopt, 2).status, 130);
-}
-
 // The step's own exit code: named whenever the step ran, a status of its own only on request and
 // only where the step would otherwise count as a success.
 TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {

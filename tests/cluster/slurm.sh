@@ -27,8 +27,7 @@ skip() {
   fi
   exit 77
 }
-x5_slurm_usable 2>/tmp/x5-slurm-why.$$ || skip "$(cat /tmp/x5-slurm-why.$$; rm -f /tmp/x5-slurm-why.$$)"
-rm -f /tmp/x5-slurm-why.$$
+why="$(x5_slurm_usable 2>&1)" || skip "$why"
 if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
   skip "needs WINEPREFIX and DISPLAY (run through scripts/test)"
 fi

@@ -10,7 +10,6 @@
 #include <functional>
 
 #include "e2e_support.h"
-#include "x5ctl/step/exit_status.h"
 
 extern char** environ;
 

@@ -138,7 +138,7 @@ TEST_F(Commands, FailedSaveLeavesTheTargetByteForByte) {
   EndConversation();
   EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))),
                        "ERROR - File NOT saved: " + Win("ro.txt") + "\r\n"));
-  // Nothing left beside the files, however the save went.
+  // Nothing left beside the file, however the save went.
   auto after = Snapshot(dir_linux_);
   after.erase("console.txt");
   EXPECT_EQ(after, (std::map<std::string, std::string>{{"ro.txt", original}, {"JOB", "<dir>"}}));

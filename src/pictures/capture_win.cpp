@@ -55,6 +55,21 @@ void LetCatchUp(HWND window, CaptureRun& run) {
     run.not_answering.push_back(window);
 }
 
+// Waits, within bounds, until an answering window has painted what it owes: a window shown or
+// uncovered a moment ago still has an update region, and its picture would show nothing there.
+void LetPaint(HWND window, CaptureRun& run) {
+  if (!Answers(run, window))
+    return;
+  const uint64_t end = GetTickCount64() + std::min(kAnswerTimeoutMs, RemainingMs(run));
+  while (GetUpdateRect(window, nullptr, FALSE)) {
+    if (GetTickCount64() >= end) {
+      run.not_answering.push_back(window);
+      return;
+    }
+    Sleep(10);
+  }
+}
+
 void PutBack(HWND window, WINDOWPLACEMENT placement) {
   placement.flags |= WPF_ASYNCWINDOWPLACEMENT;
   SetWindowPlacement(window, &placement);
@@ -239,6 +254,7 @@ int32_t CaptureWindow(HWND window,
           LetCatchUp(window, run);
         }
       }
+      LetPaint(window, run);
       WindowUpdateLock updates(window);
       if (WritePictures(window, process_id, window_number, sanitised_title, run))
         ++run.pictures_written;

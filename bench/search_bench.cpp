@@ -92,13 +92,12 @@ int64_t RunSearch(x5::conditions::ConditionFile& file, const Options& o, Countin
 }
 
 x5::conditions::ConditionFile OpenOrDie(const std::string& path) {
-  int32_t error = 0;
-  auto reader = x5::conditions::OpenFileReader(path, false, error);
+  auto reader = x5::conditions::OpenFileReader(path, false);
   if (!reader) {
-    std::fprintf(stderr, "cannot open %s (error %d)\n", path.c_str(), error);
+    std::fprintf(stderr, "cannot open %s (error %u)\n", path.c_str(), reader.failure().system_code);
     std::exit(2);
   }
-  return x5::conditions::ConditionFile(std::move(reader));
+  return x5::conditions::ConditionFile(std::move(*reader));
 }
 
 int FileMode(const Options& o) {

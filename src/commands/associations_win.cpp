@@ -20,8 +20,7 @@ constexpr INT_PTR kFoundAbove = 32;
 class ShellAssociations final : public Associations {
  public:
   std::optional<std::string> FindExecutable(std::string_view document,
-                                            std::string_view directory,
-                                            int32_t& error) const override {
+                                            std::string_view directory) const override {
     try {
       const std::string file(document);
       const std::string folder(directory);
@@ -29,15 +28,11 @@ class ShellAssociations final : public Associations {
       std::array<char, MAX_PATH + 1> result{};
       const auto code = reinterpret_cast<INT_PTR>(
           FindExecutableA(file.c_str(), folder.empty() ? nullptr : folder.c_str(), result.data()));
-      if (code <= kFoundAbove) {
-        error = static_cast<int32_t>(code);
+      if (code <= kFoundAbove)
         return std::nullopt;
-      }
-      error = 0;
       return std::string(result.data(), MAX_PATH);
     } catch (...) {
       core::UnexpectedFault("FindExecutable");
-      error = ERROR_NOT_ENOUGH_MEMORY;
       return std::nullopt;
     }
   }

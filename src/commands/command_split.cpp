@@ -210,12 +210,11 @@ void ParseCommandLine(CommandLineParts& parts,
     std::string ignored;
     parts.program_name = SplitToken(current, ignored, true);
     parts.program_token = SplitToken(current, parts.parameters, false);
-    int32_t error = 0;
     std::optional<std::string> path;
     // No program is named with a "*": such a name holds a masked password, which is never looked
     // up (the lookup would hand the system a text the console does not show).
     if (!parts.program_name.empty() && parts.program_name.find('*') == std::string::npos) {
-      path = associations.FindExecutable(parts.program_name, "", error);
+      path = associations.FindExecutable(parts.program_name, "");
     }
     if (path) {
       found = CleanLookupResult(std::move(*path));

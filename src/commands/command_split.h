@@ -13,10 +13,9 @@ namespace x5::commands {
 class Associations {
  public:
   virtual ~Associations() = default;
-  // Returns the program path, or a negative/zero code in `error` when none is found.
+  // The program path; nullopt when none is found (why does not change what the line runs).
   virtual std::optional<std::string> FindExecutable(std::string_view document,
-                                                    std::string_view directory,
-                                                    int32_t& error) const = 0;
+                                                    std::string_view directory) const = 0;
 };
 
 // What the association lookup found for a line's program token.

@@ -43,8 +43,8 @@ std::string LocationOf(std::string_view description);
 
 // One report line for a printer.
 std::string PrinterLine(const PrinterEntry& printer,
-                                      std::string_view description,
-                                      std::string_view comment);
+                        std::string_view description,
+                        std::string_view comment);
 
 // "Printing Off: " followed by a line end and a line for every printer that can be opened.
 std::string PrinterReport(PrinterSource& printers);

@@ -135,11 +135,10 @@ core::Result<void> OpenConditionFile(RuleFiles& files,
   try {
     if (mode != 'R' && mode != 'O' && mode != 'W')
       return core::Failure{"no such open mode"};
-    int32_t error = 0;
-    std::unique_ptr<ChunkReader> reader = files.Open(name, mode == 'W', error);
+    core::Result<std::unique_ptr<ChunkReader>> reader = files.Open(name, mode == 'W');
     if (!reader)
-      return core::Failure{"the file cannot be opened", static_cast<uint32_t>(error)};
-    file = ConditionFile(std::move(reader));
+      return std::move(reader).failure();
+    file = ConditionFile(std::move(*reader));
     return {};
   } catch (...) {
     return core::Failure{std::string(core::UnexpectedFault("OpenConditionFile"))};

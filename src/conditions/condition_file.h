@@ -51,10 +51,9 @@ class RuleFiles {
   // a system file, when the name is a wildcard pattern, or when its facts cannot be read.
   virtual std::optional<FileFacts> Find(std::string_view name) = 0;
   // Opens the file for reading raw bytes. With `exclusive` the open fails while anyone else has the
-  // file open, and nobody else can open it meanwhile. On failure: nullptr, `error` the system code.
-  virtual std::unique_ptr<ChunkReader> Open(std::string_view name,
-                                            bool exclusive,
-                                            int32_t& error) = 0;
+  // file open, and nobody else can open it meanwhile. A failure carries the system's code.
+  virtual core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name,
+                                                          bool exclusive) = 0;
 };
 
 // One open rule file with its read buffers. Offsets are 0-based here; rule positions are 1-based.

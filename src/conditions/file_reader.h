@@ -11,11 +11,10 @@
 namespace x5::conditions {
 
 // Opens a file for reading raw bytes at explicit offsets. With `exclusive` nobody else may have
-// the file open, and nobody else can open it meanwhile (an advisory lock on POSIX). On failure:
-// nullptr, `error` the system error code.
-[[nodiscard]] std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
-                                                          bool exclusive,
-                                                          int32_t& error) noexcept;
+// the file open, and nobody else can open it meanwhile (an advisory lock on POSIX). A failure
+// carries the system's error code.
+core::Result<std::unique_ptr<ChunkReader>> OpenFileReader(std::string_view path,
+                                                          bool exclusive) noexcept;
 
 // The file system as rule files see it.
 [[nodiscard]] std::unique_ptr<RuleFiles> MakeSystemRuleFiles();

@@ -84,38 +84,25 @@ class PosixRuleFiles final : public RuleFiles {
     return facts;
   }
 
-  std::unique_ptr<ChunkReader> Open(std::string_view name,
-                                    bool exclusive,
-                                    int32_t& error) override {
-    return OpenFileReader(name, exclusive, error);
+  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
+    return OpenFileReader(name, exclusive);
   }
 };
 
 }  // namespace
 
-std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
-                                            bool exclusive,
-                                            int32_t& error) noexcept {
-  error = 0;
-  if (path.find('\0') != std::string_view::npos) {
-    error = ENOENT;
-    return nullptr;
-  }
+core::Result<std::unique_ptr<ChunkReader>> OpenFileReader(std::string_view path,
+                                                          bool exclusive) noexcept {
+  if (path.find('\0') != std::string_view::npos)
+    return core::Failure{"cannot open", ENOENT};
   try {
     Descriptor fd(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-      error = errno;
-      return nullptr;
-    }
-    if (exclusive && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      error = errno;
-      return nullptr;
-    }
-    return std::make_unique<PosixFileReader>(std::move(fd));
+    if (fd.get() < 0 || (exclusive && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0))
+      return core::Failure{"cannot open", static_cast<uint32_t>(errno)};
+    return std::unique_ptr<ChunkReader>(std::make_unique<PosixFileReader>(std::move(fd)));
   } catch (...) {
     core::UnexpectedFault("OpenFileReader");
-    error = ENOMEM;
-    return nullptr;
+    return core::Failure{"cannot open", ENOMEM};
   }
 }
 

@@ -77,38 +77,29 @@ class Win32RuleFiles final : public RuleFiles {
     return facts;
   }
 
-  std::unique_ptr<ChunkReader> Open(std::string_view name,
-                                    bool exclusive,
-                                    int32_t& error) override {
-    return OpenFileReader(name, exclusive, error);
+  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
+    return OpenFileReader(name, exclusive);
   }
 };
 
 }  // namespace
 
-std::unique_ptr<ChunkReader> OpenFileReader(std::string_view path,
-                                            bool exclusive,
-                                            int32_t& error) noexcept {
-  error = 0;
-  if (path.find('\0') != std::string_view::npos) {
-    error = ERROR_INVALID_NAME;
-    return nullptr;
-  }
+core::Result<std::unique_ptr<ChunkReader>> OpenFileReader(std::string_view path,
+                                                          bool exclusive) noexcept {
+  if (path.find('\0') != std::string_view::npos)
+    return core::Failure{"cannot open", ERROR_INVALID_NAME};
   try {
     // Shared mode lets the step (or anyone) keep writing the log being checked; exclusive mode
     // fails while anybody has the file open and keeps everybody out while it is open.
     const DWORD share = exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     win::ScopedFileHandle file(CreateFileA(std::string(path).c_str(), GENERIC_READ, share, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      error = static_cast<int32_t>(GetLastError());
-      return nullptr;
-    }
-    return std::make_unique<Win32FileReader>(std::move(file));
+    if (!file)
+      return core::Failure{"cannot open", GetLastError()};
+    return std::unique_ptr<ChunkReader>(std::make_unique<Win32FileReader>(std::move(file)));
   } catch (...) {
     core::UnexpectedFault("OpenFileReader");
-    error = ERROR_NOT_ENOUGH_MEMORY;
-    return nullptr;
+    return core::Failure{"cannot open", ERROR_NOT_ENOUGH_MEMORY};
   }
 }
 

@@ -194,14 +194,14 @@ WindowPicture GrabWindowPicture(HWND window) noexcept {
 
 // Every request to the window is handed to its thread without waiting (ShowWindowAsync, the
 // asynchronous topmost placement), and the runner waits for it to catch up only within bounds.
-int32_t CaptureWindow(HWND window,
-                      uint32_t process_id,
-                      int32_t window_number,
-                      const std::string& sanitised_title,
-                      CaptureRun& run) noexcept {
+void CaptureWindow(HWND window,
+                   uint32_t process_id,
+                   int32_t window_number,
+                   const std::string& sanitised_title,
+                   CaptureRun& run) noexcept {
   const int32_t token = Token(window);
   if (token <= 0)
-    return -1;
+    return;
   try {
     const uint32_t interval = static_cast<uint32_t>(std::max(run.picture_interval, 0));
     // The lock is waited for only as long as leaves time for the pause and the grab (a try's
@@ -210,14 +210,14 @@ int32_t CaptureWindow(HWND window,
     const uint32_t remaining = RemainingMs(run);
     if (remaining < reserve) {
       CountMissed(run);
-      return -1;
+      return;
     }
     const uint64_t end_tick = run.deadline != nullptr ? run.deadline->EndTick() : 0;
     const uint64_t lock_end = end_tick != 0 ? end_tick - reserve : 0;
     CaptureLockHold lock(token, LockTriesWithin(remaining - reserve), lock_end, end_tick);
     if (RemainingMs(run) < interval) {
       CountMissed(run);
-      return -1;
+      return;
     }
     if (!run.before_end) {
       WINDOWPLACEMENT placement{};
@@ -262,11 +262,11 @@ int32_t CaptureWindow(HWND window,
     lock.Release();
     // Its process is ended next: hiding the window would change nothing anyone sees.
     if (run.before_end)
-      return 1;
-    return ShowWindowAsync(window, SW_HIDE);
+      return;
+    ShowWindowAsync(window, SW_HIDE);
   } catch (const std::exception&) {
     core::UnexpectedFault("CaptureWindow");
-    return -1;
+    return;
   }
 }
 

@@ -67,15 +67,14 @@ struct CaptureRun {
   ImagingSession* imaging = &RunImaging();  // the runner's, shared by every capture run
 };
 
-// Captures one window as picture number `window_number`. Returns the result of handing the final
-// hide to the window (non-zero when it was handed over; 1 before an end, where the window is left
-// to its process's end), or -1 when the handle is not positive or the deadline leaves no time for
-// the window.
-int32_t CaptureWindow(HWND window,
-                      uint32_t process_id,
-                      int32_t window_number,
-                      const std::string& sanitised_title,
-                      CaptureRun& run) noexcept;
+// Captures one window as picture number `window_number` (counted in `run`), then hands it a hide
+// unless its process is ended next. A handle that is not positive is passed over; a window the
+// deadline leaves no time for is counted as missed.
+void CaptureWindow(HWND window,
+                   uint32_t process_id,
+                   int32_t window_number,
+                   const std::string& sanitised_title,
+                   CaptureRun& run) noexcept;
 
 // The whole window, frame included; a negative handle stands for the foreground window.
 [[nodiscard]] WindowPicture GrabWindowPicture(HWND window) noexcept;

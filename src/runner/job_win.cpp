@@ -140,18 +140,15 @@ class JobThreadSource final : public ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<HeldThread> Open(uint32_t thread_id, uint32_t& error) override {
+  std::unique_ptr<HeldThread> Open(uint32_t thread_id) override {
     win::ScopedHandle thread(
         OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread_id));
-    if (!thread) {
-      error = GetLastError();
+    if (!thread)
       return nullptr;
-    }
     // The id may have passed to another thread since the snapshot: hold only threads of the job.
     DWORD owner = GetProcessIdOfThread(thread.get());
     if (owner == 0 || !std::binary_search(process_ids_.begin(), process_ids_.end(),
                                           static_cast<uint32_t>(owner))) {
-      error = ERROR_INVALID_PARAMETER;
       return nullptr;
     }
     return std::make_unique<WinHeldThread>(std::move(thread));
@@ -179,11 +176,10 @@ class MainThreadSource final : public ThreadSource {
     return listing;
   }
 
-  std::unique_ptr<HeldThread> Open(uint32_t, uint32_t& error) override {
+  std::unique_ptr<HeldThread> Open(uint32_t) override {
     win::ScopedHandle own;
     if (!DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), own.put(),
                          THREAD_SUSPEND_RESUME, FALSE, 0)) {
-      error = GetLastError();
       return nullptr;
     }
     return std::make_unique<WinHeldThread>(std::move(own));

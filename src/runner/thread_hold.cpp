@@ -30,8 +30,7 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
         found_new = true;
         auto it = held_.find(id);
         if (it == held_.end()) {
-          uint32_t open_error = 0;
-          std::unique_ptr<HeldThread> thread = source.Open(id, open_error);
+          std::unique_ptr<HeldThread> thread = source.Open(id);
           if (!thread)
             continue;  // ended meanwhile, or not ours to touch
           // Recorded before it is suspended, so a suspend can never go unrecorded.

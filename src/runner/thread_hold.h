@@ -47,8 +47,8 @@ class ThreadSource {
  public:
   virtual ~ThreadSource() = default;
   virtual ThreadListing List() = 0;
-  // nullptr with `error` set when the thread cannot be opened (it may have ended meanwhile).
-  virtual std::unique_ptr<HeldThread> Open(uint32_t thread_id, uint32_t& error) = 0;
+  // nullptr when the thread cannot be opened: it may have ended meanwhile, or not be the job's.
+  virtual std::unique_ptr<HeldThread> Open(uint32_t thread_id) = 0;
 };
 
 // Threads created while a hold walks the job are caught by walking it again, up to this often.

@@ -48,9 +48,8 @@ struct FakeSystem final : ThreadSource {
     ++list_calls;
     return listing;
   }
-  std::unique_ptr<HeldThread> Open(uint32_t id, uint32_t& error) override {
-    error = suspend_count.contains(id) ? 0 : 87;
-    return error == 0 ? std::make_unique<FakeThread>(suspend_count, id) : nullptr;
+  std::unique_ptr<HeldThread> Open(uint32_t id) override {
+    return suspend_count.contains(id) ? std::make_unique<FakeThread>(suspend_count, id) : nullptr;
   }
 };
 

@@ -105,15 +105,11 @@ class TableExpander : public core::Expander {
 class TableAssociations : public Associations {
  public:
   std::optional<std::string> FindExecutable(std::string_view document,
-                                            std::string_view,
-                                            int32_t& error) const override {
+                                            std::string_view) const override {
     lookups.emplace_back(document);
     const auto found = paths.find(std::string(document));
-    if (found == paths.end()) {
-      error = 2;
+    if (found == paths.end())
       return std::nullopt;
-    }
-    error = 0;
     return found->second;
   }
   std::map<std::string, std::string> paths;

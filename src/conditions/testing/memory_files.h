@@ -109,14 +109,10 @@ class MemoryRuleFiles final : public RuleFiles {
     return it->second.facts;
   }
 
-  std::unique_ptr<ChunkReader> Open(std::string_view name,
-                                    bool exclusive,
-                                    int32_t& error) override {
+  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
     auto it = files.find(std::string(name));
-    if (it == files.end() || it->second.open_fails) {
-      error = exclusive ? 32 : 2;
-      return nullptr;
-    }
+    if (it == files.end() || it->second.open_fails)
+      return core::Failure{"cannot open", exclusive ? 32u : 2u};
     ++opens;
     auto reader = std::make_unique<MemoryReader>(it->second.data);
     reader->fail_from = it->second.fail_from;

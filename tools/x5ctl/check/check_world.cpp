@@ -356,18 +356,15 @@ struct World::Adapters {
       facts.read_only = (status.permissions() & fs::perms::owner_write) == fs::perms::none;
       return facts;
     }
-    std::unique_ptr<conditions::ChunkReader> Open(std::string_view name,
-                                                  bool,
-                                                  int32_t& error) override {
+    core::Result<std::unique_ptr<conditions::ChunkReader>> Open(std::string_view name,
+                                                                bool) override {
       const MappedPath mapped = world_.drives_.Map(name);
-      if (!mapped.local) {
-        error = kErrorPathNotFound;
-        return nullptr;
-      }
+      if (!mapped.local)
+        return core::Failure{"cannot open", kErrorPathNotFound};
       if (const std::string* written = world_.Written(mapped))
-        return std::make_unique<StringReader>(*written);
+        return std::unique_ptr<conditions::ChunkReader>(std::make_unique<StringReader>(*written));
       // Never locked here: whether another process holds the file open is the real machine's.
-      return conditions::OpenFileReader(mapped.local->string(), false, error);
+      return conditions::OpenFileReader(mapped.local->string(), false);
     }
 
    private:
@@ -450,12 +447,10 @@ struct World::Adapters {
    public:
     explicit Shell(Journal& journal) : journal_(journal) {}
     std::optional<std::string> FindExecutable(std::string_view document,
-                                              std::string_view,
-                                              int32_t& error) const override {
+                                              std::string_view) const override {
       if (std::find(journal_.associations.begin(), journal_.associations.end(), document) ==
           journal_.associations.end())
         journal_.associations.emplace_back(document);
-      error = kErrorFileNotFound;
       return std::nullopt;
     }
 

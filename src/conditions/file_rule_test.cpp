@@ -137,7 +137,9 @@ TEST(CheckFileRuleTest, ConsoleNotesWhereTheTextWasFound) {
 class FaultyFiles final : public RuleFiles {
  public:
   std::optional<FileFacts> Find(std::string_view) override { throw std::bad_alloc(); }
-  std::unique_ptr<ChunkReader> Open(std::string_view, bool, int32_t&) override { return nullptr; }
+  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view, bool) override {
+    return core::Failure{"cannot open"};
+  }
 };
 
 TEST(CheckFileRuleTest, AFaultEndsTheRuleAsAFileThatCannotBeRead) {

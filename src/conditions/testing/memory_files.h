@@ -116,7 +116,7 @@ class MemoryRuleFiles final : public RuleFiles {
     ++opens;
     auto reader = std::make_unique<MemoryReader>(it->second.data);
     reader->fail_from = it->second.fail_from;
-    return reader;
+    return std::unique_ptr<ChunkReader>(std::move(reader));
   }
 
   std::map<std::string, MemoryFile> files;

@@ -108,7 +108,7 @@ int FileMode(const Options& o) {
   for (int i = 0; i < o.repeat; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     x5::conditions::ConditionFile file = OpenOrDie(o.file);
-    size = file.Size();
+    size = file.Size().value_or(0);
     pacer = CountingPacer();
     result = o.latency ? [&] {
       Options b = o;
@@ -135,7 +135,7 @@ int FileMode(const Options& o) {
 // without the scan: with `touch`, one load from every 64-byte line of what each read delivered.
 int64_t ReadsAlone(const Options& o, bool touch) {
   x5::conditions::ConditionFile file = OpenOrDie(o.file);
-  const int64_t size = file.Size();
+  const int64_t size = file.Size().value_or(0);
   int64_t read = x5::conditions::kFirstReadBytes;
   int64_t sum = 0;
   for (int64_t at = 0; at < size;) {
@@ -196,7 +196,7 @@ int BreakdownMode(const Options& o) {
     c0 = CpuSeconds();
     {
       x5::conditions::ConditionFile file = OpenOrDie(o.file);
-      gib = static_cast<double>(file.Size()) / (1 << 30);
+      gib = static_cast<double>(file.Size().value_or(0)) / (1 << 30);
       sink += RunSearch(file, o, pacer);
     }
     parts[2].push_back(CpuSeconds() - c0);

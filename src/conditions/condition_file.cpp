@@ -29,11 +29,11 @@ void ConditionFile::Close() noexcept {
   peek_.clear();
 }
 
-int64_t ConditionFile::Size() const noexcept {
+std::optional<int64_t> ConditionFile::Size() const noexcept {
   if (!reader_)
-    return -1;
+    return std::nullopt;
   const core::Result<int64_t> size = reader_->Size();
-  return size ? *size : -1;
+  return size ? std::optional<int64_t>(*size) : std::nullopt;
 }
 
 bool ConditionFile::ReadExact(int64_t offset, uint8_t* into, int64_t length) noexcept {

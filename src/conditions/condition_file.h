@@ -67,8 +67,8 @@ class ConditionFile {
   bool IsOpen() const noexcept { return reader_ != nullptr; }
   void Close() noexcept;
 
-  // The file's current length; negative when it cannot be read.
-  int64_t Size() const noexcept;
+  // The file's current length; nullopt when it cannot be read.
+  std::optional<int64_t> Size() const noexcept;
 
   // Bytes [offset, offset + length) for a search block: from the block buffer when it holds them,
   // else read into it. Empty when they cannot all be read.

@@ -308,13 +308,13 @@ int64_t SearchForward(SearchEnv& env,
                       int64_t end_limit) noexcept {
   if (text.empty())
     return kRangeUnusable;
-  const int64_t size = file.Size();
-  if (size < 0)
+  const std::optional<int64_t> size = file.Size();
+  if (!size)
     return kReadFailed;
   const std::optional<Needle> needle = MakeNeedle(text, case_folding, env.case_map);
   if (!needle)
     return kReadFailed;
-  return TextScan(env, file, *needle, size).Forward(start, end_limit);
+  return TextScan(env, file, *needle, *size).Forward(start, end_limit);
 }
 
 int64_t SearchBackward(SearchEnv& env,
@@ -323,30 +323,30 @@ int64_t SearchBackward(SearchEnv& env,
                        bool case_folding,
                        int64_t& start,
                        int64_t low_limit) noexcept {
-  const int64_t size = file.Size();
-  if (size < 0)
+  const std::optional<int64_t> size = file.Size();
+  if (!size)
     return kReadFailed;
   if (start == -1)
-    start = size;
+    start = *size;
   if (text.empty())
     return kRangeUnusable;
   const std::optional<Needle> needle = MakeNeedle(text, case_folding, env.case_map);
   if (!needle)
     return kReadFailed;
-  return TextScan(env, file, *needle, size).Backward(start, low_limit);
+  return TextScan(env, file, *needle, *size).Backward(start, low_limit);
 }
 
 int64_t FindOccurrence(SearchEnv& env, ConditionFile& file, const OccurrenceQuery& query) noexcept {
   if (query.text.empty())
     return kRangeUnusable;
-  const int64_t size = file.Size();
-  if (size < 0)
+  const std::optional<int64_t> size = file.Size();
+  if (!size)
     return kReadFailed;
   const std::optional<Needle> needle = MakeNeedle(query.text, query.case_folding, env.case_map);
   const std::optional<Needle> feed = FeedNeedle();
   if (!needle || !feed)
     return kReadFailed;
-  TextScan scan(env, file, *needle, size);
+  TextScan scan(env, file, *needle, *size);
   LineStarts lines(*feed, query.line_limit);
   int64_t counted = 0;
   int64_t position = query.start != 0 ? query.start : (query.forward ? 1 : -1);
@@ -356,7 +356,7 @@ int64_t FindOccurrence(SearchEnv& env, ConditionFile& file, const OccurrenceQuer
       hit = scan.Forward(position, query.quantity > 0 ? position + query.quantity : 0);
     } else {
       const int64_t low_limit = query.quantity > 0 ? position - query.quantity - 1 : 0;
-      hit = scan.Backward(position == -1 ? size : position, low_limit);
+      hit = scan.Backward(position == -1 ? *size : position, low_limit);
     }
     if (hit < 1)
       return hit;

@@ -88,9 +88,9 @@ std::string CheckValues(ConditionFile& file,
     const int64_t length = s.value_length;
     const int64_t field_position =
         found_position + static_cast<int64_t>(s.search_text.size()) + s.value_offset;
-    const int64_t size = file.Size();
+    const std::optional<int64_t> size = file.Size();
     // Before the first byte, past the last, or too long to be a value: there is no such field.
-    if (field_position < 1 || size < 0 || field_position + length - 1 > size ||
+    if (field_position < 1 || !size || field_position + length - 1 > *size ||
         length > kMaxValueFieldBytes)
       return "Value not found";
     const std::span<const uint8_t> bytes = file.Peek(field_position - 1, length);

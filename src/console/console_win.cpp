@@ -98,8 +98,8 @@ bool Console::SendLines(const std::vector<std::string>& lines) {
 }
 
 core::Result<void> SaveConsoleText(HANDLE screen_buffer,
-                                   int32_t FirstRow,
-                                   const std::string& FileName,
+                                   int32_t first_row,
+                                   const std::string& file_name,
                                    std::string_view first_line) {
   // Only a console whose text can be read is saved: without it an earlier file (the last run's
   // job log) is kept as it is, never emptied.
@@ -115,7 +115,7 @@ core::Result<void> SaveConsoleText(HANDLE screen_buffer,
     // Many rows per read: a full job log is thousands of rows, each read a round trip.
     constexpr int32_t kRowsPerRead = 256;
     std::vector<char> rows(static_cast<size_t>(columns) * kRowsPerRead, ' ');
-    for (int32_t y = std::max<int32_t>(FirstRow, 0); y <= last; y += kRowsPerRead) {
+    for (int32_t y = std::max<int32_t>(first_row, 0); y <= last; y += kRowsPerRead) {
       const int32_t count = std::min(kRowsPerRead, last - y + 1);
       DWORD read = 0;
       COORD at{0, static_cast<SHORT>(y)};
@@ -139,10 +139,10 @@ core::Result<void> SaveConsoleText(HANDLE screen_buffer,
     // only when neither the folder nor the file is a link. Written whole beside the file and
     // renamed over it, so a full disk or an end halfway leaves the earlier file whole.
     const std::optional<win::FolderAndName> split =
-        win::SplitFolderAndName(win::AbsolutePath(FileName));
+        win::SplitFolderAndName(win::AbsolutePath(file_name));
     if (!split)
       return core::Failure{"the console file's name is no file name", ERROR_INVALID_NAME};
-    win::JobFolder folder = win::JobFolder::Open(split->folder, FileName);
+    win::JobFolder folder = win::JobFolder::Open(split->folder, file_name);
     const win::JobFileOutcome outcome =
         folder.Replace(split->name, win::TemporaryNameFor(split->name), {win::AsBytes(text)}, true);
     if (outcome.Refused())

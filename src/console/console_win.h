@@ -50,15 +50,15 @@ class Console {
   std::string first_line_;
 };
 
-// Copies the console text from FirstRow to the cursor row into FileName, which is written only
+// Copies the console text from first_row to the cursor row into file_name, which is written only
 // when neither it nor its folder is a link (a refusal is said in one console line), and replaced
 // only by a complete copy. When rows scrolled out of the buffer (`first_line`: see
 // Console::FirstLine) the file starts with a line that says so. A negative cursor row leaves
 // nothing to copy and no file is touched. Fails when the console text could not be read or the
 // file not written whole: the earlier file is then left as it was.
 core::Result<void> SaveConsoleText(HANDLE screen_buffer,
-                                   int32_t FirstRow,
-                                   const std::string& FileName,
+                                   int32_t first_row,
+                                   const std::string& file_name,
                                    std::string_view first_line = {});
 // Grows the screen buffer to at least the job log's least size (the window stays as it is); a
 // buffer that is large enough already is left alone. Fails when it could not be read or grown.

@@ -1,4 +1,5 @@
-// Step accounting arithmetic (job and process figures) and the exact text of the job log lines.
+// Step accounting figures: the job's and a process's answers as the report's fields, the step's
+// main process times, and the failures of the queries.
 #pragma once
 
 #include <array>
@@ -96,45 +97,6 @@ struct QueryFailures {
   uint32_t Get(AccountingQuery query) const noexcept;
 };
 
-// The console line that names a failed query.
-std::string QueryFailureLine(AccountingQuery query, uint32_t error);
-
-// Remembers which failures the console has already named, so each is said once per run.
-class AccountingNotices {
- public:
-  // The lines not said before, each without a line end; marks them said.
-  [[nodiscard]] std::string Take(const QueryFailures& failures);
-
- private:
-  uint32_t said_ = 0;
-};
-
-}  // namespace x5::runner
-
-namespace x5::runner {
-
-// Calendar fields of a FILETIME value (100 ns units since 1601-01-01); negative counts as 0.
-core::LocalTime CalendarFromFileTime(int64_t file_time) noexcept;
-
-// Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
-// replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.
-std::string ZeroPairBlanking(std::string text);
-
-// "Kernel " / "User   " duration line: hours within a day, minutes, seconds, milliseconds,
-// zero pairs blanked. A negative duration counts as 0.
-std::string DurationLine(int64_t duration_100ns, std::string_view label);
-inline constexpr std::string_view kKernelLabel = "Kernel ";
-inline constexpr std::string_view kUserLabel = "User   ";
-
-// "dd/mm/yyyy hh:mm:ss".
-std::string DateTimeText(const core::LocalTime& time);
-// "Started dd/mm/yyyy hh:mm:ss" and "Ended   dd/mm/yyyy hh:mm:ss".
-std::string StartedLine(const core::LocalTime& creation);
-std::string EndedLine(const core::LocalTime& exit);
-// "Exit    <code>": the exit code of the step's main process, which no other line shows (the RC
-// line holds the wait result); large codes also in hexadecimal, as system status codes are known.
-std::string ExitCodeLine(uint32_t exit_code);
-
 // The step's main process times for the "Started " and "Ended   " lines. Each time the system
 // gives replaces the one kept; a query that fails (or gives no time) keeps it, so the job log shows
 // the last times read rather than zeros.
@@ -153,27 +115,6 @@ class StepTimes {
   core::LocalTime creation_;
   core::LocalTime exit_;
 };
-
-// "IO      <io> | PeakMemory <kb> | Processes <n>".
-std::string IoLine(uint64_t measured_io, int32_t peak_memory_kb, int32_t process_count);
-
-// Used when the task gives no console size (negative columns).
-inline constexpr int32_t kDefaultSeparatorWidth = 80;
-// No console buffer is wider than this; larger column counts are cut to it.
-inline constexpr int32_t kMaxSeparatorWidth = 32767;
-// As many "_" as the console has columns; 0 columns give the empty line, negative columns
-// (no console size given) the default width.
-std::string SeparatorLine(int32_t console_columns);
-
-// The console title, followed by "  JOB# <handle>" when there is a job object (handle above 0).
-std::string IdentificationLine(std::string_view console_title, int64_t job_handle);
-
-// "Command=<text>" and "WorkDir=<text>": the caller passes the text already expanded/resolved.
-std::string CommandLogLine(std::string_view command);
-std::string WorkDirLogLine(std::string_view working_directory);
-
-// "RC#<pid>=<status text, 8 characters>/<status code>".
-std::string RcLine(uint32_t process_id, std::string_view status_text, int32_t status_code);
 
 // The status text of a report during the step: the report code left-aligned in 8 characters.
 std::string ReportStatusText(int32_t report_code);

@@ -1,4 +1,4 @@
-// Accounting arithmetic and job log line layout, with recorded figures.
+// Accounting arithmetic, with recorded figures, and the step times kept for the job log.
 #include "runner/accounting.h"
 
 #include <gtest/gtest.h>
@@ -6,12 +6,12 @@
 #include <limits>
 #include <tuple>
 
+#include "runner/job_log_lines.h"
+
 namespace x5::runner {
 namespace {
 
-constexpr int64_t kMs = 10'000;  // 100 ns ticks per millisecond
-constexpr int64_t kSecond = 1000 * kMs;
-constexpr int64_t kHour = 3600 * kSecond;
+constexpr int64_t kSecond = 10'000'000;  // 100 ns ticks
 
 TEST(Accounting, KilobytesRoundHalvesToEvenEachPartBeforeTheSum) {
   const std::pair<uint64_t, int32_t> cases[] = {
@@ -35,8 +35,8 @@ TEST(Accounting, JobFiguresFromAnswers) {
             std::tuple(5 * kSecond, 7 * kSecond, 10));
   // 200 operations and 40 KB read by file conditions: 240, sent times ten thousand.
   EXPECT_EQ(IoCountField(f.measured_io, 40), 2'400'000);
-  EXPECT_EQ(IoLine(f.measured_io, f.peak_memory_kb, f.process_count),
-            "IO      200 | PeakMemory 2 | Processes 3");
+  EXPECT_EQ(std::tuple(f.measured_io, f.peak_memory_kb, f.process_count),
+            std::tuple(uint64_t{200}, 2, 3));
 }
 
 TEST(Accounting, FailedQueriesLeaveZeroNeverNegativeOrWrapped) {
@@ -52,40 +52,8 @@ TEST(Accounting, FailedQueriesLeaveZeroNeverNegativeOrWrapped) {
   EXPECT_EQ(IoCountField(0, -40), 0);
   EXPECT_EQ(IoCountField(922'337'203'685'477, 0), 9'223'372'036'854'770'000);
   EXPECT_EQ(IoCountField(922'337'203'685'478, 0), std::numeric_limits<int64_t>::max());
-}
-
-TEST(Accounting, FailureNoticesAreSaidOncePerQuery) {
-  AccountingNotices notices;
-  QueryFailures failures;
-  EXPECT_EQ(notices.Take(failures), "");
-  failures.Set(AccountingQuery::kJobBasicAndIo, 1);
-  EXPECT_EQ(notices.Take(failures),
-            "Accounting: job I/O accounting not available (error 1), IO shown as 0");
-  EXPECT_EQ(notices.Take(failures), "");
-  failures.Set(AccountingQuery::kJobExtendedLimit, 0);  // no code given still counts
-  EXPECT_EQ(failures.Get(AccountingQuery::kJobExtendedLimit), 0xFFFFFFFFu);
-  failures.Set(AccountingQuery::kProcessTimes, 6);
-  EXPECT_EQ(notices.Take(failures),
-            "Accounting: job memory accounting not available (error 4294967295), PeakMemory "
-            "shown as 0\r\n"
-            "Accounting: process times not available (error 6), Kernel, User, Started and Ended "
-            "shown as 0");
-  EXPECT_EQ(notices.Take(failures), "");
-}
-
-TEST(Accounting, DurationLines) {
-  const struct {
-    int64_t ticks;
-    const char* line;
-  } cases[] = {
-      {kHour + 2 * 60 * kSecond + 3 * kSecond + 4 * kMs, "Kernel  01h 02m 03s  04ms"},
-      {25 * kHour, "Kernel  01h  0m  0s   0ms"},  // days not shown
-      {-kHour, "Kernel   0h  0m  0s   0ms"},      // every pair of zeros blanked
-      {23 * kHour + 59 * 60 * kSecond + 59 * kSecond + 999 * kMs, "Kernel 023h 59m 59s 999ms"},
-      {10 * kMs + 9999, "Kernel   0h  0m  0s 010ms"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(DurationLine(c.ticks, "Kernel "), c.line) << c.ticks;
+  EXPECT_EQ(ReportStatusText(998), "998     ");
+  EXPECT_EQ(ReportStatusText(-2147483647 - 1), "-2147483");
 }
 
 // A last query that fails keeps the times read before it: the job log never shows zeros.
@@ -102,31 +70,6 @@ TEST(Accounting, StepTimesKeepTheLastTimesRead) {
   times.Read(core::LocalTime{}, core::LocalTime{});  // an answer without times changes nothing
   EXPECT_EQ(DateTimeText(times.Creation()), "07/03/2024 09:05:01");
   EXPECT_EQ(DateTimeText(times.Exit(now)), "07/03/2024 09:07:30");
-}
-
-TEST(Accounting, JobLogLines) {
-  // 2024-02-29 13:45:30.123 as a FILETIME count.
-  constexpr int64_t kLeapDay = 133'536'879'301'230'000;
-  const core::LocalTime t = CalendarFromFileTime(kLeapDay);
-  EXPECT_EQ(StartedLine(t), "Started 29/02/2024 13:45:30");
-  EXPECT_EQ(std::pair(t.millisecond, t.day_of_week), std::pair(123, 4));  // a Thursday
-  EXPECT_EQ(EndedLine(CalendarFromFileTime(-5)), "Ended   01/01/1601 00:00:00");
-  EXPECT_EQ(EndedLine(CalendarFromFileTime(2'650'467'743'999'990'000)),
-            "Ended   31/12/9999 23:59:59");
-  EXPECT_EQ(ExitCodeLine(3), "Exit    3");
-  EXPECT_EQ(ExitCodeLine(65535), "Exit    65535");
-  EXPECT_EQ(ExitCodeLine(0xC0000005), "Exit    3221225477 (0xC0000005)");
-  EXPECT_EQ(SeparatorLine(0), "");
-  EXPECT_EQ(SeparatorLine(5), "_____");
-  EXPECT_EQ(SeparatorLine(-1), std::string(80, '_'));
-  EXPECT_EQ(SeparatorLine(std::numeric_limits<int32_t>::max()).size(), 32767u);
-  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 0), "bob/PAY.12.3");
-  EXPECT_EQ(IdentificationLine("bob/PAY.12.3", 188), "bob/PAY.12.3  JOB# 188");
-  EXPECT_EQ(CommandLogLine("cmd /c x"), "Command=cmd /c x");
-  EXPECT_EQ(WorkDirLogLine("C:\\w"), "WorkDir=C:\\w");
-  EXPECT_EQ(RcLine(7, "RC = 0  ", -3), "RC#7=RC = 0  /-3");
-  EXPECT_EQ(ReportStatusText(998), "998     ");
-  EXPECT_EQ(ReportStatusText(-2147483647 - 1), "-2147483");
 }
 
 }  // namespace

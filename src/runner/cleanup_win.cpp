@@ -15,7 +15,7 @@
 #include "pictures/capture_win.h"
 #include "pictures/picture_names.h"
 #include "pictures/process_evidence.h"
-#include "runner/job_win.h"
+#include "runner/job_processes_win.h"
 #include "runner/run_win.h"
 #include "win/job_folder_win.h"
 #include "win/unique_handle.h"

@@ -12,7 +12,6 @@
 #include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
-#include "runner/job_win.h"
 #include "runner/report_win.h"
 #include "runner/run_win.h"
 

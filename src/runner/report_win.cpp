@@ -4,16 +4,18 @@
 
 #include <windows.h>
 
+#include "core/calendar.h"
 #include "protocol/status_texts.h"
 #include "runner/accounting.h"
-#include "runner/job_win.h"
+#include "runner/accounting_win.h"
+#include "runner/job_log_lines.h"
 #include "runner/run_win.h"
 
 namespace x5::runner {
 namespace {
 
 core::LocalTime LocalFromFileTime(int64_t file_time) {
-  return CalendarFromFileTime(file_time);
+  return core::CalendarFromFileTime(file_time);
 }
 
 // Failed measurements are named on the console once per run, never in the report.

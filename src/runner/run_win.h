@@ -16,6 +16,7 @@
 #include "console/console_win.h"
 #include "launch/identity_win.h"
 #include "runner/accounting.h"
+#include "runner/job_log_lines.h"
 #include "protocol/protocol.h"
 #include "core/rc_rules.h"
 #include "protocol/task_values.h"

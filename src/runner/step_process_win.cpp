@@ -1,8 +1,9 @@
 // The step's process: hold, resume, priority and kill, in its job when it has one.
 #include <windows.h>
 
-#include "runner/job_win.h"
+#include "runner/priority_win.h"
 #include "runner/run_win.h"
+#include "runner/thread_control_win.h"
 
 namespace x5::runner {
 

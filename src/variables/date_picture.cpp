@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "core/calendar.h"
+
 namespace x5::variables {
 namespace {
 
@@ -41,10 +43,6 @@ void AppendNumber(std::string& out, int value, int width) {
     out.append(buffer, static_cast<size_t>(n));
 }
 
-bool IsLeapYear(int year) noexcept {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 // A morning/afternoon token at `at`: its length (0 when there is none).
 size_t AmPmTokenLength(std::string_view picture, size_t at) noexcept {
   if (StartsWithNoCase(picture, at, "am/pm"))
@@ -58,25 +56,8 @@ size_t AmPmTokenLength(std::string_view picture, size_t at) noexcept {
 
 }  // namespace
 
-int DayOfWeek(int year, int month, int day) noexcept {
-  static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 1 || month > 12)
-    return 0;
-  if (month < 3)
-    year -= 1;
-  int dow = (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
-  return dow < 0 ? dow + 7 : dow;
-}
-
-int DayOfYear(int year, int month, int day) noexcept {
-  static constexpr int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  if (month < 1 || month > 12)
-    return day;
-  return kBefore[month - 1] + day + (month > 2 && IsLeapYear(year) ? 1 : 0);
-}
-
 std::string EnglishDateNames::DayName(const core::LocalTime& t, bool abbreviated) const {
-  std::string_view name = kDays[static_cast<size_t>(DayOfWeek(t.year, t.month, t.day))];
+  std::string_view name = kDays[static_cast<size_t>(core::DayOfWeek(t.year, t.month, t.day))];
   return std::string(abbreviated ? name.substr(0, 3) : name);
 }
 
@@ -137,7 +118,7 @@ std::string FormatDatePicture(std::string_view picture,
           AppendNumber(out, t.year % 100, 2);
           used = 2;
         } else {
-          AppendNumber(out, DayOfYear(t.year, t.month, t.day), 1);
+          AppendNumber(out, core::DayOfYear(t.year, t.month, t.day), 1);
         }
         break;
       case 'm':
@@ -180,10 +161,10 @@ std::string FormatDatePicture(std::string_view picture,
       case 'w':
         if (run >= 2) {
           used = 2;
-          const int jan1 = DayOfWeek(t.year, 1, 1);
-          AppendNumber(out, (DayOfYear(t.year, t.month, t.day) + jan1 - 1) / 7 + 1, 1);
+          const int jan1 = core::DayOfWeek(t.year, 1, 1);
+          AppendNumber(out, (core::DayOfYear(t.year, t.month, t.day) + jan1 - 1) / 7 + 1, 1);
         } else {
-          AppendNumber(out, DayOfWeek(t.year, t.month, t.day) + 1, 1);
+          AppendNumber(out, core::DayOfWeek(t.year, t.month, t.day) + 1, 1);
         }
         break;
       case 'q':

@@ -41,9 +41,4 @@ std::string FormatDatePicture(std::string_view picture,
                               const core::LocalTime& t,
                               const DateNames& names);
 
-// 0 = Sunday, computed from the date itself.
-[[nodiscard]] int DayOfWeek(int year, int month, int day) noexcept;
-// 1 for 1 January.
-[[nodiscard]] int DayOfYear(int year, int month, int day) noexcept;
-
 }  // namespace x5::variables

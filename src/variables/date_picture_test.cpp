@@ -1,4 +1,4 @@
-// Date pictures: every token, minutes after hours, the 12-hour clock and calendar arithmetic.
+// Date pictures: every token, minutes after hours and the 12-hour clock.
 #include "variables/date_picture.h"
 
 #include <gtest/gtest.h>
@@ -34,18 +34,6 @@ TEST(DatePicture, Tokens) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(FormatDatePicture(c.picture, c.t, names), c.want) << c.picture;
-}
-
-TEST(DatePicture, CalendarArithmetic) {
-  struct Case {
-    int y, m, d, dow, doy;
-  };
-  const Case cases[] = {{2000, 1, 1, 6, 1},     {2024, 2, 29, 4, 60},   {1970, 1, 1, 4, 1},
-                        {2023, 12, 31, 0, 365}, {2024, 12, 31, 2, 366}, {2100, 3, 1, 1, 60}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(DayOfWeek(c.y, c.m, c.d), c.dow) << c.y << "-" << c.m << "-" << c.d;
-    EXPECT_EQ(DayOfYear(c.y, c.m, c.d), c.doy) << c.y << "-" << c.m << "-" << c.d;
-  }
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <memory>
 
+#include "core/calendar.h"
+
 namespace x5::variables {
 namespace {
 
@@ -26,8 +28,8 @@ std::tm ToTm(const core::LocalTime& t) {
   tm.tm_year = t.year - 1900;
   tm.tm_mon = t.month - 1;
   tm.tm_mday = t.day;
-  tm.tm_wday = DayOfWeek(t.year, t.month, t.day);
-  tm.tm_yday = DayOfYear(t.year, t.month, t.day) - 1;
+  tm.tm_wday = core::DayOfWeek(t.year, t.month, t.day);
+  tm.tm_yday = core::DayOfYear(t.year, t.month, t.day) - 1;
   tm.tm_hour = t.hour;
   tm.tm_min = t.minute;
   tm.tm_sec = t.second;

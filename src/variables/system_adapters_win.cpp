@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "core/calendar.h"
+
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 #include "win/system_time_win.h"
@@ -22,7 +24,7 @@ SYSTEMTIME ToSystemTime(const core::LocalTime& t) {
   st.wYear = static_cast<WORD>(t.year);
   st.wMonth = static_cast<WORD>(t.month);
   st.wDay = static_cast<WORD>(t.day);
-  st.wDayOfWeek = static_cast<WORD>(DayOfWeek(t.year, t.month, t.day));
+  st.wDayOfWeek = static_cast<WORD>(core::DayOfWeek(t.year, t.month, t.day));
   st.wHour = static_cast<WORD>(t.hour);
   st.wMinute = static_cast<WORD>(t.minute);
   st.wSecond = static_cast<WORD>(t.second);

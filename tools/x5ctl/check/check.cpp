@@ -15,6 +15,7 @@
 #include "commands/command_split.h"
 #include "commands/dispatcher.h"
 #include "conditions/rule_language.h"
+#include "core/calendar.h"
 #include "core/rc_rules.h"
 #include "protocol/status_texts.h"
 #include "protocol/task_values.h"
@@ -91,7 +92,7 @@ std::optional<core::LocalTime> ParseNow(const std::string& text) {
       (separator != ' ' && separator != 'T') || t.month < 1 || t.month > 12 || t.day < 1 ||
       t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 || t.year < 1601)
     return std::nullopt;
-  t.day_of_week = variables::DayOfWeek(t.year, t.month, t.day);
+  t.day_of_week = core::DayOfWeek(t.year, t.month, t.day);
   return t;
 }
 

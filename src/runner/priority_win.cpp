@@ -1,0 +1,91 @@
+// Win32 side of the step priority: sets a process/thread pair from a priority code and reads the
+// code it reads back as.
+#include "runner/priority_win.h"
+
+#include "runner/priority.h"
+
+namespace x5::runner {
+namespace {
+
+DWORD ClassConstant(PriorityClass priority_class) noexcept {
+  switch (priority_class) {
+    case PriorityClass::kIdle:
+      return IDLE_PRIORITY_CLASS;
+    case PriorityClass::kBelowNormal:
+      return BELOW_NORMAL_PRIORITY_CLASS;
+    case PriorityClass::kAboveNormal:
+      return ABOVE_NORMAL_PRIORITY_CLASS;
+    case PriorityClass::kHigh:
+      return HIGH_PRIORITY_CLASS;
+    case PriorityClass::kRealtime:
+      return REALTIME_PRIORITY_CLASS;
+    case PriorityClass::kNormal:
+    case PriorityClass::kOther:
+      break;
+  }
+  return NORMAL_PRIORITY_CLASS;
+}
+
+PriorityClass ClassFromConstant(DWORD value) noexcept {
+  switch (value) {
+    case IDLE_PRIORITY_CLASS:
+      return PriorityClass::kIdle;
+    case BELOW_NORMAL_PRIORITY_CLASS:
+      return PriorityClass::kBelowNormal;
+    case NORMAL_PRIORITY_CLASS:
+      return PriorityClass::kNormal;
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+      return PriorityClass::kAboveNormal;
+    case HIGH_PRIORITY_CLASS:
+      return PriorityClass::kHigh;
+    case REALTIME_PRIORITY_CLASS:
+      return PriorityClass::kRealtime;
+    default:
+      return PriorityClass::kOther;
+  }
+}
+
+static_assert(kThreadIdle == THREAD_PRIORITY_IDLE && kThreadLowest == THREAD_PRIORITY_LOWEST &&
+              kThreadBelowNormal == THREAD_PRIORITY_BELOW_NORMAL &&
+              kThreadNormal == THREAD_PRIORITY_NORMAL &&
+              kThreadAboveNormal == THREAD_PRIORITY_ABOVE_NORMAL &&
+              kThreadHighest == THREAD_PRIORITY_HIGHEST &&
+              kThreadTimeCritical == THREAD_PRIORITY_TIME_CRITICAL);
+
+}  // namespace
+
+core::Result<void> SetStepPriority(HANDLE process,
+                                   HANDLE thread,
+                                   int32_t code,
+                                   int32_t os_version) noexcept {
+  PrioritySetting setting = PriorityFromCode(code, os_version);
+  bool failed = false;
+  DWORD error = 0;
+  if (!SetPriorityClass(process, ClassConstant(setting.priority_class))) {
+    failed = true;
+    error = GetLastError();
+  }
+  if (!SetThreadPriority(thread, setting.thread_priority) && !failed) {
+    failed = true;
+    error = GetLastError();
+  }
+  // A text short enough for a string's own storage: the failure never allocates.
+  if (failed)
+    return core::Failure{"priority unset", error};
+  return {};
+}
+
+int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
+  DWORD priority_class = GetPriorityClass(process);
+  DWORD class_error = 0;
+  if (priority_class == 0) {
+    class_error = GetLastError();
+    if (class_error == 0)
+      class_error = ERROR_GEN_FAILURE;
+  }
+  // A failed read gives THREAD_PRIORITY_ERROR_RETURN, which reads back as 9.
+  int thread_priority = GetThreadPriority(thread);
+  return PriorityCodeFromReadBack(ClassFromConstant(priority_class), class_error, thread_priority);
+}
+
+}  // namespace x5::runner

@@ -1,0 +1,23 @@
+// Win32 side of the step priority: sets a process/thread pair from a priority code and reads the
+// code it reads back as.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/result.h"
+
+namespace x5::runner {
+
+// Sets the process's priority class and then the thread's priority from the code. Fails with the
+// system error code of the first call that failed (both calls are always made).
+core::Result<void> SetStepPriority(HANDLE process,
+                                   HANDLE thread,
+                                   int32_t code,
+                                   int32_t os_version) noexcept;
+
+// The priority code the pair reads back as (error * 1000 + units when the class cannot be read).
+[[nodiscard]] int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept;
+
+}  // namespace x5::runner

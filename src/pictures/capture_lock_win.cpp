@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "core/fault.h"
+#include "core/machine_key.h"
 #include "pictures/message_pump_win.h"
 #include "registry/registry_win.h"
 #include "win/unique_handle.h"
@@ -14,7 +15,6 @@
 namespace x5::pictures {
 namespace {
 
-constexpr const char* kParentKey = "Software\\Halvex";
 constexpr const char* kLockValue = "LOCK";
 // The value is read and written within milliseconds; a holder that takes longer than this is
 // stuck, and the lock goes on without exclusion as it always could.
@@ -41,7 +41,8 @@ class RegistryLockStore : public LockValueStore {
   int32_t CreateKey(std::string_view lock_name) override {
     // The parent must exist already: a machine without it does not use the lock.
     win::ScopedKey parent;
-    LSTATUS status = registry::OpenKey(HKEY_LOCAL_MACHINE, kParentKey, KEY_CREATE_SUB_KEY, parent);
+    LSTATUS status = registry::OpenKey(HKEY_LOCAL_MACHINE, std::string(core::kRunnersMachineKey),
+                                       KEY_CREATE_SUB_KEY, parent);
     if (status != ERROR_SUCCESS)
       return static_cast<int32_t>(status);
     status = registry::CreateKey(parent.get(), std::string(lock_name),
@@ -72,7 +73,7 @@ class RegistryLockStore : public LockValueStore {
 
  private:
   static std::string KeyPath(std::string_view lock_name) {
-    std::string path = kParentKey;
+    std::string path(core::kRunnersMachineKey);
     path += '\\';
     path.append(lock_name);
     return path;

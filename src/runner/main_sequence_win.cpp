@@ -304,11 +304,12 @@ void CleanUp(Run& run) {
   SaveConsoleFile(run.inputs, run.outcome, run.services);
   const bool had_console = run.services.console.IsOpen();
   run.services.console.CloseConsole();
+  // The console's window may stay while processes of the step still use it: it is asked to close.
+  // Whether it still exists right after is not asked: a posted close is carried out later, by the
+  // window's own thread, so the answer would decide nothing.
   if (had_console) {
-    if (HWND window = FindWindowA(nullptr, run.inputs.console_title.c_str())) {
+    if (HWND window = FindWindowA(nullptr, run.inputs.console_title.c_str()))
       PostMessageA(window, WM_CLOSE, 1, 1);
-      IsWindow(window);
-    }
   }
   launch::UnloadStepProfile(run.step.identity);
 }

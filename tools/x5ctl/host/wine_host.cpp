@@ -1,6 +1,8 @@
 // The portable half of the Wine host: what the runner needs and how a missing piece is named.
 #include "x5ctl/host/wine_host.h"
 
+#include "core/machine_key.h"
+
 namespace x5::ctl::host {
 
 std::string RunnerPrefixRegistry() {
@@ -14,7 +16,8 @@ std::string RunnerPrefixRegistry() {
          "\"ShowCrashDialog\"=dword:00000000\r\n\r\n"
          "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"
          "\"Managed\"=\"N\"\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\Halvex]\r\n\r\n";
+         "[HKEY_LOCAL_MACHINE\\" +
+         std::string(core::kRunnersMachineKey) + "]\r\n\r\n";
 }
 
 WineCommandParts SplitWineCommand(std::string_view wine_command) {

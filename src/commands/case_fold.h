@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/ascii_text.h"
+
 namespace x5::commands {
 
 // Maps every byte to its lower-case form; bytes compare equal without regard to case when their
@@ -16,7 +18,7 @@ struct CaseFold {
   [[nodiscard]] static constexpr std::array<uint8_t, 256> AsciiMap() noexcept {
     std::array<uint8_t, 256> ascii{};
     for (int c = 0; c < 256; ++c) {
-      ascii[c] = static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      ascii[c] = static_cast<uint8_t>(core::LowerAscii(static_cast<char>(c)));
     }
     return ascii;
   }

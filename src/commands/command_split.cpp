@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "commands/command_text.h"
+#include "core/ascii_text.h"
 
 namespace x5::commands {
 
@@ -21,7 +21,7 @@ size_t LastSwitchPosition(std::string_view line) {
     return std::string_view::npos;
   }
   for (size_t p = line.size() - 3 + 1; p-- > 0;) {
-    if (line[p] == '/' && UpperAscii(line[p + 1]) == 'X' && line[p + 2] == '5') {
+    if (line[p] == '/' && core::UpperAscii(line[p + 1]) == 'X' && line[p + 2] == '5') {
       return p;
     }
   }
@@ -36,7 +36,7 @@ std::string CleanLookupResult(std::string path) {
       c = ' ';
     }
   }
-  return std::string(Trim(path));
+  return std::string(core::Trim(path));
 }
 
 // A leading backslash means the root of the current drive; the retry pins it to the runner's
@@ -74,7 +74,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
   }
   const std::string_view end = text.substr(text.size() - tail.size());
   for (size_t i = 0; i < tail.size(); ++i) {
-    if (UpperAscii(end[i]) != UpperAscii(tail[i])) {
+    if (core::UpperAscii(end[i]) != core::UpperAscii(tail[i])) {
       return false;
     }
   }
@@ -82,14 +82,14 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view tail) {
 }
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
-  return UpperAscii(text).find(UpperAscii(what)) != std::string::npos;
+  return core::UpperAscii(text).find(core::UpperAscii(what)) != std::string::npos;
 }
 
 }  // namespace
 
 std::string SplitToken(std::string_view source, std::string& rest, bool strip_quotes) {
   rest.clear();
-  const std::string_view text = Trim(source);
+  const std::string_view text = core::Trim(source);
   if (text.empty()) {
     return {};
   }
@@ -134,7 +134,7 @@ std::string SplitToken(std::string_view source, std::string& rest, bool strip_qu
 }
 
 std::string SwitchTailOf(std::string_view line) {
-  const std::string_view text = TrimLeft(line);
+  const std::string_view text = core::TrimLeft(line);
   const size_t p = LastSwitchPosition(text);
   if (p == std::string_view::npos) {
     return {};
@@ -156,7 +156,7 @@ CommandCuts FindCommandCuts(std::string_view line) {
   if (p != std::string_view::npos) {
     cuts.switch_at = first + p;
   }
-  const std::string_view command = Trim(text.substr(0, p));
+  const std::string_view command = core::Trim(text.substr(0, p));
   if (p == 0 || command.empty()) {
     return cuts;
   }
@@ -172,7 +172,7 @@ void ParseCommandLine(CommandLineParts& parts,
                       const Associations& associations,
                       char runner_drive) {
   parts = CommandLineParts{};
-  const std::string_view text = TrimLeft(line);
+  const std::string_view text = core::TrimLeft(line);
   if (text.empty()) {
     return;
   }
@@ -186,7 +186,7 @@ void ParseCommandLine(CommandLineParts& parts,
       return;  // the line is only a switch
     }
     command = text.substr(0, p);
-    if (Trim(command).empty()) {
+    if (core::Trim(command).empty()) {
       return;
     }
     size_t q = p + 3;
@@ -194,7 +194,7 @@ void ParseCommandLine(CommandLineParts& parts,
       ++q;
     }
     if (q < text.size()) {
-      parts.switch_argument.assign(Trim(text.substr(q)));
+      parts.switch_argument.assign(core::Trim(text.substr(q)));
     }
   }
 

@@ -5,11 +5,11 @@
 #include <array>
 
 #include "commands/command_split.h"
-#include "commands/command_text.h"
 #include "commands/picture_settings.h"
 #include "commands/printer_report.h"
 #include "commands/replace_in_file.h"
 #include "commands/set_command.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 
 namespace x5::commands {
@@ -110,8 +110,8 @@ void PrinterSwitch(CommandContext& context, const SwitchLine&) {
 }
 
 void ReplaceSwitch(CommandContext& context, const SwitchLine& line, bool case_insensitive) {
-  ReplaceCommand(context, case_insensitive, core::SecretString(Trim(line.tail)),
-                 Trim(line.shown_tail));
+  ReplaceCommand(context, case_insensitive, core::SecretString(core::Trim(line.tail)),
+                 core::Trim(line.shown_tail));
 }
 
 void ReplaceIgnoringCase(CommandContext& context, const SwitchLine& line) {
@@ -123,14 +123,14 @@ void ReplaceExact(CommandContext& context, const SwitchLine& line) {
 }
 
 void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
-  SetCommand(context, TrimLeft(line.tail), TrimLeft(line.shown_tail));
+  SetCommand(context, core::TrimLeft(line.tail), core::TrimLeft(line.shown_tail));
 }
 
 // A picture setting is no place for a password: it is read from the masked text, so neither
 // message of the switch can show a deciphered one.
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  SetPictureOptions(Trim(line.shown_tail).substr(4), context.picture_interval, context.picture_type,
-                    context.console);
+  SetPictureOptions(core::Trim(line.shown_tail).substr(4), context.picture_interval,
+                    context.picture_type, context.console);
 }
 
 struct SwitchHandler {
@@ -155,11 +155,11 @@ void CarryOutSwitch(CommandContext& context,
   // " /X5" and a letter: anything shorter is no switch. A password that holds "/X5" must not
   // make a switch of its own, nor turn one switch into another.
   if (tail.size() < 5 || shown_tail.size() < 5 ||
-      UpperAscii(tail[4]) != UpperAscii(shown_tail[4])) {
+      core::UpperAscii(tail[4]) != core::UpperAscii(shown_tail[4])) {
     FlushEdit(context);
     return;
   }
-  const char letter = UpperAscii(tail[4]);
+  const char letter = core::UpperAscii(tail[4]);
   for (const SwitchHandler& handler : kSwitches) {
     if (handler.letter == letter) {
       handler.handle(context, SwitchLine{tail, shown_tail});

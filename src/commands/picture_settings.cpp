@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "commands/command_text.h"
 #include "conditions/parse_number.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 #include "pictures/capture_bounds.h"
 
@@ -15,11 +15,11 @@ int32_t SetPictureOptions(std::string_view argument,
                           std::string& type,
                           core::ConsoleSink& console) noexcept {
   try {
-    const std::string_view text = Trim(argument);
+    const std::string_view text = core::Trim(argument);
     std::string_view number_text = text;
     if (!text.empty() && text.front() == 'B') {
       type = "BMP";
-      number_text = Trim(text.substr(1));
+      number_text = core::Trim(text.substr(1));
     }
     // No digits at all is no interval, even where the number parser would read it as 0.
     const int32_t number = number_text.empty() ? conditions::kInvalidNumber

@@ -40,7 +40,7 @@ TEST(SetPictureOptions, Table) {
   for (const PictureCase& c : cases) {
     int32_t interval = 200;
     std::string type = c.type_before;
-    commands::testing::RecordingConsole console;
+    core::testing::RecordingConsole console;
     SCOPED_TRACE(c.argument);
     EXPECT_EQ(SetPictureOptions(c.argument, interval, type, console), c.interval);
     EXPECT_EQ(interval, c.interval);

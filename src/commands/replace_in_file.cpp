@@ -5,8 +5,8 @@
 #include <string>
 
 #include "commands/command_split.h"
-#include "commands/command_text.h"
 #include "commands/replace_text.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 
 namespace x5::commands {
@@ -44,20 +44,20 @@ EditParameters SplitParameters(std::string_view parameters) {
     p.problem = kEditNoParameters;
     return p;
   }
-  if (Trim(rest).empty()) {
+  if (core::Trim(rest).empty()) {
     p.problem = kEditOneParameter;
     return p;
   }
   std::string after_replacement;
   p.replacement = SplitToken(rest, after_replacement, true);
-  if (!Trim(after_replacement).empty()) {
+  if (!core::Trim(after_replacement).empty()) {
     std::string after_input;
     p.input = SplitToken(after_replacement, after_input, true);
-    if (!Trim(after_input).empty()) {
+    if (!core::Trim(after_input).empty()) {
       std::string after_output;
       p.output = SplitToken(after_input, after_output, true);
       p.output_named = !p.output.empty();
-      if (!Trim(after_output).empty()) {
+      if (!core::Trim(after_output).empty()) {
         p.problem = kEditTooManyParameters;
         return p;
       }

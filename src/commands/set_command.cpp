@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cipher/password_cipher.h"
-#include "commands/command_text.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 #include "core/name_fold.h"
 
@@ -46,7 +46,7 @@ SetSwitch ParseSetSwitch(std::string_view text) {
     // An "=" behind this assignment's end belongs to a later one: this one has none.
     const bool has_equals = equals != std::string_view::npos && equals + 1 <= end;
     const std::string_view name =
-        has_equals ? Trim(text.substr(start - 1, equals - (start - 1))) : std::string_view{};
+        has_equals ? core::Trim(text.substr(start - 1, equals - (start - 1))) : std::string_view{};
     if (name.empty()) {
       parsed.invalid = true;
       if (start - 1 < length) {

@@ -1,12 +1,14 @@
 // ASCII case mapping and text upper-casing through a case map.
 #include "conditions/case_map.h"
 
+#include "core/ascii_text.h"
+
 namespace x5::conditions {
 
 CaseMap AsciiCaseMap() noexcept {
   CaseMap map;
   for (int c = 0; c < 256; ++c)
-    map.upper[c] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    map.upper[c] = static_cast<uint8_t>(core::UpperAscii(static_cast<char>(c)));
   return map;
 }
 

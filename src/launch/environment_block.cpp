@@ -4,25 +4,11 @@
 
 #include <unordered_set>
 
+#include "core/ascii_text.h"
 #include "launch/variable_sort.h"
 #include "variables/variables.h"
 
 namespace x5::launch {
-namespace {
-
-char FoldAscii(char c) noexcept {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// The key under which names that differ only in the case of ASCII letters meet.
-std::string FoldedName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    c = FoldAscii(c);
-  return folded;
-}
-
-}  // namespace
 
 std::string ByteBlockText::Narrow(std::u16string_view units) const {
   std::string text(units.size(), '\0');
@@ -93,11 +79,11 @@ void MergeUserEnvironment(std::vector<std::string>& table,
   for (const std::string& entry : table) {
     const std::string_view name = EntryName(entry);
     if (!name.empty())
-      runner_names.insert(FoldedName(name));
+      runner_names.insert(core::UpperAscii(name));
   }
   for (const std::string& entry : profile_entries) {
     const std::string_view name = EntryName(entry);
-    if (name.empty() || !runner_names.contains(FoldedName(name)))
+    if (name.empty() || !runner_names.contains(core::UpperAscii(name)))
       table.push_back(entry);
   }
 }
@@ -108,7 +94,7 @@ void RemoveDuplicateNames(std::vector<std::string>& table) {
   seen.reserve(table.size());
   for (size_t i = table.size(); i-- > 0;) {
     const std::string_view name = EntryName(table[i]);
-    if (!name.empty() && !seen.insert(FoldedName(name)).second)
+    if (!name.empty() && !seen.insert(core::UpperAscii(name)).second)
       table[i].clear();
   }
 }

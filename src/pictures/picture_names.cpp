@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "core/ascii_text.h"
+
 namespace x5::pictures {
 namespace {
 
@@ -81,24 +83,11 @@ std::string PartialPictureName(std::string_view file_name) {
 
 namespace {
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) noexcept {
-  if (suffix.size() > text.size())
-    return false;
-  const std::string_view tail = text.substr(text.size() - suffix.size());
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    const auto fold = [](char c) {
-      return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    };
-    if (fold(tail[i]) != fold(suffix[i]))
-      return false;
-  }
-  return true;
-}
-
 // Ends in "." and the extension, after the leading "#".
 bool HasExtension(std::string_view name, std::string_view extension) noexcept {
   return !extension.empty() && name.size() >= extension.size() + 2 &&
-         name[name.size() - extension.size() - 1] == '.' && EndsWithNoCase(name, extension);
+         name[name.size() - extension.size() - 1] == '.' &&
+         core::EndsWithIgnoringCase(name, extension);
 }
 
 }  // namespace
@@ -108,7 +97,7 @@ bool IsOldPictureName(std::string_view name, std::string_view picture_type) noex
     return false;
   return HasExtension(name, picture_type) ||
          (JpegWanted(picture_type) && HasExtension(name, "bmp")) ||
-         (name.size() > kPartialSuffix.size() && EndsWithNoCase(name, kPartialSuffix));
+         (name.size() > kPartialSuffix.size() && core::EndsWithIgnoringCase(name, kPartialSuffix));
 }
 
 }  // namespace x5::pictures

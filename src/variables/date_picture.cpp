@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "core/ascii_text.h"
 #include "core/calendar.h"
 
 namespace x5::variables {
@@ -15,23 +16,10 @@ constexpr std::array<std::string_view, 12> kMonths = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
-char Lower(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word) noexcept {
-  if (text.size() - at < word.size())
-    return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (Lower(text[at + i]) != word[i])
-      return false;
-  return true;
-}
-
 // Length of the run of `c` (either case) starting at `at`.
 size_t RunLength(std::string_view text, size_t at, char c) noexcept {
   size_t n = 0;
-  while (at + n < text.size() && Lower(text[at + n]) == c)
+  while (at + n < text.size() && core::LowerAscii(text[at + n]) == c)
     ++n;
   return n;
 }
@@ -45,11 +33,11 @@ void AppendNumber(std::string& out, int value, int width) {
 
 // A morning/afternoon token at `at`: its length (0 when there is none).
 size_t AmPmTokenLength(std::string_view picture, size_t at) noexcept {
-  if (StartsWithNoCase(picture, at, "am/pm"))
+  if (core::StartsWithIgnoringCase(picture.substr(at), "am/pm"))
     return 5;
-  if (StartsWithNoCase(picture, at, "ampm"))
+  if (core::StartsWithIgnoringCase(picture.substr(at), "ampm"))
     return 4;
-  if (StartsWithNoCase(picture, at, "a/p"))
+  if (core::StartsWithIgnoringCase(picture.substr(at), "a/p"))
     return 3;
   return 0;
 }
@@ -105,7 +93,7 @@ std::string FormatDatePicture(std::string_view picture,
   bool after_hour = false;  // the last token was an hour: m/mm mean minutes
   size_t i = 0;
   while (i < picture.size()) {
-    const char c = Lower(picture[i]);
+    const char c = core::LowerAscii(picture[i]);
     const size_t run = RunLength(picture, i, c);
     bool hour_token = false;
     size_t used = 1;

@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 
+#include "core/ascii_text.h"
 #include "core/fault.h"
 
 namespace x5::variables {
@@ -14,56 +15,15 @@ constexpr int32_t kErrorInvalidName = 123;
 constexpr int32_t kErrorInvalidData = 13;
 constexpr size_t kMaxFileNameLength = 255;
 
-char Upper(char c) noexcept {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-size_t FindNoCase(std::string_view text, std::string_view word) noexcept {
-  if (word.size() > text.size())
-    return std::string_view::npos;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
-    size_t j = 0;
-    while (j < word.size() && Upper(text[i + j]) == word[j])
-      ++j;
-    if (j == word.size())
-      return i;
-  }
-  return std::string_view::npos;
-}
-
-std::string_view TrimRight(std::string_view text) noexcept {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
-}
-
-std::string_view Trim(std::string_view text) noexcept {
-  text = TrimRight(text);
-  size_t begin = text.find_first_not_of(' ');
-  return begin == std::string_view::npos ? std::string_view() : text.substr(begin);
-}
-
-std::string TrimmedField(const std::string& field) {
-  return std::string(TrimRight(field));
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i]))
-      return false;
-  return true;
-}
-
 // Names Windows gives to devices whatever directory or extension follows them.
 bool IsReservedDeviceName(std::string_view base) noexcept {
   static constexpr std::array<std::string_view, 7> kNames = {"CON",    "PRN",     "AUX",   "NUL",
                                                              "CONIN$", "CONOUT$", "CLOCK$"};
   for (std::string_view reserved : kNames)
-    if (EqualNoCase(base, reserved))
+    if (core::EqualIgnoringCase(base, reserved))
       return true;
-  if (base.size() == 4 &&
-      (EqualNoCase(base.substr(0, 3), "COM") || EqualNoCase(base.substr(0, 3), "LPT"))) {
+  if (base.size() == 4 && (core::EqualIgnoringCase(base.substr(0, 3), "COM") ||
+                           core::EqualIgnoringCase(base.substr(0, 3), "LPT"))) {
     const unsigned char digit = static_cast<unsigned char>(base[3]);
     // 0-9 and the superscript digits 1, 2, 3 of the ANSI code page.
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
@@ -106,7 +66,7 @@ int32_t LoadGlobalParameters(VariableContext& context, const std::string& direct
     const size_t dot = file.find('.');
     if (dot == std::string::npos || dot < 1)
       continue;
-    const std::string_view name = Trim(std::string_view(file).substr(0, dot));
+    const std::string_view name = core::Trim(std::string_view(file).substr(0, dot));
     if (name.empty() || name.back() != '$')
       continue;
     const std::string path = directory + file;
@@ -161,11 +121,11 @@ SetLineResult ParseSetLine(int32_t position, std::string_view text) {
                : static_cast<int32_t>(after);
   }
 
-  const size_t set = FindNoCase(line, "SET");
+  const size_t set = core::FindIgnoringCase(line, "SET");
   if (set == std::string_view::npos)
     return result;  // this line and the rest of the block are not processed
   size_t i = set + 3;
-  const bool password = i < line.size() && Upper(line[i]) == 'P';
+  const bool password = i < line.size() && core::UpperAscii(line[i]) == 'P';
   if (password)
     ++i;
   while (i < line.size() && line[i] == ' ')
@@ -173,9 +133,9 @@ SetLineResult ParseSetLine(int32_t position, std::string_view text) {
   const std::string_view rest = line.substr(i);
   const size_t equals = rest.find('=');
   if (equals == std::string_view::npos) {
-    result.name = TrimRight(rest);
+    result.name = core::TrimRight(rest);
   } else {
-    result.name = TrimRight(rest.substr(0, equals));
+    result.name = core::TrimRight(rest.substr(0, equals));
     if (password)
       result.value.push_back(kPasswordMarker);
     result.value.append(rest.substr(equals + 1));
@@ -231,7 +191,7 @@ std::string_view GlobalParameterNameProblem(std::string_view name) noexcept {
   if (name.size() + kGlobalParameterSuffix.size() > kMaxFileNameLength)
     return "the name is too long for a file name";
   // Windows takes the part before the first "." (blanks after it ignored) as the device.
-  if (IsReservedDeviceName(TrimRight(name.substr(0, name.find('.')))))
+  if (IsReservedDeviceName(core::TrimRight(name.substr(0, name.find('.')))))
     return "the name is a reserved device name";
   return {};
 }
@@ -304,8 +264,8 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
   try {
     const protocol::TaskRecord& task = context.task;
     const std::string job_directory =
-        TrimmedField(task.job_base_directory) + TrimmedField(task.job_name) + "\\";
-    const std::string directory = job_directory + TrimmedField(task.step_directory) + "\\";
+        protocol::Trimmed(task.job_base_directory) + protocol::Trimmed(task.job_name) + "\\";
+    const std::string directory = job_directory + protocol::Trimmed(task.step_directory) + "\\";
 
     // Loading defines the parameters without writing their files back.
     context.global_parameter_directory.clear();
@@ -316,10 +276,10 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
         {"X5S", directory},
         {"X5T", job_directory},
         {"X5N", std::to_string(task.job_number)},
-        {"X5D", TrimmedField(task.step_directory)},
+        {"X5D", protocol::Trimmed(task.step_directory)},
         {"X5Step", std::to_string(task.step_number)},
-        {"X5User", TrimmedField(task.user_name)},
-        {"X5Name", TrimmedField(task.job_name)},
+        {"X5User", protocol::Trimmed(task.user_name)},
+        {"X5Name", protocol::Trimmed(task.job_name)},
         {"X5RepC", std::to_string(task.repeat_count)},
         {"X5Max", std::to_string(task.maximum_rc)},
         {"X5TRC", std::to_string(task.task_rc)},
@@ -345,7 +305,7 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
     }
 
     const std::string work =
-        ExpandVariables(context, TrimmedField(task.working_directory), kMaskPasswords, false);
+        ExpandVariables(context, protocol::Trimmed(task.working_directory), kMaskPasswords, false);
     AddVariable(context, "X5W", std::string_view(work));
     ++count;
   } catch (...) {

@@ -14,20 +14,9 @@
 
 #include "cipher/password_cipher.h"
 #include "commands/command_context.h"
+#include "core/testing/recording_console.h"
 
 namespace x5::commands::testing {
-
-class RecordingConsole : public core::ConsoleSink {
- public:
-  void Line(std::string_view text) override { lines.emplace_back(text); }
-  std::string All() const {
-    std::string all;
-    for (const std::string& line : lines)
-      all += line + "\n";
-    return all;
-  }
-  std::vector<std::string> lines;
-};
 
 class CountingConsoleFile : public ConsoleFile {
  public:
@@ -175,7 +164,7 @@ class ListedPrinters : public commands::PrinterSource {
 struct CommandWorld {
   TableExpander expander;
   RecordingVariables variables;
-  RecordingConsole console;
+  core::testing::RecordingConsole console;
   CountingConsoleFile console_file;
   TableAssociations associations;
   MemoryFiles files;

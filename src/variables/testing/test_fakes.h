@@ -2,12 +2,13 @@
 // targets and benchmark.
 #pragma once
 
-#include <cctype>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/ascii_text.h"
+#include "core/testing/recording_console.h"
 #include "variables/variables.h"
 
 namespace x5::variables::testing {
@@ -15,8 +16,8 @@ namespace x5::variables::testing {
 struct NoCaseLess {
   bool operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::toupper(static_cast<unsigned char>(x)) <
-             std::toupper(static_cast<unsigned char>(y));
+      return static_cast<unsigned char>(core::UpperAscii(x)) <
+             static_cast<unsigned char>(core::UpperAscii(y));
     });
   }
 };
@@ -39,12 +40,6 @@ class FixedClock final : public Clock {
  public:
   core::LocalTime Now() const override { return now; }
   core::LocalTime now{2024, 3, 5, 2, 14, 7, 9, 0};  // Tuesday 5 March 2024, 14:07:09
-};
-
-class CollectingConsole final : public core::ConsoleSink {
- public:
-  void Line(std::string_view text) override { lines.emplace_back(text); }
-  std::vector<std::string> lines;
 };
 
 // Files by full path. `unreadable` paths list but cannot be read; a write fails with
@@ -96,7 +91,7 @@ struct FakeRun {
   protocol::TaskRecord task;
   std::string variables_text;
   std::string global_parameter_directory;
-  CollectingConsole console;
+  core::testing::RecordingConsole console;
   FakeEnvironment environment;
   FixedClock clock;
   EnglishDateNames names;

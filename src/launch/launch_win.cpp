@@ -212,15 +212,15 @@ class StepSecurity {
   Part thread_;
 };
 
-// Logs the plan's user on and prepares the hive and desktop access. 0 when the logon succeeded,
-// else the value LaunchStep returns for a refused logon.
-int32_t LogOn(const LaunchPlan& plan,
-              core::Expander& expander,
-              StepIdentity& identity,
-              protocol::StatusRecord& record) {
+// Logs the plan's user on and prepares the hive and desktop access. Fails, with the platform's
+// code, when the logon is refused.
+core::Result<void> LogOn(const LaunchPlan& plan,
+                         core::Expander& expander,
+                         StepIdentity& identity,
+                         protocol::StatusRecord& record) {
   if (plan.logon == LogonChoice::kRefused) {
     SetStatus(record, protocol::kStatusLogonFailed, 0);
-    return ERROR_LOGON_FAILURE;
+    return core::Failure{"the logon is refused", ERROR_LOGON_FAILURE};
   }
   BOOL logged_on = FALSE;
   DWORD error = 0;
@@ -238,33 +238,32 @@ int32_t LogOn(const LaunchPlan& plan,
   if (!logged_on) {
     (void)identity.token.release();  // a refused logon hands back no token to close
     SetStatus(record, protocol::kStatusLogonFailed, 0);
-    // 1 would read as "started" to the caller.
-    return error > 1 ? static_cast<int32_t>(error) : static_cast<int32_t>(ERROR_LOGON_FAILURE);
+    return core::Failure{"the logon is refused", error != 0 ? error : ERROR_LOGON_FAILURE};
   }
   // Neither outcome changes the course of the launch; the profile library loads the profile
   // even where the hive could not be loaded here.
   LoadUserHive(identity, expander, plan.hive_account, true);
   GrantDesktopAccess(identity, std::string(), true);
   SetStatus(record, "LOGON OK", 1);
-  return 0;
+  return {};
 }
 
 // Loads userenv.dll and the profile library and has the library load the user's profile and
-// environment block. False when any of it failed.
-bool LoadProfile(StepIdentity& identity, const std::string& user) {
+// environment block. Fails with what could not be loaded.
+core::Result<void> LoadProfile(StepIdentity& identity, const std::string& user) {
   // By full path, so no userenv.dll planted in the current folder is loaded into the runner.
   identity.userenv.reset(LoadLibraryA(SystemLibraryPath("userenv.dll").c_str()));
   if (!identity.userenv)
-    return false;
+    return core::Failure{"userenv.dll cannot be loaded", GetLastError()};
   const std::string library = RunnerFolder() + kProfileLibraryName;
   identity.profile_library.reset(
       LoadLibraryExA(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!identity.profile_library)
-    return false;
+    return core::Failure{library + " cannot be loaded", GetLastError()};
   identity.us_prof = reinterpret_cast<UsProfFunction>(reinterpret_cast<void (*)()>(
       GetProcAddress(identity.profile_library.get(), kProfileEntryName)));
   if (identity.us_prof == nullptr)
-    return false;
+    return core::Failure{library + " has no " + kProfileEntryName, GetLastError()};
   identity.profile_user = user;
   identity.profile = PROFILEINFOA{};
   identity.profile.dwSize = sizeof(PROFILEINFOA);
@@ -275,7 +274,11 @@ bool LoadProfile(StepIdentity& identity, const std::string& user) {
       identity.us_prof(kProfileLoad, identity.userenv.get(), identity.token.get(),
                        &identity.environment, &identity.profile, message.data());
   identity.profile_loaded = loaded >= 1;
-  return identity.profile_loaded && identity.environment != nullptr;
+  if (!identity.profile_loaded)
+    return core::Failure{"the profile library did not load the profile", 0};
+  if (identity.environment == nullptr)
+    return core::Failure{"the profile library gave no environment", 0};
+  return {};
 }
 
 STARTUPINFOA StartupInformation(StartupValues& values, const StepStart& start) {
@@ -298,23 +301,22 @@ STARTUPINFOA StartupInformation(StartupValues& values, const StepStart& start) {
   return si;
 }
 
-// The create call's outcome, its handles owned from the moment the call returns.
+// A created process, its handles owned from the moment the create call returns.
 struct CreatedProcess {
   win::ScopedHandle process;
   win::ScopedHandle thread;
   DWORD process_id = 0;
   DWORD thread_id = 0;
-  bool ok = false;
-  DWORD error = 0;  // the platform's code read right after the call
 };
 
-CreatedProcess CreateStepProcess(const LaunchPlan& plan,
-                                 core::SecretString command_line,
-                                 const STARTUPINFOA& startup,
-                                 const core::SecretString& directory,
-                                 HANDLE job,
-                                 HANDLE token,
-                                 const EnvironmentBlock* block) {
+// Fails with the platform's code read right after the create call.
+core::Result<CreatedProcess> CreateStepProcess(const LaunchPlan& plan,
+                                               core::SecretString command_line,
+                                               const STARTUPINFOA& startup,
+                                               const core::SecretString& directory,
+                                               HANDLE job,
+                                               HANDLE token,
+                                               const EnvironmentBlock* block) {
   const char* folder = directory.Empty() ? nullptr : directory.CStr();
   DWORD flags = plan.creation_flags;
   // Placed in the job by the system as it is created, where the system can.
@@ -349,34 +351,36 @@ CreatedProcess CreateStepProcess(const LaunchPlan& plan,
   CreatedProcess created;
   created.process.reset(info.hProcess);
   created.thread.reset(info.hThread);
+  if (!ok)
+    return core::Failure{"the step's process cannot be created", error};
   created.process_id = info.dwProcessId;
   created.thread_id = info.dwThreadId;
-  created.ok = ok != FALSE;
-  created.error = error;
   return created;
 }
 
-int32_t Launch(const LaunchPlan& plan,
-               StepStart& start,
-               StepIdentity& identity,
-               LaunchedStep& out) {
+// Succeeds when the step runs; the record says how the launch went either way.
+core::Result<void> Launch(const LaunchPlan& plan,
+                          StepStart& start,
+                          StepIdentity& identity,
+                          LaunchedStep& out) {
   protocol::StatusRecord& record = out.record;
   if (plan.logon == LogonChoice::kNone) {
     SetStatus(record, "NO LOGON", record.status_code);
-  } else if (const int32_t refused = LogOn(plan, start.expander, identity, record); refused != 0) {
-    return refused;
+  } else if (core::Result<void> logged_on = LogOn(plan, start.expander, identity, record);
+             !logged_on) {
+    return logged_on;
   }
 
   StartupValues startup_values = plan.startup;
   const STARTUPINFOA si = StartupInformation(startup_values, start);
 
   if (plan.job) {
-    StepJob made = CreateStepJob(plan.job_name);
-    if (!made.job) {
-      SetStatus(record, protocol::kStatusNotStarted, FailureCode(made.error));
-      return 0;
+    core::Result<win::ScopedHandle> made = CreateStepJob(plan.job_name);
+    if (!made) {
+      SetStatus(record, protocol::kStatusNotStarted, FailureCode(made.failure().system_code));
+      return std::move(made).failure();
     }
-    out.job = std::move(made.job);
+    out.job = std::move(*made);
   }
 
   const core::SecretString directory =
@@ -387,9 +391,9 @@ int32_t Launch(const LaunchPlan& plan,
   if (!explicit_block) {
     ApplyToRunnerEnvironment(start.variables);
   } else {
-    if (!LoadProfile(identity, plan.user)) {
+    if (core::Result<void> profile = LoadProfile(identity, plan.user); !profile) {
       SetStatus(record, protocol::kStatusProfileFailed, kProfileFailureCode);
-      return 0;
+      return profile;
     }
     block =
         StepEnvironmentBlock(start.variables, static_cast<const char16_t*>(identity.environment),
@@ -397,22 +401,23 @@ int32_t Launch(const LaunchPlan& plan,
   }
 
   // The deciphered command line leaves the caller here and is wiped when the call is done.
-  CreatedProcess created =
+  core::Result<CreatedProcess> created =
       CreateStepProcess(plan, std::move(start.command_line), si, directory, out.job.get(),
                         identity.token.get(), explicit_block ? &block : nullptr);
-  // From here until it runs, any failure ends the suspended process.
-  SuspendedStep suspended(std::move(created.process), std::move(created.thread));
-  EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
-  if (!created.ok) {
-    SetStatus(record, protocol::kStatusNotStarted, FailureCode(created.error));
-    return 0;
+  if (!created) {
+    SetStatus(record, protocol::kStatusNotStarted, FailureCode(created.failure().system_code));
+    return std::move(created).failure();
   }
-  DWORD error = out.job ? suspended.JoinJob(out.job.get()) : 0;
-  if (error == 0)
-    error = suspended.Start();
-  if (error != 0) {
-    SetStatus(record, protocol::kStatusNotStarted, static_cast<int32_t>(error));
-    return 0;
+  // From here until it runs, any failure ends the suspended process.
+  SuspendedStep suspended(std::move(created->process), std::move(created->thread));
+  EnvironmentBlock().swap(block);  // the system has its own copy; ours is wiped as it goes
+  core::Result<void> running = out.job ? suspended.JoinJob(out.job.get()) : core::Result<void>();
+  if (running)
+    running = suspended.Start();
+  if (!running) {
+    SetStatus(record, protocol::kStatusNotStarted,
+              static_cast<int32_t>(running.failure().system_code));
+    return running;
   }
   suspended.Release(out.process, out.thread);
   if (plan.pause_before_idle > 0)
@@ -422,10 +427,10 @@ int32_t Launch(const LaunchPlan& plan,
 
   record.process_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.process.get()));
   record.thread_handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out.thread.get()));
-  record.process_id = created.process_id;
-  record.thread_id = created.thread_id;
+  record.process_id = created->process_id;
+  record.thread_id = created->thread_id;
   SetStatus(record, protocol::kStatusStepOk, 1);
-  return 1;
+  return {};
 }
 
 }  // namespace
@@ -433,10 +438,10 @@ int32_t Launch(const LaunchPlan& plan,
 LaunchedStep LaunchStep(const LaunchPlan& plan, StepStart start, StepIdentity& identity) {
   LaunchedStep out;
   try {
-    out.result = Launch(plan, start, identity, out);
+    out.started = Launch(plan, start, identity, out);
   } catch (const std::bad_alloc&) {
     SetStatus(out.record, protocol::kStatusNotStarted, ERROR_NOT_ENOUGH_MEMORY);
-    out.result = 0;
+    out.started = core::Failure{"out of memory", ERROR_NOT_ENOUGH_MEMORY};
   }
   return out;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/interfaces.h"
+#include "core/result.h"
 #include "core/secret_string.h"
 #include "launch/identity_win.h"
 #include "launch/launch_plan.h"
@@ -29,7 +30,8 @@ struct StepStart {
 // What a launch made. The record is the launch record: the status text and code of the launch and,
 // once the step runs, its handle values and ids.
 struct LaunchedStep {
-  int32_t result = 0;  // 1 the step runs; 0 it does not; a refused logon's platform error code
+  // Why the step does not run (a refused logon's, a failed call's platform code), when it does not.
+  core::Result<void> started;
   protocol::StatusRecord record;
   win::ScopedHandle job;  // kept when a later stage failed: the job lives until the runner ends
   win::ScopedHandle process;

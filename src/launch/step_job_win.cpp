@@ -11,31 +11,33 @@ constexpr DWORD_PTR kJobListAttribute = 0x0002000D;
 // How long a step process that is being ended on a failed launch is waited for.
 constexpr DWORD kEndWaitMs = 5000;
 
-// 0 or the error code of the attempt; `job` holds the new job only on 0.
-DWORD MakeJob(const char* name, win::ScopedHandle& job) noexcept {
+// The system's error code of a call that failed; one that gave none still counts as a failure.
+DWORD LastError(DWORD otherwise) noexcept {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : otherwise;
+}
+
+// The failures' texts fit a string's own storage: making them never allocates.
+core::Result<win::ScopedHandle> MakeJob(const char* name) noexcept {
   win::ScopedHandle made(CreateJobObjectA(nullptr, name));
   if (!made)
-    return GetLastError() != 0 ? GetLastError() : ERROR_INVALID_HANDLE;
+    return core::Failure{"no job", LastError(ERROR_INVALID_HANDLE)};
   // Another runner's job: sharing it would mix two steps and let one runner end the other's.
   if (name != nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
-    return ERROR_ALREADY_EXISTS;
+    return core::Failure{"job exists", ERROR_ALREADY_EXISTS};
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   if (!SetInformationJobObject(made.get(), JobObjectExtendedLimitInformation, &limits,
                                sizeof(limits)))
-    return GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
-  job = std::move(made);
-  return 0;
+    return core::Failure{"kill not set", LastError(ERROR_GEN_FAILURE)};
+  return made;
 }
 
 }  // namespace
 
-StepJob CreateStepJob(const std::string& name) noexcept {
-  StepJob out;
-  out.error = MakeJob(name.c_str(), out.job);
-  if (out.error != 0)
-    out.error = MakeJob(nullptr, out.job);
-  return out;
+core::Result<win::ScopedHandle> CreateStepJob(const std::string& name) noexcept {
+  core::Result<win::ScopedHandle> named = MakeJob(name.c_str());
+  return named ? std::move(named) : MakeJob(nullptr);
 }
 
 JobAtCreation::JobAtCreation(HANDLE job) noexcept : job_(job) {
@@ -68,19 +70,19 @@ SuspendedStep::~SuspendedStep() {
   WaitForSingleObject(process_.get(), kEndWaitMs);
 }
 
-DWORD SuspendedStep::JoinJob(HANDLE job) noexcept {
+core::Result<void> SuspendedStep::JoinJob(HANDLE job) noexcept {
   BOOL inside = FALSE;
   if (IsProcessInJob(process_.get(), job, &inside) && inside)
-    return 0;
+    return {};
   if (AssignProcessToJobObject(job, process_.get()))
-    return 0;
-  return GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
+    return {};
+  return core::Failure{"not in the job", LastError(ERROR_GEN_FAILURE)};
 }
 
-DWORD SuspendedStep::Start() noexcept {
+core::Result<void> SuspendedStep::Start() noexcept {
   if (ResumeThread(thread_.get()) != static_cast<DWORD>(-1))
-    return 0;
-  return GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
+    return {};
+  return core::Failure{"not resumed", LastError(ERROR_GEN_FAILURE)};
 }
 
 void SuspendedStep::Release(win::ScopedHandle& process, win::ScopedHandle& thread) noexcept {

@@ -7,20 +7,17 @@
 #include <string>
 #include <utility>
 
+#include "core/result.h"
 #include "win/unique_handle.h"
 
 namespace x5::launch {
 
-struct StepJob {
-  win::ScopedHandle job;  // empty when no job could be made
-  DWORD error = 0;        // then: the system's error code of the last attempt
-};
-
 // A job whose processes all end when its last handle closes, so no process of the step outlives
 // the runner, however the runner ends. Named `name` when that name is free; when it is not (a job
 // of that name belongs to another runner, an object of another kind holds it, the name may not be
-// used here, ...) the job is unnamed. Empty only when not even an unnamed job could be made.
-[[nodiscard]] StepJob CreateStepJob(const std::string& name) noexcept;
+// used here, ...) the job is unnamed. Fails, with the system's error code of the last attempt,
+// only when not even an unnamed job could be made.
+[[nodiscard]] core::Result<win::ScopedHandle> CreateStepJob(const std::string& name) noexcept;
 
 // Creation attributes that put the new process in the job as the system creates it, so there is
 // no moment in which it exists outside the job. Systems without that attribute get no list, and
@@ -54,11 +51,11 @@ class SuspendedStep {
   SuspendedStep& operator=(const SuspendedStep&) = delete;
   ~SuspendedStep();
 
-  // 0 when the process is in the job (placed there at creation, or assigned now), else the
-  // system's error code.
-  [[nodiscard]] DWORD JoinJob(HANDLE job) noexcept;
-  // 0 when the main thread runs, else the system's error code.
-  [[nodiscard]] DWORD Start() noexcept;
+  // Succeeds when the process is in the job (placed there at creation, or assigned now); fails
+  // with the system's error code.
+  [[nodiscard]] core::Result<void> JoinJob(HANDLE job) noexcept;
+  // Succeeds when the main thread runs; fails with the system's error code.
+  [[nodiscard]] core::Result<void> Start() noexcept;
   // Hands the running process over to the caller.
   void Release(win::ScopedHandle& process, win::ScopedHandle& thread) noexcept;
 

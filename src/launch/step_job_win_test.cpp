@@ -27,13 +27,13 @@ bool EndedWithin(HANDLE process, DWORD ms) {
 TEST(StepJob, NameHeldByAnotherKindOfObjectStillGivesAKillOnCloseJob) {
   const win::ScopedHandle squatter(CreateEventA(nullptr, TRUE, FALSE, "x5test/JOB.7.1"));
   ASSERT_TRUE(squatter);
-  StepJob made = CreateStepJob("x5test/JOB.7.1");
-  ASSERT_TRUE(made.job);
+  core::Result<win::ScopedHandle> made = CreateStepJob("x5test/JOB.7.1");
+  ASSERT_TRUE(made);
   auto [process, thread] = SuspendedChild();
   ASSERT_TRUE(process);
-  ASSERT_TRUE(AssignProcessToJobObject(made.job.get(), process.get()));
+  ASSERT_TRUE(AssignProcessToJobObject(made->get(), process.get()));
   EXPECT_FALSE(EndedWithin(process.get(), 0));
-  made.job.reset();  // as when the runner ends, however it ends
+  made->reset();  // as when the runner ends, however it ends
   EXPECT_TRUE(EndedWithin(process.get(), 5000));
 }
 
@@ -47,7 +47,7 @@ TEST(StepJob, FailedAssignmentEndsTheCreatedProcess) {
     SuspendedStep step(std::move(process), std::move(thread));
     // An event is no job: the assignment fails.
     const win::ScopedHandle not_a_job(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    EXPECT_NE(step.JoinJob(not_a_job.get()), 0u);
+    EXPECT_FALSE(step.JoinJob(not_a_job.get()));
   }
   ASSERT_TRUE(EndedWithin(watched.get(), 0));
   DWORD exit_code = 0;

@@ -111,18 +111,19 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
   }
 }
 
-// JPG first when wanted; BMP when not, or when the JPG could not be written.
-bool WritePictures(HWND window,
-                   uint32_t process_id,
-                   int32_t window_number,
-                   const std::string& title,
-                   CaptureRun& run) {
+// JPG first when wanted; BMP when not, or when the JPG could not be written (then the BMP's
+// outcome is the picture's).
+core::Result<void> WritePictures(HWND window,
+                                 uint32_t process_id,
+                                 int32_t window_number,
+                                 const std::string& title,
+                                 CaptureRun& run) {
   const uint32_t handle = static_cast<uint32_t>(Token(window));
   WindowPicture picture = GrabWindowPicture(window);
   if (run.jpeg_wanted && picture &&
       SaveJpg(picture, PictureFileName(run.prefix, process_id, window_number, handle, title, "jpg"),
               *run.imaging)) {
-    return true;
+    return {};
   }
   // SaveBmp deletes an older file of this name itself, without following a link of that name.
   const std::string bmp =

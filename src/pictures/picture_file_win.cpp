@@ -286,10 +286,16 @@ struct PictureTarget {
   win::JobFolder folder;
   std::string name;
 
-  bool Write(std::initializer_list<std::span<const uint8_t>> pieces) {
-    return folder.Replace(name, PartialPictureName(name), pieces, false).Done();
+  core::Result<void> Write(std::initializer_list<std::span<const uint8_t>> pieces) {
+    if (!folder.Replace(name, PartialPictureName(name), pieces, false).Done())
+      return core::Failure{"the picture file cannot be written", 0};
+    return {};
   }
 };
+
+core::Failure NoTarget() {
+  return core::Failure{"the picture's folder cannot be opened", 0};
+}
 
 std::optional<PictureTarget> ClearedPictureTarget(const std::string& file_name) {
   std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(file_name));
@@ -302,58 +308,55 @@ std::optional<PictureTarget> ClearedPictureTarget(const std::string& file_name) 
 
 }  // namespace
 
-bool SaveJpg(const WindowPicture& picture,
-             const std::string& file_name,
-             ImagingSession& session) noexcept {
+core::Result<void> SaveJpg(const WindowPicture& picture,
+                           const std::string& file_name,
+                           ImagingSession& session) noexcept {
   try {
     std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
     if (!target)
-      return false;
+      return NoTarget();
     PumpPendingMessages();
     DibSection dib;
     if (!picture || !dib.LoadFromPictureHandle(picture.Bitmap()))
-      return false;
+      return core::Failure{"the window's bitmap cannot be read", 0};
     PumpPendingMessages();
     if (session.Factory() == nullptr)
-      return false;
+      return core::Failure{"no imaging factory", 0};
     ComRef<IStream> memory;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.Put())) ||
         !EncodeJpeg(session, memory.Get(), dib)) {
-      return false;
+      return core::Failure{"the picture cannot be encoded as JPG", 0};
     }
     HGLOBAL global = nullptr;
     STATSTG stat{};
     if (FAILED(GetHGlobalFromStream(memory.Get(), &global)) ||
         FAILED(memory->Stat(&stat, STATFLAG_NONAME))) {
-      return false;
+      return core::Failure{"the encoded picture cannot be read", 0};
     }
     const ScopedGlobalLock locked(global);
     if (locked.Bytes() == nullptr)
-      return false;
+      return core::Failure{"the encoded picture cannot be read", GetLastError()};
     const std::span<const uint8_t> jpeg(locked.Bytes(), static_cast<size_t>(stat.cbSize.QuadPart));
     return target->Write({jpeg});
   } catch (const std::exception&) {
-    core::UnexpectedFault("SaveJpg");
-    return false;
+    return core::Failure{std::string(core::UnexpectedFault("SaveJpg")), 0};
   }
 }
 
-bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
+core::Result<void> SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
   try {
     std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
     if (!target)
-      return false;
-    if (!picture)
-      return false;
+      return NoTarget();
     BITMAP bm{};
-    if (GetObjectA(picture.bitmap.get(), sizeof(bm), &bm) == 0)
-      return false;
+    if (!picture || GetObjectA(picture.bitmap.get(), sizeof(bm), &bm) == 0)
+      return core::Failure{"the window's bitmap cannot be read", 0};
     const BmpFormat format = FormatFor(bm.bmBitsPixel * bm.bmPlanes);
     const DibLayout layout{bm.bmWidth, bm.bmHeight, format.bit_count, format.compression,
                            format.table_entries};
     const std::vector<uint8_t> headers = BmpHeaders(layout);
     if (headers.empty())
-      return false;
+      return core::Failure{"the bitmap's format has no BMP form", 0};
     struct {
       BITMAPINFOHEADER header;
       RGBQUAD table[256];
@@ -372,20 +375,19 @@ bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcep
     {
       win::ScopedCreatedDc dc(CreateCompatibleDC(nullptr));
       if (!dc)
-        return false;
+        return core::Failure{"no device context", GetLastError()};
       std::optional<ScopedSelectPalette> select_palette;
       if (picture.palette)
         select_palette.emplace(dc.get(), static_cast<HPALETTE>(picture.palette.get()));
       if (GetDIBits(dc.get(), picture.Bitmap(), 0, static_cast<UINT>(layout.height), rows.data(),
                     reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != layout.height) {
-        return false;
+        return core::Failure{"the window's bitmap cannot be read", 0};
       }
     }
     const auto* table = reinterpret_cast<const uint8_t*>(info.table);
     return target->Write({headers, std::span(table, 4 * layout.table_entries), rows});
   } catch (const std::exception&) {
-    core::UnexpectedFault("SaveBmp");
-    return false;
+    return core::Failure{std::string(core::UnexpectedFault("SaveBmp")), 0};
   }
 }
 

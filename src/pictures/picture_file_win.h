@@ -9,6 +9,7 @@
 
 #include <unknwn.h>
 
+#include "core/result.h"
 #include "win/unique_handle.h"
 
 struct IWICBitmapEncoder;
@@ -73,15 +74,15 @@ class ImagingSession {
 
 inline constexpr float kJpegQuality = 0.75f;
 
-// Writes the picture as a JPG file (24-bit colour, quality 75). True when the file was written;
-// false leaves no file of that name. Like every picture file it is written, renamed and deleted
+// Writes the picture as a JPG file (24-bit colour, quality 75). A failure, with what could not be
+// done, leaves no file of that name. Like every picture file it is written, renamed and deleted
 // only through the job folder's checks: a picture whose folder or name is a link is not written.
-[[nodiscard]] bool SaveJpg(const WindowPicture& picture,
+core::Result<void> SaveJpg(const WindowPicture& picture,
                            const std::string& file_name,
                            ImagingSession& session) noexcept;
 
-// Writes the picture as a BMP file at the bitmap's own colour depth (the screen's). True when
-// the file was written; false leaves no file of that name.
-[[nodiscard]] bool SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept;
+// Writes the picture as a BMP file at the bitmap's own colour depth (the screen's). A failure
+// leaves no file of that name.
+core::Result<void> SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept;
 
 }  // namespace x5::pictures

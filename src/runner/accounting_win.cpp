@@ -68,32 +68,22 @@ JobAccounting QueryJobAccounting(HANDLE job) noexcept {
   return out;
 }
 
-ProcessMemory QueryProcessMemory(HANDLE process) noexcept {
-  ProcessMemory out;
+core::Result<ProcessMemoryKb> QueryProcessMemory(HANDLE process) noexcept {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
-  if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) {
-    out.failures.Set(AccountingQuery::kProcessMemory, GetLastError());
-    return out;
-  }
-  out.memory = ProcessMemoryFrom({counters.WorkingSetSize, counters.PagefileUsage,
-                                  counters.PeakWorkingSetSize, counters.PeakPagefileUsage});
-  return out;
+  // The failures' texts fit a string's own storage: they never allocate.
+  if (!GetProcessMemoryInfo(process, &counters, sizeof counters))
+    return core::Failure{"no counters", GetLastError()};
+  return ProcessMemoryFrom({counters.WorkingSetSize, counters.PagefileUsage,
+                            counters.PeakWorkingSetSize, counters.PeakPagefileUsage});
 }
 
-ProcessTimes QueryProcessTimes(HANDLE process) noexcept {
-  ProcessTimes out;
+core::Result<ProcessTimes> QueryProcessTimes(HANDLE process) noexcept {
   FILETIME creation{}, exit{}, kernel{}, user{};
-  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
-    out.failures.Set(AccountingQuery::kProcessTimes, GetLastError());
-    return out;
-  }
-  out.ok = true;
-  out.creation = LocalFromUtc(creation);
-  out.exit = LocalFromUtc(exit);
-  out.kernel_time = FileTimeTicks(kernel);
-  out.user_time = FileTimeTicks(user);
-  return out;
+  if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
+    return core::Failure{"no times", GetLastError()};
+  return ProcessTimes{LocalFromUtc(creation), LocalFromUtc(exit), FileTimeTicks(kernel),
+                      FileTimeTicks(user)};
 }
 
 }  // namespace x5::runner

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/interfaces.h"
+#include "core/result.h"
 #include "runner/accounting.h"
 
 namespace x5::runner {
@@ -20,22 +21,18 @@ struct JobAccounting {
 // memory peaks.
 [[nodiscard]] JobAccounting QueryJobAccounting(HANDLE job) noexcept;
 
-struct ProcessMemory {
-  ProcessMemoryKb memory;  // 0 and 0 when the counters cannot be read
-  QueryFailures failures;
-};
-
-[[nodiscard]] ProcessMemory QueryProcessMemory(HANDLE process) noexcept;
+// The process's current and peak memory; fails with the system's error code when its counters
+// cannot be read.
+[[nodiscard]] core::Result<ProcessMemoryKb> QueryProcessMemory(HANDLE process) noexcept;
 
 struct ProcessTimes {
-  bool ok = false;
   core::LocalTime creation;  // local time
   core::LocalTime exit;      // local time; all fields 0 while the process runs
   int64_t kernel_time = 0;   // 100 ns units
   int64_t user_time = 0;
-  QueryFailures failures;
 };
 
-[[nodiscard]] ProcessTimes QueryProcessTimes(HANDLE process) noexcept;
+// Fails with the system's error code when the times cannot be read.
+[[nodiscard]] core::Result<ProcessTimes> QueryProcessTimes(HANDLE process) noexcept;
 
 }  // namespace x5::runner

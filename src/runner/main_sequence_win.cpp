@@ -180,9 +180,9 @@ class RunnerWorld final : public sequence::World {
     run_.step.job = std::move(launched.job);
     run_.step.process = std::move(launched.process);
     run_.step.thread = std::move(launched.thread);
-    if (launched.result == 1)
+    if (launched.started)
       run_.step.times.Launched(run_.services.clock.Now());
-    return sequence::Launched{launched.result == 1, run_.step.record.status_text,
+    return sequence::Launched{launched.started.ok(), run_.step.record.status_text,
                               run_.step.record.status_code};
   }
 

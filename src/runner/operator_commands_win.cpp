@@ -33,8 +33,11 @@ constexpr ReportCode kUnknownCode{ReportCode::Kind::kCommand, 9};
 constexpr ReportCode kEndCode{ReportCode::Kind::kCommand, 998};
 constexpr ReportCode kKillCode{ReportCode::Kind::kCommand, 999};
 
-ReportCode ThreadControlCode(const ThreadControlOutcome& outcome) {
-  return {ReportCode::Kind::kSystemError, static_cast<int32_t>(outcome.last_error)};
+// A HOLD or RESUME reports the system error code of the last call that failed, 0 when all went
+// through.
+ReportCode HoldCode(const core::Result<void>& outcome) {
+  return {ReportCode::Kind::kSystemError,
+          outcome ? 0 : static_cast<int32_t>(outcome.failure().system_code)};
 }
 
 Handled Stat() {
@@ -47,12 +50,12 @@ Handled End(StepProcess& step) {
   return {kEndCode, {}, CommandOutcome::kLeaveMonitor};
 }
 
-Handled Hold(StepProcess& step, const RunInputs& inputs) {
-  return {ThreadControlCode(step.Hold(inputs.os_version)), protocol::kHeldOnRequest};
+Handled Hold(StepProcess& step) {
+  return {HoldCode(step.Hold()), protocol::kHeldOnRequest};
 }
 
-Handled Resume(StepProcess& step, const RunInputs& inputs) {
-  return {ThreadControlCode(step.Resume(inputs.os_version)), protocol::kResumedOnRequest};
+Handled Resume(StepProcess& step) {
+  return {HoldCode(step.Resume()), protocol::kResumedOnRequest};
 }
 
 Handled Kill(StepProcess& step,
@@ -80,10 +83,8 @@ Handled Priority(StepProcess& step,
 
 // The code read has no field in the step report and the next command replaces the argument it
 // would have gone into, so nothing keeps it.
-Handled GetPriority(StepProcess& step,
-                    const RunInputs& inputs,
-                    const protocol::OperatorCommand& command) {
-  step.ReadPriority(command.argument, inputs.os_version);
+Handled GetPriority(StepProcess& step, const protocol::OperatorCommand& command) {
+  step.ReadPriority(command.argument);
   return {std::nullopt, {}};
 }
 
@@ -110,15 +111,15 @@ Handled CarryOut(protocol::OperatorCommandKind kind,
     case protocol::OperatorCommandKind::kEnd:
       return End(run.step);
     case protocol::OperatorCommandKind::kHold:
-      return Hold(run.step, run.inputs);
+      return Hold(run.step);
     case protocol::OperatorCommandKind::kResume:
-      return Resume(run.step, run.inputs);
+      return Resume(run.step);
     case protocol::OperatorCommandKind::kKill:
       return Kill(run.step, run.inputs, run.state, command);
     case protocol::OperatorCommandKind::kSetPriority:
       return Priority(run.step, run.inputs, command);
     case protocol::OperatorCommandKind::kGetPriority:
-      return GetPriority(run.step, run.inputs, command);
+      return GetPriority(run.step, command);
     case protocol::OperatorCommandKind::kDiagnostics:
       return Diag(run.diag_number, run.inputs, run.state, run.services.console, command);
     case protocol::OperatorCommandKind::kUnknown:

@@ -79,12 +79,12 @@ int32_t ThreadReadBack(int32_t thread_priority) noexcept {
   return 9;
 }
 
-int32_t PriorityCodeFromReadBack(PriorityClass priority_class,
-                                 uint32_t class_error,
-                                 int32_t thread_priority) noexcept {
+int32_t PriorityCodeOf(const PriorityReadBack& read) noexcept {
   constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  int64_t tens = class_error != 0 ? int64_t{class_error} * 1000 : ClassReadBack(priority_class);
-  int64_t code = tens + ThreadReadBack(thread_priority);
+  const int64_t tens = read.priority_class
+                           ? ClassReadBack(*read.priority_class)
+                           : int64_t{read.priority_class.failure().system_code} * 1000;
+  const int64_t code = tens + ThreadReadBack(read.thread_priority);
   return static_cast<int32_t>(code > kMax ? kMax : code);
 }
 

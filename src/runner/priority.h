@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/result.h"
+
 namespace x5::runner {
 
 // The process priority classes the code can name. kOther is any class read back that is none of
@@ -52,11 +54,16 @@ int32_t ClassReadBack(PriorityClass priority_class) noexcept;
 // 0 to 6 for the known thread priorities, 9 for any other (including the system's error value).
 int32_t ThreadReadBack(int32_t thread_priority) noexcept;
 
-// The code a process/thread pair reads back as. When the class could not be read, `class_error`
-// is the system error code and the tens part is that code times 1000 (held at the largest 32-bit
-// value rather than wrapping).
-[[nodiscard]] int32_t PriorityCodeFromReadBack(PriorityClass priority_class,
-                                               uint32_t class_error,
-                                               int32_t thread_priority) noexcept;
+// What a process/thread pair reads back as: its priority class, or why that could not be read (the
+// system's error code), and its thread priority (the system's error value when that could not be
+// read).
+struct PriorityReadBack {
+  core::Result<PriorityClass> priority_class = PriorityClass::kNormal;
+  int32_t thread_priority = kThreadNormal;
+};
+
+// The code a pair reads back as. When the class could not be read, the tens part is the system
+// error code times 1000 (held at the largest 32-bit value rather than wrapping).
+[[nodiscard]] int32_t PriorityCodeOf(const PriorityReadBack& read) noexcept;
 
 }  // namespace x5::runner

@@ -38,11 +38,11 @@ TEST(Priority, CodeSetsClassAndThread) {
 
 // Codes outside the table; every table code is proved by the round trip below.
 TEST(Priority, ReadBack) {
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 0, 7), 99);
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kBelowNormal, 0, 0x7FFFFFFF), 19);
+  EXPECT_EQ(PriorityCodeOf({PriorityClass::kOther, 7}), 99);
+  EXPECT_EQ(PriorityCodeOf({PriorityClass::kBelowNormal, 0x7FFFFFFF}), 19);
   // Class read failed with error 6: 6000 plus the thread part.
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 6, kThreadAboveNormal), 6004);
-  EXPECT_EQ(PriorityCodeFromReadBack(PriorityClass::kOther, 0xC0000005u, kThreadNormal),
+  EXPECT_EQ(PriorityCodeOf({core::Failure{{}, 6}, kThreadAboveNormal}), 6004);
+  EXPECT_EQ(PriorityCodeOf({core::Failure{{}, 0xC0000005u}, kThreadNormal}),
             std::numeric_limits<int32_t>::max());
 }
 
@@ -51,7 +51,7 @@ TEST(Priority, EveryTableCodeReadsBackAsItself) {
     for (int32_t units = 0; units <= 6; ++units) {
       int32_t code = tens * 10 + units;
       PrioritySetting s = PriorityFromCode(code, 5);
-      EXPECT_EQ(PriorityCodeFromReadBack(s.priority_class, 0, s.thread_priority), code);
+      EXPECT_EQ(PriorityCodeOf({s.priority_class, s.thread_priority}), code);
     }
   }
 }

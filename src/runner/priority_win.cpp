@@ -2,8 +2,6 @@
 // code it reads back as.
 #include "runner/priority_win.h"
 
-#include "runner/priority.h"
-
 namespace x5::runner {
 namespace {
 
@@ -75,17 +73,18 @@ core::Result<void> SetStepPriority(HANDLE process,
   return {};
 }
 
-int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
-  DWORD priority_class = GetPriorityClass(process);
-  DWORD class_error = 0;
-  if (priority_class == 0) {
-    class_error = GetLastError();
-    if (class_error == 0)
-      class_error = ERROR_GEN_FAILURE;
+PriorityReadBack ReadStepPriority(HANDLE process, HANDLE thread) noexcept {
+  PriorityReadBack read;
+  if (const DWORD priority_class = GetPriorityClass(process); priority_class != 0) {
+    read.priority_class = ClassFromConstant(priority_class);
+  } else {
+    // A text short enough for a string's own storage: the failure never allocates.
+    const DWORD error = GetLastError();
+    read.priority_class = core::Failure{"class unread", error == 0 ? ERROR_GEN_FAILURE : error};
   }
   // A failed read gives THREAD_PRIORITY_ERROR_RETURN, which reads back as 9.
-  int thread_priority = GetThreadPriority(thread);
-  return PriorityCodeFromReadBack(ClassFromConstant(priority_class), class_error, thread_priority);
+  read.thread_priority = GetThreadPriority(thread);
+  return read;
 }
 
 }  // namespace x5::runner

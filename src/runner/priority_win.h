@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/result.h"
+#include "runner/priority.h"
 
 namespace x5::runner {
 
@@ -17,7 +18,7 @@ core::Result<void> SetStepPriority(HANDLE process,
                                    int32_t code,
                                    int32_t os_version) noexcept;
 
-// The priority code the pair reads back as (error * 1000 + units when the class cannot be read).
-[[nodiscard]] int32_t ReadStepPriority(HANDLE process, HANDLE thread) noexcept;
+// What the pair reads back as (PriorityCodeOf gives its code).
+[[nodiscard]] PriorityReadBack ReadStepPriority(HANDLE process, HANDLE thread) noexcept;
 
 }  // namespace x5::runner

@@ -27,6 +27,32 @@ void SayFailures(RunOutcome& outcome, RunServices& services, const QueryFailures
     services.console.SendText(lines);
 }
 
+void SayFailure(RunOutcome& outcome,
+                RunServices& services,
+                AccountingQuery query,
+                const core::Failure& failure) {
+  QueryFailures failures;
+  failures.Set(query, failure.system_code);
+  SayFailures(outcome, services, failures);
+}
+
+// The step's main process times replace those kept when the system gives them.
+void ReadProcessTimes(StepProcess& step,
+                      protocol::StepReport& report,
+                      RunOutcome& outcome,
+                      RunServices& services,
+                      bool say_failure) {
+  const core::Result<ProcessTimes> times = QueryProcessTimes(step.process.get());
+  if (!times) {
+    if (say_failure)
+      SayFailure(outcome, services, AccountingQuery::kProcessTimes, times.failure());
+    return;
+  }
+  step.times.Read(times->creation, times->exit);
+  report.kernel_time = times->kernel_time;
+  report.user_time = times->user_time;
+}
+
 // With `command` (after the step) it writes the job log block; without it (during the step) it
 // sends the step report.
 void ReportAndAccount(const RunInputs& inputs,
@@ -38,10 +64,11 @@ void ReportAndAccount(const RunInputs& inputs,
   uint64_t measured_io = 0;
   protocol::StepReport& report = outcome.report;
   if (inputs.os_version == 4) {
-    ProcessMemory memory = QueryProcessMemory(step.process.get());
-    report.memory_kb = memory.memory.current_kb;
-    report.peak_memory_kb = memory.memory.peak_kb;
-    SayFailures(outcome, services, memory.failures);
+    const core::Result<ProcessMemoryKb> memory = QueryProcessMemory(step.process.get());
+    report.memory_kb = memory ? memory->current_kb : 0;
+    report.peak_memory_kb = memory ? memory->peak_kb : 0;
+    if (!memory)
+      SayFailure(outcome, services, AccountingQuery::kProcessMemory, memory.failure());
   }
   if (command != nullptr) {
     const std::string separator = SeparatorLine(inputs.task.console_columns);
@@ -49,13 +76,7 @@ void ReportAndAccount(const RunInputs& inputs,
     core::LocalTime creation;
     core::LocalTime exit;
     if (inputs.os_version >= 4) {
-      ProcessTimes times = QueryProcessTimes(step.process.get());
-      if (times.ok) {
-        step.times.Read(times.creation, times.exit);
-        report.kernel_time = times.kernel_time;
-        report.user_time = times.user_time;
-      }
-      SayFailures(outcome, services, times.failures);
+      ReadProcessTimes(step, report, outcome, services, true);
       creation = step.times.Creation();
       exit = step.times.Exit(services.clock.Now());
     } else {
@@ -77,14 +98,8 @@ void ReportAndAccount(const RunInputs& inputs,
   } else {
     // A step in a job is reported with the job's times, read below; its main process's times
     // would be one more request to the system in every operator command's answer for nothing.
-    if (inputs.os_version >= 4 && !step.HasJob()) {
-      ProcessTimes times = QueryProcessTimes(step.process.get());
-      if (times.ok) {
-        step.times.Read(times.creation, times.exit);
-        report.kernel_time = times.kernel_time;
-        report.user_time = times.user_time;
-      }
-    }
+    if (inputs.os_version >= 4 && !step.HasJob())
+      ReadProcessTimes(step, report, outcome, services, false);
     report.status_code = step.last_wait_result;
     report.status_text = ReportStatusText(outcome.report_code.number);
   }

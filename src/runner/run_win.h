@@ -19,6 +19,7 @@
 #include "runner/job_log_lines.h"
 #include "protocol/protocol.h"
 #include "core/rc_rules.h"
+#include "core/result.h"
 #include "protocol/task_values.h"
 #include "runner/thread_hold.h"
 #include "sequence/main_sequence.h"
@@ -55,14 +56,15 @@ class StepProcess {
   uint32_t JobHandleValue() const {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
   }
-  // Suspends every thread of the step (of its job, or its main thread without one).
-  ThreadControlOutcome Hold(uint8_t os_version);
-  // Releases what the last hold suspended.
-  ThreadControlOutcome Resume(uint8_t os_version);
+  // Suspends every thread of the step (of its job, or its main thread without one). Fails with
+  // the system error code of the last call that failed, which the operator's STOP reports.
+  core::Result<void> Hold();
+  // Releases what the last hold suspended; fails as Hold does.
+  core::Result<void> Resume();
   // Sets the step's priority from a priority code; in a job, of every process in it.
   void SetPriority(int32_t code, uint8_t os_version);
   // Reads the step's priority (the code read has no field in the step report).
-  void ReadPriority(int32_t argument, uint8_t os_version);
+  void ReadPriority(int32_t argument);
   // Ends the step's main process with `exit_code` and, now, the rest of its tree: the report the
   // operator gets then means the whole step has been stopped.
   void Kill(uint32_t exit_code);

@@ -7,40 +7,30 @@
 
 namespace x5::runner {
 
-ThreadControlOutcome StepProcess::Hold(uint8_t os_version) {
-  if (!HasJob())
-    return HoldMainThread(thread.get(), holds);
-  ThreadControlRequest request{ThreadAction::kHold, os_version, 0};
-  return ThreadControl(job.get(), request, holds);
+core::Result<void> StepProcess::Hold() {
+  return HasJob() ? HoldJob(job.get(), holds) : HoldMainThread(thread.get(), holds);
 }
 
-ThreadControlOutcome StepProcess::Resume(uint8_t os_version) {
-  if (!HasJob())
-    return holds.Resume();
-  ThreadControlRequest request{ThreadAction::kResume, os_version, 0};
-  return ThreadControl(job.get(), request, holds);
+core::Result<void> StepProcess::Resume() {
+  return holds.Resume();
 }
 
 void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
+  // A PRTY answers with the step report whatever happened: it has no field for the outcome.
   if (HasJob()) {
-    ThreadControlRequest request{ThreadAction::kSetPriority, os_version, code};
-    // A PRTY answers with the step report whatever happened: it has no field for the outcome.
-    (void)ThreadControl(job.get(), request, holds);
+    (void)SetJobPriority(job.get(), code, os_version);
     return;
   }
-  // As in a job: the report that answers a PRTY has no field for the outcome.
   (void)SetStepPriority(process.get(), thread.get(), code, os_version);
   (void)ReadStepPriority(process.get(), thread.get());  // read back as the job's threads are
 }
 
-void StepProcess::ReadPriority(int32_t argument, uint8_t os_version) {
-  if (HasJob()) {
-    ThreadControlRequest request{ThreadAction::kReadPriority, os_version, argument};
-    // The priority read has no field in the step report.
-    (void)ThreadControl(job.get(), request, holds);
-    return;
-  }
-  (void)ReadStepPriority(process.get(), thread.get());
+void StepProcess::ReadPriority(int32_t argument) {
+  // The priority read has no field in the step report.
+  if (HasJob())
+    (void)ReadJobPriority(job.get(), argument);
+  else
+    (void)ReadStepPriority(process.get(), thread.get());
 }
 
 void StepProcess::Kill(uint32_t exit_code) {

@@ -1,5 +1,5 @@
-// Win32 side of the thread control: holds, resumes and priorities over every thread of every
-// process in the step's job, or over its main thread when there is no job.
+// Win32 side of the thread control: holds and priorities over every thread of every process in
+// the step's job, or over its main thread when there is no job.
 #include "runner/thread_control_win.h"
 
 #include <tlhelp32.h>
@@ -23,29 +23,21 @@ struct ThreadOfJob {
 };
 
 struct JobThreads {
-  JobList result = JobList::kListed;
-  uint32_t error = 0;                 // of the process list or of the snapshot
   std::vector<uint32_t> process_ids;  // sorted
   std::vector<ThreadOfJob> threads;   // in snapshot order
 };
 
 // Every thread of every process in the job, from one process list (fixed room) and one snapshot
-// of the system's threads. A failed snapshot gives a listed job and no threads.
-JobThreads ListJobThreads(HANDLE job) {
+// of the system's threads. Fails with the system error code of the list or the snapshot.
+core::Result<JobThreads> ListJobThreads(HANDLE job) {
   JobThreads out;
   DWORD assigned = 0;
-  DWORD error = QueryJobIds(job, kThreadControlRoom, out.process_ids, assigned);
-  if (error != 0) {
-    out.result = error == ERROR_MORE_DATA ? JobList::kTooSmall : JobList::kFailed;
-    out.error = error;
-    return out;
-  }
+  if (const DWORD error = QueryJobIds(job, kThreadControlRoom, out.process_ids, assigned))
+    return core::Failure{"job not listed", error};
   std::sort(out.process_ids.begin(), out.process_ids.end());
   win::ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  if (!snapshot) {
-    out.error = GetLastError();
-    return out;
-  }
+  if (!snapshot)
+    return core::Failure{"no snapshot", GetLastError()};
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Thread32First(snapshot.get(), &entry); more;
@@ -84,16 +76,16 @@ class JobThreadSource final : public ThreadSource {
  public:
   explicit JobThreadSource(HANDLE job) noexcept : job_(job) {}
 
-  ThreadListing List() override {
-    JobThreads listed = ListJobThreads(job_);
-    process_ids_ = std::move(listed.process_ids);
-    ThreadListing listing;
-    listing.result = listed.result;
-    listing.error = listed.error;
-    listing.thread_ids.reserve(listed.threads.size());
-    for (const ThreadOfJob& t : listed.threads)
-      listing.thread_ids.push_back(t.thread_id);
-    return listing;
+  core::Result<std::vector<uint32_t>> List() override {
+    core::Result<JobThreads> listed = ListJobThreads(job_);
+    if (!listed)
+      return std::move(listed).failure();
+    process_ids_ = std::move(listed->process_ids);
+    std::vector<uint32_t> thread_ids;
+    thread_ids.reserve(listed->threads.size());
+    for (const ThreadOfJob& t : listed->threads)
+      thread_ids.push_back(t.thread_id);
+    return thread_ids;
   }
 
   std::unique_ptr<HeldThread> Open(uint32_t thread_id) override {
@@ -120,16 +112,11 @@ class MainThreadSource final : public ThreadSource {
  public:
   explicit MainThreadSource(HANDLE thread) noexcept : thread_(thread) {}
 
-  ThreadListing List() override {
-    ThreadListing listing;
-    DWORD id = GetThreadId(thread_);
-    if (id == 0) {
-      listing.result = JobList::kFailed;
-      listing.error = GetLastError();
-      return listing;
-    }
-    listing.thread_ids.push_back(id);
-    return listing;
+  core::Result<std::vector<uint32_t>> List() override {
+    const DWORD id = GetThreadId(thread_);
+    if (id == 0)
+      return core::Failure{"no thread id", GetLastError()};
+    return std::vector<uint32_t>{id};
   }
 
   std::unique_ptr<HeldThread> Open(uint32_t) override {
@@ -145,69 +132,60 @@ class MainThreadSource final : public ThreadSource {
   HANDLE thread_;
 };
 
-// Setting and reading the priority over every (process, thread) pair of the job. Pairs whose
-// process or thread cannot be opened are passed over.
-ThreadControlOutcome PriorityOverJob(HANDLE job, ThreadControlRequest& request) {
-  ThreadControlOutcome outcome;
-  JobThreads listed = ListJobThreads(job);
-  outcome.result = listed.result;
-  outcome.last_error = listed.error;
-  if (listed.result != JobList::kListed)
-    return outcome;
-  const bool set = request.action == ThreadAction::kSetPriority;
-  const DWORD process_access = set ? PROCESS_SET_INFORMATION : PROCESS_QUERY_LIMITED_INFORMATION;
-  const DWORD thread_access = set ? THREAD_SET_INFORMATION : THREAD_QUERY_LIMITED_INFORMATION;
-  for (const ThreadOfJob& t : listed.threads) {
-    win::ScopedHandle process(OpenProcess(process_access, FALSE, t.process_id));
-    win::ScopedHandle thread(OpenThread(thread_access, FALSE, t.thread_id));
-    if (!process || !thread)
-      continue;
-    if (set) {
-      const core::Result<void> priority =
-          SetStepPriority(process.get(), thread.get(), request.priority_code, request.os_version);
-      // A failure the system gave no code for still reports as one.
-      if (!priority)
-        outcome.last_error = std::max(priority.failure().system_code, uint32_t{1});
-    } else {
-      request.priority_code =
-          std::max(request.priority_code, ReadStepPriority(process.get(), thread.get()));
-    }
-  }
-  return outcome;
-}
-
 }  // namespace
 
-ThreadControlOutcome ThreadControl(HANDLE job,
-                                   ThreadControlRequest& request,
-                                   HoldLedger& holds) noexcept {
-  ThreadControlOutcome outcome;
-  const ThreadAction action = request.action;
-  if (action == ThreadAction::kNone)
-    return outcome;
+core::Result<void> HoldJob(HANDLE job, HoldLedger& holds) noexcept {
   try {
-    if (action == ThreadAction::kHold) {
-      JobThreadSource source(job);
-      outcome = holds.Hold(source);
-    } else if (action == ThreadAction::kResume) {
-      outcome = holds.Resume();
-    } else {
-      outcome = PriorityOverJob(job, request);
-    }
+    JobThreadSource source(job);
+    return holds.Hold(source);
   } catch (const std::bad_alloc&) {
-    outcome.result = JobList::kFailed;
-    outcome.last_error = ERROR_NOT_ENOUGH_MEMORY;
+    return core::Failure{"out of memory", ERROR_NOT_ENOUGH_MEMORY};
   }
-  request.action = ThreadAction::kNone;
-  SetLastError(outcome.last_error);
-  return outcome;
 }
 
-ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept {
+core::Result<void> HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept {
   MainThreadSource source(thread);
-  ThreadControlOutcome outcome = holds.Hold(source);
-  SetLastError(outcome.last_error);
-  return outcome;
+  return holds.Hold(source);
+}
+
+core::Result<void> SetJobPriority(HANDLE job, int32_t code, int32_t os_version) noexcept {
+  try {
+    const core::Result<JobThreads> listed = ListJobThreads(job);
+    if (!listed)
+      return listed.failure();
+    core::Result<void> outcome;
+    for (const ThreadOfJob& t : listed->threads) {
+      win::ScopedHandle process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, t.process_id));
+      win::ScopedHandle thread(OpenThread(THREAD_SET_INFORMATION, FALSE, t.thread_id));
+      if (!process || !thread)
+        continue;
+      core::Result<void> priority = SetStepPriority(process.get(), thread.get(), code, os_version);
+      if (!priority)
+        outcome = std::move(priority);
+    }
+    return outcome;
+  } catch (const std::bad_alloc&) {
+    return core::Failure{"out of memory", ERROR_NOT_ENOUGH_MEMORY};
+  }
+}
+
+core::Result<int32_t> ReadJobPriority(HANDLE job, int32_t start) noexcept {
+  try {
+    const core::Result<JobThreads> listed = ListJobThreads(job);
+    if (!listed)
+      return listed.failure();
+    int32_t highest = start;
+    for (const ThreadOfJob& t : listed->threads) {
+      win::ScopedHandle process(
+          OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, t.process_id));
+      win::ScopedHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, t.thread_id));
+      if (process && thread)
+        highest = std::max(highest, PriorityCodeOf(ReadStepPriority(process.get(), thread.get())));
+    }
+    return highest;
+  } catch (const std::bad_alloc&) {
+    return core::Failure{"out of memory", ERROR_NOT_ENOUGH_MEMORY};
+  }
 }
 
 }  // namespace x5::runner

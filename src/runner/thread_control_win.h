@@ -1,5 +1,5 @@
-// Win32 side of the thread control: holds, resumes and priorities over every thread of every
-// process in the step's job, or over its main thread when there is no job.
+// Win32 side of the thread control: holds and priorities over every thread of every process in
+// the step's job, or over its main thread when there is no job.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/result.h"
 #include "runner/thread_hold.h"
 
 namespace x5::runner {
@@ -14,25 +15,24 @@ namespace x5::runner {
 // Room of the job's process list for the thread control.
 inline constexpr size_t kThreadControlRoom = 1025;
 
-enum class ThreadAction { kNone, kHold, kResume, kSetPriority, kReadPriority };
+// Suspends every thread of every process in the job through the ledger, so every hold can be
+// undone with `holds.ResumeAllHeld()` and a resume (`holds.Resume()`) touches only threads the
+// runner suspended. Fails as the ledger's hold does.
+[[nodiscard]] core::Result<void> HoldJob(HANDLE job, HoldLedger& holds) noexcept;
 
-struct ThreadControlRequest {
-  ThreadAction action = ThreadAction::kNone;  // kNone after the request was carried out
-  int32_t os_version = 0;
-  // Input for kSetPriority; for kReadPriority the start value in, the highest code out.
-  int32_t priority_code = 0;
-};
+// Without a job: holds the step's main thread through the ledger. The ledger keeps its own handle
+// to the thread, so the caller may close its handle at any time.
+[[nodiscard]] core::Result<void> HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept;
 
-// Applies the request to every thread of every process in the job. Holds and resumes go through the
-// ledger, so every hold can be undone with `holds.ResumeAllHeld()` and a resume touches only
-// threads the runner suspended. The last error of the outcome is also left as the thread's last
-// error.
-[[nodiscard]] ThreadControlOutcome ThreadControl(HANDLE job,
-                                                 ThreadControlRequest& request,
-                                                 HoldLedger& holds) noexcept;
+// Sets the priority of every (process, thread) pair of the job from the code. Pairs that cannot
+// be opened are passed over; fails when the job's threads cannot be listed or a pair's priority
+// was not set (the system error code of the last).
+[[nodiscard]] core::Result<void> SetJobPriority(HANDLE job,
+                                                int32_t code,
+                                                int32_t os_version) noexcept;
 
-// Without a job: holds the step's main thread through the ledger (resume with `holds.Resume()`).
-// The ledger keeps its own handle to the thread, so the caller may close its handle at any time.
-[[nodiscard]] ThreadControlOutcome HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept;
+// The highest code any (process, thread) pair of the job reads back as, and `start` when none is
+// higher; fails when the job's threads cannot be listed.
+[[nodiscard]] core::Result<int32_t> ReadJobPriority(HANDLE job, int32_t start) noexcept;
 
 }  // namespace x5::runner

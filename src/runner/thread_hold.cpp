@@ -4,27 +4,35 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <set>
 
 namespace x5::runner {
+namespace {
 
-ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
-  ThreadControlOutcome outcome;
+// The failure of a hold or resume: the last call that failed. The text fits a string's own
+// storage, so making it never allocates.
+core::Result<void> Outcome(const std::optional<uint32_t>& last_error) noexcept {
+  if (!last_error)
+    return {};
+  return core::Failure{"threads failed", *last_error};
+}
+
+}  // namespace
+
+core::Result<void> HoldLedger::Hold(ThreadSource& source) noexcept {
+  std::optional<uint32_t> last_error;
   try {
     std::set<uint32_t> done;  // threads this hold has dealt with
     for (int pass = 0; pass < kHoldPasses; ++pass) {
-      ThreadListing listing = source.List();
-      if (listing.result != JobList::kListed) {
-        // A later pass that fails leaves what earlier passes held; the first decides the result.
-        if (pass == 0)
-          outcome.result = listing.result;
-        outcome.last_error = listing.error;
+      // A later pass that fails leaves what earlier passes held.
+      const core::Result<std::vector<uint32_t>> listed = source.List();
+      if (!listed) {
+        last_error = listed.failure().system_code;
         break;
       }
-      if (listing.error != 0)
-        outcome.last_error = listing.error;
       bool found_new = false;
-      for (uint32_t id : listing.thread_ids) {
+      for (uint32_t id : *listed) {
         if (!done.insert(id).second)
           continue;
         found_new = true;
@@ -38,7 +46,7 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
         }
         const core::Result<int64_t> previous = it->second.thread->Suspend();
         if (!previous) {
-          outcome.last_error = previous.failure().system_code;
+          last_error = previous.failure().system_code;
           if (it->second.count == 0)
             held_.erase(it);
           continue;
@@ -50,24 +58,24 @@ ThreadControlOutcome HoldLedger::Hold(ThreadSource& source) noexcept {
     }
   } catch (const std::bad_alloc&) {
     // What is held so far is in the ledger and will be released.
-    outcome.last_error = kOutOfMemoryError;
+    last_error = kOutOfMemoryError;
   }
-  return outcome;
+  return Outcome(last_error);
 }
 
-ThreadControlOutcome HoldLedger::Resume() noexcept {
-  ThreadControlOutcome outcome;
+core::Result<void> HoldLedger::Resume() noexcept {
+  std::optional<uint32_t> last_error;
   for (auto it = held_.begin(); it != held_.end();) {
     const core::Result<int64_t> previous = it->second.thread->Resume();
     if (!previous)
-      outcome.last_error = previous.failure().system_code;
+      last_error = previous.failure().system_code;
     // A thread that cannot be resumed has ended (or never will be resumable): forget one suspend.
     if (--it->second.count <= 0 || (previous && *previous == 0))
       it = held_.erase(it);
     else
       ++it;
   }
-  return outcome;
+  return Outcome(last_error);
 }
 
 void HoldLedger::ResumeAllHeld() noexcept {

@@ -11,17 +11,6 @@
 
 namespace x5::runner {
 
-// Whether the threads to control could be listed: kTooSmall when the job holds more processes
-// than the list has room for, kFailed when the list could not be read otherwise.
-enum class JobList { kListed, kTooSmall, kFailed };
-
-// Result of a thread control request. `last_error` is the system error code of the last call that
-// failed (0 when every call succeeded); the operator's STOP and STRT report it.
-struct ThreadControlOutcome {
-  JobList result = JobList::kListed;
-  uint32_t last_error = 0;
-};
-
 // The system's "not enough memory" error code, for a ledger that cannot grow.
 inline constexpr uint32_t kOutOfMemoryError = 8;
 
@@ -35,18 +24,13 @@ class HeldThread {
   virtual core::Result<int64_t> Resume() noexcept = 0;
 };
 
-struct ThreadListing {
-  JobList result = JobList::kListed;
-  uint32_t error = 0;  // of a failed list or snapshot
-  std::vector<uint32_t> thread_ids;
-};
-
 // Where the threads to hold come from: every thread of the job's processes, or the step's main
 // thread alone when there is no job.
 class ThreadSource {
  public:
   virtual ~ThreadSource() = default;
-  virtual ThreadListing List() = 0;
+  // The ids of the threads to hold, or why they cannot be listed (the system's error code).
+  virtual core::Result<std::vector<uint32_t>> List() = 0;
   // nullptr when the thread cannot be opened: it may have ended meanwhile, or not be the job's.
   virtual std::unique_ptr<HeldThread> Open(uint32_t thread_id) = 0;
 };
@@ -66,10 +50,11 @@ class HoldLedger {
   ~HoldLedger() { ResumeAllHeld(); }
 
   // Suspends every thread the source lists, once each; threads that appear while it works are
-  // suspended too.
-  [[nodiscard]] ThreadControlOutcome Hold(ThreadSource& source) noexcept;
-  // Undoes one suspend of every held thread.
-  [[nodiscard]] ThreadControlOutcome Resume() noexcept;
+  // suspended too. Fails when any list or suspend failed, with the system error code of the last
+  // that failed (what the operator's STOP reports); what was held is held all the same.
+  [[nodiscard]] core::Result<void> Hold(ThreadSource& source) noexcept;
+  // Undoes one suspend of every held thread. Fails as Hold does (what STRT reports).
+  [[nodiscard]] core::Result<void> Resume() noexcept;
   // Undoes every suspend the runner applied. Call before terminating the step or its job, before
   // waiting for the step without a time limit, and at cleanup.
   void ResumeAllHeld() noexcept;

@@ -35,14 +35,15 @@ class FakeThread final : public HeldThread {
 struct FakeSystem final : ThreadSource {
   Counts suspend_count = {{10, 0}, {11, 0}, {20, 0}};  // live threads
   std::vector<uint32_t> listed = {10, 11, 20};         // what the next List() shows
-  JobList list_result = JobList::kListed;
-  uint32_t list_error = 0;
+  uint32_t list_error = 0;                             // fails with it when set
   int list_calls = 0;
   // Runs after each listing, e.g. to start a new thread while a hold walks the job.
   std::function<void(int)> after_list;
 
-  ThreadListing List() override {
-    ThreadListing listing{list_result, list_error, listed};
+  core::Result<std::vector<uint32_t>> List() override {
+    core::Result<std::vector<uint32_t>> listing =
+        list_error != 0 ? core::Result<std::vector<uint32_t>>(core::Failure{{}, list_error})
+                        : listed;
     if (after_list)
       after_list(list_calls);
     ++list_calls;
@@ -61,11 +62,11 @@ class HoldLedgerTest : public testing::Test {
 
 // Each hold needs its own resume; a thread the step resumed itself is not resumed again.
 TEST_F(HoldLedgerTest, EachHoldNeedsAResumeAndNoneIsResumedMoreThanHeld) {
-  EXPECT_EQ(ledger.Hold(s).result, JobList::kListed);
-  EXPECT_EQ(ledger.Hold(s).last_error, 0u);
+  EXPECT_TRUE(ledger.Hold(s));
+  EXPECT_TRUE(ledger.Hold(s));
   EXPECT_EQ(s.suspend_count, (Counts{{10, 2}, {11, 2}, {20, 2}}));
   s.suspend_count[10] = 0;  // behind the ledger's back
-  EXPECT_EQ(ledger.Resume().last_error, 0u);
+  EXPECT_TRUE(ledger.Resume());
   EXPECT_EQ(s.suspend_count, (Counts{{10, 0}, {11, 1}, {20, 1}}));
   (void)ledger.Resume();
   (void)ledger.Resume();
@@ -101,19 +102,19 @@ TEST_F(HoldLedgerTest, PassesAreBounded) {
 }
 
 TEST_F(HoldLedgerTest, ListFailuresHoldNothing) {
-  s.list_result = JobList::kFailed;
   s.list_error = 6;
-  const ThreadControlOutcome o = ledger.Hold(s);
-  EXPECT_EQ(std::pair(o.result, o.last_error), std::pair(JobList::kFailed, 6u));
+  const core::Result<void> held = ledger.Hold(s);
+  EXPECT_EQ(held ? 0u : held.failure().system_code, 6u);
   EXPECT_EQ(s.suspend_count[10], 0);
 }
 
 TEST_F(HoldLedgerTest, EndedThreadsAreForgottenAndReported) {
   s.listed = {10, 11, 20, 99};  // 99 ended between the listing and the open
-  EXPECT_EQ(ledger.Hold(s).result, JobList::kListed);
+  EXPECT_TRUE(ledger.Hold(s));
   EXPECT_EQ(ledger.HeldThreadCount(), 3u);
   s.suspend_count.erase(11);  // killed while held
-  EXPECT_EQ(ledger.Resume().last_error, 5u);
+  const core::Result<void> resumed = ledger.Resume();
+  EXPECT_EQ(resumed ? 0u : resumed.failure().system_code, 5u);
   EXPECT_EQ(ledger.HeldThreadCount(), 0u);
   EXPECT_EQ(s.suspend_count[10], 0);
 }

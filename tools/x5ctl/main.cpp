@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <new>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "x5ctl/subcommands/setup_host.h"
 #include "x5ctl/subcommands/show_path.h"
 #include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl {
 namespace {
@@ -83,9 +85,9 @@ int Main(int argc, char** argv) {
                                    [&](const Subcommand& s) { return first == s.name; });
     const bool top_option = first == "-h" || first == "--help" || first == "--version";
     if (!known && !top_option) {
-      std::cerr << "x5ctl: "
-                << (first.starts_with("-") ? "unknown option \"" : "unknown subcommand \"") << first
-                << "\"; x5ctl --help lists the subcommands\n";
+      std::cerr << text::ProblemLine(
+          (first.starts_with("-") ? "unknown option \"" : "unknown subcommand \"") + first +
+          "\"; x5ctl --help lists the subcommands");
       return subcommands::kToolUsage;
     }
   }
@@ -94,7 +96,15 @@ int Main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // --help is a "parse error" that exits 0; every other one is a usage error, which for the
     // subcommands that exit by the step's table is a step that did not start.
-    if (app.exit(e) == 0)
+    // CLI11's messages quote the words given, which may hold anything: shown as every other line.
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(e, out, err);
+    std::cout << out.str();
+    std::istringstream lines(err.str());
+    for (std::string line; std::getline(lines, line);)
+      std::cerr << text::TerminalText(line) << "\n";
+    if (code == 0)
       return 0;
     for (const char* step_subcommand : {"run", "exec", "check"}) {
       if (app.get_subcommand(step_subcommand)->parsed())

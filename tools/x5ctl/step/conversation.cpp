@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::step {
@@ -46,7 +47,7 @@ class Printer {
     out_.flush();
   }
   void Error(const std::string& message) {
-    errors_ << "x5ctl: " << message << "\n";
+    errors_ << text::ProblemLine(message);
     errors_.flush();
     if (json_) {
       out_ << text::ErrorJson(message) << "\n";
@@ -118,8 +119,8 @@ std::optional<text::OpStep> LineOpSource::Next() {
     ++line_number_;
     core::Result<std::optional<text::OpStep>> parsed = text::ParseOpLine(line);
     if (!parsed) {
-      errors_ << "x5ctl: standard input line " << line_number_ << ": " << parsed.failure().text
-              << " (skipped)\n";
+      errors_ << text::ProblemLine("standard input line " + std::to_string(line_number_) + ": " +
+                                   parsed.failure().text + " (skipped)");
       errors_.flush();
       continue;
     }

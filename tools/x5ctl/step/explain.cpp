@@ -219,7 +219,7 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
   if (!r.launch_error.empty())
     sentences.push_back("The runner said: " + r.launch_error +
                         (report.current_rc == 99 ? " (a current RC above 0 becomes 99)." : ""));
-  if (const std::optional<LaunchFailure> failure = LaunchFailureIn(last.text))
+  if (const std::optional<LaunchFailure> failure = LaunchFailureIn(last))
     sentences.push_back("The system's reason: " + LaunchCodeMeaning(failure->code) + ".");
 
   for (const FiredRule& rule : r.fired) {

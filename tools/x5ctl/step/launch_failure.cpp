@@ -2,9 +2,9 @@
 #include "x5ctl/step/launch_failure.h"
 
 #include <charconv>
-#include <regex>
 
 #include "commands/command_split.h"
+#include "protocol/status_texts.h"
 
 namespace x5::ctl::step {
 namespace {
@@ -42,16 +42,30 @@ constexpr KnownCode kKnownCodes[] = {
 
 }  // namespace
 
-std::optional<LaunchFailure> LaunchFailureIn(std::string_view report_text) {
-  static const std::regex kLine(
-      R"(\*\*\*\*\* Error - Command .*  (\S+(?: \?)?) +RC=(-?\d+) \*\*\*\*\*)");
-  std::match_results<std::string_view::const_iterator> m;
-  if (!std::regex_search(report_text.begin(), report_text.end(), m, kLine))
+std::optional<LaunchFailure> LaunchFailureIn(const ReportRecord& final_report) {
+  // The status field is binary and the runner's alone; the report text also carries bytes that
+  // rules copied from files the step wrote, so only the line the runner appends last counts.
+  const std::string status = protocol::Trimmed(final_report.report.status_text);
+  if (final_report.report.phase < 4 ||
+      (status != protocol::kStatusNotStarted && status != protocol::kStatusProfileFailed))
     return std::nullopt;
-  LaunchFailure failure;
-  failure.status = m[1].str();
-  const std::string digits = m[2].str();
-  std::from_chars(digits.data(), digits.data() + digits.size(), failure.code);
+  std::string_view text = final_report.text;
+  constexpr std::string_view kEnd = " *****\r\n\r\n";
+  if (!text.ends_with(kEnd))
+    return std::nullopt;
+  text.remove_suffix(kEnd.size());
+  const size_t equals = text.rfind("RC=");
+  if (equals == std::string_view::npos)
+    return std::nullopt;
+  const std::string_view digits = text.substr(equals + 3);
+  LaunchFailure failure{status, 0};
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), failure.code);
+  if (error != std::errc() || end != digits.data() + digits.size())
+    return std::nullopt;
+  // The command's closing quote, two blanks, the status text as sent (8 characters), " RC=".
+  if (!text.substr(0, equals).ends_with("\"  " + protocol::Padded(status, 8) + " "))
+    return std::nullopt;
   return failure;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "x5ctl/step/session.h"
+
 namespace x5::ctl::step {
 
 struct LaunchFailure {
@@ -15,9 +17,11 @@ struct LaunchFailure {
   int32_t code = 0;    // the system code the runner reported
 };
 
-// The launch failure a final report's text names ("***** Error - Command ... STEP=? RC=267"), or
-// nothing when the text names none.
-[[nodiscard]] std::optional<LaunchFailure> LaunchFailureIn(std::string_view report_text);
+// The launch failure a final report names: its status field says the launch failed ("STEP=?",
+// "PROFILE?") and the runner's own line, the last of its report text, gives the system code
+// ("***** Error - Command  "..."  STEP=?   RC=267 *****"). Nothing otherwise: a line of that form
+// anywhere else in the text may have been copied there from a file the step wrote.
+[[nodiscard]] std::optional<LaunchFailure> LaunchFailureIn(const ReportRecord& final_report);
 
 // "code 267: The directory name is invalid. (hint)" for the codes a launch commonly fails with;
 // "code N" with no words for others.

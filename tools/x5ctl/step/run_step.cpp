@@ -65,7 +65,7 @@ ExecOutcome WithCaptureKept(ExecOutcome outcome, const StepRun& run) {
 }
 
 void SayProblem(const StepStreams& streams, const std::string& message) {
-  streams.errors << "x5ctl: " << message << "\n";
+  streams.errors << text::ProblemLine(message);
   streams.errors.flush();
   if (streams.json)
     streams.records << text::ErrorJson(message) << "\n" << std::flush;

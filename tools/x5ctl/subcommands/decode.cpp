@@ -7,6 +7,7 @@
 
 #include "x5ctl/host/whole_file.h"
 #include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::subcommands {
@@ -17,7 +18,7 @@ int RunDecode(const DecodeOptions& options,
               std::ostream& errors) {
   core::Result<std::vector<uint8_t>> bytes = host::ReadWholeFile(options.path, input);
   if (!bytes) {
-    errors << "x5ctl: " << bytes.failure().text << "\n";
+    errors << text::ProblemLine(bytes.failure().text);
     return kToolUsage;
   }
   const bool json = options.json;
@@ -44,7 +45,7 @@ int RunDecode(const DecodeOptions& options,
     problem = stream.problem;
   }
   if (!problem.empty()) {
-    errors << "x5ctl: " << options.path << ": " << problem << "\n";
+    errors << text::ProblemLine(options.path + ": " + problem);
     if (json)
       out << text::ErrorJson(problem) << "\n";
     return kToolIncomplete;

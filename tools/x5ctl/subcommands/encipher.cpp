@@ -42,7 +42,7 @@ int RunEncipher(const std::string& password,
                 std::ostream& errors) {
   core::Result<std::string> plain = text::AnsiFromUtf8(password);
   if (!plain) {
-    errors << "x5ctl: " << plain.failure().text << "\n";
+    errors << text::ProblemLine(plain.failure().text);
     return kToolUsage;
   }
   if (use == PasswordUse::kField) {

@@ -7,6 +7,7 @@
 
 #include "x5ctl/host/whole_file.h"
 #include "x5ctl/subcommands/tool_exit.h"
+#include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::subcommands {
@@ -15,7 +16,7 @@ int RunEncode(const EncodeOptions& options, std::ostream& out, std::ostream& err
   core::Result<text::TaskFile> loaded =
       text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded) {
-    errors << "x5ctl: " << loaded.failure().text << "\n";
+    errors << text::ProblemLine(loaded.failure().text);
     return kToolUsage;
   }
   const text::TaskFile& task = *loaded;
@@ -34,7 +35,7 @@ int RunEncode(const EncodeOptions& options, std::ostream& out, std::ostream& err
     stream.insert(stream.end(), bytes.begin(), bytes.end());
   }
   if (core::Result<void> written = host::WriteWholeFile(options.output, stream); !written) {
-    errors << "x5ctl: " << written.failure().text << "\n";
+    errors << text::ProblemLine(written.failure().text);
     return kToolIncomplete;
   }
   return kToolDone;
@@ -62,7 +63,7 @@ std::function<int()> SetUpEncode(CLI::App& encode) {
     for (const std::string& line : parsed->op_lines) {
       core::Result<std::optional<text::OpStep>> op = text::ParseOpLine(line);
       if (!op) {
-        std::cerr << "x5ctl: --op \"" << line << "\": " << op.failure().text << "\n";
+        std::cerr << text::ProblemLine("--op \"" + line + "\": " + op.failure().text);
         return kToolUsage;
       }
       if (*op)

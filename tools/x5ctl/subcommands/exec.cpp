@@ -14,6 +14,7 @@
 #include "x5ctl/step/launch_failure.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/subcommands/step_options.h"
+#include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::subcommands {
@@ -71,7 +72,7 @@ std::string OutcomeJson(const step::ExecOutcome& outcome,
     j["rc_file_read"] = rc_file->read ? nlohmann::json(*rc_file->read) : nlohmann::json();
     j["rc_file_written"] = rc_file->written ? nlohmann::json(*rc_file->written) : nlohmann::json();
   }
-  return j.dump();
+  return text::JsonLine(j);
 }
 
 }  // namespace
@@ -142,12 +143,10 @@ class ExecDriver final : public step::StepDriver {
       if (*rc)
         task.task.task_rc = **rc;
       if (!streams_.json) {
-        streams_.errors << "x5ctl: "
-                        << (*rc ? "task RC " + std::to_string(**rc) + " from " + options_.rc_file
-                                : options_.rc_file +
-                                      " does not exist yet: the task's own task RC " +
-                                      std::to_string(task.task.task_rc) + " starts the job")
-                        << "\n";
+        streams_.errors << text::ProblemLine(
+            *rc ? "task RC " + std::to_string(**rc) + " from " + options_.rc_file
+                : options_.rc_file + " does not exist yet: the task's own task RC " +
+                      std::to_string(task.task.task_rc) + " starts the job");
       }
     }
     core::Result<std::unique_ptr<host::StopRequests>> watched = host::WatchStopRequests();
@@ -181,7 +180,7 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
   if (!options.json_file.empty()) {
     json_file = std::make_unique<std::ofstream>(options.json_file, std::ios::trunc);
     if (!*json_file) {
-      errors << "x5ctl: " << options.json_file << ": cannot write the file\n" << std::flush;
+      errors << text::ProblemLine(options.json_file + ": cannot write the file") << std::flush;
       return step::kExecNotStarted;
     }
   }
@@ -207,7 +206,8 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
       if (core::Result<void> written = rc_file->Write(rc); written) {
         driver.rc_use()->written = rc;
         if (json == nullptr)
-          errors << "x5ctl: RC " << rc << " written to " << options.rc_file << "\n";
+          errors << text::ProblemLine("RC " + std::to_string(rc) + " written to " +
+                                      options.rc_file);
       } else {
         step::SayProblem(streams, written.failure().text);
         // A chain must not go on as if this step had left its RC.
@@ -221,7 +221,7 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
     }
   }
   if (const auto failure = run->conversation.final_report
-                               ? step::LaunchFailureIn(run->conversation.final_report->text)
+                               ? step::LaunchFailureIn(*run->conversation.final_report)
                                : std::nullopt)
     outcome.meaning += "; " + step::LaunchCodeMeaning(failure->code);
   if (json != nullptr)
@@ -230,7 +230,8 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
           << "\n"
           << std::flush;
   else
-    errors << "x5ctl: exit status " << outcome.status << ": " << outcome.meaning << "\n";
+    errors << text::ProblemLine("exit status " + std::to_string(outcome.status) + ": " +
+                                outcome.meaning);
   errors.flush();
   return outcome.status;
 }

@@ -19,14 +19,14 @@ int RunExplain(const ExplainOptions& options,
                std::ostream& errors) {
   core::Result<std::vector<uint8_t>> bytes = host::ReadWholeFile(options.capture, input);
   if (!bytes) {
-    errors << "x5ctl: " << bytes.failure().text << "\n";
+    errors << text::ProblemLine(bytes.failure().text);
     return kToolUsage;
   }
   core::Result<std::vector<uint8_t>> log = std::vector<uint8_t>{};
   if (!options.log.empty())
     log = host::ReadWholeFile(options.log, input);
   if (!log) {
-    errors << "x5ctl: " << log.failure().text << "\n";
+    errors << text::ProblemLine(log.failure().text);
     return kToolUsage;
   }
   const text::RunnerStream stream = text::DecodeRunnerStream(*bytes);
@@ -36,7 +36,7 @@ int RunExplain(const ExplainOptions& options,
   else
     out << "explanation: " << text::VisibleText(paragraph) << "\n";
   if (!stream.problem.empty()) {
-    errors << "x5ctl: " << options.capture << ": " << stream.problem << "\n";
+    errors << text::ProblemLine(options.capture + ": " + stream.problem);
     return kToolIncomplete;
   }
   return kToolDone;

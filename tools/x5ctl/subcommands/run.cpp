@@ -123,9 +123,9 @@ int RunRun(const RunOptions& options,
       step::WithCaptureKept(step::OutcomeOfExec(run->conversation.end, run->final_report, 0), *run)
           .status;
   if (const auto failure = run->conversation.final_report
-                               ? step::LaunchFailureIn(run->conversation.final_report->text)
+                               ? step::LaunchFailureIn(*run->conversation.final_report)
                                : std::nullopt)
-    errors << "x5ctl: " << text::VisibleText(step::LaunchFailureSentence(*failure)) << "\n";
+    errors << text::ProblemLine(text::VisibleText(step::LaunchFailureSentence(*failure)));
   return status;
 }
 
@@ -168,7 +168,7 @@ std::function<int()> SetUpRun(CLI::App& run) {
     core::Result<std::vector<text::OpStep>> ops =
         CollectOps(run, op_option, after_option, parsed->op_lines, parsed->afters);
     if (!ops) {
-      std::cerr << "x5ctl: " << ops.failure().text << "\n";
+      std::cerr << text::ProblemLine(ops.failure().text);
       return step::kStepExitUsage;
     }
     parsed->options.ops = std::move(*ops);

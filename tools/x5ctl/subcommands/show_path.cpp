@@ -27,7 +27,7 @@ int RunShowPath(const std::string& task_path,
                 std::ostream& errors) {
   core::Result<text::TaskFile> loaded = text::LoadTaskFile(task_path, &text::EncipherPasswordField);
   if (!loaded) {
-    errors << "x5ctl: " << loaded.failure().text << "\n";
+    errors << text::ProblemLine(loaded.failure().text);
     return kToolUsage;
   }
   const protocol::TaskRecord& t = loaded->task;

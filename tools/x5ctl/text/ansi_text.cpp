@@ -131,6 +131,31 @@ std::string VisibleText(std::string_view bytes) {
   return out;
 }
 
+std::string TerminalText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const size_t start = pos;
+    char32_t cp = 0;
+    if (!NextCodePoint(utf8, pos, cp)) {
+      out += "\\x" + Hex2(static_cast<uint8_t>(utf8[start]));
+      pos = start + 1;
+    } else if (cp < 0x20 || cp == 0x7F) {
+      out += "\\x" + Hex2(static_cast<uint8_t>(cp));
+    } else if (cp >= 0x80 && cp <= 0x9F) {
+      out += "\\u00" + Hex2(static_cast<uint8_t>(cp));
+    } else {
+      out.append(utf8.substr(start, pos - start));
+    }
+  }
+  return out;
+}
+
+std::string ProblemLine(std::string_view message) {
+  return "x5ctl: " + TerminalText(message) + "\n";
+}
+
 std::string QuotedText(std::string_view bytes) {
   std::string out = "\"";
   for (char c : VisibleText(bytes)) {

@@ -24,6 +24,16 @@ std::string Utf8FromAnsi(std::string_view bytes);
 // output carries the exact bytes). Blanks stay blanks.
 std::string VisibleText(std::string_view bytes);
 
+// x5ctl's own text (UTF-8, with paths, options and runner bytes of any origin mixed in) made safe
+// for a terminal or a log: valid UTF-8 stays, and control characters (C0, DEL, C1), stray bytes
+// and malformed sequences are written as \xNN (a C1 character as \u0080..\u009F), so no byte
+// of it can move a cursor, set a title or end a line. Every line x5ctl prints passes here or
+// through VisibleText.
+std::string TerminalText(std::string_view utf8);
+
+// One problem line for standard error: "x5ctl: " + TerminalText(message) + line end.
+std::string ProblemLine(std::string_view message);
+
 // The bytes between double quotes with blanks kept visible and the quote escaped: "STEP OK ".
 std::string QuotedText(std::string_view bytes);
 

@@ -18,8 +18,30 @@ constexpr int64_t kUnitsPerSecond = 10'000'000;
 // Days from 1601-01-01 (FILETIME's epoch) to 1970-01-01.
 constexpr int64_t kDays1601To1970 = 134'774;
 
+// A dumped JSON text with DEL and the C1 characters (U+0080..U+009F, two bytes each in UTF-8)
+// escaped as well; they occur only inside strings, where the escape means the same character.
+std::string EscapedControls(const std::string& dumped) {
+  std::string out;
+  out.reserve(dumped.size());
+  for (size_t i = 0; i < dumped.size(); ++i) {
+    const auto byte = static_cast<uint8_t>(dumped[i]);
+    if (byte == 0x7F) {
+      out += "\\u007f";
+    } else if (byte == 0xC2 && i + 1 < dumped.size() &&
+               static_cast<uint8_t>(dumped[i + 1]) >= 0x80 &&
+               static_cast<uint8_t>(dumped[i + 1]) <= 0x9F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<uint8_t>(dumped[++i]));
+      out += escape;
+    } else {
+      out += dumped[i];
+    }
+  }
+  return out;
+}
+
 std::string Dump(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return JsonLine(json);
 }
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
@@ -54,6 +76,14 @@ void AppendLine(std::string& out, std::string_view key, const std::string& value
 }
 
 }  // namespace
+
+std::string JsonLine(const nlohmann::ordered_json& json) {
+  return EscapedControls(json.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+std::string JsonLine(const nlohmann::json& json) {
+  return EscapedControls(json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
 
 std::string FormatFileTime(int64_t filetime) {
   if (filetime == 0)

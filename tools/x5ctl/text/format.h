@@ -39,6 +39,12 @@ std::string FormatTask(const protocol::TaskRecord& task,
                        const TaskBlocks& blocks,
                        const std::vector<OpStep>& ops = {});
 
+// A JSON value on one line, without the line end, as every JSON line of x5ctl is written: text
+// that is not UTF-8 never throws (it becomes U+FFFD) and control characters are escaped, the C1
+// ones and DEL too, so a JSON line shown on a terminal cannot drive it.
+std::string JsonLine(const nlohmann::ordered_json& json);
+std::string JsonLine(const nlohmann::json& json);
+
 // One JSON object on one line, without the line end. Text is decoded from Windows-1252.
 std::string StatusJson(const protocol::StatusRecord& status);
 std::string ReportJson(const step::ReportRecord& report, size_t number);

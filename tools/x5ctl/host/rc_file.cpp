@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <charconv>
 #include <ctime>
-#include <fstream>
 #include <system_error>
 
 namespace x5::ctl::host {
@@ -62,27 +61,14 @@ std::string RcHolderNote(int64_t process_id, std::string_view host, std::string_
          when + ", " + std::string(what) + "\n";
 }
 
-core::Result<std::optional<int32_t>> RcFile::Read() const {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path_, ec) && !ec)
-      return std::optional<int32_t>();
-    return core::Failure{path_.string() + ": cannot read the RC file",
-                         static_cast<uint32_t>(errno)};
-  }
-  std::string text(kRcFileMaxBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad())
-    return core::Failure{path_.string() + ": cannot read the RC file",
-                         static_cast<uint32_t>(errno)};
-  text.resize(static_cast<size_t>(in.gcount()));
+core::Result<std::optional<int32_t>> RcFromText(const std::filesystem::path& path,
+                                                std::string_view text) {
   if (text.size() > kRcFileMaxBytes)
-    return core::Failure{path_.string() + ": not an RC file (more than " +
+    return core::Failure{path.string() + ": not an RC file (more than " +
                          std::to_string(kRcFileMaxBytes) + " bytes)"};
   core::Result<int32_t> rc = ParseRcFileText(text);
   if (!rc)
-    return rc.failure().Within(path_.string() + ": the RC file ");
+    return rc.failure().Within(path.string() + ": the RC file ");
   return std::optional<int32_t>(*rc);
 }
 

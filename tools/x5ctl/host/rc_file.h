@@ -22,6 +22,9 @@ namespace x5::ctl::host {
 std::string RcFileText(int32_t rc);
 // Larger files are refused unread.
 inline constexpr size_t kRcFileMaxBytes = 256;
+// The RC in the first bytes read from the RC file at `path` (up to kRcFileMaxBytes + 1).
+[[nodiscard]] core::Result<std::optional<int32_t>> RcFromText(const std::filesystem::path& path,
+                                                              std::string_view text);
 
 // Where the lock of an RC file lies: "<file>.lock" beside it. The RC file itself is replaced on
 // every write, so a lock on it would be lost with the old file.
@@ -32,10 +35,12 @@ inline constexpr size_t kRcFileMaxBytes = 256;
 class RcFile {
  public:
   virtual ~RcFile() = default;  // gives up the lock
-  // The RC in the file; nullopt when the file does not exist yet.
+  // The RC in the file; nullopt when the file does not exist yet. A link, a folder, a FIFO or a
+  // device in its place is refused, not read (platform part).
   [[nodiscard]] core::Result<std::optional<int32_t>> Read() const;
   // Replaces the file whole: a temporary file in the same folder, written and flushed to disk,
-  // renamed over it. A reader sees the old RC or the new one, never a part.
+  // renamed over it. A reader sees the old RC or the new one, never a part. The new file keeps
+  // the old one's permissions without set-id bits; a file that is not a regular one is refused.
   [[nodiscard]] virtual core::Result<void> Write(int32_t rc) = 0;
   const std::filesystem::path& Path() const { return path_; }
 
@@ -44,9 +49,11 @@ class RcFile {
   std::filesystem::path path_;
 };
 
-// Takes the lock without waiting (platform part: rc_file_posix.cpp, rc_file_win.cpp).
-// Who takes it (process, host, time and `what`, the task say) is written into the lock file, so
-// that a step refused because of it can say who holds it.
+// Takes the lock without waiting (platform part: rc_file_posix.cpp, rc_file_win.cpp). The lock
+// file is opened without following a link, must be a regular file with one name, and only the
+// job's users may open it (created for its owner and, when the folder lets its group write, for
+// that group). Who takes it (process, host, time and `what`, the task say) is written into it
+// while the lock is held, so that a step refused meanwhile can say who holds it.
 [[nodiscard]] core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                                std::string_view what);
 // "x5ctl exec pid <pid> on <host> since <UTC time>, <what>".

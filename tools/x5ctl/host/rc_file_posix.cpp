@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -82,21 +83,75 @@ std::string HolderText(int fd) {
   return text::VisibleText(text);
 }
 
+constexpr const char* kNotRegular = " is not a regular file (a folder, a FIFO or a device)";
+
+// A descriptor of `path` that is a regular file with one name, opened without following a link
+// and without waiting on a FIFO; the failure names what is there instead.
+core::Result<int> OpenPlainFile(const std::string& path, int flags, mode_t mode, bool& created) {
+  constexpr int kSafe = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  created = false;
+  int fd = -1;
+  if ((flags & O_CREAT) != 0) {
+    fd = open(path.c_str(), (flags | O_EXCL | kSafe), mode);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST)
+      fd = open(path.c_str(), (flags & ~O_CREAT) | kSafe);
+  } else {
+    fd = open(path.c_str(), flags | kSafe);
+  }
+  if (fd < 0) {
+    if (errno == ELOOP)
+      return core::Failure{path + " is a symbolic link; it is not followed", ELOOP};
+    if (errno == EISDIR)
+      return core::Failure{path + kNotRegular, EISDIR};
+    return SystemFailure(path);
+  }
+  Descriptor file(fd);
+  struct stat st {};
+  if (fstat(file.get(), &st) != 0)
+    return SystemFailure(path);
+  if (!S_ISREG(st.st_mode))
+    return core::Failure{path + kNotRegular, EINVAL};
+  if (st.st_nlink != 1)
+    return core::Failure{path + " has other names (hard links); it is not used", EMLINK};
+  if (fcntl(file.get(), F_SETFL, fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0)
+    return SystemFailure(path);
+  return file.Release();
+}
+
 class PosixRcFile final : public RcFile {
  public:
   PosixRcFile(std::filesystem::path path, int lock_fd) : RcFile(std::move(path)), lock_(lock_fd) {}
+  // The holder's note goes before the lock does, so that no note outlives its holder's lock.
+  ~PosixRcFile() override { (void)!ftruncate(lock_.get(), 0); }
 
   core::Result<void> Write(int32_t rc) override {
     const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+    // The new file keeps the old one's permissions and group (mkstemp makes it private), so that
+    // the other steps of the job, perhaps under another user, can still read it; never its
+    // set-id bits, and never those of whatever a link would have led to.
+    struct stat old {};
+    mode_t mode = DefaultMode();
+    std::optional<gid_t> group;
+    if (lstat(path_.c_str(), &old) == 0) {
+      if (!S_ISREG(old.st_mode))
+        return core::Failure{path_.string() +
+                                 " is not a regular file (a link, a folder, a FIFO "
+                                 "or a device); it is not replaced",
+                             EINVAL};
+      mode = old.st_mode & 0777;
+      group = old.st_gid;
+    } else if (errno != ENOENT) {
+      return SystemFailure(path_.string() + ": cannot look at the RC file");
+    }
     std::string temp = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
-    Descriptor file(mkstemp(temp.data()));
+    Descriptor file(mkostemp(temp.data(), O_CLOEXEC));
     if (file.get() < 0)
       return SystemFailure(temp + ": cannot make the RC file's temporary file");
-    // The new file keeps the old one's permissions (mkstemp makes it private), so that the other
-    // steps of the job, perhaps under another user, can still read it.
-    struct stat old {};
-    const mode_t mode = stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : DefaultMode();
     core::Result<void> written = [&]() -> core::Result<void> {
+      // The group only where this user may give it; the permissions stand either way.
+      if (group)
+        (void)!fchown(file.get(), static_cast<uid_t>(-1), *group);
       if (fchmod(file.get(), mode) != 0)
         return SystemFailure(temp + ": cannot set its permissions");
       if (!WriteAll(file.get(), RcFileText(rc)) || fsync(file.get()) != 0 || !file.Close())
@@ -128,12 +183,66 @@ class PosixRcFile final : public RcFile {
 
 }  // namespace
 
+core::Result<std::optional<int32_t>> RcFile::Read() const {
+  bool created = false;
+  core::Result<int> opened = OpenPlainFile(path_.string(), O_RDONLY, 0, created);
+  if (!opened) {
+    if (opened.failure().system_code == ENOENT)
+      return std::optional<int32_t>();
+    return opened.failure().Within("cannot read the RC file: ");
+  }
+  Descriptor file(*opened);
+  std::string text(kRcFileMaxBytes + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(file.get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return SystemFailure(path_.string() + ": cannot read the RC file");
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  return RcFromText(path_, text);
+}
+
 core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                  std::string_view what) {
   const std::filesystem::path lock_path = RcLockPath(path);
-  Descriptor lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (lock.get() < 0)
-    return SystemFailure(lock_path.string() + ": cannot open the RC file's lock");
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  struct stat folder_stat {};
+  if (stat(folder.c_str(), &folder_stat) != 0)
+    return SystemFailure(folder.string() + ": cannot look at the RC file's folder");
+  // Only the job's users may open the lock: whoever can open a file can lock it, a reader too,
+  // and a lock taken by someone outside the job would stop its steps. The group shares it when
+  // the folder lets its group write (the job's users), others never.
+  const mode_t lock_mode = 0600 | ((folder_stat.st_mode & S_IWGRP) != 0 ? 0060 : 0);
+  bool created = false;
+  core::Result<int> opened =
+      OpenPlainFile(lock_path.string(), O_RDWR | O_CREAT, lock_mode, created);
+  if (!opened)
+    return opened.failure().Within("cannot open the RC file's lock: ");
+  Descriptor lock(*opened);
+  struct stat st {};
+  if (fstat(lock.get(), &st) != 0)
+    return SystemFailure(lock_path.string());
+  if (created) {
+    // As the docs promise, whatever the umask: the folder's group, where this user may give it.
+    (void)!fchown(lock.get(), static_cast<uid_t>(-1), folder_stat.st_gid);
+    if (fchmod(lock.get(), lock_mode) != 0)
+      return SystemFailure(lock_path.string() + ": cannot set the lock's permissions");
+  } else if ((st.st_mode & 0007) != 0) {
+    // A lock made before locks were kept from others: its owner closes it to them.
+    if (st.st_uid != geteuid() || fchmod(lock.get(), st.st_mode & 0770) != 0)
+      return core::Failure{lock_path.string() +
+                               ": users outside the job may open the RC file's lock, and so stop "
+                               "the job's steps by locking it; its owner can close it to them "
+                               "(chmod o= " +
+                               lock_path.string() + ") or remove it",
+                           EACCES};
+  }
   if (const int code = TryLock(lock.get()); code != 0) {
     if (code == EAGAIN || code == EACCES) {
       const std::string who = HolderText(lock.get());

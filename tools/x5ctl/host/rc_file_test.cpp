@@ -1,10 +1,14 @@
 // The RC file: its text both ways, and a held file as two steps of one job would meet it.
 #include "x5ctl/host/rc_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -66,8 +70,13 @@ TEST_F(RcFileHeld, StepsOfOneJobTakeTheFileInTurn) {
         << second.failure().text;
     EXPECT_NE(second.failure().text.find("task first.toml"), std::string::npos);
     ASSERT_TRUE((*first)->Write(3).ok());
-    chmod(path_.c_str(), 0640);
+    chmod(path_.c_str(), 02750);
   }
+  // No note outlives its holder's lock, and nobody outside the job may open the lock.
+  struct stat lock {};
+  ASSERT_EQ(stat(RcLockPath(path_).c_str(), &lock), 0);
+  EXPECT_EQ(lock.st_size, 0);
+  EXPECT_EQ(lock.st_mode & 0007, 0u);
   core::Result<std::unique_ptr<RcFile>> next = LockRcFile(path_, "task third.toml");
   ASSERT_TRUE(next.ok()) << next.failure().text;
   EXPECT_EQ(*(*next)->Read(), std::optional<int32_t>(3));
@@ -75,12 +84,88 @@ TEST_F(RcFileHeld, StepsOfOneJobTakeTheFileInTurn) {
   EXPECT_EQ(*(*next)->Read(), std::optional<int32_t>(-4));
   struct stat written {};
   ASSERT_EQ(stat(path_.c_str(), &written), 0);
-  EXPECT_EQ(written.st_mode & 0777, 0640u);
+  EXPECT_EQ(written.st_mode & 07777, 0750u);  // kept, without the set-group-id bit
   // Nothing but the file and its lock is left in the folder.
   size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_))
     ++entries;
   EXPECT_EQ(entries, 2u);
+}
+
+std::string TextOf(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// What another user of the folder plants beside the RC file is refused, and nothing is written
+// through it: the victim's file keeps its bytes, a dangling link stays dangling.
+TEST_F(RcFileHeld, PlantedLinksAndSpecialFilesAreRefusedNotFollowed) {
+  const fs::path victim = dir_ / "victim";
+  const fs::path lock = RcLockPath(path_);
+  struct Row {
+    const char* name;
+    std::function<void()> plant;
+    const char* refusal;
+  };
+  const Row rows[] = {
+      {"lock links to a file", [&] { fs::create_symlink(victim, lock); }, "symbolic link"},
+      {"lock links nowhere", [&] { fs::create_symlink(dir_ / "new", lock); }, "symbolic link"},
+      {"lock is a hard link", [&] { fs::create_hard_link(victim, lock); }, "hard links"},
+      {"lock is a folder", [&] { fs::create_directory(lock); }, "not a regular file"},
+      {"file links to a file", [&] { fs::create_symlink(victim, path_); }, "symbolic link"},
+      {"file is a FIFO", [&] { mkfifo(path_.c_str(), 0600); }, "not a regular file"},
+  };
+  for (const Row& row : rows) {
+    for (const fs::path& entry : {victim, lock, path_, dir_ / "new"})
+      fs::remove(entry);
+    std::ofstream(victim) << "7\n";
+    row.plant();
+    core::Result<std::unique_ptr<RcFile>> held = LockRcFile(path_, "task");
+    std::string refusal = held ? std::string() : held.failure().text;
+    if (held) {
+      const auto read = (*held)->Read();
+      const core::Result<void> written = read ? (*held)->Write(3) : core::Result<void>();
+      refusal = !read ? read.failure().text : !written ? written.failure().text : "";
+    }
+    EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.name << ": " << refusal;
+    EXPECT_EQ(TextOf(victim), "7\n") << row.name;
+    EXPECT_FALSE(fs::exists(dir_ / "new")) << row.name;
+  }
+}
+
+// A user outside the job cannot open the lock, so cannot hold it and stop the job's steps; as
+// root, the test is that user too.
+TEST_F(RcFileHeld, OutsidersCannotTakeTheLock) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to act as a second user";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  ASSERT_TRUE(LockRcFile(path_, "first").ok());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t outsider = fork();
+  if (outsider == 0) {
+    char took = 0;
+    if (setuid(65534) == 0) {
+      const int fd = open(RcLockPath(path_).c_str(), O_RDONLY);
+      struct flock shared {};
+      shared.l_type = F_RDLCK;
+      took = fd >= 0 && fcntl(fd, F_OFD_SETLK, &shared) == 0 ? 1 : 0;
+    }
+    (void)!write(ready[1], &took, 1);
+    pause();  // holds what it took until it is ended
+    _exit(0);
+  }
+  char took = 1;
+  ASSERT_EQ(read(ready[0], &took, 1), 1);
+  core::Result<std::unique_ptr<RcFile>> held = LockRcFile(path_, "second");
+  kill(outsider, SIGKILL);
+  waitpid(outsider, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(took, 0);
+  EXPECT_TRUE(held.ok()) << held.failure().text;
 }
 
 TEST_F(RcFileHeld, DamagedFileIsRefused) {

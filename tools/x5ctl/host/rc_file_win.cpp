@@ -35,6 +35,9 @@ class WinRcFile final : public RcFile {
  public:
   WinRcFile(std::filesystem::path path, HANDLE lock) : RcFile(std::move(path)), lock_(lock) {}
   ~WinRcFile() override {
+    // The holder's note goes before the lock does, so that no note outlives its holder's lock.
+    if (SetFilePointer(lock_.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+      SetEndOfFile(lock_.get());
     OVERLAPPED at{};
     at.OffsetHigh = kLockOffsetHigh;
     UnlockFileEx(lock_.get(), 0, 1, 0, &at);
@@ -72,6 +75,33 @@ class WinRcFile final : public RcFile {
 };
 
 }  // namespace
+
+core::Result<std::optional<int32_t>> RcFile::Read() const {
+  const std::string path = path_.string();
+  win::ScopedFileHandle file(CreateFileA(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND)
+      return std::optional<int32_t>();
+    return SystemFailure(path + ": cannot read the RC file");
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag))
+    return SystemFailure(path + ": cannot read the RC file");
+  if ((tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+      GetFileType(file.get()) != FILE_TYPE_DISK)
+    return core::Failure{path +
+                             " is not a regular file (a link, a folder or a device); it is "
+                             "not read",
+                         ERROR_ACCESS_DENIED};
+  std::string text(kRcFileMaxBytes + 1, '\0');
+  DWORD got = 0;
+  if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr))
+    return SystemFailure(path + ": cannot read the RC file");
+  text.resize(got);
+  return RcFromText(path_, text);
+}
 
 core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                  std::string_view what) {

@@ -2,8 +2,12 @@
 // runner changes files in a folder the step's user may control.
 #include "win/job_folder_win.h"
 
+#include <aclapi.h>
+
 #include <exception>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/fault.h"
 #include "win/job_folder.h"
@@ -109,6 +113,77 @@ bool Dispose(HANDLE handle) noexcept {
   disposition.DeleteFile = TRUE;
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                     sizeof(disposition)) != FALSE;
+}
+
+// The access rules (DACL) of the entry behind `handle`, opened with READ_CONTROL; null when it has
+// none to read. Freed with LocalFree.
+struct LocalFreer {
+  void operator()(void* memory) const noexcept { LocalFree(memory); }
+};
+using AccessRules = std::unique_ptr<void, LocalFreer>;
+
+struct KeptRules {
+  AccessRules descriptor;
+  PACL dacl = nullptr;
+  SECURITY_INFORMATION protection = UNPROTECTED_DACL_SECURITY_INFORMATION;
+};
+
+// Wine derives a file's access rules from its Unix mode and maps rules given to it back onto the
+// mode with the owner's rights for its group too and the folder's inherited ones added, so a
+// copied rule set would come out broader than the one copied. There the new file keeps the mode
+// Wine gives a new file (the umask, or the folder's default ACL).
+bool AccessRulesMapOntoUnixModes() noexcept {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::optional<KeptRules> RulesOf(HANDLE handle) noexcept {
+  KeptRules kept;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &kept.dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return std::nullopt;
+  kept.descriptor.reset(descriptor);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+      (control & SE_DACL_PROTECTED) != 0)
+    kept.protection = PROTECTED_DACL_SECURITY_INFORMATION;
+  return kept;
+}
+
+// "C:\x\y" as the system's own name ("\??\C:\x\y", "\??\UNC\server\share\y"), in UTF-16.
+std::wstring SystemNameOf(const std::string& path) {
+  std::string name;
+  if (path.starts_with("\\\\?\\"))
+    name = "\\??\\" + path.substr(4);
+  else if (path.starts_with("\\\\"))
+    name = "\\??\\UNC\\" + path.substr(2);
+  else
+    name = "\\??\\" + path;
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
+  return wide;
+}
+
+// Renames the open file behind `handle` (opened with DELETE) to `target`, replacing it: the name
+// moved is the file this handle holds, whatever its old name leads to meanwhile.
+bool RenameThrough(HANDLE handle, const std::string& target) {
+  const std::wstring name = SystemNameOf(target);
+  if (name.empty())
+    return false;
+  const size_t bytes = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(bytes, 0);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), info->FileName);
+  return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes)) !=
+         FALSE;
 }
 
 bool WriteAll(HANDLE file, std::span<const uint8_t> bytes) noexcept {
@@ -265,9 +340,12 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
       return Failed(ERROR_INVALID_NAME);
     const std::string target = path_ + std::string(name);
     const std::string temporary_path = path_ + std::string(temporary);
+    // The new file gets the access rules of the one it replaces (a job log made owner-only stays
+    // so), or the folder's when there is none.
+    std::optional<KeptRules> kept;
     {
-      ScopedFileHandle existing(CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                                            nullptr, OPEN_EXISTING,
+      ScopedFileHandle existing(CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                            kShareAll, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
       if (existing) {
         DWORD attributes = 0;
@@ -275,12 +353,17 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
           return Refused(target, "written", *problem);
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
           return Failed(ERROR_ACCESS_DENIED);
+        if (!AccessRulesMapOntoUnixModes()) {
+          kept = RulesOf(existing.get());
+          if (!kept)
+            return Failed(LastErrorCode());
+        }
       } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
         return Failed(LastErrorCode());
       }
     }
 
-    constexpr DWORD kAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+    constexpr DWORD kAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | WRITE_DAC;
     ScopedFileHandle file(CreateFileA(temporary_path.c_str(), kAccess, 0, nullptr, CREATE_NEW,
                                       kNoFollow | FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
@@ -295,6 +378,15 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     if (const auto problem = EntryProblem(file.get(), final_path_, true, attributes))
       return Refused(temporary_path, "written", *problem);
 
+    if (kept && kept->dacl != nullptr) {
+      const DWORD error =
+          SetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | kept->protection,
+                          nullptr, nullptr, kept->dacl, nullptr);
+      if (error != ERROR_SUCCESS) {
+        Dispose(file.get());
+        return Failed(error);
+      }
+    }
     bool written = true;
     for (std::span<const uint8_t> piece : pieces)
       written = written && WriteAll(file.get(), piece);
@@ -305,13 +397,15 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
       Dispose(file.get());
       return Failed(error);
     }
-    file.reset();
-    if (!MoveFileExA(temporary_path.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0))) {
+    // Renamed through its handle: what is moved over the name is the file just written, whatever
+    // its name leads to meanwhile.
+    if (!RenameThrough(file.get(), target)) {
       const DWORD error = LastErrorCode();
-      (void)Delete(temporary);  // the rename's failure is the one to report
+      Dispose(file.get());  // the rename's failure is the one to report
       return Failed(error);
     }
+    if (flush && !FlushFileBuffers(file.get()))
+      return Failed(LastErrorCode());
     return JobFileOutcome{};
   } catch (const std::exception&) {
     core::UnexpectedFault("Replace");

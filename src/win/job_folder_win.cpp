@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/ascii_text.h"
 #include "core/fault.h"
 #include "win/job_folder.h"
 
@@ -81,10 +82,17 @@ std::optional<DWORD> Attributes(HANDLE handle) noexcept {
   return tag.FileAttributes;
 }
 
-// Why the entry behind `handle` may not be changed; nullopt when it may. `attributes` gets its
-// attributes. With `single_name`, a file with hard links is refused too (it is written in place).
+std::string_view LastPart(std::string_view path) noexcept {
+  const size_t at = path.find_last_of("\\/");
+  return at == std::string_view::npos ? path : path.substr(at + 1);
+}
+
+// Why the entry behind `handle`, opened as `opened`, may not be changed; nullopt when it may.
+// `attributes` gets its attributes. With `single_name`, a file with hard links is refused too (it
+// is written in place).
 std::optional<JobFolderProblem> EntryProblem(HANDLE handle,
                                              const std::string& folder_final,
+                                             std::string_view opened,
                                              bool single_name,
                                              DWORD& attributes) {
   const std::optional<DWORD> read = Attributes(handle);
@@ -105,6 +113,10 @@ std::optional<JobFolderProblem> EntryProblem(HANDLE handle,
     if (standard.NumberOfLinks > 1)
       return JobFolderProblem::kFileHasOtherNames;
   }
+  // Where file links are followed although asked not to be (Wine), a link to another file of the
+  // same folder shows only by its name.
+  if (!core::EqualIgnoringCase(LastPart(*final_path), LastPart(opened)))
+    return JobFolderProblem::kFileIsLink;
   return std::nullopt;
 }
 
@@ -273,6 +285,16 @@ JobFolder JobFolder::Open(std::string_view folder,
 }
 
 ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome& outcome) noexcept {
+  return OpenPlainFile(name, true, outcome);
+}
+
+ScopedFileHandle JobFolder::OpenOrCreate(std::string_view name, JobFileOutcome& outcome) noexcept {
+  return OpenPlainFile(name, false, outcome);
+}
+
+ScopedFileHandle JobFolder::OpenPlainFile(std::string_view name,
+                                          bool empty,
+                                          JobFileOutcome& outcome) noexcept {
   try {
     outcome = JobFileOutcome{};
     if (!handle_) {
@@ -284,12 +306,12 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
       return {};
     }
     const std::string path = path_ + std::string(name);
-    constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES | (empty ? 0 : GENERIC_READ);
+    const DWORD share = empty ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
     constexpr DWORD kFlags = kNoFollow | FILE_ATTRIBUTE_NORMAL;
     ScopedFileHandle file;
     for (int attempt = 0; attempt < 2 && !file; ++attempt) {
-      file.reset(CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kFlags,
-                             nullptr));
+      file.reset(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, kFlags, nullptr));
       if (file)
         break;
       if (GetLastError() != ERROR_FILE_NOT_FOUND) {
@@ -297,8 +319,7 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
         return {};
       }
       // CREATE_NEW follows no link: a link of this name, also one that leads nowhere, fails it.
-      file.reset(CreateFileA(path.c_str(), kAccess, FILE_SHARE_READ, nullptr, CREATE_NEW, kFlags,
-                             nullptr));
+      file.reset(CreateFileA(path.c_str(), access, share, nullptr, CREATE_NEW, kFlags, nullptr));
       const DWORD error = file ? 0 : GetLastError();
       if (!file && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
         outcome = Failed(LastErrorCode());
@@ -311,19 +332,24 @@ ScopedFileHandle JobFolder::CreateOrEmpty(std::string_view name, JobFileOutcome&
       return {};
     }
     DWORD attributes = 0;
-    if (const auto problem = EntryProblem(file.get(), final_path_, true, attributes)) {
+    if (const auto problem = EntryProblem(file.get(), final_path_, path, true, attributes)) {
       outcome = Refused(path, "written", *problem);
+      return {};
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(file.get()) != FILE_TYPE_DISK) {
+      outcome = Failed(ERROR_ACCESS_DENIED);
       return {};
     }
     // Emptied only now that it is known to be the file meant.
     const LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+    if (empty &&
+        (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))) {
       outcome = Failed(LastErrorCode());
       return {};
     }
     return file;
   } catch (const std::exception&) {
-    core::UnexpectedFault("CreateOrEmpty");
+    core::UnexpectedFault("OpenPlainFile");
     outcome = Failed(ERROR_NOT_ENOUGH_MEMORY);
     return {};
   }
@@ -349,7 +375,8 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
                                             FILE_FLAG_BACKUP_SEMANTICS | kNoFollow, nullptr));
       if (existing) {
         DWORD attributes = 0;
-        if (const auto problem = EntryProblem(existing.get(), final_path_, false, attributes))
+        if (const auto problem =
+                EntryProblem(existing.get(), final_path_, target, false, attributes))
           return Refused(target, "written", *problem);
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
           return Failed(ERROR_ACCESS_DENIED);
@@ -375,7 +402,8 @@ JobFileOutcome JobFolder::Replace(std::string_view name,
     if (!file)
       return Failed(LastErrorCode());
     DWORD attributes = 0;
-    if (const auto problem = EntryProblem(file.get(), final_path_, true, attributes))
+    if (const auto problem =
+            EntryProblem(file.get(), final_path_, temporary_path, true, attributes))
       return Refused(temporary_path, "written", *problem);
 
     if (kept && kept->dacl != nullptr) {
@@ -430,7 +458,7 @@ JobFileOutcome JobFolder::Delete(std::string_view name) noexcept {
                  : Failed(LastErrorCode());
     }
     DWORD attributes = 0;
-    if (const auto problem = EntryProblem(file.get(), final_path_, false, attributes))
+    if (const auto problem = EntryProblem(file.get(), final_path_, path, false, attributes))
       return Refused(path, "deleted", *problem);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
       return Failed(ERROR_ACCESS_DENIED);
@@ -466,7 +494,7 @@ JobEntryKind JobFolder::Kind(std::string_view name) noexcept {
       return GetLastError() == ERROR_FILE_NOT_FOUND ? JobEntryKind::kMissing : JobEntryKind::kOther;
     }
     DWORD attributes = 0;
-    if (EntryProblem(file.get(), final_path_, false, attributes) ||
+    if (EntryProblem(file.get(), final_path_, path, false, attributes) ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return JobEntryKind::kOther;
     }
@@ -483,7 +511,7 @@ ScopedFileHandle OpenForReadingIn(const std::string& folder_final,
     ScopedFileHandle file(CreateFileA(path.c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES, kShareAll,
                                       nullptr, OPEN_EXISTING, kNoFollow, nullptr));
     DWORD attributes = 0;
-    if (!file || EntryProblem(file.get(), folder_final, false, attributes) ||
+    if (!file || EntryProblem(file.get(), folder_final, path, false, attributes) ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return {};
     }

@@ -61,6 +61,11 @@ class JobFolder {
   [[nodiscard]] ScopedFileHandle CreateOrEmpty(std::string_view name,
                                                JobFileOutcome& outcome) noexcept;
 
+  // Opens `name` for reading and writing, or creates it, under the same checks, without emptying
+  // it; others may open it too (a lock file whose holder writes a note into it).
+  [[nodiscard]] ScopedFileHandle OpenOrCreate(std::string_view name,
+                                              JobFileOutcome& outcome) noexcept;
+
   // Writes the pieces into the new file `temporary` and renames it over `name`, so that `name`
   // holds the old content or the whole new one. A `name` that is a link, a folder or lies
   // elsewhere is not replaced; the temporary file never outlives a failure.
@@ -80,6 +85,10 @@ class JobFolder {
   [[nodiscard]] JobEntryKind Kind(std::string_view name) noexcept;
 
  private:
+  ScopedFileHandle OpenPlainFile(std::string_view name,
+                                 bool empty,
+                                 JobFileOutcome& outcome) noexcept;
+
   ScopedFileHandle handle_;
   std::string path_;
   std::string final_path_;

@@ -37,7 +37,7 @@ class RcFile {
   virtual ~RcFile() = default;  // gives up the lock
   // The RC in the file; nullopt when the file does not exist yet. A link, a folder, a FIFO or a
   // device in its place is refused, not read (platform part).
-  [[nodiscard]] core::Result<std::optional<int32_t>> Read() const;
+  [[nodiscard]] virtual core::Result<std::optional<int32_t>> Read() const = 0;
   // Replaces the file whole: a temporary file in the same folder, written and flushed to disk,
   // renamed over it. A reader sees the old RC or the new one, never a part. The new file keeps
   // the old one's permissions without set-id bits; a file that is not a regular one is refused.

@@ -125,6 +125,31 @@ class PosixRcFile final : public RcFile {
   // The holder's note goes before the lock does, so that no note outlives its holder's lock.
   ~PosixRcFile() override { (void)!ftruncate(lock_.get(), 0); }
 
+  core::Result<std::optional<int32_t>> Read() const override {
+    bool created = false;
+    core::Result<int> opened = OpenPlainFile(path_.string(), O_RDONLY, 0, created);
+    if (!opened) {
+      if (opened.failure().system_code == ENOENT)
+        return std::optional<int32_t>();
+      return opened.failure().Within("cannot read the RC file: ");
+    }
+    Descriptor file(*opened);
+    std::string text(kRcFileMaxBytes + 1, '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = read(file.get(), text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        return SystemFailure(path_.string() + ": cannot read the RC file");
+      if (n == 0)
+        break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+    return RcFromText(path_, text);
+  }
+
   core::Result<void> Write(int32_t rc) override {
     const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
     // The new file keeps the old one's permissions and group (mkstemp makes it private), so that
@@ -182,31 +207,6 @@ class PosixRcFile final : public RcFile {
 };
 
 }  // namespace
-
-core::Result<std::optional<int32_t>> RcFile::Read() const {
-  bool created = false;
-  core::Result<int> opened = OpenPlainFile(path_.string(), O_RDONLY, 0, created);
-  if (!opened) {
-    if (opened.failure().system_code == ENOENT)
-      return std::optional<int32_t>();
-    return opened.failure().Within("cannot read the RC file: ");
-  }
-  Descriptor file(*opened);
-  std::string text(kRcFileMaxBytes + 1, '\0');
-  size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = read(file.get(), text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return SystemFailure(path_.string() + ": cannot read the RC file");
-    if (n == 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
-  text.resize(got);
-  return RcFromText(path_, text);
-}
 
 core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                  std::string_view what) {

@@ -1,8 +1,12 @@
-// The RC file on Windows: a byte-range lock on "<file>.lock" and a write by replacing move.
+// The RC file on Windows: a byte-range lock on "<file>.lock" and a write by replacing move, both
+// through the job-folder helper the runner writes its job folders with (no link followed, only
+// plain files with one name, the replaced file's access rules kept).
 #include <windows.h>
 
 #include <string>
 
+#include "win/job_folder.h"
+#include "win/job_folder_win.h"
 #include "win/unique_handle.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
@@ -10,9 +14,15 @@
 namespace x5::ctl::host {
 namespace {
 
-core::Failure SystemFailure(const std::string& what) {
-  const DWORD code = GetLastError();
+core::Failure SystemFailure(const std::string& what, DWORD code = GetLastError()) {
   return core::Failure{what + " (error " + std::to_string(code) + ")", code};
+}
+
+// The refusal of the job-folder helper, or the system's code.
+core::Failure OutcomeFailure(const std::string& what, const win::JobFileOutcome& outcome) {
+  if (outcome.Refused())
+    return core::Failure{outcome.refusal, outcome.error};
+  return SystemFailure(what, outcome.error);
 }
 
 // Windows locks keep others from reading the locked bytes: the lock lies far beyond the holder's
@@ -33,7 +43,14 @@ std::string HolderText(HANDLE file) {
 
 class WinRcFile final : public RcFile {
  public:
-  WinRcFile(std::filesystem::path path, HANDLE lock) : RcFile(std::move(path)), lock_(lock) {}
+  WinRcFile(std::filesystem::path path,
+            win::JobFolder folder,
+            std::string name,
+            win::ScopedFileHandle lock)
+      : RcFile(std::move(path)),
+        folder_(std::move(folder)),
+        name_(std::move(name)),
+        lock_(std::move(lock)) {}
   ~WinRcFile() override {
     // The holder's note goes before the lock does, so that no note outlives its holder's lock.
     if (SetFilePointer(lock_.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
@@ -43,74 +60,62 @@ class WinRcFile final : public RcFile {
     UnlockFileEx(lock_.get(), 0, 1, 0, &at);
   }
 
+  core::Result<std::optional<int32_t>> Read() const override {
+    const std::string path = path_.string();
+    switch (folder_.Kind(name_)) {
+      case win::JobEntryKind::kMissing:
+        return std::optional<int32_t>();
+      case win::JobEntryKind::kOther:
+        return core::Failure{path +
+                                 " is not a regular file in its folder (a link, a folder or a "
+                                 "device); it is not read",
+                             ERROR_ACCESS_DENIED};
+      case win::JobEntryKind::kPlainFile:
+        break;
+    }
+    win::ScopedFileHandle file = folder_.OpenForReading(name_);
+    if (!file)
+      return SystemFailure(path + ": cannot read the RC file");
+    std::string text(kRcFileMaxBytes + 1, '\0');
+    DWORD got = 0;
+    if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr))
+      return SystemFailure(path + ": cannot read the RC file");
+    text.resize(got);
+    return RcFromText(path_, text);
+  }
+
   core::Result<void> Write(int32_t rc) override {
-    const std::string target = path_.string();
-    const std::string temp = target + ".tmp-" + std::to_string(GetCurrentProcessId());
-    {
-      win::ScopedFileHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file)
-        return SystemFailure(temp + ": cannot make the RC file's temporary file");
-      const std::string text = RcFileText(rc);
-      DWORD wrote = 0;
-      if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) ||
-          wrote != text.size() || !FlushFileBuffers(file.get())) {
-        core::Failure failure = SystemFailure(temp + ": cannot write the new RC");
-        file.reset();
-        DeleteFileA(temp.c_str());
-        return failure;
-      }
-    }
-    if (!MoveFileExA(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      core::Failure failure = SystemFailure(target + ": cannot replace the RC file");
-      DeleteFileA(temp.c_str());
-      return failure;
-    }
+    const std::string text = RcFileText(rc);
+    const win::JobFileOutcome outcome =
+        folder_.Replace(name_, win::TemporaryNameFor(name_), {win::AsBytes(text)}, true);
+    if (!outcome.Done())
+      return OutcomeFailure(path_.string() + ": cannot replace the RC file", outcome);
     return {};
   }
 
  private:
+  // Kinds and opens go through the folder held open; the helper's calls do not change it.
+  mutable win::JobFolder folder_;
+  std::string name_;
   win::ScopedFileHandle lock_;
 };
 
 }  // namespace
 
-core::Result<std::optional<int32_t>> RcFile::Read() const {
-  const std::string path = path_.string();
-  win::ScopedFileHandle file(CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND)
-      return std::optional<int32_t>();
-    return SystemFailure(path + ": cannot read the RC file");
-  }
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag))
-    return SystemFailure(path + ": cannot read the RC file");
-  if ((tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-      GetFileType(file.get()) != FILE_TYPE_DISK)
-    return core::Failure{path +
-                             " is not a regular file (a link, a folder or a device); it is "
-                             "not read",
-                         ERROR_ACCESS_DENIED};
-  std::string text(kRcFileMaxBytes + 1, '\0');
-  DWORD got = 0;
-  if (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr))
-    return SystemFailure(path + ": cannot read the RC file");
-  text.resize(got);
-  return RcFromText(path_, text);
-}
-
 core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& path,
                                                  std::string_view what) {
   const std::string lock_path = RcLockPath(path).string();
-  win::ScopedFileHandle lock(CreateFileA(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::optional<win::FolderAndName> split =
+      win::SplitFolderAndName(win::AbsolutePath(path.string()));
+  if (!split)
+    return core::Failure{path.string() + ": not a file name", ERROR_INVALID_NAME};
+  win::JobFolder folder = win::JobFolder::Open(split->folder, lock_path);
+  if (!folder)
+    return OutcomeFailure(split->folder + ": cannot open the RC file's folder", folder.Failure());
+  win::JobFileOutcome opened;
+  win::ScopedFileHandle lock = folder.OpenOrCreate(split->name + ".lock", opened);
   if (!lock)
-    return SystemFailure(lock_path + ": cannot open the RC file's lock");
+    return OutcomeFailure(lock_path + ": cannot open the RC file's lock", opened);
   OVERLAPPED at{};
   at.OffsetHigh = kLockOffsetHigh;
   if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
@@ -132,7 +137,8 @@ core::Result<std::unique_ptr<RcFile>> LockRcFile(const std::filesystem::path& pa
   if (SetFilePointer(lock.get(), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
       SetEndOfFile(lock.get()))
     WriteFile(lock.get(), holder.data(), static_cast<DWORD>(holder.size()), &wrote, nullptr);
-  return std::unique_ptr<RcFile>(std::make_unique<WinRcFile>(path, lock.release()));
+  return std::unique_ptr<RcFile>(
+      std::make_unique<WinRcFile>(path, std::move(folder), split->name, std::move(lock)));
 }
 
 }  // namespace x5::ctl::host

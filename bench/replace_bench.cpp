@@ -113,8 +113,9 @@ int main(int argc, char** argv) {
       const auto start = std::chrono::steady_clock::now();
       x5::commands::PendingEdit edit;
       if (x5::commands::EditFile(edit, x5::commands::EditRequest::kReplaceExact, parameters, *files,
-                                 fold, x5::commands::kMaxEditBufferBytes) != 1 ||
-          x5::commands::SaveEdit(edit, *files) != 3) {
+                                 fold, x5::commands::kMaxEditBufferBytes) !=
+              x5::commands::EditResult::kFileRead ||
+          x5::commands::SaveEdit(edit, *files) != x5::commands::EditResult::kSaved) {
         std::fprintf(stderr, "edit failed: %s\n", edit.message.c_str());
         return 1;
       }

@@ -223,7 +223,9 @@ int BreakdownMode(const Options& o) {
 // A rule's console note and variable go nowhere.
 struct Quiet final : x5::core::ConsoleSink, x5::core::VariableStore {
   void Line(std::string_view) override {}
-  int32_t AddVariable(std::string_view, std::string_view) override { return 1; }
+  x5::core::Added AddVariable(std::string_view, std::string_view) override {
+    return x5::core::Added::kDefined;
+  }
 };
 
 // Rules as the runner evaluates them (file lookup, open, search loop, close), with case folding on

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(world.variables.added.empty());
     Check(world.console.lines.empty());
   }
-  Check(world.edit.file_name.empty());
+  Check(world.state.edit.file_name.empty());
   // Switch tails never reach the command line, unless the text wrote one itself, a variable
   // made one, or it sits inside a quoted program token left open (which runs to the line's end).
   Check(x5::commands::SwitchTailOf(command).empty() || text.find("/X5") != std::string::npos ||

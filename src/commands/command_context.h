@@ -1,5 +1,5 @@
-// What the internal commands work with: the runner-wide state they read and change and the
-// outside world they reach through small interfaces. The main sequence owns all of it.
+// What the internal commands work with: the state they read and change and the outside world
+// they reach through small interfaces. The main sequence owns all of it.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,17 @@ inline constexpr int64_t kMaxEditFileBytes = 5'000'000;
 // Largest text an edit may grow to by replacements (lengths are reported as 32-bit numbers).
 inline constexpr size_t kMaxEditBufferBytes = 0x7FFFFFFF;
 
+// What the switches set for the rest of the run: the main sequence's step state embeds it, and
+// every dispatch of a command text works on it.
+struct SwitchState {
+  int32_t picture_interval = 200;    // ms before each grab; negative: no pictures ("/X5J")
+  std::string picture_type = "JPG";  // "JPG" or "BMP"
+  bool show_resolved = false;        // set by "/X5?"; the job log then shows lines resolved
+  PendingEdit edit;
+};
+
+// What one dispatch works with: the outside world it reaches, the return-code state it may raise
+// and the switches' state.
 struct CommandContext {
   core::Expander& expander;
   core::VariableStore& variables;
@@ -52,11 +63,7 @@ struct CommandContext {
   FileAccess& files;
   PrinterSource& printers;
   core::RcState& rc;
-  int32_t& picture_interval;  // ms before each grab; negative: no pictures ("/X5J")
-  std::string& picture_type;  // "JPG" or "BMP"
-  bool& show_resolved;        // set by "/X5?"; the job log then shows lines resolved
-  PendingEdit& edit;
-  int32_t& last_result;  // the runner's last result, set by SET and by saving an edit
+  SwitchState& state;
   const std::string& global_parameter_directory;  // ends with a backslash
   char runner_drive = '\0';  // drive letter of the runner's own folder; 0 when it has none
   CaseFold case_fold{};      // folding for "/X5R"; SystemCaseFold() in the runner

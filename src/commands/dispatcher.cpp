@@ -91,7 +91,7 @@ struct SwitchLine {
 };
 
 void ShowResolved(CommandContext& context, const SwitchLine&) {
-  context.show_resolved = true;
+  context.state.show_resolved = true;
 }
 
 void PrinterSwitch(CommandContext& context, const SwitchLine&) {
@@ -123,14 +123,15 @@ void ReplaceExact(CommandContext& context, const SwitchLine& line) {
 }
 
 void SetSwitchLine(CommandContext& context, const SwitchLine& line) {
-  SetCommand(context, core::TrimLeft(line.tail), core::TrimLeft(line.shown_tail));
+  // A switch that fails has counted as a failed command itself.
+  (void)SetCommand(context, core::TrimLeft(line.tail), core::TrimLeft(line.shown_tail));
 }
 
 // A picture setting is no place for a password: it is read from the masked text, so neither
 // message of the switch can show a deciphered one.
 void PictureSwitch(CommandContext& context, const SwitchLine& line) {
-  SetPictureOptions(core::Trim(line.shown_tail).substr(4), context.picture_interval,
-                    context.picture_type, context.console);
+  SetPictureOptions(core::Trim(line.shown_tail).substr(4), context.state.picture_interval,
+                    context.state.picture_type, context.console);
 }
 
 struct SwitchHandler {
@@ -172,17 +173,16 @@ void CarryOutSwitch(CommandContext& context,
 }  // namespace
 
 void FlushEdit(CommandContext& context) noexcept {
-  if (context.edit.file_name.empty()) {
+  if (context.state.edit.file_name.empty()) {
     return;
   }
-  const int32_t result = SaveEdit(context.edit, context.files);
-  context.last_result = result;
+  const EditResult result = SaveEdit(context.state.edit, context.files);
   try {
-    context.console.Line(context.edit.message);
+    context.console.Line(context.state.edit.message);
   } catch (...) {
     core::UnexpectedFault("FlushEdit");
   }
-  if (result < 0) {
+  if (Failed(result)) {
     FailedCommand(context);
   }
 }
@@ -247,8 +247,8 @@ DispatchedCommand DispatchCommand(CommandContext& context,
                                   std::string_view text,
                                   DispatchMode mode) noexcept {
   try {
-    context.edit.file_name.clear();
-    context.edit.buffer.clear();
+    context.state.edit.file_name.clear();
+    context.state.edit.buffer.clear();
     DispatchedCommand result;
     result.command_line.Reserve(text.size() + 256);
     size_t start = 0;

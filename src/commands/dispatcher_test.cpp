@@ -71,11 +71,11 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
     const bool run = mode == DispatchMode::kExecute;
     EXPECT_EQ(Dispatch(world, "/x5j B1000\r\n/x5s A=1\r\n/x5r a b f.txt\r\n/x5?", mode), "");
     // Interval and type, variables made, shown resolved, the file (/x5r ignores case), console.
-    EXPECT_EQ(
-        std::tuple(world.picture_interval, world.picture_type, world.variables.added.size(),
-                   world.show_resolved, world.files.files["f.txt"], world.console.lines.empty()),
-        run ? std::tuple(1000, "BMP", 1u, true, "bbc", false)
-            : std::tuple(200, "JPG", 0u, false, "Abc", true));
+    EXPECT_EQ(std::tuple(world.state.picture_interval, world.state.picture_type,
+                         world.variables.added.size(), world.state.show_resolved,
+                         world.files.files["f.txt"], world.console.lines.empty()),
+              run ? std::tuple(1000, "BMP", 1u, true, "bbc", false)
+                  : std::tuple(200, "JPG", 0u, false, "Abc", true));
   }
 }
 
@@ -95,15 +95,14 @@ TEST(DispatchCommand, EditSavedAtTheRightMoments) {
     commands::testing::CommandWorld world;
     world.files.files["f.txt"] = "a c";
     world.associations.paths = {{"prog", "C:\\prog.exe"}};
-    world.edit.file_name = "left.txt";  // every call starts without an edit
-    world.edit.buffer = "over";
+    world.state.edit.file_name = "left.txt";  // every call starts without an edit
+    world.state.edit.buffer = "over";
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Dispatch(world, c.text, DispatchMode::kExecute), c.line);
     EXPECT_EQ(world.files.files["f.txt"], c.file);
     EXPECT_EQ(world.files.reads["f.txt"], 1);
     EXPECT_EQ(world.files.writes, (std::map<std::string, int>{{"f.txt", 1}}));
-    EXPECT_EQ(world.edit.message, c.message);
-    EXPECT_EQ(world.last_result, 3);  // the last save's
+    EXPECT_EQ(world.state.edit.message, c.message);
   }
 }
 
@@ -112,7 +111,8 @@ TEST(DispatchCommand, AFailedFinalSaveOrAFaultCountsAsAFailedCommand) {
   world.files.files["f.txt"] = "a";
   world.files.write_failure = WriteOutcome::State::kReplaceFailed;
   EXPECT_EQ(Dispatch(world, "/X5R a b f.txt", DispatchMode::kExecute), "");
-  EXPECT_EQ(world.last_result, -8);
+  EXPECT_TRUE(world.state.edit.message.ends_with("Error code=-8/5 Error text 5\r\n"))
+      << world.state.edit.message;
   EXPECT_EQ(world.rc.step_rc_value, 5);
   EXPECT_EQ(world.console_file.saves, 1);
   EXPECT_EQ(world.files.files["f.txt"], "a");
@@ -149,7 +149,7 @@ TEST(DispatchCommand, PasswordsInSwitchesReachTheFileButNotTheConsole) {
   EXPECT_EQ(world.files.files["f.txt"], "pw=s3cret");
   // A value that holds a deciphered password stays a password; a password never makes a switch.
   EXPECT_EQ(world.variables.added, (std::vector<std::string>{"P=PW:s3cret", "U=me"}));
-  EXPECT_EQ(world.picture_interval, 200);
+  EXPECT_EQ(world.state.picture_interval, 200);
   const std::string console = world.console.All();
   EXPECT_EQ(console.find("s3cret"), std::string::npos) << console;
   EXPECT_NE(console.find("/X5L @ ***** f.txt"), std::string::npos) << console;

@@ -2,6 +2,7 @@
 // switches and saved once, safely, when the dispatcher flushes the edit.
 #include "commands/replace_in_file.h"
 
+#include <optional>
 #include <string>
 
 #include "commands/command_split.h"
@@ -16,9 +17,9 @@ namespace {
 constexpr int32_t kNotEnoughMemory = 8;
 constexpr std::string_view kMinimalSwitch = "/X5R a b";
 
-std::string ErrorCodeText(int32_t result, int32_t error, std::string_view text) {
+std::string ErrorCodeText(EditResult result, int32_t error, std::string_view text) {
   std::string message = "\r\nError code=";
-  message += std::to_string(result);
+  message += std::to_string(EditCode(result));
   message += '/';
   message += std::to_string(error);
   message += ' ';
@@ -28,7 +29,7 @@ std::string ErrorCodeText(int32_t result, int32_t error, std::string_view text) 
 
 // The parameters of a replace switch, cut into their tokens.
 struct EditParameters {
-  int32_t problem = 0;  // kEditNoParameters, kEditOneParameter, kEditTooManyParameters, or 0
+  std::optional<EditResult> problem;  // no, one or too many parameters
   std::string find;
   std::string replacement;
   std::string input;
@@ -41,11 +42,11 @@ EditParameters SplitParameters(std::string_view parameters) {
   std::string rest;
   p.find = SplitToken(parameters, rest, true);
   if (p.find.empty()) {
-    p.problem = kEditNoParameters;
+    p.problem = EditResult::kNoParameters;
     return p;
   }
   if (core::Trim(rest).empty()) {
-    p.problem = kEditOneParameter;
+    p.problem = EditResult::kOneParameter;
     return p;
   }
   std::string after_replacement;
@@ -58,7 +59,7 @@ EditParameters SplitParameters(std::string_view parameters) {
       p.output = SplitToken(after_input, after_output, true);
       p.output_named = !p.output.empty();
       if (!core::Trim(after_output).empty()) {
-        p.problem = kEditTooManyParameters;
+        p.problem = EditResult::kTooManyParameters;
         return p;
       }
     }
@@ -78,11 +79,43 @@ bool SameShape(const EditParameters& a, const EditParameters& b) {
 
 }  // namespace
 
-int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
+int32_t EditCode(EditResult result) noexcept {
+  switch (result) {
+    case EditResult::kFileRead:
+      return 1;
+    case EditResult::kBufferChanged:
+      return 2;
+    case EditResult::kSaved:
+      return 3;
+    case EditResult::kNothingToSave:
+      return 0;
+    case EditResult::kNoParameters:
+      return -1;
+    case EditResult::kOneParameter:
+      return -2;
+    case EditResult::kTooManyParameters:
+      return -3;
+    case EditResult::kInputError:
+      return -4;
+    case EditResult::kInputTooLarge:
+      return -5;
+    case EditResult::kReadError:
+      return -6;
+    case EditResult::kNothingPending:
+      return -7;
+    case EditResult::kReplaceFailed:
+      return -8;
+    case EditResult::kWriteFailed:
+      return -9;
+  }
+  return -9;
+}
+
+EditResult SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
   try {
     edit.message.clear();
     if (edit.file_name.empty()) {
-      return kEditNothingToSave;
+      return EditResult::kNothingToSave;
     }
     const WriteOutcome outcome = files.WriteAtomically(edit.file_name, edit.buffer);
     if (outcome.state == WriteOutcome::State::kWritten) {
@@ -92,27 +125,28 @@ int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept {
       edit.shown_file_name.clear();
       edit.buffer.clear();
       edit.buffer.shrink_to_fit();
-      return kEditSaved;
+      return EditResult::kSaved;
     }
-    const int32_t result = outcome.state == WriteOutcome::State::kReplaceFailed ? kEditReplaceFailed
-                                                                                : kEditWriteFailed;
+    const EditResult result = outcome.state == WriteOutcome::State::kReplaceFailed
+                                  ? EditResult::kReplaceFailed
+                                  : EditResult::kWriteFailed;
     edit.message = "ERROR - File NOT saved: " + edit.shown_file_name + "\r\n";
     edit.message += ErrorCodeText(result, outcome.error, files.ErrorText(outcome.error)).substr(2);
     edit.message += "\r\n";
     return result;
   } catch (...) {
     core::UnexpectedFault("SaveEdit");
-    return kEditWriteFailed;
+    return EditResult::kWriteFailed;
   }
 }
 
-int32_t EditFile(PendingEdit& edit,
-                 EditRequest request,
-                 std::string_view parameters,
-                 std::string_view shown_parameters,
-                 FileAccess& files,
-                 const CaseFold& fold,
-                 size_t max_buffer) noexcept {
+EditResult EditFile(PendingEdit& edit,
+                    EditRequest request,
+                    std::string_view parameters,
+                    std::string_view shown_parameters,
+                    FileAccess& files,
+                    const CaseFold& fold,
+                    size_t max_buffer) noexcept {
   try {
     if (request == EditRequest::kSave) {
       return SaveEdit(edit, files);
@@ -124,33 +158,34 @@ int32_t EditFile(PendingEdit& edit,
       masked = SplitParameters(shown_parameters);
       if (!SameShape(p, masked)) {
         edit.message = "Invalid Replace function - a password moves its parameters\r\n";
-        return kEditNoParameters;
+        return EditResult::kNoParameters;
       }
     }
     const EditParameters& shown = same ? p : masked;
-    switch (p.problem) {
-      case kEditNoParameters:
-        edit.message = "Empty command line\r\n";
-        return p.problem;
-      case kEditOneParameter:
-        edit.message = "Second change parameter missing\r\n";
-        return p.problem;
-      case kEditTooManyParameters:
-        edit.message = "Too much parameters\r\n";
-        return p.problem;
-      default:
-        break;
+    if (p.problem) {
+      switch (*p.problem) {
+        case EditResult::kNoParameters:
+          edit.message = "Empty command line\r\n";
+          break;
+        case EditResult::kOneParameter:
+          edit.message = "Second change parameter missing\r\n";
+          break;
+        default:
+          edit.message = "Too much parameters\r\n";
+          break;
+      }
+      return *p.problem;
     }
     const std::string& input = p.input;
 
     std::string message;
     std::string content;
-    int32_t result = kEditBufferChanged;
+    EditResult result = EditResult::kBufferChanged;
     if (!input.empty()) {
       // A pending edit of another file goes out first. If it cannot be saved this command fails
       // and the edit stays pending, rather than being dropped for the new file.
-      const int32_t saved = SaveEdit(edit, files);
-      if (saved < 0) {
+      const EditResult saved = SaveEdit(edit, files);
+      if (Failed(saved)) {
         return saved;
       }
       message = edit.message;
@@ -160,31 +195,32 @@ int32_t EditFile(PendingEdit& edit,
           break;
         case ReadOutcome::State::kMissing:
           edit.message = message + "Error on input file " + shown.input + "\r\n";
-          return kEditInputError;
+          return EditResult::kInputError;
         case ReadOutcome::State::kCheckFailed:
-          edit.message = message + "Error on input file " + shown.input + "\r\n" +
-                         ErrorCodeText(kEditInputError, read.error, files.ErrorText(read.error));
-          return kEditInputError;
+          edit.message =
+              message + "Error on input file " + shown.input + "\r\n" +
+              ErrorCodeText(EditResult::kInputError, read.error, files.ErrorText(read.error));
+          return EditResult::kInputError;
         case ReadOutcome::State::kTooLarge:
           edit.message = "Edit file > 5.000.000 bytes - " + shown.input + " (" +
                          std::to_string(read.size) + " bytes)\r\n";
-          return kEditInputTooLarge;
+          return EditResult::kInputTooLarge;
         case ReadOutcome::State::kReadFailed:
-          edit.message =
-              message + ErrorCodeText(kEditReadError, read.error, files.ErrorText(read.error));
-          return kEditReadError;
+          edit.message = message + ErrorCodeText(EditResult::kReadError, read.error,
+                                                 files.ErrorText(read.error));
+          return EditResult::kReadError;
       }
       // An empty file leaves nothing to edit, as when no file was named.
       if (content.empty()) {
         edit.message = message + "Edit file missing";
-        return kEditNothingPending;
+        return EditResult::kNothingPending;
       }
       message +=
           "\r\nFile " + shown.output + " opened (" + std::to_string(content.size()) + " bytes)\r\n";
-      result = kEditFileRead;
+      result = EditResult::kFileRead;
     } else if (edit.file_name.empty()) {
       edit.message = "Edit file missing";
-      return kEditNothingPending;
+      return EditResult::kNothingPending;
     }
 
     // The edit changes only when the whole replacement succeeded.
@@ -195,12 +231,12 @@ int32_t EditFile(PendingEdit& edit,
         edited);
     if (outcome != ReplaceOutcome::kDone) {
       edit.message =
-          message + ErrorCodeText(kEditReadError, kNotEnoughMemory,
+          message + ErrorCodeText(EditResult::kReadError, kNotEnoughMemory,
                                   outcome == ReplaceOutcome::kTooLarge
                                       ? "The edited text would exceed " +
                                             std::to_string(max_buffer) + " bytes."
                                       : std::string("Not enough memory to hold the edited text."));
-      return kEditReadError;
+      return EditResult::kReadError;
     }
     if (!input.empty()) {
       edit.file_name = p.output;
@@ -213,42 +249,42 @@ int32_t EditFile(PendingEdit& edit,
   } catch (...) {
     core::UnexpectedFault("EditFile");
     try {
-      edit.message = ErrorCodeText(kEditReadError, kNotEnoughMemory,
+      edit.message = ErrorCodeText(EditResult::kReadError, kNotEnoughMemory,
                                    "Not enough memory to hold the edited text.");
     } catch (...) {
       core::UnexpectedFault("EditFile");
     }
-    return kEditReadError;
+    return EditResult::kReadError;
   }
 }
 
-int32_t ReplaceCommand(CommandContext& context,
-                       bool case_insensitive,
-                       const core::SecretString& switch_text,
-                       std::string_view shown_text) noexcept {
-  int32_t result = kEditNoParameters;
+EditResult ReplaceCommand(CommandContext& context,
+                          bool case_insensitive,
+                          const core::SecretString& switch_text,
+                          std::string_view shown_text) noexcept {
+  EditResult result = EditResult::kNoParameters;
   try {
     // The argument is expanded once more (empty values quoted); what the first expansion
     // deciphered stays in the wiping type.
     const core::SecretString text = context.expander.ExpandSecret(switch_text, true);
     const std::string shown = context.expander.Expand(shown_text, true);
-    context.edit.message = shown;
+    context.state.edit.message = shown;
     context.console.Line("\r\n" + shown);
     if (text.Size() < kMinimalSwitch.size()) {
       context.console.Line("Invalid Replace function\r\n\r\n");
     } else {
       result = EditFile(
-          context.edit,
+          context.state.edit,
           case_insensitive ? EditRequest::kReplaceIgnoringCase : EditRequest::kReplaceExact,
           text.View().substr(5), std::string_view(shown).substr(std::min<size_t>(5, shown.size())),
           context.files, context.case_fold, context.max_edit_buffer);
-      context.console.Line(context.edit.message);
+      context.console.Line(context.state.edit.message);
     }
   } catch (...) {
     core::ReportFault(context.console, "/X5R", core::UnexpectedFault("ReplaceCommand"));
-    result = kEditReadError;
+    result = EditResult::kReadError;
   }
-  if (result < 1) {
+  if (Failed(result)) {
     FailedCommand(context);
   }
   return result;

@@ -19,45 +19,54 @@ enum class EditRequest : uint8_t {
   kSave = 3,
 };
 
-// Edit results (also the runner's last result after a save).
-inline constexpr int32_t kEditFileRead = 1;       // file read and replacement made
-inline constexpr int32_t kEditBufferChanged = 2;  // replacement made in the pending edit
-inline constexpr int32_t kEditSaved = 3;
-inline constexpr int32_t kEditNothingToSave = 0;
-inline constexpr int32_t kEditNoParameters = -1;
-inline constexpr int32_t kEditOneParameter = -2;
-inline constexpr int32_t kEditTooManyParameters = -3;
-inline constexpr int32_t kEditInputError = -4;
-inline constexpr int32_t kEditInputTooLarge = -5;
-inline constexpr int32_t kEditReadError = -6;
-inline constexpr int32_t kEditNothingPending = -7;
-inline constexpr int32_t kEditReplaceFailed = -8;  // the old output file could not be replaced
-inline constexpr int32_t kEditWriteFailed = -9;    // the new content could not be written
+// What a replace switch or the save of its edit did.
+enum class EditResult : uint8_t {
+  kFileRead,           // file read and replacement made
+  kBufferChanged,      // replacement made in the pending edit
+  kSaved,              // the pending edit went to its file
+  kNothingToSave,      // no edit was pending
+  kNoParameters,       // the switch has no parameters
+  kOneParameter,       // the replacement is missing
+  kTooManyParameters,  // more than find, replacement, input and output
+  kInputError,         // the input file is missing or cannot be opened
+  kInputTooLarge,      // the input file is larger than an edit may be
+  kReadError,          // the input cannot be read, or the edited text cannot be held
+  kNothingPending,     // no input file named and no edit pending (or the input is empty)
+  kReplaceFailed,      // the old output file could not be replaced
+  kWriteFailed,        // the new content could not be written
+};
+
+// The number of a result, as the console's "Error code=" lines show it: the successes 1 to 3,
+// nothing to save 0, the failures -1 to -9.
+[[nodiscard]] int32_t EditCode(EditResult result) noexcept;
+[[nodiscard]] inline bool Failed(EditResult result) noexcept {
+  return EditCode(result) < 0;
+}
 
 // Writes a pending edit to its file (through a temporary file, so a failed save leaves the old
 // file whole) and clears it; on failure the edit stays pending. The message says what happened.
-[[nodiscard]] int32_t SaveEdit(PendingEdit& edit, FileAccess& files) noexcept;
+[[nodiscard]] EditResult SaveEdit(PendingEdit& edit, FileAccess& files) noexcept;
 
 // A replace request carries the switch parameters: find text, replacement text, and optionally
 // the input and output files (the output defaults to the input). Without an input file the
 // pending edit is changed. A save request ignores the parameters. `max_buffer` bounds how large
 // replacements may make the text. `shown_parameters` are the same parameters with passwords
 // masked: messages name files by them, and parameters that a password cuts otherwise are refused.
-[[nodiscard]] int32_t EditFile(PendingEdit& edit,
-                               EditRequest request,
-                               std::string_view parameters,
-                               std::string_view shown_parameters,
-                               FileAccess& files,
-                               const CaseFold& fold,
-                               size_t max_buffer) noexcept;
+[[nodiscard]] EditResult EditFile(PendingEdit& edit,
+                                  EditRequest request,
+                                  std::string_view parameters,
+                                  std::string_view shown_parameters,
+                                  FileAccess& files,
+                                  const CaseFold& fold,
+                                  size_t max_buffer) noexcept;
 
 // Parameters that hold no password.
-[[nodiscard]] inline int32_t EditFile(PendingEdit& edit,
-                                      EditRequest request,
-                                      std::string_view parameters,
-                                      FileAccess& files,
-                                      const CaseFold& fold,
-                                      size_t max_buffer) noexcept {
+[[nodiscard]] inline EditResult EditFile(PendingEdit& edit,
+                                         EditRequest request,
+                                         std::string_view parameters,
+                                         FileAccess& files,
+                                         const CaseFold& fold,
+                                         size_t max_buffer) noexcept {
   return EditFile(edit, request, parameters, parameters, files, fold, max_buffer);
 }
 
@@ -66,9 +75,9 @@ inline constexpr int32_t kEditWriteFailed = -9;    // the new content could not 
 // passwords masked, used for everything written to the console. The edited file may receive a
 // deciphered password; the console never does. A failure raises the step RC value and copies the
 // console into the console file.
-int32_t ReplaceCommand(CommandContext& context,
-                       bool case_insensitive,
-                       const core::SecretString& switch_text,
-                       std::string_view shown_text) noexcept;
+EditResult ReplaceCommand(CommandContext& context,
+                          bool case_insensitive,
+                          const core::SecretString& switch_text,
+                          std::string_view shown_text) noexcept;
 
 }  // namespace x5::commands

@@ -16,7 +16,7 @@ int32_t Edit(commands::testing::CommandWorld& w,
              std::string_view parameters,
              size_t limit = kMaxEditBufferBytes,
              EditRequest request = EditRequest::kReplaceExact) {
-  return EditFile(w.edit, request, parameters, w.files, w.context.case_fold, limit);
+  return EditCode(EditFile(w.state.edit, request, parameters, w.files, w.context.case_fold, limit));
 }
 
 std::string Opened(const std::string& file, int in, int out) {
@@ -50,8 +50,8 @@ TEST(EditFile, ResultsAndMessages) {
     world.files.files["empty.txt"] = "";
     SCOPED_TRACE(c.parameters);
     EXPECT_EQ(Edit(world, c.parameters, kMaxEditBufferBytes, c.request), c.result);
-    EXPECT_EQ(world.edit.message, c.message);
-    EXPECT_EQ(world.edit.buffer, c.buffer);
+    EXPECT_EQ(world.state.edit.message, c.message);
+    EXPECT_EQ(world.state.edit.buffer, c.buffer);
     EXPECT_EQ(world.files.files["f.txt"], "foo FOO Foo");  // nothing is written before a save
   }
 }
@@ -64,14 +64,14 @@ TEST(EditFile, PendingEditAcrossSwitches) {
   ASSERT_EQ(Edit(world, "a-c \"\" f.txt"), 1);
   ASSERT_EQ(Edit(world, "x z two.txt"), 1);
   EXPECT_EQ(world.files.files["f.txt"], "");
-  EXPECT_EQ(world.edit.message, "File f.txt (0 bytes) saved\r\n" + Opened("two.txt", 2, 2));
+  EXPECT_EQ(world.state.edit.message, "File f.txt (0 bytes) saved\r\n" + Opened("two.txt", 2, 2));
   EXPECT_EQ(Edit(world, "2 y"), 2);
-  EXPECT_EQ(world.edit.message, "Replace succesful (2 bytes)\r\n");
+  EXPECT_EQ(world.state.edit.message, "Replace succesful (2 bytes)\r\n");
   EXPECT_EQ(world.files.files["two.txt"], "x2");
-  EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+  EXPECT_EQ(EditCode(SaveEdit(world.state.edit, world.files)), 3);
   EXPECT_EQ(world.files.files["two.txt"], "zy");
   EXPECT_EQ(world.files.writes, (std::map<std::string, int>{{"f.txt", 1}, {"two.txt", 1}}));
-  EXPECT_EQ(SaveEdit(world.edit, world.files), 0);
+  EXPECT_EQ(EditCode(SaveEdit(world.state.edit, world.files)), 0);
 }
 
 TEST(EditFile, SizeLimitsAndReadErrorsLeaveTheEditAsItWas) {
@@ -80,20 +80,20 @@ TEST(EditFile, SizeLimitsAndReadErrorsLeaveTheEditAsItWas) {
   world.files.files["big.txt"] = std::string(5'000'001, 'a');
   EXPECT_EQ(Edit(world, "b c exact.txt"), 1);
   EXPECT_EQ(Edit(world, "b c big.txt"), -5);
-  EXPECT_EQ(world.edit.message, "Edit file > 5.000.000 bytes - big.txt (5000001 bytes)\r\n");
+  EXPECT_EQ(world.state.edit.message, "Edit file > 5.000.000 bytes - big.txt (5000001 bytes)\r\n");
   EXPECT_EQ(world.files.writes["exact.txt"], 1);  // saved on the way
-  EXPECT_TRUE(world.edit.file_name.empty());
+  EXPECT_TRUE(world.state.edit.file_name.empty());
   world.files.read_error = 5;
   EXPECT_EQ(Edit(world, "a b exact.txt"), -6);
-  EXPECT_EQ(world.edit.message, "\r\nError code=-6/5 Error text 5");
+  EXPECT_EQ(world.state.edit.message, "\r\nError code=-6/5 Error text 5");
   // Growth past the limit leaves the edit as it was.
   commands::testing::CommandWorld small;
   small.files.files["f.txt"] = "aaaa";
   ASSERT_EQ(Edit(small, "b c f.txt", 10), 1);
   EXPECT_EQ(Edit(small, "a xxx", 10), -6);
-  EXPECT_EQ(small.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
-  EXPECT_EQ(small.edit.buffer, "aaaa");
-  EXPECT_EQ(small.edit.file_name, "f.txt");
+  EXPECT_EQ(small.state.edit.message, "\r\nError code=-6/8 The edited text would exceed 10 bytes.");
+  EXPECT_EQ(small.state.edit.buffer, "aaaa");
+  EXPECT_EQ(small.state.edit.file_name, "f.txt");
 }
 
 TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
@@ -105,21 +105,22 @@ TEST(SaveEdit, AFailedSaveKeepsTheEditPending) {
     ASSERT_EQ(Edit(world, "a x f.txt"), 1);
     world.files.write_failure = failure;
     const int32_t expected = failure == WriteOutcome::State::kReplaceFailed ? -8 : -9;
-    EXPECT_EQ(SaveEdit(world.edit, world.files), expected);
-    EXPECT_EQ(world.edit.message, "ERROR - File NOT saved: f.txt\r\nError code=" +
-                                      std::to_string(expected) + "/5 Error text 5\r\n");
+    EXPECT_EQ(EditCode(SaveEdit(world.state.edit, world.files)), expected);
+    EXPECT_EQ(world.state.edit.message, "ERROR - File NOT saved: f.txt\r\nError code=" +
+                                            std::to_string(expected) + "/5 Error text 5\r\n");
     // Another file cannot take the edit's place while it is unsaved.
     EXPECT_EQ(Edit(world, "g h g.txt"), expected);
     EXPECT_EQ(world.files.reads["g.txt"], 0);
     world.files.write_failure = WriteOutcome::State::kWritten;
-    EXPECT_EQ(SaveEdit(world.edit, world.files), 3);
+    EXPECT_EQ(EditCode(SaveEdit(world.state.edit, world.files)), 3);
     EXPECT_EQ(world.files.files["f.txt"], "xbc");
   }
 }
 
 TEST(ReplaceCommand, AFailureRaisesTheStepRcAndCopiesTheConsole) {
   commands::testing::CommandWorld failed;
-  EXPECT_EQ(ReplaceCommand(failed.context, true, core::SecretString("/X5R a"), "/X5R a"), -1);
+  EXPECT_EQ(EditCode(ReplaceCommand(failed.context, true, core::SecretString("/X5R a"), "/X5R a")),
+            -1);
   EXPECT_EQ(failed.console.lines.back(), "Invalid Replace function\r\n\r\n");
   EXPECT_EQ(failed.rc.step_rc_value, 5);
   EXPECT_EQ(failed.console_file.saves, 1);
@@ -131,11 +132,12 @@ TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
   world.files.files["f-s3cret.txt"] = "key=@PW@;";
   // The tail as the dispatcher expanded it for running, and as it may be shown: the file gets the
   // password, the console names the file masked.
-  EXPECT_EQ(
-      ReplaceCommand(world.context, false, core::SecretString("/X5L @PW@ s3cret f-s3cret.txt"),
-                     "/X5L @PW@ ***** f-*****.txt"),
-      1);
-  EXPECT_EQ(ReplaceCommand(world.context, false, core::SecretString("/X5L ; %E%"), "/X5L ; %E%"),
+  EXPECT_EQ(EditCode(ReplaceCommand(world.context, false,
+                                    core::SecretString("/X5L @PW@ s3cret f-s3cret.txt"),
+                                    "/X5L @PW@ ***** f-*****.txt")),
+            1);
+  EXPECT_EQ(EditCode(ReplaceCommand(world.context, false, core::SecretString("/X5L ; %E%"),
+                                    "/X5L ; %E%")),
             2);
   FlushEdit(world.context);
   EXPECT_EQ(world.files.files["f-s3cret.txt"], "key=s3cret");
@@ -148,9 +150,10 @@ TEST(ReplaceCommand, ExpandsAgainWithEmptyValuesQuotedAndShowsNoPassword) {
   // A password with a blank would move the file name: refused, nothing read or written.
   commands::testing::CommandWorld moved;
   moved.files.files["f.txt"] = "@PW@";
-  EXPECT_EQ(ReplaceCommand(moved.context, false, core::SecretString("/X5L @PW@ s3 cret f.txt"),
-                           "/X5L @PW@ ***** f.txt"),
-            -1);
+  EXPECT_EQ(
+      EditCode(ReplaceCommand(moved.context, false, core::SecretString("/X5L @PW@ s3 cret f.txt"),
+                              "/X5L @PW@ ***** f.txt")),
+      -1);
   EXPECT_TRUE(moved.files.reads.empty());
   EXPECT_EQ(moved.console.lines.back(),
             "Invalid Replace function - a password moves its parameters\r\n");

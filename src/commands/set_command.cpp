@@ -62,10 +62,11 @@ SetSwitch ParseSetSwitch(std::string_view text) {
   return parsed;
 }
 
-int32_t SetCommand(CommandContext& context,
-                   std::string_view text,
-                   std::string_view shown_text) noexcept {
-  int32_t result = -1;
+core::Result<void> SetCommand(CommandContext& context,
+                              std::string_view text,
+                              std::string_view shown_text) noexcept {
+  enum class State { kNothingSet, kSet, kStopped };
+  State state = State::kNothingSet;
   try {
     const SetSwitch parsed = ParseSetSwitch(text);
     const SetSwitch shown = ParseSetSwitch(shown_text);
@@ -77,7 +78,7 @@ int32_t SetCommand(CommandContext& context,
     if (parsed.delimiter != shown.delimiter ||
         parsed.assignments.size() != shown.assignments.size() || parsed.invalid != shown.invalid) {
       InvalidAssignment(context, shown_text.substr(std::min(kFirstAssignment, shown_text.size())));
-      result = 0;
+      state = State::kStopped;
     } else {
       for (size_t i = 0; i < parsed.assignments.size(); ++i) {
         const SetAssignment& assignment = parsed.assignments[i];
@@ -85,39 +86,40 @@ int32_t SetCommand(CommandContext& context,
         // A variable is never named after a password (a global parameter's file would carry it).
         if (assignment.name != seen.name || !core::VariableNameProblem(seen.name).empty()) {
           InvalidAssignment(context, shown_text.substr(seen.start));
-          result = 0;
+          state = State::kStopped;
           break;
         }
         context.console.Line("/X5S SET " + std::string(seen.name) + "=" + std::string(seen.value));
         // Where the value differs from its masked form, a password was deciphered into it: it
-        // stays a password, enciphered in the table and in a global parameter's file.
-        if (assignment.value == seen.value) {
-          context.last_result = context.variables.AddVariable(assignment.name, assignment.value);
-        } else {
-          context.last_result = context.variables.AddPassword(assignment.name, assignment.value);
-          if (context.last_result == 0) {
-            context.console.Line("\r\n/X5S - Password value cannot be enciphered (at most " +
-                                 std::to_string(cipher::kVariablePlainMax) +
-                                 " characters): " + std::string(seen.name) + "\r\n");
-            result = 0;
-            break;
-          }
+        // stays a password, enciphered in the table and in a global parameter's file. A global
+        // parameter whose file cannot be written is defined all the same.
+        const core::Added added =
+            assignment.value == seen.value
+                ? context.variables.AddVariable(assignment.name, assignment.value)
+                : context.variables.AddPassword(assignment.name, assignment.value);
+        if (added == core::Added::kNotEnciphered) {
+          context.console.Line("\r\n/X5S - Password value cannot be enciphered (at most " +
+                               std::to_string(cipher::kVariablePlainMax) +
+                               " characters): " + std::string(seen.name) + "\r\n");
+          state = State::kStopped;
+          break;
         }
-        result = 1;
+        state = State::kSet;
       }
-      if (result != 0 && parsed.invalid) {
+      if (state != State::kStopped && parsed.invalid) {
         InvalidAssignment(context, shown.invalid_text);
-        result = 0;
+        state = State::kStopped;
       }
     }
   } catch (...) {
     core::ReportFault(context.console, "/X5S", core::UnexpectedFault("SetCommand"));
-    result = 0;
+    state = State::kStopped;
   }
-  if (result != 1) {
-    FailedCommand(context);
-  }
-  return result;
+  if (state == State::kSet)
+    return {};
+  FailedCommand(context);
+  // The texts fit a string's own storage: the failure never allocates.
+  return core::Failure{state == State::kStopped ? "invalid set" : "nothing to set", 0};
 }
 
 }  // namespace x5::commands

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commands/command_context.h"
+#include "core/result.h"
 
 namespace x5::commands {
 
@@ -36,11 +37,10 @@ struct SetSwitch {
 // with the line and its passwords deciphered; `shown_text` the same expanded with passwords
 // masked, for the console. A value that holds a deciphered password is stored as a password
 // (enciphered, after the password marker). A password in a name, or one that changes how the text
-// cuts up, makes the assignment invalid. Result 1 when assignments were made and none was
-// invalid, 0 when an invalid one stopped the command, -1 when there was none; on 0 and -1 the
-// step RC value is raised and the console copied.
-int32_t SetCommand(CommandContext& context,
-                   std::string_view text,
-                   std::string_view shown_text) noexcept;
+// cuts up, makes the assignment invalid. Fails when an invalid assignment stopped the switch or
+// there was none; the step RC value is raised and the console copied then.
+core::Result<void> SetCommand(CommandContext& context,
+                              std::string_view text,
+                              std::string_view shown_text) noexcept;
 
 }  // namespace x5::commands

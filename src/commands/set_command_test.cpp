@@ -13,7 +13,7 @@ using commands::testing::CommandWorld;
 
 struct SetCase {
   std::string text;
-  int32_t result;
+  bool set;             // false: an invalid assignment stopped the switch, or there was none
   std::string made;     // NAME=value, joined by "|"; "PW:" marks a value stored as a password
   std::string console;  // the lines, joined by "|"
   std::string shown = text;
@@ -29,11 +29,11 @@ std::string Joined(const std::vector<std::string>& parts) {
 void Check(const SetCase& c) {
   commands::testing::CommandWorld world;
   SCOPED_TRACE(c.text);
-  EXPECT_EQ(SetCommand(world.context, c.text, c.shown), c.result);
+  EXPECT_EQ(SetCommand(world.context, c.text, c.shown).ok(), c.set);
   EXPECT_EQ(Joined(world.variables.added), c.made);
   EXPECT_EQ(Joined(world.console.lines), c.console);
-  EXPECT_EQ(world.rc.step_rc_value, c.result == 1 ? 2 : 5);
-  EXPECT_EQ(world.console_file.saves, c.result == 1 ? 0 : 1);
+  EXPECT_EQ(world.rc.step_rc_value, c.set ? 2 : 5);
+  EXPECT_EQ(world.console_file.saves, c.set ? 0 : 1);
 }
 
 const std::string kInvalid = "\r\n/X5S - Invalid Set parameter";
@@ -41,24 +41,24 @@ const std::string kDelimiter = "/X5S Delimiter Char=;|";
 
 TEST(SetCommand, Table) {
   const SetCase cases[] = {
-      {"/X5S;A=1;B=2", 1, "A=1|B=2", kDelimiter + "/X5S SET A=1|/X5S SET B=2"},
+      {"/X5S;A=1;B=2", true, "A=1|B=2", kDelimiter + "/X5S SET A=1|/X5S SET B=2"},
       // A blank is no delimiter: one assignment, its name trimmed, its value as written.
-      {"/X5S  NAME = v;a l ", 1, "NAME= v;a l ", "/X5S SET NAME= v;a l "},
-      {"/X5S A=", 1, "A=", "/X5S SET A="},
-      {"/X5S ABC", 0, "", kInvalid + "ABC\r\n"},
+      {"/X5S  NAME = v;a l ", true, "NAME= v;a l ", "/X5S SET NAME= v;a l "},
+      {"/X5S A=", true, "A=", "/X5S SET A="},
+      {"/X5S ABC", false, "", kInvalid + "ABC\r\n"},
       // An "=" of a later assignment does not make an earlier one valid.
-      {"/X5S;A;B=1", 0, "", kDelimiter + kInvalid + "A;B=1\r\n"},
-      {"/X5S;A=1;;B=2", 0, "A=1", kDelimiter + "/X5S SET A=1|" + kInvalid + ";B=2\r\n"},
-      {"/X5S =1", 0, "", kInvalid + "=1\r\n"},
+      {"/X5S;A;B=1", false, "", kDelimiter + kInvalid + "A;B=1\r\n"},
+      {"/X5S;A=1;;B=2", false, "A=1", kDelimiter + "/X5S SET A=1|" + kInvalid + ";B=2\r\n"},
+      {"/X5S =1", false, "", kInvalid + "=1\r\n"},
       // A name the environment would read otherwise is no name.
       {"/X5S;A=1;B\x01"
        "C=2",
-       0, "A=1",
+       false, "A=1",
        kDelimiter + "/X5S SET A=1|" + kInvalid +
            "B\x01"
            "C=2\r\n"},
-      {"/X5S", -1, "", ""},
-      {"/X5S;A", -1, "", "/X5S Delimiter Char=;"},
+      {"/X5S", false, "", ""},
+      {"/X5S;A", false, "", "/X5S Delimiter Char=;"},
   };
   for (const SetCase& c : cases)
     Check(c);
@@ -76,14 +76,15 @@ TEST(SetCommand, AtMostAThousandAssignments) {
 // The text as expanded for running, and as shown with its passwords masked.
 TEST(SetCommand, DecipheredValuesStayPasswordsAndAreNotShown) {
   const SetCase cases[] = {
-      {"/X5S C=-p s3cret", 1, "C=PW:-p s3cret", "/X5S SET C=-p *****", "/X5S C=-p *****"},
+      {"/X5S C=-p s3cret", true, "C=PW:-p s3cret", "/X5S SET C=-p *****", "/X5S C=-p *****"},
       // A password that holds the delimiter, or stands for it, cuts the text otherwise.
-      {"/X5S;PW=a;b=c", 0, "", kDelimiter + kInvalid + "PW=*****\r\n", "/X5S;PW=*****"},
-      {"/X5Ss3cret=1", 0, "", "/X5S Delimiter Char=*|" + kInvalid + "****=1\r\n", "/X5S*****=1"},
+      {"/X5S;PW=a;b=c", false, "", kDelimiter + kInvalid + "PW=*****\r\n", "/X5S;PW=*****"},
+      {"/X5Ss3cret=1", false, "", "/X5S Delimiter Char=*|" + kInvalid + "****=1\r\n",
+       "/X5S*****=1"},
       // No variable (nor global parameter file) is named after a password.
-      {"/X5S;A=1;s3cret$=2", 0, "A=1", kDelimiter + "/X5S SET A=1|" + kInvalid + "*****$=2\r\n",
+      {"/X5S;A=1;s3cret$=2", false, "A=1", kDelimiter + "/X5S SET A=1|" + kInvalid + "*****$=2\r\n",
        "/X5S;A=1;*****$=2"},
-      {"/X5S P=" + std::string(128, 'k'), 0, "",
+      {"/X5S P=" + std::string(128, 'k'), false, "",
        "/X5S SET P=*****|\r\n/X5S - Password value cannot be enciphered (at most 127 characters): "
        "P\r\n",
        "/X5S P=*****"},

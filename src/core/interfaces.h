@@ -78,15 +78,24 @@ class Expander {
   virtual SecretString ExpandSecret(const SecretString& text, bool quote_empty) = 0;
 };
 
+// What became of a variable handed to the runner variable table.
+enum class Added : uint8_t {
+  kDefined,         // in the table; a global parameter in its file as well
+  kFileNotWritten,  // in the table, but its global parameter's file was not written
+  kNotDefined,      // not in the table: its name cannot be a variable's, or memory ran out
+  kNotEnciphered,   // a password that cannot be enciphered: nothing was stored
+};
+
 // The one way into the runner variable table (writes a global parameter's file as well).
 class VariableStore {
  public:
   virtual ~VariableStore() = default;
-  virtual int32_t AddVariable(std::string_view name, std::string_view value) = 0;
+  virtual Added AddVariable(std::string_view name, std::string_view value) = 0;
   // Stores a deciphered text as a password variable (enciphered after the password marker, as
-  // SETP values are). What AddVariable returns, or 0 when the text cannot be enciphered (nothing
-  // is stored then). A store that is never given a password keeps nothing.
-  virtual int32_t AddPassword(std::string_view /*name*/, std::string_view /*plain*/) { return 0; }
+  // SETP values are). A store that is never given a password keeps nothing.
+  virtual Added AddPassword(std::string_view /*name*/, std::string_view /*plain*/) {
+    return Added::kNotEnciphered;
+  }
 };
 
 }  // namespace x5::core

@@ -197,12 +197,12 @@ void PictureProcesses(const StepProcess& step,
     for (const std::vector<HWND>& list : windows)
       window_count += list.size();
     pictures::CaptureDeadline deadline(
-        pictures::PictureTimeAllowedMs(window_count, state.picture_interval));
+        pictures::PictureTimeAllowedMs(window_count, state.switches.picture_interval));
     for (size_t i = 0; i < ending.held.processes.size(); ++i) {
       const uint32_t id = ending.held.processes[i].id;
       pictures::CaptureProcessWindows(id, WindowsAt(windows, i), state.global_parameter_directory,
-                                      killed_at_end, state.picture_interval, state.picture_type,
-                                      deadline);
+                                      killed_at_end, state.switches.picture_interval,
+                                      state.switches.picture_type, deadline);
       if (killed_at_end)
         KilledAtEndLine(step, ending, id);
     }
@@ -224,7 +224,7 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
                             PictureOccasion occasion) {
   StepEnding ending;
   const bool killed_at_end = occasion == PictureOccasion::kKilledAtEnd;
-  const bool pictures_on = state.picture_interval >= 0;
+  const bool pictures_on = state.switches.picture_interval >= 0;
   if (!killed_at_end && !pictures_on)
     return ending;
   ending.held = ProcessesToEnd(step, inputs.os_version);
@@ -243,9 +243,9 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
   }
   try {
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
-    win::JobFolder folder =
-        win::JobFolder::Open(state.global_parameter_directory,
-                             state.global_parameter_directory + "#*." + state.picture_type);
+    win::JobFolder folder = win::JobFolder::Open(
+        state.global_parameter_directory,
+        state.global_parameter_directory + "#*." + state.switches.picture_type);
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);
@@ -253,7 +253,7 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
         KilledAtEndLines(step, ending);
       return ending;
     }
-    DeleteOldPictures(state.picture_type, folder, ending.lines);
+    DeleteOldPictures(state.switches.picture_type, folder, ending.lines);
     PictureProcesses(step, state, ending, windows, killed_at_end);
   } catch (const std::exception&) {
     // No pictures: the processes are named and ended all the same.

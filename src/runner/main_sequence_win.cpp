@@ -98,13 +98,14 @@ JobLogCommand JobLogCommandOf(const RunInputs& inputs,
                               RunOutcome& outcome,
                               RunServices& services) {
   JobLogCommand shown;
-  shown.command = DispatchCommand(inputs, state, outcome, services,
-                                  variables::ExpandVariables(VariablesOf(inputs, state, services),
-                                                             inputs.command_text,
-                                                             variables::kMaskPasswords, false),
-                                  state.show_resolved ? commands::DispatchMode::kShowResolved
-                                                      : commands::DispatchMode::kShowAsWritten)
-                      .shown;
+  shown.command =
+      DispatchCommand(
+          inputs, state, outcome, services,
+          variables::ExpandVariables(VariablesOf(inputs, state, services), inputs.command_text,
+                                     variables::kMaskPasswords, false),
+          state.switches.show_resolved ? commands::DispatchMode::kShowResolved
+                                       : commands::DispatchMode::kShowAsWritten)
+          .shown;
   shown.working_directory = variables::ExpandVariables(
       VariablesOf(inputs, state, services), protocol::Trimmed(inputs.task.working_directory),
       variables::kMaskPasswords, false);
@@ -330,7 +331,8 @@ int RunMainSequence() {
   run.services.output = std::move(output);
   run.step.launch_priority = run.inputs.task.priority;
   // Cut to 10 s: each picture waits this long, and a KILL waits for the pictures.
-  run.state.picture_interval = pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
+  run.state.switches.picture_interval =
+      pictures::BoundedPictureInterval(run.inputs.task.picture_interval);
   SayStarted(run.services.output.get());
   run.services.name_fold = core::SystemNameFold();
   if (Prepare(run)) {

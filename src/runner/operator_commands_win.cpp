@@ -67,7 +67,7 @@ Handled Kill(StepProcess& step,
   step.holds.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
   StepEnding ending = EndOfJobPictures(inputs, step, state, PictureOccasion::kKilledAtEnd);
-  state.picture_interval = -1;
+  state.switches.picture_interval = -1;
   // The rest of the tree ends now rather than after the job log is written.
   step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.

@@ -66,22 +66,18 @@ commands::DispatchedCommand DispatchCommand(const RunInputs& inputs,
   const std::unique_ptr<commands::Associations> associations = commands::MakeShellAssociations();
   std::unique_ptr<commands::FileAccess> files = commands::MakeSystemFileAccess();
   std::unique_ptr<commands::PrinterSource> printers = commands::MakeSpoolerPrinters();
-  commands::CommandContext context{expander,
-                                   store,
-                                   services.console_sink,
-                                   console_file,
-                                   *associations,
-                                   *files,
-                                   *printers,
-                                   outcome.rc,
-                                   state.picture_interval,
-                                   state.picture_type,
-                                   state.show_resolved,
-                                   state.edit,
-                                   state.last_result,
-                                   state.global_parameter_directory};
-  context.runner_drive = commands::RunnerDriveLetter();
-  context.case_fold = commands::SystemCaseFold();
+  commands::CommandContext context{.expander = expander,
+                                   .variables = store,
+                                   .console = services.console_sink,
+                                   .console_file = console_file,
+                                   .associations = *associations,
+                                   .files = *files,
+                                   .printers = *printers,
+                                   .rc = outcome.rc,
+                                   .state = state.switches,
+                                   .global_parameter_directory = state.global_parameter_directory,
+                                   .runner_drive = commands::RunnerDriveLetter(),
+                                   .case_fold = commands::SystemCaseFold()};
   return x5::commands::DispatchCommand(context, text, mode);
 }
 

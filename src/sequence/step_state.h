@@ -16,11 +16,7 @@ struct StepState {
   std::string global_parameter_directory;
   std::string condition_rules;             // the rules block, variables expanded
   conditions::RuleSettings rule_settings;  // kept across the checks before and after the step
-  int32_t picture_interval = 200;
-  std::string picture_type = "JPG";
-  bool show_resolved = false;  // "/X5?": the job log shows the command as it runs
-  commands::PendingEdit edit;
-  int32_t last_result = 0;
+  commands::SwitchState switches;          // picture settings, "/X5?" and the pending edit
 };
 
 }  // namespace x5::sequence

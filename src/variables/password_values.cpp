@@ -5,22 +5,22 @@
 
 namespace x5::variables {
 
-int32_t AddPasswordVariable(VariableContext& context,
-                            std::string_view name,
-                            std::string_view plain,
-                            cipher::RandomFill fill) noexcept {
+core::Added AddPasswordVariable(VariableContext& context,
+                                std::string_view name,
+                                std::string_view plain,
+                                cipher::RandomFill fill) noexcept {
   try {
     std::string value(1, kPasswordMarker);
     if (!plain.empty()) {
       const std::string enciphered = cipher::EncipherVariable(plain, fill);
       if (enciphered.empty())
-        return 0;
+        return core::Added::kNotEnciphered;
       value += enciphered;
     }
     return AddVariable(context, name, value);
   } catch (...) {
     core::UnexpectedFault("AddPasswordVariable");
-    return 0;  // nothing was added
+    return core::Added::kNotEnciphered;  // nothing was added
   }
 }
 

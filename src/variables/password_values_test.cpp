@@ -13,15 +13,16 @@ using testing::FakeRun;
 TEST(AddPasswordVariable, StoresTheEncipheredFormAndWritesNoPlainText) {
   struct Case {
     std::string plain;
-    int32_t result;
+    core::Added result;
   };
-  for (const Case& c : {Case{"s3cret", 1}, Case{"", 1}, Case{std::string(127, 'k'), 1},
-                        Case{std::string(128, 'k'), 0}}) {
+  for (const Case& c : {Case{"s3cret", core::Added::kDefined}, Case{"", core::Added::kDefined},
+                        Case{std::string(127, 'k'), core::Added::kDefined},
+                        Case{std::string(128, 'k'), core::Added::kNotEnciphered}}) {
     variables::testing::FakeRun run;
     run.global_parameter_directory = "C:\\J\\S1\\";
     SCOPED_TRACE(c.plain.size());
     EXPECT_EQ(AddPasswordVariable(run.context, "PW$", c.plain, &cipher::FillRandom), c.result);
-    if (c.result == 0) {
+    if (c.result == core::Added::kNotEnciphered) {
       EXPECT_TRUE(run.table.empty());
       EXPECT_TRUE(run.files.files.empty());
       continue;

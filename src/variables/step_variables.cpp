@@ -10,9 +10,6 @@
 namespace x5::variables {
 namespace {
 
-constexpr int32_t kErrorNotEnoughMemory = 8;
-constexpr int32_t kErrorInvalidName = 123;
-constexpr int32_t kErrorInvalidData = 13;
 constexpr size_t kMaxFileNameLength = 255;
 
 // Names Windows gives to devices whatever directory or extension follows them.
@@ -196,16 +193,16 @@ std::string_view GlobalParameterNameProblem(std::string_view name) noexcept {
   return {};
 }
 
-int32_t AddVariable(VariableContext& context,
-                    std::string_view name,
-                    std::string_view value) noexcept {
+core::Added AddVariable(VariableContext& context,
+                        std::string_view name,
+                        std::string_view value) noexcept {
   try {
     // The environment would cut such a name or read another one in it, and the step would get
     // the value under a name nobody wrote.
     if (const std::string_view problem = core::VariableNameProblem(name); !problem.empty()) {
       context.console.Line("/X5  Variable " + Printable(name) +
                            " not defined: " + std::string(problem));
-      return -kErrorInvalidName;
+      return core::Added::kNotDefined;
     }
     std::string entry;
     entry.reserve(name.size() + 1 + value.size());
@@ -213,21 +210,21 @@ int32_t AddVariable(VariableContext& context,
     context.table.push_back(std::move(entry));
   } catch (...) {
     core::UnexpectedFault("AddVariable");
-    return -kErrorNotEnoughMemory;
+    return core::Added::kNotDefined;
   }
   if (context.global_parameter_directory.empty() || name.empty() || name.back() != '$')
-    return 1;
+    return core::Added::kDefined;
 
   try {
     if (std::string_view problem = GlobalParameterNameProblem(name); !problem.empty()) {
       context.console.Line("/X5  Global parameter " + Printable(name) +
                            " not written: " + std::string(problem));
-      return -kErrorInvalidName;
+      return core::Added::kFileNotWritten;
     }
     if (HasControlCharacter(value)) {
       context.console.Line("/X5  Global parameter " + Printable(name) +
                            " not written: its value holds a control character");
-      return -kErrorInvalidData;
+      return core::Added::kFileNotWritten;
     }
     const std::string path = context.global_parameter_directory + std::string(name) +
                              std::string(kGlobalParameterSuffix);
@@ -239,23 +236,21 @@ int32_t AddVariable(VariableContext& context,
     if (!refusal.empty())
       context.console.Line(refusal);
     if (!written)  // defined all the same; the file keeps its old value
-      return written.failure().system_code != 0
-                 ? -static_cast<int32_t>(written.failure().system_code)
-                 : -1;
+      return core::Added::kFileNotWritten;
     context.console.Line("/X5  Global parameter " + std::string(name) + " written to " + path);
-    return 1;
+    return core::Added::kDefined;
   } catch (...) {
     core::UnexpectedFault("AddVariable");
-    return -kErrorNotEnoughMemory;
+    return core::Added::kFileNotWritten;
   }
 }
 
-int32_t AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept {
+core::Added AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept {
   try {
     return AddVariable(context, name, std::string_view(std::to_string(value)));
   } catch (...) {
     core::UnexpectedFault("AddVariable");
-    return -kErrorNotEnoughMemory;
+    return core::Added::kNotDefined;
   }
 }
 
@@ -297,7 +292,7 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
         break;
       // A line without a name ("SET", "SET =1") defines nothing.
       if (!line.name.empty() &&
-          AddVariable(context, line.name, std::string_view(line.value)) != -kErrorInvalidName)
+          AddVariable(context, line.name, std::string_view(line.value)) != core::Added::kNotDefined)
         ++count;
       if (line.next == 0)
         break;

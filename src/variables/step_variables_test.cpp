@@ -208,7 +208,10 @@ TEST_F(StepVariablesTest, AddVariableWritesGlobalParametersOnlyWhenTheyLoadBack)
     run.files.write_error = c.write_error;
     run.files.refusal = c.refused;
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(AddVariable(run.context, c.name, c.value) == 1, !c.files.empty());
+    EXPECT_EQ(AddVariable(run.context, c.name, c.value), !c.defined ? core::Added::kNotDefined
+                                                         : c.files.empty()
+                                                             ? core::Added::kFileNotWritten
+                                                             : core::Added::kDefined);
     EXPECT_EQ(run.table, (c.defined ? std::vector<std::string>{c.name + "=" + c.value}
                                     : std::vector<std::string>{}));
     EXPECT_EQ(Joined(run.console.lines), c.console.empty() ? "" : c.console + "|");
@@ -218,8 +221,8 @@ TEST_F(StepVariablesTest, AddVariableWritesGlobalParametersOnlyWhenTheyLoadBack)
     EXPECT_EQ(files, c.files);
   }
   // Before the files are loaded nothing is written.
-  EXPECT_EQ(AddVariable(run_.context, "EARLY$", "1"), 1);
-  EXPECT_EQ(AddVariable(run_.context, "N", int64_t{42}), 1);
+  EXPECT_EQ(AddVariable(run_.context, "EARLY$", "1"), core::Added::kDefined);
+  EXPECT_EQ(AddVariable(run_.context, "N", int64_t{42}), core::Added::kDefined);
   EXPECT_EQ(run_.table.back(), "N=42");
   EXPECT_EQ(run_.files.writes, 0);
 }

@@ -146,22 +146,22 @@ std::string ParameterFileValue(std::string_view first_line);
 [[nodiscard]] std::string_view GlobalParameterNameProblem(std::string_view name) noexcept;
 
 // Appends NAME=value to the table; a global parameter (name ending in "$") set after the loading
-// is also written to its file. Returns 1; a negated system error code when the file could not be
-// written (or the name cannot be a file name), the variable being defined all the same.
-int32_t AddVariable(VariableContext& context,
-                    std::string_view name,
-                    std::string_view value) noexcept;
-int32_t AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept;
+// is also written to its file. A name no variable can have is refused (the console says why); a
+// file that cannot be written leaves the variable defined all the same.
+core::Added AddVariable(VariableContext& context,
+                        std::string_view name,
+                        std::string_view value) noexcept;
+core::Added AddVariable(VariableContext& context, std::string_view name, int64_t value) noexcept;
 
 // Adds a deciphered text as a password variable: the password marker and the text enciphered
 // with filler from `fill`, as a SETP line stores it, so neither the table nor a global parameter
-// file holds it plain. An empty text gives the marker alone. Returns what AddVariable returns, or
-// 0 when the text cannot be enciphered (longer than the variable cipher carries, or no filler);
-// nothing is added then.
-int32_t AddPasswordVariable(VariableContext& context,
-                            std::string_view name,
-                            std::string_view plain,
-                            cipher::RandomFill fill) noexcept;
+// file holds it plain. An empty text gives the marker alone. What AddVariable gives, or
+// kNotEnciphered when the text cannot be enciphered (longer than the variable cipher carries, or
+// no filler); nothing is added then.
+core::Added AddPasswordVariable(VariableContext& context,
+                                std::string_view name,
+                                std::string_view plain,
+                                cipher::RandomFill fill) noexcept;
 
 // Loads the global parameters, defines the X5 variables of the task and the SET lines of the
 // variables block, then X5W. Returns the number of variables defined.
@@ -193,11 +193,12 @@ class ContextVariableStore final : public core::VariableStore {
   // `fill` enciphers the passwords it is given; without one it keeps none.
   explicit ContextVariableStore(VariableContext& context, cipher::RandomFill fill = nullptr)
       : context_(context), fill_(fill) {}
-  int32_t AddVariable(std::string_view name, std::string_view value) override {
+  core::Added AddVariable(std::string_view name, std::string_view value) override {
     return x5::variables::AddVariable(context_, name, value);
   }
-  int32_t AddPassword(std::string_view name, std::string_view plain) override {
-    return fill_ != nullptr ? AddPasswordVariable(context_, name, plain, fill_) : 0;
+  core::Added AddPassword(std::string_view name, std::string_view plain) override {
+    return fill_ != nullptr ? AddPasswordVariable(context_, name, plain, fill_)
+                            : core::Added::kNotEnciphered;
   }
 
  private:

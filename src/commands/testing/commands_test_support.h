@@ -28,13 +28,13 @@ class CountingConsoleFile : public ConsoleFile {
 // the plain text.
 class RecordingVariables : public core::VariableStore {
  public:
-  int32_t AddVariable(std::string_view name, std::string_view value) override {
+  core::Added AddVariable(std::string_view name, std::string_view value) override {
     added.push_back(std::string(name) + "=" + std::string(value));
-    return 1;
+    return core::Added::kDefined;
   }
-  int32_t AddPassword(std::string_view name, std::string_view plain) override {
+  core::Added AddPassword(std::string_view name, std::string_view plain) override {
     if (plain.size() > cipher::kVariablePlainMax)
-      return 0;
+      return core::Added::kNotEnciphered;
     return AddVariable(name, "PW:" + std::string(plain));
   }
   std::vector<std::string> added;
@@ -171,15 +171,19 @@ struct CommandWorld {
   ListedPrinters printers;
   // maximum, task, step minimum and step maximum RC, no abend mode, the step RC value
   core::RcState rc{8, 2, 1, 4, false, 2};
-  int32_t picture_interval = 200;
-  std::string picture_type = "JPG";
-  bool show_resolved = false;
-  PendingEdit edit;
-  int32_t last_result = 0;
+  SwitchState state;
   std::string directory = "C:\\Jobs\\J1\\S1\\";
-  CommandContext context{expander,      variables, console,     console_file,     associations,
-                         files,         printers,  rc,          picture_interval, picture_type,
-                         show_resolved, edit,      last_result, directory,        'D'};
+  CommandContext context{.expander = expander,
+                         .variables = variables,
+                         .console = console,
+                         .console_file = console_file,
+                         .associations = associations,
+                         .files = files,
+                         .printers = printers,
+                         .rc = rc,
+                         .state = state,
+                         .global_parameter_directory = directory,
+                         .runner_drive = 'D'};
 };
 
 }  // namespace x5::commands::testing

@@ -13,9 +13,9 @@ namespace x5::conditions::testing {
 
 struct RuleHarness : core::ConsoleSink, core::VariableStore {
   void Line(std::string_view text) override { console.emplace_back(text); }
-  int32_t AddVariable(std::string_view name, std::string_view value) override {
+  core::Added AddVariable(std::string_view name, std::string_view value) override {
     variables.push_back(std::string(name) + "=" + std::string(value));
-    return 1;
+    return core::Added::kDefined;
   }
 
   // All passes' lines of `text` in the given pass.

@@ -152,7 +152,7 @@ std::string Flag(char flag) {
 // The check takes the task's picture interval as written; it takes no pictures.
 sequence::StepState StateOf(const protocol::TaskRecord& task) {
   sequence::StepState state;
-  state.picture_interval = task.picture_interval;
+  state.switches.picture_interval = task.picture_interval;
   return state;
 }
 
@@ -677,22 +677,18 @@ class Checker::Expanding final : public core::Expander {
 // What the command routines see of the checked run: its variables, RC, picture settings and
 // pending edit, over this machine's recording world.
 commands::CommandContext Checker::Commands(core::Expander& expander, core::VariableStore& store) {
-  commands::CommandContext context{expander,
-                                   store,
-                                   world_.console(),
-                                   world_.console_file(protocol::Trimmed(task_.console_file)),
-                                   world_.associations(),
-                                   world_.file_access(),
-                                   world_.printers(),
-                                   rc_,
-                                   state_.picture_interval,
-                                   state_.picture_type,
-                                   state_.show_resolved,
-                                   state_.edit,
-                                   state_.last_result,
-                                   state_.global_parameter_directory};
-  context.runner_drive = kRunnerDrive;
-  return context;
+  return commands::CommandContext{
+      .expander = expander,
+      .variables = store,
+      .console = world_.console(),
+      .console_file = world_.console_file(protocol::Trimmed(task_.console_file)),
+      .associations = world_.associations(),
+      .files = world_.file_access(),
+      .printers = world_.printers(),
+      .rc = rc_,
+      .state = state_.switches,
+      .global_parameter_directory = state_.global_parameter_directory,
+      .runner_drive = kRunnerDrive};
 }
 
 std::string Checker::Command(bool emit) {
@@ -833,8 +829,8 @@ std::string Checker::JobLogCommand() {
   return DispatchCommand(context,
                          variables::ExpandVariables(variables_, input_.command,
                                                     variables::kMaskPasswords, false),
-                         state_.show_resolved ? commands::DispatchMode::kShowResolved
-                                              : commands::DispatchMode::kShowAsWritten)
+                         state_.switches.show_resolved ? commands::DispatchMode::kShowResolved
+                                                       : commands::DispatchMode::kShowAsWritten)
       .shown;
 }
 

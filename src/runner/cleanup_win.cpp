@@ -57,8 +57,8 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
   try {
     if (os_version == 4 && step.record.process_id >= 1) {
       HANDLE copy = nullptr;
-      if (DuplicateHandle(GetCurrentProcess(), step.process.get(), GetCurrentProcess(), &copy, 0,
-                          FALSE, DUPLICATE_SAME_ACCESS)) {
+      if (DuplicateHandle(GetCurrentProcess(), step.Process(), GetCurrentProcess(), &copy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS)) {
         held.processes.push_back(
             {static_cast<uint32_t>(step.record.process_id), win::ScopedHandle(copy)});
       }
@@ -67,7 +67,7 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
     held.from_job = true;
     if (!step.HasJob())
       return held;
-    const core::Result<std::vector<uint32_t>> listed = ReadJobProcessIds(step.job.get());
+    const core::Result<std::vector<uint32_t>> listed = ReadJobProcessIds(step.Job());
     if (!listed)
       return held;
     held.processes.reserve(listed->size());
@@ -80,14 +80,14 @@ HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexce
       if (process)
         held.processes.push_back({id, std::move(process)});
     }
-    core::Result<std::vector<uint32_t>> again = ReadJobProcessIds(step.job.get());
+    core::Result<std::vector<uint32_t>> again = ReadJobProcessIds(step.Job());
     if (again)
       std::sort(again->begin(), again->end());
     std::erase_if(held.processes, [&](const HeldProcess& p) {
       if (again)
         return !std::binary_search(again->begin(), again->end(), p.id);
       BOOL in_job = FALSE;
-      return !IsProcessInJob(p.handle.get(), step.job.get(), &in_job) || !in_job;
+      return !IsProcessInJob(p.handle.get(), step.Job(), &in_job) || !in_job;
     });
   } catch (const std::exception&) {
     // Out of memory: go on with the processes held so far (see above).

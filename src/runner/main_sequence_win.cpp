@@ -172,18 +172,13 @@ class RunnerWorld final : public sequence::World {
         launch::PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
     const variables::VariableContext variables = Variables();
     variables::ContextExpander expander(variables);
-    launch::LaunchedStep launched = launch::LaunchStep(
-        plan,
-        launch::StepStart{std::move(run_.step_command), run_.state.variables,
-                          run_.services.console.Input(), run_.services.console.Output(), expander},
-        run_.step.identity);
-    run_.step.record = std::move(launched.record);
-    run_.step.job = std::move(launched.job);
-    run_.step.process = std::move(launched.process);
-    run_.step.thread = std::move(launched.thread);
-    if (launched.started)
+    const core::Result<void> started =
+        run_.step.Launch(plan, launch::StepStart{std::move(run_.step_command), run_.state.variables,
+                                                 run_.services.console.Input(),
+                                                 run_.services.console.Output(), expander});
+    if (started)
       run_.step.times.Launched(run_.services.clock.Now());
-    return sequence::Launched{launched.started.ok(), run_.step.record.status_text,
+    return sequence::Launched{started.ok(), run_.step.record.status_text,
                               run_.step.record.status_code};
   }
 
@@ -208,9 +203,9 @@ class RunnerWorld final : public sequence::World {
 
 // Steps 8 to 22: everything before the launch. False when the step will not run.
 bool Prepare(Run& run) {
-  static_cast<sequence::Outcome&>(run.outcome) = sequence::StartOutcome(run.inputs.task);
+  run.outcome.decided = sequence::StartOutcome(run.inputs.task);
   RunnerWorld world(run);
-  if (sequence::BeforeStep(world, run.outcome) == sequence::Decision::kRuns)
+  if (sequence::BeforeStep(world, run.outcome.decided) == sequence::Decision::kRuns)
     return true;
   run.outcome.final_flag = true;
   return false;
@@ -223,8 +218,7 @@ void Monitor(Run& run) {
   pictures::ConnectToWindowManager();
   run.outcome.report.phase = 2;
   for (;;) {
-    run.step.last_wait_result =
-        static_cast<int32_t>(WaitForSingleObject(run.step.process.get(), 0));
+    run.step.last_wait_result = static_cast<int32_t>(run.step.Wait(0));
     if (run.step.last_wait_result != protocol::kStillRunning)
       break;
     run.outcome.report.report_text_length = 0;
@@ -233,7 +227,7 @@ void Monitor(Run& run) {
       // The parent is gone (a scheduler that restarts, a broken pipe): taken as "END ", so the
       // step's work is not lost with it. The step runs to its end, and the post-step checks, the
       // job log, the console file and the clean-up follow as always.
-      run.step.holds.ResumeAllHeld();
+      run.step.ResumeAllHeld();
       break;
     }
     if (CarryOutOperatorCommand(run, *command) == CommandOutcome::kLeaveMonitor)
@@ -247,32 +241,31 @@ void Monitor(Run& run) {
 void Finish(Run& run) {
   run.outcome.final_flag = true;
   run.outcome.accounting_flag = true;
-  if (run.outcome.rc.result_flag != '+')
+  if (run.outcome.decided.rc.result_flag != '+')
     return;
   RunnerWorld world(run);
-  DWORD wait = WaitForSingleObject(run.step.process.get(), INFINITE);
+  const uint32_t wait = run.step.Wait(INFINITE);
   run.step.last_wait_result = static_cast<int32_t>(wait);
-  DWORD exit_code = 0;
-  const bool got_exit_code = GetExitCodeProcess(run.step.process.get(), &exit_code) != 0;
+  const std::optional<uint32_t> exit_code = run.step.ExitCode();
   if (wait == WAIT_OBJECT_0) {
-    if (got_exit_code)
-      run.outcome.report.step_exit_code = static_cast<int32_t>(exit_code);
+    if (exit_code)
+      run.outcome.report.step_exit_code = static_cast<int32_t>(*exit_code);
   } else {
     run.outcome.accounting_flag = false;
   }
   sequence::StepEnded(world, wait == WAIT_OBJECT_0, static_cast<int32_t>(wait),
-                      static_cast<int32_t>(exit_code));
+                      static_cast<int32_t>(exit_code.value_or(0)));
   AccountStep(run.inputs, run.step, run.outcome, run.services,
               JobLogCommandOf(run.inputs, run.state, run.outcome, run.services));
   run.outcome.report.phase = 3;
   if (run.step.killed)
     run.step.EndJob();
-  sequence::AfterStep(world, run.outcome, run.step.killed);
+  sequence::AfterStep(world, run.outcome.decided, run.step.killed);
 }
 
 // Steps 27 to 30: final reports until "END ".
 void FinalReports(RunOutcome& outcome, RunServices& services) {
-  outcome.report_text = sequence::FinalReportText(outcome);
+  outcome.report_text = sequence::FinalReportText(outcome.decided);
   outcome.report.report_text_length = static_cast<int32_t>(outcome.report_text.size());
   outcome.report.end_time = LocalFileTimeNow();
   outcome.report.phase = 4;
@@ -288,11 +281,7 @@ void FinalReports(RunOutcome& outcome, RunServices& services) {
 
 // Steps 31 to 35.
 void CleanUp(Run& run) {
-  run.step.thread.reset();
-  run.step.process.reset();
-  run.step.record.process_id = 0;
-  // Nothing the runner suspended may outlive it, whichever way the step ended.
-  run.step.holds.ResumeAllHeld();
+  run.step.CloseMainProcess();
   {
     // Held open until they are ended, so no id named or pictured can pass to another process.
     const StepEnding ending =
@@ -300,7 +289,6 @@ void CleanUp(Run& run) {
     run.step.EndJob();
     WriteEndingLines(run.services.console, ending.lines);
   }
-  run.step.job.reset();
   run.services.output.reset();
   SaveConsoleFile(run.inputs, run.outcome, run.services);
   const bool had_console = run.services.console.IsOpen();
@@ -312,7 +300,7 @@ void CleanUp(Run& run) {
     if (HWND window = FindWindowA(nullptr, run.inputs.console_title.c_str()))
       PostMessageA(window, WM_CLOSE, 1, 1);
   }
-  launch::UnloadStepProfile(run.step.identity);
+  run.step.Close();
 }
 
 }  // namespace

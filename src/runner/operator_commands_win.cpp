@@ -46,7 +46,7 @@ Handled Stat() {
 
 Handled End(StepProcess& step) {
   // The runner now waits for the step without a time limit: a held step would never end.
-  step.holds.ResumeAllHeld();
+  step.ResumeAllHeld();
   return {kEndCode, {}, CommandOutcome::kLeaveMonitor};
 }
 
@@ -64,7 +64,7 @@ Handled Kill(StepProcess& step,
              const protocol::OperatorCommand& command) {
   // Released first: windows of suspended threads cannot repaint for their pictures, and a held
   // step must not be left with suspended threads in other processes of the job.
-  step.holds.ResumeAllHeld();
+  step.ResumeAllHeld();
   // Held open until they are ended, so no id named or pictured can pass to another process.
   StepEnding ending = EndOfJobPictures(inputs, step, state, PictureOccasion::kKilledAtEnd);
   state.switches.picture_interval = -1;
@@ -137,8 +137,9 @@ CommandOutcome CarryOutOperatorCommand(Run& run, const protocol::OperatorCommand
   ReportStep(run.inputs, run.step, run.outcome, run.services);
   WriteEndingLines(run.services.console, handled.ending.lines);
   if (!handled.message.empty()) {
-    run.outcome.pre_messages += "\r\n***** Task #" + std::to_string(run.step.record.process_id) +
-                                std::string(handled.message) + "\r\n";
+    run.outcome.decided.pre_messages += "\r\n***** Task #" +
+                                        std::to_string(run.step.record.process_id) +
+                                        std::string(handled.message) + "\r\n";
   }
   return handled.outcome;
 }

@@ -42,7 +42,7 @@ void ReadProcessTimes(StepProcess& step,
                       RunOutcome& outcome,
                       RunServices& services,
                       bool say_failure) {
-  const core::Result<ProcessTimes> times = QueryProcessTimes(step.process.get());
+  const core::Result<ProcessTimes> times = QueryProcessTimes(step.Process());
   if (!times) {
     if (say_failure)
       SayFailure(outcome, services, AccountingQuery::kProcessTimes, times.failure());
@@ -64,7 +64,7 @@ void ReportAndAccount(const RunInputs& inputs,
   uint64_t measured_io = 0;
   protocol::StepReport& report = outcome.report;
   if (inputs.os_version == 4) {
-    const core::Result<ProcessMemoryKb> memory = QueryProcessMemory(step.process.get());
+    const core::Result<ProcessMemoryKb> memory = QueryProcessMemory(step.Process());
     report.memory_kb = memory ? memory->current_kb : 0;
     report.peak_memory_kb = memory ? memory->peak_kb : 0;
     if (!memory)
@@ -104,7 +104,7 @@ void ReportAndAccount(const RunInputs& inputs,
     report.status_text = ReportStatusText(outcome.report_code.number);
   }
   if (step.HasJob()) {
-    JobAccounting job = QueryJobAccounting(step.job.get());
+    JobAccounting job = QueryJobAccounting(step.Job());
     process_count = job.figures.process_count;
     report.kernel_time = job.figures.kernel_time;
     report.user_time = job.figures.user_time;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "conditions/rule_settings.h"
 #include "console/console_win.h"
 #include "launch/identity_win.h"
+#include "launch/launch_plan.h"
+#include "launch/launch_win.h"
 #include "runner/accounting.h"
 #include "runner/job_log_lines.h"
 #include "protocol/protocol.h"
@@ -47,20 +50,36 @@ struct RunInputs {
   std::string console_title;
 };
 
-// The step's process: its handles, launch record and times, and the ledger of every suspend the
-// runner applied to it, so none outlives the run. It holds, resumes and kills the step.
+// The step's process: its job, its handles and the logon it runs under, owned here and closed
+// here; its launch record and times; and the ledger of every suspend the runner applied to it, so
+// none outlives the run. It launches, holds, resumes, sets priorities and kills the step.
 class StepProcess {
  public:
-  bool HasJob() const { return static_cast<bool>(job); }
+  // Launches the step; what the launch made joins the step (its job also when the step did not
+  // start). Fails when the step does not run; the record says how the launch went either way.
+  core::Result<void> Launch(const launch::LaunchPlan& plan, launch::StepStart start);
+
+  bool HasJob() const { return static_cast<bool>(job_); }
   // The job handle's value as operators see it in the job log.
   uint32_t JobHandleValue() const {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job.get()));
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job_.get()));
   }
+  // Lent to the queries that measure and list the step; null once closed, or never made.
+  HANDLE Job() const { return job_.get(); }
+  HANDLE Process() const { return process_.get(); }
+
+  // Waits for the main process at most `ms` (INFINITE: without a limit); the wait's result.
+  uint32_t Wait(uint32_t ms) const { return WaitForSingleObject(process_.get(), ms); }
+  // The main process's exit code, when the system gives it.
+  std::optional<uint32_t> ExitCode() const;
+
   // Suspends every thread of the step (of its job, or its main thread without one). Fails with
   // the system error code of the last call that failed, which the operator's STOP reports.
   core::Result<void> Hold();
   // Releases what the last hold suspended; fails as Hold does.
   core::Result<void> Resume();
+  // Undoes every suspend the runner applied: before a kill, an END, a wait without a time limit.
+  void ResumeAllHeld() { holds_.ResumeAllHeld(); }
   // Sets the step's priority from a priority code; in a job, of every process in it.
   void SetPriority(int32_t code, uint8_t os_version);
   // Reads the step's priority (the code read has no field in the step report).
@@ -73,18 +92,26 @@ class StepProcess {
   // Gives the step the priority it is launched with (the task's, or a PRTY's before the launch).
   void ApplyLaunchPriority(uint8_t os_version);
 
+  // At the end of the run, before what the step left is pictured and ended: the main process's
+  // handles are closed and its id forgotten (what is left is the job's), and every hold released.
+  void CloseMainProcess();
+  // Last: closes the job and releases the logon's token, hive and profile.
+  void Close();
+
   protocol::StatusRecord record;  // launch record: status text and code of the launch
-  win::ScopedHandle job;          // empty when no job object was made
-  win::ScopedHandle process;
-  win::ScopedHandle thread;
-  launch::StepIdentity identity;  // logon token, hive, profile: released on every path
   StepTimes times;                // of the step's main process, local
-  HoldLedger holds;
   int32_t last_wait_result = protocol::kStillRunning;
   int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   bool killed = false;
   // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.
   bool killed_in_checks = false;
+
+ private:
+  win::ScopedHandle job_;  // empty when no job object was made
+  win::ScopedHandle process_;
+  win::ScopedHandle thread_;
+  launch::StepIdentity identity_;  // logon token, hive, profile: released on every path
+  HoldLedger holds_;
 };
 
 // The number in the status text of a report during the step, and what it is: the code of the
@@ -98,7 +125,8 @@ struct ReportCode {
 
 // What the parent is told: the return-code state and messages the sequence decides, the step
 // report and the report text.
-struct RunOutcome : sequence::Outcome {
+struct RunOutcome {
+  sequence::Outcome decided;  // RC state and messages, as the main sequence decides them
   protocol::StepReport report;
   ReportCode report_code;
   std::string report_text;

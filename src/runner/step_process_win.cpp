@@ -1,5 +1,8 @@
-// The step's process: hold, resume, priority and kill, in its job when it has one.
+// The step's process: launch, hold, resume, priority and kill, in its job when it has one, and
+// its close at the end of the run.
 #include <windows.h>
+
+#include <utility>
 
 #include "runner/priority_win.h"
 #include "runner/run_win.h"
@@ -7,34 +10,50 @@
 
 namespace x5::runner {
 
+core::Result<void> StepProcess::Launch(const launch::LaunchPlan& plan, launch::StepStart start) {
+  launch::LaunchedStep launched = launch::LaunchStep(plan, std::move(start), identity_);
+  record = std::move(launched.record);
+  job_ = std::move(launched.job);
+  process_ = std::move(launched.process);
+  thread_ = std::move(launched.thread);
+  return std::move(launched.started);
+}
+
+std::optional<uint32_t> StepProcess::ExitCode() const {
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process_.get(), &exit_code))
+    return std::nullopt;
+  return exit_code;
+}
+
 core::Result<void> StepProcess::Hold() {
-  return HasJob() ? HoldJob(job.get(), holds) : HoldMainThread(thread.get(), holds);
+  return HasJob() ? HoldJob(job_.get(), holds_) : HoldMainThread(thread_.get(), holds_);
 }
 
 core::Result<void> StepProcess::Resume() {
-  return holds.Resume();
+  return holds_.Resume();
 }
 
 void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
   // A PRTY answers with the step report whatever happened: it has no field for the outcome.
   if (HasJob()) {
-    (void)SetJobPriority(job.get(), code, os_version);
+    (void)SetJobPriority(job_.get(), code, os_version);
     return;
   }
-  (void)SetStepPriority(process.get(), thread.get(), code, os_version);
-  (void)ReadStepPriority(process.get(), thread.get());  // read back as the job's threads are
+  (void)SetStepPriority(process_.get(), thread_.get(), code, os_version);
+  (void)ReadStepPriority(process_.get(), thread_.get());  // read back as the job's threads are
 }
 
 void StepProcess::ReadPriority(int32_t argument) {
   // The priority read has no field in the step report.
   if (HasJob())
-    (void)ReadJobPriority(job.get(), argument);
+    (void)ReadJobPriority(job_.get(), argument);
   else
-    (void)ReadStepPriority(process.get(), thread.get());
+    (void)ReadStepPriority(process_.get(), thread_.get());
 }
 
 void StepProcess::Kill(uint32_t exit_code) {
-  TerminateProcess(process.get(), exit_code);
+  TerminateProcess(process_.get(), exit_code);
   // The job's own terminate after the step then finds nothing left.
   EndJob();
   killed = true;
@@ -42,12 +61,25 @@ void StepProcess::Kill(uint32_t exit_code) {
 
 void StepProcess::EndJob() {
   if (HasJob())
-    TerminateJobObject(job.get(), 0);
+    TerminateJobObject(job_.get(), 0);
+}
+
+void StepProcess::CloseMainProcess() {
+  thread_.reset();
+  process_.reset();
+  record.process_id = 0;
+  // Nothing the runner suspended may outlive it, whichever way the step ended.
+  holds_.ResumeAllHeld();
+}
+
+void StepProcess::Close() {
+  job_.reset();
+  launch::UnloadStepProfile(identity_);
 }
 
 void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
   // A step whose priority cannot be set keeps the one it was created with.
-  (void)SetStepPriority(process.get(), thread.get(), launch_priority, os_version);
+  (void)SetStepPriority(process_.get(), thread_.get(), launch_priority, os_version);
 }
 
 }  // namespace x5::runner

@@ -26,8 +26,8 @@ std::string EvaluateConditions(Run& run, sequence::Pass pass) {
   const conditions::ConditionLimits limits{run.inputs.limits.file_buffer_size,
                                            run.inputs.limits.line_width,
                                            run.inputs.limits.line_limit};
-  conditions::ConditionContext context(limits, run.outcome.rc, run.services.console_sink, store,
-                                       pacer, *run.services.rule_files);
+  conditions::ConditionContext context(limits, run.outcome.decided.rc, run.services.console_sink,
+                                       store, pacer, *run.services.rule_files);
   context.case_map = conditions::SystemCaseMap();
   context.number_format = conditions::UserNumberFormat();
   std::string messages = conditions::EvaluateConditions(context, run.state.rule_settings, pass,
@@ -73,7 +73,7 @@ commands::DispatchedCommand DispatchCommand(const RunInputs& inputs,
                                    .associations = *associations,
                                    .files = *files,
                                    .printers = *printers,
-                                   .rc = outcome.rc,
+                                   .rc = outcome.decided.rc,
                                    .state = state.switches,
                                    .global_parameter_directory = state.global_parameter_directory,
                                    .runner_drive = commands::RunnerDriveLetter(),

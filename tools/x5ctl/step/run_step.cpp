@@ -53,6 +53,10 @@ core::Result<std::string> JobLogOfThisRun(const std::string& console_file,
 
 }  // namespace
 
+core::Result<text::TaskFile> StepDriver::Task(const StepOptions& options) {
+  return text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
+}
+
 std::filesystem::path StepDriver::JobLogPath(const std::string& console_file,
                                              const std::string& wine_command) const {
   return host::LocalPathOf(console_file, wine_command);
@@ -78,8 +82,7 @@ core::Result<StepRun> RunStep(const StepOptions& options,
     SayProblem(streams, message);
     return core::Failure{message};
   };
-  core::Result<text::TaskFile> loaded =
-      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
+  core::Result<text::TaskFile> loaded = driver.Task(options);
   if (!loaded)
     return refused(loaded.failure().text);
   StepRun run{std::move(*loaded), {}, {}, false};

@@ -44,6 +44,8 @@ struct StepStreams {
 class StepDriver {
  public:
   virtual ~StepDriver() = default;
+  // The task to run: the task file's by default (a job's step gives its own).
+  virtual core::Result<text::TaskFile> Task(const StepOptions& options);
   // After the task is read and the host checked, before the runner starts (the task may still be
   // changed). A failure is said and the step does not start.
   virtual core::Result<void> Prepare(text::TaskFile& task) = 0;

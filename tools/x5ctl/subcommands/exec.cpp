@@ -53,12 +53,6 @@ text::OpStep Command(const char* name, int32_t argument = 0) {
   return step;
 }
 
-// What happened to the RC file, for the outcome.
-struct RcFileUse {
-  std::optional<int32_t> read;
-  std::optional<int32_t> written;
-};
-
 std::string OutcomeJson(const step::ExecOutcome& outcome,
                         const std::optional<uint32_t>& step_exit_code,
                         const std::optional<RcFileUse>& rc_file) {
@@ -82,7 +76,10 @@ ExecOpSource::ExecOpSource(host::StopRequests& requests,
                            std::optional<int32_t> kill_code)
     : requests_(requests),
       poll_limit_(std::max(poll_limit, std::chrono::milliseconds(1))),
-      kill_code_(kill_code) {}
+      kill_code_(kill_code),
+      // Requests answered in an earlier step of a job are not this step's.
+      holds_seen_(requests.Now().holds),
+      resumes_seen_(requests.Now().resumes) {}
 
 void ExecOpSource::Answered(const step::ReportRecord& report) {
   if (report.report.phase >= 4)
@@ -120,60 +117,130 @@ std::optional<text::OpStep> ExecOpSource::Next() {
   }
 }
 
-namespace {
+ExecDriver::ExecDriver(const ExecOptions& options, const step::StepStreams& streams)
+    : options_(options), streams_(streams) {}
 
-// Exec's part of the step: the RC file and the stop requests, held until x5ctl ends.
-class ExecDriver final : public step::StepDriver {
- public:
-  ExecDriver(const ExecOptions& options, const step::StepStreams& streams)
-      : options_(options), streams_(streams) {}
+ExecDriver::ExecDriver(const ExecOptions& options,
+                       const step::StepStreams& streams,
+                       const text::TaskFile& task,
+                       host::RcFile& rc_file,
+                       host::StopRequests& requests)
+    : options_(options),
+      streams_(streams),
+      lent_task_(&task),
+      rc_file_(&rc_file),
+      requests_(&requests) {}
 
-  core::Result<void> Prepare(text::TaskFile& task) override {
-    if (!options_.rc_file.empty()) {
-      core::Result<std::unique_ptr<host::RcFile>> locked =
-          host::LockRcFile(options_.rc_file, "task " + options_.task_path);
-      if (!locked)
-        return std::move(locked).failure();
-      rc_file_ = std::move(*locked);
-      core::Result<std::optional<int32_t>> rc = rc_file_->Read();
-      if (!rc)
-        return std::move(rc).failure();
-      rc_use_.emplace();
-      rc_use_->read = *rc;
-      if (*rc)
-        task.task.task_rc = **rc;
-      if (!streams_.json) {
-        streams_.errors << text::ProblemLine(
-            *rc ? "task RC " + std::to_string(**rc) + " from " + options_.rc_file
-                : options_.rc_file + " does not exist yet: the task's own task RC " +
-                      std::to_string(task.task.task_rc) + " starts the job");
-      }
+core::Result<text::TaskFile> ExecDriver::Task(const step::StepOptions& options) {
+  if (lent_task_ != nullptr)
+    return *lent_task_;
+  return StepDriver::Task(options);
+}
+
+core::Result<void> ExecDriver::Prepare(text::TaskFile& task) {
+  if (rc_file_ == nullptr && !options_.rc_file.empty()) {
+    core::Result<std::unique_ptr<host::RcFile>> locked =
+        host::LockRcFile(options_.rc_file, "task " + options_.task_path);
+    if (!locked)
+      return std::move(locked).failure();
+    own_rc_file_ = std::move(*locked);
+    rc_file_ = own_rc_file_.get();
+  }
+  if (rc_file_ != nullptr) {
+    core::Result<std::optional<int32_t>> rc = rc_file_->Read();
+    if (!rc)
+      return std::move(rc).failure();
+    rc_use_.emplace();
+    rc_use_->read = *rc;
+    if (*rc)
+      task.task.task_rc = **rc;
+    if (!streams_.json) {
+      const std::string name = rc_file_->Path().string();
+      streams_.errors << text::ProblemLine(
+          *rc ? "task RC " + std::to_string(**rc) + " from " + name
+              : name + " does not exist yet: the task's own task RC " +
+                    std::to_string(task.task.task_rc) + " starts the job");
     }
+  }
+  if (requests_ == nullptr) {
     core::Result<std::unique_ptr<host::StopRequests>> watched = host::WatchStopRequests();
     if (!watched)
       return std::move(watched).failure();
-    requests_ = std::move(*watched);
-    ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code);
-    return {};
+    own_requests_ = std::move(*watched);
+    requests_ = own_requests_.get();
   }
-  step::OpSource& Ops() override { return *ops_; }
-  const host::Interrupt* Interruption() const override { return requests_.get(); }
+  ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code);
+  return {};
+}
 
-  int StopSignal() const { return requests_->Now().stop_signal; }
-  host::RcFile* rc_file() { return rc_file_.get(); }
-  std::optional<RcFileUse>& rc_use() { return rc_use_; }
+const protocol::StepReport* ExecResult::CompletedReport() const {
+  if (!run || run->conversation.end != step::ConversationEnd::kCompleted || !run->final_report)
+    return nullptr;
+  return &*run->final_report;
+}
 
- private:
-  const ExecOptions& options_;
-  const step::StepStreams& streams_;
-  // Held from before the RC is read until after the new one is written.
-  std::unique_ptr<host::RcFile> rc_file_;
-  std::optional<RcFileUse> rc_use_;
-  std::unique_ptr<host::StopRequests> requests_;
-  std::optional<ExecOpSource> ops_;
-};
+ExecResult ExecStep(const ExecOptions& options,
+                    ExecDriver& driver,
+                    const step::StepStreams& streams) {
+  ExecResult result;
+  core::Result<step::StepRun> run = step::RunStep(options, driver, streams);
+  result.stop_signal = driver.StopSignal();
+  if (!run) {
+    result.outcome = {step::kExecNotStarted, run.failure().text};
+    return result;
+  }
+  result.run = std::move(*run);
+  const std::optional<protocol::StepReport>& final_report = result.run->final_report;
+  result.outcome = step::WithCaptureKept(
+      step::WithStepExitCode(
+          step::OutcomeOfExec(result.run->conversation.end, final_report, result.stop_signal),
+          final_report, result.stop_signal, options.fail_on_exit_code),
+      *result.run);
+  if (host::RcFile* rc_file = driver.rc_file()) {
+    const std::string name = rc_file->Path().string();
+    // Only an RC the runner gave at the very end is the step's; without one the next step runs
+    // with the RC this one had.
+    if (const protocol::StepReport* report = result.CompletedReport()) {
+      const int32_t rc = report->current_rc;
+      if (core::Result<void> written = rc_file->Write(rc); written) {
+        driver.rc_use()->written = rc;
+        if (!streams.json)
+          streams.errors << text::ProblemLine("RC " + std::to_string(rc) + " written to " + name);
+      } else {
+        step::SayProblem(streams, written.failure().text);
+        // A chain must not go on as if this step had left its RC.
+        if (result.outcome.status == step::kExecSucceeded)
+          result.outcome = {step::kExecNotStarted,
+                            "the step ran, but its RC could not be written to " + name};
+      }
+    } else {
+      step::SayProblem(streams, name + " left as it was: the runner gave no final report");
+    }
+  }
+  result.rc_file = driver.rc_use();
+  if (const auto failure = result.run->conversation.final_report
+                               ? step::LaunchFailureIn(*result.run->conversation.final_report)
+                               : std::nullopt)
+    result.outcome.meaning += "; " + step::LaunchCodeMeaning(failure->code);
+  return result;
+}
 
-}  // namespace
+void SayOutcome(const ExecResult& result, const step::StepStreams& streams) {
+  if (streams.json) {
+    const std::optional<protocol::StepReport>& final_report =
+        result.run ? result.run->final_report : std::nullopt;
+    streams.records << OutcomeJson(
+                           result.outcome,
+                           final_report ? step::StepExitCodeOf(*final_report) : std::nullopt,
+                           result.rc_file)
+                    << "\n"
+                    << std::flush;
+  } else {
+    streams.errors << text::ProblemLine("exit status " + std::to_string(result.outcome.status) +
+                                        ": " + result.outcome.meaning);
+  }
+  streams.errors.flush();
+}
 
 int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& errors) {
   std::unique_ptr<std::ofstream> json_file;
@@ -188,52 +255,12 @@ int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& err
   const step::StepStreams streams{json != nullptr ? *json : errors, json != nullptr, errors,
                                   &job_log};
   ExecDriver driver(options, streams);
-  core::Result<step::StepRun> run = step::RunStep(options, driver, streams);
-  if (!run)
-    return step::kExecNotStarted;
-
-  const std::optional<protocol::StepReport>& final_report = run->final_report;
-  const int stop_signal = driver.StopSignal();
-  step::ExecOutcome outcome = step::WithCaptureKept(
-      step::WithStepExitCode(step::OutcomeOfExec(run->conversation.end, final_report, stop_signal),
-                             final_report, stop_signal, options.fail_on_exit_code),
-      *run);
-  if (host::RcFile* rc_file = driver.rc_file()) {
-    // Only an RC the runner gave at the very end is the step's; without one the next step runs
-    // with the RC this one had.
-    if (run->conversation.end == step::ConversationEnd::kCompleted && final_report) {
-      const int32_t rc = final_report->current_rc;
-      if (core::Result<void> written = rc_file->Write(rc); written) {
-        driver.rc_use()->written = rc;
-        if (json == nullptr)
-          errors << text::ProblemLine("RC " + std::to_string(rc) + " written to " +
-                                      options.rc_file);
-      } else {
-        step::SayProblem(streams, written.failure().text);
-        // A chain must not go on as if this step had left its RC.
-        if (outcome.status == step::kExecSucceeded)
-          outcome = {step::kExecNotStarted,
-                     "the step ran, but its RC could not be written to " + options.rc_file};
-      }
-    } else {
-      step::SayProblem(streams,
-                       options.rc_file + " left as it was: the runner gave no final report");
-    }
-  }
-  if (const auto failure = run->conversation.final_report
-                               ? step::LaunchFailureIn(*run->conversation.final_report)
-                               : std::nullopt)
-    outcome.meaning += "; " + step::LaunchCodeMeaning(failure->code);
-  if (json != nullptr)
-    *json << OutcomeJson(outcome, final_report ? step::StepExitCodeOf(*final_report) : std::nullopt,
-                         driver.rc_use())
-          << "\n"
-          << std::flush;
-  else
-    errors << text::ProblemLine("exit status " + std::to_string(outcome.status) + ": " +
-                                outcome.meaning);
-  errors.flush();
-  return outcome.status;
+  const ExecResult result = ExecStep(options, driver, streams);
+  // A step that did not get as far as a runner has said why already.
+  if (!result.run)
+    return result.outcome.status;
+  SayOutcome(result, streams);
+  return result.outcome.status;
 }
 
 std::function<int()> SetUpExec(CLI::App& exec) {

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "x5ctl/host/rc_file.h"
 #include "x5ctl/host/stop_requests.h"
 #include "x5ctl/step/conversation.h"
 #include "x5ctl/step/run_step.h"
@@ -58,6 +60,69 @@ struct ExecOptions : step::StepOptions {
   // after it. Held locked for the whole step.
   std::string rc_file;
 };
+
+// What became of the RC file in a step.
+struct RcFileUse {
+  std::optional<int32_t> read;     // the RC read as the task RC; nullopt: the file did not exist
+  std::optional<int32_t> written;  // the RC written back; nullopt: the file was left as it was
+};
+
+// Exec's part of a step: the RC file and the stop requests. Exec takes both for its one step; a
+// job takes them once for all its steps and lends them to each, with the step's task.
+class ExecDriver : public step::StepDriver {
+ public:
+  ExecDriver(const ExecOptions& options, const step::StepStreams& streams);
+  ExecDriver(const ExecOptions& options,
+             const step::StepStreams& streams,
+             const text::TaskFile& task,
+             host::RcFile& rc_file,
+             host::StopRequests& requests);
+
+  core::Result<text::TaskFile> Task(const step::StepOptions& options) override;
+  core::Result<void> Prepare(text::TaskFile& task) override;
+  step::OpSource& Ops() override { return *ops_; }
+  const host::Interrupt* Interruption() const override { return requests_; }
+
+  // The first stop request's number, 0 for none.
+  int StopSignal() const { return requests_ != nullptr ? requests_->Now().stop_signal : 0; }
+  host::RcFile* rc_file() const { return rc_file_; }
+  const std::optional<RcFileUse>& rc_use() const { return rc_use_; }
+  std::optional<RcFileUse>& rc_use() { return rc_use_; }
+
+ private:
+  const ExecOptions& options_;
+  const step::StepStreams& streams_;
+  const text::TaskFile* lent_task_ = nullptr;
+  // Exec's own, held from before the RC is read until after the new one is written; a job's are
+  // lent.
+  std::unique_ptr<host::RcFile> own_rc_file_;
+  std::unique_ptr<host::StopRequests> own_requests_;
+  host::RcFile* rc_file_ = nullptr;
+  host::StopRequests* requests_ = nullptr;
+  std::optional<RcFileUse> rc_use_;
+  std::optional<ExecOpSource> ops_;
+};
+
+// What became of one step run as exec runs it.
+struct ExecResult {
+  step::ExecOutcome outcome;
+  std::optional<step::StepRun> run;  // nullopt: the step did not get as far as starting a runner
+  std::optional<RcFileUse> rc_file;
+  int stop_signal = 0;
+  // The step's final report, when the conversation completed with one: only then is its RC the
+  // step's.
+  const protocol::StepReport* CompletedReport() const;
+};
+
+// Runs one step with `driver` and finishes it as exec does: the outcome by the exit status table,
+// the RC written back to the RC file, problems said on `streams`. The outcome line itself is the
+// caller's (SayOutcome).
+[[nodiscard]] ExecResult ExecStep(const ExecOptions& options,
+                                  ExecDriver& driver,
+                                  const step::StepStreams& streams);
+
+// The outcome of a step: "x5ctl: exit status N: meaning" on the errors, or the JSON outcome record.
+void SayOutcome(const ExecResult& result, const step::StepStreams& streams);
 
 // Runs the step and returns the exit status of the documented table (step/exit_status.h). The job
 // log goes to `job_log`, everything else (reports, problems, the outcome) to `errors`, or as JSON

@@ -4,9 +4,13 @@
 
 namespace x5::ctl::subcommands {
 
-void AddTaskAndRunnerOptions(CLI::App& app, step::StepOptions& options, RunnerHelp help) {
+void AddTaskAndRunnerOptions(CLI::App& app,
+                             step::StepOptions& options,
+                             RunnerHelp help,
+                             const char* positional,
+                             const char* what) {
   const bool full = help == RunnerHelp::kFull;
-  app.add_option("task", options.task_path, "Task file (TOML)")->required();
+  app.add_option(positional, options.task_path, what)->required();
   app.add_option("--runner", options.runner,
                  full ? "x5runner.exe to start (default: the first of ../mingw/x5runner.exe, "
                         "x5runner.exe and ../lib/x5runner/x5runner.exe beside x5ctl)"

@@ -1,9 +1,7 @@
 // Reads a readable TOML task file into a task record and its text blocks.
 #include "x5ctl/text/task_file.h"
 
-// Parse errors come back as values, so no exception leaves the parser.
-#define TOML_EXCEPTIONS 0
-#include <toml++/toml.h>
+#include "x5ctl/text/task_layers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +10,9 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <memory>
 #include <sstream>
+#include <utility>
 
 #include "cipher/password_cipher.h"
 #include "x5ctl/text/ansi_text.h"
@@ -204,21 +204,31 @@ std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
   return ops;
 }
 
-TaskFile ReadTaskFile(const toml::table& table,
-                      Reader& reader,
-                      const FieldEncipher& encipher_field) {
-  TaskFile file;
-  file.task = DefaultTaskRecord();
+// What the layers of one task have said so far about the keys that are settled only once all of
+// them are read.
+struct Pending {
   bool crlf = true;
   bool step_directory_given = false;
-  const toml::node* password_node = nullptr;
-  const toml::node* password_plain_node = nullptr;
   std::optional<std::string> delimiter;
   std::string variables;
-  const toml::table* raw = nullptr;
+  // The last layer's password_plain, unless a later layer gave the enciphered field.
+  const toml::node* password_plain = nullptr;
+  Reader* password_plain_reader = nullptr;
+  std::vector<std::pair<const toml::table*, Reader*>> raws;
+};
 
+// Reads one layer's keys into `file`; a key the layer gives replaces what an earlier one gave.
+void ReadLayer(const toml::table& table,
+               std::span<const std::string> skip,
+               Reader& reader,
+               TaskFile& file,
+               Pending& pending) {
+  const toml::node* password_node = nullptr;
+  const toml::node* password_plain_node = nullptr;
   for (auto&& [key_object, node] : table) {
     std::string_view key = key_object.str();
+    if (std::find(skip.begin(), skip.end(), key) != skip.end())
+      continue;
     auto int_field = std::find_if(std::begin(kIntFields), std::end(kIntFields),
                                   [&](const IntField& f) { return f.key == key; });
     if (int_field != std::end(kIntFields)) {
@@ -232,7 +242,7 @@ TaskFile ReadTaskFile(const toml::table& table,
       if (key == "password")
         password_node = &node;
       if (key == "step_directory")
-        step_directory_given = true;
+        pending.step_directory_given = true;
       continue;
     }
     if (key == "os_version") {
@@ -242,15 +252,15 @@ TaskFile ReadTaskFile(const toml::table& table,
     } else if (key == "conditions") {
       file.blocks.conditions = reader.Text(node, key);
     } else if (key == "variables") {
-      variables = reader.Text(node, key);
+      pending.variables = reader.Text(node, key);
     } else if (key == "variables_delimiter") {
       if (node.is_integer()) {
-        delimiter = std::string(1, static_cast<char>(reader.Integer(node, key, 0, 31)));
+        pending.delimiter = std::string(1, static_cast<char>(reader.Integer(node, key, 0, 31)));
       } else {
         std::string text = reader.Text(node, key);
         if (text.size() != 1 || static_cast<uint8_t>(text[0]) >= 32)
           reader.Fail(node, key, "must be one control character (code 0 to 31), e.g. \"\\u0001\"");
-        delimiter = text;
+        pending.delimiter = text;
       }
     } else if (key == "password_plain") {
       password_plain_node = &node;
@@ -258,26 +268,40 @@ TaskFile ReadTaskFile(const toml::table& table,
       std::string mode = reader.Text(node, key);
       if (mode != "crlf" && mode != "keep")
         reader.Fail(node, key, "must be \"crlf\" or \"keep\"");
-      crlf = mode == "crlf";
+      pending.crlf = mode == "crlf";
     } else if (key == "ops") {
       file.ops = ReadOps(reader, node);
     } else if (key == "raw") {
       if (!node.is_table())
         reader.Fail(node, key, "must be a table ([raw])");
-      raw = node.as_table();
+      else
+        pending.raws.emplace_back(node.as_table(), &reader);
     } else {
       reader.Fail(node, key, "unknown key");
     }
     if (reader.Failed())
-      return file;
+      return;
   }
+  if (password_plain_node && password_node) {
+    reader.Fail(*password_plain_node, "password_plain",
+                "give either password or password_plain, not both");
+  } else if (password_plain_node) {
+    pending.password_plain = password_plain_node;
+    pending.password_plain_reader = &reader;
+  } else if (password_node) {
+    pending.password_plain = nullptr;
+  }
+}
 
-  if (password_plain_node) {
-    const toml::node& node = *password_plain_node;
+// Settles what depends on all layers: the enciphered password, the step directory, line ends, the
+// variables block with its delimiter, the lengths and [raw]. Returns the reader that failed, if
+// any.
+Reader* FinishTask(TaskFile& file, Pending& pending, const FieldEncipher& encipher_field) {
+  if (pending.password_plain) {
+    Reader& reader = *pending.password_plain_reader;
+    const toml::node& node = *pending.password_plain;
     std::string plain = reader.Text(node, "password_plain");
-    if (password_node) {
-      reader.Fail(node, "password_plain", "give either password or password_plain, not both");
-    } else if (!encipher_field) {
+    if (!encipher_field) {
       reader.Fail(node, "password_plain", "this build cannot encipher passwords");
     } else if (!reader.Failed()) {
       std::string field = encipher_field(plain);
@@ -286,41 +310,41 @@ TaskFile ReadTaskFile(const toml::table& table,
       file.task.password = field;
     }
     if (reader.Failed())
-      return file;
+      return &reader;
   }
-  if (!step_directory_given) {
+  if (!pending.step_directory_given) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "S%02d", file.task.step_number);
     file.task.step_directory = buffer;
   }
-  if (crlf) {
+  if (pending.crlf) {
     file.blocks.command = WithCrLf(file.blocks.command);
     file.blocks.conditions = WithCrLf(file.blocks.conditions);
-    variables = WithCrLf(variables);
+    pending.variables = WithCrLf(pending.variables);
   }
-  file.blocks.variables = delimiter.value_or("") + variables;
+  file.blocks.variables = pending.delimiter.value_or("") + pending.variables;
   FillBlockLengths(file.task, file.blocks);
 
-  if (raw) {
+  for (const auto& [raw, reader] : pending.raws) {
     for (auto&& [key_object, node] : *raw) {
       std::string_view key = key_object.str();
       auto length = std::find_if(std::begin(kRawLengths), std::end(kRawLengths),
                                  [&](const LengthField& f) { return f.key == key; });
       if (length != std::end(kRawLengths)) {
-        file.task.*(length->member) = reader.Int32(node, key);
+        file.task.*(length->member) = reader->Int32(node, key);
       } else if (key == "extra") {
-        file.extra = reader.Text(node, key);
+        file.extra = reader->Text(node, key);
       } else if (key == "send_only") {
         file.send_only =
-            static_cast<size_t>(reader.Integer(node, key, 0, std::numeric_limits<int32_t>::max()));
+            static_cast<size_t>(reader->Integer(node, key, 0, std::numeric_limits<int32_t>::max()));
       } else {
-        reader.Fail(node, std::string("raw.") + std::string(key), "unknown key");
+        reader->Fail(node, std::string("raw.") + std::string(key), "unknown key");
       }
-      if (reader.Failed())
-        return file;
+      if (reader->Failed())
+        return reader;
     }
   }
-  return file;
+  return nullptr;
 }
 
 }  // namespace
@@ -463,9 +487,7 @@ std::string ParseErrorText(std::string_view toml_text, const toml::parse_error& 
 
 }  // namespace
 
-core::Result<TaskFile> ParseTaskFile(std::string_view toml_text,
-                                     std::string_view source_name,
-                                     const FieldEncipher& encipher_field) {
+core::Result<toml::table> ParseToml(std::string_view toml_text, std::string_view source_name) {
   try {
     toml::parse_result parsed = toml::parse(toml_text, source_name);
     if (!parsed) {
@@ -475,36 +497,80 @@ core::Result<TaskFile> ParseTaskFile(std::string_view toml_text,
           << ParseErrorText(toml_text, e);
       return core::Failure{out.str()};
     }
-    Reader reader(source_name);
-    TaskFile file = ReadTaskFile(parsed.table(), reader, encipher_field);
-    if (reader.Failed())
-      return core::Failure{reader.Error()};
-    return file;
+    return std::move(parsed).table();
   } catch (const std::bad_alloc&) {
     return core::Failure{std::string(source_name) + ": out of memory"};
   }
+}
+
+std::string KeyProblem(const toml::node& node,
+                       std::string_view source_name,
+                       std::string_view key,
+                       std::string_view what) {
+  return std::string(source_name) + ':' + std::to_string(node.source().begin.line) + ": " +
+         std::string(key) + ": " + std::string(what);
+}
+
+core::Result<TaskFile> ReadTaskLayers(std::span<const TaskLayer> layers,
+                                      const protocol::TaskRecord& start,
+                                      const FieldEncipher& encipher_field) {
+  try {
+    TaskFile file;
+    file.task = start;
+    Pending pending;
+    // One reader per layer, so that each problem names the file its key is in.
+    std::vector<std::unique_ptr<Reader>> readers;
+    for (const TaskLayer& layer : layers) {
+      readers.push_back(std::make_unique<Reader>(layer.source));
+      ReadLayer(*layer.table, layer.skip, *readers.back(), file, pending);
+      if (readers.back()->Failed())
+        return core::Failure{readers.back()->Error()};
+    }
+    if (Reader* failed = FinishTask(file, pending, encipher_field))
+      return core::Failure{failed->Error()};
+    return file;
+  } catch (const std::bad_alloc&) {
+    return core::Failure{"out of memory"};
+  }
+}
+
+core::Result<TaskFile> ParseTaskFile(std::string_view toml_text,
+                                     std::string_view source_name,
+                                     const FieldEncipher& encipher_field) {
+  core::Result<toml::table> table = ParseToml(toml_text, source_name);
+  if (!table)
+    return std::move(table).failure();
+  const TaskLayer layer{&*table, std::string(source_name), {}};
+  return ReadTaskLayers({&layer, 1}, DefaultTaskRecord(), encipher_field);
 }
 
 std::string EncipherPasswordField(std::string_view plain) {
   return cipher::EncipherField(plain);
 }
 
-core::Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
+core::Result<std::string> ReadTomlFile(const std::string& path, std::string_view what) {
   try {
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
-      return core::Failure{path + ": is a folder, not a task file"};
+      return core::Failure{path + ": is a folder, not a " + std::string(what)};
     std::ifstream in(path, std::ios::binary);
     if (!in)
-      return core::Failure{path + ": cannot open the task file"};
+      return core::Failure{path + ": cannot open the " + std::string(what)};
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad())
-      return core::Failure{path + ": cannot read the task file"};
-    return ParseTaskFile(text.str(), path, encipher_field);
+      return core::Failure{path + ": cannot read the " + std::string(what)};
+    return text.str();
   } catch (const std::exception& e) {
     return core::Failure{path + ": " + e.what()};
   }
+}
+
+core::Result<TaskFile> LoadTaskFile(const std::string& path, const FieldEncipher& encipher_field) {
+  core::Result<std::string> text = ReadTomlFile(path, "task file");
+  if (!text)
+    return std::move(text).failure();
+  return ParseTaskFile(*text, path, encipher_field);
 }
 
 }  // namespace x5::ctl::text

@@ -48,20 +48,58 @@ string(APPEND man ".SH SYNOPSIS\n.B x5ctl\n.I SUBCOMMAND\n[\\fIOPTIONS\\fR] [\\f
 string(APPEND man ".br\n.B x5ctl\n.BR \\-\\-help \" | \" \\-\\-version\n")
 string(APPEND man ".SH DESCRIPTION\n.nf\n${main_roff}.fi\n")
 string(APPEND man ".SH SUBCOMMANDS\n")
-set(completion_cases "")
-foreach(name ${names})
-  x5ctl_help(help ${name})
-  x5ctl_roff(help_roff "${help}")
-  x5ctl_roff(name_roff "${name}")
-  string(APPEND man ".SS ${name_roff}\n.nf\n${help_roff}.fi\n")
-  # The options the subcommand's help lists, for completion.
+# The subcommands a help text lists under "Subcommands:" (none: empty).
+function(x5ctl_subcommands out help)
+  set(names "")
+  if(help MATCHES "\nSubcommands:\n")
+    string(REGEX REPLACE ".*\nSubcommands:\n" "" listing "${help}")
+    string(REGEX MATCHALL "(^|\n)  [a-z][a-z0-9-]*" names "${listing}")
+    list(TRANSFORM names REPLACE "^\n?  " "")
+  endif()
+  set(${out} "${names}" PARENT_SCOPE)
+endfunction()
+
+# The options a help text lists, for completion, as one line.
+function(x5ctl_options out help)
   string(REGEX MATCHALL "(^|\n)  (-[A-Za-z],)?--[a-z][a-z0-9-]*" options "${help}")
   list(TRANSFORM options REPLACE "^\n?  (-[A-Za-z],)?" "")
   string(REGEX MATCHALL "(^|\n)  -[A-Za-z]," short "${help}")
   list(TRANSFORM short REPLACE "^\n?  (-[A-Za-z]),$" "\\1")
   list(APPEND options ${short})
   list(JOIN options " " options)
-  string(APPEND completion_cases "    ${name}) options=\"${options}\" ;;\n")
+  set(${out} "${options}" PARENT_SCOPE)
+endfunction()
+
+set(completion_cases "")
+foreach(name ${names})
+  x5ctl_help(help ${name})
+  x5ctl_roff(help_roff "${help}")
+  x5ctl_roff(name_roff "${name}")
+  string(APPEND man ".SS ${name_roff}\n.nf\n${help_roff}.fi\n")
+  x5ctl_subcommands(nested "${help}")
+  if(nested)
+    # A subcommand of subcommands (x5ctl job run): each has its own section and options.
+    list(JOIN nested " " nested_list)
+    set(nested_cases "")
+    foreach(sub ${nested})
+      x5ctl_help(sub_help ${name} ${sub})
+      x5ctl_roff(sub_roff "${sub_help}")
+      string(APPEND man ".SS ${name_roff} ${sub}\n.nf\n${sub_roff}.fi\n")
+      x5ctl_options(options "${sub_help}")
+      string(APPEND nested_cases "        ${sub}) options=\"${options}\" ;;\n")
+    endforeach()
+    string(APPEND completion_cases "    ${name})
+      if [ \"\$COMP_CWORD\" -eq 2 ]; then
+        COMPREPLY=(\$(compgen -W \"${nested_list}\" -- \"\$cur\"))
+        return
+      fi
+      case \"\${COMP_WORDS[2]}\" in
+${nested_cases}        *) return ;;
+      esac ;;\n")
+  else()
+    x5ctl_options(options "${help}")
+    string(APPEND completion_cases "    ${name}) options=\"${options}\" ;;\n")
+  endif()
 endforeach()
 string(APPEND man ".SH FILES\n.TP\n.I /usr/lib/x5runner/x5runner.exe\n"
                   "the runner that x5ctl starts when no \\-\\-runner is given\n"

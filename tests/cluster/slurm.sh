@@ -2,7 +2,8 @@
 # The Slurm examples of docs/schedulers.md on a real one-node cluster: steps submitted with sbatch
 # through `x5ctl exec`, what Slurm records as their exit codes, what each way of cancelling leaves
 # (the KILL report, the job log, nothing of the step running) under each kind of process
-# tracking, and a job of three steps chained with dependencies and one RC file.
+# tracking, and a job of three steps submitted as a chain with `x5ctl job submit`, cancelled and
+# started again.
 #
 # Usage: tests/cluster/slurm.sh X5CTL FOLDER
 #   X5CTL   the x5ctl the batch jobs run (ctest gives the release build's)
@@ -157,26 +158,64 @@ code="$(finish "$(submit abended)")"
 abend_shown() { equals "$code" "8:0" && has abended.out "from-the-step" && has abended.err "abended"; }
 check "a step the rules fail: Slurm records its RC 8" abend_shown
 
-# A job of three steps as three Slurm jobs chained with dependencies and one RC file: the first
-# finds no file (task RC 1) and leaves RC 3 (a rule after it), the second (range 1..2) is skipped
-# by that RC and leaves it as it was, the third (range 1..4) runs with it. afterany: the RC rules,
-# not Slurm, decide what runs after a failed or skipped step.
-rm -f job.rc job.rc.lock
-task chain1 "$step echo chain-first" "conditions = \"+>\\nR=3 F=(C:\\\\nosuch.txt > 0)\""
-task chain2 "$step echo chain-second" "step_maximum_rc = 2"
-task chain3 "$step echo chain-third-task-rc-%X5TRC%"
-id1="$(submit chain1 -- --rc-file "$work/job.rc")"
-id2="$(submit chain2 --dependency="afterany:$id1" -- --rc-file "$work/job.rc")"
-id3="$(submit chain3 --dependency="afterany:$id2" -- --rc-file "$work/job.rc")"
-codes="$(finish "$id1") $(finish "$id2") $(finish "$id3")"
-chain_carried() {
-  equals "$codes" "0:0 121:0 0:0" && has chain1.err "RC 3 written to" &&
-    has chain2.err "task RC 3 from" && has chain2.err "NOT executed" &&
-    lacks chain2.out "chain-second" && has chain3.out "chain-third-task-rc-3" &&
-    equals "$(cat job.rc)" 3
+# A job of three steps submitted as a chain with `x5ctl job submit`: the first leaves RC 3 (a rule
+# after it), the second (range 1..2) is skipped by it, the third is cancelled while it runs; the
+# job's state says so. Submitted again from the third (changed meanwhile), the third runs with the
+# RC the job had there. afterany: the RC rules, not Slurm, decide what runs after a failed or
+# skipped step.
+job_number=$((job_number + 1))
+write_job() {  # write_job THIRD-COMMAND
+  cat >chain.toml <<EOF
+job_name = 'CHAIN'
+job_number = $job_number
+job_base_directory = '$win\\'
+console_file = '$win\\chain.log'
+[[step]]
+name = 'first'
+command = '$step echo chain-first'
+conditions = "+>\\nR=3 F=(C:\\\\nosuch.txt > 0)"
+[[step]]
+step_maximum_rc = 2
+command = '$step echo chain-second'
+[[step]]
+name = 'third'
+command = '$1'
+EOF
 }
-check "three chained jobs, one RC file: the second skipped by its range, the third run with RC 3" \
-  chain_carried
+# The Slurm jobs a submission printed, and the table's row of a step.
+slurm_ids() { sed -n 's/^step [0-9]* (.*): Slurm job \([0-9]*\)$/\1/p'; }
+row() { grep -E "^ +$1 " <<<"$2"; }
+rm -rf chain.state chain.run
+write_job "$step write $win\\chain.run yes sleep 120000"
+read -r -a ids <<<"$("$x5ctl" job submit --slurm chain.toml | slurm_ids | tr '\n' ' ')"
+until_ 90 [ -e chain.run ]
+scancel --batch --signal=TERM "${ids[2]:-none}"
+codes="$(finish "${ids[0]:-none}") $(finish "${ids[1]:-none}") $(finish "${ids[2]:-none}")"
+table="$("$x5ctl" job status chain.toml)"
+stopped_at_third() {
+  equals "$codes" "0:0 121:0 143:0" &&
+    has "chain.state/step-1-${ids[0]}.log" "RC 3 written to" &&
+    has "chain.state/step-2-${ids[1]}.log" "NOT executed" &&
+    lacks "chain.state/step-2-${ids[1]}.log" "chain-second" &&
+    row 1 "$table" | grep -qE '"STEP OK " +3 \+ +0 .* 0 ran$' &&
+    row 2 "$table" | grep -qE '"RC <>   " +3 \+ +- .* 121 skipped$' &&
+    row 3 "$table" | grep -qE '"STEP OK " +3 \+ .* 143 stopped by signal 15$' &&
+    grep -q '^job exit status 143: the job stopped at step 3 (third)' <<<"$table" ||
+    { sed 's/^/  | /' <<<"$table"; return 1; }
+}
+check "job submit: a chain of three, the second skipped by the first's RC, the third cancelled" \
+  stopped_at_third
+write_job "$step echo chain-third-task-rc-%X5TRC%"
+id="$("$x5ctl" job submit --slurm --from 3 chain.toml | slurm_ids)"
+code="$(finish "${id:-none}")"
+table="$("$x5ctl" job status chain.toml)"
+restarted() {
+  equals "$code" "0:0" && has "chain.state/step-3-$id.log" "chain-third-task-rc-3" &&
+    row 1 "$table" | grep -qE ' 0 ran$' && row 3 "$table" | grep -qE '"STEP OK " +3 \+ .* 0 ran$' &&
+    grep -q '^job exit status 0: ' <<<"$table" && equals "$(cat chain.state/job.rc)" 3 ||
+    { sed 's/^/  | /' <<<"$table"; return 1; }
+}
+check "job submit --from 3: the third runs again with the RC the job had there" restarted
 
 # scancel --signal without --batch signals the job's steps other than the batch step, and a batch
 # job has no others: nothing happens. With --batch the batch step (x5ctl) alone gets it.

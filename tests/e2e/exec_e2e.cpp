@@ -1,6 +1,6 @@
 // `x5ctl exec` as a scheduler runs it: the exit statuses only a real run gives (the table's other
-// rows have unit tests), stop, hold and resume signals, a hard kill of x5ctl, and the scheduler
-// examples that can run here.
+// rows have unit tests), stop, hold and resume signals, a hard kill of x5ctl, the scheduler
+// examples that can run here, and a job of several steps run as exec runs each.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <functional>
+
+#include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
 
@@ -248,6 +250,68 @@ TEST_F(Exec, SchedulerExamples) {
   EXPECT_EQ(limited.status, 143) << limited.err;
   EXPECT_NE(limited.err.find("KILLED on user request"), std::string::npos) << limited.err;
   EXPECT_NE(ReadFileText(Linux("job.log")).find("Ending process #"), std::string::npos);
+}
+
+// A job of three steps: the first abends (a rule after it sets RC 8), the second (range 1..4) is
+// skipped in abend mode, the third (range 8..8) runs in abend mode until it is stopped from
+// outside. While it runs a second run of the job is refused and the job's status shows it running.
+// Started again at the third step (changed meanwhile), it gets the RC the job had there.
+TEST_F(Exec, JobSkipsAbendsIsStoppedAndStartsAgainWhereItStopped) {
+  const auto write_job = [&](const std::string& third) {
+    std::ofstream(Linux("job.toml"))
+        << "job_name = 'JOB'\njob_number = " << job_number_ << "\njob_base_directory = '" << dir_
+        << "'\nconsole_file = '" << Win("console.txt") << "'\n"
+        << "[[step]]\nname = 'first'\ncommand = '" << step_ << " echo from-the-first'\n"
+        << "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n"
+        << "[[step]]\ncommand = '" << step_ << " echo from-the-second'\n"
+        << "[[step]]\nname = 'recovery'\nstep_minimum_rc = 8\nstep_maximum_rc = 8\ncommand = '"
+        << step_ << " " << third << "'\n";
+  };
+  const auto job_run = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), {Tool().string(), "job", "run", Linux("job.toml").string(),
+                                     "--runner", runner_, "--json", Linux("job.json").string()});
+    return options;
+  };
+  // Each step: stage, status text, current RC, flag, exit status, from the job record.
+  const auto steps = [&] {
+    const std::string json = ReadFileText(Linux("job.json"));
+    const nlohmann::json job = nlohmann::json::parse(json.substr(json.rfind("\n{") + 1));
+    std::string shown;
+    for (const auto& s : job["steps"])
+      shown += s["stage"].dump() + " " + s["status_text"].dump() + " " + s["current_rc"].dump() +
+               " " + s["result_flag"].dump() + " " + s["exit_status"].dump() + "\n";
+    return shown + "job " + job["exit_status"].dump();
+  };
+
+  write_job(std::string("write ") + Win("running.txt") + " yes sleep 20000");
+  const pid_t pid = Spawn(job_run({}));
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(Linux("running.txt")); }));
+  const auto second = RunProgram({Tool().string(), "job", "run", Linux("job.toml").string()});
+  const auto status = RunProgram({Tool().string(), "job", "status", Linux("job.toml").string()});
+  kill(pid, SIGTERM);
+  const Ran stopped = Finish(pid);
+  EXPECT_EQ(second.code, 123);
+  EXPECT_TRUE(Contains(status.out, "running on ")) << status.out;
+  EXPECT_EQ(stopped.status, 143) << stopped.err;
+  EXPECT_EQ(steps(),
+            "\"done\" \"STEP OK \" 8 \"-\" 8\n\"done\" \"RC <>   \" 8 \"+\" 121\n"
+            "\"done\" \"STEP OK \" 8 \"+\" 143\njob 143");
+  // Each step's job log under its header.
+  const size_t first = stopped.out.find("===== step 1 of 3: first =====\n");
+  const size_t third = stopped.out.find("===== step 3 of 3: recovery =====\n");
+  EXPECT_LT(first, stopped.out.find("from-the-first\n")) << stopped.out;
+  EXPECT_LT(stopped.out.find("from-the-first\n"), third) << stopped.out;
+  EXPECT_LT(third, stopped.out.find("Ending process #")) << stopped.out;
+  EXPECT_FALSE(Contains(stopped.out, "from-the-second"));
+
+  write_job("echo recovery-with-%X5TRC%");
+  const Ran again = Finish(Spawn(job_run({"--from", "3"})));
+  EXPECT_EQ(again.status, 8) << again.err;
+  EXPECT_TRUE(Contains(again.out, "recovery-with-8")) << again.out;
+  EXPECT_EQ(steps(),
+            "\"done\" \"STEP OK \" 8 \"-\" 8\n\"done\" \"RC <>   \" 8 \"+\" 121\n"
+            "\"done\" \"STEP OK \" 8 \"+\" 0\njob 8");
+  EXPECT_EQ(ReadFileText(Linux("job.state/job.rc")), "8\n");
 }
 
 }  // namespace

@@ -97,27 +97,39 @@ TEST_F(Package, DebianPackageUnpackedRunsASampleStepWithItsOwnRunner) {
   const std::string depends = RunProgram({"dpkg-deb", "-f", deb->string(), "Depends"}).out;
   EXPECT_TRUE(Contains(depends, "wine (>= ") && Contains(depends, "wine64 (>= ")) << depends;
 
-  // The man page and the completion name every subcommand the installed x5ctl lists.
+  // The man page and the completion name every subcommand the installed x5ctl lists, and the
+  // subcommands those list (job run, ...).
   const std::string man =
       RunProgram({"zcat", (root / "usr/share/man/man1/x5ctl.1.gz").string()}).out;
   const std::string completion = ReadFileText(root / "usr/share/bash-completion/completions/x5ctl");
-  const std::string help = RunProgram({tool, "--help"}).out;
-  const size_t listed = help.find("Subcommands:");
-  ASSERT_NE(listed, std::string::npos) << help;
-  std::istringstream lines(help.substr(listed));
-  int subcommands = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("  ") || line.size() < 3 || line[2] == ' ')
-      continue;
-    const std::string name = line.substr(2, line.find(' ', 2) - 2);
-    ++subcommands;
+  // The names a help text lists under "Subcommands:".
+  const auto listed = [&](const std::vector<std::string>& words) {
+    std::vector<std::string> argv{tool};
+    argv.insert(argv.end(), words.begin(), words.end());
+    argv.push_back("--help");
+    const std::string help = RunProgram(argv).out;
+    std::vector<std::string> names;
+    const size_t at = help.find("\nSubcommands:\n");
+    std::istringstream lines(at == std::string::npos ? std::string() : help.substr(at + 14));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("  ") && line.size() > 2 && line[2] != ' ')
+        names.push_back(line.substr(2, line.find(' ', 2) - 2));
+    }
+    return names;
+  };
+  const std::vector<std::string> subcommands = listed({});
+  for (const std::string& name : subcommands) {
     std::string roff;  // the name as the man page writes it, dashes escaped
     for (char c : name)
       roff += c == '-' ? std::string("\\-") : std::string(1, c);
     EXPECT_TRUE(Contains(man, ".SS " + roff + "\n")) << name;
-    EXPECT_TRUE(Contains(completion, "    " + name + ") options=")) << name;
+    EXPECT_TRUE(Contains(completion, "    " + name + ")")) << name;
+    for (const std::string& sub : listed({name})) {
+      EXPECT_TRUE(Contains(man, ".SS " + roff + " " + sub + "\n")) << name << " " << sub;
+      EXPECT_TRUE(Contains(completion, "        " + sub + ") options=")) << name << " " << sub;
+    }
   }
-  EXPECT_GE(subcommands, 5) << help;
+  EXPECT_GE(subcommands.size(), 5u);
 
   // A sample step, the runner found from x5ctl's own place.
   WriteText(Linux("task.toml"), TaskFileHead() +

@@ -16,6 +16,7 @@
 
 #include "x5_version.h"
 #include "x5ctl/check/check.h"
+#include "x5ctl/job/job_command.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/subcommands/decode.h"
 #include "x5ctl/subcommands/encipher.h"
@@ -49,6 +50,9 @@ constexpr Subcommand kSubcommands[] = {
     {"explain", "Say why a step ended as it did, from a captured runner output",
      subcommands::SetUpExplain},
     {"exec", "Run one step as an ordinary command (for schedulers)", subcommands::SetUpExec},
+    {"job",
+     "Run a job of several steps here (from a step, too), submit it to Slurm, show its state",
+     job::SetUpJob},
     {"setup-host", "Prepare a Wine prefix and a display for runners, print their environment",
      subcommands::SetUpSetupHost},
     {"decode", "Decode a captured byte stream of records", subcommands::SetUpDecode},
@@ -110,6 +114,8 @@ int Main(int argc, char** argv) {
       if (app.get_subcommand(step_subcommand)->parsed())
         return step::kStepExitUsage;
     }
+    if (job::JobRunsSteps(*app.get_subcommand("job")))
+      return step::kStepExitUsage;
     return subcommands::kToolUsage;
   }
   for (const auto& [sub, handler] : handlers) {

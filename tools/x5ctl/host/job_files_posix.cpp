@@ -1,0 +1,141 @@
+// A job's files on POSIX systems: a write by rename, reads with O_NOFOLLOW.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "x5ctl/host/job_files.h"
+
+namespace x5::ctl::host {
+namespace {
+
+core::Failure SystemFailure(const std::string& what, int code = errno) {
+  return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now and says whether the close succeeded (NFS reports late write errors here).
+  bool Close() {
+    const int fd = std::exchange(fd_, -1);
+    return fd < 0 || close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+mode_t DefaultMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+core::Result<void> ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+  struct stat old {};
+  mode_t mode = DefaultMode();
+  if (lstat(path.c_str(), &old) == 0) {
+    if (!S_ISREG(old.st_mode))
+      return core::Failure{path.string() + ": not a regular file (a link, say): left alone"};
+    mode = old.st_mode & 0777;
+  } else if (errno != ENOENT) {
+    return SystemFailure(path.string());
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  // mkstemp creates with O_EXCL: never through a link planted under its name.
+  Descriptor file(mkstemp(temp.data()));
+  if (file.get() < 0)
+    return SystemFailure(temp + ": cannot make a temporary file");
+  core::Result<void> written = [&]() -> core::Result<void> {
+    if (fchmod(file.get(), mode) != 0)
+      return SystemFailure(temp + ": cannot set its permissions");
+    if (!WriteAll(file.get(), bytes) || fsync(file.get()) != 0 || !file.Close())
+      return SystemFailure(temp + ": cannot write it");
+    if (rename(temp.c_str(), path.c_str()) != 0)
+      return SystemFailure(path.string() + ": cannot replace it");
+    return {};
+  }();
+  if (!written) {
+    unlink(temp.c_str());
+    return written;
+  }
+  // The rename itself on disk, so that a machine that fails now does not bring the old bytes back.
+  Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0)
+    (void)fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
+  return {};
+}
+
+core::Result<std::optional<std::string>> ReadRegularFile(const std::filesystem::path& path,
+                                                         size_t limit) {
+  // O_NONBLOCK: a pipe planted under the name must not hang the reader before it is refused.
+  Descriptor file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT)
+      return std::optional<std::string>();
+    if (errno == ELOOP)
+      return core::Failure{path.string() + ": a link: refused"};
+    return SystemFailure(path.string() + ": cannot open it");
+  }
+  struct stat facts {};
+  if (fstat(file.get(), &facts) != 0)
+    return SystemFailure(path.string() + ": cannot read it");
+  if (!S_ISREG(facts.st_mode))
+    return core::Failure{path.string() + ": not a regular file: refused"};
+  if (static_cast<uintmax_t>(facts.st_size) > limit)
+    return core::Failure{path.string() + ": larger than " + std::to_string(limit) + " bytes"};
+  std::string bytes(static_cast<size_t>(facts.st_size), '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(file.get(), bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return SystemFailure(path.string() + ": cannot read it");
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return std::optional<std::string>(std::move(bytes));
+}
+
+std::string HostName() {
+  char name[256] = "";
+  if (gethostname(name, sizeof name - 1) != 0)
+    return "?";
+  return name;
+}
+
+int64_t ProcessId() {
+  return getpid();
+}
+
+}  // namespace x5::ctl::host

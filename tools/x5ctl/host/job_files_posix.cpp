@@ -1,10 +1,11 @@
-// A job's files on POSIX systems: a write by rename, reads with O_NOFOLLOW.
+// A job's files on POSIX systems: a write by rename (the RC file's too), reads with O_NOFOLLOW.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -13,7 +14,8 @@
 namespace x5::ctl::host {
 namespace {
 
-core::Failure SystemFailure(const std::string& what, int code = errno) {
+core::Failure SystemFailure(const std::string& what) {
+  const int code = errno;
   return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
 }
 
@@ -58,22 +60,33 @@ mode_t DefaultMode() {
 }  // namespace
 
 core::Result<void> ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  // The new file keeps the old one's permissions and group (mkstemp makes it private), so that the
+  // other users of the job can still read it; never its set-id bits, and never those of whatever a
+  // link would have led to.
   struct stat old {};
   mode_t mode = DefaultMode();
+  std::optional<gid_t> group;
   if (lstat(path.c_str(), &old) == 0) {
     if (!S_ISREG(old.st_mode))
-      return core::Failure{path.string() + ": not a regular file (a link, say): left alone"};
+      return core::Failure{path.string() +
+                               " is not a regular file (a link, a folder, a FIFO or a device); it "
+                               "is not replaced",
+                           EINVAL};
     mode = old.st_mode & 0777;
+    group = old.st_gid;
   } else if (errno != ENOENT) {
-    return SystemFailure(path.string());
+    return SystemFailure(path.string() + ": cannot look at it");
   }
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  // mkstemp creates with O_EXCL: never through a link planted under its name.
-  Descriptor file(mkstemp(temp.data()));
+  // mkostemp creates with O_EXCL: never through a link planted under its name.
+  Descriptor file(mkostemp(temp.data(), O_CLOEXEC));
   if (file.get() < 0)
-    return SystemFailure(temp + ": cannot make a temporary file");
+    return SystemFailure(temp + ": cannot make a temporary file beside " + path.string());
   core::Result<void> written = [&]() -> core::Result<void> {
+    // The group only where this user may give it; the permissions stand either way.
+    if (group)
+      (void)!fchown(file.get(), static_cast<uid_t>(-1), *group);
     if (fchmod(file.get(), mode) != 0)
       return SystemFailure(temp + ": cannot set its permissions");
     if (!WriteAll(file.get(), bytes) || fsync(file.get()) != 0 || !file.Close())
@@ -89,7 +102,7 @@ core::Result<void> ReplaceWholeFile(const std::filesystem::path& path, std::stri
   // The rename itself on disk, so that a machine that fails now does not bring the old bytes back.
   Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0)
-    (void)fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
+    (void)!fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
   return {};
 }
 
@@ -101,14 +114,17 @@ core::Result<std::optional<std::string>> ReadRegularFile(const std::filesystem::
     if (errno == ENOENT)
       return std::optional<std::string>();
     if (errno == ELOOP)
-      return core::Failure{path.string() + ": a link: refused"};
+      return core::Failure{path.string() + " is a link; it is not read"};
     return SystemFailure(path.string() + ": cannot open it");
   }
   struct stat facts {};
   if (fstat(file.get(), &facts) != 0)
     return SystemFailure(path.string() + ": cannot read it");
-  if (!S_ISREG(facts.st_mode))
-    return core::Failure{path.string() + ": not a regular file: refused"};
+  // A file with other names (hard links) may be anybody's: it is not taken for the job's.
+  if (!S_ISREG(facts.st_mode) || facts.st_nlink != 1)
+    return core::Failure{path.string() +
+                         " is not a regular file with one name (a folder, a FIFO, a device or a "
+                         "hard link); it is not read"};
   if (static_cast<uintmax_t>(facts.st_size) > limit)
     return core::Failure{path.string() + ": larger than " + std::to_string(limit) + " bytes"};
   std::string bytes(static_cast<size_t>(facts.st_size), '\0');

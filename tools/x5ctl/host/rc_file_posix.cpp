@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "x5ctl/host/job_files.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
@@ -44,18 +45,6 @@ class Descriptor {
 core::Failure SystemFailure(const std::string& what) {
   const int code = errno;
   return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // Try the whole-file write lock; 0 taken, else the errno.
@@ -151,58 +140,11 @@ class PosixRcFile final : public RcFile {
   }
 
   core::Result<void> Write(int32_t rc) override {
-    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
-    // The new file keeps the old one's permissions and group (mkstemp makes it private), so that
-    // the other steps of the job, perhaps under another user, can still read it; never its
-    // set-id bits, and never those of whatever a link would have led to.
-    struct stat old {};
-    mode_t mode = DefaultMode();
-    std::optional<gid_t> group;
-    if (lstat(path_.c_str(), &old) == 0) {
-      if (!S_ISREG(old.st_mode))
-        return core::Failure{path_.string() +
-                                 " is not a regular file (a link, a folder, a FIFO "
-                                 "or a device); it is not replaced",
-                             EINVAL};
-      mode = old.st_mode & 0777;
-      group = old.st_gid;
-    } else if (errno != ENOENT) {
-      return SystemFailure(path_.string() + ": cannot look at the RC file");
-    }
-    std::string temp = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
-    Descriptor file(mkostemp(temp.data(), O_CLOEXEC));
-    if (file.get() < 0)
-      return SystemFailure(temp + ": cannot make the RC file's temporary file");
-    core::Result<void> written = [&]() -> core::Result<void> {
-      // The group only where this user may give it; the permissions stand either way.
-      if (group)
-        (void)!fchown(file.get(), static_cast<uid_t>(-1), *group);
-      if (fchmod(file.get(), mode) != 0)
-        return SystemFailure(temp + ": cannot set its permissions");
-      if (!WriteAll(file.get(), RcFileText(rc)) || fsync(file.get()) != 0 || !file.Close())
-        return SystemFailure(temp + ": cannot write the new RC");
-      if (rename(temp.c_str(), path_.c_str()) != 0)
-        return SystemFailure(path_.string() + ": cannot replace the RC file");
-      return {};
-    }();
-    if (!written) {
-      unlink(temp.c_str());
-      return written;
-    }
-    // The rename itself on disk, so that a machine that fails now does not bring the old RC back.
-    Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-      fsync(dir.get());  // some file systems refuse fsync on a folder; the rename stands
-    return {};
+    // Written whole and renamed into place, as a job's other files are.
+    return ReplaceWholeFile(path_, RcFileText(rc));
   }
 
  private:
-  static mode_t DefaultMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-  }
-
   Descriptor lock_;
 };
 

@@ -246,6 +246,9 @@ core::Result<JobState> ParseStateText(std::string_view text, const std::string& 
         return refused("its steps are not numbered in order");
     }
     return state;
+  } catch (const Json::parse_error& e) {
+    // Its own words would quote the file's bytes, which may be anybody's.
+    return refused("not JSON: it stops making sense at byte " + std::to_string(e.byte));
   } catch (const std::exception& e) {
     return refused(text::VisibleText(e.what()));
   }

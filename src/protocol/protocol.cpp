@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ascii_text.h"
+
 namespace x5::protocol {
 namespace {
 
@@ -49,8 +51,7 @@ std::string Padded(std::string_view text, size_t width) {
 }
 
 std::string Trimmed(std::string_view text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+  return std::string(core::TrimRight(text));
 }
 
 TaskRecord DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize> bytes) {

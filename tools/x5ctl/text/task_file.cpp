@@ -148,7 +148,10 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
-bool ParseInt32(std::string_view text, int32_t& value) {
+// A decimal number, or the 32-bit pattern of a hexadecimal one ("0x..."); why not, when it is
+// none.
+core::Result<int32_t> ParseInt32(std::string_view text) {
+  const core::Failure none{"'" + std::string(text) + "' is not a 32-bit integer"};
   bool negative = false;
   std::string_view digits = text;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
@@ -161,25 +164,23 @@ bool ParseInt32(std::string_view text, int32_t& value) {
     digits.remove_prefix(2);
   }
   if (digits.empty())
-    return false;
+    return none;
   uint64_t magnitude = 0;
   auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
   if (ec != std::errc() || end != digits.data() + digits.size())
-    return false;
+    return none;
   if (base == 16 && !negative) {
     // Hexadecimal gives the 32-bit pattern: 0xFFFFFFFF is -1.
     if (magnitude > std::numeric_limits<uint32_t>::max())
-      return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
-    return true;
+      return none;
+    return static_cast<int32_t>(static_cast<uint32_t>(magnitude));
   }
   int64_t signed_value =
       negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (magnitude > uint64_t{1} << 31 || signed_value < std::numeric_limits<int32_t>::min() ||
       signed_value > std::numeric_limits<int32_t>::max())
-    return false;
-  value = static_cast<int32_t>(signed_value);
-  return true;
+    return none;
+  return static_cast<int32_t>(signed_value);
 }
 
 std::vector<OpStep> ReadOps(Reader& reader, const toml::node& node) {
@@ -435,11 +436,12 @@ core::Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
   OpStep step;
   std::string_view name = words[0];
   if (name == "sleep") {
-    int32_t ms = 0;
-    if (words.size() != 2 || !ParseInt32(words[1], ms) || ms < 0)
+    const core::Result<int32_t> ms =
+        words.size() == 2 ? ParseInt32(words[1]) : core::Result<int32_t>(core::Failure{});
+    if (!ms || *ms < 0)
       return core::Failure{"sleep takes one number of milliseconds (0 or more)"};
     step.kind = OpStep::Kind::kSleep;
-    step.delay_ms = ms;
+    step.delay_ms = *ms;
   } else if (name == "close") {
     if (words.size() != 1)
       return core::Failure{"close takes no argument"};
@@ -453,8 +455,12 @@ core::Result<std::optional<OpStep>> ParseOpLine(std::string_view line) {
                            "' is longer than 4 characters"};
     if (words.size() > 2)
       return core::Failure{"an operator command takes at most one argument"};
-    if (words.size() == 2 && !ParseInt32(words[1], step.argument))
-      return core::Failure{"argument '" + std::string(words[1]) + "' is not a 32-bit integer"};
+    if (words.size() == 2) {
+      core::Result<int32_t> argument = ParseInt32(words[1]);
+      if (!argument)
+        return std::move(argument).failure().Within("argument ");
+      step.argument = *argument;
+    }
     step.name = protocol::Padded(*bytes, 4);
   }
   return std::optional<OpStep>(std::move(step));

@@ -12,6 +12,7 @@
 #include "commands/printer_report.h"
 #include "core/interfaces.h"
 #include "core/rc_rules.h"
+#include "pictures/picture_names.h"
 
 namespace x5::commands {
 
@@ -46,9 +47,9 @@ inline constexpr size_t kMaxEditBufferBytes = 0x7FFFFFFF;
 // What the switches set for the rest of the run: the main sequence's step state embeds it, and
 // every dispatch of a command text works on it.
 struct SwitchState {
-  int32_t picture_interval = 200;    // ms before each grab; negative: no pictures ("/X5J")
-  std::string picture_type = "JPG";  // "JPG" or "BMP"
-  bool show_resolved = false;        // set by "/X5?"; the job log then shows lines resolved
+  int32_t picture_interval = 200;  // ms before each grab; negative: no pictures ("/X5J")
+  pictures::PictureType picture_type = pictures::PictureType::kJpg;
+  bool show_resolved = false;  // set by "/X5?"; the job log then shows lines resolved
   PendingEdit edit;
 };
 

@@ -74,8 +74,8 @@ TEST(DispatchCommand, SwitchesOnlyInExecuteMode) {
     EXPECT_EQ(std::tuple(world.state.picture_interval, world.state.picture_type,
                          world.variables.added.size(), world.state.show_resolved,
                          world.files.files["f.txt"], world.console.lines.empty()),
-              run ? std::tuple(1000, "BMP", 1u, true, "bbc", false)
-                  : std::tuple(200, "JPG", 0u, false, "Abc", true));
+              run ? std::tuple(1000, pictures::PictureType::kBmp, 1u, true, "bbc", false)
+                  : std::tuple(200, pictures::PictureType::kJpg, 0u, false, "Abc", true));
   }
 }
 

@@ -12,13 +12,13 @@ namespace x5::commands {
 
 int32_t SetPictureOptions(std::string_view argument,
                           int32_t& interval,
-                          std::string& type,
+                          pictures::PictureType& type,
                           core::ConsoleSink& console) noexcept {
   try {
     const std::string_view text = core::Trim(argument);
     std::string_view number_text = text;
     if (!text.empty() && text.front() == 'B') {
-      type = "BMP";
+      type = pictures::PictureType::kBmp;
       number_text = core::Trim(text.substr(1));
     }
     // No digits at all is no interval, even where the number parser would read it as 0.
@@ -32,12 +32,13 @@ int32_t SetPictureOptions(std::string_view argument,
     interval = pictures::BoundedPictureInterval(number);
     if (number > interval) {
       console.Line("\r\n***** New valid /X5J value is: " + std::to_string(interval) +
-                   " msec type is " + type + " *****\r\n***** /X5J value " +
-                   std::to_string(number) + " cut to the longest picture interval, " +
-                   std::to_string(interval) + " msec *****\r\n");
+                   " msec type is " + std::string(pictures::PictureTypeText(type)) +
+                   " *****\r\n***** /X5J value " + std::to_string(number) +
+                   " cut to the longest picture interval, " + std::to_string(interval) +
+                   " msec *****\r\n");
     } else if (number >= 0) {
       console.Line("\r\n***** New valid /X5J value is: " + std::to_string(number) +
-                   " msec type is " + type + " *****\r\n");
+                   " msec type is " + std::string(pictures::PictureTypeText(type)) + " *****\r\n");
     } else {
       console.Line(
           "\r\n***** /X5J <0 - JPG or BMP diagnostic pictures will not be produced! *****\r\n");

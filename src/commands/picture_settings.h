@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/interfaces.h"
+#include "pictures/picture_names.h"
 
 namespace x5::commands {
 
@@ -13,7 +14,7 @@ namespace x5::commands {
 // then the interval in milliseconds (negative: no pictures). Returns the interval afterwards.
 int32_t SetPictureOptions(std::string_view argument,
                           int32_t& interval,
-                          std::string& type,
+                          pictures::PictureType& type,
                           core::ConsoleSink& console) noexcept;
 
 }  // namespace x5::commands

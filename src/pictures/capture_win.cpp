@@ -276,13 +276,13 @@ int32_t CaptureProcessWindows(uint32_t process_id,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
-                              const std::string& picture_type,
+                              PictureType picture_type,
                               CaptureDeadline& deadline) {
   try {
     CaptureRun run;
     run.prefix = directory;
     run.picture_interval = BoundedPictureInterval(picture_interval);
-    run.jpeg_wanted = JpegWanted(picture_type);
+    run.jpeg_wanted = picture_type == PictureType::kJpg;
     run.before_end = killed_at_end;
     run.deadline = &deadline;
     PutBackCaptured put_back(run, killed_at_end);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pictures/picture_file_win.h"
+#include "pictures/picture_names.h"
 
 namespace x5::pictures {
 
@@ -44,7 +45,7 @@ int32_t CaptureProcessWindows(uint32_t process_id,
                               const std::string& directory,
                               bool killed_at_end,
                               int32_t picture_interval,
-                              const std::string& picture_type,
+                              PictureType picture_type,
                               CaptureDeadline& deadline);
 
 // State of one capture run (one process).

@@ -49,8 +49,8 @@ std::string SanitiseTitle(std::string_view title) noexcept {
   }
 }
 
-bool JpegWanted(std::string_view picture_type) noexcept {
-  return picture_type == "JPG";
+std::string_view PictureTypeText(PictureType type) noexcept {
+  return type == PictureType::kJpg ? "JPG" : "BMP";
 }
 
 std::string PictureFileName(std::string_view prefix,
@@ -92,11 +92,11 @@ bool HasExtension(std::string_view name, std::string_view extension) noexcept {
 
 }  // namespace
 
-bool IsOldPictureName(std::string_view name, std::string_view picture_type) noexcept {
+bool IsOldPictureName(std::string_view name, PictureType picture_type) noexcept {
   if (name.empty() || name.front() != '#')
     return false;
-  return HasExtension(name, picture_type) ||
-         (JpegWanted(picture_type) && HasExtension(name, "bmp")) ||
+  return HasExtension(name, PictureTypeText(picture_type)) ||
+         (picture_type == PictureType::kJpg && HasExtension(name, "bmp")) ||
          (name.size() > kPartialSuffix.size() && core::EndsWithIgnoringCase(name, kPartialSuffix));
 }
 

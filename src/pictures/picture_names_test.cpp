@@ -38,23 +38,22 @@ TEST(PictureNames, FileNameJoinsPrefixNumbersTitleAndExtension) {
 TEST(PictureNames, OldPicturesByTheirRealNamesAndTheTypeAsked) {
   struct Case {
     const char* name;
-    const char* type;
+    PictureType type;
     bool old;
   };
+  constexpr PictureType kJpg = PictureType::kJpg, kBmp = PictureType::kBmp;
   const Case cases[] = {
-      {"#12_1#34_Title.JPG", "JPG", true},
-      {"#12_1#34_Title.jpg", "JPG", true},  // letters in either case, as the file system has them
-      {"#12_1#34_Title.bmp", "JPG", true},  // the BMP fallback of a JPG picture
-      {"#12_1#34_Title.jpg", "BMP", false},
-      {"#a.jpgx", "JPG", false},  // matched by "#*.JPG" only through its short name
-      {"a#1.JPG", "JPG", false},
-      {"#x.x5part", "BMP", true},
+      {"#12_1#34_Title.JPG", kJpg, true},
+      {"#12_1#34_Title.jpg", kJpg, true},  // letters in either case, as the file system has them
+      {"#12_1#34_Title.bmp", kJpg, true},  // the BMP fallback of a JPG picture
+      {"#12_1#34_Title.jpg", kBmp, false},
+      {"#12_1#34_Title.BMP", kBmp, true},
+      {"#a.jpgx", kJpg, false},  // matched by "#*.JPG" only through its short name
+      {"a#1.JPG", kJpg, false},
+      {"#x.x5part", kBmp, true},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(IsOldPictureName(c.name, c.type), c.old) << c.name << " " << c.type;
-  // Only exactly "JPG" asks for JPG pictures.
-  EXPECT_TRUE(JpegWanted("JPG"));
-  EXPECT_FALSE(JpegWanted("BMP") || JpegWanted("jpg") || JpegWanted("JPG "));
+    EXPECT_EQ(IsOldPictureName(c.name, c.type), c.old) << c.name << " " << PictureTypeText(c.type);
 }
 
 TEST(ProcessEvidence, LineNamesIdImageAndWindows) {

@@ -26,7 +26,7 @@ namespace {
 // The pictures of an earlier capture in this step, with the BMP fallbacks of JPG pictures and
 // files a capture left unfinished; matched by their real names, deleted only through the folder's
 // checks (a link of such a name is refused, never followed).
-void DeleteOldPictures(const std::string& picture_type,
+void DeleteOldPictures(pictures::PictureType picture_type,
                        win::JobFolder& folder,
                        std::vector<std::string>& lines) {
   WIN32_FIND_DATAA data{};
@@ -245,7 +245,8 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
     // Held until the capture is over, so the folder cannot be swapped for a link meanwhile.
     win::JobFolder folder = win::JobFolder::Open(
         state.global_parameter_directory,
-        state.global_parameter_directory + "#*." + state.switches.picture_type);
+        state.global_parameter_directory + "#*." +
+            std::string(pictures::PictureTypeText(state.switches.picture_type)));
     if (!folder) {
       if (folder.Failure().Refused())
         ending.lines.push_back(folder.Failure().refusal);

@@ -7,5 +7,6 @@
 # set WINEPREFIX and DISPLAY there, or pass them with --setenv as below)
 exec systemd-run --user --quiet --wait --collect --pipe \
   --property=KillMode=mixed --property=TimeoutStopSec=30 \
-  --setenv=WINEPREFIX="${WINEPREFIX:-$HOME/.wine}" --setenv=DISPLAY="${DISPLAY:-}" \
+  --setenv=WINEPREFIX="${WINEPREFIX:-$HOME/.local/share/x5runner/wine-prefix}" \
+  --setenv=DISPLAY="${DISPLAY:-}" --setenv=XAUTHORITY="${XAUTHORITY:-}" \
   "${X5CTL:-$(command -v x5ctl)}" exec "$(realpath "$1")" > "$2"

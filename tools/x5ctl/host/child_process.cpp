@@ -1,15 +1,16 @@
+// Starting a child process: what both platforms check before their own part.
 #include "x5ctl/host/child_process.h"
 
 #include <new>
 
 namespace x5::ctl::host {
 
-core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(
-    const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv,
+                                                              const ChildErrors& errors) {
   if (argv.empty() || argv[0].empty())
     return core::Failure{"no program to start"};
   try {
-    return StartProgram(argv);
+    return StartProgram(argv, errors);
   } catch (const std::bad_alloc&) {
     return core::Failure{"out of memory starting the runner"};
   }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <span>
@@ -65,14 +66,38 @@ class ChildProcess {
   const Interrupt* interrupt_ = nullptr;
 };
 
+// Where a child's standard error goes: passed through, dropped, or appended to a log file (opened
+// without following a link; it must be a regular file of this user's with one name).
+struct ChildErrors {
+  enum class Kind { kInherit, kDiscard, kAppendTo };
+  Kind kind = Kind::kInherit;
+  std::string log;  // kAppendTo
+};
+
 // Starts argv[0] (searched on PATH) with the given arguments and pipes on its standard input and
-// output; standard error and the environment are passed through. The child dies with the caller,
+// output; standard error goes where `errors` says, the environment passes through. The child dies
+// with the caller,
 // however the caller ends: on Linux it runs in a process group of its own and gets SIGKILL when
 // the thread that started it ends (a parent-death signal: start it from a thread that lives as
 // long as the child should); on Windows it is held in a job object that is killed on close.
-core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv);
+core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<std::string>& argv,
+                                                              const ChildErrors& errors = {});
 // The platform part of StartChildProcess, for a non-empty argv[0].
-core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv);
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv,
+                                                         const ChildErrors& errors);
+
+// A place where an installation puts the runner, and why it is not looked at ("" when it is).
+struct RunnerCandidate {
+  std::filesystem::path path;
+  std::string skipped;
+};
+// Where x5ctl looks for the runner when --runner is not given, from x5ctl's own folder `own`: only
+// where an installation put it, never in a folder a step or another user could have made. Beside
+// x5ctl (the Windows zip, a build's mingw folder); on Linux also the package's lib/x5runner beside
+// its bin, and a build tree's mingw folder beside the build folder x5ctl lies in (one holding
+// CMakeCache.txt), each only while nobody but root and the owner of x5ctl's folder can change the
+// folders on the way.
+std::vector<RunnerCandidate> RunnerCandidates(const std::filesystem::path& own);
 
 // The command that runs a Windows program here: "wine" on Linux, "" (run directly) on Windows.
 std::string DefaultWineCommand();

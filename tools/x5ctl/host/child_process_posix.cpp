@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -279,6 +280,7 @@ std::string ResolveProgram(const std::string& name) {
 [[noreturn]] void BecomeChild(pid_t parent,
                               int child_stdin,
                               int child_stdout,
+                              int child_stderr,
                               int report,
                               const char* program,
                               char* const* args) {
@@ -291,7 +293,8 @@ std::string ResolveProgram(const std::string& name) {
     (void)!write(report, &code, sizeof code);
     _exit(127);
   }
-  if (dup2(child_stdin, 0) < 0 || dup2(child_stdout, 1) < 0) {
+  if (dup2(child_stdin, 0) < 0 || dup2(child_stdout, 1) < 0 ||
+      (child_stderr >= 0 && dup2(child_stderr, 2) < 0)) {
     int code = errno;
     (void)!write(report, &code, sizeof code);
     _exit(127);
@@ -312,12 +315,49 @@ std::string ResolveProgram(const std::string& name) {
   _exit(127);
 }
 
+// The descriptor the child's standard error goes to; -1 passes ours through.
+core::Result<UniqueFd> ErrorsDescriptor(const ChildErrors& errors) {
+  switch (errors.kind) {
+    case ChildErrors::Kind::kInherit:
+      return UniqueFd();
+    case ChildErrors::Kind::kDiscard: {
+      UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
+      if (null.get() < 0)
+        return core::Failure{std::string("/dev/null: ") + std::strerror(errno),
+                             static_cast<uint32_t>(errno)};
+      return null;
+    }
+    case ChildErrors::Kind::kAppendTo:
+      break;
+  }
+  UniqueFd log(open(errors.log.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (log.get() < 0) {
+    const int code = errno;
+    return core::Failure{errors.log + (code == ELOOP ? ": is a symbolic link; it is not followed"
+                                                     : ": " + std::string(std::strerror(code))),
+                         static_cast<uint32_t>(code)};
+  }
+  struct stat st {};
+  if (fstat(log.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      st.st_uid != geteuid())
+    return core::Failure{errors.log +
+                             ": not a regular file of this user's with one name; Wine's "
+                             "messages are not written to it",
+                         EINVAL};
+  return log;
+}
+
 }  // namespace
 
-core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv,
+                                                         const ChildErrors& errors) {
   const std::string program = ResolveProgram(argv[0]);
   if (program.empty())
     return core::Failure{"cannot start " + argv[0] + ": " + std::strerror(ENOENT), ENOENT};
+  core::Result<UniqueFd> child_stderr = ErrorsDescriptor(errors);
+  if (!child_stderr)
+    return std::move(child_stderr).failure();
   UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
   int code = 0;
   if (!MakePipe(child_stdin, parent_input, code) || !MakePipe(parent_output, child_stdout, code) ||
@@ -337,13 +377,14 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
                          static_cast<uint32_t>(fork_error)};
   }
   if (pid == 0) {
-    BecomeChild(parent, child_stdin.get(), child_stdout.get(), report_write.get(), program.c_str(),
-                args.data());
+    BecomeChild(parent, child_stdin.get(), child_stdout.get(), child_stderr->get(),
+                report_write.get(), program.c_str(), args.data());
   }
   // Also from here, so the group exists whichever of the two runs first.
   setpgid(pid, pid);
   child_stdin.Reset();
   child_stdout.Reset();
+  child_stderr->Reset();
   report_write.Reset();
   // The report pipe closes without a word when exec succeeded (it is close-on-exec).
   int child_error = 0;
@@ -363,6 +404,42 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
   fcntl(parent_input.get(), F_SETFL, flags | O_NONBLOCK);
   return std::unique_ptr<ChildProcess>(
       std::make_unique<PosixChild>(pid, std::move(parent_input), std::move(parent_output)));
+}
+
+std::vector<RunnerCandidate> RunnerCandidates(const std::filesystem::path& own) {
+  std::vector<RunnerCandidate> candidates{{own / "x5runner.exe", {}}};
+  struct stat own_stat {};
+  if (stat(own.c_str(), &own_stat) != 0)
+    return candidates;
+  // Why a folder or file outside x5ctl's own may not be trusted; "" when it may (or is missing,
+  // which the search then says).
+  auto changeable = [&](const std::filesystem::path& path) -> std::string {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+      return {};
+    if (st.st_uid != 0 && st.st_uid != own_stat.st_uid)
+      return path.string() + " belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+      return path.string() + " may be changed by other users";
+    return {};
+  };
+  auto add = [&](const std::filesystem::path& file,
+                 std::initializer_list<std::filesystem::path> on_the_way) {
+    std::string skipped;
+    for (const std::filesystem::path& step : on_the_way) {
+      if (skipped.empty())
+        skipped = changeable(step);
+    }
+    candidates.push_back({file, skipped});
+  };
+  const std::filesystem::path up = own.parent_path();
+  const std::filesystem::path package = up / "lib" / "x5runner";
+  add(package / "x5runner.exe", {up, up / "lib", package, package / "x5runner.exe"});
+  // A build tree: build/release/x5ctl beside build/mingw/x5runner.exe.
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(own / "CMakeCache.txt", ec))
+    add(up / "mingw" / "x5runner.exe", {up, up / "mingw", up / "mingw" / "x5runner.exe"});
+  return candidates;
 }
 
 std::string ProgramOnPath(const std::string& name) {

@@ -165,7 +165,20 @@ core::Failure SystemFailure(const std::string& what) {
 
 }  // namespace
 
-core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv) {
+core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::string>& argv,
+                                                         const ChildErrors& errors) {
+  // Dropped errors go to NUL; a log is opened for appending without following a link.
+  win::ScopedFileHandle error_file;
+  if (errors.kind != ChildErrors::Kind::kInherit) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const bool discard = errors.kind == ChildErrors::Kind::kDiscard;
+    error_file.reset(CreateFileA(discard ? "NUL" : errors.log.c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 discard ? OPEN_EXISTING : OPEN_ALWAYS,
+                                 discard ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!error_file)
+      return SystemFailure((discard ? std::string("NUL") : errors.log) + ": ");
+  }
   // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
   // our ends open and each side sees the other's end of pipe.
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -195,7 +208,7 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = child_stdin.get();
   startup.hStdOutput = child_stdout.get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = error_file ? error_file.get() : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
   // Suspended until it is in the job, so that it never runs outside it.
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
@@ -211,6 +224,12 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
   }
   return std::unique_ptr<ChildProcess>(std::make_unique<WinChild>(
       std::move(job), std::move(process), std::move(parent_input), std::move(parent_output)));
+}
+
+std::vector<RunnerCandidate> RunnerCandidates(const std::filesystem::path& own) {
+  // The zip and a build's mingw folder both hold the runner beside x5ctl.exe; the folder above is
+  // often one where any user may make folders (C:\).
+  return {{own / "x5runner.exe", {}}};
 }
 
 std::string DefaultWineCommand() {

@@ -9,8 +9,8 @@
 namespace x5::ctl::host {
 
 // Where the file that the runner knows by a Windows path lies for x5ctl: on Linux, when the runner
-// runs through Wine, inside the Wine prefix (WINEPREFIX, else ~/.wine) by its drive links, each
-// folder matched without regard to case as Wine does; otherwise the path itself.
+// runs through Wine, inside the Wine prefix (WINEPREFIX, else host::DefaultWinePrefix()) by its
+// drive links, each folder matched without regard to case as Wine does; otherwise the path itself.
 std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_view wine_command);
 // The job log's bytes (the runner's ANSI code page, CR LF) as this system's text: UTF-8 with LF
 // line ends on Linux, the bytes as they are on Windows.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "x5ctl/host/job_log_path.h"
+#include "x5ctl/host/wine_host.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::host {
@@ -13,8 +14,7 @@ std::filesystem::path WinePrefix() {
   const char* prefix = std::getenv("WINEPREFIX");
   if (prefix != nullptr && *prefix != '\0')
     return prefix;
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / ".wine";
+  return DefaultWinePrefix();
 }
 
 bool SameLetters(std::string_view a, std::string_view b) {

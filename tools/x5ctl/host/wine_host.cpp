@@ -56,6 +56,8 @@ std::string WineHostProblem(const WineHostFacts& facts) {
   else if (facts.display_local && !facts.display_answers)
     missing.push_back("no display for the runner's console: no X server answers on DISPLAY=" +
                       facts.display);
+  else if (!facts.display_problem.empty())
+    missing.push_back("no display for the runner's console: " + facts.display_problem);
   const std::string where = facts.prefix_named
                                 ? "WINEPREFIX=" + facts.prefix
                                 : "WINEPREFIX is not set and the default prefix " + facts.prefix;
@@ -69,12 +71,56 @@ std::string WineHostProblem(const WineHostFacts& facts) {
   for (size_t i = 0; i < missing.size(); ++i)
     message += (i == 0 ? "" : "; ") + missing[i];
   return message +
-         ". `x5ctl setup-host` prepares a prefix and a display and prints the WINEPREFIX and "
-         "DISPLAY lines to set";
+         ". `x5ctl setup-host` prepares a prefix and a display and prints the WINEPREFIX, DISPLAY "
+         "and XAUTHORITY lines to set";
 }
 
-std::string SchedulerEnvironment(const std::string& prefix, const std::string& display) {
-  return "WINEPREFIX=" + prefix + "\nDISPLAY=" + display + "\n";
+std::string DefaultWinePrefix() {
+  const std::string data = EnvOr("XDG_DATA_HOME");
+  return (data.empty() ? EnvOr("HOME", "/root") + "/.local/share" : data) + "/x5runner/wine-prefix";
+}
+
+std::optional<int> LocalDisplayNumber(std::string_view display) {
+  if (display.starts_with("unix:"))
+    display.remove_prefix(4);
+  if (!display.starts_with(":"))
+    return std::nullopt;
+  display.remove_prefix(1);
+  // Digits, then optionally "." and the screen's digits, and nothing else.
+  auto digits = [](std::string_view part) {
+    return !part.empty() && part.size() <= 5 &&
+           part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  const size_t dot = display.find('.');
+  const std::string_view number = display.substr(0, dot);
+  if (!digits(number) || (dot != std::string_view::npos && !digits(display.substr(dot + 1))))
+    return std::nullopt;
+  int value = 0;
+  for (char c : number)
+    value = value * 10 + (c - '0');
+  return value;
+}
+
+std::string UnsafeInLine(std::string_view value) {
+  if (value.empty())
+    return "it is empty";
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      return "it holds a control character";
+    if (c == '\'' || c == '\\' || c == '$' || c == '`')
+      return std::string("it holds the character ") + c;
+  }
+  return {};
+}
+
+std::string SchedulerEnvironment(const std::string& prefix,
+                                 const std::string& display,
+                                 const std::string& xauthority) {
+  std::string lines = "WINEPREFIX='" + prefix + "'\nDISPLAY='" + display + "'\n";
+  if (!xauthority.empty())
+    lines += "XAUTHORITY='" + xauthority + "'\n";
+  return lines;
 }
 
 }  // namespace x5::ctl::host

@@ -38,9 +38,12 @@ const Row kRows[] = {
     {"DisplayGone", [](WineHostFacts& f) { f.display_answers = false; },
      "no display for the runner's console: no X server answers on DISPLAY=:7"},
     {"DefaultPrefixNotBuilt",
-     [](WineHostFacts& f) { f.prefix = "/home/u/.wine", f.prefix_named = f.prefix_built = false; },
-     "no Wine prefix: WINEPREFIX is not set and the default prefix /home/u/.wine is not a built "
-     "prefix (it has no system.reg)"},
+     [](WineHostFacts& f) {
+       f.prefix = "/home/u/.local/share/x5runner/wine-prefix";
+       f.prefix_named = f.prefix_built = false;
+     },
+     "no Wine prefix: WINEPREFIX is not set and the default prefix "
+     "/home/u/.local/share/x5runner/wine-prefix is not a built prefix (it has no system.reg)"},
 };
 
 class Missing : public testing::TestWithParam<Row> {};
@@ -53,7 +56,7 @@ TEST_P(Missing, IsNamedInOneMessage) {
             expected.empty() ? ""
                              : "the runner cannot start here: " + expected +
                                    ". `x5ctl setup-host` prepares a prefix and a display and "
-                                   "prints the WINEPREFIX and DISPLAY lines to set");
+                                   "prints the WINEPREFIX, DISPLAY and XAUTHORITY lines to set");
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, Missing, testing::ValuesIn(kRows), [](const auto& info) {
@@ -67,6 +70,24 @@ TEST(WineCommand, SettingsInFrontOfTheProgramAreRead) {
   EXPECT_EQ(parts.settings, (Settings{{"WINEPREFIX", "/p"}, {"DISPLAY", ":3"}}));
   EXPECT_EQ(SplitWineCommand("").program, "");
   EXPECT_EQ(SplitWineCommand("/opt/wine/bin/wine").program, "/opt/wine/bin/wine");
+}
+
+// What setup-host prints must stay a value when a shell sources it, and only a display of this
+// machine counts as one (":0.<anything>" did).
+TEST(HostLines, DisplaysAndValuesThatCanBePrinted) {
+  const std::pair<const char*, std::optional<int>> displays[] = {{":0", 0},
+                                                                 {":12.3", 12},
+                                                                 {"unix:1", 1},
+                                                                 {":0.;id", std::nullopt},
+                                                                 {":0.", std::nullopt},
+                                                                 {":", std::nullopt},
+                                                                 {"host:0", std::nullopt}};
+  for (const auto& [display, number] : displays)
+    EXPECT_EQ(LocalDisplayNumber(display), number) << display;
+  for (const char* bad : {"/p x';id>F;'", "/p\nLD_PRELOAD=x", "/p$(id)", "/p`id`", "/p\\x"})
+    EXPECT_NE(UnsafeInLine(bad), "") << bad;
+  EXPECT_EQ(UnsafeInLine("/home/batch/wine prefix"), "");
+  EXPECT_EQ(SchedulerEnvironment("/p q", ":1", ""), "WINEPREFIX='/p q'\nDISPLAY=':1'\n");
 }
 
 }  // namespace

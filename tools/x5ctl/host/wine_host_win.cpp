@@ -13,7 +13,11 @@ bool DisplayAnswers(const std::string&) {
   return false;
 }
 
-core::Result<StartedDisplay> StartVirtualDisplay() {
+std::string DisplayProblem(const std::string&) {
+  return {};
+}
+
+core::Result<StartedDisplay> StartVirtualDisplay(const std::string&) {
   return core::Failure{"a virtual display is for runners under Wine on Linux"};
 }
 
@@ -22,7 +26,21 @@ void SetEnvironment(const std::string& name, const std::string& value, bool repl
     _putenv_s(name.c_str(), value.c_str());
 }
 
-core::Result<int> RunToEnd(const std::vector<std::string>& argv) {
+core::Result<void> ClaimPrefix(const std::string&) {
+  return core::Failure{"a Wine prefix is for runners under Wine on Linux"};
+}
+
+core::Result<std::string> WriteNewFileInPrefix(const std::string&,
+                                               const std::vector<std::string>&,
+                                               const std::string&,
+                                               const std::string&,
+                                               const std::string&) {
+  return core::Failure{"a Wine prefix is for runners under Wine on Linux"};
+}
+
+void RemoveFileInPrefix(const std::string&, const std::vector<std::string>&, const std::string&) {}
+
+core::Result<int> RunToEnd(const std::vector<std::string>& argv, const ChildErrors&) {
   return core::Failure{"cannot run " + (argv.empty() ? std::string() : argv[0]) + " here"};
 }
 

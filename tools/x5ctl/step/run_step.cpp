@@ -86,15 +86,19 @@ core::Result<StepRun> RunStep(const StepOptions& options,
   if (!loaded)
     return refused(loaded.failure().text);
   StepRun run{std::move(*loaded), {}, {}, false};
-  const core::Result<std::string> runner_path = RunnerPath(options.runner);
+  const core::Result<std::string> runner_path = RunnerPath(options.runner, options.wine);
   if (!runner_path)
     return refused(runner_path.failure().text);
   const std::string& runner = *runner_path;
   // Under Wine without a display or a prefix the runner would hang or build a prefix on the fly:
   // say what is missing instead.
-  if (const std::string missing = host::WineHostProblem(host::ReadWineHostFacts(options.wine));
-      !missing.empty())
+  const host::WineHostFacts facts = host::ReadWineHostFacts(options.wine);
+  if (const std::string missing = host::WineHostProblem(facts); !missing.empty())
     return refused(missing);
+  const bool through_wine = facts.uses_wine;
+  // The prefix setup-host makes when none is named, not Wine's own ~/.wine.
+  if (through_wine && !facts.prefix_named)
+    host::SetEnvironment("WINEPREFIX", facts.prefix, false);
   if (core::Result<void> prepared = driver.Prepare(run.task); !prepared)
     return refused(prepared.failure().text);
 
@@ -105,6 +109,9 @@ core::Result<StepRun> RunStep(const StepOptions& options,
   const FileStamp before = log_path.empty() ? FileStamp{} : StampOf(log_path);
 
   RunnerSession session;
+  // Wine's notices (a missing 32-bit part, fixme lines) are no part of the step's reports.
+  if (through_wine && !options.wine_messages)
+    session.SetErrors({host::ChildErrors::Kind::kDiscard, {}});
   session.SetTimeout(
       std::chrono::milliseconds(static_cast<int64_t>(options.timeout_seconds * 1000)));
   session.SetInterrupt(driver.Interruption());
@@ -117,6 +124,11 @@ core::Result<StepRun> RunStep(const StepOptions& options,
     run.conversation.end = ConversationEnd::kNotStarted;
     SayProblem(streams, session.LastError());
   }
+  if (through_wine && !options.wine_messages &&
+      (run.conversation.end == ConversationEnd::kNotStarted ||
+       run.conversation.end == ConversationEnd::kBrokeOff ||
+       run.conversation.end == ConversationEnd::kTimedOut))
+    SayProblem(streams, "Wine's own messages were not shown: --wine-messages shows them");
   if (run.conversation.final_report)
     run.final_report = run.conversation.final_report->report;
 

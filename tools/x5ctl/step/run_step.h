@@ -25,9 +25,10 @@ struct StepOptions {
   std::string runner;  // "" finds it beside x5ctl (RunnerPath)
   std::string wine = host::DefaultWineCommand();
   double timeout_seconds = 60;
-  std::string capture;        // every byte the runner sent goes to this file
-  std::string capture_input;  // every byte sent to the runner goes to this file
-  bool explain = false;       // after the reports, why the step ended as it did
+  std::string capture;         // every byte the runner sent goes to this file
+  std::string capture_input;   // every byte sent to the runner goes to this file
+  bool explain = false;        // after the reports, why the step ended as it did
+  bool wine_messages = false;  // Wine's own notices on standard error (else dropped)
 };
 
 // Where a step run's output goes.

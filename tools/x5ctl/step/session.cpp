@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <utility>
 
+#include "x5ctl/host/wine_host.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::step {
@@ -21,26 +23,77 @@ constexpr const char* kInterruptedText = "stopped on request while waiting for "
 
 }  // namespace
 
-core::Result<std::string> RunnerPath(const std::string& given) {
+namespace {
+
+// Why `path` cannot be the runner when started through `wine_command`; "" when it can.
+std::string RunnerProblem(const std::filesystem::path& path, std::string_view wine_command) {
   namespace fs = std::filesystem;
-  if (!given.empty())
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found)
+    return "no such file";
+  if (status.type() == fs::file_type::directory)
+    return "a folder, not the runner (x5runner.exe)";
+  if (status.type() != fs::file_type::regular)
+    return "not a regular file";
+  const std::string program =
+      fs::path(host::SplitWineCommand(wine_command).program).filename().string();
+  const bool windows_program =
+      program.starts_with("wine") || (program.empty() && host::DefaultWineCommand().empty());
+  if (windows_program) {
+    // A Windows program starts with "MZ" and names where its "PE" header lies.
+    std::ifstream in(path, std::ios::binary);
+    char head[64] = {};
+    in.read(head, sizeof head);
+    const uint32_t at = static_cast<uint8_t>(head[0x3C]) |
+                        static_cast<uint32_t>(static_cast<uint8_t>(head[0x3D])) << 8 |
+                        static_cast<uint32_t>(static_cast<uint8_t>(head[0x3E])) << 16 |
+                        static_cast<uint32_t>(static_cast<uint8_t>(head[0x3F])) << 24;
+    char signature[4] = {};
+    const bool mz = in.gcount() == sizeof head && head[0] == 'M' && head[1] == 'Z';
+    if (mz && in.seekg(at) && in.read(signature, sizeof signature) &&
+        std::string_view(signature, 4) == std::string_view("PE\0\0", 4))
+      return {};
+    return "not a Windows program (the runner is x5runner.exe)";
+  }
+  if (program.empty() &&
+      (fs::status(path, ec).permissions() &
+       (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) == fs::perms::none)
+    return "not an executable program";
+  return {};
+}
+
+}  // namespace
+
+core::Result<std::string> RunnerPath(const std::string& given, std::string_view wine_command) {
+  return RunnerPathFrom(host::ExecutableDirectory(), given, wine_command);
+}
+
+core::Result<std::string> RunnerPathFrom(const std::filesystem::path& own,
+                                         const std::string& given,
+                                         std::string_view wine_command) {
+  if (!given.empty()) {
+    if (const std::string problem = RunnerProblem(given, wine_command); !problem.empty())
+      return core::Failure{"--runner " + given + ": " + problem};
     return given;
-  std::string directory = host::ExecutableDirectory();
-  std::string looked = "(the directory of x5ctl is unknown)";
-  if (!directory.empty()) {
-    fs::path own(directory);
-    // A build folder, the Windows zip (beside x5ctl.exe), the Linux package (/usr/bin/x5ctl and
-    // /usr/lib/x5runner, also when unpacked elsewhere).
-    const fs::path candidates[] = {own / ".." / "mingw" / "x5runner.exe", own / "x5runner.exe",
-                                   own / ".." / "lib" / "x5runner" / "x5runner.exe"};
-    looked.clear();
-    for (const fs::path& candidate : candidates) {
-      std::error_code ec;
-      fs::path normal = candidate.lexically_normal();
-      if (fs::is_regular_file(normal, ec))
-        return normal.string();
-      looked += (looked.empty() ? "" : ", ") + normal.string();
+  }
+  if (own.empty())
+    return core::Failure{
+        "x5runner.exe not found (the folder of x5ctl is unknown); name it with --runner"};
+  std::string looked;
+  for (const host::RunnerCandidate& candidate : host::RunnerCandidates(own)) {
+    const std::string path = candidate.path.lexically_normal().string();
+    looked += (looked.empty() ? "" : ", ") + path;
+    if (!candidate.skipped.empty()) {
+      looked += " (not looked at: " + candidate.skipped + ")";
+      continue;
     }
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+      continue;
+    if (const std::string problem = RunnerProblem(path, wine_command); !problem.empty())
+      return core::Failure{path + ": " + problem};
+    return path;
   }
   return core::Failure{"x5runner.exe not found (looked for " + looked + "); name it with --runner"};
 }
@@ -77,7 +130,8 @@ bool RunnerSession::Start(const std::vector<std::string>& argv) {
     SetError(SessionError::kStartFailed, "this session has already started a runner");
     return false;
   }
-  core::Result<std::unique_ptr<host::ChildProcess>> started = host::StartChildProcess(argv);
+  core::Result<std::unique_ptr<host::ChildProcess>> started =
+      host::StartChildProcess(argv, errors_);
   if (!started) {
     SetError(SessionError::kStartFailed, started.failure().text);
     return false;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,10 +20,16 @@
 
 namespace x5::ctl::step {
 
-// The runner to start: `given` (--runner) when it is set, else x5runner.exe in ../mingw/ beside
-// x5ctl's own directory (the build tree's layout), else in its own directory (the zip), else in
-// ../lib/x5runner/ (the Linux package). When none exists the failure says where it looked.
-core::Result<std::string> RunnerPath(const std::string& given);
+// The runner to start: `given` (--runner) when it is set, else the first of the places an
+// installation puts it (host::RunnerCandidates, from x5ctl's own folder). Either is checked at
+// once, so that a mistake is named plainly instead of hanging or failing inside Wine: a missing
+// file, a folder, and a file that is not a program as `wine_command` would start it (through Wine
+// or on Windows, a Windows program; run directly elsewhere, an executable file).
+core::Result<std::string> RunnerPath(const std::string& given, std::string_view wine_command);
+// The same from the folder `own` instead of x5ctl's own (tests).
+core::Result<std::string> RunnerPathFrom(const std::filesystem::path& own,
+                                         const std::string& given,
+                                         std::string_view wine_command);
 
 // The argument vector for starting `runner_path` through `wine_command`, which may hold several
 // words ("env WINEDEBUG=-all wine"); an empty command runs the runner directly.
@@ -69,6 +76,9 @@ class RunnerSession {
   [[nodiscard]] bool Start(std::string_view runner_path,
                            std::string_view wine_command = host::DefaultWineCommand());
   [[nodiscard]] bool Start(const std::vector<std::string>& argv);
+  // Where the runner's standard error (Wine's own notices) goes; passed through unless set before
+  // Start.
+  void SetErrors(host::ChildErrors errors) { errors_ = std::move(errors); }
   // Every wait gives up with kInterrupted once `interrupt` is requested (it must outlive the
   // session); Kill and the destructor still end the runner.
   void SetInterrupt(const host::Interrupt* interrupt);
@@ -109,6 +119,7 @@ class RunnerSession {
   void SetError(SessionError kind, std::string message);
   void ClearError();
 
+  host::ChildErrors errors_;
   std::unique_ptr<host::ChildProcess> child_;
   const host::Interrupt* interrupt_ = nullptr;
   bool input_open_ = false;

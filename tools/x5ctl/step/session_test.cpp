@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "x5ctl/testing/fake_child.h"
@@ -132,6 +134,73 @@ TEST(SessionProcess, WritingToAnEndedRunnerFailsQuietly) {
   // Without SIGPIPE handling this would end the test binary.
   EXPECT_FALSE(session.SendBytes(std::vector<uint8_t>(1 << 20, 'x')));
   EXPECT_EQ(session.LastErrorKind(), SessionError::kEndOfPipe);
+}
+
+// The runner is looked for only where an installation puts it, never in a folder a step or another
+// user could make (the zip unpacked in C:\, say, where anyone may make C:\mingw); and --runner
+// that cannot be the runner is named at once.
+TEST(RunnerPath, OnlyInstalledPlacesAndPlainProblems) {
+  namespace fs = std::filesystem;
+  const fs::path root =
+      fs::path(::testing::TempDir()) / ("x5ctl_runner_" + std::to_string(getpid()));
+  auto program = [](const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::string pe(0x44, '\0');
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x40;
+    std::ofstream(path, std::ios::binary) << pe << "PE" << std::string(2, '\0');
+  };
+  struct Row {
+    const char* name;
+    std::function<void()> lay_out;
+    const char* own;     // x5ctl's folder under root
+    const char* given;   // --runner, under root when not empty
+    const char* result;  // the path found under root, or a part of the failure
+  };
+  const Row rows[] = {
+      {"zip beside a planted mingw",
+       [&] { program(root / "x5runner-1.0.0/x5runner.exe"), program(root / "mingw/x5runner.exe"); },
+       "x5runner-1.0.0", "", "x5runner-1.0.0/x5runner.exe"},
+      {"planted mingw alone",
+       [&] {
+         fs::create_directories(root / "x5runner-1.0.0"), program(root / "mingw/x5runner.exe");
+       },
+       "x5runner-1.0.0", "", "not found"},
+      {"build tree",
+       [&] {
+         program(root / "build/mingw/x5runner.exe");
+         fs::create_directories(root / "build/release");
+         std::ofstream(root / "build/release/CMakeCache.txt") << "";
+       },
+       "build/release", "", "build/mingw/x5runner.exe"},
+      {"package",
+       [&] {
+         program(root / "usr/lib/x5runner/x5runner.exe"), fs::create_directories(root / "usr/bin");
+       },
+       "usr/bin", "", "usr/lib/x5runner/x5runner.exe"},
+      {"package folder others may change",
+       [&] {
+         program(root / "usr/lib/x5runner/x5runner.exe"), fs::create_directories(root / "usr/bin");
+         fs::permissions(root / "usr/lib", fs::perms::all);
+       },
+       "usr/bin", "", "usr/lib may be changed by other users"},
+      {"given folder", [&] { fs::create_directories(root / "dir"); }, "", "dir",
+       "a folder, not the runner"},
+      {"given missing", [] {}, "", "missing.exe", "no such file"},
+      {"given text", [&] { std::ofstream(root / "task.toml") << "job_name = 'J'\n"; }, "",
+       "task.toml", "not a Windows program"},
+      {"given program", [&] { program(root / "x.exe"); }, "", "x.exe", "x.exe"},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(root);
+    fs::create_directories(root);
+    row.lay_out();
+    const std::string given = *row.given ? (root / row.given).string() : "";
+    const core::Result<std::string> found = RunnerPathFrom(root / row.own, given, "wine");
+    const std::string said = found ? *found : found.failure().text;
+    const std::string expected = found ? (root / row.result).string() : row.result;
+    EXPECT_NE(said.find(expected), std::string::npos) << row.name << ": " << said;
+  }
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -12,14 +12,16 @@ void AddTaskAndRunnerOptions(CLI::App& app,
   const bool full = help == RunnerHelp::kFull;
   app.add_option(positional, options.task_path, what)->required();
   app.add_option("--runner", options.runner,
-                 full ? "x5runner.exe to start (default: the first of ../mingw/x5runner.exe, "
-                        "x5runner.exe and ../lib/x5runner/x5runner.exe beside x5ctl)"
+                 full ? "x5runner.exe to start (default: x5runner.exe beside x5ctl, else where "
+                        "the Linux package or a build tree puts it)"
                       : "x5runner.exe to start (as for `run`)");
   app.add_option("--wine", options.wine,
                  full ? "Command that runs a Windows program (may hold several words; \"\" runs "
                         "the runner directly)"
                       : "Command that runs a Windows program (as for `run`)")
       ->default_str(host::DefaultWineCommand());
+  app.add_flag("--wine-messages", options.wine_messages,
+               "Let Wine's own notices through to standard error (they are dropped otherwise)");
 }
 
 void AddTimeoutOption(CLI::App& app, step::StepOptions& options) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <ctime>
 #include <system_error>
 
@@ -35,6 +36,33 @@ core::Result<int32_t> ParseRcFileText(std::string_view text) {
       (digits.front() == '-' && number.front() == '+'))
     return core::Failure{"holds something other than one decimal number"};
   return rc;
+}
+
+core::Result<KilledStepRc> ParseKilledStepRc(std::string_view text) {
+  if (text == "abend")
+    return KilledStepRc{};
+  if (text == "report")
+    return KilledStepRc{KilledStepRc::Kind::kReport, 0};
+  core::Result<int32_t> rc = ParseRcFileText(text);
+  if (!rc || text.empty() || Blank(text.front()) || Blank(text.back()))
+    return core::Failure{"\"" + std::string(text) +
+                         "\": the RC of a killed step is abend, report or a number"};
+  return KilledStepRc{KilledStepRc::Kind::kValue, *rc};
+}
+
+std::optional<int32_t> RcOfKilledStep(const KilledStepRc& choice,
+                                      int32_t maximum_rc,
+                                      std::optional<int32_t> report_rc) {
+  switch (choice.kind) {
+    case KilledStepRc::Kind::kReport:
+      return report_rc;
+    case KilledStepRc::Kind::kValue:
+      return choice.value;
+    case KilledStepRc::Kind::kAbend:
+      break;
+  }
+  const int32_t abend = maximum_rc == INT32_MAX ? INT32_MAX : maximum_rc + 1;
+  return report_rc && *report_rc > abend ? *report_rc : abend;
 }
 
 std::string RcFileText(int32_t rc) {

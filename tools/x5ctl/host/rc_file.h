@@ -26,6 +26,23 @@ inline constexpr size_t kRcFileMaxBytes = 256;
 [[nodiscard]] core::Result<std::optional<int32_t>> RcFromText(const std::filesystem::path& path,
                                                               std::string_view text);
 
+// What the RC file gets from a step that was killed (a stop request) or whose end is unknown (the
+// runner stopped answering or broke off): by default the job's maximum RC + 1 (or the step's own
+// RC when it is higher), so that the steps after it run only in abend mode instead of going on
+// as if nothing had happened; "report" writes the final report's RC as for any step (nothing
+// without one); a number writes that number.
+struct KilledStepRc {
+  enum class Kind { kAbend, kReport, kValue };
+  Kind kind = Kind::kAbend;
+  int32_t value = 0;
+};
+// "abend", "report" or a 32-bit decimal number.
+[[nodiscard]] core::Result<KilledStepRc> ParseKilledStepRc(std::string_view text);
+// The RC to write for such a step; nullopt: leave the file as it was.
+[[nodiscard]] std::optional<int32_t> RcOfKilledStep(const KilledStepRc& choice,
+                                                    int32_t maximum_rc,
+                                                    std::optional<int32_t> report_rc);
+
 // Where the lock of an RC file lies: "<file>.lock" beside it. The RC file itself is replaced on
 // every write, so a lock on it would be lost with the old file.
 [[nodiscard]] std::filesystem::path RcLockPath(const std::filesystem::path& rc_file);

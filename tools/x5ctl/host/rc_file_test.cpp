@@ -40,6 +40,23 @@ TEST(RcFile, TextIsOneDecimalNumber) {
   }
 }
 
+TEST(RcFile, KilledStepsStopTheChainUnlessToldOtherwise) {
+  struct Row {
+    const char* choice;
+    std::optional<int32_t> report_rc;
+    std::optional<int32_t> written;
+  };
+  const Row rows[] = {{"abend", 9, 9}, {"report", std::nullopt, std::nullopt}};
+  for (const Row& row : rows) {
+    const core::Result<KilledStepRc> choice = ParseKilledStepRc(row.choice);
+    ASSERT_TRUE(choice.ok()) << row.choice;
+    EXPECT_EQ(RcOfKilledStep(*choice, 4, row.report_rc), row.written) << row.choice;
+  }
+  EXPECT_EQ(RcOfKilledStep(KilledStepRc{}, INT32_MAX, std::nullopt), INT32_MAX);
+  for (const char* wrong : {"", "Abend", " 3", "3x"})
+    EXPECT_FALSE(ParseKilledStepRc(wrong).ok()) << wrong;
+}
+
 class RcFileHeld : public testing::Test {
  protected:
   void SetUp() override {

@@ -42,8 +42,11 @@ With --rc-file FILE the job's RC so far is read from FILE and used as the task
 RC (a FILE that does not exist yet leaves the task's own), and after the final
 report the step's final current RC is written back (into a new file renamed
 over FILE). FILE.lock is held meanwhile: a second step of the same job that
-starts while one runs is refused (status 123). Without a final report FILE is
-left as it was.
+starts while one runs is refused (status 123). A step killed on a stop request,
+or whose end is unknown (the runner stopped answering or broke off), leaves the
+job's maximum RC + 1 (or its own RC when higher), so the steps after it run only
+in abend mode; --killed-rc report keeps its final report's RC, --killed-rc N
+writes N. A runner that did not start leaves FILE as it was.
 See docs/x5ctl.md and docs/schedulers.md.)";
 
 text::OpStep Command(const char* name, int32_t argument = 0) {
@@ -198,14 +201,26 @@ ExecResult ExecStep(const ExecOptions& options,
       *result.run);
   if (host::RcFile* rc_file = driver.rc_file()) {
     const std::string name = rc_file->Path().string();
-    // Only an RC the runner gave at the very end is the step's; without one the next step runs
-    // with the RC this one had.
-    if (const protocol::StepReport* report = result.CompletedReport()) {
-      const int32_t rc = report->current_rc;
+    // A step killed on request, or whose end is unknown, must not leave the chain going on as if
+    // nothing had happened; only an RC the runner gave at the very end is otherwise the step's.
+    const protocol::StepReport* report = result.CompletedReport();
+    const bool started = result.run->conversation.end != step::ConversationEnd::kNotStarted;
+    const bool killed = started && (result.stop_signal > 0 || report == nullptr);
+    const std::optional<int32_t> report_rc =
+        report != nullptr ? std::optional<int32_t>(report->current_rc) : std::nullopt;
+    const std::optional<int32_t> to_write =
+        killed
+            ? host::RcOfKilledStep(options.killed_rc, result.run->task.task.maximum_rc, report_rc)
+            : report_rc;
+    if (to_write) {
+      const int32_t rc = *to_write;
       if (core::Result<void> written = rc_file->Write(rc); written) {
         driver.rc_use()->written = rc;
         if (!streams.json)
-          streams.errors << text::ProblemLine("RC " + std::to_string(rc) + " written to " + name);
+          streams.errors << text::ProblemLine(
+              "RC " + std::to_string(rc) + " written to " + name +
+              (killed ? std::string(" (the step was killed or its end is unknown: see --killed-rc)")
+                      : std::string()));
       } else {
         step::SayProblem(streams, written.failure().text);
         // A chain must not go on as if this step had left its RC.
@@ -214,7 +229,9 @@ ExecResult ExecStep(const ExecOptions& options,
                             "the step ran, but its RC could not be written to " + name};
       }
     } else {
-      step::SayProblem(streams, name + " left as it was: the runner gave no final report");
+      step::SayProblem(
+          streams, name + " left as it was: " +
+                       (started ? "the runner gave no final report" : "the runner did not start"));
     }
   }
   result.rc_file = driver.rc_use();
@@ -287,7 +304,19 @@ std::function<int()> SetUpExec(CLI::App& exec) {
   exec.add_option("--rc-file", options->rc_file,
                   "The job's RC so far: read from FILE as the task RC, the step's final current "
                   "RC written back after the final report (FILE.lock held meanwhile)");
-  return [options] { return RunExec(*options, std::cout, std::cerr); };
+  auto killed_rc = std::make_shared<std::string>("abend");
+  exec.add_option("--killed-rc", *killed_rc,
+                  "What --rc-file gets from a step killed on request or whose end is unknown: "
+                  "abend (the job's maximum RC + 1), report (its final report's RC) or a number")
+      ->default_str("abend")
+      ->check([](const std::string& text) {
+        core::Result<host::KilledStepRc> parsed = host::ParseKilledStepRc(text);
+        return parsed ? std::string() : parsed.failure().text;
+      });
+  return [options, killed_rc] {
+    options->killed_rc = *host::ParseKilledStepRc(*killed_rc);
+    return RunExec(*options, std::cout, std::cerr);
+  };
 }
 
 }  // namespace x5::ctl::subcommands

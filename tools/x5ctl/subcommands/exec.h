@@ -59,6 +59,8 @@ struct ExecOptions : step::StepOptions {
   // The job's RC so far: read as the task RC before the step, the final current RC written back
   // after it. Held locked for the whole step.
   std::string rc_file;
+  // What the RC file gets from a killed step or one whose end is unknown.
+  host::KilledStepRc killed_rc;
 };
 
 // What became of the RC file in a step.

@@ -74,5 +74,34 @@ TEST(Exec, HostileRunnerTextsStayOnTheirLinesAndTheOutcomeIsWritten) {
   fs::remove_all(dir);
 }
 
+// A step whose end is unknown (here the runner breaks off after its status record) leaves the RC
+// file so that the chain stops going on as if nothing had happened, unless told otherwise.
+TEST(Exec, AStepKilledOrBrokenOffLeavesAnAbendRcUnlessToldOtherwise) {
+  const fs::path dir = fs::path(testing::TempDir()) / ("x5ctl_killed_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "task.toml") << "job_name = 'J'\nmaximum_rc = 6\n";
+  const fs::path runner = dir / "runner.sh";
+  std::ofstream(runner) << "#!/bin/sh\nprintf '%016d%s%04d' 0 'Started ' 0 | tr 0 '\\000'\n";
+  fs::permissions(runner, fs::perms::owner_all);
+  const std::pair<const char*, std::string> rows[] = {
+      {"abend", "7\n"}, {"report", "2\n"}, {"9", "9\n"}};
+  for (const auto& [choice, left] : rows) {
+    std::ofstream(dir / "job.rc") << "2\n";
+    ExecOptions options;
+    options.task_path = (dir / "task.toml").string();
+    options.runner = runner.string();
+    options.wine = "";
+    options.rc_file = (dir / "job.rc").string();
+    options.killed_rc = *host::ParseKilledStepRc(choice);
+    std::ostringstream job_log, errors;
+    EXPECT_EQ(RunExec(options, job_log, errors), step::kExecBrokeOff) << errors.str();
+    std::ostringstream text;
+    text << std::ifstream(dir / "job.rc").rdbuf();
+    EXPECT_EQ(text.str(), left) << choice << "\n" << errors.str();
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace x5::ctl::subcommands

@@ -58,16 +58,25 @@ std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_v
   } else {
     at = ".";  // relative: the runner started in x5ctl's own folder
   }
+  // As on Windows, ".." stops at the drive's root: C:\..\..\etc is C:\etc, never a file of the
+  // prefix or outside it.
+  const bool drive = at != ".";
+  size_t depth = 0;
   size_t start = 0;
   while (start <= rest.size()) {
     size_t end = rest.find_first_of("\\/", start);
     if (end == std::string::npos)
       end = rest.size();
     const std::string part = rest.substr(start, end - start);
-    if (part == "..")
-      at = at.parent_path();
-    else if (!part.empty() && part != ".")
+    if (part == "..") {
+      if (!drive || depth > 0) {
+        at = at.parent_path();
+        depth -= depth > 0 ? 1 : 0;
+      }
+    } else if (!part.empty() && part != ".") {
       at = Entry(at, part);
+      ++depth;
+    }
     start = end + 1;
   }
   return at;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "x5ctl/host/rc_file.h"
 #include "x5ctl/job/job_run.h"
 #include "x5ctl/job/job_state.h"
 #include "x5ctl/job/job_submit.h"
@@ -124,6 +125,7 @@ std::function<int()> SetUpJob(CLI::App& job) {
       ->default_val(500)
       ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
   subcommands::AddExplainFlag(*run, *run_options);
+  subcommands::AddKilledRcOption(*run, *run_options, "the job's RC file");
   // What a submitted chain's batch jobs run; not for people.
   run->add_option("--submitted-run", run_options->submitted_run)->group("");
 
@@ -137,7 +139,7 @@ std::function<int()> SetUpJob(CLI::App& job) {
                   "Start at this step, with the RC the job had there");
   submit->add_option("--x5ctl", submit_options->x5ctl,
                      "The x5ctl the batch jobs run (default: this one)");
-  for (const char* forwarded : {"--runner", "--wine", "--timeout"}) {
+  for (const char* forwarded : {"--runner", "--wine", "--timeout", "--killed-rc"}) {
     submit
         ->add_option_function<std::string>(
             forwarded,
@@ -147,6 +149,10 @@ std::function<int()> SetUpJob(CLI::App& job) {
             "As for `job run`, for every step")
         ->type_name("VALUE");
   }
+  submit->get_option("--killed-rc")->check([](const std::string& text) {
+    core::Result<host::KilledStepRc> parsed = host::ParseKilledStepRc(text);
+    return parsed ? std::string() : parsed.failure().text;
+  });
   // Everything after the job file that is not x5ctl's goes to sbatch, in its order.
   submit->allow_extras();
 

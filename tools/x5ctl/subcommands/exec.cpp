@@ -304,19 +304,24 @@ std::function<int()> SetUpExec(CLI::App& exec) {
   exec.add_option("--rc-file", options->rc_file,
                   "The job's RC so far: read from FILE as the task RC, the step's final current "
                   "RC written back after the final report (FILE.lock held meanwhile)");
-  auto killed_rc = std::make_shared<std::string>("abend");
-  exec.add_option("--killed-rc", *killed_rc,
-                  "What --rc-file gets from a step killed on request or whose end is unknown: "
-                  "abend (the job's maximum RC + 1), report (its final report's RC) or a number")
+  AddKilledRcOption(exec, *options, "--rc-file");
+  return [options] { return RunExec(*options, std::cout, std::cerr); };
+}
+
+void AddKilledRcOption(CLI::App& app, ExecOptions& options, const std::string& rc_file) {
+  app.add_option_function<std::string>(
+         "--killed-rc",
+         [&options](const std::string& text) {
+           options.killed_rc = *host::ParseKilledStepRc(text);  // checked below, before this
+         },
+         "What " + rc_file +
+             " gets from a step killed on request or whose end is unknown: abend (the job's "
+             "maximum RC + 1), report (its final report's RC) or a number")
       ->default_str("abend")
       ->check([](const std::string& text) {
         core::Result<host::KilledStepRc> parsed = host::ParseKilledStepRc(text);
         return parsed ? std::string() : parsed.failure().text;
       });
-  return [options, killed_rc] {
-    options->killed_rc = *host::ParseKilledStepRc(*killed_rc);
-    return RunExec(*options, std::cout, std::cerr);
-  };
 }
 
 }  // namespace x5::ctl::subcommands

@@ -131,6 +131,10 @@ void SayOutcome(const ExecResult& result, const step::StepStreams& streams);
 // lines to the JSON file.
 [[nodiscard]] int RunExec(const ExecOptions& options, std::ostream& job_log, std::ostream& errors);
 
+// --killed-rc: what the RC file (named `rc_file` in the help) gets from a step killed on request or
+// whose end is unknown; for exec and for a job's steps.
+void AddKilledRcOption(CLI::App& app, ExecOptions& options, const std::string& rc_file);
+
 // Declares exec's arguments and options on its subcommand; the handler runs it once they are
 // parsed (job log to standard output, the rest to standard error) and returns the exit status.
 [[nodiscard]] std::function<int()> SetUpExec(CLI::App& exec);

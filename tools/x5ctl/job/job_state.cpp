@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
 
 #include "core/rc_rules.h"
 #include "x5ctl/host/job_files.h"
@@ -83,16 +86,35 @@ class StateReader {
       throw std::runtime_error(std::string("no member \"") + name + "\"");
     return object_.at(name);
   }
+  // A member of type T, checked before it is converted: json's own conversion of a number that
+  // does not fit (or a float taken for an integer) is undefined.
   template <class T>
   T Get(const char* name) const {
-    return Member(name).get<T>();
+    const Json& member = Member(name);
+    bool fits = false;
+    if constexpr (std::is_same_v<T, bool>) {
+      fits = member.is_boolean();
+    } else if constexpr (std::is_same_v<T, std::string>) {
+      fits = member.is_string();
+    } else if constexpr (std::is_floating_point_v<T>) {
+      fits = member.is_number();
+    } else if (member.is_number_unsigned()) {
+      fits = member.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+    } else if (member.is_number_integer()) {
+      const int64_t value = member.get<int64_t>();
+      fits = value >= static_cast<int64_t>(std::numeric_limits<T>::min()) &&
+             (value < 0 ||
+              static_cast<uint64_t>(value) <= static_cast<uint64_t>(std::numeric_limits<T>::max()));
+    }
+    if (!fits)
+      throw std::runtime_error(std::string("member \"") + name + "\" is not what it should be");
+    return member.get<T>();
   }
   template <class T>
   std::optional<T> Maybe(const char* name) const {
-    const Json& member = Member(name);
-    if (member.is_null())
+    if (Member(name).is_null())
       return std::nullopt;
-    return member.get<T>();
+    return Get<T>(name);
   }
   // A text member back to the bytes it was written from.
   std::string Bytes(const char* name) const {

@@ -137,10 +137,7 @@ inline Ran RunProgram(const std::vector<std::string>& argv,
   std::unique_ptr<ctl::host::ChildProcess>& child = *started;
   child->CloseInput();
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  uint8_t buf[4096];
-  for (ctl::host::ChildProcess::IoResult got;
-       (got = child->Read(buf, deadline)).status == ctl::host::ChildProcess::Io::kOk;)
-    ran.out.append(reinterpret_cast<const char*>(buf), got.bytes);
+  ran.out = child->ReadUntilEnd(deadline);
   ran.code = child->Wait(deadline);
   return ran;
 }

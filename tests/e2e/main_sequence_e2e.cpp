@@ -31,13 +31,16 @@ TEST_F(MainSequence, LoadsOnlyKernel32AndTheCRuntimeBeforeStarted) {
   ASSERT_TRUE(start) << start.failure().text;
   std::unique_ptr<ctl::host::ChildProcess>& child = *start;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  ASSERT_EQ(child->Write(ctl::text::EncodeTaskStream(task, blocks_), deadline).status,
-            ctl::host::ChildProcess::Io::kOk);
+  const ctl::host::ChildProcess::IoResult sent =
+      child->Write(ctl::text::EncodeTaskStream(task, blocks_), deadline);
+  ASSERT_TRUE(sent && sent->status == ctl::host::ChildProcess::Io::kOk);
   std::string out;  // read to the end, so that a full pipe never holds the runner up
   uint8_t buf[4096];
-  for (ctl::host::ChildProcess::IoResult got;
-       (got = child->Read(buf, deadline)).status == ctl::host::ChildProcess::Io::kOk;) {
-    out.append(reinterpret_cast<const char*>(buf), got.bytes);
+  for (;;) {
+    const ctl::host::ChildProcess::IoResult got = child->Read(buf, deadline);
+    if (!got || got->status != ctl::host::ChildProcess::Io::kOk)
+      break;
+    out.append(reinterpret_cast<const char*>(buf), got->bytes);
     if (Contains(out, "Started "))
       child->CloseInput();
   }

@@ -16,4 +16,15 @@ core::Result<std::unique_ptr<ChildProcess>> StartChildProcess(const std::vector<
   }
 }
 
+std::string ChildProcess::ReadUntilEnd(Deadline deadline) {
+  std::string out;
+  uint8_t buffer[4096];
+  for (;;) {
+    const IoResult got = Read(buffer, deadline);
+    if (!got || got->status != Io::kOk)
+      return out;
+    out.append(reinterpret_cast<const char*>(buffer), got->bytes);
+  }
+}
+
 }  // namespace x5::ctl::host

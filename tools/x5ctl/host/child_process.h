@@ -33,12 +33,15 @@ class Interrupt {
 // platform (host/child_process_posix.cpp, host/child_process_win.cpp); tests may supply their own.
 class ChildProcess {
  public:
-  enum class Io { kOk, kEndOfPipe, kTimedOut, kFailed, kInterrupted };
-  struct IoResult {
+  // How a read or write ended when no system call failed.
+  enum class Io { kOk, kEndOfPipe, kTimedOut, kInterrupted };
+  struct Moved {
     Io status = Io::kOk;
     size_t bytes = 0;  // bytes moved
-    int error = 0;     // system error code when kFailed
   };
+  // A system call that fails is the failure, with the system's code (a write's failure says how
+  // many bytes went before it).
+  using IoResult = core::Result<Moved>;
 
   virtual ~ChildProcess() = default;
   // Returns as soon as at least one byte has arrived (up to into.size()), at the end of the pipe,
@@ -53,6 +56,10 @@ class ChildProcess {
   virtual std::optional<int32_t> Wait(Deadline deadline) = 0;
   // Ends the process at once (on POSIX its whole process group).
   virtual void Kill() = 0;
+
+  // Everything the child writes until it closes its output, the deadline passes or a read fails
+  // (what arrived before stays).
+  std::string ReadUntilEnd(Deadline deadline);
 
   // Read and Write give up with kInterrupted once `interrupt` (which must outlive the child) is
   // requested; null: never.

@@ -49,6 +49,14 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// A failed system call of a pipe's read or write, with how far it got.
+core::Failure IoFailure(const std::string& what, size_t moved) {
+  const int code = errno;
+  return core::Failure{
+      what + " failed after " + std::to_string(moved) + " bytes: " + std::strerror(code),
+      static_cast<uint32_t>(code)};
+}
+
 // Milliseconds left until the deadline for poll(): -1 without limit, at least 0.
 int PollTimeout(Deadline deadline) {
   if (deadline == Deadline::max())
@@ -115,35 +123,35 @@ class PosixChild final : public ChildProcess {
 
   IoResult Read(std::span<uint8_t> into, Deadline deadline) override {
     if (output_.get() < 0)
-      return {Io::kEndOfPipe, 0, 0};
+      return Moved{Io::kEndOfPipe, 0};
     if (into.empty())
-      return {};
+      return Moved{};
     for (;;) {
       int ready = WaitFor(output_.get(), POLLIN, deadline);
       if (ready == kWaitInterrupted)
-        return {Io::kInterrupted, 0, 0};
+        return Moved{Io::kInterrupted, 0};
       if (ready < 0)
-        return {Io::kFailed, 0, errno};
+        return IoFailure("waiting for the runner's output", 0);
       if (ready == 0)
-        return {Io::kTimedOut, 0, 0};
+        return Moved{Io::kTimedOut, 0};
       ssize_t n = read(output_.get(), into.data(), into.size());
       if (n > 0)
-        return {Io::kOk, static_cast<size_t>(n), 0};
+        return Moved{Io::kOk, static_cast<size_t>(n)};
       if (n == 0)
-        return {Io::kEndOfPipe, 0, 0};
+        return Moved{Io::kEndOfPipe, 0};
       if (errno != EINTR && errno != EAGAIN)
-        return {Io::kFailed, 0, errno};
+        return IoFailure("reading the runner's output", 0);
     }
   }
 
   IoResult Write(std::span<const uint8_t> bytes, Deadline deadline) override {
     if (input_.get() < 0)
-      return {Io::kEndOfPipe, 0, 0};
+      return Moved{Io::kEndOfPipe, 0};
     SigpipeShield shield;
     size_t put = 0;
     while (put < bytes.size()) {
       if (Interrupted())
-        return {Io::kInterrupted, put, 0};
+        return Moved{Io::kInterrupted, put};
       ssize_t n = write(input_.get(), bytes.data() + put, bytes.size() - put);
       if (n > 0) {
         put += static_cast<size_t>(n);
@@ -151,20 +159,20 @@ class PosixChild final : public ChildProcess {
       }
       if (n < 0 && errno == EPIPE) {
         shield.Raised();
-        return {Io::kEndOfPipe, put, 0};
+        return Moved{Io::kEndOfPipe, put};
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR)
-        return {Io::kFailed, put, errno};
+        return IoFailure("writing to the runner", put);
       // The pipe is full: wait until the runner has read some of it.
       int ready = WaitFor(input_.get(), POLLOUT, deadline);
       if (ready == kWaitInterrupted)
-        return {Io::kInterrupted, put, 0};
+        return Moved{Io::kInterrupted, put};
       if (ready == 0)
-        return {Io::kTimedOut, put, 0};
+        return Moved{Io::kTimedOut, put};
       if (ready < 0)
-        return {Io::kFailed, put, errno};
+        return IoFailure("waiting to write to the runner", put);
     }
-    return {Io::kOk, put, 0};
+    return Moved{Io::kOk, put};
   }
 
   void CloseInput() override { input_.Reset(); }
@@ -232,28 +240,33 @@ class PosixChild final : public ChildProcess {
   std::optional<int32_t> exit_code_;
 };
 
+struct Pipe {
+  UniqueFd read_end;
+  UniqueFd write_end;
+};
+
+core::Failure PipeFailure() {
+  const int code = errno;
+  return core::Failure{std::string("cannot create pipes: ") + std::strerror(code),
+                       static_cast<uint32_t>(code)};
+}
+
 // A pipe whose ends are close-on-exec and above the standard descriptors, so that dup2 onto 0 and
 // 1 in the child never meets an end that already sits there.
-bool MakePipe(UniqueFd& read_end, UniqueFd& write_end, int& error) {
+core::Result<Pipe> MakePipe() {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = errno;
-    return false;
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return PipeFailure();
   UniqueFd ends[2] = {UniqueFd(fds[0]), UniqueFd(fds[1])};
   for (UniqueFd& end : ends) {
     if (end.get() <= 2) {
       int moved = fcntl(end.get(), F_DUPFD_CLOEXEC, 3);
-      if (moved < 0) {
-        error = errno;
-        return false;
-      }
+      if (moved < 0)
+        return PipeFailure();
       end.Reset(moved);
     }
   }
-  read_end = std::move(ends[0]);
-  write_end = std::move(ends[1]);
-  return true;
+  return Pipe{std::move(ends[0]), std::move(ends[1])};
 }
 
 // The program a bare name stands for, searched on PATH as the shell does; a name with a slash is
@@ -358,12 +371,21 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
   core::Result<UniqueFd> child_stderr = ErrorsDescriptor(errors);
   if (!child_stderr)
     return std::move(child_stderr).failure();
-  UniqueFd child_stdin, parent_input, parent_output, child_stdout, report_read, report_write;
-  int code = 0;
-  if (!MakePipe(child_stdin, parent_input, code) || !MakePipe(parent_output, child_stdout, code) ||
-      !MakePipe(report_read, report_write, code))
-    return core::Failure{std::string("cannot create pipes: ") + std::strerror(code),
-                         static_cast<uint32_t>(code)};
+  core::Result<Pipe> input = MakePipe();
+  if (!input)
+    return std::move(input).failure();
+  core::Result<Pipe> output = MakePipe();
+  if (!output)
+    return std::move(output).failure();
+  core::Result<Pipe> report = MakePipe();
+  if (!report)
+    return std::move(report).failure();
+  UniqueFd& child_stdin = input->read_end;
+  UniqueFd& parent_input = input->write_end;
+  UniqueFd& parent_output = output->read_end;
+  UniqueFd& child_stdout = output->write_end;
+  UniqueFd& report_read = report->read_end;
+  UniqueFd& report_write = report->write_end;
   std::vector<char*> args;
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));

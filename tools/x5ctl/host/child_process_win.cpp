@@ -46,6 +46,22 @@ std::string QuoteArgument(const std::string& arg) {
   return out + "\"";
 }
 
+std::string SystemMessage(DWORD code) {
+  char buffer[512] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, n);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text + " (error " + std::to_string(code) + ")";
+}
+
+// `what` with the system's words for the last error, and its code.
+core::Failure SystemFailure(const std::string& what) {
+  const DWORD code = GetLastError();
+  return core::Failure{what + SystemMessage(code), code};
+}
+
 class WinChild final : public ChildProcess {
  public:
   WinChild(win::ScopedHandle job,
@@ -67,34 +83,32 @@ class WinChild final : public ChildProcess {
   // Anonymous pipes have no overlapped reads: peek until bytes wait, the pipe breaks or time is up.
   IoResult Read(std::span<uint8_t> into, Deadline deadline) override {
     if (!output_)
-      return {Io::kEndOfPipe, 0, 0};
+      return Moved{Io::kEndOfPipe, 0};
     if (into.empty())
-      return {};
+      return Moved{};
     DWORD pause = 0;
     for (;;) {
       if (Interrupted())
-        return {Io::kInterrupted, 0, 0};
+        return Moved{Io::kInterrupted, 0};
       DWORD waiting = 0;
       if (!PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
-        DWORD error = GetLastError();
-        if (error == ERROR_BROKEN_PIPE)
-          return {Io::kEndOfPipe, 0, 0};
-        return {Io::kFailed, 0, static_cast<int>(error)};
+        if (GetLastError() == ERROR_BROKEN_PIPE)
+          return Moved{Io::kEndOfPipe, 0};
+        return SystemFailure("reading the runner's output failed: ");
       }
       if (waiting > 0) {
         DWORD want = static_cast<DWORD>(std::min<size_t>(into.size(), waiting));
         DWORD got = 0;
         if (!ReadFile(output_.get(), into.data(), want, &got, nullptr)) {
-          DWORD error = GetLastError();
-          if (error == ERROR_BROKEN_PIPE)
-            return {Io::kEndOfPipe, 0, 0};
-          return {Io::kFailed, 0, static_cast<int>(error)};
+          if (GetLastError() == ERROR_BROKEN_PIPE)
+            return Moved{Io::kEndOfPipe, 0};
+          return SystemFailure("reading the runner's output failed: ");
         }
         if (got > 0)
-          return {Io::kOk, got, 0};
+          return Moved{Io::kOk, got};
       }
       if (std::chrono::steady_clock::now() >= deadline)
-        return {Io::kTimedOut, 0, 0};
+        return Moved{Io::kTimedOut, 0};
       Sleep(pause);
       pause = std::min<DWORD>(pause + 1, 10);
     }
@@ -103,20 +117,21 @@ class WinChild final : public ChildProcess {
   // A full pipe makes WriteFile wait for the runner; the large pipe buffer keeps that rare.
   IoResult Write(std::span<const uint8_t> bytes, Deadline) override {
     if (!input_)
-      return {Io::kEndOfPipe, 0, 0};
+      return Moved{Io::kEndOfPipe, 0};
     size_t put = 0;
     while (put < bytes.size()) {
       DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - put, 1 << 20));
       DWORD written = 0;
       if (!WriteFile(input_.get(), bytes.data() + put, piece, &written, nullptr)) {
-        DWORD error = GetLastError();
+        const DWORD error = GetLastError();
         if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA)
-          return {Io::kEndOfPipe, put, 0};
-        return {Io::kFailed, put, static_cast<int>(error)};
+          return Moved{Io::kEndOfPipe, put};
+        return SystemFailure("writing to the runner failed after " + std::to_string(put) +
+                             " bytes: ");
       }
       put += written;
     }
-    return {Io::kOk, put, 0};
+    return Moved{Io::kOk, put};
   }
 
   void CloseInput() override { input_.reset(); }
@@ -146,22 +161,6 @@ class WinChild final : public ChildProcess {
   win::ScopedHandle output_;  // our end of the child's standard output
   std::optional<int32_t> exit_code_;
 };
-
-std::string SystemMessage(DWORD code) {
-  char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, n);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
-  return text + " (error " + std::to_string(code) + ")";
-}
-
-// `what` with the system's words for the last error, and its code.
-core::Failure SystemFailure(const std::string& what) {
-  const DWORD code = GetLastError();
-  return core::Failure{what + SystemMessage(code), code};
-}
 
 }  // namespace
 

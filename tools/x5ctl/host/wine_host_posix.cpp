@@ -388,9 +388,7 @@ core::Result<int> RunToEnd(const std::vector<std::string>& argv, const ChildErro
   child->CloseInput();
   // Wine's first start of a prefix takes about half a minute; a loaded machine, more.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  uint8_t buffer[4096];
-  while (child->Read(buffer, deadline).status == ChildProcess::Io::kOk) {
-  }
+  (void)child->ReadUntilEnd(deadline);  // the output is not wanted, only the end of it
   const std::optional<int32_t> code = child->Wait(deadline);
   if (!code) {
     child->Kill();

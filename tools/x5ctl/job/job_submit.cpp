@@ -33,10 +33,7 @@ core::Result<Ran> RunCommand(const std::vector<std::string>& argv) {
   child.CloseInput();
   const host::Deadline deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   Ran ran;
-  uint8_t buffer[4096];
-  for (host::ChildProcess::IoResult got;
-       (got = child.Read(buffer, deadline)).status == host::ChildProcess::Io::kOk;)
-    ran.out.append(reinterpret_cast<const char*>(buffer), got.bytes);
+  ran.out = child.ReadUntilEnd(deadline);
   const std::optional<int32_t> code = child.Wait(deadline);
   if (!code) {
     child.Kill();

@@ -182,7 +182,12 @@ bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
              child_ ? "the runner's input is already closed" : "no runner has been started");
     return false;
   }
-  host::ChildProcess::IoResult r = child_->Write(bytes, NextDeadline());
+  const host::ChildProcess::IoResult written = child_->Write(bytes, NextDeadline());
+  if (!written) {
+    SetError(SessionError::kFailed, written.failure().text);
+    return false;
+  }
+  const host::ChildProcess::Moved& r = *written;
   try {
     sent_.insert(sent_.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(r.bytes));
   } catch (const std::bad_alloc&) {
@@ -203,13 +208,9 @@ bool RunnerSession::SendBytes(std::span<const uint8_t> bytes) {
                                              std::to_string(bytes.size()) + " bytes");
       return false;
     case host::ChildProcess::Io::kInterrupted:
-      SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to read");
-      return false;
-    case host::ChildProcess::Io::kFailed:
       break;
   }
-  SetError(SessionError::kFailed,
-           "writing to the runner failed (system error " + std::to_string(r.error) + ")");
+  SetError(SessionError::kInterrupted, std::string(kInterruptedText) + "the runner to read");
   return false;
 }
 
@@ -222,7 +223,12 @@ bool RunnerSession::ReadExact(std::span<uint8_t> into,
   }
   size_t got = 0;
   while (got < into.size()) {
-    host::ChildProcess::IoResult r = child_->Read(into.subspan(got), deadline);
+    const host::ChildProcess::IoResult read = child_->Read(into.subspan(got), deadline);
+    if (!read) {
+      SetError(SessionError::kFailed, read.failure().text + " (reading " + std::string(what) + ")");
+      return false;
+    }
+    const host::ChildProcess::Moved& r = *read;
     try {
       received_.insert(received_.end(), into.begin() + static_cast<ptrdiff_t>(got),
                        into.begin() + static_cast<ptrdiff_t>(got + r.bytes));
@@ -240,10 +246,6 @@ bool RunnerSession::ReadExact(std::span<uint8_t> into,
       case host::ChildProcess::Io::kEndOfPipe:
         SetError(SessionError::kEndOfPipe, "the runner closed its output before the end of " +
                                                Describe(what, got, into.size()));
-        return false;
-      case host::ChildProcess::Io::kFailed:
-        SetError(SessionError::kFailed, "reading " + std::string(what) + " failed (system error " +
-                                            std::to_string(r.error) + ")");
         return false;
       case host::ChildProcess::Io::kInterrupted:
         SetError(SessionError::kInterrupted, kInterruptedText + Describe(what, got, into.size()));
@@ -317,7 +319,12 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
     std::vector<uint8_t> all;
     std::array<uint8_t, 4096> buffer{};
     for (;;) {
-      host::ChildProcess::IoResult r = child_->Read(buffer, deadline);
+      const host::ChildProcess::IoResult read = child_->Read(buffer, deadline);
+      if (!read) {
+        SetError(SessionError::kFailed, read.failure().text);
+        return std::nullopt;
+      }
+      const host::ChildProcess::Moved& r = *read;
       all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
       received_.insert(received_.end(), buffer.begin(),
                        buffer.begin() + static_cast<ptrdiff_t>(r.bytes));
@@ -336,10 +343,6 @@ std::optional<std::vector<uint8_t>> RunnerSession::ReadRemaining() {
           SetError(SessionError::kTimedOut, "timed out after " + std::to_string(timeout_.count()) +
                                                 " ms waiting for the runner to close its output (" +
                                                 std::to_string(all.size()) + " bytes arrived)");
-          return std::nullopt;
-        case host::ChildProcess::Io::kFailed:
-          SetError(SessionError::kFailed, "reading the runner's output failed (system error " +
-                                              std::to_string(r.error) + ")");
           return std::nullopt;
         case host::ChildProcess::Io::kInterrupted:
           SetError(SessionError::kInterrupted,

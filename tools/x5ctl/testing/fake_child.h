@@ -36,20 +36,20 @@ class FakeChild final : public host::ChildProcess {
     FakeState& s = *state_;
     size_t left = s.to_parent.size() - s.read_pos;
     if (left == 0)
-      return {s.output_closed ? Io::kEndOfPipe : Io::kTimedOut, 0, 0};
+      return Moved{s.output_closed ? Io::kEndOfPipe : Io::kTimedOut, 0};
     size_t n = std::min({left, into.size(), s.piece});
     std::copy_n(s.to_parent.data() + s.read_pos, n, into.data());
     s.read_pos += n;
-    return {Io::kOk, n, 0};
+    return Moved{Io::kOk, n};
   }
   IoResult Write(std::span<const uint8_t> bytes, host::Deadline) override {
     FakeState& s = *state_;
     if (s.input_closed)
-      return {Io::kEndOfPipe, 0, 0};
+      return Moved{Io::kEndOfPipe, 0};
     s.from_parent.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (s.on_input)
       s.on_input(s);
-    return {Io::kOk, bytes.size(), 0};
+    return Moved{Io::kOk, bytes.size()};
   }
   void CloseInput() override {
     state_->input_closed = true;

@@ -15,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   x5::ctl::step::ReportRecord report;
   report.report.status_text =
       x5::protocol::Padded(statuses[in.ConsumeIntegralInRange<size_t>(0, 4)], 8);
-  report.report.phase = in.ConsumeIntegralInRange<uint8_t>(0, 5);
+  report.report.phase = static_cast<x5::protocol::Phase>(in.ConsumeIntegralInRange<uint8_t>(0, 5));
   report.text = in.ConsumeRemainingBytesAsString();
   const std::optional<x5::ctl::step::LaunchFailure> failure =
       x5::ctl::step::LaunchFailureIn(report);
   if (failure) {
     // The reference: a final report of a failed launch whose text ends with the runner's suffix.
     const std::string status = x5::protocol::Trimmed(report.report.status_text);
-    Check(report.report.phase >= 4 && (status == "STEP=?" || status == "PROFILE?"));
+    Check(x5::protocol::IsFinal(report.report.phase) &&
+          (status == "STEP=?" || status == "PROFILE?"));
     Check(failure->status == status);
     const std::string suffix = "\"  " + report.report.status_text +
                                " RC=" + std::to_string(failure->code) + " *****\r\n\r\n";

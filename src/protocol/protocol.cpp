@@ -180,7 +180,7 @@ std::array<uint8_t, kStepReportSize> EncodeStepReport(const StepReport& r) {
   PutI32(b + 68, r.current_rc);
   b[72] = static_cast<uint8_t>(r.result_flag);
   b[73] = r.version;
-  b[74] = r.phase;
+  b[74] = static_cast<uint8_t>(r.phase);
   PutI32(b + 76, r.report_text_length);
   return bytes;
 }
@@ -201,7 +201,7 @@ StepReport DecodeStepReport(std::span<const uint8_t, kStepReportSize> bytes) {
   r.current_rc = GetI32(b + 68);
   r.result_flag = static_cast<char>(b[72]);
   r.version = b[73];
-  r.phase = b[74];
+  r.phase = static_cast<Phase>(b[74]);
   r.report_text_length = GetI32(b + 76);
   return r;
 }

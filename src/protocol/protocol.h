@@ -95,6 +95,21 @@ struct OperatorCommand {
 [[nodiscard]] OperatorCommand DecodeOperatorCommand(
     std::span<const uint8_t, kOperatorCommandSize> bytes);
 
+// How far the run has come, as every step report says; its byte on the wire is the number.
+enum class Phase : uint8_t {
+  kInitialising = 0,   // from the start to the rules before the step
+  kBeforeStep = 1,     // the rules before the step, up to the launch
+  kStepLaunched = 2,   // the step runs
+  kStepEnded = 3,      // the step has ended: the rules after it
+  kWaitingForEnd = 4,  // the final reports, until "END "
+  kEndReceived = 5,    // the last report, after "END "
+};
+
+// A final report: the step has ended, or it will not run (the phases from 4 on).
+[[nodiscard]] constexpr bool IsFinal(Phase phase) noexcept {
+  return phase >= Phase::kWaitingForEnd;
+}
+
 struct StepReport {
   int64_t start_time = 0;  // local time as FILETIME
   int64_t end_time = 0;
@@ -112,7 +127,7 @@ struct StepReport {
   int32_t current_rc = 0;
   char result_flag = '+';
   uint8_t version = 1;
-  uint8_t phase = 0;
+  Phase phase = Phase::kInitialising;
   int32_t report_text_length = 0;
 };
 

@@ -76,7 +76,7 @@ TEST(StepReport, LayoutIsExact) {
   r.step_exit_code = -1073741819;  // 0xC0000005
   r.current_rc = -5;
   r.result_flag = 'S';
-  r.phase = 4;
+  r.phase = Phase::kWaitingForEnd;
   r.report_text_length = 300;
   const auto b = EncodeStepReport(r);
   // 120000 = 0x01D4C0, 258 = 0x0102, 300 = 0x012C; the exit code takes eight bytes.

@@ -142,7 +142,7 @@ class RunnerWorld final : public sequence::World {
 
   std::string EvaluateRules(sequence::Pass pass) override {
     if (pass == sequence::Pass::kBeforeStep)
-      run_.outcome.report.phase = 1;
+      run_.outcome.report.phase = protocol::Phase::kBeforeStep;
     return EvaluateConditions(run_, pass);
   }
 
@@ -216,7 +216,7 @@ void Monitor(Run& run) {
   run.step.ApplyLaunchPriority(run.inputs.os_version);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
-  run.outcome.report.phase = 2;
+  run.outcome.report.phase = protocol::Phase::kStepLaunched;
   for (;;) {
     run.step.last_wait_result = static_cast<int32_t>(run.step.Wait(0));
     if (run.step.last_wait_result != protocol::kStillRunning)
@@ -257,7 +257,7 @@ void Finish(Run& run) {
                       static_cast<int32_t>(exit_code.value_or(0)));
   AccountStep(run.inputs, run.step, run.outcome, run.services,
               JobLogCommandOf(run.inputs, run.state, run.outcome, run.services));
-  run.outcome.report.phase = 3;
+  run.outcome.report.phase = protocol::Phase::kStepEnded;
   if (run.step.killed)
     run.step.EndJob();
   sequence::AfterStep(world, run.outcome.decided, run.step.killed);
@@ -268,14 +268,14 @@ void FinalReports(RunOutcome& outcome, RunServices& services) {
   outcome.report_text = sequence::FinalReportText(outcome.decided);
   outcome.report.report_text_length = static_cast<int32_t>(outcome.report_text.size());
   outcome.report.end_time = LocalFileTimeNow();
-  outcome.report.phase = 4;
+  outcome.report.phase = protocol::Phase::kWaitingForEnd;
   // A parent that is gone ends this as "END " would (ReadOperatorCommand does not block then).
   for (std::optional<protocol::OperatorCommand> command = ReadOperatorCommand(services);
        command && protocol::KindOf(command->name) != protocol::OperatorCommandKind::kEnd;
        command = ReadOperatorCommand(services)) {
     WriteStepReport(outcome, services.output.get());
   }
-  outcome.report.phase = 5;
+  outcome.report.phase = protocol::Phase::kEndReceived;
   WriteStepReport(outcome, services.output.get());
 }
 

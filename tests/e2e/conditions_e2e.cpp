@@ -26,7 +26,7 @@ TEST_F(ConditionBytes, FileBytesAreShownAndChunksCountedExactly) {
                        " S=" + long_text;
   Start(t);
   ctl::step::ReportRecord r = Exchange("STAT");
-  EXPECT_EQ(r.report.phase, 4);
+  EXPECT_EQ(r.report.phase, protocol::Phase::kWaitingForEnd);
   EXPECT_EQ(r.report.status_text, "RC <>   ");
   EXPECT_EQ(r.report.io_count, (1 + 29) * 10000);
   const std::string shown = "x^M^J-1 RC=0     forged^[[2J";

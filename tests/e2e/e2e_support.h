@@ -237,7 +237,7 @@ class RunnerTest : public testing::Test {
     ctl::step::ReportRecord r;
     for (int i = 0; i < tries; ++i) {
       r = Exchange("STAT");
-      if (r.report.phase >= 4 || HasFailure())
+      if (protocol::IsFinal(r.report.phase) || HasFailure())
         return r;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -248,7 +248,7 @@ class RunnerTest : public testing::Test {
   // Ends the conversation and checks that the runner closes its output and exits.
   ctl::step::ReportRecord EndConversation() {
     ctl::step::ReportRecord last = Exchange("END ");
-    EXPECT_EQ(last.report.phase, 5);
+    EXPECT_EQ(last.report.phase, protocol::Phase::kEndReceived);
     std::optional<std::vector<uint8_t>> rest = session_->ReadRemaining();
     EXPECT_TRUE(rest && rest->empty()) << "bytes after the END report";
     EXPECT_EQ(session_->Wait(), std::optional<int32_t>(0));

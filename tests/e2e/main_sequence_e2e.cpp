@@ -175,7 +175,7 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   Start(parsed->task, outside[0]);
   ctl::step::ReportRecord r = runs ? StatUntilFinal() : Exchange("STAT");
   EXPECT_EQ(r.report.status_text, c.status_text);
-  EXPECT_EQ(r.report.phase, 4);
+  EXPECT_EQ(r.report.phase, protocol::Phase::kWaitingForEnd);
   EXPECT_EQ(r.report.current_rc, c.current_rc);
   EXPECT_EQ(r.report.result_flag, c.flag);
   EXPECT_EQ(r.text, report_text);

@@ -39,7 +39,7 @@ TEST_F(OperatorCommands, HoldsAreCountedAndEndOfAHeldStepLetsItFinish) {
   Exchange("STOP");
   EXPECT_EQ(Exchange("END ").report.status_text, "998     ");
   ctl::step::ReportRecord final_report = Exchange("STAT");  // answered once the step has ended
-  EXPECT_EQ(final_report.report.phase, 4);
+  EXPECT_EQ(final_report.report.phase, protocol::Phase::kWaitingForEnd);
   EXPECT_EQ(final_report.report.status_text, "STEP OK ");
   EXPECT_EQ(final_report.text, TaskLine(pid, "HOLDED") + TaskLine(pid, "HOLDED") +
                                    TaskLine(pid, "RESUMED") + TaskLine(pid, "RESUMED") +
@@ -83,9 +83,9 @@ TEST_F(OperatorCommands, PriorityDiagAndAKillWithExitCodeThatEndsTheHeldTree) {
   EXPECT_EQ(Exchange("STOP").report.status_text, "0       ");
   ctl::step::ReportRecord kill = Exchange("KILL", 5);
   EXPECT_EQ(kill.report.status_text, "999     ");
-  EXPECT_EQ(kill.report.phase, 2);
+  EXPECT_EQ(kill.report.phase, protocol::Phase::kStepLaunched);
   ctl::step::ReportRecord final_report = Exchange("STAT");
-  EXPECT_EQ(final_report.report.phase, 4);
+  EXPECT_EQ(final_report.report.phase, protocol::Phase::kWaitingForEnd);
   EXPECT_EQ(final_report.report.status_text, "STEP OK ");
   EXPECT_EQ(final_report.text, TaskLine(pids[0], "HOLDED") + TaskLine(pids[0], "KILLED"));
   EXPECT_EQ(final_report.report.step_exit_code, 5) << "the exit code of the killed main process";

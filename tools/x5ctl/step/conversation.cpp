@@ -12,8 +12,6 @@
 namespace x5::ctl::step {
 namespace {
 
-constexpr uint8_t kPhaseEndReceived = 5;
-
 class Printer {
  public:
   Printer(const ConversationOptions& options, std::ostream& out, std::ostream& errors)
@@ -101,7 +99,7 @@ ConversationResult& Fail(RunnerSession& session,
 }
 
 void KeepIfFinal(const ReportRecord& report, ConversationResult& result) {
-  if (report.report.phase >= 4)
+  if (protocol::IsFinal(report.report.phase))
     result.final_report = report;
 }
 
@@ -177,7 +175,7 @@ ConversationResult RunConversation(RunnerSession& session,
     printer.Report(*report, shown);
     KeepIfFinal(*report, result);
     ops.Answered(*report);
-    finished = report->report.phase == kPhaseEndReceived;
+    finished = report->report.phase == protocol::Phase::kEndReceived;
   }
   if (finished && ops.Pending() > 0) {
     printer.Error("the runner has ended the conversation; " + std::to_string(ops.Pending()) +
@@ -193,7 +191,7 @@ ConversationResult RunConversation(RunnerSession& session,
       return Fail(session, printer, "operator command END", result);
     printer.Report(*report);
     KeepIfFinal(*report, result);
-    finished = report->report.phase == kPhaseEndReceived;
+    finished = report->report.phase == protocol::Phase::kEndReceived;
   }
   if (!finished && !closed) {
     result.problem = "the runner did not end the conversation after " +

@@ -78,7 +78,8 @@ ExecOutcome OutcomeOfExec(ConversationEnd end,
 }
 
 std::optional<uint32_t> StepExitCodeOf(const protocol::StepReport& report) {
-  if (report.phase < 4 || protocol::Trimmed(report.status_text) != protocol::kStatusStepOk)
+  if (!protocol::IsFinal(report.phase) ||
+      protocol::Trimmed(report.status_text) != protocol::kStatusStepOk)
     return std::nullopt;
   return static_cast<uint32_t>(report.step_exit_code);
 }

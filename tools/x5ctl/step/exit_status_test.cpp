@@ -11,7 +11,7 @@ protocol::StepReport Final(const char* status_text, char flag, int32_t current_r
   report.status_text = protocol::Padded(status_text, 8);
   report.result_flag = flag;
   report.current_rc = current_rc;
-  report.phase = 5;
+  report.phase = protocol::Phase::kEndReceived;
   return report;
 }
 

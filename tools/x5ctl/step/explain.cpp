@@ -200,11 +200,11 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
   const Reading r = Read(last.text);
   std::vector<std::string> sentences;
 
-  if (report.phase < 4) {
+  if (!protocol::IsFinal(report.phase)) {
     sentences.push_back(
         "The conversation ended while the step was still going (the last report "
         "came from phase " +
-        std::to_string(report.phase) + ", status \"" + status +
+        std::to_string(static_cast<int>(report.phase)) + ", status \"" + status +
         "\"), so this says how far it got.");
   } else {
     sentences.push_back(Opening(status, last, r));
@@ -257,11 +257,11 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
       sentences.push_back("The return-code rules found step RC " + r.step_rc + source +
                           " outside the step's range " + r.step_range + " (" + r.rc_message +
                           "), so the step counts as not executed.");
-  } else if (report.phase >= 4 && !r.killed_process.empty()) {
+  } else if (protocol::IsFinal(report.phase) && !r.killed_process.empty()) {
     sentences.push_back("A killed step did not succeed, although its final report reads \"" +
                         status + "\" with result flag \"" + std::string(1, report.result_flag) +
                         "\": the RC is what the rules before the step left.");
-  } else if (report.phase >= 4 &&
+  } else if (protocol::IsFinal(report.phase) &&
              (status == protocol::kStatusStepOk || status == protocol::kStatusConsoleFileFailed)) {
     const FiredRule* decider = Decider(r.fired, report.current_rc);
     sentences.push_back(
@@ -294,7 +294,7 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
     sentences.push_back("The job log names " + std::to_string(ended.size()) +
                         " process(es) the runner ended at the end of the job: " + list + ".");
   }
-  if (report.phase >= 4)
+  if (protocol::IsFinal(report.phase))
     sentences.push_back("The parent got current RC " + std::to_string(report.current_rc) +
                         " with result flag \"" + std::string(1, report.result_flag) + "\".");
 

@@ -17,7 +17,7 @@ text::RunnerStream Final(const char* status,
   last.report.status_text = protocol::Padded(status, 8);
   last.report.current_rc = rc;
   last.report.result_flag = flag;
-  last.report.phase = phase;
+  last.report.phase = static_cast<protocol::Phase>(phase);  // as on the wire
   last.text = std::move(text);
   stream.reports.push_back(last);
   return stream;

@@ -46,7 +46,7 @@ std::optional<LaunchFailure> LaunchFailureIn(const ReportRecord& final_report) {
   // The status field is binary and the runner's alone; the report text also carries bytes that
   // rules copied from files the step wrote, so only the line the runner appends last counts.
   const std::string status = protocol::Trimmed(final_report.report.status_text);
-  if (final_report.report.phase < 4 ||
+  if (!protocol::IsFinal(final_report.report.phase) ||
       (status != protocol::kStatusNotStarted && status != protocol::kStatusProfileFailed))
     return std::nullopt;
   std::string_view text = final_report.text;

@@ -38,7 +38,7 @@ TEST(LaunchFailureIn, OnlyTheRunnersLastLineUnderALaunchStatusCounts) {
   for (const Row& row : rows) {
     ReportRecord report;
     report.report.status_text = protocol::Padded(row.status, 8);
-    report.report.phase = row.phase;
+    report.report.phase = static_cast<protocol::Phase>(row.phase);
     report.text = row.text;
     const std::optional<LaunchFailure> failure = LaunchFailureIn(report);
     EXPECT_EQ(failure ? std::optional<int32_t>(failure->code) : std::nullopt, row.code) << row.name;

@@ -85,7 +85,7 @@ ExecOpSource::ExecOpSource(host::StopRequests& requests,
       resumes_seen_(requests.Now().resumes) {}
 
 void ExecOpSource::Answered(const step::ReportRecord& report) {
-  if (report.report.phase >= 4)
+  if (protocol::IsFinal(report.report.phase))
     over_ = true;
 }
 

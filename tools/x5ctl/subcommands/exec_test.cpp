@@ -27,7 +27,7 @@ fs::path HostileRunner(const fs::path& dir, const std::string& status) {
   started.status_text = "Started ";
   protocol::StepReport report;
   report.status_text = status;
-  report.phase = 5;
+  report.phase = protocol::Phase::kEndReceived;
   report.current_rc = 1;
   const auto status_bytes = protocol::EncodeStatusRecord(started);
   const auto report_bytes = protocol::EncodeStepReport(report);

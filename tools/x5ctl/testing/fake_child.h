@@ -110,7 +110,7 @@ inline step::ReportRecord PhaseReport(uint8_t phase,
                                       std::string status_text,
                                       std::string text = {}) {
   step::ReportRecord r;
-  r.report.phase = phase;
+  r.report.phase = static_cast<protocol::Phase>(phase);  // as on the wire
   r.report.status_text = protocol::Padded(status_text, 8);
   r.text = std::move(text);
   return r;

@@ -122,19 +122,19 @@ std::string FormatIoCount(int64_t fixed) {
   return buffer;
 }
 
-std::string PhaseName(uint8_t phase) {
+std::string PhaseName(protocol::Phase phase) {
   switch (phase) {
-    case 0:
+    case protocol::Phase::kInitialising:
       return "initialising";
-    case 1:
+    case protocol::Phase::kBeforeStep:
       return "before the step";
-    case 2:
+    case protocol::Phase::kStepLaunched:
       return "step launched";
-    case 3:
+    case protocol::Phase::kStepEnded:
       return "step ended";
-    case 4:
+    case protocol::Phase::kWaitingForEnd:
       return "waiting for END";
-    case 5:
+    case protocol::Phase::kEndReceived:
       return "END received";
     default:
       return "unknown";
@@ -150,11 +150,11 @@ std::string FormatStatus(const protocol::StatusRecord& s) {
 
 std::string FormatReport(const step::ReportRecord& record, size_t number) {
   const protocol::StepReport& r = record.report;
-  std::string out = "report " + std::to_string(number) + "  phase " + std::to_string(r.phase) +
-                    " (" + PhaseName(r.phase) + ")  status " + QuotedText(r.status_text) +
-                    "  code " + std::to_string(r.status_code) + "  current RC " +
-                    std::to_string(r.current_rc) + "  flag " + QuotedText(FlagText(r.result_flag)) +
-                    "\n";
+  std::string out = "report " + std::to_string(number) + "  phase " +
+                    std::to_string(static_cast<int>(r.phase)) + " (" + PhaseName(r.phase) +
+                    ")  status " + QuotedText(r.status_text) + "  code " +
+                    std::to_string(r.status_code) + "  current RC " + std::to_string(r.current_rc) +
+                    "  flag " + QuotedText(FlagText(r.result_flag)) + "\n";
   out += "  start " + FormatFileTime(r.start_time) + "  end " + FormatFileTime(r.end_time) +
          "  kernel " + FormatDuration(r.kernel_time) + "  user " + FormatDuration(r.user_time) +
          "\n";
@@ -261,7 +261,7 @@ std::string ReportJson(const step::ReportRecord& record, size_t number) {
   Json j;
   j["record"] = "report";
   j["number"] = number;
-  j["phase"] = r.phase;
+  j["phase"] = static_cast<int>(r.phase);
   j["phase_name"] = PhaseName(r.phase);
   j["status_text"] = Utf8FromAnsi(r.status_text);
   j["status_code"] = r.status_code;

@@ -26,7 +26,7 @@ std::string FormatDuration(int64_t units_100ns);
 // The report's fixed-point I/O count (count * 10000) as "12.0000".
 std::string FormatIoCount(int64_t fixed);
 // "initialising", "before the step", ..., or "unknown" for a value the runner never sends.
-std::string PhaseName(uint8_t phase);
+std::string PhaseName(protocol::Phase phase);
 
 // Readable forms; each ends with a line end.
 std::string FormatStatus(const protocol::StatusRecord& status);

@@ -21,7 +21,7 @@ TEST(Format, TimesCountsAndPhases) {
   EXPECT_EQ(FormatDuration(-5'000), "-0.001 s");  // milliseconds are rounded
   EXPECT_EQ(FormatIoCount(5), "0.0005");
   EXPECT_EQ(FormatIoCount(-15000), "-1.5000");
-  EXPECT_EQ(PhaseName(9), "unknown");
+  EXPECT_EQ(PhaseName(static_cast<protocol::Phase>(9)), "unknown");  // a byte no runner sends
 }
 
 step::ReportRecord FinalReport() {
@@ -34,7 +34,7 @@ step::ReportRecord FinalReport() {
   r.report.memory_kb = 1024;
   r.report.status_text = "STEP OK ";
   r.report.current_rc = 7;
-  r.report.phase = 5;
+  r.report.phase = protocol::Phase::kEndReceived;
   r.text = "***** WARNING - ABEND MODE, Task RC= 7 *****\r\n\r\nM\xfcller";
   r.report.report_text_length = static_cast<int32_t>(r.text.size());
   return r;
@@ -82,7 +82,7 @@ TEST(Decode, CapturedRunnerStream) {
   step::ReportRecord running;
   running.report.status_text = "1       ";
   running.report.status_code = protocol::kStillRunning;
-  running.report.phase = 2;
+  running.report.phase = protocol::Phase::kStepLaunched;
   step::ReportRecord no_text = running;  // a negative length is no text, not text to the end
   no_text.report.report_text_length = -4;
   std::vector<uint8_t> bytes = CapturedStream({running, no_text, FinalReport()});

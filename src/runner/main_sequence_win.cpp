@@ -201,7 +201,8 @@ class RunnerWorld final : public sequence::World {
   Run& run_;
 };
 
-// Steps 8 to 22: everything before the launch. False when the step will not run.
+// Before the step (phases 0 and 1): console, variables, the rules before the step, the switches,
+// the RC rules and the launch. False when the step will not run.
 bool Prepare(Run& run) {
   run.outcome.decided = sequence::StartOutcome(run.inputs.task);
   RunnerWorld world(run);
@@ -211,7 +212,8 @@ bool Prepare(Run& run) {
   return false;
 }
 
-// Steps 23 and 24: the step runs; the parent drives the runner with operator commands.
+// While the step runs (phase 2): the parent drives the runner with operator commands, one report
+// each.
 void Monitor(Run& run) {
   run.step.ApplyLaunchPriority(run.inputs.os_version);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
@@ -237,7 +239,7 @@ void Monitor(Run& run) {
   }
 }
 
-// Steps 25 and 26: the step has ended (or is being waited for).
+// After the step (phase 3): the wait for it, the job log block and the rules after it.
 void Finish(Run& run) {
   run.outcome.final_flag = true;
   run.outcome.accounting_flag = true;
@@ -263,7 +265,7 @@ void Finish(Run& run) {
   sequence::AfterStep(world, run.outcome.decided, run.step.killed);
 }
 
-// Steps 27 to 30: final reports until "END ".
+// The final reports (phase 4) until "END ", which gets the last one (phase 5).
 void FinalReports(RunOutcome& outcome, RunServices& services) {
   outcome.report_text = sequence::FinalReportText(outcome.decided);
   outcome.report.report_text_length = static_cast<int32_t>(outcome.report_text.size());
@@ -279,7 +281,8 @@ void FinalReports(RunOutcome& outcome, RunServices& services) {
   WriteStepReport(outcome, services.output.get());
 }
 
-// Steps 31 to 35.
+// After "END ": what the step left pictured and ended, the output closed, the console saved and
+// closed, the logon released.
 void CleanUp(Run& run) {
   run.step.CloseMainProcess();
   {

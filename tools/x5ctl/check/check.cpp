@@ -1006,7 +1006,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   core::Result<text::TaskFile> loaded =
       text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded) {
-    errors << "x5ctl: " << loaded.failure().text << "\n";
+    errors << text::ProblemLine(loaded.failure().text);
     return kCheckUsage;
   }
 
@@ -1014,7 +1014,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   const fs::path base = options.base.empty() ? fs::current_path() : options.base;
   for (const std::string& mapping : options.drives) {
     if (core::Result<void> added = drives.Add(mapping, base); !added) {
-      errors << "x5ctl: " << added.failure().text << "\n";
+      errors << text::ProblemLine(added.failure().text);
       return kCheckUsage;
     }
   }
@@ -1022,7 +1022,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   if (!options.current_directory.empty()) {
     core::Result<std::string> current = text::AnsiFromUtf8(options.current_directory);
     if (!current) {
-      errors << "x5ctl: --current-directory: " << current.failure().text << "\n";
+      errors << text::ProblemLine("--current-directory: " + current.failure().text);
       return kCheckUsage;
     }
     while (current->size() > 3 && (current->back() == '\\' || current->back() == '/'))
@@ -1033,7 +1033,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
     const size_t equals = assignment.find('=');
     const core::Result<std::string> ansi = text::AnsiFromUtf8(assignment);
     if (equals == std::string::npos || equals == 0 || !ansi) {
-      errors << "x5ctl: --env \"" << assignment << "\": write NAME=VALUE\n";
+      errors << text::ProblemLine("--env \"" + assignment + "\": write NAME=VALUE");
       return kCheckUsage;
     }
     std::string name = ansi->substr(0, equals);
@@ -1044,7 +1044,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   if (!options.now.empty()) {
     world.now = ParseNow(options.now);
     if (!world.now) {
-      errors << "x5ctl: --now \"" << options.now << "\": write YYYY-MM-DD HH:MM:SS\n";
+      errors << text::ProblemLine("--now \"" + options.now + "\": write YYYY-MM-DD HH:MM:SS");
       return kCheckUsage;
     }
   }
@@ -1070,7 +1070,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
 
   if (options.json) {
     for (const Json& record : checker.records)
-      out << record.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+      out << text::JsonLine(record) << "\n";
   } else {
     WriteCheckText(checker.records, out);
   }
@@ -1083,7 +1083,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& error
   try {
     return Check(options, out, errors);
   } catch (const std::exception& e) {
-    errors << "x5ctl: the check could not be completed: " << e.what() << "\n";
+    errors << text::ProblemLine(std::string("the check could not be completed: ") + e.what());
   } catch (...) {
     errors << "x5ctl: the check could not be completed\n";
   }

@@ -35,24 +35,33 @@ namespace {
 // What a subcommand's setup returns: the handler that runs once the options are parsed.
 using Handler = std::function<int()>;
 
-// The subcommands, as ninja keeps its tools: name, one line for --help, and the setup that
-// declares the options and returns the handler.
+// The subcommands, as ninja keeps its tools: name, one line for --help, the setup that declares
+// the options and returns the handler, and whether a usage error of the subcommand as parsed is a
+// step that did not start (it then exits by the step's table; without, by the tool's own usage
+// status).
 struct Subcommand {
   const char* name;
   const char* description;
   Handler (*set_up)(CLI::App&);
+  bool (*usage_error_is_a_step)(const CLI::App&) = nullptr;
 };
 
+bool RunsAStep(const CLI::App&) {
+  return true;
+}
+
 constexpr Subcommand kSubcommands[] = {
-    {"run", "Run one step from a task file", subcommands::SetUpRun},
+    {"run", "Run one step from a task file", subcommands::SetUpRun, RunsAStep},
     {"check", "Check a task without running it: variables, rules, switches, return code",
-     [](CLI::App& check) { return check::SetUpCheckCommand(check, std::cout, std::cerr); }},
+     [](CLI::App& check) { return check::SetUpCheckCommand(check, std::cout, std::cerr); },
+     RunsAStep},
     {"explain", "Say why a step ended as it did, from a captured runner output",
      subcommands::SetUpExplain},
-    {"exec", "Run one step as an ordinary command (for schedulers)", subcommands::SetUpExec},
+    {"exec", "Run one step as an ordinary command (for schedulers)", subcommands::SetUpExec,
+     RunsAStep},
     {"job",
      "Run a job of several steps here (from a step, too), submit it to Slurm, show its state",
-     job::SetUpJob},
+     job::SetUpJob, job::JobRunsSteps},
     {"setup-host", "Prepare a Wine prefix and a display for runners, print their environment",
      subcommands::SetUpSetupHost},
     {"decode", "Decode a captured byte stream of records", subcommands::SetUpDecode},
@@ -110,12 +119,12 @@ int Main(int argc, char** argv) {
       std::cerr << text::TerminalText(line) << "\n";
     if (code == 0)
       return 0;
-    for (const char* step_subcommand : {"run", "exec", "check"}) {
-      if (app.get_subcommand(step_subcommand)->parsed())
+    for (const Subcommand& subcommand : kSubcommands) {
+      const CLI::App& sub = *app.get_subcommand(subcommand.name);
+      if (sub.parsed() && subcommand.usage_error_is_a_step != nullptr &&
+          subcommand.usage_error_is_a_step(sub))
         return step::kStepExitUsage;
     }
-    if (job::JobRunsSteps(*app.get_subcommand("job")))
-      return step::kStepExitUsage;
     return subcommands::kToolUsage;
   }
   for (const auto& [sub, handler] : handlers) {

@@ -8,6 +8,7 @@
 
 #include "console/console_layout.h"
 #include "core/fault.h"
+#include "core/os_level.h"
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 
@@ -47,7 +48,7 @@ Console::~Console() {
 }
 
 ConsoleOpening Console::OpenConsole(const std::string& title, uint8_t os_version) {
-  if (os_version >= 4)
+  if (core::OsLevelOf(os_version) >= core::OsLevel::kFour)
     FreeConsole();
   if (!AllocConsole())
     return ConsoleOpening::kNotAllocated;

@@ -6,13 +6,13 @@
 namespace x5::launch {
 
 LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
-                      uint8_t os_version,
+                      core::OsLevel os_level,
                       std::string_view job_name) {
   LaunchPlan plan;
   plan.user = protocol::Trimmed(task.user_name);
   const std::string domain = protocol::Trimmed(task.domain);
   // Systems below 4 have no logon for a step; an empty domain asks for none.
-  const bool logon = !domain.empty() && os_version >= 4;
+  const bool logon = !domain.empty() && os_level >= core::OsLevel::kFour;
   if (logon && plan.user.empty()) {
     plan.logon = LogonChoice::kRefused;
   } else if (logon) {
@@ -40,7 +40,7 @@ LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
     startup.rows = static_cast<uint32_t>(task.console_rows);
     startup.flags |= kStartUseCountChars;
   }
-  startup.console_handles = os_version >= 4;
+  startup.console_handles = os_level >= core::OsLevel::kFour;
 
   plan.working_directory = protocol::Trimmed(task.working_directory);
   // A step never runs outside a job: without one it could neither be ended as a tree nor be sure
@@ -52,9 +52,9 @@ LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
   // Suspended until it is in the job, so nothing the step starts escapes the job.
   plan.creation_flags =
       kCreateUnicodeEnvironment | kCreateNewProcessGroup | kNormalPriorityClass | kCreateSuspended;
-  plan.redirection_off = os_version == 64;
-  plan.wait_for_idle = os_version >= 5;
-  if (os_version == 64 && logon)
+  plan.redirection_off = os_level == core::OsLevel::kSixtyFour;
+  plan.wait_for_idle = os_level >= core::OsLevel::kFive;
+  if (os_level == core::OsLevel::kSixtyFour && logon)
     plan.pause_before_idle = kPauseBeforeIdleMs;
   return plan;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/os_level.h"
 #include "protocol/protocol.h"
 
 namespace x5::launch {
@@ -69,10 +70,10 @@ struct LaunchPlan {
   bool wait_for_idle = false;      // wait up to kInputIdleWaitMs for the step to be idle
 };
 
-// `os_version` is the effective OS version code (64 on a 64-bit system); `job_name` the console
-// title.
+// `os_level` is what the effective OS version code (64 on a 64-bit system) selects; `job_name`
+// the console title.
 [[nodiscard]] LaunchPlan PlanLaunch(const protocol::TaskRecord& task,
-                                    uint8_t os_version,
+                                    core::OsLevel os_level,
                                     std::string_view job_name);
 
 }  // namespace x5::launch

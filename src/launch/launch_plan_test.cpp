@@ -40,7 +40,8 @@ TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
   };
   for (const OsCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const LaunchPlan plan = PlanLaunch(Task("alice", c.domain), c.os_version, "alice/JOB.7.1");
+    const LaunchPlan plan =
+        PlanLaunch(Task("alice", c.domain), core::OsLevelOf(c.os_version), "alice/JOB.7.1");
     EXPECT_EQ(plan.environment, c.logon == LogonChoice::kLogOn
                                     ? EnvironmentRule::kUserBlock
                                     : EnvironmentRule::kRunnerEnvironment);
@@ -55,9 +56,9 @@ TEST(PlanLaunch, ByOsVersionDecidesLogonHandlesJobAndWaits) {
 }
 
 TEST(PlanLaunch, LocalDomainFormAndTheMissingUser) {
-  EXPECT_EQ(PlanLaunch(Task("alice", "CORP"), 6, "t").logon_domain, "CORP");
-  EXPECT_EQ(PlanLaunch(Task("alice", "$local$"), 6, "t").logon_domain, "");
-  EXPECT_EQ(PlanLaunch(Task("", "CORP"), 6, "t").logon, LogonChoice::kRefused);
+  EXPECT_EQ(PlanLaunch(Task("alice", "CORP"), core::OsLevel::kFive, "t").logon_domain, "CORP");
+  EXPECT_EQ(PlanLaunch(Task("alice", "$local$"), core::OsLevel::kFive, "t").logon_domain, "");
+  EXPECT_EQ(PlanLaunch(Task("", "CORP"), core::OsLevel::kFive, "t").logon, LogonChoice::kRefused);
 }
 
 // -1 in a window field means none: its flag stays off and its pair is not used.
@@ -70,7 +71,7 @@ TEST(PlanLaunch, WindowFieldsSetTheirFlagsFromZeroUp) {
     task.window_height = f[3];
     task.console_columns = f[4];
     task.console_rows = f[5];
-    const StartupValues s = PlanLaunch(task, 6, "t").startup;
+    const StartupValues s = PlanLaunch(task, core::OsLevel::kFive, "t").startup;
     return std::array<uint32_t, 7>{s.flags, s.x, s.y, s.width, s.height, s.columns, s.rows};
   };
   EXPECT_EQ(startup({10, 20, 640, 480, 132, 50}),
@@ -78,7 +79,7 @@ TEST(PlanLaunch, WindowFieldsSetTheirFlagsFromZeroUp) {
   EXPECT_EQ(startup({0, 0, 0, 0, 0, 0}), (std::array<uint32_t, 7>{0x10E, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(startup({-5, 77, 300, 200, -1, 25}),
             (std::array<uint32_t, 7>{0x102, 0, 0, 300, 200, 0, 0}));
-  const StartupValues s = PlanLaunch(task, 6, "t").startup;
+  const StartupValues s = PlanLaunch(task, core::OsLevel::kFive, "t").startup;
   EXPECT_EQ(s.desktop, "winsta0\\default");
   EXPECT_EQ(s.title, protocol::Padded("alice", protocol::kUserNameWidth));  // all 40 characters
 }

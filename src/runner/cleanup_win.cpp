@@ -52,10 +52,10 @@ void DeleteOldPictures(pictures::PictureType picture_type,
 // A process's id passes to no other process while a handle to it is open, so an id that the
 // job's list holds after its process was opened is that process's: one more read of the list
 // confirms them all, where asking each process costs a round trip to the system per process.
-HeldProcesses ProcessesToEnd(const StepProcess& step, uint8_t os_version) noexcept {
+HeldProcesses ProcessesToEnd(const StepProcess& step, core::OsLevel os_level) noexcept {
   HeldProcesses held;
   try {
-    if (os_version == 4 && step.record.process_id >= 1) {
+    if (os_level == core::OsLevel::kFour && step.record.process_id >= 1) {
       HANDLE copy = nullptr;
       if (DuplicateHandle(GetCurrentProcess(), step.Process(), GetCurrentProcess(), &copy, 0, FALSE,
                           DUPLICATE_SAME_ACCESS)) {
@@ -227,7 +227,7 @@ StepEnding EndOfJobPictures(const RunInputs& inputs,
   const bool pictures_on = state.switches.picture_interval >= 0;
   if (!killed_at_end && !pictures_on)
     return ending;
-  ending.held = ProcessesToEnd(step, inputs.os_version);
+  ending.held = ProcessesToEnd(step, inputs.os_level);
   const ProcessWindows windows = WindowsOf(ending.held);
   if (killed_at_end)
     NameProcessesToEnd(ending, windows);
@@ -276,7 +276,8 @@ void PictureRequest(const RunInputs& inputs,
                     const sequence::StepState& state,
                     console::Console& console,
                     bool& request_ignored) {
-  if (inputs.os_version < 4 || request_ignored || state.global_parameter_directory.empty())
+  if (inputs.os_level < core::OsLevel::kFour || request_ignored ||
+      state.global_parameter_directory.empty())
     return;
   try {
     const std::string marker = state.global_parameter_directory + "_X5C_";

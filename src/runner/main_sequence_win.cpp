@@ -70,6 +70,7 @@ RunInputs ReadInputs(HANDLE input) {
   inputs.os_version =
       protocol::EffectiveOsVersion(inputs.task.os_version, inputs.program_files_x86);
   inputs.task.os_version = inputs.os_version;
+  inputs.os_level = core::OsLevelOf(inputs.os_version);
 
   char delimiter = ';';
   inputs.command_text =
@@ -121,7 +122,7 @@ class RunnerWorld final : public sequence::World {
     if (run_.services.console.OpenConsole(run_.inputs.console_title, run_.inputs.os_version) !=
         console::ConsoleOpening::kOpen)
       return false;
-    if (run_.inputs.os_version < 4) {
+    if (run_.inputs.os_level < core::OsLevel::kFour) {
       // A console that cannot take the task's size keeps its own.
       (void)console::SizeConsole(run_.services.console.Output(), run_.inputs.task.console_columns,
                                  run_.inputs.task.console_rows);
@@ -169,7 +170,7 @@ class RunnerWorld final : public sequence::World {
   // The step's launch: the plan from the task, carried out; what it made joins the run.
   sequence::Launched Launch() override {
     const launch::LaunchPlan plan =
-        launch::PlanLaunch(run_.inputs.task, run_.inputs.os_version, run_.inputs.console_title);
+        launch::PlanLaunch(run_.inputs.task, run_.inputs.os_level, run_.inputs.console_title);
     const variables::VariableContext variables = Variables();
     variables::ContextExpander expander(variables);
     const core::Result<void> started =
@@ -215,7 +216,7 @@ bool Prepare(Run& run) {
 // While the step runs (phase 2): the parent drives the runner with operator commands, one report
 // each.
 void Monitor(Run& run) {
-  run.step.ApplyLaunchPriority(run.inputs.os_version);
+  run.step.ApplyLaunchPriority(run.inputs.os_level);
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
   run.outcome.report.phase = protocol::Phase::kStepLaunched;

@@ -77,7 +77,7 @@ Handled Kill(StepProcess& step,
 Handled Priority(StepProcess& step,
                  const RunInputs& inputs,
                  const protocol::OperatorCommand& command) {
-  step.SetPriority(command.argument, inputs.os_version);
+  step.SetPriority(command.argument, inputs.os_level);
   return {std::nullopt, {}};
 }
 

@@ -20,9 +20,10 @@ PriorityDigits SplitPriorityCode(int32_t code) noexcept {
   return {static_cast<int32_t>(tens), static_cast<int32_t>(units)};
 }
 
-PrioritySetting PriorityFromCode(int32_t code, int32_t os_version) noexcept {
+PrioritySetting PriorityFromCode(int32_t code, core::OsLevel os_level) noexcept {
   PriorityDigits digits = SplitPriorityCode(code);
-  const bool middle_classes = os_version >= kFirstOsWithMiddleClasses;
+  // Below-normal and above-normal classes exist from OS version code 5 on.
+  const bool middle_classes = os_level >= core::OsLevel::kFive;
   PrioritySetting setting;
   switch (digits.tens) {
     case 0:

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/os_level.h"
 #include "core/result.h"
 
 namespace x5::runner {
@@ -29,9 +30,6 @@ inline constexpr int32_t kThreadAboveNormal = 1;
 inline constexpr int32_t kThreadHighest = 2;
 inline constexpr int32_t kThreadTimeCritical = 15;
 
-// Below-normal and above-normal classes exist from OS version code 5 on.
-inline constexpr int32_t kFirstOsWithMiddleClasses = 5;
-
 struct PriorityDigits {
   int32_t tens = 0;
   int32_t units = 0;  // carries the sign of the code: -41 gives tens -4, units -1
@@ -47,7 +45,7 @@ struct PrioritySetting {
 
 // What a priority code sets on a system with the given OS version code. Digits outside the
 // tables (other tens, units 7 to 9, negative digits) set normal.
-[[nodiscard]] PrioritySetting PriorityFromCode(int32_t code, int32_t os_version) noexcept;
+[[nodiscard]] PrioritySetting PriorityFromCode(int32_t code, core::OsLevel os_level) noexcept;
 
 // 0, 10, 20, 30, 40, 50 for the known classes, 90 for any other.
 int32_t ClassReadBack(PriorityClass priority_class) noexcept;

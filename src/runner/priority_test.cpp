@@ -30,7 +30,7 @@ TEST(Priority, CodeSetsClassAndThread) {
       {std::numeric_limits<int32_t>::min(), 5, PriorityClass::kNormal, kThreadNormal},
   };
   for (const SetCase& c : cases) {
-    PrioritySetting s = PriorityFromCode(c.code, c.os);
+    PrioritySetting s = PriorityFromCode(c.code, core::OsLevelOf(c.os));
     EXPECT_EQ(s.priority_class, c.priority_class) << c.code << " os " << c.os;
     EXPECT_EQ(s.thread_priority, c.thread_priority) << c.code << " os " << c.os;
   }
@@ -50,7 +50,7 @@ TEST(Priority, EveryTableCodeReadsBackAsItself) {
   for (int32_t tens = 0; tens <= 5; ++tens) {
     for (int32_t units = 0; units <= 6; ++units) {
       int32_t code = tens * 10 + units;
-      PrioritySetting s = PriorityFromCode(code, 5);
+      PrioritySetting s = PriorityFromCode(code, core::OsLevel::kFive);
       EXPECT_EQ(PriorityCodeOf({s.priority_class, s.thread_priority}), code);
     }
   }

@@ -55,8 +55,8 @@ static_assert(kThreadIdle == THREAD_PRIORITY_IDLE && kThreadLowest == THREAD_PRI
 core::Result<void> SetStepPriority(HANDLE process,
                                    HANDLE thread,
                                    int32_t code,
-                                   int32_t os_version) noexcept {
-  PrioritySetting setting = PriorityFromCode(code, os_version);
+                                   core::OsLevel os_level) noexcept {
+  PrioritySetting setting = PriorityFromCode(code, os_level);
   bool failed = false;
   DWORD error = 0;
   if (!SetPriorityClass(process, ClassConstant(setting.priority_class))) {

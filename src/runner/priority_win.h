@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/os_level.h"
 #include "core/result.h"
 #include "runner/priority.h"
 
@@ -16,7 +17,7 @@ namespace x5::runner {
 core::Result<void> SetStepPriority(HANDLE process,
                                    HANDLE thread,
                                    int32_t code,
-                                   int32_t os_version) noexcept;
+                                   core::OsLevel os_level) noexcept;
 
 // What the pair reads back as (PriorityCodeOf gives its code).
 [[nodiscard]] PriorityReadBack ReadStepPriority(HANDLE process, HANDLE thread) noexcept;

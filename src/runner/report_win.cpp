@@ -63,7 +63,7 @@ void ReportAndAccount(const RunInputs& inputs,
   int32_t process_count = 1;
   uint64_t measured_io = 0;
   protocol::StepReport& report = outcome.report;
-  if (inputs.os_version == 4) {
+  if (inputs.os_level == core::OsLevel::kFour) {
     const core::Result<ProcessMemoryKb> memory = QueryProcessMemory(step.Process());
     report.memory_kb = memory ? memory->current_kb : 0;
     report.peak_memory_kb = memory ? memory->peak_kb : 0;
@@ -75,7 +75,7 @@ void ReportAndAccount(const RunInputs& inputs,
     services.console.SendText("\r\n" + separator);
     core::LocalTime creation;
     core::LocalTime exit;
-    if (inputs.os_version >= 4) {
+    if (inputs.os_level >= core::OsLevel::kFour) {
       ReadProcessTimes(step, report, outcome, services, true);
       creation = step.times.Creation();
       exit = step.times.Exit(services.clock.Now());
@@ -98,7 +98,7 @@ void ReportAndAccount(const RunInputs& inputs,
   } else {
     // A step in a job is reported with the job's times, read below; its main process's times
     // would be one more request to the system in every operator command's answer for nothing.
-    if (inputs.os_version >= 4 && !step.HasJob())
+    if (inputs.os_level >= core::OsLevel::kFour && !step.HasJob())
       ReadProcessTimes(step, report, outcome, services, false);
     report.status_code = step.last_wait_result;
     report.status_text = ReportStatusText(outcome.report_code.number);
@@ -113,7 +113,7 @@ void ReportAndAccount(const RunInputs& inputs,
     report.memory_kb = job.figures.memory_kb;
     SayFailures(outcome, services, job.failures);
   }
-  if (inputs.os_version >= 4 && outcome.accounting_flag) {
+  if (inputs.os_level >= core::OsLevel::kFour && outcome.accounting_flag) {
     services.console.SendText(IoLine(measured_io, report.peak_memory_kb, process_count));
     services.console.SendText(DurationLine(report.kernel_time, kKernelLabel));
     services.console.SendText(DurationLine(report.user_time, kUserLabel) + "\r\n");

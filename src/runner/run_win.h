@@ -21,6 +21,7 @@
 #include "runner/accounting.h"
 #include "runner/job_log_lines.h"
 #include "protocol/protocol.h"
+#include "core/os_level.h"
 #include "core/rc_rules.h"
 #include "core/result.h"
 #include "protocol/task_values.h"
@@ -45,7 +46,8 @@ struct RunInputs {
   std::string variables_text;
   char list_delimiter = ';';
   std::string program_files_x86;
-  uint8_t os_version = 0;  // effective OS version code
+  uint8_t os_version = 0;                               // effective OS version code
+  core::OsLevel os_level = core::OsLevel::kBeforeFour;  // what it selects
   protocol::FileCheckLimits limits;
   std::string console_title;
 };
@@ -81,7 +83,7 @@ class StepProcess {
   // Undoes every suspend the runner applied: before a kill, an END, a wait without a time limit.
   void ResumeAllHeld() { holds_.ResumeAllHeld(); }
   // Sets the step's priority from a priority code; in a job, of every process in it.
-  void SetPriority(int32_t code, uint8_t os_version);
+  void SetPriority(int32_t code, core::OsLevel os_level);
   // Reads the step's priority (the code read has no field in the step report).
   void ReadPriority(int32_t argument);
   // Ends the step's main process with `exit_code` and, now, the rest of its tree: the report the
@@ -90,7 +92,7 @@ class StepProcess {
   // Ends whatever is left in the step's job.
   void EndJob();
   // Gives the step the priority it is launched with (the task's, or a PRTY's before the launch).
-  void ApplyLaunchPriority(uint8_t os_version);
+  void ApplyLaunchPriority(core::OsLevel os_level);
 
   // At the end of the run, before what the step left is pictured and ended: the main process's
   // handles are closed and its id forgotten (what is left is the job's), and every hold released.

@@ -34,13 +34,13 @@ core::Result<void> StepProcess::Resume() {
   return holds_.Resume();
 }
 
-void StepProcess::SetPriority(int32_t code, uint8_t os_version) {
+void StepProcess::SetPriority(int32_t code, core::OsLevel os_level) {
   // A PRTY answers with the step report whatever happened: it has no field for the outcome.
   if (HasJob()) {
-    (void)SetJobPriority(job_.get(), code, os_version);
+    (void)SetJobPriority(job_.get(), code, os_level);
     return;
   }
-  (void)SetStepPriority(process_.get(), thread_.get(), code, os_version);
+  (void)SetStepPriority(process_.get(), thread_.get(), code, os_level);
   (void)ReadStepPriority(process_.get(), thread_.get());  // read back as the job's threads are
 }
 
@@ -77,9 +77,9 @@ void StepProcess::Close() {
   launch::UnloadStepProfile(identity_);
 }
 
-void StepProcess::ApplyLaunchPriority(uint8_t os_version) {
+void StepProcess::ApplyLaunchPriority(core::OsLevel os_level) {
   // A step whose priority cannot be set keeps the one it was created with.
-  (void)SetStepPriority(process_.get(), thread_.get(), launch_priority, os_version);
+  (void)SetStepPriority(process_.get(), thread_.get(), launch_priority, os_level);
 }
 
 }  // namespace x5::runner

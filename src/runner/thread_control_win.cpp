@@ -148,7 +148,7 @@ core::Result<void> HoldMainThread(HANDLE thread, HoldLedger& holds) noexcept {
   return holds.Hold(source);
 }
 
-core::Result<void> SetJobPriority(HANDLE job, int32_t code, int32_t os_version) noexcept {
+core::Result<void> SetJobPriority(HANDLE job, int32_t code, core::OsLevel os_level) noexcept {
   try {
     const core::Result<JobThreads> listed = ListJobThreads(job);
     if (!listed)
@@ -159,7 +159,7 @@ core::Result<void> SetJobPriority(HANDLE job, int32_t code, int32_t os_version) 
       win::ScopedHandle thread(OpenThread(THREAD_SET_INFORMATION, FALSE, t.thread_id));
       if (!process || !thread)
         continue;
-      core::Result<void> priority = SetStepPriority(process.get(), thread.get(), code, os_version);
+      core::Result<void> priority = SetStepPriority(process.get(), thread.get(), code, os_level);
       if (!priority)
         outcome = std::move(priority);
     }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/os_level.h"
 #include "core/result.h"
 #include "runner/thread_hold.h"
 
@@ -29,7 +30,7 @@ inline constexpr size_t kThreadControlRoom = 1025;
 // was not set (the system error code of the last).
 [[nodiscard]] core::Result<void> SetJobPriority(HANDLE job,
                                                 int32_t code,
-                                                int32_t os_version) noexcept;
+                                                core::OsLevel os_level) noexcept;
 
 // The highest code any (process, thread) pair of the job reads back as, and `start` when none is
 // higher; fails when the job's threads cannot be listed.

@@ -7,16 +7,13 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "core/calendar.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::text {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr int64_t kUnitsPerSecond = 10'000'000;
-// Days from 1601-01-01 (FILETIME's epoch) to 1970-01-01.
-constexpr int64_t kDays1601To1970 = 134'774;
 
 // A dumped JSON text with DEL and the C1 characters (U+0080..U+009F, two bytes each in UTF-8)
 // escaped as well; they occur only inside strings, where the escape means the same character.
@@ -42,20 +39,6 @@ std::string EscapedControls(const std::string& dumped) {
 
 std::string Dump(const Json& json) {
   return JsonLine(json);
-}
-
-// Civil date from days since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
 }
 
 Json TimeJson(int64_t filetime) {
@@ -90,16 +73,10 @@ std::string FormatFileTime(int64_t filetime) {
     return "-";
   if (filetime < 0)
     return std::to_string(filetime);
-  int64_t seconds = filetime / kUnitsPerSecond;
-  int64_t days = seconds / 86400;
-  int64_t in_day = seconds % 86400;
-  int64_t year = 0;
-  unsigned month = 0, day = 0;
-  CivilFromDays(days - kDays1601To1970, year, month, day);
+  const core::LocalTime t = core::CalendarFromFileTime(filetime);
   char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04" PRId64 "-%02u-%02u %02d:%02d:%02d", year, month, day,
-                static_cast<int>(in_day / 3600), static_cast<int>(in_day / 60 % 60),
-                static_cast<int>(in_day % 60));
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
   return buffer;
 }
 

@@ -2,15 +2,13 @@
 // how its paths split, where a final path may lie, and the console line of a refusal.
 #include "win/job_folder.h"
 
+#include "core/ascii_text.h"
+
 namespace x5::win {
 namespace {
 
 bool IsSeparator(char c) noexcept {
   return c == '\\' || c == '/';
-}
-
-char Fold(char c) noexcept {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // The path behind a "\\?\" prefix, with "\\?\UNC\server" turned back into "\\server".
@@ -19,8 +17,7 @@ std::string_view WithoutLongPrefix(std::string_view path, bool& unc) noexcept {
   if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '?' &&
       IsSeparator(path[3])) {
     path.remove_prefix(4);
-    if (path.size() >= 4 && Fold(path[0]) == 'U' && Fold(path[1]) == 'N' && Fold(path[2]) == 'C' &&
-        IsSeparator(path[3])) {
+    if (path.size() >= 4 && core::StartsWithIgnoringCase(path, "UNC") && IsSeparator(path[3])) {
       path.remove_prefix(4);
       unc = true;
     }
@@ -111,10 +108,8 @@ bool LiesDirectlyIn(std::string_view folder, std::string_view child) noexcept {
   const size_t prefix = folder.size() + (has_separator ? 0 : 1);
   if (child.size() <= prefix)
     return false;
-  for (size_t i = 0; i < folder.size(); ++i) {
-    if (Fold(folder[i]) != Fold(child[i]))
-      return false;
-  }
+  if (!core::StartsWithIgnoringCase(child, folder))
+    return false;
   if (!has_separator && !IsSeparator(child[folder.size()]))
     return false;
   return child.substr(prefix).find_first_of("\\/") == std::string_view::npos;

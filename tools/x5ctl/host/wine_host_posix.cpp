@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/shown_text.h"
 #include "x5ctl/step/session.h"
 
 extern char** environ;
@@ -80,8 +82,17 @@ std::string CookieFor(int number) {
   }
 }
 
-// The connection set-up of the X protocol with `cookie`: whether the server lets us in.
-bool AcceptedWith(int fd, const std::string& cookie) {
+// What the server said to the connection set-up of the X protocol with `cookie`, and on a refusal
+// the reason it gave.
+enum class Admission { kAccepted, kRefused, kNoAnswer };
+struct Answer {
+  Admission admission = Admission::kNoAnswer;
+  std::string reason;
+};
+
+// A server busy drawing for many steps may take its time: only a refusal is held against it, so a
+// slow answer never stops a step that would have started.
+Answer AdmissionWith(int fd, const std::string& cookie) {
   const std::string name = cookie.empty() ? "" : "MIT-MAGIC-COOKIE-1";
   auto padded = [](std::string text) {
     text.resize((text.size() + 3) / 4 * 4, '\0');
@@ -94,10 +105,25 @@ bool AcceptedWith(int fd, const std::string& cookie) {
   request += static_cast<char>(cookie.size() >> 8);
   request += std::string(2, '\0') + padded(name) + padded(cookie);
   if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-    return false;
+    return {};
   pollfd ready{fd, POLLIN, 0};
-  char status = 0;
-  return poll(&ready, 1, 5000) == 1 && read(fd, &status, 1) == 1 && status == 1;
+  unsigned char head[8] = {};
+  if (poll(&ready, 1, 5000) != 1 || read(fd, head, 1) != 1)
+    return {};
+  if (head[0] == 1)
+    return {Admission::kAccepted, {}};
+  Answer refused{Admission::kRefused, {}};
+  // The rest of the failed set-up: the reason's length, versions, then the reason itself.
+  if (poll(&ready, 1, 1000) == 1 && read(fd, head + 1, 7) == 7) {
+    std::string reason(head[1], '\0');
+    if (poll(&ready, 1, 1000) == 1 && read(fd, reason.data(), reason.size()) > 0) {
+      reason.resize(std::strlen(reason.c_str()));
+      while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back())))
+        reason.pop_back();
+      refused.reason = core::ShownText(reason);
+    }
+  }
+  return refused;
 }
 
 }  // namespace
@@ -119,9 +145,11 @@ std::string DisplayProblem(const std::string& display) {
               std::to_string(peer.uid) +
               "), who could watch and type into the steps' windows; is it a stand-in for one "
               "that has ended?";
-  else if (!AcceptedWith(fd, CookieFor(*number)))
-    problem = "the X server on DISPLAY=" + display +
-              " does not let this user in (set XAUTHORITY to the file setup-host printed)";
+  else if (const Answer answer = AdmissionWith(fd, CookieFor(*number));
+           answer.admission == Admission::kRefused)
+    problem = "the X server on DISPLAY=" + display + " does not let this user in" +
+              (answer.reason.empty() ? "" : " (\"" + answer.reason + "\")") +
+              " (set XAUTHORITY to the file setup-host printed)";
   close(fd);
   return problem;
 }

@@ -8,11 +8,6 @@
 
 namespace x5::commands {
 
-std::string CommandTooLongLine(size_t length) {
-  return "** The command line is " + std::to_string(length) +
-         " characters long; the system starts at most " + std::to_string(kLongestCommandLine) +
-         ": the step is not started **";
-}
 namespace {
 
 // Position of the last "/X5" in any case, or npos.

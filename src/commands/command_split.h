@@ -31,9 +31,6 @@ enum class CommandKind : uint8_t {
 inline constexpr size_t kLongestCommandLine = 32766;
 inline constexpr int32_t kCommandTooLongCode = 206;
 
-// The console line that says why a command line too long to start is refused.
-std::string CommandTooLongLine(size_t length);
-
 // The seven parts of one command line.
 struct CommandLineParts {
   std::string associated_program;  // full path found by the lookup; empty for kNotFound

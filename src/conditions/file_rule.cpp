@@ -10,7 +10,7 @@
 #include "conditions/value_check.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
-#include "protocol/status_texts.h"
+#include "protocol/report_texts.h"
 
 namespace x5::conditions {
 namespace {
@@ -67,9 +67,8 @@ void NoteFound(ConditionContext& context,
                const RuleSettings& s,
                int64_t position) {
   const int64_t offset = position - 1;
-  std::string where = Concat({"String \"", DoubleQuotes(s.search_text), "\" found in \"",
-                              s.file_name, "\" at byte offset ", std::to_string(offset)});
-  bool counted = false;
+  std::optional<int64_t> line;
+  std::optional<int64_t> column;
   if (offset <= kCheapLineCountBytes) {
     int64_t lines = 0;
     int64_t last_feed = -1;
@@ -89,18 +88,17 @@ void NoteFound(ConditionContext& context,
       }
     }
     if (ok) {
-      where += Concat(
-          {", line ", std::to_string(lines + 1), ", column ", std::to_string(offset - last_feed)});
-      counted = true;
+      line = lines + 1;
+      column = offset - last_feed;
     }
   }
-  if (!counted) {
-    const int64_t column = ColumnOf(file, position, context.limits.line_limit);
-    if (column > 0)
-      where += Concat({", column ", std::to_string(column)});
+  if (!line) {
+    if (const int64_t at = ColumnOf(file, position, context.limits.line_limit); at > 0)
+      column = at;
   }
   // The search text is what the file holds there, so it is shown like any file bytes.
-  context.console.Line(core::ShownText(where));
+  context.console.Line(
+      core::ShownText(protocol::FoundNote(s.search_text, s.file_name, offset, line, column)));
 }
 
 enum class OpenState { kNotOpened, kOpen, kOpenFailed };
@@ -113,10 +111,6 @@ void ApplyRc(core::RcState& rc, int32_t rc_value) noexcept {
     rc.step_rc_value = rc_value;
 }
 
-std::string ReadFailedMessage(std::string_view file_name) {
-  return Concat({"Read \"", file_name, "\" not succesful"});
-}
-
 // A fault inside the check ends the rule as if its file could not be read (a normal rule fires,
 // a reverse rule does not), and the console names the fault.
 std::string FaultedRule(ConditionContext& context,
@@ -127,15 +121,15 @@ std::string FaultedRule(ConditionContext& context,
   if (!s.reverse)
     ApplyRc(context.rc, s.rc_value);
   try {
-    core::ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}),
-                      fault);
+    core::ReportFault(context.console,
+                      Concat({protocol::kRulesName, " line ", std::to_string(line_number)}), fault);
     const std::string variable = TrimBlanks(s.variable_name);
     if (!variable.empty())
       context.variables.AddVariable(variable, std::to_string(s.rc_value));
     if (s.reverse)
       return {};
-    return Concat(
-        {LinePrefix(line_number, s.rc_value, after_step), ReadFailedMessage(s.file_name), "\r\n"});
+    return Concat({protocol::RuleLinePrefix(line_number, s.rc_value, after_step),
+                   protocol::ReadFailedFinding(s.file_name), "\r\n"});
   } catch (...) {
     core::UnexpectedFault("CheckFileRule");
     return {};
@@ -143,14 +137,6 @@ std::string FaultedRule(ConditionContext& context,
 }
 
 }  // namespace
-
-std::string LinePrefix(int32_t line_number, int32_t rc_value, bool after_step) {
-  std::string prefix(1, ' ');
-  prefix.append(std::to_string(line_number)).append(" RC=").append(std::to_string(rc_value));
-  prefix.resize(12, ' ');
-  prefix[0] = after_step ? '+' : '-';
-  return prefix;
-}
 
 std::string CheckFileRule(ConditionContext& context,
                           RuleSettings& s,
@@ -164,7 +150,7 @@ std::string CheckFileRule(ConditionContext& context,
       quantity = context.limits.line_width;
     if (quantity >= 1 && quantity <= 79)
       quantity = 80;
-    const std::string prefix = LinePrefix(line_number, s.rc_value, after_step);
+    const std::string prefix = protocol::RuleLinePrefix(line_number, s.rc_value, after_step);
     const int64_t count = s.occurrence_count == 0 ? 1 : s.occurrence_count;
 
     std::string message;
@@ -179,19 +165,17 @@ std::string CheckFileRule(ConditionContext& context,
     if (facts) {
       const std::string actual = AttributePattern(*facts);
       if (!HoldsSize(s.size_operator, facts->size, s.size)) {
-        message = Concat({"File Size= ", std::to_string(facts->size),
-                          " requested: ", s.size_operator, std::to_string(s.size)});
+        message = protocol::FileSizeFinding(facts->size, s.size_operator, s.size);
         checks_done = true;
       } else if (!AttributesMatch(s.attribute_operator, s.attribute_pattern, actual)) {
-        message = Concat(
-            {"File Attribute ", actual, " requested: ", s.attribute_operator, s.attribute_pattern});
+        message = protocol::FileAttributeFinding(actual, s.attribute_operator, s.attribute_pattern);
         checks_done = true;
       } else if (!OpenConditionFile(context.files, s.open_mode, s.file_name, file)) {
         state = OpenState::kOpenFailed;
       } else {
         state = OpenState::kOpen;
         opened = true;
-        found_text = Concat({"File \"", s.file_name, "\" have requested attributes"});
+        found_text = protocol::FoundFileText(s.file_name);
       }
     }
 
@@ -213,19 +197,18 @@ std::string CheckFileRule(ConditionContext& context,
       const int64_t found = FindOccurrence(env, file, query);
       if (found < 1) {
         if (found == kSearchKilled) {
-          message = "***** Task DezaVI" + std::string(protocol::kKilledOnRequest);
+          message = protocol::RulesKilledFinding();
           s.rc_value = 0;
           if (killed)
             *killed = true;
         } else if (found == kReadFailed) {
-          message = ReadFailedMessage(s.file_name);
+          message = protocol::ReadFailedFinding(s.file_name);
         } else {
-          message = Concat({"String \"", DoubleQuotes(s.search_text), "\" not found"});
+          message = protocol::NotFoundFinding(s.search_text);
         }
       } else {
         NoteFound(context, file, s, found);
-        found_text = Concat({"*** String Found at Position: ", std::to_string(found),
-                             " Max Quantity= ", std::to_string(quantity), " *** \r\n"});
+        found_text = protocol::FoundPositionText(found, quantity);
         message = CheckValues(file, found, s, context.case_map, context.number_format,
                               context.observer ? &field : nullptr);
       }
@@ -235,10 +218,9 @@ std::string CheckFileRule(ConditionContext& context,
       if (state == OpenState::kOpen) {
         file.Close();
       } else if (state == OpenState::kOpenFailed) {
-        message = Concat({"Open \"", s.file_name, "\" for ", std::string_view(&s.open_mode, 1),
-                          " not succesful"});
+        message = protocol::OpenFailedFinding(s.file_name, s.open_mode);
       } else if (s.size_operator == ">" || s.size_operator == "<>" || s.size != 0) {
-        message = Concat({"Invalid file \"", s.file_name, "\""});
+        message = protocol::InvalidFileFinding(s.file_name);
       }
     }
 

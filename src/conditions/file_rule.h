@@ -14,10 +14,6 @@ inline constexpr int64_t kMaxValueFieldBytes = 1024 * 1024;
 // A found text's line number is noted on the console when at most this many bytes precede it.
 inline constexpr int64_t kCheapLineCountBytes = 1024 * 1024;
 
-// The 12-character start of every output line of an evaluated rule: "-" (before the step) or "+"
-// (after it), the line number, " RC=" and the RC value, padded with blanks or cut.
-std::string LinePrefix(int32_t line_number, int32_t rc_value, bool after_step);
-
 // Evaluates the rule in `settings` (as parsed for this line). Returns its output (empty, or the
 // prefixed message or found text). A firing rule sets the step RC value in context.rc; the rule's
 // variable, if any, is set to the RC value. An operator KILL during the search sets the settings'

@@ -17,13 +17,6 @@ std::string Found(int position) {
          " Max Quantity= 0 *** \r\n\r\n";
 }
 
-TEST(LinePrefixTest, PadsCutsAndMarksTheSection) {
-  EXPECT_EQ(LinePrefix(3, 8, false), "-3 RC=8     ");
-  EXPECT_EQ(LinePrefix(3, 8, true), "+3 RC=8     ");
-  EXPECT_EQ(LinePrefix(12345, 99, false), "-12345 RC=99");
-  EXPECT_EQ(LinePrefix(1234567, 99, false), "-1234567 RC=");
-}
-
 TEST(CheckFileRuleTest, MissingFilesAndFileFacts) {
   conditions::testing::RuleHarness h;
   h.rc.step_rc_value = 2;

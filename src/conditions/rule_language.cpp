@@ -7,116 +7,10 @@
 #include "conditions/text_concat.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
+#include "protocol/report_texts.h"
 
 namespace x5::conditions {
 namespace {
-
-constexpr int kMaxTokens = 7;
-
-struct Token {
-  TokenKind kind = TokenKind::kNone;
-  std::string value;
-  bool quoted = false;  // written in quotation marks (the marks are not part of the value)
-};
-
-struct Tokens {
-  std::vector<Token> list;
-  int32_t result = -1;
-  std::string error;
-};
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-bool IsOperatorChar(char c) {
-  return c == '=' || c == '<' || c == '>';
-}
-
-bool IsOperator(std::string_view v) {
-  return v == "=" || v == "<" || v == ">" || v == "<>" || v == ">=" || v == "<=";
-}
-
-Tokens Tokenize(std::string_view value) {
-  Tokens out;
-  std::string_view v = value;
-  if (!v.empty() && v.front() == '(')
-    v = v.size() >= 2 ? v.substr(1, v.size() - 2) : std::string_view();
-  bool in_quotes = false;
-  TokenKind last = TokenKind::kNone;
-  for (size_t i = 0; i < v.size(); ++i) {
-    char c = v[i];
-    TokenKind kind;
-    if (c == '"') {
-      kind = TokenKind::kText;
-      if (i + 1 < v.size()) {
-        if (v[i + 1] == '"' && in_quotes)
-          ++i;  // a doubled mark inside quotes stands for one; the second one is added
-        else
-          in_quotes = !in_quotes;
-      } else if (!in_quotes) {
-        out.error = "Missing \"";
-        out.result = -2;
-        out.list.clear();
-        return out;
-      } else {
-        in_quotes = false;
-      }
-    } else if (in_quotes) {
-      kind = TokenKind::kText;
-    } else if (IsDigit(c) || c == '-') {
-      kind = TokenKind::kNumber;
-    } else if (IsOperatorChar(c)) {
-      kind = TokenKind::kOperator;
-    } else if (c == ',') {
-      kind = TokenKind::kComma;
-    } else if (c == ' ') {
-      continue;
-    } else {
-      kind = TokenKind::kText;
-    }
-    // Digits and "-" right after text stay part of the text (ERR42 is one text).
-    if (!(last == TokenKind::kText && kind == TokenKind::kNumber) && kind != last) {
-      if (static_cast<int>(out.list.size()) >= kMaxTokens) {
-        out.error = "Too many parameter's";
-        out.result = -3;
-        out.list.clear();
-        return out;
-      }
-      out.list.push_back(Token{kind, std::string(), false});
-      last = kind;
-    }
-    out.list.back().value += c;
-  }
-  for (Token& t : out.list) {
-    switch (t.kind) {
-      case TokenKind::kNumber:
-        if (ParseNumber(t.value, false) == kInvalidNumber) {
-          out.error = "Invalid Number";
-          out.result = -1;
-          return out;
-        }
-        break;
-      case TokenKind::kText:
-        if (!t.value.empty() && t.value.front() == '"') {
-          t.quoted = true;
-          t.value = t.value.size() >= 2 ? t.value.substr(1, t.value.size() - 2) : std::string();
-        }
-        break;
-      case TokenKind::kOperator:
-        if (!IsOperator(t.value)) {
-          out.error = "Invalid Operand";
-          out.result = -1;
-          return out;
-        }
-        break;
-      default:
-        break;
-    }
-  }
-  out.result = out.list.empty() ? -1 : static_cast<int32_t>(out.list.size());
-  return out;
-}
 
 int32_t NumberOf(const Token& t) {
   return ParseNumber(t.value, false);
@@ -133,7 +27,7 @@ std::string StripQuotes(const std::string& text) {
 std::string ParseFileValue(RuleSettings& s, std::string_view value) {
   Tokens t = Tokenize(value);
   if (t.result < 0)
-    return Concat({" Invalid F=", t.error});
+    return Concat({protocol::kInvalidFile, t.error});
   std::vector<Token>& tok = t.list;
   int operators = 0;
   for (const Token& k : tok)
@@ -162,13 +56,13 @@ std::string ParseFileValue(RuleSettings& s, std::string_view value) {
               s.attribute_pattern[3] = 'H';
               break;
             default:
-              return Concat({" Invalid Attribute ", value});
+              return Concat({protocol::kInvalidAttribute, value});
           }
         }
         tok.pop_back();
         if (!tok.empty() && tok.back().kind == TokenKind::kOperator) {
           if (tok.back().value != "=" && tok.back().value != "<>")
-            return Concat({" Invalid Operand ", value});
+            return Concat({protocol::kInvalidAttributeOperand, value});
           s.attribute_operator = tok.back().value;
           tok.pop_back();
         }
@@ -178,10 +72,10 @@ std::string ParseFileValue(RuleSettings& s, std::string_view value) {
     while (first < tok.size() && tok[first].kind != TokenKind::kOperator)
       ++first;
     if (first + 1 >= tok.size())
-      return Concat({" Invalid Syntax L=", value});
+      return Concat({protocol::kInvalidLengthSyntax, value});
     const int32_t size = ParseNumber(tok[first + 1].value, false);
     if (size < 0)
-      return Concat({" Invalid Length ", value});
+      return Concat({protocol::kInvalidLength, value});
     s.size_operator = tok[first].value;
     s.size = size;
     tok.erase(tok.begin() + static_cast<std::ptrdiff_t>(first),
@@ -198,7 +92,7 @@ std::string ParseFileValue(RuleSettings& s, std::string_view value) {
   }
   s.file_name = name;
   if (name.empty())
-    return " Invalid F= Syntax";
+    return std::string(protocol::kInvalidFileSyntax);
   s.file_name = StripQuotes(name);
   return {};
 }
@@ -206,7 +100,7 @@ std::string ParseFileValue(RuleSettings& s, std::string_view value) {
 std::string ParseSearchValue(RuleSettings& s, std::string_view value) {
   const Tokens t = Tokenize(value);
   if (t.result < 0)
-    return Concat({" Invalid S=", t.error});
+    return Concat({protocol::kInvalidSearch, t.error});
   const std::vector<Token>& tok = t.list;
   if (tok.size() == 3 && tok[1].kind == TokenKind::kComma) {
     if (tok[0].kind == TokenKind::kNumber) {
@@ -219,7 +113,7 @@ std::string ParseSearchValue(RuleSettings& s, std::string_view value) {
     s.search_text.clear();
   }
   if (s.search_text.empty())
-    return " Invalid S= Syntax";
+    return std::string(protocol::kInvalidSearchSyntax);
   s.search_text = StripQuotes(s.search_text);
   return {};
 }
@@ -247,7 +141,7 @@ void SetComparison(RuleSettings& s, int which, const Token& op, const Token& val
 std::string ParseValueValue(RuleSettings& s, std::string_view value) {
   const Tokens t = Tokenize(value);
   if (t.result < 0 || t.list.size() < 3)
-    return Concat({" Invalid V=", t.error});
+    return Concat({protocol::kInvalidValue, t.error});
   const std::vector<Token>& tok = t.list;
   bool offset_form = false;
   bool chosen = false;
@@ -270,15 +164,15 @@ std::string ParseValueValue(RuleSettings& s, std::string_view value) {
     s.value_length = -1;
   }
   if (s.value_length == -1)
-    return " Invalid V= Offset or Length";
+    return std::string(protocol::kInvalidValueOffsetOrLength);
   if (!chosen)
-    return " Invalid V= Syntax";
+    return std::string(protocol::kInvalidValueSyntax);
 
   const size_t base = offset_form ? 3 : 1;  // index of the first operator
   const size_t one = base + 2;              // token count with one comparison
   if (tok.size() == one) {
     if (tok[base].kind != TokenKind::kOperator || !IsValue(tok[base + 1]))
-      return " Invalid V= Operand or Value";
+      return std::string(protocol::kInvalidValueOperand);
     SetComparison(s, 1, tok[base], tok[base + 1]);
   } else if (tok.size() == one + 2) {
     for (int which = 1; which <= 2; ++which) {
@@ -286,11 +180,11 @@ std::string ParseValueValue(RuleSettings& s, std::string_view value) {
       if (tok[at].kind != TokenKind::kOperator)
         continue;  // this comparison is left out
       if (!IsValue(tok[at + 1]))
-        return " Invalid V= Operand or Value";
+        return std::string(protocol::kInvalidValueOperand);
       SetComparison(s, which, tok[at], tok[at + 1]);
     }
   } else {
-    return " Invalid V= Operand or Value";
+    return std::string(protocol::kInvalidValueOperand);
   }
   return {};
 }
@@ -301,22 +195,6 @@ std::string TrimBlanks(std::string_view text) {
     return {};
   const size_t e = text.find_last_not_of(' ');
   return std::string(text.substr(b, e - b + 1));
-}
-
-void ResetPerLine(RuleSettings& s) {
-  // Fresh strings moved in (rather than assigned from literals) keep GCC 12's -Wrestrict quiet.
-  s.rc_value = 0;
-  s.open_mode = 'R';
-  s.size_operator = std::string(">=");
-  s.size = 0;
-  s.attribute_operator = std::string("<>");
-  s.attribute_pattern = std::string(4, ' ');
-  s.value_operator_1 = std::string(">=");
-  s.value_text_1.reset();
-  s.value_operator_2 = std::string("<");
-  s.value_text_2.reset();
-  s.case_folding = true;
-  s.variable_name.clear();
 }
 
 // Handles one parameter; returns the rejection message and detail (empty when accepted).
@@ -332,7 +210,7 @@ std::string HandleParameter(RuleSettings& s,
         number.remove_prefix(1);
       const int32_t rc = ParseNumber(number, false);
       if (rc < 0 || rc > 99)
-        return Concat({" Invalid R=", number});
+        return Concat({protocol::kInvalidRc, number});
       s.rc_value = rc;
       return {};
     }
@@ -341,9 +219,9 @@ std::string HandleParameter(RuleSettings& s,
     case 'Q': {
       const int32_t n = ParseNumber(value, false);
       if (n < 0) {
-        const char* message = letter == 'N'   ? " Invalid Number N="
-                              : letter == 'P' ? " Invalid Position P="
-                                              : " Invalid Quantity Q=";
+        const std::string_view message = letter == 'N'   ? protocol::kInvalidCount
+                              : letter == 'P' ? protocol::kInvalidPosition
+                                              : protocol::kInvalidQuantity;
         return Concat({message, value});
       }
       (letter == 'N' ? s.occurrence_count : letter == 'P' ? s.start_position : s.quantity) = n;
@@ -354,11 +232,11 @@ std::string HandleParameter(RuleSettings& s,
         s.case_folding = false;
         return {};
       }
-      return Concat({" Invalid Caps C=", value});
+      return Concat({protocol::kInvalidCaps, value});
     case '?': {
       std::string name = TrimBlanks(value);
       if (name.find(' ') != std::string::npos)
-        return Concat({" Invalid Parameter Name=", name});
+        return Concat({protocol::kInvalidParameterName, name});
       s.variable_name = std::move(name);
       return {};
     }
@@ -369,7 +247,7 @@ std::string HandleParameter(RuleSettings& s,
     case 'V':
       return ParseValueValue(s, value);
     default:
-      return Concat({" Invalid Command ", parameter});
+      return Concat({protocol::kInvalidCommand, parameter});
   }
 }
 
@@ -377,33 +255,26 @@ char UpperAscii(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-}  // namespace
+// The parameter at the 1-based position, as NextParameter gives it, and whether its value runs to
+// the end of the line inside a quotation mark that is never closed.
+struct ReadParameter {
+  std::string text;
+  bool open_quote = false;
+};
 
-int32_t TokenizeValue(std::string_view value, TokenSlots& slots) {
-  for (std::string& slot : slots)
-    slot.clear();
-  Tokens t = Tokenize(value);
-  slots[0] = t.error;
-  for (size_t i = 0; i < t.list.size() && i < kMaxTokens; ++i) {
-    Token& k = t.list[i];
-    slots[i + 1] = std::string(1, static_cast<char>(k.kind)) + k.value;
-  }
-  return t.result;
-}
-
-std::string NextParameter(std::string_view line, size_t position) {
+ReadParameter ReadParameterAt(std::string_view line, size_t position) {
   if (line.size() < 3 || position < 1 || position > line.size())
-    return "-1";
+    return {"-1"};
   const size_t at = position - 1;
   const size_t equals = line.find('=', at);
   if (equals != std::string_view::npos && equals == line.size() - 1)
     return {};
   if (at + 1 >= line.size() || line[at + 1] != '=')
-    return "-2";
+    return {"-2"};
   const size_t value = at + 2;
   size_t end = value;  // one past the value's last character
+  bool in_quotes = false;
   if (value < line.size() && line[value] == '(') {
-    bool in_quotes = false;
     size_t i = value;
     for (; i < line.size(); ++i) {
       if (line[i] == '"')
@@ -412,10 +283,10 @@ std::string NextParameter(std::string_view line, size_t position) {
         break;
     }
     if (i >= line.size())
-      return "-3";
+      return {"-3"};
     end = i + 1;
+    in_quotes = false;
   } else {
-    bool in_quotes = false;
     size_t i = value;
     while (i < line.size()) {
       const char c = line[i];
@@ -428,7 +299,7 @@ std::string NextParameter(std::string_view line, size_t position) {
         }
         if (i == line.size() - 1) {
           if (!in_quotes)
-            return "-4";
+            return {"-4"};
           in_quotes = false;
           ++i;
           continue;
@@ -439,51 +310,62 @@ std::string NextParameter(std::string_view line, size_t position) {
     }
     end = i;
   }
-  return std::string(line.substr(at, end - at));
+  return {std::string(line.substr(at, end - at)), in_quotes};
 }
 
-std::string DoubleQuotes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out += c;
-    if (c == '"')
-      out += '"';
-  }
-  return out;
+}  // namespace
+
+std::string NextParameter(std::string_view line, size_t position) {
+  return ReadParameterAt(line, position).text;
 }
 
-LineParse ParseRuleLine(RuleSettings& s,
-                        std::string_view line,
-                        int32_t line_number,
-                        const CaseMap& case_map,
-                        std::string& error) {
-  ResetPerLine(s);
+std::vector<RuleParameter> ReadRuleParameters(std::string_view line) {
+  std::vector<RuleParameter> read;
   size_t position = 1;
   for (;;) {
     while (position <= line.size() && line[position - 1] == ' ')
       ++position;
     if (position > line.size())
       break;
-    const std::string parameter = NextParameter(line, position);
-    if (parameter.empty())
-      return LineParse::kEnded;
-    std::string message;
-    if (parameter.size() < 3) {
-      message = Concat({" Invalid Command ", line.substr(position - 1, 1)});
-    } else {
-      message = HandleParameter(s, UpperAscii(parameter[0]), std::string_view(parameter).substr(2),
-                                parameter);
-    }
-    if (!message.empty()) {
-      error = Concat({std::to_string(line_number), message, "\r\n"});
-      return LineParse::kRejected;
-    }
-    position += parameter.size() + 1;  // the parameter and its separator
+    ReadParameter parameter = ReadParameterAt(line, position);
+    read.push_back(RuleParameter{position, std::move(parameter.text), parameter.open_quote});
+    if (read.back().Ends() || read.back().Unreadable())
+      break;
+    position += read.back().text.size() + 1;  // the parameter and its separator
   }
-  if (s.case_folding)
-    s.search_text = ToUpper(s.search_text, case_map);
-  return LineParse::kAccepted;
+  return read;
+}
+
+core::Result<ParsedRuleLine> ParseRuleLine(RuleSettings& s,
+                                           std::string_view line,
+                                           int32_t line_number,
+                                           const CaseMap& case_map) noexcept {
+  try {
+    s.per_line() = PerLineSettings{};
+    ParsedRuleLine parsed;
+    for (RuleParameter& read : ReadRuleParameters(line)) {
+      parsed.parameters.push_back(std::move(read));
+      const RuleParameter& p = parsed.parameters.back();
+      if (p.Ends()) {
+        parsed.end = LineParse::kEnded;
+        return parsed;
+      }
+      // A code in place of a parameter is answered with the one character where it stands.
+      const std::string message =
+          p.Unreadable() ? Concat({protocol::kInvalidCommand, line.substr(p.column - 1, 1)})
+                         : HandleParameter(s, UpperAscii(p.Letter()), p.Value(), p.text);
+      if (!message.empty()) {
+        parsed.end = LineParse::kRejected;
+        parsed.rejection = protocol::RuleRejectedLine(line_number, message, "");
+        return parsed;
+      }
+    }
+    if (s.case_folding)
+      s.search_text = ToUpper(s.search_text, case_map);
+    return parsed;
+  } catch (...) {
+    return core::Failure{std::string(core::UnexpectedFault("ParseRuleLine"))};
+  }
 }
 
 std::string EvaluateRuleLine(ConditionContext& context,
@@ -494,35 +376,35 @@ std::string EvaluateRuleLine(ConditionContext& context,
                              bool after_step,
                              bool forward,
                              bool* killed) noexcept {
-  if ((after_step && pass == Pass::kBeforeStep) || (!after_step && pass == Pass::kAfterStep))
-    return {};
+  std::optional<ParsedRuleLine> parsed;
+  std::string output;
   // A line of blanks only is as empty as an empty line (the blanks cannot be seen in the rules).
-  if (line.find_first_not_of(' ') == std::string_view::npos)
-    return {};
-  try {
-    std::string error;
-    switch (ParseRuleLine(settings, line, line_number, context.case_map, error)) {
-      case LineParse::kRejected:
-        return error;
-      case LineParse::kEnded:
-        return {};
-      case LineParse::kAccepted:
-        break;
-    }
-    return CheckFileRule(context, settings, line_number, after_step, forward, killed);
-  } catch (...) {
-    // A line that could not be read is answered like a rejected one, with the fault named.
-    const std::string_view fault = core::UnexpectedFault("EvaluateRuleLine");
-    try {
-      core::ReportFault(context.console, Concat({"DezaVI line ", std::to_string(line_number)}),
-                        fault);
-      return Concat(
-          {std::to_string(line_number), " Rule not evaluated: ", core::ShownText(fault), "\r\n"});
-    } catch (...) {
-      core::UnexpectedFault("EvaluateRuleLine");
-      return {};
+  if (after_step == (pass == Pass::kAfterStep) &&
+      line.find_first_not_of(' ') != std::string_view::npos) {
+    core::Result<ParsedRuleLine> parse =
+        ParseRuleLine(settings, line, line_number, context.case_map);
+    if (!parse) {
+      // A line that could not be read is answered like a rejected one, with the fault named.
+      try {
+        core::ReportFault(context.console,
+                          Concat({protocol::kRulesName, " line ", std::to_string(line_number)}),
+                          parse.failure().text);
+        output = protocol::RuleNotEvaluatedLine(line_number, core::ShownText(parse.failure().text));
+      } catch (...) {
+        core::UnexpectedFault("EvaluateRuleLine");
+      }
+    } else {
+      parsed = std::move(*parse);
+      if (parsed->end == LineParse::kRejected)
+        output = parsed->rejection;
+      else if (parsed->end == LineParse::kAccepted)
+        output = CheckFileRule(context, settings, line_number, after_step, forward, killed);
     }
   }
+  if (context.observer)
+    context.observer->Evaluated(line_number, line, after_step, forward, settings,
+                                parsed ? &*parsed : nullptr, output);
+  return output;
 }
 
 std::string EvaluateConditions(ConditionContext& context,
@@ -543,13 +425,11 @@ std::string EvaluateConditions(ConditionContext& context,
       return;
     std::string output =
         EvaluateRuleLine(context, settings, pass, line, line_number, after_step, forward, &killed);
-    if (context.observer)
-      context.observer->Evaluated(line_number, line, after_step, forward, settings, output);
     try {
       result += output;
     } catch (...) {
       if (!output_lost)
-        core::ReportFault(context.console, "DezaVI output",
+        core::ReportFault(context.console, Concat({protocol::kRulesName, " output"}),
                           core::UnexpectedFault("EvaluateConditions"));
       output_lost = true;
     }

@@ -1,4 +1,4 @@
-// Tests of the rule language: tokenizer, parameters, every rejection message, the settings a line
+// Tests of the rule language: parameters, every rejection message, the settings a line
 // leaves, sections, passes and line numbers. (The value forms are proved by the value checks.)
 #include "conditions/rule_language.h"
 
@@ -11,62 +11,32 @@
 namespace x5::conditions {
 namespace {
 
-std::string Slot(TokenKind kind, std::string_view value) {
-  return std::string(1, static_cast<char>(kind)) + std::string(value);
-}
-
-constexpr TokenKind N = TokenKind::kNumber;
-constexpr TokenKind T = TokenKind::kText;
-constexpr TokenKind O = TokenKind::kOperator;
-constexpr TokenKind C = TokenKind::kComma;
-
-struct TokenCase {
-  std::string value;
-  int32_t result;
-  std::string error;
-  std::vector<std::pair<TokenKind, std::string>> tokens;
-};
-
-TEST(TokenizeValueTest, Table) {
-  const TokenCase cases[] = {
-      {"ERR42", 1, "", {{T, "ERR42"}}},
-      {"42ERR", 2, "", {{N, "42"}, {T, "ERR"}}},
-      {"\"42ERR\"", 1, "", {{T, "42ERR"}}},
-      {"(W, A.TX >= 100 = AR)", 7, "", {{T, "W"}, {C, ","}, {T, "A.TX"}, {O, ">="}, {N, "100"}}},
-      {"\"a\"\"b\"", 1, "", {{T, "a\"b"}}},
-      {"\"abc", 1, "", {{T, "ab"}}},  // an unclosed mark is an error only as the last character
-      {"abc\"", -2, "Missing \"", {}},
-      {"-", -1, "Invalid Number", {}},
-      {"", -1, "", {}},
-  };
-  for (const TokenCase& c : cases) {
-    TokenSlots slots;
-    EXPECT_EQ(TokenizeValue(c.value, slots), c.result) << c.value;
-    EXPECT_EQ(slots[0], c.error) << c.value;
-    for (size_t i = 0; i < c.tokens.size(); ++i)
-      EXPECT_EQ(slots[i + 1], Slot(c.tokens[i].first, c.tokens[i].second)) << c.value << i;
-  }
-}
-
-// The codes of an empty value, a missing "=" and an unclosed parenthesis are the rejections'.
-TEST(NextParameterTest, Table) {
+// Each parameter where it begins, as written; the codes of an empty value, a missing "=" and an
+// unclosed parenthesis are the rejections'; "*" marks a value inside a quotation mark never closed.
+TEST(ReadRuleParametersTest, Table) {
   struct Case {
     const char* line;
-    size_t position;
-    const char* expected;
+    const char* read;
   };
   const Case cases[] = {
-      {"S=\"A B\" R=1", 1, "S=\"A B\""},
-      {"S=A\"\"B R=1", 1, "S=A\"\"B"},
-      {"F=(A \")\" B) R=1", 1, "F=(A \")\" B)"},
-      {"R=", 1, "-1"},
-      {"R=8", 4, "-1"},
-      {"RR=8", 1, "-2"},
-      {"S=ab\"", 1, "-4"},
-      {"S= X", 1, "S="},
+      {"S=\"A B\" R=1", "1:S=\"A B\" 9:R=1"},
+      {"S=A\"\"B  R=1", "1:S=A\"\"B 9:R=1"},
+      {"F=(A \")\" B) R=1", "1:F=(A \")\" B) 13:R=1"},
+      {"R=1 S=\"ERR F=A.LOG", "1:R=1 5:S=\"ERR F=A.LOG*"},
+      {"R=", "1:-1"},
+      {"R=8 SS=1", "1:R=8 5:-2"},
+      {"S=ab\"", "1:-4"},
+      {"V=(5 = 0", "1:-3"},
+      {"S= X", "1:S="},
+      {"R=8 F=", "1:R=8 5:"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(NextParameter(c.line, c.position), c.expected) << c.line << " @" << c.position;
+  for (const Case& c : cases) {
+    std::string read;
+    for (const RuleParameter& p : ReadRuleParameters(c.line))
+      read += (read.empty() ? "" : " ") + std::to_string(p.column) + ":" + p.text +
+              (p.open_quote ? "*" : "");
+    EXPECT_EQ(read, c.read) << c.line;
+  }
 }
 
 TEST(ParseRuleLineTest, RejectionMessages) {
@@ -102,9 +72,10 @@ TEST(ParseRuleLineTest, RejectionMessages) {
   };
   for (const Case& c : cases) {
     RuleSettings s;
-    std::string error;
-    EXPECT_EQ(ParseRuleLine(s, c.line, 7, AsciiCaseMap(), error), LineParse::kRejected) << c.line;
-    EXPECT_EQ(error, c.output) << c.line;
+    const core::Result<ParsedRuleLine> parsed = ParseRuleLine(s, c.line, 7, AsciiCaseMap());
+    ASSERT_TRUE(parsed) << c.line;
+    EXPECT_EQ(parsed->end, LineParse::kRejected) << c.line;
+    EXPECT_EQ(parsed->rejection, c.output) << c.line;
   }
 }
 
@@ -137,9 +108,10 @@ TEST(ParseRuleLineTest, AcceptedSettingsAndWhatTheNextLineResets) {
       {"S=(X, Y)", LineParse::kAccepted, "0 R A.TX >=0 <>[    ] 3[AB] C=Y N=2 P=10 Q=50 ?="},
   };
   RuleSettings s;
-  std::string error;
   for (const auto& l : lines) {
-    ASSERT_EQ(ParseRuleLine(s, l.line, 1, AsciiCaseMap(), error), l.parse) << l.line << error;
+    const core::Result<ParsedRuleLine> parsed = ParseRuleLine(s, l.line, 1, AsciiCaseMap());
+    ASSERT_TRUE(parsed) << l.line;
+    ASSERT_EQ(parsed->end, l.parse) << l.line << parsed->rejection;
     if (l.settings != nullptr)
       EXPECT_EQ(Settings(s), l.settings) << l.line;
   }

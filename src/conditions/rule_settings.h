@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "conditions/case_map.h"
 #include "conditions/condition_file.h"
@@ -15,38 +16,74 @@
 
 namespace x5::conditions {
 
-// The rule settings. They live as long as the run (the run keeps one and passes it to both passes):
-// some are reset at the start of every parsed line, the others keep what an earlier line set.
-struct RuleSettings {
-  int32_t rc_value = 0;  // 0..99, reset per line
+// The settings each parsed rule line starts from afresh: ParseRuleLine assigns a new one.
+struct PerLineSettings {
+  int32_t rc_value = 0;  // 0..99
+  char open_mode = 'R';
+  std::string size_operator = ">=";
+  int32_t size = 0;
+  std::string attribute_operator = "<>";
+  std::string attribute_pattern = "    ";  // 4 characters "ARSH" or blank
+  std::string value_operator_1 = ">=";
+  std::optional<std::string> value_text_1;  // nullopt: no comparison set
+  std::string value_operator_2 = "<";
+  std::optional<std::string> value_text_2;
+  bool case_folding = true;
+  std::string variable_name;
+};
+
+// The settings a line keeps from the last earlier line that set them, in this pass or the pass
+// before, also when that line was later rejected.
+struct KeptSettings {
   bool reverse = false;
   std::string file_name;
-  char open_mode = 'R';            // reset per line
-  std::string size_operator;       // reset per line to ">="
-  int32_t size = 0;                // reset per line
-  std::string attribute_operator;  // reset per line to "<>"
-  std::string attribute_pattern;   // 4 characters "ARSH" or blank, reset per line
   std::string search_text;
   int32_t search_column = 0;
   int32_t value_offset = 0;
   int32_t value_length = 0;
-  std::string value_operator_1;             // reset per line to ">="
-  std::optional<std::string> value_text_1;  // nullopt: no comparison set (reset per line)
   int32_t value_number_1 = 0;
-  std::string value_operator_2;  // reset per line to "<"
-  std::optional<std::string> value_text_2;
   int32_t value_number_2 = 0;
   int32_t occurrence_count = 0;
   int32_t start_position = 0;
   int32_t quantity = 0;
-  bool case_folding = false;  // reset per line to true
-  std::string variable_name;  // reset per line
+};
+
+// The rule settings: the run keeps one for both passes.
+struct RuleSettings : PerLineSettings, KeptSettings {
+  PerLineSettings& per_line() { return *this; }
+  KeptSettings& kept() { return *this; }
 };
 
 // The field a V= rule read after its found text.
 struct ValueField {
   std::string bytes;                // as read, before case folding
   int32_t number = kInvalidNumber;  // its value when it reads as a number
+};
+
+// One parameter of a rule line as the runner reads it.
+struct RuleParameter {
+  size_t column = 0;  // 1-based, where the parameter begins
+  // Letter, "=" and value as written; empty where a last "X=" ends the line; "-1".."-4" where no
+  // parameter could be read (too short, no "=" after the letter, "(" never closed, a line ending
+  // in an opening quotation mark).
+  std::string text;
+  // The value runs to the end of the line inside a quotation mark that is never closed.
+  bool open_quote = false;
+
+  bool Ends() const { return text.empty(); }
+  bool Unreadable() const { return !text.empty() && text.size() < 3; }
+  char Letter() const { return text.empty() ? '\0' : text[0]; }
+  std::string_view Value() const { return std::string_view(text).substr(text.size() < 2 ? 0 : 2); }
+};
+
+enum class LineParse { kAccepted, kEnded, kRejected };
+
+// How a rule line was parsed.
+struct ParsedRuleLine {
+  LineParse end = LineParse::kAccepted;
+  // Those handled, in order; the one that ended or rejected the line is the last.
+  std::vector<RuleParameter> parameters;
+  std::string rejection;  // a rejected line's one output line (number, message, detail, CR LF)
 };
 
 // Told of each rule line of a pass after it was evaluated (the runner has none; tools that explain
@@ -57,11 +94,13 @@ class RuleLineObserver {
   // Before Evaluated, for a line whose file was checked: what a normal rule reports when it fires
   // ("" when the file is as the line describes), and the V= field if one was read.
   virtual void Checked(std::string_view /*finding*/, const ValueField* /*field*/) noexcept {}
+  // `parsed` is null for a line that was not parsed (of the other pass, or blank).
   virtual void Evaluated(int32_t line_number,
                          std::string_view line,
                          bool after_step,
                          bool forward,
                          const RuleSettings& settings,
+                         const ParsedRuleLine* parsed,
                          std::string_view output) noexcept = 0;
 };
 

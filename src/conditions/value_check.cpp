@@ -3,9 +3,9 @@
 
 #include "conditions/file_rule.h"
 #include "conditions/rule_language.h"
-#include "conditions/text_concat.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
+#include "protocol/report_texts.h"
 
 namespace x5::conditions {
 namespace {
@@ -58,10 +58,9 @@ void Compare(const Comparison& c,
       return;
     }
     if (!result.empty())
-      result += " + ";
+      result += protocol::kComparisonJoin;
     // The field is bytes of the searched file: shown, so it cannot break or forge a line.
-    result += Concat({"\"", DoubleQuotes(core::ShownText(field)), "\"", c.op, "\"",
-                      DoubleQuotes(wanted), "\" = False"});
+    result += protocol::TextComparisonFailed(core::ShownText(field), c.op, wanted);
     return;
   }
   const int order = field_number < c.number ? -1 : (field_number > c.number ? 1 : 0);
@@ -70,8 +69,8 @@ void Compare(const Comparison& c,
     return;
   }
   if (!result.empty())
-    result += " + ";
-  result += Concat({std::to_string(field_number), c.op, std::to_string(c.number), " = False"});
+    result += protocol::kComparisonJoin;
+  result += protocol::NumberComparisonFailed(field_number, c.op, c.number);
 }
 
 }  // namespace
@@ -92,10 +91,10 @@ std::string CheckValues(ConditionFile& file,
     // Before the first byte, past the last, or too long to be a value: there is no such field.
     if (field_position < 1 || !size || field_position + length - 1 > *size ||
         length > kMaxValueFieldBytes)
-      return "Value not found";
+      return std::string(protocol::kValueNotFound);
     const std::span<const uint8_t> bytes = file.Peek(field_position - 1, length);
     if (bytes.empty())
-      return "Value not found";
+      return std::string(protocol::kValueNotFound);
     std::string field(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const int32_t field_number = ParseNumber(Trimmed(field), true, number_format);
     if (read)
@@ -113,11 +112,11 @@ std::string CheckValues(ConditionFile& file,
     Compare({s.value_operator_2, s.value_text_2, s.value_number_2}, field, field_number, result,
             passed);
     if (result.empty() && !passed)
-      return "Empty values";
+      return std::string(protocol::kEmptyValues);
     return result;
   } catch (...) {
     core::UnexpectedFault("CheckValues");
-    return "Value not found";  // as for a field that cannot be read
+    return std::string(protocol::kValueNotFound);  // as for a field that cannot be read
   }
 }
 

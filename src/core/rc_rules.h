@@ -1,8 +1,8 @@
-// Return-code rules: abend mode, the step's run/skip/end decision and the task messages.
+// Return-code rules: abend mode and the step's run/skip/end decision (their messages are the
+// protocol catalogue's).
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace x5::core {
 
@@ -19,16 +19,22 @@ struct RcState {
   char result_flag = '+';     // '+' runs, '-' ended/abended, 'S' skipped
 };
 
-// Decides abend mode and the step RC value; returns the warning that starts the pre-step
-// messages (empty when not in abend mode).
-std::string SetupAbendMode(RcState& rc);
+// What an application of the rules decided.
+enum class RcDecision {
+  kRuns,     // "+": the step may run (before it), or it ran and the job goes on (after it)
+  kEnded,    // "-" with current RC 0: the job ends as requested
+  kAbended,  // "-": the current RC is above the maximum RC
+  kSkipped,  // "S": the RC lies outside the step's range
+};
 
-// Applies the rules to the step RC value; returns `messages` with the outcome's message appended.
-std::string ApplyRcRules(RcState& rc, std::string messages);
+// Decides abend mode and the step RC value; true in abend mode.
+bool SetupAbendMode(RcState& rc);
 
-// No command remains to run ("Null CMD"): a current RC of 1 becomes 2. Returns the console line
-// that says so, with its line end.
-std::string NoCommandRc(RcState& rc);
+// Applies the rules to the step RC value: sets the current RC and the result flag.
+RcDecision ApplyRcRules(RcState& rc);
+
+// No command remains to run ("Null CMD"): a current RC of 1 becomes 2. True when it did.
+bool NoCommandRc(RcState& rc);
 
 // Before the final reports: 'S' becomes '+', and in abend mode current RC is raised to task RC.
 void FinalRcAdjustment(RcState& rc);

@@ -244,7 +244,7 @@ core::Result<void> LogOn(const LaunchPlan& plan,
   // even where the hive could not be loaded here.
   LoadUserHive(identity, expander, plan.hive_account, true);
   GrantDesktopAccess(identity, std::string(), true);
-  SetStatus(record, "LOGON OK", 1);
+  SetStatus(record, protocol::kStatusLogonOk, 1);
   return {};
 }
 
@@ -365,7 +365,7 @@ core::Result<void> Launch(const LaunchPlan& plan,
                           LaunchedStep& out) {
   protocol::StatusRecord& record = out.record;
   if (plan.logon == LogonChoice::kNone) {
-    SetStatus(record, "NO LOGON", record.status_code);
+    SetStatus(record, protocol::kStatusNoLogon, record.status_code);
   } else if (core::Result<void> logged_on = LogOn(plan, start.expander, identity, record);
              !logged_on) {
     return logged_on;

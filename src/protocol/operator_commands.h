@@ -43,4 +43,12 @@ inline constexpr std::array<OperatorCommandName, 8> kOperatorCommandNames{{
   return OperatorCommandKind::kUnknown;
 }
 
+// The name a command is sent with; "" for kUnknown.
+[[nodiscard]] constexpr std::string_view NameOf(OperatorCommandKind kind) {
+  for (const OperatorCommandName& entry : kOperatorCommandNames)
+    if (entry.kind == kind)
+      return entry.name;
+  return {};
+}
+
 }  // namespace x5::protocol

@@ -1,6 +1,6 @@
-// The status texts of the status record and the step reports, and the report texts the main
-// sequence writes, as the parent reads them. On the wire a status text is blank padded to 8
-// characters (Padded); these are the trimmed forms parents compare.
+// The status texts of the status record and the step reports, as the parent reads them. On the wire
+// a status text is blank padded to 8 characters (Padded); these are the trimmed forms parents
+// compare. The lines of the report text are in report_texts.h.
 #pragma once
 
 #include <string_view>
@@ -29,14 +29,8 @@ inline constexpr std::string_view kStatusNoConsole = "CONSOLE?";
 inline constexpr std::string_view kStatusNotStarted = "STEP=?";
 inline constexpr std::string_view kStatusLogonFailed = "LOGON ?";
 inline constexpr std::string_view kStatusProfileFailed = "PROFILE?";
-
-// Report texts of the main sequence's early ends.
-inline constexpr std::string_view kMaximumRcZeroMessage = "** ERROR - Maximum Return Code = 0 **";
-inline constexpr std::string_view kNoConsoleMessage = "** Unable to open console **";
-inline constexpr std::string_view kInvalidLogonMessage = "***** INVALID LOGON  RC=99 *****\r\n";
-// The ends of the operator's lines in the report text ("***** Task #123 KILLED on ...").
-inline constexpr std::string_view kHeldOnRequest = " HOLDED on user request *****";
-inline constexpr std::string_view kResumedOnRequest = " RESUMED on user request *****";
-inline constexpr std::string_view kKilledOnRequest = " KILLED on user request *****";
+// The launch's own record on the way: the user logged on, or no logon asked for.
+inline constexpr std::string_view kStatusLogonOk = "LOGON OK";
+inline constexpr std::string_view kStatusNoLogon = "NO LOGON";
 
 }  // namespace x5::protocol

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "protocol/operator_commands.h"
+#include "protocol/report_texts.h"
 #include "protocol/status_texts.h"
 #include "runner/cleanup_win.h"
 #include "runner/diag.h"
@@ -20,7 +21,7 @@ namespace {
 
 struct Handled {
   std::optional<ReportCode> report_code;  // none: the report keeps the code it had
-  std::string_view message;  // appended to the pre-step messages after the report; empty for none
+  bool noted = false;  // the command's line goes into the pre-step messages after the report
   CommandOutcome outcome = CommandOutcome::kStayInMonitor;
   // What a KILL ended: the lines naming it are written, and its processes let go, after the
   // report (closing their handles waits behind the system's work of ending them).
@@ -41,21 +42,21 @@ ReportCode HoldCode(const core::Result<void>& outcome) {
 }
 
 Handled Stat() {
-  return {kStatCode, {}};
+  return {kStatCode, false};
 }
 
 Handled End(StepProcess& step) {
   // The runner now waits for the step without a time limit: a held step would never end.
   step.ResumeAllHeld();
-  return {kEndCode, {}, CommandOutcome::kLeaveMonitor};
+  return {kEndCode, false, CommandOutcome::kLeaveMonitor};
 }
 
 Handled Hold(StepProcess& step) {
-  return {HoldCode(step.Hold()), protocol::kHeldOnRequest};
+  return {HoldCode(step.Hold()), true};
 }
 
 Handled Resume(StepProcess& step) {
-  return {HoldCode(step.Resume()), protocol::kResumedOnRequest};
+  return {HoldCode(step.Resume()), true};
 }
 
 Handled Kill(StepProcess& step,
@@ -71,21 +72,21 @@ Handled Kill(StepProcess& step,
   // The rest of the tree ends now rather than after the job log is written.
   step.Kill(static_cast<uint32_t>(command.argument));
   // The lines naming what was ended change nothing in the report, so they follow it.
-  return {kKillCode, protocol::kKilledOnRequest, CommandOutcome::kLeaveMonitor, std::move(ending)};
+  return {kKillCode, true, CommandOutcome::kLeaveMonitor, std::move(ending)};
 }
 
 Handled Priority(StepProcess& step,
                  const RunInputs& inputs,
                  const protocol::OperatorCommand& command) {
   step.SetPriority(command.argument, inputs.os_level);
-  return {std::nullopt, {}};
+  return {std::nullopt, false};
 }
 
 // The code read has no field in the step report and the next command replaces the argument it
 // would have gone into, so nothing keeps it.
 Handled GetPriority(StepProcess& step, const protocol::OperatorCommand& command) {
   step.ReadPriority(command.argument);
-  return {std::nullopt, {}};
+  return {std::nullopt, false};
 }
 
 Handled Diag(int32_t& diag_number,
@@ -98,7 +99,7 @@ Handled Diag(int32_t& diag_number,
   // the console.
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
     (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
-  return {std::nullopt, {}};
+  return {std::nullopt, false};
 }
 
 // What each command of the protocol's table does here.
@@ -125,22 +126,20 @@ Handled CarryOut(protocol::OperatorCommandKind kind,
     case protocol::OperatorCommandKind::kUnknown:
       break;
   }
-  return {kUnknownCode, {}};
+  return {kUnknownCode, false};
 }
 
 }  // namespace
 
 CommandOutcome CarryOutOperatorCommand(Run& run, const protocol::OperatorCommand& command) {
-  Handled handled = CarryOut(protocol::KindOf(command.name), run, command);
+  const protocol::OperatorCommandKind kind = protocol::KindOf(command.name);
+  Handled handled = CarryOut(kind, run, command);
   if (handled.report_code)
     run.outcome.report_code = *handled.report_code;
   ReportStep(run.inputs, run.step, run.outcome, run.services);
   WriteEndingLines(run.services.console, handled.ending.lines);
-  if (!handled.message.empty()) {
-    run.outcome.decided.pre_messages += "\r\n***** Task #" +
-                                        std::to_string(run.step.record.process_id) +
-                                        std::string(handled.message) + "\r\n";
-  }
+  if (handled.noted)
+    run.outcome.decided.pre_messages += protocol::OperatorLine(kind, run.step.record.process_id);
   return handled.outcome;
 }
 

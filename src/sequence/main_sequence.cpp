@@ -2,6 +2,7 @@
 #include "sequence/main_sequence.h"
 
 #include "commands/command_split.h"
+#include "protocol/report_texts.h"
 #include "protocol/status_texts.h"
 
 namespace x5::sequence {
@@ -13,9 +14,10 @@ void ApplyRules(World& world,
                 std::string& messages,
                 Pass pass,
                 Decision decision) {
-  const size_t checked = messages.size();
-  messages = core::ApplyRcRules(rc, std::move(messages));
-  world.Decided(pass, decision, std::string_view(messages).substr(checked));
+  const core::RcDecision rules = core::ApplyRcRules(rc);
+  const std::string said = protocol::RcRulesMessage(rules, rc);
+  messages += said;
+  world.Decided(pass, decision, rules, said);
 }
 
 }  // namespace
@@ -26,7 +28,8 @@ Outcome StartOutcome(const protocol::TaskRecord& task) {
   outcome.rc.task_rc = task.task_rc;
   outcome.rc.step_minimum_rc = task.step_minimum_rc;
   outcome.rc.step_maximum_rc = task.step_maximum_rc;
-  outcome.pre_messages = core::SetupAbendMode(outcome.rc);
+  if (core::SetupAbendMode(outcome.rc))
+    outcome.pre_messages = protocol::AbendModeWarning(outcome.rc.task_rc);
   return outcome;
 }
 
@@ -56,19 +59,20 @@ Decision BeforeStep(World& world, Outcome& outcome) {
     return Decision::kKilledInChecks;
   }
   const Command command = world.DispatchCommand();
-  const size_t checked = messages.size();
-  messages = core::ApplyRcRules(rc, std::move(messages));
-  const std::string rules_said = messages.substr(checked);
+  const core::RcDecision rules = core::ApplyRcRules(rc);
+  const std::string rules_said = protocol::RcRulesMessage(rules, rc);
+  messages += rules_said;
 
   if (command.length == 0) {
     world.SetStatus(protocol::kStatusNoCommand, 0);
-    const std::string line = core::NoCommandRc(rc);
-    world.Decided(Pass::kBeforeStep, Decision::kNoCommand, rules_said);
+    const bool raised = core::NoCommandRc(rc);
+    const std::string line = protocol::NoCommandLine(rc.current_rc, raised);
+    world.Decided(Pass::kBeforeStep, Decision::kNoCommand, rules, rules_said);
     world.ConsoleText(line);
     return Decision::kNoCommand;
   }
   if (rc.result_flag != '+') {
-    world.Decided(Pass::kBeforeStep, Decision::kNotRun, rules_said);
+    world.Decided(Pass::kBeforeStep, Decision::kNotRun, rules, rules_said);
     world.SetStatus(protocol::kStatusNotRun, 0);
     return Decision::kNotRun;
   }
@@ -78,7 +82,7 @@ Decision BeforeStep(World& world, Outcome& outcome) {
   Launched launched;
   if (command.length > commands::kLongestCommandLine) {
     // Cut, the step would run another command than the one written.
-    world.ConsoleText(commands::CommandTooLongLine(command.length));
+    world.ConsoleText(protocol::CommandTooLongLine(command.length, commands::kLongestCommandLine));
     launched =
         Launched{false, std::string(protocol::kStatusNotStarted), commands::kCommandTooLongCode};
     decision = Decision::kCommandTooLong;
@@ -95,7 +99,7 @@ Decision BeforeStep(World& world, Outcome& outcome) {
       rc.current_rc = 99;
     world.SetStatus(launched.status_text, 0);
   }
-  world.Decided(Pass::kBeforeStep, decision, rules_said);
+  world.Decided(Pass::kBeforeStep, decision, rules, rules_said);
   return decision;
 }
 
@@ -124,9 +128,7 @@ std::string FinalReportText(Outcome& outcome) {
 std::string LaunchFailedMessage(const Launched& launch, std::string_view shown) {
   if (protocol::Trimmed(launch.status_text) == protocol::kStatusLogonFailed)
     return std::string(protocol::kInvalidLogonMessage);
-  return "***** Error - Command  \"" + std::string(shown) + "\"  " +
-         protocol::Padded(launch.status_text, 8) + " RC=" + std::to_string(launch.status_code) +
-         " *****\r\n";
+  return protocol::LaunchFailedLine(shown, launch.status_text, launch.status_code);
 }
 
 }  // namespace x5::sequence

@@ -67,8 +67,12 @@ class World {
   virtual void SetStatus(std::string_view text, int32_t code) = 0;
   // Saves the job log into the task's console file, after the step.
   virtual void SaveConsoleFile() = 0;
-  // Told after each application of the RC rules, with the messages that application added.
-  virtual void Decided(Pass /*pass*/, Decision /*decision*/, std::string_view /*message*/) {}
+  // Told after each application of the RC rules: how the stage ended, what the rules decided and
+  // the messages they added.
+  virtual void Decided(Pass /*pass*/,
+                       Decision /*decision*/,
+                       core::RcDecision /*rules*/,
+                       std::string_view /*message*/) {}
 };
 
 // The return-code state and the messages of the report text.

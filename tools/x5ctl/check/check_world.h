@@ -21,42 +21,12 @@
 #include "core/interfaces.h"
 #include "core/result.h"
 #include "variables/variables.h"
+#include "x5ctl/host/drive_map.h"
 
 namespace x5::ctl::check {
 
-// Where a Windows path leads on this machine.
-struct MappedPath {
-  std::optional<std::filesystem::path> local;  // set when a mapping covers the path
-  std::string problem;                         // why not (for the output), when `local` is not set
-  bool short_name = false;  // a component looks like an 8.3 short name and was not found
-  bool relative = false;    // the path depended on the runner's current directory
-};
-
-// --drive mappings: "C=DIR", "C:=DIR" or "\\server\share=DIR". Names are matched without regard
-// to the case of ASCII letters, as Windows does; text is the runner's ANSI (Windows-1252) bytes.
-class DriveMap {
- public:
-  struct Entry {
-    std::string prefix;  // "C:" or "\\SERVER\SHARE", upper case
-    std::string given;   // the folder as given on the command line
-    std::filesystem::path directory;
-  };
-
-  // DIR is taken relative to `base` unless it is absolute. Fails when the mapping cannot be read.
-  core::Result<void> Add(std::string_view mapping, const std::filesystem::path& base);
-  // The runner's own current directory (a Windows path), against which relative names resolve.
-  void SetCurrentDirectory(std::string windows_directory) {
-    current_directory_ = std::move(windows_directory);
-  }
-  const std::string& current_directory() const { return current_directory_; }
-  const std::vector<Entry>& entries() const { return entries_; }
-
-  [[nodiscard]] MappedPath Map(std::string_view windows_path) const;
-
- private:
-  std::vector<Entry> entries_;
-  std::string current_directory_;
-};
+using host::DriveMap;
+using host::MappedPath;
 
 // A file the check looked at, for the notes that follow a rule or a command line.
 struct FileLookup {

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "protocol/operator_commands.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
@@ -185,8 +186,9 @@ ConversationResult RunConversation(RunnerSession& session,
   // "END " during the step only ends the monitoring; the runner takes the next "END " once the
   // step is over, so keep asking until it answers from phase 5.
   for (int attempt = 0; !finished && !closed && attempt < options.end_attempts; ++attempt) {
-    printer.Command("END ", 0);
-    std::optional<ReportRecord> report = session.Exchange("END ", 0);
+    const std::string_view end = protocol::NameOf(protocol::OperatorCommandKind::kEnd);
+    printer.Command(std::string(end), 0);
+    std::optional<ReportRecord> report = session.Exchange(end, 0);
     if (!report)
       return Fail(session, printer, "operator command END", result);
     printer.Report(*report);

@@ -1,136 +1,211 @@
-// Why a step ended as it did: the final report, the rule lines and return-code messages of its
-// report text, the operator's commands and what the job log says was ended, in one paragraph.
+// Why a step ended as it did: the final report, the lines of its report text read through the
+// runner's own catalogue of texts, the operator's commands and, as the job log's word, what the job
+// log says was found and ended, in one paragraph.
 #include "x5ctl/step/explain.h"
 
-#include <charconv>
-#include <regex>
+#include <algorithm>
 #include <vector>
 
+#include "conditions/rule_language.h"
+#include "protocol/report_texts.h"
 #include "protocol/status_texts.h"
+#include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/launch_failure.h"
+#include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::step {
 namespace {
 
+using Line = protocol::ReportLine;
+
 struct FiredRule {
   bool after = false;
-  int line = 0;
-  int rc = 0;
-  std::string message;
+  int32_t line = 0;
+  int32_t rc = 0;
+  protocol::RuleFinding finding;
 };
 
 struct Reading {
   std::vector<FiredRule> fired;
-  std::vector<std::string> rejected;  // "line 4 (Invalid R=100)"
-  bool abend_mode = false;
-  std::string task_rc;
-  std::string rc_message;  // ENDED, ABENDED or NOT executed, as sent
-  std::string rc_kind;
-  std::string step_rc;  // as the RC message gives it
-  std::string maximum_rc;
-  std::string step_range;
-  std::string killed_process;
-  std::string check_killed_line;  // a rule line whose file check the operator killed
+  std::vector<Line> rejected;  // rejected or not evaluated
+  std::optional<Line> abend_mode;
+  std::optional<Line> rc_message;
+  std::optional<Line> launch_failed;  // also the INVALID LOGON line
+  std::optional<uint32_t> killed_process;
+  std::optional<int32_t> killed_check_line;  // a rule line whose file check the operator killed
   int holds = 0;
   int resumes = 0;
   bool maximum_rc_zero = false;
-  std::string launch_error;
 };
 
-// The runner writes these numbers itself; a text that is no 32-bit number counts as 0.
-int Number(const std::string& text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() ? value : 0;
-}
-
-std::vector<std::string> Lines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos)
-      end = text.size();
-    std::string line(text.substr(start, end - start));
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string Trim(std::string text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos)
-    return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
+// The report text, a whole line at a time, each line taken only for what it says from its start.
 Reading Read(std::string_view report_text) {
-  static const std::regex kRule(R"(^([-+])(\d+) RC=(\d+) *(.*)$)");
-  static const std::regex kRejected(R"(^(\d+) (Invalid.*)$)");
-  static const std::regex kAbendMode(R"(ABEND MODE, Task RC= (-?\d+))");
-  static const std::regex kOperator(R"(Task #(\d+) (HOLDED|RESUMED|KILLED) on user request)");
-  static const std::regex kRc(
-      R"(Task (ENDED as requested|Step ABENDED|Step NOT executed) \*+, Step RC=(-?\d+)(  / Step Min=(-?\d+) Max=(-?\d+))?  / Max RC=(-?\d+))");
   Reading r;
-  for (const std::string& line : Lines(report_text)) {
-    std::smatch m;
-    if (std::regex_match(line, m, kRule)) {
-      if (m[4].str().find("DezaVI KILLED") != std::string::npos)
-        r.check_killed_line = m[2].str();
-      r.fired.push_back(
-          {m[1].str() == "+", Number(m[2].str()), Number(m[3].str()), Trim(m[4].str())});
-    } else if (std::regex_match(line, m, kRejected)) {
-      r.rejected.push_back("line " + m[1].str() + " (" + Trim(m[2].str()) + ")");
-    } else if (std::regex_search(line, m, kAbendMode)) {
-      r.abend_mode = true;
-      r.task_rc = m[1].str();
-    } else if (std::regex_search(line, m, kOperator)) {
-      if (m[2].str() == "HOLDED")
-        ++r.holds;
-      else if (m[2].str() == "RESUMED")
-        ++r.resumes;
-      else
-        r.killed_process = m[1].str();
-    } else if (std::regex_search(line, m, kRc)) {
-      r.rc_message = Trim(line);
-      r.rc_kind = m[1].str();
-      r.step_rc = m[2].str();
-      if (m[4].matched)
-        r.step_range = m[4].str() + " to " + m[5].str();
-      r.maximum_rc = m[6].str();
-    } else if (line.find("Maximum Return Code = 0") != std::string::npos) {
-      r.maximum_rc_zero = true;
-    } else if (line.find("INVALID LOGON") != std::string::npos ||
-               line.find("***** Error - Command") != std::string::npos) {
-      r.launch_error = Trim(line);
+  for (const std::string& text : text::CrLfLines(report_text)) {
+    const Line line = protocol::ReadReportLine(text);
+    switch (line.kind) {
+      case Line::Kind::kRuleOutput: {
+        FiredRule rule{line.after_step, line.rule_line, line.rc,
+                       protocol::ReadRuleFinding(line.text)};
+        if (rule.finding.kind == protocol::RuleFinding::Kind::kKilled)
+          r.killed_check_line = line.rule_line;
+        r.fired.push_back(std::move(rule));
+        break;
+      }
+      case Line::Kind::kRuleRejected:
+      case Line::Kind::kRuleNotEvaluated:
+        r.rejected.push_back(line);
+        break;
+      case Line::Kind::kAbendWarning:
+        r.abend_mode = line;
+        break;
+      case Line::Kind::kOperator:
+        if (line.operator_kind == protocol::OperatorCommandKind::kHold)
+          ++r.holds;
+        else if (line.operator_kind == protocol::OperatorCommandKind::kResume)
+          ++r.resumes;
+        else
+          r.killed_process = line.process_id;
+        break;
+      case Line::Kind::kRcEnded:
+      case Line::Kind::kRcAbended:
+      case Line::Kind::kRcNotExecuted:
+        r.rc_message = line;
+        break;
+      case Line::Kind::kMaximumRcZero:
+        r.maximum_rc_zero = true;
+        break;
+      case Line::Kind::kInvalidLogon:
+      case Line::Kind::kLaunchFailed:
+        r.launch_failed = line;
+        break;
+      case Line::Kind::kNoConsole:
+      case Line::Kind::kOther:
+        break;
     }
   }
   return r;
 }
 
-// "Rule line 3 (before the step) set RC 8" and why, in words for what a reverse rule found.
-std::string Describe(const FiredRule& rule) {
-  static const std::regex kFoundText(R"re(^\*\*\* String Found at Position: (\d+) .*)re");
-  static const std::regex kFoundFile(R"re(^File "(.*)" have requested attributes$)re");
-  std::string why = ": " + rule.message;
-  std::smatch m;
-  if (std::regex_match(rule.message, m, kFoundText))
-    why = ", having found its text at position " + m[1].str();
-  else if (std::regex_match(rule.message, m, kFoundFile))
-    why = ", having found " + m[1].str() + " as it describes";
-  return "Rule line " + std::to_string(rule.line) + " (" + (rule.after ? "after" : "before") +
-         " the step) set RC " + std::to_string(rule.rc) + why;
+// What the job log says, where the runner and the step both write: told as the job log's word.
+struct JobLog {
+  std::vector<protocol::FoundNoteLine> found;
+  std::vector<std::string> ended;  // "#400 child.exe"
+  bool parent_gone = false;
+};
+
+JobLog ReadJobLog(std::string_view text) {
+  JobLog log;
+  for (const std::string& line : text::CrLfLines(text)) {
+    if (std::optional<protocol::FoundNoteLine> note = protocol::ReadFoundNote(line)) {
+      log.found.push_back(std::move(*note));
+    } else if (line.starts_with("Ending process #")) {
+      const std::string rest = line.substr(16);
+      log.ended.push_back("#" + rest.substr(0, rest.find(',')));
+    } else if (line.find("Parent pipe closed") != std::string::npos) {
+      log.parent_gone = true;
+    }
+  }
+  return log;
+}
+
+std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+// The rule line as the task wrote it, numbered as the runner numbers the lines.
+std::string RuleText(std::string_view conditions, int32_t number) {
+  if (conditions.empty() || number < 1)
+    return {};
+  const std::vector<std::string> lines = text::CrLfLines(conditions);
+  if (static_cast<size_t>(number) > lines.size())
+    return {};
+  return lines[static_cast<size_t>(number) - 1];
+}
+
+// "Rule line 3 (before the step, R=R8 F=... S=ERROR) set RC 8" and why, with where the job log
+// noted the text was found.
+std::string Describe(const FiredRule& rule,
+                     std::string_view conditions,
+                     std::vector<protocol::FoundNoteLine>& notes) {
+  using K = protocol::RuleFinding::Kind;
+  const std::string written = RuleText(conditions, rule.line);
+  std::string sentence =
+      "Rule line " + std::to_string(rule.line) + " (" + (rule.after ? "after" : "before") +
+      " the step" + (written.empty() ? "" : ", " + written) + ") set RC " + std::to_string(rule.rc);
+  const protocol::RuleFinding& f = rule.finding;
+  switch (f.kind) {
+    case K::kFoundPosition: {
+      sentence += ": it found its text at position " + std::to_string(f.position);
+      // The job log notes every found text in the order the rules ran; the first not yet used
+      // at that position is this rule's.
+      const auto note = std::find_if(notes.begin(), notes.end(), [&](const auto& n) {
+        return n.byte_offset == f.position - 1;
+      });
+      if (note != notes.end()) {
+        sentence += " (the job log says: " + Quoted(note->search_text) + " in " + note->file_name +
+                    ", byte offset " + std::to_string(note->byte_offset) + ")";
+        notes.erase(note);
+      }
+      return sentence;
+    }
+    case K::kFoundFile:
+      return sentence + ": it found " + f.file_name + " as it describes";
+    case K::kNotFound:
+      return sentence + ": its text " + Quoted(f.text) + " was not found";
+    case K::kInvalidFile:
+      return sentence + ": " + f.file_name + " does not exist (or cannot be seen by the runner)";
+    case K::kOpenFailed:
+      return sentence + ": " + f.file_name +
+             " could not be opened (another process may hold it open)";
+    case K::kReadFailed:
+      return sentence + ": " + f.file_name + " could not be read";
+    case K::kValueNotFound:
+      return sentence + ": the field its V= compares lies beyond the end of the file";
+    case K::kEmptyValues:
+      return sentence + ": its V= values are empty, so nothing was compared";
+    default:
+      return sentence + ": it reported " + Quoted(f.text);
+  }
+}
+
+// What a rejection message means, for the messages whose words alone do not say it.
+std::string Meaning(std::string_view message) {
+  if (message.starts_with(protocol::kInvalidCommand))
+    return "the runner could not read a parameter there: a parameter is one letter, \"=\" and a "
+           "value, a \"(\" must be closed by \")\", and a line must not end in an opening "
+           "quotation mark; the character after \"Invalid Command\" is where it stopped, or the "
+           "parameter whose letter it does not know";
+  if (message.starts_with(protocol::kInvalidRc))
+    return "R= takes a number from 0 to 99, with a capital R before it for a reverse rule";
+  if (message.find(protocol::kMissingQuote) != std::string_view::npos)
+    return "a quotation mark at the end of the value opens a text that is never closed";
+  if (message.find(protocol::kTooManyTokens) != std::string_view::npos)
+    return "the value holds more than 7 parts";
+  return {};
+}
+
+// Where a rejected line stopped, from the rule's own text: the word and its column.
+std::string WhereRejected(std::string_view written) {
+  if (written.empty())
+    return {};
+  const std::vector<conditions::RuleParameter> read = conditions::ReadRuleParameters(written);
+  if (read.empty() || !read.back().Unreadable())
+    return {};
+  const conditions::RuleParameter& last = read.back();
+  const size_t end = written.find(' ', last.column - 1);
+  return "the word " +
+         Quoted(written.substr(last.column - 1,
+                               end == std::string_view::npos ? end : end - last.column + 1)) +
+         " at column " + std::to_string(last.column);
 }
 
 // The fired rule that left the step RC value at `value`: after the last rule that set 0, the
 // first that raised it to the value (later ones with the same RC change nothing).
-const FiredRule* Decider(const std::vector<FiredRule>& fired, int value) {
+const FiredRule* Decider(const std::vector<FiredRule>& fired, int32_t value) {
   size_t from = 0;
   for (size_t i = 0; i < fired.size(); ++i)
-    if (fired[i].rc == 0 && fired[i].message.find("DezaVI KILLED") == std::string::npos)
+    if (fired[i].rc == 0 && fired[i].finding.kind != protocol::RuleFinding::Kind::kKilled)
       from = i;
   const FiredRule* zero = nullptr;
   if (!fired.empty() && fired[from].rc == 0)
@@ -151,8 +226,6 @@ struct StatusOpening {
 };
 
 constexpr StatusOpening kOpenings[] = {
-    {protocol::kStatusConsoleFileFailed,
-     "The step ran, but the runner could not write its console file", ")."},
     {protocol::kStatusNotRun, "The step did not run",
      "): the return-code rules before the launch said so."},
     {protocol::kStatusNoCommand, "The step did not run",
@@ -169,100 +242,141 @@ constexpr StatusOpening kOpenings[] = {
      "): the step's process could not be started."},
 };
 
-std::string Quoted(std::string_view status) {
+std::string StatusOf(std::string_view status) {
   return "(status \"" + std::string(status) + "\"";
 }
 
-std::string Opening(const std::string& status, const ReportRecord& last, const Reading& r) {
+std::string Opening(const std::string& status,
+                    const ReportRecord& last,
+                    const Reading& r,
+                    const ExplainContext& context) {
   if (status == protocol::kStatusStepOk)
-    return r.killed_process.empty()
-               ? "The step ran and its process ended " + Quoted(status) + ")."
-               : "The step was killed: the operator ended it with KILL of process #" +
-                     r.killed_process + " before it ended on its own " + Quoted(status) + ").";
+    return r.killed_process ? "The step was killed: the operator ended it with KILL of process #" +
+                                  std::to_string(*r.killed_process) +
+                                  " before it ended on its own " + StatusOf(status) + ")."
+                            : "The step ran and its process ended " + StatusOf(status) + ").";
   if (status == protocol::kStatusStepWaitFailed)
-    return "The step ran, but waiting for its process failed " + Quoted(status) + ", code " +
-           std::to_string(last.report.status_code) + ").";
+    return "The step ran, but waiting for its process failed " + StatusOf(status) + ", code " +
+           std::to_string(last.report.status_code) + "), so it counts as failed.";
+  if (status == protocol::kStatusConsoleFileFailed) {
+    std::string why = !context.console_file_problem.empty()
+                          ? context.console_file_problem
+                          : "its folder does not exist, or the runner's account may not write "
+                            "there";
+    return "The step ran, but the runner could not write its console file" +
+           (context.console_file.empty() ? std::string() : " " + context.console_file) + " " +
+           StatusOf(status) + "): " + why + "; the step counts as failed, and its job log is lost.";
+  }
   for (const StatusOpening& opening : kOpenings)
     if (status == opening.status)
-      return std::string(opening.before) + " " + Quoted(status) + opening.after;
+      return std::string(opening.before) + " " + StatusOf(status) + opening.after;
   return "The step ended with status \"" + status + "\".";
 }
 
-std::string Explain(const text::RunnerStream& stream, std::string_view job_log) {
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& part : parts)
+    out += (out.empty() ? "" : ", ") + part;
+  return out;
+}
+
+std::string Explain(const text::RunnerStream& stream, const ExplainContext& context) {
   if (stream.reports.empty()) {
-    return stream.status ? "The runner started (\"" + Trim(stream.status->status_text) +
-                               "\") but sent no step report, so how the step ended is not known."
-                         : "The runner sent nothing, so how the step ended is not known.";
+    return stream.status
+               ? "The runner started (\"" + protocol::Trimmed(stream.status->status_text) +
+                     "\") but sent no step report, so how the step ended is not known."
+               : "The runner sent nothing, so how the step ended is not known.";
   }
   const ReportRecord& last = stream.reports.back();
   const protocol::StepReport& report = last.report;
-  const std::string status = Trim(report.status_text);
+  const std::string status = protocol::Trimmed(report.status_text);
   const Reading r = Read(last.text);
+  JobLog log = ReadJobLog(context.job_log);
+  const bool final = protocol::IsFinal(report.phase);
   std::vector<std::string> sentences;
 
-  if (!protocol::IsFinal(report.phase)) {
+  if (!final) {
     sentences.push_back(
-        "The conversation ended while the step was still going (the last report "
-        "came from phase " +
+        "The conversation ended while the step was still going (the last report came from "
+        "phase " +
         std::to_string(static_cast<int>(report.phase)) + ", status \"" + status +
         "\"), so this says how far it got.");
   } else {
-    sentences.push_back(Opening(status, last, r));
+    sentences.push_back(Opening(status, last, r, context));
   }
   if (r.abend_mode)
-    sentences.push_back("The job was already in abend mode (task RC " + r.task_rc +
+    sentences.push_back("The job was already in abend mode (task RC " +
+                        std::to_string(r.abend_mode->task_rc) +
                         " above its maximum RC): the step RC value started at 1, the step's range "
                         "was tested against the task RC, and the final RC is at least " +
-                        r.task_rc + ".");
+                        std::to_string(r.abend_mode->task_rc) + ".");
   if (r.maximum_rc_zero)
-    sentences.push_back("The report text says: ** ERROR - Maximum Return Code = 0 **.");
-  if (!r.launch_error.empty())
-    sentences.push_back("The runner said: " + r.launch_error +
-                        (report.current_rc == 99 ? " (a current RC above 0 becomes 99)." : ""));
-  if (const std::optional<LaunchFailure> failure = LaunchFailureIn(last))
-    sentences.push_back("The system's reason: " + LaunchCodeMeaning(failure->code) + ".");
+    sentences.push_back("The report text says: " + std::string(protocol::kMaximumRcZeroMessage) +
+                        ".");
+  if (r.launch_failed) {
+    if (r.launch_failed->kind == Line::Kind::kInvalidLogon) {
+      std::string said(protocol::kInvalidLogonMessage);
+      said.resize(said.size() - 2);
+      sentences.push_back("The runner said: " + said +
+                          (report.current_rc == 99 ? " (a current RC above 0 becomes 99)." : ""));
+    } else {
+      sentences.push_back("The runner could not start " + Quoted(r.launch_failed->text) +
+                          " (status \"" + protocol::Trimmed(r.launch_failed->status_text) +
+                          "\"); the system's reason: " + LaunchCodeMeaning(r.launch_failed->code) +
+                          ".");
+    }
+  }
 
   for (const FiredRule& rule : r.fired) {
-    if (rule.message.find("DezaVI KILLED") != std::string::npos)
+    if (rule.finding.kind == protocol::RuleFinding::Kind::kKilled)
       sentences.push_back("The operator killed the file check of rule line " +
                           std::to_string(rule.line) + ", which sets the step RC value to 0.");
     else
-      sentences.push_back(Describe(rule) + ".");
+      sentences.push_back(Describe(rule, context.conditions, log.found) + ".");
   }
-  if (!r.rejected.empty()) {
-    std::string list;
-    for (const std::string& rejected : r.rejected)
-      list += (list.empty() ? "" : ", ") + rejected;
-    sentences.push_back("Rejected rule lines changed nothing: " + list + ".");
+  for (const Line& rejected : r.rejected) {
+    const std::string written = RuleText(context.conditions, rejected.rule_line);
+    const std::string where = WhereRejected(written);
+    const std::string meaning = Meaning(rejected.text);
+    sentences.push_back(
+        "Rule line " + std::to_string(rejected.rule_line) +
+        (written.empty() ? "" : " (" + written + ")") +
+        (rejected.kind == Line::Kind::kRuleNotEvaluated ? " was not evaluated ("
+                                                        : " was rejected and changed nothing (") +
+        rejected.text.substr(rejected.text.find_first_not_of(' ')) + ")" +
+        (where.empty() ? "" : " at " + where) + (meaning.empty() ? "" : ": " + meaning) + ".");
   }
   if (r.holds > 0 || r.resumes > 0)
     sentences.push_back("The operator held the step " + std::to_string(r.holds) +
                         " time(s) and resumed it " + std::to_string(r.resumes) + " time(s).");
-  if (!r.killed_process.empty())
+  if (r.killed_process)
     sentences.push_back("Because it was killed, the rules after the step were not evaluated.");
 
-  if (!r.rc_kind.empty()) {
-    const int value = Number(r.step_rc);
-    const FiredRule* decider = Decider(r.fired, value);
+  const std::optional<uint32_t> exit_code = StepExitCodeOf(report);
+  const bool failed_by_exit_code = context.fail_on_exit_code && exit_code && *exit_code != 0 &&
+                                   OutcomeOfFinalReport(report).status == kExecSucceeded;
+  if (r.rc_message) {
+    const Line& m = *r.rc_message;
+    const FiredRule* decider = Decider(r.fired, m.step_rc);
     const std::string source =
         decider ? " (set by rule line " + std::to_string(decider->line) + ")" : std::string();
-    if (r.rc_kind == "ENDED as requested")
+    if (m.kind == Line::Kind::kRcEnded)
       sentences.push_back("The return-code rules found step RC 0" + source +
                           ", so the job ends as requested: result flag \"-\".");
-    else if (r.rc_kind == "Step ABENDED")
-      sentences.push_back("The return-code rules found step RC " + r.step_rc + source +
-                          " above the maximum RC " + r.maximum_rc +
+    else if (m.kind == Line::Kind::kRcAbended)
+      sentences.push_back("The return-code rules found step RC " + std::to_string(m.step_rc) +
+                          source + " above the maximum RC " + std::to_string(m.maximum_rc) +
                           ", so the step abended: result flag \"-\".");
     else
-      sentences.push_back("The return-code rules found step RC " + r.step_rc + source +
-                          " outside the step's range " + r.step_range + " (" + r.rc_message +
-                          "), so the step counts as not executed.");
-  } else if (protocol::IsFinal(report.phase) && !r.killed_process.empty()) {
+      sentences.push_back(
+          "The return-code rules found step RC " + std::to_string(m.step_rc) + source +
+          " outside the step's range " + std::to_string(m.step_minimum_rc) + " to " +
+          std::to_string(m.step_maximum_rc) + ", so the step counts as not executed.");
+  } else if (final && r.killed_process) {
     sentences.push_back("A killed step did not succeed, although its final report reads \"" +
                         status + "\" with result flag \"" + std::string(1, report.result_flag) +
                         "\": the RC is what the rules before the step left.");
-  } else if (protocol::IsFinal(report.phase) &&
-             (status == protocol::kStatusStepOk || status == protocol::kStatusConsoleFileFailed)) {
+  } else if (final && status == protocol::kStatusStepOk && !failed_by_exit_code) {
     const FiredRule* decider = Decider(r.fired, report.current_rc);
     sentences.push_back(
         "The return-code rules found the step RC value within the step's range, so the step "
@@ -272,29 +386,25 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
                            : std::string()) +
         ".");
   }
+  if (exit_code && final && !r.killed_process) {
+    if (failed_by_exit_code)
+      sentences.push_back("Its main process exited with code " + std::to_string(*exit_code) +
+                          ", so with --fail-on-exit-code the step failed by its exit code, "
+                          "although the return-code rules let the job go on.");
+    else if (*exit_code != 0)
+      sentences.push_back("Its main process exited with code " + std::to_string(*exit_code) +
+                          ", which the return-code rules do not look at.");
+  }
 
-  std::vector<std::string> ended;
-  bool parent_gone = false;
-  for (const std::string& line : Lines(job_log)) {
-    if (line.starts_with("Ending process #")) {
-      const std::string rest = line.substr(16);
-      ended.push_back("#" + rest.substr(0, rest.find(',')));
-    } else if (line.find("Parent pipe closed") != std::string::npos) {
-      parent_gone = true;
-    }
-  }
-  if (parent_gone)
+  if (log.parent_gone)
     sentences.push_back(
-        "The parent's pipe closed during the step, so the runner ended the step "
-        "itself.");
-  if (!ended.empty()) {
-    std::string list;
-    for (const std::string& process : ended)
-      list += (list.empty() ? "" : ", ") + process;
-    sentences.push_back("The job log names " + std::to_string(ended.size()) +
-                        " process(es) the runner ended at the end of the job: " + list + ".");
-  }
-  if (protocol::IsFinal(report.phase))
+        "The job log says the parent's pipe closed during the step, so the "
+        "runner ended the step itself.");
+  if (!log.ended.empty())
+    sentences.push_back(
+        "The job log names " + std::to_string(log.ended.size()) +
+        " process(es) the runner ended at the end of the job: " + Joined(log.ended) + ".");
+  if (final)
     sentences.push_back("The parent got current RC " + std::to_string(report.current_rc) +
                         " with result flag \"" + std::string(1, report.result_flag) + "\".");
 
@@ -306,14 +416,46 @@ std::string Explain(const text::RunnerStream& stream, std::string_view job_log) 
 
 }  // namespace
 
-std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_log) noexcept {
+std::string ExplainStep(const text::RunnerStream& stream, const ExplainContext& context) noexcept {
   try {
-    return Explain(stream, job_log);
+    return Explain(stream, context);
   } catch (const std::exception& e) {
     return std::string("No explanation could be made: ") + e.what();
   } catch (...) {
     return "No explanation could be made.";
   }
+}
+
+std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_log) noexcept {
+  ExplainContext context;
+  context.job_log = std::string(job_log);
+  return ExplainStep(stream, context);
+}
+
+std::string NotACapture(std::string_view bytes) {
+  constexpr size_t kStatusTextAt = 16;
+  if (bytes.size() >= protocol::kStatusRecordSize &&
+      bytes.substr(kStatusTextAt, 8) == protocol::kStatusStarted)
+    return {};
+  if (bytes.empty())
+    return "an empty file";
+  const std::string_view head = bytes.substr(0, 512);
+  const bool text = std::all_of(head.begin(), head.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 || c == '\n' || c == '\r' || c == '\t';
+  });
+  if (text) {
+    const std::string first(head.substr(0, head.find_first_of("\r\n")));
+    const bool task = head.find("command") != std::string_view::npos ||
+                      head.find("job_name") != std::string_view::npos;
+    return std::string(task ? "a task file" : "text") + ", not what a runner sent: it begins " +
+           Quoted(text::VisibleText(first.substr(0, 60)));
+  }
+  const text::ParentStream sent = text::DecodeParentStream(
+      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  if (sent.task && sent.problem.empty() && sent.trailing == 0)
+    return "what was sent to a runner (x5ctl run --capture-input), not what the runner sent";
+  return "binary data that does not begin with the runner's \"Started \" record";
 }
 
 }  // namespace x5::ctl::step

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "protocol/operator_commands.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/launch_failure.h"
 #include "x5ctl/host/rc_file.h"
@@ -49,9 +50,9 @@ in abend mode; --killed-rc report keeps its final report's RC, --killed-rc N
 writes N. A runner that did not start leaves FILE as it was.
 See docs/x5ctl.md and docs/schedulers.md.)";
 
-text::OpStep Command(const char* name, int32_t argument = 0) {
+text::OpStep Command(protocol::OperatorCommandKind kind, int32_t argument = 0) {
   text::OpStep step;
-  step.name = protocol::Padded(name, 4);
+  step.name = protocol::NameOf(kind);
   step.argument = argument;
   return step;
 }
@@ -98,12 +99,13 @@ std::optional<text::OpStep> ExecOpSource::Next() {
     const host::StopRequests::Noted noted = requests_.Now();
     if (noted.stop_signal > 0) {
       over_ = true;
-      return Command("KILL", kill_code_.value_or(128 + noted.stop_signal));
+      return Command(protocol::OperatorCommandKind::kKill,
+                     kill_code_.value_or(128 + noted.stop_signal));
     }
     if (noted.holds > holds_seen_) {
       ++holds_seen_;
       ++holding_;
-      return Command("STOP");
+      return Command(protocol::OperatorCommandKind::kHold);
     }
     if (noted.resumes > resumes_seen_) {
       resumes_seen_ = noted.resumes;
@@ -111,11 +113,11 @@ std::optional<text::OpStep> ExecOpSource::Next() {
     }
     if (resumes_due_ > 0) {
       --resumes_due_;
-      return Command("STRT");
+      return Command(protocol::OperatorCommandKind::kResume);
     }
     if (!requests_.WaitFor(interval_)) {
       interval_ = std::min(interval_ * 2, poll_limit_);
-      return Command("STAT");
+      return Command(protocol::OperatorCommandKind::kStatus);
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "protocol/operator_commands.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/host/stop_requests.h"
 #include "x5ctl/step/conversation.h"
@@ -35,7 +36,9 @@ class ExecOpSource final : public step::OpSource {
                std::optional<int32_t> kill_code);
   std::optional<text::OpStep> Next() override;
   // The polls are not printed; commands sent on a request are.
-  bool Shown(const text::OpStep& step) const override { return step.name != "STAT"; }
+  bool Shown(const text::OpStep& step) const override {
+    return protocol::KindOf(step.name) != protocol::OperatorCommandKind::kStatus;
+  }
   void Answered(const step::ReportRecord& report) override;
 
  private:

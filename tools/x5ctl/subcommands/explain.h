@@ -15,6 +15,7 @@ struct ExplainOptions {
   std::string capture;  // what the runner sent; "-": `input`
   std::string log;      // the step's saved job log, "" when not at hand
   bool json = false;
+  std::string task;  // the step's task file, for its rules' own texts; "" when not at hand
 };
 
 // One paragraph on `out`; the exit status (subcommands/tool_exit.h).

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <memory>
 
-#include "x5ctl/check/check_world.h"
+#include "x5ctl/host/drive_map.h"
 #include "x5ctl/step/exit_status.h"
 #include "x5ctl/step/launch_failure.h"
 #include "x5ctl/subcommands/step_options.h"
@@ -92,10 +92,10 @@ class RunDriver final : public step::StepDriver {
   std::filesystem::path JobLogPath(const std::string& console_file,
                                    const std::string& wine_command) const override {
     if (!options_.drives.empty()) {
-      check::DriveMap drives;
+      host::DriveMap drives;
       for (const std::string& mapping : options_.drives)
         (void)drives.Add(mapping, std::filesystem::current_path());  // unmapped: as before
-      if (const check::MappedPath mapped = drives.Map(console_file); mapped.local)
+      if (const host::MappedPath mapped = drives.Map(console_file); mapped.local)
         return *mapped.local;
     }
     return step::StepDriver::JobLogPath(console_file, wine_command);

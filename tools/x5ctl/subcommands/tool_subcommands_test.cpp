@@ -63,7 +63,7 @@ TEST(ToolSubcommands, EndWithTheirStatusAndSayWhy) {
        kToolUsage, "cannot open"},
       {"explain of a missing job log",
        [&](auto& in, auto& out, auto& err) {
-         return RunExplain({stream, missing, false}, in, out, err);
+         return RunExplain({stream, missing, false, {}}, in, out, err);
        },
        kToolUsage, "cannot open"},
       {"encode to a folder that does not exist",

@@ -198,4 +198,19 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
+std::vector<std::string> CrLfLines(std::string_view text, bool keep_last) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string_view::npos) {
+      if (start < text.size() || keep_last)
+        lines.emplace_back(text.substr(start));
+      return lines;
+    }
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+}
+
 }  // namespace x5::ctl::text

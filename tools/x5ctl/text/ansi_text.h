@@ -44,4 +44,8 @@ std::string TomlString(std::string_view bytes);
 // The words of a line, split at blanks, tabs and line ends (views into `line`).
 std::vector<std::string_view> Words(std::string_view line);
 
+// The lines of a text cut at CR LF, the runner's line end (a lone CR or LF stays in its line); a
+// text ending in CR LF gives no empty last line unless `keep_last`.
+[[nodiscard]] std::vector<std::string> CrLfLines(std::string_view text, bool keep_last = false);
+
 }  // namespace x5::ctl::text

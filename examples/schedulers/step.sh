@@ -9,7 +9,8 @@ case $status in
   120) echo "job ended as requested" ;;
   121) echo "step skipped by the RC rules" ;;
   122) echo "no command to run" ;;
-  123 | 124 | 125) echo "the runner failed ($status), see the messages above" ;;
+  116) echo "time limit reached, step killed" ;;
+  118 | 119 | 123) echo "the runner failed ($status), see the messages above" ;;
   *) if [ "$status" -gt 128 ]; then
        echo "stopped by signal $((status - 128)), step killed"
      else

@@ -172,6 +172,20 @@ void CarryOutSwitch(CommandContext& context,
 
 }  // namespace
 
+bool IsKnownSwitch(char letter) noexcept {
+  for (const SwitchHandler& handler : kSwitches)
+    if (handler.letter == core::UpperAscii(letter))
+      return true;
+  return false;
+}
+
+std::string KnownSwitches() {
+  std::string list;
+  for (const SwitchHandler& handler : kSwitches)
+    list += (list.empty() ? "/X5" : ", /X5") + std::string(1, handler.letter);
+  return list;
+}
+
 void FlushEdit(CommandContext& context) noexcept {
   if (context.state.edit.file_name.empty()) {
     return;

@@ -34,6 +34,11 @@ struct DispatchedCommand {
                                              std::string_view line,
                                              DispatchMode mode);
 
+// Whether "/X5" and this letter (either case) is a switch the dispatcher carries out; any other
+// letter is dropped with its line's switch tail, without a word. `KnownSwitches` lists them.
+[[nodiscard]] bool IsKnownSwitch(char letter) noexcept;
+[[nodiscard]] std::string KnownSwitches();
+
 // Saves a pending edit and writes the save message to the console. A save that fails counts as
 // a failed internal command.
 void FlushEdit(CommandContext& context) noexcept;

@@ -8,6 +8,7 @@
 #include "conditions/rule_language.h"
 #include "conditions/text_concat.h"
 #include "conditions/value_check.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
 #include "protocol/report_texts.h"
@@ -51,13 +52,6 @@ bool AttributesMatch(std::string_view op, std::string_view wanted, std::string_v
       return false;
   }
   return true;
-}
-
-std::string TrimBlanks(const std::string& text) {
-  const size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos)
-    return {};
-  return text.substr(b, text.find_last_not_of(' ') - b + 1);
 }
 
 // The console note for a found text: where it is, with the line number when the bytes before it
@@ -123,7 +117,7 @@ std::string FaultedRule(ConditionContext& context,
   try {
     core::ReportFault(context.console,
                       Concat({protocol::kRulesName, " line ", std::to_string(line_number)}), fault);
-    const std::string variable = TrimBlanks(s.variable_name);
+    const std::string variable(core::Trim(s.variable_name));
     if (!variable.empty())
       context.variables.AddVariable(variable, std::to_string(s.rc_value));
     if (s.reverse)
@@ -240,7 +234,7 @@ std::string CheckFileRule(ConditionContext& context,
     }
     if (apply)
       ApplyRc(context.rc, s.rc_value);
-    const std::string variable = TrimBlanks(s.variable_name);
+    const std::string variable(core::Trim(s.variable_name));
     if (!variable.empty())
       context.variables.AddVariable(variable, std::to_string(s.rc_value));
     return output;

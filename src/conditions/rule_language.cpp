@@ -5,6 +5,7 @@
 
 #include "conditions/file_rule.h"
 #include "conditions/text_concat.h"
+#include "core/ascii_text.h"
 #include "core/fault.h"
 #include "core/shown_text.h"
 #include "protocol/report_texts.h"
@@ -189,14 +190,6 @@ std::string ParseValueValue(RuleSettings& s, std::string_view value) {
   return {};
 }
 
-std::string TrimBlanks(std::string_view text) {
-  const size_t b = text.find_first_not_of(' ');
-  if (b == std::string_view::npos)
-    return {};
-  const size_t e = text.find_last_not_of(' ');
-  return std::string(text.substr(b, e - b + 1));
-}
-
 // Handles one parameter; returns the rejection message and detail (empty when accepted).
 std::string HandleParameter(RuleSettings& s,
                             char letter,
@@ -220,8 +213,8 @@ std::string HandleParameter(RuleSettings& s,
       const int32_t n = ParseNumber(value, false);
       if (n < 0) {
         const std::string_view message = letter == 'N'   ? protocol::kInvalidCount
-                              : letter == 'P' ? protocol::kInvalidPosition
-                                              : protocol::kInvalidQuantity;
+                                         : letter == 'P' ? protocol::kInvalidPosition
+                                                         : protocol::kInvalidQuantity;
         return Concat({message, value});
       }
       (letter == 'N' ? s.occurrence_count : letter == 'P' ? s.start_position : s.quantity) = n;
@@ -234,7 +227,7 @@ std::string HandleParameter(RuleSettings& s,
       }
       return Concat({protocol::kInvalidCaps, value});
     case '?': {
-      std::string name = TrimBlanks(value);
+      std::string name(core::Trim(value));
       if (name.find(' ') != std::string::npos)
         return Concat({protocol::kInvalidParameterName, name});
       s.variable_name = std::move(name);
@@ -249,10 +242,6 @@ std::string HandleParameter(RuleSettings& s,
     default:
       return Concat({protocol::kInvalidCommand, parameter});
   }
-}
-
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // The parameter at the 1-based position, as NextParameter gives it, and whether its value runs to
@@ -353,7 +342,7 @@ core::Result<ParsedRuleLine> ParseRuleLine(RuleSettings& s,
       // A code in place of a parameter is answered with the one character where it stands.
       const std::string message =
           p.Unreadable() ? Concat({protocol::kInvalidCommand, line.substr(p.column - 1, 1)})
-                         : HandleParameter(s, UpperAscii(p.Letter()), p.Value(), p.text);
+                         : HandleParameter(s, core::UpperAscii(p.Letter()), p.Value(), p.text);
       if (!message.empty()) {
         parsed.end = LineParse::kRejected;
         parsed.rejection = protocol::RuleRejectedLine(line_number, message, "");

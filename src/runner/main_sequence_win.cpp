@@ -185,13 +185,14 @@ class RunnerWorld final : public sequence::World {
 
   void ConsoleText(std::string_view text) override { run_.services.console.SendText(text); }
 
-  void SetStatus(std::string_view text, int32_t code) override {
+  void SetStatus(std::string_view text, std::optional<int32_t> code) override {
     run_.outcome.report.status_text = protocol::Padded(text, 8);
-    run_.outcome.report.status_code = code;
+    if (code)
+      run_.outcome.report.status_code = *code;
   }
 
-  void SaveConsoleFile() override {
-    x5::runner::SaveConsoleFile(run_.inputs, run_.outcome, run_.services);
+  bool SaveConsoleFile() override {
+    return x5::runner::SaveConsoleFile(run_.inputs, run_.services);
   }
 
  private:
@@ -294,7 +295,7 @@ void CleanUp(Run& run) {
     WriteEndingLines(run.services.console, ending.lines);
   }
   run.services.output.reset();
-  SaveConsoleFile(run.inputs, run.outcome, run.services);
+  SaveConsoleFileOrMark(run.inputs, run.outcome, run.services);
   const bool had_console = run.services.console.IsOpen();
   run.services.console.CloseConsole();
   // The console's window may stay while processes of the step still use it: it is asked to close.

@@ -140,12 +140,17 @@ void AccountStep(const RunInputs& inputs,
   ReportAndAccount(inputs, step, outcome, services, &command);
 }
 
-void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services) {
+bool SaveConsoleFile(const RunInputs& inputs, RunServices& services) {
   const std::string file = protocol::Trimmed(inputs.task.console_file);
   // Without an open console there is no job log to save, and the last one is kept.
   if (file.empty() || !services.console.IsOpen())
-    return;
-  if (!console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()))
+    return true;
+  return static_cast<bool>(
+      console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()));
+}
+
+void SaveConsoleFileOrMark(const RunInputs& inputs, RunOutcome& outcome, RunServices& services) {
+  if (!SaveConsoleFile(inputs, services))
     outcome.report.status_text = protocol::Padded(protocol::kStatusConsoleFileFailed, 8);
 }
 

@@ -29,7 +29,11 @@ void AccountStep(const RunInputs& inputs,
                  RunOutcome& outcome,
                  RunServices& services,
                  const JobLogCommand& command);
-// Copies the console text into the console file named in the task; "FILE ?" when that fails.
-void SaveConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services);
+// Copies the console text into the console file named in the task; false when it could not be
+// written (with no console, or no file named, there is nothing to save and the last file stays).
+[[nodiscard]] bool SaveConsoleFile(const RunInputs& inputs, RunServices& services);
+// The same, with "FILE ?" in the reports when it fails, where the main sequence does not decide:
+// after the last report, and where a failed switch copies the job log.
+void SaveConsoleFileOrMark(const RunInputs& inputs, RunOutcome& outcome, RunServices& services);
 
 }  // namespace x5::runner

@@ -43,7 +43,7 @@ class RunConsoleFile final : public commands::ConsoleFile {
  public:
   RunConsoleFile(const RunInputs& inputs, RunOutcome& outcome, RunServices& services)
       : inputs_(inputs), outcome_(outcome), services_(services) {}
-  void Save() override { SaveConsoleFile(inputs_, outcome_, services_); }
+  void Save() override { SaveConsoleFileOrMark(inputs_, outcome_, services_); }
 
  private:
   const RunInputs& inputs_;

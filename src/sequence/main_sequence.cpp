@@ -113,7 +113,8 @@ void StepEnded(World& world, bool waited, int32_t wait_result, int32_t exit_code
 
 void AfterStep(World& world, Outcome& outcome, bool killed) {
   if (!killed) {
-    world.SaveConsoleFile();
+    if (!world.SaveConsoleFile())
+      world.SetStatus(protocol::kStatusConsoleFileFailed, std::nullopt);
     outcome.post_messages += world.EvaluateRules(Pass::kAfterStep);
   }
   ApplyRules(world, outcome.rc, outcome.post_messages, Pass::kAfterStep, Decision::kRuns);

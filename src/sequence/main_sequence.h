@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,10 +64,12 @@ class World {
   virtual Launched Launch() = 0;
   // Writes a text to the job log; `text` carries its own line ends.
   virtual void ConsoleText(std::string_view text) = 0;
-  // The status text (trimmed or padded) and code the reports carry from here on.
-  virtual void SetStatus(std::string_view text, int32_t code) = 0;
-  // Saves the job log into the task's console file, after the step.
-  virtual void SaveConsoleFile() = 0;
+  // The status text (trimmed or padded) and code the reports carry from here on; no code keeps the
+  // one they carry.
+  virtual void SetStatus(std::string_view text, std::optional<int32_t> code) = 0;
+  // Saves the job log into the task's console file, after the step; false when it could not be
+  // written (with nothing to save it is true).
+  [[nodiscard]] virtual bool SaveConsoleFile() = 0;
   // Told after each application of the RC rules: how the stage ended, what the rules decided and
   // the messages they added.
   virtual void Decided(Pass /*pass*/,
@@ -92,8 +95,8 @@ Decision BeforeStep(World& world, Outcome& outcome);
 // succeeded, else "STEP ?" with its exit code.
 void StepEnded(World& world, bool waited, int32_t wait_result, int32_t exit_code);
 
-// After the step: the job log saved and the rules after the step (neither after a KILL), then the
-// RC rules on what they found.
+// After the step: the job log saved ("FILE ?" when it could not be) and the rules after the step
+// (neither after a KILL), then the RC rules on what they found.
 void AfterStep(World& world, Outcome& outcome, bool killed);
 
 // Before the final reports: the report text, and the final adjustment of flag and RC.

@@ -26,8 +26,8 @@ class RecordingWorld final : public World {
     return launch;
   }
   void ConsoleText(std::string_view text) override { console += text; }
-  void SetStatus(std::string_view text, int32_t) override { status = text; }
-  void SaveConsoleFile() override {}
+  void SetStatus(std::string_view text, std::optional<int32_t>) override { status = text; }
+  bool SaveConsoleFile() override { return true; }
 
   bool console_opens = true;
   bool killed = false;

@@ -49,6 +49,17 @@ bool HasControlCharacter(std::string_view text) noexcept {
   return false;
 }
 
+// Tells the observer, if there is one, where the entries from `first` on came from.
+void Tell(VariableContext& context,
+          size_t first,
+          VariableOrigin origin,
+          std::string_view source = {}) {
+  if (context.observer == nullptr)
+    return;
+  for (size_t i = first; i < context.table.size(); ++i)
+    context.observer->Defined(i, origin, source);
+}
+
 // The files are data written by whoever can write the folder: a name that could not have been
 // written, or a first line that could smuggle entries into the step's environment, is not taken.
 int32_t LoadGlobalParameters(VariableContext& context, const std::string& directory) {
@@ -88,7 +99,9 @@ int32_t LoadGlobalParameters(VariableContext& context, const std::string& direct
     }
     bytes += line->size();
     // The directory is still empty here, so nothing is written back.
+    const size_t first = context.table.size();
     AddVariable(context, name, ParameterFileValue(*line));
+    Tell(context, first, VariableOrigin::kGlobalParameterFile, path);
     ++count;
   }
   if (skipped > 0) {
@@ -280,7 +293,9 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
         {"X5TRC", std::to_string(task.task_rc)},
     };
     for (const auto& [name, value] : task_variables) {
+      const size_t first = context.table.size();
       AddVariable(context, name, std::string_view(value));
+      Tell(context, first, VariableOrigin::kTask);
       ++count;
     }
 
@@ -291,9 +306,12 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
       if (line.next == -1)
         break;
       // A line without a name ("SET", "SET =1") defines nothing.
+      const size_t first = context.table.size();
       if (!line.name.empty() &&
           AddVariable(context, line.name, std::string_view(line.value)) != core::Added::kNotDefined)
         ++count;
+      const bool password = !line.value.empty() && line.value.front() == kPasswordMarker;
+      Tell(context, first, password ? VariableOrigin::kSetpLine : VariableOrigin::kSetLine);
       if (line.next == 0)
         break;
       position = line.next;
@@ -301,7 +319,9 @@ int32_t SetStepVariables(VariableContext& context) noexcept {
 
     const std::string work =
         ExpandVariables(context, protocol::Trimmed(task.working_directory), kMaskPasswords, false);
+    const size_t first = context.table.size();
     AddVariable(context, "X5W", std::string_view(work));
+    Tell(context, first, VariableOrigin::kWorkingDirectory);
     ++count;
   } catch (...) {
     // Whatever was defined stays defined; the console names the fault.

@@ -71,6 +71,24 @@ class ParameterFiles {
                                              std::string& refusal) = 0;
 };
 
+// Where SetStepVariables took a variable from.
+enum class VariableOrigin {
+  kGlobalParameterFile,  // NAME$.$$$ in the step's folder
+  kTask,                 // X5S to X5TRC, from the task record
+  kSetLine,              // a SET line of the variables block
+  kSetpLine,             // a SETP line: a password
+  kWorkingDirectory,     // X5W
+};
+
+// Told of each variable SetStepVariables defines (the runner has none; a tool that shows where
+// each variable came from does).
+class VariableObserver {
+ public:
+  virtual ~VariableObserver() = default;
+  // The table's entry at `index` came from `origin`; `source` is the global parameter file's path.
+  virtual void Defined(size_t index, VariableOrigin origin, std::string_view source) = 0;
+};
+
 // Everything the variable routines read and change; the references point into the runner-wide
 // state and must outlive the context.
 struct VariableContext {
@@ -87,6 +105,7 @@ struct VariableContext {
   // How names compare: as the system compares environment names, so that a name the table holds
   // is never taken from the environment.
   const core::NameFold& names = core::kWesternNameFold;
+  VariableObserver* observer = nullptr;
 };
 
 // ------------------------------------------------------------------------------ variable table

@@ -163,18 +163,23 @@ const Row kRows[] = {
      "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n", {"--json", "JSON"}, nullptr, {}, 8,
      "{\"exit_status\":8,\"meaning\":\"the step abended after the step", "from-the-step\n"},
     {"CaptureNotWritten", "STEP echo from-the-step", "", {"--capture", "/nonexistent/x5/c.bin"},
-     nullptr, {}, 125, "exit status 125: the step ran, but a capture file could not be written",
+     nullptr, {}, 118, "exit status 118: the step ran, but a capture file could not be written",
      "from-the-step"},
     {"NotStarted", "STEP echo x", "", {"--wine", "WRAPPER"}, "exit 7\n", {}, 123,
      "the runner could not be started", nullptr},
     {"TimedOut", "STEP echo x", "", {"--wine", "WRAPPER", "--timeout", "1"},
-     "sleep 60\nexec wine \"$@\"\n", {}, 124, "timed out", nullptr},
+     "sleep 60\nexec wine \"$@\"\n", {}, 119, "timed out", nullptr},
     // (A background command of sh reads /dev/null, so stdin goes through fd 3.)
     {"BrokeOff", kLongStep, "", {"--wine", "WRAPPER"},
      "exec 3<&0\nwine \"$@\" <&3 &\nwhile [ ! -e running.txt ]; do sleep 0.1; done\n"
-     "kill -KILL $!\nwait\n", {}, 125,
+     "kill -KILL $!\nwait\n", {}, 118,
      // Whether x5ctl was reading or writing when the runner went decides the detail, not this.
-     "exit status 125: the runner broke off the conversation", nullptr},
+     "exit status 118: the runner broke off the conversation", nullptr},
+    // Its own time limit: KILL with the evidence kept, and a status no wrapper gives.
+    {"TimeLimitKillsWithEvidence", kLongStep, "", {"--time-limit", "2"}, nullptr, {}, 116,
+     "KILLED on user request *****\nrunner exit code 0\n"
+     "x5ctl: exit status 116: the step ran past its time limit of 2 s and was sent KILL",
+     "Ending process #"},
     {"TerminatedAndExplained", kLongStep, "", {"--explain"}, nullptr,
      [](pid_t p) { Signals(p, {SIGTERM}); }, 143,
      "KILLED on user request *****\nrunner exit code 0\n"

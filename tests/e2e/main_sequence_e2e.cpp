@@ -111,12 +111,14 @@ void PlantSentinels(const fs::path& dir) {
 }
 
 // One row per decision of the main sequence. Each task runs both ways: through the real runner
-// and through `x5ctl check`, which drives the same sequence over a world that only reads; both
-// must give the row's final report, so a change to one driver alone fails here.
+// and through `x5ctl check` in each of its modes (before, --after, --both), which drives the same
+// whole sequence over a world that only reads; all must give the row's final report, so a change
+// to one driver alone fails here.
 struct Decision {
   const char* name;
   int32_t maximum_rc, task_rc, step_min, step_max;
-  const char* command;     // "" for an empty command block; "@" for the step helper; "#" too long
+  const char* command;     // "" for an empty command block; a last line "@" runs the step
+                           // helper; "#" too long
   const char* conditions;  // rule lines; %X5S%marker.txt exists
   const char* status_text;
   int32_t current_rc;
@@ -126,13 +128,15 @@ struct Decision {
   const char* console_line;    // in the job log, or ""
   bool check_launches;         // false where only the real launch can fail
   const char* explained = "";  // in what `x5ctl exec --explain` makes of the real stream
+  const char* console_file = "console.txt";  // under the test's folder
 };
 
 class MainSequenceBothWays : public RunnerTest, public testing::WithParamInterface<Decision> {
  protected:
   std::string Command(const Decision& c) const {
-    if (std::string(c.command) == "@")
-      return step_ + " exit 0";
+    if (std::string_view(c.command).ends_with("@"))  // a last line "@": the step helper
+      return std::string(c.command).substr(0, std::string_view(c.command).size() - 1) + step_ +
+             " exit 0";
     if (std::string(c.command) == "#")
       return step_ + " exit 0 " + std::string(commands::kLongestCommandLine, 'x');
     return c.command;
@@ -152,7 +156,9 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
     report_text.replace(at, 3, Win("JOB\\S01\\"));
   std::ofstream(Linux("JOB/S01/marker.txt")) << "present";
   const fs::path task_file = Linux("task.toml");
-  std::ofstream(task_file) << TaskFileHead()
+  std::string head = TaskFileHead();
+  head.replace(head.find(Win("console.txt")), Win("console.txt").size(), Win(c.console_file));
+  std::ofstream(task_file) << head
                            << "picture_interval = 200\nmaximum_rc = " << c.maximum_rc
                            << "\ntask_rc = " << c.task_rc << "\nstep_minimum_rc = " << c.step_min
                            << "\nstep_maximum_rc = " << c.step_max
@@ -162,7 +168,9 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   const core::Result<ctl::text::TaskFile> parsed = ctl::text::LoadTaskFile(task_file.string());
   ASSERT_TRUE(parsed) << parsed.failure().text;
 
-  const bool runs = std::string(c.status_text) == "STEP OK ";
+  // A step that ran ends "STEP OK ", or "FILE ?  " when its job log could not be saved.
+  const bool runs =
+      std::string(c.status_text) == "STEP OK " || std::string(c.status_text) == "FILE ?  ";
   const std::vector<fs::path> outside{Linux("cwd"), dir_linux_, Linux("JOB")};
   std::vector<std::map<std::string, std::string>> before;
   // The last run's job log: an end before the console is opened leaves it as it is.
@@ -184,8 +192,11 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
   EXPECT_EQ(EndConversation().text, report_text);
   const std::string console = ReadFileText(Linux("console.txt"));
   EXPECT_TRUE(Contains(console, c.console_line));
+  ctl::step::ExplainContext context;
+  context.job_log = console;
+  context.conditions = blocks_.conditions;
   const std::string explained =
-      ctl::step::ExplainStep(ctl::text::DecodeRunnerStream(session_->Received()), console);
+      ctl::step::ExplainStep(ctl::text::DecodeRunnerStream(session_->Received()), context);
   EXPECT_TRUE(Contains(explained, c.explained)) << explained;
   for (size_t i = 0; i < outside.size(); ++i) {
     auto after = Snapshot(outside[i]);
@@ -199,34 +210,46 @@ TEST_P(MainSequenceBothWays, RunnerAndCheckGiveTheRowsFinalReport) {
 
   if (!c.check_launches)
     return;
-  ctl::check::CheckOptions options;
-  options.task_path = task_file.string();
-  options.drives = {"C=" + drive_c_.string()};
-  options.sections = runs ? ctl::check::CheckOptions::Sections::kBoth
-                          : ctl::check::CheckOptions::Sections::kBefore;
-  options.json = true;
-  std::ostringstream out;
-  std::ostringstream errors;
-  // The check exits with the status exec exits with for the runner's final report.
-  EXPECT_EQ(ctl::check::RunCheck(options, out, errors),
-            ctl::step::OutcomeOfFinalReport(r.report).status)
-      << errors.str();
-  std::istringstream lines(out.str());
-  nlohmann::json outcome;
-  std::string checked_text;
-  for (std::string line; std::getline(lines, line);) {
-    const nlohmann::json record = nlohmann::json::parse(line);
-    if (record["record"] == "outcome")
-      outcome = record;
-    else if (record["record"] == "report_text")
-      checked_text = record["text"];
+  using Sections = ctl::check::CheckOptions::Sections;
+  for (const Sections sections : {Sections::kBefore, Sections::kAfter, Sections::kBoth}) {
+    SCOPED_TRACE(sections == Sections::kBefore  ? "check"
+                 : sections == Sections::kAfter ? "check --after"
+                                                : "check --both");
+    ctl::check::CheckOptions options;
+    options.task_path = task_file.string();
+    options.drives = {"C=" + drive_c_.string()};
+    options.sections = sections;
+    options.json = true;
+    std::ostringstream out;
+    std::ostringstream errors;
+    // The check exits with the status exec exits with for the runner's final report.
+    EXPECT_EQ(ctl::check::RunCheck(options, out, errors),
+              ctl::step::OutcomeOfFinalReport(r.report).status)
+        << errors.str();
+    std::istringstream lines(out.str());
+    nlohmann::json outcome;
+    std::string checked_text;
+    for (std::string line; std::getline(lines, line);) {
+      const nlohmann::json record = nlohmann::json::parse(line);
+      if (record["record"] == "outcome")
+        outcome = record;
+      else if (record["record"] == "report_text")
+        checked_text = record["text"];
+    }
+    ASSERT_TRUE(outcome.is_object()) << out.str();
+    EXPECT_EQ(protocol::Padded(outcome["status_text"].get<std::string>(), 8), c.status_text);
+    EXPECT_EQ(outcome["current_rc"], c.current_rc);
+    EXPECT_EQ(outcome["result_flag"], std::string(1, c.flag));
+    EXPECT_EQ(checked_text, ctl::text::Utf8FromAnsi(report_text));
+    // The entry point other tools call predicts the same.
+    const core::Result<ctl::check::PredictedStep> predicted =
+        ctl::check::CheckTask(*parsed, options);
+    ASSERT_TRUE(predicted) << predicted.failure().text;
+    EXPECT_EQ(protocol::Padded(predicted->status_text, 8) + std::to_string(predicted->current_rc) +
+                  predicted->result_flag + " " + std::to_string(predicted->exit_status),
+              c.status_text + std::to_string(c.current_rc) + c.flag + " " +
+                  std::to_string(ctl::step::OutcomeOfFinalReport(r.report).status));
   }
-  ASSERT_TRUE(outcome.is_object()) << out.str();
-  const std::string status = outcome["status_text"];
-  EXPECT_EQ(protocol::Padded(status.empty() ? "STEP OK" : status, 8), c.status_text);
-  EXPECT_EQ(outcome["current_rc"], c.current_rc);
-  EXPECT_EQ(outcome["result_flag"], std::string(1, c.flag));
-  EXPECT_EQ(checked_text, ctl::text::Utf8FromAnsi(report_text));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -247,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                  '-',
                  "-1 RC=0     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
                  "***** Task ENDED as requested *****, Step RC=0  / Max RC=4\r\n",
-                 "", true, "Rule line 1 (before the step) set RC 0"},
+                 "", true, "Rule line 1 (before the step, R=R0 F=%X5S%marker.txt) set RC 0"},
         // Refused whole, never run cut.
         Decision{"CommandTooLong", 4, 1, 1, 4, "#", "", "STEP=?  ", 99, '+', "#",
                  "** The command line is ", true},
@@ -263,7 +286,22 @@ INSTANTIATE_TEST_SUITE_P(
                  8, '-',
                  "+2 RC=8     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
                  "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n",
-                 "", true, "Rule line 2 (after the step) set RC 8, having found"}),
+                 "", true,
+                 "Rule line 2 (after the step, R=R8 F=%X5S%marker.txt) set RC 8: it found "},
+        Decision{"RuleBeforeSetsTheRc", 4, 1, 1, 4, "@", "R=R3 F=%X5S%marker.txt\n", "STEP OK ", 3,
+                 '+', "-1 RC=3     File \"%S%marker.txt\" have requested attributes\r\n", "", true,
+                 "succeeded with the RC that rule line 1 set"},
+        Decision{"AbendedBeforeTheStep", 4, 1, 1, 4, "@", "R=R8 F=%X5S%marker.txt\n", "RC <>   ", 8,
+                 '-',
+                 "-1 RC=8     File \"%S%marker.txt\" have requested attributes\r\n\r\n"
+                 "***** Task Step ABENDED *****, Step RC=8  / Max RC=4\r\n",
+                 "", true, "found step RC 8 (set by rule line 1) above the maximum RC 4"},
+        // A replace on a file that is not there fails: the step RC value goes above the range.
+        Decision{"FailedSwitchAbendsBeforeTheStep", 4, 1, 1, 4, "/X5R a b %X5S%nosuch.txt\r\n@", "",
+                 "RC <>   ", 5, '-', "\r\n***** Task Step ABENDED *****, Step RC=5  / Max RC=4\r\n",
+                 "", true, "No rule set it, so a switch that failed raised it"},
+        Decision{"ConsoleFileCannotBeWritten", 4, 1, 1, 4, "@", "", "FILE ?  ", 1, '+', "", "", true,
+                 "could not write its console file", "nosuch\\console.txt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <functional>
 #include <ostream>
 
+#include "core/ascii_text.h"
 #include "core/calendar.h"
 #include "x5ctl/check/check_text.h"
 #include "x5ctl/check/checker.h"
@@ -36,29 +37,25 @@ std::optional<core::LocalTime> ParseNow(const std::string& text) {
   return t;
 }
 
-int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
-  core::Result<text::TaskFile> loaded =
-      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
-  if (!loaded) {
-    errors << text::ProblemLine(loaded.failure().text);
-    return kCheckUsage;
-  }
-
+// The drive map and the world the options describe; a failure says which option is wrong.
+struct Setting {
   DriveMap drives;
+  WorldOptions world;
+};
+
+core::Result<Setting> SettingOf(const CheckOptions& options) {
+  Setting setting;
+  DriveMap& drives = setting.drives;
+  WorldOptions& world = setting.world;
   const fs::path base = options.base.empty() ? fs::current_path() : options.base;
   for (const std::string& mapping : options.drives) {
-    if (core::Result<void> added = drives.Add(mapping, base); !added) {
-      errors << text::ProblemLine(added.failure().text);
-      return kCheckUsage;
-    }
+    if (core::Result<void> added = drives.Add(mapping, base); !added)
+      return std::move(added).failure();
   }
-  WorldOptions world;
   if (!options.current_directory.empty()) {
     core::Result<std::string> current = text::AnsiFromUtf8(options.current_directory);
-    if (!current) {
-      errors << text::ProblemLine("--current-directory: " + current.failure().text);
-      return kCheckUsage;
-    }
+    if (!current)
+      return current.failure().Within("--current-directory: ");
     while (current->size() > 3 && (current->back() == '\\' || current->back() == '/'))
       current->pop_back();
     drives.SetCurrentDirectory(*current);
@@ -66,52 +63,94 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   for (const std::string& assignment : options.environment) {
     const size_t equals = assignment.find('=');
     const core::Result<std::string> ansi = text::AnsiFromUtf8(assignment);
-    if (equals == std::string::npos || equals == 0 || !ansi) {
-      errors << text::ProblemLine("--env \"" + assignment + "\": write NAME=VALUE");
-      return kCheckUsage;
-    }
-    std::string name = ansi->substr(0, equals);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
-    world.environment[name] = ansi->substr(equals + 1);
+    if (equals == std::string::npos || equals == 0 || !ansi)
+      return core::Failure{"--env \"" + assignment + "\": write NAME=VALUE"};
+    world.environment[core::UpperAscii(ansi->substr(0, equals))] = ansi->substr(equals + 1);
   }
   if (!options.now.empty()) {
     world.now = ParseNow(options.now);
-    if (!world.now) {
-      errors << text::ProblemLine("--now \"" + options.now + "\": write YYYY-MM-DD HH:MM:SS");
-      return kCheckUsage;
-    }
+    if (!world.now)
+      return core::Failure{"--now \"" + options.now +
+                           "\": write YYYY-MM-DD HH:MM:SS, a time that exists"};
   }
-  if (options.decimal_separator != '.' && options.decimal_separator != ',') {
-    errors << "x5ctl: --decimal-separator is \".\" or \",\"\n";
-    return kCheckUsage;
-  }
+  if (options.decimal_separator != '.' && options.decimal_separator != ',')
+    return core::Failure{"--decimal-separator is \".\" or \",\""};
   world.number_format.decimal_separator = options.decimal_separator;
   world.number_format.thousands_separator = options.decimal_separator == '.' ? ',' : '.';
+  return setting;
+}
 
-  const RunnerInput input = ReadAsRunner(loaded->Stream());
-  Checker checker(input, drives, std::move(world));
+// The checker's records for a task, with the head that says what it was checked against.
+int CheckRecords(const text::TaskFile& task,
+                 const CheckOptions& options,
+                 const Setting& setting,
+                 std::vector<Json>& records) {
+  const RunnerInput input = ReadAsRunner(task.Stream());
+  Checker checker(input, setting.drives, setting.world);
   Json head;
   head["record"] = "check";
   head["task"] = options.task_path;
   head["drives"] = Json::array();
-  for (const DriveMap::Entry& entry : drives.entries())
+  for (const DriveMap::Entry& entry : setting.drives.entries())
     head["drives"].push_back(Json{{"drive", U(entry.prefix)}, {"folder", entry.given}});
-  if (!drives.current_directory().empty())
-    head["current_directory"] = U(drives.current_directory());
+  if (!setting.drives.current_directory().empty())
+    head["current_directory"] = U(setting.drives.current_directory());
   checker.records.push_back(std::move(head));
   const int status = checker.Run(options.sections);
+  records = std::move(checker.records);
+  return status;
+}
 
+int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
+  core::Result<text::TaskFile> loaded =
+      text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
+  if (!loaded) {
+    errors << text::ProblemLine(loaded.failure().text);
+    return kCheckUsage;
+  }
+  const core::Result<Setting> setting = SettingOf(options);
+  if (!setting) {
+    errors << text::ProblemLine(setting.failure().text);
+    return kCheckUsage;
+  }
+  std::vector<Json> records;
+  const int status = CheckRecords(*loaded, options, *setting, records);
   if (options.json) {
-    for (const Json& record : checker.records)
+    for (const Json& record : records)
       out << text::JsonLine(record) << "\n";
   } else {
-    WriteCheckText(checker.records, out);
+    WriteCheckText(records, out);
   }
   return status;
 }
 
 }  // namespace
+
+core::Result<PredictedStep> CheckTask(const text::TaskFile& task, CheckOptions options) noexcept {
+  try {
+    const core::Result<Setting> setting = SettingOf(options);
+    if (!setting)
+      return setting.failure();
+    options.sections = CheckOptions::Sections::kBoth;
+    std::vector<Json> records;
+    PredictedStep predicted;
+    predicted.exit_status = CheckRecords(task, options, *setting, records);
+    const Json& outcome = records.back();
+    predicted.status_text = outcome["status_text"];
+    predicted.current_rc = outcome["current_rc"];
+    predicted.result_flag = outcome["result_flag"].get<std::string>()[0];
+    predicted.verdict = outcome["verdict"];
+    for (const char* key : {"warnings", "unchecked"})
+      if (outcome.contains(key))
+        for (const Json& line : outcome[key])
+          (key[0] == 'w' ? predicted.warnings : predicted.unchecked).push_back(line);
+    return predicted;
+  } catch (const std::exception& e) {
+    return core::Failure{std::string("the check could not be completed: ") + e.what()};
+  } catch (...) {
+    return core::Failure{"the check could not be completed"};
+  }
+}
 
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
   try {

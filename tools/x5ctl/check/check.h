@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/result.h"
 #include "x5ctl/step/exit_status.h"
+#include "x5ctl/text/task_file.h"
 
 namespace CLI {
 class App;
@@ -40,6 +42,24 @@ struct CheckOptions {
 // Checks the task and writes the result to `out` (readable, or one JSON object per line);
 // problems with the options or the task file go to `errors`. Returns one of the statuses above.
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& errors);
+
+// What a check predicts for a step: the final report the parent would read, what `x5ctl exec`
+// would exit with for it, and the check's warnings and unchecked rules.
+struct PredictedStep {
+  int exit_status = kCheckUnchecked;
+  std::string status_text;  // trimmed
+  int32_t current_rc = 0;
+  char result_flag = '+';
+  std::string verdict;  // "the step abends", ...
+  std::vector<std::string> warnings;
+  std::vector<std::string> unchecked;  // rule lines whose file no --drive mapping reaches
+};
+
+// Checks an already loaded task (its task RC as the caller set it) as `x5ctl check --both` does,
+// with the options' drives, directory, environment, time and separator; nothing is printed. A
+// failure names an option that is not understood, or a check that could not be completed.
+[[nodiscard]] core::Result<PredictedStep> CheckTask(const text::TaskFile& task,
+                                                    CheckOptions options) noexcept;
 
 // Declares the options of `x5ctl check` on `app`; the returned handler runs the check once they
 // are parsed. Relative --drive folders start at `base` (empty: the current directory).

@@ -116,6 +116,15 @@ std::string GuideBlock(const Example& example, const std::string& expected) {
   return block;
 }
 
+// Options the check cannot take are refused before anything is checked, saying which.
+TEST(CheckOptions, RefusedWithTheOptionNamed) {
+  const Example example{"rc-skipped", kExamples / "rc-skipped", {"--now", "2024-02-31 12:00:00"}};
+  const Checked checked = RunExample(example);
+  EXPECT_EQ(checked.status, kCheckUsage);
+  EXPECT_NE(checked.errors.find("--now \"2024-02-31 12:00:00\""), std::string::npos)
+      << checked.errors;
+}
+
 TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
   // X5_UPDATE_AUTHORING=1 rewrites the expected outputs and the guide's copies instead.
   const bool update = std::getenv("X5_UPDATE_AUTHORING") != nullptr;

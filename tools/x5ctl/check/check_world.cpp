@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "conditions/file_reader.h"
+#include "core/ascii_text.h"
 #include "variables/system_adapters.h"
 #include "x5ctl/text/ansi_text.h"
 
@@ -18,24 +19,6 @@ namespace fs = std::filesystem;
 // Windows error codes the runner would see where the check finds no file or no folder.
 constexpr int32_t kErrorFileNotFound = 2;
 constexpr int32_t kErrorPathNotFound = 3;
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  });
-  return out;
-}
-
-// The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
-std::optional<std::string> AnsiName(const fs::path& name) {
-  const std::u8string utf8 = name.u8string();
-  core::Result<std::string> ansi =
-      text::AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-  if (!ansi)
-    return std::nullopt;
-  return std::move(*ansi);
-}
 
 // A file held in memory: what a recorded write left at a path.
 class StringReader final : public conditions::ChunkReader {
@@ -72,7 +55,7 @@ struct World::Adapters {
    public:
     explicit Env(World& world) : world_(world) {}
     std::optional<std::string> Get(std::string_view name) const override {
-      const auto found = world_.options_.environment.find(UpperAscii(name));
+      const auto found = world_.options_.environment.find(core::UpperAscii(name));
       if (found != world_.options_.environment.end()) {
         world_.journal_.environment_given.emplace_back(name);
         return found->second;
@@ -115,7 +98,7 @@ struct World::Adapters {
         std::error_code type_error;
         if (!it->is_regular_file(type_error))
           continue;
-        std::optional<std::string> name = AnsiName(it->path().filename());
+        std::optional<std::string> name = host::AnsiName(it->path().filename());
         if (name && name->size() > variables::kGlobalParameterSuffix.size() &&
             name->ends_with(variables::kGlobalParameterSuffix))
           listing.names.push_back(std::move(*name));

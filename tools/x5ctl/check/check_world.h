@@ -76,6 +76,7 @@ class World {
   World& operator=(const World&) = delete;
 
   [[nodiscard]] Journal& journal() { return journal_; }
+  const Journal& journal() const { return journal_; }
   const DriveMap& drives() const { return drives_; }
   const WorldOptions& options() const { return options_; }
 

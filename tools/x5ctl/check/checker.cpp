@@ -2,6 +2,9 @@
 #include "x5ctl/check/checker.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "core/ascii_text.h"
 
 #include "x5ctl/text/ansi_text.h"
 
@@ -47,20 +50,27 @@ RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream) {
   return input;
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
-
 // Whether the table entry "NAME=value" defines `name`.
 bool SameName(std::string_view entry, std::string_view name) {
   return entry.size() > name.size() && entry[name.size()] == '=' &&
-         EqualNoCase(entry.substr(0, name.size()), name);
+         core::EqualIgnoringCase(entry.substr(0, name.size()), name);
+}
+
+std::string ControlCharacters(std::string_view text) {
+  std::string list;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F)
+      continue;
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    const std::string name = c == '\t'   ? "a TAB"
+                             : c == '\n' ? "a line feed"
+                             : c == '\r' ? "a carriage return"
+                                         : std::string("the control character ") + code;
+    list += (list.empty() ? "" : ", ") + name + " at column " + std::to_string(i + 1);
+  }
+  return list;
 }
 
 std::string Flag(char flag) {
@@ -203,33 +213,67 @@ bool Checker::UsesPassword(std::string_view value) const {
   return false;
 }
 
-void Checker::Variables() {
-  SetStepVariables(variables_);
-  // SetStepVariables defines, in order: the global parameter files, X5S to X5TRC, the SET lines
-  // of the variables block, X5W.
-  size_t task_first = table_.size();
-  for (size_t i = 0; i < table_.size(); ++i) {
-    if (table_[i].starts_with("X5S=")) {
-      task_first = i;
-      break;
-    }
+std::string Checker::OwnJobLogLine(std::string_view text,
+                                   bool case_folding,
+                                   size_t console_lines) const {
+  const std::vector<std::string>& console = world_.journal().console;
+  std::vector<std::string> lines(console.begin(),
+                                 console.begin() + std::min(console_lines, console.size()));
+  if (!job_log_command_.empty())
+    lines.push_back(job_log_command_);
+  for (const std::string& line : lines) {
+    const std::string folded = case_folding ? core::UpperAscii(line) : line;
+    if (folded.find(text) != std::string::npos)
+      return line;
   }
-  constexpr size_t kTaskVariables = 10;
+  return {};
+}
+
+namespace {
+
+// Where the runner's own code says each variable came from.
+class Origins final : public variables::VariableObserver {
+ public:
+  void Defined(size_t index, variables::VariableOrigin origin, std::string_view source) override {
+    if (by_index.size() <= index)
+      by_index.resize(index + 1);
+    by_index[index] = {origin, std::string(source)};
+  }
+  std::vector<std::pair<variables::VariableOrigin, std::string>> by_index;
+};
+
+std::string OriginText(variables::VariableOrigin origin, const std::string& source) {
+  switch (origin) {
+    case variables::VariableOrigin::kGlobalParameterFile:
+      return "global parameter file " + U(source);
+    case variables::VariableOrigin::kTask:
+      return "task";
+    case variables::VariableOrigin::kSetLine:
+      return "SET line";
+    case variables::VariableOrigin::kSetpLine:
+      return "SETP line";
+    case variables::VariableOrigin::kWorkingDirectory:
+      return "working directory";
+  }
+  return {};
+}
+
+}  // namespace
+
+void Checker::Variables() {
+  Origins origins;
+  variables_.observer = &origins;
+  SetStepVariables(variables_);
+  variables_.observer = nullptr;
   for (size_t i = 0; i < table_.size(); ++i) {
     const std::string& entry = table_[i];
     const size_t equals = entry.find('=');
     const std::string name = entry.substr(0, equals);
     const std::string_view value = std::string_view(entry).substr(equals + 1);
     const bool password = !value.empty() && value.front() == variables::kPasswordMarker;
-    std::string source;
-    if (i < task_first)
-      source = "global parameter file " + U(state_.global_parameter_directory + name) + ".$$$";
-    else if (i < task_first + kTaskVariables)
-      source = "task";
-    else if (i + 1 == table_.size() && name == "X5W")
-      source = "working directory";
-    else
-      source = password ? "SETP line" : "SET line";
+    const std::string source = i < origins.by_index.size() ? OriginText(origins.by_index[i].first,
+                                                                        origins.by_index[i].second)
+                                                           : std::string();
     bool shadowed = false;
     for (size_t k = 0; k < i && !shadowed; ++k)
       shadowed = SameName(table_[k], name);
@@ -254,27 +298,51 @@ void Checker::Variables() {
   files_mark_ = world_.journal().files.size();
 }
 
-void Checker::Decide(const std::string& stage,
-                     const std::string& message,
-                     const char* no_command_verdict) {
+namespace {
+
+// The words for what a stage of the sequence decided; the decisions are the sequence's own.
+std::string Verdict(sequence::Pass pass, sequence::Decision decision, core::RcDecision rules) {
+  switch (decision) {
+    case sequence::Decision::kNoCommand:
+      return "there is no command to run";
+    case sequence::Decision::kCommandTooLong:
+      return "the step does not start: its command line is too long";
+    case sequence::Decision::kNotStarted:
+      return "the step does not start";
+    default:
+      break;
+  }
+  const bool after = pass == sequence::Pass::kAfterStep;
+  switch (rules) {
+    case core::RcDecision::kEnded:
+      return "the job ends as requested";
+    case core::RcDecision::kAbended:
+      return "the step abends";
+    case core::RcDecision::kSkipped:
+      // After the step a range missed changes nothing: the step ran.
+      return after ? "the step ends normally" : "the step is skipped";
+    case core::RcDecision::kRuns:
+      break;
+  }
+  return after ? "the step ends normally" : "the step runs";
+}
+
+}  // namespace
+
+void Checker::Decide(sequence::Pass pass,
+                     sequence::Decision decision,
+                     core::RcDecision rules,
+                     std::string_view message,
+                     bool rules_shown) {
   Json j;
   j["record"] = "decision";
-  j["stage"] = stage;
+  j["stage"] = pass == sequence::Pass::kAfterStep ? "after" : "before";
   j["step_rc_value"] = rc_.step_rc_value;
   j["current_rc"] = rc_.current_rc;
   j["result_flag"] = Flag(rc_.result_flag);
   j["message"] = U(message);
-  std::string verdict = stage == "after" ? "the step ends normally" : "the step runs";
-  if (rc_.result_flag == 'S') {
-    if (stage != "after")
-      verdict = "the step is skipped";
-  } else if (rc_.result_flag == '-') {
-    verdict = rc_.current_rc == 0 ? "the job ends as requested" : "the step abends";
-  }
-  if (no_command_verdict)
-    verdict = no_command_verdict;
-  j["verdict"] = verdict;
-  verdict_ = verdict;
+  j["verdict"] = Verdict(pass, decision, rules);
+  j["rules_shown"] = rules_shown;
   Emit(std::move(j));
 }
 

@@ -36,11 +36,16 @@ RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream);
 
 // Text in the runner's ANSI bytes as UTF-8, for the records.
 std::string U(std::string_view ansi);
-char UpperAscii(char c);
-bool EqualNoCase(std::string_view a, std::string_view b);
 // Whether the table entry "NAME=value" defines `name`.
 bool SameName(std::string_view entry, std::string_view name);
 std::string Flag(char flag);
+// The control characters of a text and their columns ("a TAB at column 9, a line feed at column
+// 13"); empty when there is none.
+std::string ControlCharacters(std::string_view text);
+// What usually puts them there, after ControlCharacters' list.
+inline constexpr std::string_view kControlHint =
+    ": a TOML basic string (in double quotes) turns \\t, \\n and the like in a Windows path into "
+    "them; write such paths in single quotes ('C:\\temp\\new.log')";
 
 // The check takes the task's picture interval as written; it takes no pictures.
 inline sequence::StepState StateOf(const protocol::TaskRecord& task) {
@@ -55,7 +60,8 @@ class Checker {
   Checker(const RunnerInput& input, const DriveMap& drives, WorldOptions world)
       : input_(input), world_(drives, std::move(world)) {}
 
-  // Carries out the runner's sequence up to the launch and, when asked, after the step.
+  // Carries out the runner's whole sequence, showing the sections asked for; returns the exit
+  // status `x5ctl exec` would give the final report it predicts.
   int Run(CheckOptions::Sections sections);
 
   std::vector<Json> records;
@@ -78,13 +84,18 @@ class Checker {
   bool UsesPassword(std::string_view value) const;
   std::string Rules(conditions::Pass pass, bool emit);
   std::string Command(bool emit);
-  // Records the return-code decision; `no_command_verdict` when no command line is left.
-  void Decide(const std::string& stage,
-              const std::string& message,
-              const char* no_command_verdict = nullptr);
+  // Records what a stage of the sequence decided; `rules_shown` when its rules were shown.
+  void Decide(sequence::Pass pass,
+              sequence::Decision decision,
+              core::RcDecision rules,
+              std::string_view message,
+              bool rules_shown);
   std::string JobLogCommand();
   commands::CommandContext Commands(core::Expander& expander, core::VariableStore& store);
   void Notes(bool runs);
+  // A line the runner itself wrote into the job log among its first `lines` console lines (or its
+  // "Command=" line) that holds `text`, folded as the rule folds it; empty when none does.
+  std::string OwnJobLogLine(std::string_view text, bool case_folding, size_t lines) const;
 
   const RunnerInput& input_;
   World world_;
@@ -104,12 +115,14 @@ class Checker {
   sequence::Outcome outcome_ = sequence::StartOutcome(task_);
   core::RcState& rc_ = outcome_.rc;
   protocol::FileCheckLimits limits_ = protocol::NormaliseFileCheckLimits(task_);
-  std::string status_text_;
-  std::string verdict_;
+  std::string status_text_;      // what the sequence last gave the reports
+  std::string job_log_command_;  // the job log's "Command=" line
   // Rule lines whose file no mapping reaches: "line 2 (C:\\data\\in.txt)".
   std::vector<std::string> unchecked_;
   // What works differently from how the task reads: said in the summary.
   std::vector<std::string> warnings_;
+
+  size_t after_rule_lines_ = 0;  // rule lines of the pass after the step, shown or not
 
   // How far the journal and the table were shown.
   size_t console_mark_ = 0;

@@ -20,7 +20,9 @@ constexpr char kRunnerDrive = 'C';
 // is where the check starts following a new line.
 class Checker::Expanding final : public core::Expander {
  public:
-  Expanding(Checker& checker, bool follow) : checker_(checker), follow_(follow) {}
+  // `follow`: the lines are traced (their records emitted when `emit`).
+  Expanding(Checker& checker, bool follow, bool emit = true)
+      : checker_(checker), follow_(follow), emit_(emit) {}
 
   std::string Expand(std::string_view text, bool quote_empty) override {
     return variables::ExpandVariables(checker_.variables_, text, variables::kMaskPasswords,
@@ -49,7 +51,20 @@ class Checker::Expanding final : public core::Expander {
     current_["files"] = checker_.Files();
     current_["variables"] = checker_.NewVariables();
     current_["writes"] = checker_.Writes();
-    checker_.Emit(std::move(current_));
+    const int32_t rc = checker_.rc_.step_rc_value;
+    current_["step_rc_before"] = rc_before_;
+    current_["step_rc_after"] = rc;
+    if (rc != rc_before_) {
+      // Shown in every section: with --after the line itself is not.
+      checker_.warnings_.push_back(
+          "command line " + std::to_string(line_) + " (" + current_["text"].get<std::string>() +
+          "): a switch failed, so the step RC value goes from " + std::to_string(rc_before_) +
+          " to " + std::to_string(rc) +
+          " (a failed SET or replace raises it above the step's range); its console lines say "
+          "why");
+    }
+    if (emit_)
+      checker_.Emit(std::move(current_));
     open_ = false;
   }
 
@@ -65,14 +80,29 @@ class Checker::Expanding final : public core::Expander {
     current_["program_token"] = U(parts.program_token);
     current_["parameters"] = U(parts.parameters);
     current_["switch_tail"] = U(parts.switch_tail);
+    rc_before_ = checker_.rc_.step_rc_value;
     open_ = true;
+    const std::string where = "command line " + std::to_string(line_);
+    if (const std::string controls = ControlCharacters(text); !controls.empty())
+      checker_.warnings_.push_back(where + " holds " + controls + std::string(kControlHint));
+    const std::string& tail = parts.switch_tail;
+    if (tail.size() >= 5 && !commands::IsKnownSwitch(tail[4])) {
+      const size_t column = expanded.size() - (tail.size() - 1) + 1;
+      checker_.warnings_.push_back(where + ", column " + std::to_string(column) + ": \"" +
+                                   U(tail.substr(1, 4)) + "\" is not a switch the runner knows (" +
+                                   commands::KnownSwitches() +
+                                   "): the runner drops it and the rest of the line after it, "
+                                   "and says nothing");
+    }
   }
 
   Checker& checker_;
   bool follow_;
+  bool emit_;
   Json current_;
   bool open_ = false;
   int line_ = 0;
+  int32_t rc_before_ = 0;
 };
 
 // What the command routines see of the checked run: its variables, RC, picture settings and
@@ -93,7 +123,7 @@ commands::CommandContext Checker::Commands(core::Expander& expander, core::Varia
 }
 
 std::string Checker::Command(bool emit) {
-  Expanding expander(*this, emit);
+  Expanding expander(*this, true, emit);
   variables::ContextVariableStore store(variables_);
   commands::CommandContext context = Commands(expander, store);
   const commands::DispatchedCommand dispatched =

@@ -6,6 +6,8 @@
 #include <exception>
 #include <optional>
 
+#include "core/ascii_text.h"
+
 namespace x5::ctl::check {
 namespace {
 
@@ -16,7 +18,7 @@ using conditions::RuleParameter;
 const RuleParameter* Last(const conditions::ParsedRuleLine& parsed, char letter) {
   const RuleParameter* last = nullptr;
   for (const RuleParameter& p : parsed.parameters)
-    if (!p.Unreadable() && !p.Ends() && UpperAscii(p.Letter()) == letter)
+    if (!p.Unreadable() && !p.Ends() && core::UpperAscii(p.Letter()) == letter)
       last = &p;
   return last;
 }
@@ -45,7 +47,7 @@ std::string WhyRejected(const RuleParameter& p) {
     return "its \"(\" is never closed by \")\"";
   if (p.text == "-4")
     return "the line ends in an opening quotation mark";
-  if (std::string_view("RFSVNPQC?").find(UpperAscii(p.Letter())) == std::string_view::npos)
+  if (std::string_view("RFSVNPQC?").find(core::UpperAscii(p.Letter())) == std::string_view::npos)
     return "\"" + std::string(1, p.Letter()) +
            "\" is not a parameter letter (R, F, S, V, N, P, Q, C and ? are)";
   return {};
@@ -57,7 +59,10 @@ std::string WhyRejected(const RuleParameter& p) {
 class Checker::RuleTrace final : public conditions::RuleLineObserver {
  public:
   RuleTrace(Checker& checker, conditions::Pass pass, bool emit)
-      : checker_(checker), pass_(pass), emit_(emit) {
+      : checker_(checker),
+        pass_(pass),
+        emit_(emit),
+        console_at_start_(checker.world_.journal().console.size()) {
     rc_ = checker.rc_.step_rc_value;
   }
 
@@ -100,6 +105,8 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
               const conditions::ParsedRuleLine& parsed,
               std::string_view output) {
     const bool after_step = pass_ == conditions::Pass::kAfterStep;
+    if (after_step)
+      ++checker_.after_rule_lines_;
     const LineParse parse = parsed.end;
     std::string outcome;
     if (parse == LineParse::kRejected) {
@@ -115,8 +122,8 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
           settings.attribute_pattern.find_first_not_of(' ') != std::string::npos;
       checker_.exclusive_open_ |= settings.open_mode == 'W';
       checker_.job_log_read_after_ |=
-          after_step &&
-          EqualNoCase(settings.file_name, protocol::Trimmed(checker_.task_.console_file));
+          after_step && core::EqualIgnoringCase(settings.file_name,
+                                                protocol::Trimmed(checker_.task_.console_file));
       checker_.folded_high_bytes_ |=
           settings.case_folding &&
           std::any_of(settings.search_text.begin(), settings.search_text.end(),
@@ -153,6 +160,12 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
       if (const std::string why = WhyRejected(at); !why.empty())
         j["rejected_at"]["why"] = why;
     }
+    if (const std::string controls = ControlCharacters(line); !controls.empty()) {
+      const std::string warning = "rule line " + std::to_string(line_number) + " holds " +
+                                  controls + std::string(kControlHint);
+      j["warnings"].push_back(warning);
+      checker_.warnings_.push_back(warning);
+    }
     for (const RuleParameter& p : parsed.parameters) {
       if (!p.open_quote)
         continue;
@@ -179,6 +192,30 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
         checker_.unchecked_.push_back("line " + std::to_string(line_number) + " (" +
                                       file["path"].get<std::string>() + ")");
         break;
+      }
+      for (const Json& file : j["files"]) {
+        if (file["local"].is_null() || file["found"])
+          continue;
+        // A mistyped name reads as a file that is not there: quiet either way.
+        checker_.warnings_.push_back(
+            "rule line " + std::to_string(line_number) + ": " + file["path"].get<std::string>() +
+            " does not exist here (" + file["local"].get<std::string>() +
+            "): a normal rule passes on a missing file unless its size test asks for more, and a "
+            "reverse rule does not fire");
+        break;
+      }
+      if (after_step && !settings.search_text.empty() &&
+          core::EqualIgnoringCase(settings.file_name,
+                                  protocol::Trimmed(checker_.task_.console_file))) {
+        // The rules after the step read the job log as it was saved before they began.
+        const std::string own =
+            checker_.OwnJobLogLine(settings.search_text, settings.case_folding, console_at_start_);
+        if (!own.empty())
+          checker_.warnings_.push_back(
+              "rule line " + std::to_string(line_number) + " searches " +
+              U("\"" + settings.search_text + "\"") +
+              " in the job log, where the runner's own line " + U("\"" + own + "\"") +
+              " holds it too: the rule may find the runner's line instead of the step's");
       }
     }
     j["output"] = U(output);
@@ -232,6 +269,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
   Checker& checker_;
   conditions::Pass pass_;
   bool emit_;
+  size_t console_at_start_;  // the job log's lines before this pass
   int32_t rc_ = 0;
   std::string finding_;
   std::optional<conditions::ValueField> field_;

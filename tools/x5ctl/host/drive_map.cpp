@@ -4,27 +4,13 @@
 #include <algorithm>
 #include <system_error>
 
+#include "core/ascii_text.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), Upper);
-  return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Upper(x) == Upper(y); });
-}
 
 bool IsLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -33,16 +19,6 @@ bool IsLetter(char c) {
 fs::path PathFromAnsi(std::string_view ansi) {
   const std::string utf8 = text::Utf8FromAnsi(ansi);
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
-std::optional<std::string> AnsiName(const fs::path& name) {
-  const std::u8string utf8 = name.u8string();
-  core::Result<std::string> ansi =
-      text::AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-  if (!ansi)
-    return std::nullopt;
-  return std::move(*ansi);
 }
 
 bool LooksLikeShortName(std::string_view component) {
@@ -60,7 +36,7 @@ fs::path Component(const fs::path& directory, std::string_view ansi) {
     return exact;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
     const std::optional<std::string> name = AnsiName(it->path().filename());
-    if (name && EqualNoCase(*name, ansi))
+    if (name && core::EqualIgnoringCase(*name, ansi))
       return it->path();
   }
   return exact;
@@ -92,6 +68,15 @@ std::vector<std::string> Components(std::string_view rest) {
 
 }  // namespace
 
+std::optional<std::string> AnsiName(const fs::path& name) {
+  const std::u8string utf8 = name.u8string();
+  core::Result<std::string> ansi =
+      text::AnsiFromUtf8(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  if (!ansi)
+    return std::nullopt;
+  return std::move(*ansi);
+}
+
 core::Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base) {
   const size_t equals = mapping.find('=');
   if (equals == std::string_view::npos || equals + 1 == mapping.size()) {
@@ -104,10 +89,10 @@ core::Result<void> DriveMap::Add(std::string_view mapping, const fs::path& base)
     key.pop_back();
   Entry entry;
   if ((key.size() == 1 || (key.size() == 2 && key[1] == ':')) && IsLetter(key[0])) {
-    entry.prefix = std::string(1, Upper(key[0])) + ":";
+    entry.prefix = std::string(1, core::UpperAscii(key[0])) + ":";
   } else if (key.starts_with("\\\\") && key.find('\\', 2) != std::string::npos &&
              key.find('\\', key.find('\\', 2) + 1) == std::string::npos) {
-    entry.prefix = UpperAscii(key);
+    entry.prefix = core::UpperAscii(key);
   } else {
     return core::Failure{"--drive \"" + std::string(mapping) +
                          "\": the drive is a letter (C) or \\\\server\\share"};
@@ -157,7 +142,7 @@ MappedPath DriveMap::Map(std::string_view windows_path) const {
       return result;
     }
     if (path.size() >= 2 && path[1] == ':') {
-      if (!EqualNoCase(std::string_view(current).substr(0, 2), path.substr(0, 2))) {
+      if (!core::EqualIgnoringCase(std::string_view(current).substr(0, 2), path.substr(0, 2))) {
         result.problem = "a name such as " + path.substr(0, 2) +
                          "file depends on the runner's current folder on that drive";
         return result;
@@ -179,14 +164,14 @@ MappedPath DriveMap::Map(std::string_view windows_path) const {
     const size_t server_end = path.find('\\', 2);
     const size_t share_end =
         server_end == std::string::npos ? std::string::npos : path.find('\\', server_end + 1);
-    prefix = UpperAscii(path.substr(0, share_end));
+    prefix = core::UpperAscii(path.substr(0, share_end));
     rest = share_end == std::string::npos ? std::string() : path.substr(share_end + 1);
     if (prefix.starts_with("\\\\.\\") || prefix.starts_with("\\\\?\\")) {
       result.problem = "device paths are not mapped";
       return result;
     }
   } else {
-    prefix = std::string(1, Upper(path[0])) + ":";
+    prefix = std::string(1, core::UpperAscii(path[0])) + ":";
     rest = path.substr(3);
   }
   const auto entry = std::find_if(entries_.begin(), entries_.end(),

@@ -46,4 +46,7 @@ class DriveMap {
   std::string current_directory_;
 };
 
+// The name of a directory entry in the runner's bytes; nullopt when the code page cannot hold it.
+[[nodiscard]] std::optional<std::string> AnsiName(const std::filesystem::path& name);
+
 }  // namespace x5::ctl::host

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocol/status_texts.h"
+#include "sequence/step_end.h"
 
 namespace x5::ctl::step {
 namespace {
@@ -22,40 +23,64 @@ ExecOutcome Failed(const protocol::StepReport& report, const std::string& why) {
   return {status, meaning};
 }
 
-ExecOutcome EndedOrAbended(const protocol::StepReport& report, const std::string& when) {
-  if (report.current_rc == 0)
-    return {kExecEnded, "the job was ended as requested " + when + " (" + RcText(0) + ")"};
-  return Failed(report, "the step abended " + when + ": its RC is above the maximum RC");
-}
-
 }  // namespace
 
 ExecOutcome OutcomeOfFinalReport(const protocol::StepReport& report) {
-  const std::string status = protocol::Trimmed(report.status_text);
-  const char flag = report.result_flag;
-  if (status == protocol::kStatusStepOk) {
-    if (flag == '+')
+  const sequence::FinalReading read =
+      sequence::ReadFinalReport(report.status_text, report.result_flag, report.current_rc);
+  const std::string when = read.before_step ? "before the step" : "after the step";
+  switch (read.end) {
+    case sequence::StepEnd::kRan:
       return {kExecSucceeded,
               "the step ran and the job goes on (" + RcText(report.current_rc) + ")"};
-    if (flag == '-')
-      return EndedOrAbended(report, "after the step");
-  } else if (status == protocol::kStatusNotRun) {
-    if (flag == '+') {
+    case sequence::StepEnd::kEnded:
+      return {kExecEnded, "the job was ended as requested " + when + " (" + RcText(0) + ")"};
+    case sequence::StepEnd::kAbended:
+      return Failed(report, "the step abended " + when + ": its RC is above the maximum RC");
+    case sequence::StepEnd::kSkipped:
       return {kExecSkipped, "the step was not executed: the RC lies outside its range (" +
                                 RcText(report.current_rc) + ")"};
-    }
-    if (flag == '-')
-      return EndedOrAbended(report, "before the step");
-  } else if (status == protocol::kStatusNoCommand) {
-    return {kExecNoCommand, "no command line remained to run (" + RcText(report.current_rc) + ")"};
+    case sequence::StepEnd::kNoCommand:
+      return {kExecNoCommand,
+              "no command line remained to run (" + RcText(report.current_rc) + ")"};
+    case sequence::StepEnd::kFailed:
+      break;
   }
   return Failed(report, "the step did not end normally: status \"" + report.status_text +
-                            "\", flag \"" + std::string(1, flag) + "\"");
+                            "\", flag \"" + std::string(1, report.result_flag) + "\"");
+}
+
+std::string PredictedOutcome(const protocol::StepReport& report) {
+  const sequence::FinalReading read =
+      sequence::ReadFinalReport(report.status_text, report.result_flag, report.current_rc);
+  switch (read.end) {
+    case sequence::StepEnd::kRan:
+      return "the step runs and the job goes on";
+    case sequence::StepEnd::kEnded:
+      return read.before_step ? "the job ends as requested before the step"
+                              : "the job ends as requested after the step";
+    case sequence::StepEnd::kAbended:
+      return read.before_step ? "the step abends before it runs" : "the step abends";
+    case sequence::StepEnd::kSkipped:
+      return "the step is skipped";
+    case sequence::StepEnd::kNoCommand:
+      return "there is no command to run";
+    case sequence::StepEnd::kFailed:
+      break;
+  }
+  return "the step fails: status \"" + protocol::Trimmed(report.status_text) + "\"";
 }
 
 ExecOutcome OutcomeOfExec(ConversationEnd end,
                           const std::optional<protocol::StepReport>& final_report,
-                          int stop_signal) {
+                          int stop_signal,
+                          double time_limit_seconds) {
+  if (time_limit_seconds > 0 && stop_signal == 0) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", time_limit_seconds);
+    return {kExecTimeLimit,
+            std::string("the step ran past its time limit of ") + seconds + " s and was sent KILL"};
+  }
   if (stop_signal > 0) {
     return {kExecSignalBase + stop_signal, "stopped from outside by signal " +
                                                std::to_string(stop_signal) +

@@ -33,6 +33,7 @@ const Row kRows[] = {
     {"Skipped", "RC <>", '+', 3, kExecSkipped},
     {"NoCommandWhileEnding", "Null CMD", '-', 0, kExecNoCommand},
     {"LaunchFailed", "STEP=?", '+', 99, 99},
+    {"ConsoleFileNotWritten", "FILE ?", '+', 1, 1},
     {"MaximumRcZeroIsNoRequestedEnd", "RC = 0", '-', 0, 1},
     {"UnknownFlag", "STEP OK", '?', 2, 2},
 };
@@ -79,6 +80,11 @@ TEST(ExecOutcome, StepExitCodeIsNamedAndFailsOnlyOnRequest) {
         << row.name << ": " << outcome.meaning;
   }
   EXPECT_EQ(StepExitCodeOf(Final("RC <>", '+', 3)), std::nullopt);
+  // A time limit that was up outranks the final report of the step it killed; a signal outranks it.
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, Final("STEP OK", '+', 1), 0, 30).status,
+            kExecTimeLimit);
+  EXPECT_EQ(OutcomeOfExec(ConversationEnd::kCompleted, Final("STEP OK", '+', 1), 15, 30).status,
+            kExecSignalBase + 15);
 }
 
 }  // namespace

@@ -364,9 +364,16 @@ std::string Explain(const text::RunnerStream& stream, const ExplainContext& cont
       sentences.push_back("The return-code rules found step RC 0" + source +
                           ", so the job ends as requested: result flag \"-\".");
     else if (m.kind == Line::Kind::kRcAbended)
-      sentences.push_back("The return-code rules found step RC " + std::to_string(m.step_rc) +
-                          source + " above the maximum RC " + std::to_string(m.maximum_rc) +
-                          ", so the step abended: result flag \"-\".");
+      // Outside abend mode the task's RC is never above the maximum: without a rule that set it,
+      // a failed switch (SET, replace) raised it.
+      sentences.push_back(
+          "The return-code rules found step RC " + std::to_string(m.step_rc) + source +
+          " above the maximum RC " + std::to_string(m.maximum_rc) +
+          ", so the step abended: result flag \"-\"" +
+          (decider ? std::string(".")
+                   : ". No rule set it, so a switch that failed raised it (a failed SET or "
+                     "replace raises the step RC value above the step's range; the job log says "
+                     "which)."));
     else
       sentences.push_back(
           "The return-code rules found step RC " + std::to_string(m.step_rc) + source +

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "protocol/status_texts.h"
 #include "x5ctl/host/job_log_path.h"
 #include "x5ctl/host/whole_file.h"
 #include "x5ctl/host/wine_host.h"
@@ -85,7 +86,7 @@ core::Result<StepRun> RunStep(const StepOptions& options,
   core::Result<text::TaskFile> loaded = driver.Task(options);
   if (!loaded)
     return refused(loaded.failure().text);
-  StepRun run{std::move(*loaded), {}, {}, false};
+  StepRun run{std::move(*loaded), {}, {}, false, {}};
   const core::Result<std::string> runner_path = RunnerPath(options.runner, options.wine);
   if (!runner_path)
     return refused(runner_path.failure().text);
@@ -142,6 +143,15 @@ core::Result<StepRun> RunStep(const StepOptions& options,
     }
   }
 
+  // Where this host can see the console file's folder, it can say why the runner could not
+  // write there.
+  std::error_code missing;
+  if (run.final_report &&
+      protocol::Trimmed(run.final_report->status_text) == protocol::kStatusConsoleFileFailed &&
+      !log_path.empty() && !std::filesystem::is_directory(log_path.parent_path(), missing))
+    run.console_file_problem =
+        "its folder does not exist (here: " + log_path.parent_path().string() + ")";
+
   std::string job_log;
   if (streams.job_log != nullptr || options.explain) {
     if (core::Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read) {
@@ -153,8 +163,14 @@ core::Result<StepRun> RunStep(const StepOptions& options,
     }
   }
   if (options.explain) {
+    ExplainContext context;
+    context.job_log = std::move(job_log);
+    context.conditions = run.task.blocks.conditions;
+    context.console_file = console_file;
+    context.fail_on_exit_code = options.fail_on_exit_code;
+    context.console_file_problem = run.console_file_problem;
     const std::string paragraph =
-        ExplainStep(text::DecodeRunnerStream(session.Received()), job_log);
+        ExplainStep(text::DecodeRunnerStream(session.Received()), context);
     if (streams.json)
       streams.records << text::ExplanationJson(paragraph) << "\n" << std::flush;
     else

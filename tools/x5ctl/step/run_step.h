@@ -29,6 +29,9 @@ struct StepOptions {
   std::string capture_input;   // every byte sent to the runner goes to this file
   bool explain = false;        // after the reports, why the step ended as it did
   bool wine_messages = false;  // Wine's own notices on standard error (else dropped)
+  // A step that ran and let the job go on fails when its main process's exit code is not 0 (exec;
+  // the explanation says so too).
+  bool fail_on_exit_code = false;
 };
 
 // Where a step run's output goes.
@@ -63,7 +66,8 @@ struct StepRun {
   text::TaskFile task;
   ConversationResult conversation;
   std::optional<protocol::StepReport> final_report;
-  bool capture_failed = false;  // a --capture or --capture-input file could not be written
+  bool capture_failed = false;       // a --capture or --capture-input file could not be written
+  std::string console_file_problem;  // why the runner could not write the console file, if known
 };
 
 // Runs the step; a Failure (already said on `streams`) when it did not get as far as starting the

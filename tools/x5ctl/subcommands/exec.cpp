@@ -37,7 +37,11 @@ SIGCONT sends STRT for each STOP in force.)";
 constexpr const char* kExecStatusNotes =
     R"(The outcome line names the exit code of the step's main process when it ran to
 its end; with --fail-on-exit-code a code other than 0 turns status 0 into that
-code (1..119, above 119 gives 119).
+code (1..115, above 115 gives 115).
+
+With --time-limit SEC a step still running SEC seconds after the runner started
+is sent KILL (argument --kill-code, else 116), its evidence is kept as on a stop
+request, and x5ctl exits with 116.
 
 With --rc-file FILE the job's RC so far is read from FILE and used as the task
 RC (a FILE that does not exist yet leaves the task's own), and after the final
@@ -77,13 +81,15 @@ std::string OutcomeJson(const step::ExecOutcome& outcome,
 
 ExecOpSource::ExecOpSource(host::StopRequests& requests,
                            std::chrono::milliseconds poll_limit,
-                           std::optional<int32_t> kill_code)
+                           std::optional<int32_t> kill_code,
+                           std::chrono::milliseconds time_limit)
     : requests_(requests),
       poll_limit_(std::max(poll_limit, std::chrono::milliseconds(1))),
       kill_code_(kill_code),
       // Requests answered in an earlier step of a job are not this step's.
       holds_seen_(requests.Now().holds),
-      resumes_seen_(requests.Now().resumes) {}
+      resumes_seen_(requests.Now().resumes),
+      time_limit_(time_limit) {}
 
 void ExecOpSource::Answered(const step::ReportRecord& report) {
   if (protocol::IsFinal(report.report.phase))
@@ -91,6 +97,9 @@ void ExecOpSource::Answered(const step::ReportRecord& report) {
 }
 
 std::optional<text::OpStep> ExecOpSource::Next() {
+  // The time counts from the first command, just after the runner answered "Started ".
+  if (!started_)
+    started_ = std::chrono::steady_clock::now();
   for (;;) {
     // A second stop request: the END handshake that follows fails at once and the runner is
     // ended.
@@ -115,7 +124,18 @@ std::optional<text::OpStep> ExecOpSource::Next() {
       --resumes_due_;
       return Command(protocol::OperatorCommandKind::kResume);
     }
-    if (!requests_.WaitFor(interval_)) {
+    std::chrono::milliseconds wait = interval_;
+    if (time_limit_.count() > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *started_ + time_limit_ - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        over_ = time_limit_reached_ = true;
+        return Command(protocol::OperatorCommandKind::kKill,
+                       kill_code_.value_or(step::kExecTimeLimit));
+      }
+      wait = std::min(wait, left);
+    }
+    if (!requests_.WaitFor(wait)) {
       interval_ = std::min(interval_ * 2, poll_limit_);
       return Command(protocol::OperatorCommandKind::kStatus);
     }
@@ -174,7 +194,8 @@ core::Result<void> ExecDriver::Prepare(text::TaskFile& task) {
     own_requests_ = std::move(*watched);
     requests_ = own_requests_.get();
   }
-  ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code);
+  ops_.emplace(*requests_, std::chrono::milliseconds(options_.poll_ms), options_.kill_code,
+               std::chrono::milliseconds(static_cast<int64_t>(options_.time_limit_seconds * 1000)));
   return {};
 }
 
@@ -198,7 +219,8 @@ ExecResult ExecStep(const ExecOptions& options,
   const std::optional<protocol::StepReport>& final_report = result.run->final_report;
   result.outcome = step::WithCaptureKept(
       step::WithStepExitCode(
-          step::OutcomeOfExec(result.run->conversation.end, final_report, result.stop_signal),
+          step::OutcomeOfExec(result.run->conversation.end, final_report, result.stop_signal,
+                              driver.TimeLimitReached() ? options.time_limit_seconds : 0),
           final_report, result.stop_signal, options.fail_on_exit_code),
       *result.run);
   if (host::RcFile* rc_file = driver.rc_file()) {
@@ -237,6 +259,9 @@ ExecResult ExecStep(const ExecOptions& options,
     }
   }
   result.rc_file = driver.rc_use();
+  if (!result.run->console_file_problem.empty())
+    result.outcome.meaning +=
+        "; the console file could not be written: " + result.run->console_file_problem;
   if (const auto failure = result.run->conversation.final_report
                                ? step::LaunchFailureIn(*result.run->conversation.final_report)
                                : std::nullopt)
@@ -300,9 +325,13 @@ std::function<int()> SetUpExec(CLI::App& exec) {
       ->default_val(500)
       ->check(CLI::Range(int64_t{1}, int64_t{60'000}));
   AddExplainFlag(exec, *options);
+  exec.add_option("--time-limit", options->time_limit_seconds,
+                  "Seconds the step may run: then it is sent KILL (with its evidence: pictures, "
+                  "the job log, the final report) and x5ctl exits with 116")
+      ->check(CLI::Range(0.0, 31'536'000.0));
   exec.add_flag("--fail-on-exit-code", options->fail_on_exit_code,
                 "A step that ran and let the job go on fails all the same when its main "
-                "process's exit code is not 0 (exit status: that code, 1..119)");
+                "process's exit code is not 0 (exit status: that code, 1..115)");
   exec.add_option("--rc-file", options->rc_file,
                   "The job's RC so far: read from FILE as the task RC, the step's final current "
                   "RC written back after the final report (FILE.lock held meanwhile)");

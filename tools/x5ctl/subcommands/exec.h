@@ -27,19 +27,24 @@ namespace x5::ctl::subcommands {
 // (the runner notices the end of its step only when a command arrives, and keeps listening for
 // KILL only as long as it has not been sent "END "), and turns stop requests into "KILL"
 // (argument `kill_code`, else 128 + the request's number), hold requests into "STOP" and a resume
-// request into one "STRT" for each hold still in force. It ends once a final report has arrived
-// or KILL has been sent; the conversation then finishes with "END ".
+// request into one "STRT" for each hold still in force. With a time limit, the step still running
+// when it is up is sent "KILL" (argument `kill_code`, else the time limit's exit status). It ends
+// once a final report has arrived or KILL has been sent; the conversation then finishes with
+// "END ".
 class ExecOpSource final : public step::OpSource {
  public:
   ExecOpSource(host::StopRequests& requests,
                std::chrono::milliseconds poll_limit,
-               std::optional<int32_t> kill_code);
+               std::optional<int32_t> kill_code,
+               std::chrono::milliseconds time_limit = {});
   std::optional<text::OpStep> Next() override;
   // The polls are not printed; commands sent on a request are.
   bool Shown(const text::OpStep& step) const override {
     return protocol::KindOf(step.name) != protocol::OperatorCommandKind::kStatus;
   }
   void Answered(const step::ReportRecord& report) override;
+  // Whether the time limit was up and KILL was sent for it.
+  bool TimeLimitReached() const { return time_limit_reached_; }
 
  private:
   host::StopRequests& requests_;
@@ -51,14 +56,16 @@ class ExecOpSource final : public step::OpSource {
   int resumes_seen_ = 0;
   int holding_ = 0;      // "STOP"s sent and not yet resumed
   int resumes_due_ = 0;  // "STRT"s still to send
+  std::chrono::milliseconds time_limit_;
+  std::optional<std::chrono::steady_clock::time_point> started_;
+  bool time_limit_reached_ = false;
 };
 
 struct ExecOptions : step::StepOptions {
   std::string json_file;  // JSON lines of the conversation go here instead of readable lines
   std::optional<int32_t> kill_code;
   int64_t poll_ms = 500;
-  // A step that ran and let the job go on fails when its main process's exit code is not 0.
-  bool fail_on_exit_code = false;
+  double time_limit_seconds = 0;  // 0: none
   // The job's RC so far: read as the task RC before the step, the final current RC written back
   // after it. Held locked for the whole step.
   std::string rc_file;
@@ -90,6 +97,8 @@ class ExecDriver : public step::StepDriver {
 
   // The first stop request's number, 0 for none.
   int StopSignal() const { return requests_ != nullptr ? requests_->Now().stop_signal : 0; }
+  // Whether the step's time limit was up and KILL was sent for it.
+  bool TimeLimitReached() const { return ops_ && ops_->TimeLimitReached(); }
   host::RcFile* rc_file() const { return rc_file_; }
   const std::optional<RcFileUse>& rc_use() const { return rc_use_; }
   std::optional<RcFileUse>& rc_use() { return rc_use_; }

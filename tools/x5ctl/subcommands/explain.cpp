@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "x5ctl/host/whole_file.h"
 #include "x5ctl/step/explain.h"
@@ -73,7 +74,9 @@ std::function<int()> SetUpExplain(CLI::App& explain) {
   explain.add_option("--task", options->task,
                      "The step's task file, so that the rules are named with their own text");
   explain.add_flag("--json", options->json, "One JSON object");
-  explain.footer(kToolExitStatusHelp);
+  explain.footer(std::string(kToolExitStatusHelp) +
+                 "\nA file that is not what a runner sent (a task file, what was sent to a runner)"
+                 "\nis refused with 2, saying what it looks like.");
   return [options] { return RunExplain(*options, std::cin, std::cout, std::cerr); };
 }
 

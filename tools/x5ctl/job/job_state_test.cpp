@@ -18,7 +18,7 @@ Job ThreeSteps(const std::string& third = "c.exe") {
 }
 
 // A step that ran: its exit status, the flag and RC of its final report; it let the job go on
-// unless it was stopped (128 + N) or its runner failed (123..125).
+// unless it was stopped (128 + N) or its runner failed (not started, broke off, no answer).
 StepRecord Ran(int number, int status, char flag, int32_t rc) {
   StepRecord s;
   s.number = number;
@@ -27,13 +27,15 @@ StepRecord Ran(int number, int status, char flag, int32_t rc) {
   s.maximum_rc = 4;
   s.exit_status = status;
   s.meaning = "what exec said";
-  if (status < 123 || status > 125) {
+  const bool runner_failed = status == step::kExecNotStarted || status == step::kExecBrokeOff ||
+                             status == step::kExecTimedOut;
+  if (!runner_failed) {
     s.status_text = status == 121 ? "RC <>   " : "STEP OK ";
     s.result_flag = flag;
     s.current_rc = rc;
     s.rc_out = rc;
   }
-  s.goes_on = status < 123;
+  s.goes_on = !runner_failed && status < step::kExecSignalBase;
   return s;
 }
 
@@ -50,7 +52,7 @@ TEST(JobState, RestartStartsWithTheRcTheJobHadThere) {
   const Job job = ThreeSteps();
   const JobState killed_at_third =
       StateOf(job, {Ran(1, 8, '-', 8), Ran(2, 121, '+', 8), Ran(3, 143, '+', 8)});
-  StepRecord broke_off = Ran(2, 125, '+', 0);
+  StepRecord broke_off = Ran(2, step::kExecBrokeOff, '+', 0);
   const JobState second_broke_off = StateOf(job, {Ran(1, 0, '+', 3), broke_off});
   struct Row {
     const char* what;
@@ -114,7 +116,9 @@ TEST(JobState, OutcomeOfTheJobFromItsSteps) {
       {"stopped from outside: the steps after it not run",
        {Ran(1, 0, '+', 1), Ran(2, 143, '+', 1), not_run},
        143},
-      {"a runner that broke off", {Ran(1, 125, '+', 0), not_run, not_run}, 125},
+      {"a runner that broke off",
+       {Ran(1, step::kExecBrokeOff, '+', 0), not_run, not_run},
+       step::kExecBrokeOff},
       {"a step still waiting", {Ran(1, 0, '+', 1), Ran(2, 0, '+', 1), waiting}, std::nullopt},
   };
   for (const Row& row : rows) {

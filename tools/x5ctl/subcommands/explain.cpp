@@ -45,7 +45,7 @@ int RunExplain(const ExplainOptions& options,
   if (!options.task.empty()) {
     core::Result<text::TaskFile> task = text::LoadTaskFile(options.task);
     if (!task) {
-      errors << "x5ctl: " << task.failure().text << "\n";
+      errors << text::ProblemLine(task.failure().text);
       return kToolUsage;
     }
     context.conditions = task->blocks.conditions;

@@ -1,9 +1,8 @@
 // The system codes a step's launch commonly fails with, in the system's words with a hint.
 #include "x5ctl/step/launch_failure.h"
 
-#include <charconv>
-
 #include "commands/command_split.h"
+#include "protocol/report_texts.h"
 #include "protocol/status_texts.h"
 
 namespace x5::ctl::step {
@@ -49,24 +48,20 @@ std::optional<LaunchFailure> LaunchFailureIn(const ReportRecord& final_report) {
   if (!protocol::IsFinal(final_report.report.phase) ||
       (status != protocol::kStatusNotStarted && status != protocol::kStatusProfileFailed))
     return std::nullopt;
+  // The runner ends its report text with that line and an empty one; the line is read by the
+  // catalogue that writes it.
   std::string_view text = final_report.text;
-  constexpr std::string_view kEnd = " *****\r\n\r\n";
+  constexpr std::string_view kEnd = "\r\n\r\n";
   if (!text.ends_with(kEnd))
     return std::nullopt;
   text.remove_suffix(kEnd.size());
-  const size_t equals = text.rfind("RC=");
-  if (equals == std::string_view::npos)
+  const size_t start = text.rfind("\r\n");
+  const protocol::ReportLine line =
+      protocol::ReadReportLine(start == std::string_view::npos ? text : text.substr(start + 2));
+  if (line.kind != protocol::ReportLine::Kind::kLaunchFailed ||
+      protocol::Trimmed(line.status_text) != status)
     return std::nullopt;
-  const std::string_view digits = text.substr(equals + 3);
-  LaunchFailure failure{status, 0};
-  const auto [end, error] =
-      std::from_chars(digits.data(), digits.data() + digits.size(), failure.code);
-  if (error != std::errc() || end != digits.data() + digits.size())
-    return std::nullopt;
-  // The command's closing quote, two blanks, the status text as sent (8 characters), " RC=".
-  if (!text.substr(0, equals).ends_with("\"  " + protocol::Padded(status, 8) + " "))
-    return std::nullopt;
-  return failure;
+  return LaunchFailure{status, line.code};
 }
 
 std::string LaunchCodeMeaning(int32_t code) {

@@ -12,20 +12,20 @@ bool SetupAbendMode(RcState& rc) {
 RcDecision ApplyRcRules(RcState& rc) {
   rc.current_rc = rc.step_rc_value;
   if (rc.current_rc == 0) {
-    rc.result_flag = '-';
+    rc.result_flag = ResultFlag::kStopped;
     return RcDecision::kEnded;
   }
   // In abend mode the step's range is tested against the task RC, not the current RC.
   const int32_t ranged = rc.abend_mode ? rc.task_rc : rc.current_rc;
   if (!rc.abend_mode && rc.current_rc > rc.maximum_rc) {
-    rc.result_flag = '-';
+    rc.result_flag = ResultFlag::kStopped;
     return RcDecision::kAbended;
   }
   if (rc.step_minimum_rc <= ranged && ranged <= rc.step_maximum_rc) {
-    rc.result_flag = '+';
+    rc.result_flag = ResultFlag::kGoesOn;
     return RcDecision::kRuns;
   }
-  rc.result_flag = 'S';
+  rc.result_flag = ResultFlag::kSkipped;
   return RcDecision::kSkipped;
 }
 
@@ -37,8 +37,8 @@ bool NoCommandRc(RcState& rc) {
 }
 
 void FinalRcAdjustment(RcState& rc) {
-  if (rc.result_flag == 'S')
-    rc.result_flag = '+';
+  if (rc.result_flag == ResultFlag::kSkipped)
+    rc.result_flag = ResultFlag::kGoesOn;
   if (rc.abend_mode && rc.task_rc > rc.current_rc)
     rc.current_rc = rc.task_rc;
 }

@@ -6,6 +6,18 @@
 
 namespace x5::core {
 
+// The result flag the reports carry; the byte a report sends is the enumerator's character.
+enum class ResultFlag : char {
+  kGoesOn = '+',   // the step may run, or it ran and the job goes on
+  kStopped = '-',  // the job ends as requested (current RC 0) or the step abends
+  kSkipped = 'S',  // the RC lies outside the step's range; the final reports say '+'
+};
+
+// The byte of a report's result flag field.
+constexpr char FlagByte(ResultFlag flag) noexcept {
+  return static_cast<char>(flag);
+}
+
 // The return-code state of one run. Limits come from the task record; the rest is decided here,
 // by condition checks and by internal commands.
 struct RcState {
@@ -16,7 +28,7 @@ struct RcState {
   bool abend_mode = false;
   int32_t step_rc_value = 0;  // handed to the step as X5RC
   int32_t current_rc = 0;     // sent in every report
-  char result_flag = '+';     // '+' runs, '-' ended/abended, 'S' skipped
+  ResultFlag result_flag = ResultFlag::kGoesOn;
 };
 
 // What an application of the rules decided.

@@ -35,10 +35,10 @@ TEST(RcRules, DecideFlagAndFinalRc) {
     if (c.checked_rc != INT32_MIN)
       rc.step_rc_value = c.checked_rc;
     EXPECT_EQ(ApplyRcRules(rc), c.decision);
-    EXPECT_EQ(rc.result_flag, c.flag);
+    EXPECT_EQ(FlagByte(rc.result_flag), c.flag);
     EXPECT_EQ(rc.current_rc, rc.step_rc_value);
     FinalRcAdjustment(rc);  // a skipped step reports '+'; abend mode raises the RC to the task's
-    EXPECT_EQ(rc.result_flag + std::to_string(rc.current_rc), c.final);
+    EXPECT_EQ(FlagByte(rc.result_flag) + std::to_string(rc.current_rc), c.final);
   }
   RcState no_command{4, 1, 1, 4};
   no_command.current_rc = 1;

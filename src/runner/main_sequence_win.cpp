@@ -245,7 +245,7 @@ void Monitor(Run& run) {
 void Finish(Run& run) {
   run.outcome.final_flag = true;
   run.outcome.accounting_flag = true;
-  if (run.outcome.decided.rc.result_flag != '+')
+  if (run.outcome.decided.rc.result_flag != core::ResultFlag::kGoesOn)
     return;
   RunnerWorld world(run);
   const uint32_t wait = run.step.Wait(INFINITE);

@@ -47,7 +47,7 @@ std::optional<protocol::OperatorCommand> ReadOperatorCommand(RunServices& servic
 
 void WriteStepReport(RunOutcome& outcome, HANDLE output) {
   outcome.report.current_rc = outcome.decided.rc.current_rc;
-  outcome.report.result_flag = outcome.decided.rc.result_flag;
+  outcome.report.result_flag = core::FlagByte(outcome.decided.rc.result_flag);
   PipeWriter out(output);
   auto bytes = protocol::EncodeStepReport(outcome.report);
   // A report the parent cannot take is lost with the parent: the run goes on to its end.

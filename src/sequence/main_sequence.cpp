@@ -37,12 +37,12 @@ Decision BeforeStep(World& world, Outcome& outcome) {
   core::RcState& rc = outcome.rc;
   std::string& messages = outcome.pre_messages;
   if (rc.maximum_rc == 0) {
-    rc.result_flag = '-';
+    rc.result_flag = core::ResultFlag::kStopped;
     world.SetStatus(protocol::kStatusMaximumRcZero, 0);
     messages += protocol::kMaximumRcZeroMessage;
     return Decision::kMaximumRcZero;
   }
-  rc.result_flag = '+';
+  rc.result_flag = core::ResultFlag::kGoesOn;
 
   if (!world.OpenConsole()) {
     world.SetStatus(protocol::kStatusNoConsole, 0);
@@ -71,7 +71,7 @@ Decision BeforeStep(World& world, Outcome& outcome) {
     world.ConsoleText(line);
     return Decision::kNoCommand;
   }
-  if (rc.result_flag != '+') {
+  if (rc.result_flag != core::ResultFlag::kGoesOn) {
     world.Decided(Pass::kBeforeStep, Decision::kNotRun, rules, rules_said);
     world.SetStatus(protocol::kStatusNotRun, 0);
     return Decision::kNotRun;

@@ -1,6 +1,7 @@
 // How a final report reads.
 #include "sequence/step_end.h"
 
+#include "core/rc_rules.h"
 #include "protocol/status_texts.h"
 
 namespace x5::sequence {
@@ -12,9 +13,9 @@ FinalReading ReadFinalReport(std::string_view status_text,
     status_text.remove_suffix(1);
   const bool ran = status_text == protocol::kStatusStepOk;
   if (ran || status_text == protocol::kStatusNotRun) {
-    if (result_flag == '-')
+    if (result_flag == core::FlagByte(core::ResultFlag::kStopped))
       return {current_rc == 0 ? StepEnd::kEnded : StepEnd::kAbended, !ran};
-    if (result_flag == '+')
+    if (result_flag == core::FlagByte(core::ResultFlag::kGoesOn))
       return {ran ? StepEnd::kRan : StepEnd::kSkipped, !ran};
   } else if (status_text == protocol::kStatusNoCommand) {
     return {StepEnd::kNoCommand, true};

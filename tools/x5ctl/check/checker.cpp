@@ -73,8 +73,8 @@ std::string ControlCharacters(std::string_view text) {
   return list;
 }
 
-std::string Flag(char flag) {
-  return std::string(1, flag);
+std::string Flag(core::ResultFlag flag) {
+  return std::string(1, core::FlagByte(flag));
 }
 
 Json Checker::Console() {

@@ -38,7 +38,7 @@ RunnerInput ReadAsRunner(const std::vector<uint8_t>& stream);
 std::string U(std::string_view ansi);
 // Whether the table entry "NAME=value" defines `name`.
 bool SameName(std::string_view entry, std::string_view name);
-std::string Flag(char flag);
+std::string Flag(core::ResultFlag flag);
 // The control characters of a text and their columns ("a TAB at column 9, a line feed at column
 // 13"); empty when there is none.
 std::string ControlCharacters(std::string_view text);

@@ -164,10 +164,10 @@ int Checker::Run(CheckOptions::Sections sections) {
                "The step would not run, so the runner evaluates no rules after the step, and "
                "neither does the check."}});
   }
-  const char flag = rc_.result_flag;
+  const core::ResultFlag flag = rc_.result_flag;
   const int32_t current = rc_.current_rc;
   const std::string report_text = sequence::FinalReportText(outcome_);
-  if (flag == 'S')
+  if (flag == core::ResultFlag::kSkipped)
     Emit(Json{{"record", "remark"},
               {"text", "A skipped step is reported with result flag \"+\" and status \"" +
                            std::string(protocol::kStatusNotRun) + "\"."}});
@@ -185,7 +185,7 @@ int Checker::Run(CheckOptions::Sections sections) {
   protocol::StepReport predicted;
   predicted.status_text = protocol::Padded(status_text_, 8);
   predicted.current_rc = rc_.current_rc;
-  predicted.result_flag = rc_.result_flag;
+  predicted.result_flag = core::FlagByte(rc_.result_flag);
   predicted.phase = protocol::Phase::kWaitingForEnd;
   int status = step::OutcomeOfFinalReport(predicted).status;
   Json outcome;

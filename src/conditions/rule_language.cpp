@@ -249,17 +249,18 @@ std::string HandleParameter(RuleSettings& s,
 struct ReadParameter {
   std::string text;
   bool open_quote = false;
+  ParameterFault fault = ParameterFault::kNone;
 };
 
 ReadParameter ReadParameterAt(std::string_view line, size_t position) {
   if (line.size() < 3 || position < 1 || position > line.size())
-    return {"-1"};
+    return {{}, false, ParameterFault::kTooShort};
   const size_t at = position - 1;
   const size_t equals = line.find('=', at);
   if (equals != std::string_view::npos && equals == line.size() - 1)
     return {};
   if (at + 1 >= line.size() || line[at + 1] != '=')
-    return {"-2"};
+    return {{}, false, ParameterFault::kNoEquals};
   const size_t value = at + 2;
   size_t end = value;  // one past the value's last character
   bool in_quotes = false;
@@ -272,7 +273,7 @@ ReadParameter ReadParameterAt(std::string_view line, size_t position) {
         break;
     }
     if (i >= line.size())
-      return {"-3"};
+      return {{}, false, ParameterFault::kOpenParenthesis};
     end = i + 1;
     in_quotes = false;
   } else {
@@ -288,7 +289,7 @@ ReadParameter ReadParameterAt(std::string_view line, size_t position) {
         }
         if (i == line.size() - 1) {
           if (!in_quotes)
-            return {"-4"};
+            return {{}, false, ParameterFault::kEndsInQuote};
           in_quotes = false;
           ++i;
           continue;
@@ -299,14 +300,12 @@ ReadParameter ReadParameterAt(std::string_view line, size_t position) {
     }
     end = i;
   }
+  if (end - at < 3)
+    return {{}, false, ParameterFault::kNoValue};
   return {std::string(line.substr(at, end - at)), in_quotes};
 }
 
 }  // namespace
-
-std::string NextParameter(std::string_view line, size_t position) {
-  return ReadParameterAt(line, position).text;
-}
 
 std::vector<RuleParameter> ReadRuleParameters(std::string_view line) {
   std::vector<RuleParameter> read;
@@ -317,7 +316,8 @@ std::vector<RuleParameter> ReadRuleParameters(std::string_view line) {
     if (position > line.size())
       break;
     ReadParameter parameter = ReadParameterAt(line, position);
-    read.push_back(RuleParameter{position, std::move(parameter.text), parameter.open_quote});
+    read.push_back(
+        RuleParameter{position, std::move(parameter.text), parameter.open_quote, parameter.fault});
     if (read.back().Ends() || read.back().Unreadable())
       break;
     position += read.back().text.size() + 1;  // the parameter and its separator

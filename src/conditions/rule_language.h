@@ -17,9 +17,8 @@ namespace x5::conditions {
 // after it ends (lines after "+>" and "+<").
 enum class Pass { kBeforeStep, kAfterStep };
 
-// The parameter that begins at the 1-based position, as written (letter, "=", value); empty when
-// the first "=" from there on is the line's last character; "-1".."-4" when there is none.
-std::string NextParameter(std::string_view line, size_t position);
+// The letters of the parameters a rule line may hold (the rest are answered " Invalid Command ").
+inline constexpr std::string_view kParameterLetters = "RFSVNPQC?";
 
 // The parameters of a rule line from its start, as ParseRuleLine reads them: it stops after one
 // that ends the line or cannot be read.

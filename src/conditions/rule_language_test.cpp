@@ -7,12 +7,14 @@
 #include <sstream>
 
 #include "conditions/testing/rule_harness.h"
+#include "core/ascii_text.h"
+#include "protocol/report_texts.h"
 
 namespace x5::conditions {
 namespace {
 
-// Each parameter where it begins, as written; the codes of an empty value, a missing "=" and an
-// unclosed parenthesis are the rejections'; "*" marks a value inside a quotation mark never closed.
+// Each parameter where it begins, as written, or why none could be read there; "*" marks a value
+// inside a quotation mark never closed.
 TEST(ReadRuleParametersTest, Table) {
   struct Case {
     const char* line;
@@ -23,19 +25,37 @@ TEST(ReadRuleParametersTest, Table) {
       {"S=A\"\"B  R=1", "1:S=A\"\"B 9:R=1"},
       {"F=(A \")\" B) R=1", "1:F=(A \")\" B) 13:R=1"},
       {"R=1 S=\"ERR F=A.LOG", "1:R=1 5:S=\"ERR F=A.LOG*"},
-      {"R=", "1:-1"},
-      {"R=8 SS=1", "1:R=8 5:-2"},
-      {"S=ab\"", "1:-4"},
-      {"V=(5 = 0", "1:-3"},
-      {"S= X", "1:S="},
+      {"R=", "1:(too short)"},
+      {"R=8 SS=1", "1:R=8 5:(no =)"},
+      {"S=ab\"", "1:(ends in a quote)"},
+      {"V=(5 = 0", "1:(open parenthesis)"},
+      {"S= X", "1:(no value)"},
       {"R=8 F=", "1:R=8 5:"},
   };
   for (const Case& c : cases) {
     std::string read;
-    for (const RuleParameter& p : ReadRuleParameters(c.line))
-      read += (read.empty() ? "" : " ") + std::to_string(p.column) + ":" + p.text +
+    for (const RuleParameter& p : ReadRuleParameters(c.line)) {
+      const char* fault = p.fault == ParameterFault::kTooShort          ? "(too short)"
+                          : p.fault == ParameterFault::kNoEquals        ? "(no =)"
+                          : p.fault == ParameterFault::kOpenParenthesis ? "(open parenthesis)"
+                          : p.fault == ParameterFault::kEndsInQuote     ? "(ends in a quote)"
+                          : p.fault == ParameterFault::kNoValue         ? "(no value)"
+                                                                        : "";
+      read += (read.empty() ? "" : " ") + std::to_string(p.column) + ":" + p.text + fault +
               (p.open_quote ? "*" : "");
+    }
     EXPECT_EQ(read, c.read) << c.line;
+  }
+  // The letters tools name as the parameters are those the parser takes.
+  for (int letter = 0x21; letter < 0x7F; ++letter) {
+    RuleSettings s;
+    const std::string line = std::string(1, static_cast<char>(letter)) + "=1";
+    const core::Result<ParsedRuleLine> parsed = ParseRuleLine(s, line, 1, AsciiCaseMap());
+    ASSERT_TRUE(parsed);
+    const bool known =
+        kParameterLetters.find(core::UpperAscii(static_cast<char>(letter))) != std::string::npos;
+    EXPECT_EQ(parsed->rejection.starts_with("1" + std::string(protocol::kInvalidCommand)), !known)
+        << line << ": " << parsed->rejection;
   }
 }
 

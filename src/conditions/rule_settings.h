@@ -60,18 +60,28 @@ struct ValueField {
   int32_t number = kInvalidNumber;  // its value when it reads as a number
 };
 
+// Why no parameter could be read where the reading of a rule line stopped.
+enum class ParameterFault : uint8_t {
+  kNone,
+  kTooShort,         // fewer than three characters from there (a parameter is "X=" and a value)
+  kNoEquals,         // no "=" after the letter: a blank ends a value outside () and ""
+  kOpenParenthesis,  // a "(" never closed by ")"
+  kEndsInQuote,      // the line ends in an opening quotation mark
+  kNoValue,          // a blank right after the "=" (a parameter is at least three characters)
+};
+
 // One parameter of a rule line as the runner reads it.
 struct RuleParameter {
   size_t column = 0;  // 1-based, where the parameter begins
-  // Letter, "=" and value as written; empty where a last "X=" ends the line; "-1".."-4" where no
-  // parameter could be read (too short, no "=" after the letter, "(" never closed, a line ending
-  // in an opening quotation mark).
+  // Letter, "=" and value as written; empty where a last "X=" ends the line or where no
+  // parameter could be read (`fault` says why).
   std::string text;
   // The value runs to the end of the line inside a quotation mark that is never closed.
   bool open_quote = false;
+  ParameterFault fault = ParameterFault::kNone;
 
-  bool Ends() const { return text.empty(); }
-  bool Unreadable() const { return !text.empty() && text.size() < 3; }
+  bool Ends() const { return text.empty() && fault == ParameterFault::kNone; }
+  bool Unreadable() const { return fault != ParameterFault::kNone; }
   char Letter() const { return text.empty() ? '\0' : text[0]; }
   std::string_view Value() const { return std::string_view(text).substr(text.size() < 2 ? 0 : 2); }
 };

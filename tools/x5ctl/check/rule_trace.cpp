@@ -35,22 +35,34 @@ std::string WordAt(std::string_view line, size_t column) {
   return std::string(rest.substr(0, rest.find(' ')));
 }
 
-// Why the rule code could not read a parameter where it stopped ("-1" to "-4"), or why it
-// rejected the one it read; empty where the runner's own message says it.
+// Why the rule code could not read a parameter where it stopped, or why it rejected the one it
+// read; empty where the runner's own message says it.
 std::string WhyRejected(const RuleParameter& p) {
-  if (p.text == "-1")
-    return "too short to be a parameter: a parameter is one letter, \"=\" and a value";
-  if (p.text == "-2")
-    return "not a parameter: a parameter is one letter, \"=\" and a value, and a blank ends a "
-           "value unless it stands in parentheses or quotation marks";
-  if (p.text == "-3")
-    return "its \"(\" is never closed by \")\"";
-  if (p.text == "-4")
-    return "the line ends in an opening quotation mark";
-  if (std::string_view("RFSVNPQC?").find(core::UpperAscii(p.Letter())) == std::string_view::npos)
-    return "\"" + std::string(1, p.Letter()) +
-           "\" is not a parameter letter (R, F, S, V, N, P, Q, C and ? are)";
-  return {};
+  switch (p.fault) {
+    case conditions::ParameterFault::kTooShort:
+      return "too short to be a parameter: a parameter is one letter, \"=\" and a value";
+    case conditions::ParameterFault::kNoEquals:
+      return "not a parameter: a parameter is one letter, \"=\" and a value, and a blank ends a "
+             "value unless it stands in parentheses or quotation marks";
+    case conditions::ParameterFault::kOpenParenthesis:
+      return "its \"(\" is never closed by \")\"";
+    case conditions::ParameterFault::kEndsInQuote:
+      return "the line ends in an opening quotation mark";
+    case conditions::ParameterFault::kNoValue:
+      return "no value after its \"=\": a blank ends a value unless it stands in parentheses or "
+             "quotation marks";
+    case conditions::ParameterFault::kNone:
+      break;
+  }
+  if (conditions::kParameterLetters.find(core::UpperAscii(p.Letter())) != std::string_view::npos)
+    return {};
+  std::string letters;
+  for (size_t i = 0; i < conditions::kParameterLetters.size(); ++i)
+    letters += std::string(i == 0                                          ? ""
+                           : i + 1 == conditions::kParameterLetters.size() ? " and "
+                                                                           : ", ") +
+               conditions::kParameterLetters[i];
+  return "\"" + std::string(1, p.Letter()) + "\" is not a parameter letter (" + letters + " are)";
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 // routines (system_adapters_win.cpp on Windows, system_adapters_posix.cpp natively).
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 #include "core/interfaces.h"
 #include "variables/date_picture.h"
 #include "variables/variables.h"
@@ -29,6 +33,20 @@ class SystemDateNames final : public DateNames {
 // Longest first line read from a global parameter file; a longer one counts as unreadable
 // rather than being cut.
 inline constexpr size_t kMaxParameterLine = 1 << 20;
+
+// What a piece read from a parameter file did to its first line.
+enum class FirstLinePiece { kMore, kComplete, kTooLong };
+
+// Adds a piece read (empty at the end of the file) to the first line, up to its line end. The
+// readers of both platforms gather the line through it.
+inline FirstLinePiece AddToFirstLine(std::string& line, std::string_view piece) {
+  const size_t end = piece.find_first_of("\r\n");
+  line.append(piece.substr(0, end));
+  if (line.size() > kMaxParameterLine)
+    return FirstLinePiece::kTooLong;
+  return piece.empty() || end != std::string_view::npos ? FirstLinePiece::kComplete
+                                                        : FirstLinePiece::kMore;
+}
 
 class SystemParameterFiles final : public ParameterFiles {
  public:

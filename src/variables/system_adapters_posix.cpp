@@ -149,15 +149,12 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
         continue;
       return std::nullopt;
     }
-    if (got == 0)
+    const FirstLinePiece added =
+        AddToFirstLine(line, std::string_view(buffer, static_cast<size_t>(got)));
+    if (added == FirstLinePiece::kComplete)
       return line;
-    const std::string_view chunk(buffer, static_cast<size_t>(got));
-    const size_t end = chunk.find_first_of("\r\n");
-    line.append(chunk.substr(0, end));
-    if (line.size() > kMaxParameterLine)
+    if (added == FirstLinePiece::kTooLong)
       return std::nullopt;
-    if (end != std::string_view::npos)
-      return line;
   }
 }
 

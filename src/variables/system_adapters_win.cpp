@@ -140,15 +140,11 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
     DWORD got = 0;
     if (!ReadFile(file.get(), buffer, kReadPiece, &got, nullptr))
       return std::nullopt;
-    if (got == 0)
+    const FirstLinePiece added = AddToFirstLine(line, std::string_view(buffer, got));
+    if (added == FirstLinePiece::kComplete)
       return line;
-    const std::string_view chunk(buffer, got);
-    const size_t end = chunk.find_first_of("\r\n");
-    line.append(chunk.substr(0, end));
-    if (line.size() > kMaxParameterLine)
+    if (added == FirstLinePiece::kTooLong)
       return std::nullopt;
-    if (end != std::string_view::npos)
-      return line;
   }
 }
 

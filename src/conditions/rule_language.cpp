@@ -307,6 +307,13 @@ ReadParameter ReadParameterAt(std::string_view line, size_t position) {
 
 }  // namespace
 
+std::string_view WordAt(std::string_view line, size_t column) {
+  if (column < 1 || column > line.size())
+    return {};
+  const std::string_view rest = line.substr(column - 1);
+  return rest.substr(0, rest.find(' '));
+}
+
 std::vector<RuleParameter> ReadRuleParameters(std::string_view line) {
   std::vector<RuleParameter> read;
   size_t position = 1;

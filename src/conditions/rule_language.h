@@ -20,6 +20,10 @@ enum class Pass { kBeforeStep, kAfterStep };
 // The letters of the parameters a rule line may hold (the rest are answered " Invalid Command ").
 inline constexpr std::string_view kParameterLetters = "RFSVNPQC?";
 
+// The word of a rule line that begins at the 1-based column, up to the next blank: where the
+// reading of a rejected line stopped, as its author wrote it.
+[[nodiscard]] std::string_view WordAt(std::string_view line, size_t column);
+
 // The parameters of a rule line from its start, as ParseRuleLine reads them: it stops after one
 // that ends the line or cannot be read.
 [[nodiscard]] std::vector<RuleParameter> ReadRuleParameters(std::string_view line);

@@ -29,12 +29,6 @@ bool LengthForm(std::string_view value) {
   return tokens.list.size() >= 2 && tokens.list[1].kind != conditions::TokenKind::kComma;
 }
 
-// The word of the line that starts at the 1-based column, up to the next blank.
-std::string WordAt(std::string_view line, size_t column) {
-  const std::string_view rest = line.substr(column - 1);
-  return std::string(rest.substr(0, rest.find(' ')));
-}
-
 // Why the rule code could not read a parameter where it stopped, or why it rejected the one it
 // read; empty where the runner's own message says it.
 std::string WhyRejected(const RuleParameter& p) {
@@ -167,8 +161,10 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
     if (parse == LineParse::kRejected) {
       // The word the runner stopped at and where, which its own message may not say.
       const RuleParameter& at = parsed.parameters.back();
-      j["rejected_at"] = Json{{"column", at.column},
-                              {"word", U(at.Unreadable() ? WordAt(line, at.column) : at.text)}};
+      j["rejected_at"] =
+          Json{{"column", at.column},
+               {"word",
+                U(at.Unreadable() ? std::string(conditions::WordAt(line, at.column)) : at.text)}};
       if (const std::string why = WhyRejected(at); !why.empty())
         j["rejected_at"]["why"] = why;
     }
@@ -185,7 +181,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
       const std::string warning =
           "rule line " + std::to_string(line_number) + ", column " +
           std::to_string(p.column + quote) + ": the quotation mark in " +
-          U(WordAt(line, p.column)) +
+          U(conditions::WordAt(line, p.column)) +
           " is never closed, so the value runs to the end of the line: " + U(p.text);
       j["warnings"].push_back(warning);
       checker_.warnings_.push_back(warning);

@@ -192,12 +192,9 @@ std::string WhereRejected(std::string_view written) {
   const std::vector<conditions::RuleParameter> read = conditions::ReadRuleParameters(written);
   if (read.empty() || !read.back().Unreadable())
     return {};
-  const conditions::RuleParameter& last = read.back();
-  const size_t end = written.find(' ', last.column - 1);
-  return "the word " +
-         Quoted(written.substr(last.column - 1,
-                               end == std::string_view::npos ? end : end - last.column + 1)) +
-         " at column " + std::to_string(last.column);
+  const size_t column = read.back().column;
+  return "the word " + Quoted(conditions::WordAt(written, column)) + " at column " +
+         std::to_string(column);
 }
 
 // The fired rule that left the step RC value at `value`: after the last rule that set 0, the

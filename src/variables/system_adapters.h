@@ -2,7 +2,10 @@
 // routines (system_adapters_win.cpp on Windows, system_adapters_posix.cpp natively).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,18 +37,26 @@ class SystemDateNames final : public DateNames {
 // rather than being cut.
 inline constexpr size_t kMaxParameterLine = 1 << 20;
 
-// What a piece read from a parameter file did to its first line.
-enum class FirstLinePiece { kMore, kComplete, kTooLong };
-
-// Adds a piece read (empty at the end of the file) to the first line, up to its line end. The
-// readers of both platforms gather the line through it.
-inline FirstLinePiece AddToFirstLine(std::string& line, std::string_view piece) {
-  const size_t end = piece.find_first_of("\r\n");
-  line.append(piece.substr(0, end));
-  if (line.size() > kMaxParameterLine)
-    return FirstLinePiece::kTooLong;
-  return piece.empty() || end != std::string_view::npos ? FirstLinePiece::kComplete
-                                                        : FirstLinePiece::kMore;
+// The first line of a parameter file, read in pieces by `read` (which fills the span it is given
+// and answers how many bytes it put there, 0 at the end of the file, nullopt when reading failed);
+// nullopt when a read failed or the line is longer than kMaxParameterLine. The readers of both
+// platforms gather the line through it.
+template <typename Read>
+std::optional<std::string> ReadFirstLineWith(Read read) {
+  std::string line;
+  char buffer[4096];
+  for (;;) {
+    const std::optional<size_t> got = read(std::span<char>(buffer));
+    if (!got)
+      return std::nullopt;
+    const std::string_view piece(buffer, std::min(*got, sizeof buffer));
+    const size_t end = piece.find_first_of("\r\n");
+    line.append(piece.substr(0, end));
+    if (line.size() > kMaxParameterLine)
+      return std::nullopt;
+    if (piece.empty() || end != std::string_view::npos)
+      return line;
+  }
 }
 
 class SystemParameterFiles final : public ParameterFiles {

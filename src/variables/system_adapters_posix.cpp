@@ -140,22 +140,15 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
   Fd fd(::open(PosixPath(path).c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0)
     return std::nullopt;
-  std::string line;
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      return std::nullopt;
+  return ReadFirstLineWith([&](std::span<char> into) -> std::optional<size_t> {
+    for (;;) {
+      const ssize_t got = ::read(fd.get(), into.data(), into.size());
+      if (got >= 0)
+        return static_cast<size_t>(got);
+      if (errno != EINTR)
+        return std::nullopt;
     }
-    const FirstLinePiece added =
-        AddToFirstLine(line, std::string_view(buffer, static_cast<size_t>(got)));
-    if (added == FirstLinePiece::kComplete)
-      return line;
-    if (added == FirstLinePiece::kTooLong)
-      return std::nullopt;
-  }
+  });
 }
 
 core::Result<void> SystemParameterFiles::WriteAtomically(const std::string& path,

@@ -17,7 +17,6 @@ namespace x5::variables {
 namespace {
 
 constexpr DWORD kLookupBuffer = 8192;
-constexpr DWORD kReadPiece = 4096;
 
 SYSTEMTIME ToSystemTime(const core::LocalTime& t) {
   SYSTEMTIME st{};
@@ -134,18 +133,12 @@ std::optional<std::string> SystemParameterFiles::ReadFirstLine(const std::string
           : win::JobFolder::Open(split->folder).OpenForReading(split->name);
   if (!file)
     return std::nullopt;
-  std::string line;
-  char buffer[kReadPiece];
-  for (;;) {
+  return ReadFirstLineWith([&](std::span<char> into) -> std::optional<size_t> {
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, kReadPiece, &got, nullptr))
+    if (!ReadFile(file.get(), into.data(), static_cast<DWORD>(into.size()), &got, nullptr))
       return std::nullopt;
-    const FirstLinePiece added = AddToFirstLine(line, std::string_view(buffer, got));
-    if (added == FirstLinePiece::kComplete)
-      return line;
-    if (added == FirstLinePiece::kTooLong)
-      return std::nullopt;
-  }
+    return got;
+  });
 }
 
 core::Result<void> SystemParameterFiles::WriteAtomically(const std::string& path,

@@ -16,6 +16,22 @@ namespace x5::conditions {
 core::Result<std::unique_ptr<ChunkReader>> OpenFileReader(std::string_view path,
                                                           bool exclusive) noexcept;
 
+// Whether a rule's file name can name one file to look at: not empty, no wildcard (a pattern may
+// match a file, but no length can be read for a pattern), no NUL byte.
+inline bool NamesOneFile(std::string_view name) noexcept {
+  return !name.empty() && name.find_first_of("*?") == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+// The platform's rule files: each platform looks up a file's facts its own way; all open through
+// OpenFileReader.
+class SystemRuleFiles : public RuleFiles {
+ public:
+  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
+    return OpenFileReader(name, exclusive);
+  }
+};
+
 // The file system as rule files see it.
 [[nodiscard]] std::unique_ptr<RuleFiles> MakeSystemRuleFiles();
 

@@ -66,14 +66,10 @@ class PosixFileReader final : public ChunkReader {
   Descriptor fd_;
 };
 
-bool HasWildcard(std::string_view name) {
-  return name.find_first_of("*?") != std::string_view::npos;
-}
-
-class PosixRuleFiles final : public RuleFiles {
+class PosixRuleFiles final : public SystemRuleFiles {
  public:
   std::optional<FileFacts> Find(std::string_view name) override {
-    if (name.empty() || HasWildcard(name) || name.find('\0') != std::string_view::npos)
+    if (!NamesOneFile(name))
       return std::nullopt;
     struct stat st {};
     if (::stat(std::string(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -82,10 +78,6 @@ class PosixRuleFiles final : public RuleFiles {
     facts.size = static_cast<int64_t>(st.st_size);
     facts.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     return facts;
-  }
-
-  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
-    return OpenFileReader(name, exclusive);
   }
 };
 

@@ -56,12 +56,10 @@ class Win32FileReader final : public ChunkReader {
   int64_t position_ = 0;  // where the file pointer stands; -1 when unknown
 };
 
-class Win32RuleFiles final : public RuleFiles {
+class Win32RuleFiles final : public SystemRuleFiles {
  public:
   std::optional<FileFacts> Find(std::string_view name) override {
-    // A wildcard pattern may match a file, but no length can be read for a pattern.
-    if (name.empty() || name.find_first_of("*?") != std::string_view::npos ||
-        name.find('\0') != std::string_view::npos)
+    if (!NamesOneFile(name))
       return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExA(std::string(name).c_str(), GetFileExInfoStandard, &data))
@@ -75,10 +73,6 @@ class Win32RuleFiles final : public RuleFiles {
     facts.archive = (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE) != 0;
     facts.read_only = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return facts;
-  }
-
-  core::Result<std::unique_ptr<ChunkReader>> Open(std::string_view name, bool exclusive) override {
-    return OpenFileReader(name, exclusive);
   }
 };
 

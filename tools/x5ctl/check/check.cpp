@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <ostream>
+#include <sstream>
 
 #include "core/ascii_text.h"
 #include "core/calendar.h"
@@ -101,7 +102,19 @@ int CheckRecords(const text::TaskFile& task,
   return status;
 }
 
+// The records as `check` prints them: readable, or one JSON object per line.
+void WriteRecords(const std::vector<Json>& records, bool json, std::ostream& out) {
+  if (json) {
+    for (const Json& record : records)
+      out << text::JsonLine(record) << "\n";
+  } else {
+    WriteCheckText(records, out);
+  }
+}
+
 int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) {
+  if (IsJobFile(options.task_path))
+    return RunJobCheck(options, out, errors);
   core::Result<text::TaskFile> loaded =
       text::LoadTaskFile(options.task_path, &text::EncipherPasswordField);
   if (!loaded) {
@@ -115,12 +128,7 @@ int Check(const CheckOptions& options, std::ostream& out, std::ostream& errors) 
   }
   std::vector<Json> records;
   const int status = CheckRecords(*loaded, options, *setting, records);
-  if (options.json) {
-    for (const Json& record : records)
-      out << text::JsonLine(record) << "\n";
-  } else {
-    WriteCheckText(records, out);
-  }
+  WriteRecords(records, options.json, out);
   return status;
 }
 
@@ -144,6 +152,9 @@ core::Result<PredictedStep> CheckTask(const text::TaskFile& task, CheckOptions o
       if (outcome.contains(key))
         for (const Json& line : outcome[key])
           (key[0] == 'w' ? predicted.warnings : predicted.unchecked).push_back(line);
+    std::ostringstream shown;
+    WriteRecords(records, options.json, shown);
+    predicted.shown = shown.str();
     return predicted;
   } catch (const std::exception& e) {
     return core::Failure{std::string("the check could not be completed: ") + e.what()};
@@ -177,9 +188,12 @@ std::function<int()> SetUpCheckCommand(CLI::App& check,
       "drive. Nothing is written, deleted or deciphered: switches are followed, not carried out,\n"
       "and passwords stay *****. What the real machine may do differently is said at the end.\n"
       "It exits with the status `x5ctl exec` would exit with for the final report it "
-      "predicts.\n\n" +
+      "predicts.\n"
+      "A job file (with [[step]] tables) is checked step by step as --both checks a task, each\n"
+      "step with the RC the one before would leave if it ran as predicted, then the job's table;\n"
+      "it exits with the status `x5ctl job run` would exit with.\n\n" +
       std::string(step::kStepExitStatusHelp));
-  check.add_option("task", options->task_path, "Task file (TOML)")->required();
+  check.add_option("task", options->task_path, "Task file or job file (TOML)")->required();
   check
       .add_option("--drive", options->drives,
                   "A drive of the runner on this machine: C=DIR or \\\\server\\share=DIR")

@@ -53,6 +53,7 @@ struct PredictedStep {
   std::string verdict;  // "the step abends", ...
   std::vector<std::string> warnings;
   std::vector<std::string> unchecked;  // rule lines whose file no --drive mapping reaches
+  std::string shown;  // the check as `x5ctl check --both` prints it (JSON lines with --json)
 };
 
 // Checks an already loaded task (its task RC as the caller set it) as `x5ctl check --both` does,
@@ -60,6 +61,15 @@ struct PredictedStep {
 // failure names an option that is not understood, or a check that could not be completed.
 [[nodiscard]] core::Result<PredictedStep> CheckTask(const text::TaskFile& task,
                                                     CheckOptions options) noexcept;
+
+// Checks a job file (one with [[step]] tables) step by step as CheckTask does, each step with the
+// RC the one before it would leave if it ran as predicted; writes each step's check, then the job's
+// table and outcome. Returns the job's predicted exit status (by `x5ctl job run`'s table).
+int RunJobCheck(const CheckOptions& options, std::ostream& out, std::ostream& errors);
+
+// Whether the TOML file at `path` is a job file (it has a `step` key); false when it cannot be
+// read.
+bool IsJobFile(const std::string& path);
 
 // Declares the options of `x5ctl check` on `app`; the returned handler runs the check once they
 // are parsed. Relative --drive folders start at `base` (empty: the current directory).

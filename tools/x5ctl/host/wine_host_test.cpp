@@ -2,6 +2,11 @@
 #include "x5ctl/host/wine_host.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 namespace x5::ctl::host {
 namespace {
@@ -87,6 +92,69 @@ TEST(HostLines, DisplaysAndValuesThatCanBePrinted) {
   for (const char* bad : {"/p x';id>F;'", "/p\nLD_PRELOAD=x", "/p$(id)", "/p`id`", "/p\\x"})
     EXPECT_NE(UnsafeInLine(bad), "") << bad;
   EXPECT_EQ(UnsafeInLine("/home/batch/wine prefix"), "");
+}
+
+// What setup-host writes into a prefix of its own user (Wine's log, the settings file) is never
+// written through a link planted there, by a step that runs as that user or anyone else who can
+// write the prefix: the link's target keeps its bytes and no file appears where it leads.
+TEST(PrefixFiles, LinksPlantedInTheUsersOwnPrefixAreNotFollowed) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(testing::TempDir()) / ("x5ctl_prefix_" + std::to_string(getpid()));
+  const fs::path prefix = root / "prefix";
+  const fs::path victim = root / "victim";
+  const fs::path elsewhere = root / "elsewhere";
+  const std::vector<std::string> temp = {"drive_c", "windows", "temp"};
+  const std::string log = (prefix / "setup-host.log").string();
+  const auto log_wine = [&] {
+    const core::Result<int> ran =
+        RunToEnd({"sh", "-c", "echo wine says >&2"}, {ChildErrors::Kind::kAppendTo, log});
+    return ran ? std::string() : ran.failure().text;
+  };
+  const auto write_settings = [&] {
+    const core::Result<std::string> made =
+        WriteNewFileInPrefix(prefix.string(), temp, "x5runner-prefix", ".reg", "REGEDIT4\n");
+    return made ? std::string() : made.failure().text;
+  };
+  struct Row {
+    const char* name;
+    std::function<void()> plant;
+    std::function<std::string()> write;
+    const char* refusal;  // "" when the write goes through
+  };
+  const Row rows[] = {
+      {"plain log", [] {}, log_wine, ""},
+      {"plain settings", [] {}, write_settings, ""},
+      {"log links to a file", [&] { fs::create_symlink(victim, log); }, log_wine, "symbolic link"},
+      {"log links nowhere", [&] { fs::create_symlink(elsewhere / "new", log); }, log_wine,
+       "symbolic link"},
+      {"log is a hard link", [&] { fs::create_hard_link(victim, log); }, log_wine, "one name"},
+      {"temp links to a folder",
+       [&] { fs::create_symlink(elsewhere, prefix / "drive_c" / "windows" / "temp"); },
+       write_settings, "link or no folder"},
+      {"drive_c links to a folder",
+       [&] {
+         fs::remove_all(prefix / "drive_c");
+         fs::create_symlink(elsewhere, prefix / "drive_c");
+       },
+       write_settings, "link or no folder"},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(root);
+    fs::create_directories(prefix / "drive_c" / "windows");
+    fs::create_directories(elsewhere);
+    std::ofstream(victim) << "victim's\n";
+    ASSERT_TRUE(ClaimPrefix(prefix.string()).ok()) << row.name;
+    row.plant();
+    const std::string refusal = row.write();
+    if (*row.refusal == '\0')
+      EXPECT_EQ(refusal, "") << row.name;
+    else
+      EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.name << ": " << refusal;
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "victim's\n") << row.name;
+    EXPECT_TRUE(fs::is_empty(elsewhere)) << row.name;
+  }
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -317,6 +317,15 @@ TEST_F(Exec, JobSkipsAbendsIsStoppedAndStartsAgainWhereItStopped) {
             "\"done\" \"STEP OK \" 8 \"-\" 8\n\"done\" \"RC <>   \" 8 \"+\" 121\n"
             "\"done\" \"STEP OK \" 8 \"+\" 0\njob 8");
   EXPECT_EQ(ReadFileText(Linux("job.state/job.rc")), "8\n");
+
+  // --only runs one step with the RC the job had there; the other steps keep their records.
+  const Ran only = Finish(Spawn(job_run({"--only", "2"})));
+  EXPECT_EQ(only.status, 121) << only.err;
+  EXPECT_TRUE(Contains(only.out, "===== step 2 of 3")) << only.out;
+  EXPECT_FALSE(Contains(only.out, "recovery-with")) << only.out;
+  EXPECT_EQ(steps(),
+            "\"done\" \"STEP OK \" 8 \"-\" 8\n\"done\" \"RC <>   \" 8 \"+\" 121\n"
+            "\"done\" \"STEP OK \" 8 \"+\" 0\njob 8");
 }
 
 }  // namespace

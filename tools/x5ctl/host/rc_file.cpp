@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <ctime>
 #include <system_error>
+
+#include "x5ctl/text/format.h"
 
 namespace x5::ctl::host {
 namespace {
@@ -76,17 +77,8 @@ std::filesystem::path RcLockPath(const std::filesystem::path& rc_file) {
 }
 
 std::string RcHolderNote(int64_t process_id, std::string_view host, std::string_view what) {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char when[32] = "";
-  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
   return "x5ctl exec pid " + std::to_string(process_id) + " on " + std::string(host) + " since " +
-         when + ", " + std::string(what) + "\n";
+         text::UtcNow() + ", " + std::string(what) + "\n";
 }
 
 core::Result<std::optional<int32_t>> RcFromText(const std::filesystem::path& path,

@@ -51,7 +51,7 @@ class JobStepDriver final : public subcommands::ExecDriver {
     StepRecord record = Fresh(step_, state_.run);
     record.stage = Stage::kRunning;
     record.rc_in = task.task.task_rc;
-    record.started = UtcNow();
+    record.started = text::UtcNow();
     record.host = host::HostName();
     record.process_id = host::ProcessId();
     if (const char* slurm_job = std::getenv("SLURM_JOB_ID"))

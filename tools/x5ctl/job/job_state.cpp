@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
@@ -210,21 +209,9 @@ std::string OutcomeCell(const StepRecord& s) {
 
 }  // namespace
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char text[32] = "";
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
-
 std::string NewRunName() {
-  std::string name = UtcNow() + " " + host::HostName() + " " + std::to_string(host::ProcessId());
+  std::string name =
+      text::UtcNow() + " " + host::HostName() + " " + std::to_string(host::ProcessId());
   std::replace(name.begin(), name.end(), ' ', '-');
   return name;
 }

@@ -56,8 +56,6 @@ struct JobState {
 
 // A name for a new run, unique across the machines of a cluster: time, host and process.
 std::string NewRunName();
-// "YYYY-MM-DD HH:MM:SS UTC" of now.
-std::string UtcNow();
 
 // The state as the JSON text the state file holds, and back. Reading refuses anything that is not a
 // state this x5ctl wrote (the file lies in a folder others may write).

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 
 #include "core/calendar.h"
 #include "x5ctl/text/ansi_text.h"
@@ -66,6 +67,19 @@ std::string JsonLine(const nlohmann::ordered_json& json) {
 
 std::string JsonLine(const nlohmann::json& json) {
   return EscapedControls(json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[32] = "";
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return text;
 }
 
 std::string FormatFileTime(int64_t filetime) {

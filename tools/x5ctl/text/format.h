@@ -18,6 +18,9 @@
 
 namespace x5::ctl::text {
 
+// "YYYY-MM-DD HH:MM:SS UTC" of now: when a holder took an RC file, when a job's step started.
+std::string UtcNow();
+
 // A FILETIME that holds local time (100 ns units since 1601-01-01) as "YYYY-MM-DD HH:MM:SS";
 // "-" for 0 (not set yet), the raw number for a negative value.
 std::string FormatFileTime(int64_t filetime);

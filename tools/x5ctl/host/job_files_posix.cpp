@@ -9,35 +9,11 @@
 #include <string>
 #include <utility>
 
+#include "x5ctl/host/descriptor_posix.h"
 #include "x5ctl/host/job_files.h"
 
 namespace x5::ctl::host {
 namespace {
-
-core::Failure SystemFailure(const std::string& what) {
-  const int code = errno;
-  return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
-}
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and says whether the close succeeded (NFS reports late write errors here).
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -127,20 +103,11 @@ core::Result<std::optional<std::string>> ReadRegularFile(const std::filesystem::
                          "hard link); it is not read"};
   if (static_cast<uintmax_t>(facts.st_size) > limit)
     return core::Failure{path.string() + ": larger than " + std::to_string(limit) + " bytes"};
-  std::string bytes(static_cast<size_t>(facts.st_size), '\0');
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = read(file.get(), bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return SystemFailure(path.string() + ": cannot read it");
-    if (n == 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
-  bytes.resize(got);
-  return std::optional<std::string>(std::move(bytes));
+  core::Result<std::string> bytes =
+      ReadUpTo(file.get(), static_cast<size_t>(facts.st_size), path.string() + ": cannot read it");
+  if (!bytes)
+    return bytes.failure();
+  return std::optional<std::string>(std::move(*bytes));
 }
 
 std::string HostName() {

@@ -8,21 +8,11 @@
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 #include "win/unique_handle.h"
+#include "x5ctl/host/failure_win.h"
 #include "x5ctl/host/job_files.h"
 
 namespace x5::ctl::host {
 namespace {
-
-core::Failure SystemFailure(const std::string& what, DWORD code = GetLastError()) {
-  return core::Failure{what + " (error " + std::to_string(code) + ")", code};
-}
-
-// The refusal of the job-folder helper, or the system's code.
-core::Failure OutcomeFailure(const std::string& what, const win::JobFileOutcome& outcome) {
-  if (outcome.Refused())
-    return core::Failure{outcome.refusal, outcome.error};
-  return SystemFailure(what, outcome.error);
-}
 
 struct Opened {
   win::JobFolder folder;

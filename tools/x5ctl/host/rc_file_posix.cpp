@@ -14,38 +14,13 @@
 #include <string>
 #include <utility>
 
+#include "x5ctl/host/descriptor_posix.h"
 #include "x5ctl/host/job_files.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::host {
 namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  int get() const { return fd_; }
-  [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
-  // Closes now and says whether the close succeeded (NFS reports late write errors here).
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-core::Failure SystemFailure(const std::string& what) {
-  const int code = errno;
-  return core::Failure{what + ": " + std::strerror(code), static_cast<uint32_t>(code)};
-}
 
 // Try the whole-file write lock; 0 taken, else the errno.
 int TryLock(int fd) {
@@ -123,20 +98,11 @@ class PosixRcFile final : public RcFile {
       return opened.failure().Within("cannot read the RC file: ");
     }
     Descriptor file(*opened);
-    std::string text(kRcFileMaxBytes + 1, '\0');
-    size_t got = 0;
-    while (got < text.size()) {
-      const ssize_t n = read(file.get(), text.data() + got, text.size() - got);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n < 0)
-        return SystemFailure(path_.string() + ": cannot read the RC file");
-      if (n == 0)
-        break;
-      got += static_cast<size_t>(n);
-    }
-    text.resize(got);
-    return RcFromText(path_, text);
+    const core::Result<std::string> text =
+        ReadUpTo(file.get(), kRcFileMaxBytes + 1, path_.string() + ": cannot read the RC file");
+    if (!text)
+      return text.failure();
+    return RcFromText(path_, *text);
   }
 
   core::Result<void> Write(int32_t rc) override {

@@ -8,22 +8,12 @@
 #include "win/job_folder.h"
 #include "win/job_folder_win.h"
 #include "win/unique_handle.h"
+#include "x5ctl/host/failure_win.h"
 #include "x5ctl/host/rc_file.h"
 #include "x5ctl/text/ansi_text.h"
 
 namespace x5::ctl::host {
 namespace {
-
-core::Failure SystemFailure(const std::string& what, DWORD code = GetLastError()) {
-  return core::Failure{what + " (error " + std::to_string(code) + ")", code};
-}
-
-// The refusal of the job-folder helper, or the system's code.
-core::Failure OutcomeFailure(const std::string& what, const win::JobFileOutcome& outcome) {
-  if (outcome.Refused())
-    return core::Failure{outcome.refusal, outcome.error};
-  return SystemFailure(what, outcome.error);
-}
 
 // Windows locks keep others from reading the locked bytes: the lock lies far beyond the holder's
 // note, so that a refused step can still read who holds it.

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +167,19 @@ TEST(CheckGuide, EveryExampleGivesItsExpectedOutputAndIsInTheGuide) {
   }
   if (update)
     WriteText(kGuide, guide);
+}
+
+// A job checked without the drive its first step's rule reads: that step's check is not complete,
+// so neither is the job's prediction, in the exit status and in the job record that ends the JSON.
+TEST(CheckJob, AStepNotCheckedLeavesTheJobNotPredicted) {
+  const Checked checked = RunExample({"job", kExamples / "job", {}}, true);
+  EXPECT_EQ(checked.status, kCheckUnchecked) << checked.errors;
+  const std::string last = checked.out.substr(checked.out.rfind('\n', checked.out.size() - 2) + 1);
+  const nlohmann::json job = nlohmann::json::parse(last);
+  EXPECT_EQ(job["record"], "job");
+  EXPECT_EQ(job["exit_status"], kCheckUnchecked);
+  ASSERT_EQ(job["steps"].size(), 3u);
+  EXPECT_EQ(job["steps"][1]["rc_in"], 1);  // the rule did not fire here: RC 1 goes on
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "x5ctl/job/job_file.h"
 #include "x5ctl/job/job_state.h"
 #include "x5ctl/text/ansi_text.h"
+#include "x5ctl/text/format.h"
 #include "x5ctl/text/task_layers.h"
 
 namespace x5::ctl::check {
@@ -70,7 +71,13 @@ int RunJobCheck(const CheckOptions& options, std::ostream& out, std::ostream& er
   const std::optional<step::ExecOutcome> outcome = job::JobOutcome(state);
   const int status = unchecked || !outcome ? kCheckUnchecked : outcome->status;
   if (options.json) {
-    out << job::JobJson(job, state) << "\n";
+    // The job record as `job run --json` writes it, with the outcome a check can tell.
+    Json record = Json::parse(job::JobJson(job, state));
+    if (unchecked) {
+      record["exit_status"] = status;
+      record["meaning"] = "not predicted: a step's check could not be completed";
+    }
+    out << text::JsonLine(record) << "\n";
   } else {
     out << "\nThe job as predicted:\n" << job::FormatTable(state);
     out << "Outcome: "

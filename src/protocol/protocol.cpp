@@ -87,6 +87,9 @@ TaskRecord DecodeTaskRecord(std::span<const uint8_t, kTaskRecordSize> bytes) {
   t.condition_line_limit = GetI32(b + 1072);
   t.picture_interval = GetI32(b + 1076);
   t.os_version = b[1084];
+  t.asks_extensions =
+      std::equal(kExtensionRequest.begin(), kExtensionRequest.end(), b + kExtensionRequestOffset,
+                 [](char want, uint8_t got) { return static_cast<uint8_t>(want) == got; });
   return t;
 }
 
@@ -106,7 +109,10 @@ TaskBytes EncodeTaskRecord(const TaskRecord& t) {
   PutText(b + 80, t.password, kPasswordWidth);
   PutText(b + 120, t.domain, kDomainWidth);
   PutText(b + 160, t.job_name, kJobNameWidth);
-  PutText(b + 192, "", 32);
+  if (t.asks_extensions)
+    std::memcpy(b + kExtensionRequestOffset, kExtensionRequest.data(), kExtensionRequestWidth);
+  else
+    PutText(b + kExtensionRequestOffset, "", kExtensionRequestWidth);
   PutI32(b + 224, t.command_length);
   PutI32(b + 228, t.conditions_length);
   PutI32(b + 232, t.variables_length);

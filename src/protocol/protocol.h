@@ -24,6 +24,18 @@ inline constexpr size_t kTextWritePiece = 4096;
 // Still-running result of a non-waiting check on the step process (WAIT_TIMEOUT).
 inline constexpr int32_t kStillRunning = 258;
 
+// What a parent writes into the task record's reserved text field (offset 192, 32 bytes, which
+// parents leave blank, zero or as their memory held it) to ask for what the runner gives beyond
+// the records' first layout: the step's exit code in the final reports. Control bytes at both ends
+// and zeros after it, so neither text nor rubbish matches it by accident; a parent that does not
+// write it sees exactly the first layout's bytes.
+inline constexpr size_t kExtensionRequestOffset = 192;
+inline constexpr size_t kExtensionRequestWidth = 32;
+inline constexpr char kExtensionRequestBytes[] =
+    "\x05X5CTL/EXTENSIONS/1\x05\0\0\0\0\0\0\0\0\0\0\0\0";
+static_assert(sizeof(kExtensionRequestBytes) - 1 == kExtensionRequestWidth);
+inline constexpr std::string_view kExtensionRequest{kExtensionRequestBytes, kExtensionRequestWidth};
+
 // The task record, decoded. Text fields keep their raw width (blank padded); use Trimmed().
 struct TaskRecord {
   int32_t window_left = 0;
@@ -56,6 +68,8 @@ struct TaskRecord {
   int32_t condition_line_limit = 0;
   int32_t picture_interval = 0;
   uint8_t os_version = 0;
+  // The reserved field holds kExtensionRequest exactly.
+  bool asks_extensions = false;
 };
 
 // Field widths of the text fields, for encoders that must pad.
@@ -120,9 +134,9 @@ struct StepReport {
   int64_t io_count = 0;                  // count * 10000
   std::string status_text = "WAIT    ";  // always 8 characters
   int32_t status_code = 0;
-  // The exit code of the step's main process once the runner has seen it end (its final reports),
-  // else 0. The status code stays the wait result there, as parents expect of "STEP OK"; this
-  // field was reserved (always 0) in the first layout, so parents that ignore it are unaffected.
+  // Reserved (0) for every parent but one that asked for the extensions (kExtensionRequest): then
+  // the exit code of the step's main process in the final reports once the runner has seen it
+  // end. The status code stays the wait result, as parents expect of "STEP OK".
   int32_t step_exit_code = 0;
   int32_t current_rc = 0;
   char result_flag = '+';

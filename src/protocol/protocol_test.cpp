@@ -67,6 +67,32 @@ TEST(TaskRecord, FieldsLandAtTheirOffsets) {
   EXPECT_EQ(DecodeTaskRecord(b).user_name, Padded("alice", 40));
 }
 
+// Only the exact request in the reserved field asks for the extensions; a parent that leaves the
+// field blank, zero or as its memory held it does not.
+TEST(TaskRecord, OnlyTheExactRequestAsksForExtensions) {
+  TaskRecord asking;
+  asking.asks_extensions = true;
+  const TaskBytes request = EncodeTaskRecord(asking);
+  EXPECT_TRUE(DecodeTaskRecord(request).asks_extensions);
+  EXPECT_EQ(std::string(request.begin() + kExtensionRequestOffset,
+                        request.begin() + kExtensionRequestOffset + kExtensionRequestWidth),
+            kExtensionRequest);
+  const std::string near_misses[] = {std::string(kExtensionRequestWidth, ' '),
+                                     std::string(kExtensionRequestWidth, '\0'),
+                                     std::string(kExtensionRequestWidth, '\xff'),
+                                     Padded("X5CTL/EXTENSIONS/1", kExtensionRequestWidth)};
+  for (const std::string& field : near_misses) {
+    TaskBytes bytes = request;
+    std::copy(field.begin(), field.end(), bytes.begin() + kExtensionRequestOffset);
+    EXPECT_FALSE(DecodeTaskRecord(bytes).asks_extensions) << field;
+  }
+  for (size_t at = 0; at < kExtensionRequestWidth; ++at) {
+    TaskBytes bytes = request;
+    bytes[kExtensionRequestOffset + at] ^= 0x20;
+    EXPECT_FALSE(DecodeTaskRecord(bytes).asks_extensions) << at;
+  }
+}
+
 TEST(StepReport, LayoutIsExact) {
   StepReport r;
   r.start_time = 0x0102030405060708;

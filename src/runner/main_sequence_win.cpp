@@ -252,8 +252,12 @@ void Finish(Run& run) {
   run.step.last_wait_result = static_cast<int32_t>(wait);
   const std::optional<uint32_t> exit_code = run.step.ExitCode();
   if (wait == WAIT_OBJECT_0) {
-    if (exit_code)
-      run.outcome.report.step_exit_code = static_cast<int32_t>(*exit_code);
+    if (exit_code) {
+      run.step.exit_code = *exit_code;
+      // Beyond the report's first layout: only a parent that asked for it gets it.
+      if (run.inputs.task.asks_extensions)
+        run.outcome.report.step_exit_code = static_cast<int32_t>(*exit_code);
+    }
   } else {
     run.outcome.accounting_flag = false;
   }

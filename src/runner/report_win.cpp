@@ -93,7 +93,7 @@ void ReportAndAccount(const RunInputs& inputs,
     if (outcome.accounting_flag) {
       services.console.SendText(StartedLine(creation));
       services.console.SendText(EndedLine(exit));
-      services.console.SendText(ExitCodeLine(static_cast<uint32_t>(report.step_exit_code)));
+      services.console.SendText(ExitCodeLine(step.exit_code));
     }
   } else {
     // A step in a job is reported with the job's times, read below; its main process's times

@@ -103,6 +103,7 @@ class StepProcess {
   protocol::StatusRecord record;  // launch record: status text and code of the launch
   StepTimes times;                // of the step's main process, local
   int32_t last_wait_result = protocol::kStillRunning;
+  uint32_t exit_code = 0;       // of the main process, once the runner has seen it end
   int32_t launch_priority = 0;  // the task's, or that of a PRTY during the checks before the step
   bool killed = false;
   // A KILL stopped a file check before the launch: no switch is carried out and nothing runs.

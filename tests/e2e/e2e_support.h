@@ -154,6 +154,45 @@ inline void SetCaptureLock(unsigned value) {
                  "/d", std::to_string(value), "/f"});
 }
 
+// What a parent written from the protocol alone finds wrong in a runner's output: the status
+// record's fields, and in every report the reserved fields, the record version, the phase (never
+// going back) and the report text length (0 before the final reports, the bytes that follow in
+// them). Bytes after the last whole record are a record cut short and not judged.
+inline std::vector<std::string> StrictProtocolProblems(const std::vector<uint8_t>& bytes) {
+  std::vector<std::string> problems;
+  const auto i32 = [&](size_t at) {
+    int32_t v = 0;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+  };
+  const auto zero = [&](size_t at, size_t n) {
+    return std::all_of(bytes.begin() + at, bytes.begin() + at + n,
+                       [](uint8_t b) { return b == 0; });
+  };
+  if (bytes.size() < protocol::kStatusRecordSize)
+    return problems;
+  if (!zero(0, 16) || std::string(bytes.begin() + 16, bytes.begin() + 24) != "Started " ||
+      i32(24) != 0)
+    problems.push_back("the status record is not the protocol's");
+  uint8_t phase = 0;
+  for (size_t at = protocol::kStatusRecordSize; at + protocol::kStepReportSize <= bytes.size();) {
+    const std::string which = "report at byte " + std::to_string(at) + ": ";
+    const int32_t text_length = i32(at + 76);
+    if (!zero(at + 60, 8) || bytes[at + 75] != 0)
+      problems.push_back(which + "a reserved field is not 0");
+    if (bytes[at + 73] != 1)
+      problems.push_back(which + "record version " + std::to_string(bytes[at + 73]));
+    if (bytes[at + 74] > 5 || bytes[at + 74] < phase)
+      problems.push_back(which + "phase " + std::to_string(bytes[at + 74]) + " after " +
+                         std::to_string(phase));
+    phase = bytes[at + 74];
+    if (text_length < 0 || (phase < 4 && text_length != 0))
+      problems.push_back(which + "report text length " + std::to_string(text_length));
+    at += protocol::kStepReportSize + static_cast<size_t>(std::max(text_length, 0));
+  }
+  return problems;
+}
+
 class RunnerTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -205,9 +244,19 @@ class RunnerTest : public testing::Test {
            Win("console.txt") + "'\n";
   }
 
+  // Every runner a test starts is held to the protocol's bytes, as a parent written from the
+  // protocol alone would hold it, unless its task asked for the extensions.
+  void TearDown() override {
+    if (session_ && strict_) {
+      for (const std::string& problem : StrictProtocolProblems(session_->Received()))
+        ADD_FAILURE() << problem;
+    }
+  }
+
   // Starts the runner (in `cwd`, a Linux path, when one is given), sends the task and checks the
   // exact status record.
   void Start(const protocol::TaskRecord& task, const fs::path& cwd = {}) {
+    strict_ = !task.asks_extensions;
     session_ = std::make_unique<ctl::step::RunnerSession>();
     session_->SetTimeout(std::chrono::seconds(60));
     if (cwd.empty()) {
@@ -280,6 +329,7 @@ class RunnerTest : public testing::Test {
   int32_t job_number_ = 0;
   ctl::text::TaskBlocks blocks_;
   std::unique_ptr<ctl::step::RunnerSession> session_;
+  bool strict_ = true;
 };
 
 }  // namespace x5::e2e

@@ -27,6 +27,7 @@ int Reg(std::vector<std::string> args) {
 class Identity : public RunnerTest {
  protected:
   void TearDown() override {
+    RunnerTest::TearDown();
     if (!profile_key_.empty())
       (void)Reg({"delete", profile_key_, "/f"});
   }

@@ -28,6 +28,7 @@ class KillBound : public RunnerTest {
   }
   // Whatever happened, the lock is left free for the tests after this one.
   void TearDown() override {
+    RunnerTest::TearDown();
     if (!IsSkipped())
       SetCaptureLock(0);
   }

@@ -87,6 +87,8 @@ core::Result<StepRun> RunStep(const StepOptions& options,
   if (!loaded)
     return refused(loaded.failure().text);
   StepRun run{std::move(*loaded), {}, {}, false, {}};
+  // The step's exit code in the final reports: x5ctl's outcome and --fail-on-exit-code read it.
+  run.task.task.asks_extensions = true;
   const core::Result<std::string> runner_path = RunnerPath(options.runner, options.wine);
   if (!runner_path)
     return refused(runner_path.failure().text);

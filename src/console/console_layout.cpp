@@ -1,4 +1,5 @@
-// Portable decisions behind the runner console: the resize plan and the saved-text line form.
+// Portable decisions behind the runner console: the resize plan, the job log's rows as they are
+// moved or saved, and the packing of many lines into few writes.
 #include "console/console_layout.h"
 
 #include <algorithm>
@@ -41,14 +42,45 @@ ConsoleResizePlan PlanConsoleResize(int32_t current_columns,
   return plan;
 }
 
-std::optional<BufferSize> JobLogBufferGrowth(int32_t columns, int32_t rows) {
+std::optional<BufferSize> JobLogBufferSize(int32_t columns, int32_t rows) {
   const int32_t wanted_columns = std::max(columns, kJobLogColumns);
-  const int32_t wanted_rows = std::max(rows, kJobLogRows);
-  if (wanted_columns == columns && wanted_rows == rows)
+  if ((wanted_columns == columns && rows == kJobLogRows) || !FitsInt16(wanted_columns))
     return std::nullopt;
-  if (!FitsInt16(wanted_columns) || !FitsInt16(wanted_rows))
-    return std::nullopt;
-  return BufferSize{static_cast<int16_t>(wanted_columns), static_cast<int16_t>(wanted_rows)};
+  return BufferSize{static_cast<int16_t>(wanted_columns), static_cast<int16_t>(kJobLogRows)};
+}
+
+UnmovedRows FindUnmovedRows(int32_t marked, int32_t found, int32_t cursor_row, int32_t rows) {
+  UnmovedRows unmoved;
+  // A full buffer scrolls with each new row, so its cursor stays on the last one; a cleared one
+  // starts again at the top. Without a mark (nothing moved yet, or the cursor stood on the top
+  // row), a full buffer has scrolled as far as anyone can tell.
+  const bool full = cursor_row >= rows - 1;
+  if (marked < 0) {
+    if (full)
+      unmoved.lost_line = std::string(kRowsScrolledAwayLine);
+    return unmoved;
+  }
+  if (found >= 0) {
+    // A step that moved its cursor back over moved rows writes them anew.
+    unmoved.first = std::min(found + 1, std::max(cursor_row, 0));
+    return unmoved;
+  }
+  unmoved.lost_line = std::string(full ? kRowsScrolledAwayLine : kConsoleClearedLine);
+  return unmoved;
+}
+
+void AppendMovedRow(std::string& out, std::string_view row, bool& line_open) {
+  const size_t end = row.find_last_not_of(' ');
+  const bool full = !row.empty() && end == row.size() - 1;
+  if (full && row.find_first_not_of('_') != std::string_view::npos) {
+    out.append(row);
+    line_open = true;
+    return;
+  }
+  if (end != std::string_view::npos)
+    out.append(row.substr(0, end + 1));
+  out.append("\r\n");
+  line_open = false;
 }
 
 bool ConsoleLostRows(int32_t rows,

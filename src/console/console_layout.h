@@ -1,5 +1,5 @@
-// Portable decisions behind the runner console: the resize plan, the saved-text line form and the
-// packing of many lines into few writes.
+// Portable decisions behind the runner console: the resize plan, the job log's rows as they are
+// moved or saved, and the packing of many lines into few writes.
 #pragma once
 
 #include <cstdint>
@@ -36,19 +36,51 @@ struct ConsoleResizePlan {
                                                   int32_t largest_width,
                                                   int32_t largest_height);
 
-// The job log's least buffer, whatever the system: what a current console holds by default, so a
-// step's output does not scroll out of it and ordinary long lines are not broken into rows.
+// The job log's console: as wide as a current console, so ordinary long lines keep to one row,
+// and only as tall as its window. Its history goes to the console file as rows appear (see
+// JobLogSpool): the console host keeps a picture of the whole buffer, about 60 KB a row, and a
+// runner's processes should need no more than twice a bare console program's memory.
 inline constexpr int32_t kJobLogColumns = 120;
-inline constexpr int32_t kJobLogRows = 9001;
+inline constexpr int32_t kJobLogRows = 30;
 
 struct BufferSize {
   int16_t columns = 0;
   int16_t rows = 0;
 };
 
-// The buffer to grow a console of `columns` x `rows` to, so it is at least the job log's least
-// size; nothing when it is that large already. A buffer only grows here: its window stays.
-[[nodiscard]] std::optional<BufferSize> JobLogBufferGrowth(int32_t columns, int32_t rows);
+// The buffer a console of `columns` x `rows` is given for the job log: at least kJobLogColumns
+// wide (a wider one keeps its width), exactly kJobLogRows tall; nothing when it has that size.
+[[nodiscard]] std::optional<BufferSize> JobLogBufferSize(int32_t columns, int32_t rows);
+
+// Where the rows not yet moved to the job log file begin, and the line the file gets there when
+// rows were lost since the last look.
+struct UnmovedRows {
+  int32_t first = 0;
+  std::string lost_line;  // empty when nothing was lost
+};
+
+// `marked` is -1 when no row was marked yet (or none since the console was found cleared), else
+// 0; `found` is the row that carries the last mark before the one just put (-1: it is gone),
+// `cursor_row` the row being written, `rows` the buffer's height. Marks rise with the buffer's
+// scrolling; one is gone when it scrolled out (rows came faster than they were moved) or the step
+// cleared or overwrote it. A buffer found full without a mark counts as one that scrolled.
+[[nodiscard]] UnmovedRows FindUnmovedRows(int32_t marked,
+                                          int32_t found,
+                                          int32_t cursor_row,
+                                          int32_t rows);
+
+// The job log's lines where rows were lost: scrolled out before they were moved, or cleared.
+inline constexpr std::string_view kRowsScrolledAwayLine =
+    "** Rows scrolled out of the console here before they were saved: the step wrote them faster "
+    "than they could be moved **";
+inline constexpr std::string_view kConsoleClearedLine =
+    "** The step cleared its console here: rows it wrote just before may be missing **";
+
+// Appends one moved row to the job log text. A row that fills the console to its last column
+// goes on in the next row (a line wider than the console stays one line), unless it is a
+// separator of "_"; other rows end their line, trailing blanks removed. `line_open` says whether
+// the last row appended left its line open.
+void AppendMovedRow(std::string& out, std::string_view row, bool& line_open);
 
 // Whether rows scrolled out of the top of a buffer of `rows` rows: the cursor stands on the last
 // row and row 0 no longer holds the first line the runner wrote (`first_line`, as much of it as
@@ -58,7 +90,7 @@ struct BufferSize {
                                    std::string_view row0,
                                    std::string_view first_line);
 
-// The first line of a saved job log whose console lost rows.
+// The first line of a copy of the console whose rows scrolled out of it.
 std::string LostRowsLine(int32_t rows);
 
 // One row of console text as it goes into a saved file: trailing blanks removed, CR LF added.

@@ -1,4 +1,4 @@
-// Console resize ordering and the saved-row form.
+// Console resize ordering, the job log's rows as they are moved, and the saved-row form.
 #include "console/console_layout.h"
 
 #include <gtest/gtest.h>
@@ -32,30 +32,63 @@ TEST(ConsoleResize, OrderFollowsCellCount) {
   EXPECT_EQ(PlanConsoleResize(200, 300, 80, 25, 160, 60).order, ResizeOrder::kRefused);
 }
 
-TEST(JobLogBuffer, GrowsToTheLeastSizeAndLosesRowsOnlyWhenTheFirstLineScrolledAway) {
+TEST(JobLogBuffer, KeepsItsWidthAndHasTheJobLogsHeight) {
   struct {
     int32_t columns, rows;
-    std::string grown;
+    std::string sized;
   } cases[] = {
-      {80, 25, "120x9001"},    // the host's small default
-      {160, 300, "160x9001"},  // wider than asked: the width stays
-      {120, 9001, "-"},        // large enough already
+      {80, 25, "120x30"},     // the host's small default grows
+      {120, 9001, "120x30"},  // a tall default shrinks: its picture would cost 540 MB
+      {160, 30, "-"},         // wider than asked: the width stays
   };
   for (const auto& c : cases) {
-    const std::optional<BufferSize> growth = JobLogBufferGrowth(c.columns, c.rows);
-    EXPECT_EQ(growth ? std::to_string(growth->columns) + "x" + std::to_string(growth->rows) : "-",
-              c.grown);
+    const std::optional<BufferSize> size = JobLogBufferSize(c.columns, c.rows);
+    EXPECT_EQ(size ? std::to_string(size->columns) + "x" + std::to_string(size->rows) : "-",
+              c.sized);
   }
-  // Rows are lost only when the first line scrolled away.
+  // The copy of a console without a job log file says when its first line scrolled away.
   const std::string first = "first line of the runner";
-  EXPECT_FALSE(ConsoleLostRows(9001, 120, first + "   ", first));   // not full
-  EXPECT_FALSE(ConsoleLostRows(9001, 9000, first + "   ", first));  // exactly full
-  EXPECT_TRUE(ConsoleLostRows(9001, 9000, "output line 42", first));
-  EXPECT_FALSE(ConsoleLostRows(9001, 9000, "first", "first line wider than the row"));
-  EXPECT_TRUE(ConsoleLostRows(9001, 9000, "anything", ""));  // first line unknown
-  EXPECT_EQ(LostRowsLine(9001),
-            "** The job log holds only the console's last 9001 rows: earlier output scrolled out "
-            "of it **");
+  EXPECT_FALSE(ConsoleLostRows(30, 12, first + "   ", first));  // not full
+  EXPECT_FALSE(ConsoleLostRows(30, 29, first + "   ", first));  // exactly full
+  EXPECT_TRUE(ConsoleLostRows(30, 29, "output line 42", first));
+  EXPECT_TRUE(ConsoleLostRows(30, 29, "anything", ""));  // first line unknown
+}
+
+// Where the rows not yet moved begin, from where the mark of the last move went.
+TEST(JobLogSpool, UnmovedRowsFollowTheMarkOrSayWhereRowsWereLost) {
+  const std::string none;
+  const std::string away(kRowsScrolledAwayLine);
+  const std::string cleared(kConsoleClearedLine);
+  struct {
+    int32_t marked, found, cursor;
+    int32_t first;
+    const std::string& lost;
+  } cases[] = {
+      {-1, -1, 12, 0, none},   // nothing moved yet
+      {-1, -1, 29, 0, away},   // ... and full at the first look
+      {0, 14, 20, 15, none},   // after the last mark
+      {0, 14, 10, 10, none},   // the cursor went back over moved rows
+      {0, -1, 29, 0, away},    // scrolled out before it was moved
+      {0, -1, 3, 0, cleared},  // cleared
+  };
+  for (const auto& c : cases) {
+    const UnmovedRows unmoved = FindUnmovedRows(c.marked, c.found, c.cursor, 30);
+    EXPECT_EQ(unmoved.first, c.first) << c.marked << " " << c.found;
+    EXPECT_EQ(unmoved.lost_line, c.lost) << c.marked << " " << c.found;
+  }
+}
+
+// Rows as the job log file gets them: a full row goes on in the next (a line wider than the
+// console stays one line), a separator does not; trailing blanks go.
+TEST(JobLogSpool, MovedRowsJoinWhatTheConsoleBrokeAndDropTrailingBlanks) {
+  std::string out;
+  bool open = false;
+  for (std::string_view row : {"first   ", "abcd", "ef  ", "____", "    ", "wxyz", "wxyz", "z   "})
+    AppendMovedRow(out, row, open);
+  EXPECT_EQ(out, "first\r\nabcdef\r\n____\r\n\r\nwxyzwxyzz\r\n");
+  EXPECT_FALSE(open);
+  AppendMovedRow(out, "full", open);
+  EXPECT_TRUE(open);
 }
 
 TEST(ConsoleRows, TrailingBlanksNeverReachTheFile) {

@@ -69,6 +69,7 @@ ConsoleOpening Console::OpenConsole(const std::string& title, uint8_t os_version
 }
 
 bool Console::CloseConsole() {
+  spool_.reset();
   output_.reset();
   input_.reset();
   if (allocated_) {
@@ -84,11 +85,43 @@ bool Console::SendText(std::string_view text) {
   std::string line(text);
   line += "\r\n";
   DWORD written = 0;
-  BOOL ok =
-      WriteConsoleA(output_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  BOOL ok = TRUE;
+  // A line longer than half the console goes in pieces, the rows of each moved to the job log
+  // before the next: the runner's own lines (a long command, say) never scroll out unsaved.
+  const size_t piece =
+      spool_ ? static_cast<size_t>(kJobLogColumns) * (kJobLogRows / 2) : line.size();
+  for (size_t at = 0; at < line.size() && ok; at += piece) {
+    const size_t size = std::min(piece, line.size() - at);
+    ok =
+        WriteConsoleA(output_.get(), line.data() + at, static_cast<DWORD>(size), &written, nullptr);
+    if (spool_ && at + size < line.size())
+      spool_->MoveNow();
+  }
   if (ok && first_line_.empty())
     first_line_ = line.substr(0, line.find_first_of("\r\n"));
   return ok != FALSE;
+}
+
+bool Console::StartJobLog(const std::string& file_name) {
+  if (!output_)
+    return false;
+  std::string refusal;
+  spool_ = JobLogSpool::Start(output_.get(), file_name, refusal);
+  if (!refusal.empty())
+    SendText(refusal);
+  return spool_ != nullptr;
+}
+
+core::Result<void> Console::SaveText(const std::string& file_name, bool is_job_log_file) {
+  if (!spool_)
+    return SaveConsoleText(output_.get(), 0, file_name, first_line_);
+  if (is_job_log_file)
+    return spool_->Save();
+  std::string refusal;
+  core::Result<void> copied = spool_->CopyTo(file_name, refusal);
+  if (!refusal.empty())
+    SendText(refusal);
+  return copied;
 }
 
 bool Console::SendLines(const std::vector<std::string>& lines) {
@@ -156,15 +189,24 @@ core::Result<void> SaveConsoleText(HANDLE screen_buffer,
   }
 }
 
-core::Result<void> GrowJobLogBuffer(HANDLE screen_buffer) {
+core::Result<void> FitJobLogBuffer(HANDLE screen_buffer) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(screen_buffer, &info))
     return ConsoleFailure("the console's size cannot be read");
-  const std::optional<BufferSize> growth = JobLogBufferGrowth(info.dwSize.X, info.dwSize.Y);
-  if (!growth)
+  const std::optional<BufferSize> size = JobLogBufferSize(info.dwSize.X, info.dwSize.Y);
+  if (!size)
     return {};
-  if (!SetConsoleScreenBufferSize(screen_buffer, COORD{growth->columns, growth->rows}))
-    return ConsoleFailure("the console's buffer cannot grow");
+  // The window never reaches past the buffer: a buffer that loses rows loses them from its
+  // window first.
+  SMALL_RECT window = info.srWindow;
+  const SHORT height = static_cast<SHORT>(window.Bottom - window.Top);
+  if (window.Bottom >= size->rows) {
+    window.Top = 0;
+    window.Bottom = static_cast<SHORT>(std::min<int32_t>(height, size->rows - 1));
+    SetConsoleWindowInfo(screen_buffer, TRUE, &window);
+  }
+  if (!SetConsoleScreenBufferSize(screen_buffer, COORD{size->columns, size->rows}))
+    return ConsoleFailure("the console's buffer cannot be sized");
   return {};
 }
 

@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/interfaces.h"
+#include "console/job_log_spool_win.h"
 #include "core/result.h"
 #include "win/unique_handle.h"
 
@@ -43,11 +45,20 @@ class Console {
   // The first line written to the console, by which a save tells whether rows scrolled away.
   const std::string& FirstLine() const { return first_line_; }
 
+  // Moves the console's rows into `file_name` from now on, as they appear (JobLogSpool); a
+  // refused link is said in one console line. False when the file could not be opened: the
+  // console is then copied only by SaveText.
+  bool StartJobLog(const std::string& file_name);
+  // The whole job log into `file_name`: the task's console file (where the moved rows already
+  // are), or a DIAG file. Fails as SaveConsoleText does.
+  core::Result<void> SaveText(const std::string& file_name, bool is_job_log_file);
+
  private:
   win::ScopedFileHandle output_;
   win::ScopedFileHandle input_;
   bool allocated_ = false;
   std::string first_line_;
+  std::unique_ptr<JobLogSpool> spool_;  // stopped before the console's handles close
 };
 
 // Copies the console text from first_row to the cursor row into file_name, which is written only
@@ -60,9 +71,9 @@ core::Result<void> SaveConsoleText(HANDLE screen_buffer,
                                    int32_t first_row,
                                    const std::string& file_name,
                                    std::string_view first_line = {});
-// Grows the screen buffer to at least the job log's least size (the window stays as it is); a
-// buffer that is large enough already is left alone. Fails when it could not be read or grown.
-core::Result<void> GrowJobLogBuffer(HANDLE screen_buffer);
+// Gives the screen buffer the job log's size (JobLogBufferSize); the window stays as it is where
+// the buffer still holds it. Fails when it could not be read or sized.
+core::Result<void> FitJobLogBuffer(HANDLE screen_buffer);
 // Gives the console `columns` x `rows` cells, window and buffer in the order the cell count asks
 // for. Fails when the buffer cannot be read or the size cannot be carried (nothing is changed).
 core::Result<void> SizeConsole(HANDLE screen_buffer, int32_t columns, int32_t rows);

@@ -26,10 +26,6 @@ int64_t NonNegative(int64_t value) noexcept {
   return value < 0 ? 0 : value;
 }
 
-constexpr size_t Index(AccountingQuery query) noexcept {
-  return static_cast<size_t>(query);
-}
-
 // A LocalTime that holds no time at all (a query's zeros); every real one is after 1601.
 bool NoTime(const core::LocalTime& time) noexcept {
   return time.year == 0;
@@ -76,16 +72,6 @@ int64_t IoCountField(uint64_t measured_io, int32_t kilobytes_read) noexcept {
   uint64_t count = SaturatingAdd(measured_io, kilobytes_read < 0 ? 0 : uint64_t(kilobytes_read));
   constexpr uint64_t kLimit = uint64_t{kInt64Max} / 10000;
   return count > kLimit ? kInt64Max : static_cast<int64_t>(count * 10000);
-}
-
-void QueryFailures::Set(AccountingQuery query, uint32_t code) noexcept {
-  // A failure whose code the system did not give still counts as a failure.
-  error[Index(query)] = code == 0 ? 0xFFFFFFFFu : code;
-  any = true;
-}
-
-uint32_t QueryFailures::Get(AccountingQuery query) const noexcept {
-  return error[Index(query)];
 }
 
 void StepTimes::Read(const core::LocalTime& creation, const core::LocalTime& exit) noexcept {

@@ -1,8 +1,7 @@
 // Step accounting figures: the job's and a process's answers as the report's fields, the step's
-// main process times, and the failures of the queries.
+// main process times.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -77,25 +76,6 @@ struct ProcessMemoryKb {
 // The I/O count field of the step report: (measured I/O + kilobytes read) * 10000, held at the
 // largest 64-bit value instead of wrapping; a negative kilobytes figure counts as 0.
 int64_t IoCountField(uint64_t measured_io, int32_t kilobytes_read) noexcept;
-
-// The accounting queries whose failure the console names (once per run each).
-enum class AccountingQuery : uint8_t {
-  kJobBasicAndIo,     // I/O counters stay 0 (basic accounting may still have answered)
-  kJobBasic,          // times, process count and I/O stay 0
-  kJobExtendedLimit,  // peak memory figures stay 0
-  kProcessMemory,
-  kProcessTimes,
-};
-inline constexpr size_t kAccountingQueryCount = 5;
-
-// The system error code of every query that failed in one measurement; 0 = answered or not asked.
-struct QueryFailures {
-  std::array<uint32_t, kAccountingQueryCount> error{};
-  bool any = false;
-
-  void Set(AccountingQuery query, uint32_t code) noexcept;
-  uint32_t Get(AccountingQuery query) const noexcept;
-};
 
 // The step's main process times for the "Started " and "Ended   " lines. Each time the system
 // gives replaces the one kept; a query that fails (or gives no time) keeps it, so the job log shows

@@ -45,24 +45,17 @@ JobAccounting QueryJobAccounting(HANDLE job) noexcept {
     raw.io = JobIoRaw{both.IoInfo.ReadOperationCount, both.IoInfo.WriteOperationCount,
                       both.IoInfo.OtherOperationCount};
   } else {
-    DWORD io_error = GetLastError();
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION basic{};
     if (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &basic, sizeof basic,
                                   nullptr)) {
       raw.basic = JobBasicRaw{basic.TotalProcesses, basic.TotalKernelTime.QuadPart,
                               basic.TotalUserTime.QuadPart};
-      out.failures.Set(AccountingQuery::kJobBasicAndIo, io_error);
-    } else {
-      // This failure covers the I/O figures as well.
-      out.failures.Set(AccountingQuery::kJobBasic, GetLastError());
     }
   }
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION extended{};
   if (QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &extended, sizeof extended,
                                 nullptr)) {
     raw.extended = JobExtendedRaw{extended.PeakProcessMemoryUsed, extended.PeakJobMemoryUsed};
-  } else {
-    out.failures.Set(AccountingQuery::kJobExtendedLimit, GetLastError());
   }
   out.figures = JobFiguresFrom(raw);
   return out;

@@ -13,8 +13,9 @@
 namespace x5::runner {
 
 struct JobAccounting {
-  JobFigures figures;  // fields of failed queries stay 0
-  QueryFailures failures;
+  // Fields of failed queries stay 0. Said nowhere: the job log is the step's, and a notice in it
+  // would be found by rules that search the step's output for failures.
+  JobFigures figures;
 };
 
 // Basic and I/O accounting (falling back to basic alone) and the extended limit information's

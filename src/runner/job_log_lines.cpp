@@ -1,4 +1,4 @@
-// The exact text of the job log block's lines and of the accounting notices.
+// The exact text of the job log block's lines.
 #include "runner/job_log_lines.h"
 
 #include <algorithm>
@@ -17,57 +17,6 @@ std::string TwoDigits(int value) {
 }
 
 }  // namespace
-
-std::string QueryFailureLine(AccountingQuery query, uint32_t error) {
-  std::string_view what;
-  std::string_view figures;
-  switch (query) {
-    case AccountingQuery::kJobBasicAndIo:
-      what = "job I/O accounting";
-      figures = "IO";
-      break;
-    case AccountingQuery::kJobBasic:
-      what = "job accounting";
-      figures = "Kernel, User, IO and Processes";
-      break;
-    case AccountingQuery::kJobExtendedLimit:
-      what = "job memory accounting";
-      figures = "PeakMemory";
-      break;
-    case AccountingQuery::kProcessMemory:
-      what = "process memory";
-      figures = "PeakMemory";
-      break;
-    case AccountingQuery::kProcessTimes:
-      what = "process times";
-      figures = "Kernel, User, Started and Ended";
-      break;
-  }
-  std::string line = "Accounting: ";
-  line += what;
-  line += " not available (error ";
-  line += std::to_string(error);
-  line += "), ";
-  line += figures;
-  line += " shown as 0";
-  return line;
-}
-
-std::string AccountingNotices::Take(const QueryFailures& failures) {
-  std::string lines;
-  if (!failures.any)
-    return lines;
-  for (size_t i = 0; i < kAccountingQueryCount; ++i) {
-    uint32_t bit = 1u << i;
-    if (failures.error[i] == 0 || (said_ & bit) != 0)
-      continue;
-    if (!lines.empty())
-      lines += "\r\n";
-    lines += QueryFailureLine(static_cast<AccountingQuery>(i), failures.error[i]);
-    said_ |= bit;
-  }
-  return lines;
-}
 
 std::string ZeroPairBlanking(std::string text) {
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };

@@ -1,4 +1,4 @@
-// The exact text of the job log block's lines and of the accounting notices.
+// The exact text of the job log block's lines.
 #pragma once
 
 #include <cstdint>
@@ -9,19 +9,6 @@
 #include "runner/accounting.h"
 
 namespace x5::runner {
-
-// The console line that names a failed query.
-std::string QueryFailureLine(AccountingQuery query, uint32_t error);
-
-// Remembers which failures the console has already named, so each is said once per run.
-class AccountingNotices {
- public:
-  // The lines not said before, each without a line end; marks them said.
-  [[nodiscard]] std::string Take(const QueryFailures& failures);
-
- private:
-  uint32_t said_ = 0;
-};
 
 // Replaces the first zero of every "00" that follows a non-digit by a blank, left to right, each
 // replacement visible to the next position: "000h" -> "  0h", "007ms" -> " 07ms", "05s" stays.

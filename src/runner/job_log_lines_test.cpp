@@ -1,4 +1,4 @@
-// The job log block's lines and the accounting notices, to the byte.
+// The job log block's lines, to the byte.
 #include "runner/job_log_lines.h"
 
 #include <gtest/gtest.h>
@@ -11,25 +11,6 @@ namespace {
 constexpr int64_t kMs = 10'000;  // 100 ns ticks per millisecond
 constexpr int64_t kSecond = 1000 * kMs;
 constexpr int64_t kHour = 3600 * kSecond;
-
-TEST(JobLogLines, FailureNoticesAreSaidOncePerQuery) {
-  AccountingNotices notices;
-  QueryFailures failures;
-  EXPECT_EQ(notices.Take(failures), "");
-  failures.Set(AccountingQuery::kJobBasicAndIo, 1);
-  EXPECT_EQ(notices.Take(failures),
-            "Accounting: job I/O accounting not available (error 1), IO shown as 0");
-  EXPECT_EQ(notices.Take(failures), "");
-  failures.Set(AccountingQuery::kJobExtendedLimit, 0);  // no code given still counts
-  EXPECT_EQ(failures.Get(AccountingQuery::kJobExtendedLimit), 0xFFFFFFFFu);
-  failures.Set(AccountingQuery::kProcessTimes, 6);
-  EXPECT_EQ(notices.Take(failures),
-            "Accounting: job memory accounting not available (error 4294967295), PeakMemory "
-            "shown as 0\r\n"
-            "Accounting: process times not available (error 6), Kernel, User, Started and Ended "
-            "shown as 0");
-  EXPECT_EQ(notices.Take(failures), "");
-}
 
 TEST(JobLogLines, DurationLines) {
   const struct {

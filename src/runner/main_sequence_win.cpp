@@ -128,9 +128,13 @@ class RunnerWorld final : public sequence::World {
                                  run_.inputs.task.console_rows);
       console::MinimizeConsoleWindow(run_.inputs.console_title);
     }
-    // On every system, so the job log keeps what the step wrote (after the old systems' sizing,
-    // which the task's geometry decides); a buffer that cannot grow keeps what fits.
-    (void)console::GrowJobLogBuffer(run_.services.console.Output());
+    // On every system (after the old systems' sizing, which the task's geometry decides): wide
+    // enough for ordinary lines, and small, for the console host keeps a picture of all of it.
+    // The job log's history goes to the console file, as rows appear.
+    (void)console::FitJobLogBuffer(run_.services.console.Output());
+    const std::string file = protocol::Trimmed(run_.inputs.task.console_file);
+    if (!file.empty())
+      (void)run_.services.console.StartJobLog(file);
     return true;
   }
 

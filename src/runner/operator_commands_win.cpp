@@ -98,7 +98,7 @@ Handled Diag(int32_t& diag_number,
   // The report has no field for a DIAG file that could not be saved; a link refused says so on
   // the console.
   if (auto file = DiagFileName(inputs.task, state.global_parameter_directory, diag_number))
-    (void)console::SaveConsoleText(console.Output(), 0, *file, console.FirstLine());
+    (void)console.SaveText(*file, false);
   return {std::nullopt, false};
 }
 

@@ -18,36 +18,13 @@ core::LocalTime LocalFromFileTime(int64_t file_time) {
   return core::CalendarFromFileTime(file_time);
 }
 
-// Failed measurements are named on the console once per run, never in the report.
-void SayFailures(RunOutcome& outcome, RunServices& services, const QueryFailures& failures) {
-  if (!failures.any || !services.console.IsOpen())
-    return;
-  std::string lines = outcome.accounting_notices.Take(failures);
-  if (!lines.empty())
-    services.console.SendText(lines);
-}
-
-void SayFailure(RunOutcome& outcome,
-                RunServices& services,
-                AccountingQuery query,
-                const core::Failure& failure) {
-  QueryFailures failures;
-  failures.Set(query, failure.system_code);
-  SayFailures(outcome, services, failures);
-}
-
 // The step's main process times replace those kept when the system gives them.
-void ReadProcessTimes(StepProcess& step,
-                      protocol::StepReport& report,
-                      RunOutcome& outcome,
-                      RunServices& services,
-                      bool say_failure) {
+// A measurement that fails leaves the figures as they were, and is said nowhere: the job log is
+// the step's, and rules search it for the step's failures.
+void ReadProcessTimes(StepProcess& step, protocol::StepReport& report) {
   const core::Result<ProcessTimes> times = QueryProcessTimes(step.Process());
-  if (!times) {
-    if (say_failure)
-      SayFailure(outcome, services, AccountingQuery::kProcessTimes, times.failure());
+  if (!times)
     return;
-  }
   step.times.Read(times->creation, times->exit);
   report.kernel_time = times->kernel_time;
   report.user_time = times->user_time;
@@ -67,8 +44,6 @@ void ReportAndAccount(const RunInputs& inputs,
     const core::Result<ProcessMemoryKb> memory = QueryProcessMemory(step.Process());
     report.memory_kb = memory ? memory->current_kb : 0;
     report.peak_memory_kb = memory ? memory->peak_kb : 0;
-    if (!memory)
-      SayFailure(outcome, services, AccountingQuery::kProcessMemory, memory.failure());
   }
   if (command != nullptr) {
     const std::string separator = SeparatorLine(inputs.task.console_columns);
@@ -76,7 +51,7 @@ void ReportAndAccount(const RunInputs& inputs,
     core::LocalTime creation;
     core::LocalTime exit;
     if (inputs.os_level >= core::OsLevel::kFour) {
-      ReadProcessTimes(step, report, outcome, services, true);
+      ReadProcessTimes(step, report);
       creation = step.times.Creation();
       exit = step.times.Exit(services.clock.Now());
     } else {
@@ -99,7 +74,7 @@ void ReportAndAccount(const RunInputs& inputs,
     // A step in a job is reported with the job's times, read below; its main process's times
     // would be one more request to the system in every operator command's answer for nothing.
     if (inputs.os_level >= core::OsLevel::kFour && !step.HasJob())
-      ReadProcessTimes(step, report, outcome, services, false);
+      ReadProcessTimes(step, report);
     report.status_code = step.last_wait_result;
     report.status_text = ReportStatusText(outcome.report_code.number);
   }
@@ -111,7 +86,6 @@ void ReportAndAccount(const RunInputs& inputs,
     measured_io = job.figures.measured_io;
     report.peak_memory_kb = job.figures.peak_memory_kb;
     report.memory_kb = job.figures.memory_kb;
-    SayFailures(outcome, services, job.failures);
   }
   if (inputs.os_level >= core::OsLevel::kFour && outcome.accounting_flag) {
     services.console.SendText(IoLine(measured_io, report.peak_memory_kb, process_count));
@@ -145,8 +119,7 @@ bool SaveConsoleFile(const RunInputs& inputs, RunServices& services) {
   // Without an open console there is no job log to save, and the last one is kept.
   if (file.empty() || !services.console.IsOpen())
     return true;
-  return static_cast<bool>(
-      console::SaveConsoleText(services.console.Output(), 0, file, services.console.FirstLine()));
+  return static_cast<bool>(services.console.SaveText(file, true));
 }
 
 void SaveConsoleFileOrMark(const RunInputs& inputs, RunOutcome& outcome, RunServices& services) {

@@ -135,7 +135,6 @@ struct RunOutcome {
   std::string report_text;
   bool final_flag = false;
   bool accounting_flag = false;
-  AccountingNotices accounting_notices;
   // What the file checks read, over both condition passes: the I/O count of the report counts
   // it, and the pacer's look interval counts on across the passes.
   int32_t kilobytes_read = 0;

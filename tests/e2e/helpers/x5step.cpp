@@ -1,6 +1,9 @@
 // A step program for the end-to-end tests. Usage: x5step ACTION [ARG] [ACTION [ARG] ...]
 //   echo TEXT     write TEXT and a line end to standard output (the runner's console)
 //   lines N W     write N lines "output line K" padded with "." to W characters
+//   paced N W K MS  the lines of "lines N W", K lines a write with a pause of MS after each
+//   cls           clear the console as a command interpreter's cls does
+//   esc           write a line holding escape sequences that colour a terminal and clear it
 //   sleep MS      sleep (pumping messages once a window exists)
 //   exit CODE     end with that exit code
 //   env NAME      write NAME=value (or NAME is not set) to standard output
@@ -226,6 +229,34 @@ int main(int argc, char** argv) {
       }
       Write(all);
       i += 2;
+    } else if (a == "paced") {
+      const int width = atoi(arg(2));
+      const int per_write = atoi(arg(3)) > 0 ? atoi(arg(3)) : 1;
+      std::string batch;
+      for (int k = 1; k <= atoi(arg(1)); ++k) {
+        std::string line = "output line " + std::to_string(k);
+        if (static_cast<int>(line.size()) < width)
+          line.append(static_cast<size_t>(width) - line.size(), '.');
+        batch += line + "\r\n";
+        if (k % per_write == 0 || k == atoi(arg(1))) {
+          Write(batch);
+          batch.clear();
+          Sleep(static_cast<DWORD>(atoi(arg(4))));
+        }
+      }
+      i += 4;
+    } else if (a == "cls") {
+      const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      if (GetConsoleScreenBufferInfo(out, &info)) {
+        const DWORD cells = static_cast<DWORD>(info.dwSize.X) * info.dwSize.Y;
+        DWORD done = 0;
+        FillConsoleOutputCharacterA(out, ' ', cells, COORD{0, 0}, &done);
+        FillConsoleOutputAttribute(out, info.wAttributes, cells, COORD{0, 0}, &done);
+        SetConsoleCursorPosition(out, COORD{0, 0});
+      }
+    } else if (a == "esc") {
+      Write("\x1B[31mred\x1B[0m \x1B[2J\x1B]0;title\x07\r\n");
     } else if (a == "sleep") {
       windows ? PumpFor(static_cast<DWORD>(atoi(arg(1)))) : Sleep(static_cast<DWORD>(atoi(arg(1))));
       i += 1;

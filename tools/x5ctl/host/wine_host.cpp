@@ -8,7 +8,7 @@ namespace x5::ctl::host {
 std::string RunnerPrefixRegistry() {
   return "REGEDIT4\r\n\r\n"
          // The console defaults of a current Windows (120 columns, 9001 rows kept); the runner
-         // grows its own console to at least this too.
+         // gives its own console the window's 30 rows and keeps the history in its console file.
          "[HKEY_CURRENT_USER\\Console]\r\n"
          "\"ScreenBufferSize\"=dword:23290078\r\n"
          "\"WindowSize\"=dword:001e0078\r\n\r\n"

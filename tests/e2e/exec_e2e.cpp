@@ -220,6 +220,32 @@ TEST_F(Exec, HardKillLeavesNothingRunning) {
       << "the step outlived its runner";
 }
 
+// The job log reaches standard output while the step runs, a line a second, and shows the step's
+// escape sequences without obeying them; what was moved stays in the console file after a hard
+// kill of x5ctl.
+TEST_F(Exec, PrintsTheJobLogWhileTheStepRunsAndLeavesItAfterAHardKill) {
+  WriteTask("STEP esc paced 40 0 1 1000");
+  const auto begin = std::chrono::steady_clock::now();
+  const pid_t pid =
+      Spawn({Tool().string(), "exec", Linux("task.toml").string(), "--runner", runner_});
+  EXPECT_TRUE(WaitUntil([&] { return Contains(ReadFileText(Linux("out.txt")), "output line 3\n"); },
+                        std::chrono::seconds(30)));
+  // Well before the step's 40 s are over, x5ctl still holding the conversation.
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "x5ctl ended";
+  const std::string printed = ReadFileText(Linux("out.txt"));
+  // However the console kept them, no control character reaches standard output.
+  EXPECT_TRUE(Contains(printed, "[31mred")) << printed;
+  EXPECT_TRUE(std::none_of(printed.begin(), printed.end(), [](char c) {
+    return (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F;
+  })) << printed;
+  EXPECT_LT(printed.find("output line 1\n"), printed.find("output line 2\n"));
+  kill(pid, SIGKILL);
+  Finish(pid);
+  EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")), "output line 3\r\n"));
+}
+
 // The Windows build under Wine: Ctrl+C (Wine turns SIGINT into it) kills the step with its
 // evidence, and a hard kill of x5ctl.exe ends its runner through the job that holds it.
 TEST_F(Exec, WindowsToolStopsOnCtrlCAndTakesItsRunnerWhenKilled) {

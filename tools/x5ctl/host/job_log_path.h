@@ -13,7 +13,8 @@ namespace x5::ctl::host {
 // drive links, each folder matched without regard to case as Wine does; otherwise the path itself.
 std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_view wine_command);
 // The job log's bytes (the runner's ANSI code page, CR LF) as this system's text: UTF-8 with LF
-// line ends on Linux, the bytes as they are on Windows.
+// line ends on Linux, the bytes as they are on Windows; control characters but the line ends
+// written as \xNN on both (text::VisibleText), so a step's escape sequences reach no terminal.
 std::string PrintableJobLog(std::string_view bytes);
 
 }  // namespace x5::ctl::host

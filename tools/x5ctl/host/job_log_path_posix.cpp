@@ -85,12 +85,22 @@ std::filesystem::path LocalPathOf(const std::string& windows_path, std::string_v
 std::string PrintableJobLog(std::string_view bytes) {
   std::string lines;
   lines.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-      continue;
-    lines += bytes[i];
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    const bool ended = end != std::string_view::npos;
+    if (!ended)
+      end = bytes.size();
+    std::string_view line = bytes.substr(start, end - start);
+    if (ended && !line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    // What the step wrote is shown, never obeyed: its escape sequences reach no terminal.
+    lines += text::VisibleText(line);
+    if (ended)
+      lines += '\n';
+    start = end + 1;
   }
-  return text::Utf8FromAnsi(lines);
+  return lines;
 }
 
 }  // namespace x5::ctl::host

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
@@ -11,31 +12,12 @@
 #include "x5ctl/host/whole_file.h"
 #include "x5ctl/host/wine_host.h"
 #include "x5ctl/step/explain.h"
+#include "x5ctl/step/job_log_follower.h"
 #include "x5ctl/text/ansi_text.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::step {
 namespace {
-
-// What the console file looked like before the run, so that a file the runner did not write
-// (it was killed first, say) is not taken for this run's job log.
-struct FileStamp {
-  bool exists = false;
-  std::filesystem::file_time_type written{};
-  uintmax_t size = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::filesystem::path& path) {
-  std::error_code ec;
-  FileStamp stamp;
-  stamp.exists = std::filesystem::is_regular_file(path, ec);
-  if (!stamp.exists)
-    return stamp;
-  stamp.written = std::filesystem::last_write_time(path, ec);
-  stamp.size = std::filesystem::file_size(path, ec);
-  return stamp;
-}
 
 // The job log's bytes when the runner wrote it in this run; else why not.
 core::Result<std::string> JobLogOfThisRun(const std::string& console_file,
@@ -111,6 +93,15 @@ core::Result<StepRun> RunStep(const StepOptions& options,
                                              : driver.JobLogPath(console_file, options.wine);
   const FileStamp before = log_path.empty() ? FileStamp{} : StampOf(log_path);
 
+  // The job log is printed as the runner moves its rows into the console file, while the
+  // conversation goes on.
+  std::optional<JobLogFollower> follower;
+  if (streams.job_log != nullptr && !log_path.empty()) {
+    follower.emplace(log_path, before, [&streams](std::string_view lines) {
+      *streams.job_log << host::PrintableJobLog(lines) << std::flush;
+    });
+  }
+
   RunnerSession session;
   // Wine's notices (a missing 32-bit part, fixme lines) are no part of the step's reports.
   if (through_wine && !options.wine_messages)
@@ -154,15 +145,18 @@ core::Result<StepRun> RunStep(const StepOptions& options,
     run.console_file_problem =
         "its folder does not exist (here: " + log_path.parent_path().string() + ")";
 
-  std::string job_log;
-  if (streams.job_log != nullptr || options.explain) {
-    if (core::Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read) {
-      job_log = std::move(*read);
-      if (streams.job_log != nullptr)
-        *streams.job_log << host::PrintableJobLog(job_log) << std::flush;
-    } else if (streams.job_log != nullptr) {
+  if (follower) {
+    if (core::Result<void> followed = follower->Finish(); !followed)
+      SayProblem(streams, followed.failure().text);
+  } else if (streams.job_log != nullptr) {
+    // No file to follow: why there is no job log.
+    if (core::Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); !read)
       SayProblem(streams, read.failure().text);
-    }
+  }
+  std::string job_log;
+  if (options.explain) {
+    if (core::Result<std::string> read = JobLogOfThisRun(console_file, log_path, before); read)
+      job_log = std::move(*read);
   }
   if (options.explain) {
     ExplainContext context;

@@ -115,8 +115,9 @@ int RunRun(const RunOptions& options,
            std::ostream& out,
            std::ostream& errors) {
   RunDriver driver(options, input, errors);
-  core::Result<step::StepRun> run =
-      step::RunStep(options, driver, step::StepStreams{out, options.json, errors});
+  core::Result<step::StepRun> run = step::RunStep(
+      options, driver,
+      step::StepStreams{out, options.json, errors, options.job_log ? &errors : nullptr});
   if (!run)
     return step::kStepExitUsage;
   const int status =
@@ -153,6 +154,8 @@ std::function<int()> SetUpRun(CLI::App& run) {
   run.add_flag("--ops-from-stdin", options.ops_from_input,
                "Read operator commands from standard input, one per line");
   run.add_flag("--json", options.json, "One JSON object per record");
+  run.add_flag("--job-log", options.job_log,
+               "Print the job log's lines on standard error as the step writes them");
   AddTimeoutOption(run, options);
   AddCaptureOption(run, options);
   run.add_option("--capture-input", options.capture_input,

@@ -22,6 +22,7 @@ struct RunOptions : step::StepOptions {
   // operator commands.
   bool input_is_stream = false;
   bool json = false;
+  bool job_log = false;  // the job log's lines on standard error (`errors`), as they appear
   std::vector<std::string> drives;  // C=DIR: where the runner's drives are here, for the job log
 };
 

@@ -12,7 +12,9 @@ x5_wine_start() {
   # Consoles need a display; let Xvfb pick a free one so parallel runs do not collide.
   local fdfile
   fdfile="$(mktemp)"
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$fdfile" >/dev/null 2>&1 &
+  # X5_XVFB_ARGS: more of Xvfb's options (-maxclients 2048 for hundreds of runners at once).
+  # shellcheck disable=SC2086
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp ${X5_XVFB_ARGS:-} 9>"$fdfile" >/dev/null 2>&1 &
   x5_xvfb_pid=$!
   for _ in $(seq 1 100); do
     [ -s "$fdfile" ] && break

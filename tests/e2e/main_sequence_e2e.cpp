@@ -1,5 +1,7 @@
 // The runner's end states, reached through its pipes exactly as a parent reaches them.
 #include <cctype>
+#include <set>
+#include <sstream>
 
 #include "e2e_support.h"
 
@@ -130,6 +132,73 @@ TEST_F(MainSequence, JobLogHoldsEveryLineInOrderOrSaysWhereRowsWereLost) {
   const size_t cleared = log.find(std::string(console::kConsoleClearedLine) + "\r\n");
   const size_t after = log.find("after-the-clear\r\n");
   EXPECT_TRUE(before < cleared && cleared < after && after != std::string::npos) << log;
+}
+
+// The processes of this test's Wine prefix whose program (the first word of the command line)
+// ends in `program`, with an argument `argument` when one is given.
+std::set<int> PrefixProcesses(const std::string& program, const std::string& argument = {}) {
+  std::set<int> found;
+  const std::string prefix = std::string("WINEPREFIX=") + std::getenv("WINEPREFIX");
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::vector<std::string> words;
+    std::stringstream command(ReadFileText(entry.path() / "cmdline"));
+    for (std::string word; std::getline(command, word, '\0');)
+      words.push_back(word);
+    const std::string environment = ReadFileText(entry.path() / "environ");
+    if (words.empty() || !words[0].ends_with(program) ||
+        (!argument.empty() && (words.size() < 2 || words[1] != argument)) ||
+        environment.find(prefix + '\0') == std::string::npos)
+      continue;
+    found.insert(std::stoi(name));
+  }
+  return found;
+}
+
+// A field of /proc/PID/status in KB, summed over the processes.
+long StatusKb(const std::set<int>& pids, const std::string& field) {
+  long total = 0;
+  for (int pid : pids) {
+    std::stringstream status(ReadFileText("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind(field + ":", 0) == 0)
+        total += std::stol(line.substr(field.size() + 1));
+    }
+  }
+  return total;
+}
+
+// A runner's memory, its console host's with it, does not grow with what the step prints, and
+// stays within twice a bare console program's (with its console host: about 25 MB resident, at
+// most 9 MB anonymous); a console of 9001 rows made its host alone cost 565 MB. bench/memory.sh
+// gives the figures.
+TEST_F(MainSequence, ARunnersMemoryStaysBoundedWhateverTheStepPrints) {
+  long anonymous[2] = {};
+  long resident[2] = {};
+  const int printed[2] = {10, 20000};
+  for (int run = 0; run < 2; ++run) {
+    const std::set<int> hosts_before = PrefixProcesses("conhost.exe", "--server");
+    Start(Task(step_ + " lines " + std::to_string(printed[run]) + " 100 sleep 4000"));
+    ASSERT_TRUE(WaitUntil([&] {
+      return Contains(ReadFileText(Linux("console.txt")),
+                      "output line " + std::to_string(printed[run]) + ".");
+    }));
+    std::set<int> ours = PrefixProcesses("x5runner.exe");
+    for (int host : PrefixProcesses("conhost.exe", "--server")) {
+      if (!hosts_before.contains(host))
+        ours.insert(host);
+    }
+    EXPECT_EQ(ours.size(), 2u) << "the runner and its console host";
+    anonymous[run] = StatusKb(ours, "RssAnon");
+    resident[run] = StatusKb(ours, "VmRSS");
+    StatUntilFinal();
+    EndConversation();
+  }
+  EXPECT_LT(anonymous[1], anonymous[0] + 4 * 1024) << "grew with the step's output";
+  EXPECT_LT(resident[1], 2 * 26 * 1024) << "KB";
+  EXPECT_LT(anonymous[1], 2 * 9 * 1024) << "KB";
 }
 
 // What the runner adds to the job log of a clean step trips no rule that searches the step's

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Memory of one runner during a step under Wine inside Xvfb: the runner and the console host it
+# starts (the step excluded), after the step printed LINES lines, against a bare console program
+# in the same prefix (the step helper and its console host, started on a terminal), in one run.
+# Usage: bench/memory.sh [LINES]. X5_MINGW_DIR points at another Windows build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/bench.sh
+x5_bench_mingw
+x5_bench_native x5ctl
+x5_bench_wine
+lines="${1:-20000}"
+work="$WINEPREFIX/drive_c/x5bench/memory"
+rm -rf "$work"
+mkdir -p "$work/MEM/S01"
+cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
+
+# The processes of this prefix whose command line matches $1, one id a line.
+ours() {
+  local pid
+  for pid in $(pgrep -f -- "$1" || true); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+      echo "$pid"
+  done
+  return 0
+}
+# KB of VmRSS and RssAnon summed over the ids given.
+kb() {
+  local field="$1" total=0 pid value
+  shift
+  for pid in "$@"; do
+    value="$(awk -v f="$field:" '$1 == f { print $2 }' "/proc/$pid/status" 2>/dev/null || true)"
+    total=$((total + ${value:-0}))
+  done
+  echo "$total"
+}
+new_hosts() { comm -13 <(sort <<<"$1") <(ours 'conhost\.exe' | sort) | grep . || true; }
+
+# The reference: a console program on a terminal, with its console host.
+hosts_before="$(ours 'conhost\.exe')"
+script -qc "wine '$x5_mingw/x5step.exe' sleep 9001" /dev/null </dev/null >/dev/null 2>&1 &
+reference=$!
+sleep 4
+bare=($(ours 'x5step\.exe sleep 9001') $(new_hosts "$hosts_before"))
+bare_rss="$(kb VmRSS "${bare[@]}")" bare_anon="$(kb RssAnon "${bare[@]}")"
+wait "$reference" || true
+
+# The runner, its step printing LINES lines and then sleeping.
+cat >"$work/task.toml" <<EOF
+job_name = "MEM"
+job_number = $$
+job_base_directory = 'C:\\x5bench\\memory\\'
+step_directory = "S01"
+console_file = 'C:\\x5bench\\memory\\console.txt'
+command = 'C:\\x5bench\\x5step.exe lines $lines 100 sleep 6000'
+EOF
+hosts_before="$(ours 'conhost\.exe')"
+"$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
+exec_pid=$!
+for _ in $(seq 100); do
+  grep -q "output line $lines\." "$work/console.txt" 2>/dev/null && break
+  sleep 0.1
+done
+sleep 1
+# The runner's own process (x5ctl's command line names it too, after --runner).
+runner=($(ours '^[^ ]*x5runner\.exe$') $(new_hosts "$hosts_before"))
+runner_rss="$(kb VmRSS "${runner[@]}")" runner_anon="$(kb RssAnon "${runner[@]}")"
+wait "$exec_pid" || true
+
+echo "bare console program (${#bare[@]} processes): resident $((bare_rss / 1024)) MB, anonymous $((bare_anon / 1024)) MB"
+echo "runner after $lines lines (${#runner[@]} processes): resident $((runner_rss / 1024)) MB, anonymous $((runner_anon / 1024)) MB"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+x5_bench_figure "memory per runner / bare console program, resident ($((runner_rss / 1024)) / $((bare_rss / 1024)) MB)" "$(ratio "$runner_rss" "$bare_rss")" "<= 2"
+x5_bench_figure "memory per runner / bare console program, anonymous ($((runner_anon / 1024)) / $((bare_anon / 1024)) MB)" "$(ratio "$runner_anon" "$bare_anon")" "<= 2"

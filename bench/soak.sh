@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# COUNT runners at once under Wine inside one Xvfb, each capturing: its step prints 200 lines and
+# leaves a process with a window behind, which the runner pictures (under the capture lock) and
+# ends after the final report. Every step must end STEP OK with its job log, its picture and its
+# ending line, and the capture lock must be free at the end. Prints the wall time.
+# Usage: bench/soak.sh [COUNT]. X5_MINGW_DIR points at another Windows build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/bench.sh
+x5_bench_mingw
+x5_bench_native x5ctl
+# A display of its own: each runner holds several X clients (runner, console host, the window).
+export X5_XVFB_ARGS="-maxclients 2048"
+unset X5_BENCH_WINE
+x5_bench_wine
+count="${1:-64}"
+work="$WINEPREFIX/drive_c/x5bench/soak"
+rm -rf "$work"
+mkdir -p "$work"
+cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
+# With the parent key present the capture lock is taken for every picture, as on a host.
+wine reg add 'HKLM\Software\Halvex' /f >/dev/null 2>&1
+for i in $(seq "$count"); do
+  mkdir -p "$work/J$i/S01"
+  cat >"$work/J$i/task.toml" <<TASK
+job_name = "J$i"
+job_number = $i
+job_base_directory = 'C:\\x5bench\\soak\\'
+step_directory = "S01"
+console_file = 'C:\\x5bench\\soak\\J$i\\console.txt'
+picture_interval = 0
+command = 'C:\\x5bench\\x5step.exe lines 200 60 spawn 4 window SOAK$i sleep 600000 sleep 5000'
+TASK
+done
+start="$(date +%s.%N)"
+pids=()
+for i in $(seq "$count"); do
+  "$x5_bench_dir/x5ctl" exec "$work/J$i/task.toml" --runner "$x5_mingw/x5runner.exe" \
+    --timeout 600 >"$work/J$i/out.txt" 2>"$work/J$i/err.txt" &
+  pids+=($!)
+done
+failed=0
+for i in $(seq "$count"); do
+  wait "${pids[$((i - 1))]}" || true
+done
+end="$(date +%s.%N)"
+for i in $(seq "$count"); do
+  d="$work/J$i"
+  if ! grep -q 'status "STEP OK "' "$d/err.txt" || ! grep -q "output line 200\." "$d/console.txt" ||
+    ! grep -q "Ending process #.*windows: \"SOAK$i\"" "$d/console.txt" ||
+    [ -z "$(find "$d/S01" -iname '*.jpg' -size +0 | head -n1)" ]; then
+    failed=$((failed + 1))
+    [ "$failed" -le 3 ] && { echo "step $i incomplete:"; tail -n 3 "$d/err.txt"; }
+  fi
+done
+lock="$(wine reg query 'HKLM\Software\Halvex\Capture' /v LOCK 2>/dev/null | tr -d '\r' | awk '/LOCK/ { print $3 }')"
+wall="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.0f", b - a }')"
+echo "$count runners: $((count - failed)) complete (STEP OK, job log, picture, ending line), $wall s, capture lock ${lock:-absent}"
+x5_bench_figure "runners capturing at once, all complete, lock free (wall $wall s)" \
+  "$([ "$failed" -eq 0 ] && [ "${lock:-0x0}" = "0x0" ] && echo "$count" || echo 0)" ">= $count"

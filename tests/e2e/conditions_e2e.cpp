@@ -34,7 +34,7 @@ TEST_F(ConditionBytes, FileBytesAreShownAndChunksCountedExactly) {
                         long_text + "\" not found\r\n" +
                         "\r\n***** Task Step ABENDED *****, Step RC=9  / Max RC=4\r\n");
   EndConversation();
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   EXPECT_EQ(console.find("\r\n-1 RC=0     forged"), std::string::npos) << console;
   EXPECT_EQ(console.find('\x1B'), std::string::npos) << console;
   EXPECT_FALSE(fs::exists(Linux("ran.txt"))) << "the step ran";

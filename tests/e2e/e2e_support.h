@@ -62,8 +62,8 @@ inline size_t LineCount(const fs::path& path) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// The saved console breaks a line longer than the console is wide into rows; this joins them
-// again. A row of exactly the width counts as broken (separator rows of "_" excepted), and so does
+// A copy of the console's rows (not the job log file, whose lines stay whole) breaks a line longer
+// than the console is wide into rows; this joins them again. A row of exactly the width counts as broken (separator rows of "_" excepted), and so does
 // a row one short of it: the saved form dropped the blank the line was broken at.
 inline std::string Unwrapped(const std::string& console, size_t width = console::kJobLogColumns) {
   std::string out;

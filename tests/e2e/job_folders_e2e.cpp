@@ -68,7 +68,7 @@ TEST_P(Links, AreRefusedAndWhatTheyLeadToStaysAsItWas) {
   EndConversation();
 
   EXPECT_EQ(Snapshot(outside), outside_before);
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   for (const char* line : c.lines)
     EXPECT_EQ(Count(console, line), 1u) << line << "\n" << console;
 }
@@ -110,7 +110,7 @@ TEST_F(JobFolders, PictureRequestCountsOnlyAsAPlainFileAndOnce) {
 
   EXPECT_TRUE(fs::exists(request));
   // One line, whatever the number of requests seen after it.
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   EXPECT_TRUE(Contains(console, "_X5C_ cannot be deleted (error 5): it is ignored from now on"))
       << console;
   EXPECT_EQ(Count(console, "_X5C_"), 1u) << console;

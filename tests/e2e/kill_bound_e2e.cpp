@@ -91,7 +91,7 @@ TEST_F(KillBound, LockHeldElsewhereCostsTheMissingPicturesNotTheKill) {
                    2);
   EXPECT_LT(took, 4400 + kSlackMs);
   ExpectStepGoneAndLockFree();
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   const std::string stopped = "\r\n***** Pictures stopped after their time limit of 4400 msec: ";
   const size_t at = console.find(stopped);
   ASSERT_NE(at, std::string::npos) << console;

@@ -58,7 +58,7 @@ TEST_F(Secrets, PasswordReachesOnlyTheStep) {
   ASSERT_GE(stored.size(), 5u);
   EXPECT_EQ(stored.substr(0, 2), "\"\xFF");
   EXPECT_EQ(cipher::DecipherVariable(stored.substr(2, stored.size() - 5)).View(), kPlain);
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   // Shown masked, not left out (each switch's masking has a unit test).
   for (const std::string& masked :
        {std::string("/X5S SET PW2$=*****\r\n"), std::string("Invalid /X5J value: *****"),

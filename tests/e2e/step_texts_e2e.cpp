@@ -80,7 +80,7 @@ TEST_F(Commands, DocumentIsOpenedWithItsAssociatedProgram) {
   Start(Task("/X5?\r\n" + Win("report.x5e2edoc") + " echo opened-by-association"));
   EXPECT_EQ(StatUntilFinal().report.status_text, "STEP OK ");
   EndConversation();
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   // The program, a blank, the document, its parameters: as the step was started and as the job
   // log shows it after /X5?.
   EXPECT_TRUE(Contains(console, "opened-by-association\r\n")) << console;
@@ -102,7 +102,7 @@ TEST_F(Commands, SwitchesPrepareWhatTheProgramThenReads) {
   EXPECT_EQ(ReadFileText(Linux("before.txt")), "alpha foo FOO Bar bar\r\n")
       << "the edit was written into the file where it stands";
   EXPECT_EQ(ReadFileText(Linux("JOB/S01/Printers.txt")), "Printing Off: \r\n");
-  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
+  const std::string console = ReadFileText(Linux("console.txt"));
   // The printer report: two line ends, the file's name, the report, two line ends (the saved
   // console is trimmed).
   EXPECT_TRUE(Contains(
@@ -136,7 +136,7 @@ TEST_F(Commands, FailedSaveLeavesTheTargetByteForByte) {
   EXPECT_EQ(r.report.current_rc, 5);
   EXPECT_EQ(r.text, "\r\n***** Task Step ABENDED *****, Step RC=5  / Max RC=4\r\n");
   EndConversation();
-  EXPECT_TRUE(Contains(Unwrapped(ReadFileText(Linux("console.txt"))),
+  EXPECT_TRUE(Contains(ReadFileText(Linux("console.txt")),
                        "ERROR - File NOT saved: " + Win("ro.txt") + "\r\n"));
   // Nothing left beside the file, however the save went.
   auto after = Snapshot(dir_linux_);

@@ -68,7 +68,9 @@ TEST_P(Links, AreRefusedAndWhatTheyLeadToStaysAsItWas) {
   EndConversation();
 
   EXPECT_EQ(Snapshot(outside), outside_before);
-  const std::string console = ReadFileText(Linux("console.txt"));
+  // The refusals are longer than the console is wide; one broken where a blank fell in the last
+  // column comes out as two lines (a row that does not reach the last column ends its line).
+  const std::string console = Unwrapped(ReadFileText(Linux("console.txt")));
   for (const char* line : c.lines)
     EXPECT_EQ(Count(console, line), 1u) << line << "\n" << console;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "core/ascii_text.h"
+#include "x5ctl/step/explain.h"
 
 namespace x5::ctl::check {
 namespace {
@@ -27,36 +28,6 @@ const RuleParameter* Last(const conditions::ParsedRuleLine& parsed, char letter)
 bool LengthForm(std::string_view value) {
   const conditions::Tokens tokens = conditions::Tokenize(value);
   return tokens.list.size() >= 2 && tokens.list[1].kind != conditions::TokenKind::kComma;
-}
-
-// Why the rule code could not read a parameter where it stopped, or why it rejected the one it
-// read; empty where the runner's own message says it.
-std::string WhyRejected(const RuleParameter& p) {
-  switch (p.fault) {
-    case conditions::ParameterFault::kTooShort:
-      return "too short to be a parameter: a parameter is one letter, \"=\" and a value";
-    case conditions::ParameterFault::kNoEquals:
-      return "not a parameter: a parameter is one letter, \"=\" and a value, and a blank ends a "
-             "value unless it stands in parentheses or quotation marks";
-    case conditions::ParameterFault::kOpenParenthesis:
-      return "its \"(\" is never closed by \")\"";
-    case conditions::ParameterFault::kEndsInQuote:
-      return "the line ends in an opening quotation mark";
-    case conditions::ParameterFault::kNoValue:
-      return "no value after its \"=\": a blank ends a value unless it stands in parentheses or "
-             "quotation marks";
-    case conditions::ParameterFault::kNone:
-      break;
-  }
-  if (conditions::kParameterLetters.find(core::UpperAscii(p.Letter())) != std::string_view::npos)
-    return {};
-  std::string letters;
-  for (size_t i = 0; i < conditions::kParameterLetters.size(); ++i)
-    letters += std::string(i == 0                                          ? ""
-                           : i + 1 == conditions::kParameterLetters.size() ? " and "
-                                                                           : ", ") +
-               conditions::kParameterLetters[i];
-  return "\"" + std::string(1, p.Letter()) + "\" is not a parameter letter (" + letters + " are)";
 }
 
 }  // namespace
@@ -165,7 +136,7 @@ class Checker::RuleTrace final : public conditions::RuleLineObserver {
           Json{{"column", at.column},
                {"word",
                 U(at.Unreadable() ? std::string(conditions::WordAt(line, at.column)) : at.text)}};
-      if (const std::string why = WhyRejected(at); !why.empty())
+      if (const std::string why = step::RejectionReason(at); !why.empty())
         j["rejected_at"]["why"] = why;
     }
     if (const std::string controls = ControlCharacters(line); !controls.empty()) {

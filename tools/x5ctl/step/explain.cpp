@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conditions/rule_language.h"
+#include "core/ascii_text.h"
 #include "protocol/report_texts.h"
 #include "protocol/status_texts.h"
 #include "x5ctl/step/exit_status.h"
@@ -185,16 +186,28 @@ std::string Meaning(std::string_view message) {
   return {};
 }
 
-// Where a rejected line stopped, from the rule's own text: the word and its column.
-std::string WhereRejected(std::string_view written) {
+// Where a rejected line stopped, read from the rule's own text by the runner's parser: the word,
+// its column and why, when the runner's message does not say it.
+struct Stop {
+  std::string where;
+  std::string why;
+};
+
+Stop WhereRejected(std::string_view written) {
   if (written.empty())
     return {};
-  const std::vector<conditions::RuleParameter> read = conditions::ReadRuleParameters(written);
-  if (read.empty() || !read.back().Unreadable())
+  conditions::RuleSettings settings;
+  const core::Result<conditions::ParsedRuleLine> parsed =
+      conditions::ParseRuleLine(settings, written, 1, conditions::AsciiCaseMap());
+  if (!parsed || parsed->end != conditions::LineParse::kRejected || parsed->parameters.empty())
     return {};
-  const size_t column = read.back().column;
-  return "the word " + Quoted(conditions::WordAt(written, column)) + " at column " +
-         std::to_string(column);
+  const conditions::RuleParameter& at = parsed->parameters.back();
+  const std::string why = RejectionReason(at);
+  if (why.empty())
+    return {};
+  return {"the word " + Quoted(conditions::WordAt(written, at.column)) + " at column " +
+              std::to_string(at.column),
+          why};
 }
 
 // The fired rule that left the step RC value at `value`: after the last rule that set 0, the
@@ -333,15 +346,16 @@ std::string Explain(const text::RunnerStream& stream, const ExplainContext& cont
   }
   for (const Line& rejected : r.rejected) {
     const std::string written = RuleText(context.conditions, rejected.rule_line);
-    const std::string where = WhereRejected(written);
-    const std::string meaning = Meaning(rejected.text);
-    sentences.push_back(
-        "Rule line " + std::to_string(rejected.rule_line) +
-        (written.empty() ? "" : " (" + written + ")") +
-        (rejected.kind == Line::Kind::kRuleNotEvaluated ? " was not evaluated ("
-                                                        : " was rejected and changed nothing (") +
-        rejected.text.substr(rejected.text.find_first_not_of(' ')) + ")" +
-        (where.empty() ? "" : " at " + where) + (meaning.empty() ? "" : ": " + meaning) + ".");
+    const Stop stop = WhereRejected(written);
+    const std::string meaning = stop.why.empty() ? Meaning(rejected.text) : stop.why;
+    sentences.push_back("Rule line " + std::to_string(rejected.rule_line) +
+                        (written.empty() ? "" : " (" + written + ")") +
+                        (rejected.kind == Line::Kind::kRuleNotEvaluated
+                             ? " was not evaluated ("
+                             : " was rejected and changed nothing (") +
+                        rejected.text.substr(rejected.text.find_first_not_of(' ')) + ")" +
+                        (stop.where.empty() ? "" : " at " + stop.where) +
+                        (meaning.empty() ? "" : ": " + meaning) + ".");
   }
   if (r.holds > 0 || r.resumes > 0)
     sentences.push_back("The operator held the step " + std::to_string(r.holds) +
@@ -434,6 +448,36 @@ std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_l
   ExplainContext context;
   context.job_log = std::string(job_log);
   return ExplainStep(stream, context);
+}
+
+// Why the rule code could not read a parameter where it stopped, or why it rejected the one it
+// read; empty where the runner's own message says it.
+std::string RejectionReason(const conditions::RuleParameter& p) {
+  switch (p.fault) {
+    case conditions::ParameterFault::kTooShort:
+      return "too short to be a parameter: a parameter is one letter, \"=\" and a value";
+    case conditions::ParameterFault::kNoEquals:
+      return "not a parameter: a parameter is one letter, \"=\" and a value, and a blank ends a "
+             "value unless it stands in parentheses or quotation marks";
+    case conditions::ParameterFault::kOpenParenthesis:
+      return "its \"(\" is never closed by \")\"";
+    case conditions::ParameterFault::kEndsInQuote:
+      return "the line ends in an opening quotation mark";
+    case conditions::ParameterFault::kNoValue:
+      return "no value after its \"=\": a blank ends a value unless it stands in parentheses or "
+             "quotation marks";
+    case conditions::ParameterFault::kNone:
+      break;
+  }
+  if (conditions::kParameterLetters.find(core::UpperAscii(p.Letter())) != std::string_view::npos)
+    return {};
+  std::string letters;
+  for (size_t i = 0; i < conditions::kParameterLetters.size(); ++i)
+    letters += std::string(i == 0                                          ? ""
+                           : i + 1 == conditions::kParameterLetters.size() ? " and "
+                                                                           : ", ") +
+               conditions::kParameterLetters[i];
+  return "\"" + std::string(1, p.Letter()) + "\" is not a parameter letter (" + letters + " are)";
 }
 
 std::string NotACapture(std::string_view bytes) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "conditions/rule_settings.h"
 #include "x5ctl/text/format.h"
 
 namespace x5::ctl::step {
@@ -24,6 +25,10 @@ struct ExplainContext {
 // is told as the job log's.
 std::string ExplainStep(const text::RunnerStream& stream, const ExplainContext& context) noexcept;
 std::string ExplainStep(const text::RunnerStream& stream, std::string_view job_log = {}) noexcept;
+
+// Why the runner could not read the rule parameter where a rejected line stopped, or why it
+// rejected the one it read; empty where its own message says it (a value it did not take).
+[[nodiscard]] std::string RejectionReason(const conditions::RuleParameter& parameter);
 
 // What a file that is not a capture of the runner's output looks like ("a task file", "what x5ctl
 // sent to the runner", ...); empty when it reads as a capture.

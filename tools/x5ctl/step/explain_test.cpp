@@ -105,7 +105,12 @@ TEST(ExplainStep, SaysWhatDecidedFromTheRunnersOwnLines) {
        Final("STEP OK", 1, '+', RuleRejectedLine(1, kInvalidCommand, "S")),
        Context({}, "R=8 SS=ERROR"),
        {"Rule line 1 (R=8 SS=ERROR) was rejected and changed nothing (Invalid Command S) at the "
-        "word \"SS=ERROR\" at column 5: the runner could not read a parameter there"}},
+        "word \"SS=ERROR\" at column 5: not a parameter: a parameter is one letter"}},
+      {"a parameter letter the runner does not know named where it stands",
+       Final("STEP OK", 1, '+', RuleRejectedLine(1, kInvalidCommand, "X=1")),
+       Context({}, "R=8 X=1 R=100"),
+       {"at the word \"X=1\" at column 5: \"X\" is not a parameter letter (R, F, S, V, N, P, Q, C "
+        "and ? are)"}},
       {"a console file that could not be written is a failure with its cause",
        Final("FILE ?", 1, '+', ""),
        Context({}, {}, "C:\\gone\\console.txt", "the folder C:\\gone does not exist"),

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 source scripts/lib/bench.sh
 x5_bench_mingw
 x5_bench_wine
-mkdir -p "$WINEPREFIX/drive_c/x5bench"
+# The step folder, as a parent makes it: the runner watches it for picture requests.
+mkdir -p "$WINEPREFIX/drive_c/x5bench/BENCH/S01"
 cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
 wine "$x5_mingw/x5bench_pipes.exe" "$(winepath -w "$x5_mingw/x5runner.exe")" \
   "$(winepath -w "$x5_mingw/x5bench_trivial.exe")" 'C:\x5bench\x5step.exe sleep 600000' \

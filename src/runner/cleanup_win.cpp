@@ -271,19 +271,62 @@ void WriteEndingLines(console::Console& console, const std::vector<std::string>&
   }
 }
 
-void PictureRequest(const RunInputs& inputs,
+namespace {
+
+// A file system that does not notify still has its requests seen within this time of commands.
+constexpr uint64_t kLookAtLeastEveryMs = 1000;
+
+}  // namespace
+
+PictureRequestWatch::PictureRequestWatch(const RunInputs& inputs,
+                                         const sequence::StepState& state) noexcept
+    : wanted_(inputs.os_level >= core::OsLevel::kFour &&
+              !state.global_parameter_directory.empty()) {
+  if (wanted_) {
+    change_.reset(FindFirstChangeNotificationA(state.global_parameter_directory.c_str(), FALSE,
+                                               FILE_NOTIFY_CHANGE_FILE_NAME));
+  }
+  last_look_ = GetTickCount64();
+}
+
+uint32_t PictureRequestWatch::Wait(HANDLE process, bool& look) noexcept {
+  look = false;
+  if (!change_) {
+    look = wanted_;
+    return WaitForSingleObject(process, 0);
+  }
+  const HANDLE both[2] = {process, change_.get()};
+  // The step first: once it has ended, a request no longer matters.
+  const DWORD wait = WaitForMultipleObjects(2, both, FALSE, 0);
+  const uint64_t now = GetTickCount64();
+  if (wait == WAIT_OBJECT_0 + 1) {
+    // Watching again before the look, so a change during it is not missed.
+    if (!FindNextChangeNotification(change_.get()))
+      change_.reset();
+    look = true;
+  } else if (wait == WAIT_TIMEOUT) {
+    look = now - last_look_ >= kLookAtLeastEveryMs;
+  } else {
+    return wait;
+  }
+  if (look)
+    last_look_ = now;
+  return WAIT_TIMEOUT;
+}
+
+bool PictureRequest(const RunInputs& inputs,
                     const StepProcess& step,
                     const sequence::StepState& state,
                     console::Console& console,
                     bool& request_ignored) {
   if (inputs.os_level < core::OsLevel::kFour || request_ignored ||
       state.global_parameter_directory.empty())
-    return;
+    return false;
   try {
     const std::string marker = state.global_parameter_directory + "_X5C_";
-    // A cheap look first: this runs after every operator command.
+    // A cheap look first: most changes in the folder are not a request.
     if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
-      return;
+      return false;
     win::JobFileOutcome deleted;
     {
       win::JobFolder folder =
@@ -291,13 +334,13 @@ void PictureRequest(const RunInputs& inputs,
       if (!folder) {
         deleted = folder.Failure();
       } else if (folder.Kind("_X5C_") != win::JobEntryKind::kPlainFile) {
-        return;  // a folder or a link of that name is no request
+        return false;  // a folder or a link of that name is no request
       } else {
         deleted = folder.Delete("_X5C_");
       }
     }
     if (deleted.state == win::JobFileOutcome::State::kNothingToDelete)
-      return;  // gone meanwhile
+      return false;  // gone meanwhile
     if (!deleted.Done()) {
       // A request that stays would ask again after every command: it counts once, then no more.
       request_ignored = true;
@@ -306,14 +349,15 @@ void PictureRequest(const RunInputs& inputs,
                            : "***** Picture request " + marker + " cannot be deleted (error " +
                                  std::to_string(deleted.error) +
                                  "): it is ignored from now on *****");
-      return;
+      return false;
     }
   } catch (const std::exception&) {
     core::UnexpectedFault("PictureRequest");
-    return;
+    return false;
   }
   WriteEndingLines(console,
                    EndOfJobPictures(inputs, step, state, PictureOccasion::kOnRequest).lines);
+  return true;
 }
 
 }  // namespace x5::runner

@@ -61,10 +61,32 @@ enum class PictureOccasion { kKilledAtEnd, kOnRequest };
 // Writes the lines gathered by EndOfJobPictures to the console.
 void WriteEndingLines(console::Console& console, const std::vector<std::string>& lines) noexcept;
 
+// After each operator command: whether the step still runs and whether the global parameter
+// directory may hold a picture request, in one wait on the step and a change notification on the
+// folder (a look in the folder cost about a tenth of a STAT's round trip under Wine). Where the
+// folder cannot be watched, every command looks; where it is watched, a look also comes at least
+// once a second, for a file system that does not notify (a share written from another machine).
+class PictureRequestWatch {
+ public:
+  PictureRequestWatch(const RunInputs& inputs, const sequence::StepState& state) noexcept;
+  PictureRequestWatch(const PictureRequestWatch&) = delete;
+  PictureRequestWatch& operator=(const PictureRequestWatch&) = delete;
+
+  // WaitForSingleObject's result for `process` without waiting (WAIT_OBJECT_0 once it ended,
+  // WAIT_TIMEOUT while it runs); `look` says whether to look for a request now.
+  uint32_t Wait(HANDLE process, bool& look) noexcept;
+
+ private:
+  win::ScopedChangeNotification change_;
+  bool wanted_ = false;
+  uint64_t last_look_ = 0;
+};
+
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only
 // a plain file counts (not a folder, not a link); one that cannot be deleted is said once on the
-// console and not acted on again (`request_ignored` keeps that for the run).
-void PictureRequest(const RunInputs& inputs,
+// console and not acted on again (`request_ignored` keeps that for the run). True when pictures
+// were taken (the step may have ended meanwhile).
+bool PictureRequest(const RunInputs& inputs,
                     const StepProcess& step,
                     const sequence::StepState& state,
                     console::Console& console,

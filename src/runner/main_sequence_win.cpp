@@ -225,8 +225,10 @@ void Monitor(Run& run) {
   // Now, while the step starts, rather than when a KILL names and pictures its windows.
   pictures::ConnectToWindowManager();
   run.outcome.report.phase = protocol::Phase::kStepLaunched;
+  PictureRequestWatch watch(run.inputs, run.state);
+  uint32_t wait = run.step.Wait(0);
   for (;;) {
-    run.step.last_wait_result = static_cast<int32_t>(run.step.Wait(0));
+    run.step.last_wait_result = static_cast<int32_t>(wait);
     if (run.step.last_wait_result != protocol::kStillRunning)
       break;
     run.outcome.report.report_text_length = 0;
@@ -240,8 +242,14 @@ void Monitor(Run& run) {
     }
     if (CarryOutOperatorCommand(run, *command) == CommandOutcome::kLeaveMonitor)
       break;
-    PictureRequest(run.inputs, run.step, run.state, run.services.console,
-                   run.picture_request_ignored);
+    // One wait tells whether the step still runs for the next command and whether to look for a
+    // picture request now.
+    bool look = false;
+    wait = watch.Wait(run.step.Process(), look);
+    if (look && PictureRequest(run.inputs, run.step, run.state, run.services.console,
+                               run.picture_request_ignored)) {
+      wait = run.step.Wait(0);
+    }
   }
 }
 

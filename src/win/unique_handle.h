@@ -73,6 +73,13 @@ struct FindHandleTraits {
   static void Close(Handle h) noexcept { FindClose(h); }
 };
 
+struct ChangeNotificationTraits {
+  using Handle = HANDLE;
+  static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void Close(Handle h) noexcept { FindCloseChangeNotification(h); }
+};
+
 struct RegKeyTraits {
   using Handle = HKEY;
   static Handle Empty() noexcept { return nullptr; }
@@ -119,6 +126,7 @@ struct DesktopTraits {
 using ScopedHandle = UniqueHandle<KernelHandleTraits>;
 using ScopedFileHandle = UniqueHandle<FileHandleTraits>;
 using ScopedFindHandle = UniqueHandle<FindHandleTraits>;
+using ScopedChangeNotification = UniqueHandle<ChangeNotificationTraits>;
 using ScopedKey = UniqueHandle<RegKeyTraits>;
 using ScopedModule = UniqueHandle<ModuleTraits>;
 using ScopedGdiObject = UniqueHandle<GdiObjectTraits>;

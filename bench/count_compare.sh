@@ -76,6 +76,6 @@ echo "$out"
 echo
 # The rules against the scan in the same direction: "  forward  column  S=... 1.17x scan ...".
 while read -r direction kind ratio; do
-  x5_bench_figure "$kind rule, $direction, buffer $BUFFER: time / one full scan" "$ratio" "<= 1.3"
+  x5_bench_figure "$kind rule, $direction, buffer $BUFFER: time / one full scan" "$ratio" "<= 1.15"
 done < <(awk '$2 != "full" { for (i = 1; i < NF; i++) if ($(i + 1) == "scan") {
   sub(/x$/, "", $i); print $1, $2, $i } }' <<<"$out")

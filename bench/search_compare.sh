@@ -120,7 +120,17 @@ done
 rm -f "$times"
 
 echo
-"$BENCH" --file "$FILE" --text "$NEEDLE" --breakdown --repeat "$REPEATS"
-"$BENCH" --file "$FILE" --text "$NEEDLE_FOLDED" --fold --breakdown --repeat "$REPEATS"
+# Against the limit of any search that copies what it reads: the reads and a look at every line.
+limit_figure() {
+  local kind=$1
+  shift
+  local out
+  out="$("$BENCH" --file "$FILE" --breakdown --buffer 65536 --repeat "$REPEATS" "$@")"
+  echo "$out"
+  x5_bench_figure "search, forward $kind, buffer 65536: speed / the limit's (reads + a look per line)" \
+    "$(sed -n "s/.*search speed \/ the limit's.*: //p" <<<"$out")" ">= 0.9"
+}
+limit_figure exact --text "$NEEDLE"
+limit_figure folded --text "$NEEDLE_FOLDED" --fold
 echo
 "$BENCH" --file "$FILE" --text "$TAIL_MARK" --latency --repeat "$((REPEATS * 3))"

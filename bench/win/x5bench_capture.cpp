@@ -351,7 +351,7 @@ int main(int argc, char** argv) {
   }
   std::printf("\n");
   for (size_t i = 0; i < figures.size(); ++i)
-    x5::bench::PrintFigure(figures[i].c_str(), ratios[i], "<= 1.3");
+    x5::bench::PrintFigure(figures[i].c_str(), ratios[i], "<= 1.15");
   if (std::getenv("X5_BENCH_BREAKDOWN") != nullptr) {
     // Where the runner's time goes, step by step.
     for (const Shape& s : shapes) {

@@ -286,7 +286,6 @@ PictureRequestWatch::PictureRequestWatch(const RunInputs& inputs,
     change_.reset(FindFirstChangeNotificationA(state.global_parameter_directory.c_str(), FALSE,
                                                FILE_NOTIFY_CHANGE_FILE_NAME));
   }
-  last_look_ = GetTickCount64();
 }
 
 uint32_t PictureRequestWatch::Wait(HANDLE process, bool& look) noexcept {
@@ -305,7 +304,8 @@ uint32_t PictureRequestWatch::Wait(HANDLE process, bool& look) noexcept {
       change_.reset();
     look = true;
   } else if (wait == WAIT_TIMEOUT) {
-    look = now - last_look_ >= kLookAtLeastEveryMs;
+    // The first command looks too: a request made before the watch began changes nothing after.
+    look = last_look_ == 0 || now - last_look_ >= kLookAtLeastEveryMs;
   } else {
     return wait;
   }

@@ -79,7 +79,7 @@ class PictureRequestWatch {
  private:
   win::ScopedChangeNotification change_;
   bool wanted_ = false;
-  uint64_t last_look_ = 0;
+  uint64_t last_look_ = 0;  // GetTickCount64 of the last look; 0 before the first
 };
 
 // A "_X5C_" file in the global parameter directory asks for pictures without ending anything. Only

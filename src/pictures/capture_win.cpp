@@ -125,7 +125,7 @@ core::Result<void> WritePictures(HWND window,
               *run.imaging)) {
     return {};
   }
-  // SaveBmp deletes an older file of this name itself, without following a link of that name.
+  // SaveBmp replaces an older file of this name itself, without following a link of that name.
   const std::string bmp =
       PictureFileName(run.prefix, process_id, window_number, handle, title, "bmp");
   if (!picture)

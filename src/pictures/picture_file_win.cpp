@@ -281,7 +281,7 @@ ImagingSession& RunImaging() noexcept {
 namespace {
 
 // Where a picture goes: its folder, opened without following links, and its name there. An older
-// picture of that name is deleted first, so that it cannot stand in for one that fails now.
+// picture of that name is replaced only by a whole new one: a picture that fails keeps it.
 struct PictureTarget {
   win::JobFolder folder;
   std::string name;
@@ -297,13 +297,11 @@ core::Failure NoTarget() {
   return core::Failure{"the picture's folder cannot be opened", 0};
 }
 
-std::optional<PictureTarget> ClearedPictureTarget(const std::string& file_name) {
+std::optional<PictureTarget> PictureTargetOf(const std::string& file_name) {
   std::optional<win::FolderAndName> split = win::SplitFolderAndName(win::AbsolutePath(file_name));
   if (!split)
     return std::nullopt;
-  PictureTarget target{win::JobFolder::Open(split->folder, file_name), std::move(split->name)};
-  (void)target.folder.Delete(target.name);  // if it stays, the write replaces it or fails
-  return target;
+  return PictureTarget{win::JobFolder::Open(split->folder, file_name), std::move(split->name)};
 }
 
 }  // namespace
@@ -312,7 +310,7 @@ core::Result<void> SaveJpg(const WindowPicture& picture,
                            const std::string& file_name,
                            ImagingSession& session) noexcept {
   try {
-    std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
+    std::optional<PictureTarget> target = PictureTargetOf(file_name);
     if (!target)
       return NoTarget();
     PumpPendingMessages();
@@ -345,7 +343,7 @@ core::Result<void> SaveJpg(const WindowPicture& picture,
 
 core::Result<void> SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept {
   try {
-    std::optional<PictureTarget> target = ClearedPictureTarget(file_name);
+    std::optional<PictureTarget> target = PictureTargetOf(file_name);
     if (!target)
       return NoTarget();
     BITMAP bm{};

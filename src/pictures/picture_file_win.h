@@ -75,14 +75,15 @@ class ImagingSession {
 inline constexpr float kJpegQuality = 0.75f;
 
 // Writes the picture as a JPG file (24-bit colour, quality 75). A failure, with what could not be
-// done, leaves no file of that name. Like every picture file it is written, renamed and deleted
-// only through the job folder's checks: a picture whose folder or name is a link is not written.
+// done, leaves an older file of that name as it was. Like every picture file it is written and
+// renamed over an older one only through the job folder's checks: a picture whose folder or name
+// is a link is not written.
 core::Result<void> SaveJpg(const WindowPicture& picture,
                            const std::string& file_name,
                            ImagingSession& session) noexcept;
 
 // Writes the picture as a BMP file at the bitmap's own colour depth (the screen's). A failure
-// leaves no file of that name.
+// leaves an older file of that name as it was.
 core::Result<void> SaveBmp(const WindowPicture& picture, const std::string& file_name) noexcept;
 
 }  // namespace x5::pictures

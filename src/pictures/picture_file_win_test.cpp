@@ -1,9 +1,12 @@
 // The codec factory is made once for the runner: every capture run shares it, and it is handed
-// only to the thread whose apartment made it. The JPG encoder's class is looked up once.
+// only to the thread whose apartment made it. The JPG encoder's class is looked up once. A picture
+// replaces an older one of its name only when it is whole.
 #include "pictures/picture_file_win.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "pictures/capture_win.h"
@@ -33,7 +36,12 @@ TEST(PictureFiles, OneCodecFactoryServesEveryCaptureRunOfTheRunner) {
   EXPECT_EQ(elsewhere, nullptr);
 }
 
-TEST(PictureFiles, JpgEncoderClassIsLookedUpOncePerSession) {
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PictureFiles, JpgEncoderClassIsLookedUpOncePerSessionAndAFailedPictureKeepsTheOlderOne) {
   char temp[MAX_PATH] = {};
   ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
   const std::string folder = std::string(temp) + "x5_jpg_" + std::to_string(GetCurrentProcessId());
@@ -50,6 +58,11 @@ TEST(PictureFiles, JpgEncoderClassIsLookedUpOncePerSession) {
     EXPECT_NE(GetFileAttributesA((folder + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
   }
   EXPECT_EQ(session.EncoderLookups(), 1u);
+  const std::string older = FileBytes(folder + "\\a.jpg");
+  ASSERT_FALSE(older.empty());
+  EXPECT_FALSE(SaveJpg(WindowPicture{}, folder + "\\a.jpg", session));
+  EXPECT_FALSE(SaveBmp(WindowPicture{}, folder + "\\a.jpg"));
+  EXPECT_EQ(FileBytes(folder + "\\a.jpg"), older);
   DeleteFileA((folder + "\\a.jpg").c_str());
   DeleteFileA((folder + "\\b.jpg").c_str());
   RemoveDirectoryA(folder.c_str());

@@ -103,7 +103,7 @@ class WindowUpdateLock {
 
 // The capture lock, held with the window's handle as token and released whenever it was taken.
 // No wait to take it runs past `acquire_end`, none to free it past `end_tick` (GetTickCount64; 0
-// for no end).
+// for no end). Its key and exclusion stay open from the acquire to the release.
 class CaptureLockHold {
  public:
   static constexpr const char* kName = "Capture";
@@ -111,12 +111,8 @@ class CaptureLockHold {
   CaptureLockHold(int32_t token, int32_t tries, uint64_t acquire_end, uint64_t end_tick) noexcept
       : token_(token),
         end_tick_(end_tick),
-        result_(RegistryLock(kName,
-                             kLockAcquire,
-                             token,
-                             tries,
-                             static_cast<int32_t>(kLockTryWaitMs),
-                             acquire_end)) {}
+        hold_(kName),
+        result_(hold_.Acquire(token, tries, static_cast<int32_t>(kLockTryWaitMs), acquire_end)) {}
   CaptureLockHold(const CaptureLockHold&) = delete;
   CaptureLockHold& operator=(const CaptureLockHold&) = delete;
   ~CaptureLockHold() { Release(); }
@@ -125,14 +121,14 @@ class CaptureLockHold {
   void Release() noexcept {
     // A lock that cannot be freed is taken over by the next runner once its wait runs out.
     if (LockAcquired(result_))
-      (void)RegistryLock(kName, kLockRelease, token_, 60, static_cast<int32_t>(kLockTryWaitMs),
-                         end_tick_);
+      (void)hold_.Release(token_, 60, static_cast<int32_t>(kLockTryWaitMs), end_tick_);
     result_ = LockState::kFreed;
   }
 
  private:
   int32_t token_;
   uint64_t end_tick_;
+  RegistryLockHold hold_;
   core::Result<LockState> result_;
 };
 

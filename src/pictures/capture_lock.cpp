@@ -37,6 +37,8 @@ class KeyCloser {
       store_.CloseKey();
   }
   void MarkOpen() { open_ = true; }
+  // Left open for the release that follows.
+  void Keep() { open_ = false; }
 
  private:
   LockValueStore& store_;
@@ -60,12 +62,13 @@ core::Result<LockState> KeyFailure(int32_t error) {
   return core::Failure{"the capture lock's key cannot be opened", static_cast<uint32_t>(error)};
 }
 
-core::Result<LockState> Acquire(const std::string& name,
-                                int32_t token,
-                                int32_t tries,
-                                int32_t wait_ms,
-                                const LockServices& s) {
-  KeyCloser key(s.store);
+// Takes the lock through `key`, which it marks open once the key is open.
+core::Result<LockState> TakeWithKey(const std::string& name,
+                                    int32_t token,
+                                    int32_t tries,
+                                    int32_t wait_ms,
+                                    const LockServices& s,
+                                    KeyCloser& key) {
   if (s.store.OpenKey(name) != 0) {
     const int32_t created = s.store.CreateKey(name);
     if (created != 0)
@@ -93,11 +96,29 @@ core::Result<LockState> Acquire(const std::string& name,
   return WriteToken(s.store, token, LockState::kTakenAfterWait);
 }
 
-core::Result<LockState> Release(const std::string& name, int32_t token, const LockServices& s) {
+core::Result<LockState> Acquire(const std::string& name,
+                                int32_t token,
+                                int32_t tries,
+                                int32_t wait_ms,
+                                const LockServices& s,
+                                bool keep_key) {
   KeyCloser key(s.store);
-  const int32_t opened = s.store.OpenKey(name);
-  if (opened != 0)
-    return KeyFailure(opened);
+  core::Result<LockState> taken = TakeWithKey(name, token, tries, wait_ms, s, key);
+  if (keep_key && taken)
+    key.Keep();
+  return taken;
+}
+
+core::Result<LockState> Release(const std::string& name,
+                                int32_t token,
+                                const LockServices& s,
+                                bool key_open) {
+  KeyCloser key(s.store);
+  if (!key_open) {
+    const int32_t opened = s.store.OpenKey(name);
+    if (opened != 0)
+      return KeyFailure(opened);
+  }
   key.MarkOpen();
   Exclusive exclusive(s.exclusion);
   if (LockToken(s.store.ReadValue()) != token)
@@ -135,12 +156,13 @@ core::Result<LockState> RegistryLock(const std::string& lock_name,
                                      int32_t token,
                                      int32_t tries,
                                      int32_t wait_ms,
-                                     const LockServices& services) noexcept {
+                                     const LockServices& services,
+                                     LockKey key) noexcept {
   try {
     if (mode == kLockAcquire)
-      return Acquire(lock_name, token, tries, wait_ms, services);
+      return Acquire(lock_name, token, tries, wait_ms, services, key == LockKey::kKeepOpen);
     if (mode == kLockRelease)
-      return Release(lock_name, token, services);
+      return Release(lock_name, token, services, key == LockKey::kAlreadyOpen);
     return core::Failure{"no such capture lock mode"};
   } catch (const std::exception&) {
     return core::Failure{std::string(core::UnexpectedFault("RegistryLock"))};

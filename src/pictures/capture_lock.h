@@ -81,6 +81,11 @@ enum class LockState : uint8_t {
   kFreed,           // released
 };
 
+// How a lock call uses the store's key: opened and closed by the call, or, for a hold that keeps
+// it from acquire to release (one open and one close less each way), left open by an acquire that
+// went through and found open by the release, which closes it in every case.
+enum class LockKey : uint8_t { kOpenAndClose, kKeepOpen, kAlreadyOpen };
+
 // Fails when the key cannot be opened or created (with the registry's error code; nothing was
 // changed), when the token cannot be written, when a release finds the lock not held with this
 // token, and for an unknown mode.
@@ -89,7 +94,8 @@ core::Result<LockState> RegistryLock(const std::string& lock_name,
                                      int32_t token,
                                      int32_t tries,
                                      int32_t wait_ms,
-                                     const LockServices& services) noexcept;
+                                     const LockServices& services,
+                                     LockKey key = LockKey::kOpenAndClose) noexcept;
 
 // True for the acquire results after which the lock holds the token.
 [[nodiscard]] inline bool LockAcquired(const core::Result<LockState>& result) noexcept {

@@ -21,11 +21,17 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
   int64_t clock_ms = 0;
   int pauses = 0;
   int outside = 0;
+  int opens = 0;  // keys opened or created
+  int closes = 0;
   std::function<void(FakeRegistry&)> others;  // the other runners, at each pause
 
-  int32_t OpenKey(std::string_view) override { return key ? 0 : kNotFound; }
+  int32_t OpenKey(std::string_view) override {
+    opens += key ? 1 : 0;
+    return key ? 0 : kNotFound;
+  }
   int32_t CreateKey(std::string_view) override {
     key = parent ? std::optional<LockValue>(LockValue{}) : std::nullopt;
+    opens += key ? 1 : 0;
     return key ? 0 : kNotFound;
   }
   LockValue ReadValue() override {
@@ -38,7 +44,7 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
       key = LockValue::Number(value);
     return write_error;
   }
-  void CloseKey() override {}
+  void CloseKey() override { ++closes; }
   bool Enter() override {
     EXPECT_FALSE(inside_) << "exclusion entered twice";
     return inside_ = true;
@@ -58,8 +64,10 @@ class FakeRegistry : public LockValueStore, public LockExclusion, public LockPau
   core::Result<LockState> Lock(uint8_t mode,
                                int32_t token,
                                int32_t tries = 200,
-                               int32_t wait = 200) {
-    return RegistryLock("Capture", mode, token, tries, wait, LockServices{*this, *this, *this});
+                               int32_t wait = 200,
+                               LockKey use = LockKey::kOpenAndClose) {
+    return RegistryLock("Capture", mode, token, tries, wait, LockServices{*this, *this, *this},
+                        use);
   }
 
  private:
@@ -124,6 +132,27 @@ TEST(CaptureLock, ReleaseOnlyByTheHolderAndFailedWrites) {
   EXPECT_FALSE(r.Lock(7, 77).ok());
   EXPECT_TRUE(LockAcquired(LockState::kTaken) && LockAcquired(LockState::kTakenAfterWait));
   EXPECT_FALSE(LockAcquired(LockState::kFreed) || LockAcquired(core::Failure{}));
+}
+
+// A hold keeps the key it opened from its acquire to its release; whatever a call ends with, every
+// key opened is closed once.
+TEST(CaptureLock, AHoldKeepsItsKeyUntilTheReleaseAndEveryKeyIsClosed) {
+  FakeRegistry r;
+  EXPECT_EQ(*r.Lock(kLockAcquire, 5, 2, 10, LockKey::kKeepOpen), LockState::kTaken);
+  EXPECT_EQ(r.closes, 0);
+  EXPECT_EQ(*r.Lock(kLockRelease, 5, 2, 10, LockKey::kAlreadyOpen), LockState::kFreed);
+  EXPECT_EQ(r.opens, 1);
+  EXPECT_EQ(r.closes, 1);
+  EXPECT_EQ(r.Value(), 0);
+  // Taken by another runner meanwhile: the release fails and still closes the key.
+  EXPECT_TRUE(r.Lock(kLockAcquire, 6, 2, 10, LockKey::kKeepOpen));
+  r.key = LockValue::Number(7);
+  EXPECT_FALSE(r.Lock(kLockRelease, 6, 2, 10, LockKey::kAlreadyOpen).ok());
+  // An acquire that fails keeps nothing open.
+  r.write_error = 5;
+  EXPECT_FALSE(r.Lock(kLockAcquire, 8, 1, 10, LockKey::kKeepOpen).ok());
+  EXPECT_EQ(r.opens, r.closes);
+  EXPECT_EQ(r.Value(), 7);
 }
 
 }  // namespace

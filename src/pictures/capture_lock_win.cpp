@@ -86,14 +86,19 @@ class RegistryLockStore : public LockValueStore {
 // global object (all runners of one session then still exclude each other).
 class MachineMutex : public LockExclusion {
  public:
-  MachineMutex(const std::string& lock_name, uint64_t end_tick) : end_tick_(end_tick) {
-    const std::string name = "X5CaptureLock." + lock_name;
-    mutex_.reset(CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str()));
-    if (!mutex_)
-      mutex_.reset(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str()));
-  }
+  MachineMutex(const std::string& lock_name, uint64_t end_tick)
+      : lock_name_(lock_name), end_tick_(end_tick) {}
+
+  void EndAt(uint64_t end_tick) { end_tick_ = end_tick; }
 
   bool Enter() override {
+    if (!made_) {
+      made_ = true;
+      const std::string name = "X5CaptureLock." + lock_name_;
+      mutex_.reset(CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str()));
+      if (!mutex_)
+        mutex_.reset(CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str()));
+    }
     if (!mutex_)
       return false;
     const DWORD wait = WaitForSingleObject(mutex_.get(), WaitWithin(end_tick_, kExclusionWaitMs));
@@ -104,13 +109,17 @@ class MachineMutex : public LockExclusion {
   void Leave() override { ReleaseMutex(mutex_.get()); }
 
  private:
-  win::ScopedHandle mutex_;
+  std::string lock_name_;
   uint64_t end_tick_;
+  bool made_ = false;
+  win::ScopedHandle mutex_;
 };
 
 class MessagePause : public LockPause {
  public:
   explicit MessagePause(uint64_t end_tick) : end_tick_(end_tick) {}
+
+  void EndAt(uint64_t end_tick) { end_tick_ = end_tick; }
 
   void Pause(int32_t milliseconds) override {
     PumpPendingMessages();
@@ -144,6 +153,55 @@ core::Result<LockState> RegistryLock(const std::string& lock_name,
     MessagePause pause(end_tick);
     return RegistryLock(lock_name, mode, token, tries, wait_ms,
                         LockServices{store, exclusion, pause});
+  } catch (const std::exception&) {
+    return core::Failure{std::string(core::UnexpectedFault("CaptureLock"))};
+  }
+}
+
+struct RegistryLockHold::Parts {
+  explicit Parts(const std::string& name) : exclusion(name, 0), pause(0) {}
+  RegistryLockStore store;
+  MachineMutex exclusion;
+  MessagePause pause;
+
+  LockServices Services(uint64_t end_tick) {
+    exclusion.EndAt(end_tick);
+    pause.EndAt(end_tick);
+    return LockServices{store, exclusion, pause};
+  }
+};
+
+RegistryLockHold::RegistryLockHold(std::string lock_name) noexcept : name_(std::move(lock_name)) {}
+
+RegistryLockHold::~RegistryLockHold() = default;
+
+core::Result<LockState> RegistryLockHold::Acquire(int32_t token,
+                                                  int32_t tries,
+                                                  int32_t wait_ms,
+                                                  uint64_t end_tick) noexcept {
+  try {
+    if (!parts_)
+      parts_ = std::make_unique<Parts>(name_);
+    core::Result<LockState> taken = RegistryLock(name_, kLockAcquire, token, tries, wait_ms,
+                                                 parts_->Services(end_tick), LockKey::kKeepOpen);
+    key_open_ = LockAcquired(taken);
+    return taken;
+  } catch (const std::exception&) {
+    return core::Failure{std::string(core::UnexpectedFault("CaptureLock"))};
+  }
+}
+
+core::Result<LockState> RegistryLockHold::Release(int32_t token,
+                                                  int32_t tries,
+                                                  int32_t wait_ms,
+                                                  uint64_t end_tick) noexcept {
+  try {
+    if (!parts_)
+      parts_ = std::make_unique<Parts>(name_);
+    const LockKey key = key_open_ ? LockKey::kAlreadyOpen : LockKey::kOpenAndClose;
+    key_open_ = false;
+    return RegistryLock(name_, kLockRelease, token, tries, wait_ms, parts_->Services(end_tick),
+                        key);
   } catch (const std::exception&) {
     return core::Failure{std::string(core::UnexpectedFault("CaptureLock"))};
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "pictures/capture_lock.h"
@@ -26,5 +27,32 @@ core::Result<LockState> RegistryLock(const std::string& lock_name,
                                      int32_t tries,
                                      int32_t wait_ms,
                                      uint64_t end_tick) noexcept;
+
+// One capture's hold of the lock: the key and the machine-wide mutex that an acquire opens stay
+// open until the release (under Wine each open and close is a request to its server). Waits
+// end as with RegistryLock and `end_tick`; the mutex is made on the first exclusion asked for.
+class RegistryLockHold {
+ public:
+  explicit RegistryLockHold(std::string lock_name) noexcept;
+  RegistryLockHold(const RegistryLockHold&) = delete;
+  RegistryLockHold& operator=(const RegistryLockHold&) = delete;
+  ~RegistryLockHold();
+
+  core::Result<LockState> Acquire(int32_t token,
+                                  int32_t tries,
+                                  int32_t wait_ms,
+                                  uint64_t end_tick) noexcept;
+  // Frees the lock taken by Acquire and closes what it opened.
+  core::Result<LockState> Release(int32_t token,
+                                  int32_t tries,
+                                  int32_t wait_ms,
+                                  uint64_t end_tick) noexcept;
+
+ private:
+  struct Parts;
+  std::string name_;
+  std::unique_ptr<Parts> parts_;
+  bool key_open_ = false;
+};
 
 }  // namespace x5::pictures

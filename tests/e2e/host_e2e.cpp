@@ -97,7 +97,7 @@ TEST_F(Host, SetupHostMakesAPrefixAndDisplayThatExecRuns) {
     return RunProgram(with_env({"wine", "reg", "query", key, "/v", value})).out;
   };
   EXPECT_TRUE(Contains(query("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog"), "0x0"));
-  EXPECT_TRUE(Contains(query("HKCU\\Console", "ScreenBufferSize"), "0x23290078"));
+  EXPECT_TRUE(Contains(query("HKCU\\Console", "ScreenBufferSize"), "0x1e0078"));
   EXPECT_TRUE(Contains(query("HKCU\\Software\\Wine\\X11 Driver", "Managed"), "N"));
   EXPECT_EQ(RunProgram(with_env({"wine", "reg", "query", "HKLM\\Software\\Halvex"})).code,
             std::optional<int32_t>(0));

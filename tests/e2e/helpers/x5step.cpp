@@ -17,6 +17,7 @@
 //   window TITLE  create a visible top-level window with that title; "stuckmove TITLE": one whose
 //                 procedure never returns from a position change once it is up; "deaf TITLE": one
 //                 whose thread handles no message after creating it
+//   await NAME MS  wait until some process says "signal NAME" (before or after), at most MS
 //   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
 //   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: its
 //                 priority class and the distinct priorities of its threads
@@ -51,14 +52,16 @@ LRESULT CALLBACK WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 void PumpFor(DWORD ms) {
-  DWORD end = GetTickCount() + ms;
+  const DWORD start = GetTickCount();
   MSG msg;
-  while (GetTickCount() < end) {
+  // Woken by messages only, as a program's message loop is: hundreds of windows polling their
+  // queues would keep the Wine server busy.
+  for (DWORD waited = 0; waited < ms; waited = GetTickCount() - start) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    Sleep(10);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - waited, QS_ALLINPUT);
   }
 }
 
@@ -293,7 +296,7 @@ int main(int argc, char** argv) {
       Fan(atoi(arg(1)), arg(2), arg(3));
       i += 3;
     } else if (a == "signal") {
-      if (HANDLE h = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, arg(1))) {
+      if (HANDLE h = CreateSemaphoreA(nullptr, 0, 1 << 16, arg(1))) {
         ReleaseSemaphore(h, 1, nullptr);
         CloseHandle(h);
       }
@@ -306,6 +309,13 @@ int main(int argc, char** argv) {
       }
       windows = a != "deaf";
       i += 1;
+    } else if (a == "await") {
+      // Whichever of "await" and "signal" comes first makes the semaphore.
+      if (HANDLE h = CreateSemaphoreA(nullptr, 0, 1 << 16, arg(1))) {
+        WaitForSingleObject(h, static_cast<DWORD>(atoi(arg(2))));
+        CloseHandle(h);
+      }
+      i += 2;
     } else if (a == "tick") {
       // Opened and closed for every line, so a reader on the other side sees each line at once.
       const int count = atoi(arg(3));

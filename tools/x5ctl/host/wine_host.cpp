@@ -7,10 +7,12 @@ namespace x5::ctl::host {
 
 std::string RunnerPrefixRegistry() {
   return "REGEDIT4\r\n\r\n"
-         // The console defaults of a current Windows (120 columns, 9001 rows kept); the runner
-         // gives its own console the window's 30 rows and keeps the history in its console file.
+         // Consoles of 120 x 30, the window's size: Wine's console host keeps a picture of the
+         // whole buffer, so the 9001 rows of a current Windows cost 540 MB for every console
+         // started here (every runner's, until it makes its own small: hundreds at once exhaust
+         // the memory). The runner keeps the history in its console file.
          "[HKEY_CURRENT_USER\\Console]\r\n"
-         "\"ScreenBufferSize\"=dword:23290078\r\n"
+         "\"ScreenBufferSize\"=dword:001e0078\r\n"
          "\"WindowSize\"=dword:001e0078\r\n\r\n"
          "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"
          "\"ShowCrashDialog\"=dword:00000000\r\n\r\n"

@@ -76,6 +76,14 @@ inline constexpr std::string_view kRowsScrolledAwayLine =
 inline constexpr std::string_view kConsoleClearedLine =
     "** The step cleared its console here: rows it wrote just before may be missing **";
 
+// The job log's line where its rows cannot be moved into the console file as they appear (the
+// file could not be prepared, or no thread could be had): the file gets the console's last rows
+// at the end of the step instead. Worded, as every line the runner adds, so that no rule that
+// searches the step's output for trouble finds it.
+inline constexpr std::string_view kSavedAtEndLine =
+    "** This job log goes into the console file at the end of the step, not as it is written: "
+    "only the console's last 30 rows are kept **";
+
 // Appends one moved row to the job log text. A row that fills the console to its last column
 // goes on in the next row (a line wider than the console stays one line), unless it is a
 // separator of "_"; other rows end their line, trailing blanks removed. `line_open` says whether

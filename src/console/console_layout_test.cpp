@@ -5,6 +5,8 @@
 
 #include <tuple>
 
+#include "core/ascii_text.h"
+
 namespace x5::console {
 namespace {
 
@@ -75,6 +77,16 @@ TEST(JobLogSpool, UnmovedRowsFollowTheMarkOrSayWhereRowsWereLost) {
     const UnmovedRows unmoved = FindUnmovedRows(c.marked, c.found, c.cursor, 30);
     EXPECT_EQ(unmoved.first, c.first) << c.marked << " " << c.found;
     EXPECT_EQ(unmoved.lost_line, c.lost) << c.marked << " " << c.found;
+  }
+}
+
+// The lines the runner adds to the job log by itself say what happened to the step's rows in
+// words that no rule searching the step's output for trouble finds.
+TEST(JobLogSpool, ItsOwnLinesTripNoRule) {
+  for (std::string_view line : {kRowsScrolledAwayLine, kConsoleClearedLine, kSavedAtEndLine}) {
+    for (const char* word : {"error", "fail", "abend", "warn", "fatal", "exception", "denied",
+                             "unable", "cannot", "not available", "invalid", "refused"})
+      EXPECT_EQ(core::FindIgnoringCase(line, word), std::string::npos) << line;
   }
 }
 

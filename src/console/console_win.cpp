@@ -87,14 +87,15 @@ bool Console::SendText(std::string_view text) {
   DWORD written = 0;
   BOOL ok = TRUE;
   // A line longer than half the console goes in pieces, the rows of each moved to the job log
-  // before the next: the runner's own lines (a long command, say) never scroll out unsaved.
+  // at once: the runner's own lines (a long command, a block of many lines, the lines written
+  // just before a step that fills the console in one write) never scroll out unsaved.
   const size_t piece =
       spool_ ? static_cast<size_t>(kJobLogColumns) * (kJobLogRows / 2) : line.size();
   for (size_t at = 0; at < line.size() && ok; at += piece) {
     const size_t size = std::min(piece, line.size() - at);
     ok =
         WriteConsoleA(output_.get(), line.data() + at, static_cast<DWORD>(size), &written, nullptr);
-    if (spool_ && at + size < line.size())
+    if (spool_)
       spool_->MoveNow();
   }
   if (ok && first_line_.empty())
@@ -109,6 +110,8 @@ bool Console::StartJobLog(const std::string& file_name) {
   spool_ = JobLogSpool::Start(output_.get(), file_name, refusal);
   if (!refusal.empty())
     SendText(refusal);
+  else if (!spool_)
+    SendText(kSavedAtEndLine);
   return spool_ != nullptr;
 }
 
@@ -126,6 +129,13 @@ core::Result<void> Console::SaveText(const std::string& file_name, bool is_job_l
 
 bool Console::SendLines(const std::vector<std::string>& lines) {
   bool all = true;
+  // With the job log moved as it is written, a line at a time: many short lines in one write
+  // would scroll out of the small console before they were moved.
+  if (spool_) {
+    for (const std::string& line : lines)
+      all = SendText(line) && all;
+    return all;
+  }
   for (const std::string& text : PackConsoleLines(lines, kLongestConsoleWrite))
     all = SendText(text) && all;
   return all;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/result.h"
 #include "win/job_folder_win.h"
@@ -47,6 +48,8 @@ class JobLogSpool {
   // True when rows were moved. Called with the lock held.
   bool MoveLocked(bool with_cursor_row);
   bool WriteLocked(const std::string& text, size_t provisional);
+  // True when the rows from the last mark down are as the last call found them: nothing to move.
+  bool UnchangedLocked();
 
   HANDLE console_;
   win::JobFolder folder_;  // held open: the folder can be neither renamed nor replaced
@@ -58,6 +61,11 @@ class JobLogSpool {
   bool line_open_ = false;    // the last row moved filled the console: its line goes on
   uint64_t provisional_ = 0;  // bytes at the file's end that the next move writes again
   bool write_failed_ = false;
+  // What the quiet looks compare: the rows from `watched_first_` to the console's last, as found.
+  std::vector<CHAR_INFO> watched_;
+  int32_t watched_first_ = -1;
+  int32_t watched_columns_ = 0;
+  int32_t watched_rows_ = 0;
 };
 
 }  // namespace x5::console

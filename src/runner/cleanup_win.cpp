@@ -297,6 +297,12 @@ uint32_t PictureRequestWatch::Wait(HANDLE process, bool& look) noexcept {
   const HANDLE both[2] = {process, change_.get()};
   // The step first: once it has ended, a request no longer matters.
   const DWORD wait = WaitForMultipleObjects(2, both, FALSE, 0);
+  if (wait == WAIT_FAILED) {
+    // A watch that cannot be waited for is dropped; the step's own wait decides, as before.
+    change_.reset();
+    look = true;
+    return WaitForSingleObject(process, 0);
+  }
   const uint64_t now = GetTickCount64();
   if (wait == WAIT_OBJECT_0 + 1) {
     // Watching again before the look, so a change during it is not missed.

@@ -1,14 +1,11 @@
 // The shared number parser: whole numbers and locale-formatted numbers with decimals.
 #include "conditions/parse_number.h"
+#include "core/ascii_text.h"
 
 namespace x5::conditions {
 namespace {
 
 constexpr int64_t kMagnitudeCap = int64_t{1} << 40;  // far beyond 32 bits, far below overflow
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 }  // namespace
 
@@ -20,7 +17,7 @@ int32_t ParseNumber(std::string_view text,
   const bool negative = text.front() == '-';
   std::string_view body = negative ? text.substr(1) : text;
   for (char c : body) {
-    if (!IsDigit(c) && !(allow_decimals && (c == ',' || c == '.')))
+    if (!core::IsAsciiDigit(c) && !(allow_decimals && (c == ',' || c == '.')))
       return kInvalidNumber;
   }
 
@@ -31,7 +28,7 @@ int32_t ParseNumber(std::string_view text,
   int first_fraction_digit = -1;
   bool fraction_tail_nonzero = false;
   for (char c : body) {
-    if (IsDigit(c)) {
+    if (core::IsAsciiDigit(c)) {
       any_digit = true;
       const int digit = c - '0';
       if (!in_fraction) {

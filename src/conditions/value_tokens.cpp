@@ -1,5 +1,6 @@
 // The value tokenizer: kinds by character, quotation marks, and the checks of each token.
 #include "conditions/value_tokens.h"
+#include "core/ascii_text.h"
 
 #include "conditions/parse_number.h"
 #include "protocol/report_texts.h"
@@ -8,10 +9,6 @@ namespace x5::conditions {
 namespace {
 
 constexpr int kMaxTokens = 7;
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 bool IsOperatorChar(char c) {
   return c == '=' || c == '<' || c == '>';
@@ -50,7 +47,7 @@ Tokens Tokenize(std::string_view value) {
       }
     } else if (in_quotes) {
       kind = TokenKind::kText;
-    } else if (IsDigit(c) || c == '-') {
+    } else if (core::IsAsciiDigit(c) || c == '-') {
       kind = TokenKind::kNumber;
     } else if (IsOperatorChar(c)) {
       kind = TokenKind::kOperator;

@@ -7,6 +7,10 @@
 
 namespace x5::core {
 
+[[nodiscard]] constexpr bool IsAsciiDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+
 [[nodiscard]] constexpr char UpperAscii(char c) noexcept {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }

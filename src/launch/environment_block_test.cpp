@@ -13,7 +13,7 @@ namespace {
 const ByteBlockText kBytes;
 
 template <size_t N>
-std::string Bytes(const char (&text)[N]) {
+std::string Raw(const char (&text)[N]) {
   return std::string(text, N - 1);
 }
 
@@ -41,7 +41,7 @@ core::SecretString FakeDecipher(std::string_view hex) {
 // High units keep their low byte in the byte form.
 TEST(UserEnvironmentBlock, ReadsEntriesUntilTheEmptyEntryOrTheLimit) {
   const std::u16string block =
-      Units(Bytes("A=1\0=C:=C:\\\0")) + u"N=\u0142\u00E9" + Units(Bytes("\0\0IGNORED=1\0\0"));
+      Units(Raw("A=1\0=C:=C:\\\0")) + u"N=\u0142\u00E9" + Units(Raw("\0\0IGNORED=1\0\0"));
   EXPECT_EQ(ReadUserEnvironment(block.data(), kBytes),
             (std::vector<std::string>{"A=1", "=C:=C:\\", "N=\x42\xE9"}));
   const std::u16string empty(2, u'\0');
@@ -91,7 +91,7 @@ TEST(EnvironmentBlock, UnusableEntriesAndTheWholeChain) {
   std::vector<std::string> table = {"", "A=1", "EMPTY=", "noequals", "=C:=C:\\dir", "A=2"};
   table.insert(table.end(), {"PW=" + pw + "C0FFEE", "PW0=" + pw, "PWBAD=" + pw + "BAD"});
   EXPECT_EQ(Ansi(BuildEnvironmentBlock(table, FakeDecipher, kBytes)),
-            Bytes("A=1\0=C:=C:\\dir\0A=2\0PW=plain:C0FFEE\0\0"));
+            Raw("A=1\0=C:=C:\\dir\0A=2\0PW=plain:C0FFEE\0\0"));
   EXPECT_EQ(BuildEnvironmentBlock({"EMPTY="}, FakeDecipher, kBytes), (EnvironmentBlock{0, 0}));
   std::vector<std::string> edits;
   for (const EnvironmentEdit& edit : RunnerEnvironmentEdits(table, FakeDecipher))
@@ -100,9 +100,9 @@ TEST(EnvironmentBlock, UnusableEntriesAndTheWholeChain) {
                                              "PW0 removed", "PWBAD removed"}));
   // The chain merges, de-duplicates and sorts before it builds.
   const std::vector<std::string> chain = {"X5Step=S01", "TEMP=", "Path=C:\\runner", "X=1", "X=2"};
-  const std::u16string user = Units(Bytes("TEMP=C:\\u\0PATH=C:\\w\0USERPROFILE=C:\\Users\\u\0\0"));
+  const std::u16string user = Units(Raw("TEMP=C:\\u\0PATH=C:\\w\0USERPROFILE=C:\\Users\\u\0\0"));
   EXPECT_EQ(Ansi(StepEnvironmentBlock(chain, user.data(), FakeDecipher, kBytes)),
-            Bytes("Path=C:\\runner\0USERPROFILE=C:\\Users\\u\0X5Step=S01\0X=2\0\0"));
+            Raw("Path=C:\\runner\0USERPROFILE=C:\\Users\\u\0X5Step=S01\0X=2\0\0"));
 }
 
 }  // namespace

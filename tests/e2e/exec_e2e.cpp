@@ -18,7 +18,7 @@ extern char** environ;
 namespace x5::e2e {
 namespace {
 
-struct Ran {
+struct ExecRun {
   int status = -1;
   std::string out;  // the job log
   std::string err;  // reports and the outcome
@@ -73,15 +73,15 @@ class Exec : public RunnerTest {
   }
 
   // Runs an example of docs/schedulers.md with x5ctl as the one it calls.
-  Ran RunExample(const char* script, std::vector<std::string> args) {
+  ExecRun RunExample(const char* script, std::vector<std::string> args) {
     const fs::path examples = fs::path(X5_SOURCE_DIR) / "examples" / "schedulers";
     args.insert(args.begin(),
                 {"env", "X5CTL=" + Tool().string(), "sh", (examples / script).string()});
     return Finish(Spawn(args));
   }
 
-  Ran Finish(pid_t pid) {
-    Ran ran;
+  ExecRun Finish(pid_t pid) {
+    ExecRun ran;
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -90,7 +90,7 @@ class Exec : public RunnerTest {
     return ran;
   }
 
-  Ran RunExec(const std::vector<std::string>& options, const Action& action = {}) {
+  ExecRun RunExec(const std::vector<std::string>& options, const Action& action = {}) {
     std::vector<std::string> argv{Tool().string(), "exec", Linux("task.toml").string(), "--runner",
                                   runner_};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -142,7 +142,7 @@ TEST_P(ExecRow, ExitsWithItsStatus) {
     }
   }
   const auto begin = std::chrono::steady_clock::now();
-  Ran ran = RunExec(options, row.action);
+  ExecRun ran = RunExec(options, row.action);
   ran.err += ReadFileText(Linux("reports.json"));
   EXPECT_EQ(ran.status, row.status) << ran.err;
   EXPECT_NE(ran.err.find(row.in_err), std::string::npos) << ran.err;
@@ -253,7 +253,7 @@ TEST_F(Exec, WindowsToolStopsOnCtrlCAndTakesItsRunnerWhenKilled) {
                                       Linux("task.toml").string()};
   pid_t pid = StartTree(argv);
   kill(pid, SIGINT);
-  Ran stopped = Finish(pid);
+  ExecRun stopped = Finish(pid);
   EXPECT_EQ(stopped.status, 130) << stopped.err;
   EXPECT_NE(stopped.err.find("command \"KILL\"  argument 130"), std::string::npos) << stopped.err;
   EXPECT_NE(stopped.out.find("Ending process #"), std::string::npos) << stopped.out;
@@ -271,12 +271,12 @@ TEST_F(Exec, WindowsToolStopsOnCtrlCAndTakesItsRunnerWhenKilled) {
 // process group must not end the runner at once).
 TEST_F(Exec, SchedulerExamples) {
   WriteTask("STEP echo from-the-step", "conditions = \"+>\\nR=8 F=(C:\\\\nosuch.txt > 0)\"\n");
-  Ran shell = RunExample("step.sh", {Linux("task.toml").string(), Linux("job.log").string()});
+  ExecRun shell = RunExample("step.sh", {Linux("task.toml").string(), Linux("job.log").string()});
   EXPECT_EQ(shell.status, 8) << shell.err;
   EXPECT_EQ(shell.out, "step failed with RC 8\n");
 
   WriteTask(kLongStep);
-  Ran limited =
+  ExecRun limited =
       RunExample("timeout-step.sh", {"3s", Linux("task.toml").string(), Linux("job.log").string()});
   EXPECT_EQ(limited.status, 143) << limited.err;
   EXPECT_NE(limited.err.find("KILLED on user request"), std::string::npos) << limited.err;
@@ -294,7 +294,7 @@ TEST_F(Exec, WineNoticesOnlyWhenAskedFor) {
     std::vector<std::string> options{"--wine", wine.string()};
     if (asked)
       options.push_back("--wine-messages");
-    const Ran ran = RunExec(options);
+    const ExecRun ran = RunExec(options);
     EXPECT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(Contains(ran.err, "a notice of Wine s own"), asked) << ran.err;
   }
@@ -337,7 +337,7 @@ TEST_F(Exec, JobSkipsAbendsIsStoppedAndStartsAgainWhereItStopped) {
   const auto second = RunProgram({Tool().string(), "job", "run", Linux("job.toml").string()});
   const auto status = RunProgram({Tool().string(), "job", "status", Linux("job.toml").string()});
   kill(pid, SIGTERM);
-  const Ran stopped = Finish(pid);
+  const ExecRun stopped = Finish(pid);
   EXPECT_EQ(second.code, 123);
   EXPECT_TRUE(Contains(status.out, "running on ")) << status.out;
   EXPECT_EQ(stopped.status, 143) << stopped.err;
@@ -353,7 +353,7 @@ TEST_F(Exec, JobSkipsAbendsIsStoppedAndStartsAgainWhereItStopped) {
   EXPECT_FALSE(Contains(stopped.out, "from-the-second"));
 
   write_job("echo recovery-with-%X5TRC%");
-  const Ran again = Finish(Spawn(job_run({"--from", "3"})));
+  const ExecRun again = Finish(Spawn(job_run({"--from", "3"})));
   EXPECT_EQ(again.status, 8) << again.err;
   EXPECT_TRUE(Contains(again.out, "recovery-with-8")) << again.out;
   EXPECT_EQ(steps(),
@@ -362,7 +362,7 @@ TEST_F(Exec, JobSkipsAbendsIsStoppedAndStartsAgainWhereItStopped) {
   EXPECT_EQ(ReadFileText(Linux("job.state/job.rc")), "8\n");
 
   // --only runs one step with the RC the job had there; the other steps keep their records.
-  const Ran only = Finish(Spawn(job_run({"--only", "2"})));
+  const ExecRun only = Finish(Spawn(job_run({"--only", "2"})));
   EXPECT_EQ(only.status, 121) << only.err;
   EXPECT_TRUE(Contains(only.out, "===== step 2 of 3")) << only.out;
   EXPECT_FALSE(Contains(only.out, "recovery-with")) << only.out;

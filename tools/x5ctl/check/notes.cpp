@@ -41,12 +41,12 @@ bool AnyFile(const NoteFacts& f, bool MappedPath::*flag) {
 }
 
 // A note's topic and its text; an empty text: the note is not said.
-struct Note {
+struct NoteEntry {
   const char* topic;
   std::string (*text)(const NoteFacts& f);
 };
 
-const Note kNotes[] = {
+const NoteEntry kNotes[] = {
     {"associations",
      [](const NoteFacts& f) {
        return f.journal.associations.empty()
@@ -181,7 +181,7 @@ void Checker::Notes(bool runs) {
                         attributes_tested_,
                         job_log_read_after_,
                         exclusive_open_};
-  for (const Note& note : kNotes)
+  for (const NoteEntry& note : kNotes)
     if (std::string text = note.text(facts); !text.empty())
       Emit(Json{{"record", "note"}, {"topic", note.topic}, {"text", std::move(text)}});
 }

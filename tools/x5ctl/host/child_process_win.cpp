@@ -57,7 +57,7 @@ std::string SystemMessage(DWORD code) {
 }
 
 // `what` with the system's words for the last error, and its code.
-core::Failure SystemFailure(const std::string& what) {
+core::Failure WordedSystemFailure(const std::string& what) {
   const DWORD code = GetLastError();
   return core::Failure{what + SystemMessage(code), code};
 }
@@ -94,7 +94,7 @@ class WinChild final : public ChildProcess {
       if (!PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
         if (GetLastError() == ERROR_BROKEN_PIPE)
           return Moved{Io::kEndOfPipe, 0};
-        return SystemFailure("reading the runner's output failed: ");
+        return WordedSystemFailure("reading the runner's output failed: ");
       }
       if (waiting > 0) {
         DWORD want = static_cast<DWORD>(std::min<size_t>(into.size(), waiting));
@@ -102,7 +102,7 @@ class WinChild final : public ChildProcess {
         if (!ReadFile(output_.get(), into.data(), want, &got, nullptr)) {
           if (GetLastError() == ERROR_BROKEN_PIPE)
             return Moved{Io::kEndOfPipe, 0};
-          return SystemFailure("reading the runner's output failed: ");
+          return WordedSystemFailure("reading the runner's output failed: ");
         }
         if (got > 0)
           return Moved{Io::kOk, got};
@@ -126,8 +126,8 @@ class WinChild final : public ChildProcess {
         const DWORD error = GetLastError();
         if (error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA)
           return Moved{Io::kEndOfPipe, put};
-        return SystemFailure("writing to the runner failed after " + std::to_string(put) +
-                             " bytes: ");
+        return WordedSystemFailure("writing to the runner failed after " + std::to_string(put) +
+                                   " bytes: ");
       }
       put += written;
     }
@@ -176,7 +176,7 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
                                  discard ? OPEN_EXISTING : OPEN_ALWAYS,
                                  discard ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!error_file)
-      return SystemFailure((discard ? std::string("NUL") : errors.log) + ": ");
+      return WordedSystemFailure((discard ? std::string("NUL") : errors.log) + ": ");
   }
   // The child's ends are inheritable; ours are not, so the runner (and its step) never holds
   // our ends open and each side sees the other's end of pipe.
@@ -186,7 +186,7 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
       !CreatePipe(parent_output.put(), child_stdout.put(), &inherit, kPipeBufferSize) ||
       !SetHandleInformation(parent_input.get(), HANDLE_FLAG_INHERIT, 0) ||
       !SetHandleInformation(parent_output.get(), HANDLE_FLAG_INHERIT, 0))
-    return SystemFailure("cannot create pipes: ");
+    return WordedSystemFailure("cannot create pipes: ");
   std::string command_line;
   for (const std::string& arg : argv)
     command_line += (command_line.empty() ? "" : " ") + QuoteArgument(arg);
@@ -200,7 +200,7 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
   if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                        sizeof limits))
-    return SystemFailure("cannot create a job object for the runner: ");
+    return WordedSystemFailure("cannot create a job object for the runner: ");
 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -212,12 +212,12 @@ core::Result<std::unique_ptr<ChildProcess>> StartProgram(const std::vector<std::
   // Suspended until it is in the job, so that it never runs outside it.
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                       nullptr, nullptr, &startup, &info))
-    return SystemFailure("cannot start " + argv[0] + ": ");
+    return WordedSystemFailure("cannot start " + argv[0] + ": ");
   win::ScopedHandle process(info.hProcess);
   win::ScopedHandle thread(info.hThread);
   if (!AssignProcessToJobObject(job.get(), process.get()) ||
       ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-    core::Failure failure = SystemFailure("cannot hold " + argv[0] + " in a job object: ");
+    core::Failure failure = WordedSystemFailure("cannot hold " + argv[0] + " in a job object: ");
     TerminateProcess(process.get(), 1);
     return failure;
   }

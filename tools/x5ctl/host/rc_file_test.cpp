@@ -60,7 +60,7 @@ TEST(RcFile, KilledStepsStopTheChainUnlessToldOtherwise) {
 class RcFileHeld : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(testing::TempDir()) / ("x5ctl_rc_" + std::to_string(getpid()));
+    dir_ = fs::path(::testing::TempDir()) / ("x5ctl_rc_" + std::to_string(getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     path_ = dir_ / "job.rc";

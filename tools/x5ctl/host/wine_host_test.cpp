@@ -99,7 +99,8 @@ TEST(HostLines, DisplaysAndValuesThatCanBePrinted) {
 // write the prefix: the link's target keeps its bytes and no file appears where it leads.
 TEST(PrefixFiles, LinksPlantedInTheUsersOwnPrefixAreNotFollowed) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::path(testing::TempDir()) / ("x5ctl_prefix_" + std::to_string(getpid()));
+  const fs::path root =
+      fs::path(::testing::TempDir()) / ("x5ctl_prefix_" + std::to_string(getpid()));
   const fs::path prefix = root / "prefix";
   const fs::path victim = root / "victim";
   const fs::path elsewhere = root / "elsewhere";

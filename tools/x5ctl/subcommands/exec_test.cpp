@@ -38,7 +38,7 @@ fs::path HostileRunner(const fs::path& dir, const std::string& status) {
 }
 
 TEST(Exec, HostileRunnerTextsStayOnTheirLinesAndTheOutcomeIsWritten) {
-  const fs::path dir = fs::path(testing::TempDir()) / ("x5ctl_exec_" + std::to_string(getpid()));
+  const fs::path dir = fs::path(::testing::TempDir()) / ("x5ctl_exec_" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   std::ofstream(dir / "task.toml") << "job_name = 'J'\n";
@@ -77,7 +77,8 @@ TEST(Exec, HostileRunnerTextsStayOnTheirLinesAndTheOutcomeIsWritten) {
 // A step whose end is unknown (here the runner breaks off after its status record) leaves the RC
 // file so that the chain stops going on as if nothing had happened, unless told otherwise.
 TEST(Exec, AStepKilledOrBrokenOffLeavesAnAbendRcUnlessToldOtherwise) {
-  const fs::path dir = fs::path(testing::TempDir()) / ("x5ctl_killed_" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::path(::testing::TempDir()) / ("x5ctl_killed_" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   std::ofstream(dir / "task.toml") << "job_name = 'J'\nmaximum_rc = 6\n";

@@ -9,6 +9,15 @@ export WINEARCH=win64
 x5_xvfb_pid=""
 
 x5_wine_start() {
+  x5_wine_begin && x5_wine_ready
+}
+
+# x5_wine_begin: starts the display, and the new prefix's set-up in the background when there is
+# no prefix yet (half a minute of Wine's own start, which can run beside the compilers); the
+# release x5ctl must be built. x5_wine_ready waits for it and warms the prefix.
+x5_prefix_pid=""
+x5_prefix_log=""
+x5_wine_begin() {
   # Consoles need a display; let Xvfb pick a free one so parallel runs do not collide.
   local fdfile
   fdfile="$(mktemp)"
@@ -39,7 +48,24 @@ x5_wine_start() {
       return 1
     fi
     # Before the persistent server below: the new prefix is saved when its server ends.
-    "$x5ctl" setup-host --prefix "$WINEPREFIX" --display "$DISPLAY" >/dev/null
+    x5_prefix_log="$(mktemp)"
+    "$x5ctl" setup-host --prefix "$WINEPREFIX" --display "$DISPLAY" >"$x5_prefix_log" 2>&1 &
+    x5_prefix_pid=$!
+  fi
+}
+
+x5_wine_ready() {
+  if [ -n "$x5_prefix_pid" ]; then
+    local rc=0
+    wait "$x5_prefix_pid" || rc=$?
+    x5_prefix_pid=""
+    if [ "$rc" -ne 0 ]; then
+      echo "wine-env: x5ctl setup-host failed (exit $rc):" >&2
+      cat "$x5_prefix_log" >&2
+      rm -f "$x5_prefix_log"
+      return "$rc"
+    fi
+    rm -f "$x5_prefix_log"
   fi
   # A persistent server keeps every later start warm. It answers 2 when a server for this prefix
   # already runs, which is just as good.
@@ -49,6 +75,11 @@ x5_wine_start() {
 }
 
 x5_wine_stop() {
+  if [ -n "$x5_prefix_pid" ]; then
+    kill "$x5_prefix_pid" >/dev/null 2>&1 || true
+    wait "$x5_prefix_pid" 2>/dev/null || true
+    x5_prefix_pid=""
+  fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$x5_xvfb_pid" ]; then
     kill "$x5_xvfb_pid" >/dev/null 2>&1 || true

@@ -1,6 +1,8 @@
 # The imports test: the runner's import table names only what a bare program loads (kernel32 and
 # the C runtime); every other system library is delay-imported, loaded on first use, so the parent
-# gets "Started " as fast as a bare program starts. Reads the PE file itself, so it needs no tool.
+# gets "Started " as fast as a bare program starts. Its sections are aligned to pages in the file,
+# so Wine maps them from the file (shared by every runner) rather than copying the image into each
+# runner's private memory. Reads the PE file itself, so it needs no tool.
 #   cmake -DX5_RUNNER=<x5runner.exe> -P check_imports.cmake
 # X5_MINGW_DIR in the environment (as scripts/test sets it) names the Windows build instead. Without
 # the file the test says so and is skipped, except in CI (CI set), where it fails.
@@ -52,6 +54,13 @@ math(EXPR at "${coff} + 16")
 read_le(${at} 2 optional_size)
 math(EXPR optional "${coff} + 20")
 read_le(${optional} 2 magic)
+math(EXPR at "${optional} + 36")
+read_le(${at} 4 file_alignment)
+math(EXPR misaligned "${file_alignment} % 4096")
+if(file_alignment EQUAL 0 OR NOT misaligned EQUAL 0)
+  message(FATAL_ERROR "${X5_RUNNER}: file alignment ${file_alignment}, not a multiple of the "
+                      "4096-byte page: each runner would hold a private copy of the image")
+endif()
 if(magic EQUAL 523) # PE32+
   math(EXPR directories "${optional} + 112")
 else()

@@ -37,13 +37,10 @@ picture_interval = 0
 command = 'C:\\x5bench\\x5step.exe paced 200 60 2 100 spawn 6 window SOAK$i signal SOAK$i sleep 600000 await SOAK$i 300000'
 TASK
 done
-# The desktop is up before the runners start, as on a host whose session is open: an idle prefix
-# starts its desktop process for the first window it needs and gives it a fixed time, which 256
-# runners starting at once outlast, and then every console and window of theirs is refused ("The
-# explorer process failed to start"). A window of our own keeps the desktop up until the end.
-wine 'C:\x5bench\x5step.exe' window SOAKDESK signal SOAKDESK sleep 3600000 </dev/null >/dev/null 2>&1 &
-wine 'C:\x5bench\x5step.exe' await SOAKDESK 60000 </dev/null >/dev/null 2>&1 ||
-  { echo "soak: the desktop's window did not come up" >&2; exit 1; }
+# The desktop is up before the runners start (the window x5_wine_ready keeps), as on a host whose
+# session is open: an idle prefix starts its desktop process for the first window it needs and
+# gives it a fixed time, which 256 runners starting at once outlast, and then every console and
+# window of theirs is refused ("The explorer process failed to start").
 start="$(date +%s.%N)"
 pids=()
 for i in $(seq "$count"); do

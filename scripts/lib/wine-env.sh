@@ -72,6 +72,21 @@ x5_wine_ready() {
   wineserver -p || true
   # Once, so that later pipes close when the child exits.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  x5_desktop_keep
+}
+
+# x5_desktop_keep: a window of our own keeps the prefix's desktop process up until x5_wine_stop,
+# as a host's open session does. Without one the desktop process ends with the last program that
+# had a window, and every later program with a window starts it again (a second more for each of
+# them), or it ends with whatever started it, a cluster job's processes for one.
+x5_desktop_pid=""
+x5_desktop_keep() {
+  local step="${X5_MINGW_DIR:-$x5_root/build/mingw}/x5step.exe"
+  [ -n "$x5_desktop_pid" ] && kill -0 "$x5_desktop_pid" 2>/dev/null && return 0
+  [ -f "$step" ] || return 0
+  wine "$step" window X5DESKTOP signal X5DESKTOP sleep 86400000 </dev/null >/dev/null 2>&1 &
+  x5_desktop_pid=$!
+  wine "$step" await X5DESKTOP 60000 </dev/null >/dev/null 2>&1 || true
 }
 
 x5_wine_stop() {
@@ -81,6 +96,8 @@ x5_wine_stop() {
     x5_prefix_pid=""
   fi
   wineserver -k >/dev/null 2>&1 || true
+  [ -n "$x5_desktop_pid" ] && { wait "$x5_desktop_pid" 2>/dev/null || true; }
+  x5_desktop_pid=""
   if [ -n "$x5_xvfb_pid" ]; then
     kill "$x5_xvfb_pid" >/dev/null 2>&1 || true
     wait "$x5_xvfb_pid" 2>/dev/null || true

@@ -86,7 +86,8 @@ x5_desktop_keep() {
   [ -f "$step" ] || return 0
   wine "$step" window X5DESKTOP signal X5DESKTOP sleep 86400000 </dev/null >/dev/null 2>&1 &
   x5_desktop_pid=$!
-  wine "$step" await X5DESKTOP 60000 </dev/null >/dev/null 2>&1 || true
+  wine "$step" await X5DESKTOP 60000 </dev/null >/dev/null 2>&1 ||
+    { echo "wine-env: the desktop's window did not come up within 60 s" >&2; return 1; }
 }
 
 x5_wine_stop() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Memory of one runner during a step under Wine inside Xvfb: the runner and the console host it
 # starts (the step excluded), after the step printed LINES lines, against a bare console program
-# in the same prefix (the step helper and its console host, started on a terminal), in one run.
+# in the same prefix (the step helper and its console host, in a console window of its own as the
+# runner's; on a terminal too, shown), in one run.
 # Usage: bench/memory.sh [LINES]. X5_MINGW_DIR points at another Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,14 +37,25 @@ kb() {
 }
 new_hosts() { comm -13 <(sort <<<"$1") <(ours 'conhost\.exe' | sort) | grep . || true; }
 
-# The reference: a console program on a terminal, with its console host.
-hosts_before="$(ours 'conhost\.exe')"
-script -qc "wine '$x5_mingw/x5step.exe' sleep 9001" /dev/null </dev/null >/dev/null 2>&1 &
-reference=$!
-sleep 4
-bare=($(ours 'x5step\.exe sleep 9001') $(new_hosts "$hosts_before"))
-bare_rss="$(kb VmRSS "${bare[@]}")" bare_anon="$(kb RssAnon "${bare[@]}")"
-wait "$reference" || true
+# The references: a console program with its console host, on a terminal (a host without a
+# window), and in a console window of its own as the runner has (`start` gives it one).
+bare_kb() {  # bare_kb MS COMMAND...: "RSS ANON COUNT" of `x5step sleep MS` and its new console host
+  local ms="$1" before procs
+  shift
+  before="$(ours 'conhost\.exe')"
+  "$@" </dev/null >/dev/null 2>&1 &
+  local started=$!
+  sleep 4
+  procs=($(ours "x5step\.exe sleep $ms") $(new_hosts "$before"))
+  echo "$(kb VmRSS "${procs[@]}") $(kb RssAnon "${procs[@]}") ${#procs[@]}"
+  wait "$started" || true
+  for _ in $(seq 100); do
+    [ -z "$(ours "x5step\.exe sleep $ms")" ] && break
+    sleep 0.1
+  done
+}
+read -r term_rss term_anon term_count < <(bare_kb 9001 script -qc "wine '$x5_mingw/x5step.exe' sleep 9001" /dev/null)
+read -r bare_rss bare_anon bare_count < <(bare_kb 9002 wine start /wait 'C:\x5bench\x5step.exe' sleep 9002)
 
 # The runner, its step printing LINES lines and then sleeping.
 cat >"$work/task.toml" <<EOF
@@ -67,7 +79,8 @@ runner=($(ours '^[^ ]*x5runner\.exe$') $(new_hosts "$hosts_before"))
 runner_rss="$(kb VmRSS "${runner[@]}")" runner_anon="$(kb RssAnon "${runner[@]}")"
 wait "$exec_pid" || true
 
-echo "bare console program (${#bare[@]} processes): resident $((bare_rss / 1024)) MB, anonymous $((bare_anon / 1024)) MB"
+echo "bare console program on a terminal ($term_count processes): resident $((term_rss / 1024)) MB, anonymous $((term_anon / 1024)) MB"
+echo "bare console program in its own console window ($bare_count processes): resident $((bare_rss / 1024)) MB, anonymous $((bare_anon / 1024)) MB"
 echo "runner after $lines lines (${#runner[@]} processes): resident $((runner_rss / 1024)) MB, anonymous $((runner_anon / 1024)) MB"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 x5_bench_figure "memory per runner / bare console program, resident ($((runner_rss / 1024)) / $((bare_rss / 1024)) MB)" "$(ratio "$runner_rss" "$bare_rss")" "<= 2"

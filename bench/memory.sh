@@ -38,7 +38,8 @@ kb() {
 new_hosts() { comm -13 <(sort <<<"$1") <(ours 'conhost\.exe' | sort) | grep . || true; }
 
 # The references: a console program with its console host, on a terminal (a host without a
-# window), and in a console window of its own as the runner has (`start` gives it one).
+# window), and in a console window of its own as the runner has (`start` gives it one; the
+# program's command line comes first, so `start`'s own processes, which name it too, are not it).
 bare_kb() {  # bare_kb MS COMMAND...: "RSS ANON COUNT" of `x5step sleep MS` and its new console host
   local ms="$1" before procs
   shift
@@ -46,11 +47,11 @@ bare_kb() {  # bare_kb MS COMMAND...: "RSS ANON COUNT" of `x5step sleep MS` and 
   "$@" </dev/null >/dev/null 2>&1 &
   local started=$!
   sleep 4
-  procs=($(ours "x5step\.exe sleep $ms") $(new_hosts "$before"))
+  procs=($(ours "^[^ ]*x5step\.exe sleep $ms") $(new_hosts "$before"))
   echo "$(kb VmRSS "${procs[@]}") $(kb RssAnon "${procs[@]}") ${#procs[@]}"
   wait "$started" || true
   for _ in $(seq 100); do
-    [ -z "$(ours "x5step\.exe sleep $ms")" ] && break
+    [ -z "$(ours "^[^ ]*x5step\.exe sleep $ms")" ] && break
     sleep 0.1
   done
 }

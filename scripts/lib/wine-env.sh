@@ -97,7 +97,11 @@ x5_wine_stop() {
     x5_prefix_pid=""
   fi
   wineserver -k >/dev/null 2>&1 || true
-  [ -n "$x5_desktop_pid" ] && { wait "$x5_desktop_pid" 2>/dev/null || true; }
+  # Ended by the server's end; killed as well, so that no path waits on a window left open.
+  if [ -n "$x5_desktop_pid" ]; then
+    kill "$x5_desktop_pid" >/dev/null 2>&1 || true
+    wait "$x5_desktop_pid" 2>/dev/null || true
+  fi
   x5_desktop_pid=""
   if [ -n "$x5_xvfb_pid" ]; then
     kill "$x5_xvfb_pid" >/dev/null 2>&1 || true

@@ -16,15 +16,6 @@ rm -rf "$work"
 mkdir -p "$work/MEM/S01"
 cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
 
-# The processes of this prefix whose command line matches $1, one id a line.
-ours() {
-  local pid
-  for pid in $(pgrep -f -- "$1" || true); do
-    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
-      echo "$pid"
-  done
-  return 0
-}
 # KB of VmRSS and RssAnon summed over the ids given.
 kb() {
   local field="$1" total=0 pid value
@@ -35,7 +26,6 @@ kb() {
   done
   echo "$total"
 }
-new_hosts() { comm -13 <(sort <<<"$1") <(ours 'conhost\.exe' | sort) | grep . || true; }
 
 # The references: a console program with its console host, on a terminal (a host without a
 # window), and in a console window of its own as the runner has (`start` gives it one; the
@@ -43,15 +33,15 @@ new_hosts() { comm -13 <(sort <<<"$1") <(ours 'conhost\.exe' | sort) | grep . ||
 bare_kb() {  # bare_kb MS COMMAND...: "RSS ANON COUNT" of `x5step sleep MS` and its new console host
   local ms="$1" before procs
   shift
-  before="$(ours 'conhost\.exe')"
+  before="$(x5_bench_ours 'conhost\.exe')"
   "$@" </dev/null >/dev/null 2>&1 &
   local started=$!
   sleep 4
-  procs=($(ours "^[^ ]*x5step\.exe sleep $ms") $(new_hosts "$before"))
+  procs=($(x5_bench_ours "^[^ ]*x5step\.exe sleep $ms") $(x5_bench_new_hosts "$before"))
   echo "$(kb VmRSS "${procs[@]}") $(kb RssAnon "${procs[@]}") ${#procs[@]}"
   wait "$started" || true
   for _ in $(seq 100); do
-    [ -z "$(ours "^[^ ]*x5step\.exe sleep $ms")" ] && break
+    [ -z "$(x5_bench_ours "^[^ ]*x5step\.exe sleep $ms")" ] && break
     sleep 0.1
   done
 }
@@ -67,7 +57,7 @@ step_directory = "S01"
 console_file = 'C:\\x5bench\\memory\\console.txt'
 command = 'C:\\x5bench\\x5step.exe lines $lines 100 sleep 6000'
 EOF
-hosts_before="$(ours 'conhost\.exe')"
+hosts_before="$(x5_bench_ours 'conhost\.exe')"
 "$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
 exec_pid=$!
 for _ in $(seq 100); do
@@ -76,7 +66,7 @@ for _ in $(seq 100); do
 done
 sleep 1
 # The runner's own process (x5ctl's command line names it too, after --runner).
-runner=($(ours '^[^ ]*x5runner\.exe$') $(new_hosts "$hosts_before"))
+runner=($(x5_bench_ours '^[^ ]*x5runner\.exe$') $(x5_bench_new_hosts "$hosts_before"))
 runner_rss="$(kb VmRSS "${runner[@]}")" runner_anon="$(kb RssAnon "${runner[@]}")"
 wait "$exec_pid" || true
 

@@ -48,3 +48,18 @@ x5_bench_wine() {
 x5_bench_figure() {
   printf 'figure: %s | %s | %s\n' "$1" "$2" "$3"
 }
+
+# x5_bench_ours PATTERN: the processes of this prefix whose command line matches PATTERN, one id a
+# line.
+x5_bench_ours() {
+  local pid
+  for pid in $(pgrep -f -- "$1" || true); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+      echo "$pid"
+  done
+  return 0
+}
+# x5_bench_new_hosts BEFORE: the console hosts of this prefix that are not in BEFORE (ids a line).
+x5_bench_new_hosts() {
+  comm -13 <(sort <<<"$1") <(x5_bench_ours 'conhost\.exe' | sort) | grep . || true
+}

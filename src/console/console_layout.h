@@ -37,11 +37,12 @@ struct ConsoleResizePlan {
                                                   int32_t largest_height);
 
 // The job log's console: as wide as a current console, so ordinary long lines keep to one row,
-// and only as tall as its window. Its history goes to the console file as rows appear (see
-// JobLogSpool): the console host keeps a picture of the whole buffer, about 60 KB a row, and a
-// runner's processes should need no more than twice a bare console program's memory.
+// and three windows tall. Its history goes to the console file as rows appear (see JobLogSpool),
+// which looks the less often the more rows the console holds; the console host keeps a picture
+// of the whole buffer, about 60 KB a row, and a runner's processes should need no more than
+// twice a bare console program's memory.
 inline constexpr int32_t kJobLogColumns = 120;
-inline constexpr int32_t kJobLogRows = 30;
+inline constexpr int32_t kJobLogRows = 90;
 
 struct BufferSize {
   int16_t columns = 0;
@@ -82,7 +83,7 @@ inline constexpr std::string_view kConsoleClearedLine =
 // searches the step's output for trouble finds it.
 inline constexpr std::string_view kSavedAtEndLine =
     "** This job log goes into the console file at the end of the step, not as it is written: "
-    "only the console's last 30 rows are kept **";
+    "only the console's last 90 rows are kept **";
 
 // Appends one moved row to the job log text. A row that fills the console to its last column
 // goes on in the next row (a line wider than the console stays one line), unless it is a

@@ -39,9 +39,9 @@ TEST(JobLogBuffer, KeepsItsWidthAndHasTheJobLogsHeight) {
     int32_t columns, rows;
     std::string sized;
   } cases[] = {
-      {80, 25, "120x30"},     // the host's small default grows
-      {120, 9001, "120x30"},  // a tall default shrinks: its picture would cost 540 MB
-      {160, 30, "-"},         // wider than asked: the width stays
+      {80, 25, "120x90"},     // the host's small default grows
+      {120, 9001, "120x90"},  // a tall default shrinks: its picture would cost 540 MB
+      {160, 90, "-"},         // wider than asked: the width stays
   };
   for (const auto& c : cases) {
     const std::optional<BufferSize> size = JobLogBufferSize(c.columns, c.rows);

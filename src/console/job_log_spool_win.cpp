@@ -20,9 +20,18 @@ constexpr WORD kMovedMark = COMMON_LVB_GRID_HORIZONTAL;
 
 // How often the thread looks: soon again while rows come, less often the longer the console is
 // quiet, but never so seldom that a step starting to write lines at a brisk pace fills it
-// meanwhile (30 rows in 160 ms lost rows of a step writing 200 lines a second).
+// meanwhile: the console's rows last a step writing about 370 lines a second for one quiet pause
+// (30 rows in 160 ms lost rows of a step writing 200 lines a second). Each look is a request
+// that costs the console host and the Wine server about a millisecond each: hundreds of
+// runners waiting on their steps must not fill the machine with them.
 constexpr DWORD kBusyLookMs = 10;
-constexpr DWORD kQuietLookMs = 80;
+constexpr DWORD kQuietLookMs = 240;
+static_assert(kJobLogRows * 1000 / static_cast<int32_t>(kQuietLookMs) >= 370);
+
+// How many rows from the last mark a quiet look reads: a scroll changes the marked row (a row
+// from below, without the mark, takes its place), a write lands on the rows after it; only a
+// few blank lines before the first new row go unseen until the next whole look.
+constexpr int32_t kQuietLookRows = 4;
 
 class Exclusive {
  public:
@@ -120,9 +129,8 @@ void JobLogSpool::Loop() {
   DWORD wait = kBusyLookMs;
   for (uint32_t look = 1; WaitForSingleObject(stop_.get(), wait) == WAIT_TIMEOUT; ++look) {
     Exclusive hold(lock_);
-    // A quiet console is looked at in one request: hundreds of runners waiting on their steps
-    // would otherwise keep their console hosts and the Wine server busy. Now and then a whole
-    // look all the same, for rows the step rewrote above the last mark.
+    // A quiet console is looked at in one request. Now and then a whole look all the same, for
+    // rows the step rewrote above the last mark.
     if ((look % 8 != 0 && UnchangedLocked()) || !MoveLocked(false))
       wait = std::min(wait * 2, kQuietLookMs);
     else
@@ -132,19 +140,19 @@ void JobLogSpool::Loop() {
 
 bool JobLogSpool::UnchangedLocked() {
   try {
-    // The rows from the last mark down: every row the step writes lands there or scrolls the
-    // mark away (a blank line alone may go unseen until the next look that moves).
+    // The marked row and the few below it, in Unicode: the ANSI read asks the host for its code
+    // page too, a second request.
     const int32_t columns = watched_columns_;
     if (columns <= 0 || watched_first_ < 0 || watched_first_ >= watched_rows_)
       return false;
-    const int32_t count = watched_rows_ - watched_first_;
+    const int32_t count = std::min(watched_rows_ - watched_first_, kQuietLookRows);
     std::vector<CHAR_INFO> cells(static_cast<size_t>(columns) * count, CHAR_INFO{});
     SMALL_RECT region{0, static_cast<SHORT>(watched_first_), static_cast<SHORT>(columns - 1),
-                      static_cast<SHORT>(watched_rows_ - 1)};
-    if (!ReadConsoleOutputA(console_, cells.data(),
+                      static_cast<SHORT>(watched_first_ + count - 1)};
+    if (!ReadConsoleOutputW(console_, cells.data(),
                             COORD{static_cast<SHORT>(columns), static_cast<SHORT>(count)},
                             COORD{0, 0}, &region) ||
-        region.Right != columns - 1 || region.Bottom != watched_rows_ - 1) {
+        region.Right != columns - 1 || region.Bottom != watched_first_ + count - 1) {
       watched_.clear();
       return false;
     }
@@ -152,7 +160,7 @@ bool JobLogSpool::UnchangedLocked() {
         watched_.size() == cells.size() &&
         std::equal(cells.begin(), cells.end(), watched_.begin(),
                    [](const CHAR_INFO& a, const CHAR_INFO& b) {
-                     return a.Char.AsciiChar == b.Char.AsciiChar && a.Attributes == b.Attributes;
+                     return a.Char.UnicodeChar == b.Char.UnicodeChar && a.Attributes == b.Attributes;
                    });
     watched_ = std::move(cells);
     return same;

@@ -9,8 +9,8 @@ std::string RunnerPrefixRegistry() {
   return "REGEDIT4\r\n\r\n"
          // Consoles of 120 x 30, the window's size: Wine's console host keeps a picture of the
          // whole buffer, so the 9001 rows of a current Windows cost 540 MB for every console
-         // started here (every runner's, until it makes its own small: hundreds at once exhaust
-         // the memory). The runner keeps the history in its console file.
+         // started here (every runner's, until it sizes its own, 90 rows: hundreds at once
+         // exhaust the memory). The runner keeps the history in its console file.
          "[HKEY_CURRENT_USER\\Console]\r\n"
          "\"ScreenBufferSize\"=dword:001e0078\r\n"
          "\"WindowSize\"=dword:001e0078\r\n\r\n"

@@ -20,10 +20,10 @@ constexpr WORD kMovedMark = COMMON_LVB_GRID_HORIZONTAL;
 
 // How often the thread looks: soon again while rows come, less often the longer the console is
 // quiet, but never so seldom that a step starting to write lines at a brisk pace fills it
-// meanwhile: the console's rows last a step writing about 370 lines a second for one quiet pause
-// (30 rows in 160 ms lost rows of a step writing 200 lines a second). Each look is a request
-// that costs the console host and the Wine server about a millisecond each: hundreds of
-// runners waiting on their steps must not fill the machine with them.
+// meanwhile: the console's rows last a step writing about 370 lines a second through one quiet
+// pause (30 rows looked at every 160 ms lost rows of a step writing 200 lines a second). Each
+// look is a request that costs the console host and the Wine server about a millisecond each:
+// hundreds of runners waiting on their steps must not fill the machine with them.
 constexpr DWORD kBusyLookMs = 10;
 constexpr DWORD kQuietLookMs = 240;
 static_assert(kJobLogRows * 1000 / static_cast<int32_t>(kQuietLookMs) >= 370);
@@ -156,12 +156,12 @@ bool JobLogSpool::UnchangedLocked() {
       watched_.clear();
       return false;
     }
-    const bool same =
-        watched_.size() == cells.size() &&
-        std::equal(cells.begin(), cells.end(), watched_.begin(),
-                   [](const CHAR_INFO& a, const CHAR_INFO& b) {
-                     return a.Char.UnicodeChar == b.Char.UnicodeChar && a.Attributes == b.Attributes;
-                   });
+    const bool same = watched_.size() == cells.size() &&
+                      std::equal(cells.begin(), cells.end(), watched_.begin(),
+                                 [](const CHAR_INFO& a, const CHAR_INFO& b) {
+                                   return a.Char.UnicodeChar == b.Char.UnicodeChar &&
+                                          a.Attributes == b.Attributes;
+                                 });
     watched_ = std::move(cells);
     return same;
   } catch (const std::exception&) {

@@ -44,21 +44,32 @@ class Exclusive {
   SRWLOCK& lock_;
 };
 
+// One row's text in the console's output code page, a byte a cell as the console's ANSI read
+// gives it; only the rows moved are converted, not the whole snapshot.
 std::string_view RowText(const std::vector<CHAR_INFO>& cells,
                          int32_t columns,
                          int32_t row,
+                         UINT code_page,
                          std::string& scratch) {
   scratch.resize(static_cast<size_t>(columns));
-  for (int32_t x = 0; x < columns; ++x)
-    scratch[static_cast<size_t>(x)] = cells[static_cast<size_t>(row) * columns + x].Char.AsciiChar;
+  for (int32_t x = 0; x < columns; ++x) {
+    const WCHAR wide = cells[static_cast<size_t>(row) * columns + x].Char.UnicodeChar;
+    char narrow = '?';
+    if (wide < 0x80)
+      narrow = static_cast<char>(wide);
+    else
+      WideCharToMultiByte(code_page, 0, &wide, 1, &narrow, 1, nullptr, nullptr);
+    scratch[static_cast<size_t>(x)] = narrow;
+  }
   return scratch;
 }
 
-// The rows 0 to `cursor` with their attributes, in one read.
+// The rows 0 to `cursor` with their attributes, in one request (the ANSI read is two, and
+// converts every cell).
 bool Snapshot(HANDLE console, int32_t columns, int32_t cursor, std::vector<CHAR_INFO>& cells) {
   cells.assign(static_cast<size_t>(columns) * (cursor + 1), CHAR_INFO{});
   SMALL_RECT region{0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(cursor)};
-  return ReadConsoleOutputA(console, cells.data(),
+  return ReadConsoleOutputW(console, cells.data(),
                             COORD{static_cast<SHORT>(columns), static_cast<SHORT>(cursor + 1)},
                             COORD{0, 0}, &region) != FALSE;
 }
@@ -238,6 +249,7 @@ bool JobLogSpool::MoveLocked(bool with_cursor_row) {
         !Snapshot(console_, columns, cursor_of(now), cells))
       return false;
     const int32_t cursor = cursor_of(now);
+    const UINT code_page = GetConsoleOutputCP();
     std::string text;
     std::string scratch;
     if (marked_now) {
@@ -252,7 +264,7 @@ bool JobLogSpool::MoveLocked(bool with_cursor_row) {
         line_open_ = false;
       }
       for (int32_t y = unmoved.first; y <= newest; ++y)
-        AppendMovedRow(text, RowText(cells, columns, y, scratch), line_open_);
+        AppendMovedRow(text, RowText(cells, columns, y, code_page, scratch), line_open_);
       had_mark_ = newest >= 0;
     }
     size_t provisional = 0;
@@ -260,7 +272,7 @@ bool JobLogSpool::MoveLocked(bool with_cursor_row) {
       // Written as a row of its own, taken back by the next write.
       std::string row;
       bool open = line_open_;
-      AppendMovedRow(row, RowText(cells, columns, cursor, scratch), open);
+      AppendMovedRow(row, RowText(cells, columns, cursor, code_page, scratch), open);
       if (row != "\r\n" || line_open_) {
         text += row;
         provisional = row.size();

@@ -62,7 +62,7 @@ console_file = 'C:\\x5bench\\idle\\console.txt'
 command = 'C:\\x5bench\\x5step.exe lines 5 0 sleep $sleep_ms'
 TASK
 before="$(x5_bench_ours 'conhost\.exe')"
-"$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" ${X5_IDLE_ARGS:-} >/dev/null 2>&1 &
+"$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
 exec_pid=$!
 sleep 4
 runner="$(x5_bench_ours '^[^ ]*x5runner\.exe$')"

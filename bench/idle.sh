@@ -13,7 +13,6 @@ x5_bench_wine
 seconds="${1:-20}"
 work="$WINEPREFIX/drive_c/x5bench/idle"
 rm -rf "$work"
-mkdir -p "$work/IDLE/S01"
 cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
 hz="$(getconf CLK_TCK)"
 
@@ -53,23 +52,13 @@ bare=($(x5_bench_ours "^[^ ]*x5step\.exe lines 5 0 sleep $sleep_ms") $(x5_bench_
 read -r bare_ticks bare_server < <(window "$(join "${bare[@]}")" "$server")
 wait "$started" || true
 
-cat >"$work/task.toml" <<TASK
-job_name = "IDLE"
-job_number = $$
-job_base_directory = 'C:\\x5bench\\idle\\'
-step_directory = "S01"
-console_file = 'C:\\x5bench\\idle\\console.txt'
-command = 'C:\\x5bench\\x5step.exe lines 5 0 sleep $sleep_ms'
-TASK
-before="$(x5_bench_ours 'conhost\.exe')"
-"$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
-exec_pid=$!
+x5_bench_start_runner IDLE idle 'C:\x5bench\x5step.exe lines 5 0 sleep '"$sleep_ms"
 sleep 4
 runner="$(x5_bench_ours '^[^ ]*x5runner\.exe$')"
-host="$(join $(x5_bench_new_hosts "$before"))"
-read -r own_ticks host_ticks runner_server parent_ticks < <(window "$runner" "$host" "$server" "$exec_pid")
+host="$(join $(x5_bench_new_hosts "$x5_bench_hosts_before"))"
+read -r own_ticks host_ticks runner_server parent_ticks < <(window "$runner" "$host" "$server" "$x5_bench_exec_pid")
 runner_ticks=$((own_ticks + host_ticks))
-wait "$exec_pid" || true
+wait "$x5_bench_exec_pid" || true
 
 echo "over ${seconds} s, CPU in ms (user and system):"
 echo "  bare console program in its own console window, written to, and its host: $(ms "$bare_ticks"); Wine server meanwhile: $(ms "$bare_server")"

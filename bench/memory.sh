@@ -13,7 +13,6 @@ x5_bench_wine
 lines="${1:-20000}"
 work="$WINEPREFIX/drive_c/x5bench/memory"
 rm -rf "$work"
-mkdir -p "$work/MEM/S01"
 cp "$x5_mingw/x5step.exe" "$WINEPREFIX/drive_c/x5bench/"
 
 # KB of VmRSS and RssAnon summed over the ids given.
@@ -49,26 +48,16 @@ read -r term_rss term_anon term_count < <(bare_kb 9001 script -qc "wine '$x5_min
 read -r bare_rss bare_anon bare_count < <(bare_kb 9002 wine start /wait 'C:\x5bench\x5step.exe' sleep 9002)
 
 # The runner, its step printing LINES lines and then sleeping.
-cat >"$work/task.toml" <<EOF
-job_name = "MEM"
-job_number = $$
-job_base_directory = 'C:\\x5bench\\memory\\'
-step_directory = "S01"
-console_file = 'C:\\x5bench\\memory\\console.txt'
-command = 'C:\\x5bench\\x5step.exe lines $lines 100 sleep 6000'
-EOF
-hosts_before="$(x5_bench_ours 'conhost\.exe')"
-"$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
-exec_pid=$!
+x5_bench_start_runner MEM memory 'C:\x5bench\x5step.exe lines '"$lines"' 100 sleep 6000'
 for _ in $(seq 100); do
   grep -q "output line $lines\." "$work/console.txt" 2>/dev/null && break
   sleep 0.1
 done
 sleep 1
 # The runner's own process (x5ctl's command line names it too, after --runner).
-runner=($(x5_bench_ours '^[^ ]*x5runner\.exe$') $(x5_bench_new_hosts "$hosts_before"))
+runner=($(x5_bench_ours '^[^ ]*x5runner\.exe$') $(x5_bench_new_hosts "$x5_bench_hosts_before"))
 runner_rss="$(kb VmRSS "${runner[@]}")" runner_anon="$(kb RssAnon "${runner[@]}")"
-wait "$exec_pid" || true
+wait "$x5_bench_exec_pid" || true
 
 echo "bare console program on a terminal ($term_count processes): resident $((term_rss / 1024)) MB, anonymous $((term_anon / 1024)) MB"
 echo "bare console program in its own console window ($bare_count processes): resident $((bare_rss / 1024)) MB, anonymous $((bare_anon / 1024)) MB"

@@ -63,3 +63,22 @@ x5_bench_ours() {
 x5_bench_new_hosts() {
   comm -13 <(sort <<<"$1") <(x5_bench_ours 'conhost\.exe' | sort) | grep . || true
 }
+
+# x5_bench_start_runner JOB FOLDER COMMAND: a task of one step (job JOB, step S01, its console file
+# in C:\x5bench\FOLDER, COMMAND as the Windows command) run by `x5ctl exec` in the background, its
+# id in $x5_bench_exec_pid; the prefix's console hosts just before, in $x5_bench_hosts_before.
+x5_bench_start_runner() {
+  local work="$WINEPREFIX/drive_c/x5bench/$2"
+  mkdir -p "$work/$1/S01"
+  cat >"$work/task.toml" <<TASK
+job_name = "$1"
+job_number = $$
+job_base_directory = 'C:\\x5bench\\$2\\'
+step_directory = "S01"
+console_file = 'C:\\x5bench\\$2\\console.txt'
+command = '$3'
+TASK
+  x5_bench_hosts_before="$(x5_bench_ours 'conhost\.exe')"
+  "$x5_bench_dir/x5ctl" exec "$work/task.toml" --runner "$x5_mingw/x5runner.exe" >/dev/null 2>&1 &
+  x5_bench_exec_pid=$!
+}

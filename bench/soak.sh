@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # COUNT runners at once under Wine inside one Xvfb, each capturing: its step prints 200 lines (2
 # every 100 ms) and leaves a process with a window behind (waiting until that window is up, however
-# slowly its process starts), which the runner pictures (under the capture lock) and ends after
-# the final report. Every step must end STEP OK with its whole job log (every line, none lost), its
-# picture and its ending line, and the capture lock must be free at the end. Prints the wall time.
+# slowly its process starts, up to 15 minutes), which the runner pictures (under the capture lock)
+# and ends after the final report. Every step must end STEP OK with its whole job log (every line,
+# none lost), its picture and its ending line, and the capture lock must be free at the end. Prints
+# the wall time and when the steps' windows came up.
 # Usage: bench/soak.sh [COUNT]. X5_MINGW_DIR points at another Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +35,7 @@ job_base_directory = 'C:\\x5bench\\soak\\'
 step_directory = "S01"
 console_file = 'C:\\x5bench\\soak\\J$i\\console.txt'
 picture_interval = 0
-command = 'C:\\x5bench\\x5step.exe paced 200 60 2 100 spawn 6 window SOAK$i signal SOAK$i sleep 600000 await SOAK$i 300000'
+command = 'C:\\x5bench\\x5step.exe paced 200 60 2 100 since lines-done spawn 6 window SOAK$i signal SOAK$i sleep 600000 await SOAK$i 900000 since window-after'
 TASK
 done
 # The desktop is up before the runners start (the window x5_wine_ready keeps), as on a host whose
@@ -45,7 +46,7 @@ start="$(date +%s.%N)"
 pids=()
 for i in $(seq "$count"); do
   "$x5_bench_dir/x5ctl" exec "$work/J$i/task.toml" --runner "$x5_mingw/x5runner.exe" \
-    --timeout 600 >"$work/J$i/out.txt" 2>"$work/J$i/err.txt" &
+    --timeout 1200 >"$work/J$i/out.txt" 2>"$work/J$i/err.txt" &
   pids+=($!)
 done
 failed=0
@@ -63,6 +64,13 @@ for i in $(seq "$count"); do
     failed=$((failed + 1))
     [ "$failed" -le 3 ] && { echo "step $i incomplete:"; tail -n 3 "$d/err.txt" "$d/console.txt"; }
   fi
+done
+# When each step had written its lines and when its window came up (from the step's start): where
+# a slow soak's time went.
+for what in lines-done window-after; do
+  sed -n "s/^$what \([0-9]*\) ms.*/\1/p" "$work"/J*/console.txt | sort -n | awk -v what="$what" '
+    { t[NR] = $1 } END { if (NR) printf "%s (s): median %.0f, 90%% %.0f, last %.0f (%d steps)\n",
+      what, t[int((NR + 1) / 2)] / 1000, t[int(NR * 0.9 + 0.5)] / 1000, t[NR] / 1000, NR }'
 done
 lock="$(wine reg query 'HKLM\Software\Halvex\Capture' /v LOCK 2>/dev/null | tr -d '\r' | awk '/LOCK/ { print $3 }')"
 wall="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.0f", b - a }')"

@@ -18,6 +18,7 @@
 //                 procedure never returns from a position change once it is up; "deaf TITLE": one
 //                 whose thread handles no message after creating it
 //   await NAME MS  wait until some process says "signal NAME" (before or after), at most MS
+//   since TEXT    write "TEXT N ms": N the milliseconds since this process started
 //   tick F MS N   append "tick K" to file F every MS milliseconds, N times (0: without end)
 //   prio F OUT    for each process id listed in F, write "PID CLASS T1,T2,..." to OUT: its
 //                 priority class and the distinct priorities of its threads
@@ -213,6 +214,7 @@ int AliveCount(const char* pid_file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const DWORD started = GetTickCount();
   bool windows = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -316,6 +318,9 @@ int main(int argc, char** argv) {
         CloseHandle(h);
       }
       i += 2;
+    } else if (a == "since") {
+      Write(std::string(arg(1)) + " " + std::to_string(GetTickCount() - started) + " ms\r\n");
+      i += 1;
     } else if (a == "tick") {
       // Opened and closed for every line, so a reader on the other side sees each line at once.
       const int count = atoi(arg(3));

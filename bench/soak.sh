@@ -4,7 +4,7 @@
 # slowly its process starts, up to 15 minutes), which the runner pictures (under the capture lock)
 # and ends after the final report. Every step must end STEP OK with its whole job log (every line,
 # none lost), its picture and its ending line, and the capture lock must be free at the end. Prints
-# the wall time and when the steps' windows came up.
+# the wall time and when the steps' lines and windows were done.
 # Usage: bench/soak.sh [COUNT]. X5_MINGW_DIR points at another Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,7 +68,9 @@ done
 # When each step had written its lines and when its window came up (from the step's start): where
 # a slow soak's time went.
 for what in lines-done window-after; do
-  sed -n "s/^$what \([0-9]*\) ms.*/\1/p" "$work"/J*/console.txt | sort -n | awk -v what="$what" '
+  # A job without a console file (its runner never got that far) must not end the count here.
+  { sed -n "s/^$what \([0-9]*\) ms.*/\1/p" "$work"/J*/console.txt 2>/dev/null || true; } |
+    sort -n | awk -v what="$what" '
     { t[NR] = $1 } END { if (NR) printf "%s (s): median %.0f, 90%% %.0f, last %.0f (%d steps)\n",
       what, t[int((NR + 1) / 2)] / 1000, t[int(NR * 0.9 + 0.5)] / 1000, t[NR] / 1000, NR }'
 done
